@@ -1,0 +1,33 @@
+include(GoogleTest)
+
+# dorvantis_add_gtest(<name> SOURCES ... [LIBS ...] [TIMEOUT s] [LABELS ...]
+#                     [FIXTURES ...] [QT])
+# One test binary; every discovered case gets a TIMEOUT so that a forgotten
+# modal box or a silent server fails instead of hanging the run. QT links the
+# project's test main, which starts a QApplication on the offscreen platform
+# unless the caller chose a platform.
+function(dorvantis_add_gtest name)
+  cmake_parse_arguments(T "QT" "TIMEOUT" "SOURCES;LIBS;LABELS;FIXTURES" ${ARGN})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 60)
+  endif()
+  add_executable(${name} ${T_SOURCES})
+  dorvantis_target_defaults(${name})
+  if(T_QT)
+    target_link_libraries(${name} PRIVATE dorvantis_test_main)
+  else()
+    target_link_libraries(${name} PRIVATE GTest::gtest_main)
+  endif()
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock)
+  set(props TIMEOUT ${T_TIMEOUT})
+  if(T_LABELS)
+    list(APPEND props LABELS "${T_LABELS}")
+  endif()
+  if(T_FIXTURES)
+    list(APPEND props FIXTURES_REQUIRED "${T_FIXTURES}")
+  endif()
+  gtest_discover_tests(${name}
+    DISCOVERY_TIMEOUT 60
+    DISCOVERY_MODE PRE_TEST
+    PROPERTIES ${props})
+endfunction()

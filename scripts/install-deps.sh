@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Installs what building, running and testing Dorvantis needs on Debian 12,
+# and registers FreeTDS's ODBC driver as "SQL Server" when no driver of that
+# name exists yet. Idempotent: installs only what is missing.
+set -euo pipefail
+
+packages=(
+    cmake ninja-build g++ pkg-config
+    qt6-base-dev libgl-dev
+    unixodbc unixodbc-dev tdsodbc freetds-bin
+    libsqlite3-dev
+    libgtest-dev libgmock-dev
+    fonts-liberation
+    xvfb xauth xclip imagemagick
+)
+
+as_root() {
+    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$p")
+    fi
+done
+if [ "${#missing[@]}" -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    as_root apt-get update -qq
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+        "${missing[@]}" >/dev/null
+fi
+
+# The program's connection string names the driver "SQL Server". Register
+# FreeTDS under that name for real use, but never replace a driver the
+# administrator already configured under it.
+if ! odbcinst -q -d -n "SQL Server" >/dev/null 2>&1; then
+    driver=$(dpkg -L tdsodbc | grep -m1 '/libtdsodbc\.so$')
+    tmp=$(mktemp)
+    printf '[SQL Server]\nDescription=FreeTDS ODBC driver\nDriver=%s\n' "$driver" >"$tmp"
+    as_root odbcinst -i -d -f "$tmp" >/dev/null
+    rm -f "$tmp"
+fi

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QString>
+#include <cstddef>
+#include <memory>
+#include <vector>
+
+#include "FieldValue.h"
+
+namespace data {
+
+// All values of one field of a result, in record order, in compact typed
+// storage (one kind per column; nulls in a side mask).
+class Column {
+public:
+    Column(QString name, ValueKind kind, int sqlType = 0);
+    Column(Column&&) noexcept;
+    Column& operator=(Column&&) noexcept;
+    ~Column();
+
+    const QString& name() const { return name_; }
+    ValueKind kind() const { return kind_; }
+    int sqlType() const { return sqlType_; }  // the ODBC SQL type the driver reported
+    std::size_t size() const;
+
+    // The value at row; its text or bytes view into this column's storage.
+    FieldValue value(std::size_t row) const;
+
+    // Appending a value of another kind than the column's (nulls aside) throws DataError.
+    void append(const FieldValue& v);
+    void reserve(std::size_t rows);
+
+private:
+    struct Storage;
+    QString name_;
+    ValueKind kind_;
+    int sqlType_;
+    std::unique_ptr<Storage> s_;
+};
+
+// A whole result, column by column: what a static client-side cursor holds
+// after Open and what GetRows hands over, indexed [field][record].
+class ResultTable {
+public:
+    ResultTable() = default;
+    ResultTable(ResultTable&&) noexcept = default;
+    ResultTable& operator=(ResultTable&&) noexcept = default;
+    ResultTable(const ResultTable&) = delete;
+    ResultTable& operator=(const ResultTable&) = delete;
+
+    int fieldCount() const { return static_cast<int>(columns_.size()); }
+    std::size_t rowCount() const { return columns_.empty() ? 0 : columns_.front().size(); }
+    const Column& column(int field) const { return columns_.at(static_cast<std::size_t>(field)); }
+    Column& column(int field) { return columns_.at(static_cast<std::size_t>(field)); }
+    FieldValue value(int field, std::size_t row) const { return column(field).value(row); }
+
+    Column& addColumn(QString name, ValueKind kind, int sqlType = 0);
+    // Index of the column of that name (case-insensitive, as ADO finds fields), or -1.
+    int indexOf(const QString& name) const;
+
+private:
+    std::vector<Column> columns_;
+};
+
+}  // namespace data
