@@ -31,6 +31,7 @@ public:
     void reserve(std::size_t rows);
 
 private:
+    friend struct ColumnAccess;  // the fetcher writes blocks straight into the storage
     struct Storage;
     QString name_;
     ValueKind kind_;
