@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <cstddef>
+#include <deque>
 #include <memory>
 #include <vector>
 
@@ -60,7 +61,7 @@ public:
     int indexOf(const QString& name) const;
 
 private:
-    std::vector<Column> columns_;
+    std::deque<Column> columns_;  // a deque, so that addColumn's references stay valid
 };
 
 }  // namespace data
