@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "DataAccess.h"
+#include "OdbcHandles.h"
 #include "data_loopback.h"
 #include "data_printing.h"
 
@@ -16,6 +17,15 @@ using data_e2e::BrowserResponder;
 using data_e2e::Listener;
 
 namespace {
+
+// Every path gives back the connection and statement handles it took.
+class DriverDefaults : public ::testing::Test {
+protected:
+    void TearDown() override {
+        EXPECT_EQ(data::odbc::liveHandles(SQL_HANDLE_DBC).load(), 0);
+        EXPECT_EQ(data::odbc::liveHandles(SQL_HANDLE_STMT).load(), 0);
+    }
+};
 
 QString login(const QString& server) {
     return QStringLiteral("Driver={SQL Server};Server=%1;Database=testdb;Uid=tester;Pwd=secret;")
@@ -36,7 +46,7 @@ DataError failedOpen(const QString& connectionString, int connectionTimeout = 2)
     return DataError(QString());
 }
 
-TEST(DriverDefaults, PlainHostGoesToPort1433AndNoOtherPortIsOverridden) {
+TEST_F(DriverDefaults, PlainHostGoesToPort1433AndNoOtherPortIsOverridden) {
     Listener standard(Listener::HangUp, 1433);
     Listener other(Listener::HangUp);
 
@@ -50,7 +60,7 @@ TEST(DriverDefaults, PlainHostGoesToPort1433AndNoOtherPortIsOverridden) {
     EXPECT_EQ(standard.accepted(), before);
 }
 
-TEST(DriverDefaults, NamedInstanceStillAsksTheBrowserForItsPort) {
+TEST_F(DriverDefaults, NamedInstanceStillAsksTheBrowserForItsPort) {
     Listener standard(Listener::HangUp, 1433);
     Listener instance(Listener::HangUp);
     BrowserResponder browser("DORV", instance.port());
@@ -61,7 +71,7 @@ TEST(DriverDefaults, NamedInstanceStillAsksTheBrowserForItsPort) {
     EXPECT_EQ(standard.accepted(), 0);
 }
 
-TEST(DriverDefaults, SilentServerFailsAfterTheConnectionTimeout) {
+TEST_F(DriverDefaults, SilentServerFailsAfterTheConnectionTimeout) {
     Listener silent(Listener::Silent);
     const DataError e = failedOpen(login(QStringLiteral("127.0.0.1,%1").arg(silent.port())), 2);
     EXPECT_EQ(e.sqlState(), "HYT00");
@@ -70,14 +80,14 @@ TEST(DriverDefaults, SilentServerFailsAfterTheConnectionTimeout) {
     EXPECT_EQ(silent.accepted(), 1);
 }
 
-TEST(DriverDefaults, SilentServerFailsAfterTheDefaultLoginTimeout) {
+TEST_F(DriverDefaults, SilentServerFailsAfterTheDefaultLoginTimeout) {
     Listener silent(Listener::Silent);
     const DataError e = failedOpen(login(QStringLiteral("127.0.0.1,%1").arg(silent.port())), 0);
     EXPECT_EQ(e.sqlState(), "HYT00");
 }
 
 // One attempt only (the version is pinned), so the record is not repeated.
-TEST(DriverDefaults, ClosedPortGivesEveryRecordOfTheDriver) {
+TEST_F(DriverDefaults, ClosedPortGivesEveryRecordOfTheDriver) {
     const DataError e =
         failedOpen(login(QStringLiteral("127.0.0.1,%1").arg(data_e2e::closedPort())));
     EXPECT_EQ(e.sqlState(), "08S01");
@@ -88,7 +98,7 @@ TEST(DriverDefaults, ClosedPortGivesEveryRecordOfTheDriver) {
               "[FreeTDS][SQL Server]Unable to connect to data source");
 }
 
-TEST(DriverDefaults, UnknownHostAndUnknownDriverFail) {
+TEST_F(DriverDefaults, UnknownHostAndUnknownDriverFail) {
     DataError e = failedOpen(login("nosuchhost.invalid,1433"));
     EXPECT_TRUE(e.description().contains("[FreeTDS][SQL Server]Unknown host machine name."))
         << e.what();

@@ -41,6 +41,11 @@ void readRecords(const Handle& h, std::vector<Record>& out) {
 
 }  // namespace
 
+std::atomic<int>& liveHandles(SQLSMALLINT type) {
+    static std::atomic<int> counts[4];
+    return counts[(type >= 1 && type <= 3) ? type : 0];
+}
+
 DataError diagnostics(std::initializer_list<const Handle*> handles, const char* call, SQLRETURN rc) {
     std::vector<Record> records;
     for (const Handle* h : handles) {
