@@ -137,15 +137,20 @@ void BM_FetchWholeTable(benchmark::State& state) {
     state.counters["bytes_per_row_held"] = static_cast<double>(held) / kRows;
     state.counters["bytes_per_row_peak"] = static_cast<double>(peak) / kRows;
 }
-BENCHMARK(BM_FetchWholeTable)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_FetchWholeTable)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
 }  // namespace
 
 int main(int argc, char** argv) {
     // The private driver registration of the build, unless the caller has one.
-    ::setenv("ODBCSYSINI", DORVANTIS_TEST_ODBCSYSINI, 0);
+    ::setenv("ODBCSYSINI", DORVANTIS_BENCH_ODBCSYSINI, 0);
     benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
+    try {
+        benchmark::RunSpecifiedBenchmarks();
+    } catch (const data::DataError& e) {
+        std::fprintf(stderr, "data_fetch_bench: %s\n", e.what());
+        return 1;
+    }
     benchmark::Shutdown();
     return 0;
 }
