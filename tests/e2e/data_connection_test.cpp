@@ -8,6 +8,7 @@
 
 #include "DataAccess.h"
 #include "OdbcHandles.h"
+#include "data_loopback.h"
 #include "data_printing.h"
 #include "data_server.h"
 
@@ -174,6 +175,49 @@ TEST_F(Connections, HundredThousandRowsComeWholeAndInOrder) {
         if (!ok && ++mismatches < 5) ADD_FAILURE() << "row " << i;
     }
     EXPECT_EQ(mismatches, 0);
+}
+
+QString privateLogin(int port) {
+    return QStringLiteral("Driver={SQL Server};Server=127.0.0.1,%1;Database=testdb;Uid=tester;"
+                          "Pwd=secret;")
+        .arg(port);
+}
+
+// The server delays every reply, its answer to the driver's cancel too, so
+// the timed-out connection is not reused: a fresh one shows that 0 means none.
+TEST_F(Connections, CommandTimeoutBoundsAStatementAndZeroMeansNoLimit) {
+    data_e2e::PrivateServer slow({"--delay-ms", "1500"});
+    auto conn = OdbcDataAccess().CreateConnection();
+    conn->ConnectionTimeout = 30;
+    conn->Open(privateLogin(slow.port()));
+    conn->CommandTimeout = 1;
+    try {
+        conn->Execute("create table slow_t (n int)");
+        ADD_FAILURE() << "no time-out";
+    } catch (const DataError& e) {
+        EXPECT_EQ(e.sqlState(), "HYT00") << e.what();
+        EXPECT_TRUE(e.description().startsWith("[FreeTDS][SQL Server]Timeout expired")) << e.what();
+    }
+    auto patient = OdbcDataAccess().CreateConnection();
+    patient->ConnectionTimeout = 30;
+    patient->CommandTimeout = 0;
+    patient->Open(privateLogin(slow.port()));
+    patient->Execute("create table slow_u (n int)");
+    EXPECT_EQ(patient->FetchQuery("select * from slow_u").fieldCount(), 1);
+}
+
+TEST_F(Connections, ConnectionDroppedWhileFetchingFails) {
+    data_e2e::PrivateServer dropping({"--drop-after-rows", "1500"});
+    auto conn = OdbcDataAccess().CreateConnection();
+    conn->Open(privateLogin(dropping.port()));
+    conn->Execute("create table many (n int)");
+    for (int start = 0; start < 3000; start += 1000) {
+        QStringList values;
+        for (int i = start; i < start + 1000; ++i) values << QStringLiteral("(%1)").arg(i);
+        conn->Execute("insert into many (n) values " + values.join(u','));
+    }
+    EXPECT_THROW(conn->FetchQuery("select * from many"), DataError);
+    conn->Close();
 }
 
 }  // namespace
