@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QStringList>
 
 namespace connection {
@@ -21,12 +22,19 @@ void restrictToOwner(const QString& fileName) {
     }
 }
 
+// The per-user file: <config folder>/Veltrane/Dorvantis.conf, section [Dorvantis].
+// The path is worked out at each construction (QSettings would fix the
+// folder once per process), so that tests can point it elsewhere.
+QString storePath() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QLatin1Char('/') + QString::fromLatin1(kApplication) + QLatin1Char('/') +
+           QString::fromLatin1(kSection) + QStringLiteral(".conf");
+}
+
 }  // namespace
 
 SettingsStore::SettingsStore()
-    : settings_(std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
-                                            QString::fromLatin1(kApplication),
-                                            QString::fromLatin1(kSection))) {}
+    : settings_(std::make_unique<QSettings>(storePath(), QSettings::IniFormat)) {}
 
 SettingsStore::~SettingsStore() = default;
 

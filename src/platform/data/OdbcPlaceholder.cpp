@@ -1,0 +1,2 @@
+#include "DataAccess.h"
+// Replaced by the ODBC layer.
