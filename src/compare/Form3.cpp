@@ -10,14 +10,46 @@ namespace compare {
 
 using app::Twips;
 
+namespace {
+
+QFont arial(qreal points) {
+    QFont f(QStringLiteral("Arial"));
+    f.setPointSizeF(points);
+    f.setBold(true);
+    return f;
+}
+
+template <class W>
+W* place(W* w, const char* name, int left, int top, int width, int height) {
+    w->setObjectName(QString::fromLatin1(name));
+    w->setGeometry(Twips(left), Twips(top), Twips(width), Twips(height));
+    return w;
+}
+
+}  // namespace
+
 Form3::Form3(app::WindowRegistry& registry) : app::Window(registry) {
+    setFont(arial(9));
     setFixedSize(Twips(5880), Twips(5475));
-    PushButton2 = new QPushButton(QStringLiteral("< Back"), this);
-    PushButton2->setObjectName(QStringLiteral("PushButton2"));
-    PushButton2->setGeometry(Twips(120), Twips(4920), Twips(2775), Twips(405));
-    PushButton9 = new QPushButton(QStringLiteral("Exit"), this);
-    PushButton9->setObjectName(QStringLiteral("PushButton9"));
-    PushButton9->setGeometry(Twips(3000), Twips(4920), Twips(2760), Twips(405));
+    ListView1 = place(new ResultListView(this), "ListView1", 120, 120, 5640, 2280);
+    ListView2 = place(new ResultListView(this), "ListView2", 120, 2520, 5640, 2280);
+    PushButton2 = place(new QPushButton(QStringLiteral("< Back"), this), "PushButton2", 120, 4920,
+                        2775, 405);
+    PushButton9 = place(new QPushButton(QStringLiteral("Exit"), this), "PushButton9", 3000, 4920,
+                        2760, 405);
+    for (QPushButton* b : {PushButton2, PushButton9}) {
+        b->setFont(arial(11.25));
+        b->setAutoDefault(false);
+    }
+    setTabOrder(PushButton2, PushButton9);
+    setTabOrder(PushButton9, ListView1);
+    setTabOrder(ListView1, ListView2);
+
+    AddPointerHandler(ListView1->viewport(), PointerHandler::Normal);
+    AddPointerHandler(ListView2->viewport(), PointerHandler::Normal);
+    AddPointerHandler(PushButton2, PointerHandler::Hand);
+    AddPointerHandler(PushButton9, PointerHandler::Hand);
+
     connect(PushButton2, &QPushButton::clicked, this, [this] { PushButton2_Click(); });
     connect(PushButton9, &QPushButton::clicked, this, [this] { PushButton9_Click(); });
 }
@@ -26,11 +58,23 @@ void Form3::Form_Load() {
     app::ErrorTrap trap(registry().boxes(), app::kForm3LoadTag);
     trap.step(100, [&] { app::ApplyClassicColours(*this); });
     trap.step(102, [&] { setWindowIcon(app::ProgramIcon()); });
+    const QString hand = app::ProgramFile(registry().programFolder(), app::kPointerFile);
+    if (trap.test(106, [&] { return app::FileExists(hand); })) {
+        trap.step(108, [&] { SetMouseIcon(app::LoadCursorFile(hand)); });
+    }
     trap.step(110, [&] { setWindowTitle(QString::fromLatin1(app::kProductName)); });
+    trap.step(112, [&] { ListView1->linesModel()->setHeaderText(QStringLiteral("Field differences")); });
+    trap.step(114, [&] { ListView1->setLineColumnWidth(Twips(4000)); });
+    trap.step(116, [&] {
+        ListView2->linesModel()->setHeaderText(QStringLiteral("Added / deleted records"));
+    });
+    trap.step(118, [&] { ListView2->setLineColumnWidth(Twips(4000)); });
 }
 
 void Form3::PushButton2_Click() {
     app::ErrorTrap trap(registry().boxes(), app::kForm3BackTag);
+    trap.step(100, [&] { ListView1->linesModel()->clear(); });
+    trap.step(102, [&] { ListView2->linesModel()->clear(); });
     trap.step(104, [&] { registry().form2().Show(); });
     trap.step(106, [&] { Hide(); });
 }

@@ -2,6 +2,7 @@
 
 #include <QPushButton>
 
+#include "ResultList.h"
 #include "Window.h"
 
 namespace compare {
@@ -17,6 +18,8 @@ public:
     void PushButton2_Click();  // "< Back"
     void PushButton9_Click();  // "Exit"
 
+    ResultListView* ListView1;  // field differences
+    ResultListView* ListView2;  // added / deleted records
     QPushButton* PushButton2;
     QPushButton* PushButton9;
 };
