@@ -195,8 +195,12 @@ TEST(ResultListUnpublished, CopyAndSelectAllSeeLinesAppendedJustNow) {
     QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
     EXPECT_EQ(Clipboard(), "a\nb");
     view.linesModel()->appendLine(QStringLiteral("c"));
-    view.copyAll();
+    view.selectAll();  // as a window might, straight after filling the list
+    view.copySelection();
     EXPECT_EQ(Clipboard(), "a\nb\nc");
+    view.linesModel()->appendLine(QStringLiteral("d"));
+    view.copyAll();
+    EXPECT_EQ(Clipboard(), "a\nb\nc\nd");
 }
 
 // ---------------------------------------------------------------------------

@@ -62,6 +62,10 @@ TEST(ValuesDifferNumbers, ScalesAreAlignedWithoutOverflow) {
     ExpectDiffer(FieldValue::decimal(-nines, 1), FieldValue::decimal(-nines, 37));
     ExpectDiffer(FieldValue::integer(std::numeric_limits<std::int64_t>::max()),
                  FieldValue::decimal(nines, 20));
+    // A product that wraps around 128 bits must not pass for the other value.
+    const __int128 wrapped = static_cast<__int128>(static_cast<unsigned __int128>(nines) *
+                                                   static_cast<unsigned __int128>(tenTo38));
+    ExpectDiffer(FieldValue::decimal(nines, 0), FieldValue::decimal(wrapped, 38));
     // The extremes of bigint, brought to scale 19.
     const __int128 minTimes1e19 =
         static_cast<__int128>(std::numeric_limits<std::int64_t>::min()) * I128("10000000000000000000");
@@ -108,6 +112,16 @@ TEST(ValuesDifferNumbers, FloatAgainstExactComparesAsDouble) {
     ExpectSame(FieldValue::floating(nearest), FieldValue::decimal(big, 30));
     ExpectDiffer(FieldValue::floating(std::nextafter(nearest, 0.0)),
                  FieldValue::decimal(big, 30));
+    // Dividing the rounded digits by a rounded power of ten would give 69716160.795567572.
+    ExpectSame(FieldValue::floating(69716160.795567557),
+               FieldValue::decimal(I128("69716160795567564209287083703548263022"), 30));
+    ExpectDiffer(FieldValue::floating(69716160.795567572),
+                 FieldValue::decimal(I128("69716160795567564209287083703548263022"), 30));
+    // 20 digits are more than a double holds exactly, even at a small scale.
+    ExpectSame(FieldValue::floating(8002.5819203408846),
+               FieldValue::decimal(I128("80025819203408850162"), 16));
+    ExpectDiffer(FieldValue::floating(8002.5819203408855),
+                 FieldValue::decimal(I128("80025819203408850162"), 16));
     ExpectSame(FieldValue::floating(-1e18), FieldValue::integer(-1'000'000'000'000'000'000));
     // Against a float, a bigint is only as precise as a double.
     ExpectSame(FieldValue::floating(9007199254740992.0), FieldValue::integer(9007199254740993));
