@@ -1,5 +1,6 @@
-#include <QApplication>
 #include <benchmark/benchmark.h>
+
+#include <QApplication>
 
 // The list benchmarks need widgets; run them without a display.
 int main(int argc, char** argv) {

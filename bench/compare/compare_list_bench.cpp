@@ -18,10 +18,11 @@ const std::vector<QString>& Lines() {
         std::vector<QString> v;
         v.reserve(kLines);
         for (int i = 1; i <= kLines; ++i) {
-            v.push_back(QStringLiteral("Record %1,Field \"Amount\" has changed from \"%2\" to \"%3\"")
-                            .arg(i)
-                            .arg(i * 3)
-                            .arg(i * 3 + 1));
+            v.push_back(
+                QStringLiteral("Record %1,Field \"Amount\" has changed from \"%2\" to \"%3\"")
+                    .arg(i)
+                    .arg(i * 3)
+                    .arg(i * 3 + 1));
         }
         return v;
     }();
@@ -52,7 +53,7 @@ BENCHMARK(BM_AppendMillionLinesHiddenView)->Unit(benchmark::kMillisecond);
 // For comparison: the plain design, one row insertion per line, per line cost
 // measured over fewer lines.
 class RowPerLineModel : public QAbstractListModel {
-public:
+  public:
     void append(const QString& line) {
         const int row = static_cast<int>(lines_.size());
         beginInsertRows(QModelIndex(), row, row);
@@ -67,7 +68,7 @@ public:
         return lines_[static_cast<std::size_t>(index.row())];
     }
 
-private:
+  private:
     std::vector<QString> lines_;
 };
 
@@ -116,5 +117,28 @@ void BM_SelectAllCopyMillionLines(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * kLines);
 }
 BENCHMARK(BM_SelectAllCopyMillionLines)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+namespace {
+
+// What the user waits for when the results window appears: the view laying
+// out a million rows it has just been told of.
+void BM_ShowMillionLines(benchmark::State& state) {
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto view = std::make_unique<compare::ResultListView>();
+        for (const QString& line : Lines()) view->linesModel()->appendLine(line);
+        view->resize(800, 600);
+        state.ResumeTiming();
+        view->show();
+        QCoreApplication::processEvents();
+        state.PauseTiming();
+        view.reset();
+        QCoreApplication::processEvents();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_ShowMillionLines)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -33,29 +33,41 @@ struct MixedPairs {
             const std::int64_t n = static_cast<std::int64_t>(rng() % 1'000'000'000);
             const std::int64_t m = same ? n : n + 1;
             switch (rng() % 20) {
-                case 0: case 1: case 2: case 3: case 4: case 5:
+                case 0:
+                case 1:
+                case 2:
+                case 3:
+                case 4:
+                case 5:
                     pairs.emplace_back(FieldValue::integer(n), FieldValue::integer(m));
                     break;
-                case 6: case 7:
+                case 6:
+                case 7:
                     pairs.emplace_back(FieldValue::decimal(n, 2), FieldValue::decimal(m * 100, 4));
                     break;
                 case 8:
                     pairs.emplace_back(FieldValue::currency(n * 100), FieldValue::decimal(m, 2));
                     break;
-                case 9: case 10:
-                    pairs.emplace_back(FieldValue::floating(n / 8.0), FieldValue::floating(m / 8.0));
+                case 9:
+                case 10:
+                    pairs.emplace_back(FieldValue::floating(n / 8.0),
+                                       FieldValue::floating(m / 8.0));
                     break;
                 case 11:
                     pairs.emplace_back(FieldValue::floating(n / 100.0), FieldValue::decimal(m, 2));
                     break;
-                case 12: case 13: case 14: case 15: {
+                case 12:
+                case 13:
+                case 14:
+                case 15: {
                     texts.push_back(QStringLiteral("Customer name %1 street").arg(n));
                     texts.push_back(QStringLiteral("Customer name %1 street").arg(m));
                     pairs.emplace_back(FieldValue::text(texts[texts.size() - 2]),
                                        FieldValue::text(texts.back()));
                     break;
                 }
-                case 16: case 17: {
+                case 16:
+                case 17: {
                     const DateTimeValue a{738'000 + static_cast<std::int32_t>(n % 3000), n * 1000,
                                           DateTimeValue::HasDate | DateTimeValue::HasTime};
                     DateTimeValue b = a;

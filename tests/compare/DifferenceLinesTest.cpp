@@ -29,8 +29,8 @@ TEST(FieldChangedLine, QuotationMarksInsideStayAsTheyAre) {
 
 TEST(FieldChangedLine, ValuesInTheFormattersLocale) {
     const ValueFormatter german(QLocale(QLocale::German, QLocale::Germany));
-    EXPECT_EQ(FieldChangedLine(4, u"Rate", FieldValue::decimal(1250, 2),
-                               FieldValue::floating(0.5), german),
+    EXPECT_EQ(FieldChangedLine(4, u"Rate", FieldValue::decimal(1250, 2), FieldValue::floating(0.5),
+                               german),
               "Record 4,Field \"Rate\" has changed from \"12,5\" to \"0,5\"");
     EXPECT_EQ(FieldChangedLine(4, u"Day", testvalues::DateOnly(2024, 3, 7),
                                testvalues::DateTime(2024, 3, 7, 13, 4, 5), german),

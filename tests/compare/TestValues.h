@@ -32,8 +32,9 @@ inline data::FieldValue DateOnly(int y, int m, int d) {
 
 inline data::FieldValue DateTime(int y, int m, int d, int h, int mi, int s,
                                  std::int64_t fraction = 0) {
-    return data::FieldValue::dateTime({DayNumber(y, m, d), Ticks(h, mi, s, fraction),
-                                       data::DateTimeValue::HasDate | data::DateTimeValue::HasTime});
+    return data::FieldValue::dateTime(
+        {DayNumber(y, m, d), Ticks(h, mi, s, fraction),
+         data::DateTimeValue::HasDate | data::DateTimeValue::HasTime});
 }
 
 inline data::FieldValue TimeOnly(int h, int mi, int s, std::int64_t fraction = 0) {

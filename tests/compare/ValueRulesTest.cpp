@@ -30,8 +30,11 @@ void ExpectDiffer(const FieldValue& a, const FieldValue& b) {
 
 TEST(ValuesDifferNumbers, FiveIsFiveInEveryKind) {
     const std::vector<FieldValue> fives = {
-        FieldValue::integer(5), FieldValue::decimal(500, 2), FieldValue::decimal(5, 0),
-        FieldValue::currency(50000), FieldValue::floating(5.0),
+        FieldValue::integer(5),
+        FieldValue::decimal(500, 2),
+        FieldValue::decimal(5, 0),
+        FieldValue::currency(50000),
+        FieldValue::floating(5.0),
         FieldValue::decimal(I128("50000000000000000000000000000000000000"), 37)};
     for (const FieldValue& a : fives) {
         for (const FieldValue& b : fives) ExpectSame(a, b);
@@ -67,8 +70,8 @@ TEST(ValuesDifferNumbers, ScalesAreAlignedWithoutOverflow) {
                                                    static_cast<unsigned __int128>(tenTo38));
     ExpectDiffer(FieldValue::decimal(nines, 0), FieldValue::decimal(wrapped, 38));
     // The extremes of bigint, brought to scale 19.
-    const __int128 minTimes1e19 =
-        static_cast<__int128>(std::numeric_limits<std::int64_t>::min()) * I128("10000000000000000000");
+    const __int128 minTimes1e19 = static_cast<__int128>(std::numeric_limits<std::int64_t>::min()) *
+                                  I128("10000000000000000000");
     ExpectSame(FieldValue::integer(std::numeric_limits<std::int64_t>::min()),
                FieldValue::decimal(minTimes1e19, 19));
     ExpectDiffer(FieldValue::integer(std::numeric_limits<std::int64_t>::min()),
@@ -110,8 +113,7 @@ TEST(ValuesDifferNumbers, FloatAgainstExactComparesAsDouble) {
     const __int128 big = I128("12345678901234567890123456789012345678");
     const double nearest = 12345678.901234567890123456789012345678;
     ExpectSame(FieldValue::floating(nearest), FieldValue::decimal(big, 30));
-    ExpectDiffer(FieldValue::floating(std::nextafter(nearest, 0.0)),
-                 FieldValue::decimal(big, 30));
+    ExpectDiffer(FieldValue::floating(std::nextafter(nearest, 0.0)), FieldValue::decimal(big, 30));
     // Dividing the rounded digits by a rounded power of ten would give 69716160.795567572.
     ExpectSame(FieldValue::floating(69716160.795567557),
                FieldValue::decimal(I128("69716160795567564209287083703548263022"), 30));
@@ -153,7 +155,7 @@ TEST(ValuesDifferTexts, CodeUnitByCodeUnit) {
     const QString abcCopy = QStringLiteral("abc");
     const QString upper = QStringLiteral("ABC");
     const QString trailing = QStringLiteral("abc ");
-    const QString composed = QString::fromUtf8("\xC3\xA9");    // é
+    const QString composed = QString::fromUtf8("\xC3\xA9");     // é
     const QString decomposed = QString::fromUtf8("e\xCC\x81");  // e + combining acute
     const QString empty;
     ExpectSame(FieldValue::text(abc), FieldValue::text(abcCopy));
@@ -196,10 +198,8 @@ TEST(ValuesDifferNulls, NullOnlyEqualsNull) {
     ExpectSame(FieldValue(), FieldValue());
     const QString empty;
     const std::vector<FieldValue> values = {
-        FieldValue::integer(0),     FieldValue::decimal(0, 2),
-        FieldValue::currency(0),    FieldValue::floating(0),
-        FieldValue::bit(false),     DateOnly(1, 1, 1),
-        TimeOnly(0, 0, 0),          FieldValue::text(empty),
-        FieldValue::bytes(QByteArrayView())};
+        FieldValue::integer(0),  FieldValue::decimal(0, 2), FieldValue::currency(0),
+        FieldValue::floating(0), FieldValue::bit(false),    DateOnly(1, 1, 1),
+        TimeOnly(0, 0, 0),       FieldValue::text(empty),   FieldValue::bytes(QByteArrayView())};
     for (const FieldValue& v : values) ExpectDiffer(FieldValue(), v);
 }

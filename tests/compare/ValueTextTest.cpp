@@ -105,7 +105,6 @@ TEST(ValueTextDates, FractionOfASecondWhenNotZero) {
     EXPECT_EQ(Us(DateTime(2024, 3, 7, 13, 4, 5, 5000000)), "3/7/24 1:04:05.5 PM");
     EXPECT_EQ(De(DateTime(2024, 3, 7, 13, 4, 5, 2500000)), "07.03.24 13:04:05,25");
     EXPECT_EQ(De(DateTime(2024, 3, 7, 13, 4, 5, 1)), "07.03.24 13:04:05,0000001");
-    EXPECT_EQ(Us(DateTime(9999, 12, 31, 23, 59, 59, 9999999)), "12/31/99 11:59:59.9999999 PM");
     // Midnight and a tick is not midnight.
     EXPECT_EQ(De(DateTime(2024, 3, 7, 0, 0, 0, 1)), "07.03.24 00:00:00,0000001");
 }
