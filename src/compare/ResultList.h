@@ -30,7 +30,7 @@ struct LineRange {
 class ResultLinesModel : public QAbstractListModel {
     Q_OBJECT
 
-public:
+  public:
     explicit ResultLinesModel(QObject* parent = nullptr);
     ~ResultLinesModel() override;
 
@@ -59,7 +59,7 @@ public:
                         int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
-private:
+  private:
     struct Entry {
         std::uint32_t block;
         std::uint32_t offset;
@@ -69,10 +69,10 @@ private:
     char16_t* reserveSpace(qsizetype length, std::uint32_t& block, std::uint32_t& offset);
 
     std::vector<std::unique_ptr<char16_t[]>> blocks_;
-    std::uint32_t current_ = 0;      // the block that short lines go into
-    qsizetype currentUsed_ = 0;      // characters used in it
+    std::uint32_t current_ = 0;  // the block that short lines go into
+    qsizetype currentUsed_ = 0;  // characters used in it
     std::vector<Entry> entries_;
-    qsizetype published_ = 0;        // rows the views know of
+    qsizetype published_ = 0;  // rows the views know of
     bool publishQueued_ = false;
     QString header_;
 };
@@ -85,7 +85,7 @@ private:
 class ResultListView : public QTreeView {
     Q_OBJECT
 
-public:
+  public:
     explicit ResultListView(QWidget* parent = nullptr);
 
     ResultLinesModel* linesModel() const { return lines_; }
@@ -99,19 +99,19 @@ public:
     QAction* copyAction() const { return copyAction_; }
     QAction* copyAllAction() const { return copyAllAction_; }
 
-public slots:
+  public slots:
     void selectAll() override;
     // Puts the selected lines on the clipboard; with nothing selected, leaves it alone.
     void copySelection();
     // Puts every line on the clipboard; with no lines, leaves it alone.
     void copyAll();
 
-protected:
+  protected:
     bool event(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
-private:
+  private:
     ResultLinesModel* lines_;
     QAction* copyAction_;
     QAction* copyAllAction_;
