@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <cstddef>
+#include <deque>
 #include <memory>
 #include <vector>
 
@@ -31,6 +32,7 @@ public:
     void reserve(std::size_t rows);
 
 private:
+    friend struct ColumnAccess;  // the fetcher writes blocks straight into the storage
     struct Storage;
     QString name_;
     ValueKind kind_;
@@ -59,7 +61,7 @@ public:
     int indexOf(const QString& name) const;
 
 private:
-    std::vector<Column> columns_;
+    std::deque<Column> columns_;  // a deque, so that addColumn's references stay valid
 };
 
 }  // namespace data

@@ -1,0 +1,191 @@
+#include "MemoryDataAccess.h"
+
+#include <map>
+
+namespace data {
+
+namespace {
+
+const char* opName(Operation op) {
+    switch (op) {
+        case Operation::CreateConnection: return "CreateConnection";
+        case Operation::CreateRecordset: return "CreateRecordset";
+        case Operation::SetOption: return "SetOption";
+        case Operation::Open: return "Open";
+        case Operation::Close: return "Close";
+        case Operation::Execute: return "Execute";
+        case Operation::OpenSchema: return "OpenSchema";
+        case Operation::Query: return "Query";
+        case Operation::Eof: return "Eof";
+        case Operation::MoveNext: return "MoveNext";
+        case Operation::Fields: return "Fields";
+        case Operation::FieldValue: return "FieldValue";
+        case Operation::GetRows: return "GetRows";
+        case Operation::RecordsetClose: return "RecordsetClose";
+    }
+    return "?";
+}
+
+}  // namespace
+
+struct MemoryDataAccess::Ledger {
+    struct Failure {
+        Operation op;
+        QString description;
+        QString detail;  // empty: any
+        int nth;         // 0: always
+        int seen = 0;
+    };
+
+    std::map<QString, ResultTable> tables;  // keys upper-cased
+    std::map<QString, ResultTable> queries;
+    ResultTable schema;
+    std::vector<Failure> failures;
+    std::vector<OpenCall> opens;
+    QStringList queryLog, executed, log;
+    int openConnections = 0;
+
+    // Records the step and throws when a script says so.
+    void step(Operation op, const QString& detail) {
+        log << (detail.isEmpty() ? QString::fromLatin1(opName(op))
+                                 : QStringLiteral("%1 %2").arg(QLatin1String(opName(op)), detail));
+        for (Failure& f : failures) {
+            if (f.op != op || (!f.detail.isEmpty() && f.detail != detail)) continue;
+            ++f.seen;
+            if (f.nth == 0 || f.seen == f.nth) throw DataError(f.description);
+        }
+    }
+
+    ResultTable query(const QString& sql) {
+        queryLog << sql;
+        step(Operation::Query, sql);
+        if (auto it = queries.find(sql); it != queries.end()) return copyOf(it->second);
+        static const QString prefix = QStringLiteral("select * from ");
+        if (sql.startsWith(prefix, Qt::CaseInsensitive)) {
+            QString name = sql.mid(prefix.size()).trimmed();
+            QString key = name;
+            key.remove(u'[').remove(u']');
+            if (auto it = tables.find(key.toUpper()); it != tables.end()) return copyOf(it->second);
+            throw DataError(QStringLiteral("[FreeTDS][SQL Server]Invalid object name '%1'.").arg(name),
+                            QStringLiteral("42S02"), 208);
+        }
+        throw DataError(QStringLiteral("[FreeTDS][SQL Server]Incorrect syntax near '%1'.").arg(sql),
+                        QStringLiteral("42000"), 102);
+    }
+};
+
+namespace {
+
+using Ledger = MemoryDataAccess::Ledger;
+
+class MemoryRecordset final : public Recordset {
+public:
+    explicit MemoryRecordset(std::shared_ptr<Ledger> s) : s_(std::move(s)) {}
+
+protected:
+    void Before(Operation op, const QString& detail) const override { s_->step(op, detail); }
+
+private:
+    std::shared_ptr<Ledger> s_;
+};
+
+class MemoryConnection final : public Connection {
+public:
+    explicit MemoryConnection(std::shared_ptr<MemoryDataAccess::Ledger> s) : s_(std::move(s)) {}
+    ~MemoryConnection() override {
+        if (open_) --s_->openConnections;
+    }
+
+    void Open(const QString& connectionString) override {
+        s_->step(Operation::Open, connectionString);
+        if (open_) throw DataError(QString::fromLatin1(messages::kObjectOpen));
+        s_->opens.push_back({connectionString, Mode, CommandTimeout, ConnectionTimeout,
+                             CursorLocation});
+        open_ = true;
+        ++s_->openConnections;
+    }
+    void Close() override {
+        s_->step(Operation::Close, {});
+        if (open_) --s_->openConnections;
+        open_ = false;
+    }
+    int State() const override { return open_ ? adStateOpen : adStateClosed; }
+    void Execute(const QString& sql) override {
+        s_->executed << sql;
+        s_->step(Operation::Execute, sql);
+        requireOpen();
+    }
+    ResultTable FetchQuery(const QString& sql) override {
+        requireOpen();
+        return s_->query(sql);
+    }
+    ResultTable FetchSchemaTables() override {
+        s_->step(Operation::OpenSchema, {});
+        requireOpen();
+        return MemoryDataAccess::copyOf(s_->schema);
+    }
+
+protected:
+    void Before(Operation op, const QString& detail) const override { s_->step(op, detail); }
+    std::unique_ptr<Recordset> NewRecordset() override {
+        return std::make_unique<MemoryRecordset>(s_);
+    }
+
+private:
+    void requireOpen() const {
+        if (!open_) throw DataError(QString::fromLatin1(messages::kObjectClosed));
+    }
+    std::shared_ptr<MemoryDataAccess::Ledger> s_;
+    bool open_ = false;
+};
+
+}  // namespace
+
+MemoryDataAccess::MemoryDataAccess() : state_(std::make_shared<Ledger>()) {}
+MemoryDataAccess::~MemoryDataAccess() = default;
+
+void MemoryDataAccess::addTable(const QString& name, const ResultTable& table) {
+    state_->tables[name.toUpper()] = copyOf(table);
+}
+void MemoryDataAccess::setQuery(const QString& sql, const ResultTable& result) {
+    state_->queries[sql] = copyOf(result);
+}
+void MemoryDataAccess::setSchemaTables(const ResultTable& rowset) { state_->schema = copyOf(rowset); }
+
+void MemoryDataAccess::failOn(Operation op, const QString& description, int nth,
+                              const QString& detail) {
+    state_->failures.push_back({op, description, detail, std::max(nth, 1)});
+}
+void MemoryDataAccess::failAlways(Operation op, const QString& description, const QString& detail) {
+    state_->failures.push_back({op, description, detail, 0});
+}
+
+const std::vector<MemoryDataAccess::OpenCall>& MemoryDataAccess::opens() const {
+    return state_->opens;
+}
+const QStringList& MemoryDataAccess::queries() const { return state_->queryLog; }
+const QStringList& MemoryDataAccess::executed() const { return state_->executed; }
+const QStringList& MemoryDataAccess::log() const { return state_->log; }
+int MemoryDataAccess::openConnections() const { return state_->openConnections; }
+
+std::unique_ptr<Connection> MemoryDataAccess::CreateConnection() {
+    state_->step(Operation::CreateConnection, {});
+    return std::make_unique<MemoryConnection>(state_);
+}
+std::unique_ptr<Recordset> MemoryDataAccess::CreateRecordset() {
+    state_->step(Operation::CreateRecordset, {});
+    return std::make_unique<MemoryRecordset>(state_);
+}
+
+ResultTable MemoryDataAccess::copyOf(const ResultTable& table) {
+    ResultTable copy;
+    for (int f = 0; f < table.fieldCount(); ++f) {
+        const Column& from = table.column(f);
+        Column& to = copy.addColumn(from.name(), from.kind(), from.sqlType());
+        to.reserve(from.size());
+        for (std::size_t r = 0; r < from.size(); ++r) to.append(from.value(r));
+    }
+    return copy;
+}
+
+}  // namespace data

@@ -1,0 +1,183 @@
+#include <cstdint>
+#include <cstdlib>
+#include <mutex>
+#include <shared_mutex>
+
+#include "ConnectionString.h"
+#include "DataAccess.h"
+#include "OdbcFetch.h"
+#include "OdbcHandles.h"
+
+namespace data {
+
+namespace {
+
+using odbc::check;
+using odbc::Handle;
+
+constexpr int kDefaultLoginTimeout = 15;
+constexpr const char* kDefaultPort = "1433";
+
+// Opens that give FreeTDS a default port through its TDSPORT variable hold
+// this exclusively, every other open shares it: FreeTDS lets TDSPORT win over
+// a ",port" in the string, so no other login may run while it is set.
+std::shared_mutex& portLock() {
+    static std::shared_mutex m;
+    return m;
+}
+
+class PortDefault {
+public:
+    explicit PortDefault(const QString& connectionString) {
+        // A TDSPORT of the user's own is theirs to keep.
+        if (needsDefaultPort(connectionString) && std::getenv("TDSPORT") == nullptr) {
+            exclusive_ = std::unique_lock(portLock());
+            ::setenv("TDSPORT", kDefaultPort, 1);
+        } else {
+            shared_ = std::shared_lock(portLock());
+        }
+    }
+    ~PortDefault() {
+        if (exclusive_.owns_lock()) ::unsetenv("TDSPORT");
+    }
+    PortDefault(const PortDefault&) = delete;
+    PortDefault& operator=(const PortDefault&) = delete;
+
+private:
+    std::unique_lock<std::shared_mutex> exclusive_;
+    std::shared_lock<std::shared_mutex> shared_;
+};
+
+// FreeTDS reads its environment when a connection logs in; TDSVER must be
+// there before the first ODBC environment exists. Pinning 7.4 stops FreeTDS
+// from retrying a silent server with an old login that no time-out bounds.
+void applyDriverEnvironment() { ::setenv("TDSVER", "7.4", 0); }
+
+class OdbcConnection final : public Connection {
+public:
+    explicit OdbcConnection(std::shared_ptr<const Handle> env) : env_(std::move(env)) {}
+    ~OdbcConnection() override { disconnect(); }
+
+    void Open(const QString& connectionString) override {
+        if (dbc_) throw DataError(QString::fromLatin1(messages::kObjectOpen));
+        // Until the login succeeds the handle is this function's: any throw frees it.
+        Handle dbc = odbc::allocate(SQL_HANDLE_DBC, *env_);
+        const int loginTimeout = ConnectionTimeout > 0 ? static_cast<int>(ConnectionTimeout)
+                                                       : kDefaultLoginTimeout;
+        check(SQLSetConnectAttrW(dbc.get(), SQL_ATTR_LOGIN_TIMEOUT,
+                                 reinterpret_cast<SQLPOINTER>(static_cast<std::intptr_t>(loginTimeout)),
+                                 0),
+              {&dbc}, "SQLSetConnectAttr(SQL_ATTR_LOGIN_TIMEOUT)");
+        SQLRETURN rc;
+        {
+            PortDefault port(connectionString);
+            rc = SQLDriverConnectW(dbc.get(), nullptr, odbc::wide(connectionString),
+                                   static_cast<SQLSMALLINT>(connectionString.size()), nullptr, 0,
+                                   nullptr, SQL_DRIVER_NOPROMPT);
+        }
+        check(rc, {&dbc, env_.get()}, "SQLDriverConnect");
+        dbc_ = std::move(dbc);
+    }
+
+    void Close() override {
+        if (!dbc_) return;
+        const SQLRETURN rc = SQLDisconnect(dbc_.get());
+        if (!SQL_SUCCEEDED(rc)) {
+            DataError e = odbc::diagnostics({&dbc_}, "SQLDisconnect", rc);
+            dbc_.reset();
+            throw e;
+        }
+        dbc_.reset();
+    }
+
+    int State() const override { return dbc_ ? adStateOpen : adStateClosed; }
+
+    void Execute(const QString& sql) override {
+        Handle stmt = statement();
+        SQLRETURN rc = SQLExecDirectW(stmt.get(), odbc::wide(sql), static_cast<SQLINTEGER>(sql.size()));
+        check(rc, {&stmt, &dbc_}, "SQLExecDirect", true);
+        // Later statements of a batch may fail too: read every result.
+        while ((rc = SQLMoreResults(stmt.get())) != SQL_NO_DATA) {
+            check(rc, {&stmt, &dbc_}, "SQLMoreResults");
+        }
+    }
+
+    ResultTable FetchQuery(const QString& sql) override {
+        Handle stmt = statement();
+        const SQLRETURN rc =
+            SQLExecDirectW(stmt.get(), odbc::wide(sql), static_cast<SQLINTEGER>(sql.size()));
+        if (check(rc, {&stmt, &dbc_}, "SQLExecDirect", true) == SQL_NO_DATA) return ResultTable();
+        return odbc::fetchAll(stmt, dbc_);
+    }
+
+    ResultTable FetchSchemaTables() override {
+        Handle stmt = statement();
+        check(SQLTablesW(stmt.get(), nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0), {&stmt, &dbc_},
+              "SQLTables");
+        return odbc::fetchAll(stmt, dbc_);
+    }
+
+private:
+    // A forward-only, read-only statement, which FreeTDS sends as a plain batch.
+    Handle statement() {
+        if (!dbc_) throw DataError(QString::fromLatin1(messages::kObjectClosed));
+        Handle stmt = odbc::allocate(SQL_HANDLE_STMT, dbc_);
+        const auto attr = [&](SQLINTEGER a, SQLULEN v, const char* what) {
+            check(SQLSetStmtAttrW(stmt.get(), a, reinterpret_cast<SQLPOINTER>(v), 0), {&stmt, &dbc_},
+                  what);
+        };
+        attr(SQL_ATTR_CURSOR_TYPE, SQL_CURSOR_FORWARD_ONLY, "SQLSetStmtAttr(SQL_ATTR_CURSOR_TYPE)");
+        attr(SQL_ATTR_CONCURRENCY, SQL_CONCUR_READ_ONLY, "SQLSetStmtAttr(SQL_ATTR_CONCURRENCY)");
+        const int timeout = CommandTimeout;
+        attr(SQL_ATTR_QUERY_TIMEOUT, static_cast<SQLULEN>(timeout > 0 ? timeout : 0),
+             "SQLSetStmtAttr(SQL_ATTR_QUERY_TIMEOUT)");
+        return stmt;
+    }
+
+    void disconnect() noexcept {
+        if (dbc_) SQLDisconnect(dbc_.get());
+        dbc_.reset();
+    }
+
+    std::shared_ptr<const Handle> env_;
+    Handle dbc_;  // set while connected
+};
+
+class OdbcLayer final : public DataAccess {
+public:
+    std::unique_ptr<Connection> CreateConnection() override {
+        return std::make_unique<OdbcConnection>(environment());
+    }
+
+private:
+    std::shared_ptr<const Handle> environment() {
+        std::lock_guard lock(mutex_);
+        if (env_) return env_;
+        applyDriverEnvironment();
+        SQLHANDLE h = SQL_NULL_HANDLE;
+        const SQLRETURN rc = SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &h);
+        if (!SQL_SUCCEEDED(rc)) {
+            if (h != SQL_NULL_HANDLE) SQLFreeHandle(SQL_HANDLE_ENV, h);
+            throw DataError(QStringLiteral(
+                "The ODBC environment could not be created (SQLAllocHandle returned %1).")
+                                .arg(rc));
+        }
+        auto env = std::make_shared<Handle>(SQL_HANDLE_ENV, h);
+        check(SQLSetEnvAttr(h, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0),
+              {env.get()}, "SQLSetEnvAttr(SQL_ATTR_ODBC_VERSION)");
+        env_ = std::move(env);
+        return env_;
+    }
+
+    std::mutex mutex_;
+    std::shared_ptr<const Handle> env_;  // shared by every connection, freed after the last
+};
+
+}  // namespace
+
+DataAccess& OdbcDataAccess() {
+    static OdbcLayer layer;
+    return layer;
+}
+
+}  // namespace data

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "FieldValue.h"
+#include "OdbcHandles.h"
+#include "ResultTable.h"
+
+namespace data::odbc {
+
+// Reads the whole current result set of an executed statement into columns:
+// in blocks of bound row arrays, or row by row with SQLGetData when a column
+// holds long values. Errors name the statement's and the connection's records.
+ResultTable fetchAll(const Handle& stmt, const Handle& dbc);
+
+// The pieces of text conversion the fetcher relies on, open to tests.
+struct Exact {
+    __int128 unscaled = 0;
+    int scale = 0;
+};
+// "-12345678901234.5678", "15.0000", ".5": digits with an optional sign and point.
+std::optional<Exact> parseExact(std::string_view text);
+// "23:59:59.1234560" (hh:mm:ss with up to 7 fraction digits) as 100 ns ticks.
+std::optional<std::int64_t> parseTimeOfDay(std::string_view text);
+// Days since 0001-01-01 in the proleptic Gregorian calendar.
+std::int32_t daysSinceEpoch(int year, int month, int day);
+
+}  // namespace data::odbc

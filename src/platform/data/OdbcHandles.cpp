@@ -1,0 +1,73 @@
+#include "OdbcHandles.h"
+
+#include <QStringList>
+#include <vector>
+
+namespace data::odbc {
+
+namespace {
+
+struct Record {
+    QString state;
+    int native = 0;
+    QString text;
+};
+
+void readRecords(const Handle& h, std::vector<Record>& out) {
+    if (!h) return;
+    std::vector<SQLWCHAR> buf(512);
+    for (SQLSMALLINT i = 1;; ++i) {
+        SQLWCHAR state[6] = {};
+        SQLINTEGER native = 0;
+        SQLSMALLINT len = 0;
+        SQLRETURN rc = SQLGetDiagRecW(h.type(), h.get(), i, state, &native, buf.data(),
+                                      static_cast<SQLSMALLINT>(buf.size()), &len);
+        if (!SQL_SUCCEEDED(rc)) break;
+        if (len >= static_cast<SQLSMALLINT>(buf.size())) {
+            // Longer than the buffer: ask again with room for all of it.
+            buf.resize(static_cast<std::size_t>(len) + 1);
+            rc = SQLGetDiagRecW(h.type(), h.get(), i, state, &native, buf.data(),
+                                static_cast<SQLSMALLINT>(buf.size()), &len);
+            if (!SQL_SUCCEEDED(rc)) break;
+        }
+        len = std::min<SQLSMALLINT>(len, static_cast<SQLSMALLINT>(buf.size() - 1));
+        Record r;
+        r.state = QString::fromUtf16(reinterpret_cast<const char16_t*>(state), 5);
+        r.native = static_cast<int>(native);
+        r.text = QString::fromUtf16(reinterpret_cast<const char16_t*>(buf.data()), len);
+        out.push_back(std::move(r));
+    }
+}
+
+}  // namespace
+
+std::atomic<int>& liveHandles(SQLSMALLINT type) {
+    static std::atomic<int> counts[4];
+    return counts[(type >= 1 && type <= 3) ? type : 0];
+}
+
+DataError diagnostics(std::initializer_list<const Handle*> handles, const char* call, SQLRETURN rc) {
+    std::vector<Record> records;
+    for (const Handle* h : handles) {
+        if (h) readRecords(*h, records);
+    }
+    if (records.empty()) {
+        const char* what = rc == SQL_INVALID_HANDLE ? "invalid handle"
+                           : rc == SQL_NO_DATA      ? "no data"
+                                                    : "no diagnostic record";
+        return DataError(
+            QStringLiteral("%1 failed (%2, return code %3).").arg(QLatin1String(call), QLatin1String(what)).arg(rc));
+    }
+    QStringList texts;
+    for (const Record& r : records) texts << r.text;
+    return DataError(texts.join(u'\n'), records.front().state, records.front().native);
+}
+
+Handle allocate(SQLSMALLINT type, const Handle& parent) {
+    SQLHANDLE h = SQL_NULL_HANDLE;
+    const SQLRETURN rc = SQLAllocHandle(type, parent.get(), &h);
+    if (!SQL_SUCCEEDED(rc)) throw diagnostics({&parent}, "SQLAllocHandle", rc);
+    return Handle(type, h);
+}
+
+}  // namespace data::odbc

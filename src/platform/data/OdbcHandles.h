@@ -1,0 +1,76 @@
+#pragma once
+
+// Owners of ODBC handles and the one check every SQLRETURN goes through.
+// Internal to the data-access layer.
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include <QString>
+#include <atomic>
+#include <initializer_list>
+#include <utility>
+
+#include "DataError.h"
+
+static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "the layer hands UTF-16 to the W API as is");
+
+namespace data::odbc {
+
+// Handles of each type (1 env, 2 dbc, 3 stmt) alive right now: tests check
+// that every path gives back what it took.
+std::atomic<int>& liveHandles(SQLSMALLINT type);
+
+// One ODBC handle, freed by its destructor. Move-only.
+class Handle {
+public:
+    Handle() = default;
+    Handle(SQLSMALLINT type, SQLHANDLE h) : type_(type), h_(h) {
+        if (h_ != SQL_NULL_HANDLE) ++liveHandles(type_);
+    }
+    Handle(Handle&& o) noexcept : type_(o.type_), h_(std::exchange(o.h_, nullptr)) {}
+    Handle& operator=(Handle&& o) noexcept {
+        if (this != &o) {
+            reset();
+            type_ = o.type_;
+            h_ = std::exchange(o.h_, nullptr);
+        }
+        return *this;
+    }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    ~Handle() { reset(); }
+
+    SQLHANDLE get() const { return h_; }
+    SQLSMALLINT type() const { return type_; }
+    explicit operator bool() const { return h_ != SQL_NULL_HANDLE; }
+    void reset() noexcept {
+        if (h_ != SQL_NULL_HANDLE && SQL_SUCCEEDED(SQLFreeHandle(type_, h_))) --liveHandles(type_);
+        h_ = SQL_NULL_HANDLE;
+    }
+
+private:
+    SQLSMALLINT type_ = 0;
+    SQLHANDLE h_ = SQL_NULL_HANDLE;
+};
+
+// All diagnostic records of the handles, in order (the failing handle first,
+// then the ones it belongs to), joined by line breaks; SQLSTATE and native
+// code of the first record.
+DataError diagnostics(std::initializer_list<const Handle*> handles, const char* call, SQLRETURN rc);
+
+// Throws the diagnostics unless rc is a success (or SQL_NO_DATA when allowed).
+inline SQLRETURN check(SQLRETURN rc, std::initializer_list<const Handle*> handles, const char* call,
+                       bool noDataIsFine = false) {
+    if (SQL_SUCCEEDED(rc) || (noDataIsFine && rc == SQL_NO_DATA)) return rc;
+    throw diagnostics(handles, call, rc);
+}
+
+// A new handle of type under parent; a failure is read from the parent.
+Handle allocate(SQLSMALLINT type, const Handle& parent);
+
+inline SQLWCHAR* wide(const QString& s) {
+    return reinterpret_cast<SQLWCHAR*>(const_cast<char16_t*>(reinterpret_cast<const char16_t*>(s.utf16())));
+}
+
+}  // namespace data::odbc

@@ -1,2 +1,0 @@
-#include "DataAccess.h"
-// Replaced by the ODBC layer.

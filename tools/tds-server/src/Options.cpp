@@ -1,0 +1,114 @@
+#include "Options.h"
+
+#include <charconv>
+#include <fstream>
+#include <sstream>
+
+namespace tds {
+
+const char* const kUsage =
+    "usage: tds-server --user NAME:PASSWORD... --database NAME[=SEED.sql]... [options]\n"
+    "  --port N            listen on 127.0.0.1:N (0, the default: a free port)\n"
+    "  --user NAME:PASSWORD   a login (repeatable; the password may hold ':')\n"
+    "  --database NAME[=SEED.sql]  a database, empty or created from the script\n"
+    "                      (repeatable; the first is the default database)\n"
+    "  --delay-ms N        wait N ms before every reply\n"
+    "  --drop-after-rows N close the connection after N rows of a result\n"
+    "  --config FILE       read options from FILE, one per line: 'user tester:secret'\n"
+    "The first line on standard output is 'PORT <number>'.\n";
+
+namespace {
+
+bool number(const std::string& text, long min, long max, long& out) {
+    auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
+    return ec == std::errc() && p == text.data() + text.size() && out >= min && out <= max;
+}
+
+bool apply(const std::string& key, const std::string& value, const std::string& baseDir, Options& out,
+           std::string& error, int depth);
+
+bool readConfig(const std::string& path, Options& out, std::string& error, int depth) {
+    if (depth > 4) {
+        error = "--config nested too deeply";
+        return false;
+    }
+    std::ifstream in(path);
+    if (!in) {
+        error = "cannot read " + path;
+        return false;
+    }
+    std::string dir = path.find('/') == std::string::npos ? "" : path.substr(0, path.rfind('/') + 1);
+    for (std::string line; std::getline(in, line);) {
+        size_t a = line.find_first_not_of(" \t\r");
+        if (a == std::string::npos || line[a] == '#') continue;
+        size_t b = line.find_last_not_of(" \t\r");
+        line = line.substr(a, b - a + 1);
+        size_t space = line.find_first_of(" \t=");
+        std::string key = line.substr(0, space);
+        std::string value;
+        if (space != std::string::npos) {
+            size_t v = line.find_first_not_of(" \t", space + (line[space] == '=' ? 1 : 0));
+            if (v != std::string::npos) value = line.substr(v);
+        }
+        if (key.rfind("--", 0) == 0) key = key.substr(2);
+        if (!apply(key, value, dir, out, error, depth + 1)) return false;
+    }
+    return true;
+}
+
+bool apply(const std::string& key, const std::string& value, const std::string& baseDir, Options& out,
+           std::string& error, int depth) {
+    long n = 0;
+    if (key == "port") {
+        if (!number(value, 0, 65535, n)) return error = "bad --port " + value, false;
+        out.port = uint16_t(n);
+    } else if (key == "user") {
+        size_t colon = value.find(':');
+        if (colon == std::string::npos || colon == 0) return error = "--user needs NAME:PASSWORD", false;
+        out.config.users[toLower(value.substr(0, colon))] = value.substr(colon + 1);
+    } else if (key == "database") {
+        size_t eq = value.find('=');
+        DatabaseSpec spec{value.substr(0, eq), eq == std::string::npos ? "" : value.substr(eq + 1)};
+        if (spec.name.empty()) return error = "--database needs a name", false;
+        if (!spec.seedFile.empty() && spec.seedFile[0] != '/') spec.seedFile = baseDir + spec.seedFile;
+        out.databases.push_back(spec);
+    } else if (key == "delay-ms") {
+        if (!number(value, 0, 600000, n)) return error = "bad --delay-ms " + value, false;
+        out.config.delayMs = int(n);
+    } else if (key == "drop-after-rows") {
+        if (!number(value, 0, 1L << 40, n)) return error = "bad --drop-after-rows " + value, false;
+        out.config.dropAfterRows = n;
+    } else if (key == "config") {
+        return readConfig(value, out, error, depth);
+    } else {
+        return error = "unknown option --" + key, false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool parseOptions(const std::vector<std::string>& args, Options& out, std::string& error) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string arg = args[i];
+        if (arg.rfind("--", 0) != 0) return error = "unexpected argument " + arg, false;
+        std::string key = arg.substr(2), value;
+        size_t eq = key.find('=');
+        if (eq != std::string::npos && key.substr(0, eq) != "database") {
+            value = key.substr(eq + 1);
+            key = key.substr(0, eq);
+        } else if (eq != std::string::npos && key.rfind("database=", 0) == 0) {
+            value = key.substr(9);
+            key = "database";
+        } else {
+            if (i + 1 >= args.size()) return error = arg + " needs a value", false;
+            value = args[++i];
+        }
+        if (!apply(key, value, "", out, error, 0)) return false;
+    }
+    if (out.config.users.empty()) return error = "at least one --user is needed", false;
+    if (out.databases.empty()) return error = "at least one --database is needed", false;
+    return true;
+}
+
+}  // namespace tds

@@ -1,0 +1,85 @@
+// TDS packet framing: whole request messages in, reply messages out, split
+// into packets of the negotiated size as they are written.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "Bytes.h"
+
+namespace tds {
+
+enum PacketType : uint8_t {
+    kSqlBatch = 0x01,
+    kPreTds7Login = 0x02,
+    kRpc = 0x03,
+    kReply = 0x04,
+    kAttention = 0x06,
+    kBulkLoad = 0x07,
+    kTransactionManager = 0x0E,
+    kLogin7 = 0x10,
+    kSspi = 0x11,
+    kPrelogin = 0x12,
+};
+
+constexpr size_t kHeaderSize = 8;
+constexpr uint8_t kStatusEom = 0x01;
+
+struct Limits {
+    size_t maxPacket = 32767;              // largest packet TDS allows
+    size_t maxMessage = 4 * 1024 * 1024;   // one request; bounds memory per connection
+};
+
+struct Message {
+    uint8_t type = 0;
+    std::vector<uint8_t> payload;
+};
+
+enum class ReadResult { Ok, Eof, Malformed, TooLarge };
+
+// Reassembles request messages from a socket. Not thread-safe: one per connection.
+class MessageReader {
+public:
+    explicit MessageReader(int fd, Limits limits = {}) : fd_(fd), limits_(limits) {}
+    ReadResult read(Message& out);
+
+private:
+    bool readExact(uint8_t* data, size_t size);
+    int fd_;
+    Limits limits_;
+};
+
+// Writes one reply message at a time; full packets leave as soon as they fill,
+// so a large result never sits in memory.
+class MessageWriter : public Sink {
+public:
+    MessageWriter(int fd, uint16_t spid) : fd_(fd), spid_(spid) {}
+
+    void setPacketSize(size_t size);
+    size_t packetSize() const { return packetSize_; }
+    void write(const uint8_t* data, size_t size) override;
+    // Sends what is buffered as the last packet of the message.
+    void endMessage();
+    // Sends what is buffered as a packet that is not the last one.
+    void flushPartial();
+    // A send failed or the peer closed: further output is discarded.
+    bool failed() const { return failed_; }
+    // The client sent an ATTENTION while this message was being written.
+    bool attentionPending() const { return attention_; }
+    void clearAttention() { attention_ = false; }
+
+private:
+    void sendPacket(bool last);
+    void peekForAttention();
+
+    int fd_;
+    uint16_t spid_;
+    size_t packetSize_ = 4096;
+    std::vector<uint8_t> buf_;
+    uint8_t packetId_ = 1;
+    bool failed_ = false;
+    bool attention_ = false;
+};
+
+}  // namespace tds

@@ -1,0 +1,676 @@
+#include "Session.h"
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstring>
+#include <cstdio>
+#include <sqlite3.h>
+#include <sys/socket.h>
+#include <thread>
+
+#include "Login.h"
+
+namespace tds {
+
+namespace {
+
+ServerMessage message(int number, uint8_t severity, std::string text, uint8_t state = 1) {
+    ServerMessage m;
+    m.number = number;
+    m.severity = severity;
+    m.state = state;
+    m.text = std::move(text);
+    return m;
+}
+
+bool startsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
+
+std::string stripMain(std::string name) {
+    if (startsWith(name, "main.")) name.erase(0, 5);
+    return name;
+}
+
+// SQLite's complaint -> the error SQL Server gives in the same situation.
+ServerMessage mapError(sqlite3* db, const Rewritten& rw, const std::string& verb, const std::string& database) {
+    std::string msg = sqlite3_errmsg(db);
+    int code = sqlite3_errcode(db) & 0xFF;
+    auto written = [&](const std::string& stored) {
+        auto it = rw.writtenNames.find(toLower(stored));
+        return it != rw.writtenNames.end() ? it->second : stored;
+    };
+    auto after = [&](std::string_view prefix) { return stripMain(msg.substr(prefix.size())); };
+    if (startsWith(msg, "no such table: ") || startsWith(msg, "no such view: ")) {
+        bool view = startsWith(msg, "no such view: ");
+        std::string name = written(after(view ? "no such view: " : "no such table: "));
+        if (verb == "drop") {
+            return message(3701, 11,
+                           std::string("Cannot drop the ") + (view ? "view" : "table") + " '" + name +
+                               "', because it does not exist or you do not have permission.",
+                           5);
+        }
+        return message(208, 16, "Invalid object name '" + name + "'.");
+    }
+    if (startsWith(msg, "unknown database ")) {
+        return message(208, 16, "Invalid object name '" + msg.substr(17) + "'.");
+    }
+    if (startsWith(msg, "near \"")) {
+        size_t end = msg.find("\": syntax error");
+        if (end != std::string::npos) return message(102, 15, "Incorrect syntax near '" + msg.substr(6, end - 6) + "'.");
+    }
+    if (msg == "incomplete input") return message(102, 15, "Incorrect syntax near the end of the batch.");
+    if (startsWith(msg, "no such column: ")) {
+        std::string name = msg.substr(16);
+        if (name.find('.') != std::string::npos)
+            return message(4104, 16, "The multi-part identifier \"" + name + "\" could not be bound.");
+        return message(207, 16, "Invalid column name '" + name + "'.");
+    }
+    for (const char* kind : {"table ", "view ", "index "}) {
+        size_t pos = msg.find(" already exists");
+        if (startsWith(msg, kind) && pos != std::string::npos) {
+            std::string name = stripMain(msg.substr(strlen(kind), pos - strlen(kind)));
+            return message(2714, 16, "There is already an object named '" + written(name) + "' in the database.", 6);
+        }
+    }
+    if (startsWith(msg, "UNIQUE constraint failed: ")) {
+        std::string target = msg.substr(26);
+        std::string table = target.substr(0, target.find('.'));
+        auto [owner, name] = splitStoredName(table);
+        return message(2627, 14,
+                       "Violation of PRIMARY KEY constraint 'PK_" + name + "'. Cannot insert duplicate key in object '" +
+                           owner + "." + name + "'.");
+    }
+    if (startsWith(msg, "NOT NULL constraint failed: ")) {
+        std::string target = msg.substr(28);
+        size_t dot = target.rfind('.');
+        auto [owner, name] = splitStoredName(target.substr(0, dot));
+        return message(515, 16,
+                       "Cannot insert the value NULL into column '" + target.substr(dot + 1) + "', table '" + database +
+                           "." + owner + "." + name + "'; column does not allow nulls. INSERT fails.",
+                       2);
+    }
+    if (startsWith(msg, "no such function: ")) {
+        return message(195, 15, "'" + msg.substr(18) + "' is not a recognized built-in function name.");
+    }
+    if (msg.find("values were supplied") != std::string::npos || msg.find(" values for ") != std::string::npos) {
+        return message(213, 16, "Column name or number of supplied values does not match table definition.");
+    }
+    if (code == SQLITE_BUSY || code == SQLITE_LOCKED) return message(1222, 16, "Lock request time out period exceeded.", 56);
+    if (code == SQLITE_CONSTRAINT) return message(547, 16, "The statement conflicted with a constraint: " + msg);
+    return message(50000, 16, msg);
+}
+
+std::string trimText(std::string s) {
+    size_t a = s.find_first_not_of(" \t\r\n;");
+    size_t b = s.find_last_not_of(" \t\r\n;");
+    return a == std::string::npos ? std::string() : s.substr(a, b - a + 1);
+}
+
+std::string unbracket(std::string s) {
+    s = trimText(s);
+    if (s.size() >= 2 && ((s.front() == '[' && s.back() == ']') || (s.front() == '"' && s.back() == '"')))
+        s = s.substr(1, s.size() - 2);
+    return s;
+}
+
+// "@P1 int,@P2 nvarchar(4000)" -> {"@P1", "@P2"}
+std::vector<std::string> declaredNames(const std::string& decls) {
+    std::vector<std::string> names;
+    int depth = 0;
+    std::string current;
+    auto flush = [&] {
+        std::string t = trimText(current);
+        if (!t.empty()) names.push_back(t.substr(0, t.find_first_of(" \t\r\n")));
+        current.clear();
+    };
+    for (char c : decls) {
+        if (c == '(') ++depth;
+        if (c == ')') --depth;
+        if (c == ',' && depth == 0) {
+            flush();
+        } else {
+            current += c;
+        }
+    }
+    flush();
+    return names;
+}
+
+uint16_t commandFor(const std::string& verb) {
+    if (verb == "select" || verb == "with" || verb == "values") return 0xC1;
+    if (verb == "insert" || verb == "replace") return 0xC3;
+    if (verb == "delete") return 0xC4;
+    if (verb == "update") return 0xC5;
+    return 0;
+}
+
+}  // namespace
+
+Session::Session(int fd, uint16_t spid, const ServerConfig& config, const Catalog& catalog)
+    : fd_(fd), spid_(spid), config_(config), catalog_(catalog), reader_(fd, config.limits), writer_(fd, spid) {}
+
+Session::~Session() { sqlite3_close(db_); }
+
+void Session::delay() {
+    if (config_.delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(config_.delayMs));
+}
+
+void Session::run() {
+    Message m;
+    bool loggedIn = false;
+    for (;;) {
+        ReadResult rr = reader_.read(m);
+        if (rr != ReadResult::Ok) {
+            if (rr != ReadResult::Eof) std::fprintf(stderr, "tds-server: spid %u: malformed or oversized packet, closing\n", spid_);
+            return;
+        }
+        Outcome outcome = Outcome::Continue;
+        try {
+            if (!loggedIn) {
+                if (m.type == kPrelogin) {
+                    checkPrelogin(m.payload);
+                    delay();
+                    writer_.bytes(preloginReply());
+                    writer_.endMessage();
+                } else if (m.type == kLogin7) {
+                    if (!login(m)) return;
+                    loggedIn = true;
+                } else {
+                    std::fprintf(stderr, "tds-server: spid %u: packet type 0x%02X before login, closing\n", spid_, m.type);
+                    return;
+                }
+            } else if (m.type == kSqlBatch) {
+                outcome = batch(m);
+            } else if (m.type == kRpc) {
+                outcome = rpc(m);
+            } else if (m.type == kAttention) {
+                delay();
+                writeDone(writer_, kDone, kDoneAttn, 0, 0);
+                writer_.endMessage();
+            } else if (m.type == kTransactionManager) {
+                delay();
+                writeMessage(writer_, message(8004, 16, "Transaction manager requests are not supported by this server."));
+                writeDone(writer_, kDone, kDoneError, 0, 0);
+                writer_.endMessage();
+            } else {
+                std::fprintf(stderr, "tds-server: spid %u: unexpected packet type 0x%02X, closing\n", spid_, m.type);
+                return;
+            }
+        } catch (const ProtocolError& e) {
+            std::fprintf(stderr, "tds-server: spid %u: %s, closing\n", spid_, e.what());
+            return;
+        }
+        if (outcome == Outcome::Attention) {
+            // The ATTENTION is waiting in the socket: take it, then confirm.
+            Message attention;
+            reader_.read(attention);
+            writer_.clearAttention();
+            writeDone(writer_, kDone, kDoneAttn, 0, 0);
+            writer_.endMessage();
+        }
+        if (outcome == Outcome::Close || writer_.failed()) {
+            ::shutdown(fd_, SHUT_RDWR);
+            return;
+        }
+    }
+}
+
+bool Session::login(const Message& m) {
+    Login7 login = parseLogin7(m.payload);
+    delay();
+    auto refuse = [&](std::vector<ServerMessage> messages) {
+        for (const ServerMessage& msg : messages) writeMessage(writer_, msg);
+        writeDone(writer_, kDone, kDoneError, 0, 0);
+        writer_.endMessage();
+        std::fprintf(stderr, "tds-server: spid %u: login refused for '%s'\n", spid_, login.userName.c_str());
+        return false;
+    };
+    const ServerMessage loginFailed =
+        message(18456, 14, "Login failed for user '" + login.userName + "'.");
+    if (login.tdsVersion < 0x730A0003) {
+        return refuse({message(18452, 14, "This server speaks TDS 7.3 and 7.4 only.")});
+    }
+    auto user = config_.users.find(toLower(login.userName));
+    if (login.wantsSspi || user == config_.users.end() || user->second != login.password) {
+        return refuse({loginFailed});
+    }
+    Database* database = login.database.empty() ? catalog_.first() : catalog_.find(login.database);
+    std::string error;
+    if (database) db_ = database->open(error);
+    if (!database || !db_) {
+        std::string name = login.database.empty() ? std::string("default") : login.database;
+        return refuse({message(4060, 11, "Cannot open database \"" + name + "\" requested by the login. The login failed."),
+                       loginFailed});
+    }
+    database_ = database;
+    user_ = login.userName;
+
+    uint32_t version = login.tdsVersion >= kTds74 ? kTds74 : login.tdsVersion;
+    size_t packetSize = login.packetSize == 0 ? 4096 : std::min<size_t>(std::max<size_t>(login.packetSize, 512), 32767);
+    writeEnvChange(writer_, 1, database_->name(), "master");
+    ServerMessage info = message(5701, 0, "Changed database context to '" + database_->name() + "'.", 2);
+    writeMessage(writer_, info);
+    writeCollationChange(writer_);
+    writeEnvChange(writer_, 2, "us_english", "");
+    writeMessage(writer_, message(5703, 0, "Changed language setting to us_english."));
+    writeLoginAck(writer_, version);
+    writeEnvChange(writer_, 4, std::to_string(packetSize), std::to_string(packetSize));
+    writeDone(writer_, kDone, kDoneFinal, 0, 0);
+    writer_.endMessage();
+    writer_.setPacketSize(packetSize);
+    return !writer_.failed();
+}
+
+void Session::setPending(uint16_t status, uint16_t command, uint64_t count) {
+    flushPending(true);
+    pending_ = true;
+    pendingStatus_ = status;
+    pendingCommand_ = command;
+    pendingCount_ = count;
+}
+
+void Session::flushPending(bool more) {
+    if (!pending_) return;
+    writeDone(writer_, doneToken_, uint16_t(pendingStatus_ | (more ? kDoneMore : 0)), pendingCommand_, pendingCount_);
+    pending_ = false;
+}
+
+Session::Outcome Session::batch(const Message& m) {
+    size_t offset = skipAllHeaders(m.payload);
+    std::string sql = utf16leToUtf8(m.payload.data() + offset, (m.payload.size() - offset) & ~size_t(1));
+    delay();
+    bool failed = false;
+    Outcome outcome = runSql(sql, false, {}, failed);
+    if (outcome == Outcome::Continue) writer_.endMessage();
+    return outcome;
+}
+
+Session::Outcome Session::runSql(const std::string& tsql, bool inProc, const std::vector<Binding>& bindings,
+                                 bool& failed) {
+    doneToken_ = inProc ? kDoneInProc : kDone;
+    pending_ = false;
+    failed = false;
+    Rewritten rw = rewriteTsql(tsql, {database_->name(), database_->schemas(db_)});
+    const std::string& sql = rw.sql;
+    auto fail = [&](const ServerMessage& error) {
+        flushPending(true);
+        writeMessage(writer_, error);
+        if (!inProc) writeDone(writer_, kDone, kDoneError, 0, 0);
+        failed = true;
+        return Outcome::Continue;
+    };
+    for (size_t pos = skipBlank(sql, 0); pos < sql.size(); pos = skipBlank(sql, pos)) {
+        std::vector<std::string> words = leadingWords(sql, pos, 3);
+        std::string verb = words.empty() ? std::string() : words[0];
+        if (verb == "set" || verb == "use" || (words.size() >= 2 && verb == "create" && words[1] == "schema")) {
+            size_t end = lineStatementEnd(sql, pos);
+            std::string text = sql.substr(pos, end - pos);
+            pos = end;
+            if (verb == "use") {
+                ServerMessage error;
+                flushPending(true);
+                if (!useDatabase(unbracket(trimText(text).substr(3)), error)) return fail(error);
+            } else if (verb == "create" && words.size() >= 3) {
+                database_->addSchema(unbracket(words[2]));
+            }
+            setPending(0, 0, 0);
+            continue;
+        }
+        sqlite3_stmt* stmt = nullptr;
+        const char* tail = nullptr;
+        if (sqlite3_prepare_v2(db_, sql.c_str() + pos, -1, &stmt, &tail) != SQLITE_OK) {
+            ServerMessage error = mapError(db_, rw, verb, database_->name());
+            sqlite3_finalize(stmt);
+            return fail(error);
+        }
+        pos = tail ? size_t(tail - sql.c_str()) : sql.size();
+        if (!stmt) continue;  // only a comment
+        for (int i = 1; i <= sqlite3_bind_parameter_count(stmt); ++i) {
+            const char* name = sqlite3_bind_parameter_name(stmt, i);
+            const RpcParam* value = nullptr;
+            for (const Binding& b : bindings)
+                if (name && equalsIgnoreCase(b.name, name)) value = b.value;
+            if (!value) {
+                sqlite3_finalize(stmt);
+                return fail(message(137, 15, std::string("Must declare the scalar variable \"") + (name ? name : "?") + "\"."));
+            }
+            switch (value->storage) {
+            case Storage::Null: sqlite3_bind_null(stmt, i); break;
+            case Storage::Integer: sqlite3_bind_int64(stmt, i, value->integer); break;
+            case Storage::Real: sqlite3_bind_double(stmt, i, value->real); break;
+            case Storage::Text: sqlite3_bind_text(stmt, i, value->bytes.data(), int(value->bytes.size()), SQLITE_STATIC); break;
+            case Storage::Blob: sqlite3_bind_blob(stmt, i, value->bytes.data(), int(value->bytes.size()), SQLITE_STATIC); break;
+            }
+        }
+        bool statementFailed = false;
+        ServerMessage error;
+        Outcome outcome = runStatement(stmt, verb, statementFailed, error);
+        if (statementFailed && outcome == Outcome::Continue) {
+            if (error.number == 0) error = mapError(db_, rw, verb, database_->name());
+            sqlite3_finalize(stmt);
+            return fail(error);
+        }
+        sqlite3_finalize(stmt);
+        if (outcome != Outcome::Continue) return outcome;
+    }
+    if (pending_) {
+        flushPending(inProc);
+    } else if (!inProc) {
+        writeDone(writer_, kDone, kDoneFinal, 0, 0);
+    }
+    return Outcome::Continue;
+}
+
+Session::Outcome Session::runStatement(sqlite3_stmt* stmt, const std::string& verb, bool& failed,
+                                       ServerMessage& error) {
+    int rc = sqlite3_step(stmt);
+    const int columns = sqlite3_column_count(stmt);
+    if (columns == 0) {
+        while (rc == SQLITE_ROW) rc = sqlite3_step(stmt);
+        if (rc != SQLITE_DONE) {
+            failed = true;
+            return Outcome::Continue;
+        }
+        uint16_t command = commandFor(verb);
+        if (command) {
+            setPending(kDoneCount, command, uint64_t(sqlite3_changes64(db_)));
+        } else {
+            setPending(0, 0, 0);
+        }
+        return Outcome::Continue;
+    }
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+        failed = true;
+        return Outcome::Continue;
+    }
+    // Columns: declared SQL Server type, else the first row's storage class.
+    std::vector<Column> cols(static_cast<size_t>(columns));
+    for (int i = 0; i < columns; ++i) {
+        Column& c = cols[size_t(i)];
+        const char* name = sqlite3_column_name(stmt, i);
+        c.name = name ? name : "";
+        const char* decl = sqlite3_column_decltype(stmt, i);
+        std::optional<ColumnType> type = decl ? parseDeclaredType(decl) : std::nullopt;
+        if (!type) {
+            Storage s = Storage::Null;
+            if (rc == SQLITE_ROW) {
+                switch (sqlite3_column_type(stmt, i)) {
+                case SQLITE_INTEGER: s = Storage::Integer; break;
+                case SQLITE_FLOAT: s = Storage::Real; break;
+                case SQLITE_BLOB: s = Storage::Blob; break;
+                case SQLITE_TEXT: s = Storage::Text; break;
+                default: break;
+                }
+            }
+            type = typeForStorage(s);
+        }
+        c.type = *type;
+        const char* table = sqlite3_column_table_name(stmt, i);
+        const char* origin = sqlite3_column_origin_name(stmt, i);
+        const char* dbName = sqlite3_column_database_name(stmt, i);
+        int notNull = 0;
+        if (table && origin &&
+            sqlite3_table_column_metadata(db_, dbName, table, origin, nullptr, nullptr, &notNull, nullptr, nullptr) ==
+                SQLITE_OK)
+            c.nullable = !notNull;
+    }
+    flushPending(true);
+    writeColMetadata(writer_, cols);
+    uint64_t rows = 0;
+    ByteBuffer row;
+    while (rc == SQLITE_ROW) {
+        row.clear();
+        row.u8(kRow);
+        for (int i = 0; i < columns; ++i) {
+            const ColumnType& type = cols[size_t(i)].type;
+            bool textTarget = type.kind == Kind::Char || type.kind == Kind::VarChar || type.kind == Kind::NChar ||
+                              type.kind == Kind::NVarChar;
+            SqlValue v;
+            switch (sqlite3_column_type(stmt, i)) {
+            case SQLITE_NULL: break;
+            case SQLITE_INTEGER:
+            case SQLITE_FLOAT:
+                if (textTarget) {
+                    v.storage = Storage::Text;
+                    v.bytes = {reinterpret_cast<const char*>(sqlite3_column_text(stmt, i)),
+                               size_t(sqlite3_column_bytes(stmt, i))};
+                } else if (sqlite3_column_type(stmt, i) == SQLITE_INTEGER) {
+                    v.storage = Storage::Integer;
+                    v.integer = sqlite3_column_int64(stmt, i);
+                } else {
+                    v.storage = Storage::Real;
+                    v.real = sqlite3_column_double(stmt, i);
+                }
+                break;
+            case SQLITE_TEXT:
+                v.storage = Storage::Text;
+                v.bytes = {reinterpret_cast<const char*>(sqlite3_column_text(stmt, i)), size_t(sqlite3_column_bytes(stmt, i))};
+                break;
+            case SQLITE_BLOB: {
+                const void* blob = sqlite3_column_blob(stmt, i);
+                v.storage = textTarget ? Storage::Text : Storage::Blob;
+                v.bytes = {static_cast<const char*>(blob), size_t(sqlite3_column_bytes(stmt, i))};
+                break;
+            }
+            }
+            if (auto conversion = encodeValue(row, type, v)) {
+                failed = true;
+                error = message(conversion->number, 16, conversion->message);
+                return Outcome::Continue;
+            }
+        }
+        writer_.bytes(row.data());
+        ++rows;
+        if (config_.dropAfterRows >= 0 && rows >= uint64_t(config_.dropAfterRows)) {
+            writer_.flushPartial();
+            std::fprintf(stderr, "tds-server: spid %u: dropping the connection after %llu rows\n", spid_,
+                         (unsigned long long)rows);
+            return Outcome::Close;
+        }
+        if (writer_.failed()) return Outcome::Close;
+        if (writer_.attentionPending()) return Outcome::Attention;
+        rc = sqlite3_step(stmt);
+    }
+    if (rc != SQLITE_DONE) {
+        failed = true;
+        return Outcome::Continue;
+    }
+    setPending(kDoneCount, 0xC1, rows);
+    return Outcome::Continue;
+}
+
+bool Session::useDatabase(const std::string& name, ServerMessage& error) {
+    Database* target = catalog_.find(name);
+    std::string openError;
+    sqlite3* db = target ? target->open(openError) : nullptr;
+    if (!db) {
+        error = message(911, 16, "Database '" + name + "' does not exist. Make sure that the name is entered correctly.");
+        return false;
+    }
+    sqlite3_close(db_);
+    db_ = db;
+    std::string old = database_->name();
+    database_ = target;
+    writeEnvChange(writer_, 1, database_->name(), old);
+    writeMessage(writer_, message(5701, 0, "Changed database context to '" + database_->name() + "'.", 2));
+    return true;
+}
+
+void Session::procError(const ServerMessage& m) {
+    writeMessage(writer_, m);
+    writeDone(writer_, kDoneProc, kDoneError, 0, 0);
+    writer_.endMessage();
+}
+
+Session::Outcome Session::rpc(const Message& m) {
+    size_t offset = skipAllHeaders(m.payload);
+    RpcRequest req;
+    try {
+        req = parseRpc(m.payload.data() + offset, m.payload.size() - offset);
+    } catch (const UnsupportedParameter& e) {
+        delay();
+        procError(message(8016, 16,
+                          std::string("The incoming tabular data stream (TDS) remote procedure call (RPC) protocol "
+                                      "stream is incorrect: ") + e.what() + " is not supported by this server."));
+        return Outcome::Continue;
+    }
+    delay();
+    // "[demo]..sp_tables" -> database "demo", procedure "sp_tables".
+    std::vector<std::string> parts;
+    {
+        std::string current;
+        bool bracket = false;
+        for (char c : req.name) {
+            if (c == '[') bracket = true;
+            else if (c == ']') bracket = false;
+            else if (c == '.' && !bracket) {
+                parts.push_back(current);
+                current.clear();
+            } else current += c;
+        }
+        parts.push_back(current);
+    }
+    std::string proc = toLower(parts.back());
+    std::string dbPart = parts.size() >= 3 ? parts[0] : std::string();
+
+    if (proc == "sp_tables") {
+        Database* target = dbPart.empty() ? database_ : catalog_.find(dbPart);
+        if (!target) {
+            procError(message(911, 16, "Database '" + dbPart + "' does not exist. Make sure that the name is entered correctly."));
+            return Outcome::Continue;
+        }
+        return spTables(req, *target);
+    }
+    auto text = [&](size_t i) -> std::string {
+        return i < req.params.size() && req.params[i].storage == Storage::Text ? req.params[i].bytes : std::string();
+    };
+    auto integer = [&](size_t i) -> int64_t {
+        return i < req.params.size() && req.params[i].storage == Storage::Integer ? req.params[i].integer : -1;
+    };
+    bool failed = false;
+    Outcome outcome = Outcome::Continue;
+    if (proc == "sp_prepexec") {
+        int32_t handle = nextHandle_++;
+        prepared_[handle] = {text(2), text(1)};
+        outcome = runPrepared(text(2), text(1), req.params, 3, failed);
+        if (outcome != Outcome::Continue) return outcome;
+        if (failed) {
+            writeDone(writer_, kDoneProc, kDoneError, 0, 0);
+        } else {
+            writeReturnStatus(writer_, 0);
+            writeReturnInt(writer_, 0, req.params.empty() ? "" : req.params[0].name, handle);
+            writeDone(writer_, kDoneProc, kDoneFinal, 0, 0);
+        }
+    } else if (proc == "sp_execute") {
+        auto it = prepared_.find(int32_t(integer(0)));
+        if (it == prepared_.end()) {
+            procError(message(8179, 16, "Could not find prepared statement with handle " + std::to_string(integer(0)) + "."));
+            return Outcome::Continue;
+        }
+        outcome = runPrepared(it->second.sql, it->second.decls, req.params, 1, failed);
+        if (outcome != Outcome::Continue) return outcome;
+        if (!failed) writeReturnStatus(writer_, 0);
+        writeDone(writer_, kDoneProc, failed ? kDoneError : kDoneFinal, 0, 0);
+    } else if (proc == "sp_executesql") {
+        outcome = runPrepared(text(0), text(1), req.params, 2, failed);
+        if (outcome != Outcome::Continue) return outcome;
+        if (!failed) writeReturnStatus(writer_, 0);
+        writeDone(writer_, kDoneProc, failed ? kDoneError : kDoneFinal, 0, 0);
+    } else if (proc == "sp_unprepare") {
+        prepared_.erase(int32_t(integer(0)));
+        writeReturnStatus(writer_, 0);
+        writeDone(writer_, kDoneProc, kDoneFinal, 0, 0);
+    } else {
+        procError(message(2812, 16, "Could not find stored procedure '" + parts.back() + "'.", 62));
+        return Outcome::Continue;
+    }
+    writer_.endMessage();
+    return Outcome::Continue;
+}
+
+Session::Outcome Session::runPrepared(const std::string& sql, const std::string& decls,
+                                      const std::vector<RpcParam>& params, size_t firstValue, bool& failed) {
+    std::vector<std::string> names = declaredNames(decls);
+    std::vector<Binding> bindings;
+    for (size_t i = firstValue; i < params.size(); ++i) {
+        size_t k = i - firstValue;
+        std::string name = !params[i].name.empty() ? params[i].name : k < names.size() ? names[k] : std::string();
+        bindings.push_back({name, &params[i]});
+    }
+    return runSql(sql, true, bindings, failed);
+}
+
+Session::Outcome Session::spTables(const RpcRequest& req, Database& target) {
+    std::string filters[4];  // name, owner, qualifier, type
+    static const char* const kNames[4] = {"@table_name", "@table_owner", "@table_qualifier", "@table_type"};
+    for (size_t i = 0; i < req.params.size(); ++i) {
+        const RpcParam& p = req.params[i];
+        if (p.storage != Storage::Text) continue;
+        for (size_t k = 0; k < 4; ++k) {
+            if (p.name.empty() ? i == k : equalsIgnoreCase(p.name, kNames[k])) filters[k] = p.bytes;
+        }
+    }
+    // "'TABLE','VIEW'" (or Qt's "'TABLE") -> {"TABLE", "VIEW"}
+    std::vector<std::string> types;
+    {
+        std::string current;
+        for (char c : filters[3] + ",") {
+            if (c == ',') {
+                std::string t = trimText(current);
+                std::string clean;
+                for (char ch : t)
+                    if (ch != '\'' && ch != '"') clean += char(std::toupper(uint8_t(ch)));
+                clean = trimText(clean);
+                if (!clean.empty()) types.push_back(clean);
+                current.clear();
+            } else {
+                current += c;
+            }
+        }
+    }
+    std::vector<TableEntry> entries;
+    bool qualifierMatches = filters[2].empty() || likeMatch(filters[2], target.name());
+    if (qualifierMatches) {
+        if (&target == database_) {
+            entries = target.tables(db_);
+        } else {
+            std::string error;
+            sqlite3* other = target.open(error);
+            if (other) entries = target.tables(other);
+            sqlite3_close(other);
+        }
+    }
+    std::vector<Column> cols = {
+        {"TABLE_QUALIFIER", *parseDeclaredType("nvarchar(128)"), true},
+        {"TABLE_OWNER", *parseDeclaredType("nvarchar(128)"), true},
+        {"TABLE_NAME", *parseDeclaredType("nvarchar(128)"), true},
+        {"TABLE_TYPE", *parseDeclaredType("varchar(32)"), true},
+        {"REMARKS", *parseDeclaredType("varchar(254)"), true},
+    };
+    writeColMetadata(writer_, cols);
+    uint64_t count = 0;
+    for (const TableEntry& e : entries) {
+        if (!filters[0].empty() && !likeMatch(filters[0], e.name)) continue;
+        if (!filters[1].empty() && !likeMatch(filters[1], e.owner)) continue;
+        if (!types.empty() && std::find(types.begin(), types.end(), e.type) == types.end()) continue;
+        ByteBuffer row;
+        row.u8(kRow);
+        for (const std::string* value : {&target.name(), &e.owner, &e.name, &e.type}) {
+            SqlValue v;
+            v.storage = Storage::Text;
+            v.bytes = *value;
+            size_t index = size_t(value == &target.name() ? 0 : value == &e.owner ? 1 : value == &e.name ? 2 : 3);
+            encodeValue(row, cols[index].type, v);
+        }
+        encodeValue(row, cols[4].type, SqlValue{});
+        writer_.bytes(row.data());
+        ++count;
+    }
+    writeDone(writer_, kDoneInProc, kDoneMore | kDoneCount, 0, count);
+    writeReturnStatus(writer_, 0);
+    writeDone(writer_, kDoneProc, kDoneFinal, 0, 0);
+    writer_.endMessage();
+    return Outcome::Continue;
+}
+
+}  // namespace tds

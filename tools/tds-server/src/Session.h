@@ -1,0 +1,81 @@
+// One client connection: login, then requests and their replies, until the
+// client leaves or breaks the protocol.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "Packets.h"
+#include "Rpc.h"
+#include "Store.h"
+#include "Tokens.h"
+#include "Tsql.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace tds {
+
+struct ServerConfig {
+    std::map<std::string, std::string> users;  // lower-case login name -> password
+    int delayMs = 0;                           // before every reply
+    long dropAfterRows = -1;                   // close after this many rows of a result
+    Limits limits;
+};
+
+class Session {
+public:
+    Session(int fd, uint16_t spid, const ServerConfig& config, const Catalog& catalog);
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    void run();
+
+private:
+    enum class Outcome { Continue, Close, Attention };
+    struct Binding {
+        std::string name;
+        const RpcParam* value;
+    };
+
+    bool login(const Message& m);
+    Outcome batch(const Message& m);
+    Outcome rpc(const Message& m);
+    Outcome spTables(const RpcRequest& req, Database& target);
+    Outcome runPrepared(const std::string& sql, const std::string& decls, const std::vector<RpcParam>& params,
+                        size_t firstValue, bool& failed);
+    // Runs the statements of a batch or procedure; in a procedure the caller
+    // ends the reply. `failed` tells whether an error ended the statements.
+    Outcome runSql(const std::string& tsql, bool inProc, const std::vector<Binding>& bindings, bool& failed);
+    Outcome runStatement(sqlite3_stmt* stmt, const std::string& verb, bool& failed, ServerMessage& error);
+    bool useDatabase(const std::string& name, ServerMessage& error);
+    void setPending(uint16_t status, uint16_t command, uint64_t count);
+    void flushPending(bool more);
+    void delay();
+    void procError(const ServerMessage& message);
+
+    int fd_;
+    uint16_t spid_;
+    const ServerConfig& config_;
+    const Catalog& catalog_;
+    MessageReader reader_;
+    MessageWriter writer_;
+    Database* database_ = nullptr;
+    sqlite3* db_ = nullptr;
+    std::string user_;
+    uint8_t doneToken_ = kDone;
+    bool pending_ = false;
+    uint16_t pendingStatus_ = 0, pendingCommand_ = 0;
+    uint64_t pendingCount_ = 0;
+    struct Prepared {
+        std::string sql;
+        std::string decls;
+    };
+    std::map<int32_t, Prepared> prepared_;
+    int32_t nextHandle_ = 1;
+};
+
+}  // namespace tds

@@ -1,0 +1,231 @@
+#include "Store.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <random>
+#include <sqlite3.h>
+#include <sstream>
+#include <unistd.h>
+
+#include "Bytes.h"
+#include "Tsql.h"
+
+namespace tds {
+
+namespace {
+
+// A few SQL Server functions that clients use in simple queries.
+void dbName(sqlite3_context* ctx, int, sqlite3_value**) {
+    auto* database = static_cast<const Database*>(sqlite3_user_data(ctx));
+    sqlite3_result_text(ctx, database->name().c_str(), -1, SQLITE_TRANSIENT);
+}
+
+void getDate(sqlite3_context* ctx, int, sqlite3_value**) {
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    tm local{};
+    localtime_r(&ts.tv_sec, &local);
+    char buf[40];
+    size_t n = strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &local);
+    snprintf(buf + n, sizeof buf - n, ".%03ld", ts.tv_nsec / 1000000);
+    sqlite3_result_text(ctx, buf, -1, SQLITE_TRANSIENT);
+}
+
+void newId(sqlite3_context* ctx, int, sqlite3_value**) {
+    thread_local std::mt19937_64 rng{std::random_device{}()};
+    uint64_t a = rng(), b = rng();
+    a = (a & ~0xF000ULL) | 0x4000ULL;                              // version 4
+    b = (b & 0x3FFFFFFFFFFFFFFFULL) | 0x8000000000000000ULL;       // variant 1
+    char buf[40];
+    snprintf(buf, sizeof buf, "%08X-%04X-%04X-%04X-%012llX", unsigned(a >> 32), unsigned(a >> 16 & 0xFFFF),
+             unsigned(a & 0xFFFF), unsigned(b >> 48), (unsigned long long)(b & 0xFFFFFFFFFFFFULL));
+    sqlite3_result_text(ctx, buf, -1, SQLITE_TRANSIENT);
+}
+
+void isNull(sqlite3_context* ctx, int, sqlite3_value** argv) {
+    sqlite3_result_value(ctx, sqlite3_value_type(argv[0]) == SQLITE_NULL ? argv[1] : argv[0]);
+}
+
+bool exec(sqlite3* db, const char* sql, std::string& error) {
+    char* msg = nullptr;
+    if (sqlite3_exec(db, sql, nullptr, nullptr, &msg) == SQLITE_OK) return true;
+    error = msg ? msg : sqlite3_errmsg(db);
+    sqlite3_free(msg);
+    return false;
+}
+
+}  // namespace
+
+sqlite3* Database::open(std::string& error) const {
+    sqlite3* db = nullptr;
+    int rc = sqlite3_open_v2(path_.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (rc != SQLITE_OK) {
+        error = db ? sqlite3_errmsg(db) : "out of memory";
+        sqlite3_close(db);
+        return nullptr;
+    }
+    sqlite3_busy_timeout(db, 10000);
+    if (!exec(db, "PRAGMA synchronous=OFF", error)) {
+        sqlite3_close(db);
+        return nullptr;
+    }
+    void* self = const_cast<Database*>(this);
+    sqlite3_create_function(db, "db_name", 0, SQLITE_UTF8, self, dbName, nullptr, nullptr);
+    sqlite3_create_function(db, "getdate", 0, SQLITE_UTF8, self, getDate, nullptr, nullptr);
+    sqlite3_create_function(db, "sysdatetime", 0, SQLITE_UTF8, self, getDate, nullptr, nullptr);
+    sqlite3_create_function(db, "newid", 0, SQLITE_UTF8, self, newId, nullptr, nullptr);
+    sqlite3_create_function(db, "isnull", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, self, isNull, nullptr, nullptr);
+    return db;
+}
+
+std::vector<TableEntry> Database::tables(sqlite3* db) const {
+    std::vector<TableEntry> out = {
+        {"sys", "syscolumns", "SYSTEM TABLE"},
+        {"sys", "sysobjects", "SYSTEM TABLE"},
+        {"sys", "sysusers", "SYSTEM TABLE"},
+    };
+    sqlite3_stmt* stmt = nullptr;
+    const char* sql =
+        "SELECT type, name FROM sqlite_schema WHERE type IN ('table','view') AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\'";
+    if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) == SQLITE_OK) {
+        while (sqlite3_step(stmt) == SQLITE_ROW) {
+            std::string type = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+            auto [owner, name] = splitStoredName(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1)));
+            out.push_back({owner, name, type == "view" ? "VIEW" : "TABLE"});
+        }
+    }
+    sqlite3_finalize(stmt);
+    std::sort(out.begin(), out.end(), [](const TableEntry& a, const TableEntry& b) {
+        if (a.type != b.type) return a.type < b.type;
+        if (toLower(a.owner) != toLower(b.owner)) return toLower(a.owner) < toLower(b.owner);
+        return toLower(a.name) < toLower(b.name);
+    });
+    return out;
+}
+
+std::set<std::string> Database::schemas(sqlite3* db) const {
+    std::set<std::string> out;
+    {
+        std::lock_guard lock(mutex_);
+        out = createdSchemas_;
+    }
+    sqlite3_stmt* stmt = nullptr;
+    const char* sql = "SELECT name FROM sqlite_schema WHERE instr(name, '.') > 1";
+    if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) == SQLITE_OK) {
+        while (sqlite3_step(stmt) == SQLITE_ROW) {
+            auto [owner, name] = splitStoredName(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
+            out.insert(toLower(owner));
+        }
+    }
+    sqlite3_finalize(stmt);
+    return out;
+}
+
+void Database::addSchema(std::string_view schema) {
+    std::lock_guard lock(mutex_);
+    createdSchemas_.insert(toLower(schema));
+}
+
+bool runScript(sqlite3* db, Database& database, std::string_view script, std::string& error) {
+    // Drop GO separators, which only client tools understand.
+    std::string text;
+    std::istringstream lines{std::string(script)};
+    for (std::string line; std::getline(lines, line);) {
+        std::string t = toLower(line);
+        t.erase(std::remove_if(t.begin(), t.end(), [](char c) { return std::isspace(uint8_t(c)); }), t.end());
+        if (t != "go") text += line + "\n";
+    }
+    Rewritten rewritten = rewriteTsql(text, {database.name(), database.schemas(db)});
+    const std::string& sql = rewritten.sql;
+    for (size_t pos = skipBlank(sql, 0); pos < sql.size(); pos = skipBlank(sql, pos)) {
+        std::vector<std::string> words = leadingWords(sql, pos, 3);
+        if (!words.empty() && (words[0] == "set" || words[0] == "use" || words[0] == "print")) {
+            pos = lineStatementEnd(sql, pos);
+            continue;
+        }
+        if (words.size() >= 3 && words[0] == "create" && words[1] == "schema") {
+            database.addSchema(words[2]);
+            pos = lineStatementEnd(sql, pos);
+            continue;
+        }
+        sqlite3_stmt* stmt = nullptr;
+        const char* tail = nullptr;
+        int rc = sqlite3_prepare_v2(db, sql.c_str() + pos, -1, &stmt, &tail);
+        if (rc == SQLITE_OK && stmt) {
+            while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+            }
+            if (rc == SQLITE_DONE) rc = SQLITE_OK;
+        }
+        if (rc != SQLITE_OK) {
+            error = std::string(sqlite3_errmsg(db)) + " in: " + sql.substr(pos, 200);
+            sqlite3_finalize(stmt);
+            return false;
+        }
+        sqlite3_finalize(stmt);
+        pos = tail ? size_t(tail - sql.c_str()) : sql.size();
+    }
+    return true;
+}
+
+std::unique_ptr<Catalog> Catalog::create(const std::vector<DatabaseSpec>& specs, std::string& error) {
+    std::unique_ptr<Catalog> catalog(new Catalog);
+    const char* tmp = std::getenv("TMPDIR");
+    std::string templ = std::string(tmp && *tmp ? tmp : "/tmp") + "/tds-server-XXXXXX";
+    if (!mkdtemp(templ.data())) {
+        error = "cannot create a temporary folder in " + templ;
+        return nullptr;
+    }
+    catalog->dir_ = templ;
+    for (size_t i = 0; i < specs.size(); ++i) {
+        const DatabaseSpec& spec = specs[i];
+        if (catalog->find(spec.name)) {
+            error = "database " + spec.name + " given twice";
+            return nullptr;
+        }
+        std::string path = catalog->dir_ + "/db" + std::to_string(i) + ".sqlite";
+        sqlite3* db = nullptr;
+        if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK ||
+            !exec(db, "PRAGMA journal_mode=WAL", error)) {
+            if (error.empty()) error = "cannot create " + path;
+            sqlite3_close(db);
+            return nullptr;
+        }
+        sqlite3_close(db);
+        catalog->databases_.push_back(std::make_unique<Database>(spec.name, path));
+        if (spec.seedFile.empty()) continue;
+        std::ifstream in(spec.seedFile, std::ios::binary);
+        if (!in) {
+            error = "cannot read seed file " + spec.seedFile;
+            return nullptr;
+        }
+        std::stringstream buffer;
+        buffer << in.rdbuf();
+        Database& database = *catalog->databases_.back();
+        db = database.open(error);
+        if (!db) return nullptr;
+        bool ok = runScript(db, database, buffer.str(), error);
+        sqlite3_close(db);
+        if (!ok) {
+            error = spec.seedFile + ": " + error;
+            return nullptr;
+        }
+    }
+    return catalog;
+}
+
+Catalog::~Catalog() {
+    for (const auto& d : databases_) {
+        for (const char* suffix : {"", "-wal", "-shm", "-journal"}) ::unlink((d->path() + suffix).c_str());
+    }
+    if (!dir_.empty()) ::rmdir(dir_.c_str());
+}
+
+Database* Catalog::find(std::string_view name) const {
+    for (const auto& d : databases_)
+        if (equalsIgnoreCase(d->name(), name)) return d.get();
+    return nullptr;
+}
+
+}  // namespace tds

@@ -1,0 +1,70 @@
+// The databases the server offers: one SQLite file each, in a private
+// temporary folder, shared by every connection (WAL mode, so a long read on
+// one connection does not block writers on another).
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct sqlite3;
+
+namespace tds {
+
+struct DatabaseSpec {
+    std::string name;
+    std::string seedFile;  // empty: an empty database
+};
+
+struct TableEntry {
+    std::string owner;
+    std::string name;
+    std::string type;  // "TABLE", "VIEW" or "SYSTEM TABLE"
+};
+
+class Database {
+public:
+    Database(std::string name, std::string path) : name_(std::move(name)), path_(std::move(path)) {}
+
+    const std::string& name() const { return name_; }
+    const std::string& path() const { return path_; }
+
+    // A new connection for one session; nullptr and a message on failure.
+    sqlite3* open(std::string& error) const;
+    // User tables and views plus a few system tables, sorted as sp_tables sorts.
+    std::vector<TableEntry> tables(sqlite3* db) const;
+    // Schemas other than dbo (lower case): those holding objects and those created.
+    std::set<std::string> schemas(sqlite3* db) const;
+    void addSchema(std::string_view schema);
+
+private:
+    std::string name_;
+    std::string path_;
+    mutable std::mutex mutex_;
+    std::set<std::string> createdSchemas_;
+};
+
+class Catalog {
+public:
+    // Creates every database and runs its seed script; nullptr and a message
+    // on failure (an unreadable seed, an SQL error in it).
+    static std::unique_ptr<Catalog> create(const std::vector<DatabaseSpec>& specs, std::string& error);
+    ~Catalog();
+
+    Database* find(std::string_view name) const;  // case-insensitive
+    Database* first() const { return databases_.empty() ? nullptr : databases_.front().get(); }
+
+private:
+    Catalog() = default;
+    std::string dir_;
+    std::vector<std::unique_ptr<Database>> databases_;
+};
+
+// Runs a script of statements without results (seeds): T-SQL is rewritten as
+// for sessions, lines holding only GO are ignored. False and a message on error.
+bool runScript(sqlite3* db, Database& database, std::string_view script, std::string& error);
+
+}  // namespace tds

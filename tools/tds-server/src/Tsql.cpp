@@ -1,0 +1,281 @@
+#include "Tsql.h"
+
+#include <cctype>
+
+#include "Bytes.h"
+
+namespace tds {
+
+namespace {
+
+enum class T { Blank, Word, QuotedId, String, NString, Number, Punct };
+
+struct Tok {
+    T kind;
+    std::string_view text;
+    std::string value;  // identifiers without quotes
+};
+
+bool wordStart(char c) { return std::isalpha(uint8_t(c)) || c == '_' || c == '@' || c == '#' || uint8_t(c) >= 0x80; }
+bool wordChar(char c) { return wordStart(c) || std::isdigit(uint8_t(c)) || c == '$'; }
+
+size_t scanQuoted(std::string_view s, size_t i, char close) {
+    // i is at the opening quote; a doubled closing quote is an escaped one.
+    ++i;
+    while (i < s.size()) {
+        if (s[i] == close) {
+            if (i + 1 < s.size() && s[i + 1] == close) {
+                i += 2;
+                continue;
+            }
+            return i + 1;
+        }
+        ++i;
+    }
+    return s.size();
+}
+
+std::string unquote(std::string_view t, char close) {
+    std::string out;
+    for (size_t i = 1; i + 1 <= t.size(); ++i) {
+        if (t[i] == close) {
+            if (i + 1 < t.size() && t[i + 1] == close) {
+                out += close;
+                ++i;
+                continue;
+            }
+            break;
+        }
+        out += t[i];
+    }
+    return out;
+}
+
+// One token starting at i; i moves past it.
+Tok nextToken(std::string_view s, size_t& i) {
+    size_t start = i;
+    char c = s[i];
+    T kind;
+    std::string value;
+    if (std::isspace(uint8_t(c))) {
+        while (i < s.size() && std::isspace(uint8_t(s[i]))) ++i;
+        kind = T::Blank;
+    } else if (c == '-' && i + 1 < s.size() && s[i + 1] == '-') {
+        while (i < s.size() && s[i] != '\n') ++i;
+        kind = T::Blank;
+    } else if (c == '/' && i + 1 < s.size() && s[i + 1] == '*') {
+        size_t end = s.find("*/", i + 2);
+        i = end == std::string_view::npos ? s.size() : end + 2;
+        kind = T::Blank;
+    } else if (c == '\'') {
+        i = scanQuoted(s, i, '\'');
+        kind = T::String;
+    } else if ((c == 'N' || c == 'n') && i + 1 < s.size() && s[i + 1] == '\'') {
+        i = scanQuoted(s, i + 1, '\'');
+        kind = T::NString;
+    } else if (c == '[') {
+        i = scanQuoted(s, i, ']');
+        kind = T::QuotedId;
+        value = unquote(s.substr(start, i - start), ']');
+    } else if (c == '"') {
+        i = scanQuoted(s, i, '"');
+        kind = T::QuotedId;
+        value = unquote(s.substr(start, i - start), '"');
+    } else if (std::isdigit(uint8_t(c)) || (c == '.' && i + 1 < s.size() && std::isdigit(uint8_t(s[i + 1])))) {
+        while (i < s.size() && (std::isalnum(uint8_t(s[i])) || s[i] == '.')) ++i;
+        kind = T::Number;
+    } else if (wordStart(c)) {
+        while (i < s.size() && wordChar(s[i])) ++i;
+        kind = T::Word;
+        value = std::string(s.substr(start, i - start));
+    } else {
+        ++i;
+        kind = T::Punct;
+    }
+    return {kind, s.substr(start, i - start), std::move(value)};
+}
+
+std::vector<Tok> tokenize(std::string_view s) {
+    std::vector<Tok> out;
+    for (size_t i = 0; i < s.size();) out.push_back(nextToken(s, i));
+    return out;
+}
+
+bool isIdent(const Tok& t) { return t.kind == T::Word || t.kind == T::QuotedId; }
+bool isDot(const Tok& t) { return t.kind == T::Punct && t.text == "."; }
+
+std::string quoteId(std::string_view name) {
+    std::string out = "\"";
+    for (char c : name) {
+        out += c;
+        if (c == '"') out += '"';
+    }
+    return out + "\"";
+}
+
+const std::set<std::string> kTableContext = {"from", "join", "into", "update", "table", "view", "exists"};
+
+}  // namespace
+
+Rewritten rewriteTsql(std::string_view sql, const RewriteContext& context) {
+    std::vector<Tok> toks = tokenize(sql);
+    Rewritten r;
+    std::string lastWord;   // previous keyword-like word, lower case
+    std::string lastWord2;  // the one before it
+    auto next = [&](size_t i) {
+        for (++i; i < toks.size() && toks[i].kind == T::Blank; ++i) {
+        }
+        return i;
+    };
+    for (size_t i = 0; i < toks.size(); ++i) {
+        const Tok& t = toks[i];
+        if (t.kind == T::NString) {
+            r.sql.append(t.text.substr(1));
+            continue;
+        }
+        if (t.kind == T::Number && t.text.size() > 2 && t.text[0] == '0' && (t.text[1] == 'x' || t.text[1] == 'X')) {
+            std::string hex(t.text.substr(2));
+            if (hex.size() % 2) hex.insert(hex.begin(), '0');
+            r.sql += "X'" + hex + "'";
+            continue;
+        }
+        if (!isIdent(t)) {
+            r.sql.append(t.text);
+            continue;
+        }
+        std::string lower = toLower(t.value);
+        // varchar(max) and friends: SQLite accepts only numbers there.
+        if (t.kind == T::Word && (lower == "varchar" || lower == "nvarchar" || lower == "varbinary")) {
+            size_t a = next(i), b = next(a), c = next(b);
+            if (c < toks.size() && toks[a].text == "(" && toks[b].kind == T::Word &&
+                equalsIgnoreCase(toks[b].text, "max") && toks[c].text == ")") {
+                r.sql.append(t.text);
+                r.sql += "(-1)";
+                i = c;
+                lastWord = lower;
+                continue;
+            }
+        }
+        if (t.kind == T::Word && lower == "tran" && (lastWord == "begin" || lastWord == "commit" || lastWord == "rollback")) {
+            r.sql += "TRANSACTION";
+            lastWord = "transaction";
+            continue;
+        }
+        // A dotted name chain: a.b, a.b.c, db..name; parts may be empty.
+        bool afterDot = i > 0 && isDot(toks[i - 1]);
+        std::vector<const Tok*> parts{&t};
+        size_t j = i;
+        while (!afterDot && j + 1 < toks.size() && isDot(toks[j + 1])) {
+            if (j + 2 < toks.size() && isIdent(toks[j + 2])) {
+                parts.push_back(&toks[j + 2]);
+                j += 2;
+            } else if (j + 2 < toks.size() && isDot(toks[j + 2])) {
+                parts.push_back(nullptr);  // db..name
+                j += 1;
+            } else {
+                break;
+            }
+        }
+        if (parts.size() == 1 || afterDot || (parts.back() == nullptr)) {
+            r.sql.append(t.text);
+            if (t.kind == T::Word) {
+                lastWord2 = lastWord;
+                lastWord = lower;
+            }
+            continue;
+        }
+        auto value = [](const Tok* p) { return p ? p->value : std::string(); };
+        std::vector<std::string> names;
+        for (const Tok* p : parts) names.push_back(value(p));
+        bool tableContext = kTableContext.count(lastWord) > 0;
+        if (names.size() >= 3 && (names[0].empty() || equalsIgnoreCase(names[0], context.database))) {
+            names.erase(names.begin());
+            if (names[0].empty()) names[0] = "dbo";
+        }
+        std::string written;
+        for (size_t k = 0; k < names.size(); ++k) written += (k ? "." : "") + names[k];
+        std::string out;
+        std::string schema = toLower(names[0]);
+        if (schema == "dbo" && names.size() >= 2) {
+            out = quoteId(names[1]);
+            r.writtenNames[toLower(names[1])] = names[0] + "." + names[1];
+            for (size_t k = 2; k < names.size(); ++k) out += "." + quoteId(names[k]);
+        } else if (names.size() >= 2 && !names[0].empty() &&
+                   (context.schemas.count(schema) || (tableContext && names.size() == 2))) {
+            std::string stored = names[0] + "." + names[1];
+            out = quoteId(stored);
+            r.writtenNames[toLower(stored)] = stored;
+            for (size_t k = 2; k < names.size(); ++k) out += "." + quoteId(names[k]);
+        } else {
+            out = std::string(sql.substr(size_t(t.text.data() - sql.data()),
+                                         size_t(toks[j].text.data() + toks[j].text.size() - t.text.data())));
+        }
+        r.sql += out;
+        i = j;
+        lastWord = "";
+    }
+    return r;
+}
+
+std::pair<std::string, std::string> splitStoredName(std::string_view stored) {
+    size_t dot = stored.find('.');
+    if (dot == std::string_view::npos || dot == 0 || dot + 1 == stored.size()) return {"dbo", std::string(stored)};
+    return {std::string(stored.substr(0, dot)), std::string(stored.substr(dot + 1))};
+}
+
+size_t skipBlank(std::string_view sql, size_t from) {
+    size_t i = from;
+    while (i < sql.size()) {
+        size_t at = i;
+        if (nextToken(sql, i).kind != T::Blank) return at;
+    }
+    return sql.size();
+}
+
+std::vector<std::string> leadingWords(std::string_view sql, size_t from, size_t count) {
+    std::vector<std::string> words;
+    for (size_t i = from; i < sql.size() && words.size() < count;) {
+        Tok t = nextToken(sql, i);
+        if (t.kind == T::Blank) continue;
+        if (t.kind != T::Word) break;
+        words.push_back(toLower(t.text));
+    }
+    return words;
+}
+
+size_t lineStatementEnd(std::string_view sql, size_t from) {
+    bool seenWord = false;
+    for (size_t i = from; i < sql.size();) {
+        size_t at = i;
+        Tok t = nextToken(sql, i);
+        if (t.kind == T::Punct && t.text == ";") return i;
+        if (t.kind == T::Blank && seenWord && t.text.find('\n') != std::string_view::npos) {
+            return at + t.text.find('\n') + 1;
+        }
+        if (t.kind != T::Blank) seenWord = true;
+    }
+    return sql.size();
+}
+
+bool likeMatch(std::string_view p, std::string_view s) {
+    // Iterative matcher with backtracking to the last %.
+    size_t pi = 0, si = 0, starP = std::string_view::npos, starS = 0;
+    while (si < s.size()) {
+        if (pi < p.size() && p[pi] == '%') {
+            starP = pi++;
+            starS = si;
+        } else if (pi < p.size() && (p[pi] == '_' || std::tolower(uint8_t(p[pi])) == std::tolower(uint8_t(s[si])))) {
+            ++pi;
+            ++si;
+        } else if (starP != std::string_view::npos) {
+            pi = starP + 1;
+            si = ++starS;
+        } else {
+            return false;
+        }
+    }
+    while (pi < p.size() && p[pi] == '%') ++pi;
+    return pi == p.size();
+}
+
+}  // namespace tds

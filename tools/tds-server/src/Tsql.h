@@ -1,0 +1,44 @@
+// The T-SQL that clients send, turned into SQL that SQLite runs: N'' literals,
+// 0x binary literals, (max) lengths, and schema-qualified names. A table
+// [sales].[Orders] is stored in SQLite as the single name "sales.Orders"; dbo
+// is the default schema and is stored without prefix.
+#pragma once
+
+#include <map>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tds {
+
+struct RewriteContext {
+    std::string database;          // the session's database, for three-part names
+    std::set<std::string> schemas; // known schemas other than dbo, lower case
+};
+
+struct Rewritten {
+    std::string sql;
+    // SQLite's name for a table (lower case) -> the name as the client wrote it,
+    // for error messages.
+    std::map<std::string, std::string> writtenNames;
+};
+
+Rewritten rewriteTsql(std::string_view sql, const RewriteContext& context);
+
+// Splits a stored table name into owner and name ("sales.Orders" -> sales,
+// Orders; "Orders" -> dbo, Orders).
+std::pair<std::string, std::string> splitStoredName(std::string_view stored);
+
+// The first words of the statement starting at `from` (lower case, comments
+// and blanks skipped), and where a one-line statement such as SET ends: at
+// the next ';' outside quotes, or the end of the line.
+std::vector<std::string> leadingWords(std::string_view sql, size_t from, size_t count);
+size_t lineStatementEnd(std::string_view sql, size_t from);
+// Position of the first character that is neither blank nor inside a comment.
+size_t skipBlank(std::string_view sql, size_t from);
+
+// SQL Server's LIKE as sp_tables uses it: % and _ wildcards, case-insensitive.
+bool likeMatch(std::string_view pattern, std::string_view text);
+
+}  // namespace tds
