@@ -39,6 +39,8 @@ void Window::SetMouseIcon(const QCursor& cursor) {
 
 void Window::AddPointerHandler(QWidget* control, PointerHandler kind) {
     control->setMouseTracking(true);
+    // A move handled here must not also reach the frame or window behind.
+    control->setAttribute(Qt::WA_NoMousePropagation);
     control->installEventFilter(this);
     handlers_.insert(control, kind);
 }
