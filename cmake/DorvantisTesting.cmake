@@ -1,13 +1,13 @@
 include(GoogleTest)
 
 # dorvantis_add_gtest(<name> SOURCES ... [LIBS ...] [TIMEOUT s] [LABELS ...]
-#                     [FIXTURES ...] [QT])
+#                     [FIXTURES ...] [ENVIRONMENT VAR=value ...] [QT])
 # One test binary; every discovered case gets a TIMEOUT so that a forgotten
 # modal box or a silent server fails instead of hanging the run. QT links the
 # project's test main, which starts a QApplication on the offscreen platform
 # unless the caller chose a platform.
 function(dorvantis_add_gtest name)
-  cmake_parse_arguments(T "QT" "TIMEOUT" "SOURCES;LIBS;LABELS;FIXTURES" ${ARGN})
+  cmake_parse_arguments(T "QT" "TIMEOUT" "SOURCES;LIBS;LABELS;FIXTURES;ENVIRONMENT" ${ARGN})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 60)
   endif()
@@ -27,6 +27,12 @@ function(dorvantis_add_gtest name)
   endif()
   if(T_FIXTURES)
     list(APPEND props FIXTURES_REQUIRED "${T_FIXTURES}")
+  endif()
+  if(T_ENVIRONMENT)
+    # gtest_discover_tests (CMake 3.25) splits a multi-variable ENVIRONMENT
+    # property apart, so the test command sets the variables itself; the same
+    # command runs the discovery.
+    set_property(TARGET ${name} PROPERTY CROSSCOMPILING_EMULATOR ${CMAKE_COMMAND} -E env ${T_ENVIRONMENT})
   endif()
   gtest_discover_tests(${name}
     DISCOVERY_TIMEOUT 60

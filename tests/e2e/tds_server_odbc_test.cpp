@@ -1,0 +1,786 @@
+// The TDS test server against the real driver manager and FreeTDS driver,
+// through the ODBC C API (wide functions), as the product will use them.
+#include <arpa/inet.h>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <optional>
+#include <sql.h>
+#include <sqlext.h>
+#include <string>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "TdsTestServer.h"
+
+namespace {
+
+using tdstest::tdsConnectionString;
+using tdstest::tdsUniqueName;
+
+// --- text -------------------------------------------------------------------
+
+std::u16string widen(const std::string& s) {
+    std::u16string out;
+    for (size_t i = 0; i < s.size();) {
+        auto c = static_cast<unsigned char>(s[i]);
+        char32_t cp;
+        int extra = c < 0x80 ? 0 : c < 0xE0 ? 1 : c < 0xF0 ? 2 : 3;
+        cp = extra == 0 ? c : c & (0x3F >> extra);
+        for (int k = 1; k <= extra && i + size_t(k) < s.size(); ++k) cp = (cp << 6) | (s[i + size_t(k)] & 0x3F);
+        i += size_t(extra) + 1;
+        if (cp >= 0x10000) {
+            out += char16_t(0xD800 + ((cp - 0x10000) >> 10));
+            out += char16_t(0xDC00 + ((cp - 0x10000) & 0x3FF));
+        } else {
+            out += char16_t(cp);
+        }
+    }
+    return out;
+}
+
+std::string narrow(const std::u16string& s) {
+    std::string out;
+    for (size_t i = 0; i < s.size(); ++i) {
+        char32_t cp = s[i];
+        if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < s.size()) cp = 0x10000 + ((cp - 0xD800) << 10) + (s[++i] - 0xDC00);
+        if (cp < 0x80) {
+            out += char(cp);
+        } else if (cp < 0x800) {
+            out += char(0xC0 | (cp >> 6));
+            out += char(0x80 | (cp & 0x3F));
+        } else if (cp < 0x10000) {
+            out += char(0xE0 | (cp >> 12));
+            out += char(0x80 | ((cp >> 6) & 0x3F));
+            out += char(0x80 | (cp & 0x3F));
+        } else {
+            out += char(0xF0 | (cp >> 18));
+            out += char(0x80 | ((cp >> 12) & 0x3F));
+            out += char(0x80 | ((cp >> 6) & 0x3F));
+            out += char(0x80 | (cp & 0x3F));
+        }
+    }
+    return out;
+}
+
+SQLWCHAR* sqlw(std::u16string& s) { return reinterpret_cast<SQLWCHAR*>(s.data()); }
+
+// --- ODBC plumbing ----------------------------------------------------------
+
+struct Diag {
+    std::string state;
+    long native;
+    std::string text;
+};
+
+std::vector<Diag> diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
+    std::vector<Diag> out;
+    for (SQLSMALLINT i = 1;; ++i) {
+        SQLWCHAR state[6] = {};
+        SQLINTEGER native = 0;
+        SQLWCHAR text[2048] = {};
+        SQLSMALLINT len = 0;
+        SQLRETURN rc = SQLGetDiagRecW(type, handle, i, state, &native, text, 2048, &len);
+        if (!SQL_SUCCEEDED(rc)) break;
+        out.push_back({narrow(std::u16string(reinterpret_cast<char16_t*>(state), 5)), long(native),
+                       narrow(std::u16string(reinterpret_cast<char16_t*>(text), size_t(std::min<int>(len, 2047))))});
+    }
+    return out;
+}
+
+std::string describe(const std::vector<Diag>& diags) {
+    std::string out;
+    for (const Diag& d : diags) out += d.state + "/" + std::to_string(d.native) + " " + d.text + "\n";
+    return out;
+}
+
+bool hasNative(const std::vector<Diag>& diags, long native) {
+    for (const Diag& d : diags)
+        if (d.native == native) return true;
+    return false;
+}
+
+SQLHENV environment() {
+    // The driver reads TDSVER when the environment is allocated.
+    static SQLHENV env = [] {
+        setenv("TDSVER", "7.4", 1);
+        SQLHENV h = SQL_NULL_HENV;
+        SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &h);
+        SQLSetEnvAttr(h, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+        return h;
+    }();
+    return env;
+}
+
+struct Column {
+    std::string name;
+    SQLSMALLINT type;
+    SQLULEN size;
+    SQLSMALLINT digits;
+    SQLSMALLINT nullable;
+};
+
+using Row = std::vector<std::optional<std::string>>;
+
+struct Result {
+    std::vector<Column> columns;
+    std::vector<Row> rows;
+};
+
+class Connection {
+public:
+    Connection() { SQLAllocHandle(SQL_HANDLE_DBC, environment(), &dbc_); }
+    ~Connection() {
+        if (connected_) SQLDisconnect(dbc_);
+        SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
+    }
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    // True on success; otherwise the driver's records are in diags().
+    bool connect(const std::string& connectionString) {
+        SQLSetConnectAttr(dbc_, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(10), 0);
+        std::u16string w = widen(connectionString);
+        SQLRETURN rc = SQLDriverConnectW(dbc_, nullptr, sqlw(w), SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
+        connected_ = SQL_SUCCEEDED(rc);
+        if (!connected_) diags_ = diagnostics(SQL_HANDLE_DBC, dbc_);
+        return connected_;
+    }
+    const std::vector<Diag>& diags() const { return diags_; }
+    SQLHDBC handle() const { return dbc_; }
+
+    std::string info(SQLUSMALLINT what) {
+        SQLWCHAR buf[256] = {};
+        SQLSMALLINT len = 0;
+        SQLGetInfoW(dbc_, what, buf, sizeof buf, &len);
+        return narrow(std::u16string(reinterpret_cast<char16_t*>(buf), size_t(len) / 2));
+    }
+
+private:
+    SQLHDBC dbc_ = SQL_NULL_HDBC;
+    bool connected_ = false;
+    std::vector<Diag> diags_;
+};
+
+class Statement {
+public:
+    explicit Statement(Connection& c) { SQLAllocHandle(SQL_HANDLE_STMT, c.handle(), &stmt_); }
+    ~Statement() { SQLFreeHandle(SQL_HANDLE_STMT, stmt_); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+    SQLHSTMT handle() const { return stmt_; }
+
+    SQLRETURN execute(const std::string& sql) {
+        std::u16string w = widen(sql);
+        return SQLExecDirectW(stmt_, sqlw(w), SQL_NTS);
+    }
+    std::vector<Diag> diags() const { return diagnostics(SQL_HANDLE_STMT, stmt_); }
+
+    std::vector<Column> columns() {
+        SQLSMALLINT n = 0;
+        SQLNumResultCols(stmt_, &n);
+        std::vector<Column> out;
+        for (SQLUSMALLINT i = 1; i <= SQLUSMALLINT(n); ++i) {
+            SQLWCHAR name[256] = {};
+            SQLSMALLINT nameLen = 0;
+            Column c{};
+            SQLDescribeColW(stmt_, i, name, 256, &nameLen, &c.type, &c.size, &c.digits, &c.nullable);
+            c.name = narrow(std::u16string(reinterpret_cast<char16_t*>(name), size_t(nameLen)));
+            out.push_back(c);
+        }
+        return out;
+    }
+
+    // One field as text through SQL_C_WCHAR, read in pieces; nullopt for NULL.
+    std::optional<std::string> text(SQLUSMALLINT column) {
+        std::u16string value;
+        SQLWCHAR buf[1024];
+        for (;;) {
+            SQLLEN ind = 0;
+            SQLRETURN rc = SQLGetData(stmt_, column, SQL_C_WCHAR, buf, sizeof buf, &ind);
+            if (rc == SQL_NO_DATA) break;
+            if (!SQL_SUCCEEDED(rc)) {
+                ADD_FAILURE() << "SQLGetData: " << describe(diags());
+                return std::nullopt;
+            }
+            if (ind == SQL_NULL_DATA) return std::nullopt;
+            size_t chars = (ind == SQL_NO_TOTAL || size_t(ind) >= sizeof buf) ? 1023 : size_t(ind) / 2;
+            value.append(reinterpret_cast<char16_t*>(buf), chars);
+            if (rc == SQL_SUCCESS) break;
+        }
+        return narrow(value);
+    }
+
+    // SQLFetch's answer plus the row, when there is one.
+    SQLRETURN fetch(Row& row) {
+        SQLRETURN rc = SQLFetch(stmt_);
+        row.clear();
+        if (!SQL_SUCCEEDED(rc)) return rc;
+        SQLSMALLINT n = 0;
+        SQLNumResultCols(stmt_, &n);
+        for (SQLUSMALLINT i = 1; i <= SQLUSMALLINT(n); ++i) row.push_back(text(i));
+        return rc;
+    }
+
+private:
+    SQLHSTMT stmt_ = SQL_NULL_HSTMT;
+};
+
+void exec(Connection& c, const std::string& sql) {
+    Statement s(c);
+    SQLRETURN rc = s.execute(sql);
+    ASSERT_TRUE(SQL_SUCCEEDED(rc) || rc == SQL_NO_DATA) << sql << "\n" << describe(s.diags());
+}
+
+Result query(Connection& c, const std::string& sql) {
+    Statement s(c);
+    Result r;
+    SQLRETURN rc = s.execute(sql);
+    EXPECT_TRUE(SQL_SUCCEEDED(rc)) << sql << "\n" << describe(s.diags());
+    if (!SQL_SUCCEEDED(rc)) return r;
+    r.columns = s.columns();
+    Row row;
+    while (SQL_SUCCEEDED(rc = s.fetch(row))) r.rows.push_back(row);
+    EXPECT_EQ(rc, SQL_NO_DATA) << describe(s.diags());
+    return r;
+}
+
+std::vector<Diag> failure(Connection& c, const std::string& sql) {
+    Statement s(c);
+    SQLRETURN rc = s.execute(sql);
+    EXPECT_FALSE(SQL_SUCCEEDED(rc)) << sql << " should have failed";
+    return s.diags();
+}
+
+std::unique_ptr<Connection> connectTest(const std::string& database = tdstest::kDatabase) {
+    auto c = std::make_unique<Connection>();
+    EXPECT_TRUE(c->connect(tdsConnectionString(database))) << describe(c->diags());
+    return c;
+}
+
+int freePort() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    socklen_t len = sizeof addr;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    close(fd);
+    return ntohs(addr.sin_port);
+}
+
+// --- login ------------------------------------------------------------------
+
+TEST(TdsLogin, AcceptsTheTestLoginAndReportsServerAndDatabase) {
+    Connection c;
+    ASSERT_TRUE(c.connect(tdsConnectionString())) << describe(c.diags());
+    EXPECT_EQ(c.info(SQL_DATABASE_NAME), "testdb");
+    EXPECT_EQ(c.info(SQL_DBMS_NAME), "Microsoft SQL Server");
+}
+
+TEST(TdsLogin, AcceptsAPasswordHoldingSemicolonAndBrace) {
+    Connection c;
+    EXPECT_TRUE(c.connect(tdsConnectionString(tdstest::kDatabase, tdstest::kSemiUser, tdstest::kSemiPassword)))
+        << describe(c.diags());
+}
+
+TEST(TdsLogin, RefusesAWrongPasswordAsSqlServerDoes) {
+    Connection c;
+    ASSERT_FALSE(c.connect(tdsConnectionString(tdstest::kDatabase, tdstest::kUser, "wrong")));
+    bool found = false;
+    for (const Diag& d : c.diags())
+        if (d.native == 18456 && d.text.find("Login failed for user 'tester'.") != std::string::npos) found = true;
+    EXPECT_TRUE(found) << describe(c.diags());
+}
+
+TEST(TdsLogin, RefusesAnUnknownDatabaseWith4060) {
+    Connection c;
+    ASSERT_FALSE(c.connect(tdsConnectionString("nosuchdb")));
+    EXPECT_TRUE(hasNative(c.diags(), 4060)) << describe(c.diags());
+    EXPECT_TRUE(hasNative(c.diags(), 18456)) << describe(c.diags());
+}
+
+TEST(TdsLogin, FailsOnAClosedPort) {
+    Connection c;
+    std::string s = "Driver={SQL Server};Server=127.0.0.1," + std::to_string(freePort()) +
+                    ";Database=testdb;Uid=tester;Pwd=secret;";
+    ASSERT_FALSE(c.connect(s));
+    ASSERT_FALSE(c.diags().empty());
+    EXPECT_EQ(c.diags().back().state, "08001") << describe(c.diags());
+}
+
+TEST(TdsLogin, DatabasesAreSeparate) {
+    auto other = connectTest(tdstest::kOtherDatabase);
+    std::string table = tdsUniqueName("OnlyOther");
+    exec(*other, "create table " + table + " (id int)");
+    auto test = connectTest();
+    EXPECT_TRUE(hasNative(failure(*test, "select * from " + table), 208));
+    EXPECT_EQ(query(*other, "select * from " + table).columns.size(), 1u);
+}
+
+// --- catalogue and names ----------------------------------------------------
+
+struct TableRow {
+    std::string cat, schema, name, type;
+};
+
+std::vector<TableRow> tables(Connection& c, const char* typeFilter) {
+    Statement s(c);
+    std::u16string types = widen(typeFilter ? typeFilter : "");
+    SQLRETURN rc = SQLTablesW(s.handle(), nullptr, 0, nullptr, 0, nullptr, 0, typeFilter ? sqlw(types) : nullptr,
+                              typeFilter ? SQL_NTS : 0);
+    EXPECT_TRUE(SQL_SUCCEEDED(rc)) << describe(s.diags());
+    std::vector<Column> cols = s.columns();
+    EXPECT_GE(cols.size(), 4u);
+    if (cols.size() >= 4) {
+        EXPECT_EQ(cols[0].name, "TABLE_CAT");
+        EXPECT_EQ(cols[1].name, "TABLE_SCHEM");
+        EXPECT_EQ(cols[2].name, "TABLE_NAME");
+        EXPECT_EQ(cols[3].name, "TABLE_TYPE");
+    }
+    std::vector<TableRow> out;
+    Row row;
+    while (SQL_SUCCEEDED(s.fetch(row))) out.push_back({*row[0], *row[1], *row[2], *row[3]});
+    return out;
+}
+
+bool contains(const std::vector<TableRow>& rows, const TableRow& want) {
+    for (const TableRow& r : rows)
+        if (r.cat == want.cat && r.schema == want.schema && r.name == want.name && r.type == want.type) return true;
+    return false;
+}
+
+TEST(TdsCatalog, ListsTablesViewsAndSystemTablesWithOwners) {
+    auto c = connectTest();
+    std::string table = tdsUniqueName("Orders"), schema = tdsUniqueName("sales"), view = tdsUniqueName("OrderView");
+    exec(*c, "create table [" + table + "] (id int)");
+    exec(*c, "create table [" + schema + "].[" + table + "] (id int)");
+    exec(*c, "create view " + view + " as select id from " + table);
+
+    std::vector<TableRow> all = tables(*c, nullptr);
+    EXPECT_TRUE(contains(all, {"testdb", "dbo", table, "TABLE"}));
+    EXPECT_TRUE(contains(all, {"testdb", schema, table, "TABLE"}));
+    EXPECT_TRUE(contains(all, {"testdb", "dbo", view, "VIEW"}));
+    EXPECT_TRUE(contains(all, {"testdb", "sys", "sysobjects", "SYSTEM TABLE"}));
+
+    std::vector<TableRow> onlyTables = tables(*c, "TABLE");
+    EXPECT_TRUE(contains(onlyTables, {"testdb", schema, table, "TABLE"}));
+    for (const TableRow& r : onlyTables) EXPECT_EQ(r.type, "TABLE") << r.name;
+    std::vector<TableRow> onlyViews = tables(*c, "VIEW");
+    EXPECT_TRUE(contains(onlyViews, {"testdb", "dbo", view, "VIEW"}));
+    for (const TableRow& r : onlyViews) EXPECT_EQ(r.type, "VIEW") << r.name;
+}
+
+TEST(TdsCatalog, SchemaQualifiedNamesReachTheirOwnTable) {
+    auto c = connectTest();
+    std::string table = tdsUniqueName("Items"), schema = tdsUniqueName("sales");
+    exec(*c, "create table " + table + " (v nvarchar(10))");
+    exec(*c, "insert into " + table + " values (N'dbo')");
+    exec(*c, "create table [" + schema + "].[" + table + "] (v nvarchar(10))");
+    exec(*c, "insert into " + schema + "." + table + " values (N'other')");
+    for (std::string name : {table, "dbo." + table, "[dbo].[" + table + "]"}) {
+        Result r = query(*c, "select * from " + name);
+        ASSERT_EQ(r.rows.size(), 1u) << name;
+        EXPECT_EQ(r.rows[0][0], "dbo") << name;
+    }
+    for (std::string name : {schema + "." + table, "[" + schema + "].[" + table + "]", "testdb." + schema + "." + table}) {
+        Result r = query(*c, "select * from " + name);
+        ASSERT_EQ(r.rows.size(), 1u) << name;
+        EXPECT_EQ(r.rows[0][0], "other") << name;
+    }
+}
+
+// --- types ------------------------------------------------------------------
+
+struct TypeCase {
+    const char* declared;
+    const char* literal;
+    SQLSMALLINT odbcType;
+    SQLULEN size;
+    SQLSMALLINT digits;
+    const char* text;  // as SQLGetData(SQL_C_WCHAR) returns it
+};
+
+const TypeCase kTypes[] = {
+    {"int", "-2147483648", SQL_INTEGER, 10, 0, "-2147483648"},
+    {"bigint", "9223372036854775807", SQL_BIGINT, 19, 0, "9223372036854775807"},
+    {"smallint", "-32768", SQL_SMALLINT, 5, 0, "-32768"},
+    {"tinyint", "255", SQL_TINYINT, 3, 0, "255"},
+    {"bit", "1", SQL_BIT, 1, 0, "1"},
+    // SQLite keeps non-integral decimals as REAL: exact up to 15 significant digits.
+    {"decimal(18,4)", "'12345678901.2345'", SQL_NUMERIC, 18, 4, "12345678901.2345"},
+    {"decimal(5,3)", "-0.0005", SQL_NUMERIC, 5, 3, "-0.001"},
+    {"decimal(10,2)", "12.5", SQL_NUMERIC, 10, 2, "12.50"},
+    {"numeric(38,0)", "-9223372036854775807", SQL_NUMERIC, 38, 0, "-9223372036854775807"},
+    {"money", "-922337203685.4775", SQL_DECIMAL, 19, 4, "-922337203685.4775"},
+    {"smallmoney", "214748.3647", SQL_DECIMAL, 10, 4, "214748.3647"},
+    {"float", "3.141592653589793", SQL_DOUBLE, 53, 0, "3.1415926535897931"},
+    {"real", "1.5", SQL_REAL, 24, 0, "1.5"},
+    {"date", "'2024-02-29'", SQL_TYPE_DATE, 10, 0, "2024-02-29"},
+    {"time", "'13:45:30.1234567'", -154, 16, 7, "13:45:30.1234567"},
+    {"datetime", "'2024-02-29 13:45:30.997'", SQL_TYPE_TIMESTAMP, 23, 3, "2024-02-29 13:45:30.997"},
+    {"datetime2", "'9999-12-31 23:59:59.9999999'", SQL_TYPE_TIMESTAMP, 27, 7, "9999-12-31 23:59:59.9999999"},
+    {"smalldatetime", "'2024-02-29 13:45:30'", SQL_TYPE_TIMESTAMP, 16, 0, "2024-02-29 13:46:00"},
+    {"char(5)", "'ab'", SQL_CHAR, 5, 0, "ab   "},
+    {"varchar(20)", "'caf\xc3\xa9 \xe2\x82\xac'", SQL_VARCHAR, 20, 0, "caf\xc3\xa9 \xe2\x82\xac"},
+    {"nchar(3)", "N'\xc3\xbc'", SQL_WCHAR, 3, 0, "\xc3\xbc  "},
+    {"nvarchar(30)", "N'Gr\xc3\xbc\xc3\x9f" "e \xe2\x9c\x93 \xf0\x9d\x84\x9e'", SQL_WVARCHAR, 30, 0,
+     "Gr\xc3\xbc\xc3\x9f" "e \xe2\x9c\x93 \xf0\x9d\x84\x9e"},
+    {"varchar(max)", "'plain'", SQL_VARCHAR, 0, 0, "plain"},
+    {"nvarchar(max)", "N'\xd0\x96'", SQL_WVARCHAR, 0, 0, "\xd0\x96"},
+    {"binary(4)", "0x0102", SQL_BINARY, 4, 0, "01020000"},
+    {"varbinary(10)", "X'00FF10'", SQL_VARBINARY, 10, 0, "00FF10"},
+    {"varbinary(max)", "0xCAFE", SQL_VARBINARY, 0, 0, "CAFE"},
+    {"uniqueidentifier", "'6F9619FF-8B86-D011-B42D-00C04FC964FF'", SQL_GUID, 36, 0,
+     "6F9619FF-8B86-D011-B42D-00C04FC964FF"},
+};
+
+TEST(TdsTypes, EveryColumnTypeKeepsItsOdbcTypeAndValue) {
+    auto c = connectTest();
+    std::string table = tdsUniqueName("AllTypes");
+    std::string create = "create table " + table + " (id int not null";
+    std::string values = "insert into " + table + " values (1";
+    std::string nulls = "insert into " + table + " values (2";
+    for (size_t i = 0; i < std::size(kTypes); ++i) {
+        create += ", c" + std::to_string(i) + " " + kTypes[i].declared;
+        values += std::string(", ") + kTypes[i].literal;
+        nulls += ", NULL";
+    }
+    exec(*c, create + ")");
+    exec(*c, values + ")");
+    exec(*c, nulls + ")");
+    Result r = query(*c, "select * from " + table + " order by id");
+    ASSERT_EQ(r.columns.size(), std::size(kTypes) + 1);
+    ASSERT_EQ(r.rows.size(), 2u);
+    EXPECT_EQ(r.columns[0].nullable, SQL_NO_NULLS);
+    for (size_t i = 0; i < std::size(kTypes); ++i) {
+        const TypeCase& t = kTypes[i];
+        const Column& col = r.columns[i + 1];
+        SCOPED_TRACE(t.declared);
+        EXPECT_EQ(col.name, "c" + std::to_string(i));
+        EXPECT_EQ(col.type, t.odbcType);
+        if (t.odbcType != SQL_DOUBLE && t.odbcType != SQL_REAL) {
+            EXPECT_EQ(col.size, t.size);
+            EXPECT_EQ(col.digits, t.digits);
+        }
+        EXPECT_EQ(col.nullable, SQL_NULLABLE);
+        ASSERT_TRUE(r.rows[0][i + 1].has_value());
+        std::string got = *r.rows[0][i + 1];
+        if (t.odbcType == SQL_BINARY || t.odbcType == SQL_VARBINARY) {
+            for (char& ch : got) ch = char(std::toupper(static_cast<unsigned char>(ch)));
+        }
+        EXPECT_EQ(got, t.text);
+        EXPECT_FALSE(r.rows[1][i + 1].has_value()) << "NULL expected";
+    }
+}
+
+TEST(TdsTypes, EmptyTextIsNotNull) {
+    auto c = connectTest();
+    std::string table = tdsUniqueName("Empty");
+    exec(*c, "create table " + table + " (id int, v varchar(10), n nvarchar(10), m nvarchar(max), b varbinary(10))");
+    exec(*c, "insert into " + table + " values (1, '', N'', N'', X'')");
+    exec(*c, "insert into " + table + " values (2, NULL, NULL, NULL, NULL)");
+    Result r = query(*c, "select v, n, m, b from " + table + " order by id");
+    ASSERT_EQ(r.rows.size(), 2u);
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(r.rows[0][i], std::optional<std::string>("")) << i;
+        EXPECT_EQ(r.rows[1][i], std::nullopt) << i;
+    }
+}
+
+TEST(TdsTypes, LongTextArrivesWhole) {
+    auto c = connectTest();
+    std::string table = tdsUniqueName("Long");
+    exec(*c, "create table " + table + " (n nvarchar(max), v varchar(max))");
+    exec(*c, "insert into " + table +
+                 " values (replace(hex(zeroblob(10000)), '00', N'\xc3\xa9\xe2\x9c\x93'), replace(hex(zeroblob(20000)), '00', 'ab'))");
+    Result r = query(*c, "select n, v from " + table);
+    ASSERT_EQ(r.rows.size(), 1u);
+    std::string expectedN, expectedV;
+    for (int i = 0; i < 10000; ++i) expectedN += "\xc3\xa9\xe2\x9c\x93";
+    for (int i = 0; i < 20000; ++i) expectedV += "ab";
+    EXPECT_EQ(r.rows[0][0], expectedN);
+    EXPECT_EQ(r.rows[0][1], expectedV);
+}
+
+TEST(TdsTypes, ExpressionsTakeTheirTypeFromTheValue) {
+    auto c = connectTest();
+    Result r = query(*c, "select 1 + 1 as i, 1.5 as f, N'x' as t, X'01' as b");
+    ASSERT_EQ(r.columns.size(), 4u);
+    EXPECT_EQ(r.columns[0].type, SQL_BIGINT);
+    EXPECT_EQ(r.columns[1].type, SQL_DOUBLE);
+    EXPECT_EQ(r.columns[2].type, SQL_WVARCHAR);
+    EXPECT_EQ(r.columns[3].type, SQL_VARBINARY);
+    ASSERT_EQ(r.rows.size(), 1u);
+    EXPECT_EQ(r.rows[0][0], "2");
+    EXPECT_EQ(r.rows[0][2], "x");
+}
+
+// --- statements and errors --------------------------------------------------
+
+TEST(TdsStatements, MissingTableGives208AndTheConnectionStaysUsable) {
+    auto c = connectTest();
+    std::vector<Diag> d = failure(*c, "select * from nosuch_table");
+    ASSERT_FALSE(d.empty());
+    EXPECT_EQ(d[0].native, 208);
+    EXPECT_EQ(d[0].state, "42S02");
+    EXPECT_NE(d[0].text.find("Invalid object name 'nosuch_table'."), std::string::npos) << d[0].text;
+    d = failure(*c, "select * from [dbo].[nosuch_table]");
+    ASSERT_FALSE(d.empty());
+    EXPECT_NE(d[0].text.find("Invalid object name 'dbo.nosuch_table'."), std::string::npos) << d[0].text;
+    EXPECT_EQ(query(*c, "select 7").rows.at(0).at(0), "7");
+}
+
+TEST(TdsStatements, SyntaxErrorGives102) {
+    auto c = connectTest();
+    std::vector<Diag> d = failure(*c, "selec 1");
+    ASSERT_FALSE(d.empty());
+    EXPECT_EQ(d[0].native, 102);
+    EXPECT_NE(d[0].text.find("Incorrect syntax near 'selec'."), std::string::npos) << d[0].text;
+    EXPECT_EQ(query(*c, "select 8").rows.at(0).at(0), "8");
+}
+
+TEST(TdsStatements, SeveralStatementsInOneBatchAndRowCounts) {
+    auto c = connectTest();
+    std::string table = tdsUniqueName("Batch");
+    exec(*c, "create table " + table + " (id int); insert into " + table + " values (1); insert into " + table +
+                 " values (2)");
+    Statement s(*c);
+    ASSERT_TRUE(SQL_SUCCEEDED(s.execute("update " + table + " set id = id + 10"))) << describe(s.diags());
+    SQLLEN count = -1;
+    SQLRowCount(s.handle(), &count);
+    EXPECT_EQ(count, 2);
+    Result r = query(*c, "select id from " + table + " order by id");
+    ASSERT_EQ(r.rows.size(), 2u);
+    EXPECT_EQ(r.rows[0][0], "11");
+    EXPECT_EQ(r.rows[1][0], "12");
+}
+
+TEST(TdsStatements, PreparedStatementsWithParameters) {
+    auto c = connectTest();
+    std::string table = tdsUniqueName("Params");
+    exec(*c, "create table " + table + " (id int, name nvarchar(20))");
+    exec(*c, "insert into " + table + " values (1, N'one'), (2, N'two'), (3, N'thr\xc3\xa9\x65')");
+    Statement s(*c);
+    std::u16string sql = widen("select name from " + table + " where id = ?");
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLPrepareW(s.handle(), sqlw(sql), SQL_NTS))) << describe(s.diags());
+    SQLINTEGER id = 0;
+    SQLLEN ind = 0;
+    SQLBindParameter(s.handle(), 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &id, 0, &ind);
+    for (int wanted : {2, 3}) {
+        id = wanted;
+        ASSERT_TRUE(SQL_SUCCEEDED(SQLExecute(s.handle()))) << describe(s.diags());
+        Row row;
+        ASSERT_TRUE(SQL_SUCCEEDED(s.fetch(row))) << describe(s.diags());
+        EXPECT_EQ(row[0], wanted == 2 ? "two" : "thr\xc3\xa9\x65");
+        EXPECT_EQ(s.fetch(row), SQL_NO_DATA);
+        SQLFreeStmt(s.handle(), SQL_CLOSE);
+    }
+}
+
+// --- streaming and concurrency ----------------------------------------------
+
+class TdsBigTable : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        table_ = tdsUniqueName("Big");
+        auto c = connectTest();
+        exec(*c, "create table " + table_ + " (id int not null, label nvarchar(40))");
+        exec(*c, "with recursive n(x) as (select 1 union all select x + 1 from n where x < 100000) insert into " +
+                     table_ + " select x, 'row ' || x from n");
+    }
+    static std::string table_;
+};
+std::string TdsBigTable::table_;
+
+TEST_F(TdsBigTable, HundredThousandRowsStreamInOrder) {
+    auto c = connectTest();
+    Statement s(*c);
+    ASSERT_TRUE(SQL_SUCCEEDED(s.execute("select id, label from " + table_ + " order by id"))) << describe(s.diags());
+    SQLINTEGER id = 0;
+    SQLWCHAR label[64];
+    SQLLEN idInd = 0, labelInd = 0;
+    SQLBindCol(s.handle(), 1, SQL_C_SLONG, &id, 0, &idInd);
+    SQLBindCol(s.handle(), 2, SQL_C_WCHAR, label, sizeof label, &labelInd);
+    long rows = 0;
+    bool inOrder = true;
+    std::string last;
+    SQLRETURN rc;
+    while (SQL_SUCCEEDED(rc = SQLFetch(s.handle()))) {
+        ++rows;
+        if (id != rows) inOrder = false;
+        if (rows == 100000) last = narrow(std::u16string(reinterpret_cast<char16_t*>(label), size_t(labelInd) / 2));
+    }
+    EXPECT_EQ(rc, SQL_NO_DATA) << describe(s.diags());
+    EXPECT_EQ(rows, 100000);
+    EXPECT_TRUE(inOrder);
+    EXPECT_EQ(last, "row 100000");
+}
+
+TEST_F(TdsBigTable, ClosingAResultEarlyLeavesTheConnectionUsable) {
+    auto c = connectTest();
+    for (int round = 0; round < 3; ++round) {
+        Statement s(*c);
+        ASSERT_TRUE(SQL_SUCCEEDED(s.execute("select * from " + table_))) << describe(s.diags());
+        Row row;
+        ASSERT_TRUE(SQL_SUCCEEDED(s.fetch(row)));
+        // Closing with rows unread makes the driver cancel the rest.
+        ASSERT_TRUE(SQL_SUCCEEDED(SQLFreeStmt(s.handle(), SQL_CLOSE))) << describe(s.diags());
+        EXPECT_EQ(query(*c, "select count(*) from " + table_).rows.at(0).at(0), "100000");
+    }
+}
+
+TEST_F(TdsBigTable, TwoConnectionsWorkAtOnceOnTheSameData) {
+    auto a = connectTest();
+    auto b = connectTest();
+    // a holds a half-read result while b writes and reads.
+    Statement s(*a);
+    ASSERT_TRUE(SQL_SUCCEEDED(s.execute("select id from " + table_ + " order by id"))) << describe(s.diags());
+    Row row;
+    ASSERT_TRUE(SQL_SUCCEEDED(s.fetch(row)));
+    EXPECT_EQ(row[0], "1");
+
+    std::string shared = tdsUniqueName("Shared");
+    exec(*b, "create table " + shared + " (v int)");
+    exec(*b, "insert into " + shared + " values (42)");
+    EXPECT_EQ(query(*b, "select v from " + shared).rows.at(0).at(0), "42");
+
+    long rows = 1;
+    while (SQL_SUCCEEDED(s.fetch(row))) ++rows;
+    EXPECT_EQ(rows, 100000);
+    EXPECT_EQ(query(*a, "select v from " + shared).rows.at(0).at(0), "42");
+}
+
+// --- robustness -------------------------------------------------------------
+
+// Sends raw bytes and reports whether the server then closed the connection.
+bool serverCloses(const std::vector<uint8_t>& bytes) {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(uint16_t(tdstest::tdsTestPort()));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        close(fd);
+        ADD_FAILURE() << "cannot connect";
+        return false;
+    }
+    timeval tv{10, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    size_t sent = 0;
+    while (sent < bytes.size()) {
+        ssize_t n = send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) break;  // the server may close before all is sent
+        sent += size_t(n);
+    }
+    char buf[4096];
+    ssize_t n;
+    while ((n = recv(fd, buf, sizeof buf, 0)) > 0) {
+    }
+    bool closed = n == 0 || (n < 0 && errno == ECONNRESET);
+    close(fd);
+    return closed;
+}
+
+std::vector<uint8_t> packet(uint8_t type, uint8_t status, uint16_t length, size_t payload) {
+    std::vector<uint8_t> p = {type, status, uint8_t(length >> 8), uint8_t(length), 0, 0, 1, 0};
+    p.resize(p.size() + payload, 0x41);
+    return p;
+}
+
+TEST(TdsRobustness, BadPacketsCloseOnlyTheirConnection) {
+    auto survivor = connectTest();
+    EXPECT_TRUE(serverCloses(packet(0x12, 1, 4, 0))) << "length below the header size";
+    EXPECT_TRUE(serverCloses(packet(0x12, 1, 0xFFFF, 100))) << "length beyond the packet limit";
+    EXPECT_TRUE(serverCloses(packet(0x02, 1, 108, 100))) << "a TDS 5.0 login";
+    EXPECT_TRUE(serverCloses(packet(0x10, 1, 20, 12))) << "a truncated LOGIN7";
+    {
+        std::vector<uint8_t> flood;
+        for (int i = 0; i < 1300; ++i) {
+            std::vector<uint8_t> p = packet(0x12, 0, 4096, 4088);
+            flood.insert(flood.end(), p.begin(), p.end());
+        }
+        EXPECT_TRUE(serverCloses(flood)) << "a message beyond the size limit";
+    }
+    EXPECT_EQ(query(*survivor, "select 5").rows.at(0).at(0), "5");
+    auto fresh = connectTest();
+    EXPECT_EQ(query(*fresh, "select 6").rows.at(0).at(0), "6");
+}
+
+// --- fault options, on a server of the test's own -----------------------------
+
+class OwnServer {
+public:
+    explicit OwnServer(std::vector<std::string> extra) {
+        int out[2];
+        if (pipe(out) != 0) throw std::runtime_error("pipe");
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(out[1], 1);
+            close(out[0]);
+            std::vector<std::string> args = {TDS_SERVER_BINARY, "--port", "0", "--user", "tester:secret",
+                                             "--database", "testdb"};
+            args.insert(args.end(), extra.begin(), extra.end());
+            std::vector<char*> argv;
+            for (std::string& a : args) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        close(out[1]);
+        std::string line;
+        char ch;
+        while (read(out[0], &ch, 1) == 1 && ch != '\n') line += ch;
+        close(out[0]);
+        if (line.rfind("PORT ", 0) != 0) throw std::runtime_error("no PORT line: " + line);
+        port_ = std::stoi(line.substr(5));
+    }
+    ~OwnServer() {
+        if (pid_ > 0) stop();
+    }
+    int stop() {
+        kill(pid_, SIGTERM);
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return status;
+    }
+    std::string connectionString() const {
+        return "Driver={SQL Server};Server=127.0.0.1," + std::to_string(port_) + ";Database=testdb;Uid=tester;Pwd=secret;";
+    }
+
+private:
+    pid_t pid_ = -1;
+    int port_ = 0;
+};
+
+TEST(TdsFaults, DropAfterRowsCutsTheConnectionMidResultAndSigtermStopsCleanly) {
+    OwnServer server({"--drop-after-rows", "5"});
+    {
+        Connection c;
+        ASSERT_TRUE(c.connect(server.connectionString())) << describe(c.diags());
+        exec(c, "create table t (id int)");
+        exec(c, "with recursive n(x) as (select 1 union all select x + 1 from n where x < 50) insert into t select x from n");
+        Statement s(c);
+        ASSERT_TRUE(SQL_SUCCEEDED(s.execute("select id from t"))) << describe(s.diags());
+        Row row;
+        int rows = 0;
+        SQLRETURN rc;
+        while (SQL_SUCCEEDED(rc = s.fetch(row))) ++rows;
+        EXPECT_EQ(rc, SQL_ERROR);
+        EXPECT_EQ(rows, 5);
+        // A new connection still works: only the one connection was cut.
+        Connection again;
+        ASSERT_TRUE(again.connect(server.connectionString())) << describe(again.diags());
+    }
+    int status = server.stop();
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+}  // namespace
