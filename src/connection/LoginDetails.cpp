@@ -3,13 +3,8 @@
 namespace connection {
 
 QString EscapeConnectionValue(const QString& value) {
-    if (!value.contains(QLatin1Char(';')) && !value.contains(QLatin1Char('{')) &&
-        !value.contains(QLatin1Char('}'))) {
-        return value;
-    }
-    QString escaped = value;
-    escaped.replace(QStringLiteral("}"), QStringLiteral("}}"));
-    return QLatin1Char('{') + escaped + QLatin1Char('}');
+    if (!value.contains(QLatin1Char(';')) && !value.startsWith(QLatin1Char('{'))) return value;
+    return QLatin1Char('{') + value + QLatin1Char('}');
 }
 
 QString BuildConnectionString(const LoginDetails& d) {

@@ -15,12 +15,15 @@ struct LoginDetails {
 };
 
 // The one ODBC connection string of the program. Local: the server alone;
-// otherwise the server, a comma and the port. A value holding ";", "{" or "}"
-// is written in braces with "}" doubled, so that it reaches the driver as
-// typed instead of being cut or read as further attributes.
+// otherwise the server, a comma and the port. Values go in as typed; one that
+// the driver would cut at a ";" or read as a braced value is braced (see below).
 QString BuildConnectionString(const LoginDetails& details);
 
-// ODBC's escaping of one attribute value (see above); other values unchanged.
+// One attribute value as the FreeTDS driver reads it back unchanged: a value
+// holding ";" or starting with "{" goes in braces. FreeTDS ends a braced value
+// at the first "}" followed by ";" and does not undo a doubled "}", so braces
+// inside stay single; only a value holding "};" cannot be passed at all.
+// Every other value is inserted unchanged.
 QString EscapeConnectionValue(const QString& value);
 
 }  // namespace connection

@@ -34,17 +34,20 @@ TEST(ConnectionString, ValuesGoInUntrimmedAndEmptyValuesStay) {
               QStringLiteral("Driver={SQL Server};Server= host ,1433;Database=;Uid=;Pwd= pw ;"));
 }
 
-TEST(ConnectionString, SemicolonsAndBracesAreEscapedTheOdbcWay) {
+// The driver's reading: a braced value ends at the first "};", and "}}" stays "}}".
+TEST(ConnectionString, ValuesTheDriverWouldCutOrUnbraceAreBraced) {
     LoginDetails d = details(false);
     d.password = QStringLiteral("pa;ss}word");
     d.userName = QStringLiteral("{odd}");
-    d.database = QStringLiteral("a;b");
+    d.database = QStringLiteral("a}b{");
     EXPECT_EQ(BuildConnectionString(d),
-              QStringLiteral("Driver={SQL Server};Server=db.example,1433;Database={a;b};"
-                             "Uid={{odd}}};Pwd={pa;ss}}word};"));
-    // The server and its port form one attribute value, escaped as a whole.
+              QStringLiteral("Driver={SQL Server};Server=db.example,1433;Database=a}b{;"
+                             "Uid={{odd}};Pwd={pa;ss}word};"));
+    // The server and its port form one attribute value, braced as a whole.
     d.server = QStringLiteral("h;x");
     EXPECT_TRUE(BuildConnectionString(d).contains(QStringLiteral("Server={h;x,1433};")));
+    d.password = QStringLiteral("ends;in}");
+    EXPECT_TRUE(BuildConnectionString(d).endsWith(QStringLiteral(";Pwd={ends;in}};")));
 }
 
 }  // namespace
