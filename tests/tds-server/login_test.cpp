@@ -1,0 +1,91 @@
+// PRELOGIN and LOGIN7: what the server reads from a client and answers.
+#include <gtest/gtest.h>
+#include <map>
+
+#include "Bytes.h"
+#include "Login.h"
+
+namespace {
+
+using namespace tds;
+
+TEST(Password, DecodesTheObfuscatedForm) {
+    // 'a' is 61 00 in UTF-16LE; nibble swap then XOR A5 gives B3 A5.
+    const uint8_t wire[] = {0xB3, 0xA5};
+    EXPECT_EQ(decodePassword(wire, 2), "a");
+    std::vector<uint8_t> encoded = encodePassword("a");
+    EXPECT_EQ(encoded, std::vector<uint8_t>(wire, wire + 2));
+    for (const char* pw : {"secret", "pa;ss}word", "Gr\xc3\xbc\xc3\x9f" "e \xe2\x9c\x93", ""}) {
+        std::vector<uint8_t> e = encodePassword(pw);
+        EXPECT_EQ(decodePassword(e.data(), e.size()), pw);
+    }
+}
+
+TEST(Login7, ReadsUserPasswordDatabaseAndPacketSize) {
+    Login7 in;
+    in.userName = "tester";
+    in.password = "pa;ss}w\xc3\xb6rd";
+    in.database = "testdb";
+    in.hostName = "host";
+    in.language = "us_english";
+    in.packetSize = 8192;
+    Login7 out = parseLogin7(buildLogin7(in));
+    EXPECT_EQ(out.userName, "tester");
+    EXPECT_EQ(out.password, in.password);
+    EXPECT_EQ(out.database, "testdb");
+    EXPECT_EQ(out.hostName, "host");
+    EXPECT_EQ(out.language, "us_english");
+    EXPECT_EQ(out.packetSize, 8192u);
+    EXPECT_EQ(out.tdsVersion, kTds74);
+    EXPECT_FALSE(out.wantsSspi);
+}
+
+TEST(Login7, AnEmptyDatabaseFieldMeansTheDefault) {
+    Login7 in;
+    in.userName = "tester";
+    EXPECT_EQ(parseLogin7(buildLogin7(in)).database, "");
+}
+
+TEST(Login7, RejectsFieldsOutsideTheMessage) {
+    Login7 in;
+    in.userName = "tester";
+    in.password = "secret";
+    std::vector<uint8_t> good = buildLogin7(in);
+
+    std::vector<uint8_t> truncated(good.begin(), good.begin() + 60);
+    EXPECT_THROW(parseLogin7(truncated), ProtocolError);
+
+    std::vector<uint8_t> badOffset = good;
+    badOffset[40] = 0xF0;  // user name offset far beyond the end
+    badOffset[41] = 0xFF;
+    EXPECT_THROW(parseLogin7(badOffset), ProtocolError);
+
+    std::vector<uint8_t> badLength = good;
+    badLength[46] = 0xFF;  // password length in characters
+    EXPECT_THROW(parseLogin7(badLength), ProtocolError);
+}
+
+TEST(Prelogin, ReplyRefusesEncryptionAndMars) {
+    std::vector<uint8_t> reply = preloginReply();
+    checkPrelogin(reply);  // well-formed by its own rules
+    Reader r(reply);
+    std::map<uint8_t, std::vector<uint8_t>> options;
+    for (;;) {
+        uint8_t type = r.u8();
+        if (type == 0xFF) break;
+        size_t offset = r.u16be(), length = r.u16be();
+        options[type] = std::vector<uint8_t>(reply.begin() + long(offset), reply.begin() + long(offset + length));
+    }
+    EXPECT_EQ(options[1], std::vector<uint8_t>{0x02});
+    EXPECT_EQ(options[4], std::vector<uint8_t>{0x00});
+    EXPECT_EQ(options[0].size(), 6u);
+}
+
+TEST(Prelogin, RejectsOptionsBeyondTheMessage) {
+    const std::vector<uint8_t> bad = {0x00, 0x00, 0x06, 0x00, 0x40, 0xFF};
+    EXPECT_THROW(checkPrelogin(bad), ProtocolError);
+    const std::vector<uint8_t> unterminated = {0x00, 0x00, 0x05};
+    EXPECT_THROW(checkPrelogin(unterminated), ProtocolError);
+}
+
+}  // namespace

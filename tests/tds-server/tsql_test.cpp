@@ -1,0 +1,170 @@
+// What the server makes of client SQL and RPC requests.
+#include <gtest/gtest.h>
+
+#include "Bytes.h"
+#include "Rpc.h"
+#include "Tsql.h"
+
+namespace {
+
+using namespace tds;
+
+std::string rewrite(std::string_view sql, std::set<std::string> schemas = {}) {
+    return rewriteTsql(sql, {"testdb", std::move(schemas)}).sql;
+}
+
+TEST(Rewrite, TurnsTsqlLiteralsIntoSqlite) {
+    EXPECT_EQ(rewrite("insert into t values (N'Gr\xc3\xbc\xc3\x9f" "e', 0x0A0b, 0xF)"),
+              "insert into t values ('Gr\xc3\xbc\xc3\x9f" "e', X'0A0b', X'0F')");
+    EXPECT_EQ(rewrite("create table t (a nvarchar(max), b VARBINARY ( MAX ), c varchar(10))"),
+              "create table t (a nvarchar(-1), b VARBINARY(-1), c varchar(10))");
+    EXPECT_EQ(rewrite("select 'N''x', max(a) from t -- N'comment'"), "select 'N''x', max(a) from t -- N'comment'");
+    EXPECT_EQ(rewrite("begin tran"), "begin TRANSACTION");
+}
+
+TEST(Rewrite, StoresSchemaQualifiedTablesUnderOneName) {
+    EXPECT_EQ(rewrite("create table [sales].[Orders] (id int)"), "create table \"sales.Orders\" (id int)");
+    EXPECT_EQ(rewrite("select * from sales.Orders"), "select * from \"sales.Orders\"");
+    EXPECT_EQ(rewrite("select sales.Orders.id from x", {"sales"}), "select \"sales.Orders\".\"id\" from x");
+    EXPECT_EQ(rewrite("select * from [dbo].[Orders]"), "select * from \"Orders\"");
+    EXPECT_EQ(rewrite("select * from testdb..Orders"), "select * from \"Orders\"");
+    EXPECT_EQ(rewrite("select * from TESTDB.sales.Orders"), "select * from \"sales.Orders\"");
+    // Aliases and unknown qualifiers outside table positions stay as written.
+    EXPECT_EQ(rewrite("select o.id from Orders o where o.id = 1"), "select o.id from Orders o where o.id = 1");
+    EXPECT_EQ(rewrite("select * from otherdb.dbo.T"), "select * from otherdb.dbo.T");
+}
+
+TEST(Rewrite, RemembersNamesAsWrittenForMessages) {
+    Rewritten r = rewriteTsql("select * from [dbo].[Missing]; select * from sales.Gone", {"testdb", {}});
+    EXPECT_EQ(r.writtenNames["missing"], "dbo.Missing");
+    EXPECT_EQ(r.writtenNames["sales.gone"], "sales.Gone");
+}
+
+TEST(Statements, LeadingWordsAndOneLineStatements) {
+    std::string sql = "  /* c */ SET NOCOUNT ON\nselect 1; use x;";
+    size_t start = skipBlank(sql, 0);
+    EXPECT_EQ(sql.substr(start, 3), "SET");
+    EXPECT_EQ(leadingWords(sql, start, 2), (std::vector<std::string>{"set", "nocount"}));
+    size_t end = lineStatementEnd(sql, start);
+    EXPECT_EQ(sql.substr(end, 8), "select 1");
+    size_t use = sql.find("use");
+    EXPECT_EQ(lineStatementEnd(sql, use), sql.size());
+}
+
+TEST(Names, StoredNamesSplitIntoOwnerAndName) {
+    EXPECT_EQ(splitStoredName("sales.Orders"), (std::pair<std::string, std::string>{"sales", "Orders"}));
+    EXPECT_EQ(splitStoredName("Orders"), (std::pair<std::string, std::string>{"dbo", "Orders"}));
+}
+
+TEST(Names, LikePatternsAsSpTablesUsesThem) {
+    EXPECT_TRUE(likeMatch("%", "anything"));
+    EXPECT_TRUE(likeMatch("cust%", "Customers"));
+    EXPECT_TRUE(likeMatch("c_st%rs", "customers"));
+    EXPECT_FALSE(likeMatch("cust", "customers"));
+    EXPECT_FALSE(likeMatch("%x", "customers"));
+    EXPECT_TRUE(likeMatch("%o%e%", "Orders2024"));
+}
+
+// RPC payload helpers: name, flags, then parameters.
+void nvarcharParam(ByteBuffer& b, std::string_view name, std::string_view value) {
+    b.bVarchar(name);
+    b.u8(0);
+    size_t bytes = 2 * utf16Length(value);
+    b.u8(0xE7);
+    b.u16le(uint16_t(bytes));
+    const uint8_t collation[] = {0x09, 0x04, 0xD0, 0x00, 0x34};
+    b.write(collation, 5);
+    b.u16le(uint16_t(bytes));
+    b.utf16(value);
+}
+
+TEST(Rpc, ReadsProcedureNamesAndParameters) {
+    ByteBuffer b;
+    b.usVarchar("[testdb]..sp_tables");
+    b.u16le(0);
+    nvarcharParam(b, "@table_name", "Ord%");
+    nvarcharParam(b, "@table_type", "'TABLE','VIEW'");
+    RpcRequest req = parseRpc(b.data().data(), b.size());
+    EXPECT_EQ(req.name, "[testdb]..sp_tables");
+    ASSERT_EQ(req.params.size(), 2u);
+    EXPECT_EQ(req.params[0].name, "@table_name");
+    EXPECT_EQ(req.params[0].bytes, "Ord%");
+    EXPECT_EQ(req.params[1].bytes, "'TABLE','VIEW'");
+}
+
+TEST(Rpc, ReadsPrepexecWithIntNtextAndNulls) {
+    ByteBuffer b;
+    b.u16le(0xFFFF);
+    b.u16le(13);
+    b.u16le(0);
+    // handle: INTN output, NULL
+    b.bVarchar("");
+    b.u8(1);
+    b.u8(0x26);
+    b.u8(4);
+    b.u8(0);
+    // declarations: NTEXT NULL
+    b.bVarchar("");
+    b.u8(0);
+    b.u8(0x63);
+    b.u32le(0x7FFFFFFF);
+    const uint8_t collation[] = {0x09, 0x04, 0xD0, 0x00, 0x34};
+    b.write(collation, 5);
+    b.u32le(0xFFFFFFFF);
+    // statement: NTEXT
+    b.bVarchar("");
+    b.u8(0);
+    b.u8(0x63);
+    b.u32le(0x7FFFFFFF);
+    b.write(collation, 5);
+    b.u32le(2 * 8);
+    b.utf16("select 1");
+    // a value: INTN 4 = -5
+    b.bVarchar("@P1");
+    b.u8(0);
+    b.u8(0x26);
+    b.u8(4);
+    b.u8(4);
+    b.i32le(-5);
+    RpcRequest req = parseRpc(b.data().data(), b.size());
+    EXPECT_EQ(req.procId, 13);
+    EXPECT_EQ(req.name, "sp_prepexec");
+    ASSERT_EQ(req.params.size(), 4u);
+    EXPECT_TRUE(req.params[0].output);
+    EXPECT_EQ(req.params[0].storage, Storage::Null);
+    EXPECT_EQ(req.params[1].storage, Storage::Null);
+    EXPECT_EQ(req.params[2].bytes, "select 1");
+    EXPECT_EQ(req.params[3].storage, Storage::Integer);
+    EXPECT_EQ(req.params[3].integer, -5);
+}
+
+TEST(Rpc, RejectsTruncatedAndUnknownParameters) {
+    ByteBuffer b;
+    b.usVarchar("sp_x");
+    b.u16le(0);
+    b.bVarchar("@p");
+    b.u8(0);
+    b.u8(0xF1);  // xml: not read by this server
+    EXPECT_THROW(parseRpc(b.data().data(), b.size()), UnsupportedParameter);
+
+    ByteBuffer t;
+    t.usVarchar("sp_x");
+    t.u16le(0);
+    nvarcharParam(t, "@p", "abcdef");
+    EXPECT_THROW(parseRpc(t.data().data(), t.size() - 3), ProtocolError);
+}
+
+TEST(Rpc, AllHeadersAreSkippedByTheirLength) {
+    std::vector<uint8_t> payload = {0x16, 0, 0, 0, 0x12, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 'x', 0};
+    EXPECT_EQ(skipAllHeaders(payload), 22u);
+    payload[0] = 0x40;
+    EXPECT_THROW(skipAllHeaders(payload), ProtocolError);
+}
+
+TEST(Rpc, DatesPrintFromDayCounts) {
+    EXPECT_EQ(dateText(0), "0001-01-01");
+    EXPECT_EQ(dateText(738944), "2024-02-29");
+    EXPECT_EQ(dateText(daysSinceYearOne(9999, 12, 31)), "9999-12-31");
+}
+
+}  // namespace
