@@ -1,6 +1,7 @@
 #include "Bytes.h"
 
 #include <cctype>
+#include <cstring>
 
 namespace tds {
 
@@ -52,6 +53,15 @@ void writeCounted(Sink& sink, std::string_view utf8, size_t maxUnits, bool wide)
 
 void Sink::bVarchar(std::string_view utf8) { writeCounted(*this, utf8, 255, false); }
 void Sink::usVarchar(std::string_view utf8) { writeCounted(*this, utf8, 65535, true); }
+
+void ByteBuffer::write(const uint8_t* data, size_t size) {
+    // resize + memcpy rather than insert: GCC 12 at -O2 misreads small inserts
+    // into an empty vector as overflows (-Wstringop-overflow).
+    if (size == 0) return;
+    size_t old = data_.size();
+    data_.resize(old + size);
+    std::memcpy(data_.data() + old, data, size);
+}
 
 void ByteBuffer::patchU16le(size_t at, uint16_t v) {
     data_.at(at) = uint8_t(v);

@@ -36,7 +36,7 @@ public:
 
 class ByteBuffer : public Sink {
 public:
-    void write(const uint8_t* data, size_t size) override { data_.insert(data_.end(), data, data + size); }
+    void write(const uint8_t* data, size_t size) override;
     const std::vector<uint8_t>& data() const { return data_; }
     size_t size() const { return data_.size(); }
     void clear() { data_.clear(); }

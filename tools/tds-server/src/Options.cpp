@@ -1,5 +1,6 @@
 #include "Options.h"
 
+#include <algorithm>
 #include <charconv>
 #include <fstream>
 #include <sstream>
@@ -101,6 +102,9 @@ bool parseOptions(const std::vector<std::string>& args, Options& out, std::strin
             value = key.substr(9);
             key = "database";
         } else {
+            static const char* const known[] = {"port", "user", "database", "delay-ms", "drop-after-rows", "config"};
+            if (std::find(std::begin(known), std::end(known), key) == std::end(known))
+                return error = "unknown option " + arg, false;
             if (i + 1 >= args.size()) return error = arg + " needs a value", false;
             value = args[++i];
         }

@@ -68,7 +68,9 @@ std::string timeText(uint64_t units, int scale) {
     std::string out(buf, size_t(n));
     if (scale > 0) {
         std::string digits = std::to_string(frac);
-        out += "." + std::string(size_t(scale) - std::min(digits.size(), size_t(scale)), '0') + digits;
+        out += '.';
+        out.append(size_t(scale) - std::min(digits.size(), size_t(scale)), '0');
+        out += digits;
     }
     return out;
 }
@@ -81,9 +83,10 @@ std::string scaledText(bool negative, unsigned __int128 magnitude, int scale) {
     } while (magnitude > 0);
     if (scale > 0) {
         if (digits.size() <= size_t(scale)) digits.insert(0, size_t(scale) + 1 - digits.size(), '0');
-        digits.insert(digits.size() - size_t(scale), ".");
+        digits.insert(digits.size() - size_t(scale), 1, '.');
     }
-    return (negative ? "-" : "") + digits;
+    if (negative) digits.insert(digits.begin(), '-');
+    return digits;
 }
 
 void setText(RpcParam& p, std::string text) {
@@ -212,7 +215,10 @@ void readValue(Reader& r, RpcParam& p) {
             const uint8_t* d = r.take(3);
             out = dateText(int64_t(d[0] | (d[1] << 8) | (d[2] << 16)));
         }
-        if (type != 0x28) out += (out.empty() ? "" : " ") + timeText(units, scale);
+        if (type != 0x28) {
+            if (!out.empty()) out += ' ';
+            out += timeText(units, scale);
+        }
         setText(p, out);
         return;
     }
@@ -293,7 +299,8 @@ RpcRequest parseRpc(const uint8_t* data, size_t size) {
         if (req.procId >= 1 && req.procId <= 15) {
             req.name = kProcNames[req.procId];
         } else {
-            req.name = "#" + std::to_string(req.procId);
+            req.name = std::to_string(req.procId);
+            req.name.insert(req.name.begin(), '#');
         }
     } else {
         req.name = r.utf16(nameLen);
