@@ -11,7 +11,7 @@ packages=(
     libsqlite3-dev
     libgtest-dev libgmock-dev
     fonts-liberation
-    xvfb xauth xclip imagemagick
+    xvfb xauth xclip xdotool imagemagick
 )
 
 as_root() {
