@@ -5,54 +5,34 @@
 #include "Main.h"
 #include "WindowRegistry.h"
 #include "Form1.h"
+#include "Layout.h"
 
 namespace catalogue {
 
+using app::ArialFont;
+using app::Place;
 using app::Twips;
 
-namespace {
-
-QFont arial(qreal points, bool bold) {
-    QFont f(QStringLiteral("Arial"));
-    f.setPointSizeF(points);
-    f.setBold(bold);
-    return f;
-}
-
-}  // namespace
-
 Form2::Form2(app::WindowRegistry& registry) : app::Window(registry) {
-    setFont(arial(9, true));
+    setFont(ArialFont(9, true));
     setFixedSize(Twips(7080), Twips(4740));
 
-    Label1 = new QLabel(QStringLiteral(" Which 2 tables would you like to compare?"), this);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setGeometry(Twips(120), Twips(120), Twips(3735), Twips(255));
-
-    ListView1 = new TableListView(this);
-    ListView1->setObjectName(QStringLiteral("ListView1"));
-    ListView1->setGeometry(Twips(120), Twips(480), Twips(3360), Twips(3075));
-
-    ListView2 = new TableListView(this);
-    ListView2->setObjectName(QStringLiteral("ListView2"));
-    ListView2->setGeometry(Twips(3600), Twips(480), Twips(3360), Twips(3075));
-
-    ProgressBar1 = new QProgressBar(this);
-    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
-    ProgressBar1->setGeometry(Twips(120), Twips(3660), Twips(6840), Twips(405));
+    Label1 = Place(new QLabel(QStringLiteral(" Which 2 tables would you like to compare?"), this),
+                   "Label1", 120, 120, 3735, 255);
+    ListView1 = Place(new TableListView(this), "ListView1", 120, 480, 3360, 3075);
+    ListView2 = Place(new TableListView(this), "ListView2", 3600, 480, 3360, 3075);
+    ProgressBar1 = Place(new QProgressBar(this), "ProgressBar1", 120, 3660, 6840, 405);
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setValue(0);
     ProgressBar1->setTextVisible(false);
-
-    PushButton2 = new QPushButton(QStringLiteral("< Back"), this);
-    PushButton2->setObjectName(QStringLiteral("PushButton2"));
-    PushButton2->setGeometry(Twips(120), Twips(4200), Twips(3360), Twips(405));
-    PushButton2->setFont(arial(11.25, true));
-
-    PushButton3 = new QPushButton(QStringLiteral("Next >"), this);
-    PushButton3->setObjectName(QStringLiteral("PushButton3"));
-    PushButton3->setGeometry(Twips(3585), Twips(4200), Twips(3360), Twips(405));
-    PushButton3->setFont(arial(11.25, true));
+    PushButton2 = Place(new QPushButton(QStringLiteral("< Back"), this), "PushButton2", 120, 4200,
+                        3360, 405);
+    PushButton3 = Place(new QPushButton(QStringLiteral("Next >"), this), "PushButton3", 3585, 4200,
+                        3360, 405);
+    for (QPushButton* b : {PushButton2, PushButton3}) {
+        b->setFont(ArialFont(11.25));
+        b->setAutoDefault(false);
+    }
 
     setTabOrder(ListView1, ListView2);
     setTabOrder(ListView2, PushButton3);

@@ -3,42 +3,27 @@
 #include "ApplicationTitle.h"
 #include "ErrorTrap.h"
 #include "Form2.h"
+#include "Layout.h"
 #include "Main.h"
 #include "WindowRegistry.h"
 
 namespace compare {
 
+using app::ArialFont;
+using app::Place;
 using app::Twips;
 
-namespace {
-
-QFont arial(qreal points) {
-    QFont f(QStringLiteral("Arial"));
-    f.setPointSizeF(points);
-    f.setBold(true);
-    return f;
-}
-
-template <class W>
-W* place(W* w, const char* name, int left, int top, int width, int height) {
-    w->setObjectName(QString::fromLatin1(name));
-    w->setGeometry(Twips(left), Twips(top), Twips(width), Twips(height));
-    return w;
-}
-
-}  // namespace
-
 Form3::Form3(app::WindowRegistry& registry) : app::Window(registry) {
-    setFont(arial(9));
+    setFont(ArialFont(9));
     setFixedSize(Twips(5880), Twips(5475));
-    ListView1 = place(new ResultListView(this), "ListView1", 120, 120, 5640, 2280);
-    ListView2 = place(new ResultListView(this), "ListView2", 120, 2520, 5640, 2280);
-    PushButton2 = place(new QPushButton(QStringLiteral("< Back"), this), "PushButton2", 120, 4920,
+    ListView1 = Place(new ResultListView(this), "ListView1", 120, 120, 5640, 2280);
+    ListView2 = Place(new ResultListView(this), "ListView2", 120, 2520, 5640, 2280);
+    PushButton2 = Place(new QPushButton(QStringLiteral("< Back"), this), "PushButton2", 120, 4920,
                         2775, 405);
-    PushButton9 = place(new QPushButton(QStringLiteral("Exit"), this), "PushButton9", 3000, 4920,
+    PushButton9 = Place(new QPushButton(QStringLiteral("Exit"), this), "PushButton9", 3000, 4920,
                         2760, 405);
     for (QPushButton* b : {PushButton2, PushButton9}) {
-        b->setFont(arial(11.25));
+        b->setFont(ArialFont(11.25));
         b->setAutoDefault(false);
     }
     setTabOrder(PushButton2, PushButton9);

@@ -8,6 +8,7 @@
 #include "ErrorTrap.h"
 #include "Form2.h"
 #include "HorizontalList1.h"
+#include "Layout.h"
 #include "MSSQL.h"
 #include "Pointer.h"
 #include "Main.h"
@@ -15,23 +16,11 @@
 
 namespace connection {
 
+using app::ArialFont;
+using app::Place;
 using app::Twips;
 
 namespace {
-
-QFont arial(qreal points, bool bold) {
-    QFont f(QStringLiteral("Arial"));
-    f.setPointSizeF(points);
-    f.setBold(bold);
-    return f;
-}
-
-template <class W>
-W* place(W* w, const char* name, int left, int top, int width, int height) {
-    w->setObjectName(QString::fromLatin1(name));
-    w->setGeometry(Twips(left), Twips(top), Twips(width), Twips(height));
-    return w;
-}
 
 constexpr char kDownloadPage[] = "https://www.sqlmanager.net/products/mssql/manager/download";
 
@@ -54,35 +43,35 @@ QString HelpText() {
 }
 
 Form1::Form1(app::WindowRegistry& registry) : app::Window(registry) {
-    setFont(arial(9, true));
+    setFont(ArialFont(9, true));
     setFixedSize(Twips(8040), Twips(3960));
 
-    Frame1 = place(new QGroupBox(QStringLiteral("MS SQL Server Login"), this), "Frame1", 120, 120,
+    Frame1 = Place(new QGroupBox(QStringLiteral("MS SQL Server Login"), this), "Frame1", 120, 120,
                    7800, 3195);
-    Label2 = place(new QLabel(QStringLiteral("Server:"), Frame1), "Label2", 240, 405, 1095, 255);
-    Text1 = place(new QLineEdit(Frame1), "Text1", 1320, 360, 4575, 345);
-    Label9 = place(new QLabel(QStringLiteral("Port:"), Frame1), "Label9", 6120, 405, 495, 255);
-    Text9 = place(new QLineEdit(Frame1), "Text9", 6600, 360, 975, 345);
-    Label1 = place(new QLabel(QStringLiteral("Username:"), Frame1), "Label1", 240, 885, 1095, 255);
-    Text2 = place(new QLineEdit(Frame1), "Text2", 1320, 840, 6255, 345);
-    Label4 = place(new QLabel(QStringLiteral("Password:"), Frame1), "Label4", 240, 1365, 1095, 255);
-    Text3 = place(new QLineEdit(Frame1), "Text3", 1320, 1320, 6255, 345);
-    Label3 = place(new QLabel(QStringLiteral("Database:"), Frame1), "Label3", 240, 1845, 975, 255);
-    Text4 = place(new QLineEdit(Frame1), "Text4", 1320, 1800, 6255, 345);
-    Check7 = place(new QCheckBox(QStringLiteral("Local Connection"), Frame1), "Check7", 1320, 2250,
+    Label2 = Place(new QLabel(QStringLiteral("Server:"), Frame1), "Label2", 240, 405, 1095, 255);
+    Text1 = Place(new QLineEdit(Frame1), "Text1", 1320, 360, 4575, 345);
+    Label9 = Place(new QLabel(QStringLiteral("Port:"), Frame1), "Label9", 6120, 405, 495, 255);
+    Text9 = Place(new QLineEdit(Frame1), "Text9", 6600, 360, 975, 345);
+    Label1 = Place(new QLabel(QStringLiteral("Username:"), Frame1), "Label1", 240, 885, 1095, 255);
+    Text2 = Place(new QLineEdit(Frame1), "Text2", 1320, 840, 6255, 345);
+    Label4 = Place(new QLabel(QStringLiteral("Password:"), Frame1), "Label4", 240, 1365, 1095, 255);
+    Text3 = Place(new QLineEdit(Frame1), "Text3", 1320, 1320, 6255, 345);
+    Label3 = Place(new QLabel(QStringLiteral("Database:"), Frame1), "Label3", 240, 1845, 975, 255);
+    Text4 = Place(new QLineEdit(Frame1), "Text4", 1320, 1800, 6255, 345);
+    Check7 = Place(new QCheckBox(QStringLiteral("Local Connection"), Frame1), "Check7", 1320, 2250,
                    1950, 255);
-    PushButton5 = place(new QPushButton(QStringLiteral("Test Connection"), Frame1), "PushButton5",
+    PushButton5 = Place(new QPushButton(QStringLiteral("Test Connection"), Frame1), "PushButton5",
                         240, 2610, 3600, 405);
-    PushButton2 = place(new QPushButton(QStringLiteral("Help"), Frame1), "PushButton2", 3960, 2610,
+    PushButton2 = Place(new QPushButton(QStringLiteral("Help"), Frame1), "PushButton2", 3960, 2610,
                         3600, 405);
-    PushButton3 = place(new QPushButton(QStringLiteral("Next >"), this), "PushButton3", 120, 3440,
+    PushButton3 = Place(new QPushButton(QStringLiteral("Next >"), this), "PushButton3", 120, 3440,
                         7800, 405);
 
     // Every character of the password shows as "*".
     Text3->setEchoMode(QLineEdit::Password);
     Text3->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
     for (QPushButton* b : {PushButton5, PushButton2, PushButton3}) {
-        b->setFont(arial(11.25, true));
+        b->setFont(ArialFont(11.25, true));
         b->setAutoDefault(false);
     }
 
