@@ -1,27 +1,19 @@
 #pragma once
 
-// Where the data layer's end-to-end tests find the TDS test server, and
-// helpers shared by them.
+// The TDS test server of the CTest fixture, seen through the data layer.
 
 #include <QString>
-#include <atomic>
-#include <cstdlib>
+#include <memory>
 
 #include "DataAccess.h"
+#include "TdsTestServer.h"
 
 namespace data_e2e {
 
-inline int serverPort() {
-    const char* p = std::getenv("DORVANTIS_TDS_PORT");
-    return p ? std::atoi(p) : 0;
-}
-
-inline QString connectionString(const QString& uid = QStringLiteral("tester"),
-                                const QString& pwd = QStringLiteral("secret"),
-                                const QString& database = QStringLiteral("testdb")) {
-    return QStringLiteral("Driver={SQL Server};Server=127.0.0.1,%1;Database=%2;Uid=%3;Pwd=%4;")
-        .arg(serverPort())
-        .arg(database, uid, pwd);
+inline QString connectionString(const std::string& user = tdstest::kUser,
+                                const std::string& password = tdstest::kPassword,
+                                const std::string& database = tdstest::kDatabase) {
+    return QString::fromStdString(tdstest::tdsConnectionString(database, user, password));
 }
 
 inline std::unique_ptr<data::Connection> openConnection() {
@@ -30,10 +22,8 @@ inline std::unique_ptr<data::Connection> openConnection() {
     return c;
 }
 
-// A table name no other test uses.
 inline QString uniqueName(const char* stem) {
-    static std::atomic<int> n{0};
-    return QStringLiteral("%1_%2_%3").arg(QLatin1String(stem)).arg(::getpid()).arg(++n);
+    return QString::fromStdString(tdstest::tdsUniqueName(stem));
 }
 
 }  // namespace data_e2e

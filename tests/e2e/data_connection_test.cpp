@@ -1,0 +1,179 @@
+// Logins, statements, the schema rowset and large results through unixODBC
+// and FreeTDS against the TDS test server.
+
+#include <gtest/gtest.h>
+
+#include <QString>
+#include <QStringList>
+
+#include "DataAccess.h"
+#include "OdbcHandles.h"
+#include "data_printing.h"
+#include "data_server.h"
+
+using namespace data;
+using data_e2e::connectionString;
+using data_e2e::openConnection;
+using data_e2e::uniqueName;
+
+namespace {
+
+class Connections : public ::testing::Test {
+protected:
+    void TearDown() override {
+        EXPECT_EQ(odbc::liveHandles(SQL_HANDLE_DBC).load(), 0);
+        EXPECT_EQ(odbc::liveHandles(SQL_HANDLE_STMT).load(), 0);
+    }
+};
+
+DataError openFails(const QString& cs) {
+    auto conn = OdbcDataAccess().CreateConnection();
+    try {
+        conn->Open(cs);
+    } catch (const DataError& e) {
+        EXPECT_EQ(conn->State(), adStateClosed);
+        return e;
+    }
+    ADD_FAILURE() << "opened " << cs.toStdString();
+    return DataError(QString());
+}
+
+TEST_F(Connections, LoginOpensAndCloses) {
+    auto conn = OdbcDataAccess().CreateConnection();
+    EXPECT_EQ(conn->State(), adStateClosed);
+    conn->Open(connectionString());
+    EXPECT_EQ(conn->State(), adStateOpen);
+    EXPECT_THROW(conn->Open(connectionString()), DataError);
+    conn->Close();
+    EXPECT_EQ(conn->State(), adStateClosed);
+    conn->Close();
+    conn->Open(connectionString());  // a closed connection opens again
+    EXPECT_EQ(conn->State(), adStateOpen);
+}
+
+TEST_F(Connections, RefusedLoginsKeepTheDriversRecords) {
+    DataError e = openFails(connectionString(tdstest::kUser, "wrong"));
+    EXPECT_EQ(e.sqlState(), "42000");
+    EXPECT_EQ(e.nativeCode(), 18456);
+    EXPECT_EQ(e.description(),
+              "[FreeTDS][SQL Server]Login failed for user 'tester'.\n"
+              "[FreeTDS][SQL Server]Unable to connect to data source");
+
+    e = openFails(connectionString(tdstest::kUser, tdstest::kPassword, "nosuchdb"));
+    EXPECT_EQ(e.nativeCode(), 18456);
+    EXPECT_EQ(e.description(),
+              "[FreeTDS][SQL Server]Login failed for user 'tester'.\n"
+              "[FreeTDS][SQL Server]Cannot open database \"nosuchdb\" requested by the login. The "
+              "login failed.\n"
+              "[FreeTDS][SQL Server]Unable to connect to data source");
+}
+
+// FreeTDS 1.3.17 ends a braced value at the first "};" and keeps "}}" as it
+// is, so the brace inside the password stays single: Pwd={pa;ss}word};
+TEST_F(Connections, PasswordWithSemicolonAndBraceLogsInInBraces) {
+    const QString cs = connectionString(tdstest::kSemiUser, tdstest::kSemiPassword);
+    ASSERT_TRUE(cs.contains("Pwd={pa;ss}word};")) << cs.toStdString();
+    auto conn = OdbcDataAccess().CreateConnection();
+    conn->Open(cs);
+    EXPECT_EQ(conn->State(), adStateOpen);
+}
+
+TEST_F(Connections, TwoConnectionsAtOnce) {
+    auto a = openConnection();
+    auto b = openConnection();
+    const QString t = uniqueName("both");
+    a->Execute(QStringLiteral("create table %1 (n int)").arg(t));
+    b->Execute(QStringLiteral("insert into %1 (n) values (42)").arg(t));
+    const ResultTable fromA = a->FetchQuery("select * from " + t);
+    const ResultTable fromB = b->FetchQuery("select * from " + t);
+    ASSERT_EQ(fromA.rowCount(), 1u);
+    EXPECT_EQ(fromA.value(0, 0).asInteger(), 42);
+    EXPECT_EQ(fromB.value(0, 0).asInteger(), 42);
+}
+
+TEST_F(Connections, SchemaRowsetListsTablesWithTheirType) {
+    auto conn = openConnection();
+    const QString first = uniqueName("schema_a"), second = uniqueName("schema_b");
+    conn->Execute(QStringLiteral("create table %1 (n int)").arg(first));
+    conn->Execute(QStringLiteral("create table %1 (s nvarchar(5))").arg(second));
+
+    const ResultTable rowset = conn->FetchSchemaTables();
+    QStringList names;
+    for (int f = 0; f < rowset.fieldCount(); ++f) names << rowset.column(f).name();
+    EXPECT_EQ(names, (QStringList{"TABLE_CAT", "TABLE_SCHEM", "TABLE_NAME", "TABLE_TYPE", "REMARKS"}));
+
+    auto rs = conn->OpenSchemaTables();
+    QStringList found;
+    while (!rs->Eof()) {
+        const Fields f = rs->GetFields();
+        const QString name = f.Item("TABLE_NAME").Value().asText().toString();
+        if (name == first || name == second) {
+            found << name + ":" + f.Item("table_type").Value().asText().toString();
+        }
+        rs->MoveNext();
+    }
+    found.sort();
+    EXPECT_EQ(found, (QStringList{first + ":TABLE", second + ":TABLE"}));
+}
+
+TEST_F(Connections, FailingStatementsKeepTheConnectionUsable) {
+    auto conn = openConnection();
+    try {
+        conn->FetchQuery("select * from nosuch");
+        ADD_FAILURE();
+    } catch (const DataError& e) {
+        EXPECT_EQ(e.sqlState(), "42S02");
+        EXPECT_EQ(e.nativeCode(), 208);
+        EXPECT_EQ(e.description(), "[FreeTDS][SQL Server]Invalid object name 'nosuch'.");
+    }
+    // A text longer than the first buffer for diagnostics comes whole.
+    const QString longName = "t" + QString(900, u'x');
+    try {
+        conn->FetchQuery("select * from " + longName);
+        ADD_FAILURE();
+    } catch (const DataError& e) {
+        EXPECT_TRUE(e.description().contains(longName)) << e.description().size();
+    }
+    EXPECT_THROW(conn->Execute("create tabel oops (n int)"), DataError);
+    const QString t = uniqueName("after");
+    conn->Execute(QStringLiteral("create table %1 (n int)").arg(t));
+    EXPECT_EQ(conn->FetchQuery("select * from " + t).fieldCount(), 1);
+}
+
+TEST_F(Connections, HundredThousandRowsComeWholeAndInOrder) {
+    auto conn = openConnection();
+    const QString t = uniqueName("big");
+    conn->Execute(QStringLiteral("create table %1 (id int, name nvarchar(20), amount decimal(12,2), "
+                                 "flag bit)")
+                      .arg(t));
+    constexpr int kRows = 100'000;
+    for (int start = 0; start < kRows; start += 1000) {
+        QStringList values;
+        for (int i = start; i < start + 1000; ++i) {
+            values << (i % 10 == 0 ? QStringLiteral("(%1, NULL, NULL, NULL)").arg(i)
+                                   : QStringLiteral("(%1, N'name %1', %1.25, %2)").arg(i).arg(i % 2));
+        }
+        conn->Execute(QStringLiteral("insert into %1 (id, name, amount, flag) values %2")
+                          .arg(t, values.join(u',')));
+    }
+    Recordset rs;
+    rs.Open("select * from " + t, *conn);
+    const ResultTable r = rs.GetRows();
+    ASSERT_EQ(r.rowCount(), static_cast<std::size_t>(kRows));
+    int mismatches = 0;
+    for (int i = 0; i < kRows; ++i) {
+        const auto row = static_cast<std::size_t>(i);
+        bool ok = r.value(0, row).asInteger() == i;
+        if (i % 10 == 0) {
+            ok = ok && r.value(1, row).isNull() && r.value(2, row).isNull() && r.value(3, row).isNull();
+        } else {
+            ok = ok && r.value(1, row).asText() == QStringLiteral("name %1").arg(i) &&
+                 r.value(2, row).unscaled() == static_cast<__int128>(i) * 100 + 25 &&
+                 r.value(2, row).scale() == 2 && r.value(3, row).asBit() == (i % 2 == 1);
+        }
+        if (!ok && ++mismatches < 5) ADD_FAILURE() << "row " << i;
+    }
+    EXPECT_EQ(mismatches, 0);
+}
+
+}  // namespace
