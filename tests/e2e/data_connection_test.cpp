@@ -8,7 +8,6 @@
 
 #include "DataAccess.h"
 #include "OdbcHandles.h"
-#include "data_printing.h"
 #include "data_server.h"
 
 using namespace data;
