@@ -9,9 +9,9 @@ packages=(
     qt6-base-dev libgl-dev
     unixodbc unixodbc-dev tdsodbc freetds-bin
     libsqlite3-dev
-    libgtest-dev libgmock-dev
+    libgtest-dev libgmock-dev libbenchmark-dev
     fonts-liberation
-    xvfb xauth xclip imagemagick
+    xvfb xauth xclip xdotool imagemagick
 )
 
 as_root() {

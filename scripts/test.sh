@@ -12,6 +12,7 @@ sanitize=OFF
 if [ "${DORVANTIS_SANITIZE:-0}" = 1 ]; then
     build=build/sanitize
     sanitize=ON
+    export LSAN_OPTIONS="suppressions=$PWD/tests/support/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 fi
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
     -DDORVANTIS_WERROR=ON -DDORVANTIS_SANITIZE="$sanitize" -DDORVANTIS_BUILD_BENCH=ON >/dev/null

@@ -1,6 +1,28 @@
 #include <QApplication>
+#include <cstdio>
+#include <unistd.h>
+
+#include "DataAccess.h"
+#include "Main.h"
+#include "QtMessageBoxes.h"
+#include "WindowRegistry.h"
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    return 0;
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Dorvantis"));
+    // The program ends only by "Exit" or by closing a window, never because
+    // the last window was hidden on the way to the next one.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    ui::QtMessageBoxes boxes;
+    ui::QtShell shell;
+    app::WindowRegistry registry(app::Services{
+        boxes, shell, data::OdbcDataAccess(), app::ProgramFolder(), [] {
+            // Ending stops the process at once: no handler runs after it and
+            // nothing is saved on the way out (settings are stored as they change).
+            std::fflush(nullptr);
+            ::_exit(0);
+        }});
+    app::Start(registry);
+    return QApplication::exec();
 }

@@ -9,7 +9,6 @@
 #include "DataAccess.h"
 #include "OdbcHandles.h"
 #include "data_loopback.h"
-#include "data_printing.h"
 #include "data_server.h"
 
 using namespace data;

@@ -10,7 +10,6 @@
 #include "DataAccess.h"
 #include "OdbcHandles.h"
 #include "data_loopback.h"
-#include "data_printing.h"
 
 using namespace data;
 using data_e2e::BrowserResponder;

@@ -7,7 +7,6 @@
 
 #include "DataAccess.h"
 #include "OdbcHandles.h"
-#include "data_printing.h"
 #include "data_server.h"
 
 using namespace data;

@@ -31,7 +31,7 @@ start)
     # Own session and no shared pipes, so that CTest does not wait for it.
     setsid "$server" --port 0 \
         --user tester:secret --user 'semi:pa;ss}word' \
-        --database testdb --database otherdb \
+        --database testdb --database otherdb --database emptydb \
         </dev/null >"$dir/tds.out" 2>"$dir/tds.log" &
     pid=$!
     echo "$pid" >"$dir/tds.pid"

@@ -22,6 +22,13 @@ TEST(Rewrite, TurnsTsqlLiteralsIntoSqlite) {
     EXPECT_EQ(rewrite("begin tran"), "begin TRANSACTION");
 }
 
+TEST(Rewrite, BracketedNamesWithDoubledClosingBracketsBecomeSqliteIdentifiers) {
+    EXPECT_EQ(rewrite("select * from [Odd]]Name]"), "select * from \"Odd]Name\"");
+    EXPECT_EQ(rewrite("select * from [say \"x\"]"), "select * from \"say \"\"x\"\"\"");
+    EXPECT_EQ(rewrite("select * from [Order Lines] where [a b] = 1"),
+              "select * from \"Order Lines\" where \"a b\" = 1");
+}
+
 TEST(Rewrite, StoresSchemaQualifiedTablesUnderOneName) {
     EXPECT_EQ(rewrite("create table [sales].[Orders] (id int)"), "create table \"sales.Orders\" (id int)");
     EXPECT_EQ(rewrite("select * from sales.Orders"), "select * from \"sales.Orders\"");

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "QtPrinting.h"
 
 #include "DataAccess.h"
 #include "MemoryDataAccess.h"

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "QtPrinting.h"
 
 #include <QString>
 

@@ -69,10 +69,10 @@ bool apply(const std::string& key, const std::string& value, const std::string& 
         out.config.users[toLower(value.substr(0, colon))] = value.substr(colon + 1);
     } else if (key == "database") {
         size_t eq = value.find('=');
-        DatabaseSpec spec{value.substr(0, eq), eq == std::string::npos ? "" : value.substr(eq + 1)};
-        if (spec.name.empty()) return error = "--database needs a name", false;
-        if (!spec.seedFile.empty() && spec.seedFile[0] != '/') spec.seedFile = baseDir + spec.seedFile;
-        out.databases.push_back(spec);
+        DatabaseSource source{value.substr(0, eq), eq == std::string::npos ? "" : value.substr(eq + 1)};
+        if (source.name.empty()) return error = "--database needs a name", false;
+        if (!source.seedFile.empty() && source.seedFile[0] != '/') source.seedFile = baseDir + source.seedFile;
+        out.databases.push_back(source);
     } else if (key == "delay-ms") {
         if (!number(value, 0, 600000, n)) return error = "bad --delay-ms " + value, false;
         out.config.delayMs = int(n);

@@ -13,7 +13,7 @@ namespace tds {
 struct Options {
     uint16_t port = 0;
     ServerConfig config;
-    std::vector<DatabaseSpec> databases;
+    std::vector<DatabaseSource> databases;
 };
 
 // False and a message on a bad or missing setting.

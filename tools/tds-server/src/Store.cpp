@@ -169,7 +169,7 @@ bool runScript(sqlite3* db, Database& database, std::string_view script, std::st
     return true;
 }
 
-std::unique_ptr<Catalog> Catalog::create(const std::vector<DatabaseSpec>& specs, std::string& error) {
+std::unique_ptr<Catalog> Catalog::create(const std::vector<DatabaseSource>& sources, std::string& error) {
     std::unique_ptr<Catalog> catalog(new Catalog);
     const char* tmp = std::getenv("TMPDIR");
     std::string templ = std::string(tmp && *tmp ? tmp : "/tmp") + "/tds-server-XXXXXX";
@@ -178,10 +178,10 @@ std::unique_ptr<Catalog> Catalog::create(const std::vector<DatabaseSpec>& specs,
         return nullptr;
     }
     catalog->dir_ = templ;
-    for (size_t i = 0; i < specs.size(); ++i) {
-        const DatabaseSpec& spec = specs[i];
-        if (catalog->find(spec.name)) {
-            error = "database " + spec.name + " given twice";
+    for (size_t i = 0; i < sources.size(); ++i) {
+        const DatabaseSource& source = sources[i];
+        if (catalog->find(source.name)) {
+            error = "database " + source.name + " given twice";
             return nullptr;
         }
         std::string path = catalog->dir_ + "/db" + std::to_string(i) + ".sqlite";
@@ -193,11 +193,11 @@ std::unique_ptr<Catalog> Catalog::create(const std::vector<DatabaseSpec>& specs,
             return nullptr;
         }
         sqlite3_close(db);
-        catalog->databases_.push_back(std::make_unique<Database>(spec.name, path));
-        if (spec.seedFile.empty()) continue;
-        std::ifstream in(spec.seedFile, std::ios::binary);
+        catalog->databases_.push_back(std::make_unique<Database>(source.name, path));
+        if (source.seedFile.empty()) continue;
+        std::ifstream in(source.seedFile, std::ios::binary);
         if (!in) {
-            error = "cannot read seed file " + spec.seedFile;
+            error = "cannot read seed file " + source.seedFile;
             return nullptr;
         }
         std::stringstream buffer;
@@ -208,7 +208,7 @@ std::unique_ptr<Catalog> Catalog::create(const std::vector<DatabaseSpec>& specs,
         bool ok = runScript(db, database, buffer.str(), error);
         sqlite3_close(db);
         if (!ok) {
-            error = spec.seedFile + ": " + error;
+            error = source.seedFile + ": " + error;
             return nullptr;
         }
     }

@@ -177,7 +177,12 @@ Rewritten rewriteTsql(std::string_view sql, const RewriteContext& context) {
             }
         }
         if (parts.size() == 1 || afterDot || (parts.back() == nullptr)) {
-            r.sql.append(t.text);
+            // SQLite reads [name] but not the doubled "]]" inside it: requote.
+            if (t.kind == T::QuotedId && t.text.front() == '[') {
+                r.sql += quoteId(t.value);
+            } else {
+                r.sql.append(t.text);
+            }
             if (t.kind == T::Word) {
                 lastWord2 = lastWord;
                 lastWord = lower;

@@ -1,12 +1,13 @@
 #pragma once
 
-// Readable gtest messages for Qt texts.
-
+// Readable gtest output for Qt types (force-included into every test).
 #include <QString>
 #include <QStringList>
 #include <ostream>
 
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 inline void PrintTo(const QStringList& l, std::ostream* os) {
-    *os << '{' << l.join(QStringLiteral(" | ")).toStdString() << '}';
+    *os << '{';
+    for (const QString& s : l) *os << '"' << s.toStdString() << "\" ";
+    *os << '}';
 }

@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Sourced by the run and screenshot scripts, after the build: starts the TDS
+# server with the demo database on a free loopback port (stopped when the
+# calling script exits) and points the program at private settings, pre-filled
+# with the demo login, and a private driver registration.
+# Expects $build (the build folder); sets $work, $port, XDG_CONFIG_HOME, ODBCSYSINI.
+work=$(mktemp -d)
+chmod 700 "$work"
+server_pid=
+cleanup() {
+    if [ -n "$server_pid" ] && kill -0 "$server_pid" 2>/dev/null; then
+        kill -TERM "$server_pid" 2>/dev/null || true
+        wait "$server_pid" 2>/dev/null || true
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+"$build/bin/tds-server" --port 0 --user demo:demo \
+    --database demo=tools/tds-server/demo.sql \
+    </dev/null >"$work/server.out" 2>"$work/server.log" &
+server_pid=$!
+port=
+for _ in $(seq 100); do
+    port=$(sed -n 's/^PORT \([0-9][0-9]*\)$/\1/p' "$work/server.out" | head -n1)
+    [ -n "$port" ] && break
+    if ! kill -0 "$server_pid" 2>/dev/null; then break; fi
+    sleep 0.1
+done
+if [ -z "$port" ]; then
+    echo "The demo database server did not start:" >&2
+    cat "$work/server.log" >&2
+    exit 1
+fi
+echo "Demo database on 127.0.0.1:$port (user demo, password demo, database demo)"
+
+# The program's settings, pre-filled with the demo login.
+export XDG_CONFIG_HOME="$work/config"
+mkdir -p "$XDG_CONFIG_HOME/Veltrane"
+chmod 700 "$XDG_CONFIG_HOME" "$XDG_CONFIG_HOME/Veltrane"
+settings="$XDG_CONFIG_HOME/Veltrane/Dorvantis.conf"
+cat >"$settings" <<CONF
+[Dorvantis]
+MSServer=127.0.0.1
+MSUser=demo
+MSPassword=demo
+MSDatabase=demo
+Port=$port
+Local%20Connection=0
+CONF
+chmod 600 "$settings"
+
+# FreeTDS registered as "SQL Server" for this run only.
+export ODBCSYSINI="$work/odbc"
+mkdir -p "$ODBCSYSINI"
+driver=$(dpkg -L tdsodbc | grep -m1 '/libtdsodbc\.so$')
+printf '[SQL Server]\nDescription=FreeTDS ODBC driver\nDriver=%s\n' "$driver" >"$ODBCSYSINI/odbcinst.ini"
+: >"$ODBCSYSINI/odbc.ini"
+

@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# Takes screenshots of the three windows on the demo database under Xvfb and
+# writes them to docs/screenshots/ (for the README and for a look by eye).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+
+build=build/run
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DDORVANTIS_BUILD_TESTS=OFF >/dev/null
+cmake --build "$build" -j "$(nproc)"
+source scripts/demo-env.sh
+
+out=docs/screenshots
+mkdir -p "$out"
+display=:$(( 90 + RANDOM % 100 ))
+Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb_pid=$!
+trap 'kill "$program_pid" 2>/dev/null || true; kill "$xvfb_pid" 2>/dev/null || true; cleanup' EXIT
+export DISPLAY=$display
+sleep 1
+
+"$build/bin/dorvantis" &
+program_pid=$!
+
+visible() { xdotool search --sync --onlyvisible --name '^Dorvantis$' | head -n1; }
+# Clicks at a point of the visible window, in pixels from its client area's corner.
+click() { xdotool mousemove --window "$(visible)" "$1" "$2" click 1; sleep 1; }
+shot() { sleep 1; import -window "$(visible)" "$out/$1.png"; echo "wrote $out/$1.png"; }
+
+# The stored demo login works, so the program opens on the table selection.
+shot table-selection
+click 120 293                        # "< Back"
+shot login
+click 268 242                        # "Next >"
+# Left list: its first table; right list: the next one down.
+click 60 62
+xdotool key Home Down Down
+click 280 62
+xdotool key Home Down Down Down
+sleep 1
+shot table-selection-chosen
+click 340 293                        # "Next >": compare
+shot results
+kill "$program_pid"
+wait "$program_pid" 2>/dev/null || true
+
+# The help picture: the login window filled in for a local login.
+export XDG_CONFIG_HOME="$work/local-config"
+mkdir -p "$XDG_CONFIG_HOME/Veltrane"
+cat >"$XDG_CONFIG_HOME/Veltrane/Dorvantis.conf" <<CONF
+[Dorvantis]
+MSServer=localhost\\\\SQLEXPRESS
+MSUser=sa
+MSPassword=
+MSDatabase=master
+Port=1433
+Local%20Connection=1
+CONF
+"$build/bin/dorvantis" &
+program_pid=$!
+click 304 107                        # the password field
+xdotool type --delay 50 'password'
+click 300 50                         # back to the server field
+shot local-connection-example
+convert "$out/local-connection-example.png" -quality 90 resources/local-connection-example.jpg
+rm "$out/local-connection-example.png"
+echo "wrote resources/local-connection-example.jpg"
+kill "$program_pid"

@@ -1,0 +1,73 @@
+#include "Form2.h"
+
+#include "ApplicationTitle.h"
+#include "ErrorTrap.h"
+#include "Main.h"
+#include "WindowRegistry.h"
+#include "Form1.h"
+#include "Layout.h"
+
+namespace catalogue {
+
+using app::ArialFont;
+using app::Place;
+using app::Twips;
+
+Form2::Form2(app::WindowRegistry& registry) : app::Window(registry) {
+    setFont(ArialFont(9, true));
+    setFixedSize(Twips(7080), Twips(4740));
+
+    Label1 = Place(new QLabel(QStringLiteral(" Which 2 tables would you like to compare?"), this),
+                   "Label1", 120, 120, 3735, 255);
+    ListView1 = Place(new TableListView(this), "ListView1", 120, 480, 3360, 3075);
+    ListView2 = Place(new TableListView(this), "ListView2", 3600, 480, 3360, 3075);
+    ProgressBar1 = Place(new QProgressBar(this), "ProgressBar1", 120, 3660, 6840, 405);
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+    ProgressBar1->setTextVisible(false);
+    PushButton2 = Place(new QPushButton(QStringLiteral("< Back"), this), "PushButton2", 120, 4200,
+                        3360, 405);
+    PushButton3 = Place(new QPushButton(QStringLiteral("Next >"), this), "PushButton3", 3585, 4200,
+                        3360, 405);
+    for (QPushButton* b : {PushButton2, PushButton3}) {
+        b->setFont(ArialFont(11.25));
+        b->setAutoDefault(false);
+    }
+
+    setTabOrder(ListView1, ListView2);
+    setTabOrder(ListView2, PushButton3);
+    setTabOrder(PushButton3, PushButton2);
+
+    AddPointerHandler(Label1, PointerHandler::Normal);
+    AddPointerHandler(ListView1->viewport(), PointerHandler::Normal);
+    AddPointerHandler(ListView2->viewport(), PointerHandler::Normal);
+    AddPointerHandler(PushButton2, PointerHandler::Hand);
+    AddPointerHandler(PushButton3, PointerHandler::Hand);
+    AddNoPointerHandler(ProgressBar1);
+
+    connect(PushButton2, &QPushButton::clicked, this, [this] { PushButton2_Click(); });
+    connect(PushButton3, &QPushButton::clicked, this, [this] { PushButton3_Click(); });
+}
+
+void Form2::Form_Load() {
+    app::ErrorTrap trap(registry().boxes(), app::kForm2LoadTag);
+    trap.step(104, [&] { app::ApplyClassicColours(*this); });
+    trap.step(104, [&] { setWindowIcon(app::ProgramIcon()); });
+    const QString hand = app::ProgramFile(registry().programFolder(), app::kPointerFile);
+    if (trap.test(108, [&] { return app::FileExists(hand); })) {
+        trap.step(110, [&] { SetMouseIcon(app::LoadCursorFile(hand)); });
+    }
+    trap.step(112, [&] { setWindowTitle(QString::fromLatin1(app::kProductName)); });
+    trap.step(114, [&] { ListView1->AddColumnHeader(QStringLiteral("Similar Table #1")); });
+    trap.step(116, [&] { ListView1->SetColumnWidth(Twips(4000)); });
+    trap.step(118, [&] { ListView2->AddColumnHeader(QStringLiteral("Similar Table #2")); });
+    trap.step(120, [&] { ListView2->SetColumnWidth(Twips(4000)); });
+}
+
+void Form2::PushButton2_Click() {
+    app::ErrorTrap trap(registry().boxes(), app::kForm2BackTag);
+    trap.step(100, [&] { registry().form1().Show(); });
+    trap.step(102, [&] { Hide(); });
+}
+
+}  // namespace catalogue

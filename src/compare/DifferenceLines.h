@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+#include <QStringView>
+#include <cstdint>
+
+#include "FieldValue.h"
+#include "ValueRules.h"
+
+namespace compare {
+
+// The lines of the difference report. Record numbers count from 1 and are
+// written in plain decimal digits; a number below 1 throws std::invalid_argument.
+// Names and values go in as they are: quotation marks inside them are not escaped.
+
+// Record 3,Field "Price" has changed from "10" to "12"
+// A null is written as NULL, without quotation marks.
+QString FieldChangedLine(std::int64_t record, QStringView fieldName, const data::FieldValue& before,
+                         const data::FieldValue& after, const ValueFormatter& formatter);
+// The same in the default locale (see ValueText).
+QString FieldChangedLine(std::int64_t record, QStringView fieldName, const data::FieldValue& before,
+                         const data::FieldValue& after);
+
+// Record 7 deleted from dbo.Orders
+QString RecordDeletedLine(std::int64_t record, QStringView tableName);
+
+// Record 7 added from dbo.Orders
+QString RecordAddedLine(std::int64_t record, QStringView tableName);
+
+}  // namespace compare

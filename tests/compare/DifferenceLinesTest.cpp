@@ -1,0 +1,59 @@
+#include <gtest/gtest.h>
+
+#include <QLocale>
+#include <QString>
+#include <stdexcept>
+
+#include "DifferenceLines.h"
+#include "TestValues.h"
+
+using namespace compare;
+using data::FieldValue;
+
+TEST(FieldChangedLine, QuotesValuesAndWritesNullBare) {
+    EXPECT_EQ(FieldChangedLine(3, u"Price", FieldValue::integer(10), FieldValue::integer(12)),
+              "Record 3,Field \"Price\" has changed from \"10\" to \"12\"");
+    EXPECT_EQ(FieldChangedLine(2, u"Price", FieldValue(), FieldValue::integer(12)),
+              "Record 2,Field \"Price\" has changed from NULL to \"12\"");
+    EXPECT_EQ(FieldChangedLine(2, u"Price", FieldValue::integer(12), FieldValue()),
+              "Record 2,Field \"Price\" has changed from \"12\" to NULL");
+    EXPECT_EQ(FieldChangedLine(1, u"Flag", FieldValue::bit(true), FieldValue::text(u"")),
+              "Record 1,Field \"Flag\" has changed from \"True\" to \"\"");
+}
+
+TEST(FieldChangedLine, QuotationMarksInsideStayAsTheyAre) {
+    const QString before = QStringLiteral("say \"hi\"");
+    EXPECT_EQ(FieldChangedLine(1, u"Na\"me", FieldValue::text(before), FieldValue()),
+              "Record 1,Field \"Na\"me\" has changed from \"say \"hi\"\" to NULL");
+}
+
+TEST(FieldChangedLine, ValuesInTheFormattersLocale) {
+    const ValueFormatter german(QLocale(QLocale::German, QLocale::Germany));
+    EXPECT_EQ(FieldChangedLine(4, u"Rate", FieldValue::decimal(1250, 2), FieldValue::floating(0.5),
+                               german),
+              "Record 4,Field \"Rate\" has changed from \"12,5\" to \"0,5\"");
+    EXPECT_EQ(FieldChangedLine(4, u"Day", testvalues::DateOnly(2024, 3, 7),
+                               testvalues::DateTime(2024, 3, 7, 13, 4, 5), german),
+              "Record 4,Field \"Day\" has changed from \"07.03.24\" to \"07.03.24 13:04:05\"");
+}
+
+TEST(RecordLines, DeletedAndAdded) {
+    EXPECT_EQ(RecordDeletedLine(7, u"dbo.Orders"), "Record 7 deleted from dbo.Orders");
+    EXPECT_EQ(RecordAddedLine(7, u"dbo.Orders"), "Record 7 added from dbo.Orders");
+}
+
+TEST(RecordNumbers, PlainDigitsInAnyLocale) {
+    const QLocale saved;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    const QString nine = FieldChangedLine(9, u"A", FieldValue(), FieldValue::integer(1));
+    const QString ten = FieldChangedLine(10, u"A", FieldValue(), FieldValue::integer(1));
+    const QString big = RecordAddedLine(1234567, u"T");
+    QLocale::setDefault(saved);
+    EXPECT_TRUE(nine.startsWith("Record 9,Field")) << nine.toStdString();
+    EXPECT_TRUE(ten.startsWith("Record 10,Field")) << ten.toStdString();
+    EXPECT_EQ(big, "Record 1234567 added from T");
+    EXPECT_EQ(RecordDeletedLine(9223372036854775807LL, u"T"),
+              "Record 9223372036854775807 deleted from T");
+    EXPECT_THROW(RecordDeletedLine(0, u"T"), std::invalid_argument);
+    EXPECT_THROW(FieldChangedLine(-1, u"A", FieldValue(), FieldValue()), std::invalid_argument);
+}

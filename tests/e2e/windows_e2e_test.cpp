@@ -1,0 +1,308 @@
+// The whole road through the windows, the real data-access layer, unixODBC
+// and FreeTDS against the TDS test server: login, catalogue, comparison.
+
+#include <gtest/gtest.h>
+
+#include <QLocale>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "DataAccess.h"
+#include "ErrorReport.h"
+#include "Form1.h"
+#include "Form2.h"
+#include "Form3.h"
+#include "MSSQL.h"
+#include "Pointer.h"
+#include "RecordingMessageBoxes.h"
+#include "Settings.h"
+#include "TdsTestServer.h"
+#include "WindowRegistry.h"
+
+namespace {
+
+QString q(const std::string& s) { return QString::fromStdString(s); }
+
+// A table name as a bracketed identifier, "]" doubled.
+QString bracketed(QString name) {
+    return QLatin1Char('[') + name.replace(QStringLiteral("]"), QStringLiteral("]]")) + QLatin1Char(']');
+}
+
+class EndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(config_.isValid());
+        qputenv("XDG_CONFIG_HOME", config_.path().toUtf8());
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+        registry_ = std::make_unique<app::WindowRegistry>(app::Services{
+            boxes, shell, data::OdbcDataAccess(), config_.path(), [this] { ++endCalls; }});
+    }
+    void TearDown() override {
+        registry_.reset();
+        QLocale::setDefault(QLocale::system());
+    }
+
+    app::WindowRegistry& registry() { return *registry_; }
+
+    // Runs statements on a connection of the test's own.
+    static void exec(const QString& sql, const std::string& database = tdstest::kDatabase) {
+        auto c = data::OdbcDataAccess().CreateConnection();
+        c->Open(q(tdstest::tdsConnectionString(database)));
+        c->Execute(sql);
+        c->Close();
+    }
+
+    // A uniquely named table made from a column list and rows of values.
+    static QString table(const std::string& prefix, const QString& columns,
+                         const QStringList& rows) {
+        const QString name = q(tdstest::tdsUniqueName(prefix));
+        exec(QStringLiteral("create table %1 (%2)").arg(bracketed(name), columns));
+        for (const QString& row : rows) {
+            exec(QStringLiteral("insert into %1 values (%2)").arg(bracketed(name), row));
+        }
+        return name;
+    }
+
+    connection::LoginDetails details(const QString& database = QStringLiteral("testdb"),
+                                     const QString& user = QStringLiteral("tester"),
+                                     const QString& password = QStringLiteral("secret")) const {
+        return connection::LoginDetails{QStringLiteral("127.0.0.1"), user, password, database,
+                                        QString::number(tdstest::tdsTestPort()), false};
+    }
+
+    // Types the login into the login window and presses "Next >".
+    void login(const QString& database = QStringLiteral("testdb")) {
+        app::Start(registry());
+        connection::Form1& f = registry().form1();
+        const connection::LoginDetails d = details(database);
+        f.Text1->setText(d.server);
+        f.Text9->setText(d.port);
+        f.Text2->setText(d.userName);
+        f.Text3->setText(d.password);
+        f.Text4->setText(d.database);
+        QTest::mouseClick(f.PushButton3, Qt::LeftButton);
+    }
+
+    static int indexOf(const catalogue::TableListView& list, const QString& name) {
+        for (int i = 0; i < list.topLevelItemCount(); ++i) {
+            if (list.topLevelItem(i)->text(0) == name) return i + 1;
+        }
+        return 0;
+    }
+
+    // Logs in, picks the two tables by name and presses "Next >" on the table selection.
+    void compare(const QString& first, const QString& second) {
+        login();
+        catalogue::Form2& f2 = registry().form2();
+        ASSERT_TRUE(f2.isVisible());
+        const int left = indexOf(*f2.ListView1, first), right = indexOf(*f2.ListView2, second);
+        ASSERT_GT(left, 0) << first.toStdString();
+        ASSERT_GT(right, 0) << second.toStdString();
+        f2.ListView1->Select(left);
+        f2.ListView2->Select(right);
+        QTest::mouseClick(f2.PushButton3, Qt::LeftButton);
+    }
+
+    QStringList lines(int list) {
+        QStringList out;
+        compare::Form3* f3 = registry().existingForm3();
+        if (!f3) return out;
+        const compare::ResultLinesModel* m = (list == 1 ? f3->ListView1 : f3->ListView2)->linesModel();
+        for (qsizetype i = 0; i < m->lineCount(); ++i) out << m->line(i);
+        return out;
+    }
+    QStringList fieldLines() { return lines(1); }
+    QStringList recordLines() { return lines(2); }
+
+    testing_support::RecordingMessageBoxes boxes;
+    testing_support::RecordingShell shell;
+    int endCalls = 0;
+
+private:
+    QTemporaryDir config_;
+    std::unique_ptr<app::WindowRegistry> registry_;
+};
+
+TEST_F(EndToEnd, CanConnectAnswersForRightAndWrongDetails) {
+    EXPECT_TRUE(MSSQL::CanConnect(details(), data::OdbcDataAccess()));
+    EXPECT_FALSE(MSSQL::CanConnect(details(QStringLiteral("testdb"), QStringLiteral("tester"),
+                                           QStringLiteral("wrong")),
+                                   data::OdbcDataAccess()));
+    EXPECT_FALSE(MSSQL::CanConnect(details(QStringLiteral("nosuchdb")), data::OdbcDataAccess()));
+    // A password with ";" and "}" reaches the server as typed.
+    EXPECT_TRUE(MSSQL::CanConnect(details(QStringLiteral("testdb"), QStringLiteral("semi"),
+                                          QStringLiteral("pa;ss}word")),
+                                  data::OdbcDataAccess()));
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
+TEST_F(EndToEnd, StoredLoginLandsOnTheTableSelectionWithBothListsFilled) {
+    const QString name = table("Landing", QStringLiteral("Id int"), {QStringLiteral("1")});
+    exec(QStringLiteral("create view [%1_view] as select * from [%1]").arg(name));
+    const QString sys = table("MySysTable", QStringLiteral("Id int"), {});
+    {
+        connection::SettingsStore store;
+        const connection::LoginDetails d = details();
+        store.write(connection::kServerSetting, d.server);
+        store.write(connection::kPortSetting, d.port);
+        store.write(connection::kUserSetting, d.userName);
+        store.write(connection::kPasswordSetting, d.password);
+        store.write(connection::kDatabaseSetting, d.database);
+    }
+    app::Start(registry());
+    ASSERT_NE(registry().existingForm2(), nullptr);
+    EXPECT_TRUE(registry().form2().isVisible());
+    EXPECT_FALSE(registry().form1().isVisible());
+    catalogue::Form2& f2 = registry().form2();
+    EXPECT_GT(indexOf(*f2.ListView1, name), 0);
+    EXPECT_GT(indexOf(*f2.ListView2, name), 0);
+    EXPECT_EQ(indexOf(*f2.ListView1, name + QStringLiteral("_view")), 0);  // views are not tables
+    EXPECT_EQ(indexOf(*f2.ListView1, sys), 0);                            // "SYS" in the name
+    EXPECT_EQ(indexOf(*f2.ListView1, QStringLiteral("sysobjects")), 0);   // system tables
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
+TEST_F(EndToEnd, DatabaseWithoutTablesGivesEmptyListsAndTheSelectionMessage) {
+    login(QStringLiteral("emptydb"));
+    catalogue::Form2& f2 = registry().form2();
+    EXPECT_TRUE(f2.isVisible());
+    EXPECT_EQ(f2.ListView1->topLevelItemCount(), 0);
+    EXPECT_EQ(f2.ListView2->topLevelItemCount(), 0);
+    QTest::mouseClick(f2.PushButton3, Qt::LeftButton);
+    EXPECT_EQ(boxes.texts(), QStringList{"Please select a table from each."});
+}
+
+TEST_F(EndToEnd, TestConnectionTellsSuccessAndFailure) {
+    app::Start(registry());
+    connection::Form1& f = registry().form1();
+    const connection::LoginDetails d = details();
+    f.Text1->setText(d.server);
+    f.Text9->setText(d.port);
+    f.Text2->setText(d.userName);
+    f.Text3->setText(d.password);
+    f.Text4->setText(d.database);
+    QTest::mouseClick(f.PushButton5, Qt::LeftButton);
+    f.Text3->setText(QStringLiteral("wrong"));
+    QTest::mouseClick(f.PushButton5, Qt::LeftButton);
+    EXPECT_EQ(boxes.texts(), (QStringList{"Connection successful.",
+                                          "Could not connect. Please check with your administrator."}));
+}
+
+TEST_F(EndToEnd, SamePositionAndFirstTableWithoutData) {
+    const QString empty = table("EmptyFirst", QStringLiteral("Id int"), {});
+    const QString other = table("OtherEmpty", QStringLiteral("Id int"), {});
+    compare(empty, other);
+    EXPECT_EQ(boxes.texts(), QStringList{empty + QStringLiteral(" does not contain any data.")});
+    EXPECT_EQ(registry().existingForm3(), nullptr);
+    EXPECT_TRUE(registry().form2().isVisible());
+    EXPECT_EQ(registry().form2().MousePointer(), app::kPointerNormal);
+    boxes.boxes.clear();
+    registry().form2().ListView2->Select(registry().form2().ListView1->SelectedIndex());
+    QTest::mouseClick(registry().form2().PushButton3, Qt::LeftButton);
+    EXPECT_EQ(boxes.texts(), QStringList{"Please select 2 different tables to compare."});
+}
+
+TEST_F(EndToEnd, AddedAndDeletedRecordsNameTheSecondTable) {
+    const QString three = table("Three", QStringLiteral("Id int, Name nvarchar(20)"),
+                                {"1, N'a'", "2, N'b'", "3, N'c'"});
+    const QString five = table("Five", QStringLiteral("Id int, Name nvarchar(20)"),
+                               {"1, N'a'", "2, N'b'", "3, N'c'", "4, N'd'", "5, N'e'"});
+    compare(three, five);
+    EXPECT_TRUE(fieldLines().isEmpty());
+    EXPECT_EQ(recordLines(), (QStringList{"Record 4 added from " + five, "Record 5 added from " + five}));
+    EXPECT_TRUE(registry().form3().isVisible());
+    EXPECT_FALSE(registry().form2().isVisible());
+
+    QTest::mouseClick(registry().form3().PushButton2, Qt::LeftButton);  // "< Back"
+    catalogue::Form2& f2 = registry().form2();
+    f2.ListView1->Select(indexOf(*f2.ListView1, five));
+    f2.ListView2->Select(indexOf(*f2.ListView2, three));
+    QTest::mouseClick(f2.PushButton3, Qt::LeftButton);
+    EXPECT_TRUE(fieldLines().isEmpty());
+    EXPECT_EQ(recordLines(),
+              (QStringList{"Record 4 deleted from " + three, "Record 5 deleted from " + three}));
+    EXPECT_EQ(registry().form3().ListView2->model()->columnCount(), 1);
+}
+
+TEST_F(EndToEnd, FieldsArePairedByPositionUpToTheSmallerCount) {
+    const QString four = table("Four", QStringLiteral("A int, B int, C int, D int"), {"1, 2, 3, 4"});
+    const QString six = table("Six", QStringLiteral("A int, C int, B int, D int, E int, F int"),
+                              {"1, 3, 2, 4, 5, 6"});
+    compare(four, six);
+    EXPECT_EQ(fieldLines(), (QStringList{"Record 1,Field \"B\" has changed from \"2\" to \"3\"",
+                                         "Record 1,Field \"C\" has changed from \"3\" to \"2\""}));
+    EXPECT_TRUE(recordLines().isEmpty());
+}
+
+TEST_F(EndToEnd, NumbersCompareByValueAcrossTypes) {
+    const QString first = table("NumA", QStringLiteral("I int, D decimal(10,2), M money, B bit, F float"),
+                                {"5, 12.50, 3.1, 1, 0.5", "7, 1.00, 2, 0, 2"});
+    const QString second = table("NumB",
+                                 QStringLiteral("I decimal(10,2), D money, M decimal(12,4), B bit, F decimal(5,1)"),
+                                 {"5.00, 12.5, 3.1000, 1, 0.5", "7.01, 1, 2.5, 1, 2.0"});
+    compare(first, second);
+    EXPECT_EQ(fieldLines(), (QStringList{"Record 2,Field \"I\" has changed from \"7\" to \"7.01\"",
+                                         "Record 2,Field \"M\" has changed from \"2\" to \"2.5\"",
+                                         "Record 2,Field \"B\" has changed from \"False\" to \"True\""}));
+}
+
+TEST_F(EndToEnd, TextsDatesBytesAndNulls) {
+    const QString first = table(
+        "MixA", QStringLiteral("T varchar(20), U nvarchar(20), N int, W datetime, R varbinary(8), Z int, Q nvarchar(20)"),
+        {"'Abc', N'x', 5, '2024-03-07 13:04:05', 0x0102, NULL, N'say \"hi\"'",
+         "'same', N'ä€', 1, '2024-03-07 00:00:00', 0x0A, NULL, NULL"});
+    const QString second = table(
+        "MixB", QStringLiteral("T varchar(20), U nvarchar(20), N varchar(5), W datetime, R varbinary(8), Z int, Q nvarchar(20)"),
+        {"'abc', N'x ', '5', '2024-03-07 13:04:06', 0x0103, 9, N'say \"ho\"'",
+         "'same', N'ä€', '1', '2024-03-07 00:00:00', 0x0A, NULL, N''"});
+    compare(first, second);
+    EXPECT_EQ(fieldLines(),
+              (QStringList{"Record 1,Field \"T\" has changed from \"Abc\" to \"abc\"",
+                           "Record 1,Field \"U\" has changed from \"x\" to \"x \"",
+                           "Record 1,Field \"N\" has changed from \"5\" to \"5\"",
+                           "Record 1,Field \"W\" has changed from \"3/7/24 1:04:05 PM\" to \"3/7/24 1:04:06 PM\"",
+                           "Record 1,Field \"R\" has changed from \"0x0102\" to \"0x0103\"",
+                           "Record 1,Field \"Z\" has changed from NULL to \"9\"",
+                           "Record 1,Field \"Q\" has changed from \"say \"hi\"\" to \"say \"ho\"\"",
+                           "Record 2,Field \"N\" has changed from \"1\" to \"1\"",
+                           "Record 2,Field \"Q\" has changed from NULL to \"\""}));
+}
+
+TEST_F(EndToEnd, IdenticalTablesShowTheResultsWindowWithEmptyLists) {
+    const QString a = table("SameA", QStringLiteral("Id int, Name nvarchar(10)"), {"1, N'x'", "2, NULL"});
+    const QString b = table("SameB", QStringLiteral("Id int, Name nvarchar(10)"), {"1, N'x'", "2, NULL"});
+    compare(a, b);
+    ASSERT_NE(registry().existingForm3(), nullptr);
+    EXPECT_TRUE(registry().form3().isVisible());
+    EXPECT_TRUE(fieldLines().isEmpty());
+    EXPECT_TRUE(recordLines().isEmpty());
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
+TEST_F(EndToEnd, NamesWithBlanksAndClosingBracketsAreRead) {
+    const QString blank = table("Order Lines", QStringLiteral("Id int"), {"1"});
+    const QString bracket = table("Odd]Name", QStringLiteral("Id int"), {"2"});
+    compare(blank, bracket);
+    EXPECT_TRUE(boxes.boxes.empty()) << boxes.texts().join(QStringLiteral("\n---\n")).toStdString();
+    EXPECT_EQ(fieldLines(), QStringList{"Record 1,Field \"Id\" has changed from \"1\" to \"2\""});
+}
+
+TEST_F(EndToEnd, WrongPasswordIsReportedStepByStepAndEndsOnTheResultsWindow) {
+    const QString a = table("PwA", QStringLiteral("Id int"), {"1"});
+    const QString b = table("PwB", QStringLiteral("Id int"), {"1"});
+    login();
+    catalogue::Form2& f2 = registry().form2();
+    f2.ListView1->Select(indexOf(*f2.ListView1, a));
+    f2.ListView2->Select(indexOf(*f2.ListView2, b));
+    registry().form1().Text3->setText(QStringLiteral("wrong"));
+    QTest::mouseClick(f2.PushButton3, Qt::LeftButton);
+    ASSERT_FALSE(boxes.boxes.empty());
+    EXPECT_TRUE(boxes.boxes[0].text.contains(QStringLiteral("Login failed for user 'tester'.")));
+    EXPECT_TRUE(boxes.boxes[0].text.contains(QStringLiteral("Form2.PushButton3_Click at line 124\r\r")));
+    EXPECT_TRUE(boxes.boxes[1].text.contains(QStringLiteral("at line 130\r\r")));
+    EXPECT_TRUE(registry().form3().isVisible());
+    EXPECT_TRUE(fieldLines().isEmpty());
+}
+
+}  // namespace

@@ -1,0 +1,311 @@
+#include <QRegularExpression>
+#include <QTest>
+#include <initializer_list>
+
+#include "ErrorReport.h"
+#include "Pointer.h"
+#include "Tables.h"
+#include "WindowFixture.h"
+
+namespace {
+
+using data::FieldValue;
+using data::ValueKind;
+using testing_support::SchemaRowset;
+using testing_support::WindowFixture;
+
+struct ColumnSpec {
+    const char* name;
+    ValueKind kind;
+};
+
+// A table of typed columns; each row gives one value per column.
+data::ResultTable Table(std::initializer_list<ColumnSpec> columns,
+                        std::initializer_list<std::initializer_list<FieldValue>> rows) {
+    data::ResultTable t;
+    for (const ColumnSpec& c : columns) t.addColumn(QString::fromLatin1(c.name), c.kind);
+    for (const auto& row : rows) {
+        int f = 0;
+        for (const FieldValue& v : row) t.column(f++).append(v);
+    }
+    return t;
+}
+
+FieldValue I(std::int64_t v) { return FieldValue::integer(v); }
+FieldValue T(const char16_t* v) { return FieldValue::text(QStringView(v)); }
+
+// "Next >" on the table selection window over tables the test puts in the
+// in-memory database, the catalogue listing them in the order given.
+class Comparison : public WindowFixture {
+protected:
+    void addTables(std::initializer_list<std::pair<const char*, const data::ResultTable*>> tables) {
+        std::vector<std::pair<QString, QString>> rows;
+        for (const auto& [name, table] : tables) {
+            data.addTable(QString::fromUtf8(name), *table);
+            rows.emplace_back(QString::fromUtf8(name), QStringLiteral("TABLE"));
+        }
+        data.setSchemaTables(SchemaRowset(rows));
+    }
+
+    // Logs in, selects the two positions (1-based) and presses "Next >".
+    void compare(int left, int right) {
+        app::Start(registry());
+        registry().form1().Text1->setText(QStringLiteral("db.example"));
+        QTest::mouseClick(registry().form1().PushButton3, Qt::LeftButton);
+        catalogue::Form2& f2 = registry().form2();
+        if (f2.ListView1->Count() >= left && left > 0) f2.ListView1->Select(left);
+        if (f2.ListView2->Count() >= right && right > 0) f2.ListView2->Select(right);
+        opensBefore_ = data.opens().size();
+        QTest::mouseClick(f2.PushButton3, Qt::LeftButton);
+    }
+
+    QStringList fieldLines() { return lines(registry().existingForm3(), 1); }
+    QStringList recordLines() { return lines(registry().existingForm3(), 2); }
+
+    static QStringList lines(compare::Form3* f3, int list) {
+        QStringList out;
+        if (f3 == nullptr) return out;
+        const compare::ResultLinesModel* m =
+            (list == 1 ? f3->ListView1 : f3->ListView2)->linesModel();
+        for (qsizetype i = 0; i < m->lineCount(); ++i) out << m->line(i);
+        return out;
+    }
+
+    // The step numbers of the error reports shown, in order.
+    QList<int> reportedLines() const {
+        QList<int> out;
+        static const QRegularExpression at(QStringLiteral("Form2\\.PushButton3_Click at line (\\d+)\r\r"));
+        for (const auto& b : boxes.boxes) {
+            const auto m = at.match(b.text);
+            if (m.hasMatch()) out << m.captured(1).toInt();
+        }
+        return out;
+    }
+
+    std::size_t opensBefore_ = 0;
+};
+
+TEST_F(Comparison, RefusesEmptyListsAndEqualPositionsWithoutTouchingTheDatabase) {
+    data.setSchemaTables(SchemaRowset({}));
+    compare(0, 0);
+    EXPECT_EQ(boxes.texts(), QStringList{"Please select a table from each."});
+    EXPECT_EQ(boxes.boxes.back().icon, ui::Icon::None);
+
+    const data::ResultTable t = Table({{"Id", ValueKind::Integer}}, {{I(1)}});
+    boxes.boxes.clear();
+    QTest::mouseClick(registry().form2().PushButton2, Qt::LeftButton);
+    addTables({{"Orders", &t}, {"Orders2", &t}});
+    QTest::mouseClick(registry().form1().PushButton3, Qt::LeftButton);
+    const std::size_t opens = data.opens().size();
+    QTest::mouseClick(registry().form2().PushButton3, Qt::LeftButton);  // both on the first item
+    EXPECT_EQ(boxes.texts(), QStringList{"Please select 2 different tables to compare."});
+    EXPECT_EQ(data.opens().size(), opens);
+    EXPECT_TRUE(data.queries().isEmpty());
+    EXPECT_EQ(registry().form2().MousePointer(), app::kPointerNormal);
+    EXPECT_TRUE(registry().form2().isVisible());
+    EXPECT_EQ(registry().existingForm3(), nullptr);
+}
+
+TEST_F(Comparison, FirstTableWithoutRecordsShowsItsMessageAfterReadingBoth) {
+    const data::ResultTable empty = Table({{"Id", ValueKind::Integer}}, {});
+    addTables({{"Empty", &empty}, {"AlsoEmpty", &empty}});
+    compare(1, 2);
+    EXPECT_EQ(boxes.texts(), QStringList{"Empty does not contain any data."});
+    EXPECT_EQ(boxes.boxes.back().icon, ui::Icon::Exclamation);
+    EXPECT_EQ(data.queries(), (QStringList{"select * from [Empty]", "select * from [AlsoEmpty]"}));
+    EXPECT_EQ(registry().existingForm3(), nullptr);
+    EXPECT_TRUE(registry().form2().isVisible());
+    EXPECT_EQ(registry().form2().MousePointer(), app::kPointerNormal);
+    EXPECT_EQ(data.openConnections(), 0);
+}
+
+TEST_F(Comparison, SecondTableWithoutRecordsShowsItsMessage) {
+    const data::ResultTable one = Table({{"Id", ValueKind::Integer}}, {{I(1)}});
+    const data::ResultTable empty = Table({{"Id", ValueKind::Integer}}, {});
+    addTables({{"One", &one}, {"Empty", &empty}});
+    compare(1, 2);
+    EXPECT_EQ(boxes.texts(), QStringList{"Empty does not contain any data."});
+    EXPECT_EQ(registry().existingForm3(), nullptr);
+}
+
+TEST_F(Comparison, OpensOneConnectionWithTheFixedOptions) {
+    const data::ResultTable t = Table({{"Id", ValueKind::Integer}}, {{I(1)}});
+    addTables({{"A", &t}, {"B", &t}});
+    compare(1, 2);
+    ASSERT_EQ(data.opens().size(), opensBefore_ + 1);
+    const auto& open = data.opens().back();
+    EXPECT_EQ(open.mode, 3);
+    EXPECT_EQ(open.commandTimeout, 5000);
+    EXPECT_EQ(open.connectionTimeout, 5000);
+    EXPECT_EQ(open.cursorLocation, 3);
+    EXPECT_EQ(open.connectionString,
+              QStringLiteral("Driver={SQL Server};Server=db.example,1433;Database=;Uid=;Pwd=;"));
+    EXPECT_EQ(data.openConnections(), 0);
+    // Identical tables: the results window with both lists empty, under their headers.
+    compare::Form3& f3 = registry().form3();
+    EXPECT_TRUE(f3.isVisible());
+    EXPECT_FALSE(registry().form2().isVisible());
+    EXPECT_EQ(f3.ListView1->linesModel()->lineCount(), 0);
+    EXPECT_EQ(f3.ListView1->model()->headerData(0, Qt::Horizontal).toString(),
+              QStringLiteral("Field differences"));
+    EXPECT_EQ(f3.ListView2->model()->headerData(0, Qt::Horizontal).toString(),
+              QStringLiteral("Added / deleted records"));
+    EXPECT_EQ(registry().form2().MousePointer(), app::kPointerNormal);
+    EXPECT_EQ(registry().form2().ProgressBar1->value(), 0);
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
+TEST_F(Comparison, PairsRecordsAndFieldsByPositionUnderTheFirstTablesNames) {
+    const data::ResultTable first =
+        Table({{"Id", ValueKind::Integer}, {"Name", ValueKind::Text}, {"Qty", ValueKind::Integer}},
+              {{I(1), T(u"Ann"), I(5)}, {I(2), T(u"Bob"), FieldValue()}, {I(3), T(u"Cy"), I(7)}});
+    const data::ResultTable second =
+        Table({{"Key", ValueKind::Integer}, {"Label", ValueKind::Text}},
+              {{I(1), T(u"ann")}, {I(2), T(u"Bob")}, {I(4), T(u"Cy ")}, {I(5), T(u"Dee")},
+               {I(6), T(u"Eve")}});
+    addTables({{"Orders", &first}, {"Orders2", &second}});
+    compare(1, 2);
+    EXPECT_EQ(fieldLines(),
+              (QStringList{"Record 1,Field \"Name\" has changed from \"Ann\" to \"ann\"",
+                           "Record 3,Field \"Id\" has changed from \"3\" to \"4\"",
+                           "Record 3,Field \"Name\" has changed from \"Cy\" to \"Cy \""}));
+    EXPECT_EQ(recordLines(), (QStringList{"Record 4 added from Orders2", "Record 5 added from Orders2"}));
+}
+
+TEST_F(Comparison, RecordsBeyondTheSecondTableAreDeletedFromIt) {
+    const data::ResultTable five =
+        Table({{"Id", ValueKind::Integer}}, {{I(1)}, {I(2)}, {I(3)}, {I(4)}, {I(5)}});
+    const data::ResultTable three = Table({{"Id", ValueKind::Integer}}, {{I(1)}, {I(9)}, {I(3)}});
+    addTables({{"Five", &five}, {"Three", &three}});
+    compare(1, 2);
+    EXPECT_EQ(fieldLines(), QStringList{"Record 2,Field \"Id\" has changed from \"2\" to \"9\""});
+    EXPECT_EQ(recordLines(), (QStringList{"Record 4 deleted from Three", "Record 5 deleted from Three"}));
+}
+
+TEST_F(Comparison, NullAgainstAValueIsADifferenceWrittenAsNull) {
+    const data::ResultTable first =
+        Table({{"Price", ValueKind::Integer}}, {{FieldValue()}, {I(12)}, {FieldValue()}});
+    const data::ResultTable second =
+        Table({{"Price", ValueKind::Integer}}, {{I(12)}, {FieldValue()}, {FieldValue()}});
+    addTables({{"P1", &first}, {"P2", &second}});
+    compare(1, 2);
+    EXPECT_EQ(fieldLines(), (QStringList{"Record 1,Field \"Price\" has changed from NULL to \"12\"",
+                                         "Record 2,Field \"Price\" has changed from \"12\" to NULL"}));
+}
+
+TEST_F(Comparison, BackEmptiesTheResultsAndANewRunHoldsOnlyItsOwnLines) {
+    const data::ResultTable a = Table({{"Id", ValueKind::Integer}}, {{I(1)}, {I(2)}});
+    const data::ResultTable b = Table({{"Id", ValueKind::Integer}}, {{I(1)}, {I(3)}});
+    addTables({{"A", &a}, {"B", &b}});
+    compare(1, 2);
+    compare::Form3& f3 = registry().form3();
+    ASSERT_EQ(fieldLines().size(), 1);
+    QTest::mouseClick(f3.PushButton2, Qt::LeftButton);
+    EXPECT_FALSE(f3.isVisible());
+    EXPECT_TRUE(registry().form2().isVisible());
+    EXPECT_EQ(registry().form2().ListView2->SelectedIndex(), 2);  // the choice is kept
+    EXPECT_EQ(f3.ListView1->linesModel()->lineCount(), 0);
+    QTest::mouseClick(registry().form2().PushButton3, Qt::LeftButton);
+    EXPECT_EQ(fieldLines(), QStringList{"Record 2,Field \"Id\" has changed from \"2\" to \"3\""});
+    EXPECT_EQ(f3.ListView1->model()->columnCount(), 1);
+    EXPECT_EQ(f3.ListView2->model()->columnCount(), 1);
+    EXPECT_EQ(&registry().form3(), &f3);
+    QTest::mouseClick(f3.PushButton9, Qt::LeftButton);  // "Exit"
+    EXPECT_EQ(endCalls, 1);
+}
+
+TEST_F(Comparison, CraftedOrBlankNamesAreQuotedInTheQuery) {
+    const data::ResultTable t = Table({{"Id", ValueKind::Integer}}, {{I(1)}});
+    addTables({{"Order Lines", &t}, {"x]; drop table y; --", &t}});
+    compare(1, 2);
+    EXPECT_EQ(data.queries(), (QStringList{"select * from [Order Lines]",
+                                           "select * from [x]]; drop table y; --]"}));
+}
+
+// The failure rule: a failing step is reported with its number and the run
+// goes on; a failing test enters what it guards.
+TEST_F(Comparison, WrongPasswordReportsEveryStepThatNeedsTheConnection) {
+    const data::ResultTable t = Table({{"Id", ValueKind::Integer}}, {{I(1)}});
+    addTables({{"A", &t}, {"B", &t}});
+    app::Start(registry());
+    registry().form1().Text1->setText(QStringLiteral("db.example"));
+    QTest::mouseClick(registry().form1().PushButton3, Qt::LeftButton);
+    registry().form2().ListView2->Select(2);
+    data.failAlways(data::Operation::Open, QStringLiteral("Login failed for user 'tester'."));
+    QTest::mouseClick(registry().form2().PushButton3, Qt::LeftButton);
+    EXPECT_EQ(reportedLines(), (QList<int>{124, 130, 132, 136, 138, 140, 142, 148, 154, 156, 158,
+                                           160, 198, 204, 218, 220}));
+    EXPECT_TRUE(boxes.boxes.front().text.startsWith(QStringLiteral("Login failed for user 'tester'.\r\n")));
+    EXPECT_TRUE(registry().form3().isVisible());
+    EXPECT_TRUE(fieldLines().isEmpty());
+    EXPECT_TRUE(recordLines().isEmpty());
+    EXPECT_EQ(registry().form2().MousePointer(), app::kPointerNormal);
+}
+
+TEST_F(Comparison, LocalConnectionFailureIsReportedAtLine122) {
+    const data::ResultTable t = Table({{"Id", ValueKind::Integer}}, {{I(1)}});
+    addTables({{"A", &t}, {"B", &t}});
+    app::Start(registry());
+    registry().form1().Text1->setText(QStringLiteral("db.example"));
+    registry().form1().Check7->setChecked(true);
+    QTest::mouseClick(registry().form1().PushButton3, Qt::LeftButton);
+    registry().form2().ListView2->Select(2);
+    data.failAlways(data::Operation::Open, QStringLiteral("refused"));
+    QTest::mouseClick(registry().form2().PushButton3, Qt::LeftButton);
+    ASSERT_FALSE(reportedLines().isEmpty());
+    EXPECT_EQ(reportedLines().front(), 122);
+}
+
+TEST_F(Comparison, FailedQueryOfTheSecondTableIsReportedAndTheRunGoesOn) {
+    const data::ResultTable t = Table({{"Id", ValueKind::Integer}}, {{I(1)}, {I(2)}});
+    addTables({{"A", &t}, {"B", &t}});
+    data.failOn(data::Operation::Query, QStringLiteral("Invalid object name 'B'."), 1,
+                QStringLiteral("select * from [B]"));
+    compare(1, 2);
+    EXPECT_EQ(reportedLines(), (QList<int>{132, 154, 156, 158, 160, 204, 218, 220}));
+    EXPECT_TRUE(registry().form3().isVisible());
+}
+
+TEST_F(Comparison, FailedGetRowsStillSetsTheFlagAndGoesOnToThePairing) {
+    const data::ResultTable t = Table({{"Id", ValueKind::Integer}}, {{I(1)}});
+    addTables({{"A", &t}, {"B", &t}});
+    data.failOn(data::Operation::GetRows, QStringLiteral("Out of memory"));
+    compare(1, 2);
+    EXPECT_EQ(reportedLines(), (QList<int>{148, 198, 218, 220}));
+    EXPECT_TRUE(registry().form3().isVisible());
+}
+
+TEST_F(Comparison, FailedValueTestGoesOnToTheReportOfThatField) {
+    const data::ResultTable t =
+        Table({{"Id", ValueKind::Integer}, {"Name", ValueKind::Text}}, {{I(1), T(u"a")}});
+    addTables({{"A", &t}, {"B", &t}});
+    data.failOn(data::Operation::GetRows, QStringLiteral("Out of memory"), 2);
+    compare(1, 2);
+    // The second table's rows are missing: both fields of record 1 fail to
+    // compare and to report, each with its own report, and the run finishes.
+    EXPECT_EQ(reportedLines(), (QList<int>{160, 204, 218, 220, 218, 220}));
+    EXPECT_TRUE(registry().form3().isVisible());
+    EXPECT_EQ(registry().form2().MousePointer(), app::kPointerNormal);
+}
+
+TEST_F(Comparison, BusyPointerDuringTheRunIsNotUndoneByMouseMoves) {
+    const data::ResultTable t = Table({{"Id", ValueKind::Integer}}, {{I(1)}});
+    addTables({{"A", &t}, {"B", &t}});
+    app::Start(registry());
+    registry().form1().Text1->setText(QStringLiteral("db.example"));
+    QTest::mouseClick(registry().form1().PushButton3, Qt::LeftButton);
+    catalogue::Form2& f2 = registry().form2();
+    f2.ListView2->Select(2);
+    QList<int> seen;
+    data.failOn(data::Operation::GetRows, QStringLiteral("x"));
+    boxes.onShow = [&] {
+        QTest::mouseMove(f2.windowHandle(), f2.PushButton3->geometry().center());
+        seen << f2.MousePointer();
+    };
+    QTest::mouseClick(f2.PushButton3, Qt::LeftButton);
+    ASSERT_FALSE(seen.isEmpty());
+    EXPECT_EQ(seen.front(), app::kPointerBusy);
+    EXPECT_EQ(f2.MousePointer(), app::kPointerNormal);
+}
+
+}  // namespace
