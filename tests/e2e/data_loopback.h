@@ -164,8 +164,10 @@ private:
     std::thread thread_;
 };
 
+#ifdef DORVANTIS_TDS_SERVER
 // A TDS test server of a test's own, for options that would disturb the
 // shared one (--delay-ms, --drop-after-rows). Logins as the fixture's.
+// Needs the server binary's path in DORVANTIS_TDS_SERVER.
 class PrivateServer {
 public:
     explicit PrivateServer(std::vector<std::string> options) {
@@ -210,5 +212,6 @@ private:
     pid_t pid_ = 0;
     int port_ = 0;
 };
+#endif
 
 }  // namespace data_e2e
