@@ -128,6 +128,8 @@ TEST_F(TableSelection, ClosingAnyWindowEndsTheProgram) {
     loginAndMoveOn();
     registry().form2().close();
     EXPECT_EQ(endCalls, 1);
+    registry().form1().close();  // the program has ended: nothing runs again
+    EXPECT_EQ(endCalls, 1);
     EXPECT_FALSE(registry().form1().isVisible());
     EXPECT_FALSE(registry().form2().isVisible());
     EXPECT_TRUE(registry().ended());
