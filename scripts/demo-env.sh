@@ -1,9 +1,16 @@
 #!/usr/bin/env bash
-# Sourced by the run and screenshot scripts, after the build: starts the TDS
-# server with the demo database on a free loopback port (stopped when the
-# calling script exits) and points the program at private settings, pre-filled
-# with the demo login, and a private driver registration.
-# Expects $build (the build folder); sets $work, $port, XDG_CONFIG_HOME, ODBCSYSINI.
+# Sourced by the run and screenshot scripts from the repository's top folder:
+# installs what is missing, builds the program and the TDS server in
+# build/run, starts the server with the demo database on a free loopback port
+# (stopped when the calling script exits) and points the program at private
+# settings, pre-filled with the demo login, and a private driver registration.
+# Sets $build, $work, $port, XDG_CONFIG_HOME, ODBCSYSINI and the function cleanup.
+bash scripts/install-deps.sh
+
+build=build/run
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DDORVANTIS_BUILD_TESTS=OFF >/dev/null
+cmake --build "$build" -j "$(nproc)"
+
 work=$(mktemp -d)
 chmod 700 "$work"
 server_pid=

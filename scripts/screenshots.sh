@@ -3,11 +3,6 @@
 # writes them to docs/screenshots/ (for the README and for a look by eye).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh
-
-build=build/run
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DDORVANTIS_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" -j "$(nproc)"
 source scripts/demo-env.sh
 
 out=docs/screenshots
