@@ -4,6 +4,8 @@
 #include <QEvent>
 #include <QMouseEvent>
 
+#include "ErrorTrap.h"
+#include "Main.h"
 #include "Pointer.h"
 #include "WindowRegistry.h"
 
@@ -35,6 +37,13 @@ void Window::SetMousePointer(int shape) {
 void Window::SetMouseIcon(const QCursor& cursor) {
     mouseIcon_ = cursor;
     renderPointer();
+}
+
+void Window::LoadPointerFile(ErrorTrap& trap, int testLine, int loadLine) {
+    const QString hand = ProgramFile(registry_.programFolder(), kPointerFile);
+    if (trap.test(testLine, [&] { return FileExists(hand); })) {
+        trap.step(loadLine, [&] { SetMouseIcon(LoadCursorFile(hand)); });
+    }
 }
 
 void Window::AddPointerHandler(QWidget* control, PointerHandler kind) {

@@ -8,6 +8,7 @@
 
 namespace app {
 
+class ErrorTrap;
 class WindowRegistry;
 
 // Base of the three windows: load on creation, show and hide, closing ends
@@ -31,6 +32,10 @@ public:
     // The custom pointer picture (the hand); none means the normal pointer.
     void SetMouseIcon(const QCursor& cursor);
     bool HasMouseIcon() const { return mouseIcon_.has_value(); }
+    // The load's two steps for the pointer file beside the program: the test
+    // whether it exists (testLine) and, when it does, loading it as the custom
+    // pointer picture (loadLine; a file that is no cursor fails that step).
+    void LoadPointerFile(ErrorTrap& trap, int testLine, int loadLine);
 
     WindowRegistry& registry() const { return registry_; }
 

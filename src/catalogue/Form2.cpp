@@ -53,10 +53,7 @@ void Form2::Form_Load() {
     app::ErrorTrap trap(registry().boxes(), app::kForm2LoadTag);
     trap.step(104, [&] { app::ApplyClassicColours(*this); });
     trap.step(104, [&] { setWindowIcon(app::ProgramIcon()); });
-    const QString hand = app::ProgramFile(registry().programFolder(), app::kPointerFile);
-    if (trap.test(108, [&] { return app::FileExists(hand); })) {
-        trap.step(110, [&] { SetMouseIcon(app::LoadCursorFile(hand)); });
-    }
+    LoadPointerFile(trap, 108, 110);
     trap.step(112, [&] { setWindowTitle(QString::fromLatin1(app::kProductName)); });
     trap.step(114, [&] { ListView1->AddColumnHeader(QStringLiteral("Similar Table #1")); });
     trap.step(116, [&] { ListView1->SetColumnWidth(Twips(4000)); });

@@ -43,10 +43,7 @@ void Form3::Form_Load() {
     app::ErrorTrap trap(registry().boxes(), app::kForm3LoadTag);
     trap.step(100, [&] { app::ApplyClassicColours(*this); });
     trap.step(102, [&] { setWindowIcon(app::ProgramIcon()); });
-    const QString hand = app::ProgramFile(registry().programFolder(), app::kPointerFile);
-    if (trap.test(106, [&] { return app::FileExists(hand); })) {
-        trap.step(108, [&] { SetMouseIcon(app::LoadCursorFile(hand)); });
-    }
+    LoadPointerFile(trap, 106, 108);
     trap.step(110, [&] { setWindowTitle(QString::fromLatin1(app::kProductName)); });
     trap.step(112, [&] { ListView1->linesModel()->setHeaderText(QStringLiteral("Field differences")); });
     trap.step(114, [&] { ListView1->setLineColumnWidth(Twips(4000)); });

@@ -138,10 +138,7 @@ void Form1::Form_Load() {
     trap.step(104, [&] { setWindowTitle(QString::fromLatin1(app::kProductName)); });
     trap.step(104, [&] { setWindowIcon(app::ProgramIcon()); });
     trap.step(104, [&] { app::ApplyApplicationTitle(); });
-    const QString hand = app::ProgramFile(registry().programFolder(), app::kPointerFile);
-    if (trap.test(124, [&] { return app::FileExists(hand); })) {
-        trap.step(126, [&] { SetMouseIcon(app::LoadCursorFile(hand)); });
-    }
+    LoadPointerFile(trap, 124, 126);
     trap.step(128, [&] { Text1->setText(settings_.read(kServerSetting)); });
     trap.step(130, [&] { Text2->setText(settings_.read(kUserSetting)); });
     trap.step(132, [&] { Text3->setText(settings_.read(kPasswordSetting)); });
