@@ -3,7 +3,7 @@
 #include <unistd.h>
 
 #include "DataAccess.h"
-#include "Main.h"
+#include "ProgramFiles.h"
 #include "QtMessageBoxes.h"
 #include "WindowRegistry.h"
 
@@ -16,13 +16,13 @@ int main(int argc, char** argv) {
 
     ui::QtMessageBoxes boxes;
     ui::QtShell shell;
-    app::WindowRegistry registry(app::Services{
+    windows::WindowRegistry registry(windows::Services{
         boxes, shell, data::OdbcDataAccess(), app::ProgramFolder(), [] {
             // Ending stops the process at once: no handler runs after it and
             // nothing is saved on the way out (settings are stored as they change).
             std::fflush(nullptr);
             ::_exit(0);
         }});
-    app::Start(registry);
+    windows::Start(registry);
     return QApplication::exec();
 }

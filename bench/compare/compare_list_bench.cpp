@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "ResultList.h"
+#include "ResultListView.h"
 
 namespace {
 
@@ -35,7 +35,7 @@ void BM_AppendMillionLinesHiddenView(benchmark::State& state) {
     const auto& lines = Lines();
     for (auto _ : state) {
         state.PauseTiming();
-        auto view = std::make_unique<compare::ResultListView>();
+        auto view = std::make_unique<windows::ResultListView>();
         state.ResumeTiming();
         compare::ResultLinesModel& model = *view->linesModel();
         for (const QString& line : lines) model.appendLine(line);
@@ -96,7 +96,7 @@ BENCHMARK(BM_AppendRowPerLineHiddenView)->Arg(100'000)->Arg(kLines)->Unit(benchm
 
 // Ctrl+A then Ctrl+C on a shown list of a million lines.
 void BM_SelectAllCopyMillionLines(benchmark::State& state) {
-    compare::ResultListView view;
+    windows::ResultListView view;
     for (const QString& line : Lines()) view.linesModel()->appendLine(line);
     view.resize(800, 600);
     view.show();
@@ -127,7 +127,7 @@ namespace {
 void BM_ShowMillionLines(benchmark::State& state) {
     for (auto _ : state) {
         state.PauseTiming();
-        auto view = std::make_unique<compare::ResultListView>();
+        auto view = std::make_unique<windows::ResultListView>();
         for (const QString& line : Lines()) view->linesModel()->appendLine(line);
         view->resize(800, 600);
         state.ResumeTiming();

@@ -8,6 +8,7 @@
 
 #include "DifferenceLines.h"
 #include "ValueRules.h"
+#include "ValueText.h"
 
 using data::DateTimeValue;
 using data::FieldValue;

@@ -7,9 +7,9 @@
 #include <QApplication>
 #include <memory>
 
-#include "Form1.h"
-#include "Form2.h"
-#include "Form3.h"
+#include "LoginWindow.h"
+#include "TableSelectionWindow.h"
+#include "ResultsWindow.h"
 #include "MemoryDataAccess.h"
 #include "WindowRegistry.h"
 
@@ -78,19 +78,19 @@ void BM_CompareMillionRecords(benchmark::State& state) {
         }
         layer.setSchemaTables(schema);
     }
-    app::WindowRegistry registry(app::Services{boxes, shell, layer, QString(), [] {}});
-    app::Start(registry);
-    registry.form1().Text1->setText(QStringLiteral("bench"));
-    registry.form1().PushButton3_Click();
-    registry.form2().ListView2->Select(2);
+    windows::WindowRegistry registry(windows::Services{boxes, shell, layer, QString(), [] {}});
+    windows::Start(registry);
+    registry.loginWindow().serverEdit()->setText(QStringLiteral("bench"));
+    registry.loginWindow().nextButton()->click();
+    registry.tableSelectionWindow().secondTables()->Select(2);
 
     qsizetype lines = 0;
     for (auto _ : state) {
-        registry.form2().PushButton3_Click();
+        registry.tableSelectionWindow().nextButton()->click();
         state.PauseTiming();
-        lines = registry.form3().ListView1->linesModel()->lineCount() +
-                registry.form3().ListView2->linesModel()->lineCount();
-        registry.form3().PushButton2_Click();
+        lines = registry.resultsWindow().fieldDifferences()->linesModel()->lineCount() +
+                registry.resultsWindow().recordDifferences()->linesModel()->lineCount();
+        registry.resultsWindow().backButton()->click();
         state.ResumeTiming();
     }
     if (boxes.shown != 0 || lines != kRecords / 100 + 10) state.SkipWithError("unexpected result");

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "FieldValue.h"
-#include "ValueRules.h"
+#include "ValueText.h"
 
 namespace compare {
 

@@ -8,6 +8,7 @@
 
 #include "TestValues.h"
 #include "ValueRules.h"
+#include "ValueText.h"
 
 using compare::ValuesDiffer;
 using data::FieldValue;

@@ -7,6 +7,7 @@
 
 #include "TestValues.h"
 #include "ValueRules.h"
+#include "ValueText.h"
 
 using compare::ValueFormatter;
 using compare::ValueText;

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "DataAccess.h"
-#include "MSSQL.h"
+#include "CanConnect.h"
 #include "OdbcHandles.h"
 #include "TdsTestServer.h"
 #include "data_loopback.h"
@@ -39,11 +39,11 @@ int liveConnectionHandles() {
 
 TEST(CanConnect, TrueOnlyForAServerThatAcceptsTheLogin) {
     const int before = liveConnectionHandles();
-    EXPECT_TRUE(MSSQL::CanConnect(login(QStringLiteral("127.0.0.1"), tdstest::tdsTestPort()),
+    EXPECT_TRUE(connection::CanConnect(login(QStringLiteral("127.0.0.1"), tdstest::tdsTestPort()),
                                   data::OdbcDataAccess()));
-    EXPECT_FALSE(MSSQL::CanConnect(login(QStringLiteral("127.0.0.1"), data_e2e::closedPort()),
+    EXPECT_FALSE(connection::CanConnect(login(QStringLiteral("127.0.0.1"), data_e2e::closedPort()),
                                    data::OdbcDataAccess()));
-    EXPECT_FALSE(MSSQL::CanConnect(login(QStringLiteral("no-such-host.invalid"), 1433),
+    EXPECT_FALSE(connection::CanConnect(login(QStringLiteral("no-such-host.invalid"), 1433),
                                    data::OdbcDataAccess()));
     EXPECT_EQ(liveConnectionHandles(), before);
 }
@@ -52,7 +52,7 @@ TEST(CanConnect, SilentServerIsFalseOnceTheLoginTimeOutPasses) {
     data_e2e::Listener silent(data_e2e::Listener::Silent);
     ShortLoginTimeout layer(2);
     const int before = liveConnectionHandles();
-    EXPECT_FALSE(MSSQL::CanConnect(login(QStringLiteral("127.0.0.1"), silent.port()), layer));
+    EXPECT_FALSE(connection::CanConnect(login(QStringLiteral("127.0.0.1"), silent.port()), layer));
     EXPECT_GE(silent.accepted(), 1);
     EXPECT_EQ(liveConnectionHandles(), before);
 }

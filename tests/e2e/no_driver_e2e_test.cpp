@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "DataAccess.h"
-#include "MSSQL.h"
+#include "CanConnect.h"
 #include "OdbcHandles.h"
 #include "TdsTestServer.h"
 
@@ -14,7 +14,7 @@ TEST(CanConnectWithoutDriver, UnregisteredDriverNameIsFalse) {
     const connection::LoginDetails details{QStringLiteral("127.0.0.1"), QStringLiteral("tester"),
                                            QStringLiteral("secret"), QStringLiteral("testdb"),
                                            QString::number(tdstest::tdsTestPort()), false};
-    EXPECT_FALSE(MSSQL::CanConnect(details, data::OdbcDataAccess()));
+    EXPECT_FALSE(connection::CanConnect(details, data::OdbcDataAccess()));
     EXPECT_EQ(data::odbc::liveHandles(SQL_HANDLE_DBC), 0);
     EXPECT_EQ(data::odbc::liveHandles(SQL_HANDLE_STMT), 0);
     // The same layer and server with the driver named explicitly do connect.

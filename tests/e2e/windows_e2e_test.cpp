@@ -10,10 +10,10 @@
 
 #include "DataAccess.h"
 #include "ErrorReport.h"
-#include "Form1.h"
-#include "Form2.h"
-#include "Form3.h"
-#include "MSSQL.h"
+#include "LoginWindow.h"
+#include "TableSelectionWindow.h"
+#include "ResultsWindow.h"
+#include "CanConnect.h"
 #include "Pointer.h"
 #include "RecordingMessageBoxes.h"
 #include "Settings.h"
@@ -35,7 +35,7 @@ protected:
         ASSERT_TRUE(config_.isValid());
         qputenv("XDG_CONFIG_HOME", config_.path().toUtf8());
         QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-        registry_ = std::make_unique<app::WindowRegistry>(app::Services{
+        registry_ = std::make_unique<windows::WindowRegistry>(windows::Services{
             boxes, shell, data::OdbcDataAccess(), config_.path(), [this] { ++endCalls; }});
     }
     void TearDown() override {
@@ -43,7 +43,7 @@ protected:
         QLocale::setDefault(QLocale::system());
     }
 
-    app::WindowRegistry& registry() { return *registry_; }
+    windows::WindowRegistry& registry() { return *registry_; }
 
     // Runs statements on a connection of the test's own.
     static void exec(const QString& sql, const std::string& database = tdstest::kDatabase) {
@@ -73,18 +73,18 @@ protected:
 
     // Types the login into the login window and presses "Next >".
     void login(const QString& database = QStringLiteral("testdb")) {
-        app::Start(registry());
-        connection::Form1& f = registry().form1();
+        windows::Start(registry());
+        windows::LoginWindow& f = registry().loginWindow();
         const connection::LoginDetails d = details(database);
-        f.Text1->setText(d.server);
-        f.Text9->setText(d.port);
-        f.Text2->setText(d.userName);
-        f.Text3->setText(d.password);
-        f.Text4->setText(d.database);
-        QTest::mouseClick(f.PushButton3, Qt::LeftButton);
+        f.serverEdit()->setText(d.server);
+        f.portEdit()->setText(d.port);
+        f.userEdit()->setText(d.userName);
+        f.passwordEdit()->setText(d.password);
+        f.databaseEdit()->setText(d.database);
+        QTest::mouseClick(f.nextButton(), Qt::LeftButton);
     }
 
-    static int indexOf(const catalogue::TableListView& list, const QString& name) {
+    static int indexOf(const windows::TableListView& list, const QString& name) {
         for (int i = 0; i < list.topLevelItemCount(); ++i) {
             if (list.topLevelItem(i)->text(0) == name) return i + 1;
         }
@@ -94,21 +94,21 @@ protected:
     // Logs in, picks the two tables by name and presses "Next >" on the table selection.
     void compare(const QString& first, const QString& second) {
         login();
-        catalogue::Form2& f2 = registry().form2();
+        windows::TableSelectionWindow& f2 = registry().tableSelectionWindow();
         ASSERT_TRUE(f2.isVisible());
-        const int left = indexOf(*f2.ListView1, first), right = indexOf(*f2.ListView2, second);
+        const int left = indexOf(*f2.firstTables(), first), right = indexOf(*f2.secondTables(), second);
         ASSERT_GT(left, 0) << first.toStdString();
         ASSERT_GT(right, 0) << second.toStdString();
-        f2.ListView1->Select(left);
-        f2.ListView2->Select(right);
-        QTest::mouseClick(f2.PushButton3, Qt::LeftButton);
+        f2.firstTables()->Select(left);
+        f2.secondTables()->Select(right);
+        QTest::mouseClick(f2.nextButton(), Qt::LeftButton);
     }
 
     QStringList lines(int list) {
         QStringList out;
-        compare::Form3* f3 = registry().existingForm3();
+        windows::ResultsWindow* f3 = registry().existingResultsWindow();
         if (!f3) return out;
-        const compare::ResultLinesModel* m = (list == 1 ? f3->ListView1 : f3->ListView2)->linesModel();
+        const compare::ResultLinesModel* m = (list == 1 ? f3->fieldDifferences() : f3->recordDifferences())->linesModel();
         for (qsizetype i = 0; i < m->lineCount(); ++i) out << m->line(i);
         return out;
     }
@@ -121,17 +121,17 @@ protected:
 
 private:
     QTemporaryDir config_;
-    std::unique_ptr<app::WindowRegistry> registry_;
+    std::unique_ptr<windows::WindowRegistry> registry_;
 };
 
 TEST_F(EndToEnd, CanConnectAnswersForRightAndWrongDetails) {
-    EXPECT_TRUE(MSSQL::CanConnect(details(), data::OdbcDataAccess()));
-    EXPECT_FALSE(MSSQL::CanConnect(details(QStringLiteral("testdb"), QStringLiteral("tester"),
+    EXPECT_TRUE(connection::CanConnect(details(), data::OdbcDataAccess()));
+    EXPECT_FALSE(connection::CanConnect(details(QStringLiteral("testdb"), QStringLiteral("tester"),
                                            QStringLiteral("wrong")),
                                    data::OdbcDataAccess()));
-    EXPECT_FALSE(MSSQL::CanConnect(details(QStringLiteral("nosuchdb")), data::OdbcDataAccess()));
+    EXPECT_FALSE(connection::CanConnect(details(QStringLiteral("nosuchdb")), data::OdbcDataAccess()));
     // A password with ";" and "}" reaches the server as typed.
-    EXPECT_TRUE(MSSQL::CanConnect(details(QStringLiteral("testdb"), QStringLiteral("semi"),
+    EXPECT_TRUE(connection::CanConnect(details(QStringLiteral("testdb"), QStringLiteral("semi"),
                                           QStringLiteral("pa;ss}word")),
                                   data::OdbcDataAccess()));
     EXPECT_TRUE(boxes.boxes.empty());
@@ -150,41 +150,41 @@ TEST_F(EndToEnd, StoredLoginLandsOnTheTableSelectionWithBothListsFilled) {
         store.write(connection::kPasswordSetting, d.password);
         store.write(connection::kDatabaseSetting, d.database);
     }
-    app::Start(registry());
-    ASSERT_NE(registry().existingForm2(), nullptr);
-    EXPECT_TRUE(registry().form2().isVisible());
-    EXPECT_FALSE(registry().form1().isVisible());
-    catalogue::Form2& f2 = registry().form2();
-    EXPECT_GT(indexOf(*f2.ListView1, name), 0);
-    EXPECT_GT(indexOf(*f2.ListView2, name), 0);
-    EXPECT_EQ(indexOf(*f2.ListView1, name + QStringLiteral("_view")), 0);  // views are not tables
-    EXPECT_EQ(indexOf(*f2.ListView1, sys), 0);                            // "SYS" in the name
-    EXPECT_EQ(indexOf(*f2.ListView1, QStringLiteral("sysobjects")), 0);   // system tables
+    windows::Start(registry());
+    ASSERT_NE(registry().existingTableSelectionWindow(), nullptr);
+    EXPECT_TRUE(registry().tableSelectionWindow().isVisible());
+    EXPECT_FALSE(registry().loginWindow().isVisible());
+    windows::TableSelectionWindow& f2 = registry().tableSelectionWindow();
+    EXPECT_GT(indexOf(*f2.firstTables(), name), 0);
+    EXPECT_GT(indexOf(*f2.secondTables(), name), 0);
+    EXPECT_EQ(indexOf(*f2.firstTables(), name + QStringLiteral("_view")), 0);  // views are not tables
+    EXPECT_EQ(indexOf(*f2.firstTables(), sys), 0);                            // "SYS" in the name
+    EXPECT_EQ(indexOf(*f2.firstTables(), QStringLiteral("sysobjects")), 0);   // system tables
     EXPECT_TRUE(boxes.boxes.empty());
 }
 
 TEST_F(EndToEnd, DatabaseWithoutTablesGivesEmptyListsAndTheSelectionMessage) {
     login(QStringLiteral("emptydb"));
-    catalogue::Form2& f2 = registry().form2();
+    windows::TableSelectionWindow& f2 = registry().tableSelectionWindow();
     EXPECT_TRUE(f2.isVisible());
-    EXPECT_EQ(f2.ListView1->topLevelItemCount(), 0);
-    EXPECT_EQ(f2.ListView2->topLevelItemCount(), 0);
-    QTest::mouseClick(f2.PushButton3, Qt::LeftButton);
+    EXPECT_EQ(f2.firstTables()->topLevelItemCount(), 0);
+    EXPECT_EQ(f2.secondTables()->topLevelItemCount(), 0);
+    QTest::mouseClick(f2.nextButton(), Qt::LeftButton);
     EXPECT_EQ(boxes.texts(), QStringList{"Please select a table from each."});
 }
 
 TEST_F(EndToEnd, TestConnectionTellsSuccessAndFailure) {
-    app::Start(registry());
-    connection::Form1& f = registry().form1();
+    windows::Start(registry());
+    windows::LoginWindow& f = registry().loginWindow();
     const connection::LoginDetails d = details();
-    f.Text1->setText(d.server);
-    f.Text9->setText(d.port);
-    f.Text2->setText(d.userName);
-    f.Text3->setText(d.password);
-    f.Text4->setText(d.database);
-    QTest::mouseClick(f.PushButton5, Qt::LeftButton);
-    f.Text3->setText(QStringLiteral("wrong"));
-    QTest::mouseClick(f.PushButton5, Qt::LeftButton);
+    f.serverEdit()->setText(d.server);
+    f.portEdit()->setText(d.port);
+    f.userEdit()->setText(d.userName);
+    f.passwordEdit()->setText(d.password);
+    f.databaseEdit()->setText(d.database);
+    QTest::mouseClick(f.testConnectionButton(), Qt::LeftButton);
+    f.passwordEdit()->setText(QStringLiteral("wrong"));
+    QTest::mouseClick(f.testConnectionButton(), Qt::LeftButton);
     EXPECT_EQ(boxes.texts(), (QStringList{"Connection successful.",
                                           "Could not connect. Please check with your administrator."}));
 }
@@ -194,12 +194,12 @@ TEST_F(EndToEnd, SamePositionAndFirstTableWithoutData) {
     const QString other = table("OtherEmpty", QStringLiteral("Id int"), {});
     compare(empty, other);
     EXPECT_EQ(boxes.texts(), QStringList{empty + QStringLiteral(" does not contain any data.")});
-    EXPECT_EQ(registry().existingForm3(), nullptr);
-    EXPECT_TRUE(registry().form2().isVisible());
-    EXPECT_EQ(registry().form2().MousePointer(), app::kPointerNormal);
+    EXPECT_EQ(registry().existingResultsWindow(), nullptr);
+    EXPECT_TRUE(registry().tableSelectionWindow().isVisible());
+    EXPECT_EQ(registry().tableSelectionWindow().MousePointer(), app::kPointerNormal);
     boxes.boxes.clear();
-    registry().form2().ListView2->Select(registry().form2().ListView1->SelectedIndex());
-    QTest::mouseClick(registry().form2().PushButton3, Qt::LeftButton);
+    registry().tableSelectionWindow().secondTables()->Select(registry().tableSelectionWindow().firstTables()->SelectedIndex());
+    QTest::mouseClick(registry().tableSelectionWindow().nextButton(), Qt::LeftButton);
     EXPECT_EQ(boxes.texts(), QStringList{"Please select 2 different tables to compare."});
 }
 
@@ -211,18 +211,18 @@ TEST_F(EndToEnd, AddedAndDeletedRecordsNameTheSecondTable) {
     compare(three, five);
     EXPECT_TRUE(fieldLines().isEmpty());
     EXPECT_EQ(recordLines(), (QStringList{"Record 4 added from " + five, "Record 5 added from " + five}));
-    EXPECT_TRUE(registry().form3().isVisible());
-    EXPECT_FALSE(registry().form2().isVisible());
+    EXPECT_TRUE(registry().resultsWindow().isVisible());
+    EXPECT_FALSE(registry().tableSelectionWindow().isVisible());
 
-    QTest::mouseClick(registry().form3().PushButton2, Qt::LeftButton);  // "< Back"
-    catalogue::Form2& f2 = registry().form2();
-    f2.ListView1->Select(indexOf(*f2.ListView1, five));
-    f2.ListView2->Select(indexOf(*f2.ListView2, three));
-    QTest::mouseClick(f2.PushButton3, Qt::LeftButton);
+    QTest::mouseClick(registry().resultsWindow().backButton(), Qt::LeftButton);  // "< Back"
+    windows::TableSelectionWindow& f2 = registry().tableSelectionWindow();
+    f2.firstTables()->Select(indexOf(*f2.firstTables(), five));
+    f2.secondTables()->Select(indexOf(*f2.secondTables(), three));
+    QTest::mouseClick(f2.nextButton(), Qt::LeftButton);
     EXPECT_TRUE(fieldLines().isEmpty());
     EXPECT_EQ(recordLines(),
               (QStringList{"Record 4 deleted from " + three, "Record 5 deleted from " + three}));
-    EXPECT_EQ(registry().form3().ListView2->model()->columnCount(), 1);
+    EXPECT_EQ(registry().resultsWindow().recordDifferences()->model()->columnCount(), 1);
 }
 
 TEST_F(EndToEnd, FieldsArePairedByPositionUpToTheSmallerCount) {
@@ -273,8 +273,8 @@ TEST_F(EndToEnd, IdenticalTablesShowTheResultsWindowWithEmptyLists) {
     const QString a = table("SameA", QStringLiteral("Id int, Name nvarchar(10)"), {"1, N'x'", "2, NULL"});
     const QString b = table("SameB", QStringLiteral("Id int, Name nvarchar(10)"), {"1, N'x'", "2, NULL"});
     compare(a, b);
-    ASSERT_NE(registry().existingForm3(), nullptr);
-    EXPECT_TRUE(registry().form3().isVisible());
+    ASSERT_NE(registry().existingResultsWindow(), nullptr);
+    EXPECT_TRUE(registry().resultsWindow().isVisible());
     EXPECT_TRUE(fieldLines().isEmpty());
     EXPECT_TRUE(recordLines().isEmpty());
     EXPECT_TRUE(boxes.boxes.empty());
@@ -292,16 +292,16 @@ TEST_F(EndToEnd, WrongPasswordIsReportedStepByStepAndEndsOnTheResultsWindow) {
     const QString a = table("PwA", QStringLiteral("Id int"), {"1"});
     const QString b = table("PwB", QStringLiteral("Id int"), {"1"});
     login();
-    catalogue::Form2& f2 = registry().form2();
-    f2.ListView1->Select(indexOf(*f2.ListView1, a));
-    f2.ListView2->Select(indexOf(*f2.ListView2, b));
-    registry().form1().Text3->setText(QStringLiteral("wrong"));
-    QTest::mouseClick(f2.PushButton3, Qt::LeftButton);
+    windows::TableSelectionWindow& f2 = registry().tableSelectionWindow();
+    f2.firstTables()->Select(indexOf(*f2.firstTables(), a));
+    f2.secondTables()->Select(indexOf(*f2.secondTables(), b));
+    registry().loginWindow().passwordEdit()->setText(QStringLiteral("wrong"));
+    QTest::mouseClick(f2.nextButton(), Qt::LeftButton);
     ASSERT_FALSE(boxes.boxes.empty());
     EXPECT_TRUE(boxes.boxes[0].text.contains(QStringLiteral("Login failed for user 'tester'.")));
     EXPECT_TRUE(boxes.boxes[0].text.contains(QStringLiteral("Form2.PushButton3_Click at line 124\r\r")));
     EXPECT_TRUE(boxes.boxes[1].text.contains(QStringLiteral("at line 130\r\r")));
-    EXPECT_TRUE(registry().form3().isVisible());
+    EXPECT_TRUE(registry().resultsWindow().isVisible());
     EXPECT_TRUE(fieldLines().isEmpty());
 }
 

@@ -6,9 +6,9 @@
 #include <QTemporaryDir>
 #include <memory>
 
-#include "Form1.h"
-#include "Form2.h"
-#include "Form3.h"
+#include "LoginWindow.h"
+#include "TableSelectionWindow.h"
+#include "ResultsWindow.h"
 #include "MemoryDataAccess.h"
 #include "RecordingMessageBoxes.h"
 #include "Settings.h"
@@ -29,9 +29,9 @@ protected:
 
     void TearDown() override { registry_.reset(); }
 
-    app::WindowRegistry& registry() {
+    windows::WindowRegistry& registry() {
         if (!registry_) {
-            registry_ = std::make_unique<app::WindowRegistry>(app::Services{
+            registry_ = std::make_unique<windows::WindowRegistry>(windows::Services{
                 boxes, shell, data, programFolder_.path(), [this] { ++endCalls; }});
         }
         return *registry_;
@@ -50,7 +50,7 @@ protected:
     QString programFolder() const { return programFolder_.path(); }
 
     // Texts of the list items, in order.
-    static QStringList items(const catalogue::TableListView& list) {
+    static QStringList items(const windows::TableListView& list) {
         QStringList out;
         for (int i = 0; i < list.topLevelItemCount(); ++i) out << list.topLevelItem(i)->text(0);
         return out;
@@ -64,7 +64,7 @@ protected:
 private:
     QTemporaryDir config_;
     QTemporaryDir programFolder_;
-    std::unique_ptr<app::WindowRegistry> registry_;
+    std::unique_ptr<windows::WindowRegistry> registry_;
 };
 
 }  // namespace testing_support

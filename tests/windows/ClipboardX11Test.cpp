@@ -36,15 +36,15 @@ TEST_F(ResultsClipboard, CtrlCFromTheResultsReachesTheXClipboard) {
     data.addTable(QStringLiteral("A"), TextTable({"Name"}, {{"a"}, {"b"}, {"c"}}));
     data.addTable(QStringLiteral("B"), TextTable({"Name"}, {{"x"}, {"b"}, {"z"}, {"w"}}));
     data.setSchemaTables(SchemaRowset({{"A", "TABLE"}, {"B", "TABLE"}}));
-    app::Start(registry());
-    registry().form1().Text1->setText(QStringLiteral("db.example"));
-    QTest::mouseClick(registry().form1().PushButton3, Qt::LeftButton);
-    registry().form2().ListView2->Select(2);
-    QTest::mouseClick(registry().form2().PushButton3, Qt::LeftButton);
+    windows::Start(registry());
+    registry().loginWindow().serverEdit()->setText(QStringLiteral("db.example"));
+    QTest::mouseClick(registry().loginWindow().nextButton(), Qt::LeftButton);
+    registry().tableSelectionWindow().secondTables()->Select(2);
+    QTest::mouseClick(registry().tableSelectionWindow().nextButton(), Qt::LeftButton);
 
-    compare::Form3& f3 = registry().form3();
+    windows::ResultsWindow& f3 = registry().resultsWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&f3));
-    compare::ResultListView* list = f3.ListView1;
+    windows::ResultListView* list = f3.fieldDifferences();
     list->setFocus();
     QTest::keyClick(list, Qt::Key_A, Qt::ControlModifier);
     QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier);
@@ -52,9 +52,9 @@ TEST_F(ResultsClipboard, CtrlCFromTheResultsReachesTheXClipboard) {
               QStringLiteral("Record 1,Field \"Name\" has changed from \"a\" to \"x\"\n"
                              "Record 3,Field \"Name\" has changed from \"c\" to \"z\""));
 
-    f3.ListView2->setFocus();
-    QTest::keyClick(f3.ListView2, Qt::Key_A, Qt::ControlModifier);
-    QTest::keyClick(f3.ListView2, Qt::Key_C, Qt::ControlModifier);
+    f3.recordDifferences()->setFocus();
+    QTest::keyClick(f3.recordDifferences(), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(f3.recordDifferences(), Qt::Key_C, Qt::ControlModifier);
     EXPECT_EQ(readXClipboard(), QStringLiteral("Record 4 added from B"));
 }
 

@@ -49,24 +49,24 @@ protected:
 
     // Logs in, selects the two positions (1-based) and presses "Next >".
     void compare(int left, int right) {
-        app::Start(registry());
-        registry().form1().Text1->setText(QStringLiteral("db.example"));
-        QTest::mouseClick(registry().form1().PushButton3, Qt::LeftButton);
-        catalogue::Form2& f2 = registry().form2();
-        if (f2.ListView1->Count() >= left && left > 0) f2.ListView1->Select(left);
-        if (f2.ListView2->Count() >= right && right > 0) f2.ListView2->Select(right);
+        windows::Start(registry());
+        registry().loginWindow().serverEdit()->setText(QStringLiteral("db.example"));
+        QTest::mouseClick(registry().loginWindow().nextButton(), Qt::LeftButton);
+        windows::TableSelectionWindow& f2 = registry().tableSelectionWindow();
+        if (f2.firstTables()->Count() >= left && left > 0) f2.firstTables()->Select(left);
+        if (f2.secondTables()->Count() >= right && right > 0) f2.secondTables()->Select(right);
         opensBefore_ = data.opens().size();
-        QTest::mouseClick(f2.PushButton3, Qt::LeftButton);
+        QTest::mouseClick(f2.nextButton(), Qt::LeftButton);
     }
 
-    QStringList fieldLines() { return lines(registry().existingForm3(), 1); }
-    QStringList recordLines() { return lines(registry().existingForm3(), 2); }
+    QStringList fieldLines() { return lines(registry().existingResultsWindow(), 1); }
+    QStringList recordLines() { return lines(registry().existingResultsWindow(), 2); }
 
-    static QStringList lines(compare::Form3* f3, int list) {
+    static QStringList lines(windows::ResultsWindow* f3, int list) {
         QStringList out;
         if (f3 == nullptr) return out;
         const compare::ResultLinesModel* m =
-            (list == 1 ? f3->ListView1 : f3->ListView2)->linesModel();
+            (list == 1 ? f3->fieldDifferences() : f3->recordDifferences())->linesModel();
         for (qsizetype i = 0; i < m->lineCount(); ++i) out << m->line(i);
         return out;
     }
@@ -93,17 +93,17 @@ TEST_F(Comparison, RefusesEmptyListsAndEqualPositionsWithoutTouchingTheDatabase)
 
     const data::ResultTable t = Table({{"Id", ValueKind::Integer}}, {{I(1)}});
     boxes.boxes.clear();
-    QTest::mouseClick(registry().form2().PushButton2, Qt::LeftButton);
+    QTest::mouseClick(registry().tableSelectionWindow().backButton(), Qt::LeftButton);
     addTables({{"Orders", &t}, {"Orders2", &t}});
-    QTest::mouseClick(registry().form1().PushButton3, Qt::LeftButton);
+    QTest::mouseClick(registry().loginWindow().nextButton(), Qt::LeftButton);
     const std::size_t opens = data.opens().size();
-    QTest::mouseClick(registry().form2().PushButton3, Qt::LeftButton);  // both on the first item
+    QTest::mouseClick(registry().tableSelectionWindow().nextButton(), Qt::LeftButton);  // both on the first item
     EXPECT_EQ(boxes.texts(), QStringList{"Please select 2 different tables to compare."});
     EXPECT_EQ(data.opens().size(), opens);
     EXPECT_TRUE(data.queries().isEmpty());
-    EXPECT_EQ(registry().form2().MousePointer(), app::kPointerNormal);
-    EXPECT_TRUE(registry().form2().isVisible());
-    EXPECT_EQ(registry().existingForm3(), nullptr);
+    EXPECT_EQ(registry().tableSelectionWindow().MousePointer(), app::kPointerNormal);
+    EXPECT_TRUE(registry().tableSelectionWindow().isVisible());
+    EXPECT_EQ(registry().existingResultsWindow(), nullptr);
 }
 
 TEST_F(Comparison, FirstTableWithoutRecordsShowsItsMessageAfterReadingBoth) {
@@ -113,9 +113,9 @@ TEST_F(Comparison, FirstTableWithoutRecordsShowsItsMessageAfterReadingBoth) {
     EXPECT_EQ(boxes.texts(), QStringList{"Empty does not contain any data."});
     EXPECT_EQ(boxes.boxes.back().icon, ui::Icon::Exclamation);
     EXPECT_EQ(data.queries(), (QStringList{"select * from [Empty]", "select * from [AlsoEmpty]"}));
-    EXPECT_EQ(registry().existingForm3(), nullptr);
-    EXPECT_TRUE(registry().form2().isVisible());
-    EXPECT_EQ(registry().form2().MousePointer(), app::kPointerNormal);
+    EXPECT_EQ(registry().existingResultsWindow(), nullptr);
+    EXPECT_TRUE(registry().tableSelectionWindow().isVisible());
+    EXPECT_EQ(registry().tableSelectionWindow().MousePointer(), app::kPointerNormal);
     EXPECT_EQ(data.openConnections(), 0);
 }
 
@@ -125,7 +125,7 @@ TEST_F(Comparison, SecondTableWithoutRecordsShowsItsMessage) {
     addTables({{"One", &one}, {"Empty", &empty}});
     compare(1, 2);
     EXPECT_EQ(boxes.texts(), QStringList{"Empty does not contain any data."});
-    EXPECT_EQ(registry().existingForm3(), nullptr);
+    EXPECT_EQ(registry().existingResultsWindow(), nullptr);
 }
 
 TEST_F(Comparison, OpensOneConnectionWithTheFixedOptions) {
@@ -142,16 +142,16 @@ TEST_F(Comparison, OpensOneConnectionWithTheFixedOptions) {
               QStringLiteral("Driver={SQL Server};Server=db.example,1433;Database=;Uid=;Pwd=;"));
     EXPECT_EQ(data.openConnections(), 0);
     // Identical tables: the results window with both lists empty, under their headers.
-    compare::Form3& f3 = registry().form3();
+    windows::ResultsWindow& f3 = registry().resultsWindow();
     EXPECT_TRUE(f3.isVisible());
-    EXPECT_FALSE(registry().form2().isVisible());
-    EXPECT_EQ(f3.ListView1->linesModel()->lineCount(), 0);
-    EXPECT_EQ(f3.ListView1->model()->headerData(0, Qt::Horizontal).toString(),
+    EXPECT_FALSE(registry().tableSelectionWindow().isVisible());
+    EXPECT_EQ(f3.fieldDifferences()->linesModel()->lineCount(), 0);
+    EXPECT_EQ(f3.fieldDifferences()->model()->headerData(0, Qt::Horizontal).toString(),
               QStringLiteral("Field differences"));
-    EXPECT_EQ(f3.ListView2->model()->headerData(0, Qt::Horizontal).toString(),
+    EXPECT_EQ(f3.recordDifferences()->model()->headerData(0, Qt::Horizontal).toString(),
               QStringLiteral("Added / deleted records"));
-    EXPECT_EQ(registry().form2().MousePointer(), app::kPointerNormal);
-    EXPECT_EQ(registry().form2().ProgressBar1->value(), 0);
+    EXPECT_EQ(registry().tableSelectionWindow().MousePointer(), app::kPointerNormal);
+    EXPECT_EQ(registry().tableSelectionWindow().progressBar()->value(), 0);
     EXPECT_TRUE(boxes.boxes.empty());
 }
 
@@ -198,19 +198,19 @@ TEST_F(Comparison, BackEmptiesTheResultsAndANewRunHoldsOnlyItsOwnLines) {
     const data::ResultTable b = Table({{"Id", ValueKind::Integer}}, {{I(1)}, {I(3)}});
     addTables({{"A", &a}, {"B", &b}});
     compare(1, 2);
-    compare::Form3& f3 = registry().form3();
+    windows::ResultsWindow& f3 = registry().resultsWindow();
     ASSERT_EQ(fieldLines().size(), 1);
-    QTest::mouseClick(f3.PushButton2, Qt::LeftButton);
+    QTest::mouseClick(f3.backButton(), Qt::LeftButton);
     EXPECT_FALSE(f3.isVisible());
-    EXPECT_TRUE(registry().form2().isVisible());
-    EXPECT_EQ(registry().form2().ListView2->SelectedIndex(), 2);  // the choice is kept
-    EXPECT_EQ(f3.ListView1->linesModel()->lineCount(), 0);
-    QTest::mouseClick(registry().form2().PushButton3, Qt::LeftButton);
+    EXPECT_TRUE(registry().tableSelectionWindow().isVisible());
+    EXPECT_EQ(registry().tableSelectionWindow().secondTables()->SelectedIndex(), 2);  // the choice is kept
+    EXPECT_EQ(f3.fieldDifferences()->linesModel()->lineCount(), 0);
+    QTest::mouseClick(registry().tableSelectionWindow().nextButton(), Qt::LeftButton);
     EXPECT_EQ(fieldLines(), QStringList{"Record 2,Field \"Id\" has changed from \"2\" to \"3\""});
-    EXPECT_EQ(f3.ListView1->model()->columnCount(), 1);
-    EXPECT_EQ(f3.ListView2->model()->columnCount(), 1);
-    EXPECT_EQ(&registry().form3(), &f3);
-    QTest::mouseClick(f3.PushButton9, Qt::LeftButton);  // "Exit"
+    EXPECT_EQ(f3.fieldDifferences()->model()->columnCount(), 1);
+    EXPECT_EQ(f3.recordDifferences()->model()->columnCount(), 1);
+    EXPECT_EQ(&registry().resultsWindow(), &f3);
+    QTest::mouseClick(f3.exitButton(), Qt::LeftButton);  // "Exit"
     EXPECT_EQ(endCalls, 1);
 }
 
@@ -227,31 +227,31 @@ TEST_F(Comparison, CraftedOrBlankNamesAreQuotedInTheQuery) {
 TEST_F(Comparison, WrongPasswordReportsEveryStepThatNeedsTheConnection) {
     const data::ResultTable t = Table({{"Id", ValueKind::Integer}}, {{I(1)}});
     addTables({{"A", &t}, {"B", &t}});
-    app::Start(registry());
-    registry().form1().Text1->setText(QStringLiteral("db.example"));
-    QTest::mouseClick(registry().form1().PushButton3, Qt::LeftButton);
-    registry().form2().ListView2->Select(2);
+    windows::Start(registry());
+    registry().loginWindow().serverEdit()->setText(QStringLiteral("db.example"));
+    QTest::mouseClick(registry().loginWindow().nextButton(), Qt::LeftButton);
+    registry().tableSelectionWindow().secondTables()->Select(2);
     data.failAlways(data::Operation::Open, QStringLiteral("Login failed for user 'tester'."));
-    QTest::mouseClick(registry().form2().PushButton3, Qt::LeftButton);
+    QTest::mouseClick(registry().tableSelectionWindow().nextButton(), Qt::LeftButton);
     EXPECT_EQ(reportedLines(), (QList<int>{124, 130, 132, 136, 138, 140, 142, 148, 154, 156, 158,
                                            160, 198, 204, 218, 220}));
     EXPECT_TRUE(boxes.boxes.front().text.startsWith(QStringLiteral("Login failed for user 'tester'.\r\n")));
-    EXPECT_TRUE(registry().form3().isVisible());
+    EXPECT_TRUE(registry().resultsWindow().isVisible());
     EXPECT_TRUE(fieldLines().isEmpty());
     EXPECT_TRUE(recordLines().isEmpty());
-    EXPECT_EQ(registry().form2().MousePointer(), app::kPointerNormal);
+    EXPECT_EQ(registry().tableSelectionWindow().MousePointer(), app::kPointerNormal);
 }
 
 TEST_F(Comparison, LocalConnectionFailureIsReportedAtLine122) {
     const data::ResultTable t = Table({{"Id", ValueKind::Integer}}, {{I(1)}});
     addTables({{"A", &t}, {"B", &t}});
-    app::Start(registry());
-    registry().form1().Text1->setText(QStringLiteral("db.example"));
-    registry().form1().Check7->setChecked(true);
-    QTest::mouseClick(registry().form1().PushButton3, Qt::LeftButton);
-    registry().form2().ListView2->Select(2);
+    windows::Start(registry());
+    registry().loginWindow().serverEdit()->setText(QStringLiteral("db.example"));
+    registry().loginWindow().localConnectionBox()->setChecked(true);
+    QTest::mouseClick(registry().loginWindow().nextButton(), Qt::LeftButton);
+    registry().tableSelectionWindow().secondTables()->Select(2);
     data.failAlways(data::Operation::Open, QStringLiteral("refused"));
-    QTest::mouseClick(registry().form2().PushButton3, Qt::LeftButton);
+    QTest::mouseClick(registry().tableSelectionWindow().nextButton(), Qt::LeftButton);
     ASSERT_FALSE(reportedLines().isEmpty());
     EXPECT_EQ(reportedLines().front(), 122);
 }
@@ -263,7 +263,7 @@ TEST_F(Comparison, FailedQueryOfTheSecondTableIsReportedAndTheRunGoesOn) {
                 QStringLiteral("select * from [B]"));
     compare(1, 2);
     EXPECT_EQ(reportedLines(), (QList<int>{132, 154, 156, 158, 160, 204, 218, 220}));
-    EXPECT_TRUE(registry().form3().isVisible());
+    EXPECT_TRUE(registry().resultsWindow().isVisible());
 }
 
 TEST_F(Comparison, FailedGetRowsStillSetsTheFlagAndGoesOnToThePairing) {
@@ -272,7 +272,7 @@ TEST_F(Comparison, FailedGetRowsStillSetsTheFlagAndGoesOnToThePairing) {
     data.failOn(data::Operation::GetRows, QStringLiteral("Out of memory"));
     compare(1, 2);
     EXPECT_EQ(reportedLines(), (QList<int>{148, 198, 218, 220}));
-    EXPECT_TRUE(registry().form3().isVisible());
+    EXPECT_TRUE(registry().resultsWindow().isVisible());
 }
 
 TEST_F(Comparison, FailedValueTestGoesOnToTheReportOfThatField) {
@@ -284,25 +284,25 @@ TEST_F(Comparison, FailedValueTestGoesOnToTheReportOfThatField) {
     // The second table's rows are missing: both fields of record 1 fail to
     // compare and to report, each with its own report, and the run finishes.
     EXPECT_EQ(reportedLines(), (QList<int>{160, 204, 218, 220, 218, 220}));
-    EXPECT_TRUE(registry().form3().isVisible());
-    EXPECT_EQ(registry().form2().MousePointer(), app::kPointerNormal);
+    EXPECT_TRUE(registry().resultsWindow().isVisible());
+    EXPECT_EQ(registry().tableSelectionWindow().MousePointer(), app::kPointerNormal);
 }
 
 TEST_F(Comparison, BusyPointerDuringTheRunIsNotUndoneByMouseMoves) {
     const data::ResultTable t = Table({{"Id", ValueKind::Integer}}, {{I(1)}});
     addTables({{"A", &t}, {"B", &t}});
-    app::Start(registry());
-    registry().form1().Text1->setText(QStringLiteral("db.example"));
-    QTest::mouseClick(registry().form1().PushButton3, Qt::LeftButton);
-    catalogue::Form2& f2 = registry().form2();
-    f2.ListView2->Select(2);
+    windows::Start(registry());
+    registry().loginWindow().serverEdit()->setText(QStringLiteral("db.example"));
+    QTest::mouseClick(registry().loginWindow().nextButton(), Qt::LeftButton);
+    windows::TableSelectionWindow& f2 = registry().tableSelectionWindow();
+    f2.secondTables()->Select(2);
     QList<int> seen;
     data.failOn(data::Operation::GetRows, QStringLiteral("x"));
     boxes.onShow = [&] {
-        QTest::mouseMove(f2.windowHandle(), f2.PushButton3->geometry().center());
+        QTest::mouseMove(f2.windowHandle(), f2.nextButton()->geometry().center());
         seen << f2.MousePointer();
     };
-    QTest::mouseClick(f2.PushButton3, Qt::LeftButton);
+    QTest::mouseClick(f2.nextButton(), Qt::LeftButton);
     ASSERT_FALSE(seen.isEmpty());
     EXPECT_EQ(seen.front(), app::kPointerBusy);
     EXPECT_EQ(f2.MousePointer(), app::kPointerNormal);

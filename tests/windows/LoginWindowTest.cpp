@@ -23,29 +23,29 @@ protected:
 };
 
 TEST_F(LoginWindow, FirstStartWithEmptyStoreWaitsForInput) {
-    app::Start(registry());
-    connection::Form1& f = *registry().existingForm1();
+    windows::Start(registry());
+    windows::LoginWindow& f = *registry().existingLoginWindow();
     EXPECT_TRUE(f.isVisible());
     EXPECT_EQ(f.windowTitle(), QStringLiteral("Dorvantis"));
-    EXPECT_EQ(f.Text1->text(), QString());
-    EXPECT_EQ(f.Text2->text(), QString());
-    EXPECT_EQ(f.Text3->text(), QString());
-    EXPECT_EQ(f.Text4->text(), QString());
-    EXPECT_EQ(f.Text9->text(), QStringLiteral("1433"));
-    EXPECT_FALSE(f.Check7->isChecked());
+    EXPECT_EQ(f.serverEdit()->text(), QString());
+    EXPECT_EQ(f.userEdit()->text(), QString());
+    EXPECT_EQ(f.passwordEdit()->text(), QString());
+    EXPECT_EQ(f.databaseEdit()->text(), QString());
+    EXPECT_EQ(f.portEdit()->text(), QStringLiteral("1433"));
+    EXPECT_FALSE(f.localConnectionBox()->isChecked());
     EXPECT_TRUE(data.opens().empty());
-    EXPECT_EQ(registry().existingForm2(), nullptr);
+    EXPECT_EQ(registry().existingTableSelectionWindow(), nullptr);
     EXPECT_TRUE(boxes.boxes.empty());
 }
 
 TEST_F(LoginWindow, StoredWorkingLoginMovesOnToTheTableSelection) {
     storeLogin();
-    app::Start(registry());
-    ASSERT_NE(registry().existingForm2(), nullptr);
-    EXPECT_FALSE(registry().form1().isVisible());
-    EXPECT_TRUE(registry().form2().isVisible());
-    EXPECT_EQ(items(*registry().form2().ListView1), (QStringList{"Orders", "Orders2"}));
-    EXPECT_EQ(items(*registry().form2().ListView2), (QStringList{"Orders", "Orders2"}));
+    windows::Start(registry());
+    ASSERT_NE(registry().existingTableSelectionWindow(), nullptr);
+    EXPECT_FALSE(registry().loginWindow().isVisible());
+    EXPECT_TRUE(registry().tableSelectionWindow().isVisible());
+    EXPECT_EQ(items(*registry().tableSelectionWindow().firstTables()), (QStringList{"Orders", "Orders2"}));
+    EXPECT_EQ(items(*registry().tableSelectionWindow().secondTables()), (QStringList{"Orders", "Orders2"}));
     // CanConnect twice (load, then "Next >"), then one connection per list.
     ASSERT_EQ(data.opens().size(), 4u);
     EXPECT_EQ(data.opens()[0].connectionString,
@@ -57,88 +57,88 @@ TEST_F(LoginWindow, StoredWorkingLoginMovesOnToTheTableSelection) {
 
 TEST_F(LoginWindow, NoAdvanceWithEmptyPasswordOrUnreachableServer) {
     storeLogin(QString());
-    app::Start(registry());
-    EXPECT_TRUE(registry().form1().isVisible());
+    windows::Start(registry());
+    EXPECT_TRUE(registry().loginWindow().isVisible());
     EXPECT_TRUE(data.opens().empty());  // not even an attempt
 }
 
 TEST_F(LoginWindow, UnreachableServerEndsTheLoadQuietly) {
     storeLogin();
     data.failAlways(data::Operation::Open, QStringLiteral("[FreeTDS][SQL Server]Unable to connect"));
-    app::Start(registry());
-    EXPECT_TRUE(registry().form1().isVisible());
-    EXPECT_EQ(registry().form1().Text1->text(), QStringLiteral("db.example"));
+    windows::Start(registry());
+    EXPECT_TRUE(registry().loginWindow().isVisible());
+    EXPECT_EQ(registry().loginWindow().serverEdit()->text(), QStringLiteral("db.example"));
     EXPECT_EQ(data.log().filter(QRegularExpression(QStringLiteral("^Open "))).size(), 1);
     EXPECT_TRUE(boxes.boxes.empty());
-    EXPECT_EQ(registry().existingForm2(), nullptr);
+    EXPECT_EQ(registry().existingTableSelectionWindow(), nullptr);
 }
 
 TEST_F(LoginWindow, NextWithEmptyServerDoesNothing) {
-    app::Start(registry());
-    QTest::mouseClick(registry().form1().PushButton3, Qt::LeftButton);
+    windows::Start(registry());
+    QTest::mouseClick(registry().loginWindow().nextButton(), Qt::LeftButton);
     EXPECT_TRUE(data.log().isEmpty());
-    EXPECT_TRUE(registry().form1().isVisible());
-    EXPECT_EQ(registry().existingForm2(), nullptr);
+    EXPECT_TRUE(registry().loginWindow().isVisible());
+    EXPECT_EQ(registry().existingTableSelectionWindow(), nullptr);
 }
 
 TEST_F(LoginWindow, NextNeedsOnlyTheServerAndAWorkingConnection) {
-    app::Start(registry());
-    connection::Form1& f = registry().form1();
-    QTest::keyClicks(f.Text1, QStringLiteral("db.example"));
-    f.Check7->setChecked(true);
-    f.Text9->setText(QStringLiteral("9999"));
-    QTest::mouseClick(f.PushButton3, Qt::LeftButton);
+    windows::Start(registry());
+    windows::LoginWindow& f = registry().loginWindow();
+    QTest::keyClicks(f.serverEdit(), QStringLiteral("db.example"));
+    f.localConnectionBox()->setChecked(true);
+    f.portEdit()->setText(QStringLiteral("9999"));
+    QTest::mouseClick(f.nextButton(), Qt::LeftButton);
     ASSERT_FALSE(data.opens().empty());
     // Local connection: the port is not sent.
     EXPECT_EQ(data.opens()[0].connectionString,
               QStringLiteral("Driver={SQL Server};Server=db.example;Database=;Uid=;Pwd=;"));
-    EXPECT_TRUE(registry().form2().isVisible());
+    EXPECT_TRUE(registry().tableSelectionWindow().isVisible());
     EXPECT_FALSE(f.isVisible());
 }
 
 TEST_F(LoginWindow, EveryFieldChangeIsStoredAtOnce) {
-    app::Start(registry());
-    connection::Form1& f = registry().form1();
-    QTest::keyClicks(f.Text1, QStringLiteral("ab"));
+    windows::Start(registry());
+    windows::LoginWindow& f = registry().loginWindow();
+    QTest::keyClicks(f.serverEdit(), QStringLiteral("ab"));
     {
         connection::SettingsStore store;
         EXPECT_EQ(store.read(connection::kServerSetting), QStringLiteral("ab"));
     }
-    QTest::keyClicks(f.Text3, QStringLiteral("p;w"));
-    f.Text9->clear();
-    QTest::mouseClick(f.Check7, Qt::LeftButton);
+    QTest::keyClicks(f.passwordEdit(), QStringLiteral("p;w"));
+    f.portEdit()->clear();
+    QTest::mouseClick(f.localConnectionBox(), Qt::LeftButton);
     connection::SettingsStore store;
     EXPECT_EQ(store.read(connection::kPasswordSetting), QStringLiteral("p;w"));
     EXPECT_EQ(store.read(connection::kPortSetting), QString());
     EXPECT_EQ(store.read(connection::kLocalConnectionSetting), QStringLiteral("1"));
-    QTest::mouseClick(f.Check7, Qt::LeftButton);
+    QTest::mouseClick(f.localConnectionBox(), Qt::LeftButton);
     EXPECT_EQ(connection::SettingsStore().read(connection::kLocalConnectionSetting),
               QStringLiteral("0"));
 }
 
 TEST_F(LoginWindow, EnteringAFieldSelectsItsWholeText) {
-    app::Start(registry());
-    connection::Form1& f = registry().form1();
+    windows::Start(registry());
+    windows::LoginWindow& f = registry().loginWindow();
     QApplication::setActiveWindow(&f);
-    f.Text2->setText(QStringLiteral("tester"));
-    f.Text1->setFocus(Qt::TabFocusReason);
+    f.userEdit()->setText(QStringLiteral("tester"));
+    f.serverEdit()->setFocus(Qt::TabFocusReason);
     QTest::keyClick(&f, Qt::Key_Tab);  // Text1 -> Text9
     QTest::keyClick(&f, Qt::Key_Tab);  // Text9 -> Text2
-    ASSERT_TRUE(f.Text2->hasFocus());
-    EXPECT_EQ(f.Text2->selectedText(), QStringLiteral("tester"));
-    QTest::keyClicks(f.Text2, QStringLiteral("sa"));
-    EXPECT_EQ(f.Text2->text(), QStringLiteral("sa"));
+    ASSERT_TRUE(f.userEdit()->hasFocus());
+    EXPECT_EQ(f.userEdit()->selectedText(), QStringLiteral("tester"));
+    QTest::keyClicks(f.userEdit(), QStringLiteral("sa"));
+    EXPECT_EQ(f.userEdit()->text(), QStringLiteral("sa"));
 }
 
 TEST_F(LoginWindow, TestConnectionShowsTheOutcomeWithTheHourglassUntilDismissed) {
-    app::Start(registry());
-    connection::Form1& f = registry().form1();
-    f.Text1->setText(QStringLiteral("db.example"));
+    windows::Start(registry());
+    windows::LoginWindow& f = registry().loginWindow();
+    f.serverEdit()->setText(QStringLiteral("db.example"));
     QList<int> pointerWhileOpen;
     boxes.onShow = [&] { pointerWhileOpen << f.MousePointer(); };
-    QTest::mouseClick(f.PushButton5, Qt::LeftButton);
+    QTest::mouseClick(f.testConnectionButton(), Qt::LeftButton);
     data.failAlways(data::Operation::Open, QStringLiteral("refused"));
-    QTest::mouseClick(f.PushButton5, Qt::LeftButton);
+    QTest::mouseClick(f.testConnectionButton(), Qt::LeftButton);
     EXPECT_EQ(boxes.texts(),
               (QStringList{"Connection successful.",
                            "Could not connect. Please check with your administrator."}));
@@ -149,9 +149,9 @@ TEST_F(LoginWindow, TestConnectionShowsTheOutcomeWithTheHourglassUntilDismissed)
 }
 
 TEST_F(LoginWindow, TestConnectionWithoutDataLayerReportsStep100ThenCannotConnect) {
-    app::Start(registry());
+    windows::Start(registry());
     data.failAlways(data::Operation::CreateConnection, QStringLiteral("Class not registered"));
-    QTest::mouseClick(registry().form1().PushButton5, Qt::LeftButton);
+    QTest::mouseClick(registry().loginWindow().testConnectionButton(), Qt::LeftButton);
     EXPECT_EQ(boxes.texts(),
               (QStringList{report(app::kForm1TestConnectionTag, 100, "Class not registered"),
                            "Could not connect. Please check with your administrator."}));
@@ -160,23 +160,23 @@ TEST_F(LoginWindow, TestConnectionWithoutDataLayerReportsStep100ThenCannotConnec
 TEST_F(LoginWindow, DataLayerMissingAtStartReportsEachStepAndStillMovesOn) {
     storeLogin();
     data.failAlways(data::Operation::CreateConnection, QStringLiteral("Class not registered"));
-    app::Start(registry());
+    windows::Start(registry());
     const QString d = QStringLiteral("Class not registered");
     EXPECT_EQ(boxes.texts(), (QStringList{report(app::kForm1LoadTag, 142, d),
                                           report(app::kForm1NextTag, 102, d),
                                           report(app::kForm1NextTag, 104, d),
                                           report(app::kForm1NextTag, 106, d)}));
-    ASSERT_NE(registry().existingForm2(), nullptr);
-    EXPECT_TRUE(registry().form2().isVisible());
-    EXPECT_FALSE(registry().form1().isVisible());
-    EXPECT_EQ(registry().form2().ListView1->topLevelItemCount(), 0);
-    EXPECT_EQ(registry().form2().ListView2->topLevelItemCount(), 0);
+    ASSERT_NE(registry().existingTableSelectionWindow(), nullptr);
+    EXPECT_TRUE(registry().tableSelectionWindow().isVisible());
+    EXPECT_FALSE(registry().loginWindow().isVisible());
+    EXPECT_EQ(registry().tableSelectionWindow().firstTables()->topLevelItemCount(), 0);
+    EXPECT_EQ(registry().tableSelectionWindow().secondTables()->topLevelItemCount(), 0);
 }
 
 TEST_F(LoginWindow, HelpShowsThreeBoxesAndOpensThePictureOnlyOnYes) {
-    app::Start(registry());
-    connection::Form1& f = registry().form1();
-    QTest::mouseClick(f.PushButton2, Qt::LeftButton);  // answered No
+    windows::Start(registry());
+    windows::LoginWindow& f = registry().loginWindow();
+    QTest::mouseClick(f.helpButton(), Qt::LeftButton);  // answered No
     ASSERT_EQ(boxes.boxes.size(), 3u);
     EXPECT_TRUE(boxes.boxes[0].text.startsWith(QStringLiteral(
         "If you cannot establish connection to your MS SQL Server database with this program, "
@@ -191,7 +191,7 @@ TEST_F(LoginWindow, HelpShowsThreeBoxesAndOpensThePictureOnlyOnYes) {
     EXPECT_TRUE(shell.opened.isEmpty());
 
     boxes.answers.push_back(ui::Answer::Yes);
-    QTest::mouseClick(f.PushButton2, Qt::LeftButton);
+    QTest::mouseClick(f.helpButton(), Qt::LeftButton);
     EXPECT_EQ(shell.opened,
               QStringList{programFolder() + QStringLiteral("/local-connection-example.jpg")});
 }

@@ -2,9 +2,11 @@
 #include <QFile>
 #include <QTest>
 
+#include "ClassicLook.h"
 #include "ErrorReport.h"
-#include "Main.h"
+#include "Layout.h"
 #include "Pointer.h"
+#include "ProgramFiles.h"
 #include "Tables.h"
 #include "WindowFixture.h"
 
@@ -24,9 +26,9 @@ class TableSelection : public WindowFixture {
 protected:
     // Logs in through the login window's "Next >".
     void loginAndMoveOn() {
-        app::Start(registry());
-        registry().form1().Text1->setText(QStringLiteral("db.example"));
-        QTest::mouseClick(registry().form1().PushButton3, Qt::LeftButton);
+        windows::Start(registry());
+        registry().loginWindow().serverEdit()->setText(QStringLiteral("db.example"));
+        QTest::mouseClick(registry().loginWindow().nextButton(), Qt::LeftButton);
     }
 };
 
@@ -44,38 +46,38 @@ TEST_F(TableSelection, CatalogueListsUserTablesWithoutSysInTheirNames) {
                                        {"ärger", "TABLE"}}));
     loginAndMoveOn();
     const QStringList expected{"Orders", "Analysis", "Customers", "Customers", "ärger"};
-    EXPECT_EQ(items(*registry().form2().ListView1), expected);
-    EXPECT_EQ(items(*registry().form2().ListView2), expected);
+    EXPECT_EQ(items(*registry().tableSelectionWindow().firstTables()), expected);
+    EXPECT_EQ(items(*registry().tableSelectionWindow().secondTables()), expected);
     // The first item is selected after a fill.
-    EXPECT_EQ(registry().form2().ListView1->SelectedIndex(), 1);
-    EXPECT_EQ(registry().form2().ListView2->SelectedText(), QStringLiteral("Orders"));
+    EXPECT_EQ(registry().tableSelectionWindow().firstTables()->SelectedIndex(), 1);
+    EXPECT_EQ(registry().tableSelectionWindow().secondTables()->SelectedText(), QStringLiteral("Orders"));
 }
 
 TEST_F(TableSelection, EmptyDatabaseEmptiesTheLists) {
     data.setSchemaTables(SchemaRowset({{"Orders", "TABLE"}}));
     loginAndMoveOn();
-    QTest::mouseClick(registry().form2().PushButton2, Qt::LeftButton);  // "< Back"
+    QTest::mouseClick(registry().tableSelectionWindow().backButton(), Qt::LeftButton);  // "< Back"
     data.setSchemaTables(SchemaRowset({{"sysusers", "SYSTEM TABLE"}}));
-    QTest::mouseClick(registry().form1().PushButton3, Qt::LeftButton);
-    EXPECT_EQ(registry().form2().ListView1->topLevelItemCount(), 0);
-    EXPECT_EQ(registry().form2().ListView2->topLevelItemCount(), 0);
-    EXPECT_TRUE(registry().form2().isVisible());
+    QTest::mouseClick(registry().loginWindow().nextButton(), Qt::LeftButton);
+    EXPECT_EQ(registry().tableSelectionWindow().firstTables()->topLevelItemCount(), 0);
+    EXPECT_EQ(registry().tableSelectionWindow().secondTables()->topLevelItemCount(), 0);
+    EXPECT_TRUE(registry().tableSelectionWindow().isVisible());
 }
 
 TEST_F(TableSelection, FailedFillKeepsPreviousItemsReportsAndMovesOn) {
     data.setSchemaTables(SchemaRowset({{"Orders", "TABLE"}}));
     loginAndMoveOn();
-    QTest::mouseClick(registry().form2().PushButton2, Qt::LeftButton);
+    QTest::mouseClick(registry().tableSelectionWindow().backButton(), Qt::LeftButton);
     data.setSchemaTables(SchemaRowset({{"Orders", "TABLE"}, {"Invoices", "TABLE"}}));
     // Connections of the next "Next >": 1 CanConnect, 2 left list, 3 right list.
     data.failOn(data::Operation::Open, QStringLiteral("Login failed for user 'tester'."), 2);
-    QTest::mouseClick(registry().form1().PushButton3, Qt::LeftButton);
-    EXPECT_EQ(items(*registry().form2().ListView1), QStringList{"Orders"});
-    EXPECT_EQ(items(*registry().form2().ListView2), (QStringList{"Orders", "Invoices"}));
+    QTest::mouseClick(registry().loginWindow().nextButton(), Qt::LeftButton);
+    EXPECT_EQ(items(*registry().tableSelectionWindow().firstTables()), QStringList{"Orders"});
+    EXPECT_EQ(items(*registry().tableSelectionWindow().secondTables()), (QStringList{"Orders", "Invoices"}));
     EXPECT_EQ(boxes.texts(), QStringList{app::ComposeErrorReport(
                                  QString::fromLatin1(app::kForm1NextTag), 104,
                                  QStringLiteral("Login failed for user 'tester'."))});
-    EXPECT_TRUE(registry().form2().isVisible());
+    EXPECT_TRUE(registry().tableSelectionWindow().isVisible());
     EXPECT_EQ(data.openConnections(), 0);
 }
 
@@ -83,8 +85,8 @@ TEST_F(TableSelection, FailureWhileReadingTheRowsetKeepsTheNamesReadSoFar) {
     data.setSchemaTables(SchemaRowset({{"A", "TABLE"}, {"B", "TABLE"}, {"C", "TABLE"}}));
     data.failOn(data::Operation::MoveNext, QStringLiteral("Communication link failure"), 2);
     loginAndMoveOn();
-    EXPECT_EQ(items(*registry().form2().ListView1), (QStringList{"A", "B"}));
-    EXPECT_EQ(items(*registry().form2().ListView2), (QStringList{"A", "B", "C"}));
+    EXPECT_EQ(items(*registry().tableSelectionWindow().firstTables()), (QStringList{"A", "B"}));
+    EXPECT_EQ(items(*registry().tableSelectionWindow().secondTables()), (QStringList{"A", "B", "C"}));
     ASSERT_EQ(boxes.boxes.size(), 1u);
     EXPECT_TRUE(boxes.boxes[0].text.contains(QStringLiteral("at line 104\r\r")));
     EXPECT_EQ(data.openConnections(), 0);
@@ -93,27 +95,27 @@ TEST_F(TableSelection, FailureWhileReadingTheRowsetKeepsTheNamesReadSoFar) {
 TEST_F(TableSelection, BackKeepsListsAndLoadRunsOnceWithOneColumnEach) {
     data.setSchemaTables(SchemaRowset({{"Orders", "TABLE"}, {"Invoices", "TABLE"}}));
     loginAndMoveOn();
-    catalogue::Form2& f2 = registry().form2();
+    windows::TableSelectionWindow& f2 = registry().tableSelectionWindow();
     EXPECT_EQ(f2.windowTitle(), QStringLiteral("Dorvantis"));
-    EXPECT_EQ(f2.ListView1->headerItem()->text(0), QStringLiteral("Similar Table #1"));
-    EXPECT_EQ(f2.ListView2->headerItem()->text(0), QStringLiteral("Similar Table #2"));
-    EXPECT_EQ(f2.ListView1->columnWidth(0), app::Twips(4000));
-    f2.ListView2->Select(2);
-    QTest::mouseClick(f2.PushButton2, Qt::LeftButton);
-    EXPECT_TRUE(registry().form1().isVisible());
+    EXPECT_EQ(f2.firstTables()->headerItem()->text(0), QStringLiteral("Similar Table #1"));
+    EXPECT_EQ(f2.secondTables()->headerItem()->text(0), QStringLiteral("Similar Table #2"));
+    EXPECT_EQ(f2.firstTables()->columnWidth(0), windows::Twips(4000));
+    f2.secondTables()->Select(2);
+    QTest::mouseClick(f2.backButton(), Qt::LeftButton);
+    EXPECT_TRUE(registry().loginWindow().isVisible());
     EXPECT_FALSE(f2.isVisible());
-    EXPECT_EQ(f2.ListView2->SelectedIndex(), 2);  // kept while hidden
-    QTest::mouseClick(registry().form1().PushButton3, Qt::LeftButton);
-    EXPECT_EQ(&registry().form2(), &f2);
-    EXPECT_EQ(f2.ListView1->columnCount(), 1);
-    EXPECT_EQ(f2.ListView2->SelectedIndex(), 1);  // a refill selects the first item again
+    EXPECT_EQ(f2.secondTables()->SelectedIndex(), 2);  // kept while hidden
+    QTest::mouseClick(registry().loginWindow().nextButton(), Qt::LeftButton);
+    EXPECT_EQ(&registry().tableSelectionWindow(), &f2);
+    EXPECT_EQ(f2.firstTables()->columnCount(), 1);
+    EXPECT_EQ(f2.secondTables()->SelectedIndex(), 1);  // a refill selects the first item again
     EXPECT_TRUE(boxes.boxes.empty());
 }
 
 TEST_F(TableSelection, ListsAreSingleSelectionAndKeepASelection) {
     data.setSchemaTables(SchemaRowset({{"A", "TABLE"}, {"B", "TABLE"}, {"C", "TABLE"}}));
     loginAndMoveOn();
-    catalogue::TableListView& list = *registry().form2().ListView1;
+    windows::TableListView& list = *registry().tableSelectionWindow().firstTables();
     EXPECT_EQ(list.selectionMode(), QAbstractItemView::SingleSelection);
     const QRect second = list.visualItemRect(list.topLevelItem(1));
     QTest::mouseClick(list.viewport(), Qt::LeftButton, Qt::NoModifier, second.center());
@@ -126,12 +128,12 @@ TEST_F(TableSelection, ListsAreSingleSelectionAndKeepASelection) {
 TEST_F(TableSelection, ClosingAnyWindowEndsTheProgram) {
     data.setSchemaTables(SchemaRowset({{"A", "TABLE"}}));
     loginAndMoveOn();
-    registry().form2().close();
+    registry().tableSelectionWindow().close();
     EXPECT_EQ(endCalls, 1);
-    registry().form1().close();  // the program has ended: nothing runs again
+    registry().loginWindow().close();  // the program has ended: nothing runs again
     EXPECT_EQ(endCalls, 1);
-    EXPECT_FALSE(registry().form1().isVisible());
-    EXPECT_FALSE(registry().form2().isVisible());
+    EXPECT_FALSE(registry().loginWindow().isVisible());
+    EXPECT_FALSE(registry().tableSelectionWindow().isVisible());
     EXPECT_TRUE(registry().ended());
 }
 
@@ -141,26 +143,26 @@ TEST_F(TableSelection, ClosingAnyWindowEndsTheProgram) {
 TEST_F(TableSelection, PointerFollowsTheMouseMoveRule) {
     QFile::copy(QStringLiteral(DORVANTIS_RESOURCES "/HAND-M.CUR"),
                 programFolder() + QStringLiteral("/HAND-M.CUR"));
-    app::Start(registry());
-    connection::Form1& f = registry().form1();
+    windows::Start(registry());
+    windows::LoginWindow& f = registry().loginWindow();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
     ASSERT_TRUE(f.HasMouseIcon());
-    moveOver(f.PushButton3);
+    moveOver(f.nextButton());
     EXPECT_EQ(f.MousePointer(), app::kPointerHand);
-    EXPECT_EQ(f.PushButton3->cursor().shape(), Qt::BitmapCursor);
-    EXPECT_EQ(f.PushButton3->cursor().hotSpot(), QPoint(5, 0));
-    moveOver(f.Label2);
+    EXPECT_EQ(f.nextButton()->cursor().shape(), Qt::BitmapCursor);
+    EXPECT_EQ(f.nextButton()->cursor().hotSpot(), QPoint(5, 0));
+    moveOver(f.serverLabel());
     EXPECT_EQ(f.MousePointer(), app::kPointerHand);
-    moveOver(f.Check7);
+    moveOver(f.localConnectionBox());
     EXPECT_EQ(f.MousePointer(), app::kPointerHand);
-    moveOver(f.Text1);
+    moveOver(f.serverEdit());
     EXPECT_EQ(f.MousePointer(), app::kPointerNormal);
-    EXPECT_EQ(f.Text1->cursor().shape(), Qt::IBeamCursor);  // its own pointer again
+    EXPECT_EQ(f.serverEdit()->cursor().shape(), Qt::IBeamCursor);  // its own pointer again
     f.SetMousePointer(app::kPointerBusy);
-    moveOver(f.PushButton5);
-    moveOver(f.Text4);
+    moveOver(f.testConnectionButton());
+    moveOver(f.databaseEdit());
     EXPECT_EQ(f.MousePointer(), app::kPointerBusy);
-    EXPECT_EQ(f.Text4->cursor().shape(), Qt::WaitCursor);
+    EXPECT_EQ(f.databaseEdit()->cursor().shape(), Qt::WaitCursor);
 }
 
 TEST_F(TableSelection, UnreadablePointerFileIsReportedAndTheLoadGoesOn) {
@@ -168,24 +170,24 @@ TEST_F(TableSelection, UnreadablePointerFileIsReportedAndTheLoadGoesOn) {
     ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
     bad.write("not a cursor");
     bad.close();
-    app::Start(registry());
+    windows::Start(registry());
     ASSERT_EQ(boxes.boxes.size(), 1u);
     EXPECT_TRUE(boxes.boxes[0].text.contains(QStringLiteral("Form1.Form_Load at line 126\r\r")));
-    EXPECT_EQ(registry().form1().windowTitle(), QStringLiteral("Dorvantis"));
-    EXPECT_FALSE(registry().form1().HasMouseIcon());
+    EXPECT_EQ(registry().loginWindow().windowTitle(), QStringLiteral("Dorvantis"));
+    EXPECT_FALSE(registry().loginWindow().HasMouseIcon());
 }
 
 TEST_F(TableSelection, WithoutSkinFileTheLoginWindowKeepsItsDesignColours) {
     QDir(programFolder()).mkpath(QStringLiteral("x/o.cjs"));  // a folder of that name is no skin
-    app::Start(registry());
-    connection::Form1& f = registry().form1();
-    EXPECT_FALSE(f.Label2->autoFillBackground());
-    EXPECT_FALSE(f.Frame1->autoFillBackground());
+    windows::Start(registry());
+    windows::LoginWindow& f = registry().loginWindow();
+    EXPECT_FALSE(f.serverLabel()->autoFillBackground());
+    EXPECT_FALSE(f.loginFrame()->autoFillBackground());
     EXPECT_EQ(f.styleSheet(), QString());
     // The other windows always take the button-face colour.
     data.setSchemaTables(SchemaRowset({{"A", "TABLE"}}));
-    EXPECT_TRUE(registry().form2().Label1->autoFillBackground());
-    EXPECT_EQ(registry().form2().palette().color(QPalette::Window), app::ButtonFaceColour());
+    EXPECT_TRUE(registry().tableSelectionWindow().promptLabel()->autoFillBackground());
+    EXPECT_EQ(registry().tableSelectionWindow().palette().color(QPalette::Window), windows::ButtonFaceColour());
 }
 
 TEST_F(TableSelection, SkinFileColoursTheLoginWindowAndAppliesItsStyle) {
@@ -194,14 +196,14 @@ TEST_F(TableSelection, SkinFileColoursTheLoginWindowAndAppliesItsStyle) {
     ASSERT_TRUE(skin.open(QIODevice::WriteOnly));
     skin.write("QPushButton { font-style: italic; }");
     skin.close();
-    app::Start(registry());
-    connection::Form1& f = registry().form1();
-    for (QWidget* w : {static_cast<QWidget*>(&f), static_cast<QWidget*>(f.Frame1),
-                       static_cast<QWidget*>(f.Label2), static_cast<QWidget*>(f.Check7)}) {
+    windows::Start(registry());
+    windows::LoginWindow& f = registry().loginWindow();
+    for (QWidget* w : {static_cast<QWidget*>(&f), static_cast<QWidget*>(f.loginFrame()),
+                       static_cast<QWidget*>(f.serverLabel()), static_cast<QWidget*>(f.localConnectionBox())}) {
         EXPECT_TRUE(w->autoFillBackground()) << w->objectName().toStdString();
-        EXPECT_EQ(w->palette().color(QPalette::Window), app::ButtonFaceColour());
+        EXPECT_EQ(w->palette().color(QPalette::Window), windows::ButtonFaceColour());
     }
-    EXPECT_FALSE(f.Text1->autoFillBackground());
+    EXPECT_FALSE(f.serverEdit()->autoFillBackground());
     EXPECT_EQ(f.styleSheet(), QStringLiteral("QPushButton { font-style: italic; }"));
     EXPECT_TRUE(boxes.boxes.empty());
 }

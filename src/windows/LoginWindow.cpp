@@ -1,0 +1,219 @@
+#include "LoginWindow.h"
+
+#include <QApplication>
+#include <QFocusEvent>
+#include <stdexcept>
+
+#include "ApplicationTitle.h"
+#include "CanConnect.h"
+#include "ClassicLook.h"
+#include "ErrorTrap.h"
+#include "Layout.h"
+#include "Pointer.h"
+#include "ProgramFiles.h"
+#include "TableSelectionWindow.h"
+#include "WindowRegistry.h"
+
+namespace windows {
+
+using connection::BuildConnectionString;
+using connection::LoginDetails;
+using connection::SettingKey;
+
+namespace {
+
+constexpr char kDownloadPage[] = "https://www.sqlmanager.net/products/mssql/manager/download";
+
+}  // namespace
+
+QString HelpText() {
+    const QString cr(QLatin1Char('\r'));
+    return QStringLiteral("If you cannot establish connection to your MS SQL Server database with "
+                          "this program, please go to: ") +
+           cr + cr + QString::fromLatin1(kDownloadPage) + cr + cr +
+           QStringLiteral("Download and install the EMS SQL Manager 2005 Lite for SQL Server. Try "
+                          "to connect to ") +
+           QStringLiteral("the same database (with the same login information you are using "
+                          "here). This will determine if ") +
+           QStringLiteral("the login you are using is correct.") + cr + cr +
+           QStringLiteral("If you are using Microsoft SQL Server Express Edition and connecting "
+                          "locally, you may need to use") +
+           cr + cr + QStringLiteral("localhost\\SQLEXPRESS") + cr + cr +
+           QStringLiteral("for example, for Server.");
+}
+
+LoginWindow::LoginWindow(WindowRegistry& registry) : Window(registry) {
+    setFont(ArialFont(9, true));
+    setFixedSize(Twips(8040), Twips(3960));
+
+    Frame1 = Place(new QGroupBox(QStringLiteral("MS SQL Server Login"), this), "Frame1", 120, 120,
+                   7800, 3195);
+    Label2 = Place(new QLabel(QStringLiteral("Server:"), Frame1), "Label2", 240, 405, 1095, 255);
+    Text1 = Place(new QLineEdit(Frame1), "Text1", 1320, 360, 4575, 345);
+    Label9 = Place(new QLabel(QStringLiteral("Port:"), Frame1), "Label9", 6120, 405, 495, 255);
+    Text9 = Place(new QLineEdit(Frame1), "Text9", 6600, 360, 975, 345);
+    Label1 = Place(new QLabel(QStringLiteral("Username:"), Frame1), "Label1", 240, 885, 1095, 255);
+    Text2 = Place(new QLineEdit(Frame1), "Text2", 1320, 840, 6255, 345);
+    Label4 = Place(new QLabel(QStringLiteral("Password:"), Frame1), "Label4", 240, 1365, 1095, 255);
+    Text3 = Place(new QLineEdit(Frame1), "Text3", 1320, 1320, 6255, 345);
+    Label3 = Place(new QLabel(QStringLiteral("Database:"), Frame1), "Label3", 240, 1845, 975, 255);
+    Text4 = Place(new QLineEdit(Frame1), "Text4", 1320, 1800, 6255, 345);
+    Check7 = Place(new QCheckBox(QStringLiteral("Local Connection"), Frame1), "Check7", 1320, 2250,
+                   1950, 255);
+    PushButton5 = Place(new QPushButton(QStringLiteral("Test Connection"), Frame1), "PushButton5",
+                        240, 2610, 3600, 405);
+    PushButton2 = Place(new QPushButton(QStringLiteral("Help"), Frame1), "PushButton2", 3960, 2610,
+                        3600, 405);
+    PushButton3 = Place(new QPushButton(QStringLiteral("Next >"), this), "PushButton3", 120, 3440,
+                        7800, 405);
+
+    // Every character of the password shows as "*".
+    Text3->setEchoMode(QLineEdit::Password);
+    Text3->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
+    for (QPushButton* b : {PushButton5, PushButton2, PushButton3}) {
+        b->setFont(ArialFont(11.25, true));
+        b->setAutoDefault(false);
+    }
+
+    setTabOrder(Text1, Text9);
+    setTabOrder(Text9, Text2);
+    setTabOrder(Text2, Text3);
+    setTabOrder(Text3, Text4);
+    setTabOrder(Text4, PushButton5);
+    setTabOrder(PushButton5, PushButton2);
+    setTabOrder(PushButton2, Check7);
+    setTabOrder(Check7, PushButton3);
+    Text1->setFocus();
+
+    for (QWidget* w : {static_cast<QWidget*>(Frame1), static_cast<QWidget*>(Text1),
+                       static_cast<QWidget*>(Text2), static_cast<QWidget*>(Text3),
+                       static_cast<QWidget*>(Text4), static_cast<QWidget*>(Text9)}) {
+        AddPointerHandler(w, PointerHandler::Normal);
+    }
+    for (QPushButton* b : {PushButton2, PushButton3, PushButton5}) {
+        AddPointerHandler(b, PointerHandler::Hand);
+    }
+    for (QWidget* w : {static_cast<QWidget*>(Label1), static_cast<QWidget*>(Label2),
+                       static_cast<QWidget*>(Label3), static_cast<QWidget*>(Label4),
+                       static_cast<QWidget*>(Label9), static_cast<QWidget*>(Check7)}) {
+        AddNoPointerHandler(w);
+    }
+
+    storeOnChange(Text1, connection::kServerSetting);
+    storeOnChange(Text2, connection::kUserSetting);
+    storeOnChange(Text3, connection::kPasswordSetting);
+    storeOnChange(Text4, connection::kDatabaseSetting);
+    storeOnChange(Text9, connection::kPortSetting);
+    connect(Check7, &QCheckBox::toggled, this, [this](bool ticked) {
+        settings_.write(connection::kLocalConnectionSetting, ticked ? QStringLiteral("1") : QStringLiteral("0"));
+    });
+
+    connect(PushButton5, &QPushButton::clicked, this, [this] { PushButton5_Click(); });
+    connect(PushButton3, &QPushButton::clicked, this, [this] { PushButton3_Click(); });
+    connect(PushButton2, &QPushButton::clicked, this, [this] { PushButton2_Click(); });
+}
+
+void LoginWindow::storeOnChange(QLineEdit* field, const SettingKey& key) {
+    connect(field, &QLineEdit::textChanged, this,
+            [this, &key](const QString& text) { settings_.write(key, text); });
+    field->installEventFilter(this);
+}
+
+bool LoginWindow::eventFilter(QObject* watched, QEvent* event) {
+    // Entering a field selects its whole text, so that typing replaces it.
+    if (event->type() == QEvent::FocusIn) {
+        if (auto* field = qobject_cast<QLineEdit*>(watched)) field->selectAll();
+    }
+    return Window::eventFilter(watched, event);
+}
+
+LoginDetails LoginWindow::CurrentLoginDetails() const {
+    return LoginDetails{Text1->text(), Text2->text(), Text3->text(),
+                        Text4->text(), Text9->text(), Check7->isChecked()};
+}
+
+void LoginWindow::Form_Load() {
+    app::ErrorTrap trap(registry().boxes(), app::kForm1LoadTag);
+    trap.step(100, [&] { ApplySkin(*this, registry().programFolder()); });
+    trap.step(104, [&] { setWindowTitle(QString::fromLatin1(app::kProductName)); });
+    trap.step(104, [&] { setWindowIcon(app::ProgramIcon()); });
+    trap.step(104, [&] { app::ApplyApplicationTitle(); });
+    LoadPointerFile(trap, 124, 126);
+    trap.step(128, [&] { Text1->setText(settings_.read(connection::kServerSetting)); });
+    trap.step(130, [&] { Text2->setText(settings_.read(connection::kUserSetting)); });
+    trap.step(132, [&] { Text3->setText(settings_.read(connection::kPasswordSetting)); });
+    trap.step(134, [&] { Text4->setText(settings_.read(connection::kDatabaseSetting)); });
+    trap.step(136, [&] { Text9->setText(settings_.read(connection::kPortSetting)); });
+    trap.step(138, [&] { Check7->setChecked(connection::IsTicked(settings_.read(connection::kLocalConnectionSetting))); });
+    if (trap.test(140, [&] {
+            return !Text1->text().isEmpty() && !Text2->text().isEmpty() &&
+                   !Text3->text().isEmpty() && !Text4->text().isEmpty();
+        })) {
+        if (trap.test(142, [&] { return connection::CanConnect(CurrentLoginDetails(), registry().data()); })) {
+            trap.step(144, [&] { PushButton3_Click(); });
+        }
+    }
+}
+
+void LoginWindow::PushButton5_Click() {
+    app::ErrorTrap trap(registry().boxes(), app::kForm1TestConnectionTag);
+    std::unique_ptr<data::Connection> connection;
+    trap.step(100, [&] { connection = registry().data().CreateConnection(); });
+    // From here on a failure is answered by the could-not-connect message, not the report.
+    bool failed = false;
+    try {
+        SetMousePointer(app::kPointerBusy);                                   // 102
+        if (!connection) throw std::runtime_error("No connection object");
+        LoginDetails details = CurrentLoginDetails();
+        details.localConnection = Check7->isChecked();                        // 104
+        connection->Open(BuildConnectionString(details));                     // 106 / 108
+        registry().boxes().show(QStringLiteral("Connection successful."));    // 110
+        SetMousePointer(app::kPointerNormal);                                 // 112
+    } catch (...) {
+        failed = true;
+    }
+    if (failed) {                                                             // 114
+        registry().boxes().show(
+            QStringLiteral("Could not connect. Please check with your administrator."));  // 116
+        SetMousePointer(app::kPointerNormal);                                 // 118
+    }
+    connection.reset();  // releasing the object closes the connection
+}
+
+void LoginWindow::PushButton3_Click() {
+    app::ErrorTrap trap(registry().boxes(), app::kForm1NextTag);
+    if (!trap.test(100, [&] { return !Text1->text().isEmpty(); })) return;
+    if (!trap.test(102, [&] { return connection::CanConnect(CurrentLoginDetails(), registry().data()); })) {
+        return;
+    }
+    const auto processEvents = [] { QCoreApplication::processEvents(); };
+    trap.step(104, [&] {
+        registry().tableSelectionWindow().FillTableList(TableSide::First, CurrentLoginDetails(),
+                                                        processEvents);
+    });
+    trap.step(106, [&] {
+        registry().tableSelectionWindow().FillTableList(TableSide::Second, CurrentLoginDetails(),
+                                                        processEvents);
+    });
+    trap.step(108, [&] { registry().tableSelectionWindow().Show(); });
+    trap.step(110, [&] { Hide(); });
+}
+
+void LoginWindow::PushButton2_Click() {
+    app::ErrorTrap trap(registry().boxes(), app::kForm1HelpTag);
+    ui::MessageBoxes& boxes = registry().boxes();
+    trap.step(114, [&] { boxes.show(HelpText()); });
+    trap.step(116, [&] { boxes.show(QStringLiteral("You must have Access 2000 or higher installed.")); });
+    if (trap.test(118, [&] {
+            return boxes.show(
+                       QStringLiteral("Would you like to see an image of how I connect locally?"),
+                       QString(), ui::Buttons::YesNo) == ui::Answer::Yes;
+        })) {
+        trap.step(120, [&] {
+            registry().shell().openFile(
+                app::ProgramFile(registry().programFolder(), app::kHelpPicture));
+        });
+    }
+}
+
+}  // namespace windows

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "LoginDetails.h"
+#include "Settings.h"
+#include "Window.h"
+
+namespace windows {
+
+// The login window. Its fields are the working copy of the login details
+// for the whole run; every change of a field is stored at once.
+class LoginWindow : public Window {
+    Q_OBJECT
+
+public:
+    explicit LoginWindow(WindowRegistry& registry);
+
+    void Form_Load() override;
+
+    // The login details as the fields hold them at this moment.
+    connection::LoginDetails CurrentLoginDetails() const;
+
+    // The controls by role, for whoever must name them from outside.
+    QGroupBox* loginFrame() const { return Frame1; }
+    QLabel* serverLabel() const { return Label2; }
+    QLineEdit* serverEdit() const { return Text1; }
+    QLineEdit* portEdit() const { return Text9; }
+    QLineEdit* userEdit() const { return Text2; }
+    QLineEdit* passwordEdit() const { return Text3; }
+    QLineEdit* databaseEdit() const { return Text4; }
+    QCheckBox* localConnectionBox() const { return Check7; }
+    QPushButton* testConnectionButton() const { return PushButton5; }
+    QPushButton* helpButton() const { return PushButton2; }
+    QPushButton* nextButton() const { return PushButton3; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void PushButton5_Click();  // "Test Connection"
+    void PushButton3_Click();  // "Next >"
+    void PushButton2_Click();  // "Help"
+
+    void storeOnChange(QLineEdit* field, const connection::SettingKey& key);
+
+    QGroupBox* Frame1;
+    QLabel* Label2;
+    QLineEdit* Text1;  // server
+    QLabel* Label9;
+    QLineEdit* Text9;  // port
+    QLabel* Label1;
+    QLineEdit* Text2;  // user name
+    QLabel* Label4;
+    QLineEdit* Text3;  // password
+    QLabel* Label3;
+    QLineEdit* Text4;  // database
+    QCheckBox* Check7;
+    QPushButton* PushButton5;
+    QPushButton* PushButton2;
+    QPushButton* PushButton3;
+
+    connection::SettingsStore settings_;
+};
+
+// The first text of "Help", with its lone carriage returns.
+QString HelpText();
+
+}  // namespace windows

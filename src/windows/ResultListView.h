@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QTreeView>
+
+#include "ResultLines.h"
+
+class QAction;
+
+namespace windows {
+
+// A details list of result lines: one column with a header the user can
+// widen by dragging its edge, horizontal scrolling, rows selected several at
+// a time (click, Shift/Ctrl+click, Shift+arrows), Ctrl+A to select all and
+// Ctrl+C or the context menu ("Copy", "Copy All") to put lines on the
+// clipboard as plain text, one a line. The view shows the model it owns.
+class ResultListView : public QTreeView {
+    Q_OBJECT
+
+  public:
+    explicit ResultListView(QWidget* parent = nullptr);
+
+    compare::ResultLinesModel* linesModel() const { return lines_; }
+
+    void setLineColumnWidth(int pixels);
+    int lineColumnWidth() const;
+
+    // The selected lines, in list order, joined by line feeds.
+    QString selectedLinesText() const;
+
+    QAction* copyAction() const { return copyAction_; }
+    QAction* copyAllAction() const { return copyAllAction_; }
+
+  public slots:
+    void selectAll() override;
+    // Puts the selected lines on the clipboard; with nothing selected, leaves it alone.
+    void copySelection();
+    // Puts every line on the clipboard; with no lines, leaves it alone.
+    void copyAll();
+
+  protected:
+    bool event(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+  private:
+    compare::ResultLinesModel* lines_;
+    QAction* copyAction_;
+    QAction* copyAllAction_;
+};
+
+}  // namespace windows

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+#include <functional>
+
+#include "DifferenceSink.h"
+#include "ValueText.h"
+
+namespace windows {
+
+class WindowRegistry;
+
+// Writes each difference as one line into a list of the results window
+// (creating the window on the first line): field changes into the field
+// differences list, deleted and added records into the added / deleted
+// records list, naming the second table as secondTableName gives it at
+// that moment.
+class ResultsWindowSink : public compare::DifferenceSink {
+public:
+    ResultsWindowSink(WindowRegistry& registry, std::function<QString()> secondTableName);
+
+    void FieldChanged(std::int64_t record, const QString& fieldName, const data::FieldValue& first,
+                      const data::FieldValue& second) override;
+    void RecordDeleted(std::int64_t record) override;
+    void RecordAdded(std::int64_t record) override;
+
+private:
+    WindowRegistry& registry_;
+    std::function<QString()> secondTableName_;
+    const compare::ValueFormatter formatter_;  // the user's regional settings, derived once
+};
+
+}  // namespace windows

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <functional>
+
+#include "LoginDetails.h"
+#include "TableListView.h"
+#include "Window.h"
+
+namespace windows {
+
+// Which of the two table lists: the first table's (left) or the second's (right).
+enum class TableSide { First, Second };
+
+// The table selection window: the catalogue twice, side by side.
+class TableSelectionWindow : public Window {
+    Q_OBJECT
+
+public:
+    explicit TableSelectionWindow(WindowRegistry& registry);
+
+    void Form_Load() override;
+
+    // Replaces one list's items with the database's tables (the catalogue's
+    // rules); processEvents runs once per table row while the catalogue is read.
+    void FillTableList(TableSide side, const connection::LoginDetails& details,
+                       const std::function<void()>& processEvents);
+
+    // The controls by role, for whoever must name them from outside.
+    QLabel* promptLabel() const { return Label1; }
+    TableListView* firstTables() const { return ListView1; }
+    TableListView* secondTables() const { return ListView2; }
+    QProgressBar* progressBar() const { return ProgressBar1; }
+    QPushButton* backButton() const { return PushButton2; }
+    QPushButton* nextButton() const { return PushButton3; }
+
+private:
+    void PushButton2_Click();  // "< Back"
+    void PushButton3_Click();  // "Next >": the comparison
+
+    QLabel* Label1;
+    TableListView* ListView1;
+    TableListView* ListView2;
+    QProgressBar* ProgressBar1;
+    QPushButton* PushButton2;
+    QPushButton* PushButton3;
+};
+
+}  // namespace windows

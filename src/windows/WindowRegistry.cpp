@@ -1,0 +1,49 @@
+#include "WindowRegistry.h"
+
+#include "LoginWindow.h"
+#include "ResultsWindow.h"
+#include "TableSelectionWindow.h"
+
+namespace windows {
+
+WindowRegistry::WindowRegistry(Services services) : services_(std::move(services)) {}
+
+WindowRegistry::~WindowRegistry() = default;
+
+namespace {
+
+// Creates the window on first use and runs its load at once; the instance is
+// stored before the load, so that the load itself reaches the same window.
+template <class Form>
+Form& instance(std::unique_ptr<Form>& slot, WindowRegistry& registry) {
+    if (!slot) {
+        slot = std::make_unique<Form>(registry);
+        slot->Form_Load();
+    }
+    return *slot;
+}
+
+}  // namespace
+
+LoginWindow& WindowRegistry::loginWindow() { return instance(login_, *this); }
+TableSelectionWindow& WindowRegistry::tableSelectionWindow() {
+    return instance(tableSelection_, *this);
+}
+ResultsWindow& WindowRegistry::resultsWindow() { return instance(results_, *this); }
+
+void WindowRegistry::EndProgram() {
+    if (ended_) return;
+    ended_ = true;
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{login_.get(), tableSelection_.get(), results_.get()}) {
+        if (w) w->hide();
+    }
+    if (services_.endProgram) services_.endProgram();
+}
+
+void Start(WindowRegistry& registry) {
+    LoginWindow& login = registry.loginWindow();
+    if (!login.WasHidden() && !registry.ended()) login.Show();
+}
+
+}  // namespace windows
