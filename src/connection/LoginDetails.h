@@ -15,15 +15,10 @@ struct LoginDetails {
 };
 
 // The one ODBC connection string of the program. Local: the server alone;
-// otherwise the server, a comma and the port. Values go in as typed; one that
-// the driver would cut at a ";" or read as a braced value is braced (see below).
+// otherwise the server, a comma and the port. Values go in as typed, each
+// through data::QuoteConnectionValue: braced when it holds ";" or starts with
+// "{", braces inside left single, since FreeTDS undoes no "}}". A value holding
+// "};" (or a NUL) cannot be passed at all and throws data::DataError.
 QString BuildConnectionString(const LoginDetails& details);
-
-// One attribute value as the FreeTDS driver reads it back unchanged: a value
-// holding ";" or starting with "{" goes in braces. FreeTDS ends a braced value
-// at the first "}" followed by ";" and does not undo a doubled "}", so braces
-// inside stay single; only a value holding "};" cannot be passed at all.
-// Every other value is inserted unchanged.
-QString EscapeConnectionValue(const QString& value);
 
 }  // namespace connection

@@ -1,7 +1,8 @@
 // What an end-to-end test needs to reach the TDS test server that the CTest
 // fixture `tds_server` starts (see tests/e2e/CMakeLists.txt).
 //
-// The fixture's server has the logins tester/secret and semi/"pa;ss}word",
+// The fixture's server has the logins tester/secret and semi/"pa;ss}word" and,
+// for the driver's value grammar, "{lead;er}"/"{pa}ss" and tail/" a=b; c}}",
 // the databases testdb (default, empty at start) and otherdb. Every test
 // creates its own uniquely named tables (tdsUniqueName) and may leave them.
 #pragma once
@@ -12,6 +13,10 @@
 #include <stdexcept>
 #include <string>
 #include <unistd.h>
+
+#include <QString>
+
+#include "ConnectionString.h"
 
 namespace tdstest {
 
@@ -38,14 +43,10 @@ inline int tdsTestPort() {
     return port;
 }
 
-// A connection string value, braced when it holds ; { } or blanks at an end.
-// FreeTDS 1.3.17 does not undo the ODBC "}}" escape (it passed "pa;ss}}word"
-// on as the password); it reads "{pa;ss}word}" as pa;ss}word. So a closing
-// brace inside stays single here.
+// A connection string value as the program writes it (data::QuoteConnectionValue);
+// throws data::DataError for one the driver cannot read back.
 inline std::string odbcValue(const std::string& value) {
-    if (value.find_first_of(";{}") == std::string::npos && (value.empty() || (value.front() != ' ' && value.back() != ' ')))
-        return value;
-    return "{" + value + "}";
+    return data::QuoteConnectionValue(QString::fromStdString(value)).toStdString();
 }
 
 // Driver={SQL Server};Server=127.0.0.1,PORT;Database=testdb;Uid=tester;Pwd=secret;

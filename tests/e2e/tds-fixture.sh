@@ -31,6 +31,7 @@ start)
     # Own session and no shared pipes, so that CTest does not wait for it.
     setsid "$server" --port 0 \
         --user tester:secret --user 'semi:pa;ss}word' \
+        --user '{lead;er}:{pa}ss' --user 'tail: a=b; c}}' \
         --database testdb --database otherdb --database emptydb \
         </dev/null >"$dir/tds.out" 2>"$dir/tds.log" &
     pid=$!

@@ -29,7 +29,9 @@ std::shared_mutex& portLock() {
 class PortDefault {
 public:
     explicit PortDefault(const QString& connectionString) {
-        // A TDSPORT of the user's own is theirs to keep.
+        // The string is read as the driver reads it (ConnectionString.h), so a
+        // "Server=" inside a braced password names no server. A TDSPORT of the
+        // user's own is theirs to keep.
         if (needsDefaultPort(connectionString) && std::getenv("TDSPORT") == nullptr) {
             exclusive_ = std::unique_lock(portLock());
             ::setenv("TDSPORT", kDefaultPort, 1);
