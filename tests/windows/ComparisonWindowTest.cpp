@@ -3,6 +3,7 @@
 #include <initializer_list>
 
 #include "ErrorReport.h"
+#include "Layout.h"
 #include "Pointer.h"
 #include "Tables.h"
 #include "WindowFixture.h"
@@ -106,6 +107,25 @@ TEST_F(Comparison, RefusesEmptyListsAndEqualPositionsWithoutTouchingTheDatabase)
     EXPECT_EQ(registry().existingResultsWindow(), nullptr);
 }
 
+// Either list alone empty is refused as well: the test needs both lists filled.
+TEST_F(Comparison, OneEmptyListIsRefused) {
+    const data::ResultTable t = Table({{"Id", ValueKind::Integer}}, {{I(1)}});
+    addTables({{"Orders", &t}, {"Orders2", &t}});
+    // The login window's "Next >" reads the catalogue once per list: the first
+    // read fills the first list, the second the second. A failed read leaves
+    // that list as it was: empty, in a fresh set of windows.
+    for (const int emptyList : {1, 2}) {
+        WindowFixture::TearDown();
+        boxes.boxes.clear();
+        data.failOn(data::Operation::OpenSchema, QStringLiteral("no catalogue"), emptyList);
+        compare(1, 2);
+        ASSERT_EQ(boxes.boxes.size(), 2u) << boxes.texts().join(u'|').toStdString();
+        EXPECT_EQ(boxes.texts().back(), QStringLiteral("Please select a table from each."));
+        EXPECT_TRUE(data.queries().isEmpty());
+        EXPECT_EQ(registry().existingResultsWindow(), nullptr);
+    }
+}
+
 TEST_F(Comparison, FirstTableWithoutRecordsShowsItsMessageAfterReadingBoth) {
     const data::ResultTable empty = Table({{"Id", ValueKind::Integer}}, {});
     addTables({{"Empty", &empty}, {"AlsoEmpty", &empty}});
@@ -200,6 +220,7 @@ TEST_F(Comparison, BackEmptiesTheResultsAndANewRunHoldsOnlyItsOwnLines) {
     compare(1, 2);
     windows::ResultsWindow& f3 = registry().resultsWindow();
     ASSERT_EQ(fieldLines().size(), 1);
+    f3.fieldDifferences()->setLineColumnWidth(windows::Twips(6000));  // the user widens the column
     QTest::mouseClick(f3.backButton(), Qt::LeftButton);
     EXPECT_FALSE(f3.isVisible());
     EXPECT_TRUE(registry().tableSelectionWindow().isVisible());
@@ -207,8 +228,12 @@ TEST_F(Comparison, BackEmptiesTheResultsAndANewRunHoldsOnlyItsOwnLines) {
     EXPECT_EQ(f3.fieldDifferences()->linesModel()->lineCount(), 0);
     QTest::mouseClick(registry().tableSelectionWindow().nextButton(), Qt::LeftButton);
     EXPECT_EQ(fieldLines(), QStringList{"Record 2,Field \"Id\" has changed from \"2\" to \"3\""});
-    EXPECT_EQ(f3.fieldDifferences()->model()->columnCount(), 1);
-    EXPECT_EQ(f3.recordDifferences()->model()->columnCount(), 1);
+    // The load did not run again: the headers are not added anew, the widened column stays.
+    EXPECT_EQ(f3.fieldDifferences()->model()->headerData(0, Qt::Horizontal).toString(),
+              QStringLiteral("Field differences"));
+    EXPECT_EQ(f3.recordDifferences()->model()->headerData(0, Qt::Horizontal).toString(),
+              QStringLiteral("Added / deleted records"));
+    EXPECT_EQ(f3.fieldDifferences()->lineColumnWidth(), windows::Twips(6000));
     EXPECT_EQ(&registry().resultsWindow(), &f3);
     QTest::mouseClick(f3.exitButton(), Qt::LeftButton);  // "Exit"
     EXPECT_EQ(endCalls, 1);

@@ -1,12 +1,22 @@
+#include <QDir>
+#include <QFile>
 #include <QRegularExpression>
 #include <QTest>
 
+#include "ClassicLook.h"
 #include "ErrorReport.h"
 #include "Pointer.h"
 #include "Tables.h"
 #include "WindowFixture.h"
 
 namespace {
+
+// Moves the mouse over the middle of a control the way the windowing system
+// does, so that the event reaches whatever widget lies under it.
+void moveOver(QWidget* control) {
+    QWidget* window = control->window();
+    QTest::mouseMove(window->windowHandle(), control->mapTo(window, control->rect().center()));
+}
 
 using testing_support::SchemaRowset;
 using testing_support::WindowFixture;
@@ -194,6 +204,77 @@ TEST_F(LoginWindow, HelpShowsThreeBoxesAndOpensThePictureOnlyOnYes) {
     QTest::mouseClick(f.helpButton(), Qt::LeftButton);
     EXPECT_EQ(shell.opened,
               QStringList{programFolder() + QStringLiteral("/local-connection-example.jpg")});
+}
+
+// The hand shows over push buttons, the normal pointer over the window, text
+// boxes and lists; labels and the check box have no handler, and a busy
+// window keeps its hourglass.
+TEST_F(LoginWindow, PointerFollowsTheMouseMoveRule) {
+    QFile::copy(QStringLiteral(DORVANTIS_RESOURCES "/HAND-M.CUR"),
+                programFolder() + QStringLiteral("/HAND-M.CUR"));
+    windows::Start(registry());
+    windows::LoginWindow& f = registry().loginWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
+    ASSERT_TRUE(f.HasMouseIcon());
+    moveOver(f.nextButton());
+    EXPECT_EQ(f.MousePointer(), app::kPointerHand);
+    EXPECT_EQ(f.nextButton()->cursor().shape(), Qt::BitmapCursor);
+    EXPECT_EQ(f.nextButton()->cursor().hotSpot(), QPoint(5, 0));
+    moveOver(f.serverLabel());
+    EXPECT_EQ(f.MousePointer(), app::kPointerHand);
+    moveOver(f.localConnectionBox());
+    EXPECT_EQ(f.MousePointer(), app::kPointerHand);
+    moveOver(f.serverEdit());
+    EXPECT_EQ(f.MousePointer(), app::kPointerNormal);
+    EXPECT_EQ(f.serverEdit()->cursor().shape(), Qt::IBeamCursor);  // its own pointer again
+    f.SetMousePointer(app::kPointerBusy);
+    moveOver(f.testConnectionButton());
+    moveOver(f.databaseEdit());
+    EXPECT_EQ(f.MousePointer(), app::kPointerBusy);
+    EXPECT_EQ(f.databaseEdit()->cursor().shape(), Qt::WaitCursor);
+}
+
+TEST_F(LoginWindow, UnreadablePointerFileIsReportedAndTheLoadGoesOn) {
+    QFile bad(programFolder() + QStringLiteral("/HAND-M.CUR"));
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+    bad.write("not a cursor");
+    bad.close();
+    windows::Start(registry());
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_TRUE(boxes.boxes[0].text.contains(QStringLiteral("Form1.Form_Load at line 126\r\r")));
+    EXPECT_EQ(registry().loginWindow().windowTitle(), QStringLiteral("Dorvantis"));
+    EXPECT_FALSE(registry().loginWindow().HasMouseIcon());
+}
+
+TEST_F(LoginWindow, WithoutSkinFileTheLoginWindowKeepsItsDesignColours) {
+    QDir(programFolder()).mkpath(QStringLiteral("x/o.cjs"));  // a folder of that name is no skin
+    windows::Start(registry());
+    windows::LoginWindow& f = registry().loginWindow();
+    EXPECT_FALSE(f.serverLabel()->autoFillBackground());
+    EXPECT_FALSE(f.loginFrame()->autoFillBackground());
+    EXPECT_EQ(f.styleSheet(), QString());
+    // The other windows always take the button-face colour.
+    data.setSchemaTables(SchemaRowset({{"A", "TABLE"}}));
+    EXPECT_TRUE(registry().tableSelectionWindow().promptLabel()->autoFillBackground());
+    EXPECT_EQ(registry().tableSelectionWindow().palette().color(QPalette::Window), windows::ButtonFaceColour());
+}
+
+TEST_F(LoginWindow, SkinFileColoursTheLoginWindowAndAppliesItsStyle) {
+    QDir(programFolder()).mkpath(QStringLiteral("x"));
+    QFile skin(programFolder() + QStringLiteral("/x/o.cjs"));
+    ASSERT_TRUE(skin.open(QIODevice::WriteOnly));
+    skin.write("QPushButton { font-style: italic; }");
+    skin.close();
+    windows::Start(registry());
+    windows::LoginWindow& f = registry().loginWindow();
+    for (QWidget* w : {static_cast<QWidget*>(&f), static_cast<QWidget*>(f.loginFrame()),
+                       static_cast<QWidget*>(f.serverLabel()), static_cast<QWidget*>(f.localConnectionBox())}) {
+        EXPECT_TRUE(w->autoFillBackground()) << w->objectName().toStdString();
+        EXPECT_EQ(w->palette().color(QPalette::Window), windows::ButtonFaceColour());
+    }
+    EXPECT_FALSE(f.serverEdit()->autoFillBackground());
+    EXPECT_EQ(f.styleSheet(), QStringLiteral("QPushButton { font-style: italic; }"));
+    EXPECT_TRUE(boxes.boxes.empty());
 }
 
 }  // namespace

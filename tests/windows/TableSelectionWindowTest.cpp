@@ -1,23 +1,11 @@
-#include <QDir>
-#include <QFile>
 #include <QTest>
 
-#include "ClassicLook.h"
 #include "ErrorReport.h"
 #include "Layout.h"
-#include "Pointer.h"
-#include "ProgramFiles.h"
 #include "Tables.h"
 #include "WindowFixture.h"
 
 namespace {
-
-// Moves the mouse over the middle of a control the way the windowing system
-// does, so that the event reaches whatever widget lies under it.
-void moveOver(QWidget* control) {
-    QWidget* window = control->window();
-    QTest::mouseMove(window->windowHandle(), control->mapTo(window, control->rect().center()));
-}
 
 using testing_support::SchemaRowset;
 using testing_support::WindowFixture;
@@ -101,13 +89,17 @@ TEST_F(TableSelection, BackKeepsListsAndLoadRunsOnceWithOneColumnEach) {
     EXPECT_EQ(f2.secondTables()->headerItem()->text(0), QStringLiteral("Similar Table #2"));
     EXPECT_EQ(f2.firstTables()->columnWidth(0), windows::Twips(4000));
     f2.secondTables()->Select(2);
+    f2.firstTables()->setColumnWidth(0, windows::Twips(5000));  // the user widens the column
     QTest::mouseClick(f2.backButton(), Qt::LeftButton);
     EXPECT_TRUE(registry().loginWindow().isVisible());
     EXPECT_FALSE(f2.isVisible());
     EXPECT_EQ(f2.secondTables()->SelectedIndex(), 2);  // kept while hidden
     QTest::mouseClick(registry().loginWindow().nextButton(), Qt::LeftButton);
     EXPECT_EQ(&registry().tableSelectionWindow(), &f2);
+    // The load did not run again: the header is not added anew and keeps the user's width.
     EXPECT_EQ(f2.firstTables()->columnCount(), 1);
+    EXPECT_EQ(f2.firstTables()->headerItem()->text(0), QStringLiteral("Similar Table #1"));
+    EXPECT_EQ(f2.firstTables()->columnWidth(0), windows::Twips(5000));
     EXPECT_EQ(f2.secondTables()->SelectedIndex(), 1);  // a refill selects the first item again
     EXPECT_TRUE(boxes.boxes.empty());
 }
@@ -135,77 +127,6 @@ TEST_F(TableSelection, ClosingAnyWindowEndsTheProgram) {
     EXPECT_FALSE(registry().loginWindow().isVisible());
     EXPECT_FALSE(registry().tableSelectionWindow().isVisible());
     EXPECT_TRUE(registry().ended());
-}
-
-// The hand shows over push buttons, the normal pointer over the window, text
-// boxes and lists; labels and the check box have no handler, and a busy
-// window keeps its hourglass.
-TEST_F(TableSelection, PointerFollowsTheMouseMoveRule) {
-    QFile::copy(QStringLiteral(DORVANTIS_RESOURCES "/HAND-M.CUR"),
-                programFolder() + QStringLiteral("/HAND-M.CUR"));
-    windows::Start(registry());
-    windows::LoginWindow& f = registry().loginWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
-    ASSERT_TRUE(f.HasMouseIcon());
-    moveOver(f.nextButton());
-    EXPECT_EQ(f.MousePointer(), app::kPointerHand);
-    EXPECT_EQ(f.nextButton()->cursor().shape(), Qt::BitmapCursor);
-    EXPECT_EQ(f.nextButton()->cursor().hotSpot(), QPoint(5, 0));
-    moveOver(f.serverLabel());
-    EXPECT_EQ(f.MousePointer(), app::kPointerHand);
-    moveOver(f.localConnectionBox());
-    EXPECT_EQ(f.MousePointer(), app::kPointerHand);
-    moveOver(f.serverEdit());
-    EXPECT_EQ(f.MousePointer(), app::kPointerNormal);
-    EXPECT_EQ(f.serverEdit()->cursor().shape(), Qt::IBeamCursor);  // its own pointer again
-    f.SetMousePointer(app::kPointerBusy);
-    moveOver(f.testConnectionButton());
-    moveOver(f.databaseEdit());
-    EXPECT_EQ(f.MousePointer(), app::kPointerBusy);
-    EXPECT_EQ(f.databaseEdit()->cursor().shape(), Qt::WaitCursor);
-}
-
-TEST_F(TableSelection, UnreadablePointerFileIsReportedAndTheLoadGoesOn) {
-    QFile bad(programFolder() + QStringLiteral("/HAND-M.CUR"));
-    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
-    bad.write("not a cursor");
-    bad.close();
-    windows::Start(registry());
-    ASSERT_EQ(boxes.boxes.size(), 1u);
-    EXPECT_TRUE(boxes.boxes[0].text.contains(QStringLiteral("Form1.Form_Load at line 126\r\r")));
-    EXPECT_EQ(registry().loginWindow().windowTitle(), QStringLiteral("Dorvantis"));
-    EXPECT_FALSE(registry().loginWindow().HasMouseIcon());
-}
-
-TEST_F(TableSelection, WithoutSkinFileTheLoginWindowKeepsItsDesignColours) {
-    QDir(programFolder()).mkpath(QStringLiteral("x/o.cjs"));  // a folder of that name is no skin
-    windows::Start(registry());
-    windows::LoginWindow& f = registry().loginWindow();
-    EXPECT_FALSE(f.serverLabel()->autoFillBackground());
-    EXPECT_FALSE(f.loginFrame()->autoFillBackground());
-    EXPECT_EQ(f.styleSheet(), QString());
-    // The other windows always take the button-face colour.
-    data.setSchemaTables(SchemaRowset({{"A", "TABLE"}}));
-    EXPECT_TRUE(registry().tableSelectionWindow().promptLabel()->autoFillBackground());
-    EXPECT_EQ(registry().tableSelectionWindow().palette().color(QPalette::Window), windows::ButtonFaceColour());
-}
-
-TEST_F(TableSelection, SkinFileColoursTheLoginWindowAndAppliesItsStyle) {
-    QDir(programFolder()).mkpath(QStringLiteral("x"));
-    QFile skin(programFolder() + QStringLiteral("/x/o.cjs"));
-    ASSERT_TRUE(skin.open(QIODevice::WriteOnly));
-    skin.write("QPushButton { font-style: italic; }");
-    skin.close();
-    windows::Start(registry());
-    windows::LoginWindow& f = registry().loginWindow();
-    for (QWidget* w : {static_cast<QWidget*>(&f), static_cast<QWidget*>(f.loginFrame()),
-                       static_cast<QWidget*>(f.serverLabel()), static_cast<QWidget*>(f.localConnectionBox())}) {
-        EXPECT_TRUE(w->autoFillBackground()) << w->objectName().toStdString();
-        EXPECT_EQ(w->palette().color(QPalette::Window), windows::ButtonFaceColour());
-    }
-    EXPECT_FALSE(f.serverEdit()->autoFillBackground());
-    EXPECT_EQ(f.styleSheet(), QStringLiteral("QPushButton { font-style: italic; }"));
-    EXPECT_TRUE(boxes.boxes.empty());
 }
 
 }  // namespace

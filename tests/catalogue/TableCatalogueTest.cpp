@@ -1,0 +1,66 @@
+// The catalogue's rules without a window: what it lists, in which order, and
+// what a failure leaves behind.
+
+#include <gtest/gtest.h>
+
+#include "MemoryDataAccess.h"
+#include "TableCatalogue.h"
+#include "Tables.h"
+
+namespace {
+
+using testing_support::SchemaRowset;
+
+class RecordingList : public catalogue::TableListItems {
+public:
+    void Clear() override {
+        items.clear();
+        ++clears;
+    }
+    void Add(const QString& text) override { items << text; }
+
+    QStringList items{QStringLiteral("old")};
+    int clears = 0;
+};
+
+connection::LoginDetails Login() {
+    return {QStringLiteral("db.example"), QStringLiteral("sa"), QStringLiteral("pw"),
+            QStringLiteral("Sales"), QStringLiteral("1433"), false};
+}
+
+TEST(TableCatalogue, ListsTablesOfTypeTableWithoutSysInTheirNamesInRowsetOrder) {
+    data::MemoryDataAccess layer;
+    layer.setSchemaTables(SchemaRowset({{"Orders", "TABLE"},
+                                        {"Analysis", "TABLE"},  // ANALYSIS holds no "SYS"
+                                        {"ANALYSYS", "TABLE"},
+                                        {"mysystem", "TABLE"},
+                                        {"SysLog", "TABLE"},
+                                        {"Lower", "table"},  // the type must match exactly
+                                        {"OrderView", "VIEW"},
+                                        {"sysobjects", "SYSTEM TABLE"},
+                                        {"Customers", "TABLE"},
+                                        {"Customers", "TABLE"},
+                                        {"ärger", "TABLE"}}));
+    RecordingList list;
+    int rowsSeen = 0;
+    catalogue::FillTableList(list, Login(), layer, [&] { ++rowsSeen; });
+    EXPECT_EQ(list.items, (QStringList{"Orders", "Analysis", "Customers", "Customers", "ärger"}));
+    EXPECT_EQ(list.clears, 1);
+    EXPECT_EQ(rowsSeen, 8);  // once per row of type TABLE, listed or not
+    EXPECT_EQ(layer.openConnections(), 0);
+}
+
+TEST(TableCatalogue, AFailureBeforeTheRowsetIsOpenLeavesTheListAsItWas) {
+    data::MemoryDataAccess layer;
+    layer.setSchemaTables(SchemaRowset({{"Orders", "TABLE"}}));
+    for (const data::Operation op : {data::Operation::Open, data::Operation::OpenSchema}) {
+        layer.failOn(op, QStringLiteral("refused"));
+        RecordingList list;
+        EXPECT_THROW(catalogue::FillTableList(list, Login(), layer, [] {}), data::DataError);
+        EXPECT_EQ(list.items, QStringList{"old"});
+        EXPECT_EQ(list.clears, 0);
+        EXPECT_EQ(layer.openConnections(), 0);
+    }
+}
+
+}  // namespace
