@@ -18,12 +18,15 @@ public:
     ErrorTrap(ui::MessageBoxes& boxes, const char* tag)
         : boxes_(boxes), tag_(QString::fromLatin1(tag)) {}
 
+    // Runs one step; false when it failed (and was reported).
     template <class Fn>
-    void step(int line, Fn&& fn) {
+    bool step(int line, Fn&& fn) {
         try {
             std::forward<Fn>(fn)();
+            return true;
         } catch (...) {
             report(line, std::current_exception());
+            return false;
         }
     }
 

@@ -61,59 +61,76 @@ void TableSelectionWindow::PushButton3_Click() {
         details.localConnection = local;
         need(connection).Open(connection::BuildConnectionString(details));
     };
-    if (trap.test(120, [&] { return reg.loginWindow().CurrentLoginDetails().localConnection; })) {
-        trap.step(122, [&] { open(true); });
-    } else {
-        trap.step(124, [&] { open(false); });
-    }
-    trap.step(126, [&] { need(first).CursorLocation = data::adUseClient; });
-    trap.step(128, [&] { need(second).CursorLocation = data::adUseClient; });
-    trap.step(130, [&] {
-        need(first).Open(compare::SelectAllFrom(ListView1->SelectedText()), need(connection),
-                         data::adOpenStatic, data::adLockReadOnly);
-    });
-    trap.step(132, [&] {
-        need(second).Open(compare::SelectAllFrom(ListView2->SelectedText()), need(connection),
-                          data::adOpenStatic, data::adLockReadOnly);
-    });
-
+    // A connection that cannot be opened or a table that cannot be queried or
+    // read ends the run after its report, as a table without data does: a
+    // comparison against rows that were never read would list invented
+    // differences, and an empty results window would read as "identical".
     bool firstHasRows = false;
+    bool secondHasRows = false;
     int lastField = 0;
     std::vector<QString> fieldNames;
     data::ResultTable firstRows;
     data::ResultTable secondRows;
-    trap.step(134, [&] { firstHasRows = false; });
-    if (trap.test(136, [&] { return !need(first).Eof(); })) {
-        trap.step(138, [&] { lastField = need(first).GetFields().Count() - 1; });
-        trap.step(140, [&] {
-            fieldNames.assign(static_cast<std::size_t>(need(first).GetFields().Count()) + 1,
-                              QString());
-        });
-        int lastName = -1;
-        trap.step(142, [&] { lastName = need(first).GetFields().Count() - 1; });
-        for (int k = 0; k <= lastName; ++k) {
-            trap.step(144, [&] {
-                fieldNames.at(static_cast<std::size_t>(k)) = need(first).GetFields().Item(k).Name();
+    const bool tablesRead = [&] {
+        if (trap.test(120, [&] { return reg.loginWindow().CurrentLoginDetails().localConnection; })) {
+            if (!trap.step(122, [&] { open(true); })) return false;
+        } else {
+            if (!trap.step(124, [&] { open(false); })) return false;
+        }
+        trap.step(126, [&] { need(first).CursorLocation = data::adUseClient; });
+        trap.step(128, [&] { need(second).CursorLocation = data::adUseClient; });
+        if (!trap.step(130, [&] {
+                need(first).Open(compare::SelectAllFrom(ListView1->SelectedText()),
+                                 need(connection), data::adOpenStatic, data::adLockReadOnly);
+            })) {
+            return false;
+        }
+        if (!trap.step(132, [&] {
+                need(second).Open(compare::SelectAllFrom(ListView2->SelectedText()),
+                                  need(connection), data::adOpenStatic, data::adLockReadOnly);
+            })) {
+            return false;
+        }
+
+        trap.step(134, [&] { firstHasRows = false; });
+        if (trap.test(136, [&] { return !need(first).Eof(); })) {
+            trap.step(138, [&] { lastField = need(first).GetFields().Count() - 1; });
+            trap.step(140, [&] {
+                fieldNames.assign(static_cast<std::size_t>(need(first).GetFields().Count()) + 1,
+                                  QString());
             });
+            int lastName = -1;
+            trap.step(142, [&] { lastName = need(first).GetFields().Count() - 1; });
+            for (int k = 0; k <= lastName; ++k) {
+                trap.step(144, [&] {
+                    fieldNames.at(static_cast<std::size_t>(k)) =
+                        need(first).GetFields().Item(k).Name();
+                });
+            }
+            if (!trap.step(148, [&] { firstRows = need(first).GetRows(); })) return false;
+            trap.step(150, [&] { firstHasRows = true; });
         }
-        trap.step(148, [&] { firstRows = need(first).GetRows(); });
-        trap.step(150, [&] { firstHasRows = true; });
-    }
-    bool secondHasRows = false;
-    trap.step(152, [&] { secondHasRows = false; });
-    if (trap.test(154, [&] { return !need(second).Eof(); })) {
-        if (trap.test(156, [&] { return lastField > need(second).GetFields().Count() - 1; })) {
-            trap.step(158, [&] { lastField = need(second).GetFields().Count() - 1; });
+        trap.step(152, [&] { secondHasRows = false; });
+        if (trap.test(154, [&] { return !need(second).Eof(); })) {
+            if (trap.test(156, [&] { return lastField > need(second).GetFields().Count() - 1; })) {
+                trap.step(158, [&] { lastField = need(second).GetFields().Count() - 1; });
+            }
+            if (!trap.step(160, [&] { secondRows = need(second).GetRows(); })) return false;
+            trap.step(162, [&] { secondHasRows = true; });
         }
-        trap.step(160, [&] { secondRows = need(second).GetRows(); });
-        trap.step(162, [&] { secondHasRows = true; });
-    }
+        return true;
+    }();
     trap.step(164, [&] {
         if (need(first).State() != data::adStateClosed) first->Close();
     });
     trap.step(166, [&] {
         if (need(second).State() != data::adStateClosed) second->Close();
     });
+    if (!tablesRead) {
+        trap.step(242, [&] { ProgressBar1->setValue(0); });
+        trap.step(244, [&] { SetMousePointer(app::kPointerNormal); });
+        return;
+    }
 
     if (trap.test(168, [&] { return !firstHasRows; })) {
         trap.step(170, [&] { SetMousePointer(app::kPointerNormal); });
