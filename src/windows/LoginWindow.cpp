@@ -8,6 +8,7 @@
 #include "CanConnect.h"
 #include "ClassicLook.h"
 #include "ErrorTrap.h"
+#include "InputGuard.h"
 #include "Layout.h"
 #include "Pointer.h"
 #include "ProgramFiles.h"
@@ -181,6 +182,9 @@ void LoginWindow::PushButton5_Click() {
 }
 
 void LoginWindow::PushButton3_Click() {
+    // The catalogue lets events run while it reads; a second click meanwhile
+    // would fill the lists again inside this fill.
+    const InputGuard ignoreInput;
     app::ErrorTrap trap(registry().boxes(), app::kForm1NextTag);
     if (!trap.test(100, [&] { return !Text1->text().isEmpty(); })) return;
     if (!trap.test(102, [&] { return connection::CanConnect(CurrentLoginDetails(), registry().data()); })) {

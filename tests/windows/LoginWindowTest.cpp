@@ -4,6 +4,7 @@
 #include <QTest>
 
 #include "ClassicLook.h"
+#include "InputGuard.h"
 #include "ErrorReport.h"
 #include "Pointer.h"
 #include "Tables.h"
@@ -275,6 +276,27 @@ TEST_F(LoginWindow, SkinFileColoursTheLoginWindowAndAppliesItsStyle) {
     EXPECT_FALSE(f.serverEdit()->autoFillBackground());
     EXPECT_EQ(f.styleSheet(), QStringLiteral("QPushButton { font-style: italic; }"));
     EXPECT_TRUE(boxes.boxes.empty());
+}
+
+// The catalogue lets events run while it reads; a click that arrives
+// meanwhile (a double-click) is dropped, not replayed into the fill.
+TEST_F(LoginWindow, ASecondClickDuringTheCatalogueFillIsIgnored) {
+    windows::Start(registry());
+    windows::LoginWindow& f = registry().loginWindow();
+    f.serverEdit()->setText(QStringLiteral("db.example"));
+    const QPointF at = QRectF(f.nextButton()->rect()).center();
+    for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+        QCoreApplication::postEvent(
+            f.nextButton(), new QMouseEvent(type, at, f.nextButton()->mapToGlobal(at),
+                                            Qt::LeftButton, Qt::LeftButton, Qt::NoModifier));
+    }
+    QTest::mouseClick(f.nextButton(), Qt::LeftButton);
+    QCoreApplication::processEvents();  // whatever was left is delivered now, after the run
+    const QStringList both{"Orders", "Orders2"};
+    EXPECT_EQ(items(*registry().tableSelectionWindow().firstTables()), both);
+    EXPECT_EQ(items(*registry().tableSelectionWindow().secondTables()), both);
+    EXPECT_EQ(data.opens().size(), 3u);  // CanConnect and one read per list, once
+    EXPECT_FALSE(windows::InputGuard::active());
 }
 
 }  // namespace

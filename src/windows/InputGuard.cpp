@@ -1,0 +1,63 @@
+#include "InputGuard.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QWidget>
+
+#include "Window.h"
+
+namespace windows {
+
+namespace {
+
+bool isUserInput(QEvent::Type type) {
+    switch (type) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::Wheel:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::ShortcutOverride:
+        case QEvent::Shortcut:
+        case QEvent::ContextMenu:
+        case QEvent::TouchBegin:
+        case QEvent::TouchUpdate:
+        case QEvent::TouchEnd:
+            return true;
+        default:
+            return false;
+    }
+}
+
+class InputFilter : public QObject {
+public:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (!isUserInput(event->type()) || !watched->isWidgetType()) return false;
+        // Only the program's own windows: a message box shown meanwhile is another window.
+        return qobject_cast<Window*>(static_cast<QWidget*>(watched)->window()) != nullptr;
+    }
+};
+
+int depth = 0;
+InputFilter* filter = nullptr;
+
+}  // namespace
+
+InputGuard::InputGuard() {
+    if (depth++ == 0 && QCoreApplication::instance() != nullptr) {
+        filter = new InputFilter;
+        QCoreApplication::instance()->installEventFilter(filter);
+    }
+}
+
+InputGuard::~InputGuard() {
+    if (--depth == 0 && filter != nullptr) {
+        delete filter;  // deleting an event filter removes it
+        filter = nullptr;
+    }
+}
+
+bool InputGuard::active() { return depth > 0; }
+
+}  // namespace windows

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QObject>
+
+namespace windows {
+
+// While a guard lives, mouse and key input aimed at the program's windows is
+// dropped, not queued: a handler that lets events run (so that the windows
+// keep painting) cannot be entered again, nor can another button of any
+// window act in the middle of it. Message boxes the handler shows still take
+// their input. Guards nest; input flows again when the last one goes.
+class InputGuard {
+public:
+    InputGuard();
+    ~InputGuard();
+    InputGuard(const InputGuard&) = delete;
+    InputGuard& operator=(const InputGuard&) = delete;
+
+    // Whether input to the program's windows is being dropped right now.
+    static bool active();
+};
+
+}  // namespace windows
