@@ -131,8 +131,9 @@ int ResultLinesModel::rowCount(const QModelIndex& parent) const {
 }
 
 QVariant ResultLinesModel::data(const QModelIndex& index, int role) const {
-    if (role != Qt::DisplayRole || !index.isValid() || index.column() != 0 ||
-        index.row() >= published_) {
+    // The hint is the whole line, since the column cuts a long one at its edge.
+    if ((role != Qt::DisplayRole && role != Qt::ToolTipRole) || !index.isValid() ||
+        index.column() != 0 || index.row() >= published_) {
         return {};
     }
     return line(index.row());

@@ -30,6 +30,7 @@ ResultListView::ResultListView(QWidget* parent)
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    setTextElideMode(Qt::ElideNone);  // a line longer than the column is cut at its edge
     setSortingEnabled(false);
     header()->setStretchLastSection(false);
     header()->setSectionsMovable(false);

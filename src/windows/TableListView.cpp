@@ -16,6 +16,7 @@ TableListView::TableListView(QWidget* parent) : QTreeWidget(parent) {
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setTextElideMode(Qt::ElideNone);  // a name longer than the column is cut at its edge
     header()->setStretchLastSection(false);
     header()->setSectionsMovable(false);
     // A click beside the items or a Ctrl+click must not leave the list without a selection.
@@ -28,6 +29,7 @@ void TableListView::Clear() { clear(); }
 
 void TableListView::Add(const QString& text) {
     auto* item = new QTreeWidgetItem(this, QStringList{text});
+    item->setToolTip(0, text);  // the whole name, which the column may cut
     if (topLevelItemCount() == 1) setCurrentItem(item);
 }
 

@@ -278,6 +278,28 @@ TEST_F(LoginWindow, SkinFileColoursTheLoginWindowAndAppliesItsStyle) {
     EXPECT_TRUE(boxes.boxes.empty());
 }
 
+// A skin that is there but cannot be applied fails the load's step 100, and
+// the window keeps none of it; the load goes on.
+TEST_F(LoginWindow, SkinThatCannotBeAppliedIsReportedAtItsStep) {
+    QDir(programFolder()).mkpath(QStringLiteral("x"));
+    for (const QByteArray& contents : {QByteArray("QPushButton { font-style: italic; "),
+                                       QByteArray("QLabel { color: red; }\xff\xfe")}) {
+        SCOPED_TRACE(contents.toStdString());
+        WindowFixture::TearDown();
+        boxes.boxes.clear();
+        QFile skin(programFolder() + QStringLiteral("/x/o.cjs"));
+        ASSERT_TRUE(skin.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        skin.write(contents);
+        skin.close();
+        windows::Start(registry());
+        ASSERT_EQ(boxes.boxes.size(), 1u);
+        EXPECT_TRUE(boxes.boxes[0].text.contains(QStringLiteral("Form1.Form_Load at line 100\r\r")));
+        EXPECT_TRUE(boxes.boxes[0].text.startsWith(QStringLiteral("Cannot apply the skin file ")));
+        EXPECT_EQ(registry().loginWindow().styleSheet(), QString());
+        EXPECT_EQ(registry().loginWindow().windowTitle(), QStringLiteral("Dorvantis"));  // step 104 ran
+    }
+}
+
 // The catalogue lets events run while it reads; a click that arrives
 // meanwhile (a double-click) is dropped, not replayed into the fill.
 TEST_F(LoginWindow, ASecondClickDuringTheCatalogueFillIsIgnored) {
