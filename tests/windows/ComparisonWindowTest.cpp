@@ -1,3 +1,6 @@
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QTest>
 #include <functional>
@@ -349,6 +352,61 @@ TEST_F(Comparison, BusyPointerDuringTheRunIsNotUndoneByMouseMoves) {
     ASSERT_FALSE(seen.isEmpty());
     EXPECT_EQ(seen.front(), app::kPointerBusy);
     EXPECT_EQ(f2.MousePointer(), app::kPointerNormal);
+}
+
+// The same table name at two positions (two schemas list the same name) is a
+// choice of two tables, not of one table twice.
+TEST_F(Comparison, TheSameNameAtTwoPositionsIsCompared) {
+    const data::ResultTable t = Table({{"Id", ValueKind::Integer}}, {{I(1)}});
+    addTables({{"Orders", &t}, {"Orders", &t}});
+    compare(1, 2);
+    EXPECT_TRUE(boxes.boxes.empty()) << boxes.texts().join(u'|').toStdString();
+    EXPECT_EQ(data.queries().size(), 2);
+    EXPECT_TRUE(registry().resultsWindow().isVisible());
+}
+
+// The results lists: one 4000-twip column that cuts a longer line at its
+// edge (no "..."), with the whole line as the item's hint.
+TEST_F(Comparison, ResultColumnsAre4000TwipsAndCutLongLinesAtTheirEdge) {
+    const QString longText(300, QLatin1Char('W'));
+    const data::ResultTable a = Table({{"Note", ValueKind::Text}}, {{T(u"short")}});
+    data::ResultTable b = Table({{"Note", ValueKind::Text}}, {});
+    b.column(0).append(FieldValue::text(longText));
+    addTables({{"A", &a}, {"B", &b}});
+    compare(1, 2);
+    windows::ResultsWindow& f3 = registry().resultsWindow();
+    for (windows::ResultListView* list : {f3.fieldDifferences(), f3.recordDifferences()}) {
+        EXPECT_EQ(list->lineColumnWidth(), windows::Twips(4000));
+        EXPECT_EQ(list->textElideMode(), Qt::ElideNone);
+    }
+    QCoreApplication::processEvents();  // the views hear of the lines
+    QAbstractItemModel* model = f3.fieldDifferences()->model();
+    const QString line = QStringLiteral("Record 1,Field \"Note\" has changed from \"short\" to \"") +
+                         longText + QLatin1Char('"');
+    EXPECT_EQ(model->data(model->index(0, 0), Qt::ToolTipRole).toString(), line);
+    EXPECT_GT(f3.fieldDifferences()->fontMetrics().horizontalAdvance(line), windows::Twips(4000));
+}
+
+// Closing the results window by its title bar ends the program, and nothing
+// is written to the settings on the way out.
+TEST_F(Comparison, TheResultsWindowsCloseBoxEndsTheProgramWithoutStoring) {
+    storeLogin();
+    const data::ResultTable t = Table({{"Id", ValueKind::Integer}}, {{I(1)}});
+    addTables({{"A", &t}, {"B", &t}});
+    compare(1, 2);
+    ASSERT_TRUE(registry().resultsWindow().isVisible());
+    const QString file = connection::SettingsStore().fileName();
+    QFile before(file);
+    ASSERT_TRUE(before.open(QIODevice::ReadOnly));
+    const QByteArray stored = before.readAll();
+    const QDateTime modified = QFileInfo(file).lastModified();
+    registry().resultsWindow().close();
+    EXPECT_EQ(endCalls, 1);
+    EXPECT_TRUE(registry().ended());
+    QFile after(file);
+    ASSERT_TRUE(after.open(QIODevice::ReadOnly));
+    EXPECT_EQ(after.readAll(), stored);
+    EXPECT_EQ(QFileInfo(file).lastModified(), modified);
 }
 
 }  // namespace

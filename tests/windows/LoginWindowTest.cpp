@@ -100,11 +100,25 @@ TEST_F(LoginWindow, NextNeedsOnlyTheServerAndAWorkingConnection) {
     f.portEdit()->setText(QStringLiteral("9999"));
     QTest::mouseClick(f.nextButton(), Qt::LeftButton);
     ASSERT_FALSE(data.opens().empty());
-    // Local connection: the port is not sent.
-    EXPECT_EQ(data.opens()[0].connectionString,
-              QStringLiteral("Driver={SQL Server};Server=db.example;Database=;Uid=;Pwd=;"));
+    // Local connection: the port is sent by none of the three connections
+    // (CanConnect, then the catalogue once for each list).
+    ASSERT_EQ(data.opens().size(), 3u);
+    for (const auto& open : data.opens()) {
+        EXPECT_EQ(open.connectionString,
+                  QStringLiteral("Driver={SQL Server};Server=db.example;Database=;Uid=;Pwd=;"));
+    }
     EXPECT_TRUE(registry().tableSelectionWindow().isVisible());
     EXPECT_FALSE(f.isVisible());
+    // "Test Connection" builds its own string: no port either.
+    QTest::mouseClick(registry().tableSelectionWindow().backButton(), Qt::LeftButton);
+    QTest::mouseClick(f.testConnectionButton(), Qt::LeftButton);
+    ASSERT_EQ(data.opens().size(), 4u);
+    EXPECT_EQ(data.opens().back().connectionString,
+              QStringLiteral("Driver={SQL Server};Server=db.example;Database=;Uid=;Pwd=;"));
+    f.localConnectionBox()->setChecked(false);
+    QTest::mouseClick(f.testConnectionButton(), Qt::LeftButton);
+    EXPECT_EQ(data.opens().back().connectionString,
+              QStringLiteral("Driver={SQL Server};Server=db.example,9999;Database=;Uid=;Pwd=;"));
 }
 
 TEST_F(LoginWindow, EveryFieldChangeIsStoredAtOnce) {
@@ -189,12 +203,16 @@ TEST_F(LoginWindow, HelpShowsThreeBoxesAndOpensThePictureOnlyOnYes) {
     windows::LoginWindow& f = registry().loginWindow();
     QTest::mouseClick(f.helpButton(), Qt::LeftButton);  // answered No
     ASSERT_EQ(boxes.boxes.size(), 3u);
-    EXPECT_TRUE(boxes.boxes[0].text.startsWith(QStringLiteral(
-        "If you cannot establish connection to your MS SQL Server database with this program, "
-        "please go to: \r\r")));
-    EXPECT_TRUE(boxes.boxes[0].text.endsWith(QStringLiteral(
-        "\r\rlocalhost\\SQLEXPRESS\r\rfor example, for Server.")));
-    EXPECT_FALSE(boxes.boxes[0].text.contains(QLatin1Char('\n')));
+    EXPECT_EQ(boxes.boxes[0].text,
+              QStringLiteral(
+                  "If you cannot establish connection to your MS SQL Server database with this "
+                  "program, please go to: \r\r"
+                  "https://www.sqlmanager.net/products/mssql/manager/download\r\r"
+                  "Download and install the EMS SQL Manager 2005 Lite for SQL Server. Try to "
+                  "connect to the same database (with the same login information you are using "
+                  "here). This will determine if the login you are using is correct.\r\r"
+                  "If you are using Microsoft SQL Server Express Edition and connecting locally, "
+                  "you may need to use\r\rlocalhost\\SQLEXPRESS\r\rfor example, for Server."));
     EXPECT_EQ(boxes.boxes[1].text, QStringLiteral("You must have Access 2000 or higher installed."));
     EXPECT_EQ(boxes.boxes[2].text,
               QStringLiteral("Would you like to see an image of how I connect locally?"));

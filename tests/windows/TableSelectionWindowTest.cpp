@@ -1,11 +1,21 @@
+#include <QFile>
+#include <QRegularExpression>
 #include <QTest>
 
 #include "ErrorReport.h"
 #include "Layout.h"
+#include "Pointer.h"
 #include "Tables.h"
 #include "WindowFixture.h"
 
 namespace {
+
+// Moves the mouse over the middle of a control the way the windowing system
+// does, so that the event reaches whatever widget lies under it.
+void moveOver(QWidget* control) {
+    QWidget* window = control->window();
+    QTest::mouseMove(window->windowHandle(), control->mapTo(window, control->rect().center()));
+}
 
 using testing_support::SchemaRowset;
 using testing_support::WindowFixture;
@@ -127,6 +137,52 @@ TEST_F(TableSelection, ClosingAnyWindowEndsTheProgram) {
     EXPECT_FALSE(registry().loginWindow().isVisible());
     EXPECT_FALSE(registry().tableSelectionWindow().isVisible());
     EXPECT_TRUE(registry().ended());
+}
+
+// The pointer file beside the program: the table selection and results
+// windows load it too (their own steps report a file that is no cursor), show
+// the hand over their buttons and the normal pointer over their lists.
+TEST_F(TableSelection, TheOtherWindowsLoadThePointerFileAtTheirOwnSteps) {
+    QFile bad(programFolder() + QStringLiteral("/HAND-M.CUR"));
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+    bad.write("not a cursor");
+    bad.close();
+    data.setSchemaTables(SchemaRowset({{"A", "TABLE"}}));
+    loginAndMoveOn();
+    registry().resultsWindow();
+    QStringList steps;
+    static const QRegularExpression at(QStringLiteral("(Form\\d\\.Form_Load at line \\d+)\r\r"));
+    for (const QString& text : boxes.texts()) steps << at.match(text).captured(1);
+    EXPECT_EQ(steps, (QStringList{"Form1.Form_Load at line 126", "Form2.Form_Load at line 110",
+                                  "Form3.Form_Load at line 108"}));
+
+    WindowFixture::TearDown();
+    QFile::remove(programFolder() + QStringLiteral("/HAND-M.CUR"));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(DORVANTIS_RESOURCES "/HAND-M.CUR"),
+                            programFolder() + QStringLiteral("/HAND-M.CUR")));
+    loginAndMoveOn();
+    windows::TableSelectionWindow& f2 = registry().tableSelectionWindow();
+    windows::ResultsWindow& f3 = registry().resultsWindow();
+    f3.Show();
+    for (windows::Window* w : {static_cast<windows::Window*>(&f2), static_cast<windows::Window*>(&f3)}) {
+        ASSERT_TRUE(w->HasMouseIcon()) << w->objectName().toStdString();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(w));
+    }
+    for (QWidget* button : {static_cast<QWidget*>(f2.nextButton()), static_cast<QWidget*>(f2.backButton())}) {
+        moveOver(f2.firstTables()->viewport());
+        EXPECT_EQ(f2.MousePointer(), app::kPointerNormal);
+        moveOver(button);
+        EXPECT_EQ(f2.MousePointer(), app::kPointerHand);
+        EXPECT_EQ(button->cursor().shape(), Qt::BitmapCursor);
+    }
+    for (QWidget* button : {static_cast<QWidget*>(f3.backButton()), static_cast<QWidget*>(f3.exitButton())}) {
+        moveOver(f3.recordDifferences()->viewport());
+        EXPECT_EQ(f3.MousePointer(), app::kPointerNormal);
+        moveOver(button);
+        EXPECT_EQ(f3.MousePointer(), app::kPointerHand);
+    }
+    moveOver(f3.fieldDifferences()->viewport());
+    EXPECT_EQ(f3.MousePointer(), app::kPointerNormal);
 }
 
 }  // namespace

@@ -1,0 +1,66 @@
+// The real message boxes, driven offscreen: each box is read and answered
+// from a timer while it runs its own event loop.
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+#include <functional>
+
+#include "QtMessageBoxes.h"
+
+namespace {
+
+struct Seen {
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QString title;
+    QString text;
+    QMessageBox::StandardButtons buttons;
+};
+
+// Shows one box and, once it is up, records it and presses `press`.
+ui::Answer ShowAndPress(const QString& text, const QString& title, ui::Buttons buttons,
+                        ui::Icon icon, QMessageBox::StandardButton press, Seen& seen) {
+    std::function<void()> answer;
+    answer = [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr) {  // not up yet
+            QTimer::singleShot(10, answer);
+            return;
+        }
+        seen = Seen{box->icon(), box->windowTitle(), box->text(), box->standardButtons()};
+        box->button(press)->click();
+    };
+    QTimer::singleShot(0, answer);
+    ui::QtMessageBoxes boxes;
+    return boxes.show(text, title, buttons, icon);
+}
+
+TEST(QtMessageBoxes, ShowTheirTextTitleIconAndButtonsAndReturnTheAnswer) {
+    ui::SetApplicationTitle(QStringLiteral("Dorvantis"));
+    Seen seen;
+    // An error report: exclamation, its own title, CR LF and lone CRs as line breaks.
+    EXPECT_EQ(ShowAndPress(QStringLiteral("Login failed.\r\nin X at line 124\r\rPlease write"),
+                           QStringLiteral("Application Error"), ui::Buttons::Ok,
+                           ui::Icon::Exclamation, QMessageBox::Ok, seen),
+              ui::Answer::Ok);
+    EXPECT_EQ(seen.icon, QMessageBox::Warning);
+    EXPECT_EQ(seen.title, QStringLiteral("Application Error"));
+    EXPECT_EQ(seen.text, QStringLiteral("Login failed.\nin X at line 124\n\nPlease write"));
+    EXPECT_EQ(seen.buttons, QMessageBox::Ok);
+
+    // An untitled question: the application title, Yes and No, each answer as given.
+    for (const auto& [press, expected] :
+         {std::pair{QMessageBox::Yes, ui::Answer::Yes}, std::pair{QMessageBox::No, ui::Answer::No}}) {
+        EXPECT_EQ(ShowAndPress(QStringLiteral("Would you like to see an image?"), QString(),
+                               ui::Buttons::YesNo, ui::Icon::None, press, seen),
+                  expected);
+        EXPECT_EQ(seen.icon, QMessageBox::NoIcon);
+        EXPECT_EQ(seen.title, QStringLiteral("Dorvantis"));
+        EXPECT_EQ(seen.buttons, QMessageBox::Yes | QMessageBox::No);
+    }
+}
+
+}  // namespace
