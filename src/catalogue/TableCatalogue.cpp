@@ -10,6 +10,11 @@ QString textOf(const data::FieldValue& v) {
 
 }  // namespace
 
+QString TableName::listed() const {
+    if (schema.isEmpty() || schema == QStringLiteral("dbo")) return name;
+    return schema + QLatin1Char('.') + name;
+}
+
 bool IsListedTableType(const QString& tableType) { return tableType == QStringLiteral("TABLE"); }
 
 bool IsListedTableName(const QString& tableName) {
@@ -27,7 +32,9 @@ void FillTableList(TableListItems& list, const connection::LoginDetails& details
         if (IsListedTableType(textOf(fields.Item(QStringLiteral("TABLE_TYPE")).Value()))) {
             processEvents();
             const QString name = textOf(fields.Item(QStringLiteral("TABLE_NAME")).Value());
-            if (IsListedTableName(name)) list.Add(name);
+            if (IsListedTableName(name)) {
+                list.Add({textOf(fields.Item(QStringLiteral("TABLE_SCHEM")).Value()), name});
+            }
         }
         tables->MoveNext();
     }

@@ -8,16 +8,28 @@
 
 namespace catalogue {
 
+// A table of the database: its schema (empty when the driver gives none) and name.
+struct TableName {
+    QString schema;
+    QString name;
+
+    // How the lists show it: the bare name in the default schema "dbo" (or
+    // without schema), "schema.name" in any other, so that equal names of two
+    // schemas can be told apart.
+    QString listed() const;
+    bool operator==(const TableName&) const = default;
+};
+
 // The items of one table list, as the catalogue fills them.
 class TableListItems {
 public:
     virtual ~TableListItems() = default;
     virtual void Clear() = 0;
-    virtual void Add(const QString& text) = 0;
+    virtual void Add(const TableName& table) = 0;
 };
 
-// Whether the catalogue lists a row: type exactly "TABLE" and a name whose
-// upper-cased form does not contain "SYS".
+// Whether the catalogue lists a row: type exactly "TABLE" and a name (the
+// table's own, without schema) whose upper-cased form does not contain "SYS".
 bool IsListedTableType(const QString& tableType);
 bool IsListedTableName(const QString& tableName);
 

@@ -2,10 +2,16 @@
 
 namespace compare {
 
-QString SelectAllFrom(const QString& tableName) {
-    QString quoted = tableName;
+QString QuotedIdentifier(const QString& name) {
+    QString quoted = name;
     quoted.replace(QStringLiteral("]"), QStringLiteral("]]"));
-    return QStringLiteral("select * from [") + quoted + QLatin1Char(']');
+    return QLatin1Char('[') + quoted + QLatin1Char(']');
+}
+
+QString SelectAllFrom(const catalogue::TableName& table) {
+    const QString name = QuotedIdentifier(table.name);
+    return QStringLiteral("select * from ") +
+           (table.schema.isEmpty() ? name : QuotedIdentifier(table.schema) + QLatin1Char('.') + name);
 }
 
 }  // namespace compare

@@ -2,11 +2,16 @@
 
 #include <QString>
 
+#include "TableCatalogue.h"
+
 namespace compare {
 
-// The query that reads a whole table: the name in square brackets with every
-// "]" doubled, so that blanks, reserved words and crafted names cannot break
-// out of the identifier.
-QString SelectAllFrom(const QString& tableName);
+// A name as a bracketed identifier with every "]" doubled, so that blanks,
+// reserved words and crafted names cannot break out of it.
+QString QuotedIdentifier(const QString& name);
+
+// The query that reads a whole table, named with both its parts
+// ("select * from [sales].[Orders]"), or its name alone when it has no schema.
+QString SelectAllFrom(const catalogue::TableName& table);
 
 }  // namespace compare

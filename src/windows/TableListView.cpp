@@ -27,8 +27,17 @@ TableListView::TableListView(QWidget* parent) : QTreeWidget(parent) {
 
 void TableListView::Clear() { clear(); }
 
-void TableListView::Add(const QString& text) {
+namespace {
+// Where an item keeps the two parts of its table's name besides its text.
+constexpr int kSchemaRole = Qt::UserRole;
+constexpr int kNameRole = Qt::UserRole + 1;
+}  // namespace
+
+void TableListView::Add(const catalogue::TableName& table) {
+    const QString text = table.listed();
     auto* item = new QTreeWidgetItem(this, QStringList{text});
+    item->setData(0, kSchemaRole, table.schema);
+    item->setData(0, kNameRole, table.name);
     item->setToolTip(0, text);  // the whole name, which the column may cut
     if (topLevelItemCount() == 1) setCurrentItem(item);
 }
@@ -51,6 +60,11 @@ QTreeWidgetItem* TableListView::selected() const {
 int TableListView::SelectedIndex() const { return indexOfTopLevelItem(selected()) + 1; }
 
 QString TableListView::SelectedText() const { return selected()->text(0); }
+
+catalogue::TableName TableListView::SelectedTable() const {
+    const QTreeWidgetItem* item = selected();
+    return {item->data(0, kSchemaRole).toString(), item->data(0, kNameRole).toString()};
+}
 
 void TableListView::Select(int index) {
     QTreeWidgetItem* item = topLevelItem(index - 1);

@@ -15,7 +15,7 @@ public:
     explicit TableListView(QWidget* parent = nullptr);
 
     void Clear() override;
-    void Add(const QString& text) override;
+    void Add(const catalogue::TableName& table) override;
 
     // Adds the one column header (the list shows no column until then).
     void AddColumnHeader(const QString& text);
@@ -24,8 +24,10 @@ public:
     int Count() const { return topLevelItemCount(); }
     // 1-based position of the selected item; throws when none is selected.
     int SelectedIndex() const;
-    // Text of the selected item; throws when none is selected.
+    // Text of the selected item, as listed; throws when none is selected.
     QString SelectedText() const;
+    // The table the selected item stands for; throws when none is selected.
+    catalogue::TableName SelectedTable() const;
     void Select(int index);  // 1-based
 
 private:

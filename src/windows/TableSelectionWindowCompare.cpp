@@ -80,13 +80,13 @@ void TableSelectionWindow::PushButton3_Click() {
         trap.step(126, [&] { need(first).CursorLocation = data::adUseClient; });
         trap.step(128, [&] { need(second).CursorLocation = data::adUseClient; });
         if (!trap.step(130, [&] {
-                need(first).Open(compare::SelectAllFrom(ListView1->SelectedText()),
+                need(first).Open(compare::SelectAllFrom(ListView1->SelectedTable()),
                                  need(connection), data::adOpenStatic, data::adLockReadOnly);
             })) {
             return false;
         }
         if (!trap.step(132, [&] {
-                need(second).Open(compare::SelectAllFrom(ListView2->SelectedText()),
+                need(second).Open(compare::SelectAllFrom(ListView2->SelectedTable()),
                                   need(connection), data::adOpenStatic, data::adLockReadOnly);
             })) {
             return false;

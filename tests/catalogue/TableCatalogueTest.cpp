@@ -17,9 +17,13 @@ public:
         items.clear();
         ++clears;
     }
-    void Add(const QString& text) override { items << text; }
+    void Add(const catalogue::TableName& table) override {
+        items << table.listed();
+        tables.push_back(table);
+    }
 
     QStringList items{QStringLiteral("old")};
+    std::vector<catalogue::TableName> tables;
     int clears = 0;
 };
 
@@ -48,6 +52,22 @@ TEST(TableCatalogue, ListsTablesOfTypeTableWithoutSysInTheirNamesInRowsetOrder) 
     EXPECT_EQ(list.clears, 1);
     EXPECT_EQ(rowsSeen, 8);  // once per row of type TABLE, listed or not
     EXPECT_EQ(layer.openConnections(), 0);
+}
+
+// A table of another schema than dbo is listed with its schema, so that equal
+// names of two schemas differ; the "SYS" rule looks at the table's own name.
+TEST(TableCatalogue, TablesOfOtherSchemasAreListedWithTheirSchema) {
+    data::MemoryDataAccess layer;
+    layer.setSchemaTables(testing_support::QualifiedSchemaRowset({
+        {"dbo", "Orders", "TABLE"},
+        {"sales", "Orders", "TABLE"},
+        {"system", "Orders", "TABLE"},
+        {"sales", "sysdiagrams", "TABLE"},
+        {"", "Loose", "TABLE"}}));
+    RecordingList list;
+    catalogue::FillTableList(list, Login(), layer, [] {});
+    EXPECT_EQ(list.items, (QStringList{"Orders", "sales.Orders", "system.Orders", "Loose"}));
+    EXPECT_EQ(list.tables[1], (catalogue::TableName{"sales", "Orders"}));
 }
 
 TEST(TableCatalogue, AFailureBeforeTheRowsetIsOpenLeavesTheListAsItWas) {

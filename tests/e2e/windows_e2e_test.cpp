@@ -317,4 +317,20 @@ TEST_F(EndToEnd, ARunThatCannotReadItsTablesEndsAfterItsReport) {
     EXPECT_TRUE(f2.isVisible());
 }
 
+// The same table name in two schemas: both are listed, the other schema's
+// with its schema, and each choice reads its own table.
+TEST_F(EndToEnd, TablesOfTwoSchemasWithOneNameAreToldApart) {
+    const QString name = q(tdstest::tdsUniqueName("Twin"));
+    exec(QStringLiteral("create table [dbo].%1 (Id int, Region nvarchar(10))").arg(bracketed(name)));
+    exec(QStringLiteral("insert into [dbo].%1 values (1, N'North')").arg(bracketed(name)));
+    exec(QStringLiteral("create table [sales].%1 (Id int, Region nvarchar(10))").arg(bracketed(name)));
+    exec(QStringLiteral("insert into [sales].%1 values (1, N'South')").arg(bracketed(name)));
+    exec(QStringLiteral("insert into [sales].%1 values (2, N'East')").arg(bracketed(name)));
+    compare(name, QStringLiteral("sales.") + name);
+    EXPECT_TRUE(boxes.boxes.empty()) << boxes.texts().join(u'|').toStdString();
+    EXPECT_EQ(fieldLines(),
+              QStringList{"Record 1,Field \"Region\" has changed from \"North\" to \"South\""});
+    EXPECT_EQ(recordLines(), QStringList{QStringLiteral("Record 2 added from sales.") + name});
+}
+
 }  // namespace

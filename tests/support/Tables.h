@@ -9,24 +9,36 @@
 
 namespace testing_support {
 
-// A tables schema rowset as the driver gives it: one row per (name, type),
-// owner "dbo", in the order given.
-inline data::ResultTable SchemaRowset(const std::vector<std::pair<QString, QString>>& rows) {
+struct SchemaRow {
+    QString schema;
+    QString name;
+    QString type;
+};
+
+// A tables schema rowset as the driver gives it: one row per (schema, name,
+// type), in the order given.
+inline data::ResultTable QualifiedSchemaRowset(const std::vector<SchemaRow>& rows) {
     data::ResultTable t;
     t.addColumn(QStringLiteral("TABLE_CAT"), data::ValueKind::Text);
     t.addColumn(QStringLiteral("TABLE_SCHEM"), data::ValueKind::Text);
     t.addColumn(QStringLiteral("TABLE_NAME"), data::ValueKind::Text);
     t.addColumn(QStringLiteral("TABLE_TYPE"), data::ValueKind::Text);
     t.addColumn(QStringLiteral("REMARKS"), data::ValueKind::Text);
-    const QString cat = QStringLiteral("testdb"), owner = QStringLiteral("dbo");
-    for (const auto& [name, type] : rows) {
-        t.column(0).append(data::FieldValue::text(cat));
-        t.column(1).append(data::FieldValue::text(owner));
-        t.column(2).append(data::FieldValue::text(name));
-        t.column(3).append(data::FieldValue::text(type));
+    for (const SchemaRow& row : rows) {
+        t.column(0).append(data::FieldValue::text(QStringLiteral("testdb")));
+        t.column(1).append(data::FieldValue::text(row.schema));
+        t.column(2).append(data::FieldValue::text(row.name));
+        t.column(3).append(data::FieldValue::text(row.type));
         t.column(4).append(data::FieldValue());
     }
     return t;
+}
+
+// The same with every table in the default schema "dbo": one row per (name, type).
+inline data::ResultTable SchemaRowset(const std::vector<std::pair<QString, QString>>& rows) {
+    std::vector<SchemaRow> qualified;
+    for (const auto& [name, type] : rows) qualified.push_back({QStringLiteral("dbo"), name, type});
+    return QualifiedSchemaRowset(qualified);
 }
 
 // A table whose columns all hold texts; an empty QString() cell is NULL.

@@ -136,7 +136,7 @@ TEST_F(Comparison, FirstTableWithoutRecordsShowsItsMessageAfterReadingBoth) {
     compare(1, 2);
     EXPECT_EQ(boxes.texts(), QStringList{"Empty does not contain any data."});
     EXPECT_EQ(boxes.boxes.back().icon, ui::Icon::Exclamation);
-    EXPECT_EQ(data.queries(), (QStringList{"select * from [Empty]", "select * from [AlsoEmpty]"}));
+    EXPECT_EQ(data.queries(), (QStringList{"select * from [dbo].[Empty]", "select * from [dbo].[AlsoEmpty]"}));
     EXPECT_EQ(registry().existingResultsWindow(), nullptr);
     EXPECT_TRUE(registry().tableSelectionWindow().isVisible());
     EXPECT_EQ(registry().tableSelectionWindow().MousePointer(), app::kPointerNormal);
@@ -247,8 +247,8 @@ TEST_F(Comparison, CraftedOrBlankNamesAreQuotedInTheQuery) {
     const data::ResultTable t = Table({{"Id", ValueKind::Integer}}, {{I(1)}});
     addTables({{"Order Lines", &t}, {"x]; drop table y; --", &t}});
     compare(1, 2);
-    EXPECT_EQ(data.queries(), (QStringList{"select * from [Order Lines]",
-                                           "select * from [x]]; drop table y; --]"}));
+    EXPECT_EQ(data.queries(), (QStringList{"select * from [dbo].[Order Lines]",
+                                           "select * from [dbo].[x]]; drop table y; --]"}));
 }
 
 // The failure rule: a failing step is reported with its number and the run
@@ -274,13 +274,13 @@ TEST_F(Comparison, UnreadableTablesEndTheRunAfterTheirReport) {
         {"first query refused",
          [&] {
              data.failOn(data::Operation::Query, QStringLiteral("Invalid object name 'A'."), 1,
-                         QStringLiteral("select * from [A]"));
+                         QStringLiteral("select * from [dbo].[A]"));
          },
          false, 130},
         {"second query refused",
          [&] {
              data.failOn(data::Operation::Query, QStringLiteral("Invalid object name 'B'."), 1,
-                         QStringLiteral("select * from [B]"));
+                         QStringLiteral("select * from [dbo].[B]"));
          },
          false, 132},
         {"first read fails",

@@ -56,6 +56,41 @@ struct MemoryDataAccess::Ledger {
         }
     }
 
+    // The table a name in a query means, as addTable names it: "[dbo].[Orders]",
+    // "[Orders]" and "Orders" mean "Orders"; "[sales].[Orders]" means "sales.Orders".
+    // Bracketed parts may hold "]]" for "]".
+    static QString tableKey(const QString& name) {
+        QStringList parts;
+        qsizetype p = 0;
+        while (p < name.size()) {
+            QString part;
+            if (name[p] == u'[') {
+                for (++p; p < name.size(); ++p) {
+                    if (name[p] == u']') {
+                        if (p + 1 < name.size() && name[p + 1] == u']') {
+                            part += u']';
+                            ++p;
+                            continue;
+                        }
+                        ++p;
+                        break;
+                    }
+                    part += name[p];
+                }
+            } else {
+                const qsizetype dot = name.indexOf(u'.', p);
+                part = name.mid(p, dot < 0 ? -1 : dot - p);
+                p = dot < 0 ? name.size() : dot;
+            }
+            parts << part;
+            if (p < name.size() && name[p] == u'.') ++p;
+        }
+        if (parts.size() == 2 && parts[0].compare(QStringLiteral("dbo"), Qt::CaseInsensitive) == 0) {
+            parts.removeFirst();
+        }
+        return parts.join(u'.');
+    }
+
     ResultTable query(const QString& sql) {
         queryLog << sql;
         step(Operation::Query, sql);
@@ -63,8 +98,7 @@ struct MemoryDataAccess::Ledger {
         static const QString prefix = QStringLiteral("select * from ");
         if (sql.startsWith(prefix, Qt::CaseInsensitive)) {
             QString name = sql.mid(prefix.size()).trimmed();
-            QString key = name;
-            key.remove(u'[').remove(u']');
+            const QString key = tableKey(name);
             if (auto it = tables.find(key.toUpper()); it != tables.end()) return copyOf(it->second);
             throw DataError(QStringLiteral("[FreeTDS][SQL Server]Invalid object name '%1'.").arg(name),
                             QStringLiteral("42S02"), 208);
