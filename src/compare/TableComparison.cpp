@@ -8,60 +8,78 @@ namespace compare {
 
 namespace {
 
-// The value at field f, row r of a table's rows, or a failure when the rows
-// hold no such cell (rows that could not be read, a field the table lacks).
-data::FieldValue cell(const data::ResultTable& rows, int f, std::int64_t r) {
-    if (f < 0 || f >= rows.fieldCount() || r < 0 ||
-        static_cast<std::size_t>(r) >= rows.rowCount()) {
-        throw std::out_of_range("Subscript out of range");
-    }
-    return rows.value(f, static_cast<std::size_t>(r));
-}
+// The current row of a table read in blocks.
+class Cursor {
+public:
+    explicit Cursor(RowBlocks& blocks) : blocks_(blocks) {}
 
-// The highest row position of the rows; a failure when there are none.
-int upperRow(const data::ResultTable& rows) {
-    if (rows.fieldCount() == 0 || rows.rowCount() == 0) {
-        throw std::out_of_range("Subscript out of range");
+    // Whether there is a current row, fetching the next block when needed.
+    bool ensure() {
+        while (!done_ && (block_ == nullptr || row_ >= block_->rowCount())) {
+            block_ = blocks_.Next();
+            row_ = 0;
+            done_ = block_ == nullptr;
+        }
+        return !done_;
     }
-    return static_cast<int>(rows.rowCount() - 1);
-}
+    void advance() { ++row_; }
+
+    // The value at field f of the current row, or a failure when the row holds
+    // no such field (a last field beyond this table's fields).
+    data::FieldValue cell(int f) const {
+        if (block_ == nullptr || f < 0 || f >= block_->fieldCount() || row_ >= block_->rowCount()) {
+            throw std::out_of_range("Subscript out of range");
+        }
+        return block_->value(f, row_);
+    }
+
+private:
+    RowBlocks& blocks_;
+    const data::ResultTable* block_ = nullptr;
+    std::size_t row_ = 0;
+    bool done_ = false;
+};
 
 }  // namespace
 
-TableComparison::TableComparison(const data::ResultTable& firstRows,
-                                 const data::ResultTable& secondRows, int lastField,
-                                 const std::vector<QString>& fieldNames)
-    : first_(firstRows), second_(secondRows), lastField_(lastField), fieldNames_(fieldNames) {}
+TableComparison::TableComparison(int lastField, const std::vector<QString>& fieldNames)
+    : lastField_(lastField), fieldNames_(fieldNames) {}
 
-void TableComparison::Run(app::ErrorTrap& trap, DifferenceSink& sink) const {
-    int lastFirstRow = 0;
-    int lastSecondRow = 0;
-    trap.step(198, [&] { lastFirstRow = upperRow(first_); });
-    trap.step(204, [&] { lastSecondRow = upperRow(second_); });
-
-    int j = 0;
+void TableComparison::Run(app::ErrorTrap& trap, RowBlocks& first, RowBlocks& second,
+                          DifferenceSink& sink) const {
+    Cursor a(first);
+    Cursor b(second);
+    // Reading is not a step: it happens outside the trap's tests, so that a
+    // read failure leaves the run instead of being taken for a test's answer.
+    std::int64_t j = 0;
     trap.step(208, [&] { j = 0; });
-    for (int r = 0; r <= lastFirstRow; ++r) {
-        if (trap.test(212, [&] { return j > lastSecondRow; })) {
-            trap.step(214, [&] { sink.RecordDeleted(std::int64_t{r} + 1); });
+    for (std::int64_t r = 0; a.ensure(); ++r, a.advance()) {
+        const bool secondHasRow = b.ensure();
+        if (trap.test(212, [&] { return !secondHasRow; })) {
+            trap.step(214, [&] { sink.RecordDeleted(r + 1); });
         } else {
             for (int f = 0; f <= lastField_; ++f) {
-                if (trap.test(218, [&] {
-                        return ValuesDiffer(cell(first_, f, r), cell(second_, f, j));
-                    })) {
+                if (trap.test(218, [&] { return ValuesDiffer(a.cell(f), b.cell(f)); })) {
                     trap.step(220, [&] {
-                        sink.FieldChanged(std::int64_t{r} + 1,
-                                          fieldNames_.at(static_cast<std::size_t>(f)),
-                                          cell(first_, f, r), cell(second_, f, j));
+                        sink.FieldChanged(r + 1, fieldNames_.at(static_cast<std::size_t>(f)),
+                                          a.cell(f), b.cell(f));
                     });
                 }
             }
         }
-        trap.step(224, [&] { ++j; });
+        trap.step(224, [&] {
+            ++j;
+            if (secondHasRow) b.advance();
+        });
     }
-    while (trap.test(228, [&] { return j <= lastSecondRow; })) {
-        trap.step(230, [&] { sink.RecordAdded(std::int64_t{j} + 1); });
-        trap.step(232, [&] { ++j; });
+    for (;;) {
+        const bool secondHasRow = b.ensure();
+        if (!trap.test(228, [&] { return secondHasRow; })) break;
+        trap.step(230, [&] { sink.RecordAdded(j + 1); });
+        trap.step(232, [&] {
+            ++j;
+            b.advance();
+        });
     }
 }
 

@@ -150,7 +150,9 @@ void TableSelectionWindow::PushButton3_Click() {
     }
 
     ResultsWindowSink results(reg, [&] { return ListView2->SelectedText(); });
-    compare::TableComparison(firstRows, secondRows, lastField, fieldNames).Run(trap, results);
+    compare::WholeTable firstBlocks(firstRows);
+    compare::WholeTable secondBlocks(secondRows);
+    compare::TableComparison(lastField, fieldNames).Run(trap, firstBlocks, secondBlocks, results);
 
     trap.step(234, [&] { reg.resultsWindow().Show(); });
     trap.step(236, [&] { Hide(); });

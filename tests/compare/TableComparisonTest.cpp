@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QRegularExpression>
+#include <deque>
 #include <stdexcept>
 
 #include "ErrorReport.h"
@@ -52,7 +53,8 @@ protected:
         for (int f = 0; f < first.fieldCount(); ++f) names.push_back(first.column(f).name());
         names.emplace_back();
         app::ErrorTrap trap(boxes, app::kForm2NextTag);
-        compare::TableComparison(first, second, lastField, names).Run(trap, sink);
+        compare::WholeTable a(first), b(second);
+        compare::TableComparison(lastField, names).Run(trap, a, b, sink);
         return sink.calls;
     }
 
@@ -136,13 +138,70 @@ TEST_F(TableComparisonTest, AFailingStepIsReportedAndTheLoopGoesOn) {
     EXPECT_EQ(reportedLines(), (std::vector<int>{220, 220}));
 }
 
-TEST_F(TableComparisonTest, RowsThatCouldNotBeReadFailTheLastRowSteps) {
-    // An empty first table (its read failed): 198 fails and the last row keeps
-    // 0, so record 1 is attempted and fails at 218/220; the second table's
-    // other records are then added.
-    data::ResultTable unread;
-    EXPECT_EQ(run(unread, Rows(3), 1), (QStringList{"added 2", "added 3"}));
-    EXPECT_EQ(reportedLines(), (std::vector<int>{198, 218, 220, 218, 220}));
+// Rows in blocks: a table as a list of blocks of the given sizes, and a
+// failure when asked for the block after `failAfter` blocks.
+class Blocks : public compare::RowBlocks {
+public:
+    Blocks(const data::ResultTable& rows, std::vector<int> sizes, int failAfter = -1)
+        : failAfter_(failAfter) {
+        std::size_t r = 0;
+        for (int n : sizes) {
+            data::ResultTable block;
+            for (int f = 0; f < rows.fieldCount(); ++f) {
+                block.addColumn(rows.column(f).name(), rows.column(f).kind());
+            }
+            for (int i = 0; i < n; ++i, ++r) {
+                for (int f = 0; f < rows.fieldCount(); ++f) block.column(f).append(rows.value(f, r));
+            }
+            blocks_.push_back(std::move(block));
+        }
+    }
+    const data::ResultTable* Next() override {
+        if (given_ == failAfter_) throw std::runtime_error("Communication link failure");
+        return given_ < static_cast<int>(blocks_.size()) ? &blocks_[given_++] : nullptr;
+    }
+
+private:
+    std::deque<data::ResultTable> blocks_;
+    int given_ = 0;
+    int failAfter_;
+};
+
+TEST_F(TableComparisonTest, BlocksOfAnySizePairTheSameRecords) {
+    const QStringList cols{"Id", "Price"};
+    const auto first = TextTable(cols, {{"1", "a"}, {"2", "b"}, {"3", "c"}, {"4", "d"}, {"5", "e"}});
+    const auto second = TextTable(cols, {{"1", "a"}, {"2", "x"}, {"3", "c"}, {"4", "y"}, {"5", "e"},
+                                         {"6", "f"}, {"7", "g"}});
+    const QStringList whole = run(first, second);
+    ASSERT_EQ(whole, (QStringList{"changed 2 Price b>x", "changed 4 Price d>y", "added 6", "added 7"}));
+    names = {"Id", "Price", ""};
+    for (const auto& [sizesA, sizesB] :
+         {std::pair{std::vector<int>{2, 3}, std::vector<int>{3, 3, 1}},
+          std::pair{std::vector<int>{1, 1, 1, 1, 1}, std::vector<int>{7}},
+          std::pair{std::vector<int>{5}, std::vector<int>{1, 2, 4}}}) {
+        sink.calls.clear();
+        Blocks a(first, sizesA), b(second, sizesB);
+        app::ErrorTrap trap(boxes, app::kForm2NextTag);
+        compare::TableComparison(1, names).Run(trap, a, b, sink);
+        EXPECT_EQ(sink.calls, whole);
+    }
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
+// A block that cannot be read is no step of the run: the failure leaves Run
+// (for the caller to report and end the run) instead of being reported as a
+// failed test and taken for "no more rows".
+TEST_F(TableComparisonTest, AReadFailureLeavesTheRun) {
+    const QStringList cols{"Id"};
+    const auto rows = TextTable(cols, {{"1"}, {"2"}, {"3"}, {"4"}});
+    names = {"Id", ""};
+    for (const bool firstFails : {true, false}) {
+        Blocks a(rows, {2, 2}, firstFails ? 1 : -1), b(rows, {2, 2}, firstFails ? -1 : 1);
+        app::ErrorTrap trap(boxes, app::kForm2NextTag);
+        EXPECT_THROW(compare::TableComparison(0, names).Run(trap, a, b, sink), std::runtime_error);
+    }
+    EXPECT_TRUE(sink.calls.isEmpty());
+    EXPECT_TRUE(boxes.boxes.empty());
 }
 
 }  // namespace
