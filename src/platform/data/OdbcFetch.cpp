@@ -289,16 +289,20 @@ void readLong(const Handle& stmt, const Handle& dbc, SQLUSMALLINT col, const Pla
     ++s.rows;
 }
 
-void fetchRowByRow(const Handle& stmt, const Handle& dbc, std::vector<Plan>& plans,
-                   ResultTable& table) {
+void setUpRowByRow(const Handle& stmt, const Handle& dbc, std::vector<Plan>& plans) {
     check(SQLSetStmtAttr(stmt.get(), SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(1), 0),
           {&stmt, &dbc}, "SQLSetStmtAttr(SQL_ATTR_ROW_ARRAY_SIZE)");
     for (Plan& p : plans) {
         if (!p.isLong) p.buffer.resize(static_cast<std::size_t>(p.elemBytes));
     }
-    for (;;) {
+}
+
+// Appends up to maxRows rows one at a time; false when the result had no row left.
+bool fetchRowByRow(const Handle& stmt, const Handle& dbc, std::vector<Plan>& plans,
+                   ResultTable& table, std::size_t maxRows) {
+    for (std::size_t n = 0; n < maxRows; ++n) {
         const SQLRETURN rc = SQLFetch(stmt.get());
-        if (rc == SQL_NO_DATA) break;
+        if (rc == SQL_NO_DATA) return n > 0;
         check(rc, {&stmt, &dbc}, "SQLFetch");
         for (std::size_t i = 0; i < plans.size(); ++i) {
             Plan& p = plans[i];
@@ -313,19 +317,19 @@ void fetchRowByRow(const Handle& stmt, const Handle& dbc, std::vector<Plan>& pla
             commitValue(p, table.column(static_cast<int>(i)), p.buffer.data(), ind);
         }
     }
+    return true;
 }
 
 bool boundStraight(Read r) { return r == Read::Int64 || r == Read::Double || r == Read::Bit; }
 
-void fetchInBlocks(const Handle& stmt, const Handle& dbc, std::vector<Plan>& plans,
-                   ResultTable& table) {
+// Binds the row arrays of a block fetch; returns the rows of one block.
+SQLULEN setUpBlocks(const Handle& stmt, const Handle& dbc, std::vector<Plan>& plans,
+                    SQLULEN* fetched, std::vector<SQLUSMALLINT>& status) {
     std::size_t rowBytes = 0;
     for (const Plan& p : plans) rowBytes += static_cast<std::size_t>(p.elemBytes) + sizeof(SQLLEN);
     const SQLULEN rows =
         std::clamp<SQLULEN>(kMaxBlockBytes / std::max<std::size_t>(rowBytes, 1), 1, kMaxBlockRows);
-
-    SQLULEN fetched = 0;
-    std::vector<SQLUSMALLINT> status(rows);
+    status.resize(rows);
     const auto attr = [&](SQLINTEGER a, SQLPOINTER v, const char* what) {
         check(SQLSetStmtAttr(stmt.get(), a, v, 0), {&stmt, &dbc}, what);
     };
@@ -333,7 +337,7 @@ void fetchInBlocks(const Handle& stmt, const Handle& dbc, std::vector<Plan>& pla
          "SQLSetStmtAttr(SQL_ATTR_ROW_BIND_TYPE)");
     attr(SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(rows),
          "SQLSetStmtAttr(SQL_ATTR_ROW_ARRAY_SIZE)");
-    attr(SQL_ATTR_ROWS_FETCHED_PTR, &fetched, "SQLSetStmtAttr(SQL_ATTR_ROWS_FETCHED_PTR)");
+    attr(SQL_ATTR_ROWS_FETCHED_PTR, fetched, "SQLSetStmtAttr(SQL_ATTR_ROWS_FETCHED_PTR)");
     attr(SQL_ATTR_ROW_STATUS_PTR, status.data(), "SQLSetStmtAttr(SQL_ATTR_ROW_STATUS_PTR)");
 
     for (std::size_t i = 0; i < plans.size(); ++i) {
@@ -345,72 +349,72 @@ void fetchInBlocks(const Handle& stmt, const Handle& dbc, std::vector<Plan>& pla
                          p.elemBytes, p.ind.data()),
               {&stmt, &dbc}, "SQLBindCol");
     }
+    return rows;
+}
 
-    for (;;) {
-        // Numbers land in the column's own vector: bind its free tail.
-        for (std::size_t i = 0; i < plans.size(); ++i) {
-            Plan& p = plans[i];
-            if (!boundStraight(p.read)) continue;
-            ColumnAccess::Storage& s = ColumnAccess::storage(table.column(static_cast<int>(i)));
-            void* tail = nullptr;
-            switch (p.read) {
-                case Read::Int64:
-                    s.ints.resize(s.rows + rows);
-                    tail = s.ints.data() + s.rows;
-                    break;
-                case Read::Double:
-                    s.floats.resize(s.rows + rows);
-                    tail = s.floats.data() + s.rows;
-                    break;
-                default:
-                    s.bits.resize(s.rows + rows);
-                    tail = s.bits.data() + s.rows;
-                    break;
-            }
-            check(SQLBindCol(stmt.get(), static_cast<SQLUSMALLINT>(i + 1), p.cType, tail,
-                             p.elemBytes, p.ind.data()),
-                  {&stmt, &dbc}, "SQLBindCol");
+// Appends one block of rows; false when the result had no row left.
+bool fetchBlock(const Handle& stmt, const Handle& dbc, std::vector<Plan>& plans, SQLULEN rows,
+                SQLULEN& fetched, const std::vector<SQLUSMALLINT>& status, ResultTable& table) {
+    // Numbers land in the column's own vector: bind its free tail.
+    for (std::size_t i = 0; i < plans.size(); ++i) {
+        Plan& p = plans[i];
+        if (!boundStraight(p.read)) continue;
+        ColumnAccess::Storage& s = ColumnAccess::storage(table.column(static_cast<int>(i)));
+        void* tail = nullptr;
+        switch (p.read) {
+            case Read::Int64:
+                s.ints.resize(s.rows + rows);
+                tail = s.ints.data() + s.rows;
+                break;
+            case Read::Double:
+                s.floats.resize(s.rows + rows);
+                tail = s.floats.data() + s.rows;
+                break;
+            default:
+                s.bits.resize(s.rows + rows);
+                tail = s.bits.data() + s.rows;
+                break;
         }
-
-        fetched = 0;
-        const SQLRETURN rc = SQLFetch(stmt.get());
-        const bool done = rc == SQL_NO_DATA;
-        if (!done) check(rc, {&stmt, &dbc}, "SQLFetch");
-        const std::size_t n = done ? 0 : static_cast<std::size_t>(fetched);
-        for (std::size_t r = 0; r < n; ++r) {
-            if (status[r] == SQL_ROW_ERROR) throw diagnostics({&stmt, &dbc}, "SQLFetch", SQL_ERROR);
-        }
-
-        for (std::size_t i = 0; i < plans.size(); ++i) {
-            Plan& p = plans[i];
-            Column& c = table.column(static_cast<int>(i));
-            ColumnAccess::Storage& s = ColumnAccess::storage(c);
-            if (boundStraight(p.read)) {
-                for (std::size_t r = 0; r < n; ++r) {
-                    if (p.ind[r] != SQL_NULL_DATA) continue;
-                    s.markNull(s.rows + r);
-                    switch (p.read) {
-                        case Read::Int64: s.ints[s.rows + r] = 0; break;
-                        case Read::Double: s.floats[s.rows + r] = 0; break;
-                        default: s.bits[s.rows + r] = 0; break;
-                    }
-                }
-                s.rows += n;
-                s.ints.resize(p.read == Read::Int64 ? s.rows : s.ints.size());
-                s.floats.resize(p.read == Read::Double ? s.rows : s.floats.size());
-                s.bits.resize(p.read == Read::Bit ? s.rows : s.bits.size());
-                continue;
-            }
-            for (std::size_t r = 0; r < n; ++r) {
-                commitValue(p, c, p.buffer.data() + r * static_cast<std::size_t>(p.elemBytes),
-                            p.ind[r]);
-            }
-        }
-        if (done) break;
+        check(SQLBindCol(stmt.get(), static_cast<SQLUSMALLINT>(i + 1), p.cType, tail, p.elemBytes,
+                         p.ind.data()),
+              {&stmt, &dbc}, "SQLBindCol");
     }
-    SQLFreeStmt(stmt.get(), SQL_UNBIND);
-    SQLSetStmtAttr(stmt.get(), SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
-    SQLSetStmtAttr(stmt.get(), SQL_ATTR_ROW_STATUS_PTR, nullptr, 0);
+
+    fetched = 0;
+    const SQLRETURN rc = SQLFetch(stmt.get());
+    const bool done = rc == SQL_NO_DATA;
+    if (!done) check(rc, {&stmt, &dbc}, "SQLFetch");
+    const std::size_t n = done ? 0 : static_cast<std::size_t>(fetched);
+    for (std::size_t r = 0; r < n; ++r) {
+        if (status[r] == SQL_ROW_ERROR) throw diagnostics({&stmt, &dbc}, "SQLFetch", SQL_ERROR);
+    }
+
+    for (std::size_t i = 0; i < plans.size(); ++i) {
+        Plan& p = plans[i];
+        Column& c = table.column(static_cast<int>(i));
+        ColumnAccess::Storage& s = ColumnAccess::storage(c);
+        if (boundStraight(p.read)) {
+            for (std::size_t r = 0; r < n; ++r) {
+                if (p.ind[r] != SQL_NULL_DATA) continue;
+                s.markNull(s.rows + r);
+                switch (p.read) {
+                    case Read::Int64: s.ints[s.rows + r] = 0; break;
+                    case Read::Double: s.floats[s.rows + r] = 0; break;
+                    default: s.bits[s.rows + r] = 0; break;
+                }
+            }
+            s.rows += n;
+            s.ints.resize(p.read == Read::Int64 ? s.rows : s.ints.size());
+            s.floats.resize(p.read == Read::Double ? s.rows : s.floats.size());
+            s.bits.resize(p.read == Read::Bit ? s.rows : s.bits.size());
+            continue;
+        }
+        for (std::size_t r = 0; r < n; ++r) {
+            commitValue(p, c, p.buffer.data() + r * static_cast<std::size_t>(p.elemBytes),
+                        p.ind[r]);
+        }
+    }
+    return n > 0;
 }
 
 void shrink(ResultTable& table) {
@@ -428,14 +432,23 @@ void shrink(ResultTable& table) {
 
 }  // namespace
 
-ResultTable fetchAll(const Handle& stmt, const Handle& dbc) {
-    ResultTable table;
+struct BlockFetcher::State {
+    std::vector<Plan> plans;
+    bool rowByRow = false;
+    SQLULEN blockRows = 0;
+    SQLULEN fetched = 0;
+    std::vector<SQLUSMALLINT> status;
+    bool done = false;
+};
+
+BlockFetcher::BlockFetcher(const Handle& stmt, const Handle& dbc)
+    : stmt_(stmt), dbc_(dbc), state_(std::make_unique<State>()) {
     SQLSMALLINT count = 0;
     check(SQLNumResultCols(stmt.get(), &count), {&stmt, &dbc}, "SQLNumResultCols");
-    if (count <= 0) return table;
-
-    std::vector<Plan> plans;
-    bool anyLong = false;
+    if (count <= 0) {
+        state_->done = true;
+        return;
+    }
     for (SQLUSMALLINT col = 1; col <= static_cast<SQLUSMALLINT>(count); ++col) {
         SQLSMALLINT type = 0, digits = 0;
         SQLULEN size = 0;
@@ -443,14 +456,49 @@ ResultTable fetchAll(const Handle& stmt, const Handle& dbc) {
         const QString tname =
             (type == SQL_DECIMAL || type == SQL_NUMERIC) ? typeName(stmt, dbc, col) : QString();
         Plan p = planFor(type, size, digits, tname);
-        anyLong = anyLong || p.isLong;
-        table.addColumn(std::move(name), p.kind, type);
-        plans.push_back(std::move(p));
+        state_->rowByRow = state_->rowByRow || p.isLong;
+        columns_.addColumn(std::move(name), p.kind, type);
+        state_->plans.push_back(std::move(p));
     }
-    if (anyLong) {
-        fetchRowByRow(stmt, dbc, plans, table);
+    if (state_->rowByRow) {
+        setUpRowByRow(stmt, dbc, state_->plans);
     } else {
-        fetchInBlocks(stmt, dbc, plans, table);
+        state_->blockRows = setUpBlocks(stmt, dbc, state_->plans, &state_->fetched, state_->status);
+    }
+}
+
+BlockFetcher::~BlockFetcher() {
+    if (!state_->rowByRow && !state_->plans.empty()) {
+        SQLFreeStmt(stmt_.get(), SQL_UNBIND);
+        SQLSetStmtAttr(stmt_.get(), SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
+        SQLSetStmtAttr(stmt_.get(), SQL_ATTR_ROW_STATUS_PTR, nullptr, 0);
+    }
+}
+
+ResultTable BlockFetcher::emptyTable() const {
+    ResultTable t;
+    for (int i = 0; i < columns_.fieldCount(); ++i) {
+        const Column& c = columns_.column(i);
+        t.addColumn(c.name(), c.kind(), c.sqlType());
+    }
+    return t;
+}
+
+bool BlockFetcher::fetchInto(ResultTable& table) {
+    if (state_->done) return false;
+    const bool more =
+        state_->rowByRow
+            ? fetchRowByRow(stmt_, dbc_, state_->plans, table, kMaxBlockRows)
+            : fetchBlock(stmt_, dbc_, state_->plans, state_->blockRows, state_->fetched,
+                         state_->status, table);
+    state_->done = !more;
+    return more;
+}
+
+ResultTable fetchAll(const Handle& stmt, const Handle& dbc) {
+    BlockFetcher fetcher(stmt, dbc);
+    ResultTable table = fetcher.emptyTable();
+    while (fetcher.fetchInto(table)) {
     }
     shrink(table);
     return table;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string_view>
 
@@ -10,9 +11,32 @@
 
 namespace data::odbc {
 
-// Reads the whole current result set of an executed statement into columns:
-// in blocks of bound row arrays, or row by row with SQLGetData when a column
-// holds long values. Errors name the statement's and the connection's records.
+// Reads the current result set of an executed statement into columns, block
+// after block: bound row arrays, or rows one by one with SQLGetData when a
+// column holds long values (read in chunks). The buffers are set up once and
+// reused for every block. Errors name the statement's and the connection's
+// records. The handles must outlive the fetcher.
+class BlockFetcher {
+public:
+    BlockFetcher(const Handle& stmt, const Handle& dbc);
+    ~BlockFetcher();
+    BlockFetcher(const BlockFetcher&) = delete;
+    BlockFetcher& operator=(const BlockFetcher&) = delete;
+
+    // A table with the result's columns and no rows.
+    ResultTable emptyTable() const;
+    // Appends the next rows to table (made by emptyTable); false once none is left.
+    bool fetchInto(ResultTable& table);
+
+private:
+    struct State;
+    const Handle& stmt_;
+    const Handle& dbc_;
+    ResultTable columns_;
+    std::unique_ptr<State> state_;
+};
+
+// The whole current result set, in one table.
 ResultTable fetchAll(const Handle& stmt, const Handle& dbc);
 
 // The pieces of text conversion the fetcher relies on, open to tests.
