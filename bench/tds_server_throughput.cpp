@@ -25,7 +25,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -166,8 +169,32 @@ struct ReadResult {
     long rows = 0;
     long nulls = 0;       // NULL values in all columns
     double seconds = 0;
+    double cpuSeconds = 0;  // of the reading thread: the client's share
     std::string error;
 };
+
+double threadCpuSeconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
+}
+
+// CPU seconds (user + system) a process has used so far; 0 when unknown.
+double processCpuSeconds(pid_t pid) {
+    if (pid <= 0) return 0;
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    size_t close = stat.rfind(')');
+    if (close == std::string::npos) return 0;
+    std::istringstream fields(stat.substr(close + 2));
+    std::string field;
+    unsigned long long utime = 0, stime = 0;
+    for (int k = 3; k <= 15 && fields >> field; ++k) {
+        if (k == 14) utime = std::stoull(field);
+        if (k == 15) stime = std::stoull(field);
+    }
+    return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
+}
 
 // select * with every column bound as the program binds it, in blocks.
 ReadResult readTable(Connection& c, const std::string& table, SQLULEN block) {
@@ -209,6 +236,7 @@ ReadResult readTable(Connection& c, const std::string& table, SQLULEN block) {
         }
         const std::string sql = "select * from [" + table + "]";
         auto start = Clock::now();
+        const double cpuStart = threadCpuSeconds();
         check(SQLExecDirect(st, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), SQL_NTS),
               SQL_HANDLE_STMT, st, "SQLExecDirect");
         SQLSMALLINT ncols = 0;
@@ -229,6 +257,7 @@ ReadResult readTable(Connection& c, const std::string& table, SQLULEN block) {
         }
         if (rc != SQL_NO_DATA) check(rc, SQL_HANDLE_STMT, st, "SQLFetch");
         r.seconds = secondsSince(start);
+        r.cpuSeconds = threadCpuSeconds() - cpuStart;
     } catch (const std::exception& e) {
         r.error = e.what();
     }
@@ -334,14 +363,24 @@ int main(int argc, char** argv) {
             }
         }
 
+        // The server's CPU time is known when the benchmark started it: rows
+        // per server CPU second is what the server could serve on one core of
+        // its own, however busy the machine is.
+        const pid_t serverPid = server ? server->pid() : 0;
+        auto serverShare = [&](double cpu, long n) {
+            return serverPid ? " (server " + std::to_string(long(n / cpu)) + " rows per CPU s)" : std::string();
+        };
         std::vector<double> single;
         for (int k = 0; k < repeat; ++k) {
             Connection c(port);
+            const double serverCpu = processCpuSeconds(serverPid);
             ReadResult r = readTable(c, a, block);
+            const double serverUsed = processCpuSeconds(serverPid) - serverCpu;
             verify(r, rows, a);
             single.push_back(r.rows / r.seconds);
-            std::printf("one connection, run %d: %ld rows in %.3f s = %.0f rows/s\n", k + 1, r.rows, r.seconds,
-                        r.rows / r.seconds);
+            std::printf("one connection, run %d: %ld rows in %.3f s = %.0f rows/s; client %.0f rows per CPU s%s\n",
+                        k + 1, r.rows, r.seconds, r.rows / r.seconds, r.rows / r.cpuSeconds,
+                        serverShare(serverUsed, r.rows).c_str());
             std::fflush(stdout);
         }
 
@@ -356,18 +395,20 @@ int main(int argc, char** argv) {
                 }
                 out = readTable(c, table, block);
             };
+            const double serverCpu = processCpuSeconds(serverPid);
             auto start = Clock::now();
             std::thread ta(run, std::ref(ca), a, std::ref(ra));
             std::thread tb(run, std::ref(cb), b, std::ref(rb));
             ta.join();
             tb.join();
             double wall = secondsSince(start);
+            const double serverUsed = processCpuSeconds(serverPid) - serverCpu;
             verify(ra, rows, a);
             verify(rb, rows + 100, b);
             pairTotals.push_back((ra.rows + rb.rows) / wall);
-            std::printf("two connections, run %d: %s %.0f rows/s, %s %.0f rows/s, together %.0f rows/s in %.3f s\n",
+            std::printf("two connections, run %d: %s %.0f rows/s, %s %.0f rows/s, together %.0f rows/s in %.3f s%s\n",
                         k + 1, a.c_str(), ra.rows / ra.seconds, b.c_str(), rb.rows / rb.seconds,
-                        (ra.rows + rb.rows) / wall, wall);
+                        (ra.rows + rb.rows) / wall, wall, serverShare(serverUsed, ra.rows + rb.rows).c_str());
             std::fflush(stdout);
         }
         std::printf("best: one connection %.0f rows/s; two connections together %.0f rows/s (%.0f each)\n",

@@ -148,9 +148,12 @@ TEST_F(SocketPair, WriterNoticesAnAttentionWhileStreaming) {
     MessageWriter writer(server(), 51);
     writer.setPacketSize(512);
     send(packet(kAttention, kStatusEom, ""));
-    std::vector<uint8_t> data(600, 1);
+    // Packets leave in bursts; the check follows each burst.
+    std::vector<uint8_t> data(MessageWriter::kBurstPackets * 512, 1);
     EXPECT_FALSE(writer.attentionPending());
-    writer.write(data.data(), data.size());  // one full packet leaves
+    writer.write(data.data(), 100);
+    EXPECT_FALSE(writer.attentionPending()) << "nothing has left yet";
+    writer.write(data.data(), data.size());  // a burst of full packets leaves
     EXPECT_TRUE(writer.attentionPending());
     // The attention stays in the socket for the reader.
     MessageReader reader(server());
