@@ -3,6 +3,7 @@
 // the server, UTF-16LE and CP1252 on the wire).
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -79,24 +80,21 @@ public:
     }
     void bytes(std::string_view s) { write(s.data(), s.size()); }
     void u8(uint8_t v) { *extend(1) = v; }
-    void u16le(uint16_t v) {
-        uint8_t* p = extend(2);
-        p[0] = uint8_t(v);
-        p[1] = uint8_t(v >> 8);
-    }
-    void u32le(uint32_t v) {
-        uint8_t* p = extend(4);
-        for (int k = 0; k < 4; ++k) p[k] = uint8_t(v >> (8 * k));
-    }
-    void u64le(uint64_t v) {
-        uint8_t* p = extend(8);
-        for (int k = 0; k < 8; ++k) p[k] = uint8_t(v >> (8 * k));
-    }
+    void u16le(uint16_t v) { storeLe<uint16_t>(extend(2), v); }
+    void u32le(uint32_t v) { storeLe<uint32_t>(extend(4), v); }
+    void u64le(uint64_t v) { storeLe<uint64_t>(extend(8), v); }
     void i32le(int32_t v) { u32le(static_cast<uint32_t>(v)); }
     // The lowest `count` bytes of v, least significant first.
     void littleEndian(uint64_t v, size_t count) {
         uint8_t* p = extend(count);
-        for (size_t k = 0; k < count; ++k) p[k] = uint8_t(v >> (8 * k));
+        switch (count) {
+        case 1: p[0] = uint8_t(v); break;
+        case 2: storeLe<uint16_t>(p, v); break;
+        case 4: storeLe<uint32_t>(p, v); break;
+        case 8: storeLe<uint64_t>(p, v); break;
+        default:
+            for (size_t k = 0; k < count; ++k) p[k] = uint8_t(v >> (8 * k));
+        }
     }
     void patchU16le(size_t at, uint16_t v) {
         data_[at] = uint8_t(v);
@@ -104,6 +102,15 @@ public:
     }
 
 private:
+    template <typename T>
+    static void storeLe(uint8_t* p, uint64_t v) {
+        if constexpr (std::endian::native == std::endian::little) {
+            const T t = T(v);
+            std::memcpy(p, &t, sizeof t);
+        } else {
+            for (size_t k = 0; k < sizeof(T); ++k) p[k] = uint8_t(v >> (8 * k));
+        }
+    }
     void grow(size_t n);
     std::unique_ptr<uint8_t[]> data_;
     size_t size_ = 0;

@@ -430,32 +430,37 @@ Session::Outcome Session::runStatement(sqlite3_stmt* stmt, const std::string& ve
         const size_t rowStart = out.size();
         out.u8(kRow);
         for (int i = 0; i < columns; ++i) {
+            // One column call, then the value's own accessors: each
+            // sqlite3_column_* call would enter and leave the statement anew.
+            // The value is "unprotected", which is fine on a connection that
+            // only this thread uses.
+            sqlite3_value* value = sqlite3_column_value(stmt, i);
             SqlValue v;
-            const int storage = sqlite3_column_type(stmt, i);
+            const int storage = sqlite3_value_type(value);
             switch (storage) {
             case SQLITE_NULL: break;
             case SQLITE_INTEGER:
             case SQLITE_FLOAT:
                 if (textTarget[size_t(i)]) {
                     v.storage = Storage::Text;
-                    v.bytes = {reinterpret_cast<const char*>(sqlite3_column_text(stmt, i)),
-                               size_t(sqlite3_column_bytes(stmt, i))};
+                    v.bytes = {reinterpret_cast<const char*>(sqlite3_value_text(value)),
+                               size_t(sqlite3_value_bytes(value))};
                 } else if (storage == SQLITE_INTEGER) {
                     v.storage = Storage::Integer;
-                    v.integer = sqlite3_column_int64(stmt, i);
+                    v.integer = sqlite3_value_int64(value);
                 } else {
                     v.storage = Storage::Real;
-                    v.real = sqlite3_column_double(stmt, i);
+                    v.real = sqlite3_value_double(value);
                 }
                 break;
             case SQLITE_TEXT:
                 v.storage = Storage::Text;
-                v.bytes = {reinterpret_cast<const char*>(sqlite3_column_text(stmt, i)), size_t(sqlite3_column_bytes(stmt, i))};
+                v.bytes = {reinterpret_cast<const char*>(sqlite3_value_text(value)), size_t(sqlite3_value_bytes(value))};
                 break;
             case SQLITE_BLOB: {
-                const void* blob = sqlite3_column_blob(stmt, i);
+                const void* blob = sqlite3_value_blob(value);
                 v.storage = textTarget[size_t(i)] ? Storage::Text : Storage::Blob;
-                v.bytes = {static_cast<const char*>(blob), size_t(sqlite3_column_bytes(stmt, i))};
+                v.bytes = {static_cast<const char*>(blob), size_t(sqlite3_value_bytes(value))};
                 break;
             }
             }

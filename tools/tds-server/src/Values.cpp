@@ -14,11 +14,24 @@ namespace {
 // SQL_Latin1_General_CP1_CI_AS, as the login reply announces it.
 const uint8_t kCollation[5] = {0x09, 0x04, 0xD0, 0x00, 0x34};
 
+// isspace() of the C locale, inline: trim runs for every decimal and date.
+bool blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
 std::string_view trim(std::string_view s) {
-    while (!s.empty() && std::isspace(uint8_t(s.front()))) s.remove_prefix(1);
-    while (!s.empty() && std::isspace(uint8_t(s.back()))) s.remove_suffix(1);
+    while (!s.empty() && blank(s.front())) s.remove_prefix(1);
+    while (!s.empty() && blank(s.back())) s.remove_suffix(1);
     return s;
 }
+
+// 10^k for k = 0..38.
+struct PowersOfTen {
+    unsigned __int128 value[39];
+    constexpr PowersOfTen() : value{} {
+        value[0] = 1;
+        for (int k = 1; k < 39; ++k) value[k] = value[k - 1] * 10;
+    }
+};
+constexpr PowersOfTen kPow10;
 
 ColumnType make(Kind kind, uint8_t size = 0) {
     ColumnType t;
@@ -256,7 +269,7 @@ bool parseScaled(std::string_view input, int scale, Scaled& out) {
     if (long(count) + shift > 38) return false;
     unsigned __int128 v = 0;
     for (size_t k = 0; k < count; ++k) v = v * 10 + unsigned(digits[k] - '0');
-    for (long k = 0; k < shift; ++k) v *= 10;
+    v *= kPow10.value[shift];  // count + shift <= 38
     if (roundUp) v += 1;
     out.magnitude = v;
     if (v == 0) out.negative = false;
@@ -441,11 +454,8 @@ void writePlp(GrowBuffer& out, const uint8_t* data, size_t size) {
 }
 
 void writeLittleEndian(GrowBuffer& out, unsigned __int128 v, size_t bytes) {
-    uint8_t* p = out.extend(bytes);
-    for (size_t k = 0; k < bytes; ++k) {
-        p[k] = uint8_t(v);
-        v >>= 8;
-    }
+    out.littleEndian(uint64_t(v), std::min<size_t>(bytes, 8));
+    if (bytes > 8) out.littleEndian(uint64_t(v >> 64), bytes - 8);
 }
 
 std::optional<ConversionError> encodeInt(GrowBuffer& out, const ColumnType& t, const SqlValue& v) {
@@ -472,6 +482,25 @@ std::optional<ConversionError> encodeInt(GrowBuffer& out, const ColumnType& t, c
     return std::nullopt;
 }
 
+// The common case of a double at a scale, without text: when |d| * 10^scale
+// is below 2^52, at most one multiple of 10^-scale reads back as d, so if
+// m * 10^-scale does (m the nearest integer to d * 10^scale; the division of
+// two exact doubles is correctly rounded), the shortest spelling of d is that
+// multiple and rounds to m itself. Anything else takes the path through text.
+bool exactScaled(double d, int scale, Scaled& out) {
+    static constexpr double kPow10d[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                         1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    if (scale < 0 || scale > 22) return false;
+    const double p = kPow10d[scale];
+    const double scaled = std::fabs(d) * p;
+    if (!(scaled < 4503599627370496.0)) return false;  // 2^52
+    const double m = std::nearbyint(scaled);
+    if (m / p != std::fabs(d)) return false;
+    out.magnitude = static_cast<unsigned __int128>(static_cast<uint64_t>(m));
+    out.negative = d < 0 && m != 0;
+    return true;
+}
+
 // Stored numbers and text -> exact unscaled value at the given scale.
 std::optional<ConversionError> scaledValue(const ColumnType& t, const SqlValue& v, int scale, Scaled& out) {
     char chars[64];
@@ -481,6 +510,7 @@ std::optional<ConversionError> scaledValue(const ColumnType& t, const SqlValue& 
         text = std::string_view(chars, size_t(p - chars));
     } else if (v.storage == Storage::Real) {
         if (!std::isfinite(v.real)) return overflow(t);
+        if (exactScaled(v.real, scale, out)) return std::nullopt;
         // The shortest text that reads back as the same double: what was
         // inserted, as long as it had at most 15 significant digits.
         auto [p, ec] = std::to_chars(chars, chars + sizeof chars, v.real);
@@ -502,9 +532,7 @@ std::optional<ConversionError> scaledValue(const ColumnType& t, const SqlValue& 
 std::optional<ConversionError> encodeDecimal(GrowBuffer& out, const ColumnType& t, const SqlValue& v) {
     Scaled s;
     if (auto e = scaledValue(t, v, t.scale, s)) return e;
-    unsigned __int128 limit = 1;
-    for (int k = 0; k < t.precision; ++k) limit *= 10;
-    if (s.magnitude >= limit) {
+    if (s.magnitude >= kPow10.value[t.precision]) {
         return ConversionError{8115, "Arithmetic overflow error converting " + typeName(t) + " to data type " +
                                          typeName(t) + "."};
     }
@@ -679,11 +707,21 @@ std::optional<ConversionError> encodeGuid(GrowBuffer& out, const ColumnType& t, 
 
 // UTF-8 -> CP1252 bytes appended to out, at most maxBytes of them (one per
 // character); as utf8ToCp1252 followed by a cut.
+// Length of the plain ASCII start of s, looked at 8 bytes at a time.
+size_t asciiPrefix(const char* s, size_t size) {
+    size_t n = 0;
+    for (; n + 8 <= size; n += 8) {
+        uint64_t word;
+        std::memcpy(&word, s + n, 8);
+        if (word & 0x8080808080808080ULL) break;
+    }
+    while (n < size && uint8_t(s[n]) < 0x80) ++n;
+    return n;
+}
+
 void appendCp1252(GrowBuffer& out, std::string_view utf8, size_t maxBytes) {
     // Plain ASCII, the common case, is copied as it is.
-    size_t ascii = 0;
-    const size_t limit = std::min(utf8.size(), maxBytes);
-    while (ascii < limit && uint8_t(utf8[ascii]) < 0x80) ++ascii;
+    const size_t ascii = asciiPrefix(utf8.data(), std::min(utf8.size(), maxBytes));
     out.write(utf8.data(), ascii);
     size_t written = ascii;
     for (size_t i = ascii; i < utf8.size() && written < maxBytes; ++written)
@@ -697,9 +735,7 @@ size_t appendUtf16(GrowBuffer& out, std::string_view utf8, size_t maxUnits) {
     size_t i = 0;
     // Plain ASCII first, two bytes per character.
     {
-        const size_t limit = std::min(utf8.size(), maxUnits);
-        size_t n = 0;
-        while (n < limit && uint8_t(utf8[n]) < 0x80) ++n;
+        const size_t n = asciiPrefix(utf8.data(), std::min(utf8.size(), maxUnits));
         uint8_t* p = out.extend(2 * n);
         for (size_t k = 0; k < n; ++k) {
             p[2 * k] = uint8_t(utf8[k]);
