@@ -370,6 +370,15 @@ int main(int argc, char** argv) {
         auto serverShare = [&](double cpu, long n) {
             return serverPid ? " (server " + std::to_string(long(n / cpu)) + " rows per CPU s)" : std::string();
         };
+        // How many of the machine's cores the readers and the server kept
+        // busy: all of them means the machine, not a lock, is the limit.
+        auto coresUsed = [&](double client, double serverCpu, double wall) {
+            if (!serverPid) return std::string();
+            char text[96];
+            std::snprintf(text, sizeof text, "; %.2f of %u cores busy", (client + serverCpu) / wall,
+                          std::thread::hardware_concurrency());
+            return std::string(text);
+        };
         std::vector<double> single;
         for (int k = 0; k < repeat; ++k) {
             Connection c(port);
@@ -378,9 +387,9 @@ int main(int argc, char** argv) {
             const double serverUsed = processCpuSeconds(serverPid) - serverCpu;
             verify(r, rows, a);
             single.push_back(r.rows / r.seconds);
-            std::printf("one connection, run %d: %ld rows in %.3f s = %.0f rows/s; client %.0f rows per CPU s%s\n",
+            std::printf("one connection, run %d: %ld rows in %.3f s = %.0f rows/s; client %.0f rows per CPU s%s%s\n",
                         k + 1, r.rows, r.seconds, r.rows / r.seconds, r.rows / r.cpuSeconds,
-                        serverShare(serverUsed, r.rows).c_str());
+                        serverShare(serverUsed, r.rows).c_str(), coresUsed(r.cpuSeconds, serverUsed, r.seconds).c_str());
             std::fflush(stdout);
         }
 
@@ -406,9 +415,10 @@ int main(int argc, char** argv) {
             verify(ra, rows, a);
             verify(rb, rows + 100, b);
             pairTotals.push_back((ra.rows + rb.rows) / wall);
-            std::printf("two connections, run %d: %s %.0f rows/s, %s %.0f rows/s, together %.0f rows/s in %.3f s%s\n",
+            std::printf("two connections, run %d: %s %.0f rows/s, %s %.0f rows/s, together %.0f rows/s in %.3f s%s%s\n",
                         k + 1, a.c_str(), ra.rows / ra.seconds, b.c_str(), rb.rows / rb.seconds,
-                        (ra.rows + rb.rows) / wall, wall, serverShare(serverUsed, ra.rows + rb.rows).c_str());
+                        (ra.rows + rb.rows) / wall, wall, serverShare(serverUsed, ra.rows + rb.rows).c_str(),
+                        coresUsed(ra.cpuSeconds + rb.cpuSeconds, serverUsed, wall).c_str());
             std::fflush(stdout);
         }
         std::printf("best: one connection %.0f rows/s; two connections together %.0f rows/s (%.0f each)\n",
