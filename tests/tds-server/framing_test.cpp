@@ -144,13 +144,35 @@ TEST_F(SocketPair, WriterSplitsAtThePacketSizeAndMarksOnlyTheLastPacket) {
     EXPECT_TRUE(packets[3].payload.empty());
 }
 
+// --drop-after-rows relies on it: what is buffered leaves, complete, without
+// the end-of-message mark, before the connection closes.
+TEST_F(SocketPair, WriterFlushesAPartialMessageWithoutEndingIt) {
+    MessageWriter writer(server(), 51);
+    writer.setPacketSize(512);
+    std::vector<uint8_t> data(MessageWriter::kBurstPackets * 504 + 1000);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = uint8_t(i * 7);
+    writer.write(data.data(), data.size());  // a burst leaves, 1000 bytes stay
+    writer.flushPartial();
+    std::vector<Packet> packets = splitPackets(receiveAll());
+    ASSERT_EQ(packets.size(), MessageWriter::kBurstPackets + 2);
+    std::vector<uint8_t> joined;
+    for (const Packet& p : packets) {
+        EXPECT_EQ(p.status, 0);
+        joined.insert(joined.end(), p.payload.begin(), p.payload.end());
+    }
+    EXPECT_EQ(joined, data);
+}
+
 TEST_F(SocketPair, WriterNoticesAnAttentionWhileStreaming) {
     MessageWriter writer(server(), 51);
     writer.setPacketSize(512);
     send(packet(kAttention, kStatusEom, ""));
-    std::vector<uint8_t> data(600, 1);
+    // Packets leave in bursts; the check follows each burst.
+    std::vector<uint8_t> data(MessageWriter::kBurstPackets * 512, 1);
     EXPECT_FALSE(writer.attentionPending());
-    writer.write(data.data(), data.size());  // one full packet leaves
+    writer.write(data.data(), 100);
+    EXPECT_FALSE(writer.attentionPending()) << "nothing has left yet";
+    writer.write(data.data(), data.size());  // a burst of full packets leaves
     EXPECT_TRUE(writer.attentionPending());
     // The attention stays in the socket for the reader.
     MessageReader reader(server());

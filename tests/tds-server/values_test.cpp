@@ -1,6 +1,10 @@
 // How stored values travel: type mapping, exact decimals, money, dates, GUIDs, text.
 #include <gtest/gtest.h>
 
+#include <charconv>
+#include <cmath>
+#include <random>
+
 #include "Values.h"
 
 namespace {
@@ -111,6 +115,42 @@ TEST(Decimals, AreExactAtTheDeclaredScale) {
     EXPECT_EQ(failure("decimal(5,2)", text("12a")), 8114);
 }
 
+// A stored double travels as its shortest spelling rounded at the scale; the
+// encoder takes a shortcut without text when it can. Both ways must agree.
+TEST(Decimals, DoublesTravelAsTheirShortestSpelling) {
+    std::mt19937_64 rng(20240229);
+    std::vector<double> values = {0.0, -0.0, 2.675, -2.675, 0.125, 0.5, 1.5, 2.5, 0.00005, 0.00015, 1e-5, 9.99995,
+                                  99999999999999.9999, 4503599627370495.0, 1e15, 1e16, 1e17, 123456789.12345,
+                                  0.1 + 0.2, 1.0 / 3, std::nextafter(1.0, 2.0), std::nextafter(0.0001, 0.0),
+                                  5e-324, 1e300, -1e-300};
+    for (int k = 0; k < 20000; ++k) {
+        // Short decimals as SQLite stores them, and doubles of any bits.
+        int64_t units = int64_t(rng() % 2000000000000ULL) - 1000000000000LL;
+        values.push_back(double(units) / std::pow(10.0, double(rng() % 12)));
+        double any;
+        uint64_t bits = rng();
+        std::memcpy(&any, &bits, 8);
+        if (std::isfinite(any)) values.push_back(any);
+        values.push_back(std::ldexp(double(rng() % (1ULL << 53)), int(rng() % 80) - 70));
+    }
+    for (const char* declared : {"decimal(38,0)", "decimal(18,4)", "decimal(38,10)", "decimal(5,2)", "money"}) {
+        for (double d : values) {
+            char chars[64];
+            auto [end, ec] = std::to_chars(chars, chars + sizeof chars, d);
+            std::string spelled(chars, end);
+            ByteBuffer viaDouble, viaText;
+            auto e1 = encodeValue(viaDouble, type(declared), real(d));
+            auto e2 = encodeValue(viaText, type(declared), text(spelled));
+            ASSERT_EQ(e1.has_value(), e2.has_value()) << declared << " " << spelled;
+            if (e1) {
+                EXPECT_EQ(e1->number, e2->number) << declared << " " << spelled;
+            } else {
+                ASSERT_EQ(viaDouble.data(), viaText.data()) << declared << " " << spelled;
+            }
+        }
+    }
+}
+
 TEST(Decimals, ParseScaledRoundsHalfAwayFromZero) {
     Scaled s;
     ASSERT_TRUE(parseScaled("2.5", 0, s));
@@ -178,6 +218,65 @@ TEST(Text, CharactersUseCp1252OrUtf16AndTheDeclaredLength) {
     EXPECT_EQ(encode("nvarchar(max)", text("")), (Bytes{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
     Bytes plp = encode("varchar(max)", text("hi"));
     EXPECT_EQ(plp, (Bytes{2, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0, 'h', 'i', 0, 0, 0, 0}));
+}
+
+// Texts are converted straight into the output; the reference is the
+// conversion of the whole text, then cut and padded to the declared length.
+TEST(Text, DirectConversionMatchesConvertingTheWholeText) {
+    const std::string samples[] = {
+        "",
+        "a",
+        "exactly8",
+        "seventeen chars!!",
+        "plain ASCII that is longer than forty characters, for the word loop",
+        "caf\xc3\xa9 \xe2\x82\xac 12",                      // 2- and 3-byte characters, CP1252 euro
+        "abcdefgh\xc3\xbc",                                   // non-ASCII right after a word
+        "\xf0\x9d\x84\x9e clef",                              // a surrogate pair first
+        "1234567\xf0\x9d\x84\x9e",                            // a pair across the 8-unit cut
+        "\xe2\x9c\x93\xe2\x80\x9c\xc5\x93\xcb\x9c",                 // CP1252 0x80..0x9F and unmapped
+        "bad \x80 continuation",
+        "cut \xe2\x82",                                       // truncated sequence at the end
+        "overlong \xc0\xaf and surrogate \xed\xa0\x80",
+        "\xff\xfe invalid lead bytes",
+    };
+    for (const std::string& sample : samples) {
+        for (uint32_t n : {1u, 2u, 7u, 8u, 9u, 16u, 40u}) {
+            for (const char* family : {"nvarchar", "nchar", "varchar", "char"}) {
+                std::string declared = std::string(family) + "(" + std::to_string(n) + ")";
+                Bytes expected;
+                if (family[0] == 'n') {
+                    std::u16string units = utf8ToUtf16(sample);
+                    if (units.size() > n) {
+                        units.resize(n);
+                        if (units.back() >= 0xD800 && units.back() < 0xDC00) units.pop_back();
+                    }
+                    if (family[1] == 'c') units.resize(n, u' ');
+                    expected = {uint8_t(units.size() * 2), uint8_t(units.size() * 2 >> 8)};
+                    for (char16_t u : units) {
+                        expected.push_back(uint8_t(u));
+                        expected.push_back(uint8_t(u >> 8));
+                    }
+                } else {
+                    std::string bytes = utf8ToCp1252(sample);
+                    if (bytes.size() > n) bytes.resize(n);
+                    if (family[0] == 'c') bytes.resize(n, ' ');
+                    expected = {uint8_t(bytes.size()), uint8_t(bytes.size() >> 8)};
+                    expected.insert(expected.end(), bytes.begin(), bytes.end());
+                }
+                EXPECT_EQ(encode(declared.c_str(), text(sample)), expected) << declared << " <- " << sample;
+            }
+        }
+        // (max): the whole text, in one chunk.
+        std::u16string units = utf8ToUtf16(sample);
+        std::string narrow = utf8ToCp1252(sample);
+        Bytes wide = encode("nvarchar(max)", text(sample));
+        Bytes plain = encode("varchar(max)", text(sample));
+        ASSERT_EQ(wide.size(), units.empty() ? 12u : 16u + 2 * units.size()) << sample;
+        ASSERT_EQ(plain.size(), narrow.empty() ? 12u : 16u + narrow.size()) << sample;
+        if (!narrow.empty()) EXPECT_EQ(std::string(plain.begin() + 12, plain.end() - 4), narrow) << sample;
+        for (size_t k = 0; k < units.size(); ++k)
+            EXPECT_EQ(char16_t(wide[12 + 2 * k] | wide[13 + 2 * k] << 8), units[k]) << sample << " unit " << k;
+    }
 }
 
 TEST(Text, LongValuesAreChunked) {

@@ -1,5 +1,6 @@
 #include "Bytes.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 
@@ -111,7 +112,22 @@ std::string Reader::utf16(size_t units) {
     return utf16leToUtf8(p, units * 2);
 }
 
-namespace {
+void GrowBuffer::grow(size_t n) {
+    size_t want = std::max<size_t>({capacity_ * 2, size_ + n, 256});
+    std::unique_ptr<uint8_t[]> bigger(new uint8_t[want]);
+    if (size_) std::memcpy(bigger.get(), data_.get(), size_);
+    data_ = std::move(bigger);
+    capacity_ = want;
+}
+
+void GrowBuffer::consumeFront(size_t n) {
+    if (n >= size_) {
+        size_ = 0;
+        return;
+    }
+    std::memmove(data_.get(), data_.get() + n, size_ - n);
+    size_ -= n;
+}
 
 // Decodes one code point from UTF-8; returns U+FFFD for malformed input.
 char32_t nextCodePoint(std::string_view s, size_t& i) {
@@ -139,6 +155,8 @@ char32_t nextCodePoint(std::string_view s, size_t& i) {
     if (cp < minimum[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) return 0xFFFD;
     return cp;
 }
+
+namespace {
 
 void appendUtf8(std::string& out, char32_t cp) {
     if (cp < 0x80) {
@@ -211,24 +229,18 @@ std::string utf16leToUtf8(const uint8_t* data, size_t bytes) {
     return utf16ToUtf8(s);
 }
 
+char cp1252Byte(char32_t cp) {
+    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return char(cp);
+    for (int k = 0; k < 32; ++k) {
+        if (kCp1252High[k] == cp) return char(0x80 + k);
+    }
+    return '?';
+}
+
 std::string utf8ToCp1252(std::string_view utf8) {
     std::string out;
     out.reserve(utf8.size());
-    for (size_t i = 0; i < utf8.size();) {
-        char32_t cp = nextCodePoint(utf8, i);
-        if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) {
-            out += char(cp);
-            continue;
-        }
-        char mapped = '?';
-        for (int k = 0; k < 32; ++k) {
-            if (kCp1252High[k] == cp) {
-                mapped = char(0x80 + k);
-                break;
-            }
-        }
-        out += mapped;
-    }
+    for (size_t i = 0; i < utf8.size();) out += cp1252Byte(nextCodePoint(utf8, i));
     return out;
 }
 

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace tds {
@@ -56,53 +57,83 @@ void MessageWriter::setPacketSize(size_t size) {
 }
 
 void MessageWriter::write(const uint8_t* data, size_t size) {
-    const size_t room = packetSize_ - kHeaderSize;
-    while (size > 0) {
-        size_t n = std::min(size, room - buf_.size());
-        buf_.insert(buf_.end(), data, data + n);
-        data += n;
-        size -= n;
-        if (buf_.size() == room) sendPacket(false);
-    }
+    buf_.write(data, size);
+    flushIfFull();
 }
 
 void MessageWriter::endMessage() {
-    sendPacket(true);
+    sendPackets(true, kStatusEom);
     packetId_ = 1;
 }
 
 void MessageWriter::flushPartial() {
-    if (!buf_.empty()) sendPacket(false);
+    if (!buf_.empty()) sendPackets(true, 0);
 }
 
-void MessageWriter::sendPacket(bool last) {
-    std::vector<uint8_t> packet;
-    packet.reserve(kHeaderSize + buf_.size());
-    size_t length = kHeaderSize + buf_.size();
-    packet.push_back(kReply);
-    packet.push_back(last ? kStatusEom : 0);
-    packet.push_back(uint8_t(length >> 8));
-    packet.push_back(uint8_t(length));
-    packet.push_back(uint8_t(spid_ >> 8));
-    packet.push_back(uint8_t(spid_));
-    packet.push_back(packetId_++);
-    packet.push_back(0);
-    packet.insert(packet.end(), buf_.begin(), buf_.end());
-    buf_.clear();
-    if (failed_) return;
-    size_t done = 0;
-    while (done < packet.size()) {
-        ssize_t n = ::send(fd_, packet.data() + done, packet.size() - done, MSG_NOSIGNAL);
-        if (n > 0) {
-            done += size_t(n);
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else {
-            failed_ = true;
-            return;
+void MessageWriter::sendPackets(bool all, uint8_t lastStatus) {
+    const size_t room = packetSize_ - kHeaderSize;
+    size_t count = buf_.size() / room;
+    size_t tail = buf_.size() % room;
+    // With `all`, a partial packet at the end, or an empty one for an empty
+    // message (or for the end of a message that filled its last packet).
+    if (all && (tail > 0 || count == 0 || lastStatus)) ++count;
+    if (count == 0) return;
+    const size_t payload = all ? buf_.size() : (buf_.size() / room) * room;
+    if (failed_) {
+        buf_.consumeFront(payload);
+        return;
+    }
+    constexpr size_t kMaxPackets = 64;  // per sendmsg, well under IOV_MAX
+    uint8_t headers[kMaxPackets][kHeaderSize];
+    iovec iov[2 * kMaxPackets];
+    size_t offset = 0;
+    for (size_t first = 0; first < count && !failed_; first += kMaxPackets) {
+        const size_t n = std::min(kMaxPackets, count - first);
+        size_t iovs = 0, total = 0;
+        for (size_t k = 0; k < n; ++k) {
+            const size_t body = std::min(room, payload - offset);
+            const bool last = all && first + k + 1 == count;
+            const size_t length = kHeaderSize + body;
+            uint8_t* h = headers[k];
+            h[0] = kReply;
+            h[1] = last ? lastStatus : 0;
+            h[2] = uint8_t(length >> 8);
+            h[3] = uint8_t(length);
+            h[4] = uint8_t(spid_ >> 8);
+            h[5] = uint8_t(spid_);
+            h[6] = packetId_++;
+            h[7] = 0;
+            iov[iovs++] = {h, kHeaderSize};
+            if (body) iov[iovs++] = {buf_.data() + offset, body};
+            offset += body;
+            total += length;
+        }
+        // sendmsg may take part of it: move on past what was sent.
+        msghdr msg{};
+        msg.msg_iov = iov;
+        msg.msg_iovlen = iovs;
+        while (total > 0) {
+            ssize_t sent = ::sendmsg(fd_, &msg, MSG_NOSIGNAL);
+            if (sent < 0 && errno == EINTR) continue;
+            if (sent <= 0) {
+                failed_ = true;
+                break;
+            }
+            total -= size_t(sent);
+            size_t left = size_t(sent);
+            while (msg.msg_iovlen > 0 && left >= msg.msg_iov[0].iov_len) {
+                left -= msg.msg_iov[0].iov_len;
+                ++msg.msg_iov;
+                --msg.msg_iovlen;
+            }
+            if (left > 0) {
+                msg.msg_iov[0].iov_base = static_cast<uint8_t*>(msg.msg_iov[0].iov_base) + left;
+                msg.msg_iov[0].iov_len -= left;
+            }
         }
     }
-    if (!last) peekForAttention();
+    buf_.consumeFront(payload);
+    if (lastStatus != kStatusEom && !failed_) peekForAttention();
 }
 
 void MessageWriter::peekForAttention() {

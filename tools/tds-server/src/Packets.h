@@ -50,18 +50,31 @@ private:
     Limits limits_;
 };
 
-// Writes one reply message at a time; full packets leave as soon as they fill,
-// so a large result never sits in memory.
+// Writes one reply message at a time. The payload collects in one buffer,
+// which row encoders may append to directly (buffer()); complete packets leave
+// in bursts of kBurstPackets, each burst with one sendmsg() that puts the
+// packet headers around slices of the buffer, so a large result never sits in
+// memory and costs few system calls.
 class MessageWriter : public Sink {
 public:
+    static constexpr size_t kBurstPackets = 16;
+
     MessageWriter(int fd, uint16_t spid) : fd_(fd), spid_(spid) {}
 
     void setPacketSize(size_t size);
     size_t packetSize() const { return packetSize_; }
     void write(const uint8_t* data, size_t size) override;
+    // The unsent payload of the current message. What is appended here leaves
+    // at the next flushIfFull(), flushPartial() or endMessage(); until then it
+    // may be taken back with truncate().
+    GrowBuffer& buffer() { return buf_; }
+    // Sends the complete packets once a burst of them is buffered.
+    void flushIfFull() {
+        if (buf_.size() >= kBurstPackets * (packetSize_ - kHeaderSize)) sendPackets(false);
+    }
     // Sends what is buffered as the last packet of the message.
     void endMessage();
-    // Sends what is buffered as a packet that is not the last one.
+    // Sends what is buffered as packets that are not the last one.
     void flushPartial();
     // A send failed or the peer closed: further output is discarded.
     bool failed() const { return failed_; }
@@ -70,13 +83,15 @@ public:
     void clearAttention() { attention_ = false; }
 
 private:
-    void sendPacket(bool last);
+    // Sends the buffered payload as packets: only the complete ones unless
+    // `all`; with `all` the last one gets `lastStatus`.
+    void sendPackets(bool all, uint8_t lastStatus = 0);
     void peekForAttention();
 
     int fd_;
     uint16_t spid_;
     size_t packetSize_ = 4096;
-    std::vector<uint8_t> buf_;
+    GrowBuffer buf_;
     uint8_t packetId_ = 1;
     bool failed_ = false;
     bool attention_ = false;

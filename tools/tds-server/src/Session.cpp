@@ -416,50 +416,61 @@ Session::Outcome Session::runStatement(sqlite3_stmt* stmt, const std::string& ve
     }
     flushPending(true);
     writeColMetadata(writer_, cols);
+    // Numbers in text columns travel as SQLite spells them.
+    std::vector<char> textTarget(cols.size());
+    for (size_t i = 0; i < cols.size(); ++i) {
+        Kind k = cols[i].type.kind;
+        textTarget[i] = k == Kind::Char || k == Kind::VarChar || k == Kind::NChar || k == Kind::NVarChar;
+    }
+    // Each row goes straight into the packet buffer: a value that cannot be
+    // converted takes its row back before anything of it has left.
+    GrowBuffer& out = writer_.buffer();
     uint64_t rows = 0;
-    ByteBuffer row;
     while (rc == SQLITE_ROW) {
-        row.clear();
-        row.u8(kRow);
+        const size_t rowStart = out.size();
+        out.u8(kRow);
         for (int i = 0; i < columns; ++i) {
-            const ColumnType& type = cols[size_t(i)].type;
-            bool textTarget = type.kind == Kind::Char || type.kind == Kind::VarChar || type.kind == Kind::NChar ||
-                              type.kind == Kind::NVarChar;
+            // One column call, then the value's own accessors: each
+            // sqlite3_column_* call would enter and leave the statement anew.
+            // The value is "unprotected", which is fine on a connection that
+            // only this thread uses.
+            sqlite3_value* value = sqlite3_column_value(stmt, i);
             SqlValue v;
-            switch (sqlite3_column_type(stmt, i)) {
+            const int storage = sqlite3_value_type(value);
+            switch (storage) {
             case SQLITE_NULL: break;
             case SQLITE_INTEGER:
             case SQLITE_FLOAT:
-                if (textTarget) {
+                if (textTarget[size_t(i)]) {
                     v.storage = Storage::Text;
-                    v.bytes = {reinterpret_cast<const char*>(sqlite3_column_text(stmt, i)),
-                               size_t(sqlite3_column_bytes(stmt, i))};
-                } else if (sqlite3_column_type(stmt, i) == SQLITE_INTEGER) {
+                    v.bytes = {reinterpret_cast<const char*>(sqlite3_value_text(value)),
+                               size_t(sqlite3_value_bytes(value))};
+                } else if (storage == SQLITE_INTEGER) {
                     v.storage = Storage::Integer;
-                    v.integer = sqlite3_column_int64(stmt, i);
+                    v.integer = sqlite3_value_int64(value);
                 } else {
                     v.storage = Storage::Real;
-                    v.real = sqlite3_column_double(stmt, i);
+                    v.real = sqlite3_value_double(value);
                 }
                 break;
             case SQLITE_TEXT:
                 v.storage = Storage::Text;
-                v.bytes = {reinterpret_cast<const char*>(sqlite3_column_text(stmt, i)), size_t(sqlite3_column_bytes(stmt, i))};
+                v.bytes = {reinterpret_cast<const char*>(sqlite3_value_text(value)), size_t(sqlite3_value_bytes(value))};
                 break;
             case SQLITE_BLOB: {
-                const void* blob = sqlite3_column_blob(stmt, i);
-                v.storage = textTarget ? Storage::Text : Storage::Blob;
-                v.bytes = {static_cast<const char*>(blob), size_t(sqlite3_column_bytes(stmt, i))};
+                const void* blob = sqlite3_value_blob(value);
+                v.storage = textTarget[size_t(i)] ? Storage::Text : Storage::Blob;
+                v.bytes = {static_cast<const char*>(blob), size_t(sqlite3_value_bytes(value))};
                 break;
             }
             }
-            if (auto conversion = encodeValue(row, type, v)) {
+            if (auto conversion = encodeValue(out, cols[size_t(i)].type, v)) {
+                out.truncate(rowStart);
                 failed = true;
                 error = message(conversion->number, 16, conversion->message);
                 return Outcome::Continue;
             }
         }
-        writer_.bytes(row.data());
         ++rows;
         if (config_.dropAfterRows >= 0 && rows >= uint64_t(config_.dropAfterRows)) {
             writer_.flushPartial();
@@ -467,6 +478,7 @@ Session::Outcome Session::runStatement(sqlite3_stmt* stmt, const std::string& ve
                          (unsigned long long)rows);
             return Outcome::Close;
         }
+        writer_.flushIfFull();
         if (writer_.failed()) return Outcome::Close;
         if (writer_.attentionPending()) return Outcome::Attention;
         rc = sqlite3_step(stmt);

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cctype>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -13,11 +14,24 @@ namespace {
 // SQL_Latin1_General_CP1_CI_AS, as the login reply announces it.
 const uint8_t kCollation[5] = {0x09, 0x04, 0xD0, 0x00, 0x34};
 
+// isspace() of the C locale, inline: trim runs for every decimal and date.
+bool blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
 std::string_view trim(std::string_view s) {
-    while (!s.empty() && std::isspace(uint8_t(s.front()))) s.remove_prefix(1);
-    while (!s.empty() && std::isspace(uint8_t(s.back()))) s.remove_suffix(1);
+    while (!s.empty() && blank(s.front())) s.remove_prefix(1);
+    while (!s.empty() && blank(s.back())) s.remove_suffix(1);
     return s;
 }
+
+// 10^k for k = 0..38.
+struct PowersOfTen {
+    unsigned __int128 value[39];
+    constexpr PowersOfTen() : value{} {
+        value[0] = 1;
+        for (int k = 1; k < 39; ++k) value[k] = value[k - 1] * 10;
+    }
+};
+constexpr PowersOfTen kPow10;
 
 ColumnType make(Kind kind, uint8_t size = 0) {
     ColumnType t;
@@ -196,14 +210,21 @@ bool parseScaled(std::string_view input, int scale, Scaled& out) {
     out = Scaled{};
     size_t i = 0;
     if (i < s.size() && (s[i] == '+' || s[i] == '-')) out.negative = s[i++] == '-';
-    std::string digits;
+    // The significant digits without leading zeros. Only the first kKeep can
+    // matter: a result needs at most 38 of them plus the one that rounds.
+    constexpr size_t kKeep = 64;
+    char digits[kKeep];
+    size_t count = 0;  // all significant digits, kept or not
     int fracDigits = 0;
     bool seenDigit = false, seenPoint = false;
     for (; i < s.size(); ++i) {
         char c = s[i];
         if (c >= '0' && c <= '9') {
             seenDigit = true;
-            if (!(digits.empty() && c == '0')) digits += c;
+            if (!(count == 0 && c == '0')) {
+                if (count < kKeep) digits[count] = c;
+                ++count;
+            }
             if (seenPoint) ++fracDigits;
         } else if (c == '.' && !seenPoint) {
             seenPoint = true;
@@ -225,28 +246,30 @@ bool parseScaled(std::string_view input, int scale, Scaled& out) {
     if (i != s.size()) return false;
     // digits holds the significant digits without leading zeros; a fractional
     // digit counts even when it was a leading zero.
-    long shift = exponent - fracDigits + scale;
+    long shift = exponent - long(fracDigits) + scale;
     bool roundUp = false;
     if (shift < 0) {
         long drop = -shift;
-        if (drop > long(digits.size())) {
-            digits.clear();
+        if (drop > long(count)) {
+            count = 0;
         } else {
-            roundUp = digits[digits.size() - size_t(drop)] >= '5';
-            digits.resize(digits.size() - size_t(drop));
+            count -= size_t(drop);
+            // The first dropped digit decides; past kKeep the kept part is
+            // too long anyway (checked below).
+            roundUp = count < kKeep && digits[count] >= '5';
         }
         // A dropped run that began beyond the kept digits cannot reach one half.
         shift = 0;
     }
-    if (digits.empty()) {
+    if (count == 0) {
         out.magnitude = roundUp ? 1 : 0;
         out.negative = out.negative && roundUp;
         return true;
     }
-    if (long(digits.size()) + shift > 38) return false;
+    if (long(count) + shift > 38) return false;
     unsigned __int128 v = 0;
-    for (char c : digits) v = v * 10 + unsigned(c - '0');
-    for (long k = 0; k < shift; ++k) v *= 10;
+    for (size_t k = 0; k < count; ++k) v = v * 10 + unsigned(digits[k] - '0');
+    v *= kPow10.value[shift];  // count + shift <= 38
     if (roundUp) v += 1;
     out.magnitude = v;
     if (v == 0) out.negative = false;
@@ -400,7 +423,7 @@ ConversionError notAllowed(const ColumnType& t, const char* from) {
                      " is not allowed. Use the CONVERT function to run this query."};
 }
 
-void writeNull(Sink& out, const ColumnType& t) {
+void writeNull(GrowBuffer& out, const ColumnType& t) {
     switch (t.kind) {
     case Kind::Char:
     case Kind::VarChar:
@@ -419,7 +442,7 @@ void writeNull(Sink& out, const ColumnType& t) {
     }
 }
 
-void writePlp(Sink& out, const uint8_t* data, size_t size) {
+void writePlp(GrowBuffer& out, const uint8_t* data, size_t size) {
     out.u64le(size);
     constexpr size_t kChunk = 32768;
     for (size_t done = 0; done < size; done += kChunk) {
@@ -430,14 +453,12 @@ void writePlp(Sink& out, const uint8_t* data, size_t size) {
     out.u32le(0);
 }
 
-void writeLittleEndian(Sink& out, unsigned __int128 v, size_t bytes) {
-    for (size_t k = 0; k < bytes; ++k) {
-        out.u8(uint8_t(v));
-        v >>= 8;
-    }
+void writeLittleEndian(GrowBuffer& out, unsigned __int128 v, size_t bytes) {
+    out.littleEndian(uint64_t(v), std::min<size_t>(bytes, 8));
+    if (bytes > 8) out.littleEndian(uint64_t(v >> 64), bytes - 8);
 }
 
-std::optional<ConversionError> encodeInt(Sink& out, const ColumnType& t, const SqlValue& v) {
+std::optional<ConversionError> encodeInt(GrowBuffer& out, const ColumnType& t, const SqlValue& v) {
     int64_t x = 0;
     if (v.storage == Storage::Integer) {
         x = v.integer;
@@ -457,25 +478,43 @@ std::optional<ConversionError> encodeInt(Sink& out, const ColumnType& t, const S
     int64_t hi = t.size == 1 ? 255 : t.size == 2 ? 32767 : t.size == 4 ? INT32_MAX : INT64_MAX;
     if (x < lo || x > hi) return overflow(t);
     out.u8(t.size);
-    writeLittleEndian(out, static_cast<unsigned __int128>(static_cast<uint64_t>(x)), t.size);
+    out.littleEndian(static_cast<uint64_t>(x), t.size);
     return std::nullopt;
+}
+
+// The common case of a double at a scale, without text: when |d| * 10^scale
+// is below 2^52, at most one multiple of 10^-scale reads back as d, so if
+// m * 10^-scale does (m the nearest integer to d * 10^scale; the division of
+// two exact doubles is correctly rounded), the shortest spelling of d is that
+// multiple and rounds to m itself. Anything else takes the path through text.
+bool exactScaled(double d, int scale, Scaled& out) {
+    static constexpr double kPow10d[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                         1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    if (scale < 0 || scale > 22) return false;
+    const double p = kPow10d[scale];
+    const double scaled = std::fabs(d) * p;
+    if (!(scaled < 4503599627370496.0)) return false;  // 2^52
+    const double m = std::nearbyint(scaled);
+    if (m / p != std::fabs(d)) return false;
+    out.magnitude = static_cast<unsigned __int128>(static_cast<uint64_t>(m));
+    out.negative = d < 0 && m != 0;
+    return true;
 }
 
 // Stored numbers and text -> exact unscaled value at the given scale.
 std::optional<ConversionError> scaledValue(const ColumnType& t, const SqlValue& v, int scale, Scaled& out) {
-    std::string buffer;
+    char chars[64];
     std::string_view text;
     if (v.storage == Storage::Integer) {
-        buffer = std::to_string(v.integer);
-        text = buffer;
+        auto [p, ec] = std::to_chars(chars, chars + sizeof chars, v.integer);
+        text = std::string_view(chars, size_t(p - chars));
     } else if (v.storage == Storage::Real) {
         if (!std::isfinite(v.real)) return overflow(t);
+        if (exactScaled(v.real, scale, out)) return std::nullopt;
         // The shortest text that reads back as the same double: what was
         // inserted, as long as it had at most 15 significant digits.
-        char chars[64];
         auto [p, ec] = std::to_chars(chars, chars + sizeof chars, v.real);
-        buffer.assign(chars, p);
-        text = buffer;
+        text = std::string_view(chars, size_t(p - chars));
     } else if (v.storage == Storage::Text) {
         text = v.bytes;
     } else {
@@ -490,12 +529,10 @@ std::optional<ConversionError> scaledValue(const ColumnType& t, const SqlValue& 
     return std::nullopt;
 }
 
-std::optional<ConversionError> encodeDecimal(Sink& out, const ColumnType& t, const SqlValue& v) {
+std::optional<ConversionError> encodeDecimal(GrowBuffer& out, const ColumnType& t, const SqlValue& v) {
     Scaled s;
     if (auto e = scaledValue(t, v, t.scale, s)) return e;
-    unsigned __int128 limit = 1;
-    for (int k = 0; k < t.precision; ++k) limit *= 10;
-    if (s.magnitude >= limit) {
+    if (s.magnitude >= kPow10.value[t.precision]) {
         return ConversionError{8115, "Arithmetic overflow error converting " + typeName(t) + " to data type " +
                                          typeName(t) + "."};
     }
@@ -506,7 +543,7 @@ std::optional<ConversionError> encodeDecimal(Sink& out, const ColumnType& t, con
     return std::nullopt;
 }
 
-std::optional<ConversionError> encodeMoney(Sink& out, const ColumnType& t, const SqlValue& v) {
+std::optional<ConversionError> encodeMoney(GrowBuffer& out, const ColumnType& t, const SqlValue& v) {
     Scaled s;
     if (auto e = scaledValue(t, v, 4, s)) return e;
     unsigned __int128 limit = t.size == 4 ? (unsigned __int128)INT32_MAX : (unsigned __int128)INT64_MAX;
@@ -523,7 +560,7 @@ std::optional<ConversionError> encodeMoney(Sink& out, const ColumnType& t, const
     return std::nullopt;
 }
 
-std::optional<ConversionError> encodeFloat(Sink& out, const ColumnType& t, const SqlValue& v) {
+std::optional<ConversionError> encodeFloat(GrowBuffer& out, const ColumnType& t, const SqlValue& v) {
     double d = 0;
     if (v.storage == Storage::Real) {
         d = v.real;
@@ -552,7 +589,7 @@ std::optional<ConversionError> encodeFloat(Sink& out, const ColumnType& t, const
     return std::nullopt;
 }
 
-std::optional<ConversionError> encodeBit(Sink& out, const ColumnType& t, const SqlValue& v) {
+std::optional<ConversionError> encodeBit(GrowBuffer& out, const ColumnType& t, const SqlValue& v) {
     bool b = false;
     if (v.storage == Storage::Integer) {
         b = v.integer != 0;
@@ -573,18 +610,22 @@ std::optional<ConversionError> encodeBit(Sink& out, const ColumnType& t, const S
     return std::nullopt;
 }
 
-std::optional<ConversionError> encodeTemporal(Sink& out, const ColumnType& t, const SqlValue& v) {
-    const ConversionError bad{241, "Conversion failed when converting date and/or time from character string."};
+std::optional<ConversionError> encodeTemporal(GrowBuffer& out, const ColumnType& t, const SqlValue& v) {
+    auto bad = [] {
+        return ConversionError{241, "Conversion failed when converting date and/or time from character string."};
+    };
     if (v.storage == Storage::Blob) return notAllowed(t, "varbinary");
-    if (v.storage != Storage::Text) return bad;
+    if (v.storage != Storage::Text) return bad();
     DateTimeParts p;
-    if (!parseDateTime(v.bytes, p)) return bad;
+    if (!parseDateTime(v.bytes, p)) return bad();
     int64_t days = daysSinceYearOne(p.year, p.month, p.day);
     const int64_t time100ns = ((int64_t(p.hour) * 60 + p.minute) * 60 + p.second) * 10000000LL + p.fraction;
     const int64_t day100ns = 86400LL * 10000000LL;
     const int64_t maxDays = daysSinceYearOne(9999, 12, 31);
-    const ConversionError range{242, "The conversion of a nvarchar data type to a " + typeName(t) +
-                                         " data type resulted in an out-of-range value."};
+    auto range = [&t] {
+        return ConversionError{242, "The conversion of a nvarchar data type to a " + typeName(t) +
+                                        " data type resulted in an out-of-range value."};
+    };
     auto scaledTime = [&](int scale, bool& carry) {
         int64_t unit = 1;
         for (int k = scale; k < 7; ++k) unit *= 10;
@@ -597,23 +638,23 @@ std::optional<ConversionError> encodeTemporal(Sink& out, const ColumnType& t, co
     switch (t.kind) {
     case Kind::Date:
         out.u8(3);
-        writeLittleEndian(out, unsigned(days), 3);
+        out.littleEndian(uint64_t(days), 3);
         return std::nullopt;
     case Kind::Time: {
         bool carry;
         int64_t units = scaledTime(t.scale, carry);
         out.u8(uint8_t(timeBytes(t.scale)));
-        writeLittleEndian(out, static_cast<unsigned __int128>(units), size_t(timeBytes(t.scale)));
+        out.littleEndian(uint64_t(units), size_t(timeBytes(t.scale)));
         return std::nullopt;
     }
     case Kind::DateTime2: {
         bool carry;
         int64_t units = scaledTime(t.scale, carry);
         if (carry) ++days;
-        if (days > maxDays) return range;
+        if (days > maxDays) return range();
         out.u8(uint8_t(timeBytes(t.scale) + 3));
-        writeLittleEndian(out, static_cast<unsigned __int128>(units), size_t(timeBytes(t.scale)));
-        writeLittleEndian(out, static_cast<unsigned __int128>(days), 3);
+        out.littleEndian(uint64_t(units), size_t(timeBytes(t.scale)));
+        out.littleEndian(uint64_t(days), 3);
         return std::nullopt;
     }
     case Kind::DateTime: {
@@ -625,7 +666,7 @@ std::optional<ConversionError> encodeTemporal(Sink& out, const ColumnType& t, co
                 minutes = 0;
                 ++days;
             }
-            if (days < 0 || days > daysSinceYearOne(2079, 6, 6) - daysSinceYearOne(1900, 1, 1)) return range;
+            if (days < 0 || days > daysSinceYearOne(2079, 6, 6) - daysSinceYearOne(1900, 1, 1)) return range();
             out.u8(4);
             out.u16le(uint16_t(days));
             out.u16le(uint16_t(minutes));
@@ -638,7 +679,7 @@ std::optional<ConversionError> encodeTemporal(Sink& out, const ColumnType& t, co
             }
             if (days < daysSinceYearOne(1753, 1, 1) - daysSinceYearOne(1900, 1, 1) ||
                 days > maxDays - daysSinceYearOne(1900, 1, 1))
-                return range;
+                return range();
             out.u8(8);
             out.i32le(int32_t(days));
             out.u32le(uint32_t(ticks));
@@ -646,11 +687,11 @@ std::optional<ConversionError> encodeTemporal(Sink& out, const ColumnType& t, co
         return std::nullopt;
     }
     default:
-        return bad;
+        return bad();
     }
 }
 
-std::optional<ConversionError> encodeGuid(Sink& out, const ColumnType& t, const SqlValue& v) {
+std::optional<ConversionError> encodeGuid(GrowBuffer& out, const ColumnType& t, const SqlValue& v) {
     uint8_t wire[16];
     if (v.storage == Storage::Blob && v.bytes.size() == 16) {
         const int order[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
@@ -664,63 +705,120 @@ std::optional<ConversionError> encodeGuid(Sink& out, const ColumnType& t, const 
     return std::nullopt;
 }
 
-std::optional<ConversionError> encodeText(Sink& out, const ColumnType& t, const SqlValue& v) {
+// UTF-8 -> CP1252 bytes appended to out, at most maxBytes of them (one per
+// character); as utf8ToCp1252 followed by a cut.
+// Length of the plain ASCII start of s, looked at 8 bytes at a time.
+size_t asciiPrefix(const char* s, size_t size) {
+    size_t n = 0;
+    for (; n + 8 <= size; n += 8) {
+        uint64_t word;
+        std::memcpy(&word, s + n, 8);
+        if (word & 0x8080808080808080ULL) break;
+    }
+    while (n < size && uint8_t(s[n]) < 0x80) ++n;
+    return n;
+}
+
+void appendCp1252(GrowBuffer& out, std::string_view utf8, size_t maxBytes) {
+    // Plain ASCII, the common case, is copied as it is.
+    const size_t ascii = asciiPrefix(utf8.data(), std::min(utf8.size(), maxBytes));
+    out.write(utf8.data(), ascii);
+    size_t written = ascii;
+    for (size_t i = ascii; i < utf8.size() && written < maxBytes; ++written)
+        out.u8(uint8_t(cp1252Byte(nextCodePoint(utf8, i))));
+}
+
+// UTF-8 -> UTF-16LE appended to out, at most maxUnits code units, never half
+// a surrogate pair; as utf8ToUtf16 followed by a cut. Returns the units written.
+size_t appendUtf16(GrowBuffer& out, std::string_view utf8, size_t maxUnits) {
+    size_t units = 0;
+    size_t i = 0;
+    // Plain ASCII first, two bytes per character.
+    {
+        const size_t n = asciiPrefix(utf8.data(), std::min(utf8.size(), maxUnits));
+        uint8_t* p = out.extend(2 * n);
+        for (size_t k = 0; k < n; ++k) {
+            p[2 * k] = uint8_t(utf8[k]);
+            p[2 * k + 1] = 0;
+        }
+        i = units = n;
+    }
+    while (i < utf8.size() && units < maxUnits) {
+        char32_t cp = nextCodePoint(utf8, i);
+        if (cp >= 0x10000) {
+            if (units + 2 > maxUnits) break;
+            cp -= 0x10000;
+            out.u16le(uint16_t(0xD800 + (cp >> 10)));
+            out.u16le(uint16_t(0xDC00 + (cp & 0x3FF)));
+            units += 2;
+        } else {
+            out.u16le(uint16_t(cp));
+            ++units;
+        }
+    }
+    return units;
+}
+
+std::optional<ConversionError> encodeText(GrowBuffer& out, const ColumnType& t, const SqlValue& v) {
     if (v.storage == Storage::Integer || v.storage == Storage::Real) {
         // Callers hand numbers in text columns over as text; a bare number here
         // still gets SQLite's own spelling.
         return ConversionError{8114, "Error converting data type to " + typeName(t) + "."};
     }
-    if (t.kind == Kind::Char || t.kind == Kind::VarChar) {
-        std::string bytes = utf8ToCp1252(v.bytes);
-        if (!t.max && bytes.size() > t.length) bytes.resize(t.length);  // longer than declared: cut
-        if (t.kind == Kind::Char && bytes.size() < t.length) bytes.append(t.length - bytes.size(), ' ');
-        if (t.max) {
-            writePlp(out, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    const bool narrow = t.kind == Kind::Char || t.kind == Kind::VarChar;
+    if (t.max) {
+        // PLP needs the total length first: convert into a scratch buffer.
+        thread_local GrowBuffer scratch;
+        scratch.clear();
+        if (narrow) {
+            appendCp1252(scratch, v.bytes, SIZE_MAX);
         } else {
-            out.u16le(uint16_t(bytes.size()));
-            out.bytes(bytes);
+            appendUtf16(scratch, v.bytes, SIZE_MAX);
         }
+        writePlp(out, scratch.data(), scratch.size());
         return std::nullopt;
     }
-    std::u16string units = utf8ToUtf16(v.bytes);
-    if (!t.max && units.size() > t.length) {
-        units.resize(t.length);
-        if (!units.empty() && units.back() >= 0xD800 && units.back() < 0xDC00) units.pop_back();
-    }
-    if (t.kind == Kind::NChar && units.size() < t.length) units.append(t.length - units.size(), u' ');
-    std::vector<uint8_t> bytes(units.size() * 2);
-    for (size_t i = 0; i < units.size(); ++i) {
-        bytes[2 * i] = uint8_t(units[i]);
-        bytes[2 * i + 1] = uint8_t(units[i] >> 8);
-    }
-    if (t.max) {
-        writePlp(out, bytes.data(), bytes.size());
+    // u16 byte length, patched once the text is written.
+    const size_t lengthAt = out.size();
+    out.u16le(0);
+    size_t bytes;
+    if (narrow) {
+        appendCp1252(out, v.bytes, t.length);  // longer than declared: cut
+        bytes = out.size() - lengthAt - 2;
+        if (t.kind == Kind::Char && bytes < t.length) {
+            std::memset(out.extend(t.length - bytes), ' ', t.length - bytes);
+            bytes = t.length;
+        }
     } else {
-        out.u16le(uint16_t(bytes.size()));
-        out.bytes(bytes);
+        size_t units = appendUtf16(out, v.bytes, t.length);
+        if (t.kind == Kind::NChar) {
+            for (; units < t.length; ++units) out.u16le(u' ');
+        }
+        bytes = 2 * units;
     }
+    out.patchU16le(lengthAt, uint16_t(bytes));
     return std::nullopt;
 }
 
-std::optional<ConversionError> encodeBinary(Sink& out, const ColumnType& t, const SqlValue& v) {
+std::optional<ConversionError> encodeBinary(GrowBuffer& out, const ColumnType& t, const SqlValue& v) {
     if (v.storage == Storage::Integer || v.storage == Storage::Real) return notAllowed(t, "int");
-    std::string bytes(v.bytes);
-    if (!t.max && bytes.size() > t.length) bytes.resize(t.length);
-    if (t.kind == Kind::Binary && bytes.size() < t.length) bytes.append(t.length - bytes.size(), '\0');
+    std::string_view bytes = v.bytes;
+    if (!t.max && bytes.size() > t.length) bytes = bytes.substr(0, t.length);
     if (t.max) {
         writePlp(out, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-    } else {
-        out.u16le(uint16_t(bytes.size()));
-        out.bytes(bytes);
+        return std::nullopt;
     }
+    const size_t padded = t.kind == Kind::Binary ? t.length : bytes.size();
+    out.u16le(uint16_t(padded));
+    out.bytes(bytes);
+    if (padded > bytes.size()) std::memset(out.extend(padded - bytes.size()), 0, padded - bytes.size());
     return std::nullopt;
 }
 
 }  // namespace
 
-std::optional<ConversionError> encodeValue(Sink& sink, const ColumnType& t, const SqlValue& v) {
-    // Encode into a scratch buffer so that a failure leaves the sink untouched.
-    ByteBuffer out;
+std::optional<ConversionError> encodeValue(GrowBuffer& out, const ColumnType& t, const SqlValue& v) {
+    const size_t mark = out.size();
     std::optional<ConversionError> error;
     if (v.storage == Storage::Null) {
         writeNull(out, t);
@@ -744,7 +842,15 @@ std::optional<ConversionError> encodeValue(Sink& sink, const ColumnType& t, cons
         case Kind::Guid: error = encodeGuid(out, t, v); break;
         }
     }
-    if (!error) sink.bytes(out.data());
+    if (error) out.truncate(mark);  // a failure leaves nothing behind
+    return error;
+}
+
+std::optional<ConversionError> encodeValue(Sink& sink, const ColumnType& t, const SqlValue& v) {
+    thread_local GrowBuffer scratch;
+    scratch.clear();
+    std::optional<ConversionError> error = encodeValue(scratch, t, v);
+    if (!error) sink.write(scratch.data(), scratch.size());
     return error;
 }
 

@@ -69,6 +69,9 @@ struct ConversionError {
 };
 
 // Appends the value in the column's wire form. On failure nothing is written.
+// The GrowBuffer form allocates nothing once the buffer has grown (errors
+// aside): result rows are encoded with it straight into the packet buffer.
+std::optional<ConversionError> encodeValue(GrowBuffer& out, const ColumnType& type, const SqlValue& value);
 std::optional<ConversionError> encodeValue(Sink& out, const ColumnType& type, const SqlValue& value);
 
 // Exact decimal text -> unscaled integer at the given scale, rounded half away

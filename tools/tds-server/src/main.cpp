@@ -1,6 +1,7 @@
 // tds-server: a TDS 7.4 test and demo server over SQLite, on 127.0.0.1.
 #include <csignal>
 #include <cstdio>
+#include <sqlite3.h>
 
 #include "Options.h"
 #include "Server.h"
@@ -20,6 +21,9 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::signal(SIGPIPE, SIG_IGN);
+    // No memory statistics: they take one process-wide mutex around every
+    // SQLite allocation, which sessions reading at once would share.
+    sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
     std::unique_ptr<tds::Catalog> catalog = tds::Catalog::create(options.databases, error);
     if (!catalog) {
         std::fprintf(stderr, "tds-server: %s\n", error.c_str());
