@@ -273,9 +273,12 @@ TEST(Text, DirectConversionMatchesConvertingTheWholeText) {
         Bytes plain = encode("varchar(max)", text(sample));
         ASSERT_EQ(wide.size(), units.empty() ? 12u : 16u + 2 * units.size()) << sample;
         ASSERT_EQ(plain.size(), narrow.empty() ? 12u : 16u + narrow.size()) << sample;
-        if (!narrow.empty()) EXPECT_EQ(std::string(plain.begin() + 12, plain.end() - 4), narrow) << sample;
-        for (size_t k = 0; k < units.size(); ++k)
+        if (!narrow.empty()) {
+            EXPECT_EQ(std::string(plain.begin() + 12, plain.end() - 4), narrow) << sample;
+        }
+        for (size_t k = 0; k < units.size(); ++k) {
             EXPECT_EQ(char16_t(wide[12 + 2 * k] | wide[13 + 2 * k] << 8), units[k]) << sample << " unit " << k;
+        }
     }
 }
 
