@@ -20,6 +20,16 @@ void AppendQuoted(QString& out, const data::FieldValue& v, const ValueFormatter&
     out += u'"';
 }
 
+void AppendQuoted(QString& out, const std::optional<QString>& text) {
+    if (!text) {
+        out += u"NULL";
+        return;
+    }
+    out += u'"';
+    out += *text;
+    out += u'"';
+}
+
 QString RecordLine(std::int64_t record, QStringView verb, QStringView tableName) {
     QString out = QStringLiteral("Record ");
     out += RecordNumber(record);
@@ -46,6 +56,19 @@ QString FieldChangedLine(std::int64_t record, QStringView fieldName, const data:
 QString FieldChangedLine(std::int64_t record, QStringView fieldName, const data::FieldValue& before,
                          const data::FieldValue& after) {
     return FieldChangedLine(record, fieldName, before, after, ValueFormatter());
+}
+
+QString FieldChangedLine(std::int64_t record, QStringView fieldName,
+                         const std::optional<QString>& before, const std::optional<QString>& after) {
+    QString out = QStringLiteral("Record ");
+    out += RecordNumber(record);
+    out += u",Field \"";
+    out += fieldName;
+    out += u"\" has changed from ";
+    AppendQuoted(out, before);
+    out += u" to ";
+    AppendQuoted(out, after);
+    return out;
 }
 
 QString RecordDeletedLine(std::int64_t record, QStringView tableName) {

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringView>
 #include <cstdint>
+#include <optional>
 
 #include "FieldValue.h"
 #include "ValueText.h"
@@ -20,6 +21,10 @@ QString FieldChangedLine(std::int64_t record, QStringView fieldName, const data:
 // The same in the default locale (see ValueText).
 QString FieldChangedLine(std::int64_t record, QStringView fieldName, const data::FieldValue& before,
                          const data::FieldValue& after);
+
+// The same from the values' report texts (no text: NULL).
+QString FieldChangedLine(std::int64_t record, QStringView fieldName,
+                         const std::optional<QString>& before, const std::optional<QString>& after);
 
 // Record 7 deleted from dbo.Orders
 QString RecordDeletedLine(std::int64_t record, QStringView tableName);

@@ -1,73 +1,282 @@
 #include "ResultLines.h"
 
+#include "DifferenceLines.h"
+
 #include <algorithm>
 #include <cstring>
+#include <stdexcept>
 
 namespace compare {
 namespace {
 
-// Characters a shared block holds: large enough that blocks are few, small
-// enough that the unused tail of the last one does not matter.
-constexpr qsizetype kBlockChars = qsizetype{1} << 20;
+// Bytes a shared block holds: large enough that blocks are few, small enough
+// that the unused tail of the last one does not matter.
+constexpr std::size_t kBlockBytes = std::size_t{1} << 20;
+
+enum Kind : std::uint8_t {
+    kPlain = 0,
+    kFieldChange = 1,
+    kDeleted = 2,
+    kAdded = 3,
+    kKindMask = 0x0F,
+    kBeforeNull = 0x10,
+    kAfterNull = 0x20,
+};
+
+// The most bytes a text takes in UTF-8, its length in front included.
+std::size_t maxTextBytes(QStringView text) { return 10 + 3 * static_cast<std::size_t>(text.size()); }
+
+std::size_t utf8Length(QStringView text) {
+    std::size_t n = 0;
+    const qsizetype size = text.size();
+    for (qsizetype i = 0; i < size; ++i) {
+        const char16_t c = text[i].unicode();
+        if (c < 0x80) {
+            n += 1;
+        } else if (c < 0x800) {
+            n += 2;
+        } else if (QChar::isHighSurrogate(c) && i + 1 < size &&
+                   QChar::isLowSurrogate(text[i + 1].unicode())) {
+            n += 4;
+            ++i;
+        } else {
+            n += 3;  // a lone surrogate too, as its own three bytes
+        }
+    }
+    return n;
+}
+
+class Reader {
+public:
+    explicit Reader(const char* p) : p_(reinterpret_cast<const unsigned char*>(p)) {}
+    std::uint8_t byte() { return *p_++; }
+    std::uint64_t varint() {
+        std::uint64_t v = 0;
+        for (int shift = 0;; shift += 7) {
+            const unsigned char b = *p_++;
+            v |= std::uint64_t{b & 0x7Fu} << shift;
+            if ((b & 0x80) == 0) return v;
+        }
+    }
+    // The writer's UTF-8, in which a lone surrogate is kept as its own three
+    // bytes (so that any text reads back exactly as it went in).
+    QString text() {
+        const auto n = static_cast<std::size_t>(varint());
+        const unsigned char* end = p_ + n;
+        QString out(static_cast<qsizetype>(n), Qt::Uninitialized);
+        auto* d = reinterpret_cast<char16_t*>(out.data());
+        auto* const start = d;
+        while (p_ < end) {
+            const unsigned char b = *p_;
+            if (b < 0x80) {
+                *d++ = b;
+                p_ += 1;
+            } else if (b < 0xE0) {
+                *d++ = static_cast<char16_t>(((b & 0x1F) << 6) | (p_[1] & 0x3F));
+                p_ += 2;
+            } else if (b < 0xF0) {
+                *d++ = static_cast<char16_t>(((b & 0x0F) << 12) | ((p_[1] & 0x3F) << 6) |
+                                             (p_[2] & 0x3F));
+                p_ += 3;
+            } else {
+                const char32_t u = (char32_t{b & 0x07u} << 18) | (char32_t{p_[1] & 0x3Fu} << 12) |
+                                   (char32_t{p_[2] & 0x3Fu} << 6) | (p_[3] & 0x3Fu);
+                *d++ = QChar::highSurrogate(u);
+                *d++ = QChar::lowSurrogate(u);
+                p_ += 4;
+            }
+        }
+        out.truncate(d - start);
+        return out;
+    }
+
+private:
+    const unsigned char* p_;
+};
+
+// Record numbers count from 1; checked here, where the caller can be told.
+void checkRecord(std::int64_t record) {
+    if (record < 1) throw std::invalid_argument("record numbers start at 1");
+}
 
 }  // namespace
+
+class ResultLinesModel::Writer {
+public:
+    explicit Writer(char* p) : start_(reinterpret_cast<unsigned char*>(p)), p_(start_) {}
+    void byte(std::uint8_t b) { *p_++ = b; }
+    void varint(std::uint64_t v) {
+        while (v >= 0x80) {
+            *p_++ = static_cast<unsigned char>(v | 0x80);
+            v >>= 7;
+        }
+        *p_++ = static_cast<unsigned char>(v);
+    }
+    void text(QStringView t) {
+        varint(utf8Length(t));
+        const qsizetype size = t.size();
+        for (qsizetype i = 0; i < size; ++i) {
+            const char32_t c = t[i].unicode();
+            if (c < 0x80) {
+                *p_++ = static_cast<unsigned char>(c);
+            } else if (c < 0x800) {
+                *p_++ = static_cast<unsigned char>(0xC0 | (c >> 6));
+                *p_++ = static_cast<unsigned char>(0x80 | (c & 0x3F));
+            } else if (QChar::isHighSurrogate(c) && i + 1 < size &&
+                       QChar::isLowSurrogate(t[i + 1].unicode())) {
+                const char32_t u = QChar::surrogateToUcs4(static_cast<char16_t>(c), t[++i].unicode());
+                *p_++ = static_cast<unsigned char>(0xF0 | (u >> 18));
+                *p_++ = static_cast<unsigned char>(0x80 | ((u >> 12) & 0x3F));
+                *p_++ = static_cast<unsigned char>(0x80 | ((u >> 6) & 0x3F));
+                *p_++ = static_cast<unsigned char>(0x80 | (u & 0x3F));
+            } else {
+                *p_++ = static_cast<unsigned char>(0xE0 | (c >> 12));
+                *p_++ = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
+                *p_++ = static_cast<unsigned char>(0x80 | (c & 0x3F));
+            }
+        }
+    }
+    std::size_t used() const { return static_cast<std::size_t>(p_ - start_); }
+
+private:
+    unsigned char* start_;
+    unsigned char* p_;
+};
 
 ResultLinesModel::ResultLinesModel(QObject* parent) : QAbstractListModel(parent) {}
 
 ResultLinesModel::~ResultLinesModel() = default;
 
-char16_t* ResultLinesModel::reserveSpace(qsizetype length, std::uint32_t& block,
-                                         std::uint32_t& offset) {
-    if (length > kBlockChars / 4) {
+char* ResultLinesModel::reserve(std::size_t bytes) {
+    if (bytes > kBlockBytes / 4) {
         // A long line gets a block of its own, leaving the shared one as it is.
-        blocks_.push_back(std::make_unique<char16_t[]>(static_cast<std::size_t>(length)));
-        block = static_cast<std::uint32_t>(blocks_.size() - 1);
-        offset = 0;
-        return blocks_.back().get();
+        bigBlocks_.push_back(std::make_unique_for_overwrite<char[]>(bytes));
+        bigBytes_ += bytes;
+        return bigBlocks_.back().get();
     }
-    if (blocks_.empty() || currentUsed_ + length > kBlockChars) {
-        blocks_.push_back(std::make_unique_for_overwrite<char16_t[]>(kBlockChars));
-        current_ = static_cast<std::uint32_t>(blocks_.size() - 1);
-        currentUsed_ = 0;
+    if (blocks_.empty() || blockUsed_ + bytes > kBlockBytes) {
+        blocks_.push_back(std::make_unique_for_overwrite<char[]>(kBlockBytes));
+        blockUsed_ = 0;
     }
-    block = current_;
-    offset = static_cast<std::uint32_t>(currentUsed_);
-    currentUsed_ += length;
-    return blocks_[current_].get() + offset;
+    return blocks_.back().get() + blockUsed_;
 }
 
-void ResultLinesModel::appendLine(const QString& line) { appendLine(QStringView(line)); }
-
-void ResultLinesModel::appendLine(QStringView line) {
-    Entry e{};
-    e.length = static_cast<std::uint32_t>(line.size());
-    if (!line.isEmpty()) {
-        char16_t* dest = reserveSpace(line.size(), e.block, e.offset);
-        std::memcpy(dest, line.utf16(), static_cast<std::size_t>(line.size()) * sizeof(char16_t));
-    }
-    entries_.push_back(e);
+void ResultLinesModel::added() {
     if (!publishQueued_) {
         publishQueued_ = true;
         QMetaObject::invokeMethod(this, &ResultLinesModel::publishPending, Qt::QueuedConnection);
     }
 }
 
+std::uint32_t ResultLinesModel::nameIndex(const QString& name) {
+    const auto it = nameIndex_.constFind(name);
+    if (it != nameIndex_.constEnd()) return *it;
+    const auto index = static_cast<std::uint32_t>(names_.size());
+    names_.push_back(name);
+    nameIndex_.insert(name, index);
+    return index;
+}
+
+void ResultLinesModel::appendLine(QStringView line) {
+    const std::size_t most = 1 + maxTextBytes(line);
+    char* p = reserve(most);
+    Writer w(p);
+    w.byte(kPlain);
+    w.text(line);
+    if (most <= kBlockBytes / 4) blockUsed_ += w.used();
+    offsets_.push_back(p);
+    added();
+}
+
+void ResultLinesModel::appendFieldChange(std::int64_t record, const QString& fieldName,
+                                         std::optional<QStringView> before,
+                                         std::optional<QStringView> after) {
+    checkRecord(record);
+    const std::uint32_t name = nameIndex(fieldName);
+    const std::size_t most =
+        1 + 20 + (before ? maxTextBytes(*before) : 0) + (after ? maxTextBytes(*after) : 0);
+    char* p = reserve(most);
+    Writer w(p);
+    w.byte(static_cast<std::uint8_t>(kFieldChange | (before ? 0 : kBeforeNull) |
+                                     (after ? 0 : kAfterNull)));
+    w.varint(static_cast<std::uint64_t>(record));
+    w.varint(name);
+    if (before) w.text(*before);
+    if (after) w.text(*after);
+    if (most <= kBlockBytes / 4) blockUsed_ += w.used();
+    offsets_.push_back(p);
+    added();
+}
+
+void ResultLinesModel::appendRecordDeleted(std::int64_t record, const QString& tableName) {
+    checkRecord(record);
+    const std::uint32_t name = nameIndex(tableName);
+    char* p = reserve(21);
+    Writer w(p);
+    w.byte(kDeleted);
+    w.varint(static_cast<std::uint64_t>(record));
+    w.varint(name);
+    blockUsed_ += w.used();
+    offsets_.push_back(p);
+    added();
+}
+
+void ResultLinesModel::appendRecordAdded(std::int64_t record, const QString& tableName) {
+    checkRecord(record);
+    const std::uint32_t name = nameIndex(tableName);
+    char* p = reserve(21);
+    Writer w(p);
+    w.byte(kAdded);
+    w.varint(static_cast<std::uint64_t>(record));
+    w.varint(name);
+    blockUsed_ += w.used();
+    offsets_.push_back(p);
+    added();
+}
+
 void ResultLinesModel::clear() {
     beginResetModel();
     blocks_.clear();
-    current_ = 0;
-    currentUsed_ = 0;
-    entries_.clear();
-    entries_.shrink_to_fit();
+    blockUsed_ = 0;
+    bigBlocks_.clear();
+    bigBytes_ = 0;
+    offsets_.clear();
+    offsets_.shrink_to_fit();
+    names_.clear();
+    nameIndex_.clear();
     published_ = 0;
     endResetModel();
 }
 
-QStringView ResultLinesModel::lineView(qsizetype i) const {
+QString ResultLinesModel::line(qsizetype i) const {
     if (i < 0 || i >= lineCount()) return {};
-    const Entry& e = entries_[static_cast<std::size_t>(i)];
-    if (e.length == 0) return QStringView(u"");
-    return QStringView(blocks_[e.block].get() + e.offset, static_cast<qsizetype>(e.length));
+    Reader r(offsets_[static_cast<std::size_t>(i)]);
+    const std::uint8_t head = r.byte();
+    switch (head & kKindMask) {
+        case kFieldChange: {
+            const auto record = static_cast<std::int64_t>(r.varint());
+            const QString& name = names_[r.varint()];
+            std::optional<QString> before, after;
+            if ((head & kBeforeNull) == 0) before = r.text();
+            if ((head & kAfterNull) == 0) after = r.text();
+            return FieldChangedLine(record, name, before, after);
+        }
+        case kDeleted: {
+            const auto record = static_cast<std::int64_t>(r.varint());
+            return RecordDeletedLine(record, names_[r.varint()]);
+        }
+        case kAdded: {
+            const auto record = static_cast<std::int64_t>(r.varint());
+            return RecordAddedLine(record, names_[r.varint()]);
+        }
+        default:
+            return r.text();
+    }
+}
+
+std::size_t ResultLinesModel::storedBytes() const {
+    return blocks_.size() * kBlockBytes + bigBytes_ + offsets_.capacity() * sizeof(const char*) +
+           names_.size() * sizeof(QString);
 }
 
 QString ResultLinesModel::joinedLines(std::vector<LineRange> ranges) const {
@@ -88,26 +297,13 @@ QString ResultLinesModel::joinedLines(std::vector<LineRange> ranges) const {
         }
     }
 
-    qsizetype total = 0;
-    for (const LineRange& r : merged) {
-        for (qsizetype i = r.first; i <= r.last; ++i) {
-            total += entries_[static_cast<std::size_t>(i)].length + 1;
-        }
-    }
-    if (total == 0) return QString();
-
-    QString out(total - 1, Qt::Uninitialized);
-    auto* dest = reinterpret_cast<char16_t*>(out.data());
+    QString out;
     bool first = true;
     for (const LineRange& r : merged) {
         for (qsizetype i = r.first; i <= r.last; ++i) {
-            if (!first) *dest++ = u'\n';
+            if (!first) out += u'\n';
             first = false;
-            const Entry& e = entries_[static_cast<std::size_t>(i)];
-            if (e.length != 0) {
-                std::memcpy(dest, blocks_[e.block].get() + e.offset, e.length * sizeof(char16_t));
-                dest += e.length;
-            }
+            out += line(i);
         }
     }
     return out;

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <QAbstractListModel>
+#include <QHash>
 #include <QString>
 #include <QStringView>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace compare {
@@ -17,9 +19,14 @@ struct LineRange {
 
 // The lines of one results list: one column, one row a line, read-only.
 //
-// Lines are packed into large shared blocks (about 12 bytes of bookkeeping a
-// line besides its characters), so millions of them cost little memory.
-// appendLine stores the line at once -- lineCount() and line(i) always see
+// A million lines are normal for a large table with one changed column, so a
+// line is not kept as its text: a difference is kept as what it is made of
+// (record number, field name, the two value texts in UTF-8; names are kept
+// once), packed into large shared blocks, and its text is put together when
+// it is shown, copied or saved -- the same text DifferenceLines writes. A
+// field change of two short values costs some 30 bytes.
+//
+// Appending stores the line at once -- lineCount() and line(i) always see
 // every appended line -- but tells attached views about new rows in batches,
 // from the event loop or at publishPending(): one row insertion per line
 // would make a view's bookkeeping the cost of the whole comparison. rowCount()
@@ -31,14 +38,21 @@ class ResultLinesModel : public QAbstractListModel {
     explicit ResultLinesModel(QObject* parent = nullptr);
     ~ResultLinesModel() override;
 
-    void appendLine(const QString& line);
+    // A line as it is.
     void appendLine(QStringView line);
+    // Record 3,Field "Price" has changed from "10" to "12" (no value: NULL).
+    void appendFieldChange(std::int64_t record, const QString& fieldName,
+                           std::optional<QStringView> before, std::optional<QStringView> after);
+    // Record 7 deleted from Orders / Record 7 added from Orders.
+    void appendRecordDeleted(std::int64_t record, const QString& tableName);
+    void appendRecordAdded(std::int64_t record, const QString& tableName);
     void clear();
 
-    qsizetype lineCount() const { return static_cast<qsizetype>(entries_.size()); }
-    QString line(qsizetype i) const { return lineView(i).toString(); }
-    // Valid until the next clear().
-    QStringView lineView(qsizetype i) const;
+    qsizetype lineCount() const { return static_cast<qsizetype>(offsets_.size()); }
+    // The whole text of line i (empty outside the list).
+    QString line(qsizetype i) const;
+    // Bytes the lines take, bookkeeping included.
+    std::size_t storedBytes() const;
 
     // The lines of the given ranges (in any order, overlaps allowed), each
     // once, in list order, joined by line feeds, with no line feed at the end.
@@ -57,18 +71,18 @@ class ResultLinesModel : public QAbstractListModel {
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
   private:
-    struct Entry {
-        std::uint32_t block;
-        std::uint32_t offset;
-        std::uint32_t length;
-    };
+    class Writer;
+    char* reserve(std::size_t bytes);
+    void added();
+    std::uint32_t nameIndex(const QString& name);
 
-    char16_t* reserveSpace(qsizetype length, std::uint32_t& block, std::uint32_t& offset);
-
-    std::vector<std::unique_ptr<char16_t[]>> blocks_;
-    std::uint32_t current_ = 0;  // the block that short lines go into
-    qsizetype currentUsed_ = 0;  // characters used in it
-    std::vector<Entry> entries_;
+    std::vector<std::unique_ptr<char[]>> blocks_;     // shared, many lines each
+    std::size_t blockUsed_ = 0;                       // bytes used in the last one
+    std::vector<std::unique_ptr<char[]>> bigBlocks_;  // one long line each
+    std::size_t bigBytes_ = 0;
+    std::vector<const char*> offsets_;  // where each line's record starts
+    std::vector<QString> names_;  // field and table names, each once
+    QHash<QString, std::uint32_t> nameIndex_;
     qsizetype published_ = 0;  // rows the views know of
     bool publishQueued_ = false;
     QString header_;

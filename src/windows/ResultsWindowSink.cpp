@@ -1,6 +1,5 @@
 #include "ResultsWindowSink.h"
 
-#include "DifferenceLines.h"
 #include "ResultsWindow.h"
 #include "WindowRegistry.h"
 
@@ -13,18 +12,24 @@ ResultsWindowSink::ResultsWindowSink(WindowRegistry& registry,
 void ResultsWindowSink::FieldChanged(std::int64_t record, const QString& fieldName,
                                      const data::FieldValue& first,
                                      const data::FieldValue& second) {
-    registry_.resultsWindow().fieldDifferences()->linesModel()->appendLine(
-        compare::FieldChangedLine(record, fieldName, first, second, formatter_));
+    const auto text = [&](const data::FieldValue& v) -> std::optional<QString> {
+        if (v.isNull()) return std::nullopt;
+        return formatter_.text(v);
+    };
+    const std::optional<QString> before = text(first), after = text(second);
+    registry_.resultsWindow().fieldDifferences()->linesModel()->appendFieldChange(
+        record, fieldName, before ? std::optional<QStringView>(*before) : std::nullopt,
+        after ? std::optional<QStringView>(*after) : std::nullopt);
 }
 
 void ResultsWindowSink::RecordDeleted(std::int64_t record) {
-    registry_.resultsWindow().recordDifferences()->linesModel()->appendLine(
-        compare::RecordDeletedLine(record, secondTableName_()));
+    registry_.resultsWindow().recordDifferences()->linesModel()->appendRecordDeleted(
+        record, secondTableName_());
 }
 
 void ResultsWindowSink::RecordAdded(std::int64_t record) {
-    registry_.resultsWindow().recordDifferences()->linesModel()->appendLine(
-        compare::RecordAddedLine(record, secondTableName_()));
+    registry_.resultsWindow().recordDifferences()->linesModel()->appendRecordAdded(
+        record, secondTableName_());
 }
 
 }  // namespace windows

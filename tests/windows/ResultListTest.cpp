@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <memory>
 
+#include "DifferenceLines.h"
 #include "ResultListView.h"
 
 using compare::ResultLinesModel;
@@ -252,6 +253,57 @@ TEST(ResultLinesModel, LongLinesBetweenShortOnes) {
     EXPECT_EQ(model.line(12), mid);
     EXPECT_EQ(model.line(13), "after");
     EXPECT_EQ(model.joinedLines({{13, 13}, {0, 0}}), "before\nafter");
+}
+
+// Differences are kept as their parts and put together when shown: the text
+// must be exactly the difference line, whatever the values hold.
+TEST(ResultLinesModel, DifferencesReadBackAsTheirLines) {
+    ResultLinesModel model;
+    const QString odd = QStringLiteral("ä €") + QString::fromUcs4(U"\U0001F600", 1) +
+                        QChar(0xD800) /* a lone surrogate */ + QStringLiteral("\"q\"");
+    const QString big(300'000, u'B');
+    struct Change {
+        std::int64_t record;
+        QString field;
+        std::optional<QString> before, after;
+    };
+    const std::vector<Change> changes{{3, "Price", "10", "12"},
+                                      {4, "Note", std::nullopt, ""},
+                                      {5, "Näme", odd, std::nullopt},
+                                      {9'000'000'000, "Price", big, "x"},
+                                      {6, "Price", "", ""}};
+    for (const Change& c : changes) {
+        model.appendFieldChange(c.record, c.field,
+                                c.before ? std::optional<QStringView>(*c.before) : std::nullopt,
+                                c.after ? std::optional<QStringView>(*c.after) : std::nullopt);
+    }
+    model.appendRecordDeleted(7, QStringLiteral("sales.Orders"));
+    model.appendRecordAdded(12, QStringLiteral("Orders2"));
+    ASSERT_EQ(model.lineCount(), 7);
+    for (std::size_t i = 0; i < changes.size(); ++i) {
+        const Change& c = changes[i];
+        EXPECT_EQ(model.line(static_cast<qsizetype>(i)),
+                  compare::FieldChangedLine(c.record, c.field, c.before, c.after));
+    }
+    EXPECT_EQ(model.line(1), "Record 4,Field \"Note\" has changed from NULL to \"\"");
+    EXPECT_EQ(model.line(5), "Record 7 deleted from sales.Orders");
+    EXPECT_EQ(model.line(6), "Record 12 added from Orders2");
+    EXPECT_THROW(model.appendRecordAdded(0, QStringLiteral("T")), std::invalid_argument);
+}
+
+// A field change of short values costs a few dozen bytes, not its text's.
+TEST(ResultLinesModel, AMillionChangesStayCompact) {
+    ResultLinesModel model;
+    constexpr int kLines = 1'000'000;
+    for (int i = 1; i <= kLines; ++i) {
+        const QString before = QString::number(i * 3) + QStringLiteral(".2500");
+        const QString after = QString::number(i * 3 + 1) + QStringLiteral(".2500");
+        model.appendFieldChange(i, QStringLiteral("Amount"), before, after);
+    }
+    EXPECT_LE(model.storedBytes() / kLines, 48u);
+    EXPECT_EQ(model.line(kLines - 1),
+              "Record 1000000,Field \"Amount\" has changed from \"3000000.2500\" to "
+              "\"3000001.2500\"");
 }
 
 TEST(ResultLinesModel, JoinedLinesTakesEachLineOnceInOrder) {
