@@ -101,13 +101,33 @@ void SplitTimeFormat(const QString& format, QString& head, QString& tail) {
     tail = tokens.mid(seconds + 1).join(QString());
 }
 
+// The short date with the whole year: "M/d/yy" would make 0001-01-01 and
+// 2001-01-01 read alike. A lone "yy" becomes "yyyy"; quoted text stays.
+QString WithFourDigitYear(const QString& format) {
+    QString out;
+    bool quoted = false;
+    for (qsizetype i = 0; i < format.size(); ++i) {
+        const QChar c = format[i];
+        if (c == u'\'') quoted = !quoted;
+        if (quoted || c != u'y') {
+            out += c;
+            continue;
+        }
+        qsizetype run = 1;
+        while (i + run < format.size() && format[i + run] == u'y') ++run;
+        out += run == 2 ? QStringLiteral("yyyy") : QString(run, u'y');
+        i += run - 1;
+    }
+    return out;
+}
+
 }  // namespace
 
 ValueFormatter::ValueFormatter(const QLocale& locale)
     : locale_(locale),
       decimalPoint_(locale.decimalPoint()),
       negativeSign_(locale.negativeSign()),
-      dateFormat_(locale.dateFormat(QLocale::ShortFormat)) {
+      dateFormat_(WithFourDigitYear(locale.dateFormat(QLocale::ShortFormat))) {
     locale_.setNumberOptions(locale_.numberOptions() | QLocale::OmitGroupSeparator);
     const QList<uint> zero = locale.zeroDigit().toUcs4();
     if (!zero.isEmpty()) zeroDigit_ = zero.first();

@@ -17,7 +17,7 @@ namespace compare {
 //    and minus sign, no group separators.
 //  - Float: shortest text that reads back to the same double, in the locale
 //    ('g' style, so very large or small values use an exponent).
-//  - DateTime: the locale's short date; when the value has a time part other
+//  - DateTime: the locale's short date with a four-digit year; when the value has a time part other
 //    than midnight, a blank and the time with seconds (the locale's long time
 //    format without its time zone), and the fraction of the second, up to
 //    7 digits without trailing zeros, when it is not zero. A time-only value

@@ -34,7 +34,7 @@ TEST(FieldChangedLine, ValuesInTheFormattersLocale) {
               "Record 4,Field \"Rate\" has changed from \"12,5\" to \"0,5\"");
     EXPECT_EQ(FieldChangedLine(4, u"Day", testvalues::DateOnly(2024, 3, 7),
                                testvalues::DateTime(2024, 3, 7, 13, 4, 5), german),
-              "Record 4,Field \"Day\" has changed from \"07.03.24\" to \"07.03.24 13:04:05\"");
+              "Record 4,Field \"Day\" has changed from \"07.03.2024\" to \"07.03.2024 13:04:05\"");
 }
 
 TEST(RecordLines, DeletedAndAdded) {

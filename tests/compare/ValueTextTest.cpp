@@ -94,20 +94,27 @@ TEST(ValueTextNumbers, DecimalsAndFloatsAgreeOnEachLocalesForm) {
 }
 
 TEST(ValueTextDates, ShortDateAndTimeWithSeconds) {
-    EXPECT_EQ(Us(DateOnly(2024, 3, 7)), "3/7/24");
-    EXPECT_EQ(De(DateOnly(2024, 3, 7)), "07.03.24");
-    EXPECT_EQ(Us(DateTime(2024, 3, 7, 0, 0, 0)), "3/7/24");
-    EXPECT_EQ(Us(DateTime(2024, 3, 7, 13, 4, 5)), "3/7/24 1:04:05 PM");
-    EXPECT_EQ(De(DateTime(2024, 3, 7, 13, 4, 5)), "07.03.24 13:04:05");
-    EXPECT_EQ(Us(DateTime(2024, 3, 7, 0, 0, 1)), "3/7/24 12:00:01 AM");
+    EXPECT_EQ(Us(DateOnly(2024, 3, 7)), "3/7/2024");
+    EXPECT_EQ(De(DateOnly(2024, 3, 7)), "07.03.2024");
+    EXPECT_EQ(Us(DateTime(2024, 3, 7, 0, 0, 0)), "3/7/2024");
+    EXPECT_EQ(Us(DateTime(2024, 3, 7, 13, 4, 5)), "3/7/2024 1:04:05 PM");
+    EXPECT_EQ(De(DateTime(2024, 3, 7, 13, 4, 5)), "07.03.2024 13:04:05");
+    EXPECT_EQ(Us(DateTime(2024, 3, 7, 0, 0, 1)), "3/7/2024 12:00:01 AM");
+}
+
+// A short format with a two-digit year would make centuries read alike.
+TEST(ValueTextDates, TheYearKeepsItsCentury) {
+    EXPECT_EQ(Us(DateOnly(1, 1, 1)), "1/1/0001");
+    EXPECT_EQ(Us(DateOnly(2001, 1, 1)), "1/1/2001");
+    EXPECT_EQ(De(DateOnly(1901, 12, 31)), "31.12.1901");
 }
 
 TEST(ValueTextDates, FractionOfASecondWhenNotZero) {
-    EXPECT_EQ(Us(DateTime(2024, 3, 7, 13, 4, 5, 5000000)), "3/7/24 1:04:05.5 PM");
-    EXPECT_EQ(De(DateTime(2024, 3, 7, 13, 4, 5, 2500000)), "07.03.24 13:04:05,25");
-    EXPECT_EQ(De(DateTime(2024, 3, 7, 13, 4, 5, 1)), "07.03.24 13:04:05,0000001");
+    EXPECT_EQ(Us(DateTime(2024, 3, 7, 13, 4, 5, 5000000)), "3/7/2024 1:04:05.5 PM");
+    EXPECT_EQ(De(DateTime(2024, 3, 7, 13, 4, 5, 2500000)), "07.03.2024 13:04:05,25");
+    EXPECT_EQ(De(DateTime(2024, 3, 7, 13, 4, 5, 1)), "07.03.2024 13:04:05,0000001");
     // Midnight and a tick is not midnight.
-    EXPECT_EQ(De(DateTime(2024, 3, 7, 0, 0, 0, 1)), "07.03.24 00:00:00,0000001");
+    EXPECT_EQ(De(DateTime(2024, 3, 7, 0, 0, 0, 1)), "07.03.2024 00:00:00,0000001");
 }
 
 TEST(ValueTextDates, TimeOnlyIsTheTimeAlone) {
@@ -127,7 +134,7 @@ TEST(ValueTextDefaultLocale, FollowsQLocaleDefault) {
     const QString decimalUs = ValueText(FieldValue::decimal(1250, 2));
     QLocale::setDefault(saved);
     EXPECT_EQ(decimal, "12,5");
-    EXPECT_EQ(date, "07.03.24");
+    EXPECT_EQ(date, "07.03.2024");
     EXPECT_EQ(viaFormatter, "0,5");
     EXPECT_EQ(decimalUs, "12.5");
 }
