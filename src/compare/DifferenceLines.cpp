@@ -3,7 +3,42 @@
 #include <stdexcept>
 
 namespace compare {
+
+QString WithVisibleControls(QStringView text) {
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u < 0x20) {
+            out += QChar(static_cast<char16_t>(0x2400 + u));  // the control pictures
+        } else if (u == 0x7F) {
+            out += QChar(u'\u2421');
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 namespace {
+
+bool HasControls(QStringView text) {
+    for (const QChar c : text) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F) return true;
+    }
+    return false;
+}
+
+// Appends text with its control characters as visible symbols, so that one
+// difference is always exactly one line: a line feed inside a value would
+// otherwise split it, and a copied piece could read like a line of its own.
+void AppendVisible(QString& out, QStringView text) {
+    if (HasControls(text)) {
+        out += WithVisibleControls(text);
+    } else {
+        out += text;
+    }
+}
 
 QString RecordNumber(std::int64_t record) {
     if (record < 1) throw std::invalid_argument("record numbers start at 1");
@@ -16,7 +51,7 @@ void AppendQuoted(QString& out, const data::FieldValue& v, const ValueFormatter&
         return;
     }
     out += u'"';
-    out += formatter.text(v);
+    AppendVisible(out, formatter.text(v));
     out += u'"';
 }
 
@@ -26,7 +61,7 @@ void AppendQuoted(QString& out, const std::optional<QString>& text) {
         return;
     }
     out += u'"';
-    out += *text;
+    AppendVisible(out, *text);
     out += u'"';
 }
 
@@ -34,7 +69,7 @@ QString RecordLine(std::int64_t record, QStringView verb, QStringView tableName)
     QString out = QStringLiteral("Record ");
     out += RecordNumber(record);
     out += verb;
-    out += tableName;
+    AppendVisible(out, tableName);
     return out;
 }
 
@@ -45,7 +80,7 @@ QString FieldChangedLine(std::int64_t record, QStringView fieldName, const data:
     QString out = QStringLiteral("Record ");
     out += RecordNumber(record);
     out += u",Field \"";
-    out += fieldName;
+    AppendVisible(out, fieldName);
     out += u"\" has changed from ";
     AppendQuoted(out, before, formatter);
     out += u" to ";
@@ -63,7 +98,7 @@ QString FieldChangedLine(std::int64_t record, QStringView fieldName,
     QString out = QStringLiteral("Record ");
     out += RecordNumber(record);
     out += u",Field \"";
-    out += fieldName;
+    AppendVisible(out, fieldName);
     out += u"\" has changed from ";
     AppendQuoted(out, before);
     out += u" to ";

@@ -12,7 +12,10 @@ namespace compare {
 
 // The lines of the difference report. Record numbers count from 1 and are
 // written in plain decimal digits; a number below 1 throws std::invalid_argument.
-// Names and values go in as they are: quotation marks inside them are not escaped.
+// Names and values go in as they are: quotation marks inside them are not
+// escaped. Their control characters (U+0000-U+001F, U+007F) are written as
+// the Unicode control pictures (line feed as U+240A, tab U+2409, ...), so
+// that one difference is always one line.
 
 // Record 3,Field "Price" has changed from "10" to "12"
 // A null is written as NULL, without quotation marks.
@@ -25,6 +28,9 @@ QString FieldChangedLine(std::int64_t record, QStringView fieldName, const data:
 // The same from the values' report texts (no text: NULL).
 QString FieldChangedLine(std::int64_t record, QStringView fieldName,
                          const std::optional<QString>& before, const std::optional<QString>& after);
+
+// The text with its control characters as the Unicode control pictures.
+QString WithVisibleControls(QStringView text);
 
 // Record 7 deleted from dbo.Orders
 QString RecordDeletedLine(std::int64_t record, QStringView tableName);
