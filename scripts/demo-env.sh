@@ -8,7 +8,8 @@
 bash scripts/install-deps.sh
 
 build=build/run
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DDORVANTIS_BUILD_TESTS=OFF >/dev/null
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DDORVANTIS_BUILD_TESTS=OFF \
+    -DDORVANTIS_BUILD_TDS_SERVER=ON >/dev/null
 cmake --build "$build" -j "$(nproc)"
 
 work=$(mktemp -d)

@@ -1,7 +1,7 @@
 #pragma once
 
 #include <QString>
-#include <cstdint>
+#include <cstddef>
 #include <memory>
 
 #include "DataError.h"
@@ -18,73 +18,44 @@ enum ConnectMode { adModeUnknown = 0, adModeReadWrite = 3 };
 
 class Recordset;
 
-// The steps of connections and record sets that a test double can refuse
-// (see MemoryDataAccess). The real layer never refuses a step by itself.
-enum class Operation : std::uint8_t {
-    CreateConnection,
-    CreateRecordset,
-    SetOption,       // detail: the option's name
-    Open,            // a connection's Open; detail: the connection string
-    Close,           // a connection's Close
-    Execute,         // detail: the statement
-    OpenSchema,      // the tables schema rowset
-    Query,           // a record set's Open runs its source; detail: the source
-    Eof,             // reading a record set's Eof
-    MoveNext,        //
-    Fields,          // a record set's GetFields
-    FieldValue,      // reading a field's Value; detail: the field's name
-    GetRows,         //
-    RecordsetClose,  //
-};
-
-// Connections and record sets ask Before() first at each step that is not a
-// virtual function of their own, so that a test double can make it throw.
-class Guarded {
-public:
-    virtual ~Guarded() = default;
-
-protected:
-    Guarded() = default;
-    virtual void Before(Operation /*op*/, const QString& /*detail*/) const {}
-
-private:
-    friend class Option;
-    friend class Field;
-};
-
-// An option of a connection or record set (Mode, CommandTimeout, ...): reads and
-// assigns like an int, but an assignment is a step of its owner.
+// An option of a connection or record set (Mode, CommandTimeout, ...): reads
+// like an int; an assignment goes through its owner's SetOption, which keeps
+// the value or throws DataError and leaves the old one.
+template <class Owner>
 class Option {
 public:
-    Option(const Guarded& owner, const char* name, int value)
+    Option(Owner& owner, const char* name, int value)
         : owner_(&owner), name_(name), value_(value) {}
     Option(const Option&) = delete;
     Option& operator=(const Option& other) { return *this = static_cast<int>(other); }
     Option& operator=(int value) {
-        owner_->Before(Operation::SetOption, QString::fromLatin1(name_));
-        value_ = value;
+        owner_->SetOption(*this, value);
         return *this;
     }
     operator int() const { return value_; }
     const char* name() const { return name_; }
 
 private:
-    const Guarded* owner_;
+    friend Owner;  // the owner's SetOption stores the value
+    Owner* owner_;
     const char* name_;
     int value_;
 };
 
 // One database connection. Every ODBC failure throws DataError.
-class Connection : public Guarded {
+class Connection {
 public:
-    ~Connection() override = default;
+    Connection() = default;
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+    virtual ~Connection() = default;
 
     // Options, set before Open. ConnectionTimeout 0 or less means: the layer's
     // default login time-out (15 s). CommandTimeout 0 means no limit.
-    Option Mode{*this, "Mode", adModeUnknown};
-    Option CommandTimeout{*this, "CommandTimeout", 30};
-    Option ConnectionTimeout{*this, "ConnectionTimeout", 0};
-    Option CursorLocation{*this, "CursorLocation", adUseServer};
+    Option<Connection> Mode{*this, "Mode", adModeUnknown};
+    Option<Connection> CommandTimeout{*this, "CommandTimeout", 30};
+    Option<Connection> ConnectionTimeout{*this, "ConnectionTimeout", 0};
+    Option<Connection> CursorLocation{*this, "CursorLocation", adUseServer};
 
     virtual void Open(const QString& connectionString) = 0;
     virtual void Close() = 0;  // closing a closed connection does nothing
@@ -102,65 +73,84 @@ public:
     virtual ResultTable FetchSchemaTables() = 0;
 
 protected:
+    // Every assignment to an option; this one keeps the value.
+    virtual void SetOption(Option<Connection>& option, int value);
     // The record set OpenSchemaTables fills (a test double hands out its own kind).
     virtual std::unique_ptr<Recordset> NewRecordset();
-};
-
-// A record set over a whole result held on the client.
-class Field {
-public:
-    Field(const ResultTable& table, int index, std::size_t row, const Guarded* owner = nullptr)
-        : t_(&table), i_(index), r_(row), owner_(owner) {}
-    const QString& Name() const;
-    FieldValue Value() const;  // throws DataError at EOF
 
 private:
-    const ResultTable* t_;
+    friend class Option<Connection>;
+};
+
+// A field of a record set's current record. It reads through the record set,
+// so it follows the record set as it moves.
+class Field {
+public:
+    const QString& Name() const;  // throws DataError when the record set is closed
+    FieldValue Value() const;     // throws DataError when closed or at EOF
+
+private:
+    friend class Fields;
+    Field(const Recordset& recordset, int index) : rs_(&recordset), i_(index) {}
+    const Recordset* rs_;
     int i_;
-    std::size_t r_;
-    const Guarded* owner_;
 };
 
 class Fields {
 public:
-    Fields(const ResultTable& table, std::size_t row, const Guarded* owner = nullptr)
-        : t_(&table), r_(row), owner_(owner) {}
-    int Count() const { return t_->fieldCount(); }
+    int Count() const;                      // 0 when the record set is closed
     Field Item(int index) const;            // throws DataError when out of range
     Field Item(const QString& name) const;  // throws DataError when there is no such field
 
 private:
-    const ResultTable* t_;
-    std::size_t r_;
-    const Guarded* owner_;
+    friend class Recordset;
+    explicit Fields(const Recordset& recordset) : rs_(&recordset) {}
+    const Recordset* rs_;
 };
 
-class Recordset : public Guarded {
+// A record set over a whole result held on the client, in columns. Its steps
+// are virtual so that another kind of record set (a test double) can take
+// them over; this one never refuses a step that its state allows.
+class Recordset {
 public:
     Recordset() = default;
     Recordset(const Recordset&) = delete;
     Recordset& operator=(const Recordset&) = delete;
+    virtual ~Recordset() = default;
 
-    Option CursorLocation{*this, "CursorLocation", adUseServer};
+    Option<Recordset> CursorLocation{*this, "CursorLocation", adUseServer};
 
     // Runs source on connection and fetches the whole result (cursor type and
     // lock type are accepted as given: only static read-only is supported).
     // Throws DataError when already open.
-    void Open(const QString& source, Connection& connection, int cursorType = adOpenStatic,
-              int lockType = adLockReadOnly);
+    virtual void Open(const QString& source, Connection& connection, int cursorType = adOpenStatic,
+                      int lockType = adLockReadOnly);
     // Takes an already fetched result (the schema rowset, tests).
     void OpenResult(ResultTable table);
 
-    bool Eof() const;  // EOF clashes with the C macro of that name; throws DataError when closed
-    void MoveNext();   // throws DataError at EOF or when closed
-    Fields GetFields() const;  // throws DataError when closed
+    // EOF clashes with the C macro of that name. Throws DataError when closed.
+    virtual bool Eof() const;
+    virtual void MoveNext();           // throws DataError at EOF or when closed
+    virtual Fields GetFields() const;  // throws DataError when closed
     // Hands over every record from the current one on, without copying;
     // afterwards the record set is at EOF. Throws DataError when closed or at EOF.
-    ResultTable GetRows();
-    int State() const { return state_; }
-    void Close();  // throws DataError when already closed
+    virtual ResultTable GetRows();
+    virtual int State() const { return state_; }
+    virtual void Close();  // throws DataError when already closed
+
+protected:
+    // Every assignment to an option; this one keeps the value.
+    virtual void SetOption(Option<Recordset>& option, int value);
+    // What a Field reads: a field's name, and its value in the current record.
+    virtual const QString& NameOf(int field) const;
+    virtual FieldValue ValueOf(int field) const;
 
 private:
+    friend class Option<Recordset>;
+    friend class Field;
+    friend class Fields;
+    const Column& columnOf(int field) const;
+
     ResultTable table_;
     std::size_t row_ = 0;
     int state_ = adStateClosed;

@@ -9,6 +9,8 @@ namespace {
 
 }  // namespace
 
+void Connection::SetOption(Option<Connection>& option, int value) { option.value_ = value; }
+
 std::unique_ptr<Recordset> Connection::OpenSchemaTables() {
     std::unique_ptr<Recordset> rs = NewRecordset();
     rs->OpenResult(FetchSchemaTables());
@@ -17,24 +19,24 @@ std::unique_ptr<Recordset> Connection::OpenSchemaTables() {
 
 std::unique_ptr<Recordset> Connection::NewRecordset() { return std::make_unique<Recordset>(); }
 
-const QString& Field::Name() const { return t_->column(i_).name(); }
+const QString& Field::Name() const { return rs_->NameOf(i_); }
 
-FieldValue Field::Value() const {
-    if (owner_) owner_->Before(Operation::FieldValue, Name());
-    if (r_ >= t_->rowCount()) fail(messages::kNoCurrentRecord);
-    return t_->value(i_, r_);
-}
+FieldValue Field::Value() const { return rs_->ValueOf(i_); }
+
+int Fields::Count() const { return rs_->table_.fieldCount(); }
 
 Field Fields::Item(int index) const {
     if (index < 0 || index >= Count()) fail(messages::kItemNotFound);
-    return Field(*t_, index, r_, owner_);
+    return Field(*rs_, index);
 }
 
 Field Fields::Item(const QString& name) const {
-    const int index = t_->indexOf(name);
+    const int index = rs_->table_.indexOf(name);
     if (index < 0) fail(messages::kItemNotFound);
-    return Field(*t_, index, r_, owner_);
+    return Field(*rs_, index);
 }
+
+void Recordset::SetOption(Option<Recordset>& option, int value) { option.value_ = value; }
 
 void Recordset::Open(const QString& source, Connection& connection, int /*cursorType*/,
                      int /*lockType*/) {
@@ -50,26 +52,37 @@ void Recordset::OpenResult(ResultTable table) {
 }
 
 bool Recordset::Eof() const {
-    Before(Operation::Eof, {});
     if (state_ != adStateOpen) fail(messages::kObjectClosed);
     return row_ >= table_.rowCount();
 }
 
 void Recordset::MoveNext() {
-    Before(Operation::MoveNext, {});
     if (state_ != adStateOpen) fail(messages::kObjectClosed);
     if (row_ >= table_.rowCount()) fail(messages::kNoCurrentRecord);
     ++row_;
 }
 
 Fields Recordset::GetFields() const {
-    Before(Operation::Fields, {});
     if (state_ != adStateOpen) fail(messages::kObjectClosed);
-    return Fields(table_, row_, this);
+    return Fields(*this);
+}
+
+// A Field may be kept past a Close, or past an Open of another result.
+const Column& Recordset::columnOf(int field) const {
+    if (state_ != adStateOpen) fail(messages::kObjectClosed);
+    if (field < 0 || field >= table_.fieldCount()) fail(messages::kItemNotFound);
+    return table_.column(field);
+}
+
+const QString& Recordset::NameOf(int field) const { return columnOf(field).name(); }
+
+FieldValue Recordset::ValueOf(int field) const {
+    const Column& column = columnOf(field);
+    if (row_ >= table_.rowCount()) fail(messages::kNoCurrentRecord);
+    return column.value(row_);
 }
 
 ResultTable Recordset::GetRows() {
-    Before(Operation::GetRows, {});
     if (state_ != adStateOpen) fail(messages::kObjectClosed);
     if (row_ >= table_.rowCount()) fail(messages::kNoCurrentRecord);
 
@@ -88,7 +101,6 @@ ResultTable Recordset::GetRows() {
 }
 
 void Recordset::Close() {
-    Before(Operation::RecordsetClose, {});
     if (state_ != adStateOpen) fail(messages::kObjectClosed);
     table_ = ResultTable();
     row_ = 0;

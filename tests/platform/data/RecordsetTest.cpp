@@ -57,6 +57,27 @@ TEST(Recordset, FindsFieldsByOrdinalAndByNameIgnoringCase) {
     expectFails([&] { f.Item(-1); }, messages::kItemNotFound);
 }
 
+TEST(Recordset, AFieldKeptAcrossMovesReadsTheCurrentRecordUntilTheSetCloses) {
+    Recordset rs;
+    rs.OpenResult(threeRows());
+    const Field id = rs.GetFields().Item("id");
+    const Field name = rs.GetFields().Item(1);
+    rs.MoveNext();
+    rs.MoveNext();
+    EXPECT_EQ(id.Value().asInteger(), 3);
+    EXPECT_EQ(name.Value().asText(), QStringView(u""));
+    rs.MoveNext();
+    expectFails([&] { id.Value(); }, messages::kNoCurrentRecord);
+    rs.Close();
+    expectFails([&] { id.Value(); }, messages::kObjectClosed);
+    expectFails([&] { name.Name(); }, messages::kObjectClosed);
+    ResultTable narrower;
+    narrower.addColumn("Id", ValueKind::Integer).append(FieldValue::integer(7));
+    rs.OpenResult(std::move(narrower));
+    EXPECT_EQ(id.Value().asInteger(), 7);
+    expectFails([&] { name.Value(); }, messages::kItemNotFound);
+}
+
 TEST(Recordset, GetRowsHandsOverTheStorageWithoutCopying) {
     Recordset rs;
     rs.OpenResult(threeRows());

@@ -19,6 +19,7 @@ const char* opName(Operation op) {
         case Operation::Eof: return "Eof";
         case Operation::MoveNext: return "MoveNext";
         case Operation::Fields: return "Fields";
+        case Operation::FieldName: return "FieldName";
         case Operation::FieldValue: return "FieldValue";
         case Operation::GetRows: return "GetRows";
         case Operation::RecordsetClose: return "RecordsetClose";
@@ -116,8 +117,41 @@ class MemoryRecordset final : public Recordset {
 public:
     explicit MemoryRecordset(std::shared_ptr<Ledger> s) : s_(std::move(s)) {}
 
+    bool Eof() const override {
+        s_->step(Operation::Eof, {});
+        return Recordset::Eof();
+    }
+    void MoveNext() override {
+        s_->step(Operation::MoveNext, {});
+        Recordset::MoveNext();
+    }
+    Fields GetFields() const override {
+        s_->step(Operation::Fields, {});
+        return Recordset::GetFields();
+    }
+    ResultTable GetRows() override {
+        s_->step(Operation::GetRows, {});
+        return Recordset::GetRows();
+    }
+    void Close() override {
+        s_->step(Operation::RecordsetClose, {});
+        Recordset::Close();
+    }
+
 protected:
-    void Before(Operation op, const QString& detail) const override { s_->step(op, detail); }
+    void SetOption(Option<Recordset>& option, int value) override {
+        s_->step(Operation::SetOption, QString::fromLatin1(option.name()));
+        Recordset::SetOption(option, value);
+    }
+    const QString& NameOf(int field) const override {
+        const QString& name = Recordset::NameOf(field);
+        s_->step(Operation::FieldName, name);
+        return name;
+    }
+    FieldValue ValueOf(int field) const override {
+        s_->step(Operation::FieldValue, Recordset::NameOf(field));
+        return Recordset::ValueOf(field);
+    }
 
 private:
     std::shared_ptr<Ledger> s_;
@@ -125,7 +159,7 @@ private:
 
 class MemoryConnection final : public Connection {
 public:
-    explicit MemoryConnection(std::shared_ptr<MemoryDataAccess::Ledger> s) : s_(std::move(s)) {}
+    explicit MemoryConnection(std::shared_ptr<Ledger> s) : s_(std::move(s)) {}
     ~MemoryConnection() override {
         if (open_) --s_->openConnections;
     }
@@ -160,7 +194,10 @@ public:
     }
 
 protected:
-    void Before(Operation op, const QString& detail) const override { s_->step(op, detail); }
+    void SetOption(Option<Connection>& option, int value) override {
+        s_->step(Operation::SetOption, QString::fromLatin1(option.name()));
+        Connection::SetOption(option, value);
+    }
     std::unique_ptr<Recordset> NewRecordset() override {
         return std::make_unique<MemoryRecordset>(s_);
     }
@@ -169,7 +206,7 @@ private:
     void requireOpen() const {
         if (!open_) throw DataError(QString::fromLatin1(messages::kObjectClosed));
     }
-    std::shared_ptr<MemoryDataAccess::Ledger> s_;
+    std::shared_ptr<Ledger> s_;
     bool open_ = false;
 };
 

@@ -2,12 +2,33 @@
 
 #include <QString>
 #include <QStringList>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
 #include "DataAccess.h"
 
 namespace data {
+
+// The steps of connections and record sets that MemoryDataAccess can be
+// scripted to refuse.
+enum class Operation : std::uint8_t {
+    CreateConnection,
+    CreateRecordset,
+    SetOption,       // detail: the option's name
+    Open,            // a connection's Open; detail: the connection string
+    Close,           // a connection's Close
+    Execute,         // detail: the statement
+    OpenSchema,      // the tables schema rowset
+    Query,           // a record set's Open runs its source; detail: the source
+    Eof,             // reading a record set's Eof
+    MoveNext,        //
+    Fields,          // a record set's GetFields
+    FieldName,       // reading a field's Name; detail: the field's name
+    FieldValue,      // reading a field's Value; detail: the field's name
+    GetRows,         //
+    RecordsetClose,  //
+};
 
 // The data-access layer in memory, for tests: named tables and a schema
 // rowset that tests build, and any step scripted to fail with a DataError.
@@ -40,7 +61,7 @@ public:
     const std::vector<OpenCall>& opens() const;
     const QStringList& queries() const;   // record set sources and FetchQuery texts, in order
     const QStringList& executed() const;  // Execute statements, in order
-    // Every step in order, e.g. "SetOption Mode=3", "Open Driver=...", "Query select ...".
+    // Every step in order, e.g. "SetOption Mode", "Open Driver=...", "Query select ...".
     const QStringList& log() const;
     int openConnections() const;  // connections open right now
 

@@ -91,6 +91,7 @@ TEST(MemoryDataAccess, FailsRecordsetSteps) {
     db.addTable("t", numbers(3));
     db.failOn(Operation::MoveNext, "move", 2);
     db.failOn(Operation::FieldValue, "value", 1, "n");
+    db.failOn(Operation::FieldName, "name", 1, "n");
     db.failOn(Operation::GetRows, "rows");
     db.failOn(Operation::Eof, "eof", 3);
     db.failOn(Operation::RecordsetClose, "close");
@@ -100,6 +101,8 @@ TEST(MemoryDataAccess, FailsRecordsetSteps) {
     rs->Open("select * from t", *conn);
     EXPECT_EQ(failureOf([&] { rs->GetFields().Item("n").Value(); }), "value");
     EXPECT_EQ(rs->GetFields().Item("n").Value().asInteger(), 0);
+    EXPECT_EQ(failureOf([&] { rs->GetFields().Item(0).Name(); }), "name");
+    EXPECT_EQ(rs->GetFields().Item(0).Name(), "n");
     rs->MoveNext();
     EXPECT_EQ(failureOf([&] { rs->MoveNext(); }), "move");
     EXPECT_EQ(rs->GetFields().Item(0).Value().asInteger(), 1);  // the failed move did not move
