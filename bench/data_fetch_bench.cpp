@@ -61,8 +61,8 @@ public:
         posix_spawn_file_actions_init(&fa);
         posix_spawn_file_actions_adddup2(&fa, out[1], STDOUT_FILENO);
         posix_spawn_file_actions_addclose(&fa, out[0]);
-        const char* argv[] = {DORVANTIS_TDS_SERVER, "--user", "tester:secret", "--database",
-                              "benchdb", nullptr};
+        const char* argv[] = {DORVANTIS_TDS_SERVER, "--user",  "tester:secret",
+                              "--database",         "benchdb", nullptr};
         if (posix_spawn(&pid_, argv[0], &fa, nullptr, const_cast<char**>(argv), environ) != 0) {
             std::fprintf(stderr, "cannot start %s\n", argv[0]);
             std::abort();
@@ -96,8 +96,9 @@ std::unique_ptr<data::Connection> connect(const Server& s) {
 }
 
 void fill(data::Connection& c) {
-    c.Execute("create table bench (id int, name nvarchar(30), amount decimal(12,2), "
-              "ratio float, stamp datetime2, flag bit)");
+    c.Execute(
+        "create table bench (id int, name nvarchar(30), amount decimal(12,2), "
+        "ratio float, stamp datetime2, flag bit)");
     for (int start = 0; start < kRows; start += 1000) {
         QStringList values;
         for (int i = start; i < start + 1000; ++i) {

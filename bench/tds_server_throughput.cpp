@@ -55,8 +55,8 @@ public:
         posix_spawn_file_actions_init(&fa);
         posix_spawn_file_actions_adddup2(&fa, out[1], STDOUT_FILENO);
         posix_spawn_file_actions_addclose(&fa, out[0]);
-        const char* argv[] = {binary.c_str(), "--port", "0", "--user", "tester:secret", "--database", "benchdb",
-                              nullptr};
+        const char* argv[] = {binary.c_str(),  "--port",     "0",       "--user",
+                              "tester:secret", "--database", "benchdb", nullptr};
         if (posix_spawn(&pid_, argv[0], &fa, nullptr, const_cast<char**>(argv), environ) != 0)
             throw std::runtime_error("cannot start " + binary);
         posix_spawn_file_actions_destroy(&fa);
@@ -89,15 +89,17 @@ std::string diagnostics(SQLSMALLINT type, SQLHANDLE h) {
     SQLCHAR state[6], text[1024];
     SQLINTEGER native = 0;
     SQLSMALLINT len = 0;
-    for (SQLSMALLINT i = 1; SQLGetDiagRec(type, h, i, state, &native, text, sizeof text, &len) == SQL_SUCCESS; ++i) {
-        out += std::string(" [") + reinterpret_cast<char*>(state) + "/" + std::to_string(native) + "] " +
-               reinterpret_cast<char*>(text);
+    for (SQLSMALLINT i = 1;
+         SQLGetDiagRec(type, h, i, state, &native, text, sizeof text, &len) == SQL_SUCCESS; ++i) {
+        out += std::string(" [") + reinterpret_cast<char*>(state) + "/" + std::to_string(native) +
+               "] " + reinterpret_cast<char*>(text);
     }
     return out;
 }
 
 void check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE h, const char* what) {
-    if (!SQL_SUCCEEDED(rc)) throw std::runtime_error(std::string(what) + " failed:" + diagnostics(type, h));
+    if (!SQL_SUCCEEDED(rc))
+        throw std::runtime_error(std::string(what) + " failed:" + diagnostics(type, h));
 }
 
 // UTF-8 -> UTF-16 (valid input assumed: the benchmark's own statements).
@@ -123,14 +125,16 @@ std::u16string utf16(const std::string& utf8) {
 class Connection {
 public:
     explicit Connection(int port) {
-        check(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_), SQL_HANDLE_ENV, env_, "SQLAllocHandle(ENV)");
+        check(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_), SQL_HANDLE_ENV, env_,
+              "SQLAllocHandle(ENV)");
         SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
-        check(SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_), SQL_HANDLE_ENV, env_, "SQLAllocHandle(DBC)");
+        check(SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_), SQL_HANDLE_ENV, env_,
+              "SQLAllocHandle(DBC)");
         SQLSetConnectAttr(dbc_, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(10), 0);
         std::string cs = "Driver={SQL Server};Server=127.0.0.1," + std::to_string(port) +
                          ";Database=benchdb;Uid=tester;Pwd=secret;TDS_Version=7.4;";
-        check(SQLDriverConnect(dbc_, nullptr, reinterpret_cast<SQLCHAR*>(cs.data()), SQL_NTS, nullptr, 0, nullptr,
-                               SQL_DRIVER_NOPROMPT),
+        check(SQLDriverConnect(dbc_, nullptr, reinterpret_cast<SQLCHAR*>(cs.data()), SQL_NTS,
+                               nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT),
               SQL_HANDLE_DBC, dbc_, "SQLDriverConnect");
     }
     ~Connection() {
@@ -147,8 +151,10 @@ public:
     void execute(const std::string& sql) {
         std::u16string wide = utf16(sql);
         SQLHSTMT st = SQL_NULL_HSTMT;
-        check(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &st), SQL_HANDLE_DBC, dbc_, "SQLAllocHandle(STMT)");
-        SQLRETURN rc = SQLExecDirectW(st, reinterpret_cast<SQLWCHAR*>(wide.data()), SQLINTEGER(wide.size()));
+        check(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &st), SQL_HANDLE_DBC, dbc_,
+              "SQLAllocHandle(STMT)");
+        SQLRETURN rc =
+            SQLExecDirectW(st, reinterpret_cast<SQLWCHAR*>(wide.data()), SQLINTEGER(wide.size()));
         if (rc != SQL_NO_DATA) check(rc, SQL_HANDLE_STMT, st, "SQLExecDirect");
         while (SQL_SUCCEEDED(rc = SQLMoreResults(st))) {
         }
@@ -170,16 +176,25 @@ std::string seedSql(const std::string& table, long rows, bool changed) {
     return "create table [" + table +
            "] (id int not null, big bigint, amount decimal(18,4), ratio float, stamp datetime, "
            "name nvarchar(40), note varchar(200), flag bit);\n"
-           "with recursive c(x) as (select 1 union all select x + 1 from c where x < " + n + ")\n"
-           "insert into [" + table + "] select x,\n"
+           "with recursive c(x) as (select 1 union all select x + 1 from c where x < " +
+           n +
+           ")\n"
+           "insert into [" +
+           table +
+           "] select x,\n"
            "  case when x % 1000 = 1 then null else x * 2654435761 end,\n"
            "  case when x % 1000 = 2 then null else (x * 7919 % 100000000) / 10000.0" +
-           (changed ? " + (x % 100 = 37)" : "") + " end,\n"
+           (changed ? " + (x % 100 = 37)" : "") +
+           " end,\n"
            "  case when x % 1000 = 3 then null else x / 1024.0 end,\n"
-           "  case when x % 1000 = 4 then null else strftime('%Y-%m-%d %H:%M:%f', 1577836800 + x * 60.5, 'unixepoch') end,\n"
-           "  case when x % 1000 = 5 then null when x % 10 = 0 then 'J\xC3\xBCrgen ' || x else 'Customer ' || x end,\n"
-           "  case when x % 1000 = 6 then null else substr('The quick brown fox jumps over the lazy dog while five "
-           "boxing wizards jump quickly and a sphinx of black quartz judges my vow', 1 + x % 17, 20 + x % 61) "
+           "  case when x % 1000 = 4 then null else strftime('%Y-%m-%d %H:%M:%f', 1577836800 + x * "
+           "60.5, 'unixepoch') end,\n"
+           "  case when x % 1000 = 5 then null when x % 10 = 0 then 'J\xC3\xBCrgen ' || x else "
+           "'Customer ' || x end,\n"
+           "  case when x % 1000 = 6 then null else substr('The quick brown fox jumps over the "
+           "lazy dog while five "
+           "boxing wizards jump quickly and a sphinx of black quartz judges my vow', 1 + x % 17, "
+           "20 + x % 61) "
            "|| ' #' || x end,\n"
            "  case when x % 1000 = 7 then null else x % 3 = 0 end\n"
            "from c";
@@ -189,7 +204,7 @@ std::string seedSql(const std::string& table, long rows, bool changed) {
 
 struct ReadResult {
     long rows = 0;
-    long nulls = 0;       // NULL values in all columns
+    long nulls = 0;  // NULL values in all columns
     double seconds = 0;
     double cpuSeconds = 0;  // of the reading thread: the client's share
     std::string error;
@@ -232,8 +247,9 @@ std::string checkRowTen(const std::vector<Bound>& cols, SQLULEN k) {
     SQL_TIMESTAMP_STRUCT ts;
     std::memcpy(&ts, at(4), sizeof ts);
     const bool ok = big == 26544357610 && std::string(at(2)) == "7.9190" && ratio == 10 / 1024.0 &&
-                    ts.year == 2020 && ts.month == 1 && ts.day == 1 && ts.hour == 0 && ts.minute == 10 &&
-                    ts.second == 5 && ts.fraction == 0 && wide(5) == u"J\u00fcrgen 10" &&
+                    ts.year == 2020 && ts.month == 1 && ts.day == 1 && ts.hour == 0 &&
+                    ts.minute == 10 && ts.second == 5 && ts.fraction == 0 &&
+                    wide(5) == u"J\u00fcrgen 10" &&
                     wide(6) == u"brown fox jumps over the lazy  #10" && *at(7) == 0;
     return ok ? std::string() : "row 10 does not hold the values of the seed";
 }
@@ -243,7 +259,8 @@ ReadResult readTable(Connection& c, const std::string& table, SQLULEN block) {
     ReadResult r;
     SQLHSTMT st = SQL_NULL_HSTMT;
     try {
-        check(SQLAllocHandle(SQL_HANDLE_STMT, c.dbc(), &st), SQL_HANDLE_DBC, c.dbc(), "SQLAllocHandle(STMT)");
+        check(SQLAllocHandle(SQL_HANDLE_STMT, c.dbc(), &st), SQL_HANDLE_DBC, c.dbc(),
+              "SQLAllocHandle(STMT)");
         struct Bound {
             SQLSMALLINT cType;
             SQLLEN width;
@@ -251,36 +268,40 @@ ReadResult readTable(Connection& c, const std::string& table, SQLULEN block) {
             std::vector<SQLLEN> ind;
         };
         std::vector<Bound> cols = {
-            {SQL_C_SBIGINT, 8, {}, {}},                        // id
-            {SQL_C_SBIGINT, 8, {}, {}},                        // big
-            {SQL_C_CHAR, 48, {}, {}},                          // amount: exact text
-            {SQL_C_DOUBLE, 8, {}, {}},                         // ratio
+            {SQL_C_SBIGINT, 8, {}, {}},                                    // id
+            {SQL_C_SBIGINT, 8, {}, {}},                                    // big
+            {SQL_C_CHAR, 48, {}, {}},                                      // amount: exact text
+            {SQL_C_DOUBLE, 8, {}, {}},                                     // ratio
             {SQL_C_TYPE_TIMESTAMP, sizeof(SQL_TIMESTAMP_STRUCT), {}, {}},  // stamp
-            {SQL_C_WCHAR, 41 * 2, {}, {}},                     // name
-            {SQL_C_WCHAR, 201 * 2, {}, {}},                    // note
-            {SQL_C_BIT, 1, {}, {}},                            // flag
+            {SQL_C_WCHAR, 41 * 2, {}, {}},                                 // name
+            {SQL_C_WCHAR, 201 * 2, {}, {}},                                // note
+            {SQL_C_BIT, 1, {}, {}},                                        // flag
         };
         SQLULEN fetched = 0;
         std::vector<SQLUSMALLINT> status(block);
         auto attr = [&](SQLINTEGER a, SQLPOINTER v, const char* what) {
             check(SQLSetStmtAttr(st, a, v, 0), SQL_HANDLE_STMT, st, what);
         };
-        attr(SQL_ATTR_ROW_BIND_TYPE, reinterpret_cast<SQLPOINTER>(SQL_BIND_BY_COLUMN), "SQL_ATTR_ROW_BIND_TYPE");
-        attr(SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(block), "SQL_ATTR_ROW_ARRAY_SIZE");
+        attr(SQL_ATTR_ROW_BIND_TYPE, reinterpret_cast<SQLPOINTER>(SQL_BIND_BY_COLUMN),
+             "SQL_ATTR_ROW_BIND_TYPE");
+        attr(SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(block),
+             "SQL_ATTR_ROW_ARRAY_SIZE");
         attr(SQL_ATTR_ROWS_FETCHED_PTR, &fetched, "SQL_ATTR_ROWS_FETCHED_PTR");
         attr(SQL_ATTR_ROW_STATUS_PTR, status.data(), "SQL_ATTR_ROW_STATUS_PTR");
         for (size_t i = 0; i < cols.size(); ++i) {
             Bound& b = cols[i];
             b.data.resize(size_t(b.width) * block);
             b.ind.resize(block);
-            check(SQLBindCol(st, SQLUSMALLINT(i + 1), b.cType, b.data.data(), b.width, b.ind.data()),
-                  SQL_HANDLE_STMT, st, "SQLBindCol");
+            check(
+                SQLBindCol(st, SQLUSMALLINT(i + 1), b.cType, b.data.data(), b.width, b.ind.data()),
+                SQL_HANDLE_STMT, st, "SQLBindCol");
         }
         const std::string sql = "select * from [" + table + "]";
         auto start = Clock::now();
         const double cpuStart = threadCpuSeconds();
-        check(SQLExecDirect(st, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), SQL_NTS),
-              SQL_HANDLE_STMT, st, "SQLExecDirect");
+        check(
+            SQLExecDirect(st, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), SQL_NTS),
+            SQL_HANDLE_STMT, st, "SQLExecDirect");
         SQLSMALLINT ncols = 0;
         SQLNumResultCols(st, &ncols);
         if (ncols != SQLSMALLINT(cols.size()))
@@ -318,7 +339,8 @@ long expectedNulls(long rows) {
 void verify(const ReadResult& r, long rows, const std::string& table) {
     if (!r.error.empty()) throw std::runtime_error(table + ": " + r.error);
     if (r.rows != rows)
-        throw std::runtime_error(table + ": " + std::to_string(r.rows) + " rows, not " + std::to_string(rows));
+        throw std::runtime_error(table + ": " + std::to_string(r.rows) + " rows, not " +
+                                 std::to_string(rows));
     if (r.nulls != expectedNulls(rows))
         throw std::runtime_error(table + ": " + std::to_string(r.nulls) + " NULLs, not " +
                                  std::to_string(expectedNulls(rows)));
@@ -346,7 +368,8 @@ std::string threadingLevel() {
 
 void usage() {
     std::fprintf(stderr,
-                 "usage: tds_server_throughput [--rows N] [--block ROWS] [--repeat K] [--port P [--no-seed]] "
+                 "usage: tds_server_throughput [--rows N] [--block ROWS] [--repeat K] [--port P "
+                 "[--no-seed]] "
                  "[--server PATH]\n");
 }
 
@@ -369,12 +392,18 @@ int main(int argc, char** argv) {
             }
             return argv[++i];
         };
-        if (a == "--rows") rows = std::stol(value());
-        else if (a == "--block") block = std::stoul(value());
-        else if (a == "--repeat") repeat = std::stoi(value());
-        else if (a == "--port") port = std::stoi(value());
-        else if (a == "--no-seed") seed = false;
-        else if (a == "--server") serverBinary = value();
+        if (a == "--rows")
+            rows = std::stol(value());
+        else if (a == "--block")
+            block = std::stoul(value());
+        else if (a == "--repeat")
+            repeat = std::stoi(value());
+        else if (a == "--port")
+            port = std::stoi(value());
+        else if (a == "--no-seed")
+            seed = false;
+        else if (a == "--server")
+            serverBinary = value();
         else {
             usage();
             return 2;
@@ -389,16 +418,18 @@ int main(int argc, char** argv) {
         if (port == 0) {
             server = std::make_unique<Server>(serverBinary);
             port = server->port();
-            std::printf("server: %s, pid %d, port %d\n", serverBinary.c_str(), int(server->pid()), port);
+            std::printf("server: %s, pid %d, port %d\n", serverBinary.c_str(), int(server->pid()),
+                        port);
         } else {
             std::printf("server: the one on port %d\n", port);
         }
-        std::printf("driver entry [SQL Server] in %s/odbcinst.ini: Threading = %s\n", std::getenv("ODBCSYSINI"),
-                    threadingLevel().c_str());
+        std::printf("driver entry [SQL Server] in %s/odbcinst.ini: Threading = %s\n",
+                    std::getenv("ODBCSYSINI"), threadingLevel().c_str());
         const std::string a = "bench_a", b = "bench_b";
         if (seed) {
             Connection c(port);
-            for (const auto& [table, n, changed] : {std::tuple{a, rows, false}, std::tuple{b, rows + 100, true}}) {
+            for (const auto& [table, n, changed] :
+                 {std::tuple{a, rows, false}, std::tuple{b, rows + 100, true}}) {
                 auto start = Clock::now();
                 c.execute(seedSql(table, n, changed));
                 std::printf("seed %s: %ld rows in %.2f s\n", table.c_str(), n, secondsSince(start));
@@ -432,9 +463,12 @@ int main(int argc, char** argv) {
             const double serverUsed = processCpuSeconds(serverPid) - serverCpu;
             verify(r, rows, a);
             single.push_back(r.rows / r.seconds);
-            std::printf("one connection, run %d: %ld rows in %.3f s = %.0f rows/s; client %.0f rows per CPU s%s%s\n",
-                        k + 1, r.rows, r.seconds, r.rows / r.seconds, r.rows / r.cpuSeconds,
-                        serverShare(serverUsed, r.rows).c_str(), coresUsed(r.cpuSeconds, serverUsed, r.seconds).c_str());
+            std::printf(
+                "one connection, run %d: %ld rows in %.3f s = %.0f rows/s; client %.0f rows per "
+                "CPU s%s%s\n",
+                k + 1, r.rows, r.seconds, r.rows / r.seconds, r.rows / r.cpuSeconds,
+                serverShare(serverUsed, r.rows).c_str(),
+                coresUsed(r.cpuSeconds, serverUsed, r.seconds).c_str());
             std::fflush(stdout);
         }
 
@@ -460,16 +494,20 @@ int main(int argc, char** argv) {
             verify(ra, rows, a);
             verify(rb, rows + 100, b);
             pairTotals.push_back((ra.rows + rb.rows) / wall);
-            std::printf("two connections, run %d: %s %.0f rows/s, %s %.0f rows/s, together %.0f rows/s in %.3f s%s%s\n",
-                        k + 1, a.c_str(), ra.rows / ra.seconds, b.c_str(), rb.rows / rb.seconds,
-                        (ra.rows + rb.rows) / wall, wall, serverShare(serverUsed, ra.rows + rb.rows).c_str(),
-                        coresUsed(ra.cpuSeconds + rb.cpuSeconds, serverUsed, wall).c_str());
+            std::printf(
+                "two connections, run %d: %s %.0f rows/s, %s %.0f rows/s, together %.0f rows/s in "
+                "%.3f s%s%s\n",
+                k + 1, a.c_str(), ra.rows / ra.seconds, b.c_str(), rb.rows / rb.seconds,
+                (ra.rows + rb.rows) / wall, wall,
+                serverShare(serverUsed, ra.rows + rb.rows).c_str(),
+                coresUsed(ra.cpuSeconds + rb.cpuSeconds, serverUsed, wall).c_str());
             std::fflush(stdout);
         }
-        std::printf("best: one connection %.0f rows/s; two connections together %.0f rows/s (%.0f each)\n",
-                    *std::max_element(single.begin(), single.end()),
-                    *std::max_element(pairTotals.begin(), pairTotals.end()),
-                    *std::max_element(pairTotals.begin(), pairTotals.end()) / 2);
+        std::printf(
+            "best: one connection %.0f rows/s; two connections together %.0f rows/s (%.0f each)\n",
+            *std::max_element(single.begin(), single.end()),
+            *std::max_element(pairTotals.begin(), pairTotals.end()),
+            *std::max_element(pairTotals.begin(), pairTotals.end()) / 2);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "tds_server_throughput: %s\n", e.what());
         return 1;

@@ -1,6 +1,7 @@
+#include <unistd.h>
+
 #include <QApplication>
 #include <cstdio>
-#include <unistd.h>
 
 #include "DataAccess.h"
 #include "ProgramFiles.h"
@@ -16,13 +17,14 @@ int main(int argc, char** argv) {
 
     ui::QtMessageBoxes boxes;
     ui::QtShell shell;
-    windows::WindowRegistry registry(windows::Services{
-        boxes, shell, data::OdbcDataAccess(), app::ProgramFolder(), [] {
-            // Ending stops the process at once: no handler runs after it and
-            // nothing is saved on the way out (settings are stored as they change).
-            std::fflush(nullptr);
-            ::_exit(0);
-        }});
+    windows::WindowRegistry registry(
+        windows::Services{boxes, shell, data::OdbcDataAccess(), app::ProgramFolder(), [] {
+                              // Ending stops the process at once: no handler runs after it and
+                              // nothing is saved on the way out (settings are stored as they
+                              // change).
+                              std::fflush(nullptr);
+                              ::_exit(0);
+                          }});
     windows::Start(registry);
     return QApplication::exec();
 }

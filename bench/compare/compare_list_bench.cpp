@@ -53,7 +53,7 @@ BENCHMARK(BM_AppendMillionLinesHiddenView)->Unit(benchmark::kMillisecond);
 // For comparison: the plain design, one row insertion per line, per line cost
 // measured over fewer lines.
 class RowPerLineModel : public QAbstractListModel {
-  public:
+public:
     void append(const QString& line) {
         const int row = static_cast<int>(lines_.size());
         beginInsertRows(QModelIndex(), row, row);
@@ -68,7 +68,7 @@ class RowPerLineModel : public QAbstractListModel {
         return lines_[static_cast<std::size_t>(index.row())];
     }
 
-  private:
+private:
     std::vector<QString> lines_;
 };
 

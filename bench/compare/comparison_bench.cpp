@@ -8,9 +8,9 @@
 #include <memory>
 
 #include "LoginWindow.h"
-#include "TableSelectionWindow.h"
-#include "ResultsWindow.h"
 #include "MemoryDataAccess.h"
+#include "ResultsWindow.h"
+#include "TableSelectionWindow.h"
 #include "WindowRegistry.h"
 
 namespace {

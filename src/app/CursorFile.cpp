@@ -8,7 +8,8 @@ namespace app {
 
 QCursor LoadCursorFile(const QString& path) {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) throw std::runtime_error("File not found: " + path.toStdString());
+    if (!file.open(QIODevice::ReadOnly))
+        throw std::runtime_error("File not found: " + path.toStdString());
     const QByteArray bytes = file.readAll();
     QPixmap picture;
     if (!picture.loadFromData(bytes, "CUR") && !picture.loadFromData(bytes)) {

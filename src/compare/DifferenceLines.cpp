@@ -94,7 +94,8 @@ QString FieldChangedLine(std::int64_t record, QStringView fieldName, const data:
 }
 
 QString FieldChangedLine(std::int64_t record, QStringView fieldName,
-                         const std::optional<QString>& before, const std::optional<QString>& after) {
+                         const std::optional<QString>& before,
+                         const std::optional<QString>& after) {
     QString out = QStringLiteral("Record ");
     out += RecordNumber(record);
     out += u",Field \"";

@@ -1,10 +1,10 @@
 #include "ResultLines.h"
 
-#include "DifferenceLines.h"
-
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
+
+#include "DifferenceLines.h"
 
 namespace compare {
 namespace {
@@ -24,7 +24,9 @@ enum Kind : std::uint8_t {
 };
 
 // The most bytes a text takes in UTF-8, its length in front included.
-std::size_t maxTextBytes(QStringView text) { return 10 + 3 * static_cast<std::size_t>(text.size()); }
+std::size_t maxTextBytes(QStringView text) {
+    return 10 + 3 * static_cast<std::size_t>(text.size());
+}
 
 std::size_t utf8Length(QStringView text) {
     std::size_t n = 0;
@@ -124,7 +126,8 @@ public:
                 *p_++ = static_cast<unsigned char>(0x80 | (c & 0x3F));
             } else if (QChar::isHighSurrogate(c) && i + 1 < size &&
                        QChar::isLowSurrogate(t[i + 1].unicode())) {
-                const char32_t u = QChar::surrogateToUcs4(static_cast<char16_t>(c), t[++i].unicode());
+                const char32_t u =
+                    QChar::surrogateToUcs4(static_cast<char16_t>(c), t[++i].unicode());
                 *p_++ = static_cast<unsigned char>(0xF0 | (u >> 18));
                 *p_++ = static_cast<unsigned char>(0x80 | ((u >> 12) & 0x3F));
                 *p_++ = static_cast<unsigned char>(0x80 | ((u >> 6) & 0x3F));

@@ -34,7 +34,7 @@ struct LineRange {
 class ResultLinesModel : public QAbstractListModel {
     Q_OBJECT
 
-  public:
+public:
     explicit ResultLinesModel(QObject* parent = nullptr);
     ~ResultLinesModel() override;
 
@@ -70,7 +70,7 @@ class ResultLinesModel : public QAbstractListModel {
                         int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
-  private:
+private:
     class Writer;
     char* reserve(std::size_t bytes);
     void added();
@@ -81,7 +81,7 @@ class ResultLinesModel : public QAbstractListModel {
     std::vector<std::unique_ptr<char[]>> bigBlocks_;  // one long line each
     std::size_t bigBytes_ = 0;
     std::vector<const char*> offsets_;  // where each line's record starts
-    std::vector<QString> names_;  // field and table names, each once
+    std::vector<QString> names_;        // field and table names, each once
     QHash<QString, std::uint32_t> nameIndex_;
     qsizetype published_ = 0;  // rows the views know of
     bool publishQueued_ = false;

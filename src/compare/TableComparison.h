@@ -24,8 +24,7 @@ public:
     // The highest field position compared, and the first table's field names by position.
     TableComparison(int lastField, const std::vector<QString>& fieldNames);
 
-    void Run(app::ErrorTrap& trap, RowBlocks& first, RowBlocks& second,
-             DifferenceSink& sink) const;
+    void Run(app::ErrorTrap& trap, RowBlocks& first, RowBlocks& second, DifferenceSink& sink) const;
 
 private:
     int lastField_;

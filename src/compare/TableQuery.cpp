@@ -11,7 +11,8 @@ QString QuotedIdentifier(const QString& name) {
 QString SelectAllFrom(const catalogue::TableName& table) {
     const QString name = QuotedIdentifier(table.name);
     return QStringLiteral("select * from ") +
-           (table.schema.isEmpty() ? name : QuotedIdentifier(table.schema) + QLatin1Char('.') + name);
+           (table.schema.isEmpty() ? name
+                                   : QuotedIdentifier(table.schema) + QLatin1Char('.') + name);
 }
 
 }  // namespace compare

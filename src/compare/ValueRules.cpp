@@ -1,12 +1,12 @@
 #include "ValueRules.h"
 
-#include "DecimalDigits.h"
-
 #include <QDate>
 #include <QTime>
 #include <array>
 #include <charconv>
 #include <cstring>
+
+#include "DecimalDigits.h"
 
 namespace compare {
 namespace {
@@ -50,7 +50,6 @@ constexpr std::array<double, 23> kPow10d = [] {
     return p;
 }();
 
-
 struct Exact {
     i128 unscaled;
     int scale;
@@ -83,7 +82,6 @@ bool ExactDiffer(Exact a, Exact b) {
     if (a.unscaled > kMulMax[shift] || a.unscaled < kMulMin[shift]) return true;
     return a.unscaled * kPow10[shift] != b.unscaled;
 }
-
 
 double ToDouble(const FieldValue& v) {
     if (v.kind() == ValueKind::Float) return v.asFloat();

@@ -23,13 +23,13 @@ namespace compare {
 //    7 digits without trailing zeros, when it is not zero. A time-only value
 //    is the time alone, midnight included.
 class ValueFormatter {
-  public:
+public:
     explicit ValueFormatter(const QLocale& locale = QLocale());
 
     QString text(const data::FieldValue& v) const;
     const QLocale& locale() const { return locale_; }
 
-  private:
+private:
     QString decimalText(__int128 unscaled, int scale) const;
     QString dateTimeText(const data::DateTimeValue& v) const;
     QString timeText(std::int64_t ticks) const;

@@ -6,12 +6,11 @@ namespace connection {
 
 QString BuildConnectionString(const LoginDetails& d) {
     using data::QuoteConnectionValue;
-    const QString server =
-        d.localConnection ? d.server : d.server + QLatin1Char(',') + d.port;
+    const QString server = d.localConnection ? d.server : d.server + QLatin1Char(',') + d.port;
     return QStringLiteral("Driver={SQL Server};Server=") + QuoteConnectionValue(server) +
            QStringLiteral(";Database=") + QuoteConnectionValue(d.database) +
-           QStringLiteral(";Uid=") + QuoteConnectionValue(d.userName) +
-           QStringLiteral(";Pwd=") + QuoteConnectionValue(d.password) + QLatin1Char(';');
+           QStringLiteral(";Uid=") + QuoteConnectionValue(d.userName) + QStringLiteral(";Pwd=") +
+           QuoteConnectionValue(d.password) + QLatin1Char(';');
 }
 
 }  // namespace connection

@@ -41,11 +41,12 @@ SettingsStore::~SettingsStore() = default;
 QString SettingsStore::fileName() const { return settings_->fileName(); }
 
 QString SettingsStore::read(const SettingKey& key) const {
-    const QString name = QString::fromLatin1(kSection) + QLatin1Char('/') +
-                         QString::fromLatin1(key.key);
+    const QString name =
+        QString::fromLatin1(kSection) + QLatin1Char('/') + QString::fromLatin1(key.key);
     const QVariant value = settings_->value(name, QString::fromUtf8(key.defaultValue));
     // A hand-edited value with a comma comes back as a list; it is one text.
-    if (value.typeId() == QMetaType::QStringList) return value.toStringList().join(QLatin1Char(','));
+    if (value.typeId() == QMetaType::QStringList)
+        return value.toStringList().join(QLatin1Char(','));
     return value.toString();
 }
 
@@ -53,9 +54,8 @@ void SettingsStore::write(const SettingKey& key, const QString& text) {
     // Create the folder owner-only before the first write puts a password there.
     QDir().mkpath(QFileInfo(fileName()).absolutePath());
     restrictToOwner(fileName());
-    settings_->setValue(QString::fromLatin1(kSection) + QLatin1Char('/') +
-                            QString::fromLatin1(key.key),
-                        text);
+    settings_->setValue(
+        QString::fromLatin1(kSection) + QLatin1Char('/') + QString::fromLatin1(key.key), text);
     settings_->sync();
     restrictToOwner(fileName());
 }

@@ -84,9 +84,9 @@ void ApplySkin(QWidget& form1, const QString& programFolder) {
     ApplyClassicColours(form1);
     QFile file(skin.absoluteFilePath());
     if (!file.open(QIODevice::ReadOnly)) {
-        throw std::runtime_error(("Cannot load the skin file " + skin.absoluteFilePath() + ": " +
-                                  file.errorString())
-                                     .toStdString());
+        throw std::runtime_error(
+            ("Cannot load the skin file " + skin.absoluteFilePath() + ": " + file.errorString())
+                .toStdString());
     }
     const QString sheet = readStyleSheet(file.readAll(), skin.absoluteFilePath());
     const ParseFailureWatch watch;
@@ -94,9 +94,9 @@ void ApplySkin(QWidget& form1, const QString& programFolder) {
     form1.ensurePolished();
     if (watch.failed()) {
         form1.setStyleSheet(QString());  // nothing half applied
-        throw std::runtime_error(
-            ("Cannot apply the skin file " + skin.absoluteFilePath() + ": it is no valid style sheet")
-                .toStdString());
+        throw std::runtime_error(("Cannot apply the skin file " + skin.absoluteFilePath() +
+                                  ": it is no valid style sheet")
+                                     .toStdString());
     }
 }
 

@@ -29,16 +29,20 @@ constexpr char kDownloadPage[] = "https://www.sqlmanager.net/products/mssql/mana
 
 QString HelpText() {
     const QString cr(QLatin1Char('\r'));
-    return QStringLiteral("If you cannot establish connection to your MS SQL Server database with "
-                          "this program, please go to: ") +
+    return QStringLiteral(
+               "If you cannot establish connection to your MS SQL Server database with "
+               "this program, please go to: ") +
            cr + cr + QString::fromLatin1(kDownloadPage) + cr + cr +
-           QStringLiteral("Download and install the EMS SQL Manager 2005 Lite for SQL Server. Try "
-                          "to connect to ") +
-           QStringLiteral("the same database (with the same login information you are using "
-                          "here). This will determine if ") +
+           QStringLiteral(
+               "Download and install the EMS SQL Manager 2005 Lite for SQL Server. Try "
+               "to connect to ") +
+           QStringLiteral(
+               "the same database (with the same login information you are using "
+               "here). This will determine if ") +
            QStringLiteral("the login you are using is correct.") + cr + cr +
-           QStringLiteral("If you are using Microsoft SQL Server Express Edition and connecting "
-                          "locally, you may need to use") +
+           QStringLiteral(
+               "If you are using Microsoft SQL Server Express Edition and connecting "
+               "locally, you may need to use") +
            cr + cr + QStringLiteral("localhost\\SQLEXPRESS") + cr + cr +
            QStringLiteral("for example, for Server.");
 }
@@ -65,8 +69,8 @@ LoginWindow::LoginWindow(WindowRegistry& registry) : Window(registry) {
                         240, 2610, 3600, 405);
     PushButton2 = Place(new QPushButton(QStringLiteral("Help"), Frame1), "PushButton2", 3960, 2610,
                         3600, 405);
-    PushButton3 = Place(new QPushButton(QStringLiteral("Next >"), this), "PushButton3", 120, 3440,
-                        7800, 405);
+    PushButton3 =
+        Place(new QPushButton(QStringLiteral("Next >"), this), "PushButton3", 120, 3440, 7800, 405);
 
     // Every character of the password shows as "*".
     Text3->setEchoMode(QLineEdit::Password);
@@ -106,7 +110,8 @@ LoginWindow::LoginWindow(WindowRegistry& registry) : Window(registry) {
     storeOnChange(Text4, connection::kDatabaseSetting);
     storeOnChange(Text9, connection::kPortSetting);
     connect(Check7, &QCheckBox::toggled, this, [this](bool ticked) {
-        settings_.write(connection::kLocalConnectionSetting, ticked ? QStringLiteral("1") : QStringLiteral("0"));
+        settings_.write(connection::kLocalConnectionSetting,
+                        ticked ? QStringLiteral("1") : QStringLiteral("0"));
     });
 
     connect(PushButton5, &QPushButton::clicked, this, [this] { PushButton5_Click(); });
@@ -145,12 +150,17 @@ void LoginWindow::Form_Load() {
     trap.step(132, [&] { Text3->setText(settings_.read(connection::kPasswordSetting)); });
     trap.step(134, [&] { Text4->setText(settings_.read(connection::kDatabaseSetting)); });
     trap.step(136, [&] { Text9->setText(settings_.read(connection::kPortSetting)); });
-    trap.step(138, [&] { Check7->setChecked(connection::IsTicked(settings_.read(connection::kLocalConnectionSetting))); });
+    trap.step(138, [&] {
+        Check7->setChecked(
+            connection::IsTicked(settings_.read(connection::kLocalConnectionSetting)));
+    });
     if (trap.test(140, [&] {
             return !Text1->text().isEmpty() && !Text2->text().isEmpty() &&
                    !Text3->text().isEmpty() && !Text4->text().isEmpty();
         })) {
-        if (trap.test(142, [&] { return connection::CanConnect(CurrentLoginDetails(), registry().data()); })) {
+        if (trap.test(142, [&] {
+                return connection::CanConnect(CurrentLoginDetails(), registry().data());
+            })) {
             trap.step(144, [&] { PushButton3_Click(); });
         }
     }
@@ -163,20 +173,20 @@ void LoginWindow::PushButton5_Click() {
     // From here on a failure is answered by the could-not-connect message, not the report.
     bool failed = false;
     try {
-        SetMousePointer(app::kPointerBusy);                                   // 102
+        SetMousePointer(app::kPointerBusy);  // 102
         if (!connection) throw std::runtime_error("No connection object");
         LoginDetails details = CurrentLoginDetails();
-        details.localConnection = Check7->isChecked();                        // 104
-        connection->Open(BuildConnectionString(details));                     // 106 / 108
-        registry().boxes().show(QStringLiteral("Connection successful."));    // 110
-        SetMousePointer(app::kPointerNormal);                                 // 112
+        details.localConnection = Check7->isChecked();                      // 104
+        connection->Open(BuildConnectionString(details));                   // 106 / 108
+        registry().boxes().show(QStringLiteral("Connection successful."));  // 110
+        SetMousePointer(app::kPointerNormal);                               // 112
     } catch (...) {
         failed = true;
     }
-    if (failed) {                                                             // 114
+    if (failed) {  // 114
         registry().boxes().show(
             QStringLiteral("Could not connect. Please check with your administrator."));  // 116
-        SetMousePointer(app::kPointerNormal);                                 // 118
+        SetMousePointer(app::kPointerNormal);                                             // 118
     }
     connection.reset();  // releasing the object closes the connection
 }
@@ -187,7 +197,9 @@ void LoginWindow::PushButton3_Click() {
     const InputGuard ignoreInput;
     app::ErrorTrap trap(registry().boxes(), app::kForm1NextTag);
     if (!trap.test(100, [&] { return !Text1->text().isEmpty(); })) return;
-    if (!trap.test(102, [&] { return connection::CanConnect(CurrentLoginDetails(), registry().data()); })) {
+    if (!trap.test(102, [&] {
+            return connection::CanConnect(CurrentLoginDetails(), registry().data());
+        })) {
         return;
     }
     const auto processEvents = [] { QCoreApplication::processEvents(); };
@@ -207,7 +219,8 @@ void LoginWindow::PushButton2_Click() {
     app::ErrorTrap trap(registry().boxes(), app::kForm1HelpTag);
     ui::MessageBoxes& boxes = registry().boxes();
     trap.step(114, [&] { boxes.show(HelpText()); });
-    trap.step(116, [&] { boxes.show(QStringLiteral("You must have Access 2000 or higher installed.")); });
+    trap.step(
+        116, [&] { boxes.show(QStringLiteral("You must have Access 2000 or higher installed.")); });
     if (trap.test(118, [&] {
             return boxes.show(
                        QStringLiteral("Would you like to see an image of how I connect locally?"),

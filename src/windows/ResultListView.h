@@ -16,7 +16,7 @@ namespace windows {
 class ResultListView : public QTreeView {
     Q_OBJECT
 
-  public:
+public:
     explicit ResultListView(QWidget* parent = nullptr);
 
     compare::ResultLinesModel* linesModel() const { return lines_; }
@@ -30,19 +30,19 @@ class ResultListView : public QTreeView {
     QAction* copyAction() const { return copyAction_; }
     QAction* copyAllAction() const { return copyAllAction_; }
 
-  public slots:
+public slots:
     void selectAll() override;
     // Puts the selected lines on the clipboard; with nothing selected, leaves it alone.
     void copySelection();
     // Puts every line on the clipboard; with no lines, leaves it alone.
     void copyAll();
 
-  protected:
+protected:
     bool event(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
-  private:
+private:
     compare::ResultLinesModel* lines_;
     QAction* copyAction_;
     QAction* copyAllAction_;

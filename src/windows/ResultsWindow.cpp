@@ -15,10 +15,10 @@ ResultsWindow::ResultsWindow(WindowRegistry& registry) : Window(registry) {
     setFixedSize(Twips(5880), Twips(5475));
     ListView1 = Place(new ResultListView(this), "ListView1", 120, 120, 5640, 2280);
     ListView2 = Place(new ResultListView(this), "ListView2", 120, 2520, 5640, 2280);
-    PushButton2 = Place(new QPushButton(QStringLiteral("< Back"), this), "PushButton2", 120, 4920,
-                        2775, 405);
-    PushButton9 = Place(new QPushButton(QStringLiteral("Exit"), this), "PushButton9", 3000, 4920,
-                        2760, 405);
+    PushButton2 =
+        Place(new QPushButton(QStringLiteral("< Back"), this), "PushButton2", 120, 4920, 2775, 405);
+    PushButton9 =
+        Place(new QPushButton(QStringLiteral("Exit"), this), "PushButton9", 3000, 4920, 2760, 405);
     for (QPushButton* b : {PushButton2, PushButton9}) {
         b->setFont(ArialFont(11.25));
         b->setAutoDefault(false);
@@ -42,7 +42,8 @@ void ResultsWindow::Form_Load() {
     trap.step(102, [&] { setWindowIcon(app::ProgramIcon()); });
     LoadPointerFile(trap, 106, 108);
     trap.step(110, [&] { setWindowTitle(QString::fromLatin1(app::kProductName)); });
-    trap.step(112, [&] { ListView1->linesModel()->setHeaderText(QStringLiteral("Field differences")); });
+    trap.step(112,
+              [&] { ListView1->linesModel()->setHeaderText(QStringLiteral("Field differences")); });
     trap.step(114, [&] { ListView1->setLineColumnWidth(Twips(4000)); });
     trap.step(116, [&] {
         ListView2->linesModel()->setHeaderText(QStringLiteral("Added / deleted records"));

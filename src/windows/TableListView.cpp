@@ -47,9 +47,7 @@ void TableListView::AddColumnHeader(const QString& text) {
     setHeaderHidden(false);
 }
 
-void TableListView::SetColumnWidth(int pixels) {
-    setColumnWidth(0, pixels);
-}
+void TableListView::SetColumnWidth(int pixels) { setColumnWidth(0, pixels); }
 
 QTreeWidgetItem* TableListView::selected() const {
     const QList<QTreeWidgetItem*> items = selectedItems();

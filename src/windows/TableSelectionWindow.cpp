@@ -23,8 +23,8 @@ TableSelectionWindow::TableSelectionWindow(WindowRegistry& registry) : Window(re
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setValue(0);
     ProgressBar1->setTextVisible(false);
-    PushButton2 = Place(new QPushButton(QStringLiteral("< Back"), this), "PushButton2", 120, 4200,
-                        3360, 405);
+    PushButton2 =
+        Place(new QPushButton(QStringLiteral("< Back"), this), "PushButton2", 120, 4200, 3360, 405);
     PushButton3 = Place(new QPushButton(QStringLiteral("Next >"), this), "PushButton3", 3585, 4200,
                         3360, 405);
     for (QPushButton* b : {PushButton2, PushButton3}) {

@@ -41,7 +41,8 @@ void TableSelectionWindow::PushButton3_Click() {
     trap.step(104, [&] { second = reg.data().CreateRecordset(); });
 
     if (!trap.test(106, [&] { return ListView1->Count() > 0 && ListView2->Count() > 0; })) {
-        trap.step(248, [&] { reg.boxes().show(QStringLiteral("Please select a table from each.")); });
+        trap.step(248,
+                  [&] { reg.boxes().show(QStringLiteral("Please select a table from each.")); });
         return;
     }
     if (!trap.test(108, [&] { return ListView1->SelectedIndex() != ListView2->SelectedIndex(); })) {
@@ -72,7 +73,8 @@ void TableSelectionWindow::PushButton3_Click() {
     data::ResultTable firstRows;
     data::ResultTable secondRows;
     const bool tablesRead = [&] {
-        if (trap.test(120, [&] { return reg.loginWindow().CurrentLoginDetails().localConnection; })) {
+        if (trap.test(120,
+                      [&] { return reg.loginWindow().CurrentLoginDetails().localConnection; })) {
             if (!trap.step(122, [&] { open(true); })) return false;
         } else {
             if (!trap.step(124, [&] { open(false); })) return false;
@@ -135,16 +137,18 @@ void TableSelectionWindow::PushButton3_Click() {
     if (trap.test(168, [&] { return !firstHasRows; })) {
         trap.step(170, [&] { SetMousePointer(app::kPointerNormal); });
         trap.step(172, [&] {
-            reg.boxes().show(ListView1->SelectedText() + QStringLiteral(" does not contain any data."),
-                             QString(), ui::Buttons::Ok, ui::Icon::Exclamation);
+            reg.boxes().show(
+                ListView1->SelectedText() + QStringLiteral(" does not contain any data."),
+                QString(), ui::Buttons::Ok, ui::Icon::Exclamation);
         });
         return;
     }
     if (trap.test(174, [&] { return !secondHasRows; })) {
         trap.step(176, [&] { SetMousePointer(app::kPointerNormal); });
         trap.step(178, [&] {
-            reg.boxes().show(ListView2->SelectedText() + QStringLiteral(" does not contain any data."),
-                             QString(), ui::Buttons::Ok, ui::Icon::Exclamation);
+            reg.boxes().show(
+                ListView2->SelectedText() + QStringLiteral(" does not contain any data."),
+                QString(), ui::Buttons::Ok, ui::Icon::Exclamation);
         });
         return;
     }

@@ -10,8 +10,8 @@ namespace {
 
 using testing_support::RecordingMessageBoxes;
 
-const QString kRequest = QStringLiteral("Please email screenshot of this message to ") +
-                         app::SupportEmail();
+const QString kRequest =
+    QStringLiteral("Please email screenshot of this message to ") + app::SupportEmail();
 
 TEST(ErrorReportText, IsComposedByteForByte) {
     const QString text = app::ComposeErrorReport(QString::fromLatin1(app::kForm1NextTag), 104,
@@ -27,7 +27,8 @@ TEST(ErrorReportText, IsComposedByteForByte) {
 TEST(ErrorReportText, EmptyDescriptionStartsWithTheLineBreak) {
     const QString text =
         app::ComposeErrorReport(QString::fromLatin1(app::kForm3LoadTag), 100, QString());
-    EXPECT_TRUE(text.startsWith(QStringLiteral("\r\nin Kelvaro2017/04/05.Form3.Form_Load at line 100\r\r")));
+    EXPECT_TRUE(text.startsWith(
+        QStringLiteral("\r\nin Kelvaro2017/04/05.Form3.Form_Load at line 100\r\r")));
 }
 
 TEST(ErrorReportBox, IsTitledWithExclamationAndOkOnly) {
@@ -46,7 +47,8 @@ TEST(ErrorTrap, ReportsEachFailingStepAndGoesOn) {
         app::ErrorTrap trap(boxes, app::kForm1LoadTag);
         trap.step(100, [&] { throw std::runtime_error("first"); });
         trap.step(102, [&] { done << "102"; });
-        trap.step(104, [&] { throw data::DataError(QStringLiteral("[FreeTDS][SQL Server]second")); });
+        trap.step(104,
+                  [&] { throw data::DataError(QStringLiteral("[FreeTDS][SQL Server]second")); });
         trap.step(106, [&] { done << "106"; });
     }
     EXPECT_EQ(done, (QStringList{"102", "106"}));

@@ -28,8 +28,8 @@ public:
 };
 
 connection::LoginDetails Login() {
-    return {QStringLiteral("db.example"), QStringLiteral("sa"), QStringLiteral("pw"),
-            QStringLiteral("Sales"), QStringLiteral("1433"), false};
+    return {QStringLiteral("db.example"), QStringLiteral("sa"),   QStringLiteral("pw"),
+            QStringLiteral("Sales"),      QStringLiteral("1433"), false};
 }
 
 TEST(TableCatalogue, ListsTablesOfTypeTableWithoutSysInTheirNamesInRowsetOrder) {
@@ -58,12 +58,11 @@ TEST(TableCatalogue, ListsTablesOfTypeTableWithoutSysInTheirNamesInRowsetOrder) 
 // names of two schemas differ; the "SYS" rule looks at the table's own name.
 TEST(TableCatalogue, TablesOfOtherSchemasAreListedWithTheirSchema) {
     data::MemoryDataAccess layer;
-    layer.setSchemaTables(testing_support::QualifiedSchemaRowset({
-        {"dbo", "Orders", "TABLE"},
-        {"sales", "Orders", "TABLE"},
-        {"system", "Orders", "TABLE"},
-        {"sales", "sysdiagrams", "TABLE"},
-        {"", "Loose", "TABLE"}}));
+    layer.setSchemaTables(testing_support::QualifiedSchemaRowset({{"dbo", "Orders", "TABLE"},
+                                                                  {"sales", "Orders", "TABLE"},
+                                                                  {"system", "Orders", "TABLE"},
+                                                                  {"sales", "sysdiagrams", "TABLE"},
+                                                                  {"", "Loose", "TABLE"}}));
     RecordingList list;
     catalogue::FillTableList(list, Login(), layer, [] {});
     EXPECT_EQ(list.items, (QStringList{"Orders", "sales.Orders", "system.Orders", "Loose"}));

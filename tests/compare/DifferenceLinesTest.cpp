@@ -33,12 +33,15 @@ TEST(FieldChangedLine, ControlCharactersShowAsVisibleSymbolsSoALineStaysOne) {
     const QString evil = QStringLiteral("a\nRecord 99 added from Evil");
     const QString line = FieldChangedLine(1, u"Note", FieldValue::text(evil),
                                           FieldValue::text(QStringView(u"t\tc\rn\0d\x7f", 8)));
-    EXPECT_EQ(line, QStringLiteral("Record 1,Field \"Note\" has changed from "
-                                   "\"a\u240ARecord 99 added from Evil\" to \"t\u2409c\u240Dn\u2400d\u2421\""));
-    EXPECT_EQ(FieldChangedLine(2, u"N\nx", std::optional<QString>(QStringLiteral("\x1f")),
-                               std::nullopt),
-              QStringLiteral("Record 2,Field \"N\u240Ax\" has changed from \"\u241F\" to NULL"));
-    EXPECT_EQ(RecordAddedLine(3, u"odd\nname"), QStringLiteral("Record 3 added from odd\u240Aname"));
+    EXPECT_EQ(
+        line,
+        QStringLiteral("Record 1,Field \"Note\" has changed from "
+                       "\"a\u240ARecord 99 added from Evil\" to \"t\u2409c\u240Dn\u2400d\u2421\""));
+    EXPECT_EQ(
+        FieldChangedLine(2, u"N\nx", std::optional<QString>(QStringLiteral("\x1f")), std::nullopt),
+        QStringLiteral("Record 2,Field \"N\u240Ax\" has changed from \"\u241F\" to NULL"));
+    EXPECT_EQ(RecordAddedLine(3, u"odd\nname"),
+              QStringLiteral("Record 3 added from odd\u240Aname"));
     EXPECT_EQ(WithVisibleControls(u"plain é"), QStringLiteral("plain é"));
 }
 

@@ -72,7 +72,7 @@ protected:
 };
 
 data::ResultTable Rows(int count, const QStringList& columns = {QStringLiteral("Id"),
-                                                                 QStringLiteral("Price")}) {
+                                                                QStringLiteral("Price")}) {
     std::vector<QStringList> rows;
     for (int r = 1; r <= count; ++r) {
         QStringList row;
@@ -86,9 +86,8 @@ TEST_F(TableComparisonTest, PairsRecordsAndFieldsByPositionAndReportsInOrder) {
     const QStringList cols{QStringLiteral("Id"), QStringLiteral("Price"), QStringLiteral("Note")};
     const auto first = TextTable(cols, {{"1", "10", "a"}, {"2", "20", "b"}, {"3", "30", "c"}});
     const auto second = TextTable(cols, {{"1", "12", "a"}, {"2", "20", "B"}, {"3", "31", "x"}});
-    EXPECT_EQ(run(first, second),
-              (QStringList{"changed 1 Price 10>12", "changed 2 Note b>B", "changed 3 Price 30>31",
-                           "changed 3 Note c>x"}));
+    EXPECT_EQ(run(first, second), (QStringList{"changed 1 Price 10>12", "changed 2 Note b>B",
+                                               "changed 3 Price 30>31", "changed 3 Note c>x"}));
     EXPECT_TRUE(boxes.boxes.empty());
 }
 
@@ -99,7 +98,8 @@ TEST_F(TableComparisonTest, RecordsBeyondTheOtherTableAreAddedOrDeletedAfterTheF
     sink.calls.clear();
     // 5 against 3: records 4 and 5 of the first table are deleted, in record order.
     auto changed = TextTable({"Id", "Price"}, {{"1.0", "1.1"}, {"2.0", "x"}, {"3.0", "3.1"}});
-    EXPECT_EQ(run(Rows(5), changed), (QStringList{"changed 2 Price 2.1>x", "deleted 4", "deleted 5"}));
+    EXPECT_EQ(run(Rows(5), changed),
+              (QStringList{"changed 2 Price 2.1>x", "deleted 4", "deleted 5"}));
     EXPECT_TRUE(boxes.boxes.empty());
 }
 
@@ -151,7 +151,8 @@ public:
                 block.addColumn(rows.column(f).name(), rows.column(f).kind());
             }
             for (int i = 0; i < n; ++i, ++r) {
-                for (int f = 0; f < rows.fieldCount(); ++f) block.column(f).append(rows.value(f, r));
+                for (int f = 0; f < rows.fieldCount(); ++f)
+                    block.column(f).append(rows.value(f, r));
             }
             blocks_.push_back(std::move(block));
         }
@@ -169,11 +170,13 @@ private:
 
 TEST_F(TableComparisonTest, BlocksOfAnySizePairTheSameRecords) {
     const QStringList cols{"Id", "Price"};
-    const auto first = TextTable(cols, {{"1", "a"}, {"2", "b"}, {"3", "c"}, {"4", "d"}, {"5", "e"}});
-    const auto second = TextTable(cols, {{"1", "a"}, {"2", "x"}, {"3", "c"}, {"4", "y"}, {"5", "e"},
-                                         {"6", "f"}, {"7", "g"}});
+    const auto first =
+        TextTable(cols, {{"1", "a"}, {"2", "b"}, {"3", "c"}, {"4", "d"}, {"5", "e"}});
+    const auto second = TextTable(
+        cols, {{"1", "a"}, {"2", "x"}, {"3", "c"}, {"4", "y"}, {"5", "e"}, {"6", "f"}, {"7", "g"}});
     const QStringList whole = run(first, second);
-    ASSERT_EQ(whole, (QStringList{"changed 2 Price b>x", "changed 4 Price d>y", "added 6", "added 7"}));
+    ASSERT_EQ(whole,
+              (QStringList{"changed 2 Price b>x", "changed 4 Price d>y", "added 6", "added 7"}));
     names = {"Id", "Price", ""};
     for (const auto& [sizesA, sizesB] :
          {std::pair{std::vector<int>{2, 3}, std::vector<int>{3, 3, 1}},

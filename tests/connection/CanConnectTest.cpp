@@ -6,8 +6,8 @@
 namespace {
 
 connection::LoginDetails Login(const QString& password = QStringLiteral("secret")) {
-    return {QStringLiteral("db.example"), QStringLiteral("sa"), password, QStringLiteral("Sales"),
-            QStringLiteral("1433"), false};
+    return {QStringLiteral("db.example"), QStringLiteral("sa"),   password,
+            QStringLiteral("Sales"),      QStringLiteral("1433"), false};
 }
 
 // The answer is whether the connection opens: a string that cannot be built

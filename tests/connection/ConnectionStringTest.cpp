@@ -10,18 +10,24 @@ using connection::BuildConnectionString;
 using connection::LoginDetails;
 
 LoginDetails details(bool local, QString port = QStringLiteral("1433")) {
-    return LoginDetails{QStringLiteral("db.example"), QStringLiteral("sa"), QStringLiteral("secret"),
-                        QStringLiteral("Sales"), port, local};
+    return LoginDetails{QStringLiteral("db.example"),
+                        QStringLiteral("sa"),
+                        QStringLiteral("secret"),
+                        QStringLiteral("Sales"),
+                        port,
+                        local};
 }
 
 TEST(LoginConnectionString, PortForm) {
     EXPECT_EQ(BuildConnectionString(details(false)),
-              QStringLiteral("Driver={SQL Server};Server=db.example,1433;Database=Sales;Uid=sa;Pwd=secret;"));
+              QStringLiteral(
+                  "Driver={SQL Server};Server=db.example,1433;Database=Sales;Uid=sa;Pwd=secret;"));
 }
 
 TEST(LoginConnectionString, LocalFormIgnoresThePort) {
-    EXPECT_EQ(BuildConnectionString(details(true, QStringLiteral("9999"))),
-              QStringLiteral("Driver={SQL Server};Server=db.example;Database=Sales;Uid=sa;Pwd=secret;"));
+    EXPECT_EQ(
+        BuildConnectionString(details(true, QStringLiteral("9999"))),
+        QStringLiteral("Driver={SQL Server};Server=db.example;Database=Sales;Uid=sa;Pwd=secret;"));
 }
 
 TEST(LoginConnectionString, EmptyPortKeepsTheComma) {
@@ -31,7 +37,7 @@ TEST(LoginConnectionString, EmptyPortKeepsTheComma) {
 
 TEST(LoginConnectionString, ValuesGoInUntrimmedAndEmptyValuesStay) {
     LoginDetails d{QStringLiteral(" host "), QString(), QStringLiteral(" pw "), QString(),
-                   QStringLiteral("1433"), false};
+                   QStringLiteral("1433"),   false};
     EXPECT_EQ(BuildConnectionString(d),
               QStringLiteral("Driver={SQL Server};Server= host ,1433;Database=;Uid=;Pwd= pw ;"));
 }
@@ -56,9 +62,9 @@ TEST(LoginConnectionString, ValuesTheDriverWouldCutOrUnbraceAreBraced) {
 // Each field read back as the driver reads it is the field as typed, and a
 // value the driver would read as something else stops the login being built.
 TEST(LoginConnectionString, FieldsReadBackAsTypedOrTheBuildFails) {
-    const LoginDetails d{QStringLiteral("{h;x}"), QStringLiteral(" {u}} "),
-                         QStringLiteral("a}b;c}}"), QStringLiteral("x=y"), QStringLiteral("1"),
-                         false};
+    const LoginDetails d{QStringLiteral("{h;x}"),   QStringLiteral(" {u}} "),
+                         QStringLiteral("a}b;c}}"), QStringLiteral("x=y"),
+                         QStringLiteral("1"),       false};
     const QString cs = BuildConnectionString(d);
     EXPECT_EQ(data::connectionStringValue(cs, u"Server"), QStringLiteral("{h;x},1"));
     EXPECT_EQ(data::connectionStringValue(cs, u"Uid"), d.userName);

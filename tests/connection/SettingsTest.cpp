@@ -67,8 +67,8 @@ TEST_F(SettingsTest, FileStaysReadableByItsOwnerOnly) {
     SettingsStore store;
     store.write(kPasswordSetting, QStringLiteral("secret"));
     const auto ownerOnly = QFile::ReadOwner | QFile::WriteOwner;
-    const auto others = QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther |
-                        QFile::ExeGroup | QFile::ExeOther;
+    const auto others = QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther |
+                        QFile::WriteOther | QFile::ExeGroup | QFile::ExeOther;
     for (int i = 0; i < 3; ++i) {
         store.write(kServerSetting, QStringLiteral("server %1").arg(i));
         const QFileInfo file(storeFile());

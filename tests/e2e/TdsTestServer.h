@@ -7,14 +7,14 @@
 // creates its own uniquely named tables (tdsUniqueName) and may leave them.
 #pragma once
 
+#include <unistd.h>
+
+#include <QString>
 #include <atomic>
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
 #include <string>
-#include <unistd.h>
-
-#include <QString>
 
 #include "ConnectionString.h"
 
@@ -32,7 +32,8 @@ inline constexpr const char* kOtherDatabase = "otherdb";
 inline int tdsTestPort() {
     const char* path = std::getenv("DORVANTIS_TDS_PORT_FILE");
     if (!path || !*path) {
-        throw std::runtime_error("DORVANTIS_TDS_PORT_FILE is not set: run end-to-end tests through CTest");
+        throw std::runtime_error(
+            "DORVANTIS_TDS_PORT_FILE is not set: run end-to-end tests through CTest");
     }
     std::ifstream in(path);
     int port = 0;
@@ -50,10 +51,12 @@ inline std::string odbcValue(const std::string& value) {
 }
 
 // Driver={SQL Server};Server=127.0.0.1,PORT;Database=testdb;Uid=tester;Pwd=secret;
-inline std::string tdsConnectionString(const std::string& database = kDatabase, const std::string& user = kUser,
+inline std::string tdsConnectionString(const std::string& database = kDatabase,
+                                       const std::string& user = kUser,
                                        const std::string& password = kPassword) {
-    return "Driver={SQL Server};Server=127.0.0.1," + std::to_string(tdsTestPort()) + ";Database=" + odbcValue(database) +
-           ";Uid=" + odbcValue(user) + ";Pwd=" + odbcValue(password) + ";";
+    return "Driver={SQL Server};Server=127.0.0.1," + std::to_string(tdsTestPort()) +
+           ";Database=" + odbcValue(database) + ";Uid=" + odbcValue(user) +
+           ";Pwd=" + odbcValue(password) + ";";
 }
 
 // A table name no other test (or earlier run against the same server) uses.

@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "DataAccess.h"
 #include "CanConnect.h"
+#include "DataAccess.h"
 #include "OdbcHandles.h"
 #include "TdsTestServer.h"
 #include "data_loopback.h"
@@ -28,8 +28,12 @@ private:
 };
 
 LoginDetails login(const QString& server, int port, bool local = false) {
-    return LoginDetails{server, QStringLiteral("tester"), QStringLiteral("secret"),
-                        QStringLiteral("testdb"), QString::number(port), local};
+    return LoginDetails{server,
+                        QStringLiteral("tester"),
+                        QStringLiteral("secret"),
+                        QStringLiteral("testdb"),
+                        QString::number(port),
+                        local};
 }
 
 // Handles of connections and statements alive now (the environment stays).
@@ -40,11 +44,11 @@ int liveConnectionHandles() {
 TEST(CanConnect, TrueOnlyForAServerThatAcceptsTheLogin) {
     const int before = liveConnectionHandles();
     EXPECT_TRUE(connection::CanConnect(login(QStringLiteral("127.0.0.1"), tdstest::tdsTestPort()),
-                                  data::OdbcDataAccess()));
+                                       data::OdbcDataAccess()));
     EXPECT_FALSE(connection::CanConnect(login(QStringLiteral("127.0.0.1"), data_e2e::closedPort()),
-                                   data::OdbcDataAccess()));
+                                        data::OdbcDataAccess()));
     EXPECT_FALSE(connection::CanConnect(login(QStringLiteral("no-such-host.invalid"), 1433),
-                                   data::OdbcDataAccess()));
+                                        data::OdbcDataAccess()));
     EXPECT_EQ(liveConnectionHandles(), before);
 }
 

@@ -127,7 +127,8 @@ TEST_F(Connections, SchemaRowsetListsTablesWithTheirType) {
     const ResultTable rowset = conn->FetchSchemaTables();
     QStringList names;
     for (int f = 0; f < rowset.fieldCount(); ++f) names << rowset.column(f).name();
-    EXPECT_EQ(names, (QStringList{"TABLE_CAT", "TABLE_SCHEM", "TABLE_NAME", "TABLE_TYPE", "REMARKS"}));
+    EXPECT_EQ(names,
+              (QStringList{"TABLE_CAT", "TABLE_SCHEM", "TABLE_NAME", "TABLE_TYPE", "REMARKS"}));
 
     auto rs = conn->OpenSchemaTables();
     QStringList found;
@@ -170,15 +171,17 @@ TEST_F(Connections, FailingStatementsKeepTheConnectionUsable) {
 TEST_F(Connections, HundredThousandRowsComeWholeAndInOrder) {
     auto conn = openConnection();
     const QString t = uniqueName("big");
-    conn->Execute(QStringLiteral("create table %1 (id int, name nvarchar(20), amount decimal(12,2), "
-                                 "flag bit)")
-                      .arg(t));
+    conn->Execute(
+        QStringLiteral("create table %1 (id int, name nvarchar(20), amount decimal(12,2), "
+                       "flag bit)")
+            .arg(t));
     constexpr int kRows = 100'000;
     for (int start = 0; start < kRows; start += 1000) {
         QStringList values;
         for (int i = start; i < start + 1000; ++i) {
-            values << (i % 10 == 0 ? QStringLiteral("(%1, NULL, NULL, NULL)").arg(i)
-                                   : QStringLiteral("(%1, N'name %1', %1.25, %2)").arg(i).arg(i % 2));
+            values << (i % 10 == 0
+                           ? QStringLiteral("(%1, NULL, NULL, NULL)").arg(i)
+                           : QStringLiteral("(%1, N'name %1', %1.25, %2)").arg(i).arg(i % 2));
         }
         conn->Execute(QStringLiteral("insert into %1 (id, name, amount, flag) values %2")
                           .arg(t, values.join(u',')));
@@ -192,7 +195,8 @@ TEST_F(Connections, HundredThousandRowsComeWholeAndInOrder) {
         const auto row = static_cast<std::size_t>(i);
         bool ok = r.value(0, row).asInteger() == i;
         if (i % 10 == 0) {
-            ok = ok && r.value(1, row).isNull() && r.value(2, row).isNull() && r.value(3, row).isNull();
+            ok = ok && r.value(1, row).isNull() && r.value(2, row).isNull() &&
+                 r.value(3, row).isNull();
         } else {
             ok = ok && r.value(1, row).asText() == QStringLiteral("name %1").arg(i) &&
                  r.value(2, row).unscaled() == static_cast<__int128>(i) * 100 + 25 &&
@@ -204,8 +208,9 @@ TEST_F(Connections, HundredThousandRowsComeWholeAndInOrder) {
 }
 
 QString privateLogin(int port) {
-    return QStringLiteral("Driver={SQL Server};Server=127.0.0.1,%1;Database=testdb;Uid=tester;"
-                          "Pwd=secret;")
+    return QStringLiteral(
+               "Driver={SQL Server};Server=127.0.0.1,%1;Database=testdb;Uid=tester;"
+               "Pwd=secret;")
         .arg(port);
 }
 

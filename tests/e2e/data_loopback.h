@@ -141,7 +141,8 @@ private:
             char buf[512];
             sockaddr_in from{};
             socklen_t len = sizeof from;
-            const ssize_t n = ::recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
+            const ssize_t n =
+                ::recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
             if (n < 1 || buf[0] != 0x04) continue;  // CLNT_UCAST_INST
             ++requests_;
             const std::string body = "ServerName;DORVANTIS;InstanceName;" + instance_ +
@@ -173,8 +174,8 @@ public:
     explicit PrivateServer(std::vector<std::string> options) {
         int out[2];
         if (::pipe(out) != 0) throw std::runtime_error("pipe failed");
-        std::vector<std::string> args = {DORVANTIS_TDS_SERVER, "--port", "0", "--user",
-                                         "tester:secret", "--database", "testdb"};
+        std::vector<std::string> args = {DORVANTIS_TDS_SERVER, "--port",     "0",     "--user",
+                                         "tester:secret",      "--database", "testdb"};
         args.insert(args.end(), options.begin(), options.end());
         std::vector<char*> argv;
         for (std::string& a : args) argv.push_back(a.data());

@@ -53,12 +53,12 @@ TEST_F(Types, IntegersOfEverySize) {
         int sqlType;
         std::int64_t low, high;
     };
-    for (const Case& c : {Case{"tinyint", SQL_TINYINT, 0, 255},
-                          Case{"smallint", SQL_SMALLINT, -32768, 32767},
-                          Case{"int", SQL_INTEGER, -2147483648LL, 2147483647},
-                          Case{"bigint", SQL_BIGINT, INT64_MIN + 1, INT64_MAX}}) {
-        const ResultTable r = roundTrip(
-            c.type, {QString::number(c.low), QString::number(c.high), "NULL", "0"});
+    for (const Case& c :
+         {Case{"tinyint", SQL_TINYINT, 0, 255}, Case{"smallint", SQL_SMALLINT, -32768, 32767},
+          Case{"int", SQL_INTEGER, -2147483648LL, 2147483647},
+          Case{"bigint", SQL_BIGINT, INT64_MIN + 1, INT64_MAX}}) {
+        const ResultTable r =
+            roundTrip(c.type, {QString::number(c.low), QString::number(c.high), "NULL", "0"});
         SCOPED_TRACE(c.type);
         EXPECT_EQ(r.column(0).kind(), ValueKind::Integer);
         EXPECT_EQ(r.column(0).sqlType(), c.sqlType);

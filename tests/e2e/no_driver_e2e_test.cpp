@@ -3,17 +3,20 @@
 
 #include <gtest/gtest.h>
 
-#include "DataAccess.h"
 #include "CanConnect.h"
+#include "DataAccess.h"
 #include "OdbcHandles.h"
 #include "TdsTestServer.h"
 
 namespace {
 
 TEST(CanConnectWithoutDriver, UnregisteredDriverNameIsFalse) {
-    const connection::LoginDetails details{QStringLiteral("127.0.0.1"), QStringLiteral("tester"),
-                                           QStringLiteral("secret"), QStringLiteral("testdb"),
-                                           QString::number(tdstest::tdsTestPort()), false};
+    const connection::LoginDetails details{QStringLiteral("127.0.0.1"),
+                                           QStringLiteral("tester"),
+                                           QStringLiteral("secret"),
+                                           QStringLiteral("testdb"),
+                                           QString::number(tdstest::tdsTestPort()),
+                                           false};
     EXPECT_FALSE(connection::CanConnect(details, data::OdbcDataAccess()));
     EXPECT_EQ(data::odbc::liveHandles(SQL_HANDLE_DBC), 0);
     EXPECT_EQ(data::odbc::liveHandles(SQL_HANDLE_STMT), 0);

@@ -1,18 +1,19 @@
 // The TDS test server against the real driver manager and FreeTDS driver,
 // through the ODBC C API (wide functions), as the product will use them.
 #include <arpa/inet.h>
-#include <csignal>
-#include <cstdlib>
-#include <cstring>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <optional>
 #include <sql.h>
 #include <sqlext.h>
-#include <string>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "TdsTestServer.h"
@@ -31,7 +32,8 @@ std::u16string widen(const std::string& s) {
         char32_t cp;
         int extra = c < 0x80 ? 0 : c < 0xE0 ? 1 : c < 0xF0 ? 2 : 3;
         cp = extra == 0 ? c : c & (0x3F >> extra);
-        for (int k = 1; k <= extra && i + size_t(k) < s.size(); ++k) cp = (cp << 6) | (s[i + size_t(k)] & 0x3F);
+        for (int k = 1; k <= extra && i + size_t(k) < s.size(); ++k)
+            cp = (cp << 6) | (s[i + size_t(k)] & 0x3F);
         i += size_t(extra) + 1;
         if (cp >= 0x10000) {
             out += char16_t(0xD800 + ((cp - 0x10000) >> 10));
@@ -47,7 +49,8 @@ std::string narrow(const std::u16string& s) {
     std::string out;
     for (size_t i = 0; i < s.size(); ++i) {
         char32_t cp = s[i];
-        if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < s.size()) cp = 0x10000 + ((cp - 0xD800) << 10) + (s[++i] - 0xDC00);
+        if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < s.size())
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (s[++i] - 0xDC00);
         if (cp < 0x80) {
             out += char(cp);
         } else if (cp < 0x800) {
@@ -87,14 +90,16 @@ std::vector<Diag> diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
         SQLRETURN rc = SQLGetDiagRecW(type, handle, i, state, &native, text, 2048, &len);
         if (!SQL_SUCCEEDED(rc)) break;
         out.push_back({narrow(std::u16string(reinterpret_cast<char16_t*>(state), 5)), long(native),
-                       narrow(std::u16string(reinterpret_cast<char16_t*>(text), size_t(std::min<int>(len, 2047))))});
+                       narrow(std::u16string(reinterpret_cast<char16_t*>(text),
+                                             size_t(std::min<int>(len, 2047))))});
     }
     return out;
 }
 
 std::string describe(const std::vector<Diag>& diags) {
     std::string out;
-    for (const Diag& d : diags) out += d.state + "/" + std::to_string(d.native) + " " + d.text + "\n";
+    for (const Diag& d : diags)
+        out += d.state + "/" + std::to_string(d.native) + " " + d.text + "\n";
     return out;
 }
 
@@ -145,7 +150,8 @@ public:
     bool connect(const std::string& connectionString) {
         SQLSetConnectAttr(dbc_, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(10), 0);
         std::u16string w = widen(connectionString);
-        SQLRETURN rc = SQLDriverConnectW(dbc_, nullptr, sqlw(w), SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
+        SQLRETURN rc = SQLDriverConnectW(dbc_, nullptr, sqlw(w), SQL_NTS, nullptr, 0, nullptr,
+                                         SQL_DRIVER_NOPROMPT);
         connected_ = SQL_SUCCEEDED(rc);
         if (!connected_) diags_ = diagnostics(SQL_HANDLE_DBC, dbc_);
         return connected_;
@@ -188,7 +194,8 @@ public:
             SQLWCHAR name[256] = {};
             SQLSMALLINT nameLen = 0;
             Column c{};
-            SQLDescribeColW(stmt_, i, name, 256, &nameLen, &c.type, &c.size, &c.digits, &c.nullable);
+            SQLDescribeColW(stmt_, i, name, 256, &nameLen, &c.type, &c.size, &c.digits,
+                            &c.nullable);
             c.name = narrow(std::u16string(reinterpret_cast<char16_t*>(name), size_t(nameLen)));
             out.push_back(c);
         }
@@ -208,7 +215,8 @@ public:
                 return std::nullopt;
             }
             if (ind == SQL_NULL_DATA) return std::nullopt;
-            size_t chars = (ind == SQL_NO_TOTAL || size_t(ind) >= sizeof buf) ? 1023 : size_t(ind) / 2;
+            size_t chars =
+                (ind == SQL_NO_TOTAL || size_t(ind) >= sizeof buf) ? 1023 : size_t(ind) / 2;
             value.append(reinterpret_cast<char16_t*>(buf), chars);
             if (rc == SQL_SUCCESS) break;
         }
@@ -285,7 +293,8 @@ TEST(TdsLogin, AcceptsTheTestLoginAndReportsServerAndDatabase) {
 
 TEST(TdsLogin, AcceptsAPasswordHoldingSemicolonAndBrace) {
     Connection c;
-    EXPECT_TRUE(c.connect(tdsConnectionString(tdstest::kDatabase, tdstest::kSemiUser, tdstest::kSemiPassword)))
+    EXPECT_TRUE(c.connect(
+        tdsConnectionString(tdstest::kDatabase, tdstest::kSemiUser, tdstest::kSemiPassword)))
         << describe(c.diags());
 }
 
@@ -294,7 +303,9 @@ TEST(TdsLogin, RefusesAWrongPasswordAsSqlServerDoes) {
     ASSERT_FALSE(c.connect(tdsConnectionString(tdstest::kDatabase, tdstest::kUser, "wrong")));
     bool found = false;
     for (const Diag& d : c.diags())
-        if (d.native == 18456 && d.text.find("Login failed for user 'tester'.") != std::string::npos) found = true;
+        if (d.native == 18456 &&
+            d.text.find("Login failed for user 'tester'.") != std::string::npos)
+            found = true;
     EXPECT_TRUE(found) << describe(c.diags());
 }
 
@@ -332,8 +343,8 @@ struct TableRow {
 std::vector<TableRow> tables(Connection& c, const char* typeFilter) {
     Statement s(c);
     std::u16string types = widen(typeFilter ? typeFilter : "");
-    SQLRETURN rc = SQLTablesW(s.handle(), nullptr, 0, nullptr, 0, nullptr, 0, typeFilter ? sqlw(types) : nullptr,
-                              typeFilter ? SQL_NTS : 0);
+    SQLRETURN rc = SQLTablesW(s.handle(), nullptr, 0, nullptr, 0, nullptr, 0,
+                              typeFilter ? sqlw(types) : nullptr, typeFilter ? SQL_NTS : 0);
     EXPECT_TRUE(SQL_SUCCEEDED(rc)) << describe(s.diags());
     std::vector<Column> cols = s.columns();
     EXPECT_GE(cols.size(), 4u);
@@ -351,13 +362,16 @@ std::vector<TableRow> tables(Connection& c, const char* typeFilter) {
 
 bool contains(const std::vector<TableRow>& rows, const TableRow& want) {
     for (const TableRow& r : rows)
-        if (r.cat == want.cat && r.schema == want.schema && r.name == want.name && r.type == want.type) return true;
+        if (r.cat == want.cat && r.schema == want.schema && r.name == want.name &&
+            r.type == want.type)
+            return true;
     return false;
 }
 
 TEST(TdsCatalog, ListsTablesViewsAndSystemTablesWithOwners) {
     auto c = connectTest();
-    std::string table = tdsUniqueName("Orders"), schema = tdsUniqueName("sales"), view = tdsUniqueName("OrderView");
+    std::string table = tdsUniqueName("Orders"), schema = tdsUniqueName("sales"),
+                view = tdsUniqueName("OrderView");
     exec(*c, "create table [" + table + "] (id int)");
     exec(*c, "create table [" + schema + "].[" + table + "] (id int)");
     exec(*c, "create view " + view + " as select id from " + table);
@@ -388,7 +402,8 @@ TEST(TdsCatalog, SchemaQualifiedNamesReachTheirOwnTable) {
         ASSERT_EQ(r.rows.size(), 1u) << name;
         EXPECT_EQ(r.rows[0][0], "dbo") << name;
     }
-    for (std::string name : {schema + "." + table, "[" + schema + "].[" + table + "]", "testdb." + schema + "." + table}) {
+    for (std::string name : {schema + "." + table, "[" + schema + "].[" + table + "]",
+                             "testdb." + schema + "." + table}) {
         Result r = query(*c, "select * from " + name);
         ASSERT_EQ(r.rows.size(), 1u) << name;
         EXPECT_EQ(r.rows[0][0], "other") << name;
@@ -424,13 +439,18 @@ const TypeCase kTypes[] = {
     {"date", "'2024-02-29'", SQL_TYPE_DATE, 10, 0, "2024-02-29"},
     {"time", "'13:45:30.1234567'", -154, 16, 7, "13:45:30.1234567"},
     {"datetime", "'2024-02-29 13:45:30.997'", SQL_TYPE_TIMESTAMP, 23, 3, "2024-02-29 13:45:30.997"},
-    {"datetime2", "'9999-12-31 23:59:59.9999999'", SQL_TYPE_TIMESTAMP, 27, 7, "9999-12-31 23:59:59.9999999"},
+    {"datetime2", "'9999-12-31 23:59:59.9999999'", SQL_TYPE_TIMESTAMP, 27, 7,
+     "9999-12-31 23:59:59.9999999"},
     {"smalldatetime", "'2024-02-29 13:45:30'", SQL_TYPE_TIMESTAMP, 16, 0, "2024-02-29 13:46:00"},
     {"char(5)", "'ab'", SQL_CHAR, 5, 0, "ab   "},
     {"varchar(20)", "'caf\xc3\xa9 \xe2\x82\xac'", SQL_VARCHAR, 20, 0, "caf\xc3\xa9 \xe2\x82\xac"},
     {"nchar(3)", "N'\xc3\xbc'", SQL_WCHAR, 3, 0, "\xc3\xbc  "},
-    {"nvarchar(30)", "N'Gr\xc3\xbc\xc3\x9f" "e \xe2\x9c\x93 \xf0\x9d\x84\x9e'", SQL_WVARCHAR, 30, 0,
-     "Gr\xc3\xbc\xc3\x9f" "e \xe2\x9c\x93 \xf0\x9d\x84\x9e"},
+    {"nvarchar(30)",
+     "N'Gr\xc3\xbc\xc3\x9f"
+     "e \xe2\x9c\x93 \xf0\x9d\x84\x9e'",
+     SQL_WVARCHAR, 30, 0,
+     "Gr\xc3\xbc\xc3\x9f"
+     "e \xe2\x9c\x93 \xf0\x9d\x84\x9e"},
     {"varchar(max)", "'plain'", SQL_VARCHAR, 0, 0, "plain"},
     {"nvarchar(max)", "N'\xd0\x96'", SQL_WVARCHAR, 0, 0, "\xd0\x96"},
     {"binary(4)", "0x0102", SQL_BINARY, 4, 0, "01020000"},
@@ -482,7 +502,8 @@ TEST(TdsTypes, EveryColumnTypeKeepsItsOdbcTypeAndValue) {
 TEST(TdsTypes, EmptyTextIsNotNull) {
     auto c = connectTest();
     std::string table = tdsUniqueName("Empty");
-    exec(*c, "create table " + table + " (id int, v varchar(10), n nvarchar(10), m nvarchar(max), b varbinary(10))");
+    exec(*c, "create table " + table +
+                 " (id int, v varchar(10), n nvarchar(10), m nvarchar(max), b varbinary(10))");
     exec(*c, "insert into " + table + " values (1, '', N'', N'', X'')");
     exec(*c, "insert into " + table + " values (2, NULL, NULL, NULL, NULL)");
     Result r = query(*c, "select v, n, m, b from " + table + " order by id");
@@ -498,7 +519,8 @@ TEST(TdsTypes, LongTextArrivesWhole) {
     std::string table = tdsUniqueName("Long");
     exec(*c, "create table " + table + " (n nvarchar(max), v varchar(max))");
     exec(*c, "insert into " + table +
-                 " values (replace(hex(zeroblob(10000)), '00', N'\xc3\xa9\xe2\x9c\x93'), replace(hex(zeroblob(20000)), '00', 'ab'))");
+                 " values (replace(hex(zeroblob(10000)), '00', N'\xc3\xa9\xe2\x9c\x93'), "
+                 "replace(hex(zeroblob(20000)), '00', 'ab'))");
     Result r = query(*c, "select n, v from " + table);
     ASSERT_EQ(r.rows.size(), 1u);
     std::string expectedN, expectedV;
@@ -529,10 +551,12 @@ TEST(TdsStatements, MissingTableGives208AndTheConnectionStaysUsable) {
     ASSERT_FALSE(d.empty());
     EXPECT_EQ(d[0].native, 208);
     EXPECT_EQ(d[0].state, "42S02");
-    EXPECT_NE(d[0].text.find("Invalid object name 'nosuch_table'."), std::string::npos) << d[0].text;
+    EXPECT_NE(d[0].text.find("Invalid object name 'nosuch_table'."), std::string::npos)
+        << d[0].text;
     d = failure(*c, "select * from [dbo].[nosuch_table]");
     ASSERT_FALSE(d.empty());
-    EXPECT_NE(d[0].text.find("Invalid object name 'dbo.nosuch_table'."), std::string::npos) << d[0].text;
+    EXPECT_NE(d[0].text.find("Invalid object name 'dbo.nosuch_table'."), std::string::npos)
+        << d[0].text;
     EXPECT_EQ(query(*c, "select 7").rows.at(0).at(0), "7");
 }
 
@@ -548,10 +572,11 @@ TEST(TdsStatements, SyntaxErrorGives102) {
 TEST(TdsStatements, SeveralStatementsInOneBatchAndRowCounts) {
     auto c = connectTest();
     std::string table = tdsUniqueName("Batch");
-    exec(*c, "create table " + table + " (id int); insert into " + table + " values (1); insert into " + table +
-                 " values (2)");
+    exec(*c, "create table " + table + " (id int); insert into " + table +
+                 " values (1); insert into " + table + " values (2)");
     Statement s(*c);
-    ASSERT_TRUE(SQL_SUCCEEDED(s.execute("update " + table + " set id = id + 10"))) << describe(s.diags());
+    ASSERT_TRUE(SQL_SUCCEEDED(s.execute("update " + table + " set id = id + 10")))
+        << describe(s.diags());
     SQLLEN count = -1;
     SQLRowCount(s.handle(), &count);
     EXPECT_EQ(count, 2);
@@ -591,8 +616,10 @@ protected:
         table_ = tdsUniqueName("Big");
         auto c = connectTest();
         exec(*c, "create table " + table_ + " (id int not null, label nvarchar(40))");
-        exec(*c, "with recursive n(x) as (select 1 union all select x + 1 from n where x < 100000) insert into " +
-                     table_ + " select x, 'row ' || x from n");
+        exec(*c,
+             "with recursive n(x) as (select 1 union all select x + 1 from n where x < 100000) "
+             "insert into " +
+                 table_ + " select x, 'row ' || x from n");
     }
     static std::string table_;
 };
@@ -601,7 +628,8 @@ std::string TdsBigTable::table_;
 TEST_F(TdsBigTable, HundredThousandRowsStreamInOrder) {
     auto c = connectTest();
     Statement s(*c);
-    ASSERT_TRUE(SQL_SUCCEEDED(s.execute("select id, label from " + table_ + " order by id"))) << describe(s.diags());
+    ASSERT_TRUE(SQL_SUCCEEDED(s.execute("select id, label from " + table_ + " order by id")))
+        << describe(s.diags());
     SQLINTEGER id = 0;
     SQLWCHAR label[64];
     SQLLEN idInd = 0, labelInd = 0;
@@ -614,7 +642,8 @@ TEST_F(TdsBigTable, HundredThousandRowsStreamInOrder) {
     while (SQL_SUCCEEDED(rc = SQLFetch(s.handle()))) {
         ++rows;
         if (id != rows) inOrder = false;
-        if (rows == 100000) last = narrow(std::u16string(reinterpret_cast<char16_t*>(label), size_t(labelInd) / 2));
+        if (rows == 100000)
+            last = narrow(std::u16string(reinterpret_cast<char16_t*>(label), size_t(labelInd) / 2));
     }
     EXPECT_EQ(rc, SQL_NO_DATA) << describe(s.diags());
     EXPECT_EQ(rows, 100000);
@@ -640,7 +669,8 @@ TEST_F(TdsBigTable, TwoConnectionsWorkAtOnceOnTheSameData) {
     auto b = connectTest();
     // a holds a half-read result while b writes and reads.
     Statement s(*a);
-    ASSERT_TRUE(SQL_SUCCEEDED(s.execute("select id from " + table_ + " order by id"))) << describe(s.diags());
+    ASSERT_TRUE(SQL_SUCCEEDED(s.execute("select id from " + table_ + " order by id")))
+        << describe(s.diags());
     Row row;
     ASSERT_TRUE(SQL_SUCCEEDED(s.fetch(row)));
     EXPECT_EQ(row[0], "1");
@@ -723,8 +753,8 @@ public:
         if (pid_ == 0) {
             dup2(out[1], 1);
             close(out[0]);
-            std::vector<std::string> args = {TDS_SERVER_BINARY, "--port", "0", "--user", "tester:secret",
-                                             "--database", "testdb"};
+            std::vector<std::string> args = {TDS_SERVER_BINARY, "--port",     "0",     "--user",
+                                             "tester:secret",   "--database", "testdb"};
             args.insert(args.end(), extra.begin(), extra.end());
             std::vector<char*> argv;
             for (std::string& a : args) argv.push_back(a.data());
@@ -751,7 +781,8 @@ public:
         return status;
     }
     std::string connectionString() const {
-        return "Driver={SQL Server};Server=127.0.0.1," + std::to_string(port_) + ";Database=testdb;Uid=tester;Pwd=secret;";
+        return "Driver={SQL Server};Server=127.0.0.1," + std::to_string(port_) +
+               ";Database=testdb;Uid=tester;Pwd=secret;";
     }
 
 private:
@@ -765,7 +796,9 @@ TEST(TdsFaults, DropAfterRowsCutsTheConnectionMidResultAndSigtermStopsCleanly) {
         Connection c;
         ASSERT_TRUE(c.connect(server.connectionString())) << describe(c.diags());
         exec(c, "create table t (id int)");
-        exec(c, "with recursive n(x) as (select 1 union all select x + 1 from n where x < 50) insert into t select x from n");
+        exec(c,
+             "with recursive n(x) as (select 1 union all select x + 1 from n where x < 50) insert "
+             "into t select x from n");
         Statement s(c);
         ASSERT_TRUE(SQL_SUCCEEDED(s.execute("select id from t"))) << describe(s.diags());
         Row row;

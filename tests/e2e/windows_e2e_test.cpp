@@ -8,15 +8,15 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "CanConnect.h"
 #include "DataAccess.h"
 #include "ErrorReport.h"
 #include "LoginWindow.h"
-#include "TableSelectionWindow.h"
-#include "ResultsWindow.h"
-#include "CanConnect.h"
 #include "Pointer.h"
 #include "RecordingMessageBoxes.h"
+#include "ResultsWindow.h"
 #include "Settings.h"
+#include "TableSelectionWindow.h"
 #include "TdsTestServer.h"
 #include "WindowRegistry.h"
 
@@ -26,7 +26,8 @@ QString q(const std::string& s) { return QString::fromStdString(s); }
 
 // A table name as a bracketed identifier, "]" doubled.
 QString bracketed(QString name) {
-    return QLatin1Char('[') + name.replace(QStringLiteral("]"), QStringLiteral("]]")) + QLatin1Char(']');
+    return QLatin1Char('[') + name.replace(QStringLiteral("]"), QStringLiteral("]]")) +
+           QLatin1Char(']');
 }
 
 class EndToEnd : public ::testing::Test {
@@ -67,8 +68,12 @@ protected:
     connection::LoginDetails details(const QString& database = QStringLiteral("testdb"),
                                      const QString& user = QStringLiteral("tester"),
                                      const QString& password = QStringLiteral("secret")) const {
-        return connection::LoginDetails{QStringLiteral("127.0.0.1"), user, password, database,
-                                        QString::number(tdstest::tdsTestPort()), false};
+        return connection::LoginDetails{QStringLiteral("127.0.0.1"),
+                                        user,
+                                        password,
+                                        database,
+                                        QString::number(tdstest::tdsTestPort()),
+                                        false};
     }
 
     // Types the login into the login window and presses "Next >".
@@ -96,7 +101,8 @@ protected:
         login();
         windows::TableSelectionWindow& f2 = registry().tableSelectionWindow();
         ASSERT_TRUE(f2.isVisible());
-        const int left = indexOf(*f2.firstTables(), first), right = indexOf(*f2.secondTables(), second);
+        const int left = indexOf(*f2.firstTables(), first),
+                  right = indexOf(*f2.secondTables(), second);
         ASSERT_GT(left, 0) << first.toStdString();
         ASSERT_GT(right, 0) << second.toStdString();
         f2.firstTables()->Select(left);
@@ -108,7 +114,8 @@ protected:
         QStringList out;
         windows::ResultsWindow* f3 = registry().existingResultsWindow();
         if (!f3) return out;
-        const compare::ResultLinesModel* m = (list == 1 ? f3->fieldDifferences() : f3->recordDifferences())->linesModel();
+        const compare::ResultLinesModel* m =
+            (list == 1 ? f3->fieldDifferences() : f3->recordDifferences())->linesModel();
         for (qsizetype i = 0; i < m->lineCount(); ++i) out << m->line(i);
         return out;
     }
@@ -126,14 +133,15 @@ private:
 
 TEST_F(EndToEnd, CanConnectAnswersForRightAndWrongDetails) {
     EXPECT_TRUE(connection::CanConnect(details(), data::OdbcDataAccess()));
-    EXPECT_FALSE(connection::CanConnect(details(QStringLiteral("testdb"), QStringLiteral("tester"),
-                                           QStringLiteral("wrong")),
-                                   data::OdbcDataAccess()));
-    EXPECT_FALSE(connection::CanConnect(details(QStringLiteral("nosuchdb")), data::OdbcDataAccess()));
+    EXPECT_FALSE(connection::CanConnect(
+        details(QStringLiteral("testdb"), QStringLiteral("tester"), QStringLiteral("wrong")),
+        data::OdbcDataAccess()));
+    EXPECT_FALSE(
+        connection::CanConnect(details(QStringLiteral("nosuchdb")), data::OdbcDataAccess()));
     // A password with ";" and "}" reaches the server as typed.
-    EXPECT_TRUE(connection::CanConnect(details(QStringLiteral("testdb"), QStringLiteral("semi"),
-                                          QStringLiteral("pa;ss}word")),
-                                  data::OdbcDataAccess()));
+    EXPECT_TRUE(connection::CanConnect(
+        details(QStringLiteral("testdb"), QStringLiteral("semi"), QStringLiteral("pa;ss}word")),
+        data::OdbcDataAccess()));
     EXPECT_TRUE(boxes.boxes.empty());
 }
 
@@ -157,9 +165,10 @@ TEST_F(EndToEnd, StoredLoginLandsOnTheTableSelectionWithBothListsFilled) {
     windows::TableSelectionWindow& f2 = registry().tableSelectionWindow();
     EXPECT_GT(indexOf(*f2.firstTables(), name), 0);
     EXPECT_GT(indexOf(*f2.secondTables(), name), 0);
-    EXPECT_EQ(indexOf(*f2.firstTables(), name + QStringLiteral("_view")), 0);  // views are not tables
-    EXPECT_EQ(indexOf(*f2.firstTables(), sys), 0);                            // "SYS" in the name
-    EXPECT_EQ(indexOf(*f2.firstTables(), QStringLiteral("sysobjects")), 0);   // system tables
+    EXPECT_EQ(indexOf(*f2.firstTables(), name + QStringLiteral("_view")),
+              0);                                                            // views are not tables
+    EXPECT_EQ(indexOf(*f2.firstTables(), sys), 0);                           // "SYS" in the name
+    EXPECT_EQ(indexOf(*f2.firstTables(), QStringLiteral("sysobjects")), 0);  // system tables
     EXPECT_TRUE(boxes.boxes.empty());
 }
 
@@ -185,8 +194,9 @@ TEST_F(EndToEnd, TestConnectionTellsSuccessAndFailure) {
     QTest::mouseClick(f.testConnectionButton(), Qt::LeftButton);
     f.passwordEdit()->setText(QStringLiteral("wrong"));
     QTest::mouseClick(f.testConnectionButton(), Qt::LeftButton);
-    EXPECT_EQ(boxes.texts(), (QStringList{"Connection successful.",
-                                          "Could not connect. Please check with your administrator."}));
+    EXPECT_EQ(boxes.texts(),
+              (QStringList{"Connection successful.",
+                           "Could not connect. Please check with your administrator."}));
 }
 
 TEST_F(EndToEnd, SamePositionAndFirstTableWithoutData) {
@@ -198,7 +208,8 @@ TEST_F(EndToEnd, SamePositionAndFirstTableWithoutData) {
     EXPECT_TRUE(registry().tableSelectionWindow().isVisible());
     EXPECT_EQ(registry().tableSelectionWindow().MousePointer(), app::kPointerNormal);
     boxes.boxes.clear();
-    registry().tableSelectionWindow().secondTables()->Select(registry().tableSelectionWindow().firstTables()->SelectedIndex());
+    registry().tableSelectionWindow().secondTables()->Select(
+        registry().tableSelectionWindow().firstTables()->SelectedIndex());
     QTest::mouseClick(registry().tableSelectionWindow().nextButton(), Qt::LeftButton);
     EXPECT_EQ(boxes.texts(), QStringList{"Please select 2 different tables to compare."});
 }
@@ -210,7 +221,8 @@ TEST_F(EndToEnd, AddedAndDeletedRecordsNameTheSecondTable) {
                                {"1, N'a'", "2, N'b'", "3, N'c'", "4, N'd'", "5, N'e'"});
     compare(three, five);
     EXPECT_TRUE(fieldLines().isEmpty());
-    EXPECT_EQ(recordLines(), (QStringList{"Record 4 added from " + five, "Record 5 added from " + five}));
+    EXPECT_EQ(recordLines(),
+              (QStringList{"Record 4 added from " + five, "Record 5 added from " + five}));
     EXPECT_TRUE(registry().resultsWindow().isVisible());
     EXPECT_FALSE(registry().tableSelectionWindow().isVisible());
 
@@ -226,7 +238,8 @@ TEST_F(EndToEnd, AddedAndDeletedRecordsNameTheSecondTable) {
 }
 
 TEST_F(EndToEnd, FieldsArePairedByPositionUpToTheSmallerCount) {
-    const QString four = table("Four", QStringLiteral("A int, B int, C int, D int"), {"1, 2, 3, 4"});
+    const QString four =
+        table("Four", QStringLiteral("A int, B int, C int, D int"), {"1, 2, 3, 4"});
     const QString six = table("Six", QStringLiteral("A int, C int, B int, D int, E int, F int"),
                               {"1, 3, 2, 4, 5, 6"});
     compare(four, six);
@@ -236,32 +249,39 @@ TEST_F(EndToEnd, FieldsArePairedByPositionUpToTheSmallerCount) {
 }
 
 TEST_F(EndToEnd, NumbersCompareByValueAcrossTypes) {
-    const QString first = table("NumA", QStringLiteral("I int, D decimal(10,2), M money, B bit, F float"),
-                                {"5, 12.50, 3.1, 1, 0.5", "7, 1.00, 2, 0, 2"});
-    const QString second = table("NumB",
-                                 QStringLiteral("I decimal(10,2), D money, M decimal(12,4), B bit, F decimal(5,1)"),
-                                 {"5.00, 12.5, 3.1000, 1, 0.5", "7.01, 1, 2.5, 1, 2.0"});
+    const QString first =
+        table("NumA", QStringLiteral("I int, D decimal(10,2), M money, B bit, F float"),
+              {"5, 12.50, 3.1, 1, 0.5", "7, 1.00, 2, 0, 2"});
+    const QString second = table(
+        "NumB", QStringLiteral("I decimal(10,2), D money, M decimal(12,4), B bit, F decimal(5,1)"),
+        {"5.00, 12.5, 3.1000, 1, 0.5", "7.01, 1, 2.5, 1, 2.0"});
     compare(first, second);
-    EXPECT_EQ(fieldLines(), (QStringList{"Record 2,Field \"I\" has changed from \"7\" to \"7.01\"",
-                                         "Record 2,Field \"M\" has changed from \"2\" to \"2.5\"",
-                                         "Record 2,Field \"B\" has changed from \"False\" to \"True\""}));
+    EXPECT_EQ(fieldLines(),
+              (QStringList{"Record 2,Field \"I\" has changed from \"7\" to \"7.01\"",
+                           "Record 2,Field \"M\" has changed from \"2\" to \"2.5\"",
+                           "Record 2,Field \"B\" has changed from \"False\" to \"True\""}));
 }
 
 TEST_F(EndToEnd, TextsDatesBytesAndNulls) {
-    const QString first = table(
-        "MixA", QStringLiteral("T varchar(20), U nvarchar(20), N int, W datetime, R varbinary(8), Z int, Q nvarchar(20)"),
-        {"'Abc', N'x', 5, '2024-03-07 13:04:05', 0x0102, NULL, N'say \"hi\"'",
-         "'same', N'ä€', 1, '2024-03-07 00:00:00', 0x0A, NULL, NULL"});
-    const QString second = table(
-        "MixB", QStringLiteral("T varchar(20), U nvarchar(20), N varchar(5), W datetime, R varbinary(8), Z int, Q nvarchar(20)"),
-        {"'abc', N'x ', '5', '2024-03-07 13:04:06', 0x0103, 9, N'say \"ho\"'",
-         "'same', N'ä€', '1', '2024-03-07 00:00:00', 0x0A, NULL, N''"});
+    const QString first =
+        table("MixA",
+              QStringLiteral("T varchar(20), U nvarchar(20), N int, W datetime, R varbinary(8), Z "
+                             "int, Q nvarchar(20)"),
+              {"'Abc', N'x', 5, '2024-03-07 13:04:05', 0x0102, NULL, N'say \"hi\"'",
+               "'same', N'ä€', 1, '2024-03-07 00:00:00', 0x0A, NULL, NULL"});
+    const QString second =
+        table("MixB",
+              QStringLiteral("T varchar(20), U nvarchar(20), N varchar(5), W datetime, R "
+                             "varbinary(8), Z int, Q nvarchar(20)"),
+              {"'abc', N'x ', '5', '2024-03-07 13:04:06', 0x0103, 9, N'say \"ho\"'",
+               "'same', N'ä€', '1', '2024-03-07 00:00:00', 0x0A, NULL, N''"});
     compare(first, second);
     EXPECT_EQ(fieldLines(),
               (QStringList{"Record 1,Field \"T\" has changed from \"Abc\" to \"abc\"",
                            "Record 1,Field \"U\" has changed from \"x\" to \"x \"",
                            "Record 1,Field \"N\" has changed from \"5\" to \"5\"",
-                           "Record 1,Field \"W\" has changed from \"3/7/2024 1:04:05 PM\" to \"3/7/2024 1:04:06 PM\"",
+                           "Record 1,Field \"W\" has changed from \"3/7/2024 1:04:05 PM\" to "
+                           "\"3/7/2024 1:04:06 PM\"",
                            "Record 1,Field \"R\" has changed from \"0x0102\" to \"0x0103\"",
                            "Record 1,Field \"Z\" has changed from NULL to \"9\"",
                            "Record 1,Field \"Q\" has changed from \"say \"hi\"\" to \"say \"ho\"\"",
@@ -270,8 +290,10 @@ TEST_F(EndToEnd, TextsDatesBytesAndNulls) {
 }
 
 TEST_F(EndToEnd, IdenticalTablesShowTheResultsWindowWithEmptyLists) {
-    const QString a = table("SameA", QStringLiteral("Id int, Name nvarchar(10)"), {"1, N'x'", "2, NULL"});
-    const QString b = table("SameB", QStringLiteral("Id int, Name nvarchar(10)"), {"1, N'x'", "2, NULL"});
+    const QString a =
+        table("SameA", QStringLiteral("Id int, Name nvarchar(10)"), {"1, N'x'", "2, NULL"});
+    const QString b =
+        table("SameB", QStringLiteral("Id int, Name nvarchar(10)"), {"1, N'x'", "2, NULL"});
     compare(a, b);
     ASSERT_NE(registry().existingResultsWindow(), nullptr);
     EXPECT_TRUE(registry().resultsWindow().isVisible());
@@ -302,17 +324,20 @@ TEST_F(EndToEnd, ARunThatCannotReadItsTablesEndsAfterItsReport) {
     QTest::mouseClick(f2.nextButton(), Qt::LeftButton);
     ASSERT_EQ(boxes.boxes.size(), 1u) << boxes.texts().join(u'|').toStdString();
     EXPECT_TRUE(boxes.boxes[0].text.contains(QStringLiteral("Login failed for user 'tester'.")));
-    EXPECT_TRUE(boxes.boxes[0].text.contains(QStringLiteral("Form2.PushButton3_Click at line 124\r\r")));
+    EXPECT_TRUE(
+        boxes.boxes[0].text.contains(QStringLiteral("Form2.PushButton3_Click at line 124\r\r")));
     EXPECT_EQ(registry().existingResultsWindow(), nullptr);
     EXPECT_TRUE(f2.isVisible());
     EXPECT_EQ(f2.MousePointer(), app::kPointerNormal);
 
     boxes.boxes.clear();
     registry().loginWindow().passwordEdit()->setText(QStringLiteral("secret"));
-    exec(QStringLiteral("drop table %1").arg(bracketed(b)));  // by another client, after the catalogue
+    exec(QStringLiteral("drop table %1")
+             .arg(bracketed(b)));  // by another client, after the catalogue
     QTest::mouseClick(f2.nextButton(), Qt::LeftButton);
     ASSERT_EQ(boxes.boxes.size(), 1u) << boxes.texts().join(u'|').toStdString();
-    EXPECT_TRUE(boxes.boxes[0].text.contains(QStringLiteral("Form2.PushButton3_Click at line 132\r\r")));
+    EXPECT_TRUE(
+        boxes.boxes[0].text.contains(QStringLiteral("Form2.PushButton3_Click at line 132\r\r")));
     EXPECT_EQ(registry().existingResultsWindow(), nullptr);
     EXPECT_TRUE(f2.isVisible());
 }
@@ -321,9 +346,11 @@ TEST_F(EndToEnd, ARunThatCannotReadItsTablesEndsAfterItsReport) {
 // with its schema, and each choice reads its own table.
 TEST_F(EndToEnd, TablesOfTwoSchemasWithOneNameAreToldApart) {
     const QString name = q(tdstest::tdsUniqueName("Twin"));
-    exec(QStringLiteral("create table [dbo].%1 (Id int, Region nvarchar(10))").arg(bracketed(name)));
+    exec(
+        QStringLiteral("create table [dbo].%1 (Id int, Region nvarchar(10))").arg(bracketed(name)));
     exec(QStringLiteral("insert into [dbo].%1 values (1, N'North')").arg(bracketed(name)));
-    exec(QStringLiteral("create table [sales].%1 (Id int, Region nvarchar(10))").arg(bracketed(name)));
+    exec(QStringLiteral("create table [sales].%1 (Id int, Region nvarchar(10))")
+             .arg(bracketed(name)));
     exec(QStringLiteral("insert into [sales].%1 values (1, N'South')").arg(bracketed(name)));
     exec(QStringLiteral("insert into [sales].%1 values (2, N'East')").arg(bracketed(name)));
     compare(name, QStringLiteral("sales.") + name);

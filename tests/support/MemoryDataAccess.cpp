@@ -8,21 +8,36 @@ namespace {
 
 const char* opName(Operation op) {
     switch (op) {
-        case Operation::CreateConnection: return "CreateConnection";
-        case Operation::CreateRecordset: return "CreateRecordset";
-        case Operation::SetOption: return "SetOption";
-        case Operation::Open: return "Open";
-        case Operation::Close: return "Close";
-        case Operation::Execute: return "Execute";
-        case Operation::OpenSchema: return "OpenSchema";
-        case Operation::Query: return "Query";
-        case Operation::Eof: return "Eof";
-        case Operation::MoveNext: return "MoveNext";
-        case Operation::Fields: return "Fields";
-        case Operation::FieldName: return "FieldName";
-        case Operation::FieldValue: return "FieldValue";
-        case Operation::GetRows: return "GetRows";
-        case Operation::RecordsetClose: return "RecordsetClose";
+        case Operation::CreateConnection:
+            return "CreateConnection";
+        case Operation::CreateRecordset:
+            return "CreateRecordset";
+        case Operation::SetOption:
+            return "SetOption";
+        case Operation::Open:
+            return "Open";
+        case Operation::Close:
+            return "Close";
+        case Operation::Execute:
+            return "Execute";
+        case Operation::OpenSchema:
+            return "OpenSchema";
+        case Operation::Query:
+            return "Query";
+        case Operation::Eof:
+            return "Eof";
+        case Operation::MoveNext:
+            return "MoveNext";
+        case Operation::Fields:
+            return "Fields";
+        case Operation::FieldName:
+            return "FieldName";
+        case Operation::FieldValue:
+            return "FieldValue";
+        case Operation::GetRows:
+            return "GetRows";
+        case Operation::RecordsetClose:
+            return "RecordsetClose";
     }
     return "?";
 }
@@ -86,7 +101,8 @@ struct MemoryDataAccess::Ledger {
             parts << part;
             if (p < name.size() && name[p] == u'.') ++p;
         }
-        if (parts.size() == 2 && parts[0].compare(QStringLiteral("dbo"), Qt::CaseInsensitive) == 0) {
+        if (parts.size() == 2 &&
+            parts[0].compare(QStringLiteral("dbo"), Qt::CaseInsensitive) == 0) {
             parts.removeFirst();
         }
         return parts.join(u'.');
@@ -101,8 +117,9 @@ struct MemoryDataAccess::Ledger {
             QString name = sql.mid(prefix.size()).trimmed();
             const QString key = tableKey(name);
             if (auto it = tables.find(key.toUpper()); it != tables.end()) return copyOf(it->second);
-            throw DataError(QStringLiteral("[FreeTDS][SQL Server]Invalid object name '%1'.").arg(name),
-                            QStringLiteral("42S02"), 208);
+            throw DataError(
+                QStringLiteral("[FreeTDS][SQL Server]Invalid object name '%1'.").arg(name),
+                QStringLiteral("42S02"), 208);
         }
         throw DataError(QStringLiteral("[FreeTDS][SQL Server]Incorrect syntax near '%1'.").arg(sql),
                         QStringLiteral("42000"), 102);
@@ -167,8 +184,8 @@ public:
     void Open(const QString& connectionString) override {
         s_->step(Operation::Open, connectionString);
         if (open_) throw DataError(QString::fromLatin1(messages::kObjectOpen));
-        s_->opens.push_back({connectionString, Mode, CommandTimeout, ConnectionTimeout,
-                             CursorLocation});
+        s_->opens.push_back(
+            {connectionString, Mode, CommandTimeout, ConnectionTimeout, CursorLocation});
         open_ = true;
         ++s_->openConnections;
     }
@@ -221,7 +238,9 @@ void MemoryDataAccess::addTable(const QString& name, const ResultTable& table) {
 void MemoryDataAccess::setQuery(const QString& sql, const ResultTable& result) {
     state_->queries[sql] = copyOf(result);
 }
-void MemoryDataAccess::setSchemaTables(const ResultTable& rowset) { state_->schema = copyOf(rowset); }
+void MemoryDataAccess::setSchemaTables(const ResultTable& rowset) {
+    state_->schema = copyOf(rowset);
+}
 
 void MemoryDataAccess::failOn(Operation op, const QString& description, int nth,
                               const QString& detail) {

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-
 #include "MemoryDataAccess.h"
 
 using namespace data;
@@ -67,10 +66,10 @@ TEST(MemoryDataAccess, RecordsOptionsAsTheyWereAtOpen) {
     EXPECT_EQ(o.commandTimeout, 5000);
     EXPECT_EQ(o.connectionTimeout, 5000);
     EXPECT_EQ(o.cursorLocation, 3);
-    EXPECT_EQ(db.log().mid(1, 5), (QStringList{"SetOption Mode", "SetOption CommandTimeout",
-                                               "SetOption ConnectionTimeout",
-                                               "SetOption CursorLocation",
-                                               "Open Driver={SQL Server};Server=h,1433;"}));
+    EXPECT_EQ(
+        db.log().mid(1, 5),
+        (QStringList{"SetOption Mode", "SetOption CommandTimeout", "SetOption ConnectionTimeout",
+                     "SetOption CursorLocation", "Open Driver={SQL Server};Server=h,1433;"}));
 }
 
 TEST(MemoryDataAccess, FailsSettingAnOptionAndKeepsTheOldValue) {
@@ -139,8 +138,7 @@ TEST(MemoryDataAccess, AnswersLikeTheServerForUnknownTablesAndClosedConnections)
     db.addTable("Known", numbers(2));
     auto conn = db.CreateConnection();
     Recordset rs;
-    EXPECT_EQ(failureOf([&] { rs.Open("select * from Known", *conn); }),
-              messages::kObjectClosed);
+    EXPECT_EQ(failureOf([&] { rs.Open("select * from Known", *conn); }), messages::kObjectClosed);
     conn->Open("s");
     EXPECT_EQ(MemoryDataAccess::copyOf(conn->FetchQuery("SELECT * FROM [known]")).rowCount(), 2u);
     try {

@@ -7,11 +7,11 @@
 #include <memory>
 
 #include "LoginWindow.h"
-#include "TableSelectionWindow.h"
-#include "ResultsWindow.h"
 #include "MemoryDataAccess.h"
 #include "RecordingMessageBoxes.h"
+#include "ResultsWindow.h"
 #include "Settings.h"
+#include "TableSelectionWindow.h"
 #include "WindowRegistry.h"
 
 namespace testing_support {

@@ -1,6 +1,7 @@
+#include <gtest/gtest.h>
+
 #include <QApplication>
 #include <cstdlib>
-#include <gtest/gtest.h>
 
 // Test binaries run without a display (CTest, discovery, CI): pick the
 // offscreen platform unless the caller asked for a real one, e.g. under Xvfb.

@@ -39,7 +39,8 @@ protected:
     int fds_[2] = {-1, -1};
 };
 
-std::vector<uint8_t> packet(uint8_t type, uint8_t status, const std::string& payload, size_t lengthOverride = 0) {
+std::vector<uint8_t> packet(uint8_t type, uint8_t status, const std::string& payload,
+                            size_t lengthOverride = 0) {
     size_t length = lengthOverride ? lengthOverride : payload.size() + 8;
     std::vector<uint8_t> p = {type, status, uint8_t(length >> 8), uint8_t(length), 0, 0, 1, 0};
     p.insert(p.end(), payload.begin(), payload.end());
@@ -76,7 +77,8 @@ TEST_F(SocketPair, RejectsBrokenFraming) {
     cut.resize(cut.size() - 2);
     const Case cases[] = {
         {"length below the header", packet(kSqlBatch, kStatusEom, "", 5), ReadResult::Malformed},
-        {"length above the packet limit", packet(kSqlBatch, kStatusEom, "", 40000), ReadResult::TooLarge},
+        {"length above the packet limit", packet(kSqlBatch, kStatusEom, "", 40000),
+         ReadResult::TooLarge},
         {"type changes inside a message", mixed, ReadResult::Malformed},
         {"connection ends inside a packet", cut, ReadResult::Malformed},
     };
@@ -112,7 +114,8 @@ struct Packet {
 std::vector<Packet> splitPackets(const std::vector<uint8_t>& bytes) {
     std::vector<Packet> out;
     for (size_t i = 0; i + 8 <= bytes.size();) {
-        Packet p{bytes[i], bytes[i + 1], uint16_t(bytes[i + 2] << 8 | bytes[i + 3]), bytes[i + 6], {}};
+        Packet p{
+            bytes[i], bytes[i + 1], uint16_t(bytes[i + 2] << 8 | bytes[i + 3]), bytes[i + 6], {}};
         if (p.length < 8 || i + p.length > bytes.size()) break;
         p.payload.assign(bytes.begin() + long(i) + 8, bytes.begin() + long(i) + p.length);
         out.push_back(p);

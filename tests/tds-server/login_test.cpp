@@ -1,9 +1,11 @@
 // PRELOGIN and LOGIN7: what the server reads from a client and answers.
+#include "Login.h"
+
 #include <gtest/gtest.h>
+
 #include <map>
 
 #include "Bytes.h"
-#include "Login.h"
 
 namespace {
 
@@ -15,7 +17,10 @@ TEST(Password, DecodesTheObfuscatedForm) {
     EXPECT_EQ(decodePassword(wire, 2), "a");
     std::vector<uint8_t> encoded = encodePassword("a");
     EXPECT_EQ(encoded, std::vector<uint8_t>(wire, wire + 2));
-    for (const char* pw : {"secret", "pa;ss}word", "Gr\xc3\xbc\xc3\x9f" "e \xe2\x9c\x93", ""}) {
+    for (const char* pw : {"secret", "pa;ss}word",
+                           "Gr\xc3\xbc\xc3\x9f"
+                           "e \xe2\x9c\x93",
+                           ""}) {
         std::vector<uint8_t> e = encodePassword(pw);
         EXPECT_EQ(decodePassword(e.data(), e.size()), pw);
     }
@@ -74,7 +79,8 @@ TEST(Prelogin, ReplyRefusesEncryptionAndMars) {
         uint8_t type = r.u8();
         if (type == 0xFF) break;
         size_t offset = r.u16be(), length = r.u16be();
-        options[type] = std::vector<uint8_t>(reply.begin() + long(offset), reply.begin() + long(offset + length));
+        options[type] = std::vector<uint8_t>(reply.begin() + long(offset),
+                                             reply.begin() + long(offset + length));
     }
     EXPECT_EQ(options[1], std::vector<uint8_t>{0x02});
     EXPECT_EQ(options[4], std::vector<uint8_t>{0x00});

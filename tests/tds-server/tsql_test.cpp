@@ -1,9 +1,10 @@
 // What the server makes of client SQL and RPC requests.
+#include "Tsql.h"
+
 #include <gtest/gtest.h>
 
 #include "Bytes.h"
 #include "Rpc.h"
-#include "Tsql.h"
 
 namespace {
 
@@ -14,11 +15,14 @@ std::string rewrite(std::string_view sql, std::set<std::string> schemas = {}) {
 }
 
 TEST(Rewrite, TurnsTsqlLiteralsIntoSqlite) {
-    EXPECT_EQ(rewrite("insert into t values (N'Gr\xc3\xbc\xc3\x9f" "e', 0x0A0b, 0xF)"),
-              "insert into t values ('Gr\xc3\xbc\xc3\x9f" "e', X'0A0b', X'0F')");
+    EXPECT_EQ(rewrite("insert into t values (N'Gr\xc3\xbc\xc3\x9f"
+                      "e', 0x0A0b, 0xF)"),
+              "insert into t values ('Gr\xc3\xbc\xc3\x9f"
+              "e', X'0A0b', X'0F')");
     EXPECT_EQ(rewrite("create table t (a nvarchar(max), b VARBINARY ( MAX ), c varchar(10))"),
               "create table t (a nvarchar(-1), b VARBINARY(-1), c varchar(10))");
-    EXPECT_EQ(rewrite("select 'N''x', max(a) from t -- N'comment'"), "select 'N''x', max(a) from t -- N'comment'");
+    EXPECT_EQ(rewrite("select 'N''x', max(a) from t -- N'comment'"),
+              "select 'N''x', max(a) from t -- N'comment'");
     EXPECT_EQ(rewrite("begin tran"), "begin TRANSACTION");
 }
 
@@ -30,19 +34,23 @@ TEST(Rewrite, BracketedNamesWithDoubledClosingBracketsBecomeSqliteIdentifiers) {
 }
 
 TEST(Rewrite, StoresSchemaQualifiedTablesUnderOneName) {
-    EXPECT_EQ(rewrite("create table [sales].[Orders] (id int)"), "create table \"sales.Orders\" (id int)");
+    EXPECT_EQ(rewrite("create table [sales].[Orders] (id int)"),
+              "create table \"sales.Orders\" (id int)");
     EXPECT_EQ(rewrite("select * from sales.Orders"), "select * from \"sales.Orders\"");
-    EXPECT_EQ(rewrite("select sales.Orders.id from x", {"sales"}), "select \"sales.Orders\".\"id\" from x");
+    EXPECT_EQ(rewrite("select sales.Orders.id from x", {"sales"}),
+              "select \"sales.Orders\".\"id\" from x");
     EXPECT_EQ(rewrite("select * from [dbo].[Orders]"), "select * from \"Orders\"");
     EXPECT_EQ(rewrite("select * from testdb..Orders"), "select * from \"Orders\"");
     EXPECT_EQ(rewrite("select * from TESTDB.sales.Orders"), "select * from \"sales.Orders\"");
     // Aliases and unknown qualifiers outside table positions stay as written.
-    EXPECT_EQ(rewrite("select o.id from Orders o where o.id = 1"), "select o.id from Orders o where o.id = 1");
+    EXPECT_EQ(rewrite("select o.id from Orders o where o.id = 1"),
+              "select o.id from Orders o where o.id = 1");
     EXPECT_EQ(rewrite("select * from otherdb.dbo.T"), "select * from otherdb.dbo.T");
 }
 
 TEST(Rewrite, RemembersNamesAsWrittenForMessages) {
-    Rewritten r = rewriteTsql("select * from [dbo].[Missing]; select * from sales.Gone", {"testdb", {}});
+    Rewritten r =
+        rewriteTsql("select * from [dbo].[Missing]; select * from sales.Gone", {"testdb", {}});
     EXPECT_EQ(r.writtenNames["missing"], "dbo.Missing");
     EXPECT_EQ(r.writtenNames["sales.gone"], "sales.Gone");
 }
@@ -59,7 +67,8 @@ TEST(Statements, LeadingWordsAndOneLineStatements) {
 }
 
 TEST(Names, StoredNamesSplitIntoOwnerAndName) {
-    EXPECT_EQ(splitStoredName("sales.Orders"), (std::pair<std::string, std::string>{"sales", "Orders"}));
+    EXPECT_EQ(splitStoredName("sales.Orders"),
+              (std::pair<std::string, std::string>{"sales", "Orders"}));
     EXPECT_EQ(splitStoredName("Orders"), (std::pair<std::string, std::string>{"dbo", "Orders"}));
 }
 
@@ -162,7 +171,8 @@ TEST(Rpc, RejectsTruncatedAndUnknownParameters) {
 }
 
 TEST(Rpc, AllHeadersAreSkippedByTheirLength) {
-    std::vector<uint8_t> payload = {0x16, 0, 0, 0, 0x12, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 'x', 0};
+    std::vector<uint8_t> payload = {0x16, 0, 0, 0, 0x12, 0, 0, 0, 2, 0, 0,   0,
+                                    0,    0, 0, 0, 0,    0, 1, 0, 0, 0, 'x', 0};
     EXPECT_EQ(skipAllHeaders(payload), 22u);
     payload[0] = 0x40;
     EXPECT_THROW(skipAllHeaders(payload), ProtocolError);

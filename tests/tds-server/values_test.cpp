@@ -1,11 +1,11 @@
 // How stored values travel: type mapping, exact decimals, money, dates, GUIDs, text.
+#include "Values.h"
+
 #include <gtest/gtest.h>
 
 #include <charconv>
 #include <cmath>
 #include <random>
-
-#include "Values.h"
 
 namespace {
 
@@ -95,11 +95,13 @@ TEST(Integers, CheckRangesAndConvertText) {
 }
 
 TEST(Decimals, AreExactAtTheDeclaredScale) {
-    EXPECT_EQ(encode("decimal(5,2)", text("123.456")), (Bytes{5, 1, 0x3A, 0x30, 0, 0}));      // 12346
-    EXPECT_EQ(encode("decimal(5,2)", text("-0.005")), (Bytes{5, 0, 1, 0, 0, 0}));             // -0.01
-    EXPECT_EQ(encode("decimal(5,2)", text("-0.004")), (Bytes{5, 1, 0, 0, 0, 0}));             // 0, not -0
-    EXPECT_EQ(encode("decimal(10,2)", integer(7)), (Bytes{9, 1, 0xBC, 0x02, 0, 0, 0, 0, 0, 0}));  // 700
-    EXPECT_EQ(encode("decimal(10,2)", text("1.5e2")), (Bytes{9, 1, 0x98, 0x3A, 0, 0, 0, 0, 0, 0}));  // 15000
+    EXPECT_EQ(encode("decimal(5,2)", text("123.456")), (Bytes{5, 1, 0x3A, 0x30, 0, 0}));  // 12346
+    EXPECT_EQ(encode("decimal(5,2)", text("-0.005")), (Bytes{5, 0, 1, 0, 0, 0}));         // -0.01
+    EXPECT_EQ(encode("decimal(5,2)", text("-0.004")), (Bytes{5, 1, 0, 0, 0, 0}));  // 0, not -0
+    EXPECT_EQ(encode("decimal(10,2)", integer(7)),
+              (Bytes{9, 1, 0xBC, 0x02, 0, 0, 0, 0, 0, 0}));  // 700
+    EXPECT_EQ(encode("decimal(10,2)", text("1.5e2")),
+              (Bytes{9, 1, 0x98, 0x3A, 0, 0, 0, 0, 0, 0}));  // 15000
     // A double: its shortest spelling is what was inserted, so 2.675 rounds up.
     EXPECT_EQ(encode("decimal(5,2)", real(2.675)), (Bytes{5, 1, 0x0C, 0x01, 0, 0}));  // 268
     EXPECT_EQ(encode("decimal(5,2)", real(0.1)), (Bytes{5, 1, 10, 0, 0, 0}));
@@ -119,10 +121,31 @@ TEST(Decimals, AreExactAtTheDeclaredScale) {
 // encoder takes a shortcut without text when it can. Both ways must agree.
 TEST(Decimals, DoublesTravelAsTheirShortestSpelling) {
     std::mt19937_64 rng(20240229);
-    std::vector<double> values = {0.0, -0.0, 2.675, -2.675, 0.125, 0.5, 1.5, 2.5, 0.00005, 0.00015, 1e-5, 9.99995,
-                                  99999999999999.9999, 4503599627370495.0, 1e15, 1e16, 1e17, 123456789.12345,
-                                  0.1 + 0.2, 1.0 / 3, std::nextafter(1.0, 2.0), std::nextafter(0.0001, 0.0),
-                                  5e-324, 1e300, -1e-300};
+    std::vector<double> values = {0.0,
+                                  -0.0,
+                                  2.675,
+                                  -2.675,
+                                  0.125,
+                                  0.5,
+                                  1.5,
+                                  2.5,
+                                  0.00005,
+                                  0.00015,
+                                  1e-5,
+                                  9.99995,
+                                  99999999999999.9999,
+                                  4503599627370495.0,
+                                  1e15,
+                                  1e16,
+                                  1e17,
+                                  123456789.12345,
+                                  0.1 + 0.2,
+                                  1.0 / 3,
+                                  std::nextafter(1.0, 2.0),
+                                  std::nextafter(0.0001, 0.0),
+                                  5e-324,
+                                  1e300,
+                                  -1e-300};
     for (int k = 0; k < 20000; ++k) {
         // Short decimals as SQLite stores them, and doubles of any bits.
         int64_t units = int64_t(rng() % 2000000000000ULL) - 1000000000000LL;
@@ -133,7 +156,8 @@ TEST(Decimals, DoublesTravelAsTheirShortestSpelling) {
         if (std::isfinite(any)) values.push_back(any);
         values.push_back(std::ldexp(double(rng() % (1ULL << 53)), int(rng() % 80) - 70));
     }
-    for (const char* declared : {"decimal(38,0)", "decimal(18,4)", "decimal(38,10)", "decimal(5,2)", "money"}) {
+    for (const char* declared :
+         {"decimal(38,0)", "decimal(18,4)", "decimal(38,10)", "decimal(5,2)", "money"}) {
         for (double d : values) {
             char chars[64];
             auto [end, ec] = std::to_chars(chars, chars + sizeof chars, d);
@@ -166,7 +190,8 @@ TEST(Decimals, ParseScaledRoundsHalfAwayFromZero) {
 
 TEST(Money, TravelsAsTenThousandthsHighWordFirst) {
     EXPECT_EQ(encode("money", integer(15)), (Bytes{8, 0, 0, 0, 0, 0xF0, 0x49, 0x02, 0}));
-    EXPECT_EQ(encode("money", text("-1.0001")), (Bytes{8, 0xFF, 0xFF, 0xFF, 0xFF, 0xEF, 0xD8, 0xFF, 0xFF}));
+    EXPECT_EQ(encode("money", text("-1.0001")),
+              (Bytes{8, 0xFF, 0xFF, 0xFF, 0xFF, 0xEF, 0xD8, 0xFF, 0xFF}));
     EXPECT_EQ(encode("smallmoney", text("-214748.3648")), (Bytes{4, 0, 0, 0, 0x80}));
     EXPECT_EQ(failure("smallmoney", text("214748.3648")), 8115);
 }
@@ -178,7 +203,8 @@ TEST(Dates, CountDaysAndTicksAsSqlServerDoes) {
     // 45349 days after 1900-01-01; 13:45:30 is 14859000 ticks, .997 adds 299.
     EXPECT_EQ(encode("datetime", text("2024-02-29 13:45:30.997")),
               (Bytes{8, 0x25, 0xB1, 0, 0, 0x23, 0xBC, 0xE2, 0}));
-    EXPECT_EQ(encode("datetime", text("1899-12-31T23:59:59.999")), (Bytes{8, 0, 0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(encode("datetime", text("1899-12-31T23:59:59.999")),
+              (Bytes{8, 0, 0, 0, 0, 0, 0, 0, 0}));
     EXPECT_EQ(encode("datetime", text("1900-01-01")), (Bytes{8, 0, 0, 0, 0, 0, 0, 0, 0}));
     EXPECT_EQ(encode("smalldatetime", text("1900-01-01 00:00:29.998")), (Bytes{4, 0, 0, 0, 0}));
     EXPECT_EQ(encode("smalldatetime", text("1900-01-01 00:00:29.999")), (Bytes{4, 0, 0, 1, 0}));
@@ -198,17 +224,19 @@ TEST(Dates, TimeAndDatetime2UseTheColumnScale) {
 }
 
 TEST(Guids, TravelWithTheFirstGroupsLittleEndian) {
-    Bytes expected = {16, 0xFF, 0x19, 0x96, 0x6F, 0x86, 0x8B, 0x11, 0xD0,
+    Bytes expected = {16,   0xFF, 0x19, 0x96, 0x6F, 0x86, 0x8B, 0x11, 0xD0,
                       0xB4, 0x2D, 0x00, 0xC0, 0x4F, 0xC9, 0x64, 0xFF};
     EXPECT_EQ(encode("uniqueidentifier", text("6F9619FF-8B86-D011-B42D-00C04FC964FF")), expected);
     EXPECT_EQ(encode("uniqueidentifier", text("{6f9619ff-8b86-d011-b42d-00c04fc964ff}")), expected);
     const char raw[] = "\x6F\x96\x19\xFF\x8B\x86\xD0\x11\xB4\x2D\x00\xC0\x4F\xC9\x64\xFF";
-    EXPECT_EQ(encode("uniqueidentifier", {Storage::Blob, 0, 0, std::string_view(raw, 16)}), expected);
+    EXPECT_EQ(encode("uniqueidentifier", {Storage::Blob, 0, 0, std::string_view(raw, 16)}),
+              expected);
     EXPECT_EQ(failure("uniqueidentifier", text("6F9619FF-8B86")), 8169);
 }
 
 TEST(Text, CharactersUseCp1252OrUtf16AndTheDeclaredLength) {
-    EXPECT_EQ(encode("varchar(10)", text("\xe2\x82\xac\xc3\xa9\xe2\x9c\x93")), (Bytes{3, 0, 0x80, 0xE9, '?'}));
+    EXPECT_EQ(encode("varchar(10)", text("\xe2\x82\xac\xc3\xa9\xe2\x9c\x93")),
+              (Bytes{3, 0, 0x80, 0xE9, '?'}));
     EXPECT_EQ(encode("char(4)", text("ab")), (Bytes{4, 0, 'a', 'b', ' ', ' '}));
     EXPECT_EQ(encode("nvarchar(3)", text("abcd")), (Bytes{6, 0, 'a', 0, 'b', 0, 'c', 0}));
     EXPECT_EQ(encode("nchar(2)", text("\xc3\xbc")), (Bytes{4, 0, 0xFC, 0, ' ', 0}));
@@ -229,13 +257,13 @@ TEST(Text, DirectConversionMatchesConvertingTheWholeText) {
         "exactly8",
         "seventeen chars!!",
         "plain ASCII that is longer than forty characters, for the word loop",
-        "caf\xc3\xa9 \xe2\x82\xac 12",                      // 2- and 3-byte characters, CP1252 euro
-        "abcdefgh\xc3\xbc",                                   // non-ASCII right after a word
-        "\xf0\x9d\x84\x9e clef",                              // a surrogate pair first
-        "1234567\xf0\x9d\x84\x9e",                            // a pair across the 8-unit cut
-        "\xe2\x9c\x93\xe2\x80\x9c\xc5\x93\xcb\x9c",                 // CP1252 0x80..0x9F and unmapped
+        "caf\xc3\xa9 \xe2\x82\xac 12",               // 2- and 3-byte characters, CP1252 euro
+        "abcdefgh\xc3\xbc",                          // non-ASCII right after a word
+        "\xf0\x9d\x84\x9e clef",                     // a surrogate pair first
+        "1234567\xf0\x9d\x84\x9e",                   // a pair across the 8-unit cut
+        "\xe2\x9c\x93\xe2\x80\x9c\xc5\x93\xcb\x9c",  // CP1252 0x80..0x9F and unmapped
         "bad \x80 continuation",
-        "cut \xe2\x82",                                       // truncated sequence at the end
+        "cut \xe2\x82",  // truncated sequence at the end
         "overlong \xc0\xaf and surrogate \xed\xa0\x80",
         "\xff\xfe invalid lead bytes",
     };
@@ -263,7 +291,8 @@ TEST(Text, DirectConversionMatchesConvertingTheWholeText) {
                     expected = {uint8_t(bytes.size()), uint8_t(bytes.size() >> 8)};
                     expected.insert(expected.end(), bytes.begin(), bytes.end());
                 }
-                EXPECT_EQ(encode(declared.c_str(), text(sample)), expected) << declared << " <- " << sample;
+                EXPECT_EQ(encode(declared.c_str(), text(sample)), expected)
+                    << declared << " <- " << sample;
             }
         }
         // (max): the whole text, in one chunk.
@@ -277,7 +306,8 @@ TEST(Text, DirectConversionMatchesConvertingTheWholeText) {
             EXPECT_EQ(std::string(plain.begin() + 12, plain.end() - 4), narrow) << sample;
         }
         for (size_t k = 0; k < units.size(); ++k) {
-            EXPECT_EQ(char16_t(wide[12 + 2 * k] | wide[13 + 2 * k] << 8), units[k]) << sample << " unit " << k;
+            EXPECT_EQ(char16_t(wide[12 + 2 * k] | wide[13 + 2 * k] << 8), units[k])
+                << sample << " unit " << k;
         }
     }
 }

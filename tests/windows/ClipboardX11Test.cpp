@@ -18,8 +18,8 @@ using testing_support::WindowFixture;
 // Reads the clipboard with xclip while this program keeps serving it.
 QString readXClipboard() {
     QProcess xclip;
-    xclip.start(QStringLiteral("xclip"), {QStringLiteral("-o"), QStringLiteral("-selection"),
-                                          QStringLiteral("clipboard")});
+    xclip.start(QStringLiteral("xclip"),
+                {QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard")});
     if (!xclip.waitForStarted(5000)) return QStringLiteral("<xclip did not start>");
     // Keep the event loop turning: the clipboard's owner is this process.
     if (!QTest::qWaitFor([&] { return xclip.state() == QProcess::NotRunning; }, 10000)) {

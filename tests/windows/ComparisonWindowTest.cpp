@@ -79,7 +79,8 @@ protected:
     // The step numbers of the error reports shown, in order.
     QList<int> reportedLines() const {
         QList<int> out;
-        static const QRegularExpression at(QStringLiteral("Form2\\.PushButton3_Click at line (\\d+)\r\r"));
+        static const QRegularExpression at(
+            QStringLiteral("Form2\\.PushButton3_Click at line (\\d+)\r\r"));
         for (const auto& b : boxes.boxes) {
             const auto m = at.match(b.text);
             if (m.hasMatch()) out << m.captured(1).toInt();
@@ -102,7 +103,8 @@ TEST_F(Comparison, RefusesEmptyListsAndEqualPositionsWithoutTouchingTheDatabase)
     addTables({{"Orders", &t}, {"Orders2", &t}});
     QTest::mouseClick(registry().loginWindow().nextButton(), Qt::LeftButton);
     const std::size_t opens = data.opens().size();
-    QTest::mouseClick(registry().tableSelectionWindow().nextButton(), Qt::LeftButton);  // both on the first item
+    QTest::mouseClick(registry().tableSelectionWindow().nextButton(),
+                      Qt::LeftButton);  // both on the first item
     EXPECT_EQ(boxes.texts(), QStringList{"Please select 2 different tables to compare."});
     EXPECT_EQ(data.opens().size(), opens);
     EXPECT_TRUE(data.queries().isEmpty());
@@ -136,7 +138,8 @@ TEST_F(Comparison, FirstTableWithoutRecordsShowsItsMessageAfterReadingBoth) {
     compare(1, 2);
     EXPECT_EQ(boxes.texts(), QStringList{"Empty does not contain any data."});
     EXPECT_EQ(boxes.boxes.back().icon, ui::Icon::Exclamation);
-    EXPECT_EQ(data.queries(), (QStringList{"select * from [dbo].[Empty]", "select * from [dbo].[AlsoEmpty]"}));
+    EXPECT_EQ(data.queries(),
+              (QStringList{"select * from [dbo].[Empty]", "select * from [dbo].[AlsoEmpty]"}));
     EXPECT_EQ(registry().existingResultsWindow(), nullptr);
     EXPECT_TRUE(registry().tableSelectionWindow().isVisible());
     EXPECT_EQ(registry().tableSelectionWindow().MousePointer(), app::kPointerNormal);
@@ -184,16 +187,19 @@ TEST_F(Comparison, PairsRecordsAndFieldsByPositionUnderTheFirstTablesNames) {
         Table({{"Id", ValueKind::Integer}, {"Name", ValueKind::Text}, {"Qty", ValueKind::Integer}},
               {{I(1), T(u"Ann"), I(5)}, {I(2), T(u"Bob"), FieldValue()}, {I(3), T(u"Cy"), I(7)}});
     const data::ResultTable second =
-        Table({{"Key", ValueKind::Integer}, {"Label", ValueKind::Text}},
-              {{I(1), T(u"ann")}, {I(2), T(u"Bob")}, {I(4), T(u"Cy ")}, {I(5), T(u"Dee")},
-               {I(6), T(u"Eve")}});
+        Table({{"Key", ValueKind::Integer}, {"Label", ValueKind::Text}}, {{I(1), T(u"ann")},
+                                                                          {I(2), T(u"Bob")},
+                                                                          {I(4), T(u"Cy ")},
+                                                                          {I(5), T(u"Dee")},
+                                                                          {I(6), T(u"Eve")}});
     addTables({{"Orders", &first}, {"Orders2", &second}});
     compare(1, 2);
     EXPECT_EQ(fieldLines(),
               (QStringList{"Record 1,Field \"Name\" has changed from \"Ann\" to \"ann\"",
                            "Record 3,Field \"Id\" has changed from \"3\" to \"4\"",
                            "Record 3,Field \"Name\" has changed from \"Cy\" to \"Cy \""}));
-    EXPECT_EQ(recordLines(), (QStringList{"Record 4 added from Orders2", "Record 5 added from Orders2"}));
+    EXPECT_EQ(recordLines(),
+              (QStringList{"Record 4 added from Orders2", "Record 5 added from Orders2"}));
 }
 
 TEST_F(Comparison, RecordsBeyondTheSecondTableAreDeletedFromIt) {
@@ -203,7 +209,8 @@ TEST_F(Comparison, RecordsBeyondTheSecondTableAreDeletedFromIt) {
     addTables({{"Five", &five}, {"Three", &three}});
     compare(1, 2);
     EXPECT_EQ(fieldLines(), QStringList{"Record 2,Field \"Id\" has changed from \"2\" to \"9\""});
-    EXPECT_EQ(recordLines(), (QStringList{"Record 4 deleted from Three", "Record 5 deleted from Three"}));
+    EXPECT_EQ(recordLines(),
+              (QStringList{"Record 4 deleted from Three", "Record 5 deleted from Three"}));
 }
 
 TEST_F(Comparison, NullAgainstAValueIsADifferenceWrittenAsNull) {
@@ -213,8 +220,9 @@ TEST_F(Comparison, NullAgainstAValueIsADifferenceWrittenAsNull) {
         Table({{"Price", ValueKind::Integer}}, {{I(12)}, {FieldValue()}, {FieldValue()}});
     addTables({{"P1", &first}, {"P2", &second}});
     compare(1, 2);
-    EXPECT_EQ(fieldLines(), (QStringList{"Record 1,Field \"Price\" has changed from NULL to \"12\"",
-                                         "Record 2,Field \"Price\" has changed from \"12\" to NULL"}));
+    EXPECT_EQ(fieldLines(),
+              (QStringList{"Record 1,Field \"Price\" has changed from NULL to \"12\"",
+                           "Record 2,Field \"Price\" has changed from \"12\" to NULL"}));
 }
 
 TEST_F(Comparison, BackEmptiesTheResultsAndANewRunHoldsOnlyItsOwnLines) {
@@ -228,7 +236,8 @@ TEST_F(Comparison, BackEmptiesTheResultsAndANewRunHoldsOnlyItsOwnLines) {
     QTest::mouseClick(f3.backButton(), Qt::LeftButton);
     EXPECT_FALSE(f3.isVisible());
     EXPECT_TRUE(registry().tableSelectionWindow().isVisible());
-    EXPECT_EQ(registry().tableSelectionWindow().secondTables()->SelectedIndex(), 2);  // the choice is kept
+    EXPECT_EQ(registry().tableSelectionWindow().secondTables()->SelectedIndex(),
+              2);  // the choice is kept
     EXPECT_EQ(f3.fieldDifferences()->linesModel()->lineCount(), 0);
     QTest::mouseClick(registry().tableSelectionWindow().nextButton(), Qt::LeftButton);
     EXPECT_EQ(fieldLines(), QStringList{"Record 2,Field \"Id\" has changed from \"2\" to \"3\""});
@@ -267,7 +276,9 @@ TEST_F(Comparison, UnreadableTablesEndTheRunAfterTheirReport) {
     };
     const std::vector<Case> cases{
         {"wrong password",
-         [&] { data.failOn(data::Operation::Open, QStringLiteral("Login failed for user 'tester'.")); },
+         [&] {
+             data.failOn(data::Operation::Open, QStringLiteral("Login failed for user 'tester'."));
+         },
          false, 124},
         {"local server refused",
          [&] { data.failOn(data::Operation::Open, QStringLiteral("refused")); }, true, 122},
@@ -284,10 +295,14 @@ TEST_F(Comparison, UnreadableTablesEndTheRunAfterTheirReport) {
          },
          false, 132},
         {"first read fails",
-         [&] { data.failOn(data::Operation::GetRows, QStringLiteral("Communication link failure")); },
+         [&] {
+             data.failOn(data::Operation::GetRows, QStringLiteral("Communication link failure"));
+         },
          false, 148},
         {"second read fails",
-         [&] { data.failOn(data::Operation::GetRows, QStringLiteral("Communication link failure"), 2); },
+         [&] {
+             data.failOn(data::Operation::GetRows, QStringLiteral("Communication link failure"), 2);
+         },
          false, 160},
     };
     // Each failure is scripted after the login, so that it counts from there.
@@ -381,8 +396,9 @@ TEST_F(Comparison, ResultColumnsAre4000TwipsAndCutLongLinesAtTheirEdge) {
     }
     QCoreApplication::processEvents();  // the views hear of the lines
     QAbstractItemModel* model = f3.fieldDifferences()->model();
-    const QString line = QStringLiteral("Record 1,Field \"Note\" has changed from \"short\" to \"") +
-                         longText + QLatin1Char('"');
+    const QString line =
+        QStringLiteral("Record 1,Field \"Note\" has changed from \"short\" to \"") + longText +
+        QLatin1Char('"');
     EXPECT_EQ(model->data(model->index(0, 0), Qt::ToolTipRole).toString(), line);
     EXPECT_GT(f3.fieldDifferences()->fontMetrics().horizontalAdvance(line), windows::Twips(4000));
 }

@@ -4,8 +4,8 @@
 #include <QTest>
 
 #include "ClassicLook.h"
-#include "InputGuard.h"
 #include "ErrorReport.h"
+#include "InputGuard.h"
 #include "Pointer.h"
 #include "Tables.h"
 #include "WindowFixture.h"
@@ -55,13 +55,16 @@ TEST_F(LoginWindow, StoredWorkingLoginMovesOnToTheTableSelection) {
     ASSERT_NE(registry().existingTableSelectionWindow(), nullptr);
     EXPECT_FALSE(registry().loginWindow().isVisible());
     EXPECT_TRUE(registry().tableSelectionWindow().isVisible());
-    EXPECT_EQ(items(*registry().tableSelectionWindow().firstTables()), (QStringList{"Orders", "Orders2"}));
-    EXPECT_EQ(items(*registry().tableSelectionWindow().secondTables()), (QStringList{"Orders", "Orders2"}));
+    EXPECT_EQ(items(*registry().tableSelectionWindow().firstTables()),
+              (QStringList{"Orders", "Orders2"}));
+    EXPECT_EQ(items(*registry().tableSelectionWindow().secondTables()),
+              (QStringList{"Orders", "Orders2"}));
     // CanConnect twice (load, then "Next >"), then one connection per list.
     ASSERT_EQ(data.opens().size(), 4u);
-    EXPECT_EQ(data.opens()[0].connectionString,
-              QStringLiteral("Driver={SQL Server};Server=db.example,1433;Database=testdb;Uid=tester;"
-                             "Pwd=secret;"));
+    EXPECT_EQ(
+        data.opens()[0].connectionString,
+        QStringLiteral("Driver={SQL Server};Server=db.example,1433;Database=testdb;Uid=tester;"
+                       "Pwd=secret;"));
     EXPECT_EQ(data.openConnections(), 0);
     EXPECT_TRUE(boxes.boxes.empty());
 }
@@ -75,7 +78,8 @@ TEST_F(LoginWindow, NoAdvanceWithEmptyPasswordOrUnreachableServer) {
 
 TEST_F(LoginWindow, UnreachableServerEndsTheLoadQuietly) {
     storeLogin();
-    data.failAlways(data::Operation::Open, QStringLiteral("[FreeTDS][SQL Server]Unable to connect"));
+    data.failAlways(data::Operation::Open,
+                    QStringLiteral("[FreeTDS][SQL Server]Unable to connect"));
     windows::Start(registry());
     EXPECT_TRUE(registry().loginWindow().isVisible());
     EXPECT_EQ(registry().loginWindow().serverEdit()->text(), QStringLiteral("db.example"));
@@ -187,10 +191,10 @@ TEST_F(LoginWindow, DataLayerMissingAtStartReportsEachStepAndStillMovesOn) {
     data.failAlways(data::Operation::CreateConnection, QStringLiteral("Class not registered"));
     windows::Start(registry());
     const QString d = QStringLiteral("Class not registered");
-    EXPECT_EQ(boxes.texts(), (QStringList{report(app::kForm1LoadTag, 142, d),
-                                          report(app::kForm1NextTag, 102, d),
-                                          report(app::kForm1NextTag, 104, d),
-                                          report(app::kForm1NextTag, 106, d)}));
+    EXPECT_EQ(
+        boxes.texts(),
+        (QStringList{report(app::kForm1LoadTag, 142, d), report(app::kForm1NextTag, 102, d),
+                     report(app::kForm1NextTag, 104, d), report(app::kForm1NextTag, 106, d)}));
     ASSERT_NE(registry().existingTableSelectionWindow(), nullptr);
     EXPECT_TRUE(registry().tableSelectionWindow().isVisible());
     EXPECT_FALSE(registry().loginWindow().isVisible());
@@ -213,7 +217,8 @@ TEST_F(LoginWindow, HelpShowsThreeBoxesAndOpensThePictureOnlyOnYes) {
                   "here). This will determine if the login you are using is correct.\r\r"
                   "If you are using Microsoft SQL Server Express Edition and connecting locally, "
                   "you may need to use\r\rlocalhost\\SQLEXPRESS\r\rfor example, for Server."));
-    EXPECT_EQ(boxes.boxes[1].text, QStringLiteral("You must have Access 2000 or higher installed."));
+    EXPECT_EQ(boxes.boxes[1].text,
+              QStringLiteral("You must have Access 2000 or higher installed."));
     EXPECT_EQ(boxes.boxes[2].text,
               QStringLiteral("Would you like to see an image of how I connect locally?"));
     EXPECT_EQ(boxes.boxes[2].buttons, ui::Buttons::YesNo);
@@ -275,7 +280,8 @@ TEST_F(LoginWindow, WithoutSkinFileTheLoginWindowKeepsItsDesignColours) {
     // The other windows always take the button-face colour.
     data.setSchemaTables(SchemaRowset({{"A", "TABLE"}}));
     EXPECT_TRUE(registry().tableSelectionWindow().promptLabel()->autoFillBackground());
-    EXPECT_EQ(registry().tableSelectionWindow().palette().color(QPalette::Window), windows::ButtonFaceColour());
+    EXPECT_EQ(registry().tableSelectionWindow().palette().color(QPalette::Window),
+              windows::ButtonFaceColour());
 }
 
 TEST_F(LoginWindow, SkinFileColoursTheLoginWindowAndAppliesItsStyle) {
@@ -286,8 +292,9 @@ TEST_F(LoginWindow, SkinFileColoursTheLoginWindowAndAppliesItsStyle) {
     skin.close();
     windows::Start(registry());
     windows::LoginWindow& f = registry().loginWindow();
-    for (QWidget* w : {static_cast<QWidget*>(&f), static_cast<QWidget*>(f.loginFrame()),
-                       static_cast<QWidget*>(f.serverLabel()), static_cast<QWidget*>(f.localConnectionBox())}) {
+    for (QWidget* w :
+         {static_cast<QWidget*>(&f), static_cast<QWidget*>(f.loginFrame()),
+          static_cast<QWidget*>(f.serverLabel()), static_cast<QWidget*>(f.localConnectionBox())}) {
         EXPECT_TRUE(w->autoFillBackground()) << w->objectName().toStdString();
         EXPECT_EQ(w->palette().color(QPalette::Window), windows::ButtonFaceColour());
     }
@@ -311,10 +318,12 @@ TEST_F(LoginWindow, SkinThatCannotBeAppliedIsReportedAtItsStep) {
         skin.close();
         windows::Start(registry());
         ASSERT_EQ(boxes.boxes.size(), 1u);
-        EXPECT_TRUE(boxes.boxes[0].text.contains(QStringLiteral("Form1.Form_Load at line 100\r\r")));
+        EXPECT_TRUE(
+            boxes.boxes[0].text.contains(QStringLiteral("Form1.Form_Load at line 100\r\r")));
         EXPECT_TRUE(boxes.boxes[0].text.startsWith(QStringLiteral("Cannot apply the skin file ")));
         EXPECT_EQ(registry().loginWindow().styleSheet(), QString());
-        EXPECT_EQ(registry().loginWindow().windowTitle(), QStringLiteral("Dorvantis"));  // step 104 ran
+        EXPECT_EQ(registry().loginWindow().windowTitle(),
+                  QStringLiteral("Dorvantis"));  // step 104 ran
     }
 }
 

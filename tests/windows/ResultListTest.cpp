@@ -24,7 +24,7 @@ namespace {
 QString Clipboard() { return QGuiApplication::clipboard()->text(); }
 
 class ResultListViewTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         view_ = std::make_unique<ResultListView>();
         view_->linesModel()->setHeaderText(QStringLiteral("Differences"));

@@ -48,7 +48,8 @@ TEST_F(TableSelection, CatalogueListsUserTablesWithoutSysInTheirNames) {
     EXPECT_EQ(items(*registry().tableSelectionWindow().secondTables()), expected);
     // The first item is selected after a fill.
     EXPECT_EQ(registry().tableSelectionWindow().firstTables()->SelectedIndex(), 1);
-    EXPECT_EQ(registry().tableSelectionWindow().secondTables()->SelectedText(), QStringLiteral("Orders"));
+    EXPECT_EQ(registry().tableSelectionWindow().secondTables()->SelectedText(),
+              QStringLiteral("Orders"));
 }
 
 TEST_F(TableSelection, EmptyDatabaseEmptiesTheLists) {
@@ -71,7 +72,8 @@ TEST_F(TableSelection, FailedFillKeepsPreviousItemsReportsAndMovesOn) {
     data.failOn(data::Operation::Open, QStringLiteral("Login failed for user 'tester'."), 2);
     QTest::mouseClick(registry().loginWindow().nextButton(), Qt::LeftButton);
     EXPECT_EQ(items(*registry().tableSelectionWindow().firstTables()), QStringList{"Orders"});
-    EXPECT_EQ(items(*registry().tableSelectionWindow().secondTables()), (QStringList{"Orders", "Invoices"}));
+    EXPECT_EQ(items(*registry().tableSelectionWindow().secondTables()),
+              (QStringList{"Orders", "Invoices"}));
     EXPECT_EQ(boxes.texts(), QStringList{app::ComposeErrorReport(
                                  QString::fromLatin1(app::kForm1NextTag), 104,
                                  QStringLiteral("Login failed for user 'tester'."))});
@@ -84,7 +86,8 @@ TEST_F(TableSelection, FailureWhileReadingTheRowsetKeepsTheNamesReadSoFar) {
     data.failOn(data::Operation::MoveNext, QStringLiteral("Communication link failure"), 2);
     loginAndMoveOn();
     EXPECT_EQ(items(*registry().tableSelectionWindow().firstTables()), (QStringList{"A", "B"}));
-    EXPECT_EQ(items(*registry().tableSelectionWindow().secondTables()), (QStringList{"A", "B", "C"}));
+    EXPECT_EQ(items(*registry().tableSelectionWindow().secondTables()),
+              (QStringList{"A", "B", "C"}));
     ASSERT_EQ(boxes.boxes.size(), 1u);
     EXPECT_TRUE(boxes.boxes[0].text.contains(QStringLiteral("at line 104\r\r")));
     EXPECT_EQ(data.openConnections(), 0);
@@ -164,18 +167,21 @@ TEST_F(TableSelection, TheOtherWindowsLoadThePointerFileAtTheirOwnSteps) {
     windows::TableSelectionWindow& f2 = registry().tableSelectionWindow();
     windows::ResultsWindow& f3 = registry().resultsWindow();
     f3.Show();
-    for (windows::Window* w : {static_cast<windows::Window*>(&f2), static_cast<windows::Window*>(&f3)}) {
+    for (windows::Window* w :
+         {static_cast<windows::Window*>(&f2), static_cast<windows::Window*>(&f3)}) {
         ASSERT_TRUE(w->HasMouseIcon()) << w->objectName().toStdString();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(w));
     }
-    for (QWidget* button : {static_cast<QWidget*>(f2.nextButton()), static_cast<QWidget*>(f2.backButton())}) {
+    for (QWidget* button :
+         {static_cast<QWidget*>(f2.nextButton()), static_cast<QWidget*>(f2.backButton())}) {
         moveOver(f2.firstTables()->viewport());
         EXPECT_EQ(f2.MousePointer(), app::kPointerNormal);
         moveOver(button);
         EXPECT_EQ(f2.MousePointer(), app::kPointerHand);
         EXPECT_EQ(button->cursor().shape(), Qt::BitmapCursor);
     }
-    for (QWidget* button : {static_cast<QWidget*>(f3.backButton()), static_cast<QWidget*>(f3.exitButton())}) {
+    for (QWidget* button :
+         {static_cast<QWidget*>(f3.backButton()), static_cast<QWidget*>(f3.exitButton())}) {
         moveOver(f3.recordDifferences()->viewport());
         EXPECT_EQ(f3.MousePointer(), app::kPointerNormal);
         moveOver(button);

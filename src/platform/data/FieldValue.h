@@ -15,15 +15,15 @@ enum class ValueKind : std::uint8_t {
     Float,     // real, float
     Bit,       // bit
     DateTime,  // date, time, datetime, datetime2, smalldatetime
-    Text,      // char, varchar, nchar, nvarchar, (max), uniqueidentifier, anything else read as text
-    Bytes,     // binary, varbinary, varbinary(max), image
+    Text,   // char, varchar, nchar, nvarchar, (max), uniqueidentifier, anything else read as text
+    Bytes,  // binary, varbinary, varbinary(max), image
 };
 
 // A point in time without time zone, as SQL Server's date and time types hold it.
 struct DateTimeValue {
     enum Parts : std::uint8_t { HasDate = 1, HasTime = 2 };
-    std::int32_t days = 0;     // days since 0001-01-01 (proleptic Gregorian)
-    std::int64_t ticks = 0;    // 100 ns units since midnight
+    std::int32_t days = 0;   // days since 0001-01-01 (proleptic Gregorian)
+    std::int64_t ticks = 0;  // 100 ns units since midnight
     std::uint8_t parts = HasDate | HasTime;
     friend bool operator==(const DateTimeValue&, const DateTimeValue&) = default;
 };
@@ -45,14 +45,14 @@ public:
     ValueKind kind() const { return kind_; }
     bool isNull() const { return kind_ == ValueKind::Null; }
 
-    std::int64_t asInteger() const { return i_; }     // Integer
-    __int128 unscaled() const { return d_; }          // Decimal, Currency
-    int scale() const { return scale_; }              // Decimal, Currency
-    double asFloat() const { return f_; }             // Float
-    bool asBit() const { return i_ != 0; }            // Bit
-    DateTimeValue asDateTime() const { return dt_; }  // DateTime
-    QStringView asText() const { return text_; }      // Text
-    QByteArrayView asBytes() const { return bytes_; } // Bytes
+    std::int64_t asInteger() const { return i_; }      // Integer
+    __int128 unscaled() const { return d_; }           // Decimal, Currency
+    int scale() const { return scale_; }               // Decimal, Currency
+    double asFloat() const { return f_; }              // Float
+    bool asBit() const { return i_ != 0; }             // Bit
+    DateTimeValue asDateTime() const { return dt_; }   // DateTime
+    QStringView asText() const { return text_; }       // Text
+    QByteArrayView asBytes() const { return bytes_; }  // Bytes
 
 private:
     ValueKind kind_ = ValueKind::Null;

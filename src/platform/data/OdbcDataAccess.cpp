@@ -64,11 +64,11 @@ public:
         if (dbc_) throw DataError(QString::fromLatin1(messages::kObjectOpen));
         // Until the login succeeds the handle is this function's: any throw frees it.
         Handle dbc = odbc::allocate(SQL_HANDLE_DBC, *env_);
-        const int loginTimeout = ConnectionTimeout > 0 ? static_cast<int>(ConnectionTimeout)
-                                                       : kDefaultLoginTimeout;
-        check(SQLSetConnectAttrW(dbc.get(), SQL_ATTR_LOGIN_TIMEOUT,
-                                 reinterpret_cast<SQLPOINTER>(static_cast<std::intptr_t>(loginTimeout)),
-                                 0),
+        const int loginTimeout =
+            ConnectionTimeout > 0 ? static_cast<int>(ConnectionTimeout) : kDefaultLoginTimeout;
+        check(SQLSetConnectAttrW(
+                  dbc.get(), SQL_ATTR_LOGIN_TIMEOUT,
+                  reinterpret_cast<SQLPOINTER>(static_cast<std::intptr_t>(loginTimeout)), 0),
               {&dbc}, "SQLSetConnectAttr(SQL_ATTR_LOGIN_TIMEOUT)");
         SQLRETURN rc;
         {
@@ -96,7 +96,8 @@ public:
 
     void Execute(const QString& sql) override {
         Handle stmt = statement();
-        SQLRETURN rc = SQLExecDirectW(stmt.get(), odbc::wide(sql), static_cast<SQLINTEGER>(sql.size()));
+        SQLRETURN rc =
+            SQLExecDirectW(stmt.get(), odbc::wide(sql), static_cast<SQLINTEGER>(sql.size()));
         check(rc, {&stmt, &dbc_}, "SQLExecDirect", true);
         // Later statements of a batch may fail too: read every result.
         while ((rc = SQLMoreResults(stmt.get())) != SQL_NO_DATA) {
@@ -114,8 +115,8 @@ public:
 
     ResultTable FetchSchemaTables() override {
         Handle stmt = statement();
-        check(SQLTablesW(stmt.get(), nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0), {&stmt, &dbc_},
-              "SQLTables");
+        check(SQLTablesW(stmt.get(), nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0),
+              {&stmt, &dbc_}, "SQLTables");
         return odbc::fetchAll(stmt, dbc_);
     }
 
@@ -125,8 +126,8 @@ private:
         if (!dbc_) throw DataError(QString::fromLatin1(messages::kObjectClosed));
         Handle stmt = odbc::allocate(SQL_HANDLE_STMT, dbc_);
         const auto attr = [&](SQLINTEGER a, SQLULEN v, const char* what) {
-            check(SQLSetStmtAttrW(stmt.get(), a, reinterpret_cast<SQLPOINTER>(v), 0), {&stmt, &dbc_},
-                  what);
+            check(SQLSetStmtAttrW(stmt.get(), a, reinterpret_cast<SQLPOINTER>(v), 0),
+                  {&stmt, &dbc_}, what);
         };
         attr(SQL_ATTR_CURSOR_TYPE, SQL_CURSOR_FORWARD_ONLY, "SQLSetStmtAttr(SQL_ATTR_CURSOR_TYPE)");
         attr(SQL_ATTR_CONCURRENCY, SQL_CONCUR_READ_ONLY, "SQLSetStmtAttr(SQL_ATTR_CONCURRENCY)");
@@ -160,13 +161,15 @@ private:
         const SQLRETURN rc = SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &h);
         if (!SQL_SUCCEEDED(rc)) {
             if (h != SQL_NULL_HANDLE) SQLFreeHandle(SQL_HANDLE_ENV, h);
-            throw DataError(QStringLiteral(
-                "The ODBC environment could not be created (SQLAllocHandle returned %1).")
-                                .arg(rc));
+            throw DataError(
+                QStringLiteral(
+                    "The ODBC environment could not be created (SQLAllocHandle returned %1).")
+                    .arg(rc));
         }
         auto env = std::make_shared<Handle>(SQL_HANDLE_ENV, h);
-        check(SQLSetEnvAttr(h, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0),
-              {env.get()}, "SQLSetEnvAttr(SQL_ATTR_ODBC_VERSION)");
+        check(
+            SQLSetEnvAttr(h, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0),
+            {env.get()}, "SQLSetEnvAttr(SQL_ATTR_ODBC_VERSION)");
         env_ = std::move(env);
         return env_;
     }

@@ -154,8 +154,8 @@ Plan planFor(SQLSMALLINT type, SQLULEN size, SQLSMALLINT digits, const QString& 
 }
 
 [[noreturn]] void badValue(const Column& c, const char* why) {
-    throw DataError(QStringLiteral("The value read from column '%1' %2.")
-                        .arg(c.name(), QLatin1String(why)));
+    throw DataError(
+        QStringLiteral("The value read from column '%1' %2.").arg(c.name(), QLatin1String(why)));
 }
 
 // Appends one value from a buffer the driver filled (ind: its indicator).
@@ -179,7 +179,9 @@ void commitValue(const Plan& p, Column& c, const char* elem, SQLLEN ind) {
             s.floats.push_back(v);
             break;
         }
-        case Read::Bit: s.bits.push_back(static_cast<std::uint8_t>(*elem != 0)); break;
+        case Read::Bit:
+            s.bits.push_back(static_cast<std::uint8_t>(*elem != 0));
+            break;
         case Read::ExactText: {
             if (ind < 0 || ind >= p.elemBytes) badValue(c, "does not fit its buffer");
             const auto e = parseExact(std::string_view(elem, static_cast<std::size_t>(ind)));
@@ -398,9 +400,15 @@ bool fetchBlock(const Handle& stmt, const Handle& dbc, std::vector<Plan>& plans,
                 if (p.ind[r] != SQL_NULL_DATA) continue;
                 s.markNull(s.rows + r);
                 switch (p.read) {
-                    case Read::Int64: s.ints[s.rows + r] = 0; break;
-                    case Read::Double: s.floats[s.rows + r] = 0; break;
-                    default: s.bits[s.rows + r] = 0; break;
+                    case Read::Int64:
+                        s.ints[s.rows + r] = 0;
+                        break;
+                    case Read::Double:
+                        s.floats[s.rows + r] = 0;
+                        break;
+                    default:
+                        s.bits[s.rows + r] = 0;
+                        break;
                 }
             }
             s.rows += n;
@@ -486,11 +494,10 @@ ResultTable BlockFetcher::emptyTable() const {
 
 bool BlockFetcher::fetchInto(ResultTable& table) {
     if (state_->done) return false;
-    const bool more =
-        state_->rowByRow
-            ? fetchRowByRow(stmt_, dbc_, state_->plans, table, kMaxBlockRows)
-            : fetchBlock(stmt_, dbc_, state_->plans, state_->blockRows, state_->fetched,
-                         state_->status, table);
+    const bool more = state_->rowByRow
+                          ? fetchRowByRow(stmt_, dbc_, state_->plans, table, kMaxBlockRows)
+                          : fetchBlock(stmt_, dbc_, state_->plans, state_->blockRows,
+                                       state_->fetched, state_->status, table);
     state_->done = !more;
     return more;
 }
@@ -508,7 +515,8 @@ namespace {
 
 std::string_view trimmed(std::string_view t) {
     while (!t.empty() && (t.front() == ' ' || t.front() == '\t')) t.remove_prefix(1);
-    while (!t.empty() && (t.back() == ' ' || t.back() == '\t' || t.back() == '\0')) t.remove_suffix(1);
+    while (!t.empty() && (t.back() == ' ' || t.back() == '\t' || t.back() == '\0'))
+        t.remove_suffix(1);
     return t;
 }
 

@@ -46,7 +46,8 @@ std::atomic<int>& liveHandles(SQLSMALLINT type) {
     return counts[(type >= 1 && type <= 3) ? type : 0];
 }
 
-DataError diagnostics(std::initializer_list<const Handle*> handles, const char* call, SQLRETURN rc) {
+DataError diagnostics(std::initializer_list<const Handle*> handles, const char* call,
+                      SQLRETURN rc) {
     std::vector<Record> records;
     for (const Handle* h : handles) {
         if (h) readRecords(*h, records);
@@ -55,8 +56,9 @@ DataError diagnostics(std::initializer_list<const Handle*> handles, const char* 
         const char* what = rc == SQL_INVALID_HANDLE ? "invalid handle"
                            : rc == SQL_NO_DATA      ? "no data"
                                                     : "no diagnostic record";
-        return DataError(
-            QStringLiteral("%1 failed (%2, return code %3).").arg(QLatin1String(call), QLatin1String(what)).arg(rc));
+        return DataError(QStringLiteral("%1 failed (%2, return code %3).")
+                             .arg(QLatin1String(call), QLatin1String(what))
+                             .arg(rc));
     }
     QStringList texts;
     for (const Record& r : records) texts << r.text;

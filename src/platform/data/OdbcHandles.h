@@ -70,7 +70,8 @@ inline SQLRETURN check(SQLRETURN rc, std::initializer_list<const Handle*> handle
 Handle allocate(SQLSMALLINT type, const Handle& parent);
 
 inline SQLWCHAR* wide(const QString& s) {
-    return reinterpret_cast<SQLWCHAR*>(const_cast<char16_t*>(reinterpret_cast<const char16_t*>(s.utf16())));
+    return reinterpret_cast<SQLWCHAR*>(
+        const_cast<char16_t*>(reinterpret_cast<const char16_t*>(s.utf16())));
 }
 
 }  // namespace data::odbc

@@ -11,15 +11,24 @@ namespace {
 
 const char* kindName(ValueKind k) {
     switch (k) {
-        case ValueKind::Null: return "null";
-        case ValueKind::Integer: return "integer";
-        case ValueKind::Decimal: return "decimal";
-        case ValueKind::Currency: return "currency";
-        case ValueKind::Float: return "float";
-        case ValueKind::Bit: return "bit";
-        case ValueKind::DateTime: return "date/time";
-        case ValueKind::Text: return "text";
-        case ValueKind::Bytes: return "bytes";
+        case ValueKind::Null:
+            return "null";
+        case ValueKind::Integer:
+            return "integer";
+        case ValueKind::Decimal:
+            return "decimal";
+        case ValueKind::Currency:
+            return "currency";
+        case ValueKind::Float:
+            return "float";
+        case ValueKind::Bit:
+            return "bit";
+        case ValueKind::DateTime:
+            return "date/time";
+        case ValueKind::Text:
+            return "text";
+        case ValueKind::Bytes:
+            return "bytes";
     }
     return "?";
 }
@@ -50,12 +59,18 @@ FieldValue Column::value(std::size_t row) const {
     const Storage& s = *s_;
     if (s.isNull(row)) return FieldValue();
     switch (kind_) {
-        case ValueKind::Null: return FieldValue();
-        case ValueKind::Integer: return FieldValue::integer(s.ints[row]);
-        case ValueKind::Decimal: return FieldValue::decimal(s.decimals[row], s.attr.at(row));
-        case ValueKind::Currency: return FieldValue::currency(s.decimals[row], s.attr.at(row));
-        case ValueKind::Float: return FieldValue::floating(s.floats[row]);
-        case ValueKind::Bit: return FieldValue::bit(s.bits[row] != 0);
+        case ValueKind::Null:
+            return FieldValue();
+        case ValueKind::Integer:
+            return FieldValue::integer(s.ints[row]);
+        case ValueKind::Decimal:
+            return FieldValue::decimal(s.decimals[row], s.attr.at(row));
+        case ValueKind::Currency:
+            return FieldValue::currency(s.decimals[row], s.attr.at(row));
+        case ValueKind::Float:
+            return FieldValue::floating(s.floats[row]);
+        case ValueKind::Bit:
+            return FieldValue::bit(s.bits[row] != 0);
         case ValueKind::DateTime: {
             const std::int64_t t = s.ints[row];
             DateTimeValue v;
@@ -84,8 +99,11 @@ void Column::append(const FieldValue& v) {
     if (v.isNull()) {
         s.markNull(row);
         switch (kind_) {
-            case ValueKind::Null: break;
-            case ValueKind::Integer: s.ints.push_back(0); break;
+            case ValueKind::Null:
+                break;
+            case ValueKind::Integer:
+                s.ints.push_back(0);
+                break;
             case ValueKind::DateTime:
                 s.ints.push_back(0);
                 s.attr.pushNull();
@@ -95,29 +113,44 @@ void Column::append(const FieldValue& v) {
                 s.decimals.push_back(0);
                 s.attr.pushNull();
                 break;
-            case ValueKind::Float: s.floats.push_back(0); break;
-            case ValueKind::Bit: s.bits.push_back(0); break;
-            case ValueKind::Text: s.ends.push_back(s.chars.size()); break;
-            case ValueKind::Bytes: s.ends.push_back(s.bytes.size()); break;
+            case ValueKind::Float:
+                s.floats.push_back(0);
+                break;
+            case ValueKind::Bit:
+                s.bits.push_back(0);
+                break;
+            case ValueKind::Text:
+                s.ends.push_back(s.chars.size());
+                break;
+            case ValueKind::Bytes:
+                s.ends.push_back(s.bytes.size());
+                break;
         }
         ++s.rows;
         return;
     }
     if (v.kind() != kind_) {
-        throw DataError(QStringLiteral("A %1 value cannot be stored in the %2 column '%3'.")
-                            .arg(QLatin1String(kindName(v.kind())),
-                                 QLatin1String(kindName(kind_)), name_));
+        throw DataError(
+            QStringLiteral("A %1 value cannot be stored in the %2 column '%3'.")
+                .arg(QLatin1String(kindName(v.kind())), QLatin1String(kindName(kind_)), name_));
     }
     switch (kind_) {
-        case ValueKind::Null: break;
-        case ValueKind::Integer: s.ints.push_back(v.asInteger()); break;
+        case ValueKind::Null:
+            break;
+        case ValueKind::Integer:
+            s.ints.push_back(v.asInteger());
+            break;
         case ValueKind::Decimal:
         case ValueKind::Currency:
             s.decimals.push_back(v.unscaled());
             s.attr.push(static_cast<std::uint8_t>(v.scale()), row);
             break;
-        case ValueKind::Float: s.floats.push_back(v.asFloat()); break;
-        case ValueKind::Bit: s.bits.push_back(v.asBit() ? 1 : 0); break;
+        case ValueKind::Float:
+            s.floats.push_back(v.asFloat());
+            break;
+        case ValueKind::Bit:
+            s.bits.push_back(v.asBit() ? 1 : 0);
+            break;
         case ValueKind::DateTime: {
             const DateTimeValue d = v.asDateTime();
             s.ints.push_back(std::int64_t{d.days} * kTicksPerDay + d.ticks);
@@ -143,15 +176,26 @@ void Column::append(const FieldValue& v) {
 void Column::reserve(std::size_t rows) {
     Storage& s = *s_;
     switch (kind_) {
-        case ValueKind::Null: break;
+        case ValueKind::Null:
+            break;
         case ValueKind::Integer:
-        case ValueKind::DateTime: s.ints.reserve(rows); break;
+        case ValueKind::DateTime:
+            s.ints.reserve(rows);
+            break;
         case ValueKind::Decimal:
-        case ValueKind::Currency: s.decimals.reserve(rows); break;
-        case ValueKind::Float: s.floats.reserve(rows); break;
-        case ValueKind::Bit: s.bits.reserve(rows); break;
+        case ValueKind::Currency:
+            s.decimals.reserve(rows);
+            break;
+        case ValueKind::Float:
+            s.floats.reserve(rows);
+            break;
+        case ValueKind::Bit:
+            s.bits.reserve(rows);
+            break;
         case ValueKind::Text:
-        case ValueKind::Bytes: s.ends.reserve(rows); break;
+        case ValueKind::Bytes:
+            s.ends.reserve(rows);
+            break;
     }
 }
 

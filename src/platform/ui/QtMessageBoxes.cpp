@@ -11,11 +11,16 @@ namespace {
 
 QMessageBox::Icon toQt(Icon icon) {
     switch (icon) {
-        case Icon::Exclamation: return QMessageBox::Warning;
-        case Icon::Information: return QMessageBox::Information;
-        case Icon::Question: return QMessageBox::Question;
-        case Icon::Critical: return QMessageBox::Critical;
-        case Icon::None: break;
+        case Icon::Exclamation:
+            return QMessageBox::Warning;
+        case Icon::Information:
+            return QMessageBox::Information;
+        case Icon::Question:
+            return QMessageBox::Question;
+        case Icon::Critical:
+            return QMessageBox::Critical;
+        case Icon::None:
+            break;
     }
     return QMessageBox::NoIcon;
 }
@@ -30,8 +35,7 @@ QString forDisplay(QString text) {
 
 }  // namespace
 
-Answer QtMessageBoxes::show(const QString& text, const QString& title, Buttons buttons,
-                            Icon icon) {
+Answer QtMessageBoxes::show(const QString& text, const QString& title, Buttons buttons, Icon icon) {
     QMessageBox box(toQt(icon), title.isEmpty() ? ApplicationTitle() : title, forDisplay(text));
     box.setTextFormat(Qt::PlainText);
     if (buttons == Buttons::YesNo) {

@@ -10,9 +10,11 @@ namespace {
 // Values a user may type that the driver's grammar treats specially.
 TEST(ConnectionStringGrammar, EveryPassableValueReadsBackUnchanged) {
     const QString values[] = {
-        "", "plain", "pa;ss}word", "}", "}}", "a}}b", "ab}", "{", "{open", "{a}", "{{", "}{",
-        " sp ", "a=b", ";", "a;b}}", "x;Pwd=evil", "{x;Uid=evil}", "Driver={x}",
-        QString::fromUtf8("pä;ß}€"),
+        "",           "plain",        "pa;ss}word", "}",
+        "}}",         "a}}b",         "ab}",        "{",
+        "{open",      "{a}",          "{{",         "}{",
+        " sp ",       "a=b",          ";",          "a;b}}",
+        "x;Pwd=evil", "{x;Uid=evil}", "Driver={x}", QString::fromUtf8("pä;ß}€"),
     };
     for (const QString& v : values) {
         const QString cs = "Driver={SQL Server};Server=h,1;Uid=" + QuoteConnectionValue(v) +

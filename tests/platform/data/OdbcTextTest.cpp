@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-
 #include "DataAccess.h"
 #include "OdbcFetch.h"
 

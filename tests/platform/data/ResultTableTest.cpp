@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-
 #include <QString>
 
 #include "DataError.h"
@@ -13,12 +12,14 @@ namespace {
 TEST(ResultTable, EveryKindKeepsItsValues) {
     ResultTable t;
     t.addColumn("i", ValueKind::Integer).append(FieldValue::integer(-9'000'000'000'000'000'000));
-    const __int128 big = static_cast<__int128>(1'000'000'000'000'000'000) * 100'000'000'000'000'000 + 7;
+    const __int128 big =
+        static_cast<__int128>(1'000'000'000'000'000'000) * 100'000'000'000'000'000 + 7;
     t.addColumn("d", ValueKind::Decimal).append(FieldValue::decimal(-big, 38));
     t.addColumn("m", ValueKind::Currency).append(FieldValue::currency(150'000, 4));
     t.addColumn("f", ValueKind::Float).append(FieldValue::floating(0.1));
     t.addColumn("b", ValueKind::Bit).append(FieldValue::bit(true));
-    const DateTimeValue when{739'000, 863'999'999'999, DateTimeValue::HasDate | DateTimeValue::HasTime};
+    const DateTimeValue when{739'000, 863'999'999'999,
+                             DateTimeValue::HasDate | DateTimeValue::HasTime};
     t.addColumn("t", ValueKind::DateTime).append(FieldValue::dateTime(when));
     t.addColumn("s", ValueKind::Text).append(FieldValue::text(u"Grüße ✓"));
     const char raw[] = {'\0', '\xff', 'a'};

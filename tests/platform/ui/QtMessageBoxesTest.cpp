@@ -52,8 +52,8 @@ TEST(QtMessageBoxes, ShowTheirTextTitleIconAndButtonsAndReturnTheAnswer) {
     EXPECT_EQ(seen.buttons, QMessageBox::Ok);
 
     // An untitled question: the application title, Yes and No, each answer as given.
-    for (const auto& [press, expected] :
-         {std::pair{QMessageBox::Yes, ui::Answer::Yes}, std::pair{QMessageBox::No, ui::Answer::No}}) {
+    for (const auto& [press, expected] : {std::pair{QMessageBox::Yes, ui::Answer::Yes},
+                                          std::pair{QMessageBox::No, ui::Answer::No}}) {
         EXPECT_EQ(ShowAndPress(QStringLiteral("Would you like to see an image?"), QString(),
                                ui::Buttons::YesNo, ui::Icon::None, press, seen),
                   expected);

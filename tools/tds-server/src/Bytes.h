@@ -88,12 +88,20 @@ public:
     void littleEndian(uint64_t v, size_t count) {
         uint8_t* p = extend(count);
         switch (count) {
-        case 1: p[0] = uint8_t(v); break;
-        case 2: storeLe<uint16_t>(p, v); break;
-        case 4: storeLe<uint32_t>(p, v); break;
-        case 8: storeLe<uint64_t>(p, v); break;
-        default:
-            for (size_t k = 0; k < count; ++k) p[k] = uint8_t(v >> (8 * k));
+            case 1:
+                p[0] = uint8_t(v);
+                break;
+            case 2:
+                storeLe<uint16_t>(p, v);
+                break;
+            case 4:
+                storeLe<uint32_t>(p, v);
+                break;
+            case 8:
+                storeLe<uint64_t>(p, v);
+                break;
+            default:
+                for (size_t k = 0; k < count; ++k) p[k] = uint8_t(v >> (8 * k));
         }
     }
     void patchU16le(size_t at, uint16_t v) {

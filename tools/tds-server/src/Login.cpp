@@ -12,7 +12,8 @@ void checkPrelogin(const std::vector<uint8_t>& payload) {
         if (type == 0xFF) return;
         size_t offset = r.u16be();
         size_t length = r.u16be();
-        if (offset + length > payload.size()) throw ProtocolError("PRELOGIN option beyond the message");
+        if (offset + length > payload.size())
+            throw ProtocolError("PRELOGIN option beyond the message");
     }
 }
 
@@ -85,7 +86,8 @@ Login7 parseLogin7(const std::vector<uint8_t>& payload) {
     Reader r(payload);
     Login7 login;
     uint32_t total = r.u32le();
-    if (total > payload.size() || total < kFixedSize) throw ProtocolError("LOGIN7 length field wrong");
+    if (total > payload.size() || total < kFixedSize)
+        throw ProtocolError("LOGIN7 length field wrong");
     login.tdsVersion = r.u32le();
     login.packetSize = r.u32le();
     r.skip(12);  // client version, pid, connection id

@@ -25,8 +25,8 @@ bool number(const std::string& text, long min, long max, long& out) {
     return ec == std::errc() && p == text.data() + text.size() && out >= min && out <= max;
 }
 
-bool apply(const std::string& key, const std::string& value, const std::string& baseDir, Options& out,
-           std::string& error, int depth);
+bool apply(const std::string& key, const std::string& value, const std::string& baseDir,
+           Options& out, std::string& error, int depth);
 
 bool readConfig(const std::string& path, Options& out, std::string& error, int depth) {
     if (depth > 4) {
@@ -38,7 +38,8 @@ bool readConfig(const std::string& path, Options& out, std::string& error, int d
         error = "cannot read " + path;
         return false;
     }
-    std::string dir = path.find('/') == std::string::npos ? "" : path.substr(0, path.rfind('/') + 1);
+    std::string dir =
+        path.find('/') == std::string::npos ? "" : path.substr(0, path.rfind('/') + 1);
     for (std::string line; std::getline(in, line);) {
         size_t a = line.find_first_not_of(" \t\r");
         if (a == std::string::npos || line[a] == '#') continue;
@@ -57,21 +58,24 @@ bool readConfig(const std::string& path, Options& out, std::string& error, int d
     return true;
 }
 
-bool apply(const std::string& key, const std::string& value, const std::string& baseDir, Options& out,
-           std::string& error, int depth) {
+bool apply(const std::string& key, const std::string& value, const std::string& baseDir,
+           Options& out, std::string& error, int depth) {
     long n = 0;
     if (key == "port") {
         if (!number(value, 0, 65535, n)) return error = "bad --port " + value, false;
         out.port = uint16_t(n);
     } else if (key == "user") {
         size_t colon = value.find(':');
-        if (colon == std::string::npos || colon == 0) return error = "--user needs NAME:PASSWORD", false;
+        if (colon == std::string::npos || colon == 0)
+            return error = "--user needs NAME:PASSWORD", false;
         out.config.users[toLower(value.substr(0, colon))] = value.substr(colon + 1);
     } else if (key == "database") {
         size_t eq = value.find('=');
-        DatabaseSource source{value.substr(0, eq), eq == std::string::npos ? "" : value.substr(eq + 1)};
+        DatabaseSource source{value.substr(0, eq),
+                              eq == std::string::npos ? "" : value.substr(eq + 1)};
         if (source.name.empty()) return error = "--database needs a name", false;
-        if (!source.seedFile.empty() && source.seedFile[0] != '/') source.seedFile = baseDir + source.seedFile;
+        if (!source.seedFile.empty() && source.seedFile[0] != '/')
+            source.seedFile = baseDir + source.seedFile;
         out.databases.push_back(source);
     } else if (key == "delay-ms") {
         if (!number(value, 0, 600000, n)) return error = "bad --delay-ms " + value, false;
@@ -102,7 +106,8 @@ bool parseOptions(const std::vector<std::string>& args, Options& out, std::strin
             value = key.substr(9);
             key = "database";
         } else {
-            static const char* const known[] = {"port", "user", "database", "delay-ms", "drop-after-rows", "config"};
+            static const char* const known[] = {
+                "port", "user", "database", "delay-ms", "drop-after-rows", "config"};
             if (std::find(std::begin(known), std::end(known), key) == std::end(known))
                 return error = "unknown option " + arg, false;
             if (i + 1 >= args.size()) return error = arg + " needs a value", false;

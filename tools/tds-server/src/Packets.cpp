@@ -1,11 +1,12 @@
 #include "Packets.h"
 
-#include <algorithm>
-#include <cerrno>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 
 namespace tds {
 

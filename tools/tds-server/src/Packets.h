@@ -27,8 +27,8 @@ constexpr size_t kHeaderSize = 8;
 constexpr uint8_t kStatusEom = 0x01;
 
 struct Limits {
-    size_t maxPacket = 32767;              // largest packet TDS allows
-    size_t maxMessage = 4 * 1024 * 1024;   // one request; bounds memory per connection
+    size_t maxPacket = 32767;             // largest packet TDS allows
+    size_t maxMessage = 4 * 1024 * 1024;  // one request; bounds memory per connection
 };
 
 struct Message {

@@ -1,15 +1,16 @@
 #include "Server.h"
 
 #include <arpa/inet.h>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 namespace tds {
 
@@ -39,7 +40,8 @@ bool Server::listen(uint16_t port, std::string& error) {
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (listenFd_ < 0 || ::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
         ::listen(listenFd_, 64) != 0) {
-        error = std::string("cannot listen on 127.0.0.1:") + std::to_string(port) + ": " + std::strerror(errno);
+        error = std::string("cannot listen on 127.0.0.1:") + std::to_string(port) + ": " +
+                std::strerror(errno);
         return false;
     }
     socklen_t len = sizeof addr;

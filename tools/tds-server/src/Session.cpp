@@ -1,12 +1,13 @@
 #include "Session.h"
 
+#include <sqlite3.h>
+#include <sys/socket.h>
+
 #include <algorithm>
 #include <cctype>
 #include <chrono>
-#include <cstring>
 #include <cstdio>
-#include <sqlite3.h>
-#include <sys/socket.h>
+#include <cstring>
 #include <thread>
 
 #include "Login.h"
@@ -24,7 +25,9 @@ ServerMessage message(int number, uint8_t severity, std::string text, uint8_t st
     return m;
 }
 
-bool startsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
+bool startsWith(std::string_view s, std::string_view prefix) {
+    return s.substr(0, prefix.size()) == prefix;
+}
 
 std::string stripMain(std::string name) {
     if (startsWith(name, "main.")) name.erase(0, 5);
@@ -32,7 +35,8 @@ std::string stripMain(std::string name) {
 }
 
 // SQLite's complaint -> the error SQL Server gives in the same situation.
-ServerMessage mapError(sqlite3* db, const Rewritten& rw, const std::string& verb, const std::string& database) {
+ServerMessage mapError(sqlite3* db, const Rewritten& rw, const std::string& verb,
+                       const std::string& database) {
     std::string msg = sqlite3_errmsg(db);
     int code = sqlite3_errcode(db) & 0xFF;
     auto written = [&](const std::string& stored) {
@@ -45,8 +49,8 @@ ServerMessage mapError(sqlite3* db, const Rewritten& rw, const std::string& verb
         std::string name = written(after(view ? "no such view: " : "no such table: "));
         if (verb == "drop") {
             return message(3701, 11,
-                           std::string("Cannot drop the ") + (view ? "view" : "table") + " '" + name +
-                               "', because it does not exist or you do not have permission.",
+                           std::string("Cannot drop the ") + (view ? "view" : "table") + " '" +
+                               name + "', because it does not exist or you do not have permission.",
                            5);
         }
         return message(208, 16, "Invalid object name '" + name + "'.");
@@ -56,20 +60,25 @@ ServerMessage mapError(sqlite3* db, const Rewritten& rw, const std::string& verb
     }
     if (startsWith(msg, "near \"")) {
         size_t end = msg.find("\": syntax error");
-        if (end != std::string::npos) return message(102, 15, "Incorrect syntax near '" + msg.substr(6, end - 6) + "'.");
+        if (end != std::string::npos)
+            return message(102, 15, "Incorrect syntax near '" + msg.substr(6, end - 6) + "'.");
     }
-    if (msg == "incomplete input") return message(102, 15, "Incorrect syntax near the end of the batch.");
+    if (msg == "incomplete input")
+        return message(102, 15, "Incorrect syntax near the end of the batch.");
     if (startsWith(msg, "no such column: ")) {
         std::string name = msg.substr(16);
         if (name.find('.') != std::string::npos)
-            return message(4104, 16, "The multi-part identifier \"" + name + "\" could not be bound.");
+            return message(4104, 16,
+                           "The multi-part identifier \"" + name + "\" could not be bound.");
         return message(207, 16, "Invalid column name '" + name + "'.");
     }
     for (const char* kind : {"table ", "view ", "index "}) {
         size_t pos = msg.find(" already exists");
         if (startsWith(msg, kind) && pos != std::string::npos) {
             std::string name = stripMain(msg.substr(strlen(kind), pos - strlen(kind)));
-            return message(2714, 16, "There is already an object named '" + written(name) + "' in the database.", 6);
+            return message(
+                2714, 16,
+                "There is already an object named '" + written(name) + "' in the database.", 6);
         }
     }
     if (startsWith(msg, "UNIQUE constraint failed: ")) {
@@ -77,26 +86,33 @@ ServerMessage mapError(sqlite3* db, const Rewritten& rw, const std::string& verb
         std::string table = target.substr(0, target.find('.'));
         auto [owner, name] = splitStoredName(table);
         return message(2627, 14,
-                       "Violation of PRIMARY KEY constraint 'PK_" + name + "'. Cannot insert duplicate key in object '" +
-                           owner + "." + name + "'.");
+                       "Violation of PRIMARY KEY constraint 'PK_" + name +
+                           "'. Cannot insert duplicate key in object '" + owner + "." + name +
+                           "'.");
     }
     if (startsWith(msg, "NOT NULL constraint failed: ")) {
         std::string target = msg.substr(28);
         size_t dot = target.rfind('.');
         auto [owner, name] = splitStoredName(target.substr(0, dot));
         return message(515, 16,
-                       "Cannot insert the value NULL into column '" + target.substr(dot + 1) + "', table '" + database +
-                           "." + owner + "." + name + "'; column does not allow nulls. INSERT fails.",
+                       "Cannot insert the value NULL into column '" + target.substr(dot + 1) +
+                           "', table '" + database + "." + owner + "." + name +
+                           "'; column does not allow nulls. INSERT fails.",
                        2);
     }
     if (startsWith(msg, "no such function: ")) {
-        return message(195, 15, "'" + msg.substr(18) + "' is not a recognized built-in function name.");
+        return message(195, 15,
+                       "'" + msg.substr(18) + "' is not a recognized built-in function name.");
     }
-    if (msg.find("values were supplied") != std::string::npos || msg.find(" values for ") != std::string::npos) {
-        return message(213, 16, "Column name or number of supplied values does not match table definition.");
+    if (msg.find("values were supplied") != std::string::npos ||
+        msg.find(" values for ") != std::string::npos) {
+        return message(213, 16,
+                       "Column name or number of supplied values does not match table definition.");
     }
-    if (code == SQLITE_BUSY || code == SQLITE_LOCKED) return message(1222, 16, "Lock request time out period exceeded.", 56);
-    if (code == SQLITE_CONSTRAINT) return message(547, 16, "The statement conflicted with a constraint: " + msg);
+    if (code == SQLITE_BUSY || code == SQLITE_LOCKED)
+        return message(1222, 16, "Lock request time out period exceeded.", 56);
+    if (code == SQLITE_CONSTRAINT)
+        return message(547, 16, "The statement conflicted with a constraint: " + msg);
     return message(50000, 16, msg);
 }
 
@@ -108,7 +124,8 @@ std::string trimText(std::string s) {
 
 std::string unbracket(std::string s) {
     s = trimText(s);
-    if (s.size() >= 2 && ((s.front() == '[' && s.back() == ']') || (s.front() == '"' && s.back() == '"')))
+    if (s.size() >= 2 &&
+        ((s.front() == '[' && s.back() == ']') || (s.front() == '"' && s.back() == '"')))
         s = s.substr(1, s.size() - 2);
     return s;
 }
@@ -147,12 +164,18 @@ uint16_t commandFor(const std::string& verb) {
 }  // namespace
 
 Session::Session(int fd, uint16_t spid, const ServerConfig& config, const Catalog& catalog)
-    : fd_(fd), spid_(spid), config_(config), catalog_(catalog), reader_(fd, config.limits), writer_(fd, spid) {}
+    : fd_(fd),
+      spid_(spid),
+      config_(config),
+      catalog_(catalog),
+      reader_(fd, config.limits),
+      writer_(fd, spid) {}
 
 Session::~Session() { sqlite3_close(db_); }
 
 void Session::delay() {
-    if (config_.delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(config_.delayMs));
+    if (config_.delayMs > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(config_.delayMs));
 }
 
 void Session::run() {
@@ -161,7 +184,9 @@ void Session::run() {
     for (;;) {
         ReadResult rr = reader_.read(m);
         if (rr != ReadResult::Ok) {
-            if (rr != ReadResult::Eof) std::fprintf(stderr, "tds-server: spid %u: malformed or oversized packet, closing\n", spid_);
+            if (rr != ReadResult::Eof)
+                std::fprintf(
+                    stderr, "tds-server: spid %u: malformed or oversized packet, closing\n", spid_);
             return;
         }
         Outcome outcome = Outcome::Continue;
@@ -176,7 +201,9 @@ void Session::run() {
                     if (!login(m)) return;
                     loggedIn = true;
                 } else {
-                    std::fprintf(stderr, "tds-server: spid %u: packet type 0x%02X before login, closing\n", spid_, m.type);
+                    std::fprintf(stderr,
+                                 "tds-server: spid %u: packet type 0x%02X before login, closing\n",
+                                 spid_, m.type);
                     return;
                 }
             } else if (m.type == kSqlBatch) {
@@ -189,11 +216,16 @@ void Session::run() {
                 writer_.endMessage();
             } else if (m.type == kTransactionManager) {
                 delay();
-                writeMessage(writer_, message(8004, 16, "Transaction manager requests are not supported by this server."));
+                writeMessage(
+                    writer_,
+                    message(8004, 16,
+                            "Transaction manager requests are not supported by this server."));
                 writeDone(writer_, kDone, kDoneError, 0, 0);
                 writer_.endMessage();
             } else {
-                std::fprintf(stderr, "tds-server: spid %u: unexpected packet type 0x%02X, closing\n", spid_, m.type);
+                std::fprintf(stderr,
+                             "tds-server: spid %u: unexpected packet type 0x%02X, closing\n", spid_,
+                             m.type);
                 return;
             }
         } catch (const ProtocolError& e) {
@@ -222,7 +254,8 @@ bool Session::login(const Message& m) {
         for (const ServerMessage& msg : messages) writeMessage(writer_, msg);
         writeDone(writer_, kDone, kDoneError, 0, 0);
         writer_.endMessage();
-        std::fprintf(stderr, "tds-server: spid %u: login refused for '%s'\n", spid_, login.userName.c_str());
+        std::fprintf(stderr, "tds-server: spid %u: login refused for '%s'\n", spid_,
+                     login.userName.c_str());
         return false;
     };
     const ServerMessage loginFailed =
@@ -239,16 +272,21 @@ bool Session::login(const Message& m) {
     if (database) db_ = database->open(error);
     if (!database || !db_) {
         std::string name = login.database.empty() ? std::string("default") : login.database;
-        return refuse({message(4060, 11, "Cannot open database \"" + name + "\" requested by the login. The login failed."),
+        return refuse({message(4060, 11,
+                               "Cannot open database \"" + name +
+                                   "\" requested by the login. The login failed."),
                        loginFailed});
     }
     database_ = database;
     user_ = login.userName;
 
     uint32_t version = login.tdsVersion >= kTds74 ? kTds74 : login.tdsVersion;
-    size_t packetSize = login.packetSize == 0 ? 4096 : std::min<size_t>(std::max<size_t>(login.packetSize, 512), 32767);
+    size_t packetSize = login.packetSize == 0
+                            ? 4096
+                            : std::min<size_t>(std::max<size_t>(login.packetSize, 512), 32767);
     writeEnvChange(writer_, 1, database_->name(), "master");
-    ServerMessage info = message(5701, 0, "Changed database context to '" + database_->name() + "'.", 2);
+    ServerMessage info =
+        message(5701, 0, "Changed database context to '" + database_->name() + "'.", 2);
     writeMessage(writer_, info);
     writeCollationChange(writer_);
     writeEnvChange(writer_, 2, "us_english", "");
@@ -271,13 +309,15 @@ void Session::setPending(uint16_t status, uint16_t command, uint64_t count) {
 
 void Session::flushPending(bool more) {
     if (!pending_) return;
-    writeDone(writer_, doneToken_, uint16_t(pendingStatus_ | (more ? kDoneMore : 0)), pendingCommand_, pendingCount_);
+    writeDone(writer_, doneToken_, uint16_t(pendingStatus_ | (more ? kDoneMore : 0)),
+              pendingCommand_, pendingCount_);
     pending_ = false;
 }
 
 Session::Outcome Session::batch(const Message& m) {
     size_t offset = skipAllHeaders(m.payload);
-    std::string sql = utf16leToUtf8(m.payload.data() + offset, (m.payload.size() - offset) & ~size_t(1));
+    std::string sql =
+        utf16leToUtf8(m.payload.data() + offset, (m.payload.size() - offset) & ~size_t(1));
     delay();
     bool failed = false;
     Outcome outcome = runSql(sql, false, {}, failed);
@@ -285,8 +325,8 @@ Session::Outcome Session::batch(const Message& m) {
     return outcome;
 }
 
-Session::Outcome Session::runSql(const std::string& tsql, bool inProc, const std::vector<Binding>& bindings,
-                                 bool& failed) {
+Session::Outcome Session::runSql(const std::string& tsql, bool inProc,
+                                 const std::vector<Binding>& bindings, bool& failed) {
     doneToken_ = inProc ? kDoneInProc : kDone;
     pending_ = false;
     failed = false;
@@ -302,7 +342,8 @@ Session::Outcome Session::runSql(const std::string& tsql, bool inProc, const std
     for (size_t pos = skipBlank(sql, 0); pos < sql.size(); pos = skipBlank(sql, pos)) {
         std::vector<std::string> words = leadingWords(sql, pos, 3);
         std::string verb = words.empty() ? std::string() : words[0];
-        if (verb == "set" || verb == "use" || (words.size() >= 2 && verb == "create" && words[1] == "schema")) {
+        if (verb == "set" || verb == "use" ||
+            (words.size() >= 2 && verb == "create" && words[1] == "schema")) {
             size_t end = lineStatementEnd(sql, pos);
             std::string text = sql.substr(pos, end - pos);
             pos = end;
@@ -332,14 +373,28 @@ Session::Outcome Session::runSql(const std::string& tsql, bool inProc, const std
                 if (name && equalsIgnoreCase(b.name, name)) value = b.value;
             if (!value) {
                 sqlite3_finalize(stmt);
-                return fail(message(137, 15, std::string("Must declare the scalar variable \"") + (name ? name : "?") + "\"."));
+                return fail(message(137, 15,
+                                    std::string("Must declare the scalar variable \"") +
+                                        (name ? name : "?") + "\"."));
             }
             switch (value->storage) {
-            case Storage::Null: sqlite3_bind_null(stmt, i); break;
-            case Storage::Integer: sqlite3_bind_int64(stmt, i, value->integer); break;
-            case Storage::Real: sqlite3_bind_double(stmt, i, value->real); break;
-            case Storage::Text: sqlite3_bind_text(stmt, i, value->bytes.data(), int(value->bytes.size()), SQLITE_STATIC); break;
-            case Storage::Blob: sqlite3_bind_blob(stmt, i, value->bytes.data(), int(value->bytes.size()), SQLITE_STATIC); break;
+                case Storage::Null:
+                    sqlite3_bind_null(stmt, i);
+                    break;
+                case Storage::Integer:
+                    sqlite3_bind_int64(stmt, i, value->integer);
+                    break;
+                case Storage::Real:
+                    sqlite3_bind_double(stmt, i, value->real);
+                    break;
+                case Storage::Text:
+                    sqlite3_bind_text(stmt, i, value->bytes.data(), int(value->bytes.size()),
+                                      SQLITE_STATIC);
+                    break;
+                case Storage::Blob:
+                    sqlite3_bind_blob(stmt, i, value->bytes.data(), int(value->bytes.size()),
+                                      SQLITE_STATIC);
+                    break;
             }
         }
         bool statementFailed = false;
@@ -395,11 +450,20 @@ Session::Outcome Session::runStatement(sqlite3_stmt* stmt, const std::string& ve
             Storage s = Storage::Null;
             if (rc == SQLITE_ROW) {
                 switch (sqlite3_column_type(stmt, i)) {
-                case SQLITE_INTEGER: s = Storage::Integer; break;
-                case SQLITE_FLOAT: s = Storage::Real; break;
-                case SQLITE_BLOB: s = Storage::Blob; break;
-                case SQLITE_TEXT: s = Storage::Text; break;
-                default: break;
+                    case SQLITE_INTEGER:
+                        s = Storage::Integer;
+                        break;
+                    case SQLITE_FLOAT:
+                        s = Storage::Real;
+                        break;
+                    case SQLITE_BLOB:
+                        s = Storage::Blob;
+                        break;
+                    case SQLITE_TEXT:
+                        s = Storage::Text;
+                        break;
+                    default:
+                        break;
                 }
             }
             type = typeForStorage(s);
@@ -410,8 +474,8 @@ Session::Outcome Session::runStatement(sqlite3_stmt* stmt, const std::string& ve
         const char* dbName = sqlite3_column_database_name(stmt, i);
         int notNull = 0;
         if (table && origin &&
-            sqlite3_table_column_metadata(db_, dbName, table, origin, nullptr, nullptr, &notNull, nullptr, nullptr) ==
-                SQLITE_OK)
+            sqlite3_table_column_metadata(db_, dbName, table, origin, nullptr, nullptr, &notNull,
+                                          nullptr, nullptr) == SQLITE_OK)
             c.nullable = !notNull;
     }
     flushPending(true);
@@ -420,7 +484,8 @@ Session::Outcome Session::runStatement(sqlite3_stmt* stmt, const std::string& ve
     std::vector<char> textTarget(cols.size());
     for (size_t i = 0; i < cols.size(); ++i) {
         Kind k = cols[i].type.kind;
-        textTarget[i] = k == Kind::Char || k == Kind::VarChar || k == Kind::NChar || k == Kind::NVarChar;
+        textTarget[i] =
+            k == Kind::Char || k == Kind::VarChar || k == Kind::NChar || k == Kind::NVarChar;
     }
     // Each row goes straight into the packet buffer: a value that cannot be
     // converted takes its row back before anything of it has left.
@@ -438,31 +503,33 @@ Session::Outcome Session::runStatement(sqlite3_stmt* stmt, const std::string& ve
             SqlValue v;
             const int storage = sqlite3_value_type(value);
             switch (storage) {
-            case SQLITE_NULL: break;
-            case SQLITE_INTEGER:
-            case SQLITE_FLOAT:
-                if (textTarget[size_t(i)]) {
+                case SQLITE_NULL:
+                    break;
+                case SQLITE_INTEGER:
+                case SQLITE_FLOAT:
+                    if (textTarget[size_t(i)]) {
+                        v.storage = Storage::Text;
+                        v.bytes = {reinterpret_cast<const char*>(sqlite3_value_text(value)),
+                                   size_t(sqlite3_value_bytes(value))};
+                    } else if (storage == SQLITE_INTEGER) {
+                        v.storage = Storage::Integer;
+                        v.integer = sqlite3_value_int64(value);
+                    } else {
+                        v.storage = Storage::Real;
+                        v.real = sqlite3_value_double(value);
+                    }
+                    break;
+                case SQLITE_TEXT:
                     v.storage = Storage::Text;
                     v.bytes = {reinterpret_cast<const char*>(sqlite3_value_text(value)),
                                size_t(sqlite3_value_bytes(value))};
-                } else if (storage == SQLITE_INTEGER) {
-                    v.storage = Storage::Integer;
-                    v.integer = sqlite3_value_int64(value);
-                } else {
-                    v.storage = Storage::Real;
-                    v.real = sqlite3_value_double(value);
+                    break;
+                case SQLITE_BLOB: {
+                    const void* blob = sqlite3_value_blob(value);
+                    v.storage = textTarget[size_t(i)] ? Storage::Text : Storage::Blob;
+                    v.bytes = {static_cast<const char*>(blob), size_t(sqlite3_value_bytes(value))};
+                    break;
                 }
-                break;
-            case SQLITE_TEXT:
-                v.storage = Storage::Text;
-                v.bytes = {reinterpret_cast<const char*>(sqlite3_value_text(value)), size_t(sqlite3_value_bytes(value))};
-                break;
-            case SQLITE_BLOB: {
-                const void* blob = sqlite3_value_blob(value);
-                v.storage = textTarget[size_t(i)] ? Storage::Text : Storage::Blob;
-                v.bytes = {static_cast<const char*>(blob), size_t(sqlite3_value_bytes(value))};
-                break;
-            }
             }
             if (auto conversion = encodeValue(out, cols[size_t(i)].type, v)) {
                 out.truncate(rowStart);
@@ -474,8 +541,8 @@ Session::Outcome Session::runStatement(sqlite3_stmt* stmt, const std::string& ve
         ++rows;
         if (config_.dropAfterRows >= 0 && rows >= uint64_t(config_.dropAfterRows)) {
             writer_.flushPartial();
-            std::fprintf(stderr, "tds-server: spid %u: dropping the connection after %llu rows\n", spid_,
-                         (unsigned long long)rows);
+            std::fprintf(stderr, "tds-server: spid %u: dropping the connection after %llu rows\n",
+                         spid_, (unsigned long long)rows);
             return Outcome::Close;
         }
         writer_.flushIfFull();
@@ -496,7 +563,9 @@ bool Session::useDatabase(const std::string& name, ServerMessage& error) {
     std::string openError;
     sqlite3* db = target ? target->open(openError) : nullptr;
     if (!db) {
-        error = message(911, 16, "Database '" + name + "' does not exist. Make sure that the name is entered correctly.");
+        error = message(911, 16,
+                        "Database '" + name +
+                            "' does not exist. Make sure that the name is entered correctly.");
         return false;
     }
     sqlite3_close(db_);
@@ -504,7 +573,8 @@ bool Session::useDatabase(const std::string& name, ServerMessage& error) {
     std::string old = database_->name();
     database_ = target;
     writeEnvChange(writer_, 1, database_->name(), old);
-    writeMessage(writer_, message(5701, 0, "Changed database context to '" + database_->name() + "'.", 2));
+    writeMessage(writer_,
+                 message(5701, 0, "Changed database context to '" + database_->name() + "'.", 2));
     return true;
 }
 
@@ -521,9 +591,12 @@ Session::Outcome Session::rpc(const Message& m) {
         req = parseRpc(m.payload.data() + offset, m.payload.size() - offset);
     } catch (const UnsupportedParameter& e) {
         delay();
-        procError(message(8016, 16,
-                          std::string("The incoming tabular data stream (TDS) remote procedure call (RPC) protocol "
-                                      "stream is incorrect: ") + e.what() + " is not supported by this server."));
+        procError(message(
+            8016, 16,
+            std::string(
+                "The incoming tabular data stream (TDS) remote procedure call (RPC) protocol "
+                "stream is incorrect: ") +
+                e.what() + " is not supported by this server."));
         return Outcome::Continue;
     }
     delay();
@@ -533,12 +606,15 @@ Session::Outcome Session::rpc(const Message& m) {
         std::string current;
         bool bracket = false;
         for (char c : req.name) {
-            if (c == '[') bracket = true;
-            else if (c == ']') bracket = false;
+            if (c == '[')
+                bracket = true;
+            else if (c == ']')
+                bracket = false;
             else if (c == '.' && !bracket) {
                 parts.push_back(current);
                 current.clear();
-            } else current += c;
+            } else
+                current += c;
         }
         parts.push_back(current);
     }
@@ -548,16 +624,22 @@ Session::Outcome Session::rpc(const Message& m) {
     if (proc == "sp_tables") {
         Database* target = dbPart.empty() ? database_ : catalog_.find(dbPart);
         if (!target) {
-            procError(message(911, 16, "Database '" + dbPart + "' does not exist. Make sure that the name is entered correctly."));
+            procError(
+                message(911, 16,
+                        "Database '" + dbPart +
+                            "' does not exist. Make sure that the name is entered correctly."));
             return Outcome::Continue;
         }
         return spTables(req, *target);
     }
     auto text = [&](size_t i) -> std::string {
-        return i < req.params.size() && req.params[i].storage == Storage::Text ? req.params[i].bytes : std::string();
+        return i < req.params.size() && req.params[i].storage == Storage::Text ? req.params[i].bytes
+                                                                               : std::string();
     };
     auto integer = [&](size_t i) -> int64_t {
-        return i < req.params.size() && req.params[i].storage == Storage::Integer ? req.params[i].integer : -1;
+        return i < req.params.size() && req.params[i].storage == Storage::Integer
+                   ? req.params[i].integer
+                   : -1;
     };
     bool failed = false;
     Outcome outcome = Outcome::Continue;
@@ -576,7 +658,9 @@ Session::Outcome Session::rpc(const Message& m) {
     } else if (proc == "sp_execute") {
         auto it = prepared_.find(int32_t(integer(0)));
         if (it == prepared_.end()) {
-            procError(message(8179, 16, "Could not find prepared statement with handle " + std::to_string(integer(0)) + "."));
+            procError(message(8179, 16,
+                              "Could not find prepared statement with handle " +
+                                  std::to_string(integer(0)) + "."));
             return Outcome::Continue;
         }
         outcome = runPrepared(it->second.sql, it->second.decls, req.params, 1, failed);
@@ -601,12 +685,15 @@ Session::Outcome Session::rpc(const Message& m) {
 }
 
 Session::Outcome Session::runPrepared(const std::string& sql, const std::string& decls,
-                                      const std::vector<RpcParam>& params, size_t firstValue, bool& failed) {
+                                      const std::vector<RpcParam>& params, size_t firstValue,
+                                      bool& failed) {
     std::vector<std::string> names = declaredNames(decls);
     std::vector<Binding> bindings;
     for (size_t i = firstValue; i < params.size(); ++i) {
         size_t k = i - firstValue;
-        std::string name = !params[i].name.empty() ? params[i].name : k < names.size() ? names[k] : std::string();
+        std::string name = !params[i].name.empty() ? params[i].name
+                           : k < names.size()      ? names[k]
+                                                   : std::string();
         bindings.push_back({name, &params[i]});
     }
     return runSql(sql, true, bindings, failed);
@@ -614,7 +701,8 @@ Session::Outcome Session::runPrepared(const std::string& sql, const std::string&
 
 Session::Outcome Session::spTables(const RpcRequest& req, Database& target) {
     std::string filters[4];  // name, owner, qualifier, type
-    static const char* const kNames[4] = {"@table_name", "@table_owner", "@table_qualifier", "@table_type"};
+    static const char* const kNames[4] = {"@table_name", "@table_owner", "@table_qualifier",
+                                          "@table_type"};
     for (size_t i = 0; i < req.params.size(); ++i) {
         const RpcParam& p = req.params[i];
         if (p.storage != Storage::Text) continue;
@@ -664,14 +752,18 @@ Session::Outcome Session::spTables(const RpcRequest& req, Database& target) {
     for (const TableEntry& e : entries) {
         if (!filters[0].empty() && !likeMatch(filters[0], e.name)) continue;
         if (!filters[1].empty() && !likeMatch(filters[1], e.owner)) continue;
-        if (!types.empty() && std::find(types.begin(), types.end(), e.type) == types.end()) continue;
+        if (!types.empty() && std::find(types.begin(), types.end(), e.type) == types.end())
+            continue;
         ByteBuffer row;
         row.u8(kRow);
         for (const std::string* value : {&target.name(), &e.owner, &e.name, &e.type}) {
             SqlValue v;
             v.storage = Storage::Text;
             v.bytes = *value;
-            size_t index = size_t(value == &target.name() ? 0 : value == &e.owner ? 1 : value == &e.name ? 2 : 3);
+            size_t index = size_t(value == &target.name() ? 0
+                                  : value == &e.owner     ? 1
+                                  : value == &e.name      ? 2
+                                                          : 3);
             encodeValue(row, cols[index].type, v);
         }
         encodeValue(row, cols[4].type, SqlValue{});

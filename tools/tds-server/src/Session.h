@@ -45,12 +45,14 @@ private:
     Outcome batch(const Message& m);
     Outcome rpc(const Message& m);
     Outcome spTables(const RpcRequest& req, Database& target);
-    Outcome runPrepared(const std::string& sql, const std::string& decls, const std::vector<RpcParam>& params,
-                        size_t firstValue, bool& failed);
+    Outcome runPrepared(const std::string& sql, const std::string& decls,
+                        const std::vector<RpcParam>& params, size_t firstValue, bool& failed);
     // Runs the statements of a batch or procedure; in a procedure the caller
     // ends the reply. `failed` tells whether an error ended the statements.
-    Outcome runSql(const std::string& tsql, bool inProc, const std::vector<Binding>& bindings, bool& failed);
-    Outcome runStatement(sqlite3_stmt* stmt, const std::string& verb, bool& failed, ServerMessage& error);
+    Outcome runSql(const std::string& tsql, bool inProc, const std::vector<Binding>& bindings,
+                   bool& failed);
+    Outcome runStatement(sqlite3_stmt* stmt, const std::string& verb, bool& failed,
+                         ServerMessage& error);
     bool useDatabase(const std::string& name, ServerMessage& error);
     void setPending(uint16_t status, uint16_t command, uint64_t count);
     void flushPending(bool more);

@@ -1,13 +1,14 @@
 #include "Store.h"
 
+#include <sqlite3.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
 #include <random>
-#include <sqlite3.h>
 #include <sstream>
-#include <unistd.h>
 
 #include "Bytes.h"
 #include "Tsql.h"
@@ -36,11 +37,12 @@ void getDate(sqlite3_context* ctx, int, sqlite3_value**) {
 void newId(sqlite3_context* ctx, int, sqlite3_value**) {
     thread_local std::mt19937_64 rng{std::random_device{}()};
     uint64_t a = rng(), b = rng();
-    a = (a & ~0xF000ULL) | 0x4000ULL;                              // version 4
-    b = (b & 0x3FFFFFFFFFFFFFFFULL) | 0x8000000000000000ULL;       // variant 1
+    a = (a & ~0xF000ULL) | 0x4000ULL;                         // version 4
+    b = (b & 0x3FFFFFFFFFFFFFFFULL) | 0x8000000000000000ULL;  // variant 1
     char buf[40];
-    snprintf(buf, sizeof buf, "%08X-%04X-%04X-%04X-%012llX", unsigned(a >> 32), unsigned(a >> 16 & 0xFFFF),
-             unsigned(a & 0xFFFF), unsigned(b >> 48), (unsigned long long)(b & 0xFFFFFFFFFFFFULL));
+    snprintf(buf, sizeof buf, "%08X-%04X-%04X-%04X-%012llX", unsigned(a >> 32),
+             unsigned(a >> 16 & 0xFFFF), unsigned(a & 0xFFFF), unsigned(b >> 48),
+             (unsigned long long)(b & 0xFFFFFFFFFFFFULL));
     sqlite3_result_text(ctx, buf, -1, SQLITE_TRANSIENT);
 }
 
@@ -60,7 +62,8 @@ bool exec(sqlite3* db, const char* sql, std::string& error) {
 
 sqlite3* Database::open(std::string& error) const {
     sqlite3* db = nullptr;
-    int rc = sqlite3_open_v2(path_.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+    int rc =
+        sqlite3_open_v2(path_.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
         error = db ? sqlite3_errmsg(db) : "out of memory";
         sqlite3_close(db);
@@ -70,7 +73,10 @@ sqlite3* Database::open(std::string& error) const {
     // Reads through a memory map (no copy per page; up to SQLite's build
     // limit, 2 GiB in Debian's), and a WAL file that shrinks back after the
     // checkpoint of a big insert.
-    if (!exec(db, "PRAGMA synchronous=OFF; PRAGMA mmap_size=2147418112; PRAGMA journal_size_limit=67108864", error)) {
+    if (!exec(db,
+              "PRAGMA synchronous=OFF; PRAGMA mmap_size=2147418112; PRAGMA "
+              "journal_size_limit=67108864",
+              error)) {
         sqlite3_close(db);
         return nullptr;
     }
@@ -79,7 +85,8 @@ sqlite3* Database::open(std::string& error) const {
     sqlite3_create_function(db, "getdate", 0, SQLITE_UTF8, self, getDate, nullptr, nullptr);
     sqlite3_create_function(db, "sysdatetime", 0, SQLITE_UTF8, self, getDate, nullptr, nullptr);
     sqlite3_create_function(db, "newid", 0, SQLITE_UTF8, self, newId, nullptr, nullptr);
-    sqlite3_create_function(db, "isnull", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, self, isNull, nullptr, nullptr);
+    sqlite3_create_function(db, "isnull", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, self, isNull,
+                            nullptr, nullptr);
     return db;
 }
 
@@ -91,11 +98,13 @@ std::vector<TableEntry> Database::tables(sqlite3* db) const {
     };
     sqlite3_stmt* stmt = nullptr;
     const char* sql =
-        "SELECT type, name FROM sqlite_schema WHERE type IN ('table','view') AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\'";
+        "SELECT type, name FROM sqlite_schema WHERE type IN ('table','view') AND name NOT LIKE "
+        "'sqlite\\_%' ESCAPE '\\'";
     if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) == SQLITE_OK) {
         while (sqlite3_step(stmt) == SQLITE_ROW) {
             std::string type = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
-            auto [owner, name] = splitStoredName(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1)));
+            auto [owner, name] =
+                splitStoredName(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1)));
             out.push_back({owner, name, type == "view" ? "VIEW" : "TABLE"});
         }
     }
@@ -118,7 +127,8 @@ std::set<std::string> Database::schemas(sqlite3* db) const {
     const char* sql = "SELECT name FROM sqlite_schema WHERE instr(name, '.') > 1";
     if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) == SQLITE_OK) {
         while (sqlite3_step(stmt) == SQLITE_ROW) {
-            auto [owner, name] = splitStoredName(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
+            auto [owner, name] =
+                splitStoredName(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
             out.insert(toLower(owner));
         }
     }
@@ -137,7 +147,8 @@ bool runScript(sqlite3* db, Database& database, std::string_view script, std::st
     std::istringstream lines{std::string(script)};
     for (std::string line; std::getline(lines, line);) {
         std::string t = toLower(line);
-        t.erase(std::remove_if(t.begin(), t.end(), [](char c) { return std::isspace(uint8_t(c)); }), t.end());
+        t.erase(std::remove_if(t.begin(), t.end(), [](char c) { return std::isspace(uint8_t(c)); }),
+                t.end());
         if (t != "go") text += line + "\n";
     }
     Rewritten rewritten = rewriteTsql(text, {database.name(), database.schemas(db)});
@@ -172,7 +183,8 @@ bool runScript(sqlite3* db, Database& database, std::string_view script, std::st
     return true;
 }
 
-std::unique_ptr<Catalog> Catalog::create(const std::vector<DatabaseSource>& sources, std::string& error) {
+std::unique_ptr<Catalog> Catalog::create(const std::vector<DatabaseSource>& sources,
+                                         std::string& error) {
     std::unique_ptr<Catalog> catalog(new Catalog);
     const char* tmp = std::getenv("TMPDIR");
     std::string templ = std::string(tmp && *tmp ? tmp : "/tmp") + "/tds-server-XXXXXX";
@@ -189,7 +201,8 @@ std::unique_ptr<Catalog> Catalog::create(const std::vector<DatabaseSource>& sour
         }
         std::string path = catalog->dir_ + "/db" + std::to_string(i) + ".sqlite";
         sqlite3* db = nullptr;
-        if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK ||
+        if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                            nullptr) != SQLITE_OK ||
             !exec(db, "PRAGMA journal_mode=WAL", error)) {
             if (error.empty()) error = "cannot create " + path;
             sqlite3_close(db);
@@ -220,7 +233,8 @@ std::unique_ptr<Catalog> Catalog::create(const std::vector<DatabaseSource>& sour
 
 Catalog::~Catalog() {
     for (const auto& d : databases_) {
-        for (const char* suffix : {"", "-wal", "-shm", "-journal"}) ::unlink((d->path() + suffix).c_str());
+        for (const char* suffix : {"", "-wal", "-shm", "-journal"})
+            ::unlink((d->path() + suffix).c_str());
     }
     if (!dir_.empty()) ::rmdir(dir_.c_str());
 }

@@ -51,7 +51,8 @@ class Catalog {
 public:
     // Creates every database and runs its seed script; nullptr and a message
     // on failure (an unreadable seed, an SQL error in it).
-    static std::unique_ptr<Catalog> create(const std::vector<DatabaseSource>& sources, std::string& error);
+    static std::unique_ptr<Catalog> create(const std::vector<DatabaseSource>& sources,
+                                           std::string& error);
     ~Catalog();
 
     Database* find(std::string_view name) const;  // case-insensitive

@@ -16,7 +16,9 @@ struct Tok {
     std::string value;  // identifiers without quotes
 };
 
-bool wordStart(char c) { return std::isalpha(uint8_t(c)) || c == '_' || c == '@' || c == '#' || uint8_t(c) >= 0x80; }
+bool wordStart(char c) {
+    return std::isalpha(uint8_t(c)) || c == '_' || c == '@' || c == '#' || uint8_t(c) >= 0x80;
+}
 bool wordChar(char c) { return wordStart(c) || std::isdigit(uint8_t(c)) || c == '$'; }
 
 size_t scanQuoted(std::string_view s, size_t i, char close) {
@@ -81,7 +83,8 @@ Tok nextToken(std::string_view s, size_t& i) {
         i = scanQuoted(s, i, '"');
         kind = T::QuotedId;
         value = unquote(s.substr(start, i - start), '"');
-    } else if (std::isdigit(uint8_t(c)) || (c == '.' && i + 1 < s.size() && std::isdigit(uint8_t(s[i + 1])))) {
+    } else if (std::isdigit(uint8_t(c)) ||
+               (c == '.' && i + 1 < s.size() && std::isdigit(uint8_t(s[i + 1])))) {
         while (i < s.size() && (std::isalnum(uint8_t(s[i])) || s[i] == '.')) ++i;
         kind = T::Number;
     } else if (wordStart(c)) {
@@ -113,7 +116,8 @@ std::string quoteId(std::string_view name) {
     return out + "\"";
 }
 
-const std::set<std::string> kTableContext = {"from", "join", "into", "update", "table", "view", "exists"};
+const std::set<std::string> kTableContext = {"from",  "join", "into",  "update",
+                                             "table", "view", "exists"};
 
 }  // namespace
 
@@ -133,7 +137,8 @@ Rewritten rewriteTsql(std::string_view sql, const RewriteContext& context) {
             r.sql.append(t.text.substr(1));
             continue;
         }
-        if (t.kind == T::Number && t.text.size() > 2 && t.text[0] == '0' && (t.text[1] == 'x' || t.text[1] == 'X')) {
+        if (t.kind == T::Number && t.text.size() > 2 && t.text[0] == '0' &&
+            (t.text[1] == 'x' || t.text[1] == 'X')) {
             std::string hex(t.text.substr(2));
             if (hex.size() % 2) hex.insert(hex.begin(), '0');
             r.sql += "X'" + hex + "'";
@@ -145,7 +150,8 @@ Rewritten rewriteTsql(std::string_view sql, const RewriteContext& context) {
         }
         std::string lower = toLower(t.value);
         // varchar(max) and friends: SQLite accepts only numbers there.
-        if (t.kind == T::Word && (lower == "varchar" || lower == "nvarchar" || lower == "varbinary")) {
+        if (t.kind == T::Word &&
+            (lower == "varchar" || lower == "nvarchar" || lower == "varbinary")) {
             size_t a = next(i), b = next(a), c = next(b);
             if (c < toks.size() && toks[a].text == "(" && toks[b].kind == T::Word &&
                 equalsIgnoreCase(toks[b].text, "max") && toks[c].text == ")") {
@@ -156,7 +162,8 @@ Rewritten rewriteTsql(std::string_view sql, const RewriteContext& context) {
                 continue;
             }
         }
-        if (t.kind == T::Word && lower == "tran" && (lastWord == "begin" || lastWord == "commit" || lastWord == "rollback")) {
+        if (t.kind == T::Word && lower == "tran" &&
+            (lastWord == "begin" || lastWord == "commit" || lastWord == "rollback")) {
             r.sql += "TRANSACTION";
             lastWord = "transaction";
             continue;
@@ -193,7 +200,8 @@ Rewritten rewriteTsql(std::string_view sql, const RewriteContext& context) {
         std::vector<std::string> names;
         for (const Tok* p : parts) names.push_back(value(p));
         bool tableContext = kTableContext.count(lastWord) > 0;
-        if (names.size() >= 3 && (names[0].empty() || equalsIgnoreCase(names[0], context.database))) {
+        if (names.size() >= 3 &&
+            (names[0].empty() || equalsIgnoreCase(names[0], context.database))) {
             names.erase(names.begin());
             if (names[0].empty()) names[0] = "dbo";
         }
@@ -212,8 +220,9 @@ Rewritten rewriteTsql(std::string_view sql, const RewriteContext& context) {
             r.writtenNames[toLower(stored)] = stored;
             for (size_t k = 2; k < names.size(); ++k) out += "." + quoteId(names[k]);
         } else {
-            out = std::string(sql.substr(size_t(t.text.data() - sql.data()),
-                                         size_t(toks[j].text.data() + toks[j].text.size() - t.text.data())));
+            out = std::string(
+                sql.substr(size_t(t.text.data() - sql.data()),
+                           size_t(toks[j].text.data() + toks[j].text.size() - t.text.data())));
         }
         r.sql += out;
         i = j;
@@ -224,7 +233,8 @@ Rewritten rewriteTsql(std::string_view sql, const RewriteContext& context) {
 
 std::pair<std::string, std::string> splitStoredName(std::string_view stored) {
     size_t dot = stored.find('.');
-    if (dot == std::string_view::npos || dot == 0 || dot + 1 == stored.size()) return {"dbo", std::string(stored)};
+    if (dot == std::string_view::npos || dot == 0 || dot + 1 == stored.size())
+        return {"dbo", std::string(stored)};
     return {std::string(stored.substr(0, dot)), std::string(stored.substr(dot + 1))};
 }
 
@@ -269,7 +279,8 @@ bool likeMatch(std::string_view p, std::string_view s) {
         if (pi < p.size() && p[pi] == '%') {
             starP = pi++;
             starS = si;
-        } else if (pi < p.size() && (p[pi] == '_' || std::tolower(uint8_t(p[pi])) == std::tolower(uint8_t(s[si])))) {
+        } else if (pi < p.size() &&
+                   (p[pi] == '_' || std::tolower(uint8_t(p[pi])) == std::tolower(uint8_t(s[si])))) {
             ++pi;
             ++si;
         } else if (starP != std::string_view::npos) {

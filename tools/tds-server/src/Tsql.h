@@ -13,8 +13,8 @@
 namespace tds {
 
 struct RewriteContext {
-    std::string database;          // the session's database, for three-part names
-    std::set<std::string> schemas; // known schemas other than dbo, lower case
+    std::string database;           // the session's database, for three-part names
+    std::set<std::string> schemas;  // known schemas other than dbo, lower case
 };
 
 struct Rewritten {

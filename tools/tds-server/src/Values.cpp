@@ -1,7 +1,7 @@
 #include "Values.h"
 
-#include <charconv>
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -59,22 +59,38 @@ ColumnType text(Kind kind, long n, long maxN) {
 
 uint8_t ColumnType::tdsType() const {
     switch (kind) {
-    case Kind::Int: return 0x26;
-    case Kind::Bit: return 0x68;
-    case Kind::Decimal: return numericKeyword ? 0x6C : 0x6A;
-    case Kind::Money: return 0x6E;
-    case Kind::Float: return 0x6D;
-    case Kind::Date: return 0x28;
-    case Kind::Time: return 0x29;
-    case Kind::DateTime: return 0x6F;
-    case Kind::DateTime2: return 0x2A;
-    case Kind::Char: return 0xAF;
-    case Kind::VarChar: return 0xA7;
-    case Kind::NChar: return 0xEF;
-    case Kind::NVarChar: return 0xE7;
-    case Kind::Binary: return 0xAD;
-    case Kind::VarBinary: return 0xA5;
-    case Kind::Guid: return 0x24;
+        case Kind::Int:
+            return 0x26;
+        case Kind::Bit:
+            return 0x68;
+        case Kind::Decimal:
+            return numericKeyword ? 0x6C : 0x6A;
+        case Kind::Money:
+            return 0x6E;
+        case Kind::Float:
+            return 0x6D;
+        case Kind::Date:
+            return 0x28;
+        case Kind::Time:
+            return 0x29;
+        case Kind::DateTime:
+            return 0x6F;
+        case Kind::DateTime2:
+            return 0x2A;
+        case Kind::Char:
+            return 0xAF;
+        case Kind::VarChar:
+            return 0xA7;
+        case Kind::NChar:
+            return 0xEF;
+        case Kind::NVarChar:
+            return 0xE7;
+        case Kind::Binary:
+            return 0xAD;
+        case Kind::VarBinary:
+            return 0xA5;
+        case Kind::Guid:
+            return 0x24;
     }
     return 0;
 }
@@ -157,11 +173,15 @@ std::optional<ColumnType> parseDeclaredType(std::string_view declared) {
 
 ColumnType typeForStorage(Storage storage) {
     switch (storage) {
-    case Storage::Integer: return make(Kind::Int, 8);
-    case Storage::Real: return make(Kind::Float, 8);
-    case Storage::Blob: return text(Kind::VarBinary, -1, 8000);
-    case Storage::Text:
-    case Storage::Null: break;
+        case Storage::Integer:
+            return make(Kind::Int, 8);
+        case Storage::Real:
+            return make(Kind::Float, 8);
+        case Storage::Blob:
+            return text(Kind::VarBinary, -1, 8000);
+        case Storage::Text:
+        case Storage::Null:
+            break;
     }
     return text(Kind::NVarChar, -1, 4000);
 }
@@ -169,39 +189,39 @@ ColumnType typeForStorage(Storage storage) {
 void writeTypeInfo(Sink& out, const ColumnType& t) {
     out.u8(t.tdsType());
     switch (t.kind) {
-    case Kind::Int:
-    case Kind::Money:
-    case Kind::Float:
-    case Kind::DateTime:
-    case Kind::Bit:
-    case Kind::Guid:
-        out.u8(t.kind == Kind::Bit ? 1 : t.size);
-        break;
-    case Kind::Decimal:
-        out.u8(t.precision <= 9 ? 5 : t.precision <= 19 ? 9 : t.precision <= 28 ? 13 : 17);
-        out.u8(t.precision);
-        out.u8(t.scale);
-        break;
-    case Kind::Date:
-        break;
-    case Kind::Time:
-    case Kind::DateTime2:
-        out.u8(t.scale);
-        break;
-    case Kind::Char:
-    case Kind::VarChar:
-        out.u16le(t.max ? 0xFFFF : uint16_t(t.length));
-        out.write(kCollation, 5);
-        break;
-    case Kind::NChar:
-    case Kind::NVarChar:
-        out.u16le(t.max ? 0xFFFF : uint16_t(2 * t.length));
-        out.write(kCollation, 5);
-        break;
-    case Kind::Binary:
-    case Kind::VarBinary:
-        out.u16le(t.max ? 0xFFFF : uint16_t(t.length));
-        break;
+        case Kind::Int:
+        case Kind::Money:
+        case Kind::Float:
+        case Kind::DateTime:
+        case Kind::Bit:
+        case Kind::Guid:
+            out.u8(t.kind == Kind::Bit ? 1 : t.size);
+            break;
+        case Kind::Decimal:
+            out.u8(t.precision <= 9 ? 5 : t.precision <= 19 ? 9 : t.precision <= 28 ? 13 : 17);
+            out.u8(t.precision);
+            out.u8(t.scale);
+            break;
+        case Kind::Date:
+            break;
+        case Kind::Time:
+        case Kind::DateTime2:
+            out.u8(t.scale);
+            break;
+        case Kind::Char:
+        case Kind::VarChar:
+            out.u16le(t.max ? 0xFFFF : uint16_t(t.length));
+            out.write(kCollation, 5);
+            break;
+        case Kind::NChar:
+        case Kind::NVarChar:
+            out.u16le(t.max ? 0xFFFF : uint16_t(2 * t.length));
+            out.write(kCollation, 5);
+            break;
+        case Kind::Binary:
+        case Kind::VarBinary:
+            out.u16le(t.max ? 0xFFFF : uint16_t(t.length));
+            break;
     }
 }
 
@@ -239,7 +259,8 @@ bool parseScaled(std::string_view input, int scale, Scaled& out) {
         bool negExp = false;
         if (i < s.size() && (s[i] == '+' || s[i] == '-')) negExp = s[i++] == '-';
         size_t start = i;
-        while (i < s.size() && std::isdigit(uint8_t(s[i])) && exponent < 100000) exponent = exponent * 10 + (s[i++] - '0');
+        while (i < s.size() && std::isdigit(uint8_t(s[i])) && exponent < 100000)
+            exponent = exponent * 10 + (s[i++] - '0');
         if (i == start) return false;
         if (negExp) exponent = -exponent;
     }
@@ -308,7 +329,8 @@ bool readNumber(std::string_view s, size_t& i, size_t count, int& out) {
 }
 
 bool parseTimePart(std::string_view s, size_t& i, DateTimeParts& out) {
-    if (!readNumber(s, i, 2, out.hour) || i >= s.size() || s[i++] != ':' || !readNumber(s, i, 2, out.minute))
+    if (!readNumber(s, i, 2, out.hour) || i >= s.size() || s[i++] != ':' ||
+        !readNumber(s, i, 2, out.minute))
         return false;
     if (i < s.size() && s[i] == ':') {
         ++i;
@@ -340,8 +362,8 @@ bool parseDateTime(std::string_view input, DateTimeParts& out) {
     out = DateTimeParts{};
     size_t i = 0;
     if (s.size() >= 10 && s[4] == '-') {
-        if (!readNumber(s, i, 4, out.year) || s[i++] != '-' || !readNumber(s, i, 2, out.month) || s[i++] != '-' ||
-            !readNumber(s, i, 2, out.day))
+        if (!readNumber(s, i, 4, out.year) || s[i++] != '-' || !readNumber(s, i, 2, out.month) ||
+            s[i++] != '-' || !readNumber(s, i, 2, out.day))
             return false;
         if (out.year < 1 || out.month < 1 || out.month > 12 || out.day < 1 ||
             out.day > daysInMonth(out.year, out.month))
@@ -389,22 +411,41 @@ namespace {
 
 std::string typeName(const ColumnType& t) {
     switch (t.kind) {
-    case Kind::Int: return t.size == 1 ? "tinyint" : t.size == 2 ? "smallint" : t.size == 4 ? "int" : "bigint";
-    case Kind::Bit: return "bit";
-    case Kind::Decimal: return t.numericKeyword ? "numeric" : "decimal";
-    case Kind::Money: return t.size == 4 ? "smallmoney" : "money";
-    case Kind::Float: return t.size == 4 ? "real" : "float";
-    case Kind::Date: return "date";
-    case Kind::Time: return "time";
-    case Kind::DateTime: return t.size == 4 ? "smalldatetime" : "datetime";
-    case Kind::DateTime2: return "datetime2";
-    case Kind::Char: return "char";
-    case Kind::VarChar: return "varchar";
-    case Kind::NChar: return "nchar";
-    case Kind::NVarChar: return "nvarchar";
-    case Kind::Binary: return "binary";
-    case Kind::VarBinary: return "varbinary";
-    case Kind::Guid: return "uniqueidentifier";
+        case Kind::Int:
+            return t.size == 1   ? "tinyint"
+                   : t.size == 2 ? "smallint"
+                   : t.size == 4 ? "int"
+                                 : "bigint";
+        case Kind::Bit:
+            return "bit";
+        case Kind::Decimal:
+            return t.numericKeyword ? "numeric" : "decimal";
+        case Kind::Money:
+            return t.size == 4 ? "smallmoney" : "money";
+        case Kind::Float:
+            return t.size == 4 ? "real" : "float";
+        case Kind::Date:
+            return "date";
+        case Kind::Time:
+            return "time";
+        case Kind::DateTime:
+            return t.size == 4 ? "smalldatetime" : "datetime";
+        case Kind::DateTime2:
+            return "datetime2";
+        case Kind::Char:
+            return "char";
+        case Kind::VarChar:
+            return "varchar";
+        case Kind::NChar:
+            return "nchar";
+        case Kind::NVarChar:
+            return "nvarchar";
+        case Kind::Binary:
+            return "binary";
+        case Kind::VarBinary:
+            return "varbinary";
+        case Kind::Guid:
+            return "uniqueidentifier";
     }
     return "?";
 }
@@ -415,7 +456,8 @@ ConversionError conversionFailed(const ColumnType& t, std::string_view text) {
 }
 
 ConversionError overflow(const ColumnType& t) {
-    return {8115, "Arithmetic overflow error converting expression to data type " + typeName(t) + "."};
+    return {8115,
+            "Arithmetic overflow error converting expression to data type " + typeName(t) + "."};
 }
 
 ConversionError notAllowed(const ColumnType& t, const char* from) {
@@ -425,20 +467,20 @@ ConversionError notAllowed(const ColumnType& t, const char* from) {
 
 void writeNull(GrowBuffer& out, const ColumnType& t) {
     switch (t.kind) {
-    case Kind::Char:
-    case Kind::VarChar:
-    case Kind::NChar:
-    case Kind::NVarChar:
-    case Kind::Binary:
-    case Kind::VarBinary:
-        if (t.max) {
-            out.u64le(~uint64_t(0));
-        } else {
-            out.u16le(0xFFFF);
-        }
-        break;
-    default:
-        out.u8(0);
+        case Kind::Char:
+        case Kind::VarChar:
+        case Kind::NChar:
+        case Kind::NVarChar:
+        case Kind::Binary:
+        case Kind::VarBinary:
+            if (t.max) {
+                out.u64le(~uint64_t(0));
+            } else {
+                out.u16le(0xFFFF);
+            }
+            break;
+        default:
+            out.u8(0);
     }
 }
 
@@ -470,7 +512,8 @@ std::optional<ConversionError> encodeInt(GrowBuffer& out, const ColumnType& t, c
         if (!s.empty() && s.front() == '+') s.remove_prefix(1);
         auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), x);
         if (ec == std::errc::result_out_of_range) return overflow(t);
-        if (ec != std::errc() || p != s.data() + s.size() || s.empty()) return conversionFailed(t, v.bytes);
+        if (ec != std::errc() || p != s.data() + s.size() || s.empty())
+            return conversionFailed(t, v.bytes);
     } else {
         return notAllowed(t, "varbinary");
     }
@@ -488,8 +531,9 @@ std::optional<ConversionError> encodeInt(GrowBuffer& out, const ColumnType& t, c
 // two exact doubles is correctly rounded), the shortest spelling of d is that
 // multiple and rounds to m itself. Anything else takes the path through text.
 bool exactScaled(double d, int scale, Scaled& out) {
-    static constexpr double kPow10d[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                                         1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    static constexpr double kPow10d[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                         1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                         1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
     if (scale < 0 || scale > 22) return false;
     const double p = kPow10d[scale];
     const double scaled = std::fabs(d) * p;
@@ -502,7 +546,8 @@ bool exactScaled(double d, int scale, Scaled& out) {
 }
 
 // Stored numbers and text -> exact unscaled value at the given scale.
-std::optional<ConversionError> scaledValue(const ColumnType& t, const SqlValue& v, int scale, Scaled& out) {
+std::optional<ConversionError> scaledValue(const ColumnType& t, const SqlValue& v, int scale,
+                                           Scaled& out) {
     char chars[64];
     std::string_view text;
     if (v.storage == Storage::Integer) {
@@ -522,19 +567,21 @@ std::optional<ConversionError> scaledValue(const ColumnType& t, const SqlValue& 
     }
     if (!parseScaled(text, scale, out)) {
         std::string_view digits = trim(text);
-        bool numeric = !digits.empty() && digits.find_first_not_of("+-.0123456789eE") == std::string_view::npos;
+        bool numeric = !digits.empty() &&
+                       digits.find_first_not_of("+-.0123456789eE") == std::string_view::npos;
         if (numeric) return overflow(t);
         return ConversionError{8114, "Error converting data type nvarchar to " + typeName(t) + "."};
     }
     return std::nullopt;
 }
 
-std::optional<ConversionError> encodeDecimal(GrowBuffer& out, const ColumnType& t, const SqlValue& v) {
+std::optional<ConversionError> encodeDecimal(GrowBuffer& out, const ColumnType& t,
+                                             const SqlValue& v) {
     Scaled s;
     if (auto e = scaledValue(t, v, t.scale, s)) return e;
     if (s.magnitude >= kPow10.value[t.precision]) {
-        return ConversionError{8115, "Arithmetic overflow error converting " + typeName(t) + " to data type " +
-                                         typeName(t) + "."};
+        return ConversionError{8115, "Arithmetic overflow error converting " + typeName(t) +
+                                         " to data type " + typeName(t) + "."};
     }
     uint8_t length = t.precision <= 9 ? 5 : t.precision <= 19 ? 9 : t.precision <= 28 ? 13 : 17;
     out.u8(length);
@@ -543,10 +590,12 @@ std::optional<ConversionError> encodeDecimal(GrowBuffer& out, const ColumnType& 
     return std::nullopt;
 }
 
-std::optional<ConversionError> encodeMoney(GrowBuffer& out, const ColumnType& t, const SqlValue& v) {
+std::optional<ConversionError> encodeMoney(GrowBuffer& out, const ColumnType& t,
+                                           const SqlValue& v) {
     Scaled s;
     if (auto e = scaledValue(t, v, 4, s)) return e;
-    unsigned __int128 limit = t.size == 4 ? (unsigned __int128)INT32_MAX : (unsigned __int128)INT64_MAX;
+    unsigned __int128 limit =
+        t.size == 4 ? (unsigned __int128)INT32_MAX : (unsigned __int128)INT64_MAX;
     if (s.magnitude > limit + (s.negative ? 1 : 0)) return overflow(t);
     int64_t x = s.negative ? int64_t(-static_cast<__int128>(s.magnitude)) : int64_t(s.magnitude);
     out.u8(t.size);
@@ -560,7 +609,8 @@ std::optional<ConversionError> encodeMoney(GrowBuffer& out, const ColumnType& t,
     return std::nullopt;
 }
 
-std::optional<ConversionError> encodeFloat(GrowBuffer& out, const ColumnType& t, const SqlValue& v) {
+std::optional<ConversionError> encodeFloat(GrowBuffer& out, const ColumnType& t,
+                                           const SqlValue& v) {
     double d = 0;
     if (v.storage == Storage::Real) {
         d = v.real;
@@ -571,7 +621,8 @@ std::optional<ConversionError> encodeFloat(GrowBuffer& out, const ColumnType& t,
         char* end = nullptr;
         d = std::strtod(s.c_str(), &end);
         if (s.empty() || end != s.c_str() + s.size())
-            return ConversionError{8114, "Error converting data type nvarchar to " + typeName(t) + "."};
+            return ConversionError{8114,
+                                   "Error converting data type nvarchar to " + typeName(t) + "."};
     } else {
         return notAllowed(t, "varbinary");
     }
@@ -610,16 +661,19 @@ std::optional<ConversionError> encodeBit(GrowBuffer& out, const ColumnType& t, c
     return std::nullopt;
 }
 
-std::optional<ConversionError> encodeTemporal(GrowBuffer& out, const ColumnType& t, const SqlValue& v) {
+std::optional<ConversionError> encodeTemporal(GrowBuffer& out, const ColumnType& t,
+                                              const SqlValue& v) {
     auto bad = [] {
-        return ConversionError{241, "Conversion failed when converting date and/or time from character string."};
+        return ConversionError{
+            241, "Conversion failed when converting date and/or time from character string."};
     };
     if (v.storage == Storage::Blob) return notAllowed(t, "varbinary");
     if (v.storage != Storage::Text) return bad();
     DateTimeParts p;
     if (!parseDateTime(v.bytes, p)) return bad();
     int64_t days = daysSinceYearOne(p.year, p.month, p.day);
-    const int64_t time100ns = ((int64_t(p.hour) * 60 + p.minute) * 60 + p.second) * 10000000LL + p.fraction;
+    const int64_t time100ns =
+        ((int64_t(p.hour) * 60 + p.minute) * 60 + p.second) * 10000000LL + p.fraction;
     const int64_t day100ns = 86400LL * 10000000LL;
     const int64_t maxDays = daysSinceYearOne(9999, 12, 31);
     auto range = [&t] {
@@ -636,58 +690,59 @@ std::optional<ConversionError> encodeTemporal(GrowBuffer& out, const ColumnType&
     auto timeBytes = [](int scale) { return scale <= 2 ? 3 : scale <= 4 ? 4 : 5; };
 
     switch (t.kind) {
-    case Kind::Date:
-        out.u8(3);
-        out.littleEndian(uint64_t(days), 3);
-        return std::nullopt;
-    case Kind::Time: {
-        bool carry;
-        int64_t units = scaledTime(t.scale, carry);
-        out.u8(uint8_t(timeBytes(t.scale)));
-        out.littleEndian(uint64_t(units), size_t(timeBytes(t.scale)));
-        return std::nullopt;
-    }
-    case Kind::DateTime2: {
-        bool carry;
-        int64_t units = scaledTime(t.scale, carry);
-        if (carry) ++days;
-        if (days > maxDays) return range();
-        out.u8(uint8_t(timeBytes(t.scale) + 3));
-        out.littleEndian(uint64_t(units), size_t(timeBytes(t.scale)));
-        out.littleEndian(uint64_t(days), 3);
-        return std::nullopt;
-    }
-    case Kind::DateTime: {
-        days -= daysSinceYearOne(1900, 1, 1);
-        if (t.size == 4) {
-            // Minutes, rounded up from 29.999 seconds on.
-            int64_t minutes = (time100ns + 300010000LL) / 600000000LL;
-            if (minutes == 1440) {
-                minutes = 0;
-                ++days;
-            }
-            if (days < 0 || days > daysSinceYearOne(2079, 6, 6) - daysSinceYearOne(1900, 1, 1)) return range();
-            out.u8(4);
-            out.u16le(uint16_t(days));
-            out.u16le(uint16_t(minutes));
-        } else {
-            // 1/300 s ticks: .997 stays .997, .999 becomes the next second.
-            int64_t ticks = (time100ns * 300 + 5000000) / 10000000;
-            if (ticks >= 86400LL * 300) {
-                ticks = 0;
-                ++days;
-            }
-            if (days < daysSinceYearOne(1753, 1, 1) - daysSinceYearOne(1900, 1, 1) ||
-                days > maxDays - daysSinceYearOne(1900, 1, 1))
-                return range();
-            out.u8(8);
-            out.i32le(int32_t(days));
-            out.u32le(uint32_t(ticks));
+        case Kind::Date:
+            out.u8(3);
+            out.littleEndian(uint64_t(days), 3);
+            return std::nullopt;
+        case Kind::Time: {
+            bool carry;
+            int64_t units = scaledTime(t.scale, carry);
+            out.u8(uint8_t(timeBytes(t.scale)));
+            out.littleEndian(uint64_t(units), size_t(timeBytes(t.scale)));
+            return std::nullopt;
         }
-        return std::nullopt;
-    }
-    default:
-        return bad();
+        case Kind::DateTime2: {
+            bool carry;
+            int64_t units = scaledTime(t.scale, carry);
+            if (carry) ++days;
+            if (days > maxDays) return range();
+            out.u8(uint8_t(timeBytes(t.scale) + 3));
+            out.littleEndian(uint64_t(units), size_t(timeBytes(t.scale)));
+            out.littleEndian(uint64_t(days), 3);
+            return std::nullopt;
+        }
+        case Kind::DateTime: {
+            days -= daysSinceYearOne(1900, 1, 1);
+            if (t.size == 4) {
+                // Minutes, rounded up from 29.999 seconds on.
+                int64_t minutes = (time100ns + 300010000LL) / 600000000LL;
+                if (minutes == 1440) {
+                    minutes = 0;
+                    ++days;
+                }
+                if (days < 0 || days > daysSinceYearOne(2079, 6, 6) - daysSinceYearOne(1900, 1, 1))
+                    return range();
+                out.u8(4);
+                out.u16le(uint16_t(days));
+                out.u16le(uint16_t(minutes));
+            } else {
+                // 1/300 s ticks: .997 stays .997, .999 becomes the next second.
+                int64_t ticks = (time100ns * 300 + 5000000) / 10000000;
+                if (ticks >= 86400LL * 300) {
+                    ticks = 0;
+                    ++days;
+                }
+                if (days < daysSinceYearOne(1753, 1, 1) - daysSinceYearOne(1900, 1, 1) ||
+                    days > maxDays - daysSinceYearOne(1900, 1, 1))
+                    return range();
+                out.u8(8);
+                out.i32le(int32_t(days));
+                out.u32le(uint32_t(ticks));
+            }
+            return std::nullopt;
+        }
+        default:
+            return bad();
     }
 }
 
@@ -698,7 +753,8 @@ std::optional<ConversionError> encodeGuid(GrowBuffer& out, const ColumnType& t, 
         for (int j = 0; j < 16; ++j) wire[j] = uint8_t(v.bytes[size_t(order[j])]);
     } else if (v.storage != Storage::Text || !parseGuid(v.bytes, wire)) {
         (void)t;
-        return ConversionError{8169, "Conversion failed when converting from a character string to uniqueidentifier."};
+        return ConversionError{
+            8169, "Conversion failed when converting from a character string to uniqueidentifier."};
     }
     out.u8(16);
     out.write(wire, 16);
@@ -800,7 +856,8 @@ std::optional<ConversionError> encodeText(GrowBuffer& out, const ColumnType& t, 
     return std::nullopt;
 }
 
-std::optional<ConversionError> encodeBinary(GrowBuffer& out, const ColumnType& t, const SqlValue& v) {
+std::optional<ConversionError> encodeBinary(GrowBuffer& out, const ColumnType& t,
+                                            const SqlValue& v) {
     if (v.storage == Storage::Integer || v.storage == Storage::Real) return notAllowed(t, "int");
     std::string_view bytes = v.bytes;
     if (!t.max && bytes.size() > t.length) bytes = bytes.substr(0, t.length);
@@ -811,35 +868,55 @@ std::optional<ConversionError> encodeBinary(GrowBuffer& out, const ColumnType& t
     const size_t padded = t.kind == Kind::Binary ? t.length : bytes.size();
     out.u16le(uint16_t(padded));
     out.bytes(bytes);
-    if (padded > bytes.size()) std::memset(out.extend(padded - bytes.size()), 0, padded - bytes.size());
+    if (padded > bytes.size())
+        std::memset(out.extend(padded - bytes.size()), 0, padded - bytes.size());
     return std::nullopt;
 }
 
 }  // namespace
 
-std::optional<ConversionError> encodeValue(GrowBuffer& out, const ColumnType& t, const SqlValue& v) {
+std::optional<ConversionError> encodeValue(GrowBuffer& out, const ColumnType& t,
+                                           const SqlValue& v) {
     const size_t mark = out.size();
     std::optional<ConversionError> error;
     if (v.storage == Storage::Null) {
         writeNull(out, t);
     } else {
         switch (t.kind) {
-        case Kind::Int: error = encodeInt(out, t, v); break;
-        case Kind::Bit: error = encodeBit(out, t, v); break;
-        case Kind::Decimal: error = encodeDecimal(out, t, v); break;
-        case Kind::Money: error = encodeMoney(out, t, v); break;
-        case Kind::Float: error = encodeFloat(out, t, v); break;
-        case Kind::Date:
-        case Kind::Time:
-        case Kind::DateTime:
-        case Kind::DateTime2: error = encodeTemporal(out, t, v); break;
-        case Kind::Char:
-        case Kind::VarChar:
-        case Kind::NChar:
-        case Kind::NVarChar: error = encodeText(out, t, v); break;
-        case Kind::Binary:
-        case Kind::VarBinary: error = encodeBinary(out, t, v); break;
-        case Kind::Guid: error = encodeGuid(out, t, v); break;
+            case Kind::Int:
+                error = encodeInt(out, t, v);
+                break;
+            case Kind::Bit:
+                error = encodeBit(out, t, v);
+                break;
+            case Kind::Decimal:
+                error = encodeDecimal(out, t, v);
+                break;
+            case Kind::Money:
+                error = encodeMoney(out, t, v);
+                break;
+            case Kind::Float:
+                error = encodeFloat(out, t, v);
+                break;
+            case Kind::Date:
+            case Kind::Time:
+            case Kind::DateTime:
+            case Kind::DateTime2:
+                error = encodeTemporal(out, t, v);
+                break;
+            case Kind::Char:
+            case Kind::VarChar:
+            case Kind::NChar:
+            case Kind::NVarChar:
+                error = encodeText(out, t, v);
+                break;
+            case Kind::Binary:
+            case Kind::VarBinary:
+                error = encodeBinary(out, t, v);
+                break;
+            case Kind::Guid:
+                error = encodeGuid(out, t, v);
+                break;
         }
     }
     if (error) out.truncate(mark);  // a failure leaves nothing behind

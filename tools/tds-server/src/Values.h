@@ -12,31 +12,31 @@
 namespace tds {
 
 enum class Kind {
-    Int,          // tinyint/smallint/int/bigint by size
+    Int,  // tinyint/smallint/int/bigint by size
     Bit,
-    Decimal,      // decimal and numeric
-    Money,        // money (8) and smallmoney (4)
-    Float,        // float (8) and real (4)
+    Decimal,  // decimal and numeric
+    Money,    // money (8) and smallmoney (4)
+    Float,    // float (8) and real (4)
     Date,
     Time,
-    DateTime,     // datetime (8) and smalldatetime (4)
+    DateTime,  // datetime (8) and smalldatetime (4)
     DateTime2,
-    Char,         // char(n): CP1252, padded
-    VarChar,      // varchar(n) and varchar(max)
-    NChar,        // nchar(n): UTF-16, padded
-    NVarChar,     // nvarchar(n) and nvarchar(max)
-    Binary,       // binary(n): padded with zeros
-    VarBinary,    // varbinary(n) and varbinary(max)
+    Char,       // char(n): CP1252, padded
+    VarChar,    // varchar(n) and varchar(max)
+    NChar,      // nchar(n): UTF-16, padded
+    NVarChar,   // nvarchar(n) and nvarchar(max)
+    Binary,     // binary(n): padded with zeros
+    VarBinary,  // varbinary(n) and varbinary(max)
     Guid,
 };
 
 struct ColumnType {
     Kind kind = Kind::NVarChar;
-    uint8_t size = 0;         // Int, Money, Float, DateTime: byte size of the value
-    uint8_t precision = 0;    // Decimal
-    uint8_t scale = 0;        // Decimal, Time, DateTime2
-    uint32_t length = 0;      // character and binary types: n (characters or bytes)
-    bool max = false;         // (max): sent as partially length-prefixed data
+    uint8_t size = 0;             // Int, Money, Float, DateTime: byte size of the value
+    uint8_t precision = 0;        // Decimal
+    uint8_t scale = 0;            // Decimal, Time, DateTime2
+    uint32_t length = 0;          // character and binary types: n (characters or bytes)
+    bool max = false;             // (max): sent as partially length-prefixed data
     bool numericKeyword = false;  // declared "numeric" rather than "decimal"
 
     uint8_t tdsType() const;
@@ -71,8 +71,10 @@ struct ConversionError {
 // Appends the value in the column's wire form. On failure nothing is written.
 // The GrowBuffer form allocates nothing once the buffer has grown (errors
 // aside): result rows are encoded with it straight into the packet buffer.
-std::optional<ConversionError> encodeValue(GrowBuffer& out, const ColumnType& type, const SqlValue& value);
-std::optional<ConversionError> encodeValue(Sink& out, const ColumnType& type, const SqlValue& value);
+std::optional<ConversionError> encodeValue(GrowBuffer& out, const ColumnType& type,
+                                           const SqlValue& value);
+std::optional<ConversionError> encodeValue(Sink& out, const ColumnType& type,
+                                           const SqlValue& value);
 
 // Exact decimal text -> unscaled integer at the given scale, rounded half away
 // from zero. False when the text is not a number or needs more than 38 digits.

@@ -1,7 +1,8 @@
 // tds-server: a TDS 7.4 test and demo server over SQLite, on 127.0.0.1.
+#include <sqlite3.h>
+
 #include <csignal>
 #include <cstdio>
-#include <sqlite3.h>
 
 #include "Options.h"
 #include "Server.h"
