@@ -5,7 +5,7 @@
 set -euo pipefail
 
 packages=(
-    cmake ninja-build g++ pkg-config
+    cmake ninja-build g++ pkg-config clang-format
     qt6-base-dev libgl-dev
     unixodbc unixodbc-dev tdsodbc freetds-bin
     libsqlite3-dev

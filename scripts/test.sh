@@ -7,6 +7,12 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 
+# Every C++ file as clang-format writes it (the style is .clang-format).
+if ! git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run -Werror; then
+    echo "Files above are not formatted: run clang-format -i on them" >&2
+    exit 1
+fi
+
 build=build/test
 sanitize=OFF
 if [ "${DORVANTIS_SANITIZE:-0}" = 1 ]; then
