@@ -15,4 +15,12 @@ QString SelectAllFrom(const catalogue::TableName& table) {
                                    : QuotedIdentifier(table.schema) + QLatin1Char('.') + name);
 }
 
+QString RowCountEstimateQuery(const catalogue::TableName& table) {
+    QString name = QuotedIdentifier(table.name);
+    if (!table.schema.isEmpty()) name = QuotedIdentifier(table.schema) + QLatin1Char('.') + name;
+    name.replace(QStringLiteral("'"), QStringLiteral("''"));
+    return QStringLiteral("select sum(rows) from sys.partitions where object_id = object_id(N'") +
+           name + QStringLiteral("') and index_id in (0, 1)");
+}
+
 }  // namespace compare

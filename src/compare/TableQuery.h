@@ -14,4 +14,8 @@ QString QuotedIdentifier(const QString& name);
 // ("select * from [sales].[Orders]"), or its name alone when it has no schema.
 QString SelectAllFrom(const catalogue::TableName& table);
 
+// The server's estimate of a table's rows, cheap whatever its size (the rows
+// its partitions count): one bigint, or NULL when the table is not there.
+QString RowCountEstimateQuery(const catalogue::TableName& table);
+
 }  // namespace compare

@@ -2,7 +2,9 @@
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QKeyEvent>
 #include <QWidget>
+#include <vector>
 
 #include "Window.h"
 
@@ -30,12 +32,30 @@ bool isUserInput(QEvent::Type type) {
     }
 }
 
+// What Esc asks of the guards, innermost last.
+std::vector<std::function<void()>>& escapeHandlers() {
+    static std::vector<std::function<void()>> handlers;
+    return handlers;
+}
+
 class InputFilter : public QObject {
 public:
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (!isUserInput(event->type()) || !watched->isWidgetType()) return false;
         // Only the program's own windows: a message box shown meanwhile is another window.
-        return qobject_cast<Window*>(static_cast<QWidget*>(watched)->window()) != nullptr;
+        if (qobject_cast<Window*>(static_cast<QWidget*>(watched)->window()) == nullptr) {
+            return false;
+        }
+        if (event->type() == QEvent::KeyPress &&
+            static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+            for (auto it = escapeHandlers().rbegin(); it != escapeHandlers().rend(); ++it) {
+                if (*it) {
+                    (*it)();
+                    break;
+                }
+            }
+        }
+        return true;
     }
 };
 
@@ -44,7 +64,8 @@ InputFilter* filter = nullptr;
 
 }  // namespace
 
-InputGuard::InputGuard() {
+InputGuard::InputGuard(std::function<void()> onEscape) {
+    escapeHandlers().push_back(std::move(onEscape));
     if (depth++ == 0 && QCoreApplication::instance() != nullptr) {
         filter = new InputFilter;
         QCoreApplication::instance()->installEventFilter(filter);
@@ -52,6 +73,7 @@ InputGuard::InputGuard() {
 }
 
 InputGuard::~InputGuard() {
+    escapeHandlers().pop_back();
     if (--depth == 0 && filter != nullptr) {
         delete filter;  // deleting an event filter removes it
         filter = nullptr;

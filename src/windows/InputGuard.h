@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <functional>
 
 namespace windows {
 
@@ -8,10 +9,11 @@ namespace windows {
 // dropped, not queued: a handler that lets events run (so that the windows
 // keep painting) cannot be entered again, nor can another button of any
 // window act in the middle of it. Message boxes the handler shows still take
-// their input. Guards nest; input flows again when the last one goes.
+// their input. Guards nest; input flows again when the last one goes. A
+// guard may take Esc as a request to stop: it is then called instead.
 class InputGuard {
 public:
-    InputGuard();
+    explicit InputGuard(std::function<void()> onEscape = {});
     ~InputGuard();
     InputGuard(const InputGuard&) = delete;
     InputGuard& operator=(const InputGuard&) = delete;

@@ -1,24 +1,36 @@
-// The table selection window's "Next >": checks the choice, reads both
-// chosen tables whole and hands them to the comparison engine, which writes
-// every difference into the results window. Written as numbered steps; a
-// failing step is reported with its number and the run goes on with the next one.
+// The table selection window's "Next >": checks the choice, reads both chosen
+// tables at once, each on a connection and a thread of its own, and hands
+// their rows block by block to the comparison engine, which writes every
+// difference into the results window. Written as numbered steps; a failing
+// step is reported with its number and the run goes on with the next one,
+// except that a table that cannot be reached, queried or read ends the run.
+//
+// While it runs the windows keep painting and the progress bar follows the
+// rows read; input to the windows is dropped, and Esc cancels the run.
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
 #include "ErrorTrap.h"
+#include "InputGuard.h"
 #include "LoginWindow.h"
 #include "Pointer.h"
 #include "ResultsWindow.h"
 #include "ResultsWindowSink.h"
 #include "TableComparison.h"
 #include "TableQuery.h"
+#include "TableReader.h"
 #include "TableSelectionWindow.h"
 #include "WindowRegistry.h"
 
 namespace windows {
 
 namespace {
+
+using compare::TableReader;
 
 // An object whose creation failed: using it fails the step that uses it.
 template <class T>
@@ -27,18 +39,101 @@ T& need(const std::unique_ptr<T>& object) {
     return *object;
 }
 
+// How long the run waits on a reader before letting the windows paint again.
+constexpr int kWaitSliceMs = 20;
+
+// Lets the windows paint and timers run while the run waits; the run's
+// input guard drops what the user types or clicks meanwhile.
+void keepPainting() { QCoreApplication::processEvents(QEventLoop::AllEvents, kWaitSliceMs); }
+
+// A table that could not be read part-way, at its reading step (148 or 160).
+struct ReadFailed {
+    int line;
+    std::exception_ptr cause;
+};
+// Esc during the run.
+struct RunCancelled {};
+
+// Waits until the reader is past the stage, painting meanwhile. Throws what
+// failed the reader at that stage, or RunCancelled.
+void waitPast(TableReader& reader, TableReader::Stage stage) {
+    for (;;) {
+        const TableReader::Stage now = reader.WaitPast(stage, kWaitSliceMs);
+        if (now == TableReader::Stage::Cancelled) throw RunCancelled{};
+        if (now == TableReader::Stage::Failed) {
+            if (reader.failedStage() == stage) std::rethrow_exception(reader.failure());
+            return;  // a later stage failed: its own step reports it
+        }
+        if (static_cast<int>(now) > static_cast<int>(stage)) return;
+        keepPainting();
+    }
+}
+
+// The rows of one table for the engine, block by block as its reader hands
+// them over; the first block was taken before the pairing began.
+class ReaderBlocks final : public compare::RowBlocks {
+public:
+    // onProgress runs after every block and while waiting for one.
+    ReaderBlocks(TableReader& reader, int readLine, std::function<void()> onProgress)
+        : reader_(reader), readLine_(readLine), onProgress_(std::move(onProgress)) {}
+
+    // The first block, or null when the table has no rows. Throws ReadFailed
+    // or RunCancelled.
+    const data::ResultTable* TakeFirst() {
+        first_ = take();
+        firstGiven_ = false;
+        return first_;
+    }
+
+    const data::ResultTable* Next() override {
+        if (!firstGiven_) {
+            firstGiven_ = true;
+            return first_;
+        }
+        return take();
+    }
+
+private:
+    const data::ResultTable* take() {
+        for (;;) {
+            const data::ResultTable* block = nullptr;
+            switch (reader_.TakeBlock(kWaitSliceMs, block)) {
+                case TableReader::Take::Block:
+                    onProgress_();
+                    return block;
+                case TableReader::Take::End:
+                    return nullptr;
+                case TableReader::Take::Failed:
+                    throw ReadFailed{readLine_, reader_.failure()};
+                case TableReader::Take::Cancelled:
+                    throw RunCancelled{};
+                case TableReader::Take::Timeout:
+                    onProgress_();
+                    keepPainting();
+                    break;
+            }
+        }
+    }
+
+    TableReader& reader_;
+    int readLine_;
+    std::function<void()> onProgress_;
+    const data::ResultTable* first_ = nullptr;
+    bool firstGiven_ = true;
+};
+
 }  // namespace
 
 void TableSelectionWindow::PushButton3_Click() {
     WindowRegistry& reg = registry();
     app::ErrorTrap trap(reg.boxes(), app::kForm2NextTag);
 
-    std::unique_ptr<data::Connection> connection;
-    std::unique_ptr<data::Recordset> first;
-    std::unique_ptr<data::Recordset> second;
-    trap.step(100, [&] { connection = reg.data().CreateConnection(); });
-    trap.step(102, [&] { first = reg.data().CreateRecordset(); });
-    trap.step(104, [&] { second = reg.data().CreateRecordset(); });
+    std::unique_ptr<data::Connection> firstConnection;
+    std::unique_ptr<data::Connection> secondConnection;
+    trap.step(100, [&] {
+        firstConnection = reg.data().CreateConnection();
+        secondConnection = reg.data().CreateConnection();
+    });
 
     if (!trap.test(106, [&] { return ListView1->Count() > 0 && ListView2->Count() > 0; })) {
         trap.step(248,
@@ -52,115 +147,220 @@ void TableSelectionWindow::PushButton3_Click() {
         return;
     }
 
+    // From here the run lets the windows paint; a second click must not start
+    // a second run inside this one, and Esc stops it.
+    std::optional<TableReader> firstReader;
+    std::optional<TableReader> secondReader;
+    bool cancelled = false;
+    const InputGuard ignoreInput([&] {
+        cancelled = true;
+        if (firstReader) firstReader->Cancel();
+        if (secondReader) secondReader->Cancel();
+    });
+
     trap.step(110, [&] { SetMousePointer(app::kPointerBusy); });
-    trap.step(112, [&] { need(connection).Mode = data::adModeReadWrite; });
-    trap.step(114, [&] { need(connection).CommandTimeout = 5000; });
-    trap.step(116, [&] { need(connection).ConnectionTimeout = 5000; });
-    trap.step(118, [&] { need(connection).CursorLocation = data::adUseClient; });
+    // One connection per table, both alike: the tables are read at the same time.
+    trap.step(112, [&] {
+        need(firstConnection).Mode = data::adModeReadWrite;
+        need(secondConnection).Mode = data::adModeReadWrite;
+    });
+    trap.step(114, [&] {
+        need(firstConnection).CommandTimeout = 5000;
+        need(secondConnection).CommandTimeout = 5000;
+    });
+    trap.step(116, [&] {
+        need(firstConnection).ConnectionTimeout = 5000;
+        need(secondConnection).ConnectionTimeout = 5000;
+    });
+    trap.step(118, [&] {
+        need(firstConnection).CursorLocation = data::adUseClient;
+        need(secondConnection).CursorLocation = data::adUseClient;
+    });
+
+    // Whatever ends the run early: a table that cannot be reached, queried or
+    // read (after its report), or Esc. No line of the run may remain, since a
+    // partial comparison would read as a real one.
+    const auto endEarly = [&] {
+        firstReader.reset();
+        secondReader.reset();
+        if (ResultsWindow* results = reg.existingResultsWindow()) {
+            results->fieldDifferences()->linesModel()->clear();
+            results->recordDifferences()->linesModel()->clear();
+        }
+        trap.step(242, [&] {
+            ProgressBar1->setRange(0, 100);
+            ProgressBar1->setValue(0);
+        });
+        trap.step(244, [&] { SetMousePointer(app::kPointerNormal); });
+    };
+
     const auto open = [&](bool local) {
         connection::LoginDetails details = reg.loginWindow().CurrentLoginDetails();
         details.localConnection = local;
-        need(connection).Open(connection::BuildConnectionString(details));
+        const QString connectionString = connection::BuildConnectionString(details);
+        need(firstConnection);
+        need(secondConnection);
+        firstReader.emplace(std::move(firstConnection), connectionString);
+        secondReader.emplace(std::move(secondConnection), connectionString);
+        firstReader->Start();
+        secondReader->Start();
+        waitPast(*firstReader, TableReader::Stage::Connecting);
+        waitPast(*secondReader, TableReader::Stage::Connecting);
     };
-    // A connection that cannot be opened or a table that cannot be queried or
-    // read ends the run after its report, as a table without data does: a
-    // comparison against rows that were never read would list invented
-    // differences, and an empty results window would read as "identical".
+    const auto reach = [&](int line, bool local) {
+        return trap.step(line, [&] {
+            try {
+                open(local);
+            } catch (const RunCancelled&) {
+                cancelled = true;
+            }
+        });
+    };
+    bool reached = false;
+    if (trap.test(120, [&] { return reg.loginWindow().CurrentLoginDetails().localConnection; })) {
+        reached = reach(122, true);
+    } else {
+        reached = reach(124, false);
+    }
+    if (!reached || cancelled) return endEarly();
+
+    // Both queries go out at once; each step reports its own table's refusal.
+    const auto query = [&](TableReader& reader, TableListView& list) {
+        const catalogue::TableName table = list.SelectedTable();
+        reader.Query(compare::SelectAllFrom(table), compare::RowCountEstimateQuery(table));
+    };
+    const auto queried = [&](int line, TableReader& reader, TableListView& list) {
+        return trap.step(line, [&] {
+            try {
+                query(reader, list);
+                waitPast(reader, TableReader::Stage::Querying);
+            } catch (const RunCancelled&) {
+                cancelled = true;
+            }
+        });
+    };
+    if (!queried(130, *firstReader, *ListView1) || cancelled) return endEarly();
+    if (!queried(132, *secondReader, *ListView2) || cancelled) return endEarly();
+
+    // Progress: rows read of the rows the server expects; a busy bar without estimates.
+    const std::optional<std::int64_t> firstRows = firstReader->EstimatedRows();
+    const std::optional<std::int64_t> secondRows = secondReader->EstimatedRows();
+    const std::int64_t expected =
+        firstRows && secondRows ? std::max<std::int64_t>(*firstRows + *secondRows, 1) : 0;
+    constexpr int kProgressSteps = 1000;
+    if (expected > 0) {
+        ProgressBar1->setRange(0, kProgressSteps);
+    } else {
+        ProgressBar1->setRange(0, 0);
+    }
+    QElapsedTimer sincePaint;
+    sincePaint.start();
+    const auto onProgress = [&] {
+        // A few updates a second: the bar and the painting cost next to nothing.
+        if (sincePaint.elapsed() < 100) return;
+        if (expected > 0) {
+            const std::int64_t read = firstReader->RowsRead() + secondReader->RowsRead();
+            ProgressBar1->setValue(static_cast<int>(
+                std::min<std::int64_t>(read * kProgressSteps / expected, kProgressSteps)));
+        }
+        keepPainting();
+        sincePaint.restart();
+    };
+    ReaderBlocks firstBlocks(*firstReader, 148, onProgress);
+    ReaderBlocks secondBlocks(*secondReader, 160, onProgress);
+
     bool firstHasRows = false;
     bool secondHasRows = false;
     int lastField = 0;
     std::vector<QString> fieldNames;
-    data::ResultTable firstRows;
-    data::ResultTable secondRows;
-    const bool tablesRead = [&] {
-        if (trap.test(120,
-                      [&] { return reg.loginWindow().CurrentLoginDetails().localConnection; })) {
-            if (!trap.step(122, [&] { open(true); })) return false;
-        } else {
-            if (!trap.step(124, [&] { open(false); })) return false;
+    try {
+        const data::ResultTable* firstBlock = nullptr;
+        const data::ResultTable* secondBlock = nullptr;
+        try {
+            firstBlock = firstBlocks.TakeFirst();
+        } catch (const ReadFailed& failed) {
+            trap.step(failed.line, [&] { std::rethrow_exception(failed.cause); });
+            return endEarly();
         }
-        trap.step(126, [&] { need(first).CursorLocation = data::adUseClient; });
-        trap.step(128, [&] { need(second).CursorLocation = data::adUseClient; });
-        if (!trap.step(130, [&] {
-                need(first).Open(compare::SelectAllFrom(ListView1->SelectedTable()),
-                                 need(connection), data::adOpenStatic, data::adLockReadOnly);
-            })) {
-            return false;
-        }
-        if (!trap.step(132, [&] {
-                need(second).Open(compare::SelectAllFrom(ListView2->SelectedTable()),
-                                  need(connection), data::adOpenStatic, data::adLockReadOnly);
-            })) {
-            return false;
-        }
-
+        const data::ResultTable& firstColumns = firstReader->Columns();
         trap.step(134, [&] { firstHasRows = false; });
-        if (trap.test(136, [&] { return !need(first).Eof(); })) {
-            trap.step(138, [&] { lastField = need(first).GetFields().Count() - 1; });
+        if (trap.test(136, [&] { return firstBlock != nullptr; })) {
+            trap.step(138, [&] { lastField = firstColumns.fieldCount() - 1; });
             trap.step(140, [&] {
-                fieldNames.assign(static_cast<std::size_t>(need(first).GetFields().Count()) + 1,
+                fieldNames.assign(static_cast<std::size_t>(firstColumns.fieldCount()) + 1,
                                   QString());
             });
             int lastName = -1;
-            trap.step(142, [&] { lastName = need(first).GetFields().Count() - 1; });
+            trap.step(142, [&] { lastName = firstColumns.fieldCount() - 1; });
             for (int k = 0; k <= lastName; ++k) {
                 trap.step(144, [&] {
-                    fieldNames.at(static_cast<std::size_t>(k)) =
-                        need(first).GetFields().Item(k).Name();
+                    fieldNames.at(static_cast<std::size_t>(k)) = firstColumns.column(k).name();
                 });
             }
-            if (!trap.step(148, [&] { firstRows = need(first).GetRows(); })) return false;
             trap.step(150, [&] { firstHasRows = true; });
         }
+        try {
+            secondBlock = secondBlocks.TakeFirst();
+        } catch (const ReadFailed& failed) {
+            trap.step(failed.line, [&] { std::rethrow_exception(failed.cause); });
+            return endEarly();
+        }
+        const data::ResultTable& secondColumns = secondReader->Columns();
         trap.step(152, [&] { secondHasRows = false; });
-        if (trap.test(154, [&] { return !need(second).Eof(); })) {
-            if (trap.test(156, [&] { return lastField > need(second).GetFields().Count() - 1; })) {
-                trap.step(158, [&] { lastField = need(second).GetFields().Count() - 1; });
+        if (trap.test(154, [&] { return secondBlock != nullptr; })) {
+            if (trap.test(156, [&] { return lastField > secondColumns.fieldCount() - 1; })) {
+                trap.step(158, [&] { lastField = secondColumns.fieldCount() - 1; });
             }
-            if (!trap.step(160, [&] { secondRows = need(second).GetRows(); })) return false;
             trap.step(162, [&] { secondHasRows = true; });
         }
-        return true;
-    }();
-    trap.step(164, [&] {
-        if (need(first).State() != data::adStateClosed) first->Close();
-    });
-    trap.step(166, [&] {
-        if (need(second).State() != data::adStateClosed) second->Close();
-    });
-    if (!tablesRead) {
-        trap.step(242, [&] { ProgressBar1->setValue(0); });
-        trap.step(244, [&] { SetMousePointer(app::kPointerNormal); });
-        return;
+    } catch (const RunCancelled&) {
+        return endEarly();
     }
 
     if (trap.test(168, [&] { return !firstHasRows; })) {
+        firstReader.reset();
+        secondReader.reset();
         trap.step(170, [&] { SetMousePointer(app::kPointerNormal); });
         trap.step(172, [&] {
             reg.boxes().show(
                 ListView1->SelectedText() + QStringLiteral(" does not contain any data."),
                 QString(), ui::Buttons::Ok, ui::Icon::Exclamation);
         });
+        ProgressBar1->setRange(0, 100);
         return;
     }
     if (trap.test(174, [&] { return !secondHasRows; })) {
+        firstReader.reset();
+        secondReader.reset();
         trap.step(176, [&] { SetMousePointer(app::kPointerNormal); });
         trap.step(178, [&] {
             reg.boxes().show(
                 ListView2->SelectedText() + QStringLiteral(" does not contain any data."),
                 QString(), ui::Buttons::Ok, ui::Icon::Exclamation);
         });
+        ProgressBar1->setRange(0, 100);
         return;
     }
 
     ResultsWindowSink results(reg, [&] { return ListView2->SelectedText(); });
-    compare::WholeTable firstBlocks(firstRows);
-    compare::WholeTable secondBlocks(secondRows);
-    compare::TableComparison(lastField, fieldNames).Run(trap, firstBlocks, secondBlocks, results);
+    try {
+        compare::TableComparison(lastField, fieldNames)
+            .Run(trap, firstBlocks, secondBlocks, results);
+    } catch (const ReadFailed& failed) {
+        trap.step(failed.line, [&] { std::rethrow_exception(failed.cause); });
+        return endEarly();
+    } catch (const RunCancelled&) {
+        return endEarly();
+    }
+    firstReader.reset();
+    secondReader.reset();
 
     trap.step(234, [&] { reg.resultsWindow().Show(); });
     trap.step(236, [&] { Hide(); });
-    trap.step(242, [&] { ProgressBar1->setValue(0); });
+    trap.step(242, [&] {
+        ProgressBar1->setRange(0, 100);
+        ProgressBar1->setValue(0);
+    });
     trap.step(244, [&] { SetMousePointer(app::kPointerNormal); });
 }
 

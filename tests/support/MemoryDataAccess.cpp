@@ -1,6 +1,8 @@
 #include "MemoryDataAccess.h"
 
+#include <condition_variable>
 #include <map>
+#include <mutex>
 
 namespace data {
 
@@ -38,6 +40,8 @@ const char* opName(Operation op) {
             return "GetRows";
         case Operation::RecordsetClose:
             return "RecordsetClose";
+        case Operation::ReadBlock:
+            return "ReadBlock";
     }
     return "?";
 }
@@ -60,9 +64,17 @@ struct MemoryDataAccess::Ledger {
     std::vector<OpenCall> opens;
     QStringList queryLog, executed, log;
     int openConnections = 0;
+    int blockRows = 2;
+    bool gateOpen = true;
+    int permits = 0;
+    int waiting = 0;
+    // Row streams read on threads of their own: every step takes the lock.
+    std::recursive_mutex mutex;
+    std::condition_variable_any gate;
 
     // Records the step and throws when a script says so.
     void step(Operation op, const QString& detail) {
+        const std::lock_guard lock(mutex);
         log << (detail.isEmpty() ? QString::fromLatin1(opName(op))
                                  : QStringLiteral("%1 %2").arg(QLatin1String(opName(op)), detail));
         for (Failure& f : failures) {
@@ -109,6 +121,7 @@ struct MemoryDataAccess::Ledger {
     }
 
     ResultTable query(const QString& sql) {
+        const std::lock_guard lock(mutex);
         queryLog << sql;
         step(Operation::Query, sql);
         if (auto it = queries.find(sql); it != queries.end()) return copyOf(it->second);
@@ -174,14 +187,62 @@ private:
     std::shared_ptr<Ledger> s_;
 };
 
+// A query's rows handed out a few at a time, as a server would stream them.
+class MemoryRowStream final : public RowStream {
+public:
+    MemoryRowStream(std::shared_ptr<Ledger> s, QString sql, ResultTable rows)
+        : s_(std::move(s)), sql_(std::move(sql)), rows_(std::move(rows)) {
+        columns_ = rows_.withoutRows();
+    }
+    const ResultTable& Columns() const override { return columns_; }
+    bool NextBlock(ResultTable& block) override {
+        {
+            std::unique_lock lock(s_->mutex);
+            ++s_->waiting;
+            s_->gate.wait(lock, [&] { return s_->gateOpen || s_->permits > 0 || cancelled_; });
+            --s_->waiting;
+            if (!s_->gateOpen && !cancelled_) --s_->permits;
+            if (cancelled_) {
+                throw DataError(QStringLiteral("[FreeTDS][SQL Server]Operation canceled"),
+                                QStringLiteral("HY008"), 0);
+            }
+        }
+        s_->step(Operation::ReadBlock, sql_);
+        block.clearRows();
+        const auto end =
+            std::min(rows_.rowCount(), next_ + static_cast<std::size_t>(s_->blockRows));
+        for (; next_ < end; ++next_) {
+            for (int f = 0; f < rows_.fieldCount(); ++f) {
+                block.column(f).append(rows_.value(f, next_));
+            }
+        }
+        return block.rowCount() > 0;
+    }
+    void Cancel() override {
+        const std::lock_guard lock(s_->mutex);
+        cancelled_ = true;
+        s_->gate.notify_all();
+    }
+
+private:
+    std::shared_ptr<Ledger> s_;
+    QString sql_;
+    ResultTable rows_;
+    ResultTable columns_;
+    std::size_t next_ = 0;
+    bool cancelled_ = false;
+};
+
 class MemoryConnection final : public Connection {
 public:
     explicit MemoryConnection(std::shared_ptr<Ledger> s) : s_(std::move(s)) {}
     ~MemoryConnection() override {
+        const std::lock_guard lock(s_->mutex);
         if (open_) --s_->openConnections;
     }
 
     void Open(const QString& connectionString) override {
+        const std::lock_guard lock(s_->mutex);
         s_->step(Operation::Open, connectionString);
         if (open_) throw DataError(QString::fromLatin1(messages::kObjectOpen));
         s_->opens.push_back(
@@ -190,6 +251,7 @@ public:
         ++s_->openConnections;
     }
     void Close() override {
+        const std::lock_guard lock(s_->mutex);
         s_->step(Operation::Close, {});
         if (open_) --s_->openConnections;
         open_ = false;
@@ -203,6 +265,10 @@ public:
     ResultTable FetchQuery(const QString& sql) override {
         requireOpen();
         return s_->query(sql);
+    }
+    std::unique_ptr<RowStream> OpenRowStream(const QString& sql) override {
+        requireOpen();
+        return std::make_unique<MemoryRowStream>(s_, sql, s_->query(sql));
     }
     ResultTable FetchSchemaTables() override {
         s_->step(Operation::OpenSchema, {});
@@ -244,10 +310,31 @@ void MemoryDataAccess::setSchemaTables(const ResultTable& rowset) {
 
 void MemoryDataAccess::failOn(Operation op, const QString& description, int nth,
                               const QString& detail) {
+    const std::lock_guard lock(state_->mutex);
     state_->failures.push_back({op, description, detail, std::max(nth, 1)});
 }
 void MemoryDataAccess::failAlways(Operation op, const QString& description, const QString& detail) {
+    const std::lock_guard lock(state_->mutex);
     state_->failures.push_back({op, description, detail, 0});
+}
+
+void MemoryDataAccess::setBlockRows(int rows) { state_->blockRows = std::max(rows, 1); }
+
+void MemoryDataAccess::setReadGate(bool open) {
+    const std::lock_guard lock(state_->mutex);
+    state_->gateOpen = open;
+    state_->gate.notify_all();
+}
+
+void MemoryDataAccess::passBlocks(int n) {
+    const std::lock_guard lock(state_->mutex);
+    state_->permits += n;
+    state_->gate.notify_all();
+}
+
+int MemoryDataAccess::waitingReads() const {
+    const std::lock_guard lock(state_->mutex);
+    return state_->waiting;
 }
 
 const std::vector<MemoryDataAccess::OpenCall>& MemoryDataAccess::opens() const {

@@ -28,6 +28,7 @@ enum class Operation : std::uint8_t {
     FieldValue,      // reading a field's Value; detail: the field's name
     GetRows,         //
     RecordsetClose,  //
+    ReadBlock,       // a row stream's next block; detail: the query
 };
 
 // The data-access layer in memory, for tests: named tables and a schema
@@ -45,6 +46,16 @@ public:
     void setQuery(const QString& sql, const ResultTable& result);
     // The rowset of OpenSchemaTables / FetchSchemaTables.
     void setSchemaTables(const ResultTable& rowset);
+
+    // Rows a row stream gives in one block (2 unless set: tests see several blocks).
+    void setBlockRows(int rows);
+    // While closed, a row stream waits before giving its next block, until the
+    // gate opens or the stream is cancelled (then its read fails as cancelled).
+    void setReadGate(bool open);
+    // Lets n more blocks through a closed gate (whichever streams ask first).
+    void passBlocks(int n);
+    // Row streams waiting at the gate right now.
+    int waitingReads() const;
 
     // The nth time op happens (counted from 1, only among steps whose detail
     // equals detail when one is given), it throws DataError(description).

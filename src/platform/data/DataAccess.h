@@ -18,6 +18,22 @@ enum ConnectMode { adModeUnknown = 0, adModeReadWrite = 3 };
 
 class Recordset;
 
+// A query's rows read forward, block after block, without holding the whole
+// result: for tables of any size. Used from one thread at a time, except
+// Cancel, which any thread may call.
+class RowStream {
+public:
+    virtual ~RowStream() = default;
+    // The result's columns, as a table without rows (copy it with
+    // ResultTable::withoutRows to make a block).
+    virtual const ResultTable& Columns() const = 0;
+    // Replaces block's rows with the next ones (one or more); false when none
+    // was left. Throws DataError when the rows cannot be read.
+    virtual bool NextBlock(ResultTable& block) = 0;
+    // Stops a read in progress on another thread: that NextBlock throws.
+    virtual void Cancel() = 0;
+};
+
 // An option of a connection or record set (Mode, CommandTimeout, ...): reads
 // like an int; an assignment goes through its owner's SetOption, which keeps
 // the value or throws DataError and leaves the old one.
@@ -70,6 +86,9 @@ public:
 
     // The whole result of a query, fetched at once (static client-side cursor).
     virtual ResultTable FetchQuery(const QString& sql) = 0;
+    // The result of a query as a stream of blocks. The connection must outlive
+    // the stream and run nothing else while it is open.
+    virtual std::unique_ptr<RowStream> OpenRowStream(const QString& sql) = 0;
     virtual ResultTable FetchSchemaTables() = 0;
 
 protected:

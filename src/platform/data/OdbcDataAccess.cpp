@@ -113,6 +113,8 @@ public:
         return odbc::fetchAll(stmt, dbc_);
     }
 
+    std::unique_ptr<RowStream> OpenRowStream(const QString& sql) override;
+
     ResultTable FetchSchemaTables() override {
         Handle stmt = statement();
         check(SQLTablesW(stmt.get(), nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0),
@@ -145,6 +147,40 @@ private:
     std::shared_ptr<const Handle> env_;
     Handle dbc_;  // set while connected
 };
+
+// A statement whose rows are fetched a block at a time into the caller's block.
+class OdbcRowStream final : public RowStream {
+public:
+    OdbcRowStream(Handle stmt, const Handle& dbc)
+        : stmt_(std::move(stmt)), dbc_(dbc), fetcher_(stmt_, dbc_) {
+        columns_ = fetcher_.emptyTable();
+    }
+
+    const ResultTable& Columns() const override { return columns_; }
+
+    bool NextBlock(ResultTable& block) override {
+        block.clearRows();
+        return fetcher_.fetchInto(block);
+    }
+
+    // ODBC lets another thread cancel a statement that is fetching; the driver
+    // sends the server an attention and the fetch returns HY008.
+    void Cancel() override { SQLCancel(stmt_.get()); }
+
+private:
+    Handle stmt_;
+    const Handle& dbc_;
+    odbc::BlockFetcher fetcher_;
+    ResultTable columns_;
+};
+
+std::unique_ptr<RowStream> OdbcConnection::OpenRowStream(const QString& sql) {
+    Handle stmt = statement();
+    const SQLRETURN rc =
+        SQLExecDirectW(stmt.get(), odbc::wide(sql), static_cast<SQLINTEGER>(sql.size()));
+    check(rc, {&stmt, &dbc_}, "SQLExecDirect", true);
+    return std::make_unique<OdbcRowStream>(std::move(stmt), dbc_);
+}
 
 class OdbcLayer final : public DataAccess {
 public:

@@ -235,6 +235,28 @@ void eraseFrontRows(Column& c, std::size_t n) {
     s.rows -= n;
 }
 
+ResultTable ResultTable::withoutRows() const {
+    ResultTable t;
+    for (const Column& c : columns_) t.addColumn(c.name(), c.kind(), c.sqlType());
+    return t;
+}
+
+void ResultTable::clearRows() {
+    for (Column& c : columns_) {
+        ColumnAccess::Storage& s = ColumnAccess::storage(c);
+        s.rows = 0;
+        s.nullBits.clear();
+        s.ints.clear();
+        s.floats.clear();
+        s.bits.clear();
+        s.decimals.clear();
+        s.attr = RowByte();
+        s.chars.clear();
+        s.bytes.clear();
+        s.ends.clear();
+    }
+}
+
 Column& ResultTable::addColumn(QString name, ValueKind kind, int sqlType) {
     columns_.emplace_back(std::move(name), kind, sqlType);
     return columns_.back();

@@ -57,6 +57,11 @@ public:
     FieldValue value(int field, std::size_t row) const { return column(field).value(row); }
 
     Column& addColumn(QString name, ValueKind kind, int sqlType = 0);
+    // A table with the same columns and no rows.
+    ResultTable withoutRows() const;
+    // Drops every row, keeping the columns and the memory they had, so that
+    // the next block of the same shape needs no allocation.
+    void clearRows();
     // Index of the column of that name (case-insensitive, as ADO finds fields), or -1.
     int indexOf(const QString& name) const;
 

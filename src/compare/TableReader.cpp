@@ -1,0 +1,284 @@
+#include "TableReader.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace compare {
+
+namespace {
+
+// Blocks each reader fills: one with the caller, the others being filled or
+// waiting, so that the server never waits for the comparison nor the other way.
+constexpr std::size_t kBlocks = 3;
+
+bool isPast(TableReader::Stage now, TableReader::Stage stage) {
+    return static_cast<int>(now) > static_cast<int>(stage);
+}
+
+}  // namespace
+
+struct TableReader::Shared {
+    std::unique_ptr<data::Connection> connection;
+    QString connectionString, query, countQuery;
+    bool queryGiven = false;
+
+    mutable std::mutex mutex;
+    std::condition_variable changed;
+    Stage stage = Stage::Connecting;
+    Stage failedStage = Stage::Connecting;
+    std::exception_ptr failure;
+    bool cancelled = false;
+    data::ResultTable columns;
+    std::optional<std::int64_t> estimate;
+    std::int64_t rowsRead = 0;
+    std::unique_ptr<data::RowStream> stream;  // replaced only under the lock
+
+    std::deque<data::ResultTable> blocks;  // every block this reader has
+    std::deque<data::ResultTable*> full;   // filled, in order, for the caller
+    std::vector<data::ResultTable*> free;  // to be filled
+    data::ResultTable* taken = nullptr;    // with the caller
+    std::thread thread;
+
+    void fail(Stage at, std::exception_ptr e) {
+        const std::lock_guard lock(mutex);
+        if (cancelled) {
+            stage = Stage::Cancelled;
+        } else {
+            stage = Stage::Failed;
+            failedStage = at;
+            failure = std::move(e);
+        }
+        changed.notify_all();
+    }
+
+    void enter(Stage next) {
+        const std::lock_guard lock(mutex);
+        if (stage != Stage::Cancelled) stage = next;
+        changed.notify_all();
+    }
+
+    bool isCancelled() {
+        const std::lock_guard lock(mutex);
+        return cancelled;
+    }
+
+    void run() {
+        try {
+            connection->Open(connectionString);
+        } catch (...) {
+            fail(Stage::Connecting, std::current_exception());
+            return;
+        }
+        enter(Stage::Querying);
+        {
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [&] { return cancelled || queryGiven; });
+            if (cancelled) {
+                stage = Stage::Cancelled;
+                changed.notify_all();
+                return;
+            }
+        }
+        if (!countQuery.isEmpty()) {
+            // An estimate only: a server that refuses it leaves the count unknown.
+            try {
+                const data::ResultTable count = connection->FetchQuery(countQuery);
+                if (count.fieldCount() > 0 && count.rowCount() > 0) {
+                    const data::FieldValue v = count.value(0, 0);
+                    if (v.kind() == data::ValueKind::Integer) {
+                        const std::lock_guard lock(mutex);
+                        estimate = v.asInteger();
+                    }
+                }
+            } catch (...) {
+            }
+        }
+        std::unique_ptr<data::RowStream> opened;
+        try {
+            opened = connection->OpenRowStream(query);
+        } catch (...) {
+            fail(Stage::Querying, std::current_exception());
+            return;
+        }
+        {
+            const std::lock_guard lock(mutex);
+            stream = std::move(opened);
+            columns = stream->Columns().withoutRows();
+            for (std::size_t i = 0; i < kBlocks; ++i) {
+                blocks.push_back(columns.withoutRows());
+                free.push_back(&blocks.back());
+            }
+            if (cancelled) {
+                stage = Stage::Cancelled;
+                changed.notify_all();
+                return;
+            }
+            stage = Stage::Reading;
+            changed.notify_all();
+        }
+        for (;;) {
+            data::ResultTable* block = nullptr;
+            {
+                std::unique_lock lock(mutex);
+                changed.wait(lock, [&] { return cancelled || !free.empty(); });
+                if (cancelled) {
+                    stage = Stage::Cancelled;
+                    changed.notify_all();
+                    return;
+                }
+                block = free.back();
+                free.pop_back();
+            }
+            bool more = false;
+            try {
+                more = stream->NextBlock(*block);
+            } catch (...) {
+                fail(Stage::Reading, std::current_exception());
+                return;
+            }
+            const std::lock_guard lock(mutex);
+            if (!more) {
+                free.push_back(block);
+                if (stage == Stage::Reading) stage = Stage::Finished;
+                changed.notify_all();
+                return;
+            }
+            rowsRead += static_cast<std::int64_t>(block->rowCount());
+            full.push_back(block);
+            changed.notify_all();
+        }
+    }
+};
+
+TableReader::TableReader(std::unique_ptr<data::Connection> connection, QString connectionString)
+    : s_(std::make_shared<Shared>()) {
+    s_->connection = std::move(connection);
+    s_->connectionString = std::move(connectionString);
+}
+
+void TableReader::Query(QString query, QString countQuery) {
+    const std::lock_guard lock(s_->mutex);
+    s_->query = std::move(query);
+    s_->countQuery = std::move(countQuery);
+    s_->queryGiven = true;
+    s_->changed.notify_all();
+}
+
+TableReader::~TableReader() {
+    if (!s_->thread.joinable()) return;
+    Cancel();
+    bool connecting = false;
+    {
+        std::unique_lock lock(s_->mutex);
+        // A cancelled read ends at once; a connect ends only when the driver's
+        // login time-out says so.
+        connecting = !s_->changed.wait_for(lock, std::chrono::milliseconds(200),
+                                           [&] { return s_->stage != Stage::Connecting; });
+    }
+    if (connecting) {
+        s_->thread.detach();  // it holds the shared state until it ends
+        return;
+    }
+    s_->thread.join();
+    const std::lock_guard lock(s_->mutex);
+    s_->stream.reset();
+}
+
+void TableReader::Start() {
+    std::shared_ptr<Shared> s = s_;
+    s_->thread = std::thread([s] {
+        s->run();
+        // The statement and the connection go with the thread's work, so
+        // that a reader left alone frees them too.
+        std::unique_ptr<data::RowStream> stream;
+        {
+            const std::lock_guard lock(s->mutex);
+            stream = std::move(s->stream);
+        }
+        stream.reset();
+        try {
+            if (s->connection) s->connection->Close();
+        } catch (...) {
+        }
+        s->connection.reset();
+    });
+}
+
+TableReader::Stage TableReader::WaitPast(Stage stage, int ms) {
+    std::unique_lock lock(s_->mutex);
+    s_->changed.wait_for(lock, std::chrono::milliseconds(ms), [&] {
+        return isPast(s_->stage, stage) || s_->stage == Stage::Failed ||
+               s_->stage == Stage::Cancelled;
+    });
+    return s_->stage;
+}
+
+TableReader::Stage TableReader::stage() const {
+    const std::lock_guard lock(s_->mutex);
+    return s_->stage;
+}
+
+TableReader::Stage TableReader::failedStage() const {
+    const std::lock_guard lock(s_->mutex);
+    return s_->failedStage;
+}
+
+std::exception_ptr TableReader::failure() const {
+    const std::lock_guard lock(s_->mutex);
+    return s_->failure;
+}
+
+const data::ResultTable& TableReader::Columns() const { return s_->columns; }
+
+std::optional<std::int64_t> TableReader::EstimatedRows() const {
+    const std::lock_guard lock(s_->mutex);
+    return s_->estimate;
+}
+
+std::int64_t TableReader::RowsRead() const {
+    const std::lock_guard lock(s_->mutex);
+    return s_->rowsRead;
+}
+
+TableReader::Take TableReader::TakeBlock(int ms, const data::ResultTable*& block) {
+    std::unique_lock lock(s_->mutex);
+    if (s_->taken != nullptr) {
+        s_->free.push_back(s_->taken);
+        s_->taken = nullptr;
+        s_->changed.notify_all();
+    }
+    s_->changed.wait_for(lock, std::chrono::milliseconds(ms), [&] {
+        return !s_->full.empty() || s_->stage == Stage::Finished || s_->stage == Stage::Failed ||
+               s_->stage == Stage::Cancelled;
+    });
+    block = nullptr;
+    if (!s_->full.empty()) {
+        s_->taken = s_->full.front();
+        s_->full.pop_front();
+        block = s_->taken;
+        return Take::Block;
+    }
+    switch (s_->stage) {
+        case Stage::Finished:
+            return Take::End;
+        case Stage::Failed:
+            return Take::Failed;
+        case Stage::Cancelled:
+            return Take::Cancelled;
+        default:
+            return Take::Timeout;
+    }
+}
+
+void TableReader::Cancel() {
+    const std::lock_guard lock(s_->mutex);
+    s_->cancelled = true;
+    if (s_->stream) s_->stream->Cancel();
+    s_->changed.notify_all();
+}
+
+}  // namespace compare

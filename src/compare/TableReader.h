@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <optional>
+
+#include "DataAccess.h"
+
+namespace compare {
+
+// Reads one table on a thread of its own: opens the connection, asks the
+// server for an estimate of the table's rows, runs the query, and hands the
+// rows over block by block through a small bounded set of blocks, so that
+// reading and comparing overlap and memory stays that of a few blocks,
+// whatever the table's size. The caller polls with time-outs, so that it can
+// keep a window painting or a progress line going meanwhile.
+class TableReader {
+public:
+    enum class Stage { Connecting, Querying, Reading, Finished, Failed, Cancelled };
+
+    // The connection's options must already be set; the reader owns it from here.
+    TableReader(std::unique_ptr<data::Connection> connection, QString connectionString);
+    // Cancels the reading and waits for the thread; a thread still inside the
+    // driver's connect (which nothing can interrupt) is left to end alone.
+    ~TableReader();
+    TableReader(const TableReader&) = delete;
+    TableReader& operator=(const TableReader&) = delete;
+
+    // Starts the thread, which opens the connection and then waits for the query.
+    void Start();
+    // Gives the query (and the row-count query, which may be empty: no
+    // estimate asked) to run once connected.
+    void Query(QString query, QString countQuery);
+
+    // Waits up to ms until the reader is past `stage` (or has failed or been
+    // cancelled); returns the stage it is in then.
+    Stage WaitPast(Stage stage, int ms);
+    Stage stage() const;
+    // Set once failed: the stage that failed (Connecting, Querying, Reading)
+    // and what the data layer threw.
+    Stage failedStage() const;
+    std::exception_ptr failure() const;
+
+    // From Reading on: the result's columns, without rows.
+    const data::ResultTable& Columns() const;
+    // The server's estimate of the rows, when it gave one.
+    std::optional<std::int64_t> EstimatedRows() const;
+    // Rows handed over so far.
+    std::int64_t RowsRead() const;
+
+    enum class Take { Block, End, Failed, Cancelled, Timeout };
+    // The next block, waiting up to ms for it. The block stays valid until the
+    // next call (it then goes back to the reader to be filled again).
+    Take TakeBlock(int ms, const data::ResultTable*& block);
+
+    // Stops the reading from any thread: a fetch in progress is cancelled.
+    void Cancel();
+
+private:
+    struct Shared;
+    std::shared_ptr<Shared> s_;
+};
+
+}  // namespace compare
