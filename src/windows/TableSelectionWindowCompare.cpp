@@ -55,9 +55,11 @@ struct ReadFailed {
 struct RunCancelled {};
 
 // Waits until the reader is past the stage, painting meanwhile. Throws what
-// failed the reader at that stage, or RunCancelled.
-void waitPast(TableReader& reader, TableReader::Stage stage) {
+// failed the reader at that stage, or RunCancelled -- at once on Esc, even
+// while the driver is still connecting (which nothing can interrupt).
+void waitPast(TableReader& reader, TableReader::Stage stage, const bool& cancelled) {
     for (;;) {
+        if (cancelled) throw RunCancelled{};
         const TableReader::Stage now = reader.WaitPast(stage, kWaitSliceMs);
         if (now == TableReader::Stage::Cancelled) throw RunCancelled{};
         if (now == TableReader::Stage::Failed) {
@@ -74,8 +76,12 @@ void waitPast(TableReader& reader, TableReader::Stage stage) {
 class ReaderBlocks final : public compare::RowBlocks {
 public:
     // onProgress runs after every block and while waiting for one.
-    ReaderBlocks(TableReader& reader, int readLine, std::function<void()> onProgress)
-        : reader_(reader), readLine_(readLine), onProgress_(std::move(onProgress)) {}
+    ReaderBlocks(TableReader& reader, int readLine, const bool& cancelled,
+                 std::function<void()> onProgress)
+        : reader_(reader),
+          readLine_(readLine),
+          cancelled_(cancelled),
+          onProgress_(std::move(onProgress)) {}
 
     // The first block, or null when the table has no rows. Throws ReadFailed
     // or RunCancelled.
@@ -96,6 +102,7 @@ public:
 private:
     const data::ResultTable* take() {
         for (;;) {
+            if (cancelled_) throw RunCancelled{};
             const data::ResultTable* block = nullptr;
             switch (reader_.TakeBlock(kWaitSliceMs, block)) {
                 case TableReader::Take::Block:
@@ -117,6 +124,7 @@ private:
 
     TableReader& reader_;
     int readLine_;
+    const bool& cancelled_;
     std::function<void()> onProgress_;
     const data::ResultTable* first_ = nullptr;
     bool firstGiven_ = true;
@@ -204,8 +212,8 @@ void TableSelectionWindow::PushButton3_Click() {
         secondReader.emplace(std::move(secondConnection), connectionString);
         firstReader->Start();
         secondReader->Start();
-        waitPast(*firstReader, TableReader::Stage::Connecting);
-        waitPast(*secondReader, TableReader::Stage::Connecting);
+        waitPast(*firstReader, TableReader::Stage::Connecting, cancelled);
+        waitPast(*secondReader, TableReader::Stage::Connecting, cancelled);
     };
     const auto reach = [&](int line, bool local) {
         return trap.step(line, [&] {
@@ -233,7 +241,7 @@ void TableSelectionWindow::PushButton3_Click() {
         return trap.step(line, [&] {
             try {
                 query(reader, list);
-                waitPast(reader, TableReader::Stage::Querying);
+                waitPast(reader, TableReader::Stage::Querying, cancelled);
             } catch (const RunCancelled&) {
                 cancelled = true;
             }
@@ -266,8 +274,8 @@ void TableSelectionWindow::PushButton3_Click() {
         keepPainting();
         sincePaint.restart();
     };
-    ReaderBlocks firstBlocks(*firstReader, 148, onProgress);
-    ReaderBlocks secondBlocks(*secondReader, 160, onProgress);
+    ReaderBlocks firstBlocks(*firstReader, 148, cancelled, onProgress);
+    ReaderBlocks secondBlocks(*secondReader, 160, cancelled, onProgress);
 
     bool firstHasRows = false;
     bool secondHasRows = false;

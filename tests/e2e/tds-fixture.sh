@@ -37,7 +37,9 @@ start)
     pid=$!
     echo "$pid" >"$dir/tds.pid"
     for _ in $(seq 100); do
-        port=$(sed -n 's/^PORT \([0-9][0-9]*\)$/\1/p' "$dir/tds.out" 2>/dev/null | head -n1)
+        # The server's output file may not exist yet: the background shell
+        # opens it when it gets to run (and set -e must not end the script then).
+        port=$(sed -n 's/^PORT \([0-9][0-9]*\)$/\1/p' "$dir/tds.out" 2>/dev/null | head -n1 || true)
         if [ -n "$port" ]; then
             echo "$port" >"$dir/tds.port.tmp"
             mv "$dir/tds.port.tmp" "$dir/tds.port"

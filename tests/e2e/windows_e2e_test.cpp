@@ -7,6 +7,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <functional>
 
 #include "CanConnect.h"
 #include "DataAccess.h"
@@ -19,6 +21,7 @@
 #include "TableSelectionWindow.h"
 #include "TdsTestServer.h"
 #include "WindowRegistry.h"
+#include "data_loopback.h"
 
 namespace {
 
@@ -358,6 +361,81 @@ TEST_F(EndToEnd, TablesOfTwoSchemasWithOneNameAreToldApart) {
     EXPECT_EQ(fieldLines(),
               QStringList{"Record 1,Field \"Region\" has changed from \"North\" to \"South\""});
     EXPECT_EQ(recordLines(), QStringList{QStringLiteral("Record 2 added from sales.") + name});
+}
+
+// The reading faults of a server of the test's own: tables of 3000 rows on a
+// server that drops a connection after 1500 rows of a result, and one that
+// answers slowly, where Esc stops the run.
+class EndToEndPrivateServer : public EndToEnd {
+protected:
+    // Seeds two tables of `rows` rows on the server (inside it: one statement each).
+    static void seed(int port, int rows) {
+        auto c = data::OdbcDataAccess().CreateConnection();
+        c->Open(QStringLiteral("Driver={SQL Server};Server=127.0.0.1,%1;Database=testdb;Uid=tester;"
+                               "Pwd=secret;")
+                    .arg(port));
+        for (const char* name : {"Big1", "Big2"}) {
+            c->Execute(QStringLiteral("create table %1 (Id int, Note nvarchar(20))").arg(name));
+            c->Execute(
+                QStringLiteral("with recursive n(x) as (select 1 union all select x + 1 from "
+                               "n where x < %1) insert into %2 select x, 'row ' || x from n")
+                    .arg(rows)
+                    .arg(name));
+        }
+        c->Close();
+    }
+
+    // Logs in to the server on that port and starts the comparison of Big1 and
+    // Big2; beforeRun runs just before "Next >" is pressed.
+    void compareAt(int port, const std::function<void()>& beforeRun = {}) {
+        windows::Start(registry());
+        windows::LoginWindow& f = registry().loginWindow();
+        f.serverEdit()->setText(QStringLiteral("127.0.0.1"));
+        f.portEdit()->setText(QString::number(port));
+        f.userEdit()->setText(QStringLiteral("tester"));
+        f.passwordEdit()->setText(QStringLiteral("secret"));
+        f.databaseEdit()->setText(QStringLiteral("testdb"));
+        QTest::mouseClick(f.nextButton(), Qt::LeftButton);
+        windows::TableSelectionWindow& f2 = registry().tableSelectionWindow();
+        ASSERT_TRUE(f2.isVisible()) << boxes.texts().join(u'|').toStdString();
+        f2.firstTables()->Select(indexOf(*f2.firstTables(), QStringLiteral("Big1")));
+        f2.secondTables()->Select(indexOf(*f2.secondTables(), QStringLiteral("Big2")));
+        if (beforeRun) beforeRun();
+        QTest::mouseClick(f2.nextButton(), Qt::LeftButton);
+    }
+
+    void expectEndedWithoutResults() {
+        windows::TableSelectionWindow& f2 = registry().tableSelectionWindow();
+        EXPECT_TRUE(f2.isVisible());
+        EXPECT_FALSE(registry().existingResultsWindow() &&
+                     registry().existingResultsWindow()->isVisible());
+        EXPECT_TRUE(fieldLines().isEmpty());
+        EXPECT_TRUE(recordLines().isEmpty());
+        EXPECT_EQ(f2.MousePointer(), app::kPointerNormal);
+    }
+};
+
+TEST_F(EndToEndPrivateServer, AConnectionDroppedMidStreamEndsTheRunAtItsReadingStep) {
+    data_e2e::PrivateServer server({"--drop-after-rows", "1500"});
+    seed(server.port(), 3000);
+    compareAt(server.port());
+    ASSERT_EQ(boxes.boxes.size(), 1u) << boxes.texts().join(u'|').toStdString();
+    EXPECT_TRUE(boxes.boxes[0].text.contains(
+        QRegularExpression(QStringLiteral("Form2\\.PushButton3_Click at line (148|160)\r\r"))))
+        << boxes.boxes[0].text.toStdString();
+    expectEndedWithoutResults();
+}
+
+TEST_F(EndToEndPrivateServer, EscStopsARunThatWaitsForTheServer) {
+    data_e2e::PrivateServer server({"--delay-ms", "400"});
+    seed(server.port(), 10);
+    compareAt(server.port(), [&] {
+        // Esc while the run waits for the server's answers.
+        QTimer::singleShot(
+            300, [&] { QTest::keyClick(&registry().tableSelectionWindow(), Qt::Key_Escape); });
+    });
+    EXPECT_TRUE(boxes.boxes.empty()) << boxes.texts().join(u'|').toStdString();
+    expectEndedWithoutResults();
 }
 
 }  // namespace
