@@ -21,25 +21,36 @@ bool IsListedTableName(const QString& tableName) {
     return !tableName.toUpper().contains(QStringLiteral("SYS"));
 }
 
-void FillTableList(TableListItems& list, const connection::LoginDetails& details,
-                   data::DataAccess& dataAccess, const std::function<void()>& processEvents) {
+CatalogueRead ReadTableCatalogue(const connection::LoginDetails& details,
+                                 data::DataAccess& dataAccess) {
     const std::unique_ptr<data::Connection> connection = dataAccess.CreateConnection();
     connection->Open(connection::BuildConnectionString(details));
     const std::unique_ptr<data::Recordset> tables = connection->OpenSchemaTables();
-    list.Clear();
-    while (!tables->Eof()) {
-        const data::Fields fields = tables->GetFields();
-        if (IsListedTableType(textOf(fields.Item(QStringLiteral("TABLE_TYPE")).Value()))) {
-            processEvents();
-            const QString name = textOf(fields.Item(QStringLiteral("TABLE_NAME")).Value());
-            if (IsListedTableName(name)) {
-                list.Add({textOf(fields.Item(QStringLiteral("TABLE_SCHEM")).Value()), name});
+    CatalogueRead read;
+    try {
+        while (!tables->Eof()) {
+            const data::Fields fields = tables->GetFields();
+            if (IsListedTableType(textOf(fields.Item(QStringLiteral("TABLE_TYPE")).Value()))) {
+                const QString name = textOf(fields.Item(QStringLiteral("TABLE_NAME")).Value());
+                if (IsListedTableName(name)) {
+                    read.tables.push_back(
+                        {textOf(fields.Item(QStringLiteral("TABLE_SCHEM")).Value()), name});
+                }
             }
+            tables->MoveNext();
         }
-        tables->MoveNext();
+        tables->Close();
+        connection->Close();
+    } catch (...) {
+        read.failure = std::current_exception();
     }
-    tables->Close();
-    connection->Close();
+    return read;
+}
+
+void FillTableList(TableListItems& list, const CatalogueRead& read) {
+    list.Clear();
+    for (const TableName& table : read.tables) list.Add(table);
+    if (read.failure) std::rethrow_exception(read.failure);
 }
 
 }  // namespace catalogue

@@ -1,7 +1,8 @@
 #pragma once
 
 #include <QString>
-#include <functional>
+#include <exception>
+#include <vector>
 
 #include "DataAccess.h"
 #include "LoginDetails.h"
@@ -33,13 +34,22 @@ public:
 bool IsListedTableType(const QString& tableType);
 bool IsListedTableName(const QString& tableName);
 
-// Replaces the list's items with the database's user tables, in the order the
-// schema rowset gives them. Opens and closes its own connection; has no trap
-// of its own: every failure propagates. The list is cleared only once the
-// rowset is open, so a failed connection leaves its items as they were.
-// processEvents runs once per row of type "TABLE", keeping the windows alive
-// while a large catalogue is read.
-void FillTableList(TableListItems& list, const connection::LoginDetails& details,
-                   data::DataAccess& dataAccess, const std::function<void()>& processEvents);
+// What a read of the catalogue gave: the listed tables in the schema rowset's
+// order, and the failure that ended the read part-way, if one did.
+struct CatalogueRead {
+    std::vector<TableName> tables;
+    std::exception_ptr failure;
+};
+
+// Reads the database's user tables through a connection of its own, opened
+// and closed here. Touches no list, so it may run on any thread. Throws when
+// the connection or the schema rowset cannot be opened (nothing was read);
+// a failure while reading the rows is kept with the tables read before it.
+CatalogueRead ReadTableCatalogue(const connection::LoginDetails& details,
+                                 data::DataAccess& dataAccess);
+
+// Replaces the list's items with what was read, then throws the failure that
+// ended the read, if any: the names read before it stay listed.
+void FillTableList(TableListItems& list, const CatalogueRead& read);
 
 }  // namespace catalogue

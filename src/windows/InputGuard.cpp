@@ -74,6 +74,11 @@ InputGuard::InputGuard(std::function<void()> onEscape) {
 
 InputGuard::~InputGuard() {
     escapeHandlers().pop_back();
+    if (depth == 1 && filter != nullptr) {
+        // Input that arrived while the handler ran and is still queued was
+        // aimed at the handler's moment: drop it too, rather than replay it.
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+    }
     if (--depth == 0 && filter != nullptr) {
         delete filter;  // deleting an event filter removes it
         filter = nullptr;

@@ -9,6 +9,8 @@
 #include "ClassicLook.h"
 #include "ErrorTrap.h"
 #include "InputGuard.h"
+#include "TableCatalogue.h"
+#include "WhilePainting.h"
 #include "Layout.h"
 #include "Pointer.h"
 #include "ProgramFiles.h"
@@ -158,15 +160,27 @@ void LoginWindow::Form_Load() {
             return !Text1->text().isEmpty() && !Text2->text().isEmpty() &&
                    !Text3->text().isEmpty() && !Text4->text().isEmpty();
         })) {
-        if (trap.test(142, [&] {
-                return connection::CanConnect(CurrentLoginDetails(), registry().data());
-            })) {
+        // A stored login is tried before the window shows: when the server is
+        // slow to answer, the window shows itself meanwhile, busy.
+        const InputGuard ignoreInput;
+        const auto showBusy = [&] {
+            Show();
+            SetMousePointer(app::kPointerBusy);
+        };
+        const bool reached = trap.test(142, [&] {
+            const LoginDetails details = CurrentLoginDetails();
+            data::DataAccess& data = registry().data();
+            return WhilePainting([&] { return connection::CanConnect(details, data); }, showBusy);
+        });
+        if (MousePointer() == app::kPointerBusy) SetMousePointer(app::kPointerNormal);
+        if (reached) {
             trap.step(144, [&] { PushButton3_Click(); });
         }
     }
 }
 
 void LoginWindow::PushButton5_Click() {
+    const InputGuard ignoreInput;  // the connect waits while the windows paint
     app::ErrorTrap trap(registry().boxes(), app::kForm1TestConnectionTag);
     std::unique_ptr<data::Connection> connection;
     trap.step(100, [&] { connection = registry().data().CreateConnection(); });
@@ -177,7 +191,9 @@ void LoginWindow::PushButton5_Click() {
         if (!connection) throw std::runtime_error("No connection object");
         LoginDetails details = CurrentLoginDetails();
         details.localConnection = Check7->isChecked();                      // 104
-        connection->Open(BuildConnectionString(details));                   // 106 / 108
+        const QString connectionString = BuildConnectionString(details);
+        data::Connection& opening = *connection;
+        WhilePainting([&] { opening.Open(connectionString); });  // 106 / 108
         registry().boxes().show(QStringLiteral("Connection successful."));  // 110
         SetMousePointer(app::kPointerNormal);                               // 112
     } catch (...) {
@@ -192,25 +208,28 @@ void LoginWindow::PushButton5_Click() {
 }
 
 void LoginWindow::PushButton3_Click() {
-    // The catalogue lets events run while it reads; a second click meanwhile
-    // would fill the lists again inside this fill.
+    // The server is asked on another thread while the windows paint; a second
+    // click meanwhile would fill the lists again inside this fill.
     const InputGuard ignoreInput;
     app::ErrorTrap trap(registry().boxes(), app::kForm1NextTag);
     if (!trap.test(100, [&] { return !Text1->text().isEmpty(); })) return;
-    if (!trap.test(102, [&] {
-            return connection::CanConnect(CurrentLoginDetails(), registry().data());
-        })) {
+    const LoginDetails details = CurrentLoginDetails();
+    data::DataAccess& data = registry().data();
+    SetMousePointer(app::kPointerBusy);
+    const auto fill = [&](TableSide side) {
+        const catalogue::CatalogueRead read =
+            WhilePainting([&] { return catalogue::ReadTableCatalogue(details, data); });
+        registry().tableSelectionWindow().FillTableList(side, read);
+    };
+    const bool reached = trap.test(
+        102, [&] { return WhilePainting([&] { return connection::CanConnect(details, data); }); });
+    if (!reached) {
+        SetMousePointer(app::kPointerNormal);
         return;
     }
-    const auto processEvents = [] { QCoreApplication::processEvents(); };
-    trap.step(104, [&] {
-        registry().tableSelectionWindow().FillTableList(TableSide::First, CurrentLoginDetails(),
-                                                        processEvents);
-    });
-    trap.step(106, [&] {
-        registry().tableSelectionWindow().FillTableList(TableSide::Second, CurrentLoginDetails(),
-                                                        processEvents);
-    });
+    trap.step(104, [&] { fill(TableSide::First); });
+    trap.step(106, [&] { fill(TableSide::Second); });
+    SetMousePointer(app::kPointerNormal);
     trap.step(108, [&] { registry().tableSelectionWindow().Show(); });
     trap.step(110, [&] { Hide(); });
 }

@@ -65,10 +65,8 @@ void TableSelectionWindow::PushButton2_Click() {
     trap.step(102, [&] { Hide(); });
 }
 
-void TableSelectionWindow::FillTableList(TableSide side, const connection::LoginDetails& details,
-                                         const std::function<void()>& processEvents) {
-    catalogue::FillTableList(side == TableSide::First ? *ListView1 : *ListView2, details,
-                             registry().data(), processEvents);
+void TableSelectionWindow::FillTableList(TableSide side, const catalogue::CatalogueRead& read) {
+    catalogue::FillTableList(side == TableSide::First ? *ListView1 : *ListView2, read);
 }
 
 }  // namespace windows

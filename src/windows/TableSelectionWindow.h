@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "LoginDetails.h"
+#include "TableCatalogue.h"
 #include "TableListView.h"
 #include "Window.h"
 
@@ -23,10 +24,9 @@ public:
 
     void Form_Load() override;
 
-    // Replaces one list's items with the database's tables (the catalogue's
-    // rules); processEvents runs once per table row while the catalogue is read.
-    void FillTableList(TableSide side, const connection::LoginDetails& details,
-                       const std::function<void()>& processEvents);
+    // Replaces one list's items with the database's tables, as the catalogue
+    // read them (a read that failed part-way lists what it read, then throws).
+    void FillTableList(TableSide side, const catalogue::CatalogueRead& read);
 
     // The controls by role, for whoever must name them from outside.
     QLabel* promptLabel() const { return Label1; }
