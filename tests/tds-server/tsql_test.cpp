@@ -55,6 +55,38 @@ TEST(Rewrite, RemembersNamesAsWrittenForMessages) {
     EXPECT_EQ(r.writtenNames["sales.gone"], "sales.Gone");
 }
 
+TEST(RowCount, RecognisesTheEstimateQueryAndTheTableItNames) {
+    // As the rewriting passes it on, followed by another statement.
+    std::string sql = rewrite(
+        "select sum(rows) from sys.partitions where object_id = object_id(N'[sales].[It''s]]x]') "
+        "and index_id in (0, 1); select 1");
+    std::optional<RowCountQuery> q = matchRowCountQuery(sql, 0);
+    ASSERT_TRUE(q);
+    EXPECT_EQ(q->objectName, "[sales].[It's]]x]");
+    EXPECT_EQ(sql.substr(skipBlank(sql, q->end)), "select 1");
+    const RewriteContext context{"testdb", {}};
+    EXPECT_EQ(storedNameOfObject(q->objectName, context), "sales.It's]x");
+    EXPECT_EQ(storedNameOfObject("[dbo].[T]", context), "T");
+    EXPECT_EQ(storedNameOfObject("testdb..T", context), "T");
+    EXPECT_EQ(storedNameOfObject("otherdb.dbo.T", context), std::nullopt);
+    EXPECT_EQ(storedNameOfObject("[dbo].[T", context), std::nullopt);
+
+    q = matchRowCountQuery(
+        "SELECT SUM([rows])FROM [sys].[partitions]\nWHERE index_id IN (1,0)\n  AND "
+        "object_id=OBJECT_ID('T')\nselect 2",
+        0);
+    ASSERT_TRUE(q);
+    EXPECT_EQ(q->objectName, "T");
+    // Other questions to sys.partitions are not this one.
+    for (const char* other :
+         {"select sum(rows) from sys.partitions where object_id = 5 and index_id in (0, 1)",
+          "select sum(rows) from sys.partitions where object_id = object_id('T') and index_id in "
+          "(0, 1, 2)",
+          "select sum(rows) from sys.partitions where object_id = object_id('T') and index_id in "
+          "(0, 1) group by object_id"})
+        EXPECT_FALSE(matchRowCountQuery(other, 0)) << other;
+}
+
 TEST(Statements, LeadingWordsAndOneLineStatements) {
     std::string sql = "  /* c */ SET NOCOUNT ON\nselect 1; use x;";
     size_t start = skipBlank(sql, 0);

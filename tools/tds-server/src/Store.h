@@ -3,8 +3,10 @@
 // one connection does not block writers on another).
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -63,6 +65,11 @@ private:
     std::string dir_;
     std::vector<std::unique_ptr<Database>> databases_;
 };
+
+// The rows of the stored table (its name matched without case, as SQLite
+// matches names); nothing when there is no such table, a view included.
+// False on an SQLite error, which sqlite3_errmsg then tells.
+bool countRows(sqlite3* db, std::string_view stored, std::optional<int64_t>& count);
 
 // Runs a script of statements without results (seeds): T-SQL is rewritten as
 // for sessions, lines holding only GO are ignored. False and a message on error.
