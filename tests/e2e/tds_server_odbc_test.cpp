@@ -860,4 +860,37 @@ TEST(TdsFaults, DropAfterRowsCutsTheConnectionMidResultAndSigtermStopsCleanly) {
     EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
+// The first column of every row, in order.
+std::vector<std::optional<std::string>> firstColumn(const Result& r) {
+    std::vector<std::optional<std::string>> out;
+    for (const Row& row : r.rows) out.push_back(row.at(0));
+    return out;
+}
+
+TEST(TdsCollation, CiComparesAndSortsTextWithoutCaseBinaryByCodePoint) {
+    using Keys = std::vector<std::optional<std::string>>;
+    const std::string columns = " (k nvarchar(20) not null primary key, n int)";
+    const std::string rows =
+        " values (N'apricot', 1), (N'Banana', 2), (N'cherry', 3), (N'Apple', 4)";
+    {
+        auto c = connectTest();  // the fixture's server: binary
+        std::string table = tdsUniqueName("Keys");
+        exec(*c, "create table " + table + columns + "; insert into " + table + rows);
+        EXPECT_EQ(firstColumn(query(*c, "select k from " + table + " order by k")),
+                  (Keys{"Apple", "Banana", "apricot", "cherry"}));
+        EXPECT_TRUE(query(*c, "select n from " + table + " where k = N'BANANA'").rows.empty());
+    }
+    OwnServer server({"--collation", "ci"});
+    Connection c;
+    ASSERT_TRUE(c.connect(server.connectionString())) << describe(c.diags());
+    exec(c, "create table keys" + columns + "; insert into keys" + rows);
+    EXPECT_EQ(firstColumn(query(c, "select k from keys order by k")),
+              (Keys{"Apple", "apricot", "Banana", "cherry"}));
+    EXPECT_EQ(firstColumn(query(c, "select n from keys where k = N'BANANA'")), (Keys{"2"}));
+    EXPECT_TRUE(hasNative(failure(c, "insert into keys values (N'APPLE', 5)"), 2627));
+    // A binary collation named in the query still sorts by code point.
+    EXPECT_EQ(firstColumn(query(c, "select k from keys order by k collate Latin1_General_BIN2")),
+              (Keys{"Apple", "Banana", "apricot", "cherry"}));
+}
+
 }  // namespace

@@ -48,6 +48,21 @@ TEST(Rewrite, StoresSchemaQualifiedTablesUnderOneName) {
     EXPECT_EQ(rewrite("select * from otherdb.dbo.T"), "select * from otherdb.dbo.T");
 }
 
+TEST(Rewrite, CaseInsensitiveDatabasesGiveNewTextColumnsNocase) {
+    const std::string sql =
+        "create table [sales].[T] ([Name] nvarchar(max) not null primary key, n int,\n"
+        "  c char(3) collate Latin1_General_BIN, constraint text unique (n))\n"
+        "create table U (t text);\nselect * from U order by t collate SQL_Latin1_General_CP1_CI_AS";
+    EXPECT_EQ(
+        rewriteTsql(sql, {"testdb", {}, true}).sql,
+        "create table \"sales.T\" (\"Name\" nvarchar(-1) COLLATE NOCASE not null primary key, "
+        "n int,\n  c char(3) collate BINARY, constraint text unique (n))\n"
+        "create table U (t text COLLATE NOCASE);\nselect * from U order by t collate NOCASE");
+    // Binary databases keep the columns as declared.
+    EXPECT_EQ(rewrite("create table U (t text, n nvarchar(5) collate nocase)"),
+              "create table U (t text, n nvarchar(5) collate nocase)");
+}
+
 TEST(Rewrite, RemembersNamesAsWrittenForMessages) {
     Rewritten r =
         rewriteTsql("select * from [dbo].[Missing]; select * from sales.Gone", {"testdb", {}});

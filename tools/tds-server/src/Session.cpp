@@ -330,7 +330,8 @@ Session::Outcome Session::runSql(const std::string& tsql, bool inProc,
     doneToken_ = inProc ? kDoneInProc : kDone;
     pending_ = false;
     failed = false;
-    const RewriteContext context{database_->name(), database_->schemas(db_)};
+    const RewriteContext context{database_->name(), database_->schemas(db_),
+                                 database_->caseInsensitive()};
     Rewritten rw = rewriteTsql(tsql, context);
     const std::string& sql = rw.sql;
     auto fail = [&](const ServerMessage& error) {

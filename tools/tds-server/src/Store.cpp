@@ -176,7 +176,8 @@ bool runScript(sqlite3* db, Database& database, std::string_view script, std::st
                 t.end());
         if (t != "go") text += line + "\n";
     }
-    Rewritten rewritten = rewriteTsql(text, {database.name(), database.schemas(db)});
+    Rewritten rewritten =
+        rewriteTsql(text, {database.name(), database.schemas(db), database.caseInsensitive()});
     const std::string& sql = rewritten.sql;
     for (size_t pos = skipBlank(sql, 0); pos < sql.size(); pos = skipBlank(sql, pos)) {
         std::vector<std::string> words = leadingWords(sql, pos, 3);
@@ -234,7 +235,8 @@ std::unique_ptr<Catalog> Catalog::create(const std::vector<DatabaseSource>& sour
             return nullptr;
         }
         sqlite3_close(db);
-        catalog->databases_.push_back(std::make_unique<Database>(source.name, path));
+        catalog->databases_.push_back(
+            std::make_unique<Database>(source.name, path, source.caseInsensitive));
         if (source.seedFile.empty()) continue;
         std::ifstream in(source.seedFile, std::ios::binary);
         if (!in) {

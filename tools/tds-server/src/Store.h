@@ -19,6 +19,8 @@ namespace tds {
 struct DatabaseSource {
     std::string name;
     std::string seedFile;  // empty: an empty database
+    // Text columns of its tables compare without case (--collation ci).
+    bool caseInsensitive = false;
 };
 
 struct TableEntry {
@@ -29,10 +31,12 @@ struct TableEntry {
 
 class Database {
 public:
-    Database(std::string name, std::string path) : name_(std::move(name)), path_(std::move(path)) {}
+    Database(std::string name, std::string path, bool caseInsensitive)
+        : name_(std::move(name)), path_(std::move(path)), caseInsensitive_(caseInsensitive) {}
 
     const std::string& name() const { return name_; }
     const std::string& path() const { return path_; }
+    bool caseInsensitive() const { return caseInsensitive_; }
 
     // A new connection for one session; nullptr and a message on failure.
     sqlite3* open(std::string& error) const;
@@ -45,6 +49,7 @@ public:
 private:
     std::string name_;
     std::string path_;
+    bool caseInsensitive_;
     mutable std::mutex mutex_;
     std::set<std::string> createdSchemas_;
 };

@@ -119,9 +119,96 @@ std::string quoteId(std::string_view name) {
 const std::set<std::string> kTableContext = {"from",  "join", "into",  "update",
                                              "table", "view", "exists"};
 
+const std::set<std::string> kTextTypes = {"char", "varchar", "nchar",  "nvarchar",
+                                          "text", "ntext",   "sysname"};
+const std::set<std::string> kTableConstraints = {"constraint", "primary", "unique",
+                                                 "check",      "foreign", "index"};
+
+// COLLATE NOCASE after the type of every text column in a CREATE TABLE that
+// names no collation of its own. On the column, SQLite applies it to every
+// comparison, ORDER BY, GROUP BY and index on that column, as SQL Server
+// applies a column's collation.
+std::string withCaseInsensitiveText(std::string_view sql) {
+    std::vector<Tok> toks = tokenize(sql);
+    auto next = [&](size_t i) {
+        for (++i; i < toks.size() && toks[i].kind == T::Blank; ++i) {
+        }
+        return i;
+    };
+    auto punct = [&](size_t i, std::string_view p) {
+        return i < toks.size() && toks[i].kind == T::Punct && toks[i].text == p;
+    };
+    auto offsetAfter = [&](size_t i) {
+        return size_t(toks[i].text.data() - sql.data()) + toks[i].text.size();
+    };
+    std::vector<size_t> inserts;
+    for (size_t i = 0; i < toks.size(); ++i) {
+        if (toks[i].kind != T::Word || !equalsIgnoreCase(toks[i].text, "create")) continue;
+        size_t k = next(i);
+        if (k == toks.size() || toks[k].kind != T::Word || !equalsIgnoreCase(toks[k].text, "table"))
+            continue;
+        // The table's name (a.b.c), then its column list.
+        k = next(k);
+        while (k < toks.size() && isIdent(toks[k]) && punct(next(k), ".")) k = next(next(k));
+        if (k == toks.size() || !isIdent(toks[k]) || !punct(next(k), "(")) continue;
+        k = next(k);
+        int depth = 1;
+        size_t item = 0;  // tokens of this column definition so far
+        bool constraint = false, text = false, collated = false;
+        size_t typeEnd = 0;
+        for (k = next(k); k < toks.size() && depth > 0; k = next(k)) {
+            const Tok& t = toks[k];
+            if (t.kind == T::Word && equalsIgnoreCase(t.text, "collate")) collated = true;
+            bool itemEnds = depth == 1 && (punct(k, ",") || punct(k, ")"));
+            if (punct(k, "(")) {
+                ++depth;
+            } else if (punct(k, ")")) {
+                --depth;
+            } else if (depth == 1 && !itemEnds) {
+                ++item;
+                if (item == 1)
+                    constraint = t.kind == T::Word && kTableConstraints.count(toLower(t.text));
+                if (item == 2 && !constraint && isIdent(t) && kTextTypes.count(toLower(t.value))) {
+                    text = true;
+                    typeEnd = offsetAfter(k);
+                    // The length: (n) or (max).
+                    size_t open = next(k);
+                    if (punct(open, "(")) {
+                        size_t close = open;
+                        while (close < toks.size() && !punct(close, ")")) ++close;
+                        if (close == toks.size()) break;
+                        typeEnd = offsetAfter(close);
+                        k = close;
+                    }
+                }
+            }
+            if (itemEnds) {
+                if (text && !collated) inserts.push_back(typeEnd);
+                item = 0;
+                constraint = text = collated = false;
+            }
+        }
+        i = k - 1;  // the loop reads the token after the list next
+    }
+    std::string out;
+    size_t from = 0;
+    for (size_t at : inserts) {
+        out.append(sql.substr(from, at - from));
+        out += " COLLATE NOCASE";
+        from = at;
+    }
+    out.append(sql.substr(from));
+    return out;
+}
+
 }  // namespace
 
 Rewritten rewriteTsql(std::string_view sql, const RewriteContext& context) {
+    std::string collated;
+    if (context.caseInsensitive) {
+        collated = withCaseInsensitiveText(sql);
+        sql = collated;
+    }
     std::vector<Tok> toks = tokenize(sql);
     Rewritten r;
     std::string lastWord;   // previous keyword-like word, lower case
@@ -161,6 +248,19 @@ Rewritten rewriteTsql(std::string_view sql, const RewriteContext& context) {
                 lastWord = lower;
                 continue;
             }
+        }
+        // SQL Server's collation names: the CI ones compare as SQLite's
+        // NOCASE, the others (CS, BIN) as BINARY; SQLite's own names stay.
+        if (t.kind == T::Word && lastWord == "collate") {
+            if (lower == "binary" || lower == "nocase" || lower == "rtrim") {
+                r.sql.append(t.text);
+            } else {
+                r.sql +=
+                    ("_" + lower + "_").find("_ci_") != std::string::npos ? "NOCASE" : "BINARY";
+            }
+            lastWord2 = lastWord;
+            lastWord = lower;
+            continue;
         }
         if (t.kind == T::Word && lower == "tran" &&
             (lastWord == "begin" || lastWord == "commit" || lastWord == "rollback")) {

@@ -1,5 +1,6 @@
 // The T-SQL that clients send, turned into SQL that SQLite runs: N'' literals,
-// 0x binary literals, (max) lengths, and schema-qualified names. A table
+// 0x binary literals, (max) lengths, COLLATE clauses, and schema-qualified
+// names. A table
 // [sales].[Orders] is stored in SQLite as the single name "sales.Orders"; dbo
 // is the default schema and is stored without prefix.
 #pragma once
@@ -16,6 +17,9 @@ namespace tds {
 struct RewriteContext {
     std::string database;           // the session's database, for three-part names
     std::set<std::string> schemas;  // known schemas other than dbo, lower case
+    // Text columns of new tables compare and sort without case (SQLite's
+    // NOCASE), as in a database with one of SQL Server's CI collations.
+    bool caseInsensitive = false;
 };
 
 struct Rewritten {
