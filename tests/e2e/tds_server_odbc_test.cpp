@@ -410,6 +410,50 @@ TEST(TdsCatalog, SchemaQualifiedNamesReachTheirOwnTable) {
     }
 }
 
+// [name] with ] doubled inside.
+std::string bracketed(const std::string& name) {
+    std::string out = "[";
+    for (char ch : name) out += ch == ']' ? std::string("]]") : std::string(1, ch);
+    return out + "]";
+}
+
+// The row-count estimate for an object name, as a client asks for it.
+std::string rowCountQuery(const std::string& objectName) {
+    std::string literal;
+    for (char ch : objectName) literal += ch == '\'' ? std::string("''") : std::string(1, ch);
+    return "select sum(rows) from sys.partitions where object_id = object_id(N'" + literal +
+           "') and index_id in (0, 1)";
+}
+
+TEST(TdsCatalog, RowCountEstimateIsTheTablesCountOrNull) {
+    auto c = connectTest();
+    std::string schema = tdsUniqueName("sales"), odd = tdsUniqueName("It's]x");
+    std::string plain = tdsUniqueName("Plain");
+    std::string oddName = bracketed(schema) + "." + bracketed(odd);
+    exec(*c, "create table " + oddName + " (id int)");
+    exec(*c,
+         "with recursive n(x) as (select 1 union all select x + 1 from n where x < 1234) insert "
+         "into " +
+             oddName + " select x from n");
+    exec(*c, "create table " + plain + " (id int); insert into " + plain + " values (1), (2)");
+
+    Result r = query(*c, rowCountQuery(oddName));
+    ASSERT_EQ(r.columns.size(), 1u);
+    EXPECT_EQ(r.columns[0].name, "");
+    EXPECT_EQ(r.columns[0].type, SQL_BIGINT);
+    ASSERT_EQ(r.rows.size(), 1u);
+    EXPECT_EQ(r.rows[0].at(0), "1234");
+    EXPECT_EQ(query(*c, rowCountQuery("[dbo]." + bracketed(plain))).rows.at(0).at(0), "2");
+    // The same name under dbo, and a table that is not there: NULL, not an error.
+    for (std::string missing : {"[dbo]." + bracketed(odd), bracketed(schema) + ".[Missing]"}) {
+        Result none = query(*c, rowCountQuery(missing));
+        ASSERT_EQ(none.rows.size(), 1u) << missing;
+        EXPECT_EQ(none.rows[0].at(0), std::nullopt) << missing;
+    }
+    // The reading connection goes on to the table itself.
+    EXPECT_EQ(query(*c, "select * from " + oddName).rows.size(), 1234u);
+}
+
 // --- types ------------------------------------------------------------------
 
 struct TypeCase {
@@ -814,6 +858,39 @@ TEST(TdsFaults, DropAfterRowsCutsTheConnectionMidResultAndSigtermStopsCleanly) {
     int status = server.stop();
     EXPECT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+// The first column of every row, in order.
+std::vector<std::optional<std::string>> firstColumn(const Result& r) {
+    std::vector<std::optional<std::string>> out;
+    for (const Row& row : r.rows) out.push_back(row.at(0));
+    return out;
+}
+
+TEST(TdsCollation, CiComparesAndSortsTextWithoutCaseBinaryByCodePoint) {
+    using Keys = std::vector<std::optional<std::string>>;
+    const std::string columns = " (k nvarchar(20) not null primary key, n int)";
+    const std::string rows =
+        " values (N'apricot', 1), (N'Banana', 2), (N'cherry', 3), (N'Apple', 4)";
+    {
+        auto c = connectTest();  // the fixture's server: binary
+        std::string table = tdsUniqueName("Keys");
+        exec(*c, "create table " + table + columns + "; insert into " + table + rows);
+        EXPECT_EQ(firstColumn(query(*c, "select k from " + table + " order by k")),
+                  (Keys{"Apple", "Banana", "apricot", "cherry"}));
+        EXPECT_TRUE(query(*c, "select n from " + table + " where k = N'BANANA'").rows.empty());
+    }
+    OwnServer server({"--collation", "ci"});
+    Connection c;
+    ASSERT_TRUE(c.connect(server.connectionString())) << describe(c.diags());
+    exec(c, "create table keys" + columns + "; insert into keys" + rows);
+    EXPECT_EQ(firstColumn(query(c, "select k from keys order by k")),
+              (Keys{"Apple", "apricot", "Banana", "cherry"}));
+    EXPECT_EQ(firstColumn(query(c, "select n from keys where k = N'BANANA'")), (Keys{"2"}));
+    EXPECT_TRUE(hasNative(failure(c, "insert into keys values (N'APPLE', 5)"), 2627));
+    // A binary collation named in the query still sorts by code point.
+    EXPECT_EQ(firstColumn(query(c, "select k from keys order by k collate Latin1_General_BIN2")),
+              (Keys{"Apple", "Banana", "apricot", "cherry"}));
 }
 
 }  // namespace

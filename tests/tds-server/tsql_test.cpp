@@ -48,11 +48,58 @@ TEST(Rewrite, StoresSchemaQualifiedTablesUnderOneName) {
     EXPECT_EQ(rewrite("select * from otherdb.dbo.T"), "select * from otherdb.dbo.T");
 }
 
+TEST(Rewrite, CaseInsensitiveDatabasesGiveNewTextColumnsNocase) {
+    const std::string sql =
+        "create table [sales].[T] ([Name] nvarchar(max) not null primary key, n int,\n"
+        "  c char(3) collate Latin1_General_BIN, constraint text unique (n))\n"
+        "create table U (t text);\nselect * from U order by t collate SQL_Latin1_General_CP1_CI_AS";
+    EXPECT_EQ(
+        rewriteTsql(sql, {"testdb", {}, true}).sql,
+        "create table \"sales.T\" (\"Name\" nvarchar(-1) COLLATE NOCASE not null primary key, "
+        "n int,\n  c char(3) collate BINARY, constraint text unique (n))\n"
+        "create table U (t text COLLATE NOCASE);\nselect * from U order by t collate NOCASE");
+    // Binary databases keep the columns as declared.
+    EXPECT_EQ(rewrite("create table U (t text, n nvarchar(5) collate nocase)"),
+              "create table U (t text, n nvarchar(5) collate nocase)");
+}
+
 TEST(Rewrite, RemembersNamesAsWrittenForMessages) {
     Rewritten r =
         rewriteTsql("select * from [dbo].[Missing]; select * from sales.Gone", {"testdb", {}});
     EXPECT_EQ(r.writtenNames["missing"], "dbo.Missing");
     EXPECT_EQ(r.writtenNames["sales.gone"], "sales.Gone");
+}
+
+TEST(RowCount, RecognisesTheEstimateQueryAndTheTableItNames) {
+    // As the rewriting passes it on, followed by another statement.
+    std::string sql = rewrite(
+        "select sum(rows) from sys.partitions where object_id = object_id(N'[sales].[It''s]]x]') "
+        "and index_id in (0, 1); select 1");
+    std::optional<RowCountQuery> q = matchRowCountQuery(sql, 0);
+    ASSERT_TRUE(q);
+    EXPECT_EQ(q->objectName, "[sales].[It's]]x]");
+    EXPECT_EQ(sql.substr(skipBlank(sql, q->end)), "select 1");
+    const RewriteContext context{"testdb", {}};
+    EXPECT_EQ(storedNameOfObject(q->objectName, context), "sales.It's]x");
+    EXPECT_EQ(storedNameOfObject("[dbo].[T]", context), "T");
+    EXPECT_EQ(storedNameOfObject("testdb..T", context), "T");
+    EXPECT_EQ(storedNameOfObject("otherdb.dbo.T", context), std::nullopt);
+    EXPECT_EQ(storedNameOfObject("[dbo].[T", context), std::nullopt);
+
+    q = matchRowCountQuery(
+        "SELECT SUM([rows])FROM [sys].[partitions]\nWHERE index_id IN (1,0)\n  AND "
+        "object_id=OBJECT_ID('T')\nselect 2",
+        0);
+    ASSERT_TRUE(q);
+    EXPECT_EQ(q->objectName, "T");
+    // Other questions to sys.partitions are not this one.
+    for (const char* other :
+         {"select sum(rows) from sys.partitions where object_id = 5 and index_id in (0, 1)",
+          "select sum(rows) from sys.partitions where object_id = object_id('T') and index_id in "
+          "(0, 1, 2)",
+          "select sum(rows) from sys.partitions where object_id = object_id('T') and index_id in "
+          "(0, 1) group by object_id"})
+        EXPECT_FALSE(matchRowCountQuery(other, 0)) << other;
 }
 
 TEST(Statements, LeadingWordsAndOneLineStatements) {

@@ -15,6 +15,8 @@ const char* const kUsage =
     "                      (repeatable; the first is the default database)\n"
     "  --delay-ms N        wait N ms before every reply\n"
     "  --drop-after-rows N close the connection after N rows of a result\n"
+    "  --collation ci|binary  text columns compare and sort without case (ci) or\n"
+    "                      by code point (binary, the default)\n"
     "  --config FILE       read options from FILE, one per line: 'user tester:secret'\n"
     "The first line on standard output is 'PORT <number>'.\n";
 
@@ -83,6 +85,10 @@ bool apply(const std::string& key, const std::string& value, const std::string& 
     } else if (key == "drop-after-rows") {
         if (!number(value, 0, 1L << 40, n)) return error = "bad --drop-after-rows " + value, false;
         out.config.dropAfterRows = n;
+    } else if (key == "collation") {
+        if (value != "ci" && value != "binary")
+            return error = "bad --collation " + value + " (ci or binary)", false;
+        out.caseInsensitive = value == "ci";
     } else if (key == "config") {
         return readConfig(value, out, error, depth);
     } else {
@@ -107,7 +113,7 @@ bool parseOptions(const std::vector<std::string>& args, Options& out, std::strin
             key = "database";
         } else {
             static const char* const known[] = {
-                "port", "user", "database", "delay-ms", "drop-after-rows", "config"};
+                "port", "user", "database", "delay-ms", "collation", "drop-after-rows", "config"};
             if (std::find(std::begin(known), std::end(known), key) == std::end(known))
                 return error = "unknown option " + arg, false;
             if (i + 1 >= args.size()) return error = arg + " needs a value", false;
@@ -117,6 +123,7 @@ bool parseOptions(const std::vector<std::string>& args, Options& out, std::strin
     }
     if (out.config.users.empty()) return error = "at least one --user is needed", false;
     if (out.databases.empty()) return error = "at least one --database is needed", false;
+    for (DatabaseSource& d : out.databases) d.caseInsensitive = out.caseInsensitive;
     return true;
 }
 

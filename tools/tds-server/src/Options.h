@@ -14,6 +14,7 @@ struct Options {
     uint16_t port = 0;
     ServerConfig config;
     std::vector<DatabaseSource> databases;
+    bool caseInsensitive = false;  // --collation ci, for every database
 };
 
 // False and a message on a bad or missing setting.

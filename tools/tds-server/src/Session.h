@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,8 @@ private:
                    bool& failed);
     Outcome runStatement(sqlite3_stmt* stmt, const std::string& verb, bool& failed,
                          ServerMessage& error);
+    // One row, one unnamed bigint column: the count, or NULL.
+    void sendRowCount(std::optional<int64_t> count);
     bool useDatabase(const std::string& name, ServerMessage& error);
     void setPending(uint16_t status, uint16_t command, uint64_t count);
     void flushPending(bool more);

@@ -141,6 +141,31 @@ void Database::addSchema(std::string_view schema) {
     createdSchemas_.insert(toLower(schema));
 }
 
+bool countRows(sqlite3* db, std::string_view stored, std::optional<int64_t>& count) {
+    count.reset();
+    sqlite3_stmt* stmt = nullptr;
+    const char* find =
+        "SELECT name FROM sqlite_schema WHERE type = 'table' AND name = ?1 COLLATE NOCASE";
+    if (sqlite3_prepare_v2(db, find, -1, &stmt, nullptr) != SQLITE_OK) return false;
+    sqlite3_bind_text(stmt, 1, stored.data(), int(stored.size()), SQLITE_STATIC);
+    int rc = sqlite3_step(stmt);
+    std::string sql = "SELECT count(*) FROM \"";
+    if (rc == SQLITE_ROW) {
+        for (const char* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)); *p; ++p) {
+            sql += *p;
+            if (*p == '"') sql += '"';
+        }
+    }
+    sqlite3_finalize(stmt);
+    if (rc != SQLITE_ROW) return rc == SQLITE_DONE;
+    sql += '"';
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) return false;
+    rc = sqlite3_step(stmt);
+    if (rc == SQLITE_ROW) count = sqlite3_column_int64(stmt, 0);
+    sqlite3_finalize(stmt);
+    return rc == SQLITE_ROW;
+}
+
 bool runScript(sqlite3* db, Database& database, std::string_view script, std::string& error) {
     // Drop GO separators, which only client tools understand.
     std::string text;
@@ -151,7 +176,8 @@ bool runScript(sqlite3* db, Database& database, std::string_view script, std::st
                 t.end());
         if (t != "go") text += line + "\n";
     }
-    Rewritten rewritten = rewriteTsql(text, {database.name(), database.schemas(db)});
+    Rewritten rewritten =
+        rewriteTsql(text, {database.name(), database.schemas(db), database.caseInsensitive()});
     const std::string& sql = rewritten.sql;
     for (size_t pos = skipBlank(sql, 0); pos < sql.size(); pos = skipBlank(sql, pos)) {
         std::vector<std::string> words = leadingWords(sql, pos, 3);
@@ -209,7 +235,8 @@ std::unique_ptr<Catalog> Catalog::create(const std::vector<DatabaseSource>& sour
             return nullptr;
         }
         sqlite3_close(db);
-        catalog->databases_.push_back(std::make_unique<Database>(source.name, path));
+        catalog->databases_.push_back(
+            std::make_unique<Database>(source.name, path, source.caseInsensitive));
         if (source.seedFile.empty()) continue;
         std::ifstream in(source.seedFile, std::ios::binary);
         if (!in) {

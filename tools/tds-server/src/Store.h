@@ -3,8 +3,10 @@
 // one connection does not block writers on another).
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -17,6 +19,8 @@ namespace tds {
 struct DatabaseSource {
     std::string name;
     std::string seedFile;  // empty: an empty database
+    // Text columns of its tables compare without case (--collation ci).
+    bool caseInsensitive = false;
 };
 
 struct TableEntry {
@@ -27,10 +31,12 @@ struct TableEntry {
 
 class Database {
 public:
-    Database(std::string name, std::string path) : name_(std::move(name)), path_(std::move(path)) {}
+    Database(std::string name, std::string path, bool caseInsensitive)
+        : name_(std::move(name)), path_(std::move(path)), caseInsensitive_(caseInsensitive) {}
 
     const std::string& name() const { return name_; }
     const std::string& path() const { return path_; }
+    bool caseInsensitive() const { return caseInsensitive_; }
 
     // A new connection for one session; nullptr and a message on failure.
     sqlite3* open(std::string& error) const;
@@ -43,6 +49,7 @@ public:
 private:
     std::string name_;
     std::string path_;
+    bool caseInsensitive_;
     mutable std::mutex mutex_;
     std::set<std::string> createdSchemas_;
 };
@@ -63,6 +70,11 @@ private:
     std::string dir_;
     std::vector<std::unique_ptr<Database>> databases_;
 };
+
+// The rows of the stored table (its name matched without case, as SQLite
+// matches names); nothing when there is no such table, a view included.
+// False on an SQLite error, which sqlite3_errmsg then tells.
+bool countRows(sqlite3* db, std::string_view stored, std::optional<int64_t>& count);
 
 // Runs a script of statements without results (seeds): T-SQL is rewritten as
 // for sessions, lines holding only GO are ignored. False and a message on error.

@@ -119,9 +119,96 @@ std::string quoteId(std::string_view name) {
 const std::set<std::string> kTableContext = {"from",  "join", "into",  "update",
                                              "table", "view", "exists"};
 
+const std::set<std::string> kTextTypes = {"char", "varchar", "nchar",  "nvarchar",
+                                          "text", "ntext",   "sysname"};
+const std::set<std::string> kTableConstraints = {"constraint", "primary", "unique",
+                                                 "check",      "foreign", "index"};
+
+// COLLATE NOCASE after the type of every text column in a CREATE TABLE that
+// names no collation of its own. On the column, SQLite applies it to every
+// comparison, ORDER BY, GROUP BY and index on that column, as SQL Server
+// applies a column's collation.
+std::string withCaseInsensitiveText(std::string_view sql) {
+    std::vector<Tok> toks = tokenize(sql);
+    auto next = [&](size_t i) {
+        for (++i; i < toks.size() && toks[i].kind == T::Blank; ++i) {
+        }
+        return i;
+    };
+    auto punct = [&](size_t i, std::string_view p) {
+        return i < toks.size() && toks[i].kind == T::Punct && toks[i].text == p;
+    };
+    auto offsetAfter = [&](size_t i) {
+        return size_t(toks[i].text.data() - sql.data()) + toks[i].text.size();
+    };
+    std::vector<size_t> inserts;
+    for (size_t i = 0; i < toks.size(); ++i) {
+        if (toks[i].kind != T::Word || !equalsIgnoreCase(toks[i].text, "create")) continue;
+        size_t k = next(i);
+        if (k == toks.size() || toks[k].kind != T::Word || !equalsIgnoreCase(toks[k].text, "table"))
+            continue;
+        // The table's name (a.b.c), then its column list.
+        k = next(k);
+        while (k < toks.size() && isIdent(toks[k]) && punct(next(k), ".")) k = next(next(k));
+        if (k == toks.size() || !isIdent(toks[k]) || !punct(next(k), "(")) continue;
+        k = next(k);
+        int depth = 1;
+        size_t item = 0;  // tokens of this column definition so far
+        bool constraint = false, text = false, collated = false;
+        size_t typeEnd = 0;
+        for (k = next(k); k < toks.size() && depth > 0; k = next(k)) {
+            const Tok& t = toks[k];
+            if (t.kind == T::Word && equalsIgnoreCase(t.text, "collate")) collated = true;
+            bool itemEnds = depth == 1 && (punct(k, ",") || punct(k, ")"));
+            if (punct(k, "(")) {
+                ++depth;
+            } else if (punct(k, ")")) {
+                --depth;
+            } else if (depth == 1 && !itemEnds) {
+                ++item;
+                if (item == 1)
+                    constraint = t.kind == T::Word && kTableConstraints.count(toLower(t.text));
+                if (item == 2 && !constraint && isIdent(t) && kTextTypes.count(toLower(t.value))) {
+                    text = true;
+                    typeEnd = offsetAfter(k);
+                    // The length: (n) or (max).
+                    size_t open = next(k);
+                    if (punct(open, "(")) {
+                        size_t close = open;
+                        while (close < toks.size() && !punct(close, ")")) ++close;
+                        if (close == toks.size()) break;
+                        typeEnd = offsetAfter(close);
+                        k = close;
+                    }
+                }
+            }
+            if (itemEnds) {
+                if (text && !collated) inserts.push_back(typeEnd);
+                item = 0;
+                constraint = text = collated = false;
+            }
+        }
+        i = k - 1;  // the loop reads the token after the list next
+    }
+    std::string out;
+    size_t from = 0;
+    for (size_t at : inserts) {
+        out.append(sql.substr(from, at - from));
+        out += " COLLATE NOCASE";
+        from = at;
+    }
+    out.append(sql.substr(from));
+    return out;
+}
+
 }  // namespace
 
 Rewritten rewriteTsql(std::string_view sql, const RewriteContext& context) {
+    std::string collated;
+    if (context.caseInsensitive) {
+        collated = withCaseInsensitiveText(sql);
+        sql = collated;
+    }
     std::vector<Tok> toks = tokenize(sql);
     Rewritten r;
     std::string lastWord;   // previous keyword-like word, lower case
@@ -161,6 +248,19 @@ Rewritten rewriteTsql(std::string_view sql, const RewriteContext& context) {
                 lastWord = lower;
                 continue;
             }
+        }
+        // SQL Server's collation names: the CI ones compare as SQLite's
+        // NOCASE, the others (CS, BIN) as BINARY; SQLite's own names stay.
+        if (t.kind == T::Word && lastWord == "collate") {
+            if (lower == "binary" || lower == "nocase" || lower == "rtrim") {
+                r.sql.append(t.text);
+            } else {
+                r.sql +=
+                    ("_" + lower + "_").find("_ci_") != std::string::npos ? "NOCASE" : "BINARY";
+            }
+            lastWord2 = lastWord;
+            lastWord = lower;
+            continue;
         }
         if (t.kind == T::Word && lower == "tran" &&
             (lastWord == "begin" || lastWord == "commit" || lastWord == "rollback")) {
@@ -229,6 +329,134 @@ Rewritten rewriteTsql(std::string_view sql, const RewriteContext& context) {
         lastWord = "";
     }
     return r;
+}
+
+namespace {
+
+// The non-blank tokens of a statement, one at a time; a failed match leaves
+// the position where it was.
+struct Cursor {
+    std::string_view s;
+    size_t i;
+
+    Tok next() {
+        while (i < s.size()) {
+            Tok t = nextToken(s, i);
+            if (t.kind != T::Blank) return t;
+        }
+        return {T::Blank, s.substr(s.size()), {}};
+    }
+    bool word(std::string_view w) {
+        size_t at = i;
+        Tok t = next();
+        if (isIdent(t) && equalsIgnoreCase(t.value, w)) return true;
+        i = at;
+        return false;
+    }
+    bool punct(std::string_view p) {
+        size_t at = i;
+        Tok t = next();
+        if (t.kind == T::Punct && t.text == p) return true;
+        i = at;
+        return false;
+    }
+};
+
+// Words that would carry the statement on past its WHERE clause.
+const std::set<std::string> kContinuations = {"and",   "or",     "group",     "order", "having",
+                                              "union", "except", "intersect", "option"};
+
+}  // namespace
+
+std::optional<RowCountQuery> matchRowCountQuery(std::string_view sql, size_t from) {
+    Cursor c{sql, from};
+    if (!(c.word("select") && c.word("sum") && c.punct("(") && c.word("rows") && c.punct(")") &&
+          c.word("from")))
+        return std::nullopt;
+    // sys.partitions, also as the rewriting leaves it: "sys.partitions".
+    size_t at = c.i;
+    if (!c.word("sys.partitions")) {
+        c.i = at;
+        if (!(c.word("sys") && c.punct(".") && c.word("partitions"))) return std::nullopt;
+    }
+    if (!c.word("where")) return std::nullopt;
+    std::optional<std::string> object;
+    bool indexes = false;
+    for (int condition = 0; condition < 2; ++condition) {
+        if (condition == 1 && !c.word("and")) return std::nullopt;
+        if (!object && c.word("object_id")) {
+            if (!(c.punct("=") && c.word("object_id") && c.punct("("))) return std::nullopt;
+            Tok name = c.next();
+            if (name.kind != T::String && name.kind != T::NString) return std::nullopt;
+            object = unquote(name.kind == T::NString ? name.text.substr(1) : name.text, '\'');
+            if (!c.punct(")")) return std::nullopt;
+        } else if (!indexes && c.word("index_id")) {
+            // index_id in (0, 1): the heap or the clustered index, in either order.
+            if (!(c.word("in") && c.punct("("))) return std::nullopt;
+            std::set<std::string> ids;
+            do {
+                Tok id = c.next();
+                if (id.kind != T::Number) return std::nullopt;
+                ids.insert(std::string(id.text));
+            } while (c.punct(","));
+            if (!c.punct(")") || ids != std::set<std::string>{"0", "1"}) return std::nullopt;
+            indexes = true;
+        } else {
+            return std::nullopt;
+        }
+    }
+    at = c.i;
+    Tok after = c.next();
+    if (after.kind == T::Punct && after.text == ";") return RowCountQuery{*object, c.i};
+    if (after.kind == T::Blank) return RowCountQuery{*object, sql.size()};
+    if (after.kind == T::Word && !kContinuations.count(toLower(after.text)))
+        return RowCountQuery{*object, at};
+    return std::nullopt;
+}
+
+std::optional<std::string> storedNameOfObject(std::string_view name,
+                                              const RewriteContext& context) {
+    // Parts separated by dots, each [bracketed] (]] inside is ]), "quoted" or bare.
+    std::vector<std::string> parts;
+    size_t i = 0;
+    auto blanks = [&] {
+        while (i < name.size() && std::isspace(uint8_t(name[i]))) ++i;
+    };
+    for (;;) {
+        blanks();
+        std::string part;
+        if (i < name.size() && (name[i] == '[' || name[i] == '"')) {
+            char close = name[i] == '[' ? ']' : '"';
+            bool closed = false;
+            for (++i; i < name.size() && !closed; ++i) {
+                if (name[i] != close) {
+                    part += name[i];
+                } else if (i + 1 < name.size() && name[i + 1] == close) {
+                    part += close;
+                    ++i;
+                } else {
+                    closed = true;
+                }
+            }
+            if (!closed) return std::nullopt;
+        } else {
+            while (i < name.size() && name[i] != '.') part += name[i++];
+            while (!part.empty() && std::isspace(uint8_t(part.back()))) part.pop_back();
+        }
+        parts.push_back(part);
+        blanks();
+        if (i == name.size()) break;
+        if (name[i] != '.') return std::nullopt;
+        ++i;
+    }
+    if (parts.size() > 3 || parts.back().empty()) return std::nullopt;
+    if (parts.size() == 3) {
+        if (!parts[0].empty() && !equalsIgnoreCase(parts[0], context.database)) return std::nullopt;
+        parts.erase(parts.begin());
+    }
+    if (parts.size() == 1 || parts[0].empty() || equalsIgnoreCase(parts[0], "dbo"))
+        return parts.back();
+    return parts[0] + "." + parts[1];
 }
 
 std::pair<std::string, std::string> splitStoredName(std::string_view stored) {

@@ -1,10 +1,12 @@
 // The T-SQL that clients send, turned into SQL that SQLite runs: N'' literals,
-// 0x binary literals, (max) lengths, and schema-qualified names. A table
+// 0x binary literals, (max) lengths, COLLATE clauses, and schema-qualified
+// names. A table
 // [sales].[Orders] is stored in SQLite as the single name "sales.Orders"; dbo
 // is the default schema and is stored without prefix.
 #pragma once
 
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -15,6 +17,9 @@ namespace tds {
 struct RewriteContext {
     std::string database;           // the session's database, for three-part names
     std::set<std::string> schemas;  // known schemas other than dbo, lower case
+    // Text columns of new tables compare and sort without case (SQLite's
+    // NOCASE), as in a database with one of SQL Server's CI collations.
+    bool caseInsensitive = false;
 };
 
 struct Rewritten {
@@ -25,6 +30,22 @@ struct Rewritten {
 };
 
 Rewritten rewriteTsql(std::string_view sql, const RewriteContext& context);
+
+// The row-count estimate clients ask for before reading a table:
+//   select sum(rows) from sys.partitions
+//   where object_id = object_id(N'[sales].[Orders]') and index_id in (0, 1)
+// (blanks, case and the order of the two conditions may vary). Gives the
+// object name inside the string and where the statement ends.
+struct RowCountQuery {
+    std::string objectName;
+    size_t end = 0;
+};
+std::optional<RowCountQuery> matchRowCountQuery(std::string_view sql, size_t from);
+
+// The stored table name an object name names as object_id() reads it
+// ("[sales].[Orders]" -> "sales.Orders", "dbo.T" and "T" -> "T",
+// "testdb..T" -> "T"); nothing for a malformed name or another database.
+std::optional<std::string> storedNameOfObject(std::string_view name, const RewriteContext& context);
 
 // Splits a stored table name into owner and name ("sales.Orders" -> sales,
 // Orders; "Orders" -> dbo, Orders).
