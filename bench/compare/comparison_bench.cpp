@@ -20,7 +20,8 @@ constexpr int kRecords = 1'000'000;
 // Answers every box at once; a benchmark run shows none.
 class SilentBoxes : public ui::MessageBoxes {
 public:
-    ui::Answer show(const QString&, const QString&, ui::Buttons, ui::Icon) override {
+    ui::Answer show(const QString&, const QString&, ui::Buttons, ui::Icon,
+                    const QString&) override {
         ++shown;
         return ui::Answer::Ok;
     }

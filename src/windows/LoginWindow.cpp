@@ -9,12 +9,12 @@
 #include "ClassicLook.h"
 #include "ErrorTrap.h"
 #include "InputGuard.h"
-#include "TableCatalogue.h"
-#include "WhilePainting.h"
 #include "Layout.h"
 #include "Pointer.h"
 #include "ProgramFiles.h"
+#include "TableCatalogue.h"
 #include "TableSelectionWindow.h"
+#include "WhilePainting.h"
 #include "WindowRegistry.h"
 
 namespace windows {
@@ -186,23 +186,28 @@ void LoginWindow::PushButton5_Click() {
     trap.step(100, [&] { connection = registry().data().CreateConnection(); });
     // From here on a failure is answered by the could-not-connect message, not the report.
     bool failed = false;
+    QString reason;
     try {
         SetMousePointer(app::kPointerBusy);  // 102
         if (!connection) throw std::runtime_error("No connection object");
         LoginDetails details = CurrentLoginDetails();
-        details.localConnection = Check7->isChecked();                      // 104
+        details.localConnection = Check7->isChecked();  // 104
         const QString connectionString = BuildConnectionString(details);
         data::Connection& opening = *connection;
-        WhilePainting([&] { opening.Open(connectionString); });  // 106 / 108
+        WhilePainting([&] { opening.Open(connectionString); });             // 106 / 108
         registry().boxes().show(QStringLiteral("Connection successful."));  // 110
         SetMousePointer(app::kPointerNormal);                               // 112
     } catch (...) {
         failed = true;
+        reason = app::DescribeFailure(std::current_exception());
     }
     if (failed) {  // 114
+        // The driver's reason goes behind "Show Details...": wrong password,
+        // unknown database and no server each say what they are.
         registry().boxes().show(
-            QStringLiteral("Could not connect. Please check with your administrator."));  // 116
-        SetMousePointer(app::kPointerNormal);                                             // 118
+            QStringLiteral("Could not connect. Please check with your administrator."),  // 116
+            QString(), ui::Buttons::Ok, ui::Icon::None, reason);
+        SetMousePointer(app::kPointerNormal);  // 118
     }
     connection.reset();  // releasing the object closes the connection
 }

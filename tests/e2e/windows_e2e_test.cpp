@@ -197,9 +197,24 @@ TEST_F(EndToEnd, TestConnectionTellsSuccessAndFailure) {
     QTest::mouseClick(f.testConnectionButton(), Qt::LeftButton);
     f.passwordEdit()->setText(QStringLiteral("wrong"));
     QTest::mouseClick(f.testConnectionButton(), Qt::LeftButton);
-    EXPECT_EQ(boxes.texts(),
-              (QStringList{"Connection successful.",
-                           "Could not connect. Please check with your administrator."}));
+    f.passwordEdit()->setText(d.password);
+    f.databaseEdit()->setText(QStringLiteral("nosuchdb"));
+    QTest::mouseClick(f.testConnectionButton(), Qt::LeftButton);
+    f.databaseEdit()->setText(d.database);
+    f.portEdit()->setText(QString::number(data_e2e::closedPort()));
+    QTest::mouseClick(f.testConnectionButton(), Qt::LeftButton);
+    const QString refused =
+        QStringLiteral("Could not connect. Please check with your administrator.");
+    EXPECT_EQ(boxes.texts(), (QStringList{"Connection successful.", refused, refused, refused}));
+    // The main text is the same; the driver's reason behind it tells the three apart.
+    ASSERT_EQ(boxes.boxes.size(), 4u);
+    EXPECT_EQ(boxes.boxes[0].details, QString());
+    EXPECT_TRUE(boxes.boxes[1].details.contains(QStringLiteral("Login failed for user 'tester'")))
+        << boxes.boxes[1].details.toStdString();
+    EXPECT_TRUE(boxes.boxes[2].details.contains(QStringLiteral("nosuchdb")))
+        << boxes.boxes[2].details.toStdString();
+    EXPECT_FALSE(boxes.boxes[3].details.isEmpty());
+    EXPECT_NE(boxes.boxes[3].details, boxes.boxes[1].details);
 }
 
 TEST_F(EndToEnd, SamePositionAndFirstTableWithoutData) {

@@ -19,11 +19,12 @@ public:
         QString title;
         ui::Buttons buttons;
         ui::Icon icon;
+        QString details;
     };
 
-    ui::Answer show(const QString& text, const QString& title, ui::Buttons buttons,
-                    ui::Icon icon) override {
-        boxes.push_back(Box{text, title, buttons, icon});
+    ui::Answer show(const QString& text, const QString& title, ui::Buttons buttons, ui::Icon icon,
+                    const QString& details) override {
+        boxes.push_back(Box{text, title, buttons, icon, details});
         if (onShow) onShow();
         if (buttons == ui::Buttons::Ok) return ui::Answer::Ok;
         if (answers.empty()) return ui::Answer::No;

@@ -13,9 +13,12 @@ enum class Answer { Ok, Yes, No };
 class MessageBoxes {
 public:
     virtual ~MessageBoxes() = default;
-    // An empty title means the application title (the product name set at start-up).
+    // An empty title means the application title (the product name set at
+    // start-up). Details, when given, are offered behind a button of the box
+    // ("Show Details..."), so that the main text stays as it is.
     virtual Answer show(const QString& text, const QString& title = QString(),
-                        Buttons buttons = Buttons::Ok, Icon icon = Icon::None) = 0;
+                        Buttons buttons = Buttons::Ok, Icon icon = Icon::None,
+                        const QString& details = QString()) = 0;
 };
 
 // Opens files with the desktop's default application.

@@ -35,9 +35,11 @@ QString forDisplay(QString text) {
 
 }  // namespace
 
-Answer QtMessageBoxes::show(const QString& text, const QString& title, Buttons buttons, Icon icon) {
+Answer QtMessageBoxes::show(const QString& text, const QString& title, Buttons buttons, Icon icon,
+                            const QString& details) {
     QMessageBox box(toQt(icon), title.isEmpty() ? ApplicationTitle() : title, forDisplay(text));
     box.setTextFormat(Qt::PlainText);
+    if (!details.isEmpty()) box.setDetailedText(forDisplay(details));
     if (buttons == Buttons::YesNo) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         box.setDefaultButton(QMessageBox::Yes);

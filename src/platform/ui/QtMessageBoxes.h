@@ -6,7 +6,8 @@ namespace ui {
 
 class QtMessageBoxes final : public MessageBoxes {
 public:
-    Answer show(const QString& text, const QString& title, Buttons buttons, Icon icon) override;
+    Answer show(const QString& text, const QString& title, Buttons buttons, Icon icon,
+                const QString& details) override;
 };
 
 class QtShell final : public Shell {

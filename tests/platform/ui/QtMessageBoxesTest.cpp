@@ -18,11 +18,13 @@ struct Seen {
     QString title;
     QString text;
     QMessageBox::StandardButtons buttons;
+    QString details;
 };
 
 // Shows one box and, once it is up, records it and presses `press`.
 ui::Answer ShowAndPress(const QString& text, const QString& title, ui::Buttons buttons,
-                        ui::Icon icon, QMessageBox::StandardButton press, Seen& seen) {
+                        ui::Icon icon, QMessageBox::StandardButton press, Seen& seen,
+                        const QString& details = QString()) {
     std::function<void()> answer;
     answer = [&] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
@@ -30,12 +32,13 @@ ui::Answer ShowAndPress(const QString& text, const QString& title, ui::Buttons b
             QTimer::singleShot(10, answer);
             return;
         }
-        seen = Seen{box->icon(), box->windowTitle(), box->text(), box->standardButtons()};
+        seen = Seen{box->icon(), box->windowTitle(), box->text(), box->standardButtons(),
+                    box->detailedText()};
         box->button(press)->click();
     };
     QTimer::singleShot(0, answer);
     ui::QtMessageBoxes boxes;
-    return boxes.show(text, title, buttons, icon);
+    return boxes.show(text, title, buttons, icon, details);
 }
 
 TEST(QtMessageBoxes, ShowTheirTextTitleIconAndButtonsAndReturnTheAnswer) {
@@ -50,6 +53,15 @@ TEST(QtMessageBoxes, ShowTheirTextTitleIconAndButtonsAndReturnTheAnswer) {
     EXPECT_EQ(seen.title, QStringLiteral("Application Error"));
     EXPECT_EQ(seen.text, QStringLiteral("Login failed.\nin X at line 124\n\nPlease write"));
     EXPECT_EQ(seen.buttons, QMessageBox::Ok);
+    EXPECT_EQ(seen.details, QString());
+
+    // Details go behind the box's details button; the main text stays as given.
+    EXPECT_EQ(ShowAndPress(QStringLiteral("Could not connect."), QString(), ui::Buttons::Ok,
+                           ui::Icon::None, QMessageBox::Ok, seen,
+                           QStringLiteral("[FreeTDS][SQL Server]Login failed for user 'sa'.")),
+              ui::Answer::Ok);
+    EXPECT_EQ(seen.text, QStringLiteral("Could not connect."));
+    EXPECT_EQ(seen.details, QStringLiteral("[FreeTDS][SQL Server]Login failed for user 'sa'."));
 
     // An untitled question: the application title, Yes and No, each answer as given.
     for (const auto& [press, expected] : {std::pair{QMessageBox::Yes, ui::Answer::Yes},
