@@ -2,6 +2,9 @@
 # Installs what building, running and testing Dorvantis needs on Debian 12,
 # and registers FreeTDS's ODBC driver as "SQL Server" when no driver of that
 # name exists yet. Idempotent: installs only what is missing.
+# Usage: bash scripts/install-deps.sh [fuzz] [valgrind]
+#   fuzz      also clang and its sanitizer and libFuzzer runtimes (scripts/fuzz.sh)
+#   valgrind  also valgrind (scripts/valgrind-e2e.sh)
 set -euo pipefail
 
 packages=(
@@ -13,6 +16,22 @@ packages=(
     fonts-liberation
     xvfb xauth xclip xdotool imagemagick
 )
+
+# Only for the reliability checks, so that the ordinary build and test do not
+# install a second compiler. Debian's clang leaves libFuzzer and the sanitizer
+# runtimes to libclang-rt-14-dev, which it only recommends.
+fuzz_packages=(clang libclang-rt-14-dev)
+valgrind_packages=(valgrind)
+for extra in "$@"; do
+    case "$extra" in
+    fuzz) packages+=("${fuzz_packages[@]}") ;;
+    valgrind) packages+=("${valgrind_packages[@]}") ;;
+    *)
+        echo "install-deps.sh: unknown package set '$extra' (fuzz, valgrind)" >&2
+        exit 2
+        ;;
+    esac
+done
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
