@@ -21,22 +21,35 @@ inline constexpr SettingKey kPortSetting{"Port", "1433"};
 inline constexpr SettingKey kLocalConnectionSetting{"Local Connection", "0"};
 
 // The per-user settings store: application "Veltrane", section "Dorvantis",
-// one text per key. It holds the password in clear text, so the file is kept
-// readable by its owner only (0600, its folder 0700) after every write.
+// one text per key. It holds the password in clear text, so a file (and a
+// folder) the store creates is made readable by its owner only (0600, 0700);
+// a file that was there keeps the mode its owner gave it.
+//
+// A store never destroys what it cannot read or may not write: a file that
+// is there but cannot be read (not a file, no read permission, an error) reads
+// as the defaults and is left alone until written; a file its owner made
+// read-only is never written.
 class SettingsStore {
 public:
+    enum class Access { Usable, Unreadable, ReadOnly };
+
     SettingsStore();
     ~SettingsStore();
     SettingsStore(const SettingsStore&) = delete;
     SettingsStore& operator=(const SettingsStore&) = delete;
 
     QString read(const SettingKey& key) const;
-    void write(const SettingKey& key, const QString& text);
+    // Stores the value at once; false when it was not stored (a read-only
+    // file, or the write failed).
+    bool write(const SettingKey& key, const QString& text);
 
     QString fileName() const;
+    // How the file was found when the store was made.
+    Access access() const { return access_; }
 
 private:
     std::unique_ptr<QSettings> settings_;
+    Access access_ = Access::Usable;
 };
 
 // The stored local-connection flag counts as ticked unless it is exactly "0".

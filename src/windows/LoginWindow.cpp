@@ -112,8 +112,8 @@ LoginWindow::LoginWindow(WindowRegistry& registry) : Window(registry) {
     storeOnChange(Text4, connection::kDatabaseSetting);
     storeOnChange(Text9, connection::kPortSetting);
     connect(Check7, &QCheckBox::toggled, this, [this](bool ticked) {
-        settings_.write(connection::kLocalConnectionSetting,
-                        ticked ? QStringLiteral("1") : QStringLiteral("0"));
+        store(connection::kLocalConnectionSetting,
+              ticked ? QStringLiteral("1") : QStringLiteral("0"));
     });
 
     connect(PushButton5, &QPushButton::clicked, this, [this] { PushButton5_Click(); });
@@ -123,8 +123,15 @@ LoginWindow::LoginWindow(WindowRegistry& registry) : Window(registry) {
 
 void LoginWindow::storeOnChange(QLineEdit* field, const SettingKey& key) {
     connect(field, &QLineEdit::textChanged, this,
-            [this, &key](const QString& text) { settings_.write(key, text); });
+            [this, &key](const QString& text) { store(key, text); });
     field->installEventFilter(this);
+}
+
+void LoginWindow::store(const SettingKey& key, const QString& text) {
+    // What the load puts in the fields came from the store: writing it back
+    // could only replace a file that could not be read.
+    if (loadingStored_) return;
+    settings_.write(key, text);
 }
 
 bool LoginWindow::eventFilter(QObject* watched, QEvent* event) {
@@ -147,6 +154,7 @@ void LoginWindow::Form_Load() {
     trap.step(104, [&] { setWindowIcon(app::ProgramIcon()); });
     trap.step(104, [&] { app::ApplyApplicationTitle(); });
     LoadPointerFile(trap, 124, 126);
+    loadingStored_ = true;
     trap.step(128, [&] { Text1->setText(settings_.read(connection::kServerSetting)); });
     trap.step(130, [&] { Text2->setText(settings_.read(connection::kUserSetting)); });
     trap.step(132, [&] { Text3->setText(settings_.read(connection::kPasswordSetting)); });
@@ -156,6 +164,20 @@ void LoginWindow::Form_Load() {
         Check7->setChecked(
             connection::IsTicked(settings_.read(connection::kLocalConnectionSetting)));
     });
+    loadingStored_ = false;
+    // Said once: the user must know why the fields are empty, or that changes are not kept.
+    const QString file = settings_.fileName();
+    if (settings_.access() == connection::SettingsStore::Access::Unreadable) {
+        registry().boxes().show(
+            QStringLiteral("The stored login details could not be read from %1. The file is "
+                           "left as it is until you change a field.")
+                .arg(file),
+            QString(), ui::Buttons::Ok, ui::Icon::Exclamation);
+    } else if (settings_.access() == connection::SettingsStore::Access::ReadOnly) {
+        registry().boxes().show(
+            QStringLiteral("The login details are not stored: %1 is read-only.").arg(file),
+            QString(), ui::Buttons::Ok, ui::Icon::Information);
+    }
     if (trap.test(140, [&] {
             return !Text1->text().isEmpty() && !Text2->text().isEmpty() &&
                    !Text3->text().isEmpty() && !Text4->text().isEmpty();

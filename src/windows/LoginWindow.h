@@ -47,6 +47,7 @@ private:
     void PushButton2_Click();  // "Help"
 
     void storeOnChange(QLineEdit* field, const connection::SettingKey& key);
+    void store(const connection::SettingKey& key, const QString& text);
 
     QGroupBox* Frame1;
     QLabel* Label2;
@@ -65,6 +66,7 @@ private:
     QPushButton* PushButton3;
 
     connection::SettingsStore settings_;
+    bool loadingStored_ = false;
 };
 
 // The first text of "Help", with its lone carriage returns.

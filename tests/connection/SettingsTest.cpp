@@ -77,6 +77,62 @@ TEST_F(SettingsTest, FileStaysReadableByItsOwnerOnly) {
     }
 }
 
+QByteArray Contents(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// What the store cannot read or may not write it leaves as it is: a file its
+// owner made read-only is never written (nor made writable), one that cannot
+// be read reads as the defaults and is only replaced by a write of the user's.
+// Decided by the owner's permission bits, so the tests hold when run as root.
+TEST_F(SettingsTest, FilesThatCannotBeReadOrWrittenAreNeverDestroyed) {
+    const QString stored = QStringLiteral("[Dorvantis]\nMSServer=db.example\nPort=46719\n");
+    writeRaw(stored);
+    QFile::setPermissions(storeFile(), QFile::ReadOwner | QFile::ReadGroup);
+    {
+        SettingsStore store;
+        EXPECT_EQ(store.access(), SettingsStore::Access::ReadOnly);
+        EXPECT_EQ(store.read(kPortSetting), QStringLiteral("46719"));
+        EXPECT_FALSE(store.write(kPortSetting, QStringLiteral("1433")));
+    }
+    EXPECT_EQ(Contents(storeFile()), stored.toUtf8());
+    // Owner, group and other bits (the "user" bits say what this process may do).
+    EXPECT_EQ(QFileInfo(storeFile()).permissions() & QFile::Permissions(0x7077),
+              QFile::ReadOwner | QFile::ReadGroup);
+
+    QFile::setPermissions(storeFile(), QFile::Permissions());
+    {
+        SettingsStore store;
+        EXPECT_EQ(store.access(), SettingsStore::Access::Unreadable);
+        EXPECT_EQ(store.read(kPortSetting), QStringLiteral("1433"));  // the default
+        EXPECT_EQ(store.read(kServerSetting), QString());
+    }
+    QFile::setPermissions(storeFile(), QFile::ReadOwner);
+    EXPECT_EQ(Contents(storeFile()), stored.toUtf8());
+    QFile::setPermissions(storeFile(), QFile::Permissions());
+    {
+        SettingsStore store;
+        EXPECT_TRUE(store.write(kUserSetting, QStringLiteral("sa")));
+        EXPECT_EQ(store.access(), SettingsStore::Access::Usable);
+    }
+    QFile::setPermissions(storeFile(), QFile::ReadOwner | QFile::WriteOwner);
+    EXPECT_EQ(SettingsStore().read(kUserSetting), QStringLiteral("sa"));
+}
+
+// Only a file the store creates is made owner-only; one that was there keeps
+// the mode its owner chose.
+TEST_F(SettingsTest, AnExistingFileKeepsItsMode) {
+    writeRaw(QStringLiteral("[Dorvantis]\nMSServer=a\n"));
+    const auto mode = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther;
+    QFile::setPermissions(storeFile(), mode);
+    SettingsStore store;
+    EXPECT_TRUE(store.write(kServerSetting, QStringLiteral("b")));
+    EXPECT_EQ(QFileInfo(storeFile()).permissions() & (mode | QFile::WriteGroup | QFile::WriteOther),
+              mode);
+    EXPECT_EQ(SettingsStore().read(kServerSetting), QStringLiteral("b"));
+}
+
 TEST_F(SettingsTest, HandEditedValueWithCommaReadsAsOneText) {
     writeRaw(QStringLiteral("[Dorvantis]\nMSServer=host,1433\n"));
     SettingsStore store;

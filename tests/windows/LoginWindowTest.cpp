@@ -1,5 +1,6 @@
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QTest>
 
@@ -346,6 +347,47 @@ TEST_F(LoginWindow, ASecondClickDuringTheCatalogueFillIsIgnored) {
     EXPECT_EQ(items(*registry().tableSelectionWindow().secondTables()), both);
     EXPECT_EQ(data.opens().size(), 3u);  // CanConnect and one read per list, once
     EXPECT_FALSE(windows::InputGuard::active());
+}
+
+// Stored details that cannot be read are left alone, and the user is told
+// once where they are; a file the user made read-only is never written.
+TEST_F(LoginWindow, StoredDetailsThatCannotBeReadOrWrittenAreNotDestroyed) {
+    storeLogin();
+    connection::SettingsStore().write(connection::kPortSetting, QStringLiteral("46719"));
+    const QString file = connection::SettingsStore().fileName();
+    const auto contents = [&] {
+        QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner);
+        QFile f(file);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    const QByteArray stored = contents();
+
+    QFile::setPermissions(file, QFile::Permissions());
+    data.failAlways(data::Operation::Open, QStringLiteral("unreachable"));
+    windows::Start(registry());
+    windows::LoginWindow& f = registry().loginWindow();
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_TRUE(boxes.boxes[0].text.contains(file)) << boxes.boxes[0].text.toStdString();
+    EXPECT_EQ(f.portEdit()->text(), QStringLiteral("1433"));  // the default, shown only
+    EXPECT_EQ(contents(), stored);
+    QFile::setPermissions(file, QFile::Permissions());
+    QTest::keyClicks(f.userEdit(), QStringLiteral("x"));  // the user's own change is stored
+    EXPECT_NE(contents(), stored);
+
+    WindowFixture::TearDown();
+    boxes.boxes.clear();
+    storeLogin();
+    connection::SettingsStore().write(connection::kPortSetting, QStringLiteral("46719"));
+    const QByteArray readOnly = contents();
+    QFile::setPermissions(file, QFile::ReadOwner);
+    windows::Start(registry());
+    windows::LoginWindow& again = registry().loginWindow();
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_TRUE(boxes.boxes[0].text.contains(QStringLiteral("read-only")));
+    EXPECT_EQ(again.portEdit()->text(), QStringLiteral("46719"));
+    QTest::keyClicks(again.serverEdit(), QStringLiteral("x"));
+    EXPECT_EQ(QFileInfo(file).permissions() & QFile::WriteOwner, QFile::Permissions());
+    EXPECT_EQ(contents(), readOnly);
 }
 
 }  // namespace
