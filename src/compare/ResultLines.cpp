@@ -1,6 +1,7 @@
 #include "ResultLines.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <stdexcept>
 
@@ -61,34 +62,44 @@ public:
         }
     }
     // The writer's UTF-8, in which a lone surrogate is kept as its own three
-    // bytes (so that any text reads back exactly as it went in).
-    QString text() {
+    // bytes (so that any text reads back exactly as it went in). At most cap
+    // UTF-16 units are decoded; full gets the text's whole length in units.
+    QString text(std::size_t cap = SIZE_MAX, std::size_t* full = nullptr) {
         const auto n = static_cast<std::size_t>(varint());
         const unsigned char* end = p_ + n;
-        QString out(static_cast<qsizetype>(n), Qt::Uninitialized);
+        QString out(static_cast<qsizetype>(std::min(n, cap)), Qt::Uninitialized);
         auto* d = reinterpret_cast<char16_t*>(out.data());
         auto* const start = d;
+        std::size_t units = 0;
         while (p_ < end) {
             const unsigned char b = *p_;
-            if (b < 0x80) {
+            const std::size_t width = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
+            const std::size_t needs = width == 4 ? 2 : 1;
+            if (units + needs > cap) {
+                // Past the cap only the length is wanted: count, do not decode.
+                for (; p_ < end; ++p_) {
+                    if ((*p_ & 0xC0) != 0x80) units += (*p_ >= 0xF0) ? 2 : 1;
+                }
+                break;
+            }
+            if (width == 1) {
                 *d++ = b;
-                p_ += 1;
-            } else if (b < 0xE0) {
+            } else if (width == 2) {
                 *d++ = static_cast<char16_t>(((b & 0x1F) << 6) | (p_[1] & 0x3F));
-                p_ += 2;
-            } else if (b < 0xF0) {
+            } else if (width == 3) {
                 *d++ = static_cast<char16_t>(((b & 0x0F) << 12) | ((p_[1] & 0x3F) << 6) |
                                              (p_[2] & 0x3F));
-                p_ += 3;
             } else {
                 const char32_t u = (char32_t{b & 0x07u} << 18) | (char32_t{p_[1] & 0x3Fu} << 12) |
                                    (char32_t{p_[2] & 0x3Fu} << 6) | (p_[3] & 0x3Fu);
                 *d++ = QChar::highSurrogate(u);
                 *d++ = QChar::lowSurrogate(u);
-                p_ += 4;
             }
+            p_ += width;
+            units += needs;
         }
         out.truncate(d - start);
+        if (full != nullptr) *full = units;
         return out;
     }
 
@@ -251,8 +262,7 @@ void ResultLinesModel::clear() {
     endResetModel();
 }
 
-QString ResultLinesModel::line(qsizetype i) const {
-    if (i < 0 || i >= lineCount()) return {};
+QString ResultLinesModel::compose(qsizetype i, std::size_t cap, std::size_t* full) const {
     Reader r(offsets_[static_cast<std::size_t>(i)]);
     const std::uint8_t head = r.byte();
     switch (head & kKindMask) {
@@ -260,21 +270,44 @@ QString ResultLinesModel::line(qsizetype i) const {
             const auto record = static_cast<std::int64_t>(r.varint());
             const QString& name = names_[r.varint()];
             std::optional<QString> before, after;
-            if ((head & kBeforeNull) == 0) before = r.text();
-            if ((head & kAfterNull) == 0) after = r.text();
-            return FieldChangedLine(record, name, before, after);
+            std::size_t beforeFull = 0, afterFull = 0;
+            if ((head & kBeforeNull) == 0) before = r.text(cap, &beforeFull);
+            if ((head & kAfterNull) == 0) after = r.text(cap, &afterFull);
+            QString out = FieldChangedLine(record, name, before, after);
+            if (full != nullptr) {
+                *full = static_cast<std::size_t>(out.size()) +
+                        (before ? beforeFull - static_cast<std::size_t>(before->size()) : 0) +
+                        (after ? afterFull - static_cast<std::size_t>(after->size()) : 0);
+            }
+            return out;
         }
-        case kDeleted: {
-            const auto record = static_cast<std::int64_t>(r.varint());
-            return RecordDeletedLine(record, names_[r.varint()]);
-        }
+        case kDeleted:
         case kAdded: {
             const auto record = static_cast<std::int64_t>(r.varint());
-            return RecordAddedLine(record, names_[r.varint()]);
+            const QString& table = names_[r.varint()];
+            QString out = (head & kKindMask) == kDeleted ? RecordDeletedLine(record, table)
+                                                         : RecordAddedLine(record, table);
+            if (full != nullptr) *full = static_cast<std::size_t>(out.size());
+            return out;
         }
         default:
-            return r.text();
+            return r.text(cap, full);
     }
+}
+
+QString ResultLinesModel::line(qsizetype i) const {
+    if (i < 0 || i >= lineCount()) return {};
+    return compose(i, SIZE_MAX, nullptr);
+}
+
+QString ResultLinesModel::shownLine(qsizetype i) const {
+    if (i < 0 || i >= lineCount()) return {};
+    std::size_t full = 0;
+    QString out = compose(i, kShownChars, &full);
+    if (full <= kShownChars) return out;
+    out.truncate(kShownChars);
+    out += QStringLiteral("\u2026 (%1 more characters)").arg(full - kShownChars);
+    return out;
 }
 
 std::size_t ResultLinesModel::storedBytes() const {
@@ -330,12 +363,14 @@ int ResultLinesModel::rowCount(const QModelIndex& parent) const {
 }
 
 QVariant ResultLinesModel::data(const QModelIndex& index, int role) const {
-    // The hint is the whole line, since the column cuts a long one at its edge.
+    // The hint is the line as the list shows it, since the column cuts a long
+    // one at its edge; a huge line is shown shortened (laying out millions of
+    // characters would take the list tens of seconds at every paint).
     if ((role != Qt::DisplayRole && role != Qt::ToolTipRole) || !index.isValid() ||
         index.column() != 0 || index.row() >= published_) {
         return {};
     }
-    return line(index.row());
+    return shownLine(index.row());
 }
 
 QVariant ResultLinesModel::headerData(int section, Qt::Orientation orientation, int role) const {

@@ -49,8 +49,13 @@ public:
     void clear();
 
     qsizetype lineCount() const { return static_cast<qsizetype>(offsets_.size()); }
-    // The whole text of line i (empty outside the list).
+    // The whole text of line i (empty outside the list): what copying and
+    // saving give.
     QString line(qsizetype i) const;
+    // Line i as the list shows it: a line longer than kShownChars is its
+    // beginning, then "… (N more characters)".
+    QString shownLine(qsizetype i) const;
+    static constexpr std::size_t kShownChars = 2000;
     // Bytes the lines take, bookkeeping included.
     std::size_t storedBytes() const;
 
@@ -72,6 +77,7 @@ public:
 
 private:
     class Writer;
+    QString compose(qsizetype i, std::size_t cap, std::size_t* full) const;
     char* reserve(std::size_t bytes);
     void added();
     std::uint32_t nameIndex(const QString& name);

@@ -306,6 +306,29 @@ TEST(ResultLinesModel, AMillionChangesStayCompact) {
               "\"3000001.2500\"");
 }
 
+// A huge line is shown shortened (its beginning, then how much more there
+// is), while copying gives it whole.
+TEST(ResultLinesModel, HugeLinesAreShownShortenedAndCopiedWhole) {
+    ResultListView view;
+    ResultLinesModel& model = *view.linesModel();
+    const QString big = QString(999'999, u'x') + QStringLiteral("\nEND");
+    model.appendFieldChange(1, QStringLiteral("Note"), QStringView(big), QStringView(u"y"));
+    model.appendLine(QStringLiteral("short"));
+    const QString whole = model.line(0);
+    ASSERT_EQ(whole.size(), 48 + big.size());
+    EXPECT_TRUE(whole.endsWith(QStringLiteral("x\u240AEND\" to \"y\"")));
+    const QString shown = model.shownLine(0);
+    EXPECT_EQ(shown.left(2000), whole.left(2000));
+    EXPECT_EQ(shown.mid(2000),
+              QStringLiteral("\u2026 (%1 more characters)").arg(whole.size() - 2000));
+    EXPECT_EQ(model.shownLine(1), QStringLiteral("short"));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(model.data(model.index(0), Qt::DisplayRole).toString(), shown);
+    EXPECT_EQ(model.data(model.index(0), Qt::ToolTipRole).toString(), shown);
+    view.selectAll();
+    EXPECT_EQ(view.selectedLinesText(), whole + QStringLiteral("\nshort"));
+}
+
 TEST(ResultLinesModel, JoinedLinesTakesEachLineOnceInOrder) {
     ResultLinesModel model;
     for (int i = 0; i < 10; ++i) model.appendLine(QString::number(i));
