@@ -202,6 +202,7 @@ public:
     PrivateServer& operator=(const PrivateServer&) = delete;
 
     int port() const { return port_; }
+    pid_t pid() const { return pid_; }
 
 private:
     void stop() {

@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <csignal>
 #include <functional>
 
 #include "CanConnect.h"
@@ -451,6 +452,104 @@ TEST_F(EndToEndPrivateServer, EscStopsARunThatWaitsForTheServer) {
     });
     EXPECT_TRUE(boxes.boxes.empty()) << boxes.texts().join(u'|').toStdString();
     expectEndedWithoutResults();
+}
+
+// A second "Next >" and a "< Back" while a run waits for a slow server do
+// nothing: the run's lines come once, and the windows stay where the run
+// leaves them.
+TEST_F(EndToEndPrivateServer, ClicksDuringARunAreDroppedNotReplayed) {
+    data_e2e::PrivateServer server({"--delay-ms", "150"});
+    seed(server.port(), 10);
+    auto c = data::OdbcDataAccess().CreateConnection();
+    c->Open(QStringLiteral("Driver={SQL Server};Server=127.0.0.1,%1;Database=testdb;Uid=tester;"
+                           "Pwd=secret;")
+                .arg(server.port()));
+    c->Execute(QStringLiteral("update Big2 set Note = 'changed' where Id = 3"));
+    c->Close();
+    compareAt(server.port(), [&] {
+        QTimer::singleShot(200, [&] {
+            windows::TableSelectionWindow& f2 = registry().tableSelectionWindow();
+            QTest::mouseClick(f2.nextButton(), Qt::LeftButton);
+            QTest::mouseClick(f2.backButton(), Qt::LeftButton);
+        });
+    });
+    EXPECT_TRUE(boxes.boxes.empty()) << boxes.texts().join(u'|').toStdString();
+    EXPECT_EQ(fieldLines(),
+              QStringList{"Record 3,Field \"Note\" has changed from \"row 3\" to \"changed\""});
+    EXPECT_TRUE(registry().resultsWindow().isVisible());
+    EXPECT_FALSE(registry().loginWindow().isVisible());
+    EXPECT_FALSE(registry().tableSelectionWindow().isVisible());
+}
+
+// A server that stops answering after the catalogue (its process stopped):
+// the run waits without freezing, and Esc is a way out.
+TEST_F(EndToEndPrivateServer, AStoppedServerCanBeLeftWithEsc) {
+    data_e2e::PrivateServer server({});
+    seed(server.port(), 10);
+    compareAt(server.port(), [&] {
+        ::kill(server.pid(), SIGSTOP);
+        QTimer::singleShot(
+            500, [&] { QTest::keyClick(&registry().tableSelectionWindow(), Qt::Key_Escape); });
+    });
+    ::kill(server.pid(), SIGCONT);
+    EXPECT_TRUE(boxes.boxes.empty()) << boxes.texts().join(u'|').toStdString();
+    expectEndedWithoutResults();
+}
+
+// A stored login tried at start against a slow server: the login window shows
+// itself, busy, while it waits, instead of nothing on screen.
+TEST_F(EndToEndPrivateServer, AStoredLoginTriedAtStartShowsTheWindowWhileItWaits) {
+    data_e2e::PrivateServer server({"--delay-ms", "300"});
+    connection::SettingsStore store;
+    store.write(connection::kServerSetting, QStringLiteral("127.0.0.1"));
+    store.write(connection::kPortSetting, QString::number(server.port()));
+    store.write(connection::kUserSetting, QStringLiteral("tester"));
+    store.write(connection::kPasswordSetting, QStringLiteral("secret"));
+    store.write(connection::kDatabaseSetting, QStringLiteral("testdb"));
+    bool shownBusy = false;
+    QTimer::singleShot(450, [&] {
+        windows::LoginWindow* login = registry().existingLoginWindow();
+        shownBusy = login && login->isVisible() && login->MousePointer() == app::kPointerBusy;
+    });
+    windows::Start(registry());
+    EXPECT_TRUE(shownBusy);
+    EXPECT_TRUE(registry().tableSelectionWindow().isVisible());
+    EXPECT_FALSE(registry().loginWindow().isVisible());
+}
+
+// Values with line feeds, tabs and carriage returns stay on one line; dates
+// keep their century in a locale with two-digit years; a 1 MB text and a
+// 10 MB binary that differ are shown shortened and copied whole.
+TEST_F(EndToEnd, ValuesThatWouldBreakALineOrHideTheirCentury) {
+    const QString first = table("OddA", QStringLiteral("Note nvarchar(40), D date"),
+                                {"N'a' || char(10) || N'Record 99 added from Evil', '0001-01-01'",
+                                 "N't' || char(9) || N'c' || char(13), '2024-03-07'"});
+    const QString second = table("OddB", QStringLiteral("Note nvarchar(40), D date"),
+                                 {"N'a', '2001-01-01'", "N't c', '2024-03-07'"});
+    compare(first, second);
+    EXPECT_EQ(
+        fieldLines(),
+        (QStringList{"Record 1,Field \"Note\" has changed from \"a\u240ARecord 99 added from "
+                     "Evil\" to \"a\"",
+                     "Record 1,Field \"D\" has changed from \"1/1/0001\" to \"1/1/2001\"",
+                     "Record 2,Field \"Note\" has changed from \"t\u2409c\u240D\" to \"t c\""}));
+}
+
+TEST_F(EndToEnd, HugeValuesAreShownShortenedAndCopiedWhole) {
+    const QString first = table("HugeA", QStringLiteral("T nvarchar(max), B varbinary(max)"),
+                                {"printf('%.*c', 1048576, 'x'), zeroblob(10485760)"});
+    const QString second = table("HugeB", QStringLiteral("T nvarchar(max), B varbinary(max)"),
+                                 {"printf('%.*c', 1048576, 'y'), randomblob(10485760)"});
+    compare(first, second);
+    ASSERT_TRUE(boxes.boxes.empty()) << boxes.texts().join(u'|').toStdString();
+    windows::ResultsWindow& f3 = registry().resultsWindow();
+    ASSERT_TRUE(f3.isVisible());
+    const compare::ResultLinesModel& lines = *f3.fieldDifferences()->linesModel();
+    ASSERT_EQ(lines.lineCount(), 2);
+    EXPECT_EQ(lines.line(0).size(), 44 + 2 * 1048576);  // Record 1,Field "T" ... "x..." to "y..."
+    EXPECT_EQ(lines.line(1).size(), 44 + 2 * (2 + 2 * 10485760));  // 0x and two hex digits a byte
+    EXPECT_TRUE(lines.shownLine(1).endsWith(QStringLiteral(" more characters)")));
+    EXPECT_LE(lines.shownLine(1).size(), 2100);
 }
 
 }  // namespace
