@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "DifferenceLines.h"
+#include "ValueText.h"
 
 namespace compare {
 namespace {
@@ -22,6 +23,8 @@ enum Kind : std::uint8_t {
     kKindMask = 0x0F,
     kBeforeNull = 0x10,
     kAfterNull = 0x20,
+    kBeforeBytes = 0x40,  // raw bytes, written 0x and hex digits when shown
+    kAfterBytes = 0x80,
 };
 
 // The most bytes a text takes in UTF-8, its length in front included.
@@ -103,6 +106,25 @@ public:
         return out;
     }
 
+    // Raw bytes as 0x and upper-case hex digits, at most cap characters;
+    // full gets the whole text's length.
+    QString hex(std::size_t cap, std::size_t* full) {
+        static constexpr char kHex[] = "0123456789ABCDEF";
+        const auto n = static_cast<std::size_t>(varint());
+        const std::size_t shownBytes = std::min(n, cap > 2 ? (cap - 2) / 2 : 0);
+        QString out(static_cast<qsizetype>(2 + 2 * shownBytes), Qt::Uninitialized);
+        QChar* d = out.data();
+        *d++ = u'0';
+        *d++ = u'x';
+        for (std::size_t i = 0; i < shownBytes; ++i) {
+            *d++ = QLatin1Char(kHex[p_[i] >> 4]);
+            *d++ = QLatin1Char(kHex[p_[i] & 0xF]);
+        }
+        p_ += n;
+        if (full != nullptr) *full = 2 + 2 * n;
+        return out;
+    }
+
 private:
     const unsigned char* p_;
 };
@@ -149,6 +171,11 @@ public:
                 *p_++ = static_cast<unsigned char>(0x80 | (c & 0x3F));
             }
         }
+    }
+    void bytes(QByteArrayView b) {
+        varint(static_cast<std::uint64_t>(b.size()));
+        if (!b.isEmpty()) std::memcpy(p_, b.data(), static_cast<std::size_t>(b.size()));
+        p_ += b.size();
     }
     std::size_t used() const { return static_cast<std::size_t>(p_ - start_); }
 
@@ -222,6 +249,46 @@ void ResultLinesModel::appendFieldChange(std::int64_t record, const QString& fie
     added();
 }
 
+void ResultLinesModel::appendFieldChange(std::int64_t record, const QString& fieldName,
+                                         const data::FieldValue& before,
+                                         const data::FieldValue& after,
+                                         const ValueFormatter& formatter) {
+    checkRecord(record);
+    // Bytes stay bytes: their text would take four times their size.
+    const auto text = [&](const data::FieldValue& v) {
+        return v.isNull() || v.kind() == data::ValueKind::Bytes ? QString() : formatter.text(v);
+    };
+    const QString beforeText = text(before), afterText = text(after);
+    const auto size = [&](const data::FieldValue& v, const QString& t) -> std::size_t {
+        if (v.isNull()) return 0;
+        if (v.kind() == data::ValueKind::Bytes)
+            return 10 + static_cast<std::size_t>(v.asBytes().size());
+        return maxTextBytes(t);
+    };
+    const std::uint32_t name = nameIndex(fieldName);
+    const std::size_t most = 1 + 20 + size(before, beforeText) + size(after, afterText);
+    char* p = reserve(most);
+    Writer w(p);
+    const auto flags = [](const data::FieldValue& v, std::uint8_t null, std::uint8_t bytes) {
+        return v.isNull() ? null : v.kind() == data::ValueKind::Bytes ? bytes : std::uint8_t{0};
+    };
+    w.byte(static_cast<std::uint8_t>(kFieldChange | flags(before, kBeforeNull, kBeforeBytes) |
+                                     flags(after, kAfterNull, kAfterBytes)));
+    w.varint(static_cast<std::uint64_t>(record));
+    w.varint(name);
+    for (const auto& [v, t] : {std::pair{&before, &beforeText}, std::pair{&after, &afterText}}) {
+        if (v->isNull()) continue;
+        if (v->kind() == data::ValueKind::Bytes) {
+            w.bytes(v->asBytes());
+        } else {
+            w.text(*t);
+        }
+    }
+    if (most <= kBlockBytes / 4) blockUsed_ += w.used();
+    offsets_.push_back(p);
+    added();
+}
+
 void ResultLinesModel::appendRecordDeleted(std::int64_t record, const QString& tableName) {
     checkRecord(record);
     const std::uint32_t name = nameIndex(tableName);
@@ -271,8 +338,16 @@ QString ResultLinesModel::compose(qsizetype i, std::size_t cap, std::size_t* ful
             const QString& name = names_[r.varint()];
             std::optional<QString> before, after;
             std::size_t beforeFull = 0, afterFull = 0;
-            if ((head & kBeforeNull) == 0) before = r.text(cap, &beforeFull);
-            if ((head & kAfterNull) == 0) after = r.text(cap, &afterFull);
+            if ((head & kBeforeBytes) != 0) {
+                before = r.hex(cap, &beforeFull);
+            } else if ((head & kBeforeNull) == 0) {
+                before = r.text(cap, &beforeFull);
+            }
+            if ((head & kAfterBytes) != 0) {
+                after = r.hex(cap, &afterFull);
+            } else if ((head & kAfterNull) == 0) {
+                after = r.text(cap, &afterFull);
+            }
             QString out = FieldChangedLine(record, name, before, after);
             if (full != nullptr) {
                 *full = static_cast<std::size_t>(out.size()) +

@@ -9,6 +9,9 @@
 #include <optional>
 #include <vector>
 
+#include "FieldValue.h"
+#include "ValueText.h"
+
 namespace compare {
 
 // A run of lines, first to last inclusive, counted from 0.
@@ -43,6 +46,11 @@ public:
     // Record 3,Field "Price" has changed from "10" to "12" (no value: NULL).
     void appendFieldChange(std::int64_t record, const QString& fieldName,
                            std::optional<QStringView> before, std::optional<QStringView> after);
+    // The same from the two values, as the formatter writes them; bytes are
+    // kept as bytes (their hex text would take four times the room).
+    void appendFieldChange(std::int64_t record, const QString& fieldName,
+                           const data::FieldValue& before, const data::FieldValue& after,
+                           const ValueFormatter& formatter);
     // Record 7 deleted from Orders / Record 7 added from Orders.
     void appendRecordDeleted(std::int64_t record, const QString& tableName);
     void appendRecordAdded(std::int64_t record, const QString& tableName);

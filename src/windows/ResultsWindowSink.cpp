@@ -12,14 +12,8 @@ ResultsWindowSink::ResultsWindowSink(WindowRegistry& registry,
 void ResultsWindowSink::FieldChanged(std::int64_t record, const QString& fieldName,
                                      const data::FieldValue& first,
                                      const data::FieldValue& second) {
-    const auto text = [&](const data::FieldValue& v) -> std::optional<QString> {
-        if (v.isNull()) return std::nullopt;
-        return formatter_.text(v);
-    };
-    const std::optional<QString> before = text(first), after = text(second);
     registry_.resultsWindow().fieldDifferences()->linesModel()->appendFieldChange(
-        record, fieldName, before ? std::optional<QStringView>(*before) : std::nullopt,
-        after ? std::optional<QStringView>(*after) : std::nullopt);
+        record, fieldName, first, second, formatter_);
 }
 
 void ResultsWindowSink::RecordDeleted(std::int64_t record) {
