@@ -33,6 +33,24 @@ public:
         return block_->value(f, row_);
     }
 
+    // Whether field f differs from that of the other cursor's row: from the
+    // stored cells where they tell, by the value rules where they do not.
+    bool differs(int f, const Cursor& other) const {
+        if (block_ == nullptr || other.block_ == nullptr || f < 0 || f >= block_->fieldCount() ||
+            f >= other.block_->fieldCount()) {
+            throw std::out_of_range("Subscript out of range");
+        }
+        switch (data::CompareStored(block_->column(f), row_, other.block_->column(f), other.row_)) {
+            case data::StoredComparison::Same:
+                return false;
+            case data::StoredComparison::Different:
+                return true;
+            case data::StoredComparison::Unknown:
+                break;
+        }
+        return ValuesDiffer(cell(f), other.cell(f));
+    }
+
 private:
     RowBlocks& blocks_;
     const data::ResultTable* block_ = nullptr;
@@ -59,7 +77,7 @@ void TableComparison::Run(app::ErrorTrap& trap, RowBlocks& first, RowBlocks& sec
             trap.step(214, [&] { sink.RecordDeleted(r + 1); });
         } else {
             for (int f = 0; f <= lastField_; ++f) {
-                if (trap.test(218, [&] { return ValuesDiffer(a.cell(f), b.cell(f)); })) {
+                if (trap.test(218, [&] { return a.differs(f, b); })) {
                     trap.step(220, [&] {
                         sink.FieldChanged(r + 1, fieldNames_.at(static_cast<std::size_t>(f)),
                                           a.cell(f), b.cell(f));

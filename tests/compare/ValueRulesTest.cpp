@@ -6,6 +6,7 @@
 #include <limits>
 #include <vector>
 
+#include "ResultTable.h"
 #include "TestValues.h"
 #include "ValueRules.h"
 #include "ValueText.h"
@@ -203,4 +204,67 @@ TEST(ValuesDifferNulls, NullOnlyEqualsNull) {
         FieldValue::floating(0), FieldValue::bit(false),    DateOnly(1, 1, 1),
         TimeOnly(0, 0, 0),       FieldValue::text(empty),   FieldValue::bytes(QByteArrayView())};
     for (const FieldValue& v : values) ExpectDiffer(FieldValue(), v);
+}
+
+// The comparison reads cells as stored where that tells equality at once; it
+// must never answer otherwise than the value rules would.
+TEST(StoredComparison, AgreesWithTheValueRulesWheneverItAnswers) {
+    using data::FieldValue;
+    using data::ValueKind;
+    const auto dt = [](std::int32_t days, std::int64_t ticks, std::uint8_t parts) {
+        data::DateTimeValue v;
+        v.days = days;
+        v.ticks = ticks;
+        v.parts = parts;
+        return FieldValue::dateTime(v);
+    };
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const std::vector<std::pair<ValueKind, std::vector<FieldValue>>> pools{
+        {ValueKind::Integer, {FieldValue::integer(5), FieldValue::integer(-5), FieldValue()}},
+        {ValueKind::Bit, {FieldValue::bit(true), FieldValue::bit(false), FieldValue()}},
+        {ValueKind::Float,
+         {FieldValue::floating(0.0), FieldValue::floating(-0.0), FieldValue::floating(nan),
+          FieldValue::floating(1.5)}},
+        {ValueKind::Decimal,
+         {FieldValue::decimal(500, 2), FieldValue::decimal(5, 0), FieldValue::decimal(501, 2),
+          FieldValue()}},
+        {ValueKind::Currency, {FieldValue::currency(50000), FieldValue::currency(50001)}},
+        {ValueKind::DateTime,
+         {dt(10, 0, data::DateTimeValue::HasDate),
+          dt(10, 0, data::DateTimeValue::HasDate | data::DateTimeValue::HasTime),
+          dt(0, 5, data::DateTimeValue::HasTime),
+          dt(0, 5, data::DateTimeValue::HasDate | data::DateTimeValue::HasTime),
+          dt(10, 5, data::DateTimeValue::HasDate | data::DateTimeValue::HasTime)}},
+        {ValueKind::Text,
+         {FieldValue::text(u"a"), FieldValue::text(u"A"), FieldValue::text(u"a "),
+          FieldValue::text(u""), FieldValue()}},
+        {ValueKind::Bytes,
+         {FieldValue::bytes(QByteArrayView("\x01\x02", 2)),
+          FieldValue::bytes(QByteArrayView("\x01", 1)), FieldValue::bytes(QByteArrayView())}},
+    };
+    // One column per kind, each holding its pool; every cell against every cell.
+    data::ResultTable table;
+    for (const auto& [kind, values] : pools) {
+        data::Column& c = table.addColumn(QStringLiteral("c"), kind);
+        for (const FieldValue& v : values) c.append(v);
+    }
+    int answered = 0;
+    for (int fa = 0; fa < table.fieldCount(); ++fa) {
+        for (int fb = 0; fb < table.fieldCount(); ++fb) {
+            const data::Column& a = table.column(fa);
+            const data::Column& b = table.column(fb);
+            for (std::size_t ra = 0; ra < a.size(); ++ra) {
+                for (std::size_t rb = 0; rb < b.size(); ++rb) {
+                    const auto stored = data::CompareStored(a, ra, b, rb);
+                    if (stored == data::StoredComparison::Unknown) continue;
+                    ++answered;
+                    EXPECT_EQ(stored == data::StoredComparison::Different,
+                              compare::ValuesDiffer(a.value(ra), b.value(rb)))
+                        << "field " << fa << " row " << ra << " against field " << fb << " row "
+                        << rb;
+                }
+            }
+        }
+    }
+    EXPECT_GT(answered, 100);
 }

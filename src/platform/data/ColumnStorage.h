@@ -73,6 +73,7 @@ struct Column::Storage {
 struct ColumnAccess {
     using Storage = Column::Storage;
     static Column::Storage& storage(Column& c) { return *c.s_; }
+    static const Column::Storage& storage(const Column& c) { return *c.s_; }
 };
 
 // Drops the first n rows (a record set handing over the rest of its records).

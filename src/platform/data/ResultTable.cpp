@@ -235,6 +235,50 @@ void eraseFrontRows(Column& c, std::size_t n) {
     s.rows -= n;
 }
 
+StoredComparison CompareStored(const Column& a, std::size_t rowA, const Column& b,
+                               std::size_t rowB) {
+    const ColumnAccess::Storage& x = ColumnAccess::storage(a);
+    const ColumnAccess::Storage& y = ColumnAccess::storage(b);
+    const bool nullA = x.isNull(rowA), nullB = y.isNull(rowB);
+    if (nullA || nullB)
+        return nullA == nullB ? StoredComparison::Same : StoredComparison::Different;
+    if (a.kind() != b.kind()) return StoredComparison::Unknown;
+    const auto same = [](bool equal) {
+        return equal ? StoredComparison::Same : StoredComparison::Different;
+    };
+    switch (a.kind()) {
+        case ValueKind::Integer:
+            return same(x.ints[rowA] == y.ints[rowB]);
+        case ValueKind::Bit:
+            return same(x.bits[rowA] == y.bits[rowB]);
+        case ValueKind::Float:
+            return same(x.floats[rowA] == y.floats[rowB]);
+        case ValueKind::Decimal:
+        case ValueKind::Currency:
+            if (x.attr.at(rowA) != y.attr.at(rowB)) return StoredComparison::Unknown;
+            return same(x.decimals[rowA] == y.decimals[rowB]);
+        case ValueKind::DateTime:
+            if (x.attr.at(rowA) != y.attr.at(rowB)) return StoredComparison::Unknown;
+            return same(x.ints[rowA] == y.ints[rowB]);
+        case ValueKind::Text: {
+            const std::size_t ba = x.begin(rowA), bb = y.begin(rowB);
+            const std::size_t na = x.ends[rowA] - ba, nb = y.ends[rowB] - bb;
+            return same(na == nb &&
+                        (na == 0 || std::memcmp(x.chars.data() + ba, y.chars.data() + bb,
+                                                na * sizeof(char16_t)) == 0));
+        }
+        case ValueKind::Bytes: {
+            const std::size_t ba = x.begin(rowA), bb = y.begin(rowB);
+            const std::size_t na = x.ends[rowA] - ba, nb = y.ends[rowB] - bb;
+            return same(na == nb && (na == 0 || std::memcmp(x.bytes.data() + ba,
+                                                            y.bytes.data() + bb, na) == 0));
+        }
+        case ValueKind::Null:
+            return StoredComparison::Same;
+    }
+    return StoredComparison::Unknown;
+}
+
 ResultTable ResultTable::withoutRows() const {
     ResultTable t;
     for (const Column& c : columns_) t.addColumn(c.name(), c.kind(), c.sqlType());

@@ -40,6 +40,17 @@ private:
     std::unique_ptr<Storage> s_;
 };
 
+// How two stored cells compare as stored, without building their values:
+// Same when both are null or hold the same stored value of one kind;
+// Different when exactly one is null, or both hold values of one kind whose
+// stored forms differ where equal values have equal forms (integers, bits,
+// doubles, texts and bytes code unit by code unit, decimals of one scale,
+// dates and times of the same parts); Unknown otherwise (other kinds or
+// scales): the value rules must decide.
+enum class StoredComparison { Same, Different, Unknown };
+StoredComparison CompareStored(const Column& a, std::size_t rowA, const Column& b,
+                               std::size_t rowB);
+
 // A whole result, column by column: what a static client-side cursor holds
 // after Open and what GetRows hands over, indexed [field][record].
 class ResultTable {
