@@ -158,11 +158,18 @@ public:
         cpu_ = processCpu();
         start_ = Clock::now();
     }
+    // Peak resident growth since the start, up to now.
+    double peakGrowthMB() const { return double(statusKb("VmHWM") - rssKb_) * 1024.0 / kMB; }
+    // Resident growth since the start, once what is free has gone back.
+    double residentGrowthMB() const {
+        malloc_trim(0);
+        return double(statusKb("VmRSS") - rssKb_) * 1024.0 / kMB;
+    }
     Usage stop() const {
         Usage u;
         u.wall = secondsSince(start_);
         u.cpu = processCpu() - cpu_;
-        u.memMB = double(statusKb("VmHWM") - rssKb_) * 1024.0 / kMB;
+        u.memMB = peakGrowthMB();
         u.serverCpu = processCpu(server_) - serverCpu_;
         u.others = std::max(0.0, (machineBusy() - busy_ - u.cpu - u.serverCpu) / u.wall);
         return u;
@@ -174,6 +181,60 @@ private:
     double serverCpu_ = 0, busy_ = 0, cpu_ = 0;
     Clock::time_point start_;
 };
+
+// Profiles one kind of measurement alone: with DORVANTIS_BENCH_PERF_CTL set to
+// "CTL-FIFO,ACK-FIFO" of `perf record -D -1 --control fifo:CTL-FIFO,ACK-FIFO`,
+// perf samples only while the measurements named by DORVANTIS_BENCH_PROFILE
+// (floor, comparison, differing: the comparison of bench_c; sqltables,
+// catalogue: the login window's "Next >") run.
+class Profiler {
+public:
+    Profiler() {
+        const char* fifos = std::getenv("DORVANTIS_BENCH_PERF_CTL");
+        const char* what = std::getenv("DORVANTIS_BENCH_PROFILE");
+        if (!fifos || !what) return;
+        const std::string f = fifos;
+        const size_t comma = f.find(',');
+        if (comma == std::string::npos) return;
+        ctl_.open(f.substr(0, comma));
+        ack_.open(f.substr(comma + 1));
+        std::stringstream list(what);
+        for (std::string w; std::getline(list, w, ',');) profiled_.push_back(w);
+    }
+    // Samples while it lives, if `what` is profiled.
+    class Scope {
+    public:
+        Scope(Profiler& p, const std::string& what)
+            : p_(std::find(p.profiled_.begin(), p.profiled_.end(), what) != p.profiled_.end()
+                     ? &p
+                     : nullptr) {
+            if (p_) p_->command("enable");
+        }
+        ~Scope() {
+            if (p_) p_->command("disable");
+        }
+        Scope(const Scope&) = delete;
+        Scope& operator=(const Scope&) = delete;
+
+    private:
+        Profiler* p_;
+    };
+
+private:
+    void command(const char* c) {
+        ctl_ << c << std::endl;
+        std::string answer;
+        std::getline(ack_, answer);  // perf answers "ack" once it has switched
+    }
+    std::ofstream ctl_;
+    std::ifstream ack_;
+    std::vector<std::string> profiled_;
+};
+
+Profiler& profiler() {
+    static Profiler p;
+    return p;
+}
 
 // --- the floor: plain bound-column block fetches ---------------------------------------
 
@@ -264,14 +325,19 @@ struct Floor {
 // Both tables, one after the other, on one connection (connecting included).
 Floor measureFloor(int port, pid_t server, const std::string& first, const std::string& second,
                    long firstRows, long secondRows, long firstNulls, long secondNulls) {
-    Meter meter(server);
     TableRead a, b;
+    Usage usage;
     {
-        Connection c(port);
-        a = readPlain(c.dbc(), first);
-        b = readPlain(c.dbc(), second);
+        const Profiler::Scope profile(profiler(), "floor");
+        Meter meter(server);
+        {
+            Connection c(port);
+            a = readPlain(c.dbc(), first);
+            b = readPlain(c.dbc(), second);
+        }
+        usage = meter.stop();
     }
-    Floor f{meter.stop(), a.valueBytes + b.valueBytes, a.rows + b.rows};
+    Floor f{usage, a.valueBytes + b.valueBytes, a.rows + b.rows};
     expect(a.rows == firstRows && b.rows == secondRows,
            "the floor read " + std::to_string(a.rows) + " and " + std::to_string(b.rows) +
                " rows, not " + std::to_string(firstRows) + " and " + std::to_string(secondRows));
@@ -379,6 +445,8 @@ struct Comparison {
     qsizetype recordLines = 0;
     double bytesPerLine = 0;
     std::optional<double> shownAfter;  // run's end to the last line painted in view
+    double shownMemMB = 0;             // peak growth from the run's start until then
+    double keptMB = 0;                 // resident growth still there after "< Back"
 };
 
 // Counts the paints of a widget.
@@ -417,19 +485,25 @@ double showLastLine(windows::ResultsWindow& results, Clock::time_point runEnd) {
 // then "< Back" to clear it for the next run.
 Comparison measureComparison(Wizard& w, pid_t server, const QString& first, const QString& second,
                              bool showLast) {
+    const std::string profiled = showLast ? "differing" : "comparison";
     w.select(first, second);
     windows::TableSelectionWindow& t = w.registry().tableSelectionWindow();
     Comparison c;
+    std::optional<Meter> meter;
     {
-        Meter meter(server);
+        const Profiler::Scope profile(profiler(), profiled);
+        meter.emplace(server);
         t.nextButton()->click();
-        c.usage = meter.stop();
+        c.usage = meter->stop();
     }
     const Clock::time_point runEnd = Clock::now();
     w.expectQuiet("the comparison");
     windows::ResultsWindow* results = w.registry().existingResultsWindow();
     expect(results && results->isVisible() && !t.isVisible(), "the results window is not shown");
-    if (showLast) c.shownAfter = showLastLine(*results, runEnd);
+    if (showLast) {
+        c.shownAfter = showLastLine(*results, runEnd);
+        c.shownMemMB = meter->peakGrowthMB();
+    }
     const compare::ResultLinesModel* fields = results->fieldDifferences()->linesModel();
     const compare::ResultLinesModel* records = results->recordDifferences()->linesModel();
     c.fieldLines = fields->lineCount();
@@ -439,6 +513,7 @@ Comparison measureComparison(Wizard& w, pid_t server, const QString& first, cons
         c.bytesPerLine = double(fields->storedBytes() + records->storedBytes()) / double(lines);
     results->backButton()->click();
     expect(t.isVisible() && fields->lineCount() == 0, "< Back did not clear the results");
+    c.keptMB = meter->residentGrowthMB();
     return c;
 }
 
@@ -552,12 +627,24 @@ long parseSize(std::string s) {
     return n * factor;
 }
 
+// busy: cores this process and the server kept busy; others: cores other
+// processes of the machine took meanwhile.
 void printRun(const char* what, int run, const Usage& u, const std::string& extra) {
     std::printf(
-        "  run %d %-18s wall %8.3f s  cpu %8.3f s  mem %7.1f MB  server cpu %7.3f s  "
-        "others %.2f cores%s\n",
-        run, what, u.wall, u.cpu, u.memMB, u.serverCpu, u.others, extra.c_str());
+        "  run %d %-18s wall %7.3f s  cpu %7.3f s  mem %6.1f MB  server cpu %6.3f s  "
+        "busy %.2f others %.2f cores%s\n",
+        run, what, u.wall, u.cpu, u.memMB, u.serverCpu, (u.cpu + u.serverCpu) / u.wall, u.others,
+        extra.c_str());
     std::fflush(stdout);
+}
+
+// The offscreen platform's complaints about raising windows and a missing
+// runtime folder say nothing about the run; anything else is printed.
+void quietOffscreen(QtMsgType type, const QMessageLogContext&, const QString& text) {
+    if (type == QtWarningMsg && (text.contains(QLatin1String("does not support raise()")) ||
+                                 text.contains(QLatin1String("XDG_RUNTIME_DIR"))))
+        return;
+    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
 }
 
 void usage() {
@@ -618,6 +705,7 @@ int main(int argc, char** argv) {
     }
 
     const std::string loadAtStart = loadAverage();
+    qInstallMessageHandler(quietOffscreen);
     QApplication app(argc, argv);
     try {
         std::printf("comparison_stream_bench: sizes");
@@ -645,6 +733,7 @@ int main(int argc, char** argv) {
             std::vector<double> window, plain;
             for (int run = 1; run <= repeat; ++run) {
                 {
+                    const Profiler::Scope profile(profiler(), "sqltables");
                     Meter meter(serverPid);
                     const long first = plainTables(server.port());
                     const long second = plainTables(server.port());
@@ -655,6 +744,7 @@ int main(int argc, char** argv) {
                     printRun("two SQLTables", run, u, "");
                 }
                 {
+                    const Profiler::Scope profile(profiler(), "catalogue");
                     Meter meter(serverPid);
                     w.loginNext();
                     const Usage u = meter.stop();
@@ -739,10 +829,13 @@ int main(int argc, char** argv) {
                            std::to_string(cd.recordLines) + " lines, not " + std::to_string(n) +
                            " + 0");
                 differing->comparisons.push_back(cd);
-                char extra[128];
+                char extra[160];
                 std::snprintf(
-                    extra, sizeof extra, "  %lld lines, %.1f bytes a line, shown %.3f s after",
-                    static_cast<long long>(cd.fieldLines), cd.bytesPerLine, *cd.shownAfter);
+                    extra, sizeof extra,
+                    "\n        %lld lines, %.1f bytes a line, last line shown %.3f s "
+                    "after the run, peak growth by then %.1f MB, %.1f MB kept after < Back",
+                    static_cast<long long>(cd.fieldLines), cd.bytesPerLine, *cd.shownAfter,
+                    cd.shownMemMB, cd.keptMB);
                 printRun("comparison (a, c)", run, cd.usage, extra);
             }
         }
@@ -782,10 +875,13 @@ int main(int argc, char** argv) {
             row(kDifferingPairRows, "a,c", *differing);
             std::printf(
                 "a,c at 1M: %lld result lines, %.1f bytes a line, results window shows "
-                "its last line %.3f s after the run's end\n",
+                "its last line %.3f s after the run's end, peak growth by then %.1f MB (first run "
+                "%.1f MB: memory kept after < Back is already resident in later runs)\n",
                 static_cast<long long>(differing->comparisons.front().fieldLines),
                 differing->comparisonMedian([](const Comparison& c) { return c.bytesPerLine; }),
-                differing->comparisonMedian([](const Comparison& c) { return *c.shownAfter; }));
+                differing->comparisonMedian([](const Comparison& c) { return *c.shownAfter; }),
+                differing->comparisonMedian([](const Comparison& c) { return c.shownMemMB; }),
+                differing->comparisons.front().shownMemMB);
         }
         if (catalogue) {
             std::printf(
