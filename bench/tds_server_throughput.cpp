@@ -12,193 +12,29 @@
 // "TDS test server" section documents. ODBCSYSINI defaults to the build's
 // private driver registration.
 
-#include <signal.h>
-#include <spawn.h>
 #include <sql.h>
 #include <sqlext.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <sstream>
-#include <stdexcept>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
-extern char** environ;
+#include "tds_bench.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double secondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-// --- the server ----------------------------------------------------------------
-
-class Server {
-public:
-    explicit Server(const std::string& binary) {
-        int out[2];
-        if (::pipe(out) != 0) throw std::runtime_error("pipe");
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_adddup2(&fa, out[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addclose(&fa, out[0]);
-        const char* argv[] = {binary.c_str(),  "--port",     "0",       "--user",
-                              "tester:secret", "--database", "benchdb", nullptr};
-        if (posix_spawn(&pid_, argv[0], &fa, nullptr, const_cast<char**>(argv), environ) != 0)
-            throw std::runtime_error("cannot start " + binary);
-        posix_spawn_file_actions_destroy(&fa);
-        ::close(out[1]);
-        FILE* f = ::fdopen(out[0], "r");
-        if (std::fscanf(f, "PORT %d", &port_) != 1) {
-            std::fclose(f);
-            throw std::runtime_error("the server printed no PORT line");
-        }
-        std::fclose(f);
-    }
-    ~Server() {
-        ::kill(pid_, SIGTERM);
-        ::waitpid(pid_, nullptr, 0);
-    }
-    Server(const Server&) = delete;
-    Server& operator=(const Server&) = delete;
-    int port() const { return port_; }
-    pid_t pid() const { return pid_; }
-
-private:
-    pid_t pid_ = 0;
-    int port_ = 0;
-};
-
-// --- ODBC ------------------------------------------------------------------------
-
-std::string diagnostics(SQLSMALLINT type, SQLHANDLE h) {
-    std::string out;
-    SQLCHAR state[6], text[1024];
-    SQLINTEGER native = 0;
-    SQLSMALLINT len = 0;
-    for (SQLSMALLINT i = 1;
-         SQLGetDiagRec(type, h, i, state, &native, text, sizeof text, &len) == SQL_SUCCESS; ++i) {
-        out += std::string(" [") + reinterpret_cast<char*>(state) + "/" + std::to_string(native) +
-               "] " + reinterpret_cast<char*>(text);
-    }
-    return out;
-}
-
-void check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE h, const char* what) {
-    if (!SQL_SUCCEEDED(rc))
-        throw std::runtime_error(std::string(what) + " failed:" + diagnostics(type, h));
-}
-
-// UTF-8 -> UTF-16 (valid input assumed: the benchmark's own statements).
-std::u16string utf16(const std::string& utf8) {
-    std::u16string out;
-    for (size_t i = 0; i < utf8.size();) {
-        const auto b = static_cast<unsigned char>(utf8[i]);
-        const int extra = b < 0x80 ? 0 : b < 0xE0 ? 1 : b < 0xF0 ? 2 : 3;
-        char32_t cp = extra == 0 ? b : extra == 1 ? b & 0x1F : extra == 2 ? b & 0x0F : b & 0x07;
-        for (int k = 1; k <= extra && i + size_t(k) < utf8.size(); ++k)
-            cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + size_t(k)]) & 0x3F);
-        i += size_t(extra) + 1;
-        if (cp >= 0x10000) {
-            out += char16_t(0xD800 + ((cp - 0x10000) >> 10));
-            out += char16_t(0xDC00 + ((cp - 0x10000) & 0x3FF));
-        } else {
-            out += char16_t(cp);
-        }
-    }
-    return out;
-}
-
-class Connection {
-public:
-    explicit Connection(int port) {
-        check(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_), SQL_HANDLE_ENV, env_,
-              "SQLAllocHandle(ENV)");
-        SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
-        check(SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_), SQL_HANDLE_ENV, env_,
-              "SQLAllocHandle(DBC)");
-        SQLSetConnectAttr(dbc_, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(10), 0);
-        std::string cs = "Driver={SQL Server};Server=127.0.0.1," + std::to_string(port) +
-                         ";Database=benchdb;Uid=tester;Pwd=secret;TDS_Version=7.4;";
-        check(SQLDriverConnect(dbc_, nullptr, reinterpret_cast<SQLCHAR*>(cs.data()), SQL_NTS,
-                               nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT),
-              SQL_HANDLE_DBC, dbc_, "SQLDriverConnect");
-    }
-    ~Connection() {
-        SQLDisconnect(dbc_);
-        SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
-        SQLFreeHandle(SQL_HANDLE_ENV, env_);
-    }
-    Connection(const Connection&) = delete;
-    Connection& operator=(const Connection&) = delete;
-    SQLHDBC dbc() const { return dbc_; }
-
-    // Runs a batch (UTF-8, sent as UTF-16 through the wide call, as the
-    // program sends text) and consumes every result it gives.
-    void execute(const std::string& sql) {
-        std::u16string wide = utf16(sql);
-        SQLHSTMT st = SQL_NULL_HSTMT;
-        check(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &st), SQL_HANDLE_DBC, dbc_,
-              "SQLAllocHandle(STMT)");
-        SQLRETURN rc =
-            SQLExecDirectW(st, reinterpret_cast<SQLWCHAR*>(wide.data()), SQLINTEGER(wide.size()));
-        if (rc != SQL_NO_DATA) check(rc, SQL_HANDLE_STMT, st, "SQLExecDirect");
-        while (SQL_SUCCEEDED(rc = SQLMoreResults(st))) {
-        }
-        if (rc != SQL_NO_DATA) check(rc, SQL_HANDLE_STMT, st, "SQLMoreResults");
-        SQLFreeHandle(SQL_HANDLE_STMT, st);
-    }
-
-private:
-    SQLHENV env_ = SQL_NULL_HENV;
-    SQLHDBC dbc_ = SQL_NULL_HDBC;
-};
-
-// --- the tables ------------------------------------------------------------------
-
-// The seed of the README ("Big tables for benchmarks"): row x of 1..rows is a
-// formula of x; `changed` adds 1 to `amount` where x % 100 = 37.
-std::string seedSql(const std::string& table, long rows, bool changed) {
-    const std::string n = std::to_string(rows);
-    return "create table [" + table +
-           "] (id int not null, big bigint, amount decimal(18,4), ratio float, stamp datetime, "
-           "name nvarchar(40), note varchar(200), flag bit);\n"
-           "with recursive c(x) as (select 1 union all select x + 1 from c where x < " +
-           n +
-           ")\n"
-           "insert into [" +
-           table +
-           "] select x,\n"
-           "  case when x % 1000 = 1 then null else x * 2654435761 end,\n"
-           "  case when x % 1000 = 2 then null else (x * 7919 % 100000000) / 10000.0" +
-           (changed ? " + (x % 100 = 37)" : "") +
-           " end,\n"
-           "  case when x % 1000 = 3 then null else x / 1024.0 end,\n"
-           "  case when x % 1000 = 4 then null else strftime('%Y-%m-%d %H:%M:%f', 1577836800 + x * "
-           "60.5, 'unixepoch') end,\n"
-           "  case when x % 1000 = 5 then null when x % 10 = 0 then 'J\xC3\xBCrgen ' || x else "
-           "'Customer ' || x end,\n"
-           "  case when x % 1000 = 6 then null else substr('The quick brown fox jumps over the "
-           "lazy dog while five "
-           "boxing wizards jump quickly and a sphinx of black quartz judges my vow', 1 + x % 17, "
-           "20 + x % 61) "
-           "|| ' #' || x end,\n"
-           "  case when x % 1000 = 7 then null else x % 3 = 0 end\n"
-           "from c";
-}
+using namespace tdsbench;
 
 // --- reading ---------------------------------------------------------------------
 
@@ -329,13 +165,6 @@ ReadResult readTable(Connection& c, const std::string& table, SQLULEN block) {
     return r;
 }
 
-// NULLs the seed puts into a table of `rows` rows: x % 1000 = 1..7.
-long expectedNulls(long rows) {
-    long n = 0;
-    for (long k = 1; k <= 7; ++k) n += rows / 1000 + (rows % 1000 >= k ? 1 : 0);
-    return n;
-}
-
 void verify(const ReadResult& r, long rows, const std::string& table) {
     if (!r.error.empty()) throw std::runtime_error(table + ": " + r.error);
     if (r.rows != rows)
@@ -344,26 +173,6 @@ void verify(const ReadResult& r, long rows, const std::string& table) {
     if (r.nulls != expectedNulls(rows))
         throw std::runtime_error(table + ": " + std::to_string(r.nulls) + " NULLs, not " +
                                  std::to_string(expectedNulls(rows)));
-}
-
-// The Threading level of the driver entry the benchmark uses, as unixODBC
-// reads it from $ODBCSYSINI/odbcinst.ini.
-std::string threadingLevel() {
-    const char* dir = std::getenv("ODBCSYSINI");
-    std::ifstream in(std::string(dir ? dir : "/etc") + "/odbcinst.ini");
-    std::string line;
-    bool inSection = false;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line[0] == '[') {
-            inSection = line.rfind("[SQL Server]", 0) == 0;
-            continue;
-        }
-        if (!inSection) continue;
-        std::string key = line.substr(0, line.find('='));
-        key.erase(std::remove(key.begin(), key.end(), ' '), key.end());
-        if (key == "Threading") return line.substr(line.find('=') + 1);
-    }
-    return "not set (unixODBC 2.3.1 and later default to level 0: no lock around driver calls)";
 }
 
 void usage() {
@@ -416,7 +225,7 @@ int main(int argc, char** argv) {
     try {
         std::unique_ptr<Server> server;
         if (port == 0) {
-            server = std::make_unique<Server>(serverBinary);
+            server = std::make_unique<Server>(serverBinary, std::vector<std::string>{"benchdb"});
             port = server->port();
             std::printf("server: %s, pid %d, port %d\n", serverBinary.c_str(), int(server->pid()),
                         port);
@@ -428,10 +237,10 @@ int main(int argc, char** argv) {
         const std::string a = "bench_a", b = "bench_b";
         if (seed) {
             Connection c(port);
-            for (const auto& [table, n, changed] :
-                 {std::tuple{a, rows, false}, std::tuple{b, rows + 100, true}}) {
+            for (const auto& [table, n, amount] : {std::tuple{a, rows, Amount::Same},
+                                                   std::tuple{b, rows + 100, Amount::OnePercent}}) {
                 auto start = Clock::now();
-                c.execute(seedSql(table, n, changed));
+                c.execute(seedSql(table, n, amount));
                 std::printf("seed %s: %ld rows in %.2f s\n", table.c_str(), n, secondsSince(start));
                 std::fflush(stdout);
             }
