@@ -352,7 +352,8 @@ Floor measureFloor(int port, pid_t server, const std::string& first, const std::
 // Records every box and answers it at once: no real dialog may open.
 class BenchBoxes : public ui::MessageBoxes {
 public:
-    ui::Answer show(const QString& text, const QString&, ui::Buttons, ui::Icon) override {
+    ui::Answer show(const QString& text, const QString&, ui::Buttons, ui::Icon,
+                    const QString&) override {
         texts.push_back(text);
         return ui::Answer::Ok;
     }
