@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFocusEvent>
+#include <optional>
 #include <stdexcept>
 
 #include "ApplicationTitle.h"
@@ -243,9 +244,14 @@ void LoginWindow::PushButton3_Click() {
     const LoginDetails details = CurrentLoginDetails();
     data::DataAccess& data = registry().data();
     SetMousePointer(app::kPointerBusy);
+    // Both lists show the same catalogue: one whole read serves both; a read
+    // that failed is tried again for the second list.
+    std::optional<catalogue::CatalogueRead> whole;
     const auto fill = [&](TableSide side) {
-        const catalogue::CatalogueRead read =
-            WhilePainting([&] { return catalogue::ReadTableCatalogue(details, data); });
+        catalogue::CatalogueRead read =
+            whole ? *whole
+                  : WhilePainting([&] { return catalogue::ReadTableCatalogue(details, data); });
+        if (!read.failure) whole = read;
         registry().tableSelectionWindow().FillTableList(side, read);
     };
     const bool reached = trap.test(

@@ -127,10 +127,11 @@ TEST_F(Comparison, RefusesEmptyListsAndEqualPositionsWithoutTouchingTheDatabase)
 TEST_F(Comparison, OneEmptyListIsRefused) {
     const data::ResultTable t = Table({{"Id", ValueKind::Integer}}, {{I(1)}});
     addTables({{"Orders", &t}, {"Orders2", &t}});
-    // The login window's "Next >" reads the catalogue once per list: the first
-    // read fills the first list, the second the second. A failed read leaves
-    // that list as it was: empty, in a fresh set of windows.
-    for (const int emptyList : {1, 2}) {
+    // The login window's "Next >" reads the catalogue for the first list and
+    // keeps a whole read for the second; a failed read is tried again for the
+    // second list. So a first read that fails leaves the first list empty (in
+    // a fresh set of windows) and the second filled.
+    for (const int emptyList : {1}) {
         WindowFixture::TearDown();
         boxes.boxes.clear();
         data.failOn(data::Operation::OpenSchema, QStringLiteral("no catalogue"), emptyList);

@@ -60,8 +60,8 @@ TEST_F(LoginWindow, StoredWorkingLoginMovesOnToTheTableSelection) {
               (QStringList{"Orders", "Orders2"}));
     EXPECT_EQ(items(*registry().tableSelectionWindow().secondTables()),
               (QStringList{"Orders", "Orders2"}));
-    // CanConnect twice (load, then "Next >"), then one connection per list.
-    ASSERT_EQ(data.opens().size(), 4u);
+    // CanConnect twice (load, then "Next >"), then one catalogue read for both lists.
+    ASSERT_EQ(data.opens().size(), 3u);
     EXPECT_EQ(
         data.opens()[0].connectionString,
         QStringLiteral("Driver={SQL Server};Server=db.example,1433;Database=testdb;Uid=tester;"
@@ -105,9 +105,9 @@ TEST_F(LoginWindow, NextNeedsOnlyTheServerAndAWorkingConnection) {
     f.portEdit()->setText(QStringLiteral("9999"));
     QTest::mouseClick(f.nextButton(), Qt::LeftButton);
     ASSERT_FALSE(data.opens().empty());
-    // Local connection: the port is sent by none of the three connections
-    // (CanConnect, then the catalogue once for each list).
-    ASSERT_EQ(data.opens().size(), 3u);
+    // Local connection: the port is sent by neither connection (CanConnect,
+    // then the catalogue read once for both lists).
+    ASSERT_EQ(data.opens().size(), 2u);
     for (const auto& open : data.opens()) {
         EXPECT_EQ(open.connectionString,
                   QStringLiteral("Driver={SQL Server};Server=db.example;Database=;Uid=;Pwd=;"));
@@ -117,7 +117,7 @@ TEST_F(LoginWindow, NextNeedsOnlyTheServerAndAWorkingConnection) {
     // "Test Connection" builds its own string: no port either.
     QTest::mouseClick(registry().tableSelectionWindow().backButton(), Qt::LeftButton);
     QTest::mouseClick(f.testConnectionButton(), Qt::LeftButton);
-    ASSERT_EQ(data.opens().size(), 4u);
+    ASSERT_EQ(data.opens().size(), 3u);
     EXPECT_EQ(data.opens().back().connectionString,
               QStringLiteral("Driver={SQL Server};Server=db.example;Database=;Uid=;Pwd=;"));
     f.localConnectionBox()->setChecked(false);
@@ -345,7 +345,7 @@ TEST_F(LoginWindow, ASecondClickDuringTheCatalogueFillIsIgnored) {
     const QStringList both{"Orders", "Orders2"};
     EXPECT_EQ(items(*registry().tableSelectionWindow().firstTables()), both);
     EXPECT_EQ(items(*registry().tableSelectionWindow().secondTables()), both);
-    EXPECT_EQ(data.opens().size(), 3u);  // CanConnect and one read per list, once
+    EXPECT_EQ(data.opens().size(), 2u);  // CanConnect and one catalogue read, once
     EXPECT_FALSE(windows::InputGuard::active());
 }
 
