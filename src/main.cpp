@@ -3,12 +3,16 @@
 #include <QApplication>
 #include <cstdio>
 
+#include "CompareCommand.h"
 #include "DataAccess.h"
 #include "ProgramFiles.h"
 #include "QtMessageBoxes.h"
 #include "WindowRegistry.h"
 
 int main(int argc, char** argv) {
+    // With arguments the program is a command: no window, no display needed.
+    if (cli::IsCommandLine(argc, argv)) return cli::RunCommandLine(argc, argv);
+
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Dorvantis"));
     // The program ends only by "Exit" or by closing a window, never because

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Fails when an #include in src/ runs upward through the layers, or when a
 # logic library includes a Qt Widgets header. Layers, lowest first:
-#   platform/data, platform/ui  <  app  <  connection  <  catalogue  <  compare  <  windows  <  main.cpp
+#   platform/data, platform/ui  <  app  <  connection  <  catalogue  <  compare  <  windows, cli  <  main.cpp
 # Usage: tools/check-layers.sh [SOURCE_ROOT]   (default: the repository's src/)
 set -euo pipefail
 src=${1:-"$(cd "$(dirname "$0")/../src" && pwd)"}
@@ -14,7 +14,7 @@ rank() {
         connection) echo 2 ;;
         catalogue) echo 3 ;;
         compare) echo 4 ;;
-        windows) echo 5 ;;
+        windows | cli) echo 5 ;;
         .) echo 6 ;;  # main.cpp
         *) echo "unknown layer folder: $1" >&2; exit 2 ;;
     esac

@@ -370,6 +370,41 @@ QString ResultLinesModel::compose(qsizetype i, std::size_t cap, std::size_t* ful
     }
 }
 
+Difference ResultLinesModel::difference(qsizetype i) const {
+    Difference d;
+    if (i < 0 || i >= lineCount()) return d;
+    Reader r(offsets_[static_cast<std::size_t>(i)]);
+    const std::uint8_t head = r.byte();
+    switch (head & kKindMask) {
+        case kFieldChange:
+            d.kind = Difference::Kind::Changed;
+            d.record = static_cast<std::int64_t>(r.varint());
+            d.field = names_[r.varint()];
+            if ((head & kBeforeBytes) != 0) {
+                d.from = r.hex(SIZE_MAX, nullptr);
+            } else if ((head & kBeforeNull) == 0) {
+                d.from = r.text();
+            }
+            if ((head & kAfterBytes) != 0) {
+                d.to = r.hex(SIZE_MAX, nullptr);
+            } else if ((head & kAfterNull) == 0) {
+                d.to = r.text();
+            }
+            break;
+        case kDeleted:
+        case kAdded:
+            d.kind = (head & kKindMask) == kDeleted ? Difference::Kind::Deleted
+                                                    : Difference::Kind::Added;
+            d.record = static_cast<std::int64_t>(r.varint());
+            d.table = names_[r.varint()];
+            break;
+        default:
+            d.kind = Difference::Kind::Line;
+            d.line = r.text();
+    }
+    return d;
+}
+
 QString ResultLinesModel::line(qsizetype i) const {
     if (i < 0 || i >= lineCount()) return {};
     return compose(i, SIZE_MAX, nullptr);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "FieldValue.h"
+#include "ReportFormat.h"
 #include "ValueText.h"
 
 namespace compare {
@@ -60,6 +61,8 @@ public:
     // The whole text of line i (empty outside the list): what copying and
     // saving give.
     QString line(qsizetype i) const;
+    // Line i as what it is made of (for saving in another format).
+    Difference difference(qsizetype i) const;
     // Line i as the list shows it: a line longer than kShownChars is its
     // beginning, then "… (N more characters)".
     QString shownLine(qsizetype i) const;

@@ -1,0 +1,132 @@
+#include "ReportFormat.h"
+
+#include "DifferenceLines.h"
+
+namespace compare {
+
+namespace {
+
+QString KindName(Difference::Kind kind) {
+    switch (kind) {
+        case Difference::Kind::Changed:
+            return QStringLiteral("changed");
+        case Difference::Kind::Added:
+            return QStringLiteral("added");
+        case Difference::Kind::Deleted:
+            return QStringLiteral("deleted");
+        case Difference::Kind::Line:
+            break;
+    }
+    return QStringLiteral("line");
+}
+
+// A CSV field: in quotes, quotes inside doubled (line breaks stay inside the quotes).
+QString CsvText(const QString& text) {
+    QString out = text;
+    out.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return QLatin1Char('"') + out + QLatin1Char('"');
+}
+
+QString CsvValue(const std::optional<QString>& value) {
+    return value ? CsvText(*value) : QString();
+}
+
+// A JSON string literal.
+QString JsonText(QStringView text) {
+    QString out = QStringLiteral("\"");
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        switch (u) {
+            case u'"':
+                out += QStringLiteral("\\\"");
+                break;
+            case u'\\':
+                out += QStringLiteral("\\\\");
+                break;
+            case u'\n':
+                out += QStringLiteral("\\n");
+                break;
+            case u'\r':
+                out += QStringLiteral("\\r");
+                break;
+            case u'\t':
+                out += QStringLiteral("\\t");
+                break;
+            default:
+                if (u < 0x20) {
+                    out +=
+                        QStringLiteral("\\u%1").arg(static_cast<int>(u), 4, 16, QLatin1Char('0'));
+                } else {
+                    out += c;
+                }
+        }
+    }
+    out += QLatin1Char('"');
+    return out;
+}
+
+QString JsonValue(const std::optional<QString>& value) {
+    return value ? JsonText(*value) : QStringLiteral("null");
+}
+
+}  // namespace
+
+std::optional<ReportFormat> ReportFormatNamed(QStringView name) {
+    if (name == u"text") return ReportFormat::Text;
+    if (name == u"csv") return ReportFormat::Csv;
+    if (name == u"json") return ReportFormat::Json;
+    return std::nullopt;
+}
+
+ReportFormat ReportFormatForFile(const QString& path) {
+    if (path.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive)) return ReportFormat::Csv;
+    if (path.endsWith(QStringLiteral(".json"), Qt::CaseInsensitive)) return ReportFormat::Json;
+    return ReportFormat::Text;
+}
+
+std::optional<QString> ReportHeader(ReportFormat format) {
+    if (format == ReportFormat::Csv) return QStringLiteral("kind,record,field,from,to");
+    return std::nullopt;
+}
+
+QString FormatDifference(const Difference& d, ReportFormat format) {
+    switch (format) {
+        case ReportFormat::Text:
+            switch (d.kind) {
+                case Difference::Kind::Changed:
+                    return FieldChangedLine(d.record, d.field, d.from, d.to);
+                case Difference::Kind::Added:
+                    return RecordAddedLine(d.record, d.table);
+                case Difference::Kind::Deleted:
+                    return RecordDeletedLine(d.record, d.table);
+                case Difference::Kind::Line:
+                    return d.line;
+            }
+            break;
+        case ReportFormat::Csv:
+            if (d.kind == Difference::Kind::Line) return CsvText(d.line);
+            return KindName(d.kind) + QLatin1Char(',') + QString::number(d.record) +
+                   QLatin1Char(',') +
+                   (d.kind == Difference::Kind::Changed ? CsvText(d.field) : QString()) +
+                   QLatin1Char(',') + CsvValue(d.from) + QLatin1Char(',') + CsvValue(d.to);
+        case ReportFormat::Json: {
+            if (d.kind == Difference::Kind::Line) {
+                return QStringLiteral("{\"kind\":\"line\",\"line\":") + JsonText(d.line) +
+                       QLatin1Char('}');
+            }
+            QString out = QStringLiteral("{\"kind\":\"") + KindName(d.kind) +
+                          QStringLiteral("\",\"record\":") + QString::number(d.record);
+            if (d.kind == Difference::Kind::Changed) {
+                out += QStringLiteral(",\"field\":") + JsonText(d.field) +
+                       QStringLiteral(",\"from\":") + JsonValue(d.from) +
+                       QStringLiteral(",\"to\":") + JsonValue(d.to);
+            } else {
+                out += QStringLiteral(",\"table\":") + JsonText(d.table);
+            }
+            return out + QLatin1Char('}');
+        }
+    }
+    return QString();
+}
+
+}  // namespace compare

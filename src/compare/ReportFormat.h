@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+#include <QStringView>
+#include <cstdint>
+#include <optional>
+
+namespace compare {
+
+// One difference, as the results lists and saved reports know it.
+struct Difference {
+    enum class Kind { Changed, Added, Deleted, Line };
+    Kind kind = Kind::Line;
+    std::int64_t record = 0;
+    QString field;                    // Changed: the first table's field name
+    std::optional<QString> from, to;  // Changed: the values' report texts; none: NULL
+    QString table;                    // Added, Deleted: the second table as listed
+    QString line;                     // Line: a line of text as it is
+};
+
+// How differences are written to a file or to standard output.
+enum class ReportFormat {
+    Text,  // the lines exactly as the results lists hold them
+    Csv,   // kind,record,field,from,to; texts quoted (RFC 4180), NULL an empty unquoted field
+    Json,  // one object a line: {"kind":"changed","record":3,"field":...,"from":...,"to":...}
+};
+
+// "text", "csv", "json"; nothing for any other name.
+std::optional<ReportFormat> ReportFormatNamed(QStringView name);
+// By the file's extension: .csv, .json, anything else text.
+ReportFormat ReportFormatForFile(const QString& path);
+
+// The line a format starts with (the CSV header), or none.
+std::optional<QString> ReportHeader(ReportFormat format);
+// One difference as one line of the format, without the line end. Text shows
+// control characters as visible symbols; CSV and JSON keep them, quoted.
+QString FormatDifference(const Difference& difference, ReportFormat format);
+
+}  // namespace compare

@@ -1,0 +1,292 @@
+// The command line against the TDS test server: the same lines as the
+// results window, the exit statuses, the report formats, atomic output, and
+// a password kept out of the process list.
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include "DataAccess.h"
+#include "LoginWindow.h"
+#include "RecordingMessageBoxes.h"
+#include "ResultsWindow.h"
+#include "TableSelectionWindow.h"
+#include "TdsTestServer.h"
+#include "WindowRegistry.h"
+#include "data_loopback.h"
+
+namespace {
+
+QString q(const std::string& s) { return QString::fromStdString(s); }
+
+struct Outcome {
+    int status = -1;
+    QString out, err;
+};
+
+class CommandLine : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(config_.isValid());
+        qputenv("XDG_CONFIG_HOME", config_.path().toUtf8());
+    }
+
+    static void exec(const QString& sql) {
+        auto c = data::OdbcDataAccess().CreateConnection();
+        c->Open(q(tdstest::tdsConnectionString()));
+        c->Execute(sql);
+        c->Close();
+    }
+    static QString table(const char* prefix, const QString& columns, const QStringList& rows) {
+        const QString name = q(tdstest::tdsUniqueName(prefix));
+        exec(QStringLiteral("create table [%1] (%2)").arg(name, columns));
+        for (const QString& row : rows) {
+            exec(QStringLiteral("insert into [%1] values (%2)").arg(name, row));
+        }
+        return name;
+    }
+
+    // Runs the program with the fixture server's login (password from the
+    // environment) and the arguments given.
+    Outcome run(QStringList args, int port = tdstest::tdsTestPort(),
+                const QString& password = QStringLiteral("secret")) {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DORVANTIS_PASSWORD"), password);
+        p.setProcessEnvironment(env);
+        args << QStringLiteral("--server") << QStringLiteral("127.0.0.1")
+             << QStringLiteral("--port") << QString::number(port) << QStringLiteral("--user")
+             << QStringLiteral("tester") << QStringLiteral("--database")
+             << QStringLiteral("testdb");
+        p.start(QStringLiteral(DORVANTIS_PROGRAM), args);
+        p.waitForFinished(60000);
+        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+                QString::fromUtf8(p.readAllStandardOutput()),
+                QString::fromUtf8(p.readAllStandardError())};
+    }
+
+    // The lines the results window shows for the same two tables.
+    QStringList windowLines(const QString& left, const QString& right) {
+        testing_support::RecordingMessageBoxes boxes;
+        testing_support::RecordingShell shell;
+        windows::WindowRegistry registry(
+            windows::Services{boxes, shell, data::OdbcDataAccess(), config_.path(), [] {}});
+        windows::Start(registry);
+        windows::LoginWindow& f = registry.loginWindow();
+        f.serverEdit()->setText(QStringLiteral("127.0.0.1"));
+        f.portEdit()->setText(QString::number(tdstest::tdsTestPort()));
+        f.userEdit()->setText(QStringLiteral("tester"));
+        f.passwordEdit()->setText(QStringLiteral("secret"));
+        f.databaseEdit()->setText(QStringLiteral("testdb"));
+        QTest::mouseClick(f.nextButton(), Qt::LeftButton);
+        windows::TableSelectionWindow& f2 = registry.tableSelectionWindow();
+        for (auto [list, name] : {std::pair{f2.firstTables(), left}, {f2.secondTables(), right}}) {
+            for (int i = 0; i < list->topLevelItemCount(); ++i) {
+                if (list->topLevelItem(i)->text(0) == name) list->Select(i + 1);
+            }
+        }
+        QTest::mouseClick(f2.nextButton(), Qt::LeftButton);
+        QStringList lines;
+        for (windows::ResultListView* v : {registry.resultsWindow().fieldDifferences(),
+                                           registry.resultsWindow().recordDifferences()}) {
+            for (qsizetype i = 0; i < v->linesModel()->lineCount(); ++i)
+                lines << v->linesModel()->line(i);
+        }
+        QDir(config_.path()).removeRecursively();  // the windows stored the login
+        QDir().mkpath(config_.path());
+        return lines;
+    }
+
+    QTemporaryDir config_;
+};
+
+// Splits one CSV record (RFC 4180, no line breaks inside): quoted fields are
+// texts, an empty unquoted field is NULL.
+std::vector<std::optional<QString>> CsvFields(const QString& line) {
+    std::vector<std::optional<QString>> out;
+    qsizetype i = 0;
+    while (i <= line.size()) {
+        if (i < line.size() && line[i] == u'"') {
+            QString v;
+            for (++i; i < line.size(); ++i) {
+                if (line[i] == u'"') {
+                    if (i + 1 < line.size() && line[i + 1] == u'"') {
+                        v += u'"';
+                        ++i;
+                        continue;
+                    }
+                    ++i;
+                    break;
+                }
+                v += line[i];
+            }
+            out.push_back(v);
+        } else {
+            const qsizetype comma = line.indexOf(u',', i);
+            const QString v = line.mid(i, comma < 0 ? -1 : comma - i);
+            out.push_back(v.isEmpty() ? std::nullopt : std::optional<QString>(v));
+            i = comma < 0 ? line.size() : comma;
+        }
+        if (i >= line.size()) break;
+        ++i;  // the comma
+    }
+    return out;
+}
+
+TEST_F(CommandLine, PrintsTheLinesTheResultsWindowShows) {
+    const QString a = table(
+        "CliA", QStringLiteral("Id int, Amount decimal(10,2), Note nvarchar(30), Day datetime"),
+        {"1, 10.50, N'x', '2024-03-07 13:04:05'", "2, 3, N'a\"b', '2024-01-01'",
+         "3, 1, NULL, NULL"});
+    const QString b = table(
+        "CliB", QStringLiteral("Id int, Amount decimal(10,2), Note nvarchar(30), Day datetime"),
+        {"1, 10.5, N'y', '2024-03-07 13:04:06'", "2, 3.01, N'a\"b', '2024-01-01'",
+         "3, 1, N'', NULL", "4, 1, NULL, NULL"});
+    const QStringList expected = windowLines(a, b);
+    ASSERT_EQ(expected.size(), 5) << expected.join(u'\n').toStdString();
+    const Outcome r = run({QStringLiteral("compare"), a, b});
+    EXPECT_EQ(r.status, 1) << r.err.toStdString();
+    EXPECT_EQ(r.out, expected.join(u'\n') + u'\n');
+    EXPECT_TRUE(r.err.isEmpty()) << r.err.toStdString();  // no progress line off a terminal
+    EXPECT_FALSE(QFile::exists(config_.path() + QStringLiteral("/Veltrane/Dorvantis.conf")));
+
+    // The same differences as CSV and as JSON lines, read back by real parsers.
+    const Outcome csv =
+        run({QStringLiteral("compare"), a, b, QStringLiteral("--format"), QStringLiteral("csv")});
+    const Outcome json =
+        run({QStringLiteral("compare"), a, b, QStringLiteral("--format"), QStringLiteral("json")});
+    ASSERT_EQ(csv.status, 1);
+    ASSERT_EQ(json.status, 1);
+    QStringList csvLines = csv.out.split(u'\n', Qt::SkipEmptyParts);
+    const QStringList jsonLines = json.out.split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(csvLines.takeFirst(), QStringLiteral("kind,record,field,from,to"));
+    ASSERT_EQ(csvLines.size(), jsonLines.size());
+    ASSERT_EQ(csvLines.size(), expected.size());
+    for (qsizetype i = 0; i < csvLines.size(); ++i) {
+        const auto fields = CsvFields(csvLines[i]);
+        QJsonParseError error;
+        const QJsonObject o = QJsonDocument::fromJson(jsonLines[i].toUtf8(), &error).object();
+        ASSERT_EQ(error.error, QJsonParseError::NoError) << jsonLines[i].toStdString();
+        ASSERT_EQ(fields.size(), 5u) << csvLines[i].toStdString();
+        EXPECT_EQ(fields[0], o.value(QStringLiteral("kind")).toString());
+        EXPECT_EQ(fields[1], QString::number(o.value(QStringLiteral("record")).toInteger()));
+        if (o.value(QStringLiteral("kind")).toString() == QStringLiteral("changed")) {
+            EXPECT_EQ(fields[2], o.value(QStringLiteral("field")).toString());
+            for (const auto& [index, key] : {std::pair{3, "from"}, std::pair{4, "to"}}) {
+                const QJsonValue v = o.value(QLatin1String(key));
+                EXPECT_EQ(fields[index],
+                          v.isNull() ? std::nullopt : std::optional<QString>(v.toString()));
+            }
+        }
+    }
+    const QJsonObject first = QJsonDocument::fromJson(jsonLines[0].toUtf8()).object();
+    EXPECT_EQ(first.value(QStringLiteral("field")).toString(), QStringLiteral("Note"));
+    EXPECT_EQ(first.value(QStringLiteral("from")).toString(), QStringLiteral("x"));
+}
+
+TEST_F(CommandLine, ExitStatusTellsSameDifferentOrFailed) {
+    const QString a = table("CliSame", QStringLiteral("Id int"), {"1", "2"});
+    const QString b = table("CliSame2", QStringLiteral("Id int"), {"1", "2"});
+    const QString c = table("CliOther", QStringLiteral("Id int"), {"1", "3"});
+    const QString empty = table("CliEmpty", QStringLiteral("Id int"), {});
+    const Outcome same = run({QStringLiteral("compare"), a, b});
+    EXPECT_EQ(same.status, 0) << same.err.toStdString();
+    EXPECT_TRUE(same.out.isEmpty());
+    EXPECT_EQ(run({QStringLiteral("compare"), a, c}).status, 1);
+
+    const Outcome missing = run({QStringLiteral("compare"), a, QStringLiteral("NoSuchTable")});
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_TRUE(missing.out.isEmpty());
+    EXPECT_TRUE(missing.err.contains(QStringLiteral("NoSuchTable")));
+    const Outcome noData = run({QStringLiteral("compare"), a, empty});
+    EXPECT_EQ(noData.status, 2);
+    EXPECT_EQ(noData.err, QStringLiteral("dorvantis: %1 does not contain any data.\n").arg(empty));
+    const Outcome refused =
+        run({QStringLiteral("compare"), a, b}, tdstest::tdsTestPort(), QStringLiteral("wrong"));
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_TRUE(refused.err.contains(QStringLiteral("Login failed for user 'tester'")));
+    EXPECT_EQ(refused.err.count(u'\n'), 1);  // one line
+    const Outcome usage = run({QStringLiteral("compare"), a, QStringLiteral("--bogus")});
+    EXPECT_EQ(usage.status, 2);
+}
+
+// --output replaces the file only with a whole report: a failed run leaves
+// the old one as it was.
+TEST_F(CommandLine, OutputFileIsReplacedOnlyByAWholeReport) {
+    const QString a = table("CliOutA", QStringLiteral("Id int"), {"1"});
+    const QString b = table("CliOutB", QStringLiteral("Id int"), {"2"});
+    QTemporaryDir dir;
+    const QString path = dir.path() + QStringLiteral("/report.csv");
+    QFile old(path);
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("the old report\n");
+    old.close();
+    const Outcome failed =
+        run({QStringLiteral("compare"), a, QStringLiteral("Missing"), QStringLiteral("--output"),
+             path, QStringLiteral("--format"), QStringLiteral("csv")});
+    EXPECT_EQ(failed.status, 2);
+    ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+    EXPECT_EQ(old.readAll(), QByteArray("the old report\n"));
+    old.close();
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"report.csv"});
+
+    const Outcome done = run({QStringLiteral("compare"), a, b, QStringLiteral("--output"), path,
+                              QStringLiteral("--format"), QStringLiteral("csv")});
+    EXPECT_EQ(done.status, 1);
+    EXPECT_TRUE(done.out.isEmpty());
+    ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+    EXPECT_EQ(old.readAll(),
+              QByteArray("kind,record,field,from,to\nchanged,1,\"Id\",\"1\",\"2\"\n"));
+}
+
+// The password comes from a file or the environment, never from an argument:
+// it does not show in the process list while the command runs.
+TEST_F(CommandLine, ThePasswordIsNeverInTheProcessList) {
+    data_e2e::PrivateServer server({"--delay-ms", "200"});
+    {
+        auto c = data::OdbcDataAccess().CreateConnection();
+        c->Open(QStringLiteral("Driver={SQL Server};Server=127.0.0.1,%1;Database=testdb;Uid=tester;"
+                               "Pwd=secret;")
+                    .arg(server.port()));
+        c->Execute(QStringLiteral("create table T1 (Id int)"));
+        c->Execute(QStringLiteral("insert into T1 values (1)"));
+        c->Execute(QStringLiteral("create table T2 (Id int)"));
+        c->Execute(QStringLiteral("insert into T2 values (1)"));
+        c->Close();
+    }
+    QTemporaryDir dir;
+    QFile secret(dir.path() + QStringLiteral("/pw"));
+    ASSERT_TRUE(secret.open(QIODevice::WriteOnly));
+    secret.write("secret\n");
+    secret.close();
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("DORVANTIS_PASSWORD"));
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(DORVANTIS_PROGRAM),
+            {QStringLiteral("compare"), QStringLiteral("T1"), QStringLiteral("T2"),
+             QStringLiteral("--server"), QStringLiteral("127.0.0.1"), QStringLiteral("--port"),
+             QString::number(server.port()), QStringLiteral("--user"), QStringLiteral("tester"),
+             QStringLiteral("--database"), QStringLiteral("testdb"),
+             QStringLiteral("--password-file"), secret.fileName()});
+    ASSERT_TRUE(p.waitForStarted());
+    QByteArray cmdline;
+    for (int i = 0; i < 40 && p.state() == QProcess::Running; ++i) {
+        QFile f(QStringLiteral("/proc/%1/cmdline").arg(p.processId()));
+        if (f.open(QIODevice::ReadOnly)) cmdline += f.readAll();
+        QThread::msleep(50);
+    }
+    p.waitForFinished(60000);
+    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    EXPECT_TRUE(cmdline.contains("--password-file"));
+    EXPECT_FALSE(cmdline.contains("secret"));
+}
+
+}  // namespace
