@@ -363,6 +363,7 @@ public:
 class BenchShell : public ui::Shell {
 public:
     void openFile(const QString&) override { ++opened; }
+    QString chooseSaveFile(const QString&, const QString&) override { return {}; }
     int opened = 0;
 };
 

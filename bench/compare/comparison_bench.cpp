@@ -31,6 +31,7 @@ public:
 class NoShell : public ui::Shell {
 public:
     void openFile(const QString&) override {}
+    QString chooseSaveFile(const QString&, const QString&) override { return {}; }
 };
 
 // Six typical columns; the second table differs in one field of every

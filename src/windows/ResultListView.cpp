@@ -19,7 +19,8 @@ ResultListView::ResultListView(QWidget* parent)
     : QTreeView(parent),
       lines_(new ResultLinesModel(this)),
       copyAction_(new QAction(tr("Copy"), this)),
-      copyAllAction_(new QAction(tr("Copy All"), this)) {
+      copyAllAction_(new QAction(tr("Copy All"), this)),
+      saveAsAction_(new QAction(tr("Save As\u2026"), this)) {
     setModel(lines_);
     setRootIsDecorated(false);
     setItemsExpandable(false);
@@ -42,6 +43,8 @@ ResultListView::ResultListView(QWidget* parent)
     copyAllAction_->setObjectName(QStringLiteral("copyAllAction"));
     connect(copyAction_, &QAction::triggered, this, &ResultListView::copySelection);
     connect(copyAllAction_, &QAction::triggered, this, &ResultListView::copyAll);
+    saveAsAction_->setObjectName(QStringLiteral("saveAsAction"));
+    connect(saveAsAction_, &QAction::triggered, this, &ResultListView::saveRequested);
 }
 
 void ResultListView::setLineColumnWidth(int pixels) { setColumnWidth(0, pixels); }
@@ -110,6 +113,8 @@ void ResultListView::contextMenuEvent(QContextMenuEvent* e) {
     QMenu menu(this);
     menu.addAction(copyAction_);
     menu.addAction(copyAllAction_);
+    menu.addSeparator();
+    menu.addAction(saveAsAction_);
     copyAction_->setEnabled(selectionModel()->hasSelection());
     copyAllAction_->setEnabled(lines_->lineCount() > 0);
     menu.exec(e->globalPos());

@@ -29,6 +29,11 @@ public:
 
     QAction* copyAction() const { return copyAction_; }
     QAction* copyAllAction() const { return copyAllAction_; }
+    QAction* saveAsAction() const { return saveAsAction_; }
+
+signals:
+    // "Save As…" of the context menu: the window saves both lists.
+    void saveRequested();
 
 public slots:
     void selectAll() override;
@@ -46,6 +51,7 @@ private:
     compare::ResultLinesModel* lines_;
     QAction* copyAction_;
     QAction* copyAllAction_;
+    QAction* saveAsAction_;
 };
 
 }  // namespace windows

@@ -1,10 +1,14 @@
 #include "ResultsWindow.h"
 
+#include <QSaveFile>
+#include <QShortcut>
+
 #include "ApplicationTitle.h"
 #include "ClassicLook.h"
 #include "ErrorTrap.h"
 #include "Layout.h"
 #include "ProgramFiles.h"
+#include "ReportFormat.h"
 #include "TableSelectionWindow.h"
 #include "WindowRegistry.h"
 
@@ -32,6 +36,11 @@ ResultsWindow::ResultsWindow(WindowRegistry& registry) : Window(registry) {
     AddPointerHandler(PushButton2, PointerHandler::Hand);
     AddPointerHandler(PushButton9, PointerHandler::Hand);
 
+    for (ResultListView* list : {ListView1, ListView2}) {
+        connect(list, &ResultListView::saveRequested, this, [this] { SaveResults(); });
+    }
+    auto* save = new QShortcut(QKeySequence::Save, this);
+    connect(save, &QShortcut::activated, this, [this] { SaveResults(); });
     connect(PushButton2, &QPushButton::clicked, this, [this] { PushButton2_Click(); });
     connect(PushButton9, &QPushButton::clicked, this, [this] { PushButton9_Click(); });
 }
@@ -57,6 +66,33 @@ void ResultsWindow::PushButton2_Click() {
     trap.step(102, [&] { ListView2->linesModel()->clear(); });
     trap.step(104, [&] { registry().tableSelectionWindow().Show(); });
     trap.step(106, [&] { Hide(); });
+}
+
+void ResultsWindow::SaveResults() {
+    const QString path = registry().shell().chooseSaveFile(
+        QStringLiteral("Save As"),
+        QStringLiteral("Text (*.txt);;CSV (*.csv);;JSON lines (*.json);;All files (*)"));
+    if (path.isEmpty()) return;
+    const compare::ReportFormat format = compare::ReportFormatForFile(path);
+    QSaveFile file(path);
+    bool written = file.open(QIODevice::WriteOnly);
+    const auto put = [&](const QString& line) {
+        const QByteArray bytes = line.toUtf8() + '\n';
+        written = written && file.write(bytes) == bytes.size();
+    };
+    if (const auto header = compare::ReportHeader(format)) put(*header);
+    for (ResultListView* list : {ListView1, ListView2}) {
+        const compare::ResultLinesModel& lines = *list->linesModel();
+        for (qsizetype i = 0; written && i < lines.lineCount(); ++i) {
+            put(compare::FormatDifference(lines.difference(i), format));
+        }
+    }
+    if (written && file.commit()) return;
+    const QString reason = file.errorString();
+    file.cancelWriting();
+    registry().boxes().show(
+        QStringLiteral("The results could not be saved to %1: %2").arg(path, reason), QString(),
+        ui::Buttons::Ok, ui::Icon::Exclamation);
 }
 
 void ResultsWindow::PushButton9_Click() {

@@ -16,6 +16,11 @@ public:
 
     void Form_Load() override;
 
+    // Writes both lists to a file the user chooses, in the format its
+    // extension names (.csv, .json, else text), whole or not at all; a failure
+    // is a message and the results stay on screen.
+    void SaveResults();
+
     // The controls by role, for whoever must name them from outside.
     ResultListView* fieldDifferences() const { return ListView1; }
     ResultListView* recordDifferences() const { return ListView2; }

@@ -47,7 +47,9 @@ public:
 class RecordingShell : public ui::Shell {
 public:
     void openFile(const QString& path) override { opened << path; }
+    QString chooseSaveFile(const QString&, const QString&) override { return saveTo; }
     QStringList opened;
+    QString saveTo;  // what the user "chooses" in the save dialog
 };
 
 }  // namespace testing_support

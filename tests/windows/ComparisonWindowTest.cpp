@@ -2,6 +2,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <functional>
@@ -502,6 +503,44 @@ TEST_F(Comparison, ARunThatWaitsShowsProgressIgnoresClicksAndStopsOnEsc) {
     data.setReadGate(true);
     QTest::mouseClick(f2.nextButton(), Qt::LeftButton);
     EXPECT_EQ(fieldLines(), QStringList{"Record 2,Field \"Id\" has changed from \"2\" to \"9\""});
+}
+
+// "Save As…" (or Ctrl+S) writes both lists in the format the file's name
+// asks for; a file that cannot be written is a message, and the results stay.
+TEST_F(Comparison, SaveAsWritesBothListsInTheChosenFormat) {
+    const data::ResultTable a =
+        Table({{"Id", ValueKind::Integer}, {"Note", ValueKind::Text}}, {{I(1), T(u"x")}});
+    data::ResultTable b = Table({{"Id", ValueKind::Integer}, {"Note", ValueKind::Text}},
+                                {{I(1), FieldValue()}, {I(2), T(u"y")}});
+    addTables({{"A", &a}, {"B", &b}});
+    compare(1, 2);
+    windows::ResultsWindow& f3 = registry().resultsWindow();
+    ASSERT_TRUE(f3.isVisible());
+    QTemporaryDir dir;
+    const auto saved = [&](const QString& name) {
+        shell.saveTo = dir.path() + QLatin1Char('/') + name;
+        QTest::keyClick(&f3, Qt::Key_S, Qt::ControlModifier);
+        QFile f(shell.saveTo);
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    };
+    EXPECT_EQ(saved(QStringLiteral("r.txt")),
+              QStringLiteral("Record 1,Field \"Note\" has changed from \"x\" to NULL\n"
+                             "Record 2 added from B\n"));
+    EXPECT_EQ(saved(QStringLiteral("r.csv")),
+              QStringLiteral("kind,record,field,from,to\nchanged,1,\"Note\",\"x\",\nadded,2,,,\n"));
+    f3.fieldDifferences()->saveAsAction()->trigger();  // the context menu's entry
+    EXPECT_EQ(saved(QStringLiteral("r.json")),
+              QStringLiteral("{\"kind\":\"changed\",\"record\":1,\"field\":\"Note\",\"from\":\"x\","
+                             "\"to\":null}\n{\"kind\":\"added\",\"record\":2,\"table\":\"B\"}\n"));
+    EXPECT_TRUE(boxes.boxes.empty());
+
+    shell.saveTo = dir.path() + QStringLiteral("/no such folder/r.txt");
+    QTest::keyClick(&f3, Qt::Key_S, Qt::ControlModifier);
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_TRUE(
+        boxes.boxes[0].text.startsWith(QStringLiteral("The results could not be saved to ")));
+    EXPECT_TRUE(f3.isVisible());
+    EXPECT_EQ(fieldLines().size(), 1);
 }
 
 }  // namespace

@@ -21,11 +21,14 @@ public:
                         const QString& details = QString()) = 0;
 };
 
-// Opens files with the desktop's default application.
+// Opens files with the desktop's default application, and asks where to save one.
 class Shell {
 public:
     virtual ~Shell() = default;
     virtual void openFile(const QString& path) = 0;
+    // The file the user chooses to save to (filter as Qt's file dialogs take
+    // it), or an empty text when the user cancels.
+    virtual QString chooseSaveFile(const QString& title, const QString& filter) = 0;
 };
 
 // The title untitled boxes show; set once by the login window's load.

@@ -1,6 +1,8 @@
 #include "QtMessageBoxes.h"
 
+#include <QApplication>
 #include <QDesktopServices>
+#include <QFileDialog>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QUrl>
@@ -49,6 +51,10 @@ Answer QtMessageBoxes::show(const QString& text, const QString& title, Buttons b
     const int result = box.exec();
     if (buttons == Buttons::YesNo) return result == QMessageBox::Yes ? Answer::Yes : Answer::No;
     return Answer::Ok;
+}
+
+QString QtShell::chooseSaveFile(const QString& title, const QString& filter) {
+    return QFileDialog::getSaveFileName(QApplication::activeWindow(), title, QString(), filter);
 }
 
 void QtShell::openFile(const QString& path) {

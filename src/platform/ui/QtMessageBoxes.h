@@ -13,6 +13,7 @@ public:
 class QtShell final : public Shell {
 public:
     void openFile(const QString& path) override;
+    QString chooseSaveFile(const QString& title, const QString& filter) override;
 };
 
 }  // namespace ui
