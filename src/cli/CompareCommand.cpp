@@ -136,53 +136,6 @@ private:
     std::int64_t count_ = 0;
 };
 
-// The rows of one table for the engine, as its reader hands them over.
-class Blocks : public compare::RowBlocks {
-public:
-    Blocks(TableReader& reader, const QString& table, std::function<void()> onWait)
-        : reader_(reader), table_(table), onWait_(std::move(onWait)) {}
-
-    const data::ResultTable* TakeFirst() {
-        first_ = take();
-        given_ = false;
-        return first_;
-    }
-    const data::ResultTable* Next() override {
-        if (!given_) {
-            given_ = true;
-            return first_;
-        }
-        return take();
-    }
-
-private:
-    const data::ResultTable* take() {
-        for (;;) {
-            const data::ResultTable* block = nullptr;
-            switch (reader_.TakeBlock(200, block)) {
-                case TableReader::Take::Block:
-                    onWait_();
-                    return block;
-                case TableReader::Take::End:
-                    return nullptr;
-                case TableReader::Take::Failed:
-                case TableReader::Take::Cancelled:
-                    fail(QStringLiteral("%1 could not be read: %2")
-                             .arg(table_, describe(reader_.failure())));
-                case TableReader::Take::Timeout:
-                    onWait_();
-                    break;
-            }
-        }
-    }
-
-    TableReader& reader_;
-    QString table_;
-    std::function<void()> onWait_;
-    const data::ResultTable* first_ = nullptr;
-    bool given_ = true;
-};
-
 void waitPast(TableReader& reader, TableReader::Stage stage, const QString& what) {
     for (;;) {
         const TableReader::Stage now = reader.WaitPast(stage, 200);
@@ -250,7 +203,16 @@ std::int64_t compareTables(const connection::LoginDetails& details, const QStrin
     const std::optional<std::int64_t> expected =
         ea && eb ? std::optional<std::int64_t>(*ea + *eb) : std::nullopt;
     const auto tick = [&] { progress.update(a->RowsRead() + b->RowsRead(), expected); };
-    Blocks firstBlocks(*a, left, tick), secondBlocks(*b, right, tick);
+    const auto blocks = [&](TableReader& reader, const QString& table) {
+        compare::ReaderBlocks::Hooks hooks;
+        hooks.waiting = tick;
+        hooks.failed = [&reader, table] {
+            fail(QStringLiteral("%1 could not be read: %2").arg(table, describe(reader.failure())));
+        };
+        hooks.cancelled = [table] { fail(table + QStringLiteral(" could not be read.")); };
+        return compare::ReaderBlocks(reader, std::move(hooks));
+    };
+    compare::ReaderBlocks firstBlocks = blocks(*a, left), secondBlocks = blocks(*b, right);
     if (firstBlocks.TakeFirst() == nullptr)
         fail(left + QStringLiteral(" does not contain any data."));
     if (secondBlocks.TakeFirst() == nullptr) {

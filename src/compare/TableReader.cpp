@@ -281,4 +281,43 @@ void TableReader::Cancel() {
     s_->changed.notify_all();
 }
 
+const data::ResultTable* ReaderBlocks::TakeFirst() {
+    first_ = take();
+    firstGiven_ = false;
+    return first_;
+}
+
+const data::ResultTable* ReaderBlocks::Next() {
+    if (!firstGiven_) {
+        firstGiven_ = true;
+        return first_;
+    }
+    return take();
+}
+
+const data::ResultTable* ReaderBlocks::take() {
+    // How long one wait lasts before the hooks get a turn (painting, progress).
+    constexpr int kWaitSliceMs = 20;
+    for (;;) {
+        if (hooks_.stop != nullptr && *hooks_.stop) hooks_.cancelled();
+        const data::ResultTable* block = nullptr;
+        switch (reader_.TakeBlock(kWaitSliceMs, block)) {
+            case TableReader::Take::Block:
+                if (hooks_.waiting) hooks_.waiting();
+                return block;
+            case TableReader::Take::End:
+                return nullptr;
+            case TableReader::Take::Failed:
+                hooks_.failed();
+                break;
+            case TableReader::Take::Cancelled:
+                hooks_.cancelled();
+                break;
+            case TableReader::Take::Timeout:
+                if (hooks_.waiting) hooks_.waiting();
+                break;
+        }
+    }
+}
+
 }  // namespace compare

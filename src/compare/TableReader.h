@@ -3,10 +3,12 @@
 #include <QString>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <optional>
 
 #include "DataAccess.h"
+#include "RowBlocks.h"
 
 namespace compare {
 
@@ -61,6 +63,31 @@ public:
 private:
     struct Shared;
     std::shared_ptr<Shared> s_;
+};
+
+// The rows of one table for the engine, as its reader hands them over; the
+// first block may be taken ahead (to know whether the table has rows).
+class ReaderBlocks final : public RowBlocks {
+public:
+    struct Hooks {
+        std::function<void()> waiting;    // after each block, and while waiting for one
+        std::function<void()> failed;     // the read failed: must throw
+        std::function<void()> cancelled;  // the read was cancelled: must throw
+        const bool* stop = nullptr;       // when set and true, cancelled is called
+    };
+    ReaderBlocks(TableReader& reader, Hooks hooks) : reader_(reader), hooks_(std::move(hooks)) {}
+
+    // The first block, or null when the table has no rows.
+    const data::ResultTable* TakeFirst();
+    const data::ResultTable* Next() override;
+
+private:
+    const data::ResultTable* take();
+
+    TableReader& reader_;
+    Hooks hooks_;
+    const data::ResultTable* first_ = nullptr;
+    bool firstGiven_ = true;
 };
 
 }  // namespace compare

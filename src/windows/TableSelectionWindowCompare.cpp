@@ -71,64 +71,20 @@ void waitPast(TableReader& reader, TableReader::Stage stage, const bool& cancell
     }
 }
 
-// The rows of one table for the engine, block by block as its reader hands
-// them over; the first block was taken before the pairing began.
-class ReaderBlocks final : public compare::RowBlocks {
-public:
-    // onProgress runs after every block and while waiting for one.
-    ReaderBlocks(TableReader& reader, int readLine, const bool& cancelled,
-                 std::function<void()> onProgress)
-        : reader_(reader),
-          readLine_(readLine),
-          cancelled_(cancelled),
-          onProgress_(std::move(onProgress)) {}
-
-    // The first block, or null when the table has no rows. Throws ReadFailed
-    // or RunCancelled.
-    const data::ResultTable* TakeFirst() {
-        first_ = take();
-        firstGiven_ = false;
-        return first_;
-    }
-
-    const data::ResultTable* Next() override {
-        if (!firstGiven_) {
-            firstGiven_ = true;
-            return first_;
-        }
-        return take();
-    }
-
-private:
-    const data::ResultTable* take() {
-        for (;;) {
-            if (cancelled_) throw RunCancelled{};
-            const data::ResultTable* block = nullptr;
-            switch (reader_.TakeBlock(kWaitSliceMs, block)) {
-                case TableReader::Take::Block:
-                    onProgress_();
-                    return block;
-                case TableReader::Take::End:
-                    return nullptr;
-                case TableReader::Take::Failed:
-                    throw ReadFailed{readLine_, reader_.failure()};
-                case TableReader::Take::Cancelled:
-                    throw RunCancelled{};
-                case TableReader::Take::Timeout:
-                    onProgress_();
-                    keepPainting();
-                    break;
-            }
-        }
-    }
-
-    TableReader& reader_;
-    int readLine_;
-    const bool& cancelled_;
-    std::function<void()> onProgress_;
-    const data::ResultTable* first_ = nullptr;
-    bool firstGiven_ = true;
-};
+// The rows of one table for the engine: painting and progress while it
+// waits, its reading step's report when the read fails, Esc at any time.
+compare::ReaderBlocks readerBlocks(TableReader& reader, int readLine, const bool& cancelled,
+                                   std::function<void()> onProgress) {
+    compare::ReaderBlocks::Hooks hooks;
+    hooks.waiting = [onProgress] {
+        onProgress();
+        keepPainting();
+    };
+    hooks.failed = [&reader, readLine] { throw ReadFailed{readLine, reader.failure()}; };
+    hooks.cancelled = [] { throw RunCancelled{}; };
+    hooks.stop = &cancelled;
+    return compare::ReaderBlocks(reader, std::move(hooks));
+}
 
 }  // namespace
 
@@ -274,8 +230,8 @@ void TableSelectionWindow::PushButton3_Click() {
         keepPainting();
         sincePaint.restart();
     };
-    ReaderBlocks firstBlocks(*firstReader, 148, cancelled, onProgress);
-    ReaderBlocks secondBlocks(*secondReader, 160, cancelled, onProgress);
+    compare::ReaderBlocks firstBlocks = readerBlocks(*firstReader, 148, cancelled, onProgress);
+    compare::ReaderBlocks secondBlocks = readerBlocks(*secondReader, 160, cancelled, onProgress);
 
     bool firstHasRows = false;
     bool secondHasRows = false;
