@@ -87,8 +87,11 @@ private:
 // The differences as the command writes them, counted.
 class Writer : public compare::DifferenceSink {
 public:
-    Writer(QIODevice& out, compare::ReportFormat format, QString secondTable)
-        : out_(out), format_(format), secondTable_(std::move(secondTable)) {
+    Writer(QIODevice& out, compare::ReportFormat format, QString firstTable, QString secondTable)
+        : out_(out),
+          format_(format),
+          firstTable_(std::move(firstTable)),
+          secondTable_(std::move(secondTable)) {
         if (const auto header = compare::ReportHeader(format)) put(*header);
     }
     void FieldChanged(std::int64_t record, const QString& field, const data::FieldValue& first,
@@ -106,6 +109,14 @@ public:
     }
     void RecordAdded(std::int64_t record) override {
         write(recordLine(compare::Difference::Kind::Added, record));
+    }
+    void FieldOnlyIn(const QString& field, bool inFirstTable) override {
+        compare::Difference d;
+        d.kind = compare::Difference::Kind::FieldOnly;
+        d.field = field;
+        d.table = inFirstTable ? firstTable_ : secondTable_;
+        d.inFirstTable = inFirstTable;
+        write(d);
     }
     std::int64_t count() const { return count_; }
 
@@ -131,6 +142,7 @@ private:
 
     QIODevice& out_;
     compare::ReportFormat format_;
+    QString firstTable_;
     QString secondTable_;
     const compare::ValueFormatter formatter_;
     std::int64_t count_ = 0;
@@ -168,7 +180,8 @@ catalogue::TableName findTable(const catalogue::CatalogueRead& read, const QStri
 
 // The comparison; returns the number of differences written to out.
 std::int64_t compareTables(const connection::LoginDetails& details, const QString& left,
-                           const QString& right, QIODevice& out, compare::ReportFormat format) {
+                           const QString& right, QIODevice& out, compare::ReportFormat format,
+                           bool fieldsByName) {
     data::DataAccess& data = data::OdbcDataAccess();
     catalogue::CatalogueRead catalogue;
     try {
@@ -226,8 +239,11 @@ std::int64_t compareTables(const connection::LoginDetails& details, const QStrin
 
     RecordingBoxes boxes;
     app::ErrorTrap trap(boxes, app::kForm2NextTag);
-    Writer writer(out, format, right);
-    compare::TableComparison(lastField, names).Run(trap, firstBlocks, secondBlocks, writer);
+    Writer writer(out, format, left, right);
+    const compare::TableComparison comparison =
+        fieldsByName ? compare::TableComparison::ByName(columns, b->Columns())
+                     : compare::TableComparison(lastField, names);
+    comparison.Run(trap, firstBlocks, secondBlocks, writer);
     progress.clear();
     if (!boxes.first.isEmpty()) fail(boxes.first);
     return writer.count();
@@ -297,7 +313,12 @@ int RunCommandLine(int argc, char** argv) {
     const QCommandLineOption output(
         QStringLiteral("output"), QStringLiteral("Write the report to FILE, not standard output."),
         QStringLiteral("FILE"));
-    parser.addOptions({server, port, database, user, local, noLocal, passwordFile, format, output});
+    const QCommandLineOption fields(
+        QStringLiteral("fields"),
+        QStringLiteral("Pair fields by-position (default) or by-name (without case)."),
+        QStringLiteral("PAIRING"), QStringLiteral("by-position"));
+    parser.addOptions(
+        {server, port, database, user, local, noLocal, passwordFile, format, output, fields});
 
     const auto usageError = [&](const QString& message) {
         std::fprintf(stderr, "dorvantis: %s\nTry 'dorvantis --help'.\n",
@@ -325,6 +346,11 @@ int RunCommandLine(int argc, char** argv) {
     const std::optional<compare::ReportFormat> chosen =
         compare::ReportFormatNamed(parser.value(format));
     if (!chosen) return usageError(QStringLiteral("unknown format '%1'").arg(parser.value(format)));
+    const QString pairing = parser.value(fields);
+    if (pairing != QStringLiteral("by-position") && pairing != QStringLiteral("by-name")) {
+        return usageError(QStringLiteral("--fields takes by-position or by-name"));
+    }
+    const bool byName = pairing == QStringLiteral("by-name");
 
     try {
         // The stored details, read only: the command writes nothing to the settings.
@@ -357,7 +383,7 @@ int RunCommandLine(int argc, char** argv) {
                 fail(QStringLiteral("Cannot write %1: %2")
                          .arg(parser.value(output), file.errorString()));
             }
-            differences = compareTables(details, args[1], args[2], file, *chosen);
+            differences = compareTables(details, args[1], args[2], file, *chosen, byName);
             if (!file.commit()) {
                 fail(QStringLiteral("Cannot write %1: %2")
                          .arg(parser.value(output), file.errorString()));
@@ -365,7 +391,7 @@ int RunCommandLine(int argc, char** argv) {
         } else {
             QTemporaryFile file;
             if (!file.open()) fail(QStringLiteral("Cannot make a temporary file for the report."));
-            differences = compareTables(details, args[1], args[2], file, *chosen);
+            differences = compareTables(details, args[1], args[2], file, *chosen, byName);
             writeAll(stdout, file);
         }
         return differences == 0 ? 0 : 1;

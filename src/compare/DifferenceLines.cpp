@@ -107,6 +107,14 @@ QString FieldChangedLine(std::int64_t record, QStringView fieldName,
     return out;
 }
 
+QString FieldOnlyInLine(QStringView fieldName, QStringView tableName) {
+    QString out = QStringLiteral("Field \"");
+    AppendVisible(out, fieldName);
+    out += u"\" only in ";
+    AppendVisible(out, tableName);
+    return out;
+}
+
 QString RecordDeletedLine(std::int64_t record, QStringView tableName) {
     return RecordLine(record, u" deleted from ", tableName);
 }

@@ -35,6 +35,9 @@ QString WithVisibleControls(QStringView text);
 // Record 7 deleted from dbo.Orders
 QString RecordDeletedLine(std::int64_t record, QStringView tableName);
 
+// Field "Region" only in sales.Orders (fields paired by name)
+QString FieldOnlyInLine(QStringView fieldName, QStringView tableName);
+
 // Record 7 added from dbo.Orders
 QString RecordAddedLine(std::int64_t record, QStringView tableName);
 

@@ -21,6 +21,8 @@ public:
     virtual void RecordDeleted(std::int64_t record) = 0;
     // The second table has a record beyond the end of the first.
     virtual void RecordAdded(std::int64_t record) = 0;
+    // Fields paired by name: a field only one table has (the first, or the second).
+    virtual void FieldOnlyIn(const QString& fieldName, bool inFirstTable) = 0;
 };
 
 }  // namespace compare

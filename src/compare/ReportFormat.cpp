@@ -14,6 +14,8 @@ QString KindName(Difference::Kind kind) {
             return QStringLiteral("added");
         case Difference::Kind::Deleted:
             return QStringLiteral("deleted");
+        case Difference::Kind::FieldOnly:
+            return QStringLiteral("field-only");
         case Difference::Kind::Line:
             break;
     }
@@ -99,12 +101,19 @@ QString FormatDifference(const Difference& d, ReportFormat format) {
                     return RecordAddedLine(d.record, d.table);
                 case Difference::Kind::Deleted:
                     return RecordDeletedLine(d.record, d.table);
+                case Difference::Kind::FieldOnly:
+                    return FieldOnlyInLine(d.field, d.table);
                 case Difference::Kind::Line:
                     return d.line;
             }
             break;
         case ReportFormat::Csv:
             if (d.kind == Difference::Kind::Line) return CsvText(d.line);
+            if (d.kind == Difference::Kind::FieldOnly) {
+                return QStringLiteral("field-only,,") + CsvText(d.field) + QLatin1Char(',') +
+                       (d.inFirstTable ? CsvText(d.table) : QString()) + QLatin1Char(',') +
+                       (d.inFirstTable ? QString() : CsvText(d.table));
+            }
             return KindName(d.kind) + QLatin1Char(',') + QString::number(d.record) +
                    QLatin1Char(',') +
                    (d.kind == Difference::Kind::Changed ? CsvText(d.field) : QString()) +
@@ -113,6 +122,10 @@ QString FormatDifference(const Difference& d, ReportFormat format) {
             if (d.kind == Difference::Kind::Line) {
                 return QStringLiteral("{\"kind\":\"line\",\"line\":") + JsonText(d.line) +
                        QLatin1Char('}');
+            }
+            if (d.kind == Difference::Kind::FieldOnly) {
+                return QStringLiteral("{\"kind\":\"field-only\",\"field\":") + JsonText(d.field) +
+                       QStringLiteral(",\"table\":") + JsonText(d.table) + QLatin1Char('}');
             }
             QString out = QStringLiteral("{\"kind\":\"") + KindName(d.kind) +
                           QStringLiteral("\",\"record\":") + QString::number(d.record);

@@ -9,19 +9,21 @@ namespace compare {
 
 // One difference, as the results lists and saved reports know it.
 struct Difference {
-    enum class Kind { Changed, Added, Deleted, Line };
+    enum class Kind { Changed, Added, Deleted, FieldOnly, Line };
     Kind kind = Kind::Line;
     std::int64_t record = 0;
     QString field;                    // Changed: the first table's field name
     std::optional<QString> from, to;  // Changed: the values' report texts; none: NULL
     QString table;                    // Added, Deleted: the second table as listed
+    bool inFirstTable = false;        // FieldOnly: the first table has the field
     QString line;                     // Line: a line of text as it is
 };
 
 // How differences are written to a file or to standard output.
 enum class ReportFormat {
     Text,  // the lines exactly as the results lists hold them
-    Csv,   // kind,record,field,from,to; texts quoted (RFC 4180), NULL an empty unquoted field
+    Csv,   // kind,record,field,from,to; texts quoted (RFC 4180), NULL an empty unquoted field;
+           // a field only one table has: field-only, no record, the table in from or to
     Json,  // one object a line: {"kind":"changed","record":3,"field":...,"from":...,"to":...}
 };
 

@@ -20,6 +20,7 @@ enum Kind : std::uint8_t {
     kFieldChange = 1,
     kDeleted = 2,
     kAdded = 3,
+    kFieldOnly = 4,  // kBeforeNull set: only in the second table
     kKindMask = 0x0F,
     kBeforeNull = 0x10,
     kAfterNull = 0x20,
@@ -289,6 +290,20 @@ void ResultLinesModel::appendFieldChange(std::int64_t record, const QString& fie
     added();
 }
 
+void ResultLinesModel::appendFieldOnlyIn(const QString& fieldName, const QString& tableName,
+                                         bool inFirstTable) {
+    const std::uint32_t field = nameIndex(fieldName);
+    const std::uint32_t table = nameIndex(tableName);
+    char* p = reserve(21);
+    Writer w(p);
+    w.byte(static_cast<std::uint8_t>(kFieldOnly | (inFirstTable ? 0 : kBeforeNull)));
+    w.varint(field);
+    w.varint(table);
+    blockUsed_ += w.used();
+    offsets_.push_back(p);
+    added();
+}
+
 void ResultLinesModel::appendRecordDeleted(std::int64_t record, const QString& tableName) {
     checkRecord(record);
     const std::uint32_t name = nameIndex(tableName);
@@ -356,6 +371,12 @@ QString ResultLinesModel::compose(qsizetype i, std::size_t cap, std::size_t* ful
             }
             return out;
         }
+        case kFieldOnly: {
+            const QString& field = names_[r.varint()];
+            QString out = FieldOnlyInLine(field, names_[r.varint()]);
+            if (full != nullptr) *full = static_cast<std::size_t>(out.size());
+            return out;
+        }
         case kDeleted:
         case kAdded: {
             const auto record = static_cast<std::int64_t>(r.varint());
@@ -390,6 +411,12 @@ Difference ResultLinesModel::difference(qsizetype i) const {
             } else if ((head & kAfterNull) == 0) {
                 d.to = r.text();
             }
+            break;
+        case kFieldOnly:
+            d.kind = Difference::Kind::FieldOnly;
+            d.field = names_[r.varint()];
+            d.table = names_[r.varint()];
+            d.inFirstTable = (head & kBeforeNull) == 0;
             break;
         case kDeleted:
         case kAdded:

@@ -52,6 +52,8 @@ public:
     void appendFieldChange(std::int64_t record, const QString& fieldName,
                            const data::FieldValue& before, const data::FieldValue& after,
                            const ValueFormatter& formatter);
+    // Field "Region" only in sales.Orders; inFirstTable tells which table it is.
+    void appendFieldOnlyIn(const QString& fieldName, const QString& tableName, bool inFirstTable);
     // Record 7 deleted from Orders / Record 7 added from Orders.
     void appendRecordDeleted(std::int64_t record, const QString& tableName);
     void appendRecordAdded(std::int64_t record, const QString& tableName);

@@ -21,14 +21,31 @@ namespace compare {
 // cannot be read is no step: that failure leaves Run for the caller to report.
 class TableComparison {
 public:
-    // The highest field position compared, and the first table's field names by position.
+    // Fields by position: 0 to lastField of both tables, named by the first
+    // table's field names by position.
     TableComparison(int lastField, const std::vector<QString>& fieldNames);
+
+    // Fields by name: each field of the first table with the second table's
+    // field of the same name, compared without case as SQL Server compares
+    // names (the first table's order and names); a field only one table has
+    // is reported once, before the records.
+    static TableComparison ByName(const data::ResultTable& firstColumns,
+                                  const data::ResultTable& secondColumns);
 
     void Run(app::ErrorTrap& trap, RowBlocks& first, RowBlocks& second, DifferenceSink& sink) const;
 
 private:
-    int lastField_;
-    const std::vector<QString>& fieldNames_;
+    struct FieldPair {
+        int first;
+        int second;
+        int name;  // into names_
+    };
+    TableComparison() = default;
+
+    std::vector<FieldPair> pairs_;
+    std::vector<QString> names_;
+    std::vector<QString> onlyInFirst_;
+    std::vector<QString> onlyInSecond_;
 };
 
 }  // namespace compare

@@ -19,6 +19,8 @@ inline constexpr SettingKey kPasswordSetting{"MSPassword", ""};
 inline constexpr SettingKey kDatabaseSetting{"MSDatabase", ""};
 inline constexpr SettingKey kPortSetting{"Port", "1433"};
 inline constexpr SettingKey kLocalConnectionSetting{"Local Connection", "0"};
+// The comparison's options (table selection window, "1" ticked).
+inline constexpr SettingKey kPairFieldsByNameSetting{"Pair Fields By Name", "0"};
 
 // The per-user settings store: application "Veltrane", section "Dorvantis",
 // one text per key. It holds the password in clear text, so a file (and a

@@ -6,8 +6,16 @@
 namespace windows {
 
 ResultsWindowSink::ResultsWindowSink(WindowRegistry& registry,
-                                     std::function<QString()> secondTableName)
-    : registry_(registry), secondTableName_(std::move(secondTableName)) {}
+                                     std::function<QString()> secondTableName,
+                                     std::function<QString()> firstTableName)
+    : registry_(registry),
+      secondTableName_(std::move(secondTableName)),
+      firstTableName_(std::move(firstTableName)) {}
+
+void ResultsWindowSink::FieldOnlyIn(const QString& fieldName, bool inFirstTable) {
+    registry_.resultsWindow().fieldDifferences()->linesModel()->appendFieldOnlyIn(
+        fieldName, inFirstTable ? firstTableName_() : secondTableName_(), inFirstTable);
+}
 
 void ResultsWindowSink::FieldChanged(std::int64_t record, const QString& fieldName,
                                      const data::FieldValue& first,

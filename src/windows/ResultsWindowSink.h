@@ -17,16 +17,19 @@ class WindowRegistry;
 // that moment.
 class ResultsWindowSink : public compare::DifferenceSink {
 public:
-    ResultsWindowSink(WindowRegistry& registry, std::function<QString()> secondTableName);
+    ResultsWindowSink(WindowRegistry& registry, std::function<QString()> secondTableName,
+                      std::function<QString()> firstTableName = {});
 
     void FieldChanged(std::int64_t record, const QString& fieldName, const data::FieldValue& first,
                       const data::FieldValue& second) override;
     void RecordDeleted(std::int64_t record) override;
     void RecordAdded(std::int64_t record) override;
+    void FieldOnlyIn(const QString& fieldName, bool inFirstTable) override;
 
 private:
     WindowRegistry& registry_;
     std::function<QString()> secondTableName_;
+    std::function<QString()> firstTableName_;
     const compare::ValueFormatter formatter_;  // the user's regional settings, derived once
 };
 

@@ -6,6 +6,7 @@
 #include "Layout.h"
 #include "LoginWindow.h"
 #include "ProgramFiles.h"
+#include "Settings.h"
 #include "TableCatalogue.h"
 #include "WindowRegistry.h"
 
@@ -13,7 +14,8 @@ namespace windows {
 
 TableSelectionWindow::TableSelectionWindow(WindowRegistry& registry) : Window(registry) {
     setFont(ArialFont(9, true));
-    setFixedSize(Twips(7080), Twips(4740));
+    // One row below the buttons holds the comparison's option.
+    setFixedSize(Twips(7080), Twips(5100));
 
     Label1 = Place(new QLabel(QStringLiteral(" Which 2 tables would you like to compare?"), this),
                    "Label1", 120, 120, 3735, 255);
@@ -31,10 +33,22 @@ TableSelectionWindow::TableSelectionWindow(WindowRegistry& registry) : Window(re
         b->setFont(ArialFont(11.25));
         b->setAutoDefault(false);
     }
+    PairByName = Place(new QCheckBox(QStringLiteral("Pair fields by name"), this), "PairByName",
+                       120, 4700, 3360, 300);
+    {
+        const connection::SettingsStore store;
+        PairByName->setChecked(store.read(connection::kPairFieldsByNameSetting) ==
+                               QStringLiteral("1"));
+    }
+    connect(PairByName, &QCheckBox::toggled, this, [](bool ticked) {
+        connection::SettingsStore().write(connection::kPairFieldsByNameSetting,
+                                          ticked ? QStringLiteral("1") : QStringLiteral("0"));
+    });
 
     setTabOrder(ListView1, ListView2);
     setTabOrder(ListView2, PushButton3);
     setTabOrder(PushButton3, PushButton2);
+    setTabOrder(PushButton2, PairByName);
 
     AddPointerHandler(Label1, PointerHandler::Normal);
     AddPointerHandler(ListView1->viewport(), PointerHandler::Normal);
@@ -42,6 +56,7 @@ TableSelectionWindow::TableSelectionWindow(WindowRegistry& registry) : Window(re
     AddPointerHandler(PushButton2, PointerHandler::Hand);
     AddPointerHandler(PushButton3, PointerHandler::Hand);
     AddNoPointerHandler(ProgressBar1);
+    AddNoPointerHandler(PairByName);
 
     connect(PushButton2, &QPushButton::clicked, this, [this] { PushButton2_Click(); });
     connect(PushButton3, &QPushButton::clicked, this, [this] { PushButton3_Click(); });

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -35,6 +36,7 @@ public:
     QProgressBar* progressBar() const { return ProgressBar1; }
     QPushButton* backButton() const { return PushButton2; }
     QPushButton* nextButton() const { return PushButton3; }
+    QCheckBox* pairFieldsByNameBox() const { return PairByName; }
 
 private:
     void PushButton2_Click();  // "< Back"
@@ -46,6 +48,7 @@ private:
     QProgressBar* ProgressBar1;
     QPushButton* PushButton2;
     QPushButton* PushButton3;
+    QCheckBox* PairByName;  // pair fields by name, not by position
 };
 
 }  // namespace windows

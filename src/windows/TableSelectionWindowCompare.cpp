@@ -306,10 +306,14 @@ void TableSelectionWindow::PushButton3_Click() {
         return;
     }
 
-    ResultsWindowSink results(reg, [&] { return ListView2->SelectedText(); });
+    ResultsWindowSink results(
+        reg, [&] { return ListView2->SelectedText(); }, [&] { return ListView1->SelectedText(); });
     try {
-        compare::TableComparison(lastField, fieldNames)
-            .Run(trap, firstBlocks, secondBlocks, results);
+        const compare::TableComparison comparison =
+            PairByName->isChecked()
+                ? compare::TableComparison::ByName(firstReader->Columns(), secondReader->Columns())
+                : compare::TableComparison(lastField, fieldNames);
+        comparison.Run(trap, firstBlocks, secondBlocks, results);
     } catch (const ReadFailed& failed) {
         trap.step(failed.line, [&] { std::rethrow_exception(failed.cause); });
         return endEarly();

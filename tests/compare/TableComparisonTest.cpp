@@ -33,6 +33,9 @@ public:
     void RecordAdded(std::int64_t record) override {
         calls << QStringLiteral("added %1").arg(record);
     }
+    void FieldOnlyIn(const QString& field, bool inFirstTable) override {
+        calls << QStringLiteral("only %1 in %2").arg(field, inFirstTable ? "first" : "second");
+    }
 
     QStringList calls;
     bool failFieldChanges = false;
@@ -204,6 +207,21 @@ TEST_F(TableComparisonTest, AReadFailureLeavesTheRun) {
         EXPECT_THROW(compare::TableComparison(0, names).Run(trap, a, b, sink), std::runtime_error);
     }
     EXPECT_TRUE(sink.calls.isEmpty());
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
+// Fields by name: the same columns in another order pair up (names without
+// case), a field only one table has is reported once, before the records.
+TEST_F(TableComparisonTest, FieldsByNamePairAcrossOrderAndReportTheUnpaired) {
+    const auto first =
+        TextTable({"Id", "Region", "Amount"}, {{"1", "North", "10"}, {"2", "S", "20"}});
+    const auto second = TextTable({"AMOUNT", "id", "Extra"},
+                                  {{"10", "1", "e"}, {"21", "2", "f"}, {"30", "3", "g"}});
+    app::ErrorTrap trap(boxes, app::kForm2NextTag);
+    compare::WholeTable a(first), b(second);
+    compare::TableComparison::ByName(first, second).Run(trap, a, b, sink);
+    EXPECT_EQ(sink.calls, (QStringList{"only Region in first", "only Extra in second",
+                                       "changed 2 Amount 20>21", "added 3"}));
     EXPECT_TRUE(boxes.boxes.empty());
 }
 

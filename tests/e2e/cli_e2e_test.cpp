@@ -289,4 +289,20 @@ TEST_F(CommandLine, ThePasswordIsNeverInTheProcessList) {
     EXPECT_FALSE(cmdline.contains("secret"));
 }
 
+// --fields by-name: a table and its copy with the columns in another order hold the same data.
+TEST_F(CommandLine, FieldsByNameFindTheSameDataInAnotherColumnOrder) {
+    const QString a =
+        table("CliOrd", QStringLiteral("OrderID int, CustomerID int, Note nvarchar(10)"),
+              {"1, 5, N'x'", "2, 6, NULL"});
+    const QString b =
+        table("CliByCust", QStringLiteral("CustomerID int, OrderID int, Note nvarchar(10)"),
+              {"5, 1, N'x'", "6, 2, NULL"});
+    const Outcome positional = run({QStringLiteral("compare"), a, b});
+    EXPECT_EQ(positional.status, 1);
+    const Outcome byName = run(
+        {QStringLiteral("compare"), a, b, QStringLiteral("--fields"), QStringLiteral("by-name")});
+    EXPECT_EQ(byName.status, 0) << byName.out.toStdString() << byName.err.toStdString();
+    EXPECT_TRUE(byName.out.isEmpty());
+}
+
 }  // namespace

@@ -543,4 +543,29 @@ TEST_F(Comparison, SaveAsWritesBothListsInTheChosenFormat) {
     EXPECT_EQ(fieldLines().size(), 1);
 }
 
+// "Pair fields by name" (stored as it changes): the same columns in another
+// order give no field lines; a column only one table has gets one line each,
+// before the records' lines.
+TEST_F(Comparison, FieldsPairedByNameWhenTheBoxIsTicked) {
+    const data::ResultTable a = Table({{"Id", ValueKind::Integer}, {"Note", ValueKind::Text}},
+                                      {{I(1), T(u"x")}, {I(2), T(u"y")}});
+    const data::ResultTable b =
+        Table({{"Note", ValueKind::Text}, {"ID", ValueKind::Integer}, {"Region", ValueKind::Text}},
+              {{T(u"x"), I(1), T(u"N")}, {T(u"z"), I(2), T(u"S")}});
+    addTables({{"A", &a}, {"B", &b}});
+    windows::Start(registry());
+    registry().loginWindow().serverEdit()->setText(QStringLiteral("db.example"));
+    QTest::mouseClick(registry().loginWindow().nextButton(), Qt::LeftButton);
+    windows::TableSelectionWindow& f2 = registry().tableSelectionWindow();
+    EXPECT_FALSE(f2.pairFieldsByNameBox()->isChecked());  // off unless the user asks
+    f2.pairFieldsByNameBox()->setChecked(true);
+    EXPECT_EQ(connection::SettingsStore().read(connection::kPairFieldsByNameSetting), "1");
+    f2.secondTables()->Select(2);
+    QTest::mouseClick(f2.nextButton(), Qt::LeftButton);
+    EXPECT_EQ(fieldLines(),
+              (QStringList{"Field \"Region\" only in B",
+                           "Record 2,Field \"Note\" has changed from \"y\" to \"z\""}));
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
 }  // namespace
