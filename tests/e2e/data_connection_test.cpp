@@ -251,4 +251,23 @@ TEST_F(Connections, ConnectionDroppedWhileFetchingFails) {
     conn->Close();
 }
 
+// A table's primary key through the driver's SQLPrimaryKeys, in key order
+// (not column order), for a table of another schema too; none without a key.
+TEST_F(Connections, PrimaryKeyColumnsComeInKeyOrder) {
+    auto c = openConnection();
+    const QString keyed = uniqueName("Keyed");
+    const QString loose = uniqueName("Loose");
+    c->Execute(
+        QStringLiteral("create table [%1] (A int, B int, C nvarchar(10), primary key (B, A))")
+            .arg(keyed));
+    c->Execute(QStringLiteral("create table [%1] (A int)").arg(loose));
+    c->Execute(QStringLiteral("create table [sales].[%1] (Id int primary key, N int)").arg(keyed));
+    EXPECT_EQ(c->PrimaryKeyColumns(QStringLiteral("dbo"), keyed), (QStringList{"B", "A"}));
+    EXPECT_EQ(c->PrimaryKeyColumns(QString(), keyed), (QStringList{"B", "A"}));
+    EXPECT_EQ(c->PrimaryKeyColumns(QStringLiteral("sales"), keyed), QStringList{"Id"});
+    EXPECT_EQ(c->PrimaryKeyColumns(QStringLiteral("dbo"), loose), QStringList());
+    EXPECT_EQ(c->PrimaryKeyColumns(QStringLiteral("dbo"), uniqueName("Missing")), QStringList());
+    c->Close();
+}
+
 }  // namespace

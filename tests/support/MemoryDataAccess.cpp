@@ -59,6 +59,7 @@ struct MemoryDataAccess::Ledger {
 
     std::map<QString, ResultTable> tables;  // keys upper-cased
     std::map<QString, ResultTable> queries;
+    std::map<QString, QStringList> primaryKeys;  // keys upper-cased
     ResultTable schema;
     std::vector<Failure> failures;
     std::vector<OpenCall> opens;
@@ -266,6 +267,15 @@ public:
         requireOpen();
         return s_->query(sql);
     }
+    QStringList PrimaryKeyColumns(const QString& schema, const QString& table) override {
+        requireOpen();
+        const std::lock_guard lock(s_->mutex);
+        const QString key =
+            (schema.isEmpty() || schema == QStringLiteral("dbo") ? table : schema + u'.' + table)
+                .toUpper();
+        const auto it = s_->primaryKeys.find(key);
+        return it == s_->primaryKeys.end() ? QStringList() : it->second;
+    }
     std::unique_ptr<RowStream> OpenRowStream(const QString& sql) override {
         requireOpen();
         return std::make_unique<MemoryRowStream>(s_, sql, s_->query(sql));
@@ -316,6 +326,11 @@ void MemoryDataAccess::failOn(Operation op, const QString& description, int nth,
 void MemoryDataAccess::failAlways(Operation op, const QString& description, const QString& detail) {
     const std::lock_guard lock(state_->mutex);
     state_->failures.push_back({op, description, detail, 0});
+}
+
+void MemoryDataAccess::setPrimaryKey(const QString& table, const QStringList& columns) {
+    const std::lock_guard lock(state_->mutex);
+    state_->primaryKeys[table.toUpper()] = columns;
 }
 
 void MemoryDataAccess::setBlockRows(int rows) { state_->blockRows = std::max(rows, 1); }

@@ -44,6 +44,8 @@ public:
     // that result. Unknown tables fail as the server would (42S02/208).
     void addTable(const QString& name, const ResultTable& table);
     void setQuery(const QString& sql, const ResultTable& result);
+    // The primary key columns PrimaryKeyColumns gives for a table (as addTable names it).
+    void setPrimaryKey(const QString& table, const QStringList& columns);
     // The rowset of OpenSchemaTables / FetchSchemaTables.
     void setSchemaTables(const ResultTable& rowset);
 

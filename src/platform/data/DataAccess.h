@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <cstddef>
 #include <memory>
 
@@ -86,6 +87,9 @@ public:
 
     // The whole result of a query, fetched at once (static client-side cursor).
     virtual ResultTable FetchQuery(const QString& sql) = 0;
+    // The columns of a table's primary key, in key order; none when it has no
+    // primary key (SQLPrimaryKeys). An empty schema means the default one.
+    virtual QStringList PrimaryKeyColumns(const QString& schema, const QString& table) = 0;
     // The result of a query as a stream of blocks. The connection must outlive
     // the stream and run nothing else while it is open.
     virtual std::unique_ptr<RowStream> OpenRowStream(const QString& sql) = 0;

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <mutex>
@@ -114,6 +115,30 @@ public:
     }
 
     std::unique_ptr<RowStream> OpenRowStream(const QString& sql) override;
+
+    QStringList PrimaryKeyColumns(const QString& schema, const QString& table) override {
+        Handle stmt = statement();
+        check(
+            SQLPrimaryKeysW(stmt.get(), nullptr, 0, schema.isEmpty() ? nullptr : odbc::wide(schema),
+                            static_cast<SQLSMALLINT>(schema.size()), odbc::wide(table),
+                            static_cast<SQLSMALLINT>(table.size())),
+            {&stmt, &dbc_}, "SQLPrimaryKeys");
+        const ResultTable keys = odbc::fetchAll(stmt, dbc_);
+        const int name = keys.indexOf(QStringLiteral("COLUMN_NAME"));
+        const int seq = keys.indexOf(QStringLiteral("KEY_SEQ"));
+        if (name < 0 || seq < 0) return {};
+        std::vector<std::pair<std::int64_t, QString>> ordered;
+        for (std::size_t r = 0; r < keys.rowCount(); ++r) {
+            const FieldValue n = keys.value(name, r), k = keys.value(seq, r);
+            if (n.kind() != ValueKind::Text || k.kind() != ValueKind::Integer) continue;
+            ordered.emplace_back(k.asInteger(), n.asText().toString());
+        }
+        std::sort(ordered.begin(), ordered.end(),
+                  [](const auto& a, const auto& b) { return a.first < b.first; });
+        QStringList out;
+        for (const auto& [position, column] : ordered) out << column;
+        return out;
+    }
 
     ResultTable FetchSchemaTables() override {
         Handle stmt = statement();

@@ -663,6 +663,7 @@ Session::Outcome Session::rpc(const Message& m) {
         }
         return spTables(req, *target);
     }
+    if (proc == "sp_pkeys") return spPkeys(req);
     auto text = [&](size_t i) -> std::string {
         return i < req.params.size() && req.params[i].storage == Storage::Text ? req.params[i].bytes
                                                                                : std::string();
@@ -802,6 +803,69 @@ Session::Outcome Session::spTables(const RpcRequest& req, Database& target) {
         ++count;
     }
     writeDone(writer_, kDoneInProc, kDoneMore | kDoneCount, 0, count);
+    writeReturnStatus(writer_, 0);
+    writeDone(writer_, kDoneProc, kDoneFinal, 0, 0);
+    writer_.endMessage();
+    return Outcome::Continue;
+}
+
+// The primary key columns of a table of the session's database, in key
+// order, as SQL Server's sp_pkeys gives them (the driver's SQLPrimaryKeys).
+Session::Outcome Session::spPkeys(const RpcRequest& req) {
+    std::string params[2];  // name, owner
+    static const char* const kNames[2] = {"@table_name", "@table_owner"};
+    for (size_t i = 0; i < req.params.size(); ++i) {
+        const RpcParam& p = req.params[i];
+        if (p.storage != Storage::Text) continue;
+        for (size_t k = 0; k < 2; ++k) {
+            if (p.name.empty() ? i == k : equalsIgnoreCase(p.name, kNames[k])) params[k] = p.bytes;
+        }
+    }
+    const std::string owner = params[1].empty() ? std::string("dbo") : params[1];
+    const std::string stored = toLower(owner) == "dbo" ? params[0] : owner + "." + params[0];
+    std::vector<std::pair<std::string, int64_t>> keys;
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db_,
+                           "SELECT name, pk FROM pragma_table_info(?) WHERE pk > 0 ORDER BY pk", -1,
+                           &stmt, nullptr) == SQLITE_OK) {
+        sqlite3_bind_text(stmt, 1, stored.data(), int(stored.size()), SQLITE_TRANSIENT);
+        while (sqlite3_step(stmt) == SQLITE_ROW) {
+            keys.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)),
+                              sqlite3_column_int64(stmt, 1));
+        }
+    }
+    sqlite3_finalize(stmt);
+    std::vector<Column> cols = {
+        {"TABLE_QUALIFIER", *parseDeclaredType("nvarchar(128)"), true},
+        {"TABLE_OWNER", *parseDeclaredType("nvarchar(128)"), true},
+        {"TABLE_NAME", *parseDeclaredType("nvarchar(128)"), true},
+        {"COLUMN_NAME", *parseDeclaredType("nvarchar(128)"), true},
+        {"KEY_SEQ", *parseDeclaredType("smallint"), true},
+        {"PK_NAME", *parseDeclaredType("nvarchar(128)"), true},
+    };
+    writeColMetadata(writer_, cols);
+    const std::string pkName = "PK_" + params[0];
+    for (const auto& [column, seq] : keys) {
+        ByteBuffer row;
+        row.u8(kRow);
+        const std::string* texts[] = {&database_->name(), &owner, &params[0], &column};
+        for (size_t i = 0; i < 4; ++i) {
+            SqlValue v;
+            v.storage = Storage::Text;
+            v.bytes = *texts[i];
+            encodeValue(row, cols[i].type, v);
+        }
+        SqlValue n;
+        n.storage = Storage::Integer;
+        n.integer = seq;
+        encodeValue(row, cols[4].type, n);
+        SqlValue name;
+        name.storage = Storage::Text;
+        name.bytes = pkName;
+        encodeValue(row, cols[5].type, name);
+        writer_.bytes(row.data());
+    }
+    writeDone(writer_, kDoneInProc, kDoneMore | kDoneCount, 0, keys.size());
     writeReturnStatus(writer_, 0);
     writeDone(writer_, kDoneProc, kDoneFinal, 0, 0);
     writer_.endMessage();

@@ -46,6 +46,7 @@ private:
     Outcome batch(const Message& m);
     Outcome rpc(const Message& m);
     Outcome spTables(const RpcRequest& req, Database& target);
+    Outcome spPkeys(const RpcRequest& req);
     Outcome runPrepared(const std::string& sql, const std::string& decls,
                         const std::vector<RpcParam>& params, size_t firstValue, bool& failed);
     // Runs the statements of a batch or procedure; in a procedure the caller
