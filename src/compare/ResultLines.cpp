@@ -225,9 +225,7 @@ void ResultLinesModel::appendLine(QStringView line) {
     Writer w(p);
     w.byte(kPlain);
     w.text(line);
-    if (most <= kBlockBytes / 4) blockUsed_ += w.used();
-    offsets_.push_back(p);
-    added();
+    commit(p, w.used(), most);
 }
 
 void ResultLinesModel::appendFieldChange(std::int64_t record, const QString& fieldName,
@@ -245,9 +243,7 @@ void ResultLinesModel::appendFieldChange(std::int64_t record, const QString& fie
     w.varint(name);
     if (before) w.text(*before);
     if (after) w.text(*after);
-    if (most <= kBlockBytes / 4) blockUsed_ += w.used();
-    offsets_.push_back(p);
-    added();
+    commit(p, w.used(), most);
 }
 
 void ResultLinesModel::appendFieldChange(std::int64_t record, const QString& fieldName,
@@ -285,9 +281,7 @@ void ResultLinesModel::appendFieldChange(std::int64_t record, const QString& fie
             w.text(*t);
         }
     }
-    if (most <= kBlockBytes / 4) blockUsed_ += w.used();
-    offsets_.push_back(p);
-    added();
+    commit(p, w.used(), most);
 }
 
 void ResultLinesModel::appendFieldOnlyIn(const QString& fieldName, const QString& tableName,
@@ -299,33 +293,33 @@ void ResultLinesModel::appendFieldOnlyIn(const QString& fieldName, const QString
     w.byte(static_cast<std::uint8_t>(kFieldOnly | (inFirstTable ? 0 : kBeforeNull)));
     w.varint(field);
     w.varint(table);
-    blockUsed_ += w.used();
-    offsets_.push_back(p);
-    added();
+    commit(p, w.used(), 21);
 }
 
 void ResultLinesModel::appendRecordDeleted(std::int64_t record, const QString& tableName) {
-    checkRecord(record);
-    const std::uint32_t name = nameIndex(tableName);
-    char* p = reserve(21);
-    Writer w(p);
-    w.byte(kDeleted);
-    w.varint(static_cast<std::uint64_t>(record));
-    w.varint(name);
-    blockUsed_ += w.used();
-    offsets_.push_back(p);
-    added();
+    appendRecordLine(kDeleted, record, tableName);
 }
 
 void ResultLinesModel::appendRecordAdded(std::int64_t record, const QString& tableName) {
+    appendRecordLine(kAdded, record, tableName);
+}
+
+void ResultLinesModel::appendRecordLine(std::uint8_t kind, std::int64_t record,
+                                        const QString& tableName) {
     checkRecord(record);
     const std::uint32_t name = nameIndex(tableName);
     char* p = reserve(21);
     Writer w(p);
-    w.byte(kAdded);
+    w.byte(kind);
     w.varint(static_cast<std::uint64_t>(record));
     w.varint(name);
-    blockUsed_ += w.used();
+    commit(p, w.used(), 21);
+}
+
+// A line written at p: its bytes count in the shared block unless it took a
+// block of its own, and the views hear of it in the next batch.
+void ResultLinesModel::commit(const char* p, std::size_t used, std::size_t reserved) {
+    if (reserved <= kBlockBytes / 4) blockUsed_ += used;
     offsets_.push_back(p);
     added();
 }

@@ -92,6 +92,8 @@ private:
     class Writer;
     QString compose(qsizetype i, std::size_t cap, std::size_t* full) const;
     char* reserve(std::size_t bytes);
+    void commit(const char* p, std::size_t used, std::size_t reserved);
+    void appendRecordLine(std::uint8_t kind, std::int64_t record, const QString& tableName);
     void added();
     std::uint32_t nameIndex(const QString& name);
 

@@ -15,18 +15,4 @@ public:
     virtual const data::ResultTable* Next() = 0;
 };
 
-// A table read whole: one block.
-class WholeTable final : public RowBlocks {
-public:
-    explicit WholeTable(const data::ResultTable& rows) : rows_(&rows) {}
-    const data::ResultTable* Next() override {
-        const data::ResultTable* out = rows_ != nullptr && rows_->rowCount() > 0 ? rows_ : nullptr;
-        rows_ = nullptr;
-        return out;
-    }
-
-private:
-    const data::ResultTable* rows_;
-};
-
 }  // namespace compare

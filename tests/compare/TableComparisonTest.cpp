@@ -17,6 +17,20 @@ namespace {
 using testing_support::RecordingMessageBoxes;
 using testing_support::TextTable;
 
+// A table read whole: one block.
+class WholeTable final : public compare::RowBlocks {
+public:
+    explicit WholeTable(const data::ResultTable& rows) : rows_(&rows) {}
+    const data::ResultTable* Next() override {
+        const data::ResultTable* out = rows_ != nullptr && rows_->rowCount() > 0 ? rows_ : nullptr;
+        rows_ = nullptr;
+        return out;
+    }
+
+private:
+    const data::ResultTable* rows_;
+};
+
 // Records the calls in a readable form: "changed 3 Price 10>12", "deleted 4", "added 5".
 class RecordingSink : public compare::DifferenceSink {
 public:
@@ -56,7 +70,7 @@ protected:
         for (int f = 0; f < first.fieldCount(); ++f) names.push_back(first.column(f).name());
         names.emplace_back();
         app::ErrorTrap trap(boxes, app::kForm2NextTag);
-        compare::WholeTable a(first), b(second);
+        WholeTable a(first), b(second);
         compare::TableComparison(lastField, names).Run(trap, a, b, sink);
         return sink.calls;
     }
@@ -218,7 +232,7 @@ TEST_F(TableComparisonTest, FieldsByNamePairAcrossOrderAndReportTheUnpaired) {
     const auto second = TextTable({"AMOUNT", "id", "Extra"},
                                   {{"10", "1", "e"}, {"21", "2", "f"}, {"30", "3", "g"}});
     app::ErrorTrap trap(boxes, app::kForm2NextTag);
-    compare::WholeTable a(first), b(second);
+    WholeTable a(first), b(second);
     compare::TableComparison::ByName(first, second).Run(trap, a, b, sink);
     EXPECT_EQ(sink.calls, (QStringList{"only Region in first", "only Extra in second",
                                        "changed 2 Amount 20>21", "added 3"}));
