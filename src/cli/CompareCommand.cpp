@@ -17,6 +17,7 @@
 #include "ErrorReport.h"
 #include "ErrorTrap.h"
 #include "LoginDetails.h"
+#include "RecordKey.h"
 #include "ReportFormat.h"
 #include "Settings.h"
 #include "TableCatalogue.h"
@@ -94,8 +95,8 @@ public:
           secondTable_(std::move(secondTable)) {
         if (const auto header = compare::ReportHeader(format)) put(*header);
     }
-    void FieldChanged(std::int64_t record, const QString& field, const data::FieldValue& first,
-                      const data::FieldValue& second) override {
+    void FieldChanged(const compare::RecordName& record, const QString& field,
+                      const data::FieldValue& first, const data::FieldValue& second) override {
         compare::Difference d;
         d.kind = compare::Difference::Kind::Changed;
         d.record = record;
@@ -104,10 +105,10 @@ public:
         if (!second.isNull()) d.to = formatter_.text(second);
         write(d);
     }
-    void RecordDeleted(std::int64_t record) override {
+    void RecordDeleted(const compare::RecordName& record) override {
         write(recordLine(compare::Difference::Kind::Deleted, record));
     }
-    void RecordAdded(std::int64_t record) override {
+    void RecordAdded(const compare::RecordName& record) override {
         write(recordLine(compare::Difference::Kind::Added, record));
     }
     void FieldOnlyIn(const QString& field, bool inFirstTable) override {
@@ -118,10 +119,19 @@ public:
         d.inFirstTable = inFirstTable;
         write(d);
     }
+    void RecordNotUnique(const compare::RecordName& record, bool inFirstTable) override {
+        compare::Difference d;
+        d.kind = compare::Difference::Kind::NotUnique;
+        d.record = record;
+        d.table = inFirstTable ? firstTable_ : secondTable_;
+        d.inFirstTable = inFirstTable;
+        write(d);
+    }
     std::int64_t count() const { return count_; }
 
 private:
-    compare::Difference recordLine(compare::Difference::Kind kind, std::int64_t record) const {
+    compare::Difference recordLine(compare::Difference::Kind kind,
+                                   const compare::RecordName& record) const {
         compare::Difference d;
         d.kind = kind;
         d.record = record;
@@ -181,7 +191,7 @@ catalogue::TableName findTable(const catalogue::CatalogueRead& read, const QStri
 // The comparison; returns the number of differences written to out.
 std::int64_t compareTables(const connection::LoginDetails& details, const QString& left,
                            const QString& right, QIODevice& out, compare::ReportFormat format,
-                           bool fieldsByName) {
+                           bool fieldsByName, const compare::KeyChoice& key) {
     data::DataAccess& data = data::OdbcDataAccess();
     catalogue::CatalogueRead catalogue;
     try {
@@ -206,8 +216,20 @@ std::int64_t compareTables(const connection::LoginDetails& details, const QStrin
     b->Start();
     waitPast(*a, TableReader::Stage::Connecting, QString());
     waitPast(*b, TableReader::Stage::Connecting, QString());
-    a->Query(compare::SelectAllFrom(first), compare::RowCountEstimateQuery(first));
-    b->Query(compare::SelectAllFrom(second), compare::RowCountEstimateQuery(second));
+    std::optional<compare::KeyedQueries> keyed;
+    if (key.pairsByKey()) {
+        try {
+            keyed = compare::PlanKeyedQueries(*a, *b, first, second, key, [] {});
+        } catch (const compare::KeyProblem& problem) {
+            fail(problem.message());
+        } catch (...) {
+            fail(describe(std::current_exception()));
+        }
+    }
+    a->Query(keyed ? keyed->first : compare::SelectAllFrom(first),
+             compare::RowCountEstimateQuery(first));
+    b->Query(keyed ? keyed->second : compare::SelectAllFrom(second),
+             compare::RowCountEstimateQuery(second));
     waitPast(*a, TableReader::Stage::Querying, left + QStringLiteral(" could not be read: "));
     waitPast(*b, TableReader::Stage::Querying, right + QStringLiteral(" could not be read: "));
 
@@ -240,10 +262,15 @@ std::int64_t compareTables(const connection::LoginDetails& details, const QStrin
     RecordingBoxes boxes;
     app::ErrorTrap trap(boxes, app::kForm2NextTag);
     Writer writer(out, format, left, right);
-    const compare::TableComparison comparison =
+    compare::TableComparison comparison =
         fieldsByName ? compare::TableComparison::ByName(columns, b->Columns())
                      : compare::TableComparison(lastField, names);
-    comparison.Run(trap, firstBlocks, secondBlocks, writer);
+    if (keyed) comparison.PairRecordsBy(keyed->key);
+    try {
+        comparison.Run(trap, firstBlocks, secondBlocks, writer);
+    } catch (const compare::KeyOrderBroken& broken) {
+        fail(broken.message(broken.inFirstTable() ? left : right));
+    }
     progress.clear();
     if (!boxes.first.isEmpty()) fail(boxes.first);
     return writer.count();
@@ -317,8 +344,13 @@ int RunCommandLine(int argc, char** argv) {
         QStringLiteral("fields"),
         QStringLiteral("Pair fields by-position (default) or by-name (without case)."),
         QStringLiteral("PAIRING"), QStringLiteral("by-position"));
+    const QCommandLineOption key(
+        QStringLiteral("key"),
+        QStringLiteral("Pair records by key, not by position: auto (the first table's primary "
+                       "key) or the key's columns, separated by commas."),
+        QStringLiteral("COLUMNS"));
     parser.addOptions(
-        {server, port, database, user, local, noLocal, passwordFile, format, output, fields});
+        {server, port, database, user, local, noLocal, passwordFile, format, output, fields, key});
 
     const auto usageError = [&](const QString& message) {
         std::fprintf(stderr, "dorvantis: %s\nTry 'dorvantis --help'.\n",
@@ -351,6 +383,16 @@ int RunCommandLine(int argc, char** argv) {
         return usageError(QStringLiteral("--fields takes by-position or by-name"));
     }
     const bool byName = pairing == QStringLiteral("by-name");
+    compare::KeyChoice keyChoice;
+    if (parser.isSet(key)) {
+        const std::optional<compare::KeyChoice> chosenKey =
+            compare::KeyChoice::FromOption(parser.value(key));
+        if (!chosenKey) {
+            return usageError(
+                QStringLiteral("--key takes auto or column names separated by commas"));
+        }
+        keyChoice = *chosenKey;
+    }
 
     try {
         // The stored details, read only: the command writes nothing to the settings.
@@ -383,7 +425,8 @@ int RunCommandLine(int argc, char** argv) {
                 fail(QStringLiteral("Cannot write %1: %2")
                          .arg(parser.value(output), file.errorString()));
             }
-            differences = compareTables(details, args[1], args[2], file, *chosen, byName);
+            differences =
+                compareTables(details, args[1], args[2], file, *chosen, byName, keyChoice);
             if (!file.commit()) {
                 fail(QStringLiteral("Cannot write %1: %2")
                          .arg(parser.value(output), file.errorString()));
@@ -391,7 +434,8 @@ int RunCommandLine(int argc, char** argv) {
         } else {
             QTemporaryFile file;
             if (!file.open()) fail(QStringLiteral("Cannot make a temporary file for the report."));
-            differences = compareTables(details, args[1], args[2], file, *chosen, byName);
+            differences =
+                compareTables(details, args[1], args[2], file, *chosen, byName, keyChoice);
             writeAll(stdout, file);
         }
         return differences == 0 ? 0 : 1;

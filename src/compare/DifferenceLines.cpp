@@ -40,10 +40,8 @@ void AppendVisible(QString& out, QStringView text) {
     }
 }
 
-QString RecordNumber(std::int64_t record) {
-    if (record < 1) throw std::invalid_argument("record numbers start at 1");
-    return QString::number(record);
-}
+// A key's text holds values, so its control characters are made visible too.
+void AppendRecord(QString& out, const RecordName& record) { AppendVisible(out, record.text()); }
 
 void AppendQuoted(QString& out, const data::FieldValue& v, const ValueFormatter& formatter) {
     if (v.isNull()) {
@@ -65,9 +63,9 @@ void AppendQuoted(QString& out, const std::optional<QString>& text) {
     out += u'"';
 }
 
-QString RecordLine(std::int64_t record, QStringView verb, QStringView tableName) {
+QString RecordLine(const RecordName& record, QStringView verb, QStringView tableName) {
     QString out = QStringLiteral("Record ");
-    out += RecordNumber(record);
+    AppendRecord(out, record);
     out += verb;
     AppendVisible(out, tableName);
     return out;
@@ -75,10 +73,11 @@ QString RecordLine(std::int64_t record, QStringView verb, QStringView tableName)
 
 }  // namespace
 
-QString FieldChangedLine(std::int64_t record, QStringView fieldName, const data::FieldValue& before,
-                         const data::FieldValue& after, const ValueFormatter& formatter) {
+QString FieldChangedLine(const RecordName& record, QStringView fieldName,
+                         const data::FieldValue& before, const data::FieldValue& after,
+                         const ValueFormatter& formatter) {
     QString out = QStringLiteral("Record ");
-    out += RecordNumber(record);
+    AppendRecord(out, record);
     out += u",Field \"";
     AppendVisible(out, fieldName);
     out += u"\" has changed from ";
@@ -88,16 +87,16 @@ QString FieldChangedLine(std::int64_t record, QStringView fieldName, const data:
     return out;
 }
 
-QString FieldChangedLine(std::int64_t record, QStringView fieldName, const data::FieldValue& before,
-                         const data::FieldValue& after) {
+QString FieldChangedLine(const RecordName& record, QStringView fieldName,
+                         const data::FieldValue& before, const data::FieldValue& after) {
     return FieldChangedLine(record, fieldName, before, after, ValueFormatter());
 }
 
-QString FieldChangedLine(std::int64_t record, QStringView fieldName,
+QString FieldChangedLine(const RecordName& record, QStringView fieldName,
                          const std::optional<QString>& before,
                          const std::optional<QString>& after) {
     QString out = QStringLiteral("Record ");
-    out += RecordNumber(record);
+    AppendRecord(out, record);
     out += u",Field \"";
     AppendVisible(out, fieldName);
     out += u"\" has changed from ";
@@ -115,12 +114,16 @@ QString FieldOnlyInLine(QStringView fieldName, QStringView tableName) {
     return out;
 }
 
-QString RecordDeletedLine(std::int64_t record, QStringView tableName) {
+QString RecordDeletedLine(const RecordName& record, QStringView tableName) {
     return RecordLine(record, u" deleted from ", tableName);
 }
 
-QString RecordAddedLine(std::int64_t record, QStringView tableName) {
+QString RecordAddedLine(const RecordName& record, QStringView tableName) {
     return RecordLine(record, u" added from ", tableName);
+}
+
+QString RecordNotUniqueLine(const RecordName& record, QStringView tableName) {
+    return RecordLine(record, u" is not unique in ", tableName);
 }
 
 }  // namespace compare

@@ -6,12 +6,14 @@
 #include <optional>
 
 #include "FieldValue.h"
+#include "RecordName.h"
 #include "ValueText.h"
 
 namespace compare {
 
-// The lines of the difference report. Record numbers count from 1 and are
-// written in plain decimal digits; a number below 1 throws std::invalid_argument.
+// The lines of the difference report. A record is named by its number,
+// counted from 1 and written in plain decimal digits (a number below 1 throws
+// std::invalid_argument), or by its key as RecordName gives it.
 // Names and values go in as they are: quotation marks inside them are not
 // escaped. Their control characters (U+0000-U+001F, U+007F) are written as
 // the Unicode control pictures (line feed as U+240A, tab U+2409, ...), so
@@ -19,26 +21,30 @@ namespace compare {
 
 // Record 3,Field "Price" has changed from "10" to "12"
 // A null is written as NULL, without quotation marks.
-QString FieldChangedLine(std::int64_t record, QStringView fieldName, const data::FieldValue& before,
-                         const data::FieldValue& after, const ValueFormatter& formatter);
+QString FieldChangedLine(const RecordName& record, QStringView fieldName,
+                         const data::FieldValue& before, const data::FieldValue& after,
+                         const ValueFormatter& formatter);
 // The same in the default locale (see ValueText).
-QString FieldChangedLine(std::int64_t record, QStringView fieldName, const data::FieldValue& before,
-                         const data::FieldValue& after);
+QString FieldChangedLine(const RecordName& record, QStringView fieldName,
+                         const data::FieldValue& before, const data::FieldValue& after);
 
 // The same from the values' report texts (no text: NULL).
-QString FieldChangedLine(std::int64_t record, QStringView fieldName,
+QString FieldChangedLine(const RecordName& record, QStringView fieldName,
                          const std::optional<QString>& before, const std::optional<QString>& after);
 
 // The text with its control characters as the Unicode control pictures.
 QString WithVisibleControls(QStringView text);
 
 // Record 7 deleted from dbo.Orders
-QString RecordDeletedLine(std::int64_t record, QStringView tableName);
+QString RecordDeletedLine(const RecordName& record, QStringView tableName);
 
 // Field "Region" only in sales.Orders (fields paired by name)
 QString FieldOnlyInLine(QStringView fieldName, QStringView tableName);
 
 // Record 7 added from dbo.Orders
-QString RecordAddedLine(std::int64_t record, QStringView tableName);
+QString RecordAddedLine(const RecordName& record, QStringView tableName);
+
+// Record id=7 is not unique in dbo.Orders (records paired by key)
+QString RecordNotUniqueLine(const RecordName& record, QStringView tableName);
 
 }  // namespace compare

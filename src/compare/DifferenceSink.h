@@ -4,23 +4,29 @@
 #include <cstdint>
 
 #include "FieldValue.h"
+#include "RecordName.h"
 
 namespace compare {
 
 // Where a comparison's differences go, one call per difference, in the
-// order they are found. Record numbers count from 1. A sink that throws
-// fails the comparison step that called it.
+// order they are found. A record is named by its number (from 1) or, when
+// records are paired by key, by its key. A sink that throws fails the
+// comparison step that called it.
 class DifferenceSink {
 public:
     virtual ~DifferenceSink() = default;
 
     // Field fieldName of the record differs: first is the first table's value.
-    virtual void FieldChanged(std::int64_t record, const QString& fieldName,
+    virtual void FieldChanged(const RecordName& record, const QString& fieldName,
                               const data::FieldValue& first, const data::FieldValue& second) = 0;
-    // The first table has a record beyond the end of the second.
-    virtual void RecordDeleted(std::int64_t record) = 0;
-    // The second table has a record beyond the end of the first.
-    virtual void RecordAdded(std::int64_t record) = 0;
+    // The first table has a record the second has not (by position: beyond
+    // the end of the second).
+    virtual void RecordDeleted(const RecordName& record) = 0;
+    // The second table has a record the first has not.
+    virtual void RecordAdded(const RecordName& record) = 0;
+    // Records paired by key: a key that more than one record of a table has
+    // (reported once per table).
+    virtual void RecordNotUnique(const RecordName& record, bool inFirstTable) = 0;
     // Fields paired by name: a field only one table has (the first, or the second).
     virtual void FieldOnlyIn(const QString& fieldName, bool inFirstTable) = 0;
 };

@@ -16,6 +16,8 @@ QString KindName(Difference::Kind kind) {
             return QStringLiteral("deleted");
         case Difference::Kind::FieldOnly:
             return QStringLiteral("field-only");
+        case Difference::Kind::NotUnique:
+            return QStringLiteral("not-unique");
         case Difference::Kind::Line:
             break;
     }
@@ -71,6 +73,14 @@ QString JsonValue(const std::optional<QString>& value) {
     return value ? JsonText(*value) : QStringLiteral("null");
 }
 
+// A record's number as a number, its key as a text.
+QString CsvRecord(const RecordName& record) {
+    return record.byKey() ? CsvText(record.text()) : record.text();
+}
+QString JsonRecord(const RecordName& record) {
+    return record.byKey() ? JsonText(record.text()) : record.text();
+}
+
 }  // namespace
 
 std::optional<ReportFormat> ReportFormatNamed(QStringView name) {
@@ -103,6 +113,8 @@ QString FormatDifference(const Difference& d, ReportFormat format) {
                     return RecordDeletedLine(d.record, d.table);
                 case Difference::Kind::FieldOnly:
                     return FieldOnlyInLine(d.field, d.table);
+                case Difference::Kind::NotUnique:
+                    return RecordNotUniqueLine(d.record, d.table);
                 case Difference::Kind::Line:
                     return d.line;
             }
@@ -114,8 +126,12 @@ QString FormatDifference(const Difference& d, ReportFormat format) {
                        (d.inFirstTable ? CsvText(d.table) : QString()) + QLatin1Char(',') +
                        (d.inFirstTable ? QString() : CsvText(d.table));
             }
-            return KindName(d.kind) + QLatin1Char(',') + QString::number(d.record) +
-                   QLatin1Char(',') +
+            if (d.kind == Difference::Kind::NotUnique) {
+                return QStringLiteral("not-unique,") + CsvRecord(d.record) + QStringLiteral(",,") +
+                       (d.inFirstTable ? CsvText(d.table) : QString()) + QLatin1Char(',') +
+                       (d.inFirstTable ? QString() : CsvText(d.table));
+            }
+            return KindName(d.kind) + QLatin1Char(',') + CsvRecord(d.record) + QLatin1Char(',') +
                    (d.kind == Difference::Kind::Changed ? CsvText(d.field) : QString()) +
                    QLatin1Char(',') + CsvValue(d.from) + QLatin1Char(',') + CsvValue(d.to);
         case ReportFormat::Json: {
@@ -128,7 +144,7 @@ QString FormatDifference(const Difference& d, ReportFormat format) {
                        QStringLiteral(",\"table\":") + JsonText(d.table) + QLatin1Char('}');
             }
             QString out = QStringLiteral("{\"kind\":\"") + KindName(d.kind) +
-                          QStringLiteral("\",\"record\":") + QString::number(d.record);
+                          QStringLiteral("\",\"record\":") + JsonRecord(d.record);
             if (d.kind == Difference::Kind::Changed) {
                 out += QStringLiteral(",\"field\":") + JsonText(d.field) +
                        QStringLiteral(",\"from\":") + JsonValue(d.from) +

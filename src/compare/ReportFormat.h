@@ -5,17 +5,20 @@
 #include <cstdint>
 #include <optional>
 
+#include "RecordName.h"
+
 namespace compare {
 
 // One difference, as the results lists and saved reports know it.
 struct Difference {
-    enum class Kind { Changed, Added, Deleted, FieldOnly, Line };
+    enum class Kind { Changed, Added, Deleted, FieldOnly, NotUnique, Line };
     Kind kind = Kind::Line;
-    std::int64_t record = 0;
+    RecordName record;
     QString field;                    // Changed: the first table's field name
     std::optional<QString> from, to;  // Changed: the values' report texts; none: NULL
-    QString table;                    // Added, Deleted: the second table as listed
-    bool inFirstTable = false;        // FieldOnly: the first table has the field
+    QString table;                    // Added, Deleted: the second table as listed; FieldOnly,
+                                      // NotUnique: the table it is about
+    bool inFirstTable = false;        // FieldOnly, NotUnique: that table is the first
     QString line;                     // Line: a line of text as it is
 };
 
@@ -23,8 +26,10 @@ struct Difference {
 enum class ReportFormat {
     Text,  // the lines exactly as the results lists hold them
     Csv,   // kind,record,field,from,to; texts quoted (RFC 4180), NULL an empty unquoted field;
-           // a field only one table has: field-only, no record, the table in from or to
+           // a field only one table has: field-only, no record, the table in from or to;
+           // a key that is not unique: not-unique, the key, the table in from or to
     Json,  // one object a line: {"kind":"changed","record":3,"field":...,"from":...,"to":...}
+           // (a record named by its key: "record":"id=7")
 };
 
 // "text", "csv", "json"; nothing for any other name.

@@ -21,6 +21,7 @@ enum Kind : std::uint8_t {
     kDeleted = 2,
     kAdded = 3,
     kFieldOnly = 4,  // kBeforeNull set: only in the second table
+    kNotUnique = 5,  // kBeforeNull set: in the second table
     kKindMask = 0x0F,
     kBeforeNull = 0x10,
     kAfterNull = 0x20,
@@ -107,6 +108,12 @@ public:
         return out;
     }
 
+    // A record's number, or 0 and then its key.
+    RecordName record() {
+        const auto number = static_cast<std::int64_t>(varint());
+        return number != 0 ? RecordName(number) : RecordName::Keyed(text());
+    }
+
     // Raw bytes as 0x and upper-case hex digits, at most cap characters;
     // full gets the whole text's length.
     QString hex(std::size_t cap, std::size_t* full) {
@@ -131,8 +138,15 @@ private:
 };
 
 // Record numbers count from 1; checked here, where the caller can be told.
-void checkRecord(std::int64_t record) {
-    if (record < 1) throw std::invalid_argument("record numbers start at 1");
+void checkRecord(const RecordName& record) {
+    if (record.byKey() ? record.key.isEmpty() : record.number < 1) {
+        throw std::invalid_argument("record numbers start at 1");
+    }
+}
+
+// The most bytes a record's name takes: its number, or 0 and its key.
+std::size_t maxRecordBytes(const RecordName& record) {
+    return 10 + (record.byKey() ? maxTextBytes(record.key) : 0);
 }
 
 }  // namespace
@@ -171,6 +185,14 @@ public:
                 *p_++ = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
                 *p_++ = static_cast<unsigned char>(0x80 | (c & 0x3F));
             }
+        }
+    }
+    void record(const RecordName& r) {
+        if (r.byKey()) {
+            varint(0);
+            text(r.key);
+        } else {
+            varint(static_cast<std::uint64_t>(r.number));
         }
     }
     void bytes(QByteArrayView b) {
@@ -228,25 +250,26 @@ void ResultLinesModel::appendLine(QStringView line) {
     commit(p, w.used(), most);
 }
 
-void ResultLinesModel::appendFieldChange(std::int64_t record, const QString& fieldName,
+void ResultLinesModel::appendFieldChange(const RecordName& record, const QString& fieldName,
                                          std::optional<QStringView> before,
                                          std::optional<QStringView> after) {
     checkRecord(record);
     const std::uint32_t name = nameIndex(fieldName);
-    const std::size_t most =
-        1 + 20 + (before ? maxTextBytes(*before) : 0) + (after ? maxTextBytes(*after) : 0);
+    const std::size_t most = 1 + maxRecordBytes(record) + 10 +
+                             (before ? maxTextBytes(*before) : 0) +
+                             (after ? maxTextBytes(*after) : 0);
     char* p = reserve(most);
     Writer w(p);
     w.byte(static_cast<std::uint8_t>(kFieldChange | (before ? 0 : kBeforeNull) |
                                      (after ? 0 : kAfterNull)));
-    w.varint(static_cast<std::uint64_t>(record));
+    w.record(record);
     w.varint(name);
     if (before) w.text(*before);
     if (after) w.text(*after);
     commit(p, w.used(), most);
 }
 
-void ResultLinesModel::appendFieldChange(std::int64_t record, const QString& fieldName,
+void ResultLinesModel::appendFieldChange(const RecordName& record, const QString& fieldName,
                                          const data::FieldValue& before,
                                          const data::FieldValue& after,
                                          const ValueFormatter& formatter) {
@@ -263,7 +286,8 @@ void ResultLinesModel::appendFieldChange(std::int64_t record, const QString& fie
         return maxTextBytes(t);
     };
     const std::uint32_t name = nameIndex(fieldName);
-    const std::size_t most = 1 + 20 + size(before, beforeText) + size(after, afterText);
+    const std::size_t most =
+        1 + maxRecordBytes(record) + 10 + size(before, beforeText) + size(after, afterText);
     char* p = reserve(most);
     Writer w(p);
     const auto flags = [](const data::FieldValue& v, std::uint8_t null, std::uint8_t bytes) {
@@ -271,7 +295,7 @@ void ResultLinesModel::appendFieldChange(std::int64_t record, const QString& fie
     };
     w.byte(static_cast<std::uint8_t>(kFieldChange | flags(before, kBeforeNull, kBeforeBytes) |
                                      flags(after, kAfterNull, kAfterBytes)));
-    w.varint(static_cast<std::uint64_t>(record));
+    w.record(record);
     w.varint(name);
     for (const auto& [v, t] : {std::pair{&before, &beforeText}, std::pair{&after, &afterText}}) {
         if (v->isNull()) continue;
@@ -296,24 +320,31 @@ void ResultLinesModel::appendFieldOnlyIn(const QString& fieldName, const QString
     commit(p, w.used(), 21);
 }
 
-void ResultLinesModel::appendRecordDeleted(std::int64_t record, const QString& tableName) {
+void ResultLinesModel::appendRecordDeleted(const RecordName& record, const QString& tableName) {
     appendRecordLine(kDeleted, record, tableName);
 }
 
-void ResultLinesModel::appendRecordAdded(std::int64_t record, const QString& tableName) {
+void ResultLinesModel::appendRecordAdded(const RecordName& record, const QString& tableName) {
     appendRecordLine(kAdded, record, tableName);
 }
 
-void ResultLinesModel::appendRecordLine(std::uint8_t kind, std::int64_t record,
+void ResultLinesModel::appendRecordNotUnique(const RecordName& record, const QString& tableName,
+                                             bool inFirstTable) {
+    appendRecordLine(static_cast<std::uint8_t>(kNotUnique | (inFirstTable ? 0 : kBeforeNull)),
+                     record, tableName);
+}
+
+void ResultLinesModel::appendRecordLine(std::uint8_t kind, const RecordName& record,
                                         const QString& tableName) {
     checkRecord(record);
     const std::uint32_t name = nameIndex(tableName);
-    char* p = reserve(21);
+    const std::size_t most = 1 + maxRecordBytes(record) + 10;
+    char* p = reserve(most);
     Writer w(p);
     w.byte(kind);
-    w.varint(static_cast<std::uint64_t>(record));
+    w.record(record);
     w.varint(name);
-    commit(p, w.used(), 21);
+    commit(p, w.used(), most);
 }
 
 // A line written at p: its bytes count in the shared block unless it took a
@@ -343,7 +374,7 @@ QString ResultLinesModel::compose(qsizetype i, std::size_t cap, std::size_t* ful
     const std::uint8_t head = r.byte();
     switch (head & kKindMask) {
         case kFieldChange: {
-            const auto record = static_cast<std::int64_t>(r.varint());
+            const RecordName record = r.record();
             const QString& name = names_[r.varint()];
             std::optional<QString> before, after;
             std::size_t beforeFull = 0, afterFull = 0;
@@ -372,11 +403,13 @@ QString ResultLinesModel::compose(qsizetype i, std::size_t cap, std::size_t* ful
             return out;
         }
         case kDeleted:
-        case kAdded: {
-            const auto record = static_cast<std::int64_t>(r.varint());
+        case kAdded:
+        case kNotUnique: {
+            const RecordName record = r.record();
             const QString& table = names_[r.varint()];
             QString out = (head & kKindMask) == kDeleted ? RecordDeletedLine(record, table)
-                                                         : RecordAddedLine(record, table);
+                          : (head & kKindMask) == kAdded ? RecordAddedLine(record, table)
+                                                         : RecordNotUniqueLine(record, table);
             if (full != nullptr) *full = static_cast<std::size_t>(out.size());
             return out;
         }
@@ -393,7 +426,7 @@ Difference ResultLinesModel::difference(qsizetype i) const {
     switch (head & kKindMask) {
         case kFieldChange:
             d.kind = Difference::Kind::Changed;
-            d.record = static_cast<std::int64_t>(r.varint());
+            d.record = r.record();
             d.field = names_[r.varint()];
             if ((head & kBeforeBytes) != 0) {
                 d.from = r.hex(SIZE_MAX, nullptr);
@@ -416,8 +449,14 @@ Difference ResultLinesModel::difference(qsizetype i) const {
         case kAdded:
             d.kind = (head & kKindMask) == kDeleted ? Difference::Kind::Deleted
                                                     : Difference::Kind::Added;
-            d.record = static_cast<std::int64_t>(r.varint());
+            d.record = r.record();
             d.table = names_[r.varint()];
+            break;
+        case kNotUnique:
+            d.kind = Difference::Kind::NotUnique;
+            d.record = r.record();
+            d.table = names_[r.varint()];
+            d.inFirstTable = (head & kBeforeNull) == 0;
             break;
         default:
             d.kind = Difference::Kind::Line;

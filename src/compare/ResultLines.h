@@ -25,7 +25,7 @@ struct LineRange {
 //
 // A million lines are normal for a large table with one changed column, so a
 // line is not kept as its text: a difference is kept as what it is made of
-// (record number, field name, the two value texts in UTF-8; names are kept
+// (record number or key, field name, the two value texts in UTF-8; names are kept
 // once), packed into large shared blocks, and its text is put together when
 // it is shown, copied or saved -- the same text DifferenceLines writes. A
 // field change of two short values costs some 30 bytes.
@@ -45,18 +45,21 @@ public:
     // A line as it is.
     void appendLine(QStringView line);
     // Record 3,Field "Price" has changed from "10" to "12" (no value: NULL).
-    void appendFieldChange(std::int64_t record, const QString& fieldName,
+    void appendFieldChange(const RecordName& record, const QString& fieldName,
                            std::optional<QStringView> before, std::optional<QStringView> after);
     // The same from the two values, as the formatter writes them; bytes are
     // kept as bytes (their hex text would take four times the room).
-    void appendFieldChange(std::int64_t record, const QString& fieldName,
+    void appendFieldChange(const RecordName& record, const QString& fieldName,
                            const data::FieldValue& before, const data::FieldValue& after,
                            const ValueFormatter& formatter);
     // Field "Region" only in sales.Orders; inFirstTable tells which table it is.
     void appendFieldOnlyIn(const QString& fieldName, const QString& tableName, bool inFirstTable);
     // Record 7 deleted from Orders / Record 7 added from Orders.
-    void appendRecordDeleted(std::int64_t record, const QString& tableName);
-    void appendRecordAdded(std::int64_t record, const QString& tableName);
+    void appendRecordDeleted(const RecordName& record, const QString& tableName);
+    void appendRecordAdded(const RecordName& record, const QString& tableName);
+    // Record id=7 is not unique in Orders; inFirstTable tells which table it is.
+    void appendRecordNotUnique(const RecordName& record, const QString& tableName,
+                               bool inFirstTable);
     void clear();
 
     qsizetype lineCount() const { return static_cast<qsizetype>(offsets_.size()); }
@@ -93,7 +96,7 @@ private:
     QString compose(qsizetype i, std::size_t cap, std::size_t* full) const;
     char* reserve(std::size_t bytes);
     void commit(const char* p, std::size_t used, std::size_t reserved);
-    void appendRecordLine(std::uint8_t kind, std::int64_t record, const QString& tableName);
+    void appendRecordLine(std::uint8_t kind, const RecordName& record, const QString& tableName);
     void added();
     std::uint32_t nameIndex(const QString& name);
 

@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "ValueRules.h"
+#include "ValueText.h"
 
 namespace compare {
 
@@ -23,6 +24,9 @@ public:
         return !done_;
     }
     void advance() { ++row_; }
+    // The current block and row, once ensure() said there is one.
+    const data::ResultTable& block() const { return *block_; }
+    std::size_t row() const { return row_; }
 
     // The value at field f of the current row, or a failure when the row holds
     // no such field (a last field beyond this table's fields).
@@ -58,7 +62,139 @@ private:
     bool done_ = false;
 };
 
+// A table's rows in key order: its current record's key, and whether that
+// key follows the one before it -- checked once per record as it becomes
+// current. The key before is read in place within a block; the last one of
+// a block is kept, since the block goes back to its reader.
+class KeyedCursor {
+public:
+    KeyedCursor(RowBlocks& blocks, const std::vector<int>& columns, bool firstTable)
+        : rows_(blocks), columns_(columns), firstTable_(firstTable) {}
+
+    // Whether there is a current record; notUnique is set when its key is
+    // the one of the record before and that is not yet reported.
+    bool ensure(bool& notUnique) {
+        notUnique = false;
+        if (!rows_.ensure()) return false;
+        if (checked_) return true;
+        checked_ = true;
+        if (rows_.row() == 0 && !kept_) return true;  // the first record
+        int order = 0;
+        if (rows_.row() > 0) {
+            order = compareWith(rows_.block(), rows_.row() - 1);
+        } else {
+            order = compareWith(last_, 0);
+        }
+        if (order < 0) {
+            throw KeyOrderBroken(
+                firstTable_,
+                rows_.row() > 0 ? keyText(rows_.block(), rows_.row() - 1) : keyText(last_, 0),
+                keyText(rows_.block(), rows_.row()));
+        }
+        if (order == 0) {
+            notUnique = !repeatReported_;
+            repeatReported_ = true;
+        } else {
+            repeatReported_ = false;
+        }
+        return true;
+    }
+
+    void advance() {
+        if (rows_.row() + 1 >= rows_.block().rowCount()) keep();
+        rows_.advance();
+        checked_ = false;
+    }
+
+    const Cursor& rows() const { return rows_; }
+    Cursor& rows() { return rows_; }
+
+    // The order of this record's key against the other table's record's key.
+    int compareKeys(const KeyedCursor& other) const {
+        for (std::size_t k = 0; k < columns_.size(); ++k) {
+            const int order =
+                CompareKeyValues(rows_.block().value(columns_[k], rows_.row()),
+                                 other.rows_.block().value(other.columns_[k], other.rows_.row()));
+            if (order != 0) return order;
+        }
+        return 0;
+    }
+
+    // The current record as lines name it, by the key's names.
+    RecordName name(const std::vector<QString>& names) const {
+        return RecordName::Keyed(keyText(rows_.block(), rows_.row(), &names));
+    }
+
+private:
+    // The current key against the key at row of table (0 when equal; negative
+    // when the current one comes first).
+    int compareWith(const data::ResultTable& table, std::size_t row) const {
+        const bool inPlace = &table == &rows_.block();
+        for (std::size_t k = 0; k < columns_.size(); ++k) {
+            const int at = inPlace ? columns_[k] : static_cast<int>(k);
+            const int order = CompareKeyValues(rows_.block().value(columns_[k], rows_.row()),
+                                               table.value(at, row));
+            if (order != 0) return order;
+        }
+        return 0;
+    }
+
+    void keep() {
+        const data::ResultTable& block = rows_.block();
+        if (!kept_) {
+            for (const int f : columns_) {
+                last_.addColumn(block.column(f).name(), block.column(f).kind());
+            }
+            kept_ = true;
+        }
+        last_.clearRows();
+        for (std::size_t k = 0; k < columns_.size(); ++k) {
+            last_.column(static_cast<int>(k)).append(block.value(columns_[k], rows_.row()));
+        }
+    }
+
+    // "id=7", or "(CustomerID=5,OrderID=1006)" for a key of several columns.
+    QString keyText(const data::ResultTable& table, std::size_t row,
+                    const std::vector<QString>* names = nullptr) const {
+        const bool inPlace = &table == &rows_.block();
+        QString out;
+        if (columns_.size() > 1) out += u'(';
+        for (std::size_t k = 0; k < columns_.size(); ++k) {
+            const int at = inPlace ? columns_[k] : static_cast<int>(k);
+            if (k > 0) out += u',';
+            out += names != nullptr ? names->at(k) : table.column(at).name();
+            out += u'=';
+            const data::FieldValue v = table.value(at, row);
+            out += v.isNull() ? QStringLiteral("NULL") : formatter_.text(v);
+        }
+        if (columns_.size() > 1) out += u')';
+        return out;
+    }
+
+    Cursor rows_;
+    const std::vector<int>& columns_;
+    bool firstTable_;
+    bool checked_ = false;         // the current record's key was checked
+    bool repeatReported_ = false;  // the current run of one key was reported
+    bool kept_ = false;
+    data::ResultTable last_;  // the key of the last record of the block before
+    const ValueFormatter formatter_;
+};
+
 }  // namespace
+
+KeyOrderBroken::KeyOrderBroken(bool inFirstTable, QString before, QString after)
+    : std::runtime_error("records not in key order"),
+      inFirstTable_(inFirstTable),
+      before_(std::move(before)),
+      after_(std::move(after)) {}
+
+QString KeyOrderBroken::message(const QString& tableName) const {
+    return QStringLiteral(
+               "The records of %1 do not come in the order of their key (%2 came after %3), "
+               "so they cannot be paired by key.")
+        .arg(tableName, after_, before_);
+}
 
 TableComparison::TableComparison(int lastField, const std::vector<QString>& fieldNames)
     : names_(fieldNames) {
@@ -88,16 +224,21 @@ TableComparison TableComparison::ByName(const data::ResultTable& firstColumns,
     return c;
 }
 
-void TableComparison::Run(app::ErrorTrap& trap, RowBlocks& first, RowBlocks& second,
-                          DifferenceSink& sink) const {
-    Cursor a(first);
-    Cursor b(second);
-    // Reading is not a step: it happens outside the trap's tests, so that a
-    // read failure leaves the run instead of being taken for a test's answer.
+void TableComparison::reportFieldsOnlyInOne(app::ErrorTrap& trap, DifferenceSink& sink) const {
     for (const QString& name : onlyInFirst_) trap.step(220, [&] { sink.FieldOnlyIn(name, true); });
     for (const QString& name : onlyInSecond_) {
         trap.step(220, [&] { sink.FieldOnlyIn(name, false); });
     }
+}
+
+void TableComparison::Run(app::ErrorTrap& trap, RowBlocks& first, RowBlocks& second,
+                          DifferenceSink& sink) const {
+    if (!key_.first.empty()) return runByKey(trap, first, second, sink);
+    Cursor a(first);
+    Cursor b(second);
+    // Reading is not a step: it happens outside the trap's tests, so that a
+    // read failure leaves the run instead of being taken for a test's answer.
+    reportFieldsOnlyInOne(trap, sink);
     std::int64_t j = 0;
     trap.step(208, [&] { j = 0; });
     for (std::int64_t r = 0; a.ensure(); ++r, a.advance()) {
@@ -127,6 +268,50 @@ void TableComparison::Run(app::ErrorTrap& trap, RowBlocks& first, RowBlocks& sec
             ++j;
             b.advance();
         });
+    }
+}
+
+// Both tables in key order, merged in one pass: the smaller key is a record
+// only its table has; equal keys pair their records field by field.
+void TableComparison::runByKey(app::ErrorTrap& trap, RowBlocks& first, RowBlocks& second,
+                               DifferenceSink& sink) const {
+    KeyedCursor a(first, key_.first, true);
+    KeyedCursor b(second, key_.second, false);
+    reportFieldsOnlyInOne(trap, sink);
+    for (;;) {
+        bool aRepeats = false, bRepeats = false;
+        const bool aHas = a.ensure(aRepeats);
+        const bool bHas = b.ensure(bRepeats);
+        if (aRepeats) trap.step(254, [&] { sink.RecordNotUnique(a.name(key_.names), true); });
+        if (bRepeats) trap.step(254, [&] { sink.RecordNotUnique(b.name(key_.names), false); });
+        if (!aHas && !bHas) break;
+        int order = 0;
+        if (!bHas) {
+            order = -1;
+        } else if (!aHas) {
+            order = 1;
+        } else if (!trap.step(218, [&] { order = a.compareKeys(b); })) {
+            order = 0;  // a key that cannot be compared pairs the records, as a field goes on
+        }
+        if (order < 0) {
+            trap.step(214, [&] { sink.RecordDeleted(a.name(key_.names)); });
+            a.advance();
+        } else if (order > 0) {
+            trap.step(230, [&] { sink.RecordAdded(b.name(key_.names)); });
+            b.advance();
+        } else {
+            for (const FieldPair& p : pairs_) {
+                if (trap.test(218, [&] { return a.rows().differs(p.first, b.rows(), p.second); })) {
+                    trap.step(220, [&] {
+                        sink.FieldChanged(a.name(key_.names),
+                                          names_.at(static_cast<std::size_t>(p.name)),
+                                          a.rows().cell(p.first), b.rows().cell(p.second));
+                    });
+                }
+            }
+            a.advance();
+            b.advance();
+        }
     }
 }
 

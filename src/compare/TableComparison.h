@@ -1,19 +1,37 @@
 #pragma once
 
 #include <QString>
+#include <stdexcept>
 #include <vector>
 
 #include "DifferenceSink.h"
 #include "ErrorTrap.h"
+#include "RecordKey.h"
 #include "RowBlocks.h"
 
 namespace compare {
 
-// The comparison engine: pairs the records of two tables by position and
-// their fields by position, and reports every difference to a sink -- field
-// changes record by record, then the records one table has beyond the other.
-// Rows are taken block by block as they arrive, so a table of any size passes
-// through in the memory of a block.
+// Records paired by key need both tables in key order; thrown out of Run when
+// a record's key comes before the one of the record before it (the server
+// ordered by another rule than the comparison's, or the rows changed).
+class KeyOrderBroken : public std::runtime_error {
+public:
+    KeyOrderBroken(bool inFirstTable, QString before, QString after);
+    bool inFirstTable() const { return inFirstTable_; }
+    // What the user is told, naming the table.
+    QString message(const QString& tableName) const;
+
+private:
+    bool inFirstTable_;
+    QString before_, after_;
+};
+
+// The comparison engine: pairs the records of two tables by position (or by
+// key) and their fields by position (or by name), and reports every
+// difference to a sink -- field changes record by record, then the records
+// one table has beyond the other (by key: the records only one table has, in
+// key order among the changes). Rows are taken block by block as they
+// arrive, so a table of any size passes through in the memory of a block.
 //
 // It runs as numbered steps of the caller's error trap: a failing step is
 // reported with its number and the run goes on with the next one, so the
@@ -32,6 +50,11 @@ public:
     static TableComparison ByName(const data::ResultTable& firstColumns,
                                   const data::ResultTable& secondColumns);
 
+    // Records paired by key instead of by position: both tables' rows must
+    // come ordered by the key. A key value two records of one table share is
+    // reported once, and such records are paired in the order they come.
+    void PairRecordsBy(RecordKey key) { key_ = std::move(key); }
+
     void Run(app::ErrorTrap& trap, RowBlocks& first, RowBlocks& second, DifferenceSink& sink) const;
 
 private:
@@ -41,11 +64,15 @@ private:
         int name;  // into names_
     };
     TableComparison() = default;
+    void reportFieldsOnlyInOne(app::ErrorTrap& trap, DifferenceSink& sink) const;
+    void runByKey(app::ErrorTrap& trap, RowBlocks& first, RowBlocks& second,
+                  DifferenceSink& sink) const;
 
     std::vector<FieldPair> pairs_;
     std::vector<QString> names_;
     std::vector<QString> onlyInFirst_;
     std::vector<QString> onlyInSecond_;
+    RecordKey key_;  // no columns: records paired by position
 };
 
 }  // namespace compare

@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -25,6 +26,9 @@ struct TableReader::Shared {
     std::unique_ptr<data::Connection> connection;
     QString connectionString, query, countQuery;
     bool queryGiven = false;
+    std::function<void(data::Connection&)> work;  // asked for, not yet done
+    bool answered = false;
+    std::exception_ptr workFailure;
 
     mutable std::mutex mutex;
     std::condition_variable changed;
@@ -74,14 +78,30 @@ struct TableReader::Shared {
             return;
         }
         enter(Stage::Querying);
-        {
-            std::unique_lock lock(mutex);
-            changed.wait(lock, [&] { return cancelled || queryGiven; });
-            if (cancelled) {
-                stage = Stage::Cancelled;
-                changed.notify_all();
-                return;
+        for (;;) {
+            std::function<void(data::Connection&)> asked;
+            {
+                std::unique_lock lock(mutex);
+                changed.wait(lock, [&] { return cancelled || queryGiven || work; });
+                if (cancelled) {
+                    stage = Stage::Cancelled;
+                    changed.notify_all();
+                    return;
+                }
+                if (!work) break;
+                asked = std::move(work);
+                work = nullptr;
             }
+            std::exception_ptr failed;
+            try {
+                asked(*connection);
+            } catch (...) {
+                failed = std::current_exception();
+            }
+            const std::lock_guard lock(mutex);
+            workFailure = failed;
+            answered = true;
+            changed.notify_all();
         }
         if (!countQuery.isEmpty()) {
             // An estimate only: a server that refuses it leaves the count unknown.
@@ -158,6 +178,28 @@ TableReader::TableReader(std::unique_ptr<data::Connection> connection, QString c
     : s_(std::make_shared<Shared>()) {
     s_->connection = std::move(connection);
     s_->connectionString = std::move(connectionString);
+}
+
+void TableReader::Ask(std::function<void(data::Connection&)> work) {
+    const std::lock_guard lock(s_->mutex);
+    s_->work = std::move(work);
+    s_->answered = false;
+    s_->workFailure = nullptr;
+    s_->changed.notify_all();
+}
+
+bool TableReader::Answered(int ms) {
+    std::unique_lock lock(s_->mutex);
+    s_->changed.wait_for(lock, std::chrono::milliseconds(ms), [&] {
+        return s_->answered || s_->stage == Stage::Failed || s_->stage == Stage::Cancelled;
+    });
+    if (s_->answered) {
+        if (s_->workFailure) std::rethrow_exception(s_->workFailure);
+        return true;
+    }
+    if (s_->stage == Stage::Failed) std::rethrow_exception(s_->failure);
+    if (s_->stage == Stage::Cancelled) throw std::runtime_error("The reading was cancelled.");
+    return false;
 }
 
 void TableReader::Query(QString query, QString countQuery) {

@@ -32,6 +32,13 @@ public:
 
     // Starts the thread, which opens the connection and then waits for the query.
     void Start();
+    // Runs work with the reader's connection, on its thread, once connected
+    // and before the query: to learn what the query must be.
+    void Ask(std::function<void(data::Connection&)> work);
+    // Whether the work asked for has ended, waiting up to ms for it; rethrows
+    // what it threw, and throws when the reader failed or was cancelled first.
+    bool Answered(int ms);
+
     // Gives the query (and the row-count query, which may be empty: no
     // estimate asked) to run once connected.
     void Query(QString query, QString countQuery);

@@ -71,6 +71,29 @@ Exact ToExact(const FieldValue& v) {
     }
 }
 
+int Sign(i128 v) { return v < 0 ? -1 : v > 0 ? 1 : 0; }
+
+// The order of two exact numbers, their scales aligned.
+int ExactCompare(Exact a, Exact b) {
+    if (a.scale == b.scale) return a.unscaled < b.unscaled ? -1 : a.unscaled > b.unscaled ? 1 : 0;
+    bool swapped = false;
+    if (a.scale > b.scale) {
+        std::swap(a, b);
+        swapped = true;
+    }
+    const int shift = b.scale - a.scale;
+    int order = 0;
+    // A coarser value that no longer fits at the finer scale is beyond
+    // anything the finer one can hold: its sign decides.
+    if (shift > kMaxPow10 || a.unscaled > kMulMax[shift] || a.unscaled < kMulMin[shift]) {
+        order = Sign(a.unscaled) != 0 ? Sign(a.unscaled) : -Sign(b.unscaled);
+    } else {
+        const i128 aligned = a.unscaled * kPow10[shift];
+        order = aligned < b.unscaled ? -1 : aligned > b.unscaled ? 1 : 0;
+    }
+    return swapped ? -order : order;
+}
+
 bool ExactDiffer(Exact a, Exact b) {
     if (a.scale == b.scale) return a.unscaled != b.unscaled;
     if (a.scale > b.scale) std::swap(a, b);
@@ -124,7 +147,53 @@ bool NumbersDiffer(const FieldValue& a, const FieldValue& b) {
     return ExactDiffer(ToExact(a), ToExact(b));
 }
 
+// Kinds that compare with each other, in the order keys of different kinds sort.
+int KindRank(ValueKind k) {
+    if (k == ValueKind::Null) return 0;
+    if (IsNumber(k)) return 1;
+    if (k == ValueKind::DateTime) return 2;
+    if (k == ValueKind::Text) return 3;
+    return 4;
+}
+
+template <class T>
+int Order(const T& a, const T& b) {
+    return a < b ? -1 : b < a ? 1 : 0;
+}
+
 }  // namespace
+
+int CompareKeyValues(const FieldValue& a, const FieldValue& b) {
+    const int rankA = KindRank(a.kind()), rankB = KindRank(b.kind());
+    if (rankA != rankB) return rankA < rankB ? -1 : 1;
+    switch (rankA) {
+        case 0:
+            return 0;
+        case 1:
+            if (a.kind() == ValueKind::Float || b.kind() == ValueKind::Float) {
+                return Order(ToDouble(a), ToDouble(b));
+            }
+            return ExactCompare(ToExact(a), ToExact(b));
+        case 2: {
+            const Instant x = ToInstant(a.asDateTime());
+            const Instant y = ToInstant(b.asDateTime());
+            return x.days != y.days ? Order(x.days, y.days) : Order(x.ticks, y.ticks);
+        }
+        case 3: {
+            // Code unit by code unit, as the comparison of fields.
+            const int c = QStringView(a.asText()).compare(QStringView(b.asText()));
+            return c < 0 ? -1 : c > 0 ? 1 : 0;
+        }
+        default: {
+            const QByteArrayView x = a.asBytes();
+            const QByteArrayView y = b.asBytes();
+            const qsizetype common = std::min(x.size(), y.size());
+            const int c = common == 0 ? 0 : std::memcmp(x.data(), y.data(), common);
+            if (c != 0) return c < 0 ? -1 : 1;
+            return Order(x.size(), y.size());
+        }
+    }
+}
 
 bool ValuesDiffer(const FieldValue& a, const FieldValue& b) {
     const ValueKind ka = a.kind();

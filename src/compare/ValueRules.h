@@ -15,6 +15,13 @@ namespace compare {
 //  - Any other pairing of kinds (number/text, date/number, bytes/other...) differs.
 bool ValuesDiffer(const data::FieldValue& a, const data::FieldValue& b);
 
+// The order of two key values, by the same rules: negative when a comes
+// first, 0 exactly when ValuesDiffer(a, b) is false, positive when b comes
+// first. Null comes before everything; across kinds numbers come before
+// dates, dates before texts and texts before bytes; a byte string before any
+// longer one it begins.
+int CompareKeyValues(const data::FieldValue& a, const data::FieldValue& b);
+
 // The day a time-only value stands on when compared with a full date and time,
 // in days since 0001-01-01: 1900-01-01, the day SQL Server itself gives a time
 // converted to datetime.

@@ -21,6 +21,7 @@ inline constexpr SettingKey kPortSetting{"Port", "1433"};
 inline constexpr SettingKey kLocalConnectionSetting{"Local Connection", "0"};
 // The comparison's options (table selection window, "1" ticked).
 inline constexpr SettingKey kPairFieldsByNameSetting{"Pair Fields By Name", "0"};
+inline constexpr SettingKey kPairRecordsByKeySetting{"Pair Records By Key", "0"};
 
 // The per-user settings store: application "Veltrane", section "Dorvantis",
 // one text per key. It holds the password in clear text, so a file (and a

@@ -17,21 +17,26 @@ void ResultsWindowSink::FieldOnlyIn(const QString& fieldName, bool inFirstTable)
         fieldName, inFirstTable ? firstTableName_() : secondTableName_(), inFirstTable);
 }
 
-void ResultsWindowSink::FieldChanged(std::int64_t record, const QString& fieldName,
+void ResultsWindowSink::FieldChanged(const compare::RecordName& record, const QString& fieldName,
                                      const data::FieldValue& first,
                                      const data::FieldValue& second) {
     registry_.resultsWindow().fieldDifferences()->linesModel()->appendFieldChange(
         record, fieldName, first, second, formatter_);
 }
 
-void ResultsWindowSink::RecordDeleted(std::int64_t record) {
+void ResultsWindowSink::RecordDeleted(const compare::RecordName& record) {
     registry_.resultsWindow().recordDifferences()->linesModel()->appendRecordDeleted(
         record, secondTableName_());
 }
 
-void ResultsWindowSink::RecordAdded(std::int64_t record) {
+void ResultsWindowSink::RecordAdded(const compare::RecordName& record) {
     registry_.resultsWindow().recordDifferences()->linesModel()->appendRecordAdded(
         record, secondTableName_());
+}
+
+void ResultsWindowSink::RecordNotUnique(const compare::RecordName& record, bool inFirstTable) {
+    registry_.resultsWindow().recordDifferences()->linesModel()->appendRecordNotUnique(
+        record, inFirstTable ? firstTableName_() : secondTableName_(), inFirstTable);
 }
 
 }  // namespace windows

@@ -35,20 +35,24 @@ TableSelectionWindow::TableSelectionWindow(WindowRegistry& registry) : Window(re
     }
     PairByName = Place(new QCheckBox(QStringLiteral("Pair fields by name"), this), "PairByName",
                        120, 4700, 3360, 300);
-    {
-        const connection::SettingsStore store;
-        PairByName->setChecked(store.read(connection::kPairFieldsByNameSetting) ==
-                               QStringLiteral("1"));
-    }
-    connect(PairByName, &QCheckBox::toggled, this, [](bool ticked) {
-        connection::SettingsStore().write(connection::kPairFieldsByNameSetting,
-                                          ticked ? QStringLiteral("1") : QStringLiteral("0"));
-    });
+    PairByKey = Place(new QCheckBox(QStringLiteral("Pair records by key"), this), "PairByKey", 3600,
+                      4700, 3360, 300);
+    // Each option as the user last left it, stored as it changes.
+    const auto storedOption = [this](QCheckBox* box, const connection::SettingKey& key) {
+        box->setChecked(connection::SettingsStore().read(key) == QStringLiteral("1"));
+        connect(box, &QCheckBox::toggled, this, [&key](bool ticked) {
+            connection::SettingsStore().write(key,
+                                              ticked ? QStringLiteral("1") : QStringLiteral("0"));
+        });
+    };
+    storedOption(PairByName, connection::kPairFieldsByNameSetting);
+    storedOption(PairByKey, connection::kPairRecordsByKeySetting);
 
     setTabOrder(ListView1, ListView2);
     setTabOrder(ListView2, PushButton3);
     setTabOrder(PushButton3, PushButton2);
     setTabOrder(PushButton2, PairByName);
+    setTabOrder(PairByName, PairByKey);
 
     AddPointerHandler(Label1, PointerHandler::Normal);
     AddPointerHandler(ListView1->viewport(), PointerHandler::Normal);
@@ -57,6 +61,7 @@ TableSelectionWindow::TableSelectionWindow(WindowRegistry& registry) : Window(re
     AddPointerHandler(PushButton3, PointerHandler::Hand);
     AddNoPointerHandler(ProgressBar1);
     AddNoPointerHandler(PairByName);
+    AddNoPointerHandler(PairByKey);
 
     connect(PushButton2, &QPushButton::clicked, this, [this] { PushButton2_Click(); });
     connect(PushButton3, &QPushButton::clicked, this, [this] { PushButton3_Click(); });

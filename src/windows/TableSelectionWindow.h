@@ -37,6 +37,7 @@ public:
     QPushButton* backButton() const { return PushButton2; }
     QPushButton* nextButton() const { return PushButton3; }
     QCheckBox* pairFieldsByNameBox() const { return PairByName; }
+    QCheckBox* pairRecordsByKeyBox() const { return PairByKey; }
 
 private:
     void PushButton2_Click();  // "< Back"
@@ -49,6 +50,7 @@ private:
     QPushButton* PushButton2;
     QPushButton* PushButton3;
     QCheckBox* PairByName;  // pair fields by name, not by position
+    QCheckBox* PairByKey;   // pair records by the first table's primary key, not by position
 };
 
 }  // namespace windows

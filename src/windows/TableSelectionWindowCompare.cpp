@@ -4,6 +4,8 @@
 // difference into the results window. Written as numbered steps; a failing
 // step is reported with its number and the run goes on with the next one,
 // except that a table that cannot be reached, queried or read ends the run.
+// With "Pair records by key" both tables are read in the order of the first
+// table's primary key and merged by it.
 //
 // While it runs the windows keep painting and the progress bar follows the
 // rows read; input to the windows is dropped, and Esc cancels the run.
@@ -18,6 +20,7 @@
 #include "InputGuard.h"
 #include "LoginWindow.h"
 #include "Pointer.h"
+#include "RecordKey.h"
 #include "ResultsWindow.h"
 #include "ResultsWindowSink.h"
 #include "TableComparison.h"
@@ -188,10 +191,42 @@ void TableSelectionWindow::PushButton3_Click() {
     }
     if (!reached || cancelled) return endEarly();
 
+    // Records paired by key: both tables' columns and the first's primary key
+    // first, so that both can be read in the key's order. A key that cannot
+    // be had ends the run before any line.
+    std::optional<compare::KeyedQueries> keyed;
+    if (PairByKey->isChecked()) {
+        QString problem;
+        const bool learnt = trap.step(250, [&] {
+            try {
+                keyed = compare::PlanKeyedQueries(
+                    *firstReader, *secondReader, ListView1->SelectedTable(),
+                    ListView2->SelectedTable(), compare::KeyChoice{true, {}}, [&] {
+                        if (cancelled) throw RunCancelled{};
+                        keepPainting();
+                    });
+            } catch (const RunCancelled&) {
+                cancelled = true;
+            } catch (const compare::KeyProblem& p) {
+                problem = p.message();
+            }
+        });
+        if (!problem.isEmpty()) {
+            trap.step(252, [&] {
+                reg.boxes().show(problem, QString(), ui::Buttons::Ok, ui::Icon::Exclamation);
+            });
+        }
+        if (!learnt || !keyed || cancelled) return endEarly();
+    }
+
     // Both queries go out at once; each step reports its own table's refusal.
     const auto query = [&](TableReader& reader, TableListView& list) {
         const catalogue::TableName table = list.SelectedTable();
-        reader.Query(compare::SelectAllFrom(table), compare::RowCountEstimateQuery(table));
+        const QString* ordered = !keyed                     ? nullptr
+                                 : &reader == &*firstReader ? &keyed->first
+                                                            : &keyed->second;
+        reader.Query(ordered != nullptr ? *ordered : compare::SelectAllFrom(table),
+                     compare::RowCountEstimateQuery(table));
     };
     const auto queried = [&](int line, TableReader& reader, TableListView& list) {
         return trap.step(line, [&] {
@@ -309,11 +344,19 @@ void TableSelectionWindow::PushButton3_Click() {
     ResultsWindowSink results(
         reg, [&] { return ListView2->SelectedText(); }, [&] { return ListView1->SelectedText(); });
     try {
-        const compare::TableComparison comparison =
+        compare::TableComparison comparison =
             PairByName->isChecked()
                 ? compare::TableComparison::ByName(firstReader->Columns(), secondReader->Columns())
                 : compare::TableComparison(lastField, fieldNames);
+        if (keyed) comparison.PairRecordsBy(keyed->key);
         comparison.Run(trap, firstBlocks, secondBlocks, results);
+    } catch (const compare::KeyOrderBroken& broken) {
+        trap.step(256, [&] {
+            reg.boxes().show(broken.message(broken.inFirstTable() ? ListView1->SelectedText()
+                                                                  : ListView2->SelectedText()),
+                             QString(), ui::Buttons::Ok, ui::Icon::Exclamation);
+        });
+        return endEarly();
     } catch (const ReadFailed& failed) {
         trap.step(failed.line, [&] { std::rethrow_exception(failed.cause); });
         return endEarly();

@@ -34,18 +34,21 @@ private:
 // Records the calls in a readable form: "changed 3 Price 10>12", "deleted 4", "added 5".
 class RecordingSink : public compare::DifferenceSink {
 public:
-    void FieldChanged(std::int64_t record, const QString& field, const data::FieldValue& first,
-                      const data::FieldValue& second) override {
+    void FieldChanged(const compare::RecordName& record, const QString& field,
+                      const data::FieldValue& first, const data::FieldValue& second) override {
         if (failFieldChanges) throw std::runtime_error("list is full");
         calls << QStringLiteral("changed %1 %2 %3>%4")
-                     .arg(record)
-                     .arg(field, text(first), text(second));
+                     .arg(record.text(), field, text(first), text(second));
     }
-    void RecordDeleted(std::int64_t record) override {
-        calls << QStringLiteral("deleted %1").arg(record);
+    void RecordDeleted(const compare::RecordName& record) override {
+        calls << QStringLiteral("deleted %1").arg(record.text());
     }
-    void RecordAdded(std::int64_t record) override {
-        calls << QStringLiteral("added %1").arg(record);
+    void RecordAdded(const compare::RecordName& record) override {
+        calls << QStringLiteral("added %1").arg(record.text());
+    }
+    void RecordNotUnique(const compare::RecordName& record, bool inFirstTable) override {
+        calls << QStringLiteral("not unique %1 in %2")
+                     .arg(record.text(), inFirstTable ? "first" : "second");
     }
     void FieldOnlyIn(const QString& field, bool inFirstTable) override {
         calls << QStringLiteral("only %1 in %2").arg(field, inFirstTable ? "first" : "second");
@@ -236,6 +239,74 @@ TEST_F(TableComparisonTest, FieldsByNamePairAcrossOrderAndReportTheUnpaired) {
     compare::TableComparison::ByName(first, second).Run(trap, a, b, sink);
     EXPECT_EQ(sink.calls, (QStringList{"only Region in first", "only Extra in second",
                                        "changed 2 Amount 20>21", "added 3"}));
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
+// Records by key: both tables in key order merged in one pass, wherever the
+// blocks end -- a key repeated across a block's end is still seen as repeated.
+TEST_F(TableComparisonTest, RecordsByKeyMergeInKeyOrderWhereverBlocksEnd) {
+    const QStringList cols{"Id", "Price"};
+    const auto first =
+        TextTable(cols, {{"1", "a"}, {"2", "b"}, {"2", "b"}, {"4", "d"}, {"6", "f"}});
+    const auto second =
+        TextTable(cols, {{"1", "a"}, {"3", "c"}, {"4", "x"}, {"4", "d"}, {"6", "f"}});
+    names = {"Id", "Price", ""};
+    const QStringList expected{
+        "deleted Id=2",           "not unique Id=2 in first",  "deleted Id=2", "added Id=3",
+        "changed Id=4 Price d>x", "not unique Id=4 in second", "added Id=4"};
+    for (const auto& [sizesA, sizesB] :
+         {std::pair{std::vector<int>{5}, std::vector<int>{5}},
+          std::pair{std::vector<int>{2, 3}, std::vector<int>{3, 2}},
+          std::pair{std::vector<int>{1, 1, 1, 1, 1}, std::vector<int>{1, 1, 1, 1, 1}}}) {
+        sink.calls.clear();
+        Blocks a(first, sizesA), b(second, sizesB);
+        app::ErrorTrap trap(boxes, app::kForm2NextTag);
+        compare::TableComparison comparison(1, names);
+        comparison.PairRecordsBy({{0}, {0}, {QStringLiteral("Id")}});
+        comparison.Run(trap, a, b, sink);
+        EXPECT_EQ(sink.calls, expected);
+    }
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
+// A key of several columns names the record with all of them; a table whose
+// keys go back (the server ordered by another rule) stops the run instead of
+// pairing the wrong records, also where a block ends.
+TEST_F(TableComparisonTest, RecordsByKeyNeedKeysInOrder) {
+    const QStringList cols{"Customer", "Order", "Note"};
+    const auto first = TextTable(cols, {{"5", "1", "x"}, {"5", "2", "y"}, {"6", "1", "z"}});
+    const auto second = TextTable(cols, {{"5", "1", "x"}, {"5", "2", "w"}, {"6", "0", "z"}});
+    names = {"Customer", "Order", "Note", ""};
+    const compare::RecordKey key{
+        {0, 1}, {0, 1}, {QStringLiteral("Customer"), QStringLiteral("Order")}};
+    {
+        app::ErrorTrap trap(boxes, app::kForm2NextTag);
+        WholeTable a(first), b(second);
+        compare::TableComparison comparison(2, names);
+        comparison.PairRecordsBy(key);
+        comparison.Run(trap, a, b, sink);
+        EXPECT_EQ(sink.calls,
+                  (QStringList{"changed (Customer=5,Order=2) Note y>w",
+                               "added (Customer=6,Order=0)", "deleted (Customer=6,Order=1)"}));
+    }
+    const auto backwards = TextTable(cols, {{"5", "1", "x"}, {"6", "1", "y"}, {"5", "9", "z"}});
+    for (const std::vector<int>& sizes : {std::vector<int>{3}, std::vector<int>{2, 1}}) {
+        sink.calls.clear();
+        Blocks a(first, {3}), b(backwards, sizes);
+        app::ErrorTrap trap(boxes, app::kForm2NextTag);
+        compare::TableComparison comparison(2, names);
+        comparison.PairRecordsBy(key);
+        try {
+            comparison.Run(trap, a, b, sink);
+            ADD_FAILURE() << "keys out of order were paired";
+        } catch (const compare::KeyOrderBroken& broken) {
+            EXPECT_FALSE(broken.inFirstTable());
+            EXPECT_EQ(broken.message(QStringLiteral("B")),
+                      QStringLiteral("The records of B do not come in the order of their key "
+                                     "((Customer=5,Order=9) came after (Customer=6,Order=1)), so "
+                                     "they cannot be paired by key."));
+        }
+    }
     EXPECT_TRUE(boxes.boxes.empty());
 }
 

@@ -1,0 +1,107 @@
+#include "RecordKey.h"
+
+#include <memory>
+
+#include "TableQuery.h"
+#include "TableReader.h"
+
+namespace compare {
+
+std::optional<KeyChoice> KeyChoice::FromOption(const QString& text) {
+    KeyChoice choice;
+    if (text.trimmed().compare(QStringLiteral("auto"), Qt::CaseInsensitive) == 0) {
+        choice.automatic = true;
+        return choice;
+    }
+    for (const QString& part : text.split(u',')) {
+        const QString name = part.trimmed();
+        if (name.isEmpty()) return std::nullopt;
+        // A column named twice is one column of the key.
+        if (!choice.columns.contains(name, Qt::CaseInsensitive)) choice.columns << name;
+    }
+    return choice;
+}
+
+TableShape DescribeTable(data::Connection& connection, const catalogue::TableName& table,
+                         bool withPrimaryKey) {
+    TableShape shape;
+    // No rows: the columns and their types only.
+    shape.columns =
+        connection.FetchQuery(SelectAllFrom(table) + QStringLiteral(" where 1 = 0")).withoutRows();
+    if (withPrimaryKey) shape.primaryKey = connection.PrimaryKeyColumns(table.schema, table.name);
+    return shape;
+}
+
+RecordKey ResolveRecordKey(const KeyChoice& choice, const QString& firstName,
+                           const TableShape& first, const QString& secondName,
+                           const TableShape& second) {
+    const QString cannot = QStringLiteral("The records cannot be paired by key: ");
+    const QStringList columns = choice.automatic ? first.primaryKey : choice.columns;
+    if (columns.isEmpty()) {
+        throw KeyProblem(cannot + QStringLiteral("%1 has no primary key.").arg(firstName));
+    }
+    RecordKey key;
+    for (const QString& name : columns) {
+        const int f = first.columns.indexOf(name);
+        if (f < 0) {
+            throw KeyProblem(cannot +
+                             QStringLiteral("%1 has no column \"%2\".").arg(firstName, name));
+        }
+        const int s = second.columns.indexOf(name);
+        if (s < 0) {
+            throw KeyProblem(cannot +
+                             QStringLiteral("%1 has no column \"%2\".").arg(secondName, name));
+        }
+        key.first.push_back(f);
+        key.second.push_back(s);
+        key.names.push_back(first.columns.column(f).name());
+    }
+    return key;
+}
+
+QString SelectAllOrderedBy(const catalogue::TableName& table, const data::ResultTable& columns,
+                           const std::vector<int>& keyColumns) {
+    QString sql = SelectAllFrom(table) + QStringLiteral(" order by ");
+    for (std::size_t k = 0; k < keyColumns.size(); ++k) {
+        const data::Column& column = columns.column(keyColumns[k]);
+        if (k > 0) sql += QStringLiteral(", ");
+        const QString name = QuotedIdentifier(column.name());
+        if (column.kind() == data::ValueKind::Text) {
+            // The comparison orders texts code unit by code unit, which is how
+            // a binary collation orders their UTF-16 form; the column's own
+            // collation may ignore case or accents.
+            sql +=
+                QStringLiteral("cast(%1 as nvarchar(max)) collate Latin1_General_BIN2").arg(name);
+        } else {
+            sql += name;
+        }
+    }
+    return sql;
+}
+
+KeyedQueries PlanKeyedQueries(TableReader& firstReader, TableReader& secondReader,
+                              const catalogue::TableName& first, const catalogue::TableName& second,
+                              const KeyChoice& choice, const std::function<void()>& whileWaiting) {
+    // Shared with the readers' threads: a wait that throws (Esc) leaves the
+    // work running on its own.
+    const auto firstShape = std::make_shared<TableShape>();
+    const auto secondShape = std::make_shared<TableShape>();
+    const bool automatic = choice.automatic;
+    firstReader.Ask([firstShape, first, automatic](data::Connection& c) {
+        *firstShape = DescribeTable(c, first, automatic);
+    });
+    secondReader.Ask([secondShape, second](data::Connection& c) {
+        *secondShape = DescribeTable(c, second, false);
+    });
+    constexpr int kWaitSliceMs = 20;
+    while (!firstReader.Answered(kWaitSliceMs)) whileWaiting();
+    while (!secondReader.Answered(kWaitSliceMs)) whileWaiting();
+    KeyedQueries planned;
+    planned.key =
+        ResolveRecordKey(choice, first.listed(), *firstShape, second.listed(), *secondShape);
+    planned.first = SelectAllOrderedBy(first, firstShape->columns, planned.key.first);
+    planned.second = SelectAllOrderedBy(second, secondShape->columns, planned.key.second);
+    return planned;
+}
+
+}  // namespace compare

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <vector>
+
+#include "DataAccess.h"
+#include "TableCatalogue.h"
+
+namespace compare {
+
+// Which columns pair the records of two tables: none (by position), the
+// first table's primary key, or columns the user names.
+struct KeyChoice {
+    bool automatic = false;
+    QStringList columns;
+
+    bool pairsByKey() const { return automatic || !columns.isEmpty(); }
+    // "auto", or column names separated by commas ("CustomerID,OrderID");
+    // nothing for an empty name.
+    static std::optional<KeyChoice> FromOption(const QString& text);
+};
+
+// Records paired by key: the key's columns as fields of each table, and the
+// names the lines give them (the first table's).
+struct RecordKey {
+    std::vector<int> first;
+    std::vector<int> second;
+    std::vector<QString> names;
+};
+
+// What pairing by key needs to know of a table before reading it: its
+// columns (no rows) and, when asked for, its primary key's columns in key order.
+struct TableShape {
+    data::ResultTable columns;
+    QStringList primaryKey;
+};
+TableShape DescribeTable(data::Connection& connection, const catalogue::TableName& table,
+                         bool withPrimaryKey);
+
+// Why records cannot be paired by key, as the user is told it.
+class KeyProblem : public std::runtime_error {
+public:
+    explicit KeyProblem(QString message)
+        : std::runtime_error(message.toStdString()), message_(std::move(message)) {}
+    const QString& message() const { return message_; }
+
+private:
+    QString message_;
+};
+
+// The key's columns in both tables (names compare without case, as SQL
+// Server's do). Throws KeyProblem when the first table has no primary key to
+// take, or when either table lacks one of the key's columns.
+RecordKey ResolveRecordKey(const KeyChoice& choice, const QString& firstName,
+                           const TableShape& first, const QString& secondName,
+                           const TableShape& second);
+
+// The query that reads a whole table ordered by the key's columns, in the
+// order the comparison merges by: numbers, dates and bytes as the server
+// orders them, texts code unit by code unit (a binary collation over their
+// Unicode form, whatever the column's own collation).
+QString SelectAllOrderedBy(const catalogue::TableName& table, const data::ResultTable& columns,
+                           const std::vector<int>& keyColumns);
+
+class TableReader;
+
+// A run by key: the key, and the queries that read both tables in its order.
+struct KeyedQueries {
+    RecordKey key;
+    QString first;
+    QString second;
+};
+
+// Learns both tables' columns (and the first's primary key when the choice
+// is automatic) through their readers, at once -- both connected, neither
+// queried yet -- and resolves the key. whileWaiting runs between short waits
+// (it may throw to stop). Throws KeyProblem, or what the readers threw.
+KeyedQueries PlanKeyedQueries(TableReader& firstReader, TableReader& secondReader,
+                              const catalogue::TableName& first, const catalogue::TableName& second,
+                              const KeyChoice& choice, const std::function<void()>& whileWaiting);
+
+}  // namespace compare
