@@ -268,3 +268,41 @@ TEST(StoredComparison, AgreesWithTheValueRulesWheneverItAnswers) {
     }
     EXPECT_GT(answered, 100);
 }
+
+// Keys are merged by CompareKeyValues: a sorted list of values of every kind
+// must come out in that order against each other, equal exactly where the
+// comparison of fields finds no difference.
+TEST(CompareKeyValues, OrdersEveryKindAsTheComparisonOfFieldsAgrees) {
+    const __int128 tenTo38 = I128("100000000000000000000000000000000000000");
+    const std::vector<std::vector<FieldValue>> ascending = {
+        {FieldValue()},
+        {FieldValue::decimal(-tenTo38 + 1, 0)},
+        {FieldValue::integer(-1), FieldValue::floating(-1.0)},
+        {FieldValue::integer(0), FieldValue::bit(false), FieldValue::decimal(0, 38)},
+        {FieldValue::decimal(1, 38)},
+        {FieldValue::decimal(999, 3), FieldValue::currency(9990)},
+        {FieldValue::integer(1), FieldValue::decimal(tenTo38, 38), FieldValue::bit(true)},
+        {FieldValue::integer(5), FieldValue::decimal(500, 2), FieldValue::floating(5.0)},
+        {FieldValue::decimal(tenTo38 - 1, 0)},
+        {FieldValue::dateTime({1, 0, data::DateTimeValue::HasDate})},
+        {FieldValue::text(u"B")},
+        {FieldValue::text(u"a")},
+        {FieldValue::text(u"ab")},
+        {FieldValue::text(u"\uFFFD")},
+        {FieldValue::bytes(QByteArray("\x01", 1))},
+        {FieldValue::bytes(QByteArray("\x01\x00", 2))},
+        {FieldValue::bytes(QByteArray("\x02", 1))},
+    };
+    for (std::size_t i = 0; i < ascending.size(); ++i) {
+        for (std::size_t j = 0; j < ascending.size(); ++j) {
+            for (const FieldValue& a : ascending[i]) {
+                for (const FieldValue& b : ascending[j]) {
+                    const int order = compare::CompareKeyValues(a, b);
+                    const int expected = i < j ? -1 : i > j ? 1 : 0;
+                    EXPECT_EQ(order, expected) << "group " << i << " against group " << j;
+                    EXPECT_EQ(order == 0, !ValuesDiffer(a, b)) << "group " << i << "/" << j;
+                }
+            }
+        }
+    }
+}

@@ -38,9 +38,11 @@ protected:
         qputenv("XDG_CONFIG_HOME", config_.path().toUtf8());
     }
 
-    static void exec(const QString& sql) {
+    static void exec(const QString& sql, int port = tdstest::tdsTestPort()) {
         auto c = data::OdbcDataAccess().CreateConnection();
-        c->Open(q(tdstest::tdsConnectionString()));
+        c->Open(QStringLiteral("Driver={SQL Server};Server=127.0.0.1,%1;Database=testdb;Uid=tester;"
+                               "Pwd=secret;")
+                    .arg(port));
         c->Execute(sql);
         c->Close();
     }
@@ -244,6 +246,110 @@ TEST_F(CommandLine, OutputFileIsReplacedOnlyByAWholeReport) {
     ASSERT_TRUE(old.open(QIODevice::ReadOnly));
     EXPECT_EQ(old.readAll(),
               QByteArray("kind,record,field,from,to\nchanged,1,\"Id\",\"1\",\"2\"\n"));
+}
+
+// --key: records paired by key, as a user of keyed tools expects -- a row
+// inserted in the middle is one added line, not a cascade of false changes.
+TEST_F(CommandLine, RecordsByKeyFindInsertedDeletedAndChangedRows) {
+    const QString cols = QStringLiteral("Id int primary key, Amount int");
+    const QString a = table("KeyA", cols, {"10, 1", "20, 2", "30, 3", "40, 4", "50, 5"});
+    const QString inserted =
+        table("KeyIns", cols, {"10, 1", "20, 2", "25, 9", "30, 3", "40, 4", "50, 5"});
+    const QString rekeyed = table("KeyDel", cols, {"10, 1", "20, 7", "40, 4", "55, 5"});
+    const QStringList auto_{QStringLiteral("--key"), QStringLiteral("auto")};
+
+    const Outcome positional = run({QStringLiteral("compare"), a, inserted});
+    // Both fields of records 3 to 5 differ, and record 6 is taken for an addition.
+    EXPECT_EQ(positional.out.count(u'\n'), 7);
+    Outcome r = run(QStringList{QStringLiteral("compare"), a, inserted} + auto_);
+    EXPECT_EQ(r.status, 1) << r.err.toStdString();
+    EXPECT_EQ(r.out, QStringLiteral("Record Id=25 added from %1\n").arg(inserted));
+
+    // Deleted records and a changed key, in key order, among the changes.
+    r = run(QStringList{QStringLiteral("compare"), a, rekeyed} + auto_);
+    EXPECT_EQ(r.status, 1) << r.err.toStdString();
+    EXPECT_EQ(r.out,
+              QStringLiteral("Record Id=20,Field \"Amount\" has changed from \"2\" to \"7\"\n"
+                             "Record Id=30 deleted from %1\n"
+                             "Record Id=50 deleted from %1\n"
+                             "Record Id=55 added from %1\n")
+                  .arg(rekeyed));
+
+    // The same key by name; CSV and JSON carry the key as the record.
+    r = run({QStringLiteral("compare"), a, inserted, QStringLiteral("--key"), QStringLiteral("id"),
+             QStringLiteral("--format"), QStringLiteral("csv")});
+    EXPECT_EQ(r.out, QStringLiteral("kind,record,field,from,to\nadded,\"Id=25\",,,\n"));
+    r = run({QStringLiteral("compare"), a, inserted, QStringLiteral("--key"), QStringLiteral("Id"),
+             QStringLiteral("--format"), QStringLiteral("json")});
+    EXPECT_EQ(QJsonDocument::fromJson(r.out.toUtf8()).object().value(QStringLiteral("record")),
+              QJsonValue(QStringLiteral("Id=25")));
+}
+
+// A key of several columns, a key two records share, and a key that cannot be had.
+TEST_F(CommandLine, RecordsByKeyNameCompositeAndRepeatedKeysAndRefuseAMissingKey) {
+    const QString cols = QStringLiteral(
+        "CustomerID int, OrderID int, Note nvarchar(10), primary key (CustomerID, OrderID)");
+    const QString a = table("KeyComp", cols, {"5, 1006, N'x'", "5, 1007, N'y'", "6, 1, N'z'"});
+    const QString b = table("KeyComp2", cols, {"5, 1006, N'x'", "5, 1007, N'w'", "6, 1, N'z'"});
+    Outcome r =
+        run({QStringLiteral("compare"), a, b, QStringLiteral("--key"), QStringLiteral("auto")});
+    EXPECT_EQ(r.out,
+              QStringLiteral("Record (CustomerID=5,OrderID=1007),Field \"Note\" has changed from "
+                             "\"y\" to \"w\"\n"));
+
+    const QString twiceA = table("KeyTwice", QStringLiteral("Id int, V nvarchar(5)"),
+                                 {"7, N'x'", "7, N'x'", "8, N'z'"});
+    const QString twiceB = table("KeyTwice2", QStringLiteral("Id int, V nvarchar(5)"),
+                                 {"7, N'x'", "8, N'z'", "8, N'z'"});
+    r = run(
+        {QStringLiteral("compare"), twiceA, twiceB, QStringLiteral("--key"), QStringLiteral("Id")});
+    EXPECT_EQ(r.status, 1) << r.err.toStdString();
+    EXPECT_EQ(r.out, QStringLiteral("Record Id=7 is not unique in %1\n"
+                                    "Record Id=7 deleted from %2\n"
+                                    "Record Id=8 is not unique in %2\n"
+                                    "Record Id=8 added from %2\n")
+                         .arg(twiceA, twiceB));
+
+    // No primary key to take, or a key column the second table lacks: a
+    // failure before any line.
+    r = run(
+        {QStringLiteral("compare"), twiceA, a, QStringLiteral("--key"), QStringLiteral("auto")});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.out.isEmpty());
+    EXPECT_EQ(r.err, QStringLiteral("dorvantis: The records cannot be paired by key: %1 has no "
+                                    "primary key.\n")
+                         .arg(twiceA));
+    r = run(
+        {QStringLiteral("compare"), a, twiceA, QStringLiteral("--key"), QStringLiteral("auto")});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.out.isEmpty());
+    EXPECT_TRUE(r.err.contains(twiceA + QStringLiteral(" has no column \"CustomerID\"")))
+        << r.err.toStdString();
+    r = run({QStringLiteral("compare"), a, b, QStringLiteral("--key"), QStringLiteral("Id,")});
+    EXPECT_EQ(r.status, 2);
+}
+
+// A text key in a database whose texts compare without case: the server's
+// own order (a, B, c) is not the code-unit order the keys compare by (B, a,
+// c), yet every record finds its pair.
+TEST_F(CommandLine, RecordsByATextKeyPairUnderACaseInsensitiveCollation) {
+    data_e2e::PrivateServer server({"--collation", "ci"});
+    const QString cols = QStringLiteral("Name nvarchar(10) primary key, V int");
+    for (const auto& [name, rows] :
+         {std::pair{"T1", QStringList{"N'a', 1", "N'B', 2", "N'c', 3"}},
+          std::pair{"T2", QStringList{"N'a', 1", "N'B', 20", "N'c', 3", "N'D', 4"}}}) {
+        exec(QStringLiteral("create table %1 (%2)").arg(QLatin1String(name), cols), server.port());
+        for (const QString& row : rows) {
+            exec(QStringLiteral("insert into %1 values (%2)").arg(QLatin1String(name), row),
+                 server.port());
+        }
+    }
+    const Outcome r = run({QStringLiteral("compare"), QStringLiteral("T1"), QStringLiteral("T2"),
+                           QStringLiteral("--key"), QStringLiteral("auto")},
+                          server.port());
+    EXPECT_EQ(r.status, 1) << r.err.toStdString();
+    EXPECT_EQ(r.out, QStringLiteral("Record Name=B,Field \"V\" has changed from \"2\" to \"20\"\n"
+                                    "Record Name=D added from T2\n"));
 }
 
 // The password comes from a file or the environment, never from an argument:

@@ -361,6 +361,41 @@ TEST_F(EndToEnd, ARunThatCannotReadItsTablesEndsAfterItsReport) {
     EXPECT_TRUE(f2.isVisible());
 }
 
+// "Pair records by key" (kept in the settings): a row inserted in the middle
+// is one added line; a first table without a primary key is said so, and no
+// results window opens.
+TEST_F(EndToEnd, RecordsPairedByKeyWhenTheBoxIsTicked) {
+    const QString cols = QStringLiteral("Id int primary key, Name nvarchar(20)");
+    const QString a = table("KeyWinA", cols, {"1, N'a'", "2, N'b'", "3, N'c'"});
+    const QString b = table("KeyWinB", cols, {"1, N'a'", "2, N'b'", "25, N'x'", "3, N'C'"});
+    const QString noKey =
+        table("KeyWinNone", QStringLiteral("Id int, Name nvarchar(20)"), {"1, N'a'"});
+    login();
+    windows::TableSelectionWindow& f2 = registry().tableSelectionWindow();
+    EXPECT_FALSE(f2.pairRecordsByKeyBox()->isChecked());  // off unless the user asks
+    f2.pairRecordsByKeyBox()->setChecked(true);
+    EXPECT_EQ(connection::SettingsStore().read(connection::kPairRecordsByKeySetting), "1");
+    f2.firstTables()->Select(indexOf(*f2.firstTables(), a));
+    f2.secondTables()->Select(indexOf(*f2.secondTables(), b));
+    QTest::mouseClick(f2.nextButton(), Qt::LeftButton);
+    EXPECT_TRUE(boxes.boxes.empty()) << boxes.texts().join(u'|').toStdString();
+    EXPECT_EQ(
+        fieldLines(),
+        QStringList{QStringLiteral("Record Id=3,Field \"Name\" has changed from \"c\" to \"C\"")});
+    EXPECT_EQ(recordLines(), QStringList{"Record Id=25 added from " + b});
+
+    QTest::mouseClick(registry().resultsWindow().backButton(), Qt::LeftButton);
+    f2.firstTables()->Select(indexOf(*f2.firstTables(), noKey));
+    QTest::mouseClick(f2.nextButton(), Qt::LeftButton);
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].text,
+              "The records cannot be paired by key: " + noKey + " has no primary key.");
+    EXPECT_TRUE(fieldLines().isEmpty());
+    EXPECT_TRUE(recordLines().isEmpty());
+    EXPECT_TRUE(f2.isVisible());
+    EXPECT_EQ(f2.MousePointer(), app::kPointerNormal);
+}
+
 // The same table name in two schemas: both are listed, the other schema's
 // with its schema, and each choice reads its own table.
 TEST_F(EndToEnd, TablesOfTwoSchemasWithOneNameAreToldApart) {

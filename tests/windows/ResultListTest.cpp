@@ -289,6 +289,20 @@ TEST(ResultLinesModel, DifferencesReadBackAsTheirLines) {
     EXPECT_EQ(model.line(5), "Record 7 deleted from sales.Orders");
     EXPECT_EQ(model.line(6), "Record 12 added from Orders2");
     EXPECT_THROW(model.appendRecordAdded(0, QStringLiteral("T")), std::invalid_argument);
+
+    // Records named by key keep their key, as a line and as a saved difference.
+    const auto key = compare::RecordName::Keyed(QStringLiteral("(CustomerID=5,Name=a\nb)"));
+    model.appendFieldChange(key, QStringLiteral("Note"), QStringView(u"x"), std::nullopt);
+    model.appendRecordNotUnique(compare::RecordName::Keyed(QStringLiteral("Id=7")),
+                                QStringLiteral("Orders2"), false);
+    EXPECT_EQ(model.line(7),
+              QStringLiteral("Record (CustomerID=5,Name=a\u240Ab),Field \"Note\" has changed from "
+                             "\"x\" to NULL"));
+    EXPECT_EQ(model.line(8), "Record Id=7 is not unique in Orders2");
+    EXPECT_EQ(compare::FormatDifference(model.difference(7), compare::ReportFormat::Csv),
+              QStringLiteral("changed,\"(CustomerID=5,Name=a\nb)\",\"Note\",\"x\","));
+    EXPECT_EQ(compare::FormatDifference(model.difference(8), compare::ReportFormat::Json),
+              "{\"kind\":\"not-unique\",\"record\":\"Id=7\",\"table\":\"Orders2\"}");
 }
 
 // A field change of short values costs a few dozen bytes, not its text's.
