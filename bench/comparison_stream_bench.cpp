@@ -3,7 +3,7 @@
 // server on loopback:
 //
 //   comparison_stream_bench [--sizes 100k,1M,10M] [--repeat K] [--catalogue TABLES]
-//                           [--server PATH]
+//                           [--server PATH] [--key auto]
 //
 // For each N it seeds bench_a (N rows) and bench_b (N + 100 rows, 1 % of
 // `amount` changed) inside the server, and at N = 1 000 000 also bench_c
@@ -16,6 +16,10 @@
 // included) and the growth of peak resident memory. Then the catalogue of a
 // database of many tables: the login window's "Next >" against two plain
 // SQLTables fetches. The last line is `ratio R cpu C memory M` at N = 1 M.
+//
+// With --key auto, id is each table's primary key and "Pair records by key"
+// is ticked; the floor then reads both tables ordered by id, as a comparison
+// by key must read them.
 
 #include <malloc.h>
 #include <sql.h>
@@ -247,7 +251,7 @@ struct TableRead {
 // select * in row arrays of kBlockRows, each column bound as its SQL type's
 // default C type: int SLONG, bigint SBIGINT, decimal CHAR, float DOUBLE,
 // datetime TIMESTAMP, nvarchar WCHAR, varchar CHAR, bit BIT.
-TableRead readPlain(SQLHDBC dbc, const std::string& table) {
+TableRead readPlain(SQLHDBC dbc, const std::string& table, bool orderedById) {
     struct Bound {
         SQLSMALLINT cType;
         SQLLEN width;
@@ -285,7 +289,8 @@ TableRead readPlain(SQLHDBC dbc, const std::string& table) {
                 SQLBindCol(st, SQLUSMALLINT(i + 1), b.cType, b.data.data(), b.width, b.ind.data()),
                 SQL_HANDLE_STMT, st, "SQLBindCol");
         }
-        const std::string sql = "select * from [" + table + "]";
+        const std::string sql =
+            "select * from [" + table + "]" + (orderedById ? " order by [id]" : "");
         check(
             SQLExecDirect(st, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), SQL_NTS),
             SQL_HANDLE_STMT, st, "SQLExecDirect");
@@ -324,7 +329,8 @@ struct Floor {
 
 // Both tables, one after the other, on one connection (connecting included).
 Floor measureFloor(int port, pid_t server, const std::string& first, const std::string& second,
-                   long firstRows, long secondRows, long firstNulls, long secondNulls) {
+                   long firstRows, long secondRows, long firstNulls, long secondNulls,
+                   bool orderedById) {
     TableRead a, b;
     Usage usage;
     {
@@ -332,8 +338,8 @@ Floor measureFloor(int port, pid_t server, const std::string& first, const std::
         Meter meter(server);
         {
             Connection c(port);
-            a = readPlain(c.dbc(), first);
-            b = readPlain(c.dbc(), second);
+            a = readPlain(c.dbc(), first, orderedById);
+            b = readPlain(c.dbc(), second, orderedById);
         }
         usage = meter.stop();
     }
@@ -652,7 +658,7 @@ void quietOffscreen(QtMsgType type, const QMessageLogContext&, const QString& te
 void usage() {
     std::fprintf(stderr,
                  "usage: comparison_stream_bench [--sizes N,N,...] [--repeat K] [--catalogue "
-                 "TABLES] [--server PATH]\n"
+                 "TABLES] [--server PATH] [--key auto]\n"
                  "  sizes take k and M: 100k,1M,10M (the default); --catalogue 0 skips the "
                  "catalogue\n");
 }
@@ -672,6 +678,7 @@ int main(int argc, char** argv) {
     int repeat = 3;
     int catalogueTables = 10'000;
     std::string serverBinary = DORVANTIS_TDS_SERVER;
+    bool byKey = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         auto value = [&]() -> std::string {
@@ -692,6 +699,12 @@ int main(int argc, char** argv) {
                 catalogueTables = std::stoi(value());
             } else if (a == "--server") {
                 serverBinary = value();
+            } else if (a == "--key") {
+                if (value() != "auto") {
+                    usage();
+                    return 2;
+                }
+                byKey = true;
             } else {
                 usage();
                 return 2;
@@ -712,7 +725,8 @@ int main(int argc, char** argv) {
     try {
         std::printf("comparison_stream_bench: sizes");
         for (long n : sizes) std::printf(" %s", sizeName(n).c_str());
-        std::printf(", %d runs each, catalogue of %d tables\n", repeat, catalogueTables);
+        std::printf(", %d runs each, catalogue of %d tables%s\n", repeat, catalogueTables,
+                    byKey ? ", records paired by key (the floor reads ordered by it)" : "");
         const bool peakResets = peakResetWorks();
         std::printf(
             "peak memory reset through /proc/self/clear_refs: %s\n",
@@ -786,7 +800,7 @@ int main(int argc, char** argv) {
                 if (n == kDifferingPairRows) seeds.push_back({"bench_c", n, Amount::EveryRow});
                 for (const Seed& s : seeds) {
                     auto start = Clock::now();
-                    c.execute(seedSql(s.table, s.rows, s.amount));
+                    c.execute(seedSql(s.table, s.rows, s.amount, byKey));
                     std::printf("N = %s: seeded %s (%ld rows) in %.1f s\n", sizeName(n).c_str(),
                                 s.table, s.rows, secondsSince(start));
                     std::fflush(stdout);
@@ -795,6 +809,7 @@ int main(int argc, char** argv) {
             // The lists must show this N's tables.
             w.backToLogin();
             w.loginNext();
+            w.registry().tableSelectionWindow().pairRecordsByKeyBox()->setChecked(byKey);
 
             Runs& runs = results[n];
             const bool withDiffering = n == kDifferingPairRows;
@@ -805,7 +820,7 @@ int main(int argc, char** argv) {
                 runs.loads.push_back(load);
                 Floor f =
                     measureFloor(server.port(), serverPid, "bench_a", "bench_b", n, n + kExtraRows,
-                                 expectedNulls(n), expectedNulls(n + kExtraRows));
+                                 expectedNulls(n), expectedNulls(n + kExtraRows), byKey);
                 runs.floors.push_back(f);
                 printRun("floor", run, f.usage,
                          "  " + std::to_string(long(double(f.rows) / f.usage.wall)) + " rows/s");
@@ -821,7 +836,7 @@ int main(int argc, char** argv) {
 
                 differing->loads.push_back(loadAverage1());
                 Floor fd = measureFloor(server.port(), serverPid, "bench_a", "bench_c", n, n,
-                                        expectedNulls(n), expectedNulls(n, {2}));
+                                        expectedNulls(n), expectedNulls(n, {2}), byKey);
                 differing->floors.push_back(fd);
                 printRun("floor (a, c)", run, fd.usage, "");
                 Comparison cd = measureComparison(w, serverPid, QStringLiteral("bench_a"),

@@ -196,7 +196,9 @@ enum class Amount {
 // The seed of the README ("Big tables for benchmarks"): row x of 1..rows is a
 // formula of x, each column but `id` NULL where x % 1000 is its own remainder
 // 1..7.
-inline std::string seedSql(const std::string& table, long rows, Amount amount) {
+// primaryKey: id is the table's primary key (for comparisons by key).
+inline std::string seedSql(const std::string& table, long rows, Amount amount,
+                           bool primaryKey = false) {
     const std::string n = std::to_string(rows);
     const std::string amountValue = "(x * 7919 % 100000000) / 10000.0";
     const std::string amountColumn =
@@ -204,8 +206,8 @@ inline std::string seedSql(const std::string& table, long rows, Amount amount) {
             ? amountValue + " + 1"
             : "case when x % 1000 = 2 then null else " + amountValue +
                   (amount == Amount::OnePercent ? " + (x % 100 = 37)" : "") + " end";
-    return "create table [" + table +
-           "] (id int not null, big bigint, amount decimal(18,4), ratio float, stamp datetime, "
+    return "create table [" + table + "] (id int not null" + (primaryKey ? " primary key" : "") +
+           ", big bigint, amount decimal(18,4), ratio float, stamp datetime, "
            "name nvarchar(40), note varchar(200), flag bit);\n"
            "with recursive c(x) as (select 1 union all select x + 1 from c where x < " +
            n +
