@@ -2,9 +2,11 @@
 # Installs what building, running and testing Dorvantis needs on Debian 12,
 # and registers FreeTDS's ODBC driver as "SQL Server" when no driver of that
 # name exists yet. Idempotent: installs only what is missing.
-# Usage: bash scripts/install-deps.sh [fuzz] [valgrind]
-#   fuzz      also clang and its sanitizer and libFuzzer runtimes (scripts/fuzz.sh)
-#   valgrind  also valgrind (scripts/valgrind-e2e.sh)
+# Usage: bash scripts/install-deps.sh [fuzz] [valgrind] [package] [package-check]
+#   fuzz           also clang and its sanitizer and libFuzzer runtimes (scripts/fuzz.sh)
+#   valgrind       also valgrind (scripts/valgrind-e2e.sh)
+#   package        also what builds the Debian package (scripts/package.sh)
+#   package-check  also the tools that check it (scripts/package-test.sh)
 set -euo pipefail
 
 packages=(
@@ -22,12 +24,19 @@ packages=(
 # runtimes to libclang-rt-14-dev, which it only recommends.
 fuzz_packages=(clang libclang-rt-14-dev)
 valgrind_packages=(valgrind)
+# dpkg-shlibdeps names the libraries' packages; dpkg-buildflags gives Debian's
+# compiler flags.
+package_packages=(dpkg-dev)
+# lintian is large (Perl and its modules), so only the package check pulls it in.
+package_check_packages=(desktop-file-utils lintian man-db)
 for extra in "$@"; do
     case "$extra" in
     fuzz) packages+=("${fuzz_packages[@]}") ;;
     valgrind) packages+=("${valgrind_packages[@]}") ;;
+    package) packages+=("${package_packages[@]}") ;;
+    package-check) packages+=("${package_packages[@]}" "${package_check_packages[@]}") ;;
     *)
-        echo "install-deps.sh: unknown package set '$extra' (fuzz, valgrind)" >&2
+        echo "install-deps.sh: unknown package set '$extra' (fuzz, valgrind, package, package-check)" >&2
         exit 2
         ;;
     esac

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds Dorvantis with its tests and runs them all (unit, window and
-# end-to-end tests against the bundled TDS server on loopback).
+# end-to-end tests against the bundled TDS server on loopback), then builds
+# the Debian package and checks it (scripts/package-test.sh).
 # Usage: bash scripts/test.sh [extra ctest arguments]
 # DORVANTIS_SANITIZE=1 builds and runs them under ASan and UBSan.
 set -euo pipefail
@@ -31,5 +32,10 @@ if grep -rn --include='*.cpp' --include='*.h' 'QMessageBox' src | grep -v '^src/
     exit 1
 fi
 
-cd "$build"
-ctest --no-tests=error --output-on-failure -j "$(nproc)" "$@"
+(cd "$build" && ctest --no-tests=error --output-on-failure -j "$(nproc)" "$@")
+
+# The Debian package and what it installs, in a full run only, and once per CI
+# run: the sanitizers would not change what it proves.
+if [ "$sanitize" = OFF ] && [ "$#" -eq 0 ]; then
+    bash scripts/package-test.sh "$build/bin/tds-server"
+fi
