@@ -274,6 +274,8 @@ TEST(StoredComparison, AgreesWithTheValueRulesWheneverItAnswers) {
 // comparison of fields finds no difference.
 TEST(CompareKeyValues, OrdersEveryKindAsTheComparisonOfFieldsAgrees) {
     const __int128 tenTo38 = I128("100000000000000000000000000000000000000");
+    // Byte values are views: their bytes must outlive them.
+    const QByteArray one("\x01", 1), oneZero("\x01\x00", 2), two("\x02", 1);
     const std::vector<std::vector<FieldValue>> ascending = {
         {FieldValue()},
         {FieldValue::decimal(-tenTo38 + 1, 0)},
@@ -289,9 +291,9 @@ TEST(CompareKeyValues, OrdersEveryKindAsTheComparisonOfFieldsAgrees) {
         {FieldValue::text(u"a")},
         {FieldValue::text(u"ab")},
         {FieldValue::text(u"\uFFFD")},
-        {FieldValue::bytes(QByteArray("\x01", 1))},
-        {FieldValue::bytes(QByteArray("\x01\x00", 2))},
-        {FieldValue::bytes(QByteArray("\x02", 1))},
+        {FieldValue::bytes(one)},
+        {FieldValue::bytes(oneZero)},
+        {FieldValue::bytes(two)},
     };
     for (std::size_t i = 0; i < ascending.size(); ++i) {
         for (std::size_t j = 0; j < ascending.size(); ++j) {
