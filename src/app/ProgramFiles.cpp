@@ -4,23 +4,18 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
-#include <cstring>
 
 namespace app {
-
-namespace {
-
-bool IsInstalled(const char* name) {
-    return std::strcmp(name, kPointerFile) == 0 || std::strcmp(name, kHelpPicture) == 0;
-}
-
-}  // namespace
 
 QString ProgramFolder() { return QCoreApplication::applicationDirPath(); }
 
 QString ProgramFile(const QString& folder, const char* name) {
-    const QString beside = folder + QLatin1Char('/') + QString::fromLatin1(name);
-    if (!IsInstalled(name) || FileExists(beside)) return beside;
+    return folder + QLatin1Char('/') + QString::fromLatin1(name);
+}
+
+QString InstalledProgramFile(const QString& folder, const char* name) {
+    const QString beside = ProgramFile(folder, name);
+    if (FileExists(beside)) return beside;
     // Relative to the program rather than an absolute path, so that the same
     // build works under any prefix and in an unpacked package.
     const QString installed = QDir::cleanPath(

@@ -280,7 +280,7 @@ void LoginWindow::PushButton2_Click() {
         })) {
         trap.step(120, [&] {
             registry().shell().openFile(
-                app::ProgramFile(registry().programFolder(), app::kHelpPicture));
+                app::InstalledProgramFile(registry().programFolder(), app::kHelpPicture));
         });
     }
 }

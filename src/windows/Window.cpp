@@ -46,7 +46,7 @@ void Window::SetMouseIcon(const QCursor& cursor) {
 }
 
 void Window::LoadPointerFile(app::ErrorTrap& trap, int testLine, int loadLine) {
-    const QString hand = app::ProgramFile(registry_.programFolder(), app::kPointerFile);
+    const QString hand = app::InstalledProgramFile(registry_.programFolder(), app::kPointerFile);
     if (trap.test(testLine, [&] { return app::FileExists(hand); })) {
         trap.step(loadLine, [&] { SetMouseIcon(app::LoadCursorFile(hand)); });
     }

@@ -15,7 +15,7 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(root.isValid());
         ASSERT_TRUE(QDir(root.path()).mkpath(QStringLiteral("usr/bin")));
-        ASSERT_TRUE(QDir(root.path()).mkpath(QStringLiteral("usr/share/dorvantis/x")));
+        ASSERT_TRUE(QDir(root.path()).mkpath(QStringLiteral("usr/share/dorvantis")));
     }
 
     static void touch(const QString& path) {
@@ -30,22 +30,22 @@ protected:
 
 TEST_F(ProgramFiles, InstalledPointerAndHelpPictureAreFoundFromTheProgramsFolder) {
     // Neither anywhere: the place beside the program, where the callers find nothing.
-    EXPECT_EQ(app::ProgramFile(bin, app::kPointerFile), bin + QStringLiteral("/HAND-M.CUR"));
+    EXPECT_EQ(app::InstalledProgramFile(bin, app::kPointerFile),
+              bin + QStringLiteral("/HAND-M.CUR"));
 
     touch(data + QStringLiteral("/HAND-M.CUR"));
     touch(data + QStringLiteral("/local-connection-example.jpg"));
-    EXPECT_EQ(app::ProgramFile(bin, app::kPointerFile), data + QStringLiteral("/HAND-M.CUR"));
-    EXPECT_EQ(app::ProgramFile(bin, app::kHelpPicture),
+    EXPECT_EQ(app::InstalledProgramFile(bin, app::kPointerFile),
+              data + QStringLiteral("/HAND-M.CUR"));
+    EXPECT_EQ(app::InstalledProgramFile(bin, app::kHelpPicture),
               data + QStringLiteral("/local-connection-example.jpg"));
 }
 
-TEST_F(ProgramFiles, BesideTheProgramComesFirstAndTheSkinIsOnlyLookedForThere) {
+TEST_F(ProgramFiles, BesideTheProgramComesFirst) {
     touch(data + QStringLiteral("/HAND-M.CUR"));
     touch(bin + QStringLiteral("/HAND-M.CUR"));
-    EXPECT_EQ(app::ProgramFile(bin, app::kPointerFile), bin + QStringLiteral("/HAND-M.CUR"));
-
-    touch(data + QStringLiteral("/x/o.cjs"));
-    EXPECT_EQ(app::ProgramFile(bin, app::kSkinFile), bin + QStringLiteral("/x/o.cjs"));
+    EXPECT_EQ(app::InstalledProgramFile(bin, app::kPointerFile),
+              bin + QStringLiteral("/HAND-M.CUR"));
 }
 
 }  // namespace
