@@ -106,36 +106,31 @@ public:
         write(d);
     }
     void RecordDeleted(const compare::RecordName& record) override {
-        write(recordLine(compare::Difference::Kind::Deleted, record));
+        write(about(compare::Difference::Kind::Deleted, record, false));
     }
     void RecordAdded(const compare::RecordName& record) override {
-        write(recordLine(compare::Difference::Kind::Added, record));
+        write(about(compare::Difference::Kind::Added, record, false));
     }
     void FieldOnlyIn(const QString& field, bool inFirstTable) override {
-        compare::Difference d;
-        d.kind = compare::Difference::Kind::FieldOnly;
+        compare::Difference d = about(compare::Difference::Kind::FieldOnly, {}, inFirstTable);
         d.field = field;
-        d.table = inFirstTable ? firstTable_ : secondTable_;
-        d.inFirstTable = inFirstTable;
         write(d);
     }
     void RecordNotUnique(const compare::RecordName& record, bool inFirstTable) override {
-        compare::Difference d;
-        d.kind = compare::Difference::Kind::NotUnique;
-        d.record = record;
-        d.table = inFirstTable ? firstTable_ : secondTable_;
-        d.inFirstTable = inFirstTable;
-        write(d);
+        write(about(compare::Difference::Kind::NotUnique, record, inFirstTable));
     }
     std::int64_t count() const { return count_; }
 
 private:
-    compare::Difference recordLine(compare::Difference::Kind kind,
-                                   const compare::RecordName& record) const {
+    // A difference about a record or a field of one table (added and deleted
+    // records name the second).
+    compare::Difference about(compare::Difference::Kind kind, const compare::RecordName& record,
+                              bool inFirstTable) const {
         compare::Difference d;
         d.kind = kind;
         d.record = record;
-        d.table = secondTable_;
+        d.table = inFirstTable ? firstTable_ : secondTable_;
+        d.inFirstTable = inFirstTable;
         return d;
     }
     void write(const compare::Difference& d) {
