@@ -219,27 +219,32 @@ void TableSelectionWindow::PushButton3_Click() {
         if (!learnt || !keyed || cancelled) return endEarly();
     }
 
-    // Both queries go out at once; each step reports its own table's refusal.
-    const auto query = [&](TableReader& reader, TableListView& list) {
-        const catalogue::TableName table = list.SelectedTable();
-        const QString* ordered = !keyed                     ? nullptr
-                                 : &reader == &*firstReader ? &keyed->first
-                                                            : &keyed->second;
-        reader.Query(ordered != nullptr ? *ordered : compare::SelectAllFrom(table),
-                     compare::RowCountEstimateQuery(table));
+    // Both queries go out before either is waited for -- by key the server
+    // may sort both tables before their first rows -- and each table's
+    // refusal is reported at its own step.
+    const auto give = [&](int line, TableReader& reader, TableListView& list,
+                          const QString* ordered) {
+        return trap.step(line, [&] {
+            const catalogue::TableName table = list.SelectedTable();
+            reader.Query(ordered != nullptr ? *ordered : compare::SelectAllFrom(table),
+                         compare::RowCountEstimateQuery(table));
+        });
     };
-    const auto queried = [&](int line, TableReader& reader, TableListView& list) {
+    const auto queried = [&](int line, TableReader& reader) {
         return trap.step(line, [&] {
             try {
-                query(reader, list);
                 waitPast(reader, TableReader::Stage::Querying, cancelled);
             } catch (const RunCancelled&) {
                 cancelled = true;
             }
         });
     };
-    if (!queried(130, *firstReader, *ListView1) || cancelled) return endEarly();
-    if (!queried(132, *secondReader, *ListView2) || cancelled) return endEarly();
+    if (!give(130, *firstReader, *ListView1, keyed ? &keyed->first : nullptr) ||
+        !give(132, *secondReader, *ListView2, keyed ? &keyed->second : nullptr)) {
+        return endEarly();
+    }
+    if (!queried(130, *firstReader) || cancelled) return endEarly();
+    if (!queried(132, *secondReader) || cancelled) return endEarly();
 
     // Progress: rows read of the rows the server expects; a busy bar without estimates.
     const std::optional<std::int64_t> firstRows = firstReader->EstimatedRows();
