@@ -65,7 +65,7 @@ struct MemoryDataAccess::Ledger {
     std::vector<OpenCall> opens;
     QStringList queryLog, executed, log;
     int openConnections = 0;
-    int blockRows = 2;
+    int blockRows = 2;  // rows a row stream gives in one block: tests see several blocks
     bool gateOpen = true;
     int permits = 0;
     int waiting = 0;
@@ -332,8 +332,6 @@ void MemoryDataAccess::setPrimaryKey(const QString& table, const QStringList& co
     const std::lock_guard lock(state_->mutex);
     state_->primaryKeys[table.toUpper()] = columns;
 }
-
-void MemoryDataAccess::setBlockRows(int rows) { state_->blockRows = std::max(rows, 1); }
 
 void MemoryDataAccess::setReadGate(bool open) {
     const std::lock_guard lock(state_->mutex);

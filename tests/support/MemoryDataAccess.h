@@ -49,8 +49,6 @@ public:
     // The rowset of OpenSchemaTables / FetchSchemaTables.
     void setSchemaTables(const ResultTable& rowset);
 
-    // Rows a row stream gives in one block (2 unless set: tests see several blocks).
-    void setBlockRows(int rows);
     // While closed, a row stream waits before giving its next block, until the
     // gate opens or the stream is cancelled (then its read fails as cancelled).
     void setReadGate(bool open);

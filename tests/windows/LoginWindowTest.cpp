@@ -70,7 +70,7 @@ TEST_F(LoginWindow, StoredWorkingLoginMovesOnToTheTableSelection) {
     EXPECT_TRUE(boxes.boxes.empty());
 }
 
-TEST_F(LoginWindow, NoAdvanceWithEmptyPasswordOrUnreachableServer) {
+TEST_F(LoginWindow, AStoredLoginWithoutPasswordIsNotTriedAtStart) {
     storeLogin(QString());
     windows::Start(registry());
     EXPECT_TRUE(registry().loginWindow().isVisible());

@@ -5,7 +5,6 @@
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QMenu>
 #include <QScrollBar>
 #include <QStringList>
@@ -164,10 +163,7 @@ TEST_F(ResultListViewTest, CtrlAActsOnTheListWithTheFocus) {
 TEST_F(ResultListViewTest, ColumnIsWiderThanTheViewAndScrolls) {
     view_->setLineColumnWidth(1500);
     QCoreApplication::processEvents();
-    EXPECT_EQ(view_->lineColumnWidth(), 1500);
     EXPECT_GT(view_->horizontalScrollBar()->maximum(), 0);
-    EXPECT_EQ(view_->header()->sectionResizeMode(0), QHeaderView::Interactive);
-    EXPECT_EQ(view_->model()->headerData(0, Qt::Horizontal).toString(), "Differences");
 }
 
 TEST(ResultListUnpublished, CopyAndSelectAllSeeLinesAppendedJustNow) {
