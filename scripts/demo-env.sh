@@ -12,34 +12,21 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DDORVANTIS_BUILD_TES
     -DDORVANTIS_BUILD_TDS_SERVER=ON >/dev/null
 cmake --build "$build" -j "$(nproc)"
 
+source scripts/tds-server.sh
 work=$(mktemp -d)
 chmod 700 "$work"
-server_pid=
 cleanup() {
-    if [ -n "$server_pid" ] && kill -0 "$server_pid" 2>/dev/null; then
-        kill -TERM "$server_pid" 2>/dev/null || true
-        wait "$server_pid" 2>/dev/null || true
-    fi
+    tds_server_stop
     rm -rf "$work"
 }
 trap cleanup EXIT
 
-"$build/bin/tds-server" --port 0 --user demo:demo \
-    --database demo=tools/tds-server/demo.sql \
-    </dev/null >"$work/server.out" 2>"$work/server.log" &
-server_pid=$!
-port=
-for _ in $(seq 100); do
-    port=$(sed -n 's/^PORT \([0-9][0-9]*\)$/\1/p' "$work/server.out" | head -n1)
-    [ -n "$port" ] && break
-    if ! kill -0 "$server_pid" 2>/dev/null; then break; fi
-    sleep 0.1
-done
-if [ -z "$port" ]; then
-    echo "The demo database server did not start:" >&2
-    cat "$work/server.log" >&2
+if ! tds_server_start "$work" "$build/bin/tds-server" --user demo:demo \
+    --database demo=tools/tds-server/demo.sql; then
+    echo "The demo database server did not start." >&2
     exit 1
 fi
+port=$tds_port
 echo "Demo database on 127.0.0.1:$port (user demo, password demo, database demo)"
 
 # The program's settings, pre-filled with the demo login.
@@ -61,7 +48,7 @@ chmod 600 "$settings"
 # FreeTDS registered as "SQL Server" for this run only.
 export ODBCSYSINI="$work/odbc"
 mkdir -p "$ODBCSYSINI"
-driver=$(dpkg -L tdsodbc | grep -m1 '/libtdsodbc\.so$')
+driver=$(tdsodbc_driver)
 printf '[SQL Server]\nDescription=FreeTDS ODBC driver\nDriver=%s\n' "$driver" >"$ODBCSYSINI/odbcinst.ini"
 : >"$ODBCSYSINI/odbc.ini"
 

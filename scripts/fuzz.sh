@@ -7,7 +7,7 @@
 # Usage: bash scripts/fuzz.sh [seconds per target, default 60] [target ...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh fuzz
+bash scripts/install-deps.sh test fuzz
 
 seconds=${1:-60}
 shift || true

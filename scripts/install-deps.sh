@@ -2,23 +2,35 @@
 # Installs what building, running and testing Dorvantis needs on Debian 12,
 # and registers FreeTDS's ODBC driver as "SQL Server" when no driver of that
 # name exists yet. Idempotent: installs only what is missing.
-# Usage: bash scripts/install-deps.sh [fuzz] [valgrind] [package] [package-check]
+# Usage: bash scripts/install-deps.sh [SET ...]
+#   (none)         what builds the program and runs it on the demo database
+#   test           also what the test command needs (scripts/test.sh)
+#   bench          also what the benchmarks need (scripts/bench.sh)
+#   screenshots    also the X tools that take the README's pictures
 #   fuzz           also clang and its sanitizer and libFuzzer runtimes (scripts/fuzz.sh)
 #   valgrind       also valgrind (scripts/valgrind-e2e.sh)
 #   package        also what builds the Debian package (scripts/package.sh)
 #   package-check  also the tools that check it (scripts/package-test.sh)
 set -euo pipefail
 
+# The program, and the demo database's server (SQLite).
 packages=(
-    cmake ninja-build g++ pkg-config clang-format
+    cmake ninja-build g++ pkg-config
     qt6-base-dev libgl-dev
-    unixodbc unixodbc-dev tdsodbc freetds-bin
+    unixodbc unixodbc-dev tdsodbc
     libsqlite3-dev
-    libgtest-dev libgmock-dev libbenchmark-dev
     fonts-liberation
-    xvfb xauth xclip xdotool imagemagick
 )
 
+# The tests, the style check over the tracked files, and the clipboard test's
+# X server.
+test_packages=(
+    git clang-format freetds-bin
+    libgtest-dev libgmock-dev libbenchmark-dev
+    xvfb xauth xclip
+)
+bench_packages=(libbenchmark-dev)
+screenshot_packages=(xvfb xauth xdotool imagemagick)
 # Only for the reliability checks, so that the ordinary build and test do not
 # install a second compiler. Debian's clang leaves libFuzzer and the sanitizer
 # runtimes to libclang-rt-14-dev, which it only recommends.
@@ -28,15 +40,19 @@ valgrind_packages=(valgrind)
 # compiler flags.
 package_packages=(dpkg-dev)
 # lintian is large (Perl and its modules), so only the package check pulls it in.
-package_check_packages=(desktop-file-utils lintian man-db)
+package_check_packages=(desktop-file-utils lintian man-db imagemagick)
 for extra in "$@"; do
     case "$extra" in
+    test) packages+=("${test_packages[@]}") ;;
+    bench) packages+=("${bench_packages[@]}") ;;
+    screenshots) packages+=("${screenshot_packages[@]}") ;;
     fuzz) packages+=("${fuzz_packages[@]}") ;;
     valgrind) packages+=("${valgrind_packages[@]}") ;;
     package) packages+=("${package_packages[@]}") ;;
     package-check) packages+=("${package_packages[@]}" "${package_check_packages[@]}") ;;
     *)
-        echo "install-deps.sh: unknown package set '$extra' (fuzz, valgrind, package, package-check)" >&2
+        echo "install-deps.sh: unknown package set '$extra'" \
+            "(test, bench, screenshots, fuzz, valgrind, package, package-check)" >&2
         exit 2
         ;;
     esac
@@ -63,7 +79,7 @@ fi
 # FreeTDS under that name for real use, but never replace a driver the
 # administrator already configured under it.
 if ! odbcinst -q -d -n "SQL Server" >/dev/null 2>&1; then
-    driver=$(dpkg -L tdsodbc | grep -m1 '/libtdsodbc\.so$')
+    driver=$(source "$(dirname "$0")/tds-server.sh" && tdsodbc_driver)
     tmp=$(mktemp)
     printf '[SQL Server]\nDescription=FreeTDS ODBC driver\nDriver=%s\n' "$driver" >"$tmp"
     as_root odbcinst -i -d -f "$tmp" >/dev/null

@@ -16,12 +16,9 @@ bash scripts/install-deps.sh package-check
 
 deb=$(DORVANTIS_WERROR=ON bash scripts/package.sh | tail -n1)
 work=$(mktemp -d)
-server_pid=
+source scripts/tds-server.sh
 cleanup() {
-    if [ -n "$server_pid" ] && kill -0 "$server_pid" 2>/dev/null; then
-        kill -TERM "$server_pid" 2>/dev/null || true
-        wait "$server_pid" 2>/dev/null || true
-    fi
+    tds_server_stop
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -104,7 +101,7 @@ fi
 # The maintainer scripts register the driver as "SQL Server" only when no
 # driver has that name, and unregister only their own registration. Run
 # as dpkg runs them for another root (DPKG_ROOT), whose etc/odbcinst.ini they use.
-driver=$(dpkg -L tdsodbc | grep -m1 '/libtdsodbc\.so$')
+driver=$(tdsodbc_driver)
 dpkg_root=$work/dpkg-root
 marker=$dpkg_root/var/lib/dorvantis/sql-server-driver
 fresh_machine() {
@@ -147,19 +144,12 @@ cmp -s "$dpkg_root/etc/odbcinst.ini" "$work/admin-registered.ini" ||
     fail "the installed program's --version is not 'dorvantis $version'"
 
 # And compares two tables of the demo database through unixODBC and FreeTDS.
-"$server_binary" --port 0 --user demo:demo --database demo=tools/tds-server/demo.sql \
-    </dev/null >"$work/server.out" 2>"$work/server.log" &
-server_pid=$!
 port=
-for _ in $(seq 100); do
-    # The output file may not exist yet when the server has not run so far.
-    port=$(sed -n 's/^PORT \([0-9][0-9]*\)$/\1/p' "$work/server.out" 2>/dev/null | head -n1 || true)
-    [ -n "$port" ] && break
-    kill -0 "$server_pid" 2>/dev/null || break
-    sleep 0.1
-done
+if tds_server_start "$work" "$server_binary" --user demo:demo \
+    --database demo=tools/tds-server/demo.sql; then
+    port=$tds_port
+fi
 if [ -z "$port" ]; then
-    cat "$work/server.log" >&2
     fail "the test server did not start"
 else
     mkdir -p "$work/odbc" "$work/config"

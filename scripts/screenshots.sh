@@ -3,6 +3,7 @@
 # writes them to docs/screenshots/ (for the README and for a look by eye).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh screenshots
 source scripts/demo-env.sh
 
 out=docs/screenshots

@@ -7,7 +7,7 @@
 # Usage: bash scripts/valgrind-e2e.sh [gtest filter, default one comparison test]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh valgrind
+bash scripts/install-deps.sh test valgrind
 
 filter=${1:-EndToEnd.TextsDatesBytesAndNulls}
 build=build/valgrind
