@@ -125,16 +125,6 @@ private:
     size_t capacity_ = 0;
 };
 
-// A Sink that appends to a GrowBuffer.
-class GrowSink : public Sink {
-public:
-    explicit GrowSink(GrowBuffer& buffer) : buffer_(buffer) {}
-    void write(const uint8_t* data, size_t size) override { buffer_.write(data, size); }
-
-private:
-    GrowBuffer& buffer_;
-};
-
 struct ProtocolError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
