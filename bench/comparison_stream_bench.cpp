@@ -45,6 +45,7 @@
 #include "DataAccess.h"
 #include "LoginWindow.h"
 #include "MessageBoxes.h"
+#include "RecordingMessageBoxes.h"
 #include "ResultsWindow.h"
 #include "TableSelectionWindow.h"
 #include "WindowRegistry.h"
@@ -355,24 +356,6 @@ Floor measureFloor(int port, pid_t server, const std::string& first, const std::
 
 // --- the program's windows --------------------------------------------------------------
 
-// Records every box and answers it at once: no real dialog may open.
-class BenchBoxes : public ui::MessageBoxes {
-public:
-    ui::Answer show(const QString& text, const QString&, ui::Buttons, ui::Icon,
-                    const QString&) override {
-        texts.push_back(text);
-        return ui::Answer::Ok;
-    }
-    std::vector<QString> texts;
-};
-
-class BenchShell : public ui::Shell {
-public:
-    void openFile(const QString&) override { ++opened; }
-    QString chooseSaveFile(const QString&, const QString&) override { return {}; }
-    int opened = 0;
-};
-
 // The wizard with the real data layer, logged in to one database of the server.
 class Wizard {
 public:
@@ -424,10 +407,11 @@ public:
     }
 
     void expectQuiet(const std::string& where) {
-        if (!boxes_.texts.empty())
+        if (!boxes_.boxes.empty())
             throw std::runtime_error(
-                where + " showed a message box: " + boxes_.texts.front().toStdString());
-        expect(ended_ == 0 && shell_.opened == 0, where + " ended the program or opened a file");
+                where + " showed a message box: " + boxes_.boxes.front().text.toStdString());
+        expect(ended_ == 0 && shell_.opened.isEmpty(),
+               where + " ended the program or opened a file");
     }
 
 private:
@@ -440,8 +424,9 @@ private:
 
     int port_;
     QString database_;
-    BenchBoxes boxes_;
-    BenchShell shell_;
+    // Every box recorded and answered at once: no real dialog may open.
+    testing_support::RecordingMessageBoxes boxes_;
+    testing_support::RecordingShell shell_;
     int ended_ = 0;
     QTemporaryDir folder_;  // the program folder: no optional files
     windows::WindowRegistry registry_;

@@ -9,6 +9,7 @@
 
 #include "LoginWindow.h"
 #include "MemoryDataAccess.h"
+#include "RecordingMessageBoxes.h"
 #include "ResultsWindow.h"
 #include "TableSelectionWindow.h"
 #include "WindowRegistry.h"
@@ -16,23 +17,6 @@
 namespace {
 
 constexpr int kRecords = 1'000'000;
-
-// Answers every box at once; a benchmark run shows none.
-class SilentBoxes : public ui::MessageBoxes {
-public:
-    ui::Answer show(const QString&, const QString&, ui::Buttons, ui::Icon,
-                    const QString&) override {
-        ++shown;
-        return ui::Answer::Ok;
-    }
-    int shown = 0;
-};
-
-class NoShell : public ui::Shell {
-public:
-    void openFile(const QString&) override {}
-    QString chooseSaveFile(const QString&, const QString&) override { return {}; }
-};
 
 // Six typical columns; the second table differs in one field of every
 // hundredth record and has ten records more.
@@ -61,8 +45,9 @@ data::ResultTable Orders(bool second) {
 }
 
 void BM_CompareMillionRecords(benchmark::State& state) {
-    SilentBoxes boxes;
-    NoShell shell;
+    // Answers every box at once; a benchmark run shows none.
+    testing_support::RecordingMessageBoxes boxes;
+    testing_support::RecordingShell shell;
     data::MemoryDataAccess layer;
     layer.addTable(QStringLiteral("Orders"), Orders(false));
     layer.addTable(QStringLiteral("Orders2"), Orders(true));
@@ -95,7 +80,8 @@ void BM_CompareMillionRecords(benchmark::State& state) {
         registry.resultsWindow().backButton()->click();
         state.ResumeTiming();
     }
-    if (boxes.shown != 0 || lines != kRecords / 100 + 10) state.SkipWithError("unexpected result");
+    if (!boxes.boxes.empty() || lines != kRecords / 100 + 10)
+        state.SkipWithError("unexpected result");
     state.counters["lines"] = static_cast<double>(lines);
     state.counters["records/s"] =
         benchmark::Counter(2.0 * kRecords, benchmark::Counter::kIsIterationInvariantRate);
