@@ -2,10 +2,6 @@
 // the bytes the result holds per row and the most allocated during a fetch.
 
 #include <benchmark/benchmark.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <QStringList>
 #include <atomic>
@@ -15,8 +11,7 @@
 #include <string>
 
 #include "DataAccess.h"
-
-extern char** environ;
+#include "tds_bench.h"
 
 namespace {
 
@@ -52,42 +47,7 @@ namespace {
 
 constexpr int kRows = 1'000'000;
 
-class Server {
-public:
-    Server() {
-        int out[2];
-        if (::pipe(out) != 0) std::abort();
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_adddup2(&fa, out[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addclose(&fa, out[0]);
-        const char* argv[] = {DORVANTIS_TDS_SERVER, "--user",  "tester:secret",
-                              "--database",         "benchdb", nullptr};
-        if (posix_spawn(&pid_, argv[0], &fa, nullptr, const_cast<char**>(argv), environ) != 0) {
-            std::fprintf(stderr, "cannot start %s\n", argv[0]);
-            std::abort();
-        }
-        posix_spawn_file_actions_destroy(&fa);
-        ::close(out[1]);
-        FILE* f = ::fdopen(out[0], "r");
-        if (std::fscanf(f, "PORT %d", &port_) != 1) {
-            std::fprintf(stderr, "the server gave no port\n");
-            std::abort();
-        }
-        std::fclose(f);
-    }
-    ~Server() {
-        ::kill(pid_, SIGTERM);
-        ::waitpid(pid_, nullptr, 0);
-    }
-    int port() const { return port_; }
-
-private:
-    pid_t pid_ = 0;
-    int port_ = 0;
-};
-
-std::unique_ptr<data::Connection> connect(const Server& s) {
+std::unique_ptr<data::Connection> connect(const tdsbench::Server& s) {
     auto c = data::OdbcDataAccess().CreateConnection();
     c->Open(QStringLiteral("Driver={SQL Server};Server=127.0.0.1,%1;Database=benchdb;Uid=tester;"
                            "Pwd=secret;")
@@ -114,7 +74,7 @@ void fill(data::Connection& c) {
 }
 
 void BM_FetchWholeTable(benchmark::State& state) {
-    static Server server;
+    static tdsbench::Server server(DORVANTIS_TDS_SERVER, {"benchdb"});
     static const bool filled = [] {
         auto c = connect(server);
         fill(*c);
