@@ -20,7 +20,6 @@
 #include "TableSelectionWindow.h"
 #include "TdsTestServer.h"
 #include "WindowRegistry.h"
-#include "data_loopback.h"
 
 namespace {
 
@@ -40,9 +39,7 @@ protected:
 
     static void exec(const QString& sql, int port = tdstest::tdsTestPort()) {
         auto c = data::OdbcDataAccess().CreateConnection();
-        c->Open(QStringLiteral("Driver={SQL Server};Server=127.0.0.1,%1;Database=testdb;Uid=tester;"
-                               "Pwd=secret;")
-                    .arg(port));
+        c->Open(q(tdstest::tdsConnectionStringAt(port)));
         c->Execute(sql);
         c->Close();
     }
@@ -333,7 +330,7 @@ TEST_F(CommandLine, RecordsByKeyNameCompositeAndRepeatedKeysAndRefuseAMissingKey
 // own order (a, B, c) is not the code-unit order the keys compare by (B, a,
 // c), yet every record finds its pair.
 TEST_F(CommandLine, RecordsByATextKeyPairUnderACaseInsensitiveCollation) {
-    data_e2e::PrivateServer server({"--collation", "ci"});
+    tdstest::PrivateServer server({"--collation", "ci"});
     const QString cols = QStringLiteral("Name nvarchar(10) primary key, V int");
     for (const auto& [name, rows] :
          {std::pair{"T1", QStringList{"N'a', 1", "N'B', 2", "N'c', 3"}},
@@ -355,12 +352,10 @@ TEST_F(CommandLine, RecordsByATextKeyPairUnderACaseInsensitiveCollation) {
 // The password comes from a file or the environment, never from an argument:
 // it does not show in the process list while the command runs.
 TEST_F(CommandLine, ThePasswordIsNeverInTheProcessList) {
-    data_e2e::PrivateServer server({"--delay-ms", "200"});
+    tdstest::PrivateServer server({"--delay-ms", "200"});
     {
         auto c = data::OdbcDataAccess().CreateConnection();
-        c->Open(QStringLiteral("Driver={SQL Server};Server=127.0.0.1,%1;Database=testdb;Uid=tester;"
-                               "Pwd=secret;")
-                    .arg(server.port()));
+        c->Open(q(server.connectionString()));
         c->Execute(QStringLiteral("create table T1 (Id int)"));
         c->Execute(QStringLiteral("insert into T1 values (1)"));
         c->Execute(QStringLiteral("create table T2 (Id int)"));

@@ -9,7 +9,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
@@ -17,6 +16,7 @@
 #include <vector>
 
 #include "TdsTestServer.h"
+#include "data_loopback.h"
 
 namespace {
 
@@ -270,18 +270,6 @@ std::unique_ptr<Connection> connectTest(const std::string& database = tdstest::k
     return c;
 }
 
-int freePort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    close(fd);
-    return ntohs(addr.sin_port);
-}
-
 // --- login ------------------------------------------------------------------
 
 TEST(TdsLogin, AcceptsTheTestLoginAndReportsServerAndDatabase) {
@@ -318,9 +306,7 @@ TEST(TdsLogin, RefusesAnUnknownDatabaseWith4060) {
 
 TEST(TdsLogin, FailsOnAClosedPort) {
     Connection c;
-    std::string s = "Driver={SQL Server};Server=127.0.0.1," + std::to_string(freePort()) +
-                    ";Database=testdb;Uid=tester;Pwd=secret;";
-    ASSERT_FALSE(c.connect(s));
+    ASSERT_FALSE(c.connect(tdstest::tdsConnectionStringAt(data_e2e::closedPort())));
     ASSERT_FALSE(c.diags().empty());
     EXPECT_EQ(c.diags().back().state, "08001") << describe(c.diags());
 }
@@ -788,54 +774,8 @@ TEST(TdsRobustness, BadPacketsCloseOnlyTheirConnection) {
 
 // --- fault options, on a server of the test's own -----------------------------
 
-class OwnServer {
-public:
-    explicit OwnServer(std::vector<std::string> extra) {
-        int out[2];
-        if (pipe(out) != 0) throw std::runtime_error("pipe");
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(out[1], 1);
-            close(out[0]);
-            std::vector<std::string> args = {TDS_SERVER_BINARY, "--port",     "0",     "--user",
-                                             "tester:secret",   "--database", "testdb"};
-            args.insert(args.end(), extra.begin(), extra.end());
-            std::vector<char*> argv;
-            for (std::string& a : args) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        close(out[1]);
-        std::string line;
-        char ch;
-        while (read(out[0], &ch, 1) == 1 && ch != '\n') line += ch;
-        close(out[0]);
-        if (line.rfind("PORT ", 0) != 0) throw std::runtime_error("no PORT line: " + line);
-        port_ = std::stoi(line.substr(5));
-    }
-    ~OwnServer() {
-        if (pid_ > 0) stop();
-    }
-    int stop() {
-        kill(pid_, SIGTERM);
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return status;
-    }
-    std::string connectionString() const {
-        return "Driver={SQL Server};Server=127.0.0.1," + std::to_string(port_) +
-               ";Database=testdb;Uid=tester;Pwd=secret;";
-    }
-
-private:
-    pid_t pid_ = -1;
-    int port_ = 0;
-};
-
 TEST(TdsFaults, DropAfterRowsCutsTheConnectionMidResultAndSigtermStopsCleanly) {
-    OwnServer server({"--drop-after-rows", "5"});
+    tdstest::PrivateServer server({"--drop-after-rows", "5"});
     {
         Connection c;
         ASSERT_TRUE(c.connect(server.connectionString())) << describe(c.diags());
@@ -880,7 +820,7 @@ TEST(TdsCollation, CiComparesAndSortsTextWithoutCaseBinaryByCodePoint) {
                   (Keys{"Apple", "Banana", "apricot", "cherry"}));
         EXPECT_TRUE(query(*c, "select n from " + table + " where k = N'BANANA'").rows.empty());
     }
-    OwnServer server({"--collation", "ci"});
+    tdstest::PrivateServer server({"--collation", "ci"});
     Connection c;
     ASSERT_TRUE(c.connect(server.connectionString())) << describe(c.diags());
     exec(c, "create table keys" + columns + "; insert into keys" + rows);

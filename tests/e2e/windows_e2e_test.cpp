@@ -422,9 +422,7 @@ protected:
     // Seeds two tables of `rows` rows on the server (inside it: one statement each).
     static void seed(int port, int rows) {
         auto c = data::OdbcDataAccess().CreateConnection();
-        c->Open(QStringLiteral("Driver={SQL Server};Server=127.0.0.1,%1;Database=testdb;Uid=tester;"
-                               "Pwd=secret;")
-                    .arg(port));
+        c->Open(q(tdstest::tdsConnectionStringAt(port)));
         for (const char* name : {"Big1", "Big2"}) {
             c->Execute(QStringLiteral("create table %1 (Id int, Note nvarchar(20))").arg(name));
             c->Execute(
@@ -467,7 +465,7 @@ protected:
 };
 
 TEST_F(EndToEndPrivateServer, AConnectionDroppedMidStreamEndsTheRunAtItsReadingStep) {
-    data_e2e::PrivateServer server({"--drop-after-rows", "1500"});
+    tdstest::PrivateServer server({"--drop-after-rows", "1500"});
     seed(server.port(), 3000);
     compareAt(server.port());
     ASSERT_EQ(boxes.boxes.size(), 1u) << boxes.texts().join(u'|').toStdString();
@@ -478,7 +476,7 @@ TEST_F(EndToEndPrivateServer, AConnectionDroppedMidStreamEndsTheRunAtItsReadingS
 }
 
 TEST_F(EndToEndPrivateServer, EscStopsARunThatWaitsForTheServer) {
-    data_e2e::PrivateServer server({"--delay-ms", "400"});
+    tdstest::PrivateServer server({"--delay-ms", "400"});
     seed(server.port(), 10);
     compareAt(server.port(), [&] {
         // Esc while the run waits for the server's answers.
@@ -493,12 +491,10 @@ TEST_F(EndToEndPrivateServer, EscStopsARunThatWaitsForTheServer) {
 // nothing: the run's lines come once, and the windows stay where the run
 // leaves them.
 TEST_F(EndToEndPrivateServer, ClicksDuringARunAreDroppedNotReplayed) {
-    data_e2e::PrivateServer server({"--delay-ms", "150"});
+    tdstest::PrivateServer server({"--delay-ms", "150"});
     seed(server.port(), 10);
     auto c = data::OdbcDataAccess().CreateConnection();
-    c->Open(QStringLiteral("Driver={SQL Server};Server=127.0.0.1,%1;Database=testdb;Uid=tester;"
-                           "Pwd=secret;")
-                .arg(server.port()));
+    c->Open(q(server.connectionString()));
     c->Execute(QStringLiteral("update Big2 set Note = 'changed' where Id = 3"));
     c->Close();
     compareAt(server.port(), [&] {
@@ -519,7 +515,7 @@ TEST_F(EndToEndPrivateServer, ClicksDuringARunAreDroppedNotReplayed) {
 // A server that stops answering after the catalogue (its process stopped):
 // the run waits without freezing, and Esc is a way out.
 TEST_F(EndToEndPrivateServer, AStoppedServerCanBeLeftWithEsc) {
-    data_e2e::PrivateServer server({});
+    tdstest::PrivateServer server({});
     seed(server.port(), 10);
     compareAt(server.port(), [&] {
         ::kill(server.pid(), SIGSTOP);
@@ -534,7 +530,7 @@ TEST_F(EndToEndPrivateServer, AStoppedServerCanBeLeftWithEsc) {
 // A stored login tried at start against a slow server: the login window shows
 // itself, busy, while it waits, instead of nothing on screen.
 TEST_F(EndToEndPrivateServer, AStoredLoginTriedAtStartShowsTheWindowWhileItWaits) {
-    data_e2e::PrivateServer server({"--delay-ms", "300"});
+    tdstest::PrivateServer server({"--delay-ms", "300"});
     connection::SettingsStore store;
     store.write(connection::kServerSetting, QStringLiteral("127.0.0.1"));
     store.write(connection::kPortSetting, QString::number(server.port()));
