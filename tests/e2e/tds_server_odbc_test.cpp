@@ -9,12 +9,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QString>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "TableQuery.h"
 #include "TdsTestServer.h"
 #include "data_loopback.h"
 
@@ -396,26 +398,21 @@ TEST(TdsCatalog, SchemaQualifiedNamesReachTheirOwnTable) {
     }
 }
 
-// [name] with ] doubled inside.
-std::string bracketed(const std::string& name) {
-    std::string out = "[";
-    for (char ch : name) out += ch == ']' ? std::string("]]") : std::string(1, ch);
-    return out + "]";
+// The row-count estimate the program asks for, and a name as it quotes one.
+std::string rowCountQuery(const std::string& schema, const std::string& name) {
+    return compare::RowCountEstimateQuery(
+               {QString::fromStdString(schema), QString::fromStdString(name)})
+        .toStdString();
 }
-
-// The row-count estimate for an object name, as a client asks for it.
-std::string rowCountQuery(const std::string& objectName) {
-    std::string literal;
-    for (char ch : objectName) literal += ch == '\'' ? std::string("''") : std::string(1, ch);
-    return "select sum(rows) from sys.partitions where object_id = object_id(N'" + literal +
-           "') and index_id in (0, 1)";
+std::string quotedName(const std::string& name) {
+    return compare::QuotedIdentifier(QString::fromStdString(name)).toStdString();
 }
 
 TEST(TdsCatalog, RowCountEstimateIsTheTablesCountOrNull) {
     auto c = connectTest();
     std::string schema = tdsUniqueName("sales"), odd = tdsUniqueName("It's]x");
     std::string plain = tdsUniqueName("Plain");
-    std::string oddName = bracketed(schema) + "." + bracketed(odd);
+    std::string oddName = quotedName(schema) + "." + quotedName(odd);
     exec(*c, "create table " + oddName + " (id int)");
     exec(*c,
          "with recursive n(x) as (select 1 union all select x + 1 from n where x < 1234) insert "
@@ -423,18 +420,19 @@ TEST(TdsCatalog, RowCountEstimateIsTheTablesCountOrNull) {
              oddName + " select x from n");
     exec(*c, "create table " + plain + " (id int); insert into " + plain + " values (1), (2)");
 
-    Result r = query(*c, rowCountQuery(oddName));
+    Result r = query(*c, rowCountQuery(schema, odd));
     ASSERT_EQ(r.columns.size(), 1u);
     EXPECT_EQ(r.columns[0].name, "");
     EXPECT_EQ(r.columns[0].type, SQL_BIGINT);
     ASSERT_EQ(r.rows.size(), 1u);
     EXPECT_EQ(r.rows[0].at(0), "1234");
-    EXPECT_EQ(query(*c, rowCountQuery("[dbo]." + bracketed(plain))).rows.at(0).at(0), "2");
+    EXPECT_EQ(query(*c, rowCountQuery("dbo", plain)).rows.at(0).at(0), "2");
     // The same name under dbo, and a table that is not there: NULL, not an error.
-    for (std::string missing : {"[dbo]." + bracketed(odd), bracketed(schema) + ".[Missing]"}) {
-        Result none = query(*c, rowCountQuery(missing));
-        ASSERT_EQ(none.rows.size(), 1u) << missing;
-        EXPECT_EQ(none.rows[0].at(0), std::nullopt) << missing;
+    for (const auto& [inSchema, name] :
+         {std::pair<std::string, std::string>{"dbo", odd}, {schema, "Missing"}}) {
+        Result none = query(*c, rowCountQuery(inSchema, name));
+        ASSERT_EQ(none.rows.size(), 1u) << inSchema << "." << name;
+        EXPECT_EQ(none.rows[0].at(0), std::nullopt) << inSchema << "." << name;
     }
     // The reading connection goes on to the table itself.
     EXPECT_EQ(query(*c, "select * from " + oddName).rows.size(), 1234u);

@@ -19,6 +19,7 @@
 #include "RecordingMessageBoxes.h"
 #include "ResultsWindow.h"
 #include "Settings.h"
+#include "TableQuery.h"
 #include "TableSelectionWindow.h"
 #include "TdsTestServer.h"
 #include "WindowRegistry.h"
@@ -26,13 +27,9 @@
 
 namespace {
 
-QString q(const std::string& s) { return QString::fromStdString(s); }
+using compare::QuotedIdentifier;
 
-// A table name as a bracketed identifier, "]" doubled.
-QString bracketed(QString name) {
-    return QLatin1Char('[') + name.replace(QStringLiteral("]"), QStringLiteral("]]")) +
-           QLatin1Char(']');
-}
+QString q(const std::string& s) { return QString::fromStdString(s); }
 
 class EndToEnd : public ::testing::Test {
 protected:
@@ -62,9 +59,9 @@ protected:
     static QString table(const std::string& prefix, const QString& columns,
                          const QStringList& rows) {
         const QString name = q(tdstest::tdsUniqueName(prefix));
-        exec(QStringLiteral("create table %1 (%2)").arg(bracketed(name), columns));
+        exec(QStringLiteral("create table %1 (%2)").arg(QuotedIdentifier(name), columns));
         for (const QString& row : rows) {
-            exec(QStringLiteral("insert into %1 values (%2)").arg(bracketed(name), row));
+            exec(QStringLiteral("insert into %1 values (%2)").arg(QuotedIdentifier(name), row));
         }
         return name;
     }
@@ -352,7 +349,7 @@ TEST_F(EndToEnd, ARunThatCannotReadItsTablesEndsAfterItsReport) {
     boxes.boxes.clear();
     registry().loginWindow().passwordEdit()->setText(QStringLiteral("secret"));
     exec(QStringLiteral("drop table %1")
-             .arg(bracketed(b)));  // by another client, after the catalogue
+             .arg(QuotedIdentifier(b)));  // by another client, after the catalogue
     QTest::mouseClick(f2.nextButton(), Qt::LeftButton);
     ASSERT_EQ(boxes.boxes.size(), 1u) << boxes.texts().join(u'|').toStdString();
     EXPECT_TRUE(
@@ -400,13 +397,13 @@ TEST_F(EndToEnd, RecordsPairedByKeyWhenTheBoxIsTicked) {
 // with its schema, and each choice reads its own table.
 TEST_F(EndToEnd, TablesOfTwoSchemasWithOneNameAreToldApart) {
     const QString name = q(tdstest::tdsUniqueName("Twin"));
-    exec(
-        QStringLiteral("create table [dbo].%1 (Id int, Region nvarchar(10))").arg(bracketed(name)));
-    exec(QStringLiteral("insert into [dbo].%1 values (1, N'North')").arg(bracketed(name)));
+    exec(QStringLiteral("create table [dbo].%1 (Id int, Region nvarchar(10))")
+             .arg(QuotedIdentifier(name)));
+    exec(QStringLiteral("insert into [dbo].%1 values (1, N'North')").arg(QuotedIdentifier(name)));
     exec(QStringLiteral("create table [sales].%1 (Id int, Region nvarchar(10))")
-             .arg(bracketed(name)));
-    exec(QStringLiteral("insert into [sales].%1 values (1, N'South')").arg(bracketed(name)));
-    exec(QStringLiteral("insert into [sales].%1 values (2, N'East')").arg(bracketed(name)));
+             .arg(QuotedIdentifier(name)));
+    exec(QStringLiteral("insert into [sales].%1 values (1, N'South')").arg(QuotedIdentifier(name)));
+    exec(QStringLiteral("insert into [sales].%1 values (2, N'East')").arg(QuotedIdentifier(name)));
     compare(name, QStringLiteral("sales.") + name);
     EXPECT_TRUE(boxes.boxes.empty()) << boxes.texts().join(u'|').toStdString();
     EXPECT_EQ(fieldLines(),
