@@ -11,7 +11,6 @@
 #include <csignal>
 #include <functional>
 
-#include "CanConnect.h"
 #include "DataAccess.h"
 #include "ErrorReport.h"
 #include "LoginWindow.h"
@@ -131,20 +130,6 @@ private:
     QTemporaryDir config_;
     std::unique_ptr<windows::WindowRegistry> registry_;
 };
-
-TEST_F(EndToEnd, CanConnectAnswersForRightAndWrongDetails) {
-    EXPECT_TRUE(connection::CanConnect(details(), data::OdbcDataAccess()));
-    EXPECT_FALSE(connection::CanConnect(
-        details(QStringLiteral("testdb"), QStringLiteral("tester"), QStringLiteral("wrong")),
-        data::OdbcDataAccess()));
-    EXPECT_FALSE(
-        connection::CanConnect(details(QStringLiteral("nosuchdb")), data::OdbcDataAccess()));
-    // A password with ";" and "}" reaches the server as typed.
-    EXPECT_TRUE(connection::CanConnect(
-        details(QStringLiteral("testdb"), QStringLiteral("semi"), QStringLiteral("pa;ss}word")),
-        data::OdbcDataAccess()));
-    EXPECT_TRUE(boxes.boxes.empty());
-}
 
 TEST_F(EndToEnd, StoredLoginLandsOnTheTableSelectionWithBothListsFilled) {
     const QString name = table("Landing", QStringLiteral("Id int"), {QStringLiteral("1")});
