@@ -149,17 +149,18 @@ TEST_F(CommandLine, PrintsTheLinesTheResultsWindowShows) {
          "3, 1, NULL, NULL"});
     const QString b = table(
         "CliB", QStringLiteral("Id int, Amount decimal(10,2), Note nvarchar(30), Day datetime"),
-        {"1, 10.5, N'y', '2024-03-07 13:04:06'", "2, 3.01, N'a\"b', '2024-01-01'",
+        {"1, 10.5, N'y', '2024-03-07 13:04:06'", "2, 3.01, N'a\",b', '2024-01-01'",
          "3, 1, N'', NULL", "4, 1, NULL, NULL"});
     const QStringList expected = windowLines(a, b);
-    ASSERT_EQ(expected.size(), 5) << expected.join(u'\n').toStdString();
+    ASSERT_EQ(expected.size(), 6) << expected.join(u'\n').toStdString();
     const Outcome r = run({QStringLiteral("compare"), a, b});
     EXPECT_EQ(r.status, 1) << r.err.toStdString();
     EXPECT_EQ(r.out, expected.join(u'\n') + u'\n');
     EXPECT_TRUE(r.err.isEmpty()) << r.err.toStdString();  // no progress line off a terminal
     EXPECT_FALSE(QFile::exists(config_.path() + QStringLiteral("/Veltrane/Dorvantis.conf")));
 
-    // The same differences as CSV and as JSON lines, read back by real parsers.
+    // The same differences as CSV and as JSON lines, read back: record 2's
+    // Note holds a quote and a comma, which both formats must escape.
     const Outcome csv =
         run({QStringLiteral("compare"), a, b, QStringLiteral("--format"), QStringLiteral("csv")});
     const Outcome json =
