@@ -435,6 +435,19 @@ protected:
         QTest::mouseClick(f2.nextButton(), Qt::LeftButton);
     }
 
+    // Runs act once, as soon as the table selection shows a run under way
+    // (busy pointer), from a short repeating timer: no fixed delay to guess.
+    void whileRunning(std::function<void()> act) {
+        QObject::connect(&watch_, &QTimer::timeout, [this, act = std::move(act)] {
+            if (registry().tableSelectionWindow().MousePointer() != app::kPointerBusy) return;
+            watch_.stop();
+            actedWhileRunning = true;
+            act();
+        });
+        watch_.start(10);
+    }
+    bool actedWhileRunning = false;
+
     void expectEndedWithoutResults() {
         windows::TableSelectionWindow& f2 = registry().tableSelectionWindow();
         EXPECT_TRUE(f2.isVisible());
@@ -444,6 +457,9 @@ protected:
         EXPECT_TRUE(recordLines().isEmpty());
         EXPECT_EQ(f2.MousePointer(), app::kPointerNormal);
     }
+
+private:
+    QTimer watch_;
 };
 
 TEST_F(EndToEndPrivateServer, AConnectionDroppedMidStreamEndsTheRunAtItsReadingStep) {
@@ -461,10 +477,9 @@ TEST_F(EndToEndPrivateServer, EscStopsARunThatWaitsForTheServer) {
     tdstest::PrivateServer server({"--delay-ms", "400"});
     seed(server.port(), 10);
     compareAt(server.port(), [&] {
-        // Esc while the run waits for the server's answers.
-        QTimer::singleShot(
-            300, [&] { QTest::keyClick(&registry().tableSelectionWindow(), Qt::Key_Escape); });
+        whileRunning([&] { QTest::keyClick(&registry().tableSelectionWindow(), Qt::Key_Escape); });
     });
+    EXPECT_TRUE(actedWhileRunning);
     EXPECT_TRUE(boxes.boxes.empty()) << boxes.texts().join(u'|').toStdString();
     expectEndedWithoutResults();
 }
@@ -480,12 +495,13 @@ TEST_F(EndToEndPrivateServer, ClicksDuringARunAreDroppedNotReplayed) {
     c->Execute(QStringLiteral("update Big2 set Note = 'changed' where Id = 3"));
     c->Close();
     compareAt(server.port(), [&] {
-        QTimer::singleShot(200, [&] {
+        whileRunning([&] {
             windows::TableSelectionWindow& f2 = registry().tableSelectionWindow();
             QTest::mouseClick(f2.nextButton(), Qt::LeftButton);
             QTest::mouseClick(f2.backButton(), Qt::LeftButton);
         });
     });
+    EXPECT_TRUE(actedWhileRunning);
     EXPECT_TRUE(boxes.boxes.empty()) << boxes.texts().join(u'|').toStdString();
     EXPECT_EQ(fieldLines(),
               QStringList{"Record 3,Field \"Note\" has changed from \"row 3\" to \"changed\""});
@@ -501,10 +517,10 @@ TEST_F(EndToEndPrivateServer, AStoppedServerCanBeLeftWithEsc) {
     seed(server.port(), 10);
     compareAt(server.port(), [&] {
         ::kill(server.pid(), SIGSTOP);
-        QTimer::singleShot(
-            500, [&] { QTest::keyClick(&registry().tableSelectionWindow(), Qt::Key_Escape); });
+        whileRunning([&] { QTest::keyClick(&registry().tableSelectionWindow(), Qt::Key_Escape); });
     });
     ::kill(server.pid(), SIGCONT);
+    EXPECT_TRUE(actedWhileRunning);
     EXPECT_TRUE(boxes.boxes.empty()) << boxes.texts().join(u'|').toStdString();
     expectEndedWithoutResults();
 }
@@ -519,12 +535,17 @@ TEST_F(EndToEndPrivateServer, AStoredLoginTriedAtStartShowsTheWindowWhileItWaits
     store.write(connection::kUserSetting, QStringLiteral("tester"));
     store.write(connection::kPasswordSetting, QStringLiteral("secret"));
     store.write(connection::kDatabaseSetting, QStringLiteral("testdb"));
+    // Looked at every 10 ms while the login is tried: seen busy at least once.
     bool shownBusy = false;
-    QTimer::singleShot(450, [&] {
+    QTimer look;
+    QObject::connect(&look, &QTimer::timeout, [&] {
         windows::LoginWindow* login = registry().existingLoginWindow();
-        shownBusy = login && login->isVisible() && login->MousePointer() == app::kPointerBusy;
+        shownBusy = shownBusy ||
+                    (login && login->isVisible() && login->MousePointer() == app::kPointerBusy);
     });
+    look.start(10);
     windows::Start(registry());
+    look.stop();
     EXPECT_TRUE(shownBusy);
     EXPECT_TRUE(registry().tableSelectionWindow().isVisible());
     EXPECT_FALSE(registry().loginWindow().isVisible());
