@@ -43,8 +43,20 @@ int liveConnectionHandles() {
 
 TEST(CanConnect, TrueOnlyForAServerThatAcceptsTheLogin) {
     const int before = liveConnectionHandles();
-    EXPECT_TRUE(connection::CanConnect(login(QStringLiteral("127.0.0.1"), tdstest::tdsTestPort()),
-                                       data::OdbcDataAccess()));
+    const LoginDetails fixture = login(QStringLiteral("127.0.0.1"), tdstest::tdsTestPort());
+    EXPECT_TRUE(connection::CanConnect(fixture, data::OdbcDataAccess()));
+    // A password with ";" and "}" reaches the server as typed.
+    LoginDetails semi = fixture;
+    semi.userName = QString::fromLatin1(tdstest::kSemiUser);
+    semi.password = QString::fromLatin1(tdstest::kSemiPassword);
+    EXPECT_TRUE(connection::CanConnect(semi, data::OdbcDataAccess()));
+
+    LoginDetails wrongPassword = fixture;
+    wrongPassword.password = QStringLiteral("wrong");
+    EXPECT_FALSE(connection::CanConnect(wrongPassword, data::OdbcDataAccess()));
+    LoginDetails unknownDatabase = fixture;
+    unknownDatabase.database = QStringLiteral("nosuchdb");
+    EXPECT_FALSE(connection::CanConnect(unknownDatabase, data::OdbcDataAccess()));
     EXPECT_FALSE(connection::CanConnect(login(QStringLiteral("127.0.0.1"), data_e2e::closedPort()),
                                         data::OdbcDataAccess()));
     EXPECT_FALSE(connection::CanConnect(login(QStringLiteral("no-such-host.invalid"), 1433),

@@ -10,7 +10,6 @@
 
 #include "DataAccess.h"
 #include "OdbcHandles.h"
-#include "data_loopback.h"
 #include "data_server.h"
 
 using namespace data;
@@ -207,20 +206,13 @@ TEST_F(Connections, HundredThousandRowsComeWholeAndInOrder) {
     EXPECT_EQ(mismatches, 0);
 }
 
-QString privateLogin(int port) {
-    return QStringLiteral(
-               "Driver={SQL Server};Server=127.0.0.1,%1;Database=testdb;Uid=tester;"
-               "Pwd=secret;")
-        .arg(port);
-}
-
 // The server delays every reply, its answer to the driver's cancel too, so
 // the timed-out connection is not reused: a fresh one shows that 0 means none.
 TEST_F(Connections, CommandTimeoutBoundsAStatementAndZeroMeansNoLimit) {
-    data_e2e::PrivateServer slow({"--delay-ms", "1500"});
+    tdstest::PrivateServer slow({"--delay-ms", "1500"});
     auto conn = OdbcDataAccess().CreateConnection();
     conn->ConnectionTimeout = 30;
-    conn->Open(privateLogin(slow.port()));
+    conn->Open(QString::fromStdString(slow.connectionString()));
     conn->CommandTimeout = 1;
     try {
         conn->Execute("create table slow_t (n int)");
@@ -232,15 +224,15 @@ TEST_F(Connections, CommandTimeoutBoundsAStatementAndZeroMeansNoLimit) {
     auto patient = OdbcDataAccess().CreateConnection();
     patient->ConnectionTimeout = 30;
     patient->CommandTimeout = 0;
-    patient->Open(privateLogin(slow.port()));
+    patient->Open(QString::fromStdString(slow.connectionString()));
     patient->Execute("create table slow_u (n int)");
     EXPECT_EQ(patient->FetchQuery("select * from slow_u").fieldCount(), 1);
 }
 
 TEST_F(Connections, ConnectionDroppedWhileFetchingFails) {
-    data_e2e::PrivateServer dropping({"--drop-after-rows", "1500"});
+    tdstest::PrivateServer dropping({"--drop-after-rows", "1500"});
     auto conn = OdbcDataAccess().CreateConnection();
-    conn->Open(privateLogin(dropping.port()));
+    conn->Open(QString::fromStdString(dropping.connectionString()));
     conn->Execute("create table many (n int)");
     for (int start = 0; start < 3000; start += 1000) {
         QStringList values;

@@ -7,10 +7,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -20,8 +17,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-extern "C" char** environ;
 
 namespace data_e2e {
 
@@ -164,56 +159,5 @@ private:
     std::atomic<int> requests_{0};
     std::thread thread_;
 };
-
-#ifdef DORVANTIS_TDS_SERVER
-// A TDS test server of a test's own, for options that would disturb the
-// shared one (--delay-ms, --drop-after-rows). Logins as the fixture's.
-// Needs the server binary's path in DORVANTIS_TDS_SERVER.
-class PrivateServer {
-public:
-    explicit PrivateServer(std::vector<std::string> options) {
-        int out[2];
-        if (::pipe(out) != 0) throw std::runtime_error("pipe failed");
-        std::vector<std::string> args = {DORVANTIS_TDS_SERVER, "--port",     "0",     "--user",
-                                         "tester:secret",      "--database", "testdb"};
-        args.insert(args.end(), options.begin(), options.end());
-        std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_adddup2(&fa, out[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addclose(&fa, out[0]);
-        const int rc = posix_spawn(&pid_, argv[0], &fa, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&fa);
-        ::close(out[1]);
-        std::string line;
-        char ch;
-        while (rc == 0 && ::read(out[0], &ch, 1) == 1 && ch != '\n') line += ch;
-        ::close(out[0]);
-        if (rc != 0 || line.rfind("PORT ", 0) != 0) {
-            if (rc == 0) stop();
-            throw std::runtime_error("the private TDS server did not start: " + line);
-        }
-        port_ = std::stoi(line.substr(5));
-    }
-    ~PrivateServer() { stop(); }
-    PrivateServer(const PrivateServer&) = delete;
-    PrivateServer& operator=(const PrivateServer&) = delete;
-
-    int port() const { return port_; }
-    pid_t pid() const { return pid_; }
-
-private:
-    void stop() {
-        if (pid_ <= 0) return;
-        ::kill(pid_, SIGTERM);
-        ::waitpid(pid_, nullptr, 0);
-        pid_ = 0;
-    }
-    pid_t pid_ = 0;
-    int port_ = 0;
-};
-#endif
 
 }  // namespace data_e2e

@@ -9,14 +9,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <csignal>
+#include <QString>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "TableQuery.h"
 #include "TdsTestServer.h"
+#include "data_loopback.h"
 
 namespace {
 
@@ -25,50 +27,9 @@ using tdstest::tdsUniqueName;
 
 // --- text -------------------------------------------------------------------
 
-std::u16string widen(const std::string& s) {
-    std::u16string out;
-    for (size_t i = 0; i < s.size();) {
-        auto c = static_cast<unsigned char>(s[i]);
-        char32_t cp;
-        int extra = c < 0x80 ? 0 : c < 0xE0 ? 1 : c < 0xF0 ? 2 : 3;
-        cp = extra == 0 ? c : c & (0x3F >> extra);
-        for (int k = 1; k <= extra && i + size_t(k) < s.size(); ++k)
-            cp = (cp << 6) | (s[i + size_t(k)] & 0x3F);
-        i += size_t(extra) + 1;
-        if (cp >= 0x10000) {
-            out += char16_t(0xD800 + ((cp - 0x10000) >> 10));
-            out += char16_t(0xDC00 + ((cp - 0x10000) & 0x3FF));
-        } else {
-            out += char16_t(cp);
-        }
-    }
-    return out;
-}
+std::u16string widen(const std::string& s) { return QString::fromStdString(s).toStdU16String(); }
 
-std::string narrow(const std::u16string& s) {
-    std::string out;
-    for (size_t i = 0; i < s.size(); ++i) {
-        char32_t cp = s[i];
-        if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < s.size())
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (s[++i] - 0xDC00);
-        if (cp < 0x80) {
-            out += char(cp);
-        } else if (cp < 0x800) {
-            out += char(0xC0 | (cp >> 6));
-            out += char(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += char(0xE0 | (cp >> 12));
-            out += char(0x80 | ((cp >> 6) & 0x3F));
-            out += char(0x80 | (cp & 0x3F));
-        } else {
-            out += char(0xF0 | (cp >> 18));
-            out += char(0x80 | ((cp >> 12) & 0x3F));
-            out += char(0x80 | ((cp >> 6) & 0x3F));
-            out += char(0x80 | (cp & 0x3F));
-        }
-    }
-    return out;
-}
+std::string narrow(const std::u16string& s) { return QString::fromStdU16String(s).toStdString(); }
 
 SQLWCHAR* sqlw(std::u16string& s) { return reinterpret_cast<SQLWCHAR*>(s.data()); }
 
@@ -238,10 +199,12 @@ private:
     SQLHSTMT stmt_ = SQL_NULL_HSTMT;
 };
 
-void exec(Connection& c, const std::string& sql) {
+// Runs a statement of a test's setup; ASSERT_TRUE(exec(...)) stops the test when it fails.
+[[nodiscard]] ::testing::AssertionResult exec(Connection& c, const std::string& sql) {
     Statement s(c);
     SQLRETURN rc = s.execute(sql);
-    ASSERT_TRUE(SQL_SUCCEEDED(rc) || rc == SQL_NO_DATA) << sql << "\n" << describe(s.diags());
+    if (SQL_SUCCEEDED(rc) || rc == SQL_NO_DATA) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << sql << "\n" << describe(s.diags());
 }
 
 Result query(Connection& c, const std::string& sql) {
@@ -268,18 +231,6 @@ std::unique_ptr<Connection> connectTest(const std::string& database = tdstest::k
     auto c = std::make_unique<Connection>();
     EXPECT_TRUE(c->connect(tdsConnectionString(database))) << describe(c->diags());
     return c;
-}
-
-int freePort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    close(fd);
-    return ntohs(addr.sin_port);
 }
 
 // --- login ------------------------------------------------------------------
@@ -318,9 +269,7 @@ TEST(TdsLogin, RefusesAnUnknownDatabaseWith4060) {
 
 TEST(TdsLogin, FailsOnAClosedPort) {
     Connection c;
-    std::string s = "Driver={SQL Server};Server=127.0.0.1," + std::to_string(freePort()) +
-                    ";Database=testdb;Uid=tester;Pwd=secret;";
-    ASSERT_FALSE(c.connect(s));
+    ASSERT_FALSE(c.connect(tdstest::tdsConnectionStringAt(data_e2e::closedPort())));
     ASSERT_FALSE(c.diags().empty());
     EXPECT_EQ(c.diags().back().state, "08001") << describe(c.diags());
 }
@@ -328,7 +277,7 @@ TEST(TdsLogin, FailsOnAClosedPort) {
 TEST(TdsLogin, DatabasesAreSeparate) {
     auto other = connectTest(tdstest::kOtherDatabase);
     std::string table = tdsUniqueName("OnlyOther");
-    exec(*other, "create table " + table + " (id int)");
+    ASSERT_TRUE(exec(*other, "create table " + table + " (id int)"));
     auto test = connectTest();
     EXPECT_TRUE(hasNative(failure(*test, "select * from " + table), 208));
     EXPECT_EQ(query(*other, "select * from " + table).columns.size(), 1u);
@@ -372,9 +321,9 @@ TEST(TdsCatalog, ListsTablesViewsAndSystemTablesWithOwners) {
     auto c = connectTest();
     std::string table = tdsUniqueName("Orders"), schema = tdsUniqueName("sales"),
                 view = tdsUniqueName("OrderView");
-    exec(*c, "create table [" + table + "] (id int)");
-    exec(*c, "create table [" + schema + "].[" + table + "] (id int)");
-    exec(*c, "create view " + view + " as select id from " + table);
+    ASSERT_TRUE(exec(*c, "create table [" + table + "] (id int)"));
+    ASSERT_TRUE(exec(*c, "create table [" + schema + "].[" + table + "] (id int)"));
+    ASSERT_TRUE(exec(*c, "create view " + view + " as select id from " + table));
 
     std::vector<TableRow> all = tables(*c, nullptr);
     EXPECT_TRUE(contains(all, {"testdb", "dbo", table, "TABLE"}));
@@ -393,10 +342,10 @@ TEST(TdsCatalog, ListsTablesViewsAndSystemTablesWithOwners) {
 TEST(TdsCatalog, SchemaQualifiedNamesReachTheirOwnTable) {
     auto c = connectTest();
     std::string table = tdsUniqueName("Items"), schema = tdsUniqueName("sales");
-    exec(*c, "create table " + table + " (v nvarchar(10))");
-    exec(*c, "insert into " + table + " values (N'dbo')");
-    exec(*c, "create table [" + schema + "].[" + table + "] (v nvarchar(10))");
-    exec(*c, "insert into " + schema + "." + table + " values (N'other')");
+    ASSERT_TRUE(exec(*c, "create table " + table + " (v nvarchar(10))"));
+    ASSERT_TRUE(exec(*c, "insert into " + table + " values (N'dbo')"));
+    ASSERT_TRUE(exec(*c, "create table [" + schema + "].[" + table + "] (v nvarchar(10))"));
+    ASSERT_TRUE(exec(*c, "insert into " + schema + "." + table + " values (N'other')"));
     for (std::string name : {table, "dbo." + table, "[dbo].[" + table + "]"}) {
         Result r = query(*c, "select * from " + name);
         ASSERT_EQ(r.rows.size(), 1u) << name;
@@ -410,45 +359,43 @@ TEST(TdsCatalog, SchemaQualifiedNamesReachTheirOwnTable) {
     }
 }
 
-// [name] with ] doubled inside.
-std::string bracketed(const std::string& name) {
-    std::string out = "[";
-    for (char ch : name) out += ch == ']' ? std::string("]]") : std::string(1, ch);
-    return out + "]";
+// The row-count estimate the program asks for, and a name as it quotes one.
+std::string rowCountQuery(const std::string& schema, const std::string& name) {
+    return compare::RowCountEstimateQuery(
+               {QString::fromStdString(schema), QString::fromStdString(name)})
+        .toStdString();
 }
-
-// The row-count estimate for an object name, as a client asks for it.
-std::string rowCountQuery(const std::string& objectName) {
-    std::string literal;
-    for (char ch : objectName) literal += ch == '\'' ? std::string("''") : std::string(1, ch);
-    return "select sum(rows) from sys.partitions where object_id = object_id(N'" + literal +
-           "') and index_id in (0, 1)";
+std::string quotedName(const std::string& name) {
+    return compare::QuotedIdentifier(QString::fromStdString(name)).toStdString();
 }
 
 TEST(TdsCatalog, RowCountEstimateIsTheTablesCountOrNull) {
     auto c = connectTest();
     std::string schema = tdsUniqueName("sales"), odd = tdsUniqueName("It's]x");
     std::string plain = tdsUniqueName("Plain");
-    std::string oddName = bracketed(schema) + "." + bracketed(odd);
-    exec(*c, "create table " + oddName + " (id int)");
-    exec(*c,
-         "with recursive n(x) as (select 1 union all select x + 1 from n where x < 1234) insert "
-         "into " +
-             oddName + " select x from n");
-    exec(*c, "create table " + plain + " (id int); insert into " + plain + " values (1), (2)");
+    std::string oddName = quotedName(schema) + "." + quotedName(odd);
+    ASSERT_TRUE(exec(*c, "create table " + oddName + " (id int)"));
+    ASSERT_TRUE(exec(
+        *c,
+        "with recursive n(x) as (select 1 union all select x + 1 from n where x < 1234) insert "
+        "into " +
+            oddName + " select x from n"));
+    ASSERT_TRUE(
+        exec(*c, "create table " + plain + " (id int); insert into " + plain + " values (1), (2)"));
 
-    Result r = query(*c, rowCountQuery(oddName));
+    Result r = query(*c, rowCountQuery(schema, odd));
     ASSERT_EQ(r.columns.size(), 1u);
     EXPECT_EQ(r.columns[0].name, "");
     EXPECT_EQ(r.columns[0].type, SQL_BIGINT);
     ASSERT_EQ(r.rows.size(), 1u);
     EXPECT_EQ(r.rows[0].at(0), "1234");
-    EXPECT_EQ(query(*c, rowCountQuery("[dbo]." + bracketed(plain))).rows.at(0).at(0), "2");
+    EXPECT_EQ(query(*c, rowCountQuery("dbo", plain)).rows.at(0).at(0), "2");
     // The same name under dbo, and a table that is not there: NULL, not an error.
-    for (std::string missing : {"[dbo]." + bracketed(odd), bracketed(schema) + ".[Missing]"}) {
-        Result none = query(*c, rowCountQuery(missing));
-        ASSERT_EQ(none.rows.size(), 1u) << missing;
-        EXPECT_EQ(none.rows[0].at(0), std::nullopt) << missing;
+    for (const auto& [inSchema, name] :
+         {std::pair<std::string, std::string>{"dbo", odd}, {schema, "Missing"}}) {
+        Result none = query(*c, rowCountQuery(inSchema, name));
+        ASSERT_EQ(none.rows.size(), 1u) << inSchema << "." << name;
+        EXPECT_EQ(none.rows[0].at(0), std::nullopt) << inSchema << "." << name;
     }
     // The reading connection goes on to the table itself.
     EXPECT_EQ(query(*c, "select * from " + oddName).rows.size(), 1234u);
@@ -515,9 +462,9 @@ TEST(TdsTypes, EveryColumnTypeKeepsItsOdbcTypeAndValue) {
         values += std::string(", ") + kTypes[i].literal;
         nulls += ", NULL";
     }
-    exec(*c, create + ")");
-    exec(*c, values + ")");
-    exec(*c, nulls + ")");
+    ASSERT_TRUE(exec(*c, create + ")"));
+    ASSERT_TRUE(exec(*c, values + ")"));
+    ASSERT_TRUE(exec(*c, nulls + ")"));
     Result r = query(*c, "select * from " + table + " order by id");
     ASSERT_EQ(r.columns.size(), std::size(kTypes) + 1);
     ASSERT_EQ(r.rows.size(), 2u);
@@ -546,10 +493,11 @@ TEST(TdsTypes, EveryColumnTypeKeepsItsOdbcTypeAndValue) {
 TEST(TdsTypes, EmptyTextIsNotNull) {
     auto c = connectTest();
     std::string table = tdsUniqueName("Empty");
-    exec(*c, "create table " + table +
-                 " (id int, v varchar(10), n nvarchar(10), m nvarchar(max), b varbinary(10))");
-    exec(*c, "insert into " + table + " values (1, '', N'', N'', X'')");
-    exec(*c, "insert into " + table + " values (2, NULL, NULL, NULL, NULL)");
+    ASSERT_TRUE(
+        exec(*c, "create table " + table +
+                     " (id int, v varchar(10), n nvarchar(10), m nvarchar(max), b varbinary(10))"));
+    ASSERT_TRUE(exec(*c, "insert into " + table + " values (1, '', N'', N'', X'')"));
+    ASSERT_TRUE(exec(*c, "insert into " + table + " values (2, NULL, NULL, NULL, NULL)"));
     Result r = query(*c, "select v, n, m, b from " + table + " order by id");
     ASSERT_EQ(r.rows.size(), 2u);
     for (size_t i = 0; i < 4; ++i) {
@@ -561,10 +509,11 @@ TEST(TdsTypes, EmptyTextIsNotNull) {
 TEST(TdsTypes, LongTextArrivesWhole) {
     auto c = connectTest();
     std::string table = tdsUniqueName("Long");
-    exec(*c, "create table " + table + " (n nvarchar(max), v varchar(max))");
-    exec(*c, "insert into " + table +
-                 " values (replace(hex(zeroblob(10000)), '00', N'\xc3\xa9\xe2\x9c\x93'), "
-                 "replace(hex(zeroblob(20000)), '00', 'ab'))");
+    ASSERT_TRUE(exec(*c, "create table " + table + " (n nvarchar(max), v varchar(max))"));
+    ASSERT_TRUE(
+        exec(*c, "insert into " + table +
+                     " values (replace(hex(zeroblob(10000)), '00', N'\xc3\xa9\xe2\x9c\x93'), "
+                     "replace(hex(zeroblob(20000)), '00', 'ab'))"));
     Result r = query(*c, "select n, v from " + table);
     ASSERT_EQ(r.rows.size(), 1u);
     std::string expectedN, expectedV;
@@ -616,8 +565,8 @@ TEST(TdsStatements, SyntaxErrorGives102) {
 TEST(TdsStatements, SeveralStatementsInOneBatchAndRowCounts) {
     auto c = connectTest();
     std::string table = tdsUniqueName("Batch");
-    exec(*c, "create table " + table + " (id int); insert into " + table +
-                 " values (1); insert into " + table + " values (2)");
+    ASSERT_TRUE(exec(*c, "create table " + table + " (id int); insert into " + table +
+                             " values (1); insert into " + table + " values (2)"));
     Statement s(*c);
     ASSERT_TRUE(SQL_SUCCEEDED(s.execute("update " + table + " set id = id + 10")))
         << describe(s.diags());
@@ -633,8 +582,9 @@ TEST(TdsStatements, SeveralStatementsInOneBatchAndRowCounts) {
 TEST(TdsStatements, PreparedStatementsWithParameters) {
     auto c = connectTest();
     std::string table = tdsUniqueName("Params");
-    exec(*c, "create table " + table + " (id int, name nvarchar(20))");
-    exec(*c, "insert into " + table + " values (1, N'one'), (2, N'two'), (3, N'thr\xc3\xa9\x65')");
+    ASSERT_TRUE(exec(*c, "create table " + table + " (id int, name nvarchar(20))"));
+    ASSERT_TRUE(exec(
+        *c, "insert into " + table + " values (1, N'one'), (2, N'two'), (3, N'thr\xc3\xa9\x65')"));
     Statement s(*c);
     std::u16string sql = widen("select name from " + table + " where id = ?");
     ASSERT_TRUE(SQL_SUCCEEDED(SQLPrepareW(s.handle(), sqlw(sql), SQL_NTS))) << describe(s.diags());
@@ -659,11 +609,12 @@ protected:
     static void SetUpTestSuite() {
         table_ = tdsUniqueName("Big");
         auto c = connectTest();
-        exec(*c, "create table " + table_ + " (id int not null, label nvarchar(40))");
-        exec(*c,
-             "with recursive n(x) as (select 1 union all select x + 1 from n where x < 100000) "
-             "insert into " +
-                 table_ + " select x, 'row ' || x from n");
+        ASSERT_TRUE(exec(*c, "create table " + table_ + " (id int not null, label nvarchar(40))"));
+        ASSERT_TRUE(
+            exec(*c,
+                 "with recursive n(x) as (select 1 union all select x + 1 from n where x < 100000) "
+                 "insert into " +
+                     table_ + " select x, 'row ' || x from n"));
     }
     static std::string table_;
 };
@@ -720,8 +671,8 @@ TEST_F(TdsBigTable, TwoConnectionsWorkAtOnceOnTheSameData) {
     EXPECT_EQ(row[0], "1");
 
     std::string shared = tdsUniqueName("Shared");
-    exec(*b, "create table " + shared + " (v int)");
-    exec(*b, "insert into " + shared + " values (42)");
+    ASSERT_TRUE(exec(*b, "create table " + shared + " (v int)"));
+    ASSERT_TRUE(exec(*b, "insert into " + shared + " values (42)"));
     EXPECT_EQ(query(*b, "select v from " + shared).rows.at(0).at(0), "42");
 
     long rows = 1;
@@ -788,61 +739,16 @@ TEST(TdsRobustness, BadPacketsCloseOnlyTheirConnection) {
 
 // --- fault options, on a server of the test's own -----------------------------
 
-class OwnServer {
-public:
-    explicit OwnServer(std::vector<std::string> extra) {
-        int out[2];
-        if (pipe(out) != 0) throw std::runtime_error("pipe");
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(out[1], 1);
-            close(out[0]);
-            std::vector<std::string> args = {TDS_SERVER_BINARY, "--port",     "0",     "--user",
-                                             "tester:secret",   "--database", "testdb"};
-            args.insert(args.end(), extra.begin(), extra.end());
-            std::vector<char*> argv;
-            for (std::string& a : args) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        close(out[1]);
-        std::string line;
-        char ch;
-        while (read(out[0], &ch, 1) == 1 && ch != '\n') line += ch;
-        close(out[0]);
-        if (line.rfind("PORT ", 0) != 0) throw std::runtime_error("no PORT line: " + line);
-        port_ = std::stoi(line.substr(5));
-    }
-    ~OwnServer() {
-        if (pid_ > 0) stop();
-    }
-    int stop() {
-        kill(pid_, SIGTERM);
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return status;
-    }
-    std::string connectionString() const {
-        return "Driver={SQL Server};Server=127.0.0.1," + std::to_string(port_) +
-               ";Database=testdb;Uid=tester;Pwd=secret;";
-    }
-
-private:
-    pid_t pid_ = -1;
-    int port_ = 0;
-};
-
 TEST(TdsFaults, DropAfterRowsCutsTheConnectionMidResultAndSigtermStopsCleanly) {
-    OwnServer server({"--drop-after-rows", "5"});
+    tdstest::PrivateServer server({"--drop-after-rows", "5"});
     {
         Connection c;
         ASSERT_TRUE(c.connect(server.connectionString())) << describe(c.diags());
-        exec(c, "create table t (id int)");
-        exec(c,
-             "with recursive n(x) as (select 1 union all select x + 1 from n where x < 50) insert "
-             "into t select x from n");
+        ASSERT_TRUE(exec(c, "create table t (id int)"));
+        ASSERT_TRUE(exec(
+            c,
+            "with recursive n(x) as (select 1 union all select x + 1 from n where x < 50) insert "
+            "into t select x from n"));
         Statement s(c);
         ASSERT_TRUE(SQL_SUCCEEDED(s.execute("select id from t"))) << describe(s.diags());
         Row row;
@@ -875,15 +781,15 @@ TEST(TdsCollation, CiComparesAndSortsTextWithoutCaseBinaryByCodePoint) {
     {
         auto c = connectTest();  // the fixture's server: binary
         std::string table = tdsUniqueName("Keys");
-        exec(*c, "create table " + table + columns + "; insert into " + table + rows);
+        ASSERT_TRUE(exec(*c, "create table " + table + columns + "; insert into " + table + rows));
         EXPECT_EQ(firstColumn(query(*c, "select k from " + table + " order by k")),
                   (Keys{"Apple", "Banana", "apricot", "cherry"}));
         EXPECT_TRUE(query(*c, "select n from " + table + " where k = N'BANANA'").rows.empty());
     }
-    OwnServer server({"--collation", "ci"});
+    tdstest::PrivateServer server({"--collation", "ci"});
     Connection c;
     ASSERT_TRUE(c.connect(server.connectionString())) << describe(c.diags());
-    exec(c, "create table keys" + columns + "; insert into keys" + rows);
+    ASSERT_TRUE(exec(c, "create table keys" + columns + "; insert into keys" + rows));
     EXPECT_EQ(firstColumn(query(c, "select k from keys order by k")),
               (Keys{"Apple", "apricot", "Banana", "cherry"}));
     EXPECT_EQ(firstColumn(query(c, "select n from keys where k = N'BANANA'")), (Keys{"2"}));

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QLocale>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -11,7 +13,6 @@
 #include <csignal>
 #include <functional>
 
-#include "CanConnect.h"
 #include "DataAccess.h"
 #include "ErrorReport.h"
 #include "LoginWindow.h"
@@ -19,6 +20,7 @@
 #include "RecordingMessageBoxes.h"
 #include "ResultsWindow.h"
 #include "Settings.h"
+#include "TableQuery.h"
 #include "TableSelectionWindow.h"
 #include "TdsTestServer.h"
 #include "WindowRegistry.h"
@@ -26,13 +28,9 @@
 
 namespace {
 
-QString q(const std::string& s) { return QString::fromStdString(s); }
+using compare::QuotedIdentifier;
 
-// A table name as a bracketed identifier, "]" doubled.
-QString bracketed(QString name) {
-    return QLatin1Char('[') + name.replace(QStringLiteral("]"), QStringLiteral("]]")) +
-           QLatin1Char(']');
-}
+QString q(const std::string& s) { return QString::fromStdString(s); }
 
 class EndToEnd : public ::testing::Test {
 protected:
@@ -62,9 +60,9 @@ protected:
     static QString table(const std::string& prefix, const QString& columns,
                          const QStringList& rows) {
         const QString name = q(tdstest::tdsUniqueName(prefix));
-        exec(QStringLiteral("create table %1 (%2)").arg(bracketed(name), columns));
+        exec(QStringLiteral("create table %1 (%2)").arg(QuotedIdentifier(name), columns));
         for (const QString& row : rows) {
-            exec(QStringLiteral("insert into %1 values (%2)").arg(bracketed(name), row));
+            exec(QStringLiteral("insert into %1 values (%2)").arg(QuotedIdentifier(name), row));
         }
         return name;
     }
@@ -134,20 +132,6 @@ private:
     QTemporaryDir config_;
     std::unique_ptr<windows::WindowRegistry> registry_;
 };
-
-TEST_F(EndToEnd, CanConnectAnswersForRightAndWrongDetails) {
-    EXPECT_TRUE(connection::CanConnect(details(), data::OdbcDataAccess()));
-    EXPECT_FALSE(connection::CanConnect(
-        details(QStringLiteral("testdb"), QStringLiteral("tester"), QStringLiteral("wrong")),
-        data::OdbcDataAccess()));
-    EXPECT_FALSE(
-        connection::CanConnect(details(QStringLiteral("nosuchdb")), data::OdbcDataAccess()));
-    // A password with ";" and "}" reaches the server as typed.
-    EXPECT_TRUE(connection::CanConnect(
-        details(QStringLiteral("testdb"), QStringLiteral("semi"), QStringLiteral("pa;ss}word")),
-        data::OdbcDataAccess()));
-    EXPECT_TRUE(boxes.boxes.empty());
-}
 
 TEST_F(EndToEnd, StoredLoginLandsOnTheTableSelectionWithBothListsFilled) {
     const QString name = table("Landing", QStringLiteral("Id int"), {QStringLiteral("1")});
@@ -352,7 +336,7 @@ TEST_F(EndToEnd, ARunThatCannotReadItsTablesEndsAfterItsReport) {
     boxes.boxes.clear();
     registry().loginWindow().passwordEdit()->setText(QStringLiteral("secret"));
     exec(QStringLiteral("drop table %1")
-             .arg(bracketed(b)));  // by another client, after the catalogue
+             .arg(QuotedIdentifier(b)));  // by another client, after the catalogue
     QTest::mouseClick(f2.nextButton(), Qt::LeftButton);
     ASSERT_EQ(boxes.boxes.size(), 1u) << boxes.texts().join(u'|').toStdString();
     EXPECT_TRUE(
@@ -400,13 +384,13 @@ TEST_F(EndToEnd, RecordsPairedByKeyWhenTheBoxIsTicked) {
 // with its schema, and each choice reads its own table.
 TEST_F(EndToEnd, TablesOfTwoSchemasWithOneNameAreToldApart) {
     const QString name = q(tdstest::tdsUniqueName("Twin"));
-    exec(
-        QStringLiteral("create table [dbo].%1 (Id int, Region nvarchar(10))").arg(bracketed(name)));
-    exec(QStringLiteral("insert into [dbo].%1 values (1, N'North')").arg(bracketed(name)));
+    exec(QStringLiteral("create table [dbo].%1 (Id int, Region nvarchar(10))")
+             .arg(QuotedIdentifier(name)));
+    exec(QStringLiteral("insert into [dbo].%1 values (1, N'North')").arg(QuotedIdentifier(name)));
     exec(QStringLiteral("create table [sales].%1 (Id int, Region nvarchar(10))")
-             .arg(bracketed(name)));
-    exec(QStringLiteral("insert into [sales].%1 values (1, N'South')").arg(bracketed(name)));
-    exec(QStringLiteral("insert into [sales].%1 values (2, N'East')").arg(bracketed(name)));
+             .arg(QuotedIdentifier(name)));
+    exec(QStringLiteral("insert into [sales].%1 values (1, N'South')").arg(QuotedIdentifier(name)));
+    exec(QStringLiteral("insert into [sales].%1 values (2, N'East')").arg(QuotedIdentifier(name)));
     compare(name, QStringLiteral("sales.") + name);
     EXPECT_TRUE(boxes.boxes.empty()) << boxes.texts().join(u'|').toStdString();
     EXPECT_EQ(fieldLines(),
@@ -422,9 +406,7 @@ protected:
     // Seeds two tables of `rows` rows on the server (inside it: one statement each).
     static void seed(int port, int rows) {
         auto c = data::OdbcDataAccess().CreateConnection();
-        c->Open(QStringLiteral("Driver={SQL Server};Server=127.0.0.1,%1;Database=testdb;Uid=tester;"
-                               "Pwd=secret;")
-                    .arg(port));
+        c->Open(q(tdstest::tdsConnectionStringAt(port)));
         for (const char* name : {"Big1", "Big2"}) {
             c->Execute(QStringLiteral("create table %1 (Id int, Note nvarchar(20))").arg(name));
             c->Execute(
@@ -455,6 +437,19 @@ protected:
         QTest::mouseClick(f2.nextButton(), Qt::LeftButton);
     }
 
+    // Runs act once, as soon as the table selection shows a run under way
+    // (busy pointer), from a short repeating timer: no fixed delay to guess.
+    void whileRunning(std::function<void()> act) {
+        QObject::connect(&watch_, &QTimer::timeout, [this, act = std::move(act)] {
+            if (registry().tableSelectionWindow().MousePointer() != app::kPointerBusy) return;
+            watch_.stop();
+            actedWhileRunning = true;
+            act();
+        });
+        watch_.start(10);
+    }
+    bool actedWhileRunning = false;
+
     void expectEndedWithoutResults() {
         windows::TableSelectionWindow& f2 = registry().tableSelectionWindow();
         EXPECT_TRUE(f2.isVisible());
@@ -464,10 +459,13 @@ protected:
         EXPECT_TRUE(recordLines().isEmpty());
         EXPECT_EQ(f2.MousePointer(), app::kPointerNormal);
     }
+
+private:
+    QTimer watch_;
 };
 
 TEST_F(EndToEndPrivateServer, AConnectionDroppedMidStreamEndsTheRunAtItsReadingStep) {
-    data_e2e::PrivateServer server({"--drop-after-rows", "1500"});
+    tdstest::PrivateServer server({"--drop-after-rows", "1500"});
     seed(server.port(), 3000);
     compareAt(server.port());
     ASSERT_EQ(boxes.boxes.size(), 1u) << boxes.texts().join(u'|').toStdString();
@@ -478,13 +476,12 @@ TEST_F(EndToEndPrivateServer, AConnectionDroppedMidStreamEndsTheRunAtItsReadingS
 }
 
 TEST_F(EndToEndPrivateServer, EscStopsARunThatWaitsForTheServer) {
-    data_e2e::PrivateServer server({"--delay-ms", "400"});
+    tdstest::PrivateServer server({"--delay-ms", "400"});
     seed(server.port(), 10);
     compareAt(server.port(), [&] {
-        // Esc while the run waits for the server's answers.
-        QTimer::singleShot(
-            300, [&] { QTest::keyClick(&registry().tableSelectionWindow(), Qt::Key_Escape); });
+        whileRunning([&] { QTest::keyClick(&registry().tableSelectionWindow(), Qt::Key_Escape); });
     });
+    EXPECT_TRUE(actedWhileRunning);
     EXPECT_TRUE(boxes.boxes.empty()) << boxes.texts().join(u'|').toStdString();
     expectEndedWithoutResults();
 }
@@ -493,21 +490,20 @@ TEST_F(EndToEndPrivateServer, EscStopsARunThatWaitsForTheServer) {
 // nothing: the run's lines come once, and the windows stay where the run
 // leaves them.
 TEST_F(EndToEndPrivateServer, ClicksDuringARunAreDroppedNotReplayed) {
-    data_e2e::PrivateServer server({"--delay-ms", "150"});
+    tdstest::PrivateServer server({"--delay-ms", "150"});
     seed(server.port(), 10);
     auto c = data::OdbcDataAccess().CreateConnection();
-    c->Open(QStringLiteral("Driver={SQL Server};Server=127.0.0.1,%1;Database=testdb;Uid=tester;"
-                           "Pwd=secret;")
-                .arg(server.port()));
+    c->Open(q(server.connectionString()));
     c->Execute(QStringLiteral("update Big2 set Note = 'changed' where Id = 3"));
     c->Close();
     compareAt(server.port(), [&] {
-        QTimer::singleShot(200, [&] {
+        whileRunning([&] {
             windows::TableSelectionWindow& f2 = registry().tableSelectionWindow();
             QTest::mouseClick(f2.nextButton(), Qt::LeftButton);
             QTest::mouseClick(f2.backButton(), Qt::LeftButton);
         });
     });
+    EXPECT_TRUE(actedWhileRunning);
     EXPECT_TRUE(boxes.boxes.empty()) << boxes.texts().join(u'|').toStdString();
     EXPECT_EQ(fieldLines(),
               QStringList{"Record 3,Field \"Note\" has changed from \"row 3\" to \"changed\""});
@@ -519,14 +515,14 @@ TEST_F(EndToEndPrivateServer, ClicksDuringARunAreDroppedNotReplayed) {
 // A server that stops answering after the catalogue (its process stopped):
 // the run waits without freezing, and Esc is a way out.
 TEST_F(EndToEndPrivateServer, AStoppedServerCanBeLeftWithEsc) {
-    data_e2e::PrivateServer server({});
+    tdstest::PrivateServer server({});
     seed(server.port(), 10);
     compareAt(server.port(), [&] {
         ::kill(server.pid(), SIGSTOP);
-        QTimer::singleShot(
-            500, [&] { QTest::keyClick(&registry().tableSelectionWindow(), Qt::Key_Escape); });
+        whileRunning([&] { QTest::keyClick(&registry().tableSelectionWindow(), Qt::Key_Escape); });
     });
     ::kill(server.pid(), SIGCONT);
+    EXPECT_TRUE(actedWhileRunning);
     EXPECT_TRUE(boxes.boxes.empty()) << boxes.texts().join(u'|').toStdString();
     expectEndedWithoutResults();
 }
@@ -534,27 +530,31 @@ TEST_F(EndToEndPrivateServer, AStoppedServerCanBeLeftWithEsc) {
 // A stored login tried at start against a slow server: the login window shows
 // itself, busy, while it waits, instead of nothing on screen.
 TEST_F(EndToEndPrivateServer, AStoredLoginTriedAtStartShowsTheWindowWhileItWaits) {
-    data_e2e::PrivateServer server({"--delay-ms", "300"});
+    tdstest::PrivateServer server({"--delay-ms", "300"});
     connection::SettingsStore store;
     store.write(connection::kServerSetting, QStringLiteral("127.0.0.1"));
     store.write(connection::kPortSetting, QString::number(server.port()));
     store.write(connection::kUserSetting, QStringLiteral("tester"));
     store.write(connection::kPasswordSetting, QStringLiteral("secret"));
     store.write(connection::kDatabaseSetting, QStringLiteral("testdb"));
+    // Looked at every 10 ms while the login is tried: seen busy at least once.
     bool shownBusy = false;
-    QTimer::singleShot(450, [&] {
+    QTimer look;
+    QObject::connect(&look, &QTimer::timeout, [&] {
         windows::LoginWindow* login = registry().existingLoginWindow();
-        shownBusy = login && login->isVisible() && login->MousePointer() == app::kPointerBusy;
+        shownBusy = shownBusy ||
+                    (login && login->isVisible() && login->MousePointer() == app::kPointerBusy);
     });
+    look.start(10);
     windows::Start(registry());
+    look.stop();
     EXPECT_TRUE(shownBusy);
     EXPECT_TRUE(registry().tableSelectionWindow().isVisible());
     EXPECT_FALSE(registry().loginWindow().isVisible());
 }
 
 // Values with line feeds, tabs and carriage returns stay on one line; dates
-// keep their century in a locale with two-digit years; a 1 MB text and a
-// 10 MB binary that differ are shown shortened and copied whole.
+// keep their century in a locale with two-digit years.
 TEST_F(EndToEnd, ValuesThatWouldBreakALineOrHideTheirCentury) {
     const QString first = table("OddA", QStringLiteral("Note nvarchar(40), D date"),
                                 {"N'a' || char(10) || N'Record 99 added from Evil', '0001-01-01'",
@@ -570,6 +570,8 @@ TEST_F(EndToEnd, ValuesThatWouldBreakALineOrHideTheirCentury) {
                      "Record 2,Field \"Note\" has changed from \"t\u2409c\u240D\" to \"t c\""}));
 }
 
+// A 1 MB text and a 10 MB binary that differ: their lines are kept whole,
+// shown shortened, and copied whole.
 TEST_F(EndToEnd, HugeValuesAreShownShortenedAndCopiedWhole) {
     const QString first = table("HugeA", QStringLiteral("T nvarchar(max), B varbinary(max)"),
                                 {"printf('%.*c', 1048576, 'x'), zeroblob(10485760)"});
@@ -585,6 +587,12 @@ TEST_F(EndToEnd, HugeValuesAreShownShortenedAndCopiedWhole) {
     EXPECT_EQ(lines.line(1).size(), 44 + 2 * (2 + 2 * 10485760));  // 0x and two hex digits a byte
     EXPECT_TRUE(lines.shownLine(1).endsWith(QStringLiteral(" more characters)")));
     EXPECT_LE(lines.shownLine(1).size(), 2100);
+    QGuiApplication::clipboard()->clear();
+    QTest::keyClick(f3.fieldDifferences(), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(f3.fieldDifferences(), Qt::Key_C, Qt::ControlModifier);
+    const QString copied = QGuiApplication::clipboard()->text();
+    EXPECT_EQ(copied.size(), lines.line(0).size() + 1 + lines.line(1).size());
+    EXPECT_TRUE(copied == lines.line(0) + u'\n' + lines.line(1));  // no 44 MB of output on failure
 }
 
 }  // namespace
