@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QLocale>
 #include <QRegularExpression>
@@ -439,9 +440,13 @@ protected:
 
     // Runs act once, as soon as the table selection shows a run under way
     // (busy pointer), from a short repeating timer: no fixed delay to guess.
-    void whileRunning(std::function<void()> act) {
-        QObject::connect(&watch_, &QTimer::timeout, [this, act = std::move(act)] {
+    // Acts once the run shows busy -- and has been busy for busyMs, so that
+    // it waits on the server by then -- and only while it still runs.
+    void whileRunning(std::function<void()> act, int busyMs = 0) {
+        QObject::connect(&watch_, &QTimer::timeout, [this, busyMs, act = std::move(act)] {
             if (registry().tableSelectionWindow().MousePointer() != app::kPointerBusy) return;
+            if (!busySince_.isValid()) busySince_.start();
+            if (busySince_.elapsed() < busyMs) return;
             watch_.stop();
             actedWhileRunning = true;
             act();
@@ -462,6 +467,7 @@ protected:
 
 private:
     QTimer watch_;
+    QElapsedTimer busySince_;
 };
 
 TEST_F(EndToEndPrivateServer, AConnectionDroppedMidStreamEndsTheRunAtItsReadingStep) {
@@ -479,7 +485,9 @@ TEST_F(EndToEndPrivateServer, EscStopsARunThatWaitsForTheServer) {
     tdstest::PrivateServer server({"--delay-ms", "400"});
     seed(server.port(), 10);
     compareAt(server.port(), [&] {
-        whileRunning([&] { QTest::keyClick(&registry().tableSelectionWindow(), Qt::Key_Escape); });
+        // Past the logins, while the queries wait on the server.
+        whileRunning([&] { QTest::keyClick(&registry().tableSelectionWindow(), Qt::Key_Escape); },
+                     500);
     });
     EXPECT_TRUE(actedWhileRunning);
     EXPECT_TRUE(boxes.boxes.empty()) << boxes.texts().join(u'|').toStdString();
