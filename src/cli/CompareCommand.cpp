@@ -8,29 +8,28 @@
 #include <QFile>
 #include <QSaveFile>
 #include <QTemporaryFile>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <stdexcept>
 
 #include "ApplicationTitle.h"
+#include "ComparisonRun.h"
 #include "DataAccess.h"
 #include "ErrorReport.h"
-#include "ErrorTrap.h"
 #include "LoginDetails.h"
 #include "RecordKey.h"
 #include "ReportFormat.h"
 #include "Settings.h"
 #include "TableCatalogue.h"
 #include "TableComparison.h"
-#include "TableQuery.h"
-#include "TableReader.h"
 #include "ValueText.h"
 
 namespace cli {
 
 namespace {
-
-using compare::TableReader;
 
 // A failure that ends the command: its message goes to standard error.
 struct Failure {
@@ -41,22 +40,44 @@ struct Failure {
 
 QString describe(const std::exception_ptr& e) { return app::DescribeFailure(e); }
 
-// Steps that fail inside the comparison: the windows would report them and
-// go on; a command must not present a result it could not fully work out.
-class RecordingBoxes : public ui::MessageBoxes {
-public:
-    ui::Answer show(const QString& text, const QString&, ui::Buttons, ui::Icon,
-                    const QString&) override {
-        if (first.isEmpty()) first = text.section(QStringLiteral("\r\n"), 0, 0);
-        return ui::Answer::Ok;
-    }
-    QString first;
+// A step that fails inside the comparison: the windows would report it and
+// go on; a command must not present a result it could not fully work out, so
+// the run ends there.
+class CommandSteps final : public compare::Steps {
+protected:
+    void failed(int, const std::exception_ptr& failure) override { fail(describe(failure)); }
+};
+
+// SIGINT or SIGTERM, once the comparison watches for it (before, nothing is
+// under way that needs undoing, and the signal ends the program at once).
+volatile std::sig_atomic_t stopSignal = 0;
+volatile std::sig_atomic_t watching = 0;
+
+// The exit status for a comparison stopped by a signal: 130 for SIGINT, as
+// shells expect of a program stopped with Ctrl+C; a failure (2) for SIGTERM.
+int stoppedStatus(int signal) { return signal == SIGINT ? 130 : 2; }
+
+extern "C" void onStopSignal(int signal) {
+    if (watching == 0) ::_exit(stoppedStatus(signal));
+    stopSignal = signal;
+}
+
+void watchStopSignals() {
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : {SIGINT, SIGTERM}) ::sigaction(signal, &action, nullptr);
+}
+
+// Thrown when a signal stopped the comparison.
+struct Stopped {
+    int signal;
 };
 
 // A progress line on a terminal's standard error, a few times a second.
-class Progress {
+class ProgressLine {
 public:
-    Progress() : shown_(::isatty(STDERR_FILENO) == 1) { timer_.start(); }
+    ProgressLine() : shown_(::isatty(STDERR_FILENO) == 1) { timer_.start(); }
     void update(std::int64_t read, std::optional<std::int64_t> expected) {
         if (!shown_ || timer_.elapsed() - last_ < 500) return;
         last_ = timer_.elapsed();
@@ -153,15 +174,11 @@ private:
     std::int64_t count_ = 0;
 };
 
-void waitPast(TableReader& reader, TableReader::Stage stage, const QString& what) {
-    for (;;) {
-        const TableReader::Stage now = reader.WaitPast(stage, 200);
-        if (now == TableReader::Stage::Failed) {
-            if (reader.failedStage() == stage) fail(what + describe(reader.failure()));
-            return;
-        }
-        if (static_cast<int>(now) > static_cast<int>(stage)) return;
-    }
+// A TCP port: digits only, 1 to 65535.
+bool IsPortNumber(const QString& text) {
+    bool number = false;
+    const uint value = text.toUInt(&number, 10);
+    return number && !text.startsWith(u'+') && value >= 1 && value <= 65535;
 }
 
 QString readPassword(const QString& path) {
@@ -183,14 +200,26 @@ catalogue::TableName findTable(const catalogue::CatalogueRead& read, const QStri
     fail(QStringLiteral("There is no table %1 in the database's table list.").arg(listed));
 }
 
-// The comparison; returns the number of differences written to out.
-std::int64_t compareTables(const connection::LoginDetails& details, const QString& left,
-                           const QString& right, QIODevice& out, compare::ReportFormat format,
-                           bool fieldsByName, const compare::KeyChoice& key) {
-    data::DataAccess& data = data::OdbcDataAccess();
+// What the command shows while the run waits: a progress line on a
+// terminal; and a stop signal cancels the run.
+class CommandObserver final : public compare::RunObserver {
+public:
+    void Waiting() override {
+        if (stopSignal != 0 && run != nullptr) run->Cancel();
+    }
+    void Progress(std::int64_t read, std::optional<std::int64_t> expected) override {
+        progress.update(read, expected);
+    }
+    compare::ComparisonRun* run = nullptr;
+    ProgressLine progress;
+};
+
+// The two tables, as the database's table list names them.
+std::pair<catalogue::TableName, catalogue::TableName> findTables(
+    const connection::LoginDetails& details, const QString& left, const QString& right) {
     catalogue::CatalogueRead catalogue;
     try {
-        catalogue = catalogue::ReadTableCatalogue(details, data);
+        catalogue = catalogue::ReadTableCatalogue(details, data::OdbcDataAccess());
     } catch (...) {
         fail(describe(std::current_exception()));
     }
@@ -198,89 +227,81 @@ std::int64_t compareTables(const connection::LoginDetails& details, const QStrin
     const catalogue::TableName first = findTable(catalogue, left);
     const catalogue::TableName second = findTable(catalogue, right);
     if (first == second) fail(QStringLiteral("Please select 2 different tables to compare."));
+    return {first, second};
+}
 
-    const QString connectionString = connection::BuildConnectionString(details);
-    const auto reader = [&] {
-        std::unique_ptr<data::Connection> c = data.CreateConnection();
-        c->Mode = data::adModeReadWrite;
-        c->CommandTimeout = 5000;
-        return std::make_unique<TableReader>(std::move(c), connectionString);
-    };
-    std::unique_ptr<TableReader> a = reader(), b = reader();
-    a->Start();
-    b->Start();
-    waitPast(*a, TableReader::Stage::Connecting, QString());
-    waitPast(*b, TableReader::Stage::Connecting, QString());
-    std::optional<compare::KeyedQueries> keyed;
-    if (key.pairsByKey()) {
+// The comparison; returns the number of differences written to out.
+std::int64_t compareTables(const connection::LoginDetails& details,
+                           const catalogue::TableName& first, const catalogue::TableName& second,
+                           const QString& left, const QString& right, QIODevice& out,
+                           compare::ReportFormat format, const compare::RunOptions& options) {
+    data::DataAccess& data = data::OdbcDataAccess();
+    CommandObserver observer;
+    compare::ComparisonRun run(data, options, observer);
+    observer.run = &run;
+    const auto stage = [&](auto&& fn, const QString& what = QString()) {
         try {
-            keyed = compare::PlanKeyedQueries(*a, *b, first, second, key, [] {});
+            fn();
+        } catch (const compare::RunCancelled&) {
+            throw Stopped{stopSignal};
         } catch (const compare::KeyProblem& problem) {
             fail(problem.message());
+        } catch (const compare::KeyOrderBroken& broken) {
+            fail(broken.message(broken.inFirstTable() ? left : right));
+        } catch (const compare::ReadFailed& failed) {
+            fail(QStringLiteral("%1 could not be read: %2")
+                     .arg(failed.side == compare::Side::First ? left : right,
+                          describe(failed.cause)));
+        } catch (const Failure&) {
+            throw;
         } catch (...) {
-            fail(describe(std::current_exception()));
+            fail(what + describe(std::current_exception()));
         }
-    }
-    a->Query(keyed ? keyed->first : compare::SelectAllFrom(first),
-             compare::RowCountEstimateQuery(first));
-    b->Query(keyed ? keyed->second : compare::SelectAllFrom(second),
-             compare::RowCountEstimateQuery(second));
-    waitPast(*a, TableReader::Stage::Querying, left + QStringLiteral(" could not be read: "));
-    waitPast(*b, TableReader::Stage::Querying, right + QStringLiteral(" could not be read: "));
-
-    Progress progress;
-    const std::optional<std::int64_t> ea = a->EstimatedRows(), eb = b->EstimatedRows();
-    const std::optional<std::int64_t> expected =
-        ea && eb ? std::optional<std::int64_t>(*ea + *eb) : std::nullopt;
-    const auto tick = [&] { progress.update(a->RowsRead() + b->RowsRead(), expected); };
-    const auto blocks = [&](TableReader& reader, const QString& table) {
-        compare::ReaderBlocks::Hooks hooks;
-        hooks.waiting = tick;
-        hooks.failed = [&reader, table] {
-            fail(QStringLiteral("%1 could not be read: %2").arg(table, describe(reader.failure())));
-        };
-        hooks.cancelled = [table] { fail(table + QStringLiteral(" could not be read.")); };
-        return compare::ReaderBlocks(reader, std::move(hooks));
     };
-    compare::ReaderBlocks firstBlocks = blocks(*a, left), secondBlocks = blocks(*b, right);
-    if (firstBlocks.TakeFirst() == nullptr)
-        fail(left + QStringLiteral(" does not contain any data."));
-    if (secondBlocks.TakeFirst() == nullptr) {
-        fail(right + QStringLiteral(" does not contain any data."));
-    }
-    const data::ResultTable& columns = a->Columns();
-    std::vector<QString> names;
-    for (int k = 0; k < columns.fieldCount(); ++k) names.push_back(columns.column(k).name());
-    names.emplace_back();
-    const int lastField = std::min(columns.fieldCount(), b->Columns().fieldCount()) - 1;
+    stage([&] {
+        run.CreateConnections();
+        run.SetMode();
+        run.SetCommandTimeout();
+        run.SetConnectionTimeout();
+        run.SetCursorLocation();
+        run.Connect(details, details);
+        run.PlanKey(first, second);
+        run.SendQuery(compare::Side::First, first);
+        run.SendQuery(compare::Side::Second, second);
+    });
+    stage([&] { run.WaitQueried(compare::Side::First); },
+          left + QStringLiteral(" could not be read: "));
+    stage([&] { run.WaitQueried(compare::Side::Second); },
+          right + QStringLiteral(" could not be read: "));
+    bool firstRows = false, secondRows = false;
+    stage([&] { firstRows = run.HasRows(compare::Side::First); });
+    if (!firstRows) fail(left + QStringLiteral(" does not contain any data."));
+    stage([&] { secondRows = run.HasRows(compare::Side::Second); });
+    if (!secondRows) fail(right + QStringLiteral(" does not contain any data."));
 
-    RecordingBoxes boxes;
-    app::ErrorTrap trap(boxes, app::kForm2NextTag);
+    CommandSteps steps;
     Writer writer(out, format, left, right);
-    compare::TableComparison comparison =
-        fieldsByName ? compare::TableComparison::ByName(columns, b->Columns())
-                     : compare::TableComparison(lastField, names);
-    if (keyed) comparison.PairRecordsBy(keyed->key);
-    try {
-        comparison.Run(trap, firstBlocks, secondBlocks, writer);
-    } catch (const compare::KeyOrderBroken& broken) {
-        fail(broken.message(broken.inFirstTable() ? left : right));
-    }
-    progress.clear();
-    if (!boxes.first.isEmpty()) fail(boxes.first);
+    stage([&] { run.Compare(steps, writer, run.PositionalFields()); });
+    observer.progress.clear();
     return writer.count();
 }
 
+// The whole report onto standard output, or a failure saying why not (a
+// closed or full standard output must not pass for a report written).
 void writeAll(FILE* to, QIODevice& from) {
+    const auto failed = [] {
+        fail(QStringLiteral("Cannot write the report to standard output: %1")
+                 .arg(QString::fromLocal8Bit(std::strerror(errno))));
+    };
     from.seek(0);
     char buffer[65536];
     for (qint64 n; (n = from.read(buffer, sizeof buffer)) > 0;) {
         if (std::fwrite(buffer, 1, static_cast<std::size_t>(n), to) !=
             static_cast<std::size_t>(n)) {
-            fail(QStringLiteral("Cannot write to standard output."));
+            failed();
         }
     }
-    std::fflush(to);
+    if (std::fflush(to) != 0) failed();
 }
 
 // One line on standard error: the driver's several records joined.
@@ -352,6 +373,7 @@ int RunCommandLine(int argc, char** argv) {
                      message.toLocal8Bit().constData());
         return 2;
     };
+    watchStopSignals();
     if (!parser.parse(QCoreApplication::arguments())) return usageError(parser.errorText());
     if (parser.isSet(QStringLiteral("help"))) {
         std::fputs(parser.helpText().toLocal8Bit().constData(), stdout);
@@ -377,8 +399,8 @@ int RunCommandLine(int argc, char** argv) {
     if (pairing != QStringLiteral("by-position") && pairing != QStringLiteral("by-name")) {
         return usageError(QStringLiteral("--fields takes by-position or by-name"));
     }
-    const bool byName = pairing == QStringLiteral("by-name");
-    compare::KeyChoice keyChoice;
+    compare::RunOptions options;
+    options.fieldsByName = pairing == QStringLiteral("by-name");
     if (parser.isSet(key)) {
         const std::optional<compare::KeyChoice> chosenKey =
             compare::KeyChoice::FromOption(parser.value(key));
@@ -386,7 +408,11 @@ int RunCommandLine(int argc, char** argv) {
             return usageError(
                 QStringLiteral("--key takes auto or column names separated by commas"));
         }
-        keyChoice = *chosenKey;
+        options.key = *chosenKey;
+    }
+    if (parser.isSet(port) && !IsPortNumber(parser.value(port))) {
+        return usageError(QStringLiteral("--port takes a number from 1 to 65535, not '%1'")
+                              .arg(parser.value(port)));
     }
 
     try {
@@ -411,6 +437,11 @@ int RunCommandLine(int argc, char** argv) {
             details.password = qEnvironmentVariable("DORVANTIS_PASSWORD");
         }
 
+        const auto [first, second] = findTables(details, args[1], args[2]);
+
+        // From here a stop signal cancels the run, so that the report's
+        // temporary file goes with it.
+        watching = 1;
         // The report goes to a file that replaces the target only when complete,
         // so a failed run never leaves half a report nor shows half of one.
         std::int64_t differences = 0;
@@ -421,7 +452,7 @@ int RunCommandLine(int argc, char** argv) {
                          .arg(parser.value(output), file.errorString()));
             }
             differences =
-                compareTables(details, args[1], args[2], file, *chosen, byName, keyChoice);
+                compareTables(details, first, second, args[1], args[2], file, *chosen, options);
             if (!file.commit()) {
                 fail(QStringLiteral("Cannot write %1: %2")
                          .arg(parser.value(output), file.errorString()));
@@ -430,10 +461,15 @@ int RunCommandLine(int argc, char** argv) {
             QTemporaryFile file;
             if (!file.open()) fail(QStringLiteral("Cannot make a temporary file for the report."));
             differences =
-                compareTables(details, args[1], args[2], file, *chosen, byName, keyChoice);
+                compareTables(details, first, second, args[1], args[2], file, *chosen, options);
             writeAll(stdout, file);
         }
         return differences == 0 ? 0 : 1;
+    } catch (const Stopped& stopped) {
+        // A reader let go may still be inside the driver: the process ends
+        // now, without the exit handlers that would pull its connection away.
+        std::fflush(nullptr);
+        ::_exit(stoppedStatus(stopped.signal));
     } catch (const Failure& f) {
         printFailure(f.message);
     } catch (...) {

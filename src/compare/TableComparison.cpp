@@ -224,14 +224,14 @@ TableComparison TableComparison::ByName(const data::ResultTable& firstColumns,
     return c;
 }
 
-void TableComparison::reportFieldsOnlyInOne(app::ErrorTrap& trap, DifferenceSink& sink) const {
+void TableComparison::reportFieldsOnlyInOne(Steps& trap, DifferenceSink& sink) const {
     for (const QString& name : onlyInFirst_) trap.step(220, [&] { sink.FieldOnlyIn(name, true); });
     for (const QString& name : onlyInSecond_) {
         trap.step(220, [&] { sink.FieldOnlyIn(name, false); });
     }
 }
 
-void TableComparison::Run(app::ErrorTrap& trap, RowBlocks& first, RowBlocks& second,
+void TableComparison::Run(Steps& trap, RowBlocks& first, RowBlocks& second,
                           DifferenceSink& sink) const {
     if (!key_.first.empty()) return runByKey(trap, first, second, sink);
     Cursor a(first);
@@ -273,7 +273,7 @@ void TableComparison::Run(app::ErrorTrap& trap, RowBlocks& first, RowBlocks& sec
 
 // Both tables in key order, merged in one pass: the smaller key is a record
 // only its table has; equal keys pair their records field by field.
-void TableComparison::runByKey(app::ErrorTrap& trap, RowBlocks& first, RowBlocks& second,
+void TableComparison::runByKey(Steps& trap, RowBlocks& first, RowBlocks& second,
                                DifferenceSink& sink) const {
     KeyedCursor a(first, key_.first, true);
     KeyedCursor b(second, key_.second, false);

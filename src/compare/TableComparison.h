@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "DifferenceSink.h"
-#include "ErrorTrap.h"
 #include "RecordKey.h"
 #include "RowBlocks.h"
+#include "Steps.h"
 
 namespace compare {
 
@@ -55,7 +55,7 @@ public:
     // reported once, and such records are paired in the order they come.
     void PairRecordsBy(RecordKey key) { key_ = std::move(key); }
 
-    void Run(app::ErrorTrap& trap, RowBlocks& first, RowBlocks& second, DifferenceSink& sink) const;
+    void Run(Steps& trap, RowBlocks& first, RowBlocks& second, DifferenceSink& sink) const;
 
 private:
     struct FieldPair {
@@ -64,9 +64,8 @@ private:
         int name;  // into names_
     };
     TableComparison() = default;
-    void reportFieldsOnlyInOne(app::ErrorTrap& trap, DifferenceSink& sink) const;
-    void runByKey(app::ErrorTrap& trap, RowBlocks& first, RowBlocks& second,
-                  DifferenceSink& sink) const;
+    void reportFieldsOnlyInOne(Steps& trap, DifferenceSink& sink) const;
+    void runByKey(Steps& trap, RowBlocks& first, RowBlocks& second, DifferenceSink& sink) const;
 
     std::vector<FieldPair> pairs_;
     std::vector<QString> names_;

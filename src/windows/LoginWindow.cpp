@@ -149,7 +149,7 @@ LoginDetails LoginWindow::CurrentLoginDetails() const {
 }
 
 void LoginWindow::Form_Load() {
-    app::ErrorTrap trap(registry().boxes(), app::kForm1LoadTag);
+    ErrorTrap trap(registry().boxes(), app::kForm1LoadTag);
     trap.step(100, [&] { ApplySkin(*this, registry().programFolder()); });
     trap.step(104, [&] { setWindowTitle(QString::fromLatin1(app::kProductName)); });
     trap.step(104, [&] { setWindowIcon(app::ProgramIcon()); });
@@ -204,7 +204,7 @@ void LoginWindow::Form_Load() {
 
 void LoginWindow::PushButton5_Click() {
     const InputGuard ignoreInput;  // the connect waits while the windows paint
-    app::ErrorTrap trap(registry().boxes(), app::kForm1TestConnectionTag);
+    ErrorTrap trap(registry().boxes(), app::kForm1TestConnectionTag);
     std::unique_ptr<data::Connection> connection;
     trap.step(100, [&] { connection = registry().data().CreateConnection(); });
     // From here on a failure is answered by the could-not-connect message, not the report.
@@ -239,7 +239,7 @@ void LoginWindow::PushButton3_Click() {
     // The server is asked on another thread while the windows paint; a second
     // click meanwhile would fill the lists again inside this fill.
     const InputGuard ignoreInput;
-    app::ErrorTrap trap(registry().boxes(), app::kForm1NextTag);
+    ErrorTrap trap(registry().boxes(), app::kForm1NextTag);
     if (!trap.test(100, [&] { return !Text1->text().isEmpty(); })) return;
     const LoginDetails details = CurrentLoginDetails();
     data::DataAccess& data = registry().data();
@@ -268,7 +268,7 @@ void LoginWindow::PushButton3_Click() {
 }
 
 void LoginWindow::PushButton2_Click() {
-    app::ErrorTrap trap(registry().boxes(), app::kForm1HelpTag);
+    ErrorTrap trap(registry().boxes(), app::kForm1HelpTag);
     ui::MessageBoxes& boxes = registry().boxes();
     trap.step(114, [&] { boxes.show(HelpText()); });
     trap.step(

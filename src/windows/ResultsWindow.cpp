@@ -46,7 +46,7 @@ ResultsWindow::ResultsWindow(WindowRegistry& registry) : Window(registry) {
 }
 
 void ResultsWindow::Form_Load() {
-    app::ErrorTrap trap(registry().boxes(), app::kForm3LoadTag);
+    ErrorTrap trap(registry().boxes(), app::kForm3LoadTag);
     trap.step(100, [&] { ApplyClassicColours(*this); });
     trap.step(102, [&] { setWindowIcon(app::ProgramIcon()); });
     LoadPointerFile(trap, 106, 108);
@@ -61,7 +61,7 @@ void ResultsWindow::Form_Load() {
 }
 
 void ResultsWindow::PushButton2_Click() {
-    app::ErrorTrap trap(registry().boxes(), app::kForm3BackTag);
+    ErrorTrap trap(registry().boxes(), app::kForm3BackTag);
     trap.step(100, [&] { ListView1->linesModel()->clear(); });
     trap.step(102, [&] { ListView2->linesModel()->clear(); });
     trap.step(104, [&] { registry().tableSelectionWindow().Show(); });
@@ -96,7 +96,7 @@ void ResultsWindow::SaveResults() {
 }
 
 void ResultsWindow::PushButton9_Click() {
-    app::ErrorTrap trap(registry().boxes(), app::kForm3ExitTag);
+    ErrorTrap trap(registry().boxes(), app::kForm3ExitTag);
     trap.step(100, [&] { registry().EndProgram(); });
 }
 

@@ -68,7 +68,7 @@ TableSelectionWindow::TableSelectionWindow(WindowRegistry& registry) : Window(re
 }
 
 void TableSelectionWindow::Form_Load() {
-    app::ErrorTrap trap(registry().boxes(), app::kForm2LoadTag);
+    ErrorTrap trap(registry().boxes(), app::kForm2LoadTag);
     trap.step(104, [&] { ApplyClassicColours(*this); });
     trap.step(104, [&] { setWindowIcon(app::ProgramIcon()); });
     LoadPointerFile(trap, 108, 110);
@@ -80,7 +80,7 @@ void TableSelectionWindow::Form_Load() {
 }
 
 void TableSelectionWindow::PushButton2_Click() {
-    app::ErrorTrap trap(registry().boxes(), app::kForm2BackTag);
+    ErrorTrap trap(registry().boxes(), app::kForm2BackTag);
     trap.step(100, [&] { registry().loginWindow().Show(); });
     trap.step(102, [&] { Hide(); });
 }

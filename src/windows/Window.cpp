@@ -45,7 +45,7 @@ void Window::SetMouseIcon(const QCursor& cursor) {
     renderPointer();
 }
 
-void Window::LoadPointerFile(app::ErrorTrap& trap, int testLine, int loadLine) {
+void Window::LoadPointerFile(ErrorTrap& trap, int testLine, int loadLine) {
     const QString hand = app::InstalledProgramFile(registry_.programFolder(), app::kPointerFile);
     if (trap.test(testLine, [&] { return app::FileExists(hand); })) {
         trap.step(loadLine, [&] { SetMouseIcon(app::LoadCursorFile(hand)); });

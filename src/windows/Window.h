@@ -6,12 +6,9 @@
 #include <QWidget>
 #include <optional>
 
-namespace app {
-class ErrorTrap;
-}
-
 namespace windows {
 
+class ErrorTrap;
 class WindowRegistry;
 
 // Base of the three windows: load on creation, show and hide, closing ends
@@ -38,7 +35,7 @@ public:
     // The load's two steps for the pointer file beside the program: the test
     // whether it exists (testLine) and, when it does, loading it as the custom
     // pointer picture (loadLine; a file that is no cursor fails that step).
-    void LoadPointerFile(app::ErrorTrap& trap, int testLine, int loadLine);
+    void LoadPointerFile(ErrorTrap& trap, int testLine, int loadLine);
 
     WindowRegistry& registry() const { return registry_; }
 

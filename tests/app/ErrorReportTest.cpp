@@ -44,7 +44,7 @@ TEST(ErrorTrap, ReportsEachFailingStepAndGoesOn) {
     RecordingMessageBoxes boxes;
     QStringList done;
     {
-        app::ErrorTrap trap(boxes, app::kForm1LoadTag);
+        windows::ErrorTrap trap(boxes, app::kForm1LoadTag);
         trap.step(100, [&] { throw std::runtime_error("first"); });
         trap.step(102, [&] { done << "102"; });
         trap.step(104,
@@ -61,7 +61,7 @@ TEST(ErrorTrap, ReportsEachFailingStepAndGoesOn) {
 
 TEST(ErrorTrap, FailingTestEntersTheBlockItGuards) {
     RecordingMessageBoxes boxes;
-    app::ErrorTrap trap(boxes, app::kForm1NextTag);
+    windows::ErrorTrap trap(boxes, app::kForm1NextTag);
     bool entered = false;
     if (trap.test(102, []() -> bool { throw std::runtime_error("no layer"); })) entered = true;
     EXPECT_TRUE(entered);
@@ -80,7 +80,7 @@ void routineWithoutTrap(QStringList& trace) {
 TEST(ErrorTrap, FailureInsideCalledRoutineCarriesCallersTagAndStep) {
     RecordingMessageBoxes boxes;
     QStringList trace;
-    app::ErrorTrap trap(boxes, app::kForm1NextTag);
+    windows::ErrorTrap trap(boxes, app::kForm1NextTag);
     trap.step(104, [&] { routineWithoutTrap(trace); });
     EXPECT_EQ(trace, QStringList{"started"});
     ASSERT_EQ(boxes.boxes.size(), 1u);

@@ -72,7 +72,7 @@ protected:
         names.clear();
         for (int f = 0; f < first.fieldCount(); ++f) names.push_back(first.column(f).name());
         names.emplace_back();
-        app::ErrorTrap trap(boxes, app::kForm2NextTag);
+        windows::ErrorTrap trap(boxes, app::kForm2NextTag);
         WholeTable a(first), b(second);
         compare::TableComparison(lastField, names).Run(trap, a, b, sink);
         return sink.calls;
@@ -204,7 +204,7 @@ TEST_F(TableComparisonTest, BlocksOfAnySizePairTheSameRecords) {
           std::pair{std::vector<int>{5}, std::vector<int>{1, 2, 4}}}) {
         sink.calls.clear();
         Blocks a(first, sizesA), b(second, sizesB);
-        app::ErrorTrap trap(boxes, app::kForm2NextTag);
+        windows::ErrorTrap trap(boxes, app::kForm2NextTag);
         compare::TableComparison(1, names).Run(trap, a, b, sink);
         EXPECT_EQ(sink.calls, whole);
     }
@@ -220,7 +220,7 @@ TEST_F(TableComparisonTest, AReadFailureLeavesTheRun) {
     names = {"Id", ""};
     for (const bool firstFails : {true, false}) {
         Blocks a(rows, {2, 2}, firstFails ? 1 : -1), b(rows, {2, 2}, firstFails ? -1 : 1);
-        app::ErrorTrap trap(boxes, app::kForm2NextTag);
+        windows::ErrorTrap trap(boxes, app::kForm2NextTag);
         EXPECT_THROW(compare::TableComparison(0, names).Run(trap, a, b, sink), std::runtime_error);
     }
     EXPECT_TRUE(sink.calls.isEmpty());
@@ -234,7 +234,7 @@ TEST_F(TableComparisonTest, FieldsByNamePairAcrossOrderAndReportTheUnpaired) {
         TextTable({"Id", "Region", "Amount"}, {{"1", "North", "10"}, {"2", "S", "20"}});
     const auto second = TextTable({"AMOUNT", "id", "Extra"},
                                   {{"10", "1", "e"}, {"21", "2", "f"}, {"30", "3", "g"}});
-    app::ErrorTrap trap(boxes, app::kForm2NextTag);
+    windows::ErrorTrap trap(boxes, app::kForm2NextTag);
     WholeTable a(first), b(second);
     compare::TableComparison::ByName(first, second).Run(trap, a, b, sink);
     EXPECT_EQ(sink.calls, (QStringList{"only Region in first", "only Extra in second",
@@ -260,7 +260,7 @@ TEST_F(TableComparisonTest, RecordsByKeyMergeInKeyOrderWhereverBlocksEnd) {
           std::pair{std::vector<int>{1, 1, 1, 1, 1}, std::vector<int>{1, 1, 1, 1, 1}}}) {
         sink.calls.clear();
         Blocks a(first, sizesA), b(second, sizesB);
-        app::ErrorTrap trap(boxes, app::kForm2NextTag);
+        windows::ErrorTrap trap(boxes, app::kForm2NextTag);
         compare::TableComparison comparison(1, names);
         comparison.PairRecordsBy({{0}, {0}, {QStringLiteral("Id")}});
         comparison.Run(trap, a, b, sink);
@@ -280,7 +280,7 @@ TEST_F(TableComparisonTest, RecordsByKeyNeedKeysInOrder) {
     const compare::RecordKey key{
         {0, 1}, {0, 1}, {QStringLiteral("Customer"), QStringLiteral("Order")}};
     {
-        app::ErrorTrap trap(boxes, app::kForm2NextTag);
+        windows::ErrorTrap trap(boxes, app::kForm2NextTag);
         WholeTable a(first), b(second);
         compare::TableComparison comparison(2, names);
         comparison.PairRecordsBy(key);
@@ -293,7 +293,7 @@ TEST_F(TableComparisonTest, RecordsByKeyNeedKeysInOrder) {
     for (const std::vector<int>& sizes : {std::vector<int>{3}, std::vector<int>{2, 1}}) {
         sink.calls.clear();
         Blocks a(first, {3}), b(backwards, sizes);
-        app::ErrorTrap trap(boxes, app::kForm2NextTag);
+        windows::ErrorTrap trap(boxes, app::kForm2NextTag);
         compare::TableComparison comparison(2, names);
         comparison.PairRecordsBy(key);
         try {

@@ -1,0 +1,203 @@
+#include "ComparisonRun.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "TableComparison.h"
+#include "TableQuery.h"
+#include "TableReader.h"
+
+namespace compare {
+
+namespace {
+
+// How long one wait on a reader lasts before the observer gets a turn.
+constexpr int kWaitSliceMs = 20;
+// How often the observer hears of the rows read while the tables are read.
+constexpr qint64 kProgressEveryMs = 100;
+
+std::size_t at(Side side) { return static_cast<std::size_t>(side); }
+
+}  // namespace
+
+ComparisonRun::ComparisonRun(data::DataAccess& data, RunOptions options, RunObserver& observer)
+    : data_(data), options_(std::move(options)), observer_(observer) {}
+
+ComparisonRun::~ComparisonRun() { Close(); }
+
+std::unique_ptr<data::Connection>& ComparisonRun::connection(Side side) {
+    std::unique_ptr<data::Connection>& c = connections_[at(side)];
+    // A connection whose creation failed fails each stage that needs it.
+    if (!c) throw std::runtime_error("Object variable not set");
+    return c;
+}
+
+TableReader& ComparisonRun::reader(Side side) {
+    if (!readers_[at(side)]) throw std::runtime_error("Object variable not set");
+    return *readers_[at(side)];
+}
+
+ReaderBlocks& ComparisonRun::blocks(Side side) {
+    if (!blocks_[at(side)]) throw std::runtime_error("Object variable not set");
+    return *blocks_[at(side)];
+}
+
+template <class Fn>
+void ComparisonRun::onBoth(Fn fn) {
+    connection(Side::First);
+    connection(Side::Second);
+    fn(*connections_[0]);
+    fn(*connections_[1]);
+}
+
+void ComparisonRun::CreateConnections() {
+    connections_[0] = data_.CreateConnection();
+    connections_[1] = data_.CreateConnection();
+}
+
+void ComparisonRun::SetMode() {
+    onBoth([](data::Connection& c) { c.Mode = data::adModeReadWrite; });
+}
+
+void ComparisonRun::SetCommandTimeout() {
+    onBoth([](data::Connection& c) { c.CommandTimeout = 5000; });
+}
+
+void ComparisonRun::SetConnectionTimeout() {
+    onBoth([](data::Connection& c) { c.ConnectionTimeout = 5000; });
+}
+
+void ComparisonRun::SetCursorLocation() {
+    onBoth([](data::Connection& c) { c.CursorLocation = data::adUseClient; });
+}
+
+void ComparisonRun::waiting() {
+    if (cancelled_) throw RunCancelled{};
+    observer_.Waiting();
+    if (cancelled_) throw RunCancelled{};
+}
+
+// Waits until the side's reader is past the stage. Throws what failed it at
+// that stage; a later stage's failure is left to that stage.
+void ComparisonRun::waitPast(Side side, int stage) {
+    const auto past = static_cast<TableReader::Stage>(stage);
+    TableReader& r = reader(side);
+    for (;;) {
+        if (cancelled_) throw RunCancelled{};
+        const TableReader::Stage now = r.WaitPast(past, kWaitSliceMs);
+        if (now == TableReader::Stage::Cancelled) throw RunCancelled{};
+        if (now == TableReader::Stage::Failed) {
+            if (r.failedStage() == past) std::rethrow_exception(r.failure());
+            return;
+        }
+        if (static_cast<int>(now) > stage) return;
+        waiting();
+    }
+}
+
+void ComparisonRun::Connect(const connection::LoginDetails& first,
+                            const connection::LoginDetails& second) {
+    connection(Side::First);
+    connection(Side::Second);
+    const std::array<QString, 2> strings{connection::BuildConnectionString(first),
+                                         connection::BuildConnectionString(second)};
+    {
+        const std::lock_guard lock(readersMutex_);
+        for (std::size_t i = 0; i < 2; ++i) {
+            readers_[i] = std::make_unique<TableReader>(std::move(connections_[i]), strings[i]);
+        }
+    }
+    for (const std::unique_ptr<TableReader>& r : readers_) r->Start();
+    for (const Side side : {Side::First, Side::Second}) {
+        waitPast(side, static_cast<int>(TableReader::Stage::Connecting));
+    }
+}
+
+void ComparisonRun::PlanKey(const catalogue::TableName& first, const catalogue::TableName& second) {
+    if (!pairsByKey()) return;
+    keyed_ = PlanKeyedQueries(reader(Side::First), reader(Side::Second), first, second,
+                              options_.key, [this] { waiting(); });
+}
+
+void ComparisonRun::SendQuery(Side side, const catalogue::TableName& table) {
+    const QString* ordered = nullptr;
+    if (keyed_) ordered = side == Side::First ? &keyed_->first : &keyed_->second;
+    reader(side).Query(ordered != nullptr ? *ordered : SelectAllFrom(table),
+                       RowCountEstimateQuery(table));
+}
+
+void ComparisonRun::WaitQueried(Side side) {
+    waitPast(side, static_cast<int>(TableReader::Stage::Querying));
+    TableReader& r = reader(side);
+    ReaderBlocks::Hooks hooks;
+    hooks.waiting = [this] { reading(); };
+    hooks.failed = [&r, side] { throw ReadFailed{side, r.failure()}; };
+    hooks.cancelled = [] { throw RunCancelled{}; };
+    blocks_[at(side)] = std::make_unique<ReaderBlocks>(r, std::move(hooks));
+    if (!blocks_[0] || !blocks_[1]) return;
+    // Both queried: the reading starts.
+    const std::optional<std::int64_t> a = readers_[0]->EstimatedRows();
+    const std::optional<std::int64_t> b = readers_[1]->EstimatedRows();
+    if (a && b) expected_ = std::max<std::int64_t>(*a + *b, 1);
+    observer_.Progress(0, expected_);
+    sinceProgress_.start();
+}
+
+// While the tables are read: the rows read a few times a second, and the
+// observer's turn (a block is taken every few milliseconds, a turn each
+// time would cost more than the comparison).
+void ComparisonRun::reading() {
+    if (cancelled_) throw RunCancelled{};
+    if (sinceProgress_.isValid() && sinceProgress_.elapsed() < kProgressEveryMs) return;
+    observer_.Progress(readers_[0]->RowsRead() + readers_[1]->RowsRead(), expected_);
+    waiting();
+    sinceProgress_.restart();
+}
+
+bool ComparisonRun::HasRows(Side side) { return blocks(side).TakeFirst() != nullptr; }
+
+const data::ResultTable& ComparisonRun::Columns(Side side) const {
+    if (!readers_[at(side)]) throw std::runtime_error("Object variable not set");
+    return readers_[at(side)]->Columns();
+}
+
+FieldPlan ComparisonRun::PositionalFields() const {
+    const data::ResultTable& first = Columns(Side::First);
+    FieldPlan plan;
+    plan.lastField = std::min(first.fieldCount(), Columns(Side::Second).fieldCount()) - 1;
+    for (int k = 0; k < first.fieldCount(); ++k) plan.names.push_back(first.column(k).name());
+    plan.names.emplace_back();
+    return plan;
+}
+
+void ComparisonRun::Compare(Steps& steps, DifferenceSink& sink, const FieldPlan& fields) {
+    TableComparison comparison =
+        options_.fieldsByName ? TableComparison::ByName(Columns(Side::First), Columns(Side::Second))
+                              : TableComparison(fields.lastField, fields.names);
+    if (keyed_) comparison.PairRecordsBy(keyed_->key);
+    comparison.Run(steps, blocks(Side::First), blocks(Side::Second), sink);
+}
+
+void ComparisonRun::Close() {
+    for (std::unique_ptr<ReaderBlocks>& b : blocks_) b.reset();
+    std::array<std::unique_ptr<TableReader>, 2> ending;
+    {
+        const std::lock_guard lock(readersMutex_);
+        ending.swap(readers_);
+    }
+    // Both cancelled before either is released, so that their graces run
+    // side by side.
+    for (const std::unique_ptr<TableReader>& r : ending) {
+        if (r) r->Cancel();
+    }
+}
+
+void ComparisonRun::Cancel() {
+    cancelled_ = true;
+    const std::lock_guard lock(readersMutex_);
+    for (const std::unique_ptr<TableReader>& r : readers_) {
+        if (r) r->Cancel();
+    }
+}
+
+}  // namespace compare

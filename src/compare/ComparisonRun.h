@@ -1,0 +1,148 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QString>
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "DataAccess.h"
+#include "DifferenceSink.h"
+#include "LoginDetails.h"
+#include "RecordKey.h"
+#include "Steps.h"
+#include "TableCatalogue.h"
+
+namespace compare {
+
+class TableReader;
+class ReaderBlocks;
+
+// The two sides of a comparison: the first table, and the second, which
+// the lines name as the table records are added to or deleted from.
+enum class Side { First = 0, Second = 1 };
+
+// How a run pairs what it compares.
+struct RunOptions {
+    bool fieldsByName = false;  // fields by name (without case), else by position
+    KeyChoice key;              // records by key, else by position
+};
+
+// Fields by position: 0 to lastField of both tables, named by the first
+// table's names.
+struct FieldPlan {
+    int lastField = -1;
+    std::vector<QString> names;
+};
+
+// What the caller shows while a run waits; called on the caller's thread.
+class RunObserver {
+public:
+    virtual ~RunObserver() = default;
+    // Between short waits (a few tens of milliseconds): the place to paint
+    // or to notice a request to stop and call ComparisonRun::Cancel.
+    virtual void Waiting() {}
+    // Rows read so far of both tables, against the rows the servers expect
+    // (when both gave an estimate): once when the reading starts, then a few
+    // times a second.
+    virtual void Progress(std::int64_t /*rowsRead*/, std::optional<std::int64_t> /*expected*/) {}
+};
+
+// The run was cancelled (Esc, a signal): thrown out of whichever stage was
+// under way. Not an error to report.
+struct RunCancelled {};
+
+// A table that could not be read part-way: the side, and what failed it.
+struct ReadFailed {
+    Side side;
+    std::exception_ptr cause;
+};
+
+// One comparison of two tables, from creating the connections to the last
+// difference, for the windows and the command line alike. It reads each
+// table on a connection and a thread of its own, both at the same time, and
+// hands the rows block by block to the engine, in constant memory.
+//
+// Its stages are called in order by the caller, each under a step of the
+// caller's own (the windows number them); a stage throws what failed it, or
+// RunCancelled. Waiting stages wait in short slices and call the observer
+// between them, so the caller's thread never blocks on a server: Cancel()
+// reaches every statement the readers run, and a reader that does not come
+// back at once is let go, never waited for.
+class ComparisonRun {
+public:
+    ComparisonRun(data::DataAccess& data, RunOptions options, RunObserver& observer);
+    ~ComparisonRun();
+    ComparisonRun(const ComparisonRun&) = delete;
+    ComparisonRun& operator=(const ComparisonRun&) = delete;
+
+    // Both connections' objects (throws when the data layer cannot be had).
+    void CreateConnections();
+    // The connections' options, alike for both: read and write, a command
+    // time-out and a connection time-out of 5000 s, the cursor on the client.
+    void SetMode();
+    void SetCommandTimeout();
+    void SetConnectionTimeout();
+    void SetCursorLocation();
+    // Opens both connections at once, each with its side's login; returns
+    // once both are open.
+    void Connect(const connection::LoginDetails& first, const connection::LoginDetails& second);
+    // Records paired by key: learns both tables' columns (and the first's
+    // primary key when the key is automatic) and the queries that read both
+    // in key order. Throws KeyProblem when the key cannot be had. Nothing to
+    // do when the options pair records by position.
+    void PlanKey(const catalogue::TableName& first, const catalogue::TableName& second);
+    bool pairsByKey() const { return options_.key.pairsByKey(); }
+    // Sends a table's query (and the estimate of its rows); both are sent
+    // before either is waited for, since by key the server may sort both.
+    void SendQuery(Side side, const catalogue::TableName& table);
+    // Waits until the side's query has answered.
+    void WaitQueried(Side side);
+    // Whether the side's table holds a record: takes its first block.
+    // Throws ReadFailed when that read fails.
+    bool HasRows(Side side);
+    // The side's columns (once queried).
+    const data::ResultTable& Columns(Side side) const;
+    // Fields by position over the columns both tables have, named by the first's.
+    FieldPlan PositionalFields() const;
+    // Compares the two tables to the last record, reporting to the sink
+    // through the caller's steps. Fields by name when the options say so,
+    // else by `fields`. Throws ReadFailed, KeyOrderBroken or RunCancelled.
+    void Compare(Steps& steps, DifferenceSink& sink, const FieldPlan& fields);
+    // Releases both readers (a reader still inside the driver is let go).
+    void Close();
+
+    // Stops the run from any thread: every stage under way or to come
+    // throws RunCancelled on the caller's thread.
+    void Cancel();
+    bool cancelled() const { return cancelled_; }
+
+private:
+    TableReader& reader(Side side);
+    ReaderBlocks& blocks(Side side);
+    std::unique_ptr<data::Connection>& connection(Side side);
+    template <class Fn>
+    void onBoth(Fn fn);
+    void waitPast(Side side, int stage);
+    void waiting();
+    void reading();
+
+    data::DataAccess& data_;
+    RunOptions options_;
+    RunObserver& observer_;
+    std::atomic<bool> cancelled_{false};
+    std::array<std::unique_ptr<data::Connection>, 2> connections_;
+    std::mutex readersMutex_;  // Cancel may come from another thread
+    std::array<std::unique_ptr<TableReader>, 2> readers_;
+    std::array<std::unique_ptr<ReaderBlocks>, 2> blocks_;
+    std::optional<KeyedQueries> keyed_;
+    std::optional<std::int64_t> expected_;
+    QElapsedTimer sinceProgress_;
+};
+
+}  // namespace compare
