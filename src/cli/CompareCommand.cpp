@@ -77,7 +77,9 @@ struct Stopped {
 // A progress line on a terminal's standard error, a few times a second.
 class ProgressLine {
 public:
-    ProgressLine() : shown_(::isatty(STDERR_FILENO) == 1) { timer_.start(); }
+    explicit ProgressLine(std::FILE* to) : to_(to), shown_(::isatty(::fileno(to)) == 1) {
+        timer_.start();
+    }
     void update(std::int64_t read, std::optional<std::int64_t> expected) {
         if (!shown_ || timer_.elapsed() - last_ < 500) return;
         last_ = timer_.elapsed();
@@ -90,16 +92,17 @@ public:
             line += QStringLiteral(", about %1 s left")
                         .arg(static_cast<qint64>((*expected - read) / rate) + 1);
         }
-        std::fputs(line.leftJustified(width_).toLocal8Bit().constData(), stderr);
+        std::fputs(line.leftJustified(width_).toLocal8Bit().constData(), to_);
         width_ = std::max<qsizetype>(width_, line.size());
     }
     void clear() {
         if (shown_ && width_ > 0) {
-            std::fputs(("\r" + QString(width_, u' ') + "\r").toLocal8Bit().constData(), stderr);
+            std::fputs(("\r" + QString(width_, u' ') + "\r").toLocal8Bit().constData(), to_);
         }
     }
 
 private:
+    std::FILE* to_;
     bool shown_;
     QElapsedTimer timer_;
     qint64 last_ = -1000;
@@ -204,6 +207,7 @@ catalogue::TableName findTable(const catalogue::CatalogueRead& read, const QStri
 // terminal; and a stop signal cancels the run.
 class CommandObserver final : public compare::RunObserver {
 public:
+    explicit CommandObserver(std::FILE* progressTo) : progress(progressTo) {}
     void Waiting() override {
         if (stopSignal != 0 && run != nullptr) run->Cancel();
     }
@@ -216,10 +220,11 @@ public:
 
 // The two tables, as the database's table list names them.
 std::pair<catalogue::TableName, catalogue::TableName> findTables(
-    const connection::LoginDetails& details, const QString& left, const QString& right) {
+    data::DataAccess& data, const connection::LoginDetails& details, const QString& left,
+    const QString& right) {
     catalogue::CatalogueRead catalogue;
     try {
-        catalogue = catalogue::ReadTableCatalogue(details, data::OdbcDataAccess());
+        catalogue = catalogue::ReadTableCatalogue(details, data);
     } catch (...) {
         fail(describe(std::current_exception()));
     }
@@ -231,12 +236,12 @@ std::pair<catalogue::TableName, catalogue::TableName> findTables(
 }
 
 // The comparison; returns the number of differences written to out.
-std::int64_t compareTables(const connection::LoginDetails& details,
+std::int64_t compareTables(data::DataAccess& data, std::FILE* err,
+                           const connection::LoginDetails& details,
                            const catalogue::TableName& first, const catalogue::TableName& second,
                            const QString& left, const QString& right, QIODevice& out,
                            compare::ReportFormat format, const compare::RunOptions& options) {
-    data::DataAccess& data = data::OdbcDataAccess();
-    CommandObserver observer;
+    CommandObserver observer(err);
     compare::ComparisonRun run(data, options, observer);
     observer.run = &run;
     const auto stage = [&](auto&& fn, const QString& what = QString()) {
@@ -305,11 +310,11 @@ void writeAll(FILE* to, QIODevice& from) {
 }
 
 // One line on standard error: the driver's several records joined.
-void printFailure(QString message) {
+void printFailure(std::FILE* err, QString message) {
     message.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
     message.replace(QLatin1Char('\n'), QLatin1Char(' '));
     message.replace(QLatin1Char('\r'), QLatin1Char(' '));
-    std::fprintf(stderr, "dorvantis: %s\n", message.trimmed().toLocal8Bit().constData());
+    std::fprintf(err, "dorvantis: %s\n", message.trimmed().toLocal8Bit().constData());
 }
 
 }  // namespace
@@ -320,7 +325,12 @@ int RunCommandLine(int argc, char** argv) {
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QString::fromLatin1(app::kProductName).toLower());
     QCoreApplication::setApplicationVersion(QStringLiteral(DORVANTIS_VERSION));
+    watchStopSignals();
+    return RunCommand(QCoreApplication::arguments(), data::OdbcDataAccess(), stdout, stderr);
+}
 
+int RunCommand(const QStringList& arguments, data::DataAccess& data, std::FILE* out,
+               std::FILE* err) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Compares two tables of a SQL Server database record by record and field by field.\n"
@@ -369,18 +379,17 @@ int RunCommandLine(int argc, char** argv) {
         {server, port, database, user, local, noLocal, passwordFile, format, output, fields, key});
 
     const auto usageError = [&](const QString& message) {
-        std::fprintf(stderr, "dorvantis: %s\nTry 'dorvantis --help'.\n",
+        std::fprintf(err, "dorvantis: %s\nTry 'dorvantis --help'.\n",
                      message.toLocal8Bit().constData());
         return 2;
     };
-    watchStopSignals();
-    if (!parser.parse(QCoreApplication::arguments())) return usageError(parser.errorText());
+    if (!parser.parse(arguments)) return usageError(parser.errorText());
     if (parser.isSet(QStringLiteral("help"))) {
-        std::fputs(parser.helpText().toLocal8Bit().constData(), stdout);
+        std::fputs(parser.helpText().toLocal8Bit().constData(), out);
         return 0;
     }
     if (parser.isSet(QStringLiteral("version"))) {
-        std::printf("dorvantis %s\n", DORVANTIS_VERSION);
+        std::fprintf(out, "dorvantis %s\n", DORVANTIS_VERSION);
         return 0;
     }
     const QStringList args = parser.positionalArguments();
@@ -437,7 +446,7 @@ int RunCommandLine(int argc, char** argv) {
             details.password = qEnvironmentVariable("DORVANTIS_PASSWORD");
         }
 
-        const auto [first, second] = findTables(details, args[1], args[2]);
+        const auto [first, second] = findTables(data, details, args[1], args[2]);
 
         // From here a stop signal cancels the run, so that the report's
         // temporary file goes with it.
@@ -451,8 +460,8 @@ int RunCommandLine(int argc, char** argv) {
                 fail(QStringLiteral("Cannot write %1: %2")
                          .arg(parser.value(output), file.errorString()));
             }
-            differences =
-                compareTables(details, first, second, args[1], args[2], file, *chosen, options);
+            differences = compareTables(data, err, details, first, second, args[1], args[2], file,
+                                        *chosen, options);
             if (!file.commit()) {
                 fail(QStringLiteral("Cannot write %1: %2")
                          .arg(parser.value(output), file.errorString()));
@@ -460,9 +469,9 @@ int RunCommandLine(int argc, char** argv) {
         } else {
             QTemporaryFile file;
             if (!file.open()) fail(QStringLiteral("Cannot make a temporary file for the report."));
-            differences =
-                compareTables(details, first, second, args[1], args[2], file, *chosen, options);
-            writeAll(stdout, file);
+            differences = compareTables(data, err, details, first, second, args[1], args[2], file,
+                                        *chosen, options);
+            writeAll(out, file);
         }
         return differences == 0 ? 0 : 1;
     } catch (const Stopped& stopped) {
@@ -471,9 +480,9 @@ int RunCommandLine(int argc, char** argv) {
         std::fflush(nullptr);
         ::_exit(stoppedStatus(stopped.signal));
     } catch (const Failure& f) {
-        printFailure(f.message);
+        printFailure(err, f.message);
     } catch (...) {
-        printFailure(describe(std::current_exception()));
+        printFailure(err, describe(std::current_exception()));
     }
     return 2;
 }

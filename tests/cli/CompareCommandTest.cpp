@@ -1,0 +1,123 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <cstdio>
+
+#include "CompareCommand.h"
+#include "MemoryDataAccess.h"
+#include "Tables.h"
+
+namespace {
+
+using testing_support::SchemaRowset;
+using testing_support::TextTable;
+
+// `dorvantis compare` over the in-memory data layer: what it prints, what it
+// exits with, and what it asks of the connections.
+class Command : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(config.isValid());
+        qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+        data.addTable(QStringLiteral("A"), TextTable({"Id", "Name"}, {{"1", "x"}, {"2", "y"}}));
+        data.addTable(QStringLiteral("B"),
+                      TextTable({"Id", "Name"}, {{"1", "x"}, {"2", "z"}, {"3", "w"}}));
+        data.setSchemaTables(SchemaRowset({{"A", "TABLE"}, {"B", "TABLE"}}));
+    }
+
+    int run(QStringList arguments) {
+        arguments.prepend(QStringLiteral("dorvantis"));
+        std::FILE* out = std::tmpfile();
+        std::FILE* err = std::tmpfile();
+        const int status = cli::RunCommand(arguments, data, out, err);
+        output = readAll(out);
+        errors = readAll(err);
+        return status;
+    }
+
+    static QString readAll(std::FILE* f) {
+        std::rewind(f);
+        QByteArray bytes;
+        char buffer[4096];
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) {
+            bytes.append(buffer, static_cast<qsizetype>(n));
+        }
+        std::fclose(f);
+        return QString::fromUtf8(bytes);
+    }
+
+    QTemporaryDir config;
+    data::MemoryDataAccess data;
+    QString output, errors;
+};
+
+// The command runs the comparison the windows run: the same connection
+// options (the command once set no time-outs nor cursor location), the same
+// lines, exit 1 for differences.
+TEST_F(Command, ComparesWithTheWindowsConnectionOptions) {
+    EXPECT_EQ(run({"compare", "A", "B", "--server", "db.example"}), 1) << errors.toStdString();
+    EXPECT_EQ(output,
+              "Record 2,Field \"Name\" has changed from \"y\" to \"z\"\n"
+              "Record 3 added from B\n");
+    EXPECT_TRUE(errors.isEmpty()) << errors.toStdString();
+    // The catalogue's connection, then one for each table.
+    ASSERT_EQ(data.opens().size(), 3u);
+    for (std::size_t i = 1; i < 3; ++i) {
+        const data::MemoryDataAccess::OpenCall& open = data.opens()[i];
+        EXPECT_EQ(open.mode, data::adModeReadWrite);
+        EXPECT_EQ(open.commandTimeout, 5000);
+        EXPECT_EQ(open.connectionTimeout, 5000);
+        EXPECT_EQ(open.cursorLocation, data::adUseClient);
+    }
+}
+
+// A failure anywhere in the run ends it with one line in the program's own
+// words (no window's procedure tag), exit 2, and no report: an existing
+// --output file keeps what it held.
+TEST_F(Command, AFailedRunLeavesOneLineAndNoReport) {
+    QTemporaryDir dir;
+    const QString report = dir.filePath(QStringLiteral("report.txt"));
+    QFile old(report);
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("the last report\n");
+    old.close();
+    const auto readReport = [&] {
+        QFile f(report);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(missing)");
+    };
+
+    data.failOn(data::Operation::ReadBlock,
+                QStringLiteral("[FreeTDS][SQL Server]Read from the server failed"), 1,
+                QStringLiteral("select * from [dbo].[B]"));
+    EXPECT_EQ(run({"compare", "A", "B", "--server", "db.example", "--output", report}), 2);
+    EXPECT_EQ(errors,
+              "dorvantis: B could not be read: [FreeTDS][SQL Server]Read from the server failed\n");
+    EXPECT_EQ(readReport(), "the last report\n");
+
+    // A table's connection refused (the catalogue's is the first).
+    data.failOn(data::Operation::Open,
+                QStringLiteral("[FreeTDS][SQL Server]Login failed for user 'u'."), 2);
+    EXPECT_EQ(run({"compare", "A", "B", "--server", "db.example", "--output", report}), 2);
+    EXPECT_EQ(errors, "dorvantis: [FreeTDS][SQL Server]Login failed for user 'u'.\n");
+    EXPECT_FALSE(errors.contains(QStringLiteral("PushButton")));
+    EXPECT_EQ(readReport(), "the last report\n");
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"report.txt"});
+}
+
+// A port that is no port is the user's mistake, said before any connection
+// is tried (the driver would call it an unknown host).
+TEST_F(Command, ABadPortIsAUsageError) {
+    for (const char* port : {"abc", "-1", "70000", "0", ""}) {
+        EXPECT_EQ(run({"compare", "A", "B", "--server", "db.example", "--port", port}), 2) << port;
+        EXPECT_TRUE(errors.startsWith(
+            QStringLiteral("dorvantis: --port takes a number from 1 to 65535, not '%1'")
+                .arg(QLatin1String(port))))
+            << errors.toStdString();
+    }
+    EXPECT_TRUE(data.opens().empty());
+    EXPECT_EQ(run({"compare", "A", "B", "--server", "db.example", "--port", "1433"}), 1);
+}
+
+}  // namespace
