@@ -1,0 +1,160 @@
+#include <gtest/gtest.h>
+
+#include <QStringList>
+#include <functional>
+#include <thread>
+
+#include "ComparisonRun.h"
+#include "ErrorReport.h"
+#include "MemoryDataAccess.h"
+#include "TableComparison.h"
+#include "Tables.h"
+
+namespace {
+
+using compare::Side;
+using testing_support::TextTable;
+
+class FailureList final : public compare::Steps {
+public:
+    QStringList failures;
+
+protected:
+    void failed(int line, const std::exception_ptr& failure) override {
+        failures << QStringLiteral("%1 %2").arg(line).arg(app::DescribeFailure(failure));
+    }
+};
+
+class LineSink final : public compare::DifferenceSink {
+public:
+    void FieldChanged(const compare::RecordName& record, const QString& field,
+                      const data::FieldValue&, const data::FieldValue&) override {
+        lines << QStringLiteral("changed %1 %2").arg(record.text(), field);
+    }
+    void RecordDeleted(const compare::RecordName& record) override {
+        lines << QStringLiteral("deleted %1").arg(record.text());
+    }
+    void RecordAdded(const compare::RecordName& record) override {
+        lines << QStringLiteral("added %1").arg(record.text());
+    }
+    void RecordNotUnique(const compare::RecordName&, bool) override {}
+    void FieldOnlyIn(const QString&, bool) override {}
+    QStringList lines;
+};
+
+class Watcher final : public compare::RunObserver {
+public:
+    void Waiting() override {
+        if (onWaiting) onWaiting();
+    }
+    std::function<void()> onWaiting;
+};
+
+// A whole run against the in-memory layer, its stages called in order as the
+// command calls them; each way it can end comes out as one word and a reason.
+class Run : public ::testing::Test {
+protected:
+    void SetUp() override {
+        data.addTable(QStringLiteral("A"), TextTable({"Id", "Name"}, rows(6, {})));
+        data.addTable(QStringLiteral("B"), TextTable({"Id", "Name"}, rows(7, {3})));
+    }
+
+    // n rows "1".."n" with the name "x", but "changed" in the rows listed.
+    static std::vector<QStringList> rows(int n, std::vector<int> changed) {
+        std::vector<QStringList> out;
+        for (int i = 1; i <= n; ++i) {
+            const bool c = std::find(changed.begin(), changed.end(), i) != changed.end();
+            out.push_back(
+                {QString::number(i), c ? QStringLiteral("changed") : QStringLiteral("x")});
+        }
+        return out;
+    }
+
+    QString runAll(const QString& second = QStringLiteral("B")) {
+        const catalogue::TableName a{QString(), QStringLiteral("A")};
+        const catalogue::TableName b{QString(), second};
+        compare::ComparisonRun run(data, options, watcher);
+        current = &run;
+        QString ended = QStringLiteral("compared");
+        QString stage;
+        try {
+            stage = "connect";
+            run.CreateConnections();
+            run.SetMode();
+            run.SetCommandTimeout();
+            run.SetConnectionTimeout();
+            run.SetCursorLocation();
+            run.Connect({}, {});
+            stage = "plan";
+            run.PlanKey(a, b);
+            stage = "query";
+            run.SendQuery(Side::First, a);
+            run.SendQuery(Side::Second, b);
+            run.WaitQueried(Side::First);
+            run.WaitQueried(Side::Second);
+            stage = "read";
+            if (!run.HasRows(Side::First) || !run.HasRows(Side::Second)) ended = "no data";
+            if (ended == "compared") run.Compare(steps, sink, run.PositionalFields());
+        } catch (const compare::RunCancelled&) {
+            ended = QStringLiteral("cancelled at %1").arg(stage);
+        } catch (const compare::ReadFailed& failed) {
+            ended = QStringLiteral("%1 read failed: %2")
+                        .arg(failed.side == Side::First ? "first" : "second",
+                             app::DescribeFailure(failed.cause));
+        } catch (...) {
+            ended = QStringLiteral("%1 failed: %2")
+                        .arg(stage, app::DescribeFailure(std::current_exception()));
+        }
+        current = nullptr;
+        return ended;
+    }
+
+    data::MemoryDataAccess data;
+    compare::RunOptions options;
+    Watcher watcher;
+    FailureList steps;
+    LineSink sink;
+    compare::ComparisonRun* current = nullptr;
+};
+
+TEST_F(Run, EndsInEachWayWithItsReason) {
+    EXPECT_EQ(runAll(), "compared");
+    EXPECT_EQ(sink.lines, (QStringList{"changed 3 Name", "added 7"}));
+    EXPECT_TRUE(steps.failures.isEmpty()) << steps.failures.join(u'|').toStdString();
+
+    data.failOn(data::Operation::Open, QStringLiteral("Login failed for user 'u'."), 2);
+    EXPECT_EQ(runAll(), "connect failed: Login failed for user 'u'.");
+
+    EXPECT_TRUE(runAll(QStringLiteral("Missing")).startsWith("query failed: "));
+
+    data.failOn(data::Operation::ReadBlock, QStringLiteral("Connection reset"), 2,
+                QStringLiteral("select * from [A]"));
+    EXPECT_EQ(runAll(), "first read failed: Connection reset");
+
+    EXPECT_EQ(data.openConnections(), 0);
+}
+
+// Cancel, from the caller's turn or from another thread, ends whatever the
+// run waits on, and the run frees its connections.
+TEST_F(Run, CancelEndsAReadThatWaits) {
+    data.setReadGate(false);
+    data.passBlocks(1);
+    watcher.onWaiting = [&] {
+        if (data.waitingReads() == 2) current->Cancel();
+    };
+    EXPECT_EQ(runAll(), "cancelled at read");
+
+    std::thread canceller;
+    watcher.onWaiting = [&] {
+        if (data.waitingReads() == 2 && !canceller.joinable()) {
+            canceller = std::thread([run = current] { run->Cancel(); });
+        }
+    };
+    EXPECT_EQ(runAll(), "cancelled at read");
+    canceller.join();
+    EXPECT_TRUE(sink.lines.isEmpty());
+    data.setReadGate(true);
+    EXPECT_EQ(data.openConnections(), 0);
+}
+
+}  // namespace
