@@ -1,6 +1,5 @@
 #include "ResultsWindow.h"
 
-#include <QSaveFile>
 #include <QShortcut>
 
 #include "ApplicationTitle.h"
@@ -8,7 +7,9 @@
 #include "ErrorTrap.h"
 #include "Layout.h"
 #include "ProgramFiles.h"
+#include "ReportFile.h"
 #include "ReportFormat.h"
+#include "ReportWriter.h"
 #include "TableSelectionWindow.h"
 #include "WindowRegistry.h"
 
@@ -73,23 +74,24 @@ void ResultsWindow::SaveResults() {
         QStringLiteral("Save As"),
         QStringLiteral("Text (*.txt);;CSV (*.csv);;JSON lines (*.json);;All files (*)"));
     if (path.isEmpty()) return;
-    const compare::ReportFormat format = compare::ReportFormatForFile(path);
-    QSaveFile file(path);
-    bool written = file.open(QIODevice::WriteOnly);
-    const auto put = [&](const QString& line) {
-        const QByteArray bytes = line.toUtf8() + '\n';
-        written = written && file.write(bytes) == bytes.size();
-    };
-    if (const auto header = compare::ReportHeader(format)) put(*header);
-    for (ResultListView* list : {ListView1, ListView2}) {
-        const compare::ResultLinesModel& lines = *list->linesModel();
-        for (qsizetype i = 0; written && i < lines.lineCount(); ++i) {
-            put(compare::FormatDifference(lines.difference(i), format));
+    compare::ReportFile file(path);
+    QString reason;
+    if (file.open()) {
+        try {
+            compare::ReportWriter writer(file.device(), compare::ReportFormatForFile(path));
+            for (ResultListView* list : {ListView1, ListView2}) {
+                const compare::ResultLinesModel& lines = *list->linesModel();
+                for (qsizetype i = 0; i < lines.lineCount(); ++i) writer.write(lines.difference(i));
+            }
+            if (file.commit()) return;
+            reason = file.errorString();
+        } catch (const compare::ReportWriteError& e) {
+            reason = e.reason();
         }
+        file.cancel();
+    } else {
+        reason = file.errorString();
     }
-    if (written && file.commit()) return;
-    const QString reason = file.errorString();
-    file.cancelWriting();
     registry().boxes().show(
         QStringLiteral("The results could not be saved to %1: %2").arg(path, reason), QString(),
         ui::Buttons::Ok, ui::Icon::Exclamation);
