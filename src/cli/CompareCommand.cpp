@@ -6,7 +6,6 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QSaveFile>
 #include <QTemporaryFile>
 #include <cerrno>
 #include <csignal>
@@ -21,11 +20,12 @@
 #include "ErrorReport.h"
 #include "LoginDetails.h"
 #include "RecordKey.h"
+#include "ReportFile.h"
 #include "ReportFormat.h"
+#include "ReportWriter.h"
 #include "Settings.h"
 #include "TableCatalogue.h"
 #include "TableComparison.h"
-#include "ValueText.h"
 
 namespace cli {
 
@@ -107,74 +107,6 @@ private:
     QElapsedTimer timer_;
     qint64 last_ = -1000;
     qsizetype width_ = 0;
-};
-
-// The differences as the command writes them, counted.
-class Writer : public compare::DifferenceSink {
-public:
-    Writer(QIODevice& out, compare::ReportFormat format, QString firstTable, QString secondTable)
-        : out_(out),
-          format_(format),
-          firstTable_(std::move(firstTable)),
-          secondTable_(std::move(secondTable)) {
-        if (const auto header = compare::ReportHeader(format)) put(*header);
-    }
-    void FieldChanged(const compare::RecordName& record, const QString& field,
-                      const data::FieldValue& first, const data::FieldValue& second) override {
-        compare::Difference d;
-        d.kind = compare::Difference::Kind::Changed;
-        d.record = record;
-        d.field = field;
-        if (!first.isNull()) d.from = formatter_.text(first);
-        if (!second.isNull()) d.to = formatter_.text(second);
-        write(d);
-    }
-    void RecordDeleted(const compare::RecordName& record) override {
-        write(about(compare::Difference::Kind::Deleted, record, false));
-    }
-    void RecordAdded(const compare::RecordName& record) override {
-        write(about(compare::Difference::Kind::Added, record, false));
-    }
-    void FieldOnlyIn(const QString& field, bool inFirstTable) override {
-        compare::Difference d = about(compare::Difference::Kind::FieldOnly, {}, inFirstTable);
-        d.field = field;
-        write(d);
-    }
-    void RecordNotUnique(const compare::RecordName& record, bool inFirstTable) override {
-        write(about(compare::Difference::Kind::NotUnique, record, inFirstTable));
-    }
-    std::int64_t count() const { return count_; }
-
-private:
-    // A difference about a record or a field of one table (added and deleted
-    // records name the second).
-    compare::Difference about(compare::Difference::Kind kind, const compare::RecordName& record,
-                              bool inFirstTable) const {
-        compare::Difference d;
-        d.kind = kind;
-        d.record = record;
-        d.table = inFirstTable ? firstTable_ : secondTable_;
-        d.inFirstTable = inFirstTable;
-        return d;
-    }
-    void write(const compare::Difference& d) {
-        ++count_;
-        put(compare::FormatDifference(d, format_));
-    }
-    void put(const QString& line) {
-        const QByteArray bytes = line.toUtf8() + '\n';
-        if (out_.write(bytes) != bytes.size()) {
-            throw std::runtime_error(
-                ("Cannot write the report: " + out_.errorString()).toStdString());
-        }
-    }
-
-    QIODevice& out_;
-    compare::ReportFormat format_;
-    QString firstTable_;
-    QString secondTable_;
-    const compare::ValueFormatter formatter_;
-    std::int64_t count_ = 0;
 };
 
 // A TCP port: digits only, 1 to 65535.
@@ -285,10 +217,13 @@ std::int64_t compareTables(data::DataAccess& data, std::FILE* err,
     if (!secondRows) fail(right + QStringLiteral(" does not contain any data."));
 
     CommandSteps steps;
-    Writer writer(out, format, left, right);
-    stage([&] { run.Compare(steps, writer, run.PositionalFields()); });
+    compare::ReportSink report(out, format, left, right);
+    stage([&] {
+        run.Compare(steps, report, run.PositionalFields());
+        report.finish();
+    });
     observer.progress.clear();
-    return writer.count();
+    return report.differences();
 }
 
 // The whole report onto standard output, or a failure saying why not (a
@@ -455,13 +390,14 @@ int RunCommand(const QStringList& arguments, data::DataAccess& data, std::FILE* 
         // so a failed run never leaves half a report nor shows half of one.
         std::int64_t differences = 0;
         if (parser.isSet(output)) {
-            QSaveFile file(parser.value(output));
-            if (!file.open(QIODevice::WriteOnly)) {
+            // A regular file is replaced whole; a device or a pipe is written into.
+            compare::ReportFile file(parser.value(output));
+            if (!file.open()) {
                 fail(QStringLiteral("Cannot write %1: %2")
                          .arg(parser.value(output), file.errorString()));
             }
-            differences = compareTables(data, err, details, first, second, args[1], args[2], file,
-                                        *chosen, options);
+            differences = compareTables(data, err, details, first, second, args[1], args[2],
+                                        file.device(), *chosen, options);
             if (!file.commit()) {
                 fail(QStringLiteral("Cannot write %1: %2")
                          .arg(parser.value(output), file.errorString()));
