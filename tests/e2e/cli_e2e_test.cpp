@@ -3,6 +3,8 @@
 // a password that never comes from an argument.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <QDir>
 #include <QFile>
@@ -11,6 +13,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <functional>
+#include <thread>
 
 #include "DataAccess.h"
 #include "LoginWindow.h"
@@ -53,8 +57,10 @@ protected:
 
     // Runs the program with the fixture server's login and the arguments
     // given; the password goes in DORVANTIS_PASSWORD, a null one leaves it unset.
+    // prepare may redirect the process's output or start it through a shell.
+    using Prepare = std::function<void(QProcess&, QString& program, QStringList& args)>;
     Outcome run(QStringList args, int port = tdstest::tdsTestPort(),
-                const QString& password = QStringLiteral("secret")) {
+                const QString& password = QStringLiteral("secret"), const Prepare& prepare = {}) {
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         if (password.isNull()) {
@@ -67,7 +73,9 @@ protected:
              << QStringLiteral("--port") << QString::number(port) << QStringLiteral("--user")
              << QStringLiteral("tester") << QStringLiteral("--database")
              << QStringLiteral("testdb");
-        p.start(QStringLiteral(DORVANTIS_PROGRAM), args);
+        QString program = QStringLiteral(DORVANTIS_PROGRAM);
+        if (prepare) prepare(p, program, args);
+        p.start(program, args);
         p.waitForFinished(60000);
         return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
                 QString::fromUtf8(p.readAllStandardOutput()),
@@ -247,6 +255,87 @@ TEST_F(CommandLine, OutputFileIsReplacedOnlyByAWholeReport) {
     ASSERT_TRUE(old.open(QIODevice::ReadOnly));
     EXPECT_EQ(old.readAll(),
               QByteArray("kind,record,field,from,to\nchanged,1,\"Id\",\"1\",\"2\"\n"));
+}
+
+// --output writes into what it names without replacing it (a device, a pipe,
+// standard output); a standard output that is full or closed fails the
+// command with one line instead of losing the report; a port that is no port
+// is a usage error.
+TEST_F(CommandLine, TheReportGoesIntoDevicesAndPipesAndIsNeverLostSilently) {
+    const QString a = table("CliDevA", QStringLiteral("Id int"), {"1"});
+    const QString b = table("CliDevB", QStringLiteral("Id int"), {"2"});
+    const QString line = QStringLiteral("Record 1,Field \"Id\" has changed from \"1\" to \"2\"\n");
+    const QStringList compareAB{QStringLiteral("compare"), a, b};
+    const auto isCharacterDevice = [](const char* path) {
+        struct stat st {};
+        return ::lstat(path, &st) == 0 && S_ISCHR(st.st_mode);
+    };
+
+    // A null device of the test's own where it may make one (as root, a
+    // program that replaced it would otherwise replace the machine's).
+    QTemporaryDir dir;
+    QByteArray null = QFile::encodeName(dir.filePath(QStringLiteral("null")));
+    if (::mknod(null.constData(), S_IFCHR | 0666, ::makedev(1, 3)) != 0) null = "/dev/null";
+    const Outcome toNull = run(compareAB + QStringList{"--output", QFile::decodeName(null)});
+    EXPECT_EQ(toNull.status, 1) << toNull.err.toStdString();
+    EXPECT_TRUE(isCharacterDevice(null.constData()));
+
+    const Outcome toStdout = run(compareAB + QStringList{"--output", "/dev/stdout"});
+    EXPECT_EQ(toStdout.status, 1) << toStdout.err.toStdString();
+    EXPECT_EQ(toStdout.out, line);
+
+    const QByteArray fifo = QFile::encodeName(dir.filePath(QStringLiteral("pipe")));
+    ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
+    QByteArray piped;
+    std::thread reader([&] {
+        QFile f(QFile::decodeName(fifo));
+        if (f.open(QIODevice::ReadOnly)) piped = f.readAll();
+    });
+    const Outcome toFifo = run(compareAB + QStringList{"--output", QFile::decodeName(fifo)});
+    reader.join();
+    EXPECT_EQ(toFifo.status, 1) << toFifo.err.toStdString();
+    EXPECT_EQ(QString::fromUtf8(piped), line);
+    struct stat st {};
+    EXPECT_TRUE(::lstat(fifo.constData(), &st) == 0 && S_ISFIFO(st.st_mode));
+
+    const Outcome full = run(compareAB, tdstest::tdsTestPort(), QStringLiteral("secret"),
+                             [](QProcess& p, QString&, QStringList&) {
+                                 p.setStandardOutputFile(QStringLiteral("/dev/full"));
+                             });
+    EXPECT_EQ(full.status, 2);
+    EXPECT_EQ(full.err,
+              "dorvantis: Cannot write the report to standard output: No space left on device\n");
+    const Outcome fullFile = run(compareAB + QStringList{"--output", "/dev/full"});
+    EXPECT_EQ(fullFile.status, 2);
+    EXPECT_EQ(fullFile.err.count(u'\n'), 1) << fullFile.err.toStdString();
+    EXPECT_TRUE(fullFile.err.contains(QStringLiteral("No space left on device")));
+
+    const Outcome closed = run(compareAB, tdstest::tdsTestPort(), QStringLiteral("secret"),
+                               [](QProcess&, QString& program, QStringList& args) {
+                                   args.prepend(program);
+                                   args.prepend(QStringLiteral("exec \"$0\" \"$@\" >&-"));
+                                   args.prepend(QStringLiteral("-c"));
+                                   program = QStringLiteral("/bin/sh");
+                               });
+    EXPECT_EQ(closed.status, 2);
+    EXPECT_TRUE(closed.err.startsWith(
+        QStringLiteral("dorvantis: Cannot write the report to standard output: ")))
+        << closed.err.toStdString();
+
+    for (const char* port : {"abc", "-1", "70000"}) {
+        // The fixture's own --port comes last and would win: this one is given alone.
+        QProcess p;
+        p.start(QStringLiteral(DORVANTIS_PROGRAM),
+                {QStringLiteral("compare"), a, b, QStringLiteral("--server"),
+                 QStringLiteral("127.0.0.1"), QStringLiteral("--port"), QLatin1String(port)});
+        ASSERT_TRUE(p.waitForFinished(60000));
+        EXPECT_EQ(p.exitCode(), 2) << port;
+        EXPECT_TRUE(QString::fromUtf8(p.readAllStandardError())
+                        .startsWith(QStringLiteral("dorvantis: --port takes a number from 1 to "
+                                                   "65535, not '%1'")
+                                        .arg(QLatin1String(port))))
+            << port;
+    }
 }
 
 // --key: records paired by key, as a user of keyed tools expects -- a row
