@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <thread>
 
 #include "TableComparison.h"
 #include "TableQuery.h"
@@ -185,10 +186,16 @@ void ComparisonRun::Close() {
         const std::lock_guard lock(readersMutex_);
         ending.swap(readers_);
     }
-    // Both cancelled before either is released, so that their graces run
-    // side by side.
+    // Both cancelled, then released side by side: a reader that does not end
+    // at once gets a short grace before it is let go, and two graces one
+    // after the other would be felt.
     for (const std::unique_ptr<TableReader>& r : ending) {
         if (r) r->Cancel();
+    }
+    if (ending[0] && ending[1]) {
+        std::thread second([r = std::move(ending[1])]() mutable { r.reset(); });
+        ending[0].reset();
+        second.join();
     }
 }
 

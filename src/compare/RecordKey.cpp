@@ -94,8 +94,22 @@ KeyedQueries PlanKeyedQueries(TableReader& firstReader, TableReader& secondReade
         *secondShape = DescribeTable(c, second, false);
     });
     constexpr int kWaitSliceMs = 20;
-    while (!firstReader.Answered(kWaitSliceMs)) whileWaiting();
-    while (!secondReader.Answered(kWaitSliceMs)) whileWaiting();
+    const auto wait = [&](TableReader& reader) {
+        for (;;) {
+            try {
+                if (reader.Answered(kWaitSliceMs)) return;
+            } catch (...) {
+                // A cancel now interrupts the work at once, often before the
+                // caller's next turn: that turn says how a cancel ends its
+                // wait (it throws its own stop).
+                if (reader.stage() == TableReader::Stage::Cancelled) whileWaiting();
+                throw;
+            }
+            whileWaiting();
+        }
+    };
+    wait(firstReader);
+    wait(secondReader);
     KeyedQueries planned;
     planned.key =
         ResolveRecordKey(choice, first.listed(), *firstShape, second.listed(), *secondShape);

@@ -45,6 +45,7 @@ struct TableReader::Shared {
     std::deque<data::ResultTable*> full;   // filled, in order, for the caller
     std::vector<data::ResultTable*> free;  // to be filled
     data::ResultTable* taken = nullptr;    // with the caller
+    bool ended = false;                    // the thread has let go of everything
     std::thread thread;
 
     void fail(Stage at, std::exception_ptr e) {
@@ -65,9 +66,13 @@ struct TableReader::Shared {
         changed.notify_all();
     }
 
-    bool isCancelled() {
+    // Ends the reading as cancelled when a cancel came; true then.
+    bool stopIfCancelled() {
         const std::lock_guard lock(mutex);
-        return cancelled;
+        if (!cancelled) return false;
+        stage = Stage::Cancelled;
+        changed.notify_all();
+        return true;
     }
 
     void run() {
@@ -99,6 +104,12 @@ struct TableReader::Shared {
                 failed = std::current_exception();
             }
             const std::lock_guard lock(mutex);
+            if (failed && cancelled) {
+                // Interrupted by the cancel: not an answer.
+                stage = Stage::Cancelled;
+                changed.notify_all();
+                return;
+            }
             workFailure = failed;
             answered = true;
             changed.notify_all();
@@ -117,6 +128,7 @@ struct TableReader::Shared {
             } catch (...) {
             }
         }
+        if (stopIfCancelled()) return;
         std::unique_ptr<data::RowStream> opened;
         try {
             opened = connection->OpenRowStream(query);
@@ -172,6 +184,36 @@ struct TableReader::Shared {
             changed.notify_all();
         }
     }
+
+    // The statement and the connection go with the thread's work, so that a
+    // reader let go frees them too. The connection leaves the shared state
+    // under the lock: a Cancel reaches it until then.
+    void release() {
+        std::unique_ptr<data::RowStream> closing;
+        {
+            const std::lock_guard lock(mutex);
+            closing = std::move(stream);
+        }
+        closing.reset();  // before its connection
+        std::unique_ptr<data::Connection> leaving;
+        {
+            const std::lock_guard lock(mutex);
+            leaving = std::move(connection);
+        }
+        try {
+            if (leaving) leaving->Close();
+        } catch (...) {
+        }
+        leaving.reset();
+        const std::lock_guard lock(mutex);
+        ended = true;
+        changed.notify_all();
+    }
+
+    bool waitEnded(std::chrono::milliseconds grace) {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, grace, [&] { return ended; });
+    }
 };
 
 TableReader::TableReader(std::unique_ptr<data::Connection> connection, QString connectionString)
@@ -212,41 +254,30 @@ void TableReader::Query(QString query, QString countQuery) {
 
 TableReader::~TableReader() {
     if (!s_->thread.joinable()) return;
+    // A cancelled statement ends once the server confirms the cancel, which
+    // takes a round trip; a connect ends only when the driver's login
+    // time-out says so, and a server that does not answer holds its
+    // statement until the command time-out.
     Cancel();
-    bool connecting = false;
-    {
-        std::unique_lock lock(s_->mutex);
-        // A cancelled read ends at once; a connect ends only when the driver's
-        // login time-out says so.
-        connecting = !s_->changed.wait_for(lock, std::chrono::milliseconds(200),
-                                           [&] { return s_->stage != Stage::Connecting; });
+    bool ended = s_->waitEnded(std::chrono::milliseconds(100));
+    if (!ended) {
+        // Once more: the driver drops a cancel that reaches a statement just
+        // before it goes out to the server.
+        Cancel();
+        ended = s_->waitEnded(std::chrono::milliseconds(120));
     }
-    if (connecting) {
+    if (ended) {
+        s_->thread.join();
+    } else {
         s_->thread.detach();  // it holds the shared state until it ends
-        return;
     }
-    s_->thread.join();
-    const std::lock_guard lock(s_->mutex);
-    s_->stream.reset();
 }
 
 void TableReader::Start() {
     std::shared_ptr<Shared> s = s_;
     s_->thread = std::thread([s] {
         s->run();
-        // The statement and the connection go with the thread's work, so
-        // that a reader left alone frees them too.
-        std::unique_ptr<data::RowStream> stream;
-        {
-            const std::lock_guard lock(s->mutex);
-            stream = std::move(s->stream);
-        }
-        stream.reset();
-        try {
-            if (s->connection) s->connection->Close();
-        } catch (...) {
-        }
-        s->connection.reset();
+        s->release();
     });
 }
 
@@ -319,7 +350,9 @@ TableReader::Take TableReader::TakeBlock(int ms, const data::ResultTable*& block
 void TableReader::Cancel() {
     const std::lock_guard lock(s_->mutex);
     s_->cancelled = true;
-    if (s_->stream) s_->stream->Cancel();
+    // The connection reaches whichever statement runs now, and refuses the
+    // ones after it; it stays here until the thread lets go of it.
+    if (s_->connection) s_->connection->Cancel();
     s_->changed.notify_all();
 }
 

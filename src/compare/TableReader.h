@@ -18,14 +18,22 @@ namespace compare {
 // reading and comparing overlap and memory stays that of a few blocks,
 // whatever the table's size. The caller polls with time-outs, so that it can
 // keep a window painting or a progress line going meanwhile.
+//
+// The caller never waits long for the thread: the thread owns the connection,
+// the statement and what it shares with the reader, so that a reader gone
+// before its thread ended (a server that answers nothing) leaves the thread to
+// end alone, touching nothing else.
 class TableReader {
 public:
     enum class Stage { Connecting, Querying, Reading, Finished, Failed, Cancelled };
 
     // The connection's options must already be set; the reader owns it from here.
     TableReader(std::unique_ptr<data::Connection> connection, QString connectionString);
-    // Cancels the reading and waits for the thread; a thread still inside the
-    // driver's connect (which nothing can interrupt) is left to end alone.
+    // Cancels the reading and gives the thread a short grace (a quarter of a
+    // second at most) to end; a thread that has not ended by then (inside the
+    // driver's connect, which nothing can interrupt, or with a server that
+    // does not answer the cancel) is left to end alone, and frees its
+    // statement and connection when it does.
     ~TableReader();
     TableReader(const TableReader&) = delete;
     TableReader& operator=(const TableReader&) = delete;
@@ -33,10 +41,16 @@ public:
     // Starts the thread, which opens the connection and then waits for the query.
     void Start();
     // Runs work with the reader's connection, on its thread, once connected
-    // and before the query: to learn what the query must be.
+    // and before the query: to learn what the query must be. The work may
+    // outlive the reader and its caller (it goes on alone when the reader is
+    // let go), so it must own what it touches: capture shared_ptrs and
+    // copies, never references to the caller's objects. A cancel interrupts
+    // the statement it runs.
     void Ask(std::function<void(data::Connection&)> work);
     // Whether the work asked for has ended, waiting up to ms for it; rethrows
-    // what it threw, and throws when the reader failed or was cancelled first.
+    // what it threw, and throws when the reader failed or was cancelled first
+    // (work interrupted by a cancel counts as cancelled: stage() is then
+    // Cancelled).
     bool Answered(int ms);
 
     // Gives the query (and the row-count query, which may be empty: no
@@ -64,7 +78,10 @@ public:
     // next call (it then goes back to the reader to be filled again).
     Take TakeBlock(int ms, const data::ResultTable*& block);
 
-    // Stops the reading from any thread: a fetch in progress is cancelled.
+    // Stops the reading from any thread and returns at once: whatever
+    // statement the reader runs (estimate, asked work, the query before its
+    // first row, a block) is cancelled through the connection, and the
+    // reader ends as Cancelled, not Failed.
     void Cancel();
 
 private:

@@ -65,13 +65,57 @@ struct MemoryDataAccess::Ledger {
     std::vector<OpenCall> opens;
     QStringList queryLog, executed, log;
     int openConnections = 0;
+    int liveConnections = 0;
     int blockRows = 2;  // rows a row stream gives in one block: tests see several blocks
     bool gateOpen = true;
     int permits = 0;
     int waiting = 0;
+    struct Hold {
+        QString containing;
+        bool ignoresCancel;
+    };
+    std::vector<Hold> holds;
+    bool holdingOpens = false;
+    int held = 0;
+    int releases = 0;  // each release lets every call held before it go
     // Row streams read on threads of their own: every step takes the lock.
     std::recursive_mutex mutex;
     std::condition_variable_any gate;
+
+    // What one connection shares with its row streams (under the lock).
+    struct Line {
+        bool cancelled = false;
+    };
+
+    static DataError cancelled() {
+        return DataError(QStringLiteral("[FreeTDS][SQL Server]Operation was cancelled"),
+                         QString::fromLatin1(messages::kCanceledState), 0);
+    }
+
+    void throwIfCancelled(const Line& line) {
+        const std::lock_guard lock(mutex);
+        if (line.cancelled) throw cancelled();
+    }
+
+    // Waits inside a call while a hold says so. Called without the lock held.
+    void holdIfAsked(const QString& text, const Line& line, bool isOpen) {
+        std::unique_lock lock(mutex);
+        bool ignoresCancel = isOpen;
+        bool hold = isOpen && holdingOpens;
+        for (const Hold& h : holds) {
+            if (isOpen || !text.contains(h.containing, Qt::CaseInsensitive)) continue;
+            hold = true;
+            ignoresCancel = ignoresCancel || h.ignoresCancel;
+        }
+        if (!hold) return;
+        const int generation = releases;
+        ++held;
+        gate.notify_all();
+        gate.wait(lock,
+                  [&] { return releases != generation || (!ignoresCancel && line.cancelled); });
+        --held;
+        if (line.cancelled && !isOpen) throw cancelled();
+    }
 
     // Records the step and throws when a script says so.
     void step(Operation op, const QString& detail) {
@@ -191,8 +235,9 @@ private:
 // A query's rows handed out a few at a time, as a server would stream them.
 class MemoryRowStream final : public RowStream {
 public:
-    MemoryRowStream(std::shared_ptr<Ledger> s, QString sql, ResultTable rows)
-        : s_(std::move(s)), sql_(std::move(sql)), rows_(std::move(rows)) {
+    MemoryRowStream(std::shared_ptr<Ledger> s, std::shared_ptr<Ledger::Line> line, QString sql,
+                    ResultTable rows)
+        : s_(std::move(s)), line_(std::move(line)), sql_(std::move(sql)), rows_(std::move(rows)) {
         columns_ = rows_.withoutRows();
     }
     const ResultTable& Columns() const override { return columns_; }
@@ -200,13 +245,11 @@ public:
         {
             std::unique_lock lock(s_->mutex);
             ++s_->waiting;
-            s_->gate.wait(lock, [&] { return s_->gateOpen || s_->permits > 0 || cancelled_; });
+            s_->gate.wait(lock,
+                          [&] { return s_->gateOpen || s_->permits > 0 || line_->cancelled; });
             --s_->waiting;
-            if (!s_->gateOpen && !cancelled_) --s_->permits;
-            if (cancelled_) {
-                throw DataError(QStringLiteral("[FreeTDS][SQL Server]Operation canceled"),
-                                QStringLiteral("HY008"), 0);
-            }
+            if (line_->cancelled) throw Ledger::cancelled();
+            if (!s_->gateOpen) --s_->permits;
         }
         s_->step(Operation::ReadBlock, sql_);
         block.clearRows();
@@ -221,28 +264,33 @@ public:
     }
     void Cancel() override {
         const std::lock_guard lock(s_->mutex);
-        cancelled_ = true;
+        line_->cancelled = true;
         s_->gate.notify_all();
     }
 
 private:
     std::shared_ptr<Ledger> s_;
+    std::shared_ptr<Ledger::Line> line_;
     QString sql_;
     ResultTable rows_;
     ResultTable columns_;
     std::size_t next_ = 0;
-    bool cancelled_ = false;
 };
 
 class MemoryConnection final : public Connection {
 public:
-    explicit MemoryConnection(std::shared_ptr<Ledger> s) : s_(std::move(s)) {}
+    explicit MemoryConnection(std::shared_ptr<Ledger> s) : s_(std::move(s)) {
+        const std::lock_guard lock(s_->mutex);
+        ++s_->liveConnections;
+    }
     ~MemoryConnection() override {
         const std::lock_guard lock(s_->mutex);
         if (open_) --s_->openConnections;
+        --s_->liveConnections;
     }
 
     void Open(const QString& connectionString) override {
+        s_->holdIfAsked(connectionString, *line_, true);
         const std::lock_guard lock(s_->mutex);
         s_->step(Operation::Open, connectionString);
         if (open_) throw DataError(QString::fromLatin1(messages::kObjectOpen));
@@ -262,13 +310,18 @@ public:
         s_->executed << sql;
         s_->step(Operation::Execute, sql);
         requireOpen();
+        s_->throwIfCancelled(*line_);
     }
     ResultTable FetchQuery(const QString& sql) override {
         requireOpen();
+        s_->throwIfCancelled(*line_);
+        s_->holdIfAsked(sql, *line_, false);
         return s_->query(sql);
     }
     QStringList PrimaryKeyColumns(const QString& schema, const QString& table) override {
         requireOpen();
+        s_->throwIfCancelled(*line_);
+        s_->holdIfAsked(QStringLiteral("sp_pkeys %1.%2").arg(schema, table), *line_, false);
         const std::lock_guard lock(s_->mutex);
         const QString key =
             (schema.isEmpty() || schema == QStringLiteral("dbo") ? table : schema + u'.' + table)
@@ -278,12 +331,24 @@ public:
     }
     std::unique_ptr<RowStream> OpenRowStream(const QString& sql) override {
         requireOpen();
-        return std::make_unique<MemoryRowStream>(s_, sql, s_->query(sql));
+        s_->throwIfCancelled(*line_);
+        s_->holdIfAsked(sql, *line_, false);
+        return std::make_unique<MemoryRowStream>(s_, line_, sql, s_->query(sql));
     }
     ResultTable FetchSchemaTables() override {
         s_->step(Operation::OpenSchema, {});
         requireOpen();
+        s_->throwIfCancelled(*line_);
         return MemoryDataAccess::copyOf(s_->schema);
+    }
+    void Cancel() override {
+        const std::lock_guard lock(s_->mutex);
+        line_->cancelled = true;
+        s_->gate.notify_all();
+    }
+    void ResetCancel() override {
+        const std::lock_guard lock(s_->mutex);
+        line_->cancelled = false;
     }
 
 protected:
@@ -300,6 +365,7 @@ private:
         if (!open_) throw DataError(QString::fromLatin1(messages::kObjectClosed));
     }
     std::shared_ptr<Ledger> s_;
+    std::shared_ptr<Ledger::Line> line_ = std::make_shared<Ledger::Line>();
     bool open_ = false;
 };
 
@@ -350,13 +416,43 @@ int MemoryDataAccess::waitingReads() const {
     return state_->waiting;
 }
 
+void MemoryDataAccess::holdQueries(const QString& containing, bool ignoresCancel) {
+    const std::lock_guard lock(state_->mutex);
+    state_->holds.push_back({containing, ignoresCancel});
+}
+
+void MemoryDataAccess::holdOpens() {
+    const std::lock_guard lock(state_->mutex);
+    state_->holdingOpens = true;
+}
+
+void MemoryDataAccess::releaseQueries() {
+    const std::lock_guard lock(state_->mutex);
+    state_->holds.clear();
+    state_->holdingOpens = false;
+    ++state_->releases;
+    state_->gate.notify_all();
+}
+
+int MemoryDataAccess::heldQueries() const {
+    const std::lock_guard lock(state_->mutex);
+    return state_->held;
+}
+
 const std::vector<MemoryDataAccess::OpenCall>& MemoryDataAccess::opens() const {
     return state_->opens;
 }
 const QStringList& MemoryDataAccess::queries() const { return state_->queryLog; }
 const QStringList& MemoryDataAccess::executed() const { return state_->executed; }
 const QStringList& MemoryDataAccess::log() const { return state_->log; }
-int MemoryDataAccess::openConnections() const { return state_->openConnections; }
+int MemoryDataAccess::openConnections() const {
+    const std::lock_guard lock(state_->mutex);
+    return state_->openConnections;
+}
+int MemoryDataAccess::liveConnections() const {
+    const std::lock_guard lock(state_->mutex);
+    return state_->liveConnections;
+}
 
 std::unique_ptr<Connection> MemoryDataAccess::CreateConnection() {
     state_->step(Operation::CreateConnection, {});

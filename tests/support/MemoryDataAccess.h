@@ -57,6 +57,23 @@ public:
     // Row streams waiting at the gate right now.
     int waitingReads() const;
 
+    // Holds every FetchQuery, PrimaryKeyColumns and OpenRowStream whose text
+    // contains `containing` (case-insensitive) inside the call, as a server
+    // slow to answer would, until releaseQueries or until the connection is
+    // cancelled (the call then throws the cancelled DataError). A key
+    // look-up's text is "sp_pkeys SCHEMA.TABLE", as the driver asks for it.
+    // ignoresCancel: a server that never answers a cancel; the call returns
+    // only on release (and then throws the cancelled error when its
+    // connection was cancelled meanwhile). Repeatable, for several texts.
+    void holdQueries(const QString& containing, bool ignoresCancel = false);
+    // Holds every connection's Open until releaseQueries, whatever a cancel
+    // says: a driver's connect cannot be interrupted.
+    void holdOpens();
+    // Lets every held call go on and holds no more.
+    void releaseQueries();
+    // Calls held right now (queries and opens).
+    int heldQueries() const;
+
     // The nth time op happens (counted from 1, only among steps whose detail
     // equals detail when one is given), it throws DataError(description).
     void failOn(Operation op, const QString& description, int nth = 1,
@@ -75,6 +92,7 @@ public:
     // Every step in order, e.g. "SetOption Mode", "Open Driver=...", "Query select ...".
     const QStringList& log() const;
     int openConnections() const;  // connections open right now
+    int liveConnections() const;  // connections made and not yet destroyed
 
     std::unique_ptr<Connection> CreateConnection() override;
     std::unique_ptr<Recordset> CreateRecordset() override;

@@ -31,7 +31,8 @@ public:
     // Replaces block's rows with the next ones (one or more); false when none
     // was left. Throws DataError when the rows cannot be read.
     virtual bool NextBlock(ResultTable& block) = 0;
-    // Stops a read in progress on another thread: that NextBlock throws.
+    // Stops a read in progress on another thread: that NextBlock throws. The
+    // stream's connection counts as cancelled from then on (Connection::Cancel).
     virtual void Cancel() = 0;
 };
 
@@ -94,6 +95,19 @@ public:
     // the stream and run nothing else while it is open.
     virtual std::unique_ptr<RowStream> OpenRowStream(const QString& sql) = 0;
     virtual ResultTable FetchSchemaTables() = 0;
+
+    // Stops, from any thread, the statement the connection is running at
+    // this moment (a query waiting for the server, a key look-up, the SELECT
+    // of a row stream before its first row, a row stream's read): that call
+    // throws DataError. A cancel that finds nothing running is not lost:
+    // every later statement fails at once as cancelled (messages::kCanceled)
+    // until ResetCancel. Never throws, and does not wait for the statement to
+    // end: a server that does not answer the cancel leaves the statement's
+    // own thread waiting, not the caller.
+    virtual void Cancel() = 0;
+    // Lets statements run again after a Cancel: a cancel leaves the
+    // connection open and usable.
+    virtual void ResetCancel() = 0;
 
 protected:
     // Every assignment to an option; this one keeps the value.
@@ -202,6 +216,10 @@ inline constexpr const char* kNoCurrentRecord =
     "requires a current record.";
 inline constexpr const char* kItemNotFound =
     "Item cannot be found in the collection corresponding to the requested name or ordinal.";
+// A statement refused because its connection was cancelled, with the SQLSTATE
+// the driver gives a statement it cancelled.
+inline constexpr const char* kCanceled = "Operation was cancelled";
+inline constexpr const char* kCanceledState = "HY008";
 }  // namespace messages
 
 }  // namespace data

@@ -97,33 +97,41 @@ public:
 
     void Execute(const QString& sql) override {
         Handle stmt = statement();
-        SQLRETURN rc =
-            SQLExecDirectW(stmt.get(), odbc::wide(sql), static_cast<SQLINTEGER>(sql.size()));
-        check(rc, {&stmt, &dbc_}, "SQLExecDirect", true);
+        check(execute(stmt, sql), {&stmt, &dbc_}, "SQLExecDirect", true);
         // Later statements of a batch may fail too: read every result.
-        while ((rc = SQLMoreResults(stmt.get())) != SQL_NO_DATA) {
+        for (;;) {
+            SQLRETURN rc;
+            {
+                const odbc::DriverCall call(&canceller_, stmt);
+                rc = SQLMoreResults(stmt.get());
+            }
+            if (rc == SQL_NO_DATA) break;
             check(rc, {&stmt, &dbc_}, "SQLMoreResults");
         }
     }
 
     ResultTable FetchQuery(const QString& sql) override {
         Handle stmt = statement();
-        const SQLRETURN rc =
-            SQLExecDirectW(stmt.get(), odbc::wide(sql), static_cast<SQLINTEGER>(sql.size()));
-        if (check(rc, {&stmt, &dbc_}, "SQLExecDirect", true) == SQL_NO_DATA) return ResultTable();
-        return odbc::fetchAll(stmt, dbc_);
+        if (check(execute(stmt, sql), {&stmt, &dbc_}, "SQLExecDirect", true) == SQL_NO_DATA) {
+            return ResultTable();
+        }
+        return odbc::fetchAll(stmt, dbc_, &canceller_);
     }
 
     std::unique_ptr<RowStream> OpenRowStream(const QString& sql) override;
 
     QStringList PrimaryKeyColumns(const QString& schema, const QString& table) override {
         Handle stmt = statement();
-        check(
-            SQLPrimaryKeysW(stmt.get(), nullptr, 0, schema.isEmpty() ? nullptr : odbc::wide(schema),
-                            static_cast<SQLSMALLINT>(schema.size()), odbc::wide(table),
-                            static_cast<SQLSMALLINT>(table.size())),
-            {&stmt, &dbc_}, "SQLPrimaryKeys");
-        const ResultTable keys = odbc::fetchAll(stmt, dbc_);
+        SQLRETURN rc;
+        {
+            const odbc::DriverCall call(&canceller_, stmt);
+            rc = SQLPrimaryKeysW(stmt.get(), nullptr, 0,
+                                 schema.isEmpty() ? nullptr : odbc::wide(schema),
+                                 static_cast<SQLSMALLINT>(schema.size()), odbc::wide(table),
+                                 static_cast<SQLSMALLINT>(table.size()));
+        }
+        check(rc, {&stmt, &dbc_}, "SQLPrimaryKeys");
+        const ResultTable keys = odbc::fetchAll(stmt, dbc_, &canceller_);
         const int name = keys.indexOf(QStringLiteral("COLUMN_NAME"));
         const int seq = keys.indexOf(QStringLiteral("KEY_SEQ"));
         if (name < 0 || seq < 0) return {};
@@ -142,15 +150,23 @@ public:
 
     ResultTable FetchSchemaTables() override {
         Handle stmt = statement();
-        check(SQLTablesW(stmt.get(), nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0),
-              {&stmt, &dbc_}, "SQLTables");
-        return odbc::fetchAll(stmt, dbc_);
+        SQLRETURN rc;
+        {
+            const odbc::DriverCall call(&canceller_, stmt);
+            rc = SQLTablesW(stmt.get(), nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0);
+        }
+        check(rc, {&stmt, &dbc_}, "SQLTables");
+        return odbc::fetchAll(stmt, dbc_, &canceller_);
     }
+
+    void Cancel() override { canceller_.cancel(); }
+    void ResetCancel() override { canceller_.reset(); }
 
 private:
     // A forward-only, read-only statement, which FreeTDS sends as a plain batch.
     Handle statement() {
         if (!dbc_) throw DataError(QString::fromLatin1(messages::kObjectClosed));
+        canceller_.check();
         Handle stmt = odbc::allocate(SQL_HANDLE_STMT, dbc_);
         const auto attr = [&](SQLINTEGER a, SQLULEN v, const char* what) {
             check(SQLSetStmtAttrW(stmt.get(), a, reinterpret_cast<SQLPOINTER>(v), 0),
@@ -164,6 +180,12 @@ private:
         return stmt;
     }
 
+    // Runs sql on stmt, open to a cancel until the server's first answer.
+    SQLRETURN execute(const Handle& stmt, const QString& sql) {
+        const odbc::DriverCall call(&canceller_, stmt);
+        return SQLExecDirectW(stmt.get(), odbc::wide(sql), static_cast<SQLINTEGER>(sql.size()));
+    }
+
     void disconnect() noexcept {
         if (dbc_) SQLDisconnect(dbc_.get());
         dbc_.reset();
@@ -171,13 +193,19 @@ private:
 
     std::shared_ptr<const Handle> env_;
     Handle dbc_;  // set while connected
+    odbc::Canceller canceller_;
 };
 
 // A statement whose rows are fetched a block at a time into the caller's block.
+// Its fetches go through its connection's canceller: the connection must
+// outlive the stream.
 class OdbcRowStream final : public RowStream {
 public:
-    OdbcRowStream(Handle stmt, const Handle& dbc)
-        : stmt_(std::move(stmt)), dbc_(dbc), fetcher_(stmt_, dbc_) {
+    OdbcRowStream(Handle stmt, const Handle& dbc, odbc::Canceller& canceller)
+        : stmt_(std::move(stmt)),
+          dbc_(dbc),
+          canceller_(canceller),
+          fetcher_(stmt_, dbc_, &canceller_) {
         columns_ = fetcher_.emptyTable();
     }
 
@@ -190,21 +218,20 @@ public:
 
     // ODBC lets another thread cancel a statement that is fetching; the driver
     // sends the server an attention and the fetch returns HY008.
-    void Cancel() override { SQLCancel(stmt_.get()); }
+    void Cancel() override { canceller_.cancel(); }
 
 private:
     Handle stmt_;
     const Handle& dbc_;
+    odbc::Canceller& canceller_;
     odbc::BlockFetcher fetcher_;
     ResultTable columns_;
 };
 
 std::unique_ptr<RowStream> OdbcConnection::OpenRowStream(const QString& sql) {
     Handle stmt = statement();
-    const SQLRETURN rc =
-        SQLExecDirectW(stmt.get(), odbc::wide(sql), static_cast<SQLINTEGER>(sql.size()));
-    check(rc, {&stmt, &dbc_}, "SQLExecDirect", true);
-    return std::make_unique<OdbcRowStream>(std::move(stmt), dbc_);
+    check(execute(stmt, sql), {&stmt, &dbc_}, "SQLExecDirect", true);
+    return std::make_unique<OdbcRowStream>(std::move(stmt), dbc_, canceller_);
 }
 
 class OdbcLayer final : public DataAccess {

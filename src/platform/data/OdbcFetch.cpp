@@ -300,10 +300,16 @@ void setUpRowByRow(const Handle& stmt, const Handle& dbc, std::vector<Plan>& pla
 }
 
 // Appends up to maxRows rows one at a time; false when the result had no row left.
-bool fetchRowByRow(const Handle& stmt, const Handle& dbc, std::vector<Plan>& plans,
-                   ResultTable& table, std::size_t maxRows) {
+bool fetchRowByRow(const Handle& stmt, const Handle& dbc, Canceller* canceller,
+                   std::vector<Plan>& plans, ResultTable& table, std::size_t maxRows) {
     for (std::size_t n = 0; n < maxRows; ++n) {
-        const SQLRETURN rc = SQLFetch(stmt.get());
+        // The driver reads a whole row with SQLFetch: only that call waits
+        // for the server, SQLGetData reads what has come.
+        SQLRETURN rc;
+        {
+            const DriverCall call(canceller, stmt);
+            rc = SQLFetch(stmt.get());
+        }
         if (rc == SQL_NO_DATA) return n > 0;
         check(rc, {&stmt, &dbc}, "SQLFetch");
         for (std::size_t i = 0; i < plans.size(); ++i) {
@@ -355,8 +361,9 @@ SQLULEN setUpBlocks(const Handle& stmt, const Handle& dbc, std::vector<Plan>& pl
 }
 
 // Appends one block of rows; false when the result had no row left.
-bool fetchBlock(const Handle& stmt, const Handle& dbc, std::vector<Plan>& plans, SQLULEN rows,
-                SQLULEN& fetched, const std::vector<SQLUSMALLINT>& status, ResultTable& table) {
+bool fetchBlock(const Handle& stmt, const Handle& dbc, Canceller* canceller,
+                std::vector<Plan>& plans, SQLULEN rows, SQLULEN& fetched,
+                const std::vector<SQLUSMALLINT>& status, ResultTable& table) {
     // Numbers land in the column's own vector: bind its free tail.
     for (std::size_t i = 0; i < plans.size(); ++i) {
         Plan& p = plans[i];
@@ -383,7 +390,11 @@ bool fetchBlock(const Handle& stmt, const Handle& dbc, std::vector<Plan>& plans,
     }
 
     fetched = 0;
-    const SQLRETURN rc = SQLFetch(stmt.get());
+    SQLRETURN rc;
+    {
+        const DriverCall call(canceller, stmt);
+        rc = SQLFetch(stmt.get());
+    }
     const bool done = rc == SQL_NO_DATA;
     if (!done) check(rc, {&stmt, &dbc}, "SQLFetch");
     const std::size_t n = done ? 0 : static_cast<std::size_t>(fetched);
@@ -449,8 +460,8 @@ struct BlockFetcher::State {
     bool done = false;
 };
 
-BlockFetcher::BlockFetcher(const Handle& stmt, const Handle& dbc)
-    : stmt_(stmt), dbc_(dbc), state_(std::make_unique<State>()) {
+BlockFetcher::BlockFetcher(const Handle& stmt, const Handle& dbc, Canceller* canceller)
+    : stmt_(stmt), dbc_(dbc), canceller_(canceller), state_(std::make_unique<State>()) {
     SQLSMALLINT count = 0;
     check(SQLNumResultCols(stmt.get(), &count), {&stmt, &dbc}, "SQLNumResultCols");
     if (count <= 0) {
@@ -494,16 +505,17 @@ ResultTable BlockFetcher::emptyTable() const {
 
 bool BlockFetcher::fetchInto(ResultTable& table) {
     if (state_->done) return false;
-    const bool more = state_->rowByRow
-                          ? fetchRowByRow(stmt_, dbc_, state_->plans, table, kMaxBlockRows)
-                          : fetchBlock(stmt_, dbc_, state_->plans, state_->blockRows,
-                                       state_->fetched, state_->status, table);
+    const bool more =
+        state_->rowByRow
+            ? fetchRowByRow(stmt_, dbc_, canceller_, state_->plans, table, kMaxBlockRows)
+            : fetchBlock(stmt_, dbc_, canceller_, state_->plans, state_->blockRows, state_->fetched,
+                         state_->status, table);
     state_->done = !more;
     return more;
 }
 
-ResultTable fetchAll(const Handle& stmt, const Handle& dbc) {
-    BlockFetcher fetcher(stmt, dbc);
+ResultTable fetchAll(const Handle& stmt, const Handle& dbc, Canceller* canceller) {
+    BlockFetcher fetcher(stmt, dbc, canceller);
     ResultTable table = fetcher.emptyTable();
     while (fetcher.fetchInto(table)) {
     }

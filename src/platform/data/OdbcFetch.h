@@ -15,10 +15,11 @@ namespace data::odbc {
 // after block: bound row arrays, or rows one by one with SQLGetData when a
 // column holds long values (read in chunks). The buffers are set up once and
 // reused for every block. Errors name the statement's and the connection's
-// records. The handles must outlive the fetcher.
+// records. The handles (and the canceller, when given) must outlive the
+// fetcher; with a canceller, every fetch is open to the connection's cancel.
 class BlockFetcher {
 public:
-    BlockFetcher(const Handle& stmt, const Handle& dbc);
+    BlockFetcher(const Handle& stmt, const Handle& dbc, Canceller* canceller = nullptr);
     ~BlockFetcher();
     BlockFetcher(const BlockFetcher&) = delete;
     BlockFetcher& operator=(const BlockFetcher&) = delete;
@@ -32,12 +33,13 @@ private:
     struct State;
     const Handle& stmt_;
     const Handle& dbc_;
+    Canceller* canceller_;
     ResultTable columns_;
     std::unique_ptr<State> state_;
 };
 
 // The whole current result set, in one table.
-ResultTable fetchAll(const Handle& stmt, const Handle& dbc);
+ResultTable fetchAll(const Handle& stmt, const Handle& dbc, Canceller* canceller = nullptr);
 
 // The pieces of text conversion the fetcher relies on, open to tests.
 struct Exact {

@@ -3,6 +3,8 @@
 #include <QStringList>
 #include <vector>
 
+#include "DataAccess.h"
+
 namespace data::odbc {
 
 namespace {
@@ -63,6 +65,47 @@ DataError diagnostics(std::initializer_list<const Handle*> handles, const char* 
     QStringList texts;
     for (const Record& r : records) texts << r.text;
     return DataError(texts.join(u'\n'), records.front().state, records.front().native);
+}
+
+namespace {
+
+[[noreturn]] void throwCancelled() {
+    throw DataError(QString::fromLatin1(messages::kCanceled),
+                    QString::fromLatin1(messages::kCanceledState));
+}
+
+}  // namespace
+
+void Canceller::cancel() noexcept {
+    const std::lock_guard lock(mutex_);
+    cancelled_ = true;
+    // The driver sends the server an attention; the call returns HY008 once
+    // the server confirms it. Each cancel asks again: one that reached the
+    // statement just before it went out may have been dropped by the driver.
+    if (inCall_ != SQL_NULL_HSTMT) SQLCancel(inCall_);
+}
+
+void Canceller::reset() noexcept {
+    const std::lock_guard lock(mutex_);
+    cancelled_ = false;
+}
+
+void Canceller::check() const {
+    const std::lock_guard lock(mutex_);
+    if (cancelled_) throwCancelled();
+}
+
+DriverCall::DriverCall(Canceller* canceller, const Handle& stmt) : canceller_(canceller) {
+    if (!canceller_) return;
+    const std::lock_guard lock(canceller_->mutex_);
+    if (canceller_->cancelled_) throwCancelled();
+    canceller_->inCall_ = stmt.get();
+}
+
+DriverCall::~DriverCall() {
+    if (!canceller_) return;
+    const std::lock_guard lock(canceller_->mutex_);
+    canceller_->inCall_ = SQL_NULL_HSTMT;
 }
 
 Handle allocate(SQLSMALLINT type, const Handle& parent) {

@@ -9,6 +9,7 @@
 #include <QString>
 #include <atomic>
 #include <initializer_list>
+#include <mutex>
 #include <utility>
 
 #include "DataError.h"
@@ -68,6 +69,43 @@ inline SQLRETURN check(SQLRETURN rc, std::initializer_list<const Handle*> handle
 
 // A new handle of type under parent; a failure is read from the parent.
 Handle allocate(SQLSMALLINT type, const Handle& parent);
+
+// A connection's cancel: whether the connection was cancelled, and the
+// statement it has inside a driver call that may wait for the server, which
+// another thread cancels with SQLCancel. SQLCancel runs under the lock and
+// only while that call lasts: the handle cannot be freed under it (a call
+// ends before its handle is freed, and its end waits for the lock), and the
+// driver is not asked to cancel a statement between two calls, which FreeTDS
+// would do by waiting for the server's answer on the cancelling thread.
+class Canceller {
+public:
+    // Marks the connection cancelled and cancels the call in progress, if any.
+    void cancel() noexcept;
+    void reset() noexcept;
+    // Throws the cancelled DataError once the connection was cancelled.
+    void check() const;
+
+private:
+    friend class DriverCall;
+    mutable std::mutex mutex_;
+    SQLHSTMT inCall_ = SQL_NULL_HSTMT;
+    bool cancelled_ = false;
+};
+
+// One driver call on a statement that may wait for the server (execute,
+// fetch, a piece of a long value), open to a cancel while it lasts. Throws
+// the cancelled DataError, without calling, once the connection was
+// cancelled. No canceller: nothing to do.
+class DriverCall {
+public:
+    DriverCall(Canceller* canceller, const Handle& stmt);
+    ~DriverCall();
+    DriverCall(const DriverCall&) = delete;
+    DriverCall& operator=(const DriverCall&) = delete;
+
+private:
+    Canceller* canceller_;
+};
 
 inline SQLWCHAR* wide(const QString& s) {
     return reinterpret_cast<SQLWCHAR*>(

@@ -15,6 +15,8 @@ const char* const kUsage =
     "                      (repeatable; the first is the default database)\n"
     "  --delay-ms N        wait N ms before every reply\n"
     "  --drop-after-rows N close the connection after N rows of a result\n"
+    "  --stall-query TEXT  no reply to a batch or procedure call whose text holds\n"
+    "                      TEXT (any case) until the client cancels it (repeatable)\n"
     "  --collation ci|binary  text columns compare and sort without case (ci) or\n"
     "                      by code point (binary, the default)\n"
     "  --config FILE       read options from FILE, one per line: 'user tester:secret'\n"
@@ -85,6 +87,9 @@ bool apply(const std::string& key, const std::string& value, const std::string& 
     } else if (key == "drop-after-rows") {
         if (!number(value, 0, 1L << 40, n)) return error = "bad --drop-after-rows " + value, false;
         out.config.dropAfterRows = n;
+    } else if (key == "stall-query") {
+        if (value.empty()) return error = "--stall-query needs a text", false;
+        out.config.stallTexts.push_back(toLower(value));
     } else if (key == "collation") {
         if (value != "ci" && value != "binary")
             return error = "bad --collation " + value + " (ci or binary)", false;
@@ -112,8 +117,9 @@ bool parseOptions(const std::vector<std::string>& args, Options& out, std::strin
             value = key.substr(9);
             key = "database";
         } else {
-            static const char* const known[] = {
-                "port", "user", "database", "delay-ms", "collation", "drop-after-rows", "config"};
+            static const char* const known[] = {"port",        "user",      "database",
+                                                "delay-ms",    "collation", "drop-after-rows",
+                                                "stall-query", "config"};
             if (std::find(std::begin(known), std::end(known), key) == std::end(known))
                 return error = "unknown option " + arg, false;
             if (i + 1 >= args.size()) return error = arg + " needs a value", false;

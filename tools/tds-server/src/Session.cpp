@@ -1,10 +1,12 @@
 #include "Session.h"
 
+#include <poll.h>
 #include <sqlite3.h>
 #include <sys/socket.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -314,10 +316,42 @@ void Session::flushPending(bool more) {
     pending_ = false;
 }
 
+bool Session::stalls(const std::string& text) const {
+    if (config_.stallTexts.empty()) return false;
+    const std::string lower = toLower(text);
+    for (const std::string& t : config_.stallTexts)
+        if (lower.find(t) != std::string::npos) return true;
+    return false;
+}
+
+Session::Outcome Session::stall() {
+    std::fprintf(stderr, "tds-server: spid %u: holding a request until the client cancels it\n",
+                 spid_);
+    for (;;) {
+        // Still reading the socket, so that the ATTENTION is seen.
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, -1) < 0) {
+            if (errno == EINTR) continue;
+            return Outcome::Close;
+        }
+        uint8_t type = 0;
+        const ssize_t n = ::recv(fd_, &type, 1, MSG_PEEK | MSG_DONTWAIT);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
+        if (n <= 0) return Outcome::Close;  // the client left, or the server stops
+        if (type == kAttention) return Outcome::Attention;
+        // A client waits for its reply before it sends another request.
+        std::fprintf(stderr,
+                     "tds-server: spid %u: packet type 0x%02X while a request is held, closing\n",
+                     spid_, type);
+        return Outcome::Close;
+    }
+}
+
 Session::Outcome Session::batch(const Message& m) {
     size_t offset = skipAllHeaders(m.payload);
     std::string sql =
         utf16leToUtf8(m.payload.data() + offset, (m.payload.size() - offset) & ~size_t(1));
+    if (stalls(sql)) return stall();
     delay();
     bool failed = false;
     Outcome outcome = runSql(sql, false, {}, failed);
@@ -630,6 +664,12 @@ Session::Outcome Session::rpc(const Message& m) {
                 e.what() + " is not supported by this server."));
         return Outcome::Continue;
     }
+    // A procedure's text: its name and its text parameters (the statement of
+    // sp_executesql or sp_prepexec, the table of sp_pkeys).
+    std::string callText = req.name;
+    for (const RpcParam& p : req.params)
+        if (p.storage == Storage::Text) callText += " " + p.bytes;
+    if (stalls(callText)) return stall();
     delay();
     // "[demo]..sp_tables" -> database "demo", procedure "sp_tables".
     std::vector<std::string> parts;

@@ -23,6 +23,9 @@ struct ServerConfig {
     std::map<std::string, std::string> users;  // lower-case login name -> password
     int delayMs = 0;                           // before every reply
     long dropAfterRows = -1;                   // close after this many rows of a result
+    // Requests whose text holds one of these (lower-case) get no reply until
+    // the client's ATTENTION: a server held up by another session's lock.
+    std::vector<std::string> stallTexts;
     Limits limits;
 };
 
@@ -43,6 +46,10 @@ private:
     };
 
     bool login(const Message& m);
+    bool stalls(const std::string& text) const;
+    // Answers nothing until the client sends an ATTENTION (Attention) or
+    // leaves, or the server shuts the socket down (Close).
+    Outcome stall();
     Outcome batch(const Message& m);
     Outcome rpc(const Message& m);
     Outcome spTables(const RpcRequest& req, Database& target);
