@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QStringList>
+#include <chrono>
 #include <functional>
 #include <thread>
 
@@ -155,6 +157,28 @@ TEST_F(Run, CancelEndsAReadThatWaits) {
     EXPECT_TRUE(sink.lines.isEmpty());
     data.setReadGate(true);
     EXPECT_EQ(data.openConnections(), 0);
+}
+
+// Esc while both queries wait inside the data layer, on a server that never
+// answers a cancel: the run ends at once, lets its readers go, and they end
+// on their own once the server lets them.
+TEST_F(Run, ACancelledRunLetsGoOfQueriesTheServerHolds) {
+    data.holdQueries(QStringLiteral("select * from"), /*ignoresCancel=*/true);
+    watcher.onWaiting = [&] {
+        if (data.heldQueries() == 2) current->Cancel();
+    };
+    QElapsedTimer took;
+    took.start();
+    EXPECT_EQ(runAll(), "cancelled at query");
+    EXPECT_LT(took.elapsed(), 2000);       // held for ever otherwise: the test's time-out
+    EXPECT_EQ(data.liveConnections(), 2);  // let go, not waited for
+    data.releaseQueries();
+    for (QElapsedTimer waited; data.liveConnections() > 0;) {
+        if (!waited.isValid()) waited.start();
+        ASSERT_LT(waited.elapsed(), 10000) << "a reader let go never ended";
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(sink.lines.isEmpty());
 }
 
 }  // namespace
