@@ -9,6 +9,7 @@
 // (PrivateServer).
 #pragma once
 
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -17,6 +18,7 @@
 #include <QString>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
@@ -88,7 +90,10 @@ inline std::string tdsUniqueName(const std::string& prefix) {
 // DORVANTIS_TDS_SERVER.
 class PrivateServer {
 public:
-    explicit PrivateServer(const std::vector<std::string>& options) {
+    // log: a file for the server's standard error (its notes on held
+    // requests); none leaves it with the test's.
+    explicit PrivateServer(const std::vector<std::string>& options, std::string log = {})
+        : log_(std::move(log)) {
         int out[2];
         if (::pipe(out) != 0) throw std::runtime_error("pipe failed");
         std::vector<std::string> args = {DORVANTIS_TDS_SERVER, "--port",     "0",     "--user",
@@ -101,6 +106,10 @@ public:
         posix_spawn_file_actions_init(&fa);
         posix_spawn_file_actions_adddup2(&fa, out[1], STDOUT_FILENO);
         posix_spawn_file_actions_addclose(&fa, out[0]);
+        if (!log_.empty()) {
+            posix_spawn_file_actions_addopen(&fa, STDERR_FILENO, log_.c_str(),
+                                             O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        }
         const int rc = posix_spawn(&pid_, argv[0], &fa, nullptr, argv.data(), environ);
         posix_spawn_file_actions_destroy(&fa);
         ::close(out[1]);
@@ -119,6 +128,18 @@ public:
     PrivateServer& operator=(const PrivateServer&) = delete;
 
     int port() const { return port_; }
+    // Whether the server holds a request (--stall-query) right now or did;
+    // needs a log.
+    bool heldARequest() const {
+        std::FILE* f = std::fopen(log_.c_str(), "r");
+        if (f == nullptr) return false;
+        std::string text;
+        char buffer[4096];
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;)
+            text.append(buffer, n);
+        std::fclose(f);
+        return text.find("holding a request") != std::string::npos;
+    }
     pid_t pid() const { return pid_; }
     std::string connectionString() const { return tdsConnectionStringAt(port_); }
 
@@ -136,6 +157,7 @@ public:
     }
 
 private:
+    std::string log_;
     pid_t pid_ = 0;
     int port_ = 0;
     int status_ = 0;

@@ -7,12 +7,15 @@
 #include <sys/sysmacros.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
+#include <cstdio>
 #include <functional>
 #include <thread>
 
@@ -335,6 +338,60 @@ TEST_F(CommandLine, TheReportGoesIntoDevicesAndPipesAndIsNeverLostSilently) {
                                                    "65535, not '%1'")
                                         .arg(QLatin1String(port))))
             << port;
+    }
+}
+
+// Ctrl+C or SIGTERM while the server sits on a query: the command stops at
+// once (130 for SIGINT, 2 for SIGTERM), leaves no report, and the file
+// --output names keeps what it held.
+TEST_F(CommandLine, ASignalStopsACommandTheServerKeepsWaiting) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("report.txt"));
+    for (const int signal : {SIGINT, SIGTERM}) {
+        const std::string log =
+            dir.filePath(QStringLiteral("server%1.log").arg(signal)).toStdString();
+        tdstest::PrivateServer server({"--stall-query", "from [dbo].[held]"}, log);
+        exec(QStringLiteral("create table held (Id int)"), server.port());
+        exec(QStringLiteral("insert into held values (1)"), server.port());
+        exec(QStringLiteral("create table other (Id int)"), server.port());
+        exec(QStringLiteral("insert into other values (1)"), server.port());
+        QFile old(path);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("the last report\n");
+        old.close();
+
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DORVANTIS_PASSWORD"), QStringLiteral("secret"));
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(DORVANTIS_PROGRAM),
+                {QStringLiteral("compare"), QStringLiteral("other"), QStringLiteral("held"),
+                 QStringLiteral("--output"), path, QStringLiteral("--server"),
+                 QStringLiteral("127.0.0.1"), QStringLiteral("--port"),
+                 QString::number(server.port()), QStringLiteral("--user"), QStringLiteral("tester"),
+                 QStringLiteral("--database"), QStringLiteral("testdb")});
+        ASSERT_TRUE(p.waitForStarted());
+        QElapsedTimer waited;
+        waited.start();
+        while (!server.heldARequest() && waited.elapsed() < 20000) QTest::qWait(10);
+        ASSERT_TRUE(server.heldARequest()) << "the server never held the query";
+        QElapsedTimer sinceSignal;
+        sinceSignal.start();
+        ::kill(static_cast<pid_t>(p.processId()), signal);
+        // Without a cancel that reaches the query, the server holds it for good.
+        ASSERT_TRUE(p.waitForFinished(10000));
+        const qint64 stoppedMs = sinceSignal.elapsed();
+        std::printf("signal %d: stopped in %lld ms\n", signal, static_cast<long long>(stoppedMs));
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(p.exitCode(), signal == SIGINT ? 130 : 2);
+        EXPECT_LT(stoppedMs, 5000);
+        EXPECT_TRUE(p.readAllStandardOutput().isEmpty());
+        ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+        EXPECT_EQ(old.readAll(), QByteArray("the last report\n"));
+        old.close();
+        EXPECT_EQ(
+            QDir(dir.path()).entryList({QStringLiteral("report*")}, QDir::Files | QDir::Hidden),
+            QStringList{"report.txt"});
     }
 }
 

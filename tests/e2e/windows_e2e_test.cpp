@@ -12,6 +12,7 @@
 #include <QTest>
 #include <QTimer>
 #include <csignal>
+#include <cstdio>
 #include <functional>
 
 #include "DataAccess.h"
@@ -533,6 +534,38 @@ TEST_F(EndToEndPrivateServer, AStoppedServerCanBeLeftWithEsc) {
     EXPECT_TRUE(actedWhileRunning);
     EXPECT_TRUE(boxes.boxes.empty()) << boxes.texts().join(u'|').toStdString();
     expectEndedWithoutResults();
+}
+
+// A server that sits on a query, as one whose table another session has
+// locked does: Esc answers at once -- the run ends, the windows are back and
+// take clicks -- however long the server would have kept the run waiting.
+TEST_F(EndToEndPrivateServer, EscAnswersWhileTheServerSitsOnAQuery) {
+    QTemporaryDir dir;
+    tdstest::PrivateServer server({"--stall-query", "from [dbo].[Big2]"},
+                                  dir.filePath(QStringLiteral("server.log")).toStdString());
+    seed(server.port(), 10);
+    QElapsedTimer sinceEsc;
+    QTimer look;
+    compareAt(server.port(), [&] {
+        QObject::connect(&look, &QTimer::timeout, [&] {
+            if (!server.heldARequest()) return;
+            look.stop();
+            sinceEsc.start();
+            QTest::keyClick(&registry().tableSelectionWindow(), Qt::Key_Escape);
+        });
+        look.start(10);
+    });
+    ASSERT_TRUE(sinceEsc.isValid()) << "the server never held the query";
+    const qint64 answeredMs = sinceEsc.elapsed();
+    RecordProperty("esc_answered_ms", static_cast<int>(answeredMs));
+    std::printf("Esc answered in %lld ms\n", static_cast<long long>(answeredMs));
+    // Without a cancel that reaches the query, the server holds it for good.
+    EXPECT_LT(answeredMs, 5000);
+    EXPECT_TRUE(boxes.boxes.empty()) << boxes.texts().join(u'|').toStdString();
+    expectEndedWithoutResults();
+    EXPECT_EQ(registry().tableSelectionWindow().progressBar()->value(), 0);
+    QTest::mouseClick(registry().tableSelectionWindow().backButton(), Qt::LeftButton);
+    EXPECT_TRUE(registry().loginWindow().isVisible());
 }
 
 // A stored login tried at start against a slow server: the login window shows
