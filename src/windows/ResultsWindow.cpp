@@ -82,7 +82,7 @@ void ResultsWindow::SaveResults() {
     };
     if (const auto header = compare::ReportHeader(format)) put(*header);
     for (ResultListView* list : {ListView1, ListView2}) {
-        const compare::ResultLinesModel& lines = *list->linesModel();
+        const ResultLinesModel& lines = *list->linesModel();
         for (qsizetype i = 0; written && i < lines.lineCount(); ++i) {
             put(compare::FormatDifference(lines.difference(i), format));
         }

@@ -117,7 +117,7 @@ protected:
         QStringList out;
         windows::ResultsWindow* f3 = registry().existingResultsWindow();
         if (!f3) return out;
-        const compare::ResultLinesModel* m =
+        const windows::ResultLinesModel* m =
             (list == 1 ? f3->fieldDifferences() : f3->recordDifferences())->linesModel();
         for (qsizetype i = 0; i < m->lineCount(); ++i) out << m->line(i);
         return out;
@@ -589,7 +589,7 @@ TEST_F(EndToEnd, HugeValuesAreShownShortenedAndCopiedWhole) {
     ASSERT_TRUE(boxes.boxes.empty()) << boxes.texts().join(u'|').toStdString();
     windows::ResultsWindow& f3 = registry().resultsWindow();
     ASSERT_TRUE(f3.isVisible());
-    const compare::ResultLinesModel& lines = *f3.fieldDifferences()->linesModel();
+    const windows::ResultLinesModel& lines = *f3.fieldDifferences()->linesModel();
     ASSERT_EQ(lines.lineCount(), 2);
     EXPECT_EQ(lines.line(0).size(), 44 + 2 * 1048576);  // Record 1,Field "T" ... "x..." to "y..."
     EXPECT_EQ(lines.line(1).size(), 44 + 2 * (2 + 2 * 10485760));  // 0x and two hex digits a byte

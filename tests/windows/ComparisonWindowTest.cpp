@@ -73,7 +73,7 @@ protected:
     static QStringList lines(windows::ResultsWindow* f3, int list) {
         QStringList out;
         if (f3 == nullptr) return out;
-        const compare::ResultLinesModel* m =
+        const windows::ResultLinesModel* m =
             (list == 1 ? f3->fieldDifferences() : f3->recordDifferences())->linesModel();
         for (qsizetype i = 0; i < m->lineCount(); ++i) out << m->line(i);
         return out;
