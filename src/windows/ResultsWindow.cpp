@@ -7,7 +7,6 @@
 #include "ClassicLook.h"
 #include "ErrorTrap.h"
 #include "Layout.h"
-#include "ProgramFiles.h"
 #include "ReportFormat.h"
 #include "TableSelectionWindow.h"
 #include "WindowRegistry.h"
@@ -48,7 +47,7 @@ ResultsWindow::ResultsWindow(WindowRegistry& registry) : Window(registry) {
 void ResultsWindow::Form_Load() {
     app::ErrorTrap trap(registry().boxes(), app::kForm3LoadTag);
     trap.step(100, [&] { ApplyClassicColours(*this); });
-    trap.step(102, [&] { setWindowIcon(app::ProgramIcon()); });
+    trap.step(102, [&] { setWindowIcon(ProgramIcon()); });
     LoadPointerFile(trap, 106, 108);
     trap.step(110, [&] { setWindowTitle(QString::fromLatin1(app::kProductName)); });
     trap.step(112,

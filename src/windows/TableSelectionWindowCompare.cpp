@@ -125,7 +125,7 @@ void TableSelectionWindow::PushButton3_Click() {
         if (secondReader) secondReader->Cancel();
     });
 
-    trap.step(110, [&] { SetMousePointer(app::kPointerBusy); });
+    trap.step(110, [&] { SetMousePointer(kPointerBusy); });
     // One connection per table, both alike: the tables are read at the same time.
     trap.step(112, [&] {
         need(firstConnection).Mode = data::adModeReadWrite;
@@ -158,7 +158,7 @@ void TableSelectionWindow::PushButton3_Click() {
             ProgressBar1->setRange(0, 100);
             ProgressBar1->setValue(0);
         });
-        trap.step(244, [&] { SetMousePointer(app::kPointerNormal); });
+        trap.step(244, [&] { SetMousePointer(kPointerNormal); });
     };
 
     const auto open = [&](bool local) {
@@ -324,7 +324,7 @@ void TableSelectionWindow::PushButton3_Click() {
     if (trap.test(168, [&] { return !firstHasRows; })) {
         firstReader.reset();
         secondReader.reset();
-        trap.step(170, [&] { SetMousePointer(app::kPointerNormal); });
+        trap.step(170, [&] { SetMousePointer(kPointerNormal); });
         trap.step(172, [&] {
             reg.boxes().show(
                 ListView1->SelectedText() + QStringLiteral(" does not contain any data."),
@@ -336,7 +336,7 @@ void TableSelectionWindow::PushButton3_Click() {
     if (trap.test(174, [&] { return !secondHasRows; })) {
         firstReader.reset();
         secondReader.reset();
-        trap.step(176, [&] { SetMousePointer(app::kPointerNormal); });
+        trap.step(176, [&] { SetMousePointer(kPointerNormal); });
         trap.step(178, [&] {
             reg.boxes().show(
                 ListView2->SelectedText() + QStringLiteral(" does not contain any data."),
@@ -377,7 +377,7 @@ void TableSelectionWindow::PushButton3_Click() {
         ProgressBar1->setRange(0, 100);
         ProgressBar1->setValue(0);
     });
-    trap.step(244, [&] { SetMousePointer(app::kPointerNormal); });
+    trap.step(244, [&] { SetMousePointer(kPointerNormal); });
 }
 
 }  // namespace windows

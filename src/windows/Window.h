@@ -2,6 +2,7 @@
 
 #include <QCursor>
 #include <QHash>
+#include <QIcon>
 #include <QPointer>
 #include <QWidget>
 #include <optional>
@@ -13,6 +14,9 @@ class ErrorTrap;
 namespace windows {
 
 class WindowRegistry;
+
+// The program icon every window shows (built into the program).
+QIcon ProgramIcon();
 
 // Base of the three windows: load on creation, show and hide, closing ends
 // the program, and the window-wide pointer shape with its mouse-move handlers.

@@ -210,7 +210,7 @@ TEST_F(EndToEnd, SamePositionAndFirstTableWithoutData) {
     EXPECT_EQ(boxes.texts(), QStringList{empty + QStringLiteral(" does not contain any data.")});
     EXPECT_EQ(registry().existingResultsWindow(), nullptr);
     EXPECT_TRUE(registry().tableSelectionWindow().isVisible());
-    EXPECT_EQ(registry().tableSelectionWindow().MousePointer(), app::kPointerNormal);
+    EXPECT_EQ(registry().tableSelectionWindow().MousePointer(), windows::kPointerNormal);
     boxes.boxes.clear();
     registry().tableSelectionWindow().secondTables()->Select(
         registry().tableSelectionWindow().firstTables()->SelectedIndex());
@@ -332,7 +332,7 @@ TEST_F(EndToEnd, ARunThatCannotReadItsTablesEndsAfterItsReport) {
         boxes.boxes[0].text.contains(QStringLiteral("Form2.PushButton3_Click at line 124\r\r")));
     EXPECT_EQ(registry().existingResultsWindow(), nullptr);
     EXPECT_TRUE(f2.isVisible());
-    EXPECT_EQ(f2.MousePointer(), app::kPointerNormal);
+    EXPECT_EQ(f2.MousePointer(), windows::kPointerNormal);
 
     boxes.boxes.clear();
     registry().loginWindow().passwordEdit()->setText(QStringLiteral("secret"));
@@ -378,7 +378,7 @@ TEST_F(EndToEnd, RecordsPairedByKeyWhenTheBoxIsTicked) {
     EXPECT_TRUE(fieldLines().isEmpty());
     EXPECT_TRUE(recordLines().isEmpty());
     EXPECT_TRUE(f2.isVisible());
-    EXPECT_EQ(f2.MousePointer(), app::kPointerNormal);
+    EXPECT_EQ(f2.MousePointer(), windows::kPointerNormal);
 }
 
 // The same table name in two schemas: both are listed, the other schema's
@@ -444,7 +444,7 @@ protected:
     // it waits on the server by then -- and only while it still runs.
     void whileRunning(std::function<void()> act, int busyMs = 0) {
         QObject::connect(&watch_, &QTimer::timeout, [this, busyMs, act = std::move(act)] {
-            if (registry().tableSelectionWindow().MousePointer() != app::kPointerBusy) return;
+            if (registry().tableSelectionWindow().MousePointer() != windows::kPointerBusy) return;
             if (!busySince_.isValid()) busySince_.start();
             if (busySince_.elapsed() < busyMs) return;
             watch_.stop();
@@ -462,7 +462,7 @@ protected:
                      registry().existingResultsWindow()->isVisible());
         EXPECT_TRUE(fieldLines().isEmpty());
         EXPECT_TRUE(recordLines().isEmpty());
-        EXPECT_EQ(f2.MousePointer(), app::kPointerNormal);
+        EXPECT_EQ(f2.MousePointer(), windows::kPointerNormal);
     }
 
 private:
@@ -551,7 +551,7 @@ TEST_F(EndToEndPrivateServer, AStoredLoginTriedAtStartShowsTheWindowWhileItWaits
     QObject::connect(&look, &QTimer::timeout, [&] {
         windows::LoginWindow* login = registry().existingLoginWindow();
         shownBusy = shownBusy ||
-                    (login && login->isVisible() && login->MousePointer() == app::kPointerBusy);
+                    (login && login->isVisible() && login->MousePointer() == windows::kPointerBusy);
     });
     look.start(10);
     windows::Start(registry());
