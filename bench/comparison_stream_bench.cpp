@@ -462,7 +462,7 @@ double showLastLine(windows::ResultsWindow& results, Clock::time_point runEnd) {
         const int before = counter.paints;
         list->scrollToBottom();
         QCoreApplication::processEvents();
-        const compare::ResultLinesModel* m = list->linesModel();
+        const windows::ResultLinesModel* m = list->linesModel();
         const bool all = m->rowCount() == m->lineCount();
         const QRect last = list->visualRect(m->index(m->rowCount() - 1));
         const bool inView = last.isValid() && list->viewport()->rect().contains(last.center());
@@ -497,8 +497,8 @@ Comparison measureComparison(Wizard& w, pid_t server, const QString& first, cons
         c.shownAfter = showLastLine(*results, runEnd);
         c.shownMemMB = meter->peakGrowthMB();
     }
-    const compare::ResultLinesModel* fields = results->fieldDifferences()->linesModel();
-    const compare::ResultLinesModel* records = results->recordDifferences()->linesModel();
+    const windows::ResultLinesModel* fields = results->fieldDifferences()->linesModel();
+    const windows::ResultLinesModel* records = results->recordDifferences()->linesModel();
     c.fieldLines = fields->lineCount();
     c.recordLines = records->lineCount();
     const qsizetype lines = c.fieldLines + c.recordLines;

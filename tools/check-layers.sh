@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# Fails when an #include in src/ runs upward through the layers, or when a
-# logic library includes a Qt Widgets header. Layers, lowest first:
+# Fails when an #include in src/ runs upward through the layers, when a
+# logic library includes a Qt Widgets header, when a library's CMake link line
+# names a project library of a layer not below its own, or when a logic
+# library links Qt Gui or Qt Widgets, itself or through a project library it
+# links. Layers, lowest first:
 #   platform/data, platform/ui  <  app  <  connection  <  catalogue  <  compare  <  windows, cli  <  main.cpp
 # Usage: tools/check-layers.sh [SOURCE_ROOT]   (default: the repository's src/)
 set -euo pipefail
@@ -60,8 +63,90 @@ while IFS= read -r f; do
     fi
 done < <(find "$src" \( -name '*.cpp' -o -name '*.h' \) | sort)
 
+# The link lines. A CMakeLists.txt is read as one line without its comments;
+# a library belongs to the layer of the folder whose CMakeLists.txt adds it.
+commands() {  # commands() FILE NAME: the argument lists of each NAME(...) in FILE
+    sed -E 's/#.*//' "$1" | tr '\n' ' ' | grep -oE "(^|[^A-Za-z0-9_])$2[[:space:]]*\([^)]*\)" |
+        sed -E "s/^.*$2[[:space:]]*\(//; s/\)\$//" || true
+}
+declare -A lib_home lib_links
+lists=$(find "$src" -name CMakeLists.txt | sort)
+while IFS= read -r c; do
+    dir=$(dirname "${c#"$src"/}")
+    [ "$c" != "$src/CMakeLists.txt" ] || dir=.
+    while read -r name _; do
+        [ -z "$name" ] || lib_home[$name]=$dir
+    done < <(commands "$c" add_library)
+done <<<"$lists"
+while IFS= read -r c; do
+    while read -r name rest; do
+        [ -z "$name" ] || lib_links[$name]="${lib_links[$name]:-} $rest"
+    done < <(commands "$c" target_link_libraries)
+done <<<"$lists"
+
+# The Qt Gui or Widgets module each library brings, itself or through the
+# project libraries it links (none: not in the table); grown until it holds.
+declare -A brings
+grown=1
+while [ "$grown" = 1 ]; do
+    grown=0
+    for lib in "${!lib_home[@]}"; do
+        [ -z "${brings[$lib]:-}" ] || continue
+        for item in ${lib_links[$lib]:-}; do
+            case "$item" in
+                Qt6::Gui | Qt6::Widgets | Qt::Gui | Qt::Widgets) brings[$lib]=$item ;;
+                *) brings[$lib]=${brings[$item]:-} ;;
+            esac
+            if [ -n "${brings[$lib]}" ]; then
+                grown=1
+                break
+            fi
+        done
+    done
+done
+
+while IFS= read -r c; do
+    rel=${c#"$src"/}
+    here=$(dirname "$rel")
+    [ "$c" != "$src/CMakeLists.txt" ] || here=.
+    while read -r name rest; do
+        [ -n "$name" ] || continue
+        # A project library keeps its own layer wherever its link line is written.
+        dir=${lib_home[$name]:-$here}
+        mine=$(rank "$dir")
+        for item in $rest; do
+            there=${lib_home[$item]:-}
+            [ -n "$there" ] || continue
+            theirs=$(rank "$there")
+            if [ "$theirs" -gt "$mine" ] || { [ "$theirs" -eq "$mine" ] && [ "$there" != "$dir" ]; }; then
+                echo "$rel: $name links $item from $there: that layer is not below $dir" >&2
+                faults=$((faults + 1))
+            fi
+        done
+        # Gui and Widgets belong to the windows (and to the Qt message boxes).
+        case "$dir" in
+            platform/data | app | connection | catalogue | compare) ;;
+            *) continue ;;
+        esac
+        for item in $rest; do
+            case "$item" in
+                Qt6::Gui | Qt6::Widgets | Qt::Gui | Qt::Widgets)
+                    echo "$rel: $name links $item: only windows/ may" >&2
+                    faults=$((faults + 1))
+                    ;;
+                *)
+                    if [ -n "${brings[$item]:-}" ]; then
+                        echo "$rel: $name links $item, which brings ${brings[$item]}: only windows/ may" >&2
+                        faults=$((faults + 1))
+                    fi
+                    ;;
+            esac
+        done
+    done < <(commands "$c" target_link_libraries)
+done <<<"$lists"
+
 if [ "$faults" -gt 0 ]; then
-    echo "$faults include(s) against the layering" >&2
+    echo "$faults include(s) and link(s) against the layering" >&2
     exit 1
 fi
-echo "layering: every include runs downward"
+echo "layering: every include and link runs downward"

@@ -37,7 +37,7 @@ void BM_AppendMillionLinesHiddenView(benchmark::State& state) {
         state.PauseTiming();
         auto view = std::make_unique<windows::ResultListView>();
         state.ResumeTiming();
-        compare::ResultLinesModel& model = *view->linesModel();
+        windows::ResultLinesModel& model = *view->linesModel();
         for (const QString& line : lines) model.appendLine(line);
         model.publishPending();
         benchmark::DoNotOptimize(model.rowCount());

@@ -32,6 +32,4 @@ bool FileExists(const QString& path) {
     }
 }
 
-QIcon ProgramIcon() { return QIcon(QStringLiteral(":/dorvantis/dorvantis.png")); }
-
 }  // namespace app

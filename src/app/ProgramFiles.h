@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QIcon>
 #include <QString>
 
 namespace app {
@@ -23,8 +22,5 @@ QString InstalledProgramFile(const QString& folder, const char* name);
 
 // True when the file's modification time can be read; never fails.
 bool FileExists(const QString& path);
-
-// The program icon every window shows.
-QIcon ProgramIcon();
 
 }  // namespace app

@@ -151,7 +151,7 @@ std::size_t maxRecordBytes(const RecordName& record) {
 
 }  // namespace
 
-class ResultLinesModel::Writer {
+class ResultLines::Writer {
 public:
     explicit Writer(char* p) : start_(reinterpret_cast<unsigned char*>(p)), p_(start_) {}
     void byte(std::uint8_t b) { *p_++ = b; }
@@ -207,11 +207,10 @@ private:
     unsigned char* p_;
 };
 
-ResultLinesModel::ResultLinesModel(QObject* parent) : QAbstractListModel(parent) {}
+ResultLines::ResultLines() = default;
+ResultLines::~ResultLines() = default;
 
-ResultLinesModel::~ResultLinesModel() = default;
-
-char* ResultLinesModel::reserve(std::size_t bytes) {
+char* ResultLines::reserve(std::size_t bytes) {
     if (bytes > kBlockBytes / 4) {
         // A long line gets a block of its own, leaving the shared one as it is.
         bigBlocks_.push_back(std::make_unique_for_overwrite<char[]>(bytes));
@@ -225,14 +224,7 @@ char* ResultLinesModel::reserve(std::size_t bytes) {
     return blocks_.back().get() + blockUsed_;
 }
 
-void ResultLinesModel::added() {
-    if (!publishQueued_) {
-        publishQueued_ = true;
-        QMetaObject::invokeMethod(this, &ResultLinesModel::publishPending, Qt::QueuedConnection);
-    }
-}
-
-std::uint32_t ResultLinesModel::nameIndex(const QString& name) {
+std::uint32_t ResultLines::nameIndex(const QString& name) {
     const auto it = nameIndex_.constFind(name);
     if (it != nameIndex_.constEnd()) return *it;
     const auto index = static_cast<std::uint32_t>(names_.size());
@@ -241,7 +233,7 @@ std::uint32_t ResultLinesModel::nameIndex(const QString& name) {
     return index;
 }
 
-void ResultLinesModel::appendLine(QStringView line) {
+void ResultLines::appendLine(QStringView line) {
     const std::size_t most = 1 + maxTextBytes(line);
     char* p = reserve(most);
     Writer w(p);
@@ -250,9 +242,9 @@ void ResultLinesModel::appendLine(QStringView line) {
     commit(p, w.used(), most);
 }
 
-void ResultLinesModel::appendFieldChange(const RecordName& record, const QString& fieldName,
-                                         std::optional<QStringView> before,
-                                         std::optional<QStringView> after) {
+void ResultLines::appendFieldChange(const RecordName& record, const QString& fieldName,
+                                    std::optional<QStringView> before,
+                                    std::optional<QStringView> after) {
     checkRecord(record);
     const std::uint32_t name = nameIndex(fieldName);
     const std::size_t most = 1 + maxRecordBytes(record) + 10 +
@@ -269,10 +261,9 @@ void ResultLinesModel::appendFieldChange(const RecordName& record, const QString
     commit(p, w.used(), most);
 }
 
-void ResultLinesModel::appendFieldChange(const RecordName& record, const QString& fieldName,
-                                         const data::FieldValue& before,
-                                         const data::FieldValue& after,
-                                         const ValueFormatter& formatter) {
+void ResultLines::appendFieldChange(const RecordName& record, const QString& fieldName,
+                                    const data::FieldValue& before, const data::FieldValue& after,
+                                    const ValueFormatter& formatter) {
     checkRecord(record);
     // Bytes stay bytes: their text would take four times their size.
     const auto text = [&](const data::FieldValue& v) {
@@ -308,8 +299,8 @@ void ResultLinesModel::appendFieldChange(const RecordName& record, const QString
     commit(p, w.used(), most);
 }
 
-void ResultLinesModel::appendFieldOnlyIn(const QString& fieldName, const QString& tableName,
-                                         bool inFirstTable) {
+void ResultLines::appendFieldOnlyIn(const QString& fieldName, const QString& tableName,
+                                    bool inFirstTable) {
     const std::uint32_t field = nameIndex(fieldName);
     const std::uint32_t table = nameIndex(tableName);
     char* p = reserve(21);
@@ -320,22 +311,22 @@ void ResultLinesModel::appendFieldOnlyIn(const QString& fieldName, const QString
     commit(p, w.used(), 21);
 }
 
-void ResultLinesModel::appendRecordDeleted(const RecordName& record, const QString& tableName) {
+void ResultLines::appendRecordDeleted(const RecordName& record, const QString& tableName) {
     appendRecordLine(kDeleted, record, tableName);
 }
 
-void ResultLinesModel::appendRecordAdded(const RecordName& record, const QString& tableName) {
+void ResultLines::appendRecordAdded(const RecordName& record, const QString& tableName) {
     appendRecordLine(kAdded, record, tableName);
 }
 
-void ResultLinesModel::appendRecordNotUnique(const RecordName& record, const QString& tableName,
-                                             bool inFirstTable) {
+void ResultLines::appendRecordNotUnique(const RecordName& record, const QString& tableName,
+                                        bool inFirstTable) {
     appendRecordLine(static_cast<std::uint8_t>(kNotUnique | (inFirstTable ? 0 : kBeforeNull)),
                      record, tableName);
 }
 
-void ResultLinesModel::appendRecordLine(std::uint8_t kind, const RecordName& record,
-                                        const QString& tableName) {
+void ResultLines::appendRecordLine(std::uint8_t kind, const RecordName& record,
+                                   const QString& tableName) {
     checkRecord(record);
     const std::uint32_t name = nameIndex(tableName);
     const std::size_t most = 1 + maxRecordBytes(record) + 10;
@@ -348,15 +339,13 @@ void ResultLinesModel::appendRecordLine(std::uint8_t kind, const RecordName& rec
 }
 
 // A line written at p: its bytes count in the shared block unless it took a
-// block of its own, and the views hear of it in the next batch.
-void ResultLinesModel::commit(const char* p, std::size_t used, std::size_t reserved) {
+// block of its own.
+void ResultLines::commit(const char* p, std::size_t used, std::size_t reserved) {
     if (reserved <= kBlockBytes / 4) blockUsed_ += used;
     offsets_.push_back(p);
-    added();
 }
 
-void ResultLinesModel::clear() {
-    beginResetModel();
+void ResultLines::clear() {
     blocks_.clear();
     blockUsed_ = 0;
     bigBlocks_.clear();
@@ -365,11 +354,9 @@ void ResultLinesModel::clear() {
     offsets_.shrink_to_fit();
     names_.clear();
     nameIndex_.clear();
-    published_ = 0;
-    endResetModel();
 }
 
-QString ResultLinesModel::compose(qsizetype i, std::size_t cap, std::size_t* full) const {
+QString ResultLines::compose(qsizetype i, std::size_t cap, std::size_t* full) const {
     Reader r(offsets_[static_cast<std::size_t>(i)]);
     const std::uint8_t head = r.byte();
     switch (head & kKindMask) {
@@ -418,7 +405,7 @@ QString ResultLinesModel::compose(qsizetype i, std::size_t cap, std::size_t* ful
     }
 }
 
-Difference ResultLinesModel::difference(qsizetype i) const {
+Difference ResultLines::difference(qsizetype i) const {
     Difference d;
     if (i < 0 || i >= lineCount()) return d;
     Reader r(offsets_[static_cast<std::size_t>(i)]);
@@ -465,12 +452,12 @@ Difference ResultLinesModel::difference(qsizetype i) const {
     return d;
 }
 
-QString ResultLinesModel::line(qsizetype i) const {
+QString ResultLines::line(qsizetype i) const {
     if (i < 0 || i >= lineCount()) return {};
     return compose(i, SIZE_MAX, nullptr);
 }
 
-QString ResultLinesModel::shownLine(qsizetype i) const {
+QString ResultLines::shownLine(qsizetype i) const {
     if (i < 0 || i >= lineCount()) return {};
     std::size_t full = 0;
     QString out = compose(i, kShownChars, &full);
@@ -480,12 +467,12 @@ QString ResultLinesModel::shownLine(qsizetype i) const {
     return out;
 }
 
-std::size_t ResultLinesModel::storedBytes() const {
+std::size_t ResultLines::storedBytes() const {
     return blocks_.size() * kBlockBytes + bigBytes_ + offsets_.capacity() * sizeof(const char*) +
            names_.size() * sizeof(QString);
 }
 
-QString ResultLinesModel::joinedLines(std::vector<LineRange> ranges) const {
+QString ResultLines::joinedLines(std::vector<LineRange> ranges) const {
     // Clip to the lines there are, then sort and merge so each line goes once.
     std::erase_if(ranges, [&](LineRange& r) {
         r.first = std::max<qsizetype>(r.first, 0);
@@ -514,45 +501,5 @@ QString ResultLinesModel::joinedLines(std::vector<LineRange> ranges) const {
     }
     return out;
 }
-
-void ResultLinesModel::setHeaderText(const QString& text) {
-    header_ = text;
-    emit headerDataChanged(Qt::Horizontal, 0, 0);
-}
-
-void ResultLinesModel::publishPending() {
-    publishQueued_ = false;
-    if (published_ >= lineCount()) return;
-    beginInsertRows(QModelIndex(), static_cast<int>(published_), static_cast<int>(lineCount() - 1));
-    published_ = lineCount();
-    endInsertRows();
-}
-
-int ResultLinesModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(published_);
-}
-
-QVariant ResultLinesModel::data(const QModelIndex& index, int role) const {
-    // The hint is the line as the list shows it, since the column cuts a long
-    // one at its edge; a huge line is shown shortened (laying out millions of
-    // characters would take the list tens of seconds at every paint).
-    if ((role != Qt::DisplayRole && role != Qt::ToolTipRole) || !index.isValid() ||
-        index.column() != 0 || index.row() >= published_) {
-        return {};
-    }
-    return shownLine(index.row());
-}
-
-QVariant ResultLinesModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (section == 0 && orientation == Qt::Horizontal && role == Qt::DisplayRole) return header_;
-    return {};
-}
-
-Qt::ItemFlags ResultLinesModel::flags(const QModelIndex& index) const {
-    if (!index.isValid()) return Qt::NoItemFlags;
-    return Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemNeverHasChildren;
-}
-
-// ---------------------------------------------------------------------------
 
 }  // namespace compare

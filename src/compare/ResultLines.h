@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QAbstractListModel>
 #include <QHash>
 #include <QString>
 #include <QStringView>
@@ -21,7 +20,7 @@ struct LineRange {
     qsizetype last = 0;
 };
 
-// The lines of one results list: one column, one row a line, read-only.
+// The lines of one results list, in the order they were appended.
 //
 // A million lines are normal for a large table with one changed column, so a
 // line is not kept as its text: a difference is kept as what it is made of
@@ -30,17 +29,11 @@ struct LineRange {
 // it is shown, copied or saved -- the same text DifferenceLines writes. A
 // field change of two short values costs some 30 bytes.
 //
-// Appending stores the line at once -- lineCount() and line(i) always see
-// every appended line -- but tells attached views about new rows in batches,
-// from the event loop or at publishPending(): one row insertion per line
-// would make a view's bookkeeping the cost of the whole comparison. rowCount()
-// is the number of rows views have been told about.
-class ResultLinesModel : public QAbstractListModel {
-    Q_OBJECT
-
+// Plain storage: the results window's list model wraps it for the views.
+class ResultLines {
 public:
-    explicit ResultLinesModel(QObject* parent = nullptr);
-    ~ResultLinesModel() override;
+    ResultLines();
+    ~ResultLines();
 
     // A line as it is.
     void appendLine(QStringView line);
@@ -79,25 +72,12 @@ public:
     // once, in list order, joined by line feeds, with no line feed at the end.
     QString joinedLines(std::vector<LineRange> ranges) const;
 
-    void setHeaderText(const QString& text);
-    QString headerText() const { return header_; }
-
-    // Tells attached views about every line appended so far, now.
-    void publishPending();
-
-    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
-    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
-    QVariant headerData(int section, Qt::Orientation orientation,
-                        int role = Qt::DisplayRole) const override;
-    Qt::ItemFlags flags(const QModelIndex& index) const override;
-
 private:
     class Writer;
     QString compose(qsizetype i, std::size_t cap, std::size_t* full) const;
     char* reserve(std::size_t bytes);
     void commit(const char* p, std::size_t used, std::size_t reserved);
     void appendRecordLine(std::uint8_t kind, const RecordName& record, const QString& tableName);
-    void added();
     std::uint32_t nameIndex(const QString& name);
 
     std::vector<std::unique_ptr<char[]>> blocks_;     // shared, many lines each
@@ -107,9 +87,6 @@ private:
     std::vector<const char*> offsets_;  // where each line's record starts
     std::vector<QString> names_;        // field and table names, each once
     QHash<QString, std::uint32_t> nameIndex_;
-    qsizetype published_ = 0;  // rows the views know of
-    bool publishQueued_ = false;
-    QString header_;
 };
 
 }  // namespace compare

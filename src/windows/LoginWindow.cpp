@@ -152,7 +152,7 @@ void LoginWindow::Form_Load() {
     ErrorTrap trap(registry().boxes(), app::kForm1LoadTag);
     trap.step(100, [&] { ApplySkin(*this, registry().programFolder()); });
     trap.step(104, [&] { setWindowTitle(QString::fromLatin1(app::kProductName)); });
-    trap.step(104, [&] { setWindowIcon(app::ProgramIcon()); });
+    trap.step(104, [&] { setWindowIcon(ProgramIcon()); });
     trap.step(104, [&] { app::ApplyApplicationTitle(); });
     LoadPointerFile(trap, 124, 126);
     loadingStored_ = true;
@@ -188,14 +188,14 @@ void LoginWindow::Form_Load() {
         const InputGuard ignoreInput;
         const auto showBusy = [&] {
             Show();
-            SetMousePointer(app::kPointerBusy);
+            SetMousePointer(kPointerBusy);
         };
         const bool reached = trap.test(142, [&] {
             const LoginDetails details = CurrentLoginDetails();
             data::DataAccess& data = registry().data();
             return WhilePainting([&] { return connection::CanConnect(details, data); }, showBusy);
         });
-        if (MousePointer() == app::kPointerBusy) SetMousePointer(app::kPointerNormal);
+        if (MousePointer() == kPointerBusy) SetMousePointer(kPointerNormal);
         if (reached) {
             trap.step(144, [&] { PushButton3_Click(); });
         }
@@ -211,7 +211,7 @@ void LoginWindow::PushButton5_Click() {
     bool failed = false;
     QString reason;
     try {
-        SetMousePointer(app::kPointerBusy);  // 102
+        SetMousePointer(kPointerBusy);  // 102
         if (!connection) throw std::runtime_error("No connection object");
         LoginDetails details = CurrentLoginDetails();
         details.localConnection = Check7->isChecked();  // 104
@@ -219,7 +219,7 @@ void LoginWindow::PushButton5_Click() {
         data::Connection& opening = *connection;
         WhilePainting([&] { opening.Open(connectionString); });             // 106 / 108
         registry().boxes().show(QStringLiteral("Connection successful."));  // 110
-        SetMousePointer(app::kPointerNormal);                               // 112
+        SetMousePointer(kPointerNormal);                                    // 112
     } catch (...) {
         failed = true;
         reason = app::DescribeFailure(std::current_exception());
@@ -230,7 +230,7 @@ void LoginWindow::PushButton5_Click() {
         registry().boxes().show(
             QStringLiteral("Could not connect. Please check with your administrator."),  // 116
             QString(), ui::Buttons::Ok, ui::Icon::None, reason);
-        SetMousePointer(app::kPointerNormal);  // 118
+        SetMousePointer(kPointerNormal);  // 118
     }
     connection.reset();  // releasing the object closes the connection
 }
@@ -243,7 +243,7 @@ void LoginWindow::PushButton3_Click() {
     if (!trap.test(100, [&] { return !Text1->text().isEmpty(); })) return;
     const LoginDetails details = CurrentLoginDetails();
     data::DataAccess& data = registry().data();
-    SetMousePointer(app::kPointerBusy);
+    SetMousePointer(kPointerBusy);
     // Both lists show the same catalogue: one whole read serves both; a read
     // that failed is tried again for the second list.
     std::optional<catalogue::CatalogueRead> whole;
@@ -257,12 +257,12 @@ void LoginWindow::PushButton3_Click() {
     const bool reached = trap.test(
         102, [&] { return WhilePainting([&] { return connection::CanConnect(details, data); }); });
     if (!reached) {
-        SetMousePointer(app::kPointerNormal);
+        SetMousePointer(kPointerNormal);
         return;
     }
     trap.step(104, [&] { fill(TableSide::First); });
     trap.step(106, [&] { fill(TableSide::Second); });
-    SetMousePointer(app::kPointerNormal);
+    SetMousePointer(kPointerNormal);
     trap.step(108, [&] { registry().tableSelectionWindow().Show(); });
     trap.step(110, [&] { Hide(); });
 }

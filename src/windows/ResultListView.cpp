@@ -13,7 +13,6 @@
 namespace windows {
 
 using compare::LineRange;
-using compare::ResultLinesModel;
 
 ResultListView::ResultListView(QWidget* parent)
     : QTreeView(parent),

@@ -2,7 +2,7 @@
 
 #include <QTreeView>
 
-#include "ResultLines.h"
+#include "ResultLinesModel.h"
 
 class QAction;
 
@@ -19,7 +19,7 @@ class ResultListView : public QTreeView {
 public:
     explicit ResultListView(QWidget* parent = nullptr);
 
-    compare::ResultLinesModel* linesModel() const { return lines_; }
+    ResultLinesModel* linesModel() const { return lines_; }
 
     void setLineColumnWidth(int pixels);
     int lineColumnWidth() const;
@@ -48,7 +48,7 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
-    compare::ResultLinesModel* lines_;
+    ResultLinesModel* lines_;
     QAction* copyAction_;
     QAction* copyAllAction_;
     QAction* saveAsAction_;

@@ -6,7 +6,6 @@
 #include "ClassicLook.h"
 #include "ErrorTrap.h"
 #include "Layout.h"
-#include "ProgramFiles.h"
 #include "ReportFile.h"
 #include "ReportFormat.h"
 #include "ReportWriter.h"
@@ -49,7 +48,7 @@ ResultsWindow::ResultsWindow(WindowRegistry& registry) : Window(registry) {
 void ResultsWindow::Form_Load() {
     ErrorTrap trap(registry().boxes(), app::kForm3LoadTag);
     trap.step(100, [&] { ApplyClassicColours(*this); });
-    trap.step(102, [&] { setWindowIcon(app::ProgramIcon()); });
+    trap.step(102, [&] { setWindowIcon(ProgramIcon()); });
     LoadPointerFile(trap, 106, 108);
     trap.step(110, [&] { setWindowTitle(QString::fromLatin1(app::kProductName)); });
     trap.step(112,
@@ -80,7 +79,7 @@ void ResultsWindow::SaveResults() {
         try {
             compare::ReportWriter writer(file.device(), compare::ReportFormatForFile(path));
             for (ResultListView* list : {ListView1, ListView2}) {
-                const compare::ResultLinesModel& lines = *list->linesModel();
+                const ResultLinesModel& lines = *list->linesModel();
                 for (qsizetype i = 0; i < lines.lineCount(); ++i) writer.write(lines.difference(i));
             }
             if (file.commit()) return;

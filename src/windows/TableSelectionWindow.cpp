@@ -5,7 +5,6 @@
 #include "ErrorTrap.h"
 #include "Layout.h"
 #include "LoginWindow.h"
-#include "ProgramFiles.h"
 #include "Settings.h"
 #include "TableCatalogue.h"
 #include "WindowRegistry.h"
@@ -70,7 +69,7 @@ TableSelectionWindow::TableSelectionWindow(WindowRegistry& registry) : Window(re
 void TableSelectionWindow::Form_Load() {
     ErrorTrap trap(registry().boxes(), app::kForm2LoadTag);
     trap.step(104, [&] { ApplyClassicColours(*this); });
-    trap.step(104, [&] { setWindowIcon(app::ProgramIcon()); });
+    trap.step(104, [&] { setWindowIcon(ProgramIcon()); });
     LoadPointerFile(trap, 108, 110);
     trap.step(112, [&] { setWindowTitle(QString::fromLatin1(app::kProductName)); });
     trap.step(114, [&] { ListView1->AddColumnHeader(QStringLiteral("Similar Table #1")); });

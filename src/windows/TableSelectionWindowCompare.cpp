@@ -119,10 +119,10 @@ void TableSelectionWindow::PushButton3_Click() {
             ProgressBar1->setRange(0, 100);
             ProgressBar1->setValue(0);
         });
-        trap.step(244, [&] { SetMousePointer(app::kPointerNormal); });
+        trap.step(244, [&] { SetMousePointer(kPointerNormal); });
     };
 
-    trap.step(110, [&] { SetMousePointer(app::kPointerBusy); });
+    trap.step(110, [&] { SetMousePointer(kPointerBusy); });
     // One connection per table, both alike: the tables are read at the same time.
     trap.step(112, [&] { run->SetMode(); });
     trap.step(114, [&] { run->SetCommandTimeout(); });
@@ -217,7 +217,7 @@ void TableSelectionWindow::PushButton3_Click() {
 
     const auto noData = [&](int pointerLine, int messageLine, const TableListView& list) {
         run.reset();
-        trap.step(pointerLine, [&] { SetMousePointer(app::kPointerNormal); });
+        trap.step(pointerLine, [&] { SetMousePointer(kPointerNormal); });
         trap.step(messageLine, [&] {
             reg.boxes().show(list.SelectedText() + QStringLiteral(" does not contain any data."),
                              QString(), ui::Buttons::Ok, ui::Icon::Exclamation);
@@ -252,7 +252,7 @@ void TableSelectionWindow::PushButton3_Click() {
         ProgressBar1->setRange(0, 100);
         ProgressBar1->setValue(0);
     });
-    trap.step(244, [&] { SetMousePointer(app::kPointerNormal); });
+    trap.step(244, [&] { SetMousePointer(kPointerNormal); });
 }
 
 }  // namespace windows

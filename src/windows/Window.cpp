@@ -12,10 +12,7 @@
 
 namespace windows {
 
-using app::kPointerBusy;
-using app::kPointerHand;
-using app::kPointerNormal;
-using app::PointerAfterMove;
+QIcon ProgramIcon() { return QIcon(QStringLiteral(":/dorvantis/dorvantis.png")); }
 
 Window::Window(WindowRegistry& registry) : QWidget(nullptr), registry_(registry) {
     setMouseTracking(true);
@@ -48,7 +45,7 @@ void Window::SetMouseIcon(const QCursor& cursor) {
 void Window::LoadPointerFile(ErrorTrap& trap, int testLine, int loadLine) {
     const QString hand = app::InstalledProgramFile(registry_.programFolder(), app::kPointerFile);
     if (trap.test(testLine, [&] { return app::FileExists(hand); })) {
-        trap.step(loadLine, [&] { SetMouseIcon(app::LoadCursorFile(hand)); });
+        trap.step(loadLine, [&] { SetMouseIcon(LoadCursorFile(hand)); });
     }
 }
 

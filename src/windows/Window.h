@@ -2,6 +2,7 @@
 
 #include <QCursor>
 #include <QHash>
+#include <QIcon>
 #include <QPointer>
 #include <QWidget>
 #include <optional>
@@ -10,6 +11,9 @@ namespace windows {
 
 class ErrorTrap;
 class WindowRegistry;
+
+// The program icon every window shows (built into the program).
+QIcon ProgramIcon();
 
 // Base of the three windows: load on creation, show and hide, closing ends
 // the program, and the window-wide pointer shape with its mouse-move handlers.

@@ -118,7 +118,7 @@ protected:
         QStringList out;
         windows::ResultsWindow* f3 = registry().existingResultsWindow();
         if (!f3) return out;
-        const compare::ResultLinesModel* m =
+        const windows::ResultLinesModel* m =
             (list == 1 ? f3->fieldDifferences() : f3->recordDifferences())->linesModel();
         for (qsizetype i = 0; i < m->lineCount(); ++i) out << m->line(i);
         return out;
@@ -211,7 +211,7 @@ TEST_F(EndToEnd, SamePositionAndFirstTableWithoutData) {
     EXPECT_EQ(boxes.texts(), QStringList{empty + QStringLiteral(" does not contain any data.")});
     EXPECT_EQ(registry().existingResultsWindow(), nullptr);
     EXPECT_TRUE(registry().tableSelectionWindow().isVisible());
-    EXPECT_EQ(registry().tableSelectionWindow().MousePointer(), app::kPointerNormal);
+    EXPECT_EQ(registry().tableSelectionWindow().MousePointer(), windows::kPointerNormal);
     boxes.boxes.clear();
     registry().tableSelectionWindow().secondTables()->Select(
         registry().tableSelectionWindow().firstTables()->SelectedIndex());
@@ -333,7 +333,7 @@ TEST_F(EndToEnd, ARunThatCannotReadItsTablesEndsAfterItsReport) {
         boxes.boxes[0].text.contains(QStringLiteral("Form2.PushButton3_Click at line 124\r\r")));
     EXPECT_EQ(registry().existingResultsWindow(), nullptr);
     EXPECT_TRUE(f2.isVisible());
-    EXPECT_EQ(f2.MousePointer(), app::kPointerNormal);
+    EXPECT_EQ(f2.MousePointer(), windows::kPointerNormal);
 
     boxes.boxes.clear();
     registry().loginWindow().passwordEdit()->setText(QStringLiteral("secret"));
@@ -379,7 +379,7 @@ TEST_F(EndToEnd, RecordsPairedByKeyWhenTheBoxIsTicked) {
     EXPECT_TRUE(fieldLines().isEmpty());
     EXPECT_TRUE(recordLines().isEmpty());
     EXPECT_TRUE(f2.isVisible());
-    EXPECT_EQ(f2.MousePointer(), app::kPointerNormal);
+    EXPECT_EQ(f2.MousePointer(), windows::kPointerNormal);
 }
 
 // The same table name in two schemas: both are listed, the other schema's
@@ -445,7 +445,7 @@ protected:
     // it waits on the server by then -- and only while it still runs.
     void whileRunning(std::function<void()> act, int busyMs = 0) {
         QObject::connect(&watch_, &QTimer::timeout, [this, busyMs, act = std::move(act)] {
-            if (registry().tableSelectionWindow().MousePointer() != app::kPointerBusy) return;
+            if (registry().tableSelectionWindow().MousePointer() != windows::kPointerBusy) return;
             if (!busySince_.isValid()) busySince_.start();
             if (busySince_.elapsed() < busyMs) return;
             watch_.stop();
@@ -463,7 +463,7 @@ protected:
                      registry().existingResultsWindow()->isVisible());
         EXPECT_TRUE(fieldLines().isEmpty());
         EXPECT_TRUE(recordLines().isEmpty());
-        EXPECT_EQ(f2.MousePointer(), app::kPointerNormal);
+        EXPECT_EQ(f2.MousePointer(), windows::kPointerNormal);
     }
 
 private:
@@ -584,7 +584,7 @@ TEST_F(EndToEndPrivateServer, AStoredLoginTriedAtStartShowsTheWindowWhileItWaits
     QObject::connect(&look, &QTimer::timeout, [&] {
         windows::LoginWindow* login = registry().existingLoginWindow();
         shownBusy = shownBusy ||
-                    (login && login->isVisible() && login->MousePointer() == app::kPointerBusy);
+                    (login && login->isVisible() && login->MousePointer() == windows::kPointerBusy);
     });
     look.start(10);
     windows::Start(registry());
@@ -622,7 +622,7 @@ TEST_F(EndToEnd, HugeValuesAreShownShortenedAndCopiedWhole) {
     ASSERT_TRUE(boxes.boxes.empty()) << boxes.texts().join(u'|').toStdString();
     windows::ResultsWindow& f3 = registry().resultsWindow();
     ASSERT_TRUE(f3.isVisible());
-    const compare::ResultLinesModel& lines = *f3.fieldDifferences()->linesModel();
+    const windows::ResultLinesModel& lines = *f3.fieldDifferences()->linesModel();
     ASSERT_EQ(lines.lineCount(), 2);
     EXPECT_EQ(lines.line(0).size(), 44 + 2 * 1048576);  // Record 1,Field "T" ... "x..." to "y..."
     EXPECT_EQ(lines.line(1).size(), 44 + 2 * (2 + 2 * 10485760));  // 0x and two hex digits a byte

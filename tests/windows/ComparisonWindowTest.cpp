@@ -73,7 +73,7 @@ protected:
     static QStringList lines(windows::ResultsWindow* f3, int list) {
         QStringList out;
         if (f3 == nullptr) return out;
-        const compare::ResultLinesModel* m =
+        const windows::ResultLinesModel* m =
             (list == 1 ? f3->fieldDifferences() : f3->recordDifferences())->linesModel();
         for (qsizetype i = 0; i < m->lineCount(); ++i) out << m->line(i);
         return out;
@@ -122,7 +122,7 @@ TEST_F(Comparison, RefusesEmptyListsAndEqualPositionsWithoutTouchingTheDatabase)
     EXPECT_EQ(boxes.texts(), QStringList{"Please select 2 different tables to compare."});
     EXPECT_EQ(data.opens().size(), opens);
     EXPECT_TRUE(data.queries().isEmpty());
-    EXPECT_EQ(registry().tableSelectionWindow().MousePointer(), app::kPointerNormal);
+    EXPECT_EQ(registry().tableSelectionWindow().MousePointer(), windows::kPointerNormal);
     EXPECT_TRUE(registry().tableSelectionWindow().isVisible());
     EXPECT_EQ(registry().existingResultsWindow(), nullptr);
 }
@@ -155,7 +155,7 @@ TEST_F(Comparison, FirstTableWithoutRecordsShowsItsMessageAfterReadingBoth) {
               (QStringList{"select * from [dbo].[AlsoEmpty]", "select * from [dbo].[Empty]"}));
     EXPECT_EQ(registry().existingResultsWindow(), nullptr);
     EXPECT_TRUE(registry().tableSelectionWindow().isVisible());
-    EXPECT_EQ(registry().tableSelectionWindow().MousePointer(), app::kPointerNormal);
+    EXPECT_EQ(registry().tableSelectionWindow().MousePointer(), windows::kPointerNormal);
     EXPECT_EQ(data.openConnections(), 0);
 }
 
@@ -198,7 +198,7 @@ TEST_F(Comparison, OpensOneConnectionPerTableWithTheFixedOptions) {
               QStringLiteral("Field differences"));
     EXPECT_EQ(f3.recordDifferences()->model()->headerData(0, Qt::Horizontal).toString(),
               QStringLiteral("Added / deleted records"));
-    EXPECT_EQ(registry().tableSelectionWindow().MousePointer(), app::kPointerNormal);
+    EXPECT_EQ(registry().tableSelectionWindow().MousePointer(), windows::kPointerNormal);
     EXPECT_EQ(registry().tableSelectionWindow().progressBar()->value(), 0);
     EXPECT_TRUE(boxes.boxes.empty());
 }
@@ -352,7 +352,7 @@ TEST_F(Comparison, UnreadableTablesEndTheRunAfterTheirReport) {
         EXPECT_TRUE(fieldLines().isEmpty());
         EXPECT_TRUE(recordLines().isEmpty());
         EXPECT_TRUE(f2.isVisible());
-        EXPECT_EQ(f2.MousePointer(), app::kPointerNormal);
+        EXPECT_EQ(f2.MousePointer(), windows::kPointerNormal);
         EXPECT_EQ(f2.progressBar()->value(), 0);
         EXPECT_EQ(data.openConnections(), 0);
     }
@@ -392,8 +392,8 @@ TEST_F(Comparison, BusyPointerDuringTheRunIsNotUndoneByMouseMoves) {
     };
     QTest::mouseClick(f2.nextButton(), Qt::LeftButton);
     ASSERT_FALSE(seen.isEmpty());
-    EXPECT_EQ(seen.front(), app::kPointerBusy);
-    EXPECT_EQ(f2.MousePointer(), app::kPointerNormal);
+    EXPECT_EQ(seen.front(), windows::kPointerBusy);
+    EXPECT_EQ(f2.MousePointer(), windows::kPointerNormal);
 }
 
 // The results lists: one 4000-twip column that cuts a longer line at its
@@ -497,7 +497,7 @@ TEST_F(Comparison, ARunThatWaitsShowsProgressIgnoresClicksAndStopsOnEsc) {
     EXPECT_FALSE(registry().existingResultsWindow() &&
                  registry().existingResultsWindow()->isVisible());
     EXPECT_TRUE(fieldLines().isEmpty());
-    EXPECT_EQ(f2.MousePointer(), app::kPointerNormal);
+    EXPECT_EQ(f2.MousePointer(), windows::kPointerNormal);
     EXPECT_EQ(f2.progressBar()->value(), 0);
     EXPECT_EQ(data.openConnections(), 0);
 

@@ -172,8 +172,8 @@ TEST_F(LoginWindow, TestConnectionShowsTheOutcomeWithTheHourglassUntilDismissed)
     EXPECT_EQ(boxes.texts(),
               (QStringList{"Connection successful.",
                            "Could not connect. Please check with your administrator."}));
-    EXPECT_EQ(pointerWhileOpen, (QList<int>{app::kPointerBusy, app::kPointerBusy}));
-    EXPECT_EQ(f.MousePointer(), app::kPointerNormal);
+    EXPECT_EQ(pointerWhileOpen, (QList<int>{windows::kPointerBusy, windows::kPointerBusy}));
+    EXPECT_EQ(f.MousePointer(), windows::kPointerNormal);
     EXPECT_EQ(boxes.boxes[0].title, QString());  // the application title
     EXPECT_EQ(data.openConnections(), 0);
 }
@@ -242,20 +242,20 @@ TEST_F(LoginWindow, PointerFollowsTheMouseMoveRule) {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
     ASSERT_TRUE(f.HasMouseIcon());
     moveOver(f.nextButton());
-    EXPECT_EQ(f.MousePointer(), app::kPointerHand);
+    EXPECT_EQ(f.MousePointer(), windows::kPointerHand);
     EXPECT_EQ(f.nextButton()->cursor().shape(), Qt::BitmapCursor);
     EXPECT_EQ(f.nextButton()->cursor().hotSpot(), QPoint(5, 0));
     moveOver(f.serverLabel());
-    EXPECT_EQ(f.MousePointer(), app::kPointerHand);
+    EXPECT_EQ(f.MousePointer(), windows::kPointerHand);
     moveOver(f.localConnectionBox());
-    EXPECT_EQ(f.MousePointer(), app::kPointerHand);
+    EXPECT_EQ(f.MousePointer(), windows::kPointerHand);
     moveOver(f.serverEdit());
-    EXPECT_EQ(f.MousePointer(), app::kPointerNormal);
+    EXPECT_EQ(f.MousePointer(), windows::kPointerNormal);
     EXPECT_EQ(f.serverEdit()->cursor().shape(), Qt::IBeamCursor);  // its own pointer again
-    f.SetMousePointer(app::kPointerBusy);
+    f.SetMousePointer(windows::kPointerBusy);
     moveOver(f.testConnectionButton());
     moveOver(f.databaseEdit());
-    EXPECT_EQ(f.MousePointer(), app::kPointerBusy);
+    EXPECT_EQ(f.MousePointer(), windows::kPointerBusy);
     EXPECT_EQ(f.databaseEdit()->cursor().shape(), Qt::WaitCursor);
 }
 

@@ -12,10 +12,9 @@
 #include <QTimer>
 #include <memory>
 
-#include "DifferenceLines.h"
 #include "ResultListView.h"
 
-using compare::ResultLinesModel;
+using windows::ResultLinesModel;
 using windows::ResultListView;
 
 namespace {
@@ -234,88 +233,6 @@ TEST(ResultLinesModel, OneColumnBeforeAndAfterClear) {
     EXPECT_EQ(model.line(0), "y");
 }
 
-TEST(ResultLinesModel, LongLinesBetweenShortOnes) {
-    ResultLinesModel model;
-    const QString longLine(700'000, u'L');
-    const QString mid(200'000, u'M');
-    model.appendLine(QStringLiteral("before"));
-    model.appendLine(longLine);
-    model.appendLine(mid);
-    for (int i = 0; i < 10; ++i) model.appendLine(mid);  // spills over into new blocks
-    model.appendLine(QStringLiteral("after"));
-    ASSERT_EQ(model.lineCount(), 14);
-    EXPECT_EQ(model.line(0), "before");
-    EXPECT_EQ(model.line(1), longLine);
-    EXPECT_EQ(model.line(12), mid);
-    EXPECT_EQ(model.line(13), "after");
-    EXPECT_EQ(model.joinedLines({{13, 13}, {0, 0}}), "before\nafter");
-}
-
-// Differences are kept as their parts and put together when shown: the text
-// must be exactly the difference line, whatever the values hold.
-TEST(ResultLinesModel, DifferencesReadBackAsTheirLines) {
-    ResultLinesModel model;
-    const QString odd = QStringLiteral("ä €") + QString::fromUcs4(U"\U0001F600", 1) +
-                        QChar(0xD800) /* a lone surrogate */ + QStringLiteral("\"q\"");
-    const QString big(300'000, u'B');
-    struct Change {
-        std::int64_t record;
-        QString field;
-        std::optional<QString> before, after;
-    };
-    const std::vector<Change> changes{{3, "Price", "10", "12"},
-                                      {4, "Note", std::nullopt, ""},
-                                      {5, "Näme", odd, std::nullopt},
-                                      {9'000'000'000, "Price", big, "x"},
-                                      {6, "Price", "", ""}};
-    for (const Change& c : changes) {
-        model.appendFieldChange(c.record, c.field,
-                                c.before ? std::optional<QStringView>(*c.before) : std::nullopt,
-                                c.after ? std::optional<QStringView>(*c.after) : std::nullopt);
-    }
-    model.appendRecordDeleted(7, QStringLiteral("sales.Orders"));
-    model.appendRecordAdded(12, QStringLiteral("Orders2"));
-    ASSERT_EQ(model.lineCount(), 7);
-    for (std::size_t i = 0; i < changes.size(); ++i) {
-        const Change& c = changes[i];
-        EXPECT_EQ(model.line(static_cast<qsizetype>(i)),
-                  compare::FieldChangedLine(c.record, c.field, c.before, c.after));
-    }
-    EXPECT_EQ(model.line(1), "Record 4,Field \"Note\" has changed from NULL to \"\"");
-    EXPECT_EQ(model.line(5), "Record 7 deleted from sales.Orders");
-    EXPECT_EQ(model.line(6), "Record 12 added from Orders2");
-    EXPECT_THROW(model.appendRecordAdded(0, QStringLiteral("T")), std::invalid_argument);
-
-    // Records named by key keep their key, as a line and as a saved difference.
-    const auto key = compare::RecordName::Keyed(QStringLiteral("(CustomerID=5,Name=a\nb)"));
-    model.appendFieldChange(key, QStringLiteral("Note"), QStringView(u"x"), std::nullopt);
-    model.appendRecordNotUnique(compare::RecordName::Keyed(QStringLiteral("Id=7")),
-                                QStringLiteral("Orders2"), false);
-    EXPECT_EQ(model.line(7),
-              QStringLiteral("Record (CustomerID=5,Name=a\u240Ab),Field \"Note\" has changed from "
-                             "\"x\" to NULL"));
-    EXPECT_EQ(model.line(8), "Record Id=7 is not unique in Orders2");
-    EXPECT_EQ(compare::FormatDifference(model.difference(7), compare::ReportFormat::Csv),
-              QStringLiteral("changed,\"(CustomerID=5,Name=a\nb)\",\"Note\",\"x\","));
-    EXPECT_EQ(compare::FormatDifference(model.difference(8), compare::ReportFormat::Json),
-              "{\"kind\":\"not-unique\",\"record\":\"Id=7\",\"table\":\"Orders2\"}");
-}
-
-// A field change of short values costs a few dozen bytes, not its text's.
-TEST(ResultLinesModel, AMillionChangesStayCompact) {
-    ResultLinesModel model;
-    constexpr int kLines = 1'000'000;
-    for (int i = 1; i <= kLines; ++i) {
-        const QString before = QString::number(i * 3) + QStringLiteral(".2500");
-        const QString after = QString::number(i * 3 + 1) + QStringLiteral(".2500");
-        model.appendFieldChange(i, QStringLiteral("Amount"), before, after);
-    }
-    EXPECT_LE(model.storedBytes() / kLines, 48u);
-    EXPECT_EQ(model.line(kLines - 1),
-              "Record 1000000,Field \"Amount\" has changed from \"3000000.2500\" to "
-              "\"3000001.2500\"");
-}
-
 // A huge line is shown shortened (its beginning, then how much more there
 // is), while copying gives it whole.
 TEST(ResultLinesModel, HugeLinesAreShownShortenedAndCopiedWhole) {
@@ -337,15 +254,6 @@ TEST(ResultLinesModel, HugeLinesAreShownShortenedAndCopiedWhole) {
     EXPECT_EQ(model.data(model.index(0), Qt::ToolTipRole).toString(), shown);
     view.selectAll();
     EXPECT_EQ(view.selectedLinesText(), whole + QStringLiteral("\nshort"));
-}
-
-TEST(ResultLinesModel, JoinedLinesTakesEachLineOnceInOrder) {
-    ResultLinesModel model;
-    for (int i = 0; i < 10; ++i) model.appendLine(QString::number(i));
-    EXPECT_EQ(model.joinedLines({{7, 8}, {1, 2}, {2, 3}, {8, 8}}), "1\n2\n3\n7\n8");
-    EXPECT_EQ(model.joinedLines({{5, 5}, {6, 6}}), "5\n6");
-    EXPECT_EQ(model.joinedLines({{8, 20}}), "8\n9");
-    EXPECT_EQ(model.joinedLines({}), "");
 }
 
 TEST(ResultLinesModel, AMillionLinesInOrder) {

@@ -167,20 +167,20 @@ TEST_F(TableSelection, TheOtherWindowsLoadThePointerFileAtTheirOwnSteps) {
     for (QWidget* button :
          {static_cast<QWidget*>(f2.nextButton()), static_cast<QWidget*>(f2.backButton())}) {
         moveOver(f2.firstTables()->viewport());
-        EXPECT_EQ(f2.MousePointer(), app::kPointerNormal);
+        EXPECT_EQ(f2.MousePointer(), windows::kPointerNormal);
         moveOver(button);
-        EXPECT_EQ(f2.MousePointer(), app::kPointerHand);
+        EXPECT_EQ(f2.MousePointer(), windows::kPointerHand);
         EXPECT_EQ(button->cursor().shape(), Qt::BitmapCursor);
     }
     for (QWidget* button :
          {static_cast<QWidget*>(f3.backButton()), static_cast<QWidget*>(f3.exitButton())}) {
         moveOver(f3.recordDifferences()->viewport());
-        EXPECT_EQ(f3.MousePointer(), app::kPointerNormal);
+        EXPECT_EQ(f3.MousePointer(), windows::kPointerNormal);
         moveOver(button);
-        EXPECT_EQ(f3.MousePointer(), app::kPointerHand);
+        EXPECT_EQ(f3.MousePointer(), windows::kPointerHand);
     }
     moveOver(f3.fieldDifferences()->viewport());
-    EXPECT_EQ(f3.MousePointer(), app::kPointerNormal);
+    EXPECT_EQ(f3.MousePointer(), windows::kPointerNormal);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 #pragma once
 
-namespace app {
+namespace windows {
 
 // Pointer shapes of a window: the whole window, its controls included.
 enum PointerShape : int {
@@ -14,4 +14,4 @@ inline int PointerAfterMove(int current, int wanted) {
     return current == kPointerBusy ? current : wanted;
 }
 
-}  // namespace app
+}  // namespace windows

@@ -4,7 +4,7 @@
 #include <QPixmap>
 #include <stdexcept>
 
-namespace app {
+namespace windows {
 
 QCursor LoadCursorFile(const QString& path) {
     QFile file(path);
@@ -29,4 +29,4 @@ QCursor LoadCursorFile(const QString& path) {
     return QCursor(picture, hotX, hotY);
 }
 
-}  // namespace app
+}  // namespace windows
