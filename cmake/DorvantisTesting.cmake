@@ -1,11 +1,17 @@
 include(GoogleTest)
 
+# The tests labelled `threads` (the program's own threads) also run under
+# ThreadSanitizer, in a build that makes only this target
+# (DORVANTIS_SANITIZE=thread bash scripts/test.sh): each such binary joins it.
+add_custom_target(threads_tests)
+
 # dorvantis_add_gtest(<name> SOURCES ... [LIBS ...] [TIMEOUT s] [LABELS ...]
 #                     [FIXTURES ...] [ENVIRONMENT VAR=value ...] [QT])
 # One test binary; every discovered case gets a TIMEOUT so that a forgotten
 # modal box or a silent server fails instead of hanging the run. QT links the
 # project's test main, which starts a QApplication on the offscreen platform
-# unless the caller chose a platform.
+# unless the caller chose a platform. A binary labelled `threads` joins the
+# target threads_tests.
 function(dorvantis_add_gtest name)
   cmake_parse_arguments(T "QT" "TIMEOUT" "SOURCES;LIBS;LABELS;FIXTURES;ENVIRONMENT" ${ARGN})
   if(NOT T_TIMEOUT)
@@ -24,6 +30,12 @@ function(dorvantis_add_gtest name)
   set(props TIMEOUT ${T_TIMEOUT})
   if(T_LABELS)
     list(APPEND props LABELS "${T_LABELS}")
+  endif()
+  if("threads" IN_LIST T_LABELS)
+    add_dependencies(threads_tests ${name})
+    if("tds_server" IN_LIST T_FIXTURES)
+      add_dependencies(threads_tests tds-server)  # the fixture's server
+    endif()
   endif()
   if(T_FIXTURES)
     list(APPEND props FIXTURES_REQUIRED "${T_FIXTURES}")

@@ -22,12 +22,14 @@ packages=(
     fonts-liberation
 )
 
-# The tests, the style check over the tracked files, and the clipboard test's
-# X server.
+# The tests, the style check over the tracked files, the clipboard test's X
+# server, and libFuzzer's FuzzedDataProvider.h (in clang's runtimes package),
+# with which the fuzz targets' seeds are replayed as tests.
 test_packages=(
     git clang-format freetds-bin
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth xclip
+    libclang-rt-14-dev
 )
 bench_packages=(libbenchmark-dev)
 screenshot_packages=(xvfb xauth xdotool imagemagick)

@@ -231,6 +231,40 @@ TEST_F(CommandLine, ExitStatusTellsSameDifferentOrFailed) {
     EXPECT_EQ(usage.status, 2);
 }
 
+// Without arguments the program opens its windows: with no display for them it
+// says so in one line and fails, instead of aborting inside Qt. X11 alone
+// wants DISPLAY, and a platform without a display server still starts.
+TEST_F(CommandLine, WithoutADisplayTheWindowsAreRefusedInOneLine) {
+    const auto start = [](QProcess& p, const QStringList& variables) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(QString::fromLatin1(name));
+        for (const QString& v : variables) env.insert(v.section(u'=', 0, 0), v.section(u'=', 1));
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(DORVANTIS_PROGRAM), QStringList());
+    };
+    for (const QStringList& variables :
+         {QStringList(), QStringList{"QT_QPA_PLATFORM=xcb", "WAYLAND_DISPLAY=wayland-0"}}) {
+        QProcess p;
+        start(p, variables);
+        ASSERT_TRUE(p.waitForFinished(60000));
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit) << err.toStdString();
+        EXPECT_EQ(p.exitCode(), 2) << err.toStdString();
+        EXPECT_TRUE(err.contains(QStringLiteral("no display"))) << err.toStdString();
+        EXPECT_TRUE(err.contains(QStringLiteral("dorvantis compare"))) << err.toStdString();
+        EXPECT_EQ(err.count(u'\n'), 1) << err.toStdString();
+        EXPECT_TRUE(p.readAllStandardOutput().isEmpty());
+    }
+    QProcess offscreen;
+    start(offscreen, {QStringLiteral("QT_QPA_PLATFORM=offscreen")});
+    ASSERT_TRUE(offscreen.waitForStarted());
+    // Still showing its windows after a while: it was not refused.
+    EXPECT_FALSE(offscreen.waitForFinished(3000)) << offscreen.readAllStandardError().toStdString();
+    offscreen.kill();
+    offscreen.waitForFinished();
+}
+
 // --output replaces the file only with a whole report: a failed run leaves
 // the old one as it was.
 TEST_F(CommandLine, OutputFileIsReplacedOnlyByAWholeReport) {
