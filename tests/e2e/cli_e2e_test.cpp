@@ -86,9 +86,13 @@ protected:
     }
 
     // The lines the results window shows for the same two tables.
-    QStringList windowLines(const QString& left, const QString& right) {
+    // With byKey the records are paired by key; with saveTo the results are
+    // then saved there by "Save As...".
+    QStringList windowLines(const QString& left, const QString& right, bool byKey = false,
+                            const QString& saveTo = QString()) {
         testing_support::RecordingMessageBoxes boxes;
         testing_support::RecordingShell shell;
+        shell.saveTo = saveTo;
         windows::WindowRegistry registry(
             windows::Services{boxes, shell, data::OdbcDataAccess(), config_.path(), [] {}});
         windows::Start(registry);
@@ -105,7 +109,9 @@ protected:
                 if (list->topLevelItem(i)->text(0) == name) list->Select(i + 1);
             }
         }
+        f2.pairRecordsByKeyBox()->setChecked(byKey);
         QTest::mouseClick(f2.nextButton(), Qt::LeftButton);
+        if (!saveTo.isEmpty()) registry.resultsWindow().SaveResults();
         QStringList lines;
         for (windows::ResultListView* v : {registry.resultsWindow().fieldDifferences(),
                                            registry.resultsWindow().recordDifferences()}) {
@@ -426,6 +432,41 @@ TEST_F(CommandLine, ASignalStopsACommandTheServerKeepsWaiting) {
         EXPECT_EQ(
             QDir(dir.path()).entryList({QStringLiteral("report*")}, QDir::Files | QDir::Hidden),
             QStringList{"report.txt"});
+    }
+}
+
+// "Save As..." and --output give the same file for the same comparison,
+// whatever the format; by key, where changes, additions and deletions come
+// mixed in key order, too.
+TEST_F(CommandLine, SaveAsAndOutputWriteTheSameFile) {
+    const QString cols = QStringLiteral("Id int primary key, Note nvarchar(20)");
+    const QString a =
+        table("SameA", cols, {"1, 'a'", "2, 'b'", "3, 'c'", "5, 'e'", "6, 'f'", "7, 'g'"});
+    const QString b = table("SameB", cols, {"1, 'a'", "2, 'B'", "4, 'd'", "5, 'e'", "6, 'F'"});
+    QTemporaryDir dir;
+    for (const bool byKey : {false, true}) {
+        for (const char* format : {"txt", "csv", "json"}) {
+            const QString saved = dir.filePath(QStringLiteral("saved.%1").arg(format));
+            const QString output = dir.filePath(QStringLiteral("output.%1").arg(format));
+            windowLines(a, b, byKey, saved);
+            QStringList args{QStringLiteral("compare"),
+                             a,
+                             b,
+                             QStringLiteral("--output"),
+                             output,
+                             QStringLiteral("--format"),
+                             QLatin1String(format) == "txt" ? QStringLiteral("text")
+                                                            : QString::fromLatin1(format)};
+            if (byKey) args << QStringLiteral("--key") << QStringLiteral("auto");
+            const Outcome run_ = run(args);
+            EXPECT_EQ(run_.status, 1) << run_.err.toStdString();
+            QFile s(saved), o(output);
+            ASSERT_TRUE(s.open(QIODevice::ReadOnly)) << format;
+            ASSERT_TRUE(o.open(QIODevice::ReadOnly)) << format;
+            const QByteArray bytes = o.readAll();
+            EXPECT_EQ(s.readAll(), bytes) << format << (byKey ? " by key" : " by position");
+            EXPECT_GE(bytes.count('\n'), 4) << bytes.toStdString();
+        }
     }
 }
 
