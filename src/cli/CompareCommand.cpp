@@ -236,6 +236,8 @@ void writeAll(FILE* to, QIODevice& from) {
     from.seek(0);
     char buffer[65536];
     for (qint64 n; (n = from.read(buffer, sizeof buffer)) > 0;) {
+        // A big report onto a slow pipe: a stop signal still answers.
+        if (stopSignal != 0) throw Stopped{stopSignal};
         if (std::fwrite(buffer, 1, static_cast<std::size_t>(n), to) !=
             static_cast<std::size_t>(n)) {
             failed();
