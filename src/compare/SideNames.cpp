@@ -1,0 +1,56 @@
+#include "SideNames.h"
+
+#include "TableQuery.h"
+
+namespace compare {
+
+namespace {
+
+bool sameText(const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
+
+// The server as the connection string names it: alone when local, else with its port.
+QString serverOf(const connection::LoginDetails& login) {
+    return login.localConnection ? login.server : login.server + QLatin1Char(',') + login.port;
+}
+
+bool sameServer(const connection::LoginDetails& a, const connection::LoginDetails& b) {
+    return sameText(serverOf(a), serverOf(b));
+}
+
+// A part of a qualified name: as it is when it is a plain identifier, else
+// bracketed with "]" doubled, as SQL Server writes it.
+QString part(const QString& text) {
+    bool plain = !text.isEmpty() && !text.front().isDigit();
+    for (const QChar c : text) plain = plain && (c.isLetterOrNumber() || c == u'_');
+    return plain ? text : QuotedIdentifier(text);
+}
+
+QString qualified(const SideTable& side, bool withServer) {
+    const QString schema = side.table.schema.isEmpty() ? QStringLiteral("dbo") : side.table.schema;
+    QString name = part(side.login.database) + QLatin1Char('.') + part(schema) + QLatin1Char('.') +
+                   part(side.table.name);
+    if (withServer) name.prepend(part(serverOf(side.login)) + QLatin1Char('.'));
+    return name;
+}
+
+}  // namespace
+
+bool SameDatabase(const connection::LoginDetails& first, const connection::LoginDetails& second) {
+    return first.localConnection == second.localConnection && sameServer(first, second) &&
+           sameText(first.database, second.database);
+}
+
+bool SameTable(const SideTable& first, const SideTable& second) {
+    return SameDatabase(first.login, second.login) && first.table == second.table;
+}
+
+SideNames NameSides(const SideTable& first, const SideTable& second) {
+    if (SameDatabase(first.login, second.login)) {
+        return {first.table.listed(), second.table.listed()};
+    }
+    const bool withServer = !sameServer(first.login, second.login) ||
+                            first.login.localConnection != second.login.localConnection;
+    return {qualified(first, withServer), qualified(second, withServer)};
+}
+
+}  // namespace compare

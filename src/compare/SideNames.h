@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+
+#include "LoginDetails.h"
+#include "TableCatalogue.h"
+
+namespace compare {
+
+// Where one side's table lives: the login that reaches it, and the table.
+struct SideTable {
+    connection::LoginDetails login;
+    catalogue::TableName table;
+};
+
+// Whether both sides reach the same database of the same server (names
+// compared without case, as SQL Server compares them; a connection by port
+// and a local one count as different).
+bool SameDatabase(const connection::LoginDetails& first, const connection::LoginDetails& second);
+// Whether both sides are the very same table of the same database and server.
+bool SameTable(const SideTable& first, const SideTable& second);
+
+// How the lines and the reports name the two tables. In one database, as the
+// table lists show them ("Orders", "sales.Orders"): the lines of a
+// comparison within one database are what they always were. Across
+// databases, each qualified by its database ("Sales_Restore.dbo.Orders"), and
+// by its server too when the servers differ ("[db2.example,1433].Sales.dbo.
+// Orders"), so that a reader tells the sides apart even when both tables
+// have the same name. A part that is not a plain identifier is bracketed.
+struct SideNames {
+    QString first;
+    QString second;
+};
+SideNames NameSides(const SideTable& first, const SideTable& second);
+
+}  // namespace compare
