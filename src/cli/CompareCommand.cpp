@@ -24,6 +24,7 @@
 #include "ReportFormat.h"
 #include "ReportWriter.h"
 #include "Settings.h"
+#include "SideNames.h"
 #include "TableCatalogue.h"
 #include "TableComparison.h"
 
@@ -128,9 +129,15 @@ QString readPassword(const QString& path) {
     return text;
 }
 
-catalogue::TableName findTable(const catalogue::CatalogueRead& read, const QString& listed) {
+// database: which database's list, when the sides are in two.
+catalogue::TableName findTable(const catalogue::CatalogueRead& read, const QString& listed,
+                               const QString& database = QString()) {
     for (const catalogue::TableName& t : read.tables) {
         if (t.listed() == listed) return t;
+    }
+    if (!database.isNull()) {
+        fail(QStringLiteral("There is no table %1 in the table list of the database %2.")
+                 .arg(listed, database));
     }
     fail(QStringLiteral("There is no table %1 in the database's table list.").arg(listed));
 }
@@ -150,29 +157,60 @@ public:
     ProgressLine progress;
 };
 
-// The two tables, as the database's table list names them.
-std::pair<catalogue::TableName, catalogue::TableName> findTables(
-    data::DataAccess& data, const connection::LoginDetails& details, const QString& left,
-    const QString& right) {
+// The two tables, each as its database's table list names it, and the
+// names the lines give them.
+struct Sides {
+    compare::SideTable first, second;
+    compare::SideNames names;
+};
+
+// side: which side's catalogue it is, for the message, when the sides are
+// in two databases (the driver's reason alone would not say which refused).
+catalogue::CatalogueRead readCatalogue(data::DataAccess& data,
+                                       const connection::LoginDetails& login,
+                                       const QString& side = QString()) {
+    const QString which = side.isEmpty()
+                              ? QString()
+                              : QStringLiteral("%1 table, database %2 on server %3: ")
+                                    .arg(side, login.database, compare::ServerName(login));
     catalogue::CatalogueRead catalogue;
     try {
-        catalogue = catalogue::ReadTableCatalogue(details, data);
+        catalogue = catalogue::ReadTableCatalogue(login, data);
     } catch (...) {
-        fail(describe(std::current_exception()));
+        fail(which + describe(std::current_exception()));
     }
-    if (catalogue.failure) fail(describe(catalogue.failure));
-    const catalogue::TableName first = findTable(catalogue, left);
-    const catalogue::TableName second = findTable(catalogue, right);
-    if (first == second) fail(QStringLiteral("Please select 2 different tables to compare."));
-    return {first, second};
+    if (catalogue.failure) fail(which + describe(catalogue.failure));
+    return catalogue;
+}
+
+Sides findTables(data::DataAccess& data, const connection::LoginDetails& leftLogin,
+                 const QString& left, const connection::LoginDetails& rightLogin,
+                 const QString& right) {
+    const bool oneDatabase = compare::SameDatabase(leftLogin, rightLogin);
+    const catalogue::CatalogueRead leftCatalogue =
+        readCatalogue(data, leftLogin, oneDatabase ? QString() : QStringLiteral("First"));
+    const catalogue::CatalogueRead rightCatalogue =
+        oneDatabase ? leftCatalogue : readCatalogue(data, rightLogin, QStringLiteral("Second"));
+    const auto where = [&](const connection::LoginDetails& login) {
+        if (oneDatabase) return QString();
+        return QStringLiteral("%1 on server %2").arg(login.database, compare::ServerName(login));
+    };
+    Sides sides{{leftLogin, findTable(leftCatalogue, left, where(leftLogin))},
+                {rightLogin, findTable(rightCatalogue, right, where(rightLogin))},
+                {}};
+    if (compare::SameTable(sides.first, sides.second)) {
+        fail(QStringLiteral("Please select 2 different tables to compare."));
+    }
+    sides.names = compare::NameSides(sides.first, sides.second);
+    return sides;
 }
 
 // The comparison; returns the number of differences written to out.
-std::int64_t compareTables(data::DataAccess& data, std::FILE* err,
-                           const connection::LoginDetails& details,
-                           const catalogue::TableName& first, const catalogue::TableName& second,
-                           const QString& left, const QString& right, QIODevice& out,
-                           compare::ReportFormat format, const compare::RunOptions& options) {
+std::int64_t compareTables(data::DataAccess& data, std::FILE* err, const Sides& sides,
+                           QIODevice& out, compare::ReportFormat format,
+                           const compare::RunOptions& options) {
+    const QString& left = sides.names.first;
+    const QString& right = sides.names.second;
     CommandObserver observer(err);
     compare::ComparisonRun run(data, options, observer);
     observer.run = &run;
@@ -201,10 +239,10 @@ std::int64_t compareTables(data::DataAccess& data, std::FILE* err,
         run.SetCommandTimeout();
         run.SetConnectionTimeout();
         run.SetCursorLocation();
-        run.Connect(details, details);
-        run.PlanKey(first, second);
-        run.SendQuery(compare::Side::First, first);
-        run.SendQuery(compare::Side::Second, second);
+        run.Connect(sides.first.login, sides.second.login);
+        run.PlanKey(sides.first.table, sides.second.table);
+        run.SendQuery(compare::Side::First, sides.first.table);
+        run.SendQuery(compare::Side::Second, sides.second.table);
     });
     stage([&] { run.WaitQueried(compare::Side::First); },
           left + QStringLiteral(" could not be read: "));
@@ -246,6 +284,64 @@ void writeAll(FILE* to, QIODevice& from) {
     if (std::fflush(to) != 0) failed();
 }
 
+// The login options of one side: --server, --port, ... for the first table,
+// --right-server, --right-port, ... for the second, whose values default to
+// the first side's.
+struct LoginOptions {
+    explicit LoginOptions(const QString& prefix, const QString& whose)
+        : server(prefix + QStringLiteral("server"), whose + QStringLiteral("server name."),
+                 QStringLiteral("NAME")),
+          port(prefix + QStringLiteral("port"), whose + QStringLiteral("port."),
+               QStringLiteral("PORT")),
+          database(prefix + QStringLiteral("database"), whose + QStringLiteral("database."),
+                   QStringLiteral("NAME")),
+          user(prefix + QStringLiteral("user"), whose + QStringLiteral("user name."),
+               QStringLiteral("NAME")),
+          local(prefix + QStringLiteral("local"),
+                whose + QStringLiteral("local connection: the server name alone.")),
+          noLocal(QStringLiteral("no-") + prefix + QStringLiteral("local"),
+                  whose + QStringLiteral("connection to server,port.")),
+          passwordFile(prefix + QStringLiteral("password-file"),
+                       whose + QStringLiteral("password, from the first line of FILE."),
+                       QStringLiteral("FILE")) {}
+
+    QList<QCommandLineOption> all() const {
+        return {server, port, database, user, local, noLocal, passwordFile};
+    }
+
+    // What is wrong with the options given, or nothing.
+    QString problem(const QCommandLineParser& parser) const {
+        if (parser.isSet(local) && parser.isSet(noLocal)) {
+            return QStringLiteral("--%1 and --%2 exclude each other")
+                .arg(local.names().constFirst(), noLocal.names().constFirst());
+        }
+        if (parser.isSet(port) && !IsPortNumber(parser.value(port))) {
+            return QStringLiteral("--%1 takes a number from 1 to 65535, not '%2'")
+                .arg(port.names().constFirst(), parser.value(port));
+        }
+        return QString();
+    }
+
+    // The options given, over details; the password from the file, else the
+    // environment variable.
+    void apply(const QCommandLineParser& parser, const char* passwordVariable,
+               connection::LoginDetails& details) const {
+        if (parser.isSet(server)) details.server = parser.value(server);
+        if (parser.isSet(port)) details.port = parser.value(port);
+        if (parser.isSet(database)) details.database = parser.value(database);
+        if (parser.isSet(user)) details.userName = parser.value(user);
+        if (parser.isSet(local)) details.localConnection = true;
+        if (parser.isSet(noLocal)) details.localConnection = false;
+        if (parser.isSet(passwordFile)) {
+            details.password = readPassword(parser.value(passwordFile));
+        } else if (qEnvironmentVariableIsSet(passwordVariable)) {
+            details.password = qEnvironmentVariable(passwordVariable);
+        }
+    }
+
+    QCommandLineOption server, port, database, user, local, noLocal, passwordFile;
+};
+
 // One line on standard error: the driver's several records joined.
 void printFailure(std::FILE* err, QString message) {
     message.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
@@ -270,11 +366,16 @@ int RunCommand(const QStringList& arguments, data::DataAccess& data, std::FILE* 
                std::FILE* err) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Compares two tables of a SQL Server database record by record and field by field.\n"
+        "Compares two SQL Server tables record by record and field by field.\n"
         "Without arguments the program opens its windows. The login details are the stored\n"
         "ones of the login window unless given here; the password comes from --password-file,\n"
         "else from the environment variable DORVANTIS_PASSWORD, else from the stored ones.\n"
-        "Exit status: 0 the tables hold the same data, 1 differences found, 2 failure."));
+        "The second table is in the same database unless a --right-... option says where:\n"
+        "each defaults to the first side's value (--right-database Sales_Restore alone\n"
+        "compares across two databases of one server); its password comes from\n"
+        "--right-password-file, else DORVANTIS_RIGHT_PASSWORD, else the first side's.\n"
+        "Exit status: 0 the tables hold the same data, 1 differences found, 2 failure,\n"
+        "130 stopped by SIGINT."));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("compare"), QStringLiteral("The command."));
@@ -282,21 +383,9 @@ int RunCommand(const QStringList& arguments, data::DataAccess& data, std::FILE* 
                                  QStringLiteral("The first table, as the table lists show it."));
     parser.addPositionalArgument(QStringLiteral("RIGHT"),
                                  QStringLiteral("The second table, as the table lists show it."));
-    const QCommandLineOption server(QStringLiteral("server"), QStringLiteral("Server name."),
-                                    QStringLiteral("NAME"));
-    const QCommandLineOption port(QStringLiteral("port"), QStringLiteral("Port."),
-                                  QStringLiteral("PORT"));
-    const QCommandLineOption database(QStringLiteral("database"), QStringLiteral("Database."),
-                                      QStringLiteral("NAME"));
-    const QCommandLineOption user(QStringLiteral("user"), QStringLiteral("User name."),
-                                  QStringLiteral("NAME"));
-    const QCommandLineOption local(QStringLiteral("local"),
-                                   QStringLiteral("Local connection: the server name alone."));
-    const QCommandLineOption noLocal(QStringLiteral("no-local"),
-                                     QStringLiteral("Connect to server,port."));
-    const QCommandLineOption passwordFile(QStringLiteral("password-file"),
-                                          QStringLiteral("Read the password from FILE."),
-                                          QStringLiteral("FILE"));
+    const LoginOptions firstLogin(QString(), QStringLiteral("The first table's "));
+    const LoginOptions secondLogin(QStringLiteral("right-"),
+                                   QStringLiteral("The second table's (default: the first's) "));
     const QCommandLineOption format(QStringLiteral("format"),
                                     QStringLiteral("text (default), csv or json."),
                                     QStringLiteral("FORMAT"), QStringLiteral("text"));
@@ -312,8 +401,8 @@ int RunCommand(const QStringList& arguments, data::DataAccess& data, std::FILE* 
         QStringLiteral("Pair records by key, not by position: auto (the first table's primary "
                        "key) or the key's columns, separated by commas."),
         QStringLiteral("COLUMNS"));
-    parser.addOptions(
-        {server, port, database, user, local, noLocal, passwordFile, format, output, fields, key});
+    parser.addOptions(firstLogin.all() + secondLogin.all());
+    parser.addOptions({format, output, fields, key});
 
     const auto usageError = [&](const QString& message) {
         std::fprintf(err, "dorvantis: %s\nTry 'dorvantis --help'.\n",
@@ -335,8 +424,9 @@ int RunCommand(const QStringList& arguments, data::DataAccess& data, std::FILE* 
                                          : QStringLiteral("unknown command '%1'").arg(args[0]));
     }
     if (args.size() != 3) return usageError(QStringLiteral("compare needs two table names"));
-    if (parser.isSet(local) && parser.isSet(noLocal)) {
-        return usageError(QStringLiteral("--local and --no-local exclude each other"));
+    for (const LoginOptions* side : {&firstLogin, &secondLogin}) {
+        const QString problem = side->problem(parser);
+        if (!problem.isEmpty()) return usageError(problem);
     }
     const std::optional<compare::ReportFormat> chosen =
         compare::ReportFormatNamed(parser.value(format));
@@ -356,10 +446,6 @@ int RunCommand(const QStringList& arguments, data::DataAccess& data, std::FILE* 
         }
         options.key = *chosenKey;
     }
-    if (parser.isSet(port) && !IsPortNumber(parser.value(port))) {
-        return usageError(QStringLiteral("--port takes a number from 1 to 65535, not '%1'")
-                              .arg(parser.value(port)));
-    }
 
     try {
         // The stored details, read only: the command writes nothing to the settings.
@@ -371,19 +457,11 @@ int RunCommand(const QStringList& arguments, data::DataAccess& data, std::FILE* 
             store.read(connection::kDatabaseSetting),
             store.read(connection::kPortSetting),
             connection::IsTicked(store.read(connection::kLocalConnectionSetting))};
-        if (parser.isSet(server)) details.server = parser.value(server);
-        if (parser.isSet(port)) details.port = parser.value(port);
-        if (parser.isSet(database)) details.database = parser.value(database);
-        if (parser.isSet(user)) details.userName = parser.value(user);
-        if (parser.isSet(local)) details.localConnection = true;
-        if (parser.isSet(noLocal)) details.localConnection = false;
-        if (parser.isSet(passwordFile)) {
-            details.password = readPassword(parser.value(passwordFile));
-        } else if (qEnvironmentVariableIsSet("DORVANTIS_PASSWORD")) {
-            details.password = qEnvironmentVariable("DORVANTIS_PASSWORD");
-        }
+        firstLogin.apply(parser, "DORVANTIS_PASSWORD", details);
+        connection::LoginDetails right = details;
+        secondLogin.apply(parser, "DORVANTIS_RIGHT_PASSWORD", right);
 
-        const auto [first, second] = findTables(data, details, args[1], args[2]);
+        const Sides sides = findTables(data, details, args[1], right, args[2]);
 
         // From here a stop signal cancels the run, so that the report's
         // temporary file goes with it.
@@ -398,8 +476,7 @@ int RunCommand(const QStringList& arguments, data::DataAccess& data, std::FILE* 
                 fail(QStringLiteral("Cannot write %1: %2")
                          .arg(parser.value(output), file.errorString()));
             }
-            differences = compareTables(data, err, details, first, second, args[1], args[2],
-                                        file.device(), *chosen, options);
+            differences = compareTables(data, err, sides, file.device(), *chosen, options);
             if (!file.commit()) {
                 fail(QStringLiteral("Cannot write %1: %2")
                          .arg(parser.value(output), file.errorString()));
@@ -407,8 +484,7 @@ int RunCommand(const QStringList& arguments, data::DataAccess& data, std::FILE* 
         } else {
             QTemporaryFile file;
             if (!file.open()) fail(QStringLiteral("Cannot make a temporary file for the report."));
-            differences = compareTables(data, err, details, first, second, args[1], args[2], file,
-                                        *chosen, options);
+            differences = compareTables(data, err, sides, file, *chosen, options);
             writeAll(out, file);
         }
         return differences == 0 ? 0 : 1;

@@ -4,6 +4,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "ErrorReport.h"
+#include "SideNames.h"
 #include "TableComparison.h"
 #include "TableQuery.h"
 #include "TableReader.h"
@@ -110,7 +112,22 @@ void ComparisonRun::Connect(const connection::LoginDetails& first,
     }
     for (const std::unique_ptr<TableReader>& r : readers_) r->Start();
     for (const Side side : {Side::First, Side::Second}) {
-        waitPast(side, static_cast<int>(TableReader::Stage::Connecting));
+        try {
+            waitPast(side, static_cast<int>(TableReader::Stage::Connecting));
+        } catch (const RunCancelled&) {
+            throw;
+        } catch (...) {
+            // With two databases or servers, the driver's reason alone would
+            // not say which side could not be reached.
+            if (SameDatabase(first, second)) throw;
+            const connection::LoginDetails& login = side == Side::First ? first : second;
+            throw std::runtime_error(
+                QStringLiteral("%1 table, database %2 on server %3: %4")
+                    .arg(side == Side::First ? QStringLiteral("First") : QStringLiteral("Second"),
+                         login.database, ServerName(login),
+                         app::DescribeFailure(std::current_exception()))
+                    .toStdString());
+        }
     }
 }
 

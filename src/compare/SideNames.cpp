@@ -8,13 +8,8 @@ namespace {
 
 bool sameText(const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
 
-// The server as the connection string names it: alone when local, else with its port.
-QString serverOf(const connection::LoginDetails& login) {
-    return login.localConnection ? login.server : login.server + QLatin1Char(',') + login.port;
-}
-
 bool sameServer(const connection::LoginDetails& a, const connection::LoginDetails& b) {
-    return sameText(serverOf(a), serverOf(b));
+    return sameText(ServerName(a), ServerName(b));
 }
 
 // A part of a qualified name: as it is when it is a plain identifier, else
@@ -29,11 +24,15 @@ QString qualified(const SideTable& side, bool withServer) {
     const QString schema = side.table.schema.isEmpty() ? QStringLiteral("dbo") : side.table.schema;
     QString name = part(side.login.database) + QLatin1Char('.') + part(schema) + QLatin1Char('.') +
                    part(side.table.name);
-    if (withServer) name.prepend(part(serverOf(side.login)) + QLatin1Char('.'));
+    if (withServer) name.prepend(part(ServerName(side.login)) + QLatin1Char('.'));
     return name;
 }
 
 }  // namespace
+
+QString ServerName(const connection::LoginDetails& login) {
+    return login.localConnection ? login.server : login.server + QLatin1Char(',') + login.port;
+}
 
 bool SameDatabase(const connection::LoginDetails& first, const connection::LoginDetails& second) {
     return first.localConnection == second.localConnection && sameServer(first, second) &&

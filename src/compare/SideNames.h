@@ -13,6 +13,10 @@ struct SideTable {
     catalogue::TableName table;
 };
 
+// The server as the connection string names it: alone for a local
+// connection, else followed by a comma and the port.
+QString ServerName(const connection::LoginDetails& login);
+
 // Whether both sides reach the same database of the same server (names
 // compared without case, as SQL Server compares them; a connection by port
 // and a local one count as different).

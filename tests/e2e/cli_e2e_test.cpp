@@ -43,9 +43,10 @@ protected:
         qputenv("XDG_CONFIG_HOME", config_.path().toUtf8());
     }
 
-    static void exec(const QString& sql, int port = tdstest::tdsTestPort()) {
+    static void exec(const QString& sql, int port = tdstest::tdsTestPort(),
+                     const std::string& database = tdstest::kDatabase) {
         auto c = data::OdbcDataAccess().CreateConnection();
-        c->Open(q(tdstest::tdsConnectionStringAt(port)));
+        c->Open(q(tdstest::tdsConnectionStringAt(port, database)));
         c->Execute(sql);
         c->Close();
     }
@@ -468,6 +469,88 @@ TEST_F(CommandLine, SaveAsAndOutputWriteTheSameFile) {
             EXPECT_GE(bytes.count('\n'), 4) << bytes.toStdString();
         }
     }
+}
+
+// A table against its namesake in another database of the server, and on
+// another server with a login of its own: the differences are those of the
+// same two tables within one database, the second table named so that the
+// sides can be told apart; a second side that cannot be reached says which.
+TEST_F(CommandLine, ComparesWithATableOfAnotherDatabaseOrServer) {
+    const QString cols = QStringLiteral("Id int primary key, Note nvarchar(20)");
+    const QStringList firstRows{"1, 'a'", "2, 'b'", "3, 'c'"};
+    const QStringList secondRows{"1, 'a'", "2, 'B'", "4, 'd'"};
+    const QString name = table("Across", cols, firstRows);
+    const QString copy = table("AcrossCopy", cols, secondRows);
+    exec(QStringLiteral("create table [%1] (%2)").arg(name, cols), tdstest::tdsTestPort(),
+         "otherdb");
+    for (const QString& row : secondRows) {
+        exec(QStringLiteral("insert into [%1] values (%2)").arg(name, row), tdstest::tdsTestPort(),
+             "otherdb");
+    }
+    const QStringList byKey{QStringLiteral("--key"), QStringLiteral("auto")};
+    const Outcome within = run(QStringList{"compare", name, copy} + byKey);
+    ASSERT_EQ(within.status, 1) << within.err.toStdString();
+    const Outcome acrossDatabases =
+        run(QStringList{"compare", name, name, "--right-database", "otherdb"} + byKey);
+    EXPECT_EQ(acrossDatabases.status, 1) << acrossDatabases.err.toStdString();
+    QString expected = within.out;
+    expected.replace(copy, QStringLiteral("otherdb.dbo.") + name);
+    EXPECT_EQ(acrossDatabases.out, expected);
+    EXPECT_TRUE(acrossDatabases.out.contains(QStringLiteral("added from otherdb.dbo.")));
+
+    // Another server, whose login has a password that needs braces.
+    QTemporaryDir dir;
+    const QString passwordFile = dir.filePath(QStringLiteral("password"));
+    QFile f(passwordFile);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("pa;ss}w=rd\n");
+    f.close();
+    tdstest::PrivateServer other({"--user", "second:pa;ss}w=rd"});
+    auto c = data::OdbcDataAccess().CreateConnection();
+    c->Open(q(tdstest::tdsConnectionStringAt(other.port(), "testdb", "second", "pa;ss}w=rd")));
+    c->Execute(QStringLiteral("create table [%1] (%2)").arg(name, cols));
+    for (const QString& row : secondRows) {
+        c->Execute(QStringLiteral("insert into [%1] values (%2)").arg(name, row));
+    }
+    c->Close();
+    const QStringList secondServer{"--right-server", "127.0.0.1",
+                                   "--right-port",   QString::number(other.port()),
+                                   "--right-user",   "second"};
+    const Outcome acrossServers =
+        run(QStringList{"compare", name, name, "--right-password-file", passwordFile} +
+            secondServer + byKey);
+    EXPECT_EQ(acrossServers.status, 1) << acrossServers.err.toStdString();
+    expected = within.out;
+    expected.replace(copy,
+                     QStringLiteral("[127.0.0.1,%1].testdb.dbo.%2").arg(other.port()).arg(name));
+    EXPECT_EQ(acrossServers.out, expected);
+
+    // The second side refused, unknown, unreachable, or without the table.
+    const QString secondSide =
+        QStringLiteral("dorvantis: Second table, database %1 on server 127.0.0.1,%2: ");
+    const Outcome refused =
+        run(QStringList{"compare", name, name} + secondServer);  // no password of its own
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_TRUE(refused.err.startsWith(secondSide.arg("testdb").arg(other.port())))
+        << refused.err.toStdString();
+    EXPECT_TRUE(refused.err.contains(QStringLiteral("Login failed for user 'second'")));
+    const Outcome unknown = run(QStringList{"compare", name, name, "--right-database", "nosuchdb"});
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_TRUE(unknown.err.startsWith(secondSide.arg("nosuchdb").arg(tdstest::tdsTestPort())))
+        << unknown.err.toStdString();
+    const Outcome unreachable = run(QStringList{"compare", name, name, "--right-port", "1"});
+    EXPECT_EQ(unreachable.status, 2);
+    EXPECT_TRUE(unreachable.err.startsWith(secondSide.arg("testdb").arg(1)))
+        << unreachable.err.toStdString();
+    const Outcome missing = run(QStringList{"compare", name, name, "--right-database", "emptydb"});
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_EQ(missing.err,
+              QStringLiteral("dorvantis: There is no table %1 in the table list of the database "
+                             "emptydb on server 127.0.0.1,%2.\n")
+                  .arg(name)
+                  .arg(tdstest::tdsTestPort()));
+    EXPECT_EQ(run({"compare", name, name}).err,
+              "dorvantis: Please select 2 different tables to compare.\n");
 }
 
 // --key: records paired by key, as a user of keyed tools expects -- a row
