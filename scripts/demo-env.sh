@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Sourced by the run and screenshot scripts from the repository's top folder:
 # installs what is missing, builds the program and the TDS server in
-# build/run, starts the server with the demo database on a free loopback port
+# build/run, starts the server with the demo databases on a free loopback port
 # (stopped when the calling script exits) and points the program at private
 # settings, pre-filled with the demo login, and a private driver registration.
+# The databases: demo, and Sales_Restore, demo as restored from an older
+# backup (demo-restore.sql run after demo.sql), to compare across databases.
 # Sets $build, $work, $port, XDG_CONFIG_HOME, ODBCSYSINI and the function cleanup.
 bash scripts/install-deps.sh
 
@@ -22,12 +24,13 @@ cleanup() {
 trap cleanup EXIT
 
 if ! tds_server_start "$work" "$build/bin/tds-server" --user demo:demo \
-    --database demo=tools/tds-server/demo.sql; then
+    --database demo=tools/tds-server/demo.sql \
+    --database Sales_Restore=tools/tds-server/demo.sql,tools/tds-server/demo-restore.sql; then
     echo "The demo database server did not start." >&2
     exit 1
 fi
 port=$tds_port
-echo "Demo database on 127.0.0.1:$port (user demo, password demo, database demo)"
+echo "Demo databases demo and Sales_Restore on 127.0.0.1:$port (user demo, password demo)"
 
 # The program's settings, pre-filled with the demo login.
 export XDG_CONFIG_HOME="$work/config"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds Dorvantis and starts it against the bundled TDS server, which serves
-# the demo database on a free loopback port. Settings and driver registration
-# live in private temporary folders; nothing of the user's is touched.
+# the demo databases (demo and Sales_Restore) on a free loopback port.
+# Settings and driver registration live in private temporary folders; nothing
+# of the user's is touched.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/demo-env.sh

@@ -1,5 +1,6 @@
 -- The demo database behind scripts/run.sh: two versions of an orders table
--- to compare, plus tables that exercise the table list.
+-- to compare, plus tables that exercise the table list. The second demo
+-- database, Sales_Restore, is this script followed by demo-restore.sql.
 
 create table Customers (
     CustomerID int not null primary key,

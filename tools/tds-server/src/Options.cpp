@@ -8,11 +8,13 @@
 namespace tds {
 
 const char* const kUsage =
-    "usage: tds-server --user NAME:PASSWORD... --database NAME[=SEED.sql]... [options]\n"
+    "usage: tds-server --user NAME:PASSWORD... --database NAME[=SEED.sql[,SEED.sql...]]...\n"
+    "       [options]\n"
     "  --port N            listen on 127.0.0.1:N (0, the default: a free port)\n"
     "  --user NAME:PASSWORD   a login (repeatable; the password may hold ':')\n"
-    "  --database NAME[=SEED.sql]  a database, empty or created from the script\n"
-    "                      (repeatable; the first is the default database)\n"
+    "  --database NAME[=SEED.sql[,SEED.sql...]]  a database, empty or created\n"
+    "                      from the scripts, run in turn (repeatable; the first\n"
+    "                      is the default database)\n"
     "  --delay-ms N        wait N ms before every reply\n"
     "  --drop-after-rows N close the connection after N rows of a result\n"
     "  --stall-query TEXT  no reply to a batch or procedure call whose text holds\n"
@@ -75,11 +77,17 @@ bool apply(const std::string& key, const std::string& value, const std::string& 
         out.config.users[toLower(value.substr(0, colon))] = value.substr(colon + 1);
     } else if (key == "database") {
         size_t eq = value.find('=');
-        DatabaseSource source{value.substr(0, eq),
-                              eq == std::string::npos ? "" : value.substr(eq + 1)};
+        DatabaseSource source{value.substr(0, eq), {}};
         if (source.name.empty()) return error = "--database needs a name", false;
-        if (!source.seedFile.empty() && source.seedFile[0] != '/')
-            source.seedFile = baseDir + source.seedFile;
+        // Several seeds, comma-separated, run in turn: a variant of a
+        // database is its script plus a short one of changes.
+        for (size_t from = eq; from != std::string::npos;) {
+            size_t comma = value.find(',', from + 1);
+            std::string file = value.substr(from + 1, comma - from - 1);
+            if (file.empty()) return error = "--database " + value + ": an empty seed name", false;
+            source.seedFiles.push_back(file[0] == '/' ? file : baseDir + file);
+            from = comma;
+        }
         out.databases.push_back(source);
     } else if (key == "delay-ms") {
         if (!number(value, 0, 600000, n)) return error = "bad --delay-ms " + value, false;

@@ -237,22 +237,23 @@ std::unique_ptr<Catalog> Catalog::create(const std::vector<DatabaseSource>& sour
         sqlite3_close(db);
         catalog->databases_.push_back(
             std::make_unique<Database>(source.name, path, source.caseInsensitive));
-        if (source.seedFile.empty()) continue;
-        std::ifstream in(source.seedFile, std::ios::binary);
-        if (!in) {
-            error = "cannot read seed file " + source.seedFile;
-            return nullptr;
-        }
-        std::stringstream buffer;
-        buffer << in.rdbuf();
         Database& database = *catalog->databases_.back();
-        db = database.open(error);
-        if (!db) return nullptr;
-        bool ok = runScript(db, database, buffer.str(), error);
-        sqlite3_close(db);
-        if (!ok) {
-            error = source.seedFile + ": " + error;
-            return nullptr;
+        for (const std::string& seedFile : source.seedFiles) {
+            std::ifstream in(seedFile, std::ios::binary);
+            if (!in) {
+                error = "cannot read seed file " + seedFile;
+                return nullptr;
+            }
+            std::stringstream buffer;
+            buffer << in.rdbuf();
+            db = database.open(error);
+            if (!db) return nullptr;
+            bool ok = runScript(db, database, buffer.str(), error);
+            sqlite3_close(db);
+            if (!ok) {
+                error = seedFile + ": " + error;
+                return nullptr;
+            }
         }
     }
     return catalog;

@@ -18,7 +18,9 @@ namespace tds {
 
 struct DatabaseSource {
     std::string name;
-    std::string seedFile;  // empty: an empty database
+    // Scripts run in turn on the one database (a later one sees what the
+    // earlier made); none: an empty database.
+    std::vector<std::string> seedFiles;
     // Text columns of its tables compare without case (--collation ci).
     bool caseInsensitive = false;
 };
@@ -56,8 +58,8 @@ private:
 
 class Catalog {
 public:
-    // Creates every database and runs its seed script; nullptr and a message
-    // on failure (an unreadable seed, an SQL error in it).
+    // Creates every database and runs its seed scripts; nullptr and a message
+    // naming the script on failure (an unreadable seed, an SQL error in it).
     static std::unique_ptr<Catalog> create(const std::vector<DatabaseSource>& sources,
                                            std::string& error);
     ~Catalog();
