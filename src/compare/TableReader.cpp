@@ -259,13 +259,7 @@ TableReader::~TableReader() {
     // time-out says so, and a server that does not answer holds its
     // statement until the command time-out.
     Cancel();
-    bool ended = s_->waitEnded(std::chrono::milliseconds(100));
-    if (!ended) {
-        // Once more: the driver drops a cancel that reaches a statement just
-        // before it goes out to the server.
-        Cancel();
-        ended = s_->waitEnded(std::chrono::milliseconds(120));
-    }
+    const bool ended = s_->waitEnded(std::chrono::milliseconds(220));
     if (ended) {
         s_->thread.join();
     } else {

@@ -80,9 +80,15 @@ void Canceller::cancel() noexcept {
     const std::lock_guard lock(mutex_);
     cancelled_ = true;
     // The driver sends the server an attention; the call returns HY008 once
-    // the server confirms it. Each cancel asks again: one that reached the
-    // statement just before it went out may have been dropped by the driver.
-    if (inCall_ != SQL_NULL_HSTMT) SQLCancel(inCall_);
+    // the server confirms it. Once per call: after the driver has returned,
+    // the driver manager reads the statement's diagnostics still inside the
+    // same call, and a second SQLCancel then finds the statement idle and
+    // clears those diagnostics under the reader (a crash inside the driver).
+    // A cancel the driver dropped leaves the call to the caller's let-go.
+    if (inCall_ != SQL_NULL_HSTMT && !cancelSent_) {
+        cancelSent_ = true;
+        SQLCancel(inCall_);
+    }
 }
 
 void Canceller::reset() noexcept {
@@ -100,6 +106,7 @@ DriverCall::DriverCall(Canceller* canceller, const Handle& stmt) : canceller_(ca
     const std::lock_guard lock(canceller_->mutex_);
     if (canceller_->cancelled_) throwCancelled();
     canceller_->inCall_ = stmt.get();
+    canceller_->cancelSent_ = false;
 }
 
 DriverCall::~DriverCall() {

@@ -89,6 +89,7 @@ private:
     friend class DriverCall;
     mutable std::mutex mutex_;
     SQLHSTMT inCall_ = SQL_NULL_HSTMT;
+    bool cancelSent_ = false;  // to the call in progress
     bool cancelled_ = false;
 };
 
