@@ -28,6 +28,23 @@ namespace {
 
 constexpr char kDownloadPage[] = "https://www.sqlmanager.net/products/mssql/manager/download";
 
+// Opens and closes a connection with the details: the driver's reason when
+// it cannot be opened, nothing when it opened. Creating the connection
+// object may throw (no data layer): that failure is the calling step's.
+std::optional<QString> ConnectFailure(const LoginDetails& details, data::DataAccess& data) {
+    const std::unique_ptr<data::Connection> connection = data.CreateConnection();
+    try {
+        connection->Open(BuildConnectionString(details));
+    } catch (...) {
+        return app::DescribeFailure(std::current_exception());
+    }
+    try {
+        connection->Close();
+    } catch (...) {
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 QString HelpText() {
@@ -197,7 +214,7 @@ void LoginWindow::Form_Load() {
         });
         if (MousePointer() == kPointerBusy) SetMousePointer(kPointerNormal);
         if (reached) {
-            trap.step(144, [&] { PushButton3_Click(); });
+            trap.step(144, [&] { PushButton3_Click(true); });
         }
     }
 }
@@ -235,7 +252,7 @@ void LoginWindow::PushButton5_Click() {
     connection.reset();  // releasing the object closes the connection
 }
 
-void LoginWindow::PushButton3_Click() {
+void LoginWindow::PushButton3_Click(bool quietFailure) {
     // The server is asked on another thread while the windows paint; a second
     // click meanwhile would fill the lists again inside this fill.
     const InputGuard ignoreInput;
@@ -254,10 +271,24 @@ void LoginWindow::PushButton3_Click() {
         if (!read.failure) whole = read;
         registry().tableSelectionWindow().FillTableList(side, read);
     };
-    const bool reached = trap.test(
-        102, [&] { return WhilePainting([&] { return connection::CanConnect(details, data); }); });
+    QString reason;
+    const bool reached = trap.test(102, [&] {
+        return WhilePainting([&] {
+            const std::optional<QString> failure = ConnectFailure(details, data);
+            if (failure) reason = *failure;
+            return !failure;
+        });
+    });
     if (!reached) {
         SetMousePointer(kPointerNormal);
+        // The window stays; the driver's reason says what to change.
+        if (!quietFailure) {
+            trap.step(112, [&] {
+                registry().boxes().show(
+                    QStringLiteral("Could not connect. Please check with your administrator."),
+                    QString(), ui::Buttons::Ok, ui::Icon::None, reason);
+            });
+        }
         return;
     }
     trap.step(104, [&] { fill(TableSide::First); });

@@ -43,7 +43,8 @@ protected:
 
 private:
     void PushButton5_Click();  // "Test Connection"
-    void PushButton3_Click();  // "Next >"
+    // "Next >". The load's automatic "Next >" shows no box when the login fails.
+    void PushButton3_Click(bool quietFailure = false);
     void PushButton2_Click();  // "Help"
 
     void storeOnChange(QLineEdit* field, const connection::SettingKey& key);
