@@ -145,10 +145,8 @@ void TableSelectionWindow::PushButton3_Click() {
     const auto connect = [&](bool local) {
         connection::LoginDetails details = reg.loginWindow().CurrentLoginDetails();
         details.localConnection = local;
-        connection::LoginDetails second = secondLogin;
-        if (secondFromThisDatabase) second = details;
-        if (originAt(originIndex_) == Origin::Database) second.localConnection = local;
-        run->Connect(details, second);
+        // Within one database both sides connect alike, as they always did.
+        run->Connect(details, secondFromThisDatabase ? details : secondLogin);
     };
     bool reached = false;
     if (trap.test(120, [&] { return reg.loginWindow().CurrentLoginDetails().localConnection; })) {
