@@ -21,7 +21,7 @@ namespace {
 constexpr char kForm2OriginTag[] = "in Kelvaro2017/04/05.Form2.Combo1_Click ";
 
 // The stored choice: "This database", "Another server", or a database of the
-// login's server after a prefix, so that no database name reads as the others.
+// login's server after a prefix (a database may be called "This database").
 const QString kThisDatabase = QStringLiteral("This database");
 const QString kAnotherServer = QStringLiteral("Another server");
 const QString kDatabasePrefix = QStringLiteral("Database:");
@@ -125,10 +125,6 @@ void TableSelectionWindow::PushButton2_Click() {
 void TableSelectionWindow::FillTableList(TableSide side, const catalogue::CatalogueRead& read) {
     catalogue::FillTableList(side == TableSide::First ? *ListView1 : *ListView2, read);
 }
-
-}  // namespace windows
-
-namespace windows {
 
 TableSelectionWindow::Origin TableSelectionWindow::originAt(int index) const {
     return static_cast<Origin>(Combo1->itemData(index).toInt());
