@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Takes screenshots of the three windows on the demo database under Xvfb and
+# Takes screenshots of the windows on the demo database under Xvfb and
 # writes them to docs/screenshots/ (for the README and for a look by eye).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -37,6 +37,18 @@ sleep 1
 shot table-selection-chosen
 click 340 293                        # "Next >": compare
 shot results
+kill "$program_pid"
+wait "$program_pid" 2>/dev/null || true
+
+# The second table's login window: "Second table from:", "Another server…".
+"$build/bin/dorvantis" &
+program_pid=$!
+click 352 351                        # the choice opens its list
+xdotool key End Return
+second=$(xdotool search --sync --onlyvisible --name '^Second table: log in$' | head -n1)
+sleep 1
+import -window "$second" "$out/second-login.png"
+echo "wrote $out/second-login.png"
 kill "$program_pid"
 wait "$program_pid" 2>/dev/null || true
 

@@ -47,6 +47,22 @@ CatalogueRead ReadTableCatalogue(const connection::LoginDetails& details,
     return read;
 }
 
+QStringList ReadServerDatabases(const connection::LoginDetails& details,
+                                data::DataAccess& dataAccess) {
+    const std::unique_ptr<data::Connection> connection = dataAccess.CreateConnection();
+    connection->Open(connection::BuildConnectionString(details));
+    const data::ResultTable names =
+        connection->FetchQuery(QStringLiteral("select name from sys.databases"));
+    QStringList out;
+    for (std::size_t row = 0; names.fieldCount() > 0 && row < names.rowCount(); ++row) {
+        const QString name = textOf(names.value(0, row));
+        if (!name.isEmpty()) out << name;
+    }
+    connection->Close();
+    out.sort(Qt::CaseInsensitive);
+    return out;
+}
+
 void FillTableList(TableListItems& list, const CatalogueRead& read) {
     list.Clear();
     for (const TableName& table : read.tables) list.Add(table);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <exception>
 #include <vector>
 
@@ -47,6 +48,13 @@ struct CatalogueRead {
 // a failure while reading the rows is kept with the tables read before it.
 CatalogueRead ReadTableCatalogue(const connection::LoginDetails& details,
                                  data::DataAccess& dataAccess);
+
+// The databases of the login's server, as the server lists them for the
+// login's user (sys.databases), sorted by name without case. Through a
+// connection of its own; throws when it cannot be opened or the server does
+// not answer.
+QStringList ReadServerDatabases(const connection::LoginDetails& details,
+                                data::DataAccess& dataAccess);
 
 // Replaces the list's items with what was read, then throws the failure that
 // ended the read, if any: the names read before it stay listed.

@@ -19,6 +19,21 @@ inline constexpr SettingKey kPasswordSetting{"MSPassword", ""};
 inline constexpr SettingKey kDatabaseSetting{"MSDatabase", ""};
 inline constexpr SettingKey kPortSetting{"Port", "1433"};
 inline constexpr SettingKey kLocalConnectionSetting{"Local Connection", "0"};
+// One login window's six values.
+struct LoginSettingKeys {
+    SettingKey server, user, password, database, port, localConnection;
+};
+inline constexpr LoginSettingKeys kFirstLoginSettings{kServerSetting,   kUserSetting,
+                                                      kPasswordSetting, kDatabaseSetting,
+                                                      kPortSetting,     kLocalConnectionSetting};
+// The second table's login on another server: keys of its own, so that it
+// never overwrites the first login.
+inline constexpr LoginSettingKeys kSecondLoginSettings{
+    {"Second MSServer", ""},   {"Second MSUser", ""},   {"Second MSPassword", ""},
+    {"Second MSDatabase", ""}, {"Second Port", "1433"}, {"Second Local Connection", "0"}};
+// Where the second list's tables come from: "This database", the name of
+// another database of the first login's server, or "Another server".
+inline constexpr SettingKey kSecondTableOriginSetting{"Second Table Origin", "This database"};
 // The comparison's options (table selection window, "1" ticked).
 inline constexpr SettingKey kPairFieldsByNameSetting{"Pair Fields By Name", "0"};
 inline constexpr SettingKey kPairRecordsByKeySetting{"Pair Records By Key", "0"};

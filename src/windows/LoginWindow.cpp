@@ -1,6 +1,7 @@
 #include "LoginWindow.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QFocusEvent>
 #include <optional>
 #include <stdexcept>
@@ -13,6 +14,7 @@
 #include "Layout.h"
 #include "Pointer.h"
 #include "ProgramFiles.h"
+#include "SideNames.h"
 #include "TableCatalogue.h"
 #include "TableSelectionWindow.h"
 #include "WhilePainting.h"
@@ -27,6 +29,28 @@ using connection::SettingKey;
 namespace {
 
 constexpr char kDownloadPage[] = "https://www.sqlmanager.net/products/mssql/manager/download";
+
+// Opens and closes a connection with the details: the driver's reason when
+// it cannot be opened, nothing when it opened. Creating the connection
+// object may throw (no data layer): that failure is the calling step's.
+std::optional<QString> ConnectFailure(const LoginDetails& details, data::DataAccess& data) {
+    const std::unique_ptr<data::Connection> connection = data.CreateConnection();
+    try {
+        connection->Open(BuildConnectionString(details));
+    } catch (...) {
+        return app::DescribeFailure(std::current_exception());
+    }
+    try {
+        connection->Close();
+    } catch (...) {
+    }
+    return std::nullopt;
+}
+
+constexpr char kForm4HelpTag[] = "in Kelvaro2017/04/05.Form4.PushButton2_Click ";
+constexpr char kForm4NextTag[] = "in Kelvaro2017/04/05.Form4.PushButton3_Click ";
+constexpr char kForm4TestConnectionTag[] = "in Kelvaro2017/04/05.Form4.PushButton5_Click ";
+constexpr char kForm4LoadTag[] = "in Kelvaro2017/04/05.Form4.Form_Load ";
 
 }  // namespace
 
@@ -50,7 +74,20 @@ QString HelpText() {
            QStringLiteral("for example, for Server.");
 }
 
-LoginWindow::LoginWindow(WindowRegistry& registry) : Window(registry) {
+LoginWindow::Tags LoginWindow::TagsFor(LoginSide side) {
+    if (side == LoginSide::First) {
+        return {app::kForm1HelpTag, app::kForm1NextTag, app::kForm1TestConnectionTag,
+                app::kForm1LoadTag};
+    }
+    return {kForm4HelpTag, kForm4NextTag, kForm4TestConnectionTag, kForm4LoadTag};
+}
+
+LoginWindow::LoginWindow(WindowRegistry& registry, LoginSide side)
+    : Window(registry),
+      side_(side),
+      keys_(side == LoginSide::First ? connection::kFirstLoginSettings
+                                     : connection::kSecondLoginSettings),
+      tags_(TagsFor(side)) {
     setFont(ArialFont(9, true));
     setFixedSize(Twips(8040), Twips(3960));
 
@@ -107,14 +144,13 @@ LoginWindow::LoginWindow(WindowRegistry& registry) : Window(registry) {
         AddNoPointerHandler(w);
     }
 
-    storeOnChange(Text1, connection::kServerSetting);
-    storeOnChange(Text2, connection::kUserSetting);
-    storeOnChange(Text3, connection::kPasswordSetting);
-    storeOnChange(Text4, connection::kDatabaseSetting);
-    storeOnChange(Text9, connection::kPortSetting);
+    storeOnChange(Text1, keys_.server);
+    storeOnChange(Text2, keys_.user);
+    storeOnChange(Text3, keys_.password);
+    storeOnChange(Text4, keys_.database);
+    storeOnChange(Text9, keys_.port);
     connect(Check7, &QCheckBox::toggled, this, [this](bool ticked) {
-        store(connection::kLocalConnectionSetting,
-              ticked ? QStringLiteral("1") : QStringLiteral("0"));
+        store(keys_.localConnection, ticked ? QStringLiteral("1") : QStringLiteral("0"));
     });
 
     connect(PushButton5, &QPushButton::clicked, this, [this] { PushButton5_Click(); });
@@ -149,23 +185,29 @@ LoginDetails LoginWindow::CurrentLoginDetails() const {
 }
 
 void LoginWindow::Form_Load() {
-    ErrorTrap trap(registry().boxes(), app::kForm1LoadTag);
+    ErrorTrap trap(registry().boxes(), tags_.load);
     trap.step(100, [&] { ApplySkin(*this, registry().programFolder()); });
-    trap.step(104, [&] { setWindowTitle(QString::fromLatin1(app::kProductName)); });
+    if (side_ == LoginSide::First) {
+        trap.step(104, [&] { setWindowTitle(QString::fromLatin1(app::kProductName)); });
+    } else {
+        trap.step(104, [&] { setWindowTitle(QStringLiteral("Second table: log in")); });
+    }
     trap.step(104, [&] { setWindowIcon(ProgramIcon()); });
-    trap.step(104, [&] { app::ApplyApplicationTitle(); });
+    if (side_ == LoginSide::First) trap.step(104, [&] { app::ApplyApplicationTitle(); });
     LoadPointerFile(trap, 124, 126);
     loadingStored_ = true;
-    trap.step(128, [&] { Text1->setText(settings_.read(connection::kServerSetting)); });
-    trap.step(130, [&] { Text2->setText(settings_.read(connection::kUserSetting)); });
-    trap.step(132, [&] { Text3->setText(settings_.read(connection::kPasswordSetting)); });
-    trap.step(134, [&] { Text4->setText(settings_.read(connection::kDatabaseSetting)); });
-    trap.step(136, [&] { Text9->setText(settings_.read(connection::kPortSetting)); });
+    trap.step(128, [&] { Text1->setText(settings_.read(keys_.server)); });
+    trap.step(130, [&] { Text2->setText(settings_.read(keys_.user)); });
+    trap.step(132, [&] { Text3->setText(settings_.read(keys_.password)); });
+    trap.step(134, [&] { Text4->setText(settings_.read(keys_.database)); });
+    trap.step(136, [&] { Text9->setText(settings_.read(keys_.port)); });
     trap.step(138, [&] {
-        Check7->setChecked(
-            connection::IsTicked(settings_.read(connection::kLocalConnectionSetting)));
+        Check7->setChecked(connection::IsTicked(settings_.read(keys_.localConnection)));
     });
     loadingStored_ = false;
+    // The second login is asked for when the user chooses another server: the
+    // first window has already said what there was to say about the file.
+    if (side_ == LoginSide::Second) return;
     // Said once: the user must know why the fields are empty, or that changes are not kept.
     const QString file = settings_.fileName();
     if (settings_.access() == connection::SettingsStore::Access::Unreadable) {
@@ -197,14 +239,14 @@ void LoginWindow::Form_Load() {
         });
         if (MousePointer() == kPointerBusy) SetMousePointer(kPointerNormal);
         if (reached) {
-            trap.step(144, [&] { PushButton3_Click(); });
+            trap.step(144, [&] { PushButton3_Click(true); });
         }
     }
 }
 
 void LoginWindow::PushButton5_Click() {
     const InputGuard ignoreInput;  // the connect waits while the windows paint
-    ErrorTrap trap(registry().boxes(), app::kForm1TestConnectionTag);
+    ErrorTrap trap(registry().boxes(), tags_.testConnection);
     std::unique_ptr<data::Connection> connection;
     trap.step(100, [&] { connection = registry().data().CreateConnection(); });
     // From here on a failure is answered by the could-not-connect message, not the report.
@@ -235,40 +277,83 @@ void LoginWindow::PushButton5_Click() {
     connection.reset();  // releasing the object closes the connection
 }
 
-void LoginWindow::PushButton3_Click() {
+void LoginWindow::PushButton3_Click(bool quietFailure) {
     // The server is asked on another thread while the windows paint; a second
     // click meanwhile would fill the lists again inside this fill.
     const InputGuard ignoreInput;
-    ErrorTrap trap(registry().boxes(), app::kForm1NextTag);
+    ErrorTrap trap(registry().boxes(), tags_.next);
     if (!trap.test(100, [&] { return !Text1->text().isEmpty(); })) return;
     const LoginDetails details = CurrentLoginDetails();
     data::DataAccess& data = registry().data();
     SetMousePointer(kPointerBusy);
-    // Both lists show the same catalogue: one whole read serves both; a read
-    // that failed is tried again for the second list.
-    std::optional<catalogue::CatalogueRead> whole;
-    const auto fill = [&](TableSide side) {
-        catalogue::CatalogueRead read =
-            whole ? *whole
-                  : WhilePainting([&] { return catalogue::ReadTableCatalogue(details, data); });
-        if (!read.failure) whole = read;
-        registry().tableSelectionWindow().FillTableList(side, read);
+    const auto read = [&](const LoginDetails& login) {
+        return WhilePainting([&] { return catalogue::ReadTableCatalogue(login, data); });
     };
-    const bool reached = trap.test(
-        102, [&] { return WhilePainting([&] { return connection::CanConnect(details, data); }); });
+    QString reason;
+    const bool reached = trap.test(102, [&] {
+        return WhilePainting([&] {
+            const std::optional<QString> failure = ConnectFailure(details, data);
+            if (failure) reason = *failure;
+            return !failure;
+        });
+    });
     if (!reached) {
         SetMousePointer(kPointerNormal);
+        // The window stays; the driver's reason says what to change.
+        if (!quietFailure) {
+            trap.step(112, [&] {
+                registry().boxes().show(
+                    QStringLiteral("Could not connect. Please check with your administrator."),
+                    QString(), ui::Buttons::Ok, ui::Icon::None, reason);
+            });
+        }
         return;
     }
-    trap.step(104, [&] { fill(TableSide::First); });
-    trap.step(106, [&] { fill(TableSide::Second); });
+    TableSelectionWindow& tables = registry().tableSelectionWindow();
+    if (side_ == LoginSide::First) {
+        // Both lists show the same catalogue when the second table comes from
+        // this database: one whole read serves both; a read that failed is
+        // tried again for the second list.
+        std::optional<catalogue::CatalogueRead> whole;
+        trap.step(104, [&] {
+            const catalogue::CatalogueRead first = read(details);
+            if (!first.failure) whole = first;
+            tables.FillTableList(TableSide::First, first);
+        });
+        trap.step(106, [&] {
+            tables.ForgetServerDatabases();  // the login may name another server now
+            const LoginDetails second = tables.SecondSideLogin();
+            const bool shared = whole && compare::SameDatabase(second, details);
+            tables.FillTableList(TableSide::Second, shared ? *whole : read(second));
+        });
+    } else {
+        // Only the second list changes; a login whose catalogue cannot be
+        // opened keeps this window, as one that cannot connect does.
+        std::optional<catalogue::CatalogueRead> second;
+        if (!trap.step(106, [&] { second = read(details); })) {
+            SetMousePointer(kPointerNormal);
+            return;
+        }
+        trap.step(106, [&] { tables.UseSecondLogin(*second); });
+    }
     SetMousePointer(kPointerNormal);
-    trap.step(108, [&] { registry().tableSelectionWindow().Show(); });
+    trap.step(108, [&] { tables.Show(); });
     trap.step(110, [&] { Hide(); });
 }
 
+void LoginWindow::closeEvent(QCloseEvent* event) {
+    if (side_ == LoginSide::First) return Window::closeEvent(event);
+    // Closing the second login gives up another server: back to the table
+    // selection, whose second list keeps the tables it had.
+    event->accept();
+    hide();
+    TableSelectionWindow& tables = registry().tableSelectionWindow();
+    tables.SecondLoginAbandoned();
+    tables.Show();
+}
+
 void LoginWindow::PushButton2_Click() {
-    ErrorTrap trap(registry().boxes(), app::kForm1HelpTag);
+    ErrorTrap trap(registry().boxes(), tags_.help);
     ui::MessageBoxes& boxes = registry().boxes();
     trap.step(114, [&] { boxes.show(HelpText()); });
     trap.step(

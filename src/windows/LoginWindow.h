@@ -12,15 +12,24 @@
 
 namespace windows {
 
+// Whose login a login window holds: the program's own (the first table's,
+// and the second's within its server), or the second table's on another
+// server.
+enum class LoginSide { First, Second };
+
 // The login window. Its fields are the working copy of the login details
-// for the whole run; every change of a field is stored at once.
+// for the whole run; every change of a field is stored at once. The second
+// table's login window has the same fields, rules and buttons, its own title
+// and stored values, and its "Next >" fills only the second list.
 class LoginWindow : public Window {
     Q_OBJECT
 
 public:
-    explicit LoginWindow(WindowRegistry& registry);
+    explicit LoginWindow(WindowRegistry& registry, LoginSide side = LoginSide::First);
 
     void Form_Load() override;
+
+    LoginSide side() const { return side_; }
 
     // The login details as the fields hold them at this moment.
     connection::LoginDetails CurrentLoginDetails() const;
@@ -40,10 +49,20 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
+    // The procedure tags of the window's handlers.
+    struct Tags {
+        const char* help;
+        const char* next;
+        const char* testConnection;
+        const char* load;
+    };
+    static Tags TagsFor(LoginSide side);
     void PushButton5_Click();  // "Test Connection"
-    void PushButton3_Click();  // "Next >"
+    // "Next >". The load's automatic "Next >" shows no box when the login fails.
+    void PushButton3_Click(bool quietFailure = false);
     void PushButton2_Click();  // "Help"
 
     void storeOnChange(QLineEdit* field, const connection::SettingKey& key);
@@ -65,6 +84,9 @@ private:
     QPushButton* PushButton2;
     QPushButton* PushButton3;
 
+    const LoginSide side_;
+    const connection::LoginSettingKeys& keys_;
+    const Tags tags_;
     connection::SettingsStore settings_;
     bool loadingStored_ = false;
 };

@@ -1,20 +1,43 @@
 #include "TableSelectionWindow.h"
 
+#include <optional>
+
 #include "ApplicationTitle.h"
 #include "ClassicLook.h"
 #include "ErrorTrap.h"
+#include "InputGuard.h"
 #include "Layout.h"
 #include "LoginWindow.h"
+#include "Pointer.h"
 #include "Settings.h"
 #include "TableCatalogue.h"
+#include "WhilePainting.h"
 #include "WindowRegistry.h"
 
 namespace windows {
 
+namespace {
+
+constexpr char kForm2OriginTag[] = "in Kelvaro2017/04/05.Form2.Combo1_Click ";
+
+// The stored choice: "This database", "Another server", or a database of the
+// login's server after a prefix (a database may be called "This database").
+const QString kThisDatabase = QStringLiteral("This database");
+const QString kAnotherServer = QStringLiteral("Another server");
+const QString kDatabasePrefix = QStringLiteral("Database:");
+
+}  // namespace
+
+void OnDemandComboBox::showPopup() {
+    if (beforePopup) beforePopup();
+    QComboBox::showPopup();
+}
+
 TableSelectionWindow::TableSelectionWindow(WindowRegistry& registry) : Window(registry) {
     setFont(ArialFont(9, true));
-    // One row below the buttons holds the comparison's option.
-    setFixedSize(Twips(7080), Twips(5100));
+    // One row below the buttons holds the comparison's options, the next
+    // where the second list's tables come from.
+    setFixedSize(Twips(7080), Twips(5580));
 
     Label1 = Place(new QLabel(QStringLiteral(" Which 2 tables would you like to compare?"), this),
                    "Label1", 120, 120, 3735, 255);
@@ -46,12 +69,23 @@ TableSelectionWindow::TableSelectionWindow(WindowRegistry& registry) : Window(re
     };
     storedOption(PairByName, connection::kPairFieldsByNameSetting);
     storedOption(PairByKey, connection::kPairRecordsByKeySetting);
+    Label2 = Place(new QLabel(QStringLiteral("Second table from:"), this), "Label2", 120, 5145,
+                   3360, 255);
+    Label2->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    Combo1 = Place(new OnDemandComboBox(this), "Combo1", 3600, 5100, 3360, 345);
+    Combo1->addItem(QStringLiteral("This database"), static_cast<int>(Origin::ThisDatabase));
+    Combo1->addItem(QStringLiteral("Another server\u2026"),
+                    static_cast<int>(Origin::AnotherServer));
+    Label2->setBuddy(Combo1);
+    restoreOrigin();
+    Combo1->beforePopup = [this] { listServerDatabases(); };
 
     setTabOrder(ListView1, ListView2);
     setTabOrder(ListView2, PushButton3);
     setTabOrder(PushButton3, PushButton2);
     setTabOrder(PushButton2, PairByName);
     setTabOrder(PairByName, PairByKey);
+    setTabOrder(PairByKey, Combo1);
 
     AddPointerHandler(Label1, PointerHandler::Normal);
     AddPointerHandler(ListView1->viewport(), PointerHandler::Normal);
@@ -61,9 +95,13 @@ TableSelectionWindow::TableSelectionWindow(WindowRegistry& registry) : Window(re
     AddNoPointerHandler(ProgressBar1);
     AddNoPointerHandler(PairByName);
     AddNoPointerHandler(PairByKey);
+    AddNoPointerHandler(Label2);
+    AddNoPointerHandler(Combo1);
 
     connect(PushButton2, &QPushButton::clicked, this, [this] { PushButton2_Click(); });
     connect(PushButton3, &QPushButton::clicked, this, [this] { PushButton3_Click(); });
+    // Only the user's choices: the window's own changes of the choice run nothing.
+    connect(Combo1, &QComboBox::activated, this, [this](int index) { Combo1_Click(index); });
 }
 
 void TableSelectionWindow::Form_Load() {
@@ -87,5 +125,123 @@ void TableSelectionWindow::PushButton2_Click() {
 void TableSelectionWindow::FillTableList(TableSide side, const catalogue::CatalogueRead& read) {
     catalogue::FillTableList(side == TableSide::First ? *ListView1 : *ListView2, read);
 }
+
+TableSelectionWindow::Origin TableSelectionWindow::originAt(int index) const {
+    return static_cast<Origin>(Combo1->itemData(index).toInt());
+}
+
+void TableSelectionWindow::restoreOrigin() {
+    const QString stored = connection::SettingsStore().read(connection::kSecondTableOriginSetting);
+    if (stored == kAnotherServer) {
+        originIndex_ = Combo1->count() - 1;
+    } else if (stored.startsWith(kDatabasePrefix) && stored.size() > kDatabasePrefix.size()) {
+        Combo1->insertItem(1, stored.mid(kDatabasePrefix.size()),
+                           static_cast<int>(Origin::Database));
+        originIndex_ = 1;
+    }
+    Combo1->setCurrentIndex(originIndex_);
+}
+
+// The second list now shows the choice at index: remembered, and stored.
+void TableSelectionWindow::settleOrigin(int index) {
+    originIndex_ = index;
+    Combo1->setCurrentIndex(index);
+    QString stored = kThisDatabase;
+    if (originAt(index) == Origin::AnotherServer) stored = kAnotherServer;
+    if (originAt(index) == Origin::Database) stored = kDatabasePrefix + Combo1->itemText(index);
+    connection::SettingsStore().write(connection::kSecondTableOriginSetting, stored);
+}
+
+connection::LoginDetails TableSelectionWindow::SecondSideLogin() const {
+    switch (originAt(originIndex_)) {
+        case Origin::AnotherServer:
+            return registry().secondLoginWindow().CurrentLoginDetails();
+        case Origin::Database: {
+            connection::LoginDetails login = registry().loginWindow().CurrentLoginDetails();
+            login.database = Combo1->itemText(originIndex_);
+            return login;
+        }
+        case Origin::ThisDatabase:
+            break;
+    }
+    return registry().loginWindow().CurrentLoginDetails();
+}
+
+void TableSelectionWindow::ForgetServerDatabases() { databasesListed_ = false; }
+
+// The server's other databases, asked for when the choice opens (the first
+// time after each login), so that a user who never opens it costs the server
+// nothing. A server that cannot list them leaves the choice as it is.
+void TableSelectionWindow::listServerDatabases() {
+    if (databasesListed_) return;
+    const connection::LoginDetails login = registry().loginWindow().CurrentLoginDetails();
+    data::DataAccess& data = registry().data();
+    QStringList names;
+    {
+        const InputGuard ignoreInput;
+        SetMousePointer(kPointerBusy);
+        try {
+            names = WhilePainting([&] { return catalogue::ReadServerDatabases(login, data); });
+            databasesListed_ = true;
+        } catch (...) {
+        }
+        SetMousePointer(kPointerNormal);
+    }
+    if (!databasesListed_) return;
+    const bool chosenDatabase = originAt(originIndex_) == Origin::Database;
+    const QString chosen = chosenDatabase ? Combo1->itemText(originIndex_) : QString();
+    while (Combo1->count() > 2) Combo1->removeItem(1);
+    QStringList databases;
+    for (const QString& name : names) {
+        if (name.compare(login.database, Qt::CaseInsensitive) != 0) databases << name;
+    }
+    if (chosenDatabase && !databases.contains(chosen, Qt::CaseInsensitive)) {
+        databases << chosen;
+        databases.sort(Qt::CaseInsensitive);
+    }
+    for (int i = 0; i < databases.size(); ++i) {
+        Combo1->insertItem(1 + i, databases[i], static_cast<int>(Origin::Database));
+    }
+    if (chosenDatabase) originIndex_ = 1 + static_cast<int>(databases.indexOf(chosen));
+    if (originAt(originIndex_) == Origin::AnotherServer || originIndex_ >= Combo1->count()) {
+        originIndex_ = Combo1->count() - 1;
+    }
+    Combo1->setCurrentIndex(originIndex_);
+}
+
+void TableSelectionWindow::Combo1_Click(int index) {
+    ErrorTrap trap(registry().boxes(), kForm2OriginTag);
+    if (originAt(index) == Origin::AnotherServer) {
+        // The second login's "Next >" brings the tables and settles the choice.
+        trap.step(100, [&] { registry().secondLoginWindow().Show(); });
+        trap.step(102, [&] { Hide(); });
+        return;
+    }
+    if (index == originIndex_) return;
+    connection::LoginDetails login = registry().loginWindow().CurrentLoginDetails();
+    if (originAt(index) == Origin::Database) login.database = Combo1->itemText(index);
+    data::DataAccess& data = registry().data();
+    const InputGuard ignoreInput;
+    SetMousePointer(kPointerBusy);
+    std::optional<catalogue::CatalogueRead> read;
+    // A database that cannot be opened leaves the list, and the choice, as they were.
+    if (!trap.step(104, [&] {
+            read = WhilePainting([&] { return catalogue::ReadTableCatalogue(login, data); });
+        })) {
+        Combo1->setCurrentIndex(originIndex_);
+        SetMousePointer(kPointerNormal);
+        return;
+    }
+    settleOrigin(index);
+    trap.step(106, [&] { FillTableList(TableSide::Second, *read); });
+    SetMousePointer(kPointerNormal);
+}
+
+void TableSelectionWindow::UseSecondLogin(const catalogue::CatalogueRead& read) {
+    settleOrigin(Combo1->count() - 1);
+    FillTableList(TableSide::Second, read);
+}
+
+void TableSelectionWindow::SecondLoginAbandoned() { Combo1->setCurrentIndex(originIndex_); }
 
 }  // namespace windows

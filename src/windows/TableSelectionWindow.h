@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -16,7 +17,19 @@ namespace windows {
 // Which of the two table lists: the first table's (left) or the second's (right).
 enum class TableSide { First, Second };
 
-// The table selection window: the catalogue twice, side by side.
+// A combo box that asks for its items just before its list opens.
+class OnDemandComboBox : public QComboBox {
+    Q_OBJECT
+
+public:
+    using QComboBox::QComboBox;
+    void showPopup() override;
+    std::function<void()> beforePopup;
+};
+
+// The table selection window: the catalogue twice, side by side. The second
+// list's tables come from the login's database, another database of its
+// server, or another server with a login of its own.
 class TableSelectionWindow : public Window {
     Q_OBJECT
 
@@ -29,6 +42,20 @@ public:
     // read them (a read that failed part-way lists what it read, then throws).
     void FillTableList(TableSide side, const catalogue::CatalogueRead& read);
 
+    // The login the second table is reached with: the login window's for
+    // "This database", the same with another database of its server, or the
+    // second login window's.
+    connection::LoginDetails SecondSideLogin() const;
+    // The databases listed for the choice may be another server's now: they
+    // are asked for again when the choice next opens.
+    void ForgetServerDatabases();
+    // The second login window's "Next >": the second list shows that
+    // server's tables, and the choice is another server.
+    void UseSecondLogin(const catalogue::CatalogueRead& read);
+    // The second login window was closed: the choice is again the one the
+    // second list shows.
+    void SecondLoginAbandoned();
+
     // The controls by role, for whoever must name them from outside.
     QLabel* promptLabel() const { return Label1; }
     TableListView* firstTables() const { return ListView1; }
@@ -38,10 +65,19 @@ public:
     QPushButton* nextButton() const { return PushButton3; }
     QCheckBox* pairFieldsByNameBox() const { return PairByName; }
     QCheckBox* pairRecordsByKeyBox() const { return PairByKey; }
+    QLabel* secondOriginLabel() const { return Label2; }
+    QComboBox* secondOriginBox() const { return Combo1; }
 
 private:
-    void PushButton2_Click();  // "< Back"
-    void PushButton3_Click();  // "Next >": the comparison
+    void PushButton2_Click();      // "< Back"
+    void PushButton3_Click();      // "Next >": the comparison
+    void Combo1_Click(int index);  // where the second list's tables come from
+
+    enum class Origin { ThisDatabase, Database, AnotherServer };
+    Origin originAt(int index) const;
+    void restoreOrigin();
+    void settleOrigin(int index);
+    void listServerDatabases();
 
     QLabel* Label1;
     TableListView* ListView1;
@@ -51,6 +87,10 @@ private:
     QPushButton* PushButton3;
     QCheckBox* PairByName;  // pair fields by name, not by position
     QCheckBox* PairByKey;   // pair records by the first table's primary key, not by position
+    QLabel* Label2;
+    OnDemandComboBox* Combo1;  // "This database", the server's other databases, "Another server…"
+    int originIndex_ = 0;      // the choice the second list shows
+    bool databasesListed_ = false;
 };
 
 }  // namespace windows

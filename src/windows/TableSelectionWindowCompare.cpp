@@ -20,6 +20,7 @@
 #include "RecordKey.h"
 #include "ResultsWindow.h"
 #include "ResultsWindowSink.h"
+#include "SideNames.h"
 #include "TableComparison.h"
 #include "TableSelectionWindow.h"
 #include "WindowRegistry.h"
@@ -79,7 +80,19 @@ void TableSelectionWindow::PushButton3_Click() {
                   [&] { reg.boxes().show(QStringLiteral("Please select a table from each.")); });
         return;
     }
-    if (!trap.test(108, [&] { return ListView1->SelectedIndex() != ListView2->SelectedIndex(); })) {
+    // The second side: the same login unless the second list comes from
+    // another database or server. Two databases may hold tables at one place
+    // of their lists; only the very same table is refused.
+    const bool secondFromThisDatabase = originAt(originIndex_) == Origin::ThisDatabase;
+    const connection::LoginDetails secondLogin = SecondSideLogin();
+    compare::SideNames names;
+    if (!trap.test(108, [&] {
+            const compare::SideTable first{reg.loginWindow().CurrentLoginDetails(),
+                                           ListView1->SelectedTable()};
+            const compare::SideTable second{secondLogin, ListView2->SelectedTable()};
+            names = compare::NameSides(first, second);
+            return !compare::SameTable(first, second);
+        })) {
         trap.step(246, [&] {
             reg.boxes().show(QStringLiteral("Please select 2 different tables to compare."));
         });
@@ -132,7 +145,8 @@ void TableSelectionWindow::PushButton3_Click() {
     const auto connect = [&](bool local) {
         connection::LoginDetails details = reg.loginWindow().CurrentLoginDetails();
         details.localConnection = local;
-        run->Connect(details, details);
+        // Within one database both sides connect alike, as they always did.
+        run->Connect(details, secondFromThisDatabase ? details : secondLogin);
     };
     bool reached = false;
     if (trap.test(120, [&] { return reg.loginWindow().CurrentLoginDetails().localConnection; })) {
@@ -215,26 +229,25 @@ void TableSelectionWindow::PushButton3_Click() {
         trap.step(162, [&] { secondHasRows = true; });
     }
 
-    const auto noData = [&](int pointerLine, int messageLine, const TableListView& list) {
+    const auto noData = [&](int pointerLine, int messageLine, const QString& table) {
         run.reset();
         trap.step(pointerLine, [&] { SetMousePointer(kPointerNormal); });
         trap.step(messageLine, [&] {
-            reg.boxes().show(list.SelectedText() + QStringLiteral(" does not contain any data."),
-                             QString(), ui::Buttons::Ok, ui::Icon::Exclamation);
+            reg.boxes().show(table + QStringLiteral(" does not contain any data."), QString(),
+                             ui::Buttons::Ok, ui::Icon::Exclamation);
         });
         ProgressBar1->setRange(0, 100);
     };
-    if (trap.test(168, [&] { return !firstHasRows; })) return noData(170, 172, *ListView1);
-    if (trap.test(174, [&] { return !secondHasRows; })) return noData(176, 178, *ListView2);
+    if (trap.test(168, [&] { return !firstHasRows; })) return noData(170, 172, names.first);
+    if (trap.test(174, [&] { return !secondHasRows; })) return noData(176, 178, names.second);
 
     ResultsWindowSink results(
-        reg, [&] { return ListView2->SelectedText(); }, [&] { return ListView1->SelectedText(); });
+        reg, [&] { return names.second; }, [&] { return names.first; });
     try {
         run->Compare(trap, results, fields);
     } catch (const compare::KeyOrderBroken& broken) {
         trap.step(256, [&] {
-            reg.boxes().show(broken.message(broken.inFirstTable() ? ListView1->SelectedText()
-                                                                  : ListView2->SelectedText()),
+            reg.boxes().show(broken.message(broken.inFirstTable() ? names.first : names.second),
                              QString(), ui::Buttons::Ok, ui::Icon::Exclamation);
         });
         return endEarly();

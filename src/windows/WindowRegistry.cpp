@@ -14,10 +14,10 @@ namespace {
 
 // Creates the window on first use and runs its load at once; the instance is
 // stored before the load, so that the load itself reaches the same window.
-template <class Form>
-Form& instance(std::unique_ptr<Form>& slot, WindowRegistry& registry) {
+template <class Form, class... Args>
+Form& instance(std::unique_ptr<Form>& slot, WindowRegistry& registry, Args... args) {
     if (!slot) {
-        slot = std::make_unique<Form>(registry);
+        slot = std::make_unique<Form>(registry, args...);
         slot->Form_Load();
     }
     return *slot;
@@ -30,12 +30,15 @@ TableSelectionWindow& WindowRegistry::tableSelectionWindow() {
     return instance(tableSelection_, *this);
 }
 ResultsWindow& WindowRegistry::resultsWindow() { return instance(results_, *this); }
+LoginWindow& WindowRegistry::secondLoginWindow() {
+    return instance(secondLogin_, *this, LoginSide::Second);
+}
 
 void WindowRegistry::EndProgram() {
     if (ended_) return;
     ended_ = true;
-    for (QWidget* w :
-         std::initializer_list<QWidget*>{login_.get(), tableSelection_.get(), results_.get()}) {
+    for (QWidget* w : std::initializer_list<QWidget*>{login_.get(), tableSelection_.get(),
+                                                      results_.get(), secondLogin_.get()}) {
         if (w) w->hide();
     }
     if (services_.endProgram) services_.endProgram();

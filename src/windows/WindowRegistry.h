@@ -22,7 +22,8 @@ struct Services {
     std::function<void()> endProgram;  // stops the process; tests record it instead
 };
 
-// Owns the three single-instance windows. Each is created on first use,
+// Owns the single-instance windows: the three of the wizard and the second
+// table's login window. Each is created on first use,
 // which runs its load at once; afterwards it is only shown and hidden and
 // lives until the registry goes.
 class WindowRegistry {
@@ -35,11 +36,14 @@ public:
     LoginWindow& loginWindow();
     TableSelectionWindow& tableSelectionWindow();
     ResultsWindow& resultsWindow();
+    // The login of the second table on another server.
+    LoginWindow& secondLoginWindow();
 
     // The window if it has been created, else null; never creates it.
     LoginWindow* existingLoginWindow() const { return login_.get(); }
     TableSelectionWindow* existingTableSelectionWindow() const { return tableSelection_.get(); }
     ResultsWindow* existingResultsWindow() const { return results_.get(); }
+    LoginWindow* existingSecondLoginWindow() const { return secondLogin_.get(); }
 
     ui::MessageBoxes& boxes() const { return services_.boxes; }
     ui::Shell& shell() const { return services_.shell; }
@@ -55,6 +59,7 @@ private:
     std::unique_ptr<LoginWindow> login_;
     std::unique_ptr<TableSelectionWindow> tableSelection_;
     std::unique_ptr<ResultsWindow> results_;
+    std::unique_ptr<LoginWindow> secondLogin_;
     bool ended_ = false;
 };
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QClipboard>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QLocale>
@@ -398,6 +399,84 @@ TEST_F(EndToEnd, TablesOfTwoSchemasWithOneNameAreToldApart) {
     EXPECT_EQ(fieldLines(),
               QStringList{"Record 1,Field \"Region\" has changed from \"North\" to \"South\""});
     EXPECT_EQ(recordLines(), QStringList{QStringLiteral("Record 2 added from sales.") + name});
+}
+
+// The second table in another database of the server, then on another
+// server: chosen through the window, read with each side's own login, and
+// named in the lines with its database (and server).
+class EndToEndSecondSide : public EndToEnd {
+protected:
+    // A table of the same name on both sides, the second with a changed and an added record.
+    QString twinTables(const std::function<void(const QString&)>& onSecondSide) {
+        const QString name = q(tdstest::tdsUniqueName("Twin"));
+        exec(QStringLiteral("create table %1 (Id int, Note nvarchar(10))").arg(name));
+        exec(QStringLiteral("insert into %1 values (1, N'a'), (2, N'b')").arg(name));
+        onSecondSide(QStringLiteral("create table %1 (Id int, Note nvarchar(10))").arg(name));
+        onSecondSide(
+            QStringLiteral("insert into %1 values (1, N'a'), (2, N'B'), (3, N'c')").arg(name));
+        return name;
+    }
+
+    // Picks the table on both sides and presses "Next >".
+    void compareTwins(const QString& name) {
+        windows::TableSelectionWindow& f2 = registry().tableSelectionWindow();
+        ASSERT_TRUE(f2.isVisible()) << boxes.texts().join(u'|').toStdString();
+        const int left = indexOf(*f2.firstTables(), name),
+                  right = indexOf(*f2.secondTables(), name);
+        ASSERT_GT(left, 0);
+        ASSERT_GT(right, 0);
+        f2.firstTables()->Select(left);
+        f2.secondTables()->Select(right);
+        QTest::mouseClick(f2.nextButton(), Qt::LeftButton);
+        EXPECT_TRUE(boxes.boxes.empty()) << boxes.texts().join(u'|').toStdString();
+        EXPECT_EQ(fieldLines(),
+                  QStringList{"Record 2,Field \"Note\" has changed from \"b\" to \"B\""});
+    }
+};
+
+TEST_F(EndToEndSecondSide, AnotherDatabaseOfTheServer) {
+    const QString name = twinTables([](const QString& sql) { exec(sql, tdstest::kOtherDatabase); });
+    login();
+    windows::TableSelectionWindow& f2 = registry().tableSelectionWindow();
+    QComboBox& origin = *f2.secondOriginBox();
+    origin.showPopup();
+    origin.hidePopup();
+    // The server's databases but the login's own, between the two fixed choices.
+    QStringList choices;
+    for (int i = 0; i < origin.count(); ++i) choices << origin.itemText(i);
+    EXPECT_EQ(choices,
+              (QStringList{"This database", "emptydb", "otherdb", "Another server\u2026"}));
+    emit origin.activated(static_cast<int>(choices.indexOf(QStringLiteral("otherdb"))));
+    compareTwins(name);
+    EXPECT_EQ(recordLines(),
+              QStringList{QStringLiteral("Record 3 added from otherdb.dbo.") + name});
+}
+
+TEST_F(EndToEndSecondSide, AnotherServer) {
+    tdstest::PrivateServer other({});
+    const QString name = twinTables([&](const QString& sql) {
+        auto c = data::OdbcDataAccess().CreateConnection();
+        c->Open(q(other.connectionString()));
+        c->Execute(sql);
+        c->Close();
+    });
+    login();
+    windows::TableSelectionWindow& f2 = registry().tableSelectionWindow();
+    emit f2.secondOriginBox()->activated(f2.secondOriginBox()->count() - 1);
+    windows::LoginWindow& second = registry().secondLoginWindow();
+    ASSERT_TRUE(second.isVisible());
+    second.serverEdit()->setText(QStringLiteral("127.0.0.1"));
+    second.portEdit()->setText(QString::number(other.port()));
+    second.userEdit()->setText(QStringLiteral("tester"));
+    second.passwordEdit()->setText(QStringLiteral("secret"));
+    second.databaseEdit()->setText(QStringLiteral("testdb"));
+    QTest::mouseClick(second.nextButton(), Qt::LeftButton);
+    compareTwins(name);
+    EXPECT_EQ(
+        recordLines(),
+        QStringList{
+            QStringLiteral("Record 3 added from [127.0.0.1,%1].testdb.dbo.").arg(other.port()) +
+            name});
 }
 
 // The reading faults of a server of the test's own: tables of 3000 rows on a

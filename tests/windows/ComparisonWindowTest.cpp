@@ -1,3 +1,4 @@
+#include <QComboBox>
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
@@ -572,6 +573,80 @@ TEST_F(Comparison, FieldsPairedByNameWhenTheBoxIsTicked) {
               (QStringList{"Field \"Region\" only in B",
                            "Record 2,Field \"Note\" has changed from \"y\" to \"z\""}));
     EXPECT_TRUE(boxes.boxes.empty());
+}
+
+// The second table in another database, then on another server: the run
+// connects each side with its own login, two databases may hold tables at
+// the same place of their lists, and the lines and messages name the tables
+// with their database (and server).
+TEST_F(Comparison, TheSecondSideIsReachedWithItsOwnLoginAndNamedByIt) {
+    const data::ResultTable one = Table({{"Id", ValueKind::Integer}}, {{I(1)}});
+    const data::ResultTable two = Table({{"Id", ValueKind::Integer}}, {{I(1)}, {I(2)}});
+    const data::ResultTable empty = Table({{"Id", ValueKind::Integer}}, {});
+    addTables({{"Orders", &one}, {"Orders2", &two}, {"Empty", &empty}});
+    data::ResultTable databases;
+    databases.addColumn(QStringLiteral("name"), ValueKind::Text);
+    for (const char* name : {"Sales", "Sales_Restore"}) {
+        databases.column(0).append(FieldValue::text(QString::fromLatin1(name)));
+    }
+    data.setQuery(QStringLiteral("select name from sys.databases"), databases);
+    windows::Start(registry());
+    windows::LoginWindow& login = registry().loginWindow();
+    login.serverEdit()->setText(QStringLiteral("db.example"));
+    login.databaseEdit()->setText(QStringLiteral("Sales"));
+    QTest::mouseClick(login.nextButton(), Qt::LeftButton);
+    windows::TableSelectionWindow& f2 = registry().tableSelectionWindow();
+    QComboBox& origin = *f2.secondOriginBox();
+    origin.showPopup();
+    origin.hidePopup();
+    ASSERT_EQ(origin.itemText(1), QStringLiteral("Sales_Restore"));
+    emit origin.activated(1);
+
+    const auto run = [&](int left, int right) {
+        if (registry().existingResultsWindow() && registry().resultsWindow().isVisible()) {
+            QTest::mouseClick(registry().resultsWindow().backButton(), Qt::LeftButton);
+        }
+        f2.firstTables()->Select(left);
+        f2.secondTables()->Select(right);
+        opensBefore_ = data.opens().size();
+        QTest::mouseClick(f2.nextButton(), Qt::LeftButton);
+        QStringList strings;
+        for (std::size_t i = opensBefore_; i < data.opens().size(); ++i) {
+            strings << data.opens()[i].connectionString;
+        }
+        strings.sort();
+        return strings;
+    };
+    const QString sales =
+        QStringLiteral("Driver={SQL Server};Server=db.example,1433;Database=Sales;Uid=;Pwd=;");
+    EXPECT_EQ(run(1, 1),
+              (QStringList{sales, QStringLiteral("Driver={SQL Server};Server=db.example,1433;"
+                                                 "Database=Sales_Restore;Uid=;Pwd=;")}));
+    EXPECT_TRUE(boxes.boxes.empty()) << boxes.texts().join(u'|').toStdString();
+    EXPECT_TRUE(registry().resultsWindow().isVisible());
+    run(1, 2);
+    EXPECT_EQ(recordLines(), QStringList{"Record 2 added from Sales_Restore.dbo.Orders2"});
+    run(1, 3);
+    EXPECT_EQ(boxes.texts(), QStringList{"Sales_Restore.dbo.Empty does not contain any data."});
+    boxes.boxes.clear();
+
+    emit origin.activated(origin.count() - 1);  // "Another server…"
+    windows::LoginWindow& second = registry().secondLoginWindow();
+    second.serverEdit()->setText(QStringLiteral("db2.example"));
+    second.portEdit()->setText(QStringLiteral("14330"));
+    second.userEdit()->setText(QStringLiteral("auditor"));
+    second.passwordEdit()->setText(QStringLiteral("pw2"));
+    second.databaseEdit()->setText(QStringLiteral("Sales"));
+    QTest::mouseClick(second.nextButton(), Qt::LeftButton);
+    ASSERT_TRUE(f2.isVisible());
+    EXPECT_EQ(run(1, 2),
+              (QStringList{sales, QStringLiteral("Driver={SQL Server};Server=db2.example,14330;"
+                                                 "Database=Sales;Uid=auditor;Pwd=pw2;")}));
+    EXPECT_EQ(recordLines(),
+              QStringList{"Record 2 added from [db2.example,14330].Sales.dbo.Orders2"});
+    // The same table of a database of the same name, on another server, is another table.
+    run(1, 1);
+    EXPECT_TRUE(boxes.boxes.empty()) << boxes.texts().join(u'|').toStdString();
 }
 
 }  // namespace

@@ -97,6 +97,31 @@ TEST_F(LoginWindow, NextWithEmptyServerDoesNothing) {
     EXPECT_EQ(registry().existingTableSelectionWindow(), nullptr);
 }
 
+// "Next >" with a login that fails says why, as "Test Connection" does, and
+// stays; the load's own "Next >" of a stored login stays without a box.
+TEST_F(LoginWindow, NextWithAFailingLoginSaysWhyAndStays) {
+    const QString reason = QStringLiteral("[FreeTDS][SQL Server]Login failed for user 'tester'.");
+    storeLogin();
+    data.failOn(data::Operation::Open, reason, 2);  // the load's try works, its "Next >" not
+    windows::Start(registry());
+    windows::LoginWindow& f = registry().loginWindow();
+    EXPECT_TRUE(f.isVisible());
+    EXPECT_TRUE(boxes.boxes.empty());
+    EXPECT_EQ(registry().existingTableSelectionWindow(), nullptr);
+
+    data.failAlways(data::Operation::Open, reason);
+    QTest::mouseClick(f.nextButton(), Qt::LeftButton);
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].text,
+              QStringLiteral("Could not connect. Please check with your administrator."));
+    EXPECT_EQ(boxes.boxes[0].details, reason);
+    EXPECT_EQ(boxes.boxes[0].icon, ui::Icon::None);
+    EXPECT_TRUE(f.isVisible());
+    EXPECT_EQ(f.MousePointer(), windows::kPointerNormal);
+    EXPECT_EQ(registry().existingTableSelectionWindow(), nullptr);
+    EXPECT_EQ(data.openConnections(), 0);
+}
+
 TEST_F(LoginWindow, NextNeedsOnlyTheServerAndAWorkingConnection) {
     windows::Start(registry());
     windows::LoginWindow& f = registry().loginWindow();

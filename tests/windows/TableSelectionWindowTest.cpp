@@ -1,4 +1,6 @@
+#include <QComboBox>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QTest>
 
@@ -181,6 +183,153 @@ TEST_F(TableSelection, TheOtherWindowsLoadThePointerFileAtTheirOwnSteps) {
     }
     moveOver(f3.fieldDifferences()->viewport());
     EXPECT_EQ(f3.MousePointer(), windows::kPointerNormal);
+}
+
+// Where the second list's tables come from: the other databases of the
+// login's server, listed when the choice opens; the choice is stored under a
+// key of its own and brings the same database back at the next start.
+class SecondOrigin : public WindowFixture {
+protected:
+    void SetUp() override {
+        WindowFixture::SetUp();
+        data.setSchemaTables(SchemaRowset({{"Orders", "TABLE"}, {"Invoices", "TABLE"}}));
+        data::ResultTable names;
+        names.addColumn(QStringLiteral("name"), data::ValueKind::Text);
+        for (const char* name : {"master", "Sales_Restore", "sales", "Archive"}) {
+            names.column(0).append(data::FieldValue::text(QString::fromLatin1(name)));
+        }
+        data.setQuery(QStringLiteral("select name from sys.databases"), names);
+    }
+
+    windows::TableSelectionWindow& loggedIn() {
+        storeLogin();
+        connection::SettingsStore().write(connection::kDatabaseSetting, QStringLiteral("Sales"));
+        windows::Start(registry());
+        return registry().tableSelectionWindow();
+    }
+
+    static QStringList choices(const QComboBox& box) {
+        QStringList out;
+        for (int i = 0; i < box.count(); ++i) out << box.itemText(i);
+        return out;
+    }
+
+    // The database each catalogue read since `from` asked for.
+    QStringList databasesOpened(std::size_t from) const {
+        QStringList out;
+        static const QRegularExpression db(QStringLiteral("Database=([^;]*);"));
+        for (std::size_t i = from; i < data.opens().size(); ++i) {
+            out << db.match(data.opens()[i].connectionString).captured(1);
+        }
+        return out;
+    }
+
+    static QString storedFile() {
+        QFile file(connection::SettingsStore().fileName());
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+};
+
+TEST_F(SecondOrigin, AnotherDatabaseIsChosenStoredAndRestored) {
+    windows::TableSelectionWindow& f2 = loggedIn();
+    QComboBox& origin = *f2.secondOriginBox();
+    EXPECT_EQ(origin.objectName(), QStringLiteral("Combo1"));
+    EXPECT_EQ(f2.secondOriginLabel()->text(), QStringLiteral("Second table from:"));
+    // Nothing asked of the server, and nothing stored, until the user chooses.
+    EXPECT_EQ(choices(origin), (QStringList{"This database", "Another server\u2026"}));
+    EXPECT_FALSE(data.queries().contains(QStringLiteral("select name from sys.databases")));
+    EXPECT_FALSE(storedFile().contains(QStringLiteral("Second")));
+
+    origin.showPopup();
+    origin.hidePopup();
+    EXPECT_EQ(choices(origin), (QStringList{"This database", "Archive", "master", "Sales_Restore",
+                                            "Another server\u2026"}));
+    const std::size_t before = data.opens().size();
+    emit origin.activated(3);  // "Sales_Restore"
+    EXPECT_EQ(databasesOpened(before), QStringList{"Sales_Restore"});
+    EXPECT_EQ(items(*f2.secondTables()), (QStringList{"Orders", "Invoices"}));
+    EXPECT_EQ(connection::SettingsStore().read(connection::kSecondTableOriginSetting),
+              QStringLiteral("Database:Sales_Restore"));
+    EXPECT_EQ(connection::SettingsStore().read(connection::kDatabaseSetting),
+              QStringLiteral("Sales"));
+    EXPECT_EQ(f2.SecondSideLogin().database, QStringLiteral("Sales_Restore"));
+    EXPECT_EQ(f2.SecondSideLogin().server, QStringLiteral("db.example"));
+    EXPECT_TRUE(boxes.boxes.empty());
+
+    // The next start: the first list from the login's database, the second from the stored one.
+    WindowFixture::TearDown();
+    const std::size_t start = data.opens().size();
+    windows::TableSelectionWindow& again = loggedIn();
+    EXPECT_EQ(again.secondOriginBox()->currentText(), QStringLiteral("Sales_Restore"));
+    EXPECT_EQ(databasesOpened(start), (QStringList{"Sales", "Sales", "Sales", "Sales_Restore"}));
+    EXPECT_TRUE(again.isVisible());
+
+    // Back to "This database": both lists from one read again, as before any choice.
+    emit again.secondOriginBox()->activated(0);
+    EXPECT_EQ(connection::SettingsStore().read(connection::kSecondTableOriginSetting),
+              QStringLiteral("This database"));
+    EXPECT_EQ(again.SecondSideLogin().database, QStringLiteral("Sales"));
+}
+
+// "Another server…" opens the second login window: the login window's fields
+// and buttons under its own title, its values under keys of their own.
+TEST_F(SecondOrigin, AnotherServerAsksForASecondLoginStoredApart) {
+    windows::TableSelectionWindow& f2 = loggedIn();
+    QComboBox& origin = *f2.secondOriginBox();
+    emit origin.activated(origin.count() - 1);
+    ASSERT_NE(registry().existingSecondLoginWindow(), nullptr);
+    windows::LoginWindow& second = registry().secondLoginWindow();
+    EXPECT_NE(&second, &registry().loginWindow());
+    EXPECT_TRUE(second.isVisible());
+    EXPECT_FALSE(f2.isVisible());
+    EXPECT_EQ(second.windowTitle(), QStringLiteral("Second table: log in"));
+    EXPECT_EQ(second.serverEdit()->text(), QString());
+    EXPECT_EQ(second.portEdit()->text(), QStringLiteral("1433"));
+    EXPECT_EQ(second.passwordEdit()->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(second.testConnectionButton()->text(), QStringLiteral("Test Connection"));
+
+    // Closing it gives up: back to the table selection with the choice it had.
+    second.close();
+    EXPECT_TRUE(f2.isVisible());
+    EXPECT_EQ(origin.currentIndex(), 0);
+    EXPECT_EQ(endCalls, 0);
+
+    emit origin.activated(origin.count() - 1);
+    QTest::keyClicks(second.serverEdit(), QStringLiteral("db2.example"));
+    QTest::keyClicks(second.userEdit(), QStringLiteral("auditor"));
+    QTest::keyClicks(second.passwordEdit(), QStringLiteral("pw2"));
+    QTest::keyClicks(second.databaseEdit(), QStringLiteral("Sales"));
+    second.portEdit()->setText(QStringLiteral("14330"));
+    connection::SettingsStore store;
+    EXPECT_EQ(store.read(connection::kSecondLoginSettings.server), QStringLiteral("db2.example"));
+    EXPECT_EQ(store.read(connection::kSecondLoginSettings.user), QStringLiteral("auditor"));
+    EXPECT_EQ(store.read(connection::kSecondLoginSettings.password), QStringLiteral("pw2"));
+    EXPECT_EQ(store.read(connection::kSecondLoginSettings.port), QStringLiteral("14330"));
+    EXPECT_EQ(store.read(connection::kServerSetting), QStringLiteral("db.example"));
+    EXPECT_EQ(store.read(connection::kUserSetting), QStringLiteral("tester"));
+    EXPECT_EQ(store.read(connection::kPasswordSetting), QStringLiteral("secret"));
+    EXPECT_EQ(store.read(connection::kPortSetting), QStringLiteral("1433"));
+    // The second password is kept as the first is: in a file of its owner's only.
+    EXPECT_EQ(QFileInfo(store.fileName()).permissions() & 0x00FF, 0);
+
+    // A login that fails says why and stays; one that works fills the second list.
+    data.failOn(data::Operation::Open, QStringLiteral("Login failed for user 'auditor'."), 1,
+                QStringLiteral("Driver={SQL Server};Server=db2.example,14330;Database=Sales;"
+                               "Uid=auditor;Pwd=pw2;"));
+    QTest::mouseClick(second.nextButton(), Qt::LeftButton);
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].details, QStringLiteral("Login failed for user 'auditor'."));
+    EXPECT_TRUE(second.isVisible());
+    const std::size_t before = data.opens().size();
+    QTest::mouseClick(second.nextButton(), Qt::LeftButton);
+    EXPECT_FALSE(second.isVisible());
+    EXPECT_TRUE(f2.isVisible());
+    ASSERT_EQ(data.opens().size(), before + 2);  // the connect, then the catalogue
+    EXPECT_TRUE(data.opens().back().connectionString.contains(QStringLiteral("db2.example,14330")));
+    EXPECT_EQ(origin.currentIndex(), origin.count() - 1);
+    EXPECT_EQ(store.read(connection::kSecondTableOriginSetting), QStringLiteral("Another server"));
+    EXPECT_EQ(f2.SecondSideLogin().userName, QStringLiteral("auditor"));
+    EXPECT_EQ(boxes.boxes.size(), 1u);
 }
 
 }  // namespace

@@ -406,6 +406,14 @@ Session::Outcome Session::runSql(const std::string& tsql, bool inProc,
                 continue;
             }
         }
+        // sys.databases: one row per database, every login sees them all.
+        if (words.size() >= 2 && verb == "select" && words[1] == "name") {
+            if (std::optional<size_t> end = matchDatabaseListQuery(sql, pos)) {
+                pos = *end;
+                sendDatabaseNames();
+                continue;
+            }
+        }
         sqlite3_stmt* stmt = nullptr;
         const char* tail = nullptr;
         if (sqlite3_prepare_v2(db_, sql.c_str() + pos, -1, &stmt, &tail) != SQLITE_OK) {
@@ -605,6 +613,23 @@ Session::Outcome Session::runStatement(sqlite3_stmt* stmt, const std::string& ve
     }
     setPending(kDoneCount, 0xC1, rows);
     return Outcome::Continue;
+}
+
+void Session::sendDatabaseNames() {
+    flushPending(true);
+    const std::vector<Column> cols = {{"name", *parseDeclaredType("nvarchar(128)"), false}};
+    writeColMetadata(writer_, cols);
+    const std::vector<std::string> names = catalog_.names();
+    for (const std::string& name : names) {
+        SqlValue v;
+        v.storage = Storage::Text;
+        v.bytes = name;
+        ByteBuffer row;
+        row.u8(kRow);
+        encodeValue(row, cols[0].type, v);
+        writer_.bytes(row.data());
+    }
+    setPending(kDoneCount, 0xC1, names.size());
 }
 
 void Session::sendRowCount(std::optional<int64_t> count) {

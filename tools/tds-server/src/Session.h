@@ -64,6 +64,7 @@ private:
                          ServerMessage& error);
     // One row, one unnamed bigint column: the count, or NULL.
     void sendRowCount(std::optional<int64_t> count);
+    void sendDatabaseNames();
     bool useDatabase(const std::string& name, ServerMessage& error);
     void setPending(uint16_t status, uint16_t command, uint64_t count);
     void flushPending(bool more);

@@ -267,6 +267,12 @@ Catalog::~Catalog() {
     if (!dir_.empty()) ::rmdir(dir_.c_str());
 }
 
+std::vector<std::string> Catalog::names() const {
+    std::vector<std::string> out;
+    for (const auto& d : databases_) out.push_back(d->name());
+    return out;
+}
+
 Database* Catalog::find(std::string_view name) const {
     for (const auto& d : databases_)
         if (equalsIgnoreCase(d->name(), name)) return d.get();

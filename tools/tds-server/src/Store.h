@@ -66,6 +66,8 @@ public:
 
     Database* find(std::string_view name) const;  // case-insensitive
     Database* first() const { return databases_.empty() ? nullptr : databases_.front().get(); }
+    // Every database's name, in the order of the command line.
+    std::vector<std::string> names() const;
 
 private:
     Catalog() = default;

@@ -414,6 +414,24 @@ std::optional<RowCountQuery> matchRowCountQuery(std::string_view sql, size_t fro
     return std::nullopt;
 }
 
+std::optional<size_t> matchDatabaseListQuery(std::string_view sql, size_t from) {
+    Cursor c{sql, from};
+    if (!(c.word("select") && c.word("name") && c.word("from"))) return std::nullopt;
+    size_t at = c.i;
+    if (!c.word("sys.databases")) {
+        c.i = at;
+        if (!(c.word("sys") && c.punct(".") && c.word("databases"))) return std::nullopt;
+    }
+    at = c.i;
+    Tok after = c.next();
+    if (after.kind == T::Punct && after.text == ";") return c.i;
+    if (after.kind == T::Blank) return sql.size();
+    if (after.kind == T::Word && !kContinuations.count(toLower(after.text)) &&
+        toLower(after.text) != "where")
+        return at;
+    return std::nullopt;
+}
+
 std::optional<std::string> storedNameOfObject(std::string_view name,
                                               const RewriteContext& context) {
     // Parts separated by dots, each [bracketed] (]] inside is ]), "quoted" or bare.

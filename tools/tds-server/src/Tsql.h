@@ -42,6 +42,10 @@ struct RowCountQuery {
 };
 std::optional<RowCountQuery> matchRowCountQuery(std::string_view sql, size_t from);
 
+// The list of databases clients ask for: "select name from sys.databases"
+// (blanks and case may vary). Gives where the statement ends.
+std::optional<size_t> matchDatabaseListQuery(std::string_view sql, size_t from);
+
 // The stored table name an object name names as object_id() reads it
 // ("[sales].[Orders]" -> "sales.Orders", "dbo.T" and "T" -> "T",
 // "testdb..T" -> "T"); nothing for a malformed name or another database.
