@@ -15,9 +15,15 @@ inline constexpr char kForm1LoadTag[] = "in Kelvaro2017/04/05.Form1.Form_Load ";
 inline constexpr char kForm2BackTag[] = "in Kelvaro2017/04/05.Form2.PushButton2_Click ";
 inline constexpr char kForm2NextTag[] = "in Kelvaro2017/04/05.Form2.PushButton3_Click ";
 inline constexpr char kForm2LoadTag[] = "in Kelvaro2017/04/05.Form2.Form_Load ";
+inline constexpr char kForm2OriginTag[] = "in Kelvaro2017/04/05.Form2.Combo1_Click ";
 inline constexpr char kForm3BackTag[] = "in Kelvaro2017/04/05.Form3.PushButton2_Click ";
 inline constexpr char kForm3ExitTag[] = "in Kelvaro2017/04/05.Form3.PushButton9_Click ";
 inline constexpr char kForm3LoadTag[] = "in Kelvaro2017/04/05.Form3.Form_Load ";
+// The second table's login window, a login window of its own.
+inline constexpr char kForm4HelpTag[] = "in Kelvaro2017/04/05.Form4.PushButton2_Click ";
+inline constexpr char kForm4NextTag[] = "in Kelvaro2017/04/05.Form4.PushButton3_Click ";
+inline constexpr char kForm4TestConnectionTag[] = "in Kelvaro2017/04/05.Form4.PushButton5_Click ";
+inline constexpr char kForm4LoadTag[] = "in Kelvaro2017/04/05.Form4.Form_Load ";
 
 inline constexpr char kErrorReportTitle[] = "Application Error";
 

@@ -47,11 +47,6 @@ std::optional<QString> ConnectFailure(const LoginDetails& details, data::DataAcc
     return std::nullopt;
 }
 
-constexpr char kForm4HelpTag[] = "in Kelvaro2017/04/05.Form4.PushButton2_Click ";
-constexpr char kForm4NextTag[] = "in Kelvaro2017/04/05.Form4.PushButton3_Click ";
-constexpr char kForm4TestConnectionTag[] = "in Kelvaro2017/04/05.Form4.PushButton5_Click ";
-constexpr char kForm4LoadTag[] = "in Kelvaro2017/04/05.Form4.Form_Load ";
-
 }  // namespace
 
 QString HelpText() {
@@ -79,7 +74,8 @@ LoginWindow::Tags LoginWindow::TagsFor(LoginSide side) {
         return {app::kForm1HelpTag, app::kForm1NextTag, app::kForm1TestConnectionTag,
                 app::kForm1LoadTag};
     }
-    return {kForm4HelpTag, kForm4NextTag, kForm4TestConnectionTag, kForm4LoadTag};
+    return {app::kForm4HelpTag, app::kForm4NextTag, app::kForm4TestConnectionTag,
+            app::kForm4LoadTag};
 }
 
 LoginWindow::LoginWindow(WindowRegistry& registry, LoginSide side)

@@ -18,8 +18,6 @@ namespace windows {
 
 namespace {
 
-constexpr char kForm2OriginTag[] = "in Kelvaro2017/04/05.Form2.Combo1_Click ";
-
 // The stored choice: "This database", "Another server", or a database of the
 // login's server after a prefix (a database may be called "This database").
 const QString kThisDatabase = QStringLiteral("This database");
@@ -210,7 +208,7 @@ void TableSelectionWindow::listServerDatabases() {
 }
 
 void TableSelectionWindow::Combo1_Click(int index) {
-    ErrorTrap trap(registry().boxes(), kForm2OriginTag);
+    ErrorTrap trap(registry().boxes(), app::kForm2OriginTag);
     if (originAt(index) == Origin::AnotherServer) {
         // The second login's "Next >" brings the tables and settles the choice.
         trap.step(100, [&] { registry().secondLoginWindow().Show(); });
