@@ -54,7 +54,9 @@ private:
 
 // The key's columns in both tables (names compare without case, as SQL
 // Server's do). Throws KeyProblem when the first table has no primary key to
-// take, or when either table lacks one of the key's columns.
+// take, when either table lacks one of the key's columns, or when a key
+// column holds numbers, dates, texts or bytes in one table and another of
+// these in the other (numbers of any type pair with each other).
 RecordKey ResolveRecordKey(const KeyChoice& choice, const QString& firstName,
                            const TableShape& first, const QString& secondName,
                            const TableShape& second);

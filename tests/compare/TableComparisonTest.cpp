@@ -8,6 +8,7 @@
 
 #include "ErrorReport.h"
 #include "ErrorTrap.h"
+#include "RecordKey.h"
 #include "RecordingMessageBoxes.h"
 #include "TableComparison.h"
 #include "Tables.h"
@@ -308,6 +309,61 @@ TEST_F(TableComparisonTest, RecordsByKeyNeedKeysInOrder) {
         }
     }
     EXPECT_TRUE(boxes.boxes.empty());
+}
+
+// A table's columns without rows, as the key is resolved from.
+compare::TableShape Shape(std::initializer_list<std::pair<const char*, data::ValueKind>> columns) {
+    compare::TableShape shape;
+    for (const auto& [name, kind] : columns) {
+        shape.columns.addColumn(QString::fromLatin1(name), kind);
+    }
+    return shape;
+}
+
+// Key columns pair by value: numbers of any type with each other, but a
+// number never equals a text (nor a date, nor bytes), so such a key is
+// refused before any record is read rather than every record coming out
+// both deleted and added.
+TEST(RecordKeyTest, KeyColumnsPairAcrossNumberTypesButNotAcrossKinds) {
+    using data::ValueKind;
+    const compare::KeyChoice byId{false, {QStringLiteral("id")}};
+    const auto a = Shape({{"Id", ValueKind::Integer}, {"Note", ValueKind::Text}});
+    for (const ValueKind number : {ValueKind::Integer, ValueKind::Decimal, ValueKind::Currency,
+                                   ValueKind::Float, ValueKind::Bit}) {
+        const auto b = Shape({{"Note", ValueKind::Text}, {"ID", number}});
+        const compare::RecordKey key = compare::ResolveRecordKey(byId, "A", a, "B", b);
+        EXPECT_EQ(key.first, std::vector<int>{0});
+        EXPECT_EQ(key.second, std::vector<int>{1});
+        EXPECT_EQ(key.names, std::vector<QString>{QStringLiteral("Id")});
+    }
+
+    const auto refusal = [&](const compare::TableShape& first, const compare::TableShape& second,
+                             const compare::KeyChoice& choice) {
+        try {
+            compare::ResolveRecordKey(choice, "A", first, "B", second);
+        } catch (const compare::KeyProblem& problem) {
+            return problem.message();
+        }
+        return QStringLiteral("paired");
+    };
+    const auto textId = Shape({{"id", ValueKind::Text}});
+    EXPECT_EQ(refusal(a, textId, byId),
+              QStringLiteral("The records cannot be paired by key: the key column \"Id\" is a "
+                             "number in A and a text in B."));
+    EXPECT_EQ(refusal(textId, a, byId),
+              QStringLiteral("The records cannot be paired by key: the key column \"id\" is a "
+                             "text in A and a number in B."));
+    // Dates, texts and bytes pair only with their own kind, in any column of the key.
+    const compare::KeyChoice twoColumns{false, {QStringLiteral("Id"), QStringLiteral("At")}};
+    const auto dated = Shape({{"Id", ValueKind::Integer}, {"At", ValueKind::DateTime}});
+    EXPECT_EQ(refusal(dated, dated, twoColumns), QStringLiteral("paired"));
+    EXPECT_TRUE(
+        refusal(dated, Shape({{"Id", ValueKind::Bit}, {"At", ValueKind::Integer}}), twoColumns)
+            .endsWith(QStringLiteral("\"At\" is a date in A and a number in B.")));
+    const auto bytes = Shape({{"Id", ValueKind::Bytes}});
+    EXPECT_EQ(refusal(bytes, bytes, byId), QStringLiteral("paired"));
+    EXPECT_TRUE(refusal(bytes, textId, byId)
+                    .endsWith(QStringLiteral("is a byte string in A and a text in B.")));
 }
 
 }  // namespace

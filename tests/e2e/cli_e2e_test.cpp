@@ -634,6 +634,25 @@ TEST_F(CommandLine, RecordsByKeyNameCompositeAndRepeatedKeysAndRefuseAMissingKey
     EXPECT_EQ(r.status, 2);
 }
 
+// A key that holds numbers in one table and texts in the other would pair no
+// record (1 is not "1"): refused before any line. Numbers of two types pair
+// by value.
+TEST_F(CommandLine, RecordsByAKeyOfNumbersAgainstTextsAreRefused) {
+    const QString numbers = table("KeyInt", QStringLiteral("id int, V int"), {"1, 10", "2, 20"});
+    const QString texts =
+        table("KeyText", QStringLiteral("id nvarchar(10), V int"), {"N'1', 10", "N'2', 20"});
+    const QString wide = table("KeyBig", QStringLiteral("id bigint, V int"), {"1, 10", "2, 21"});
+    Outcome r = run(QStringList{"compare", numbers, texts, "--key", "id"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.out.isEmpty()) << r.out.toStdString();
+    EXPECT_EQ(r.err, QStringLiteral("dorvantis: The records cannot be paired by key: the key "
+                                    "column \"id\" is a number in %1 and a text in %2.\n")
+                         .arg(numbers, texts));
+    r = run(QStringList{"compare", numbers, wide, "--key", "id"});
+    EXPECT_EQ(r.status, 1) << r.err.toStdString();
+    EXPECT_EQ(r.out, QStringLiteral("Record id=2,Field \"V\" has changed from \"20\" to \"21\"\n"));
+}
+
 // A text key in a database whose texts compare without case: the server's
 // own order (a, B, c) is not the code-unit order the keys compare by (B, a,
 // c), yet every record finds its pair.
