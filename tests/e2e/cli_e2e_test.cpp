@@ -676,6 +676,25 @@ TEST_F(CommandLine, RecordsByATextKeyPairUnderACaseInsensitiveCollation) {
                                     "Record Name=D added from T2\n"));
 }
 
+// A text key beyond U+FFFF: both tables arrive in UTF-16 code unit order
+// (U+1D538 before U+FF21, unlike code point order), the order the keys
+// compare by, so the one changed record is all there is to tell.
+TEST_F(CommandLine, RecordsByATextKeyBeyondTheBasicPlaneComeInCodeUnitOrder) {
+    const QString cols = QStringLiteral("Name nvarchar(10) primary key, V int");
+    const QString a = table("KeyAstral", cols,
+                            {QStringLiteral("N'\uFF21', 1"), QStringLiteral("N'\U0001D538x', 2"),
+                             QStringLiteral("N'b', 3")});
+    const QString b = table("KeyAstral2", cols,
+                            {QStringLiteral("N'\uFF21', 10"), QStringLiteral("N'\U0001D538x', 2"),
+                             QStringLiteral("N'b', 3")});
+    const Outcome r =
+        run({QStringLiteral("compare"), a, b, QStringLiteral("--key"), QStringLiteral("auto")});
+    EXPECT_EQ(r.status, 1) << r.err.toStdString();
+    EXPECT_EQ(r.out,
+              QStringLiteral("Record Name=\uFF21,Field \"V\" has changed from \"1\" to \"10\"\n"));
+    EXPECT_TRUE(r.err.isEmpty()) << r.err.toStdString();
+}
+
 // The password comes from a file or the environment, never from an argument
 // (which anyone could read in the process list): --password-file logs in
 // without the environment variable, and --password is refused as bad usage.

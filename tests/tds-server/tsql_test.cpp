@@ -2,9 +2,11 @@
 #include "Tsql.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include "Bytes.h"
 #include "Rpc.h"
+#include "Store.h"
 
 namespace {
 
@@ -61,6 +63,49 @@ TEST(Rewrite, CaseInsensitiveDatabasesGiveNewTextColumnsNocase) {
     // Binary databases keep the columns as declared.
     EXPECT_EQ(rewrite("create table U (t text, n nvarchar(5) collate nocase)"),
               "create table U (t text, n nvarchar(5) collate nocase)");
+}
+
+// _BIN2 collations order by UTF-16 code unit, where U+FF21 comes after the
+// surrogate pair of U+1D538; plain text and other binary collations keep
+// code point order. Each connection runs its own statement, as sessions do.
+TEST(Rewrite, Bin2CollationsOrderTextsByUtf16CodeUnit) {
+    std::string error;
+    std::unique_ptr<Catalog> catalog = Catalog::create({{"testdb", {}, false}}, error);
+    ASSERT_NE(catalog, nullptr) << error;
+    Database& database = *catalog->first();
+    auto connect = [&] {
+        sqlite3* db = database.open(error);
+        EXPECT_NE(db, nullptr) << error;
+        return std::unique_ptr<sqlite3, int (*)(sqlite3*)>(db, sqlite3_close);
+    };
+    ASSERT_TRUE(runScript(connect().get(), database,
+                          "create table T (t nvarchar(10), k nvarchar(10) collate "
+                          "Latin1_General_BIN2 primary key);\n"
+                          "insert into T values (N'\uFF21', N'\uFF21');\n"
+                          "insert into T values (N'\U0001D538x', N'\U0001D538x');\n"
+                          "insert into T values (N'b', N'b');\n",
+                          error))
+        << error;
+    auto ordered = [&](std::string_view query) {
+        auto db = connect();
+        std::string out;
+        sqlite3_stmt* stmt = nullptr;
+        EXPECT_EQ(sqlite3_prepare_v2(db.get(), rewrite(query).c_str(), -1, &stmt, nullptr),
+                  SQLITE_OK)
+            << sqlite3_errmsg(db.get());
+        while (stmt && sqlite3_step(stmt) == SQLITE_ROW)
+            out += reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)) + std::string(";");
+        sqlite3_finalize(stmt);
+        return out;
+    };
+    const std::string unitOrder = "b;\U0001D538x;\uFF21;", pointOrder = "b;\uFF21;\U0001D538x;";
+    EXPECT_EQ(ordered("select t from T order by cast(t as nvarchar(max)) collate "
+                      "Latin1_General_BIN2"),
+              unitOrder);
+    EXPECT_EQ(ordered("select t from T order by t collate latin1_general_100_bin2"), unitOrder);
+    EXPECT_EQ(ordered("select k from T order by k"), unitOrder);  // the column's own collation
+    EXPECT_EQ(ordered("select t from T order by t"), pointOrder);
+    EXPECT_EQ(ordered("select t from T order by t collate Latin1_General_BIN"), pointOrder);
 }
 
 TEST(Rewrite, RemembersNamesAsWrittenForMessages) {

@@ -50,6 +50,42 @@ void isNull(sqlite3_context* ctx, int, sqlite3_value** argv) {
     sqlite3_result_value(ctx, sqlite3_value_type(argv[0]) == SQLITE_NULL ? argv[1] : argv[0]);
 }
 
+// The code point starting at s[i], or -1 when the bytes there are not UTF-8.
+long decodeUtf8(const unsigned char* s, int n, int i) {
+    unsigned char b = s[i];
+    int len = b < 0x80             ? 1
+              : (b & 0xE0) == 0xC0 ? 2
+              : (b & 0xF0) == 0xE0 ? 3
+              : (b & 0xF8) == 0xF0 ? 4
+                                   : 0;
+    if (len == 0 || i + len > n) return -1;
+    long cp = len == 1 ? b : b & (0x7F >> len);
+    for (int k = 1; k < len; ++k) {
+        if ((s[i + k] & 0xC0) != 0x80) return -1;
+        cp = cp << 6 | (s[i + k] & 0x3F);
+    }
+    return cp;
+}
+
+// SQL Server's _BIN2 collations order texts by UTF-16 code unit. UTF-8 bytes
+// sort by code point, which agrees except that U+E000..U+FFFF come after
+// the surrogate pairs of U+10000 and above in UTF-16. So the texts compare by
+// byte up to their first difference, and the two characters there by where
+// their UTF-16 code units place them.
+int compareUtf16Units(void*, int na, const void* va, int nb, const void* vb) {
+    const auto* a = static_cast<const unsigned char*>(va);
+    const auto* b = static_cast<const unsigned char*>(vb);
+    int n = std::min(na, nb), i = 0;
+    while (i < n && a[i] == b[i]) ++i;
+    if (i == n) return na < nb ? -1 : na > nb ? 1 : 0;
+    int start = i;  // the first byte of the character that differs
+    while (start > 0 && i - start < 3 && (a[start] & 0xC0) == 0x80) --start;
+    long ca = decodeUtf8(a, na, start), cb = decodeUtf8(b, nb, start);
+    auto unitOrder = [](long cp) { return cp >= 0xE000 && cp <= 0xFFFF ? cp + 0x110000 : cp; };
+    if (ca >= 0 && cb >= 0 && ca != cb) return unitOrder(ca) < unitOrder(cb) ? -1 : 1;
+    return a[i] < b[i] ? -1 : 1;
+}
+
 bool exec(sqlite3* db, const char* sql, std::string& error) {
     char* msg = nullptr;
     if (sqlite3_exec(db, sql, nullptr, nullptr, &msg) == SQLITE_OK) return true;
@@ -87,6 +123,8 @@ sqlite3* Database::open(std::string& error) const {
     sqlite3_create_function(db, "newid", 0, SQLITE_UTF8, self, newId, nullptr, nullptr);
     sqlite3_create_function(db, "isnull", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, self, isNull,
                             nullptr, nullptr);
+    sqlite3_create_collation_v2(db, kUtf16CodeUnitCollation, SQLITE_UTF8, nullptr,
+                                compareUtf16Units, nullptr);
     return db;
 }
 

@@ -250,13 +250,18 @@ Rewritten rewriteTsql(std::string_view sql, const RewriteContext& context) {
             }
         }
         // SQL Server's collation names: the CI ones compare as SQLite's
-        // NOCASE, the others (CS, BIN) as BINARY; SQLite's own names stay.
+        // NOCASE, the BIN2 ones by UTF-16 code unit, the others (CS, BIN) as
+        // BINARY; SQLite's own names stay.
         if (t.kind == T::Word && lastWord == "collate") {
+            const std::string marked = "_" + lower + "_";
             if (lower == "binary" || lower == "nocase" || lower == "rtrim") {
                 r.sql.append(t.text);
+            } else if (marked.find("_ci_") != std::string::npos) {
+                r.sql += "NOCASE";
+            } else if (marked.size() >= 6 && marked.compare(marked.size() - 6, 6, "_bin2_") == 0) {
+                r.sql += kUtf16CodeUnitCollation;
             } else {
-                r.sql +=
-                    ("_" + lower + "_").find("_ci_") != std::string::npos ? "NOCASE" : "BINARY";
+                r.sql += "BINARY";
             }
             lastWord2 = lastWord;
             lastWord = lower;

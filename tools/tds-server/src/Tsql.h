@@ -14,6 +14,10 @@
 
 namespace tds {
 
+// The collation every connection registers for SQL Server's _BIN2 names:
+// texts in UTF-16 code unit order.
+inline constexpr char kUtf16CodeUnitCollation[] = "UTF16BIN";
+
 struct RewriteContext {
     std::string database;           // the session's database, for three-part names
     std::set<std::string> schemas;  // known schemas other than dbo, lower case
