@@ -120,7 +120,6 @@ public:
     // Stops the run from any thread: every stage under way or to come
     // throws RunCancelled on the caller's thread.
     void Cancel();
-    bool cancelled() const { return cancelled_; }
 
 private:
     TableReader& reader(Side side);

@@ -368,7 +368,6 @@ const data::ResultTable* ReaderBlocks::take() {
     // How long one wait lasts before the hooks get a turn (painting, progress).
     constexpr int kWaitSliceMs = 20;
     for (;;) {
-        if (hooks_.stop != nullptr && *hooks_.stop) hooks_.cancelled();
         const data::ResultTable* block = nullptr;
         switch (reader_.TakeBlock(kWaitSliceMs, block)) {
             case TableReader::Take::Block:

@@ -97,7 +97,6 @@ public:
         std::function<void()> waiting;    // after each block, and while waiting for one
         std::function<void()> failed;     // the read failed: must throw
         std::function<void()> cancelled;  // the read was cancelled: must throw
-        const bool* stop = nullptr;       // when set and true, cancelled is called
     };
     ReaderBlocks(TableReader& reader, Hooks hooks) : reader_(reader), hooks_(std::move(hooks)) {}
 

@@ -65,7 +65,6 @@ public:
     QPushButton* nextButton() const { return PushButton3; }
     QCheckBox* pairFieldsByNameBox() const { return PairByName; }
     QCheckBox* pairRecordsByKeyBox() const { return PairByKey; }
-    QLabel* secondOriginLabel() const { return Label2; }
     QComboBox* secondOriginBox() const { return Combo1; }
 
 private:
