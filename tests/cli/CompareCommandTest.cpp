@@ -101,7 +101,6 @@ TEST_F(Command, AFailedRunLeavesOneLineAndNoReport) {
                 QStringLiteral("[FreeTDS][SQL Server]Login failed for user 'u'."), 2);
     EXPECT_EQ(run({"compare", "A", "B", "--server", "db.example", "--output", report}), 2);
     EXPECT_EQ(errors, "dorvantis: [FreeTDS][SQL Server]Login failed for user 'u'.\n");
-    EXPECT_FALSE(errors.contains(QStringLiteral("PushButton")));
     EXPECT_EQ(readReport(), "the last report\n");
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"report.txt"});
 }

@@ -584,12 +584,8 @@ TEST_F(Comparison, TheSecondSideIsReachedWithItsOwnLoginAndNamedByIt) {
     const data::ResultTable two = Table({{"Id", ValueKind::Integer}}, {{I(1)}, {I(2)}});
     const data::ResultTable empty = Table({{"Id", ValueKind::Integer}}, {});
     addTables({{"Orders", &one}, {"Orders2", &two}, {"Empty", &empty}});
-    data::ResultTable databases;
-    databases.addColumn(QStringLiteral("name"), ValueKind::Text);
-    for (const char* name : {"Sales", "Sales_Restore"}) {
-        databases.column(0).append(FieldValue::text(QString::fromLatin1(name)));
-    }
-    data.setQuery(QStringLiteral("select name from sys.databases"), databases);
+    data.setQuery(QStringLiteral("select name from sys.databases"),
+                  testing_support::TextTable({"name"}, {{"Sales"}, {"Sales_Restore"}}));
     windows::Start(registry());
     windows::LoginWindow& login = registry().loginWindow();
     login.serverEdit()->setText(QStringLiteral("db.example"));

@@ -20,6 +20,7 @@ void moveOver(QWidget* control) {
 }
 
 using testing_support::SchemaRowset;
+using testing_support::TextTable;
 using testing_support::WindowFixture;
 
 class TableSelection : public WindowFixture {
@@ -193,12 +194,8 @@ protected:
     void SetUp() override {
         WindowFixture::SetUp();
         data.setSchemaTables(SchemaRowset({{"Orders", "TABLE"}, {"Invoices", "TABLE"}}));
-        data::ResultTable names;
-        names.addColumn(QStringLiteral("name"), data::ValueKind::Text);
-        for (const char* name : {"master", "Sales_Restore", "sales", "Archive"}) {
-            names.column(0).append(data::FieldValue::text(QString::fromLatin1(name)));
-        }
-        data.setQuery(QStringLiteral("select name from sys.databases"), names);
+        data.setQuery(QStringLiteral("select name from sys.databases"),
+                      TextTable({"name"}, {{"master"}, {"Sales_Restore"}, {"sales"}, {"Archive"}}));
     }
 
     windows::TableSelectionWindow& loggedIn() {
@@ -233,8 +230,6 @@ protected:
 TEST_F(SecondOrigin, AnotherDatabaseIsChosenStoredAndRestored) {
     windows::TableSelectionWindow& f2 = loggedIn();
     QComboBox& origin = *f2.secondOriginBox();
-    EXPECT_EQ(origin.objectName(), QStringLiteral("Combo1"));
-    EXPECT_EQ(f2.secondOriginLabel()->text(), QStringLiteral("Second table from:"));
     // Nothing asked of the server, and nothing stored, until the user chooses.
     EXPECT_EQ(choices(origin), (QStringList{"This database", "Another server\u2026"}));
     EXPECT_FALSE(data.queries().contains(QStringLiteral("select name from sys.databases")));
@@ -279,14 +274,11 @@ TEST_F(SecondOrigin, AnotherServerAsksForASecondLoginStoredApart) {
     emit origin.activated(origin.count() - 1);
     ASSERT_NE(registry().existingSecondLoginWindow(), nullptr);
     windows::LoginWindow& second = registry().secondLoginWindow();
-    EXPECT_NE(&second, &registry().loginWindow());
     EXPECT_TRUE(second.isVisible());
     EXPECT_FALSE(f2.isVisible());
     EXPECT_EQ(second.windowTitle(), QStringLiteral("Second table: log in"));
     EXPECT_EQ(second.serverEdit()->text(), QString());
     EXPECT_EQ(second.portEdit()->text(), QStringLiteral("1433"));
-    EXPECT_EQ(second.passwordEdit()->echoMode(), QLineEdit::Password);
-    EXPECT_EQ(second.testConnectionButton()->text(), QStringLiteral("Test Connection"));
 
     // Closing it gives up: back to the table selection with the choice it had.
     second.close();
