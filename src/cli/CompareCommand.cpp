@@ -169,10 +169,8 @@ struct Sides {
 catalogue::CatalogueRead readCatalogue(data::DataAccess& data,
                                        const connection::LoginDetails& login,
                                        const QString& side = QString()) {
-    const QString which = side.isEmpty()
-                              ? QString()
-                              : QStringLiteral("%1 table, database %2 on server %3: ")
-                                    .arg(side, login.database, compare::ServerName(login));
+    const QString which =
+        side.isEmpty() ? QString() : compare::SideLocation(side, login) + QStringLiteral(": ");
     catalogue::CatalogueRead catalogue;
     try {
         catalogue = catalogue::ReadTableCatalogue(login, data);

@@ -121,11 +121,10 @@ void ComparisonRun::Connect(const connection::LoginDetails& first,
             // not say which side could not be reached.
             if (SameDatabase(first, second)) throw;
             const connection::LoginDetails& login = side == Side::First ? first : second;
+            const QString where = SideLocation(
+                side == Side::First ? QStringLiteral("First") : QStringLiteral("Second"), login);
             throw std::runtime_error(
-                QStringLiteral("%1 table, database %2 on server %3: %4")
-                    .arg(side == Side::First ? QStringLiteral("First") : QStringLiteral("Second"),
-                         login.database, ServerName(login),
-                         app::DescribeFailure(std::current_exception()))
+                (where + QStringLiteral(": ") + app::DescribeFailure(std::current_exception()))
                     .toStdString());
         }
     }

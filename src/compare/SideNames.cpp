@@ -34,6 +34,11 @@ QString ServerName(const connection::LoginDetails& login) {
     return login.localConnection ? login.server : login.server + QLatin1Char(',') + login.port;
 }
 
+QString SideLocation(const QString& side, const connection::LoginDetails& login) {
+    return QStringLiteral("%1 table, database %2 on server %3")
+        .arg(side, login.database, ServerName(login));
+}
+
 bool SameDatabase(const connection::LoginDetails& first, const connection::LoginDetails& second) {
     return first.localConnection == second.localConnection && sameServer(first, second) &&
            sameText(first.database, second.database);

@@ -17,6 +17,11 @@ struct SideTable {
 // connection, else followed by a comma and the port.
 QString ServerName(const connection::LoginDetails& login);
 
+// Where a side's table lives, for a message about it when the sides are in
+// two databases: "Second table, database Sales on server db2,1433" (side:
+// "First" or "Second").
+QString SideLocation(const QString& side, const connection::LoginDetails& login);
+
 // Whether both sides reach the same database of the same server (names
 // compared without case, as SQL Server compares them; a connection by port
 // and a local one count as different).
