@@ -9,6 +9,7 @@
 #include "ComparisonRun.h"
 #include "ErrorReport.h"
 #include "MemoryDataAccess.h"
+#include "RecordingSink.h"
 #include "TableComparison.h"
 #include "Tables.h"
 
@@ -25,23 +26,6 @@ protected:
     void failed(int line, const std::exception_ptr& failure) override {
         failures << QStringLiteral("%1 %2").arg(line).arg(app::DescribeFailure(failure));
     }
-};
-
-class LineSink final : public compare::DifferenceSink {
-public:
-    void FieldChanged(const compare::RecordName& record, const QString& field,
-                      const data::FieldValue&, const data::FieldValue&) override {
-        lines << QStringLiteral("changed %1 %2").arg(record.text(), field);
-    }
-    void RecordDeleted(const compare::RecordName& record) override {
-        lines << QStringLiteral("deleted %1").arg(record.text());
-    }
-    void RecordAdded(const compare::RecordName& record) override {
-        lines << QStringLiteral("added %1").arg(record.text());
-    }
-    void RecordNotUnique(const compare::RecordName&, bool) override {}
-    void FieldOnlyIn(const QString&, bool) override {}
-    QStringList lines;
 };
 
 class Watcher final : public compare::RunObserver {
@@ -115,13 +99,13 @@ protected:
     compare::RunOptions options;
     Watcher watcher;
     FailureList steps;
-    LineSink sink;
+    testing_support::RecordingSink sink;
     compare::ComparisonRun* current = nullptr;
 };
 
 TEST_F(Run, EndsInEachWayWithItsReason) {
     EXPECT_EQ(runAll(), "compared");
-    EXPECT_EQ(sink.lines, (QStringList{"changed 3 Name", "added 7"}));
+    EXPECT_EQ(sink.calls, (QStringList{"changed 3 Name x>changed", "added 7"}));
     EXPECT_TRUE(steps.failures.isEmpty()) << steps.failures.join(u'|').toStdString();
 
     data.failOn(data::Operation::Open, QStringLiteral("Login failed for user 'u'."), 2);
@@ -154,7 +138,7 @@ TEST_F(Run, CancelEndsAReadThatWaits) {
     };
     EXPECT_EQ(runAll(), "cancelled at read");
     canceller.join();
-    EXPECT_TRUE(sink.lines.isEmpty());
+    EXPECT_TRUE(sink.calls.isEmpty());
     data.setReadGate(true);
     EXPECT_EQ(data.openConnections(), 0);
 }
@@ -178,7 +162,7 @@ TEST_F(Run, ACancelledRunLetsGoOfQueriesTheServerHolds) {
         ASSERT_LT(waited.elapsed(), 10000) << "a reader let go never ended";
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    EXPECT_TRUE(sink.lines.isEmpty());
+    EXPECT_TRUE(sink.calls.isEmpty());
 }
 
 }  // namespace
