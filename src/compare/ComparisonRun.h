@@ -11,6 +11,7 @@
 #include <optional>
 #include <vector>
 
+#include "CompareOptions.h"
 #include "DataAccess.h"
 #include "DifferenceSink.h"
 #include "LoginDetails.h"
@@ -26,12 +27,6 @@ class ReaderBlocks;
 // The two sides of a comparison: the first table, and the second, which
 // the lines name as the table records are added to or deleted from.
 enum class Side { First = 0, Second = 1 };
-
-// How a run pairs what it compares.
-struct RunOptions {
-    bool fieldsByName = false;  // fields by name (without case), else by position
-    KeyChoice key;              // records by key, else by position
-};
 
 // Fields by position: 0 to lastField of both tables, named by the first
 // table's names.
@@ -114,6 +109,9 @@ public:
     // through the caller's steps. Fields by name when the options say so,
     // else by `fields`. Throws ReadFailed, KeyOrderBroken or RunCancelled.
     void Compare(Steps& steps, DifferenceSink& sink, const FieldPlan& fields);
+    // What the run found: the counts of the comparison (as far as it got),
+    // and the time from connecting to the last difference.
+    const RunSummary& Summary() const { return summary_; }
     // Releases both readers (a reader still inside the driver is let go).
     void Close();
 
@@ -142,6 +140,8 @@ private:
     std::optional<KeyedQueries> keyed_;
     std::optional<std::int64_t> expected_;
     QElapsedTimer sinceProgress_;
+    QElapsedTimer sinceConnect_;
+    RunSummary summary_;
 };
 
 }  // namespace compare

@@ -1,0 +1,82 @@
+#include "CompareOptions.h"
+
+#include <QRegularExpression>
+#include <cmath>
+
+namespace compare {
+
+std::optional<Tolerance> Tolerance::FromText(const QString& text) {
+    static const QRegularExpression plain(QStringLiteral("^(\\d*)(?:\\.(\\d*))?$"));
+    static const QRegularExpression scientific(
+        QStringLiteral("^(?:\\d+\\.?\\d*|\\.\\d+)[eE][+-]?\\d+$"));
+    Tolerance t;
+    t.text = text;
+    const QRegularExpressionMatch m = plain.match(text);
+    if (m.hasMatch()) {
+        const QString whole = m.captured(1);
+        const QString fraction = m.captured(2);
+        if (whole.isEmpty() && fraction.isEmpty()) return std::nullopt;  // "", "."
+        QString digits = whole + fraction;
+        while (digits.size() > 1 && digits.front() == u'0') digits.remove(0, 1);
+        t.scale = static_cast<int>(fraction.size());
+        // Beyond 38 digits neither an __int128 nor any SQL Server number holds it.
+        t.exact = digits.size() <= 38 && t.scale <= 38;
+        if (t.exact) {
+            for (const QChar c : digits) t.unscaled = t.unscaled * 10 + (c.unicode() - u'0');
+        }
+    } else if (!scientific.match(text).hasMatch()) {
+        return std::nullopt;
+    } else {
+        t.exact = false;
+    }
+    bool ok = false;
+    t.value = text.toDouble(&ok);
+    if (!ok || !std::isfinite(t.value)) return std::nullopt;
+    return t;
+}
+
+QString OptionsText(const RunOptions& options) {
+    QStringList parts;
+    if (!options.ignore.isEmpty()) {
+        parts << QStringLiteral("columns left out: %1").arg(options.ignore.join(QStringLiteral(", ")));
+    }
+    if (options.rightWhere) {
+        if (!options.where.isEmpty()) {
+            parts << QStringLiteral("first table's rows where %1").arg(options.where);
+        }
+        if (!options.rightWhere->isEmpty()) {
+            parts << QStringLiteral("second table's rows where %1").arg(*options.rightWhere);
+        }
+    } else if (!options.where.isEmpty()) {
+        parts << QStringLiteral("rows where %1").arg(options.where);
+    }
+    if (options.values.trim) parts << QStringLiteral("trailing blanks ignored");
+    if (options.values.ignoreCase) parts << QStringLiteral("case ignored");
+    if (options.values.tolerance) {
+        parts << QStringLiteral("numbers within %1 equal").arg(options.values.tolerance->text);
+    }
+    if (options.values.nullEqualsEmpty) parts << QStringLiteral("NULL equal to empty texts");
+    if (options.limit > 0) {
+        parts << QStringLiteral("at most %1 differing records").arg(options.limit);
+    }
+    return parts.join(QStringLiteral("; "));
+}
+
+QString StoppedAtLimitText(std::int64_t limit) {
+    return QStringLiteral("The comparison stopped after %1 differing records; there may be more.")
+        .arg(limit);
+}
+
+QString SummaryText(const RunSummary& s, const QString& firstTable, const QString& secondTable) {
+    return QStringLiteral(
+               "Summary: %1 records read from %2 and %3 from %4; %5 compared, %6 with changed "
+               "fields (%7 fields); %8 added, %9 deleted, %10 not unique; %11 s.")
+        .arg(QString::number(s.firstRead), firstTable, QString::number(s.secondRead), secondTable,
+             QString::number(s.compared), QString::number(s.changedRecords),
+             QString::number(s.changedFields), QString::number(s.added),
+             QString::number(s.deleted))
+        .arg(s.notUnique)
+        .arg(QString::number(static_cast<double>(s.elapsedMs) / 1000.0, 'f', 3));
+}
+
+}  // namespace compare

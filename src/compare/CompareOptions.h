@@ -1,0 +1,86 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <optional>
+
+#include "RecordKey.h"
+
+namespace compare {
+
+// The largest difference at which two numbers still count as equal, as the
+// user wrote it: exact when it is a plain decimal ("0.005"), so that exact
+// numbers are held to it digit for digit; as a double for floats.
+struct Tolerance {
+    __int128 unscaled = 0;
+    int scale = 0;
+    bool exact = true;  // false: only `value` holds it (too many digits, an exponent)
+    double value = 0;
+    QString text;  // as written, for what the reports say
+
+    // A number of at least 0: digits with an optional point ("0.01", "5",
+    // ".5") or a floating-point form ("1e-6"); nothing for anything else
+    // (a sign, a blank, "nan", "inf").
+    static std::optional<Tolerance> FromText(const QString& text);
+};
+
+// What counts as equal beyond the value rules' own; all off by default.
+struct ValueOptions {
+    bool trim = false;             // trailing blanks (U+0020) of texts ignored
+    bool ignoreCase = false;       // texts compared by Unicode simple case folding
+    bool nullEqualsEmpty = false;  // NULL and the empty text equal
+    std::optional<Tolerance> tolerance;  // numbers of any kinds equal within it
+
+    bool any() const { return trim || ignoreCase || nullEqualsEmpty || tolerance.has_value(); }
+};
+
+// What a run compares and how.
+struct RunOptions {
+    bool fieldsByName = false;  // fields by name (without case), else by position
+    KeyChoice key;              // records by key, else by position
+    QStringList ignore;         // columns left out of both tables (names without case)
+    QString where;              // a condition on both tables' rows; empty: all rows
+    std::optional<QString> rightWhere;  // the second table's condition, when it differs
+    ValueOptions values;
+    std::int64_t limit = 0;  // stop after this many differing records; 0: no limit
+
+    // The second table's condition.
+    const QString& secondWhere() const { return rightWhere ? *rightWhere : where; }
+    // Whether any option narrows or loosens the comparison (pairing aside):
+    // the results then say so, lest a filtered run pass for a whole one.
+    bool narrows() const {
+        return !ignore.isEmpty() || !where.isEmpty() || !secondWhere().isEmpty() ||
+               values.any() || limit > 0;
+    }
+};
+
+// The options a run had on, as one line for a person ("columns left out:
+// modified_at; trailing blanks ignored"); empty when none.
+QString OptionsText(const RunOptions& options);
+
+// What a run found, counted as it went.
+struct RunSummary {
+    std::int64_t firstRead = 0;       // records taken from the first table
+    std::int64_t secondRead = 0;      // and from the second
+    std::int64_t compared = 0;        // pairs of records compared field by field
+    std::int64_t changedRecords = 0;  // pairs with at least one changed field
+    std::int64_t changedFields = 0;
+    std::int64_t added = 0;
+    std::int64_t deleted = 0;
+    std::int64_t notUnique = 0;       // keys reported as not unique
+    std::int64_t limit = 0;           // the run's limit; 0: none
+    bool stoppedAtLimit = false;      // the run stopped at its limit: there may be more
+    std::int64_t elapsedMs = 0;       // from connecting to the last difference
+
+    // Records the limit counts: changed, added and deleted.
+    std::int64_t differingRecords() const { return changedRecords + added + deleted; }
+};
+
+// The line that says a run stopped at its limit.
+QString StoppedAtLimitText(std::int64_t limit);
+// The summary as one line for a person, naming both tables.
+QString SummaryText(const RunSummary& summary, const QString& firstTable,
+                    const QString& secondTable);
+
+}  // namespace compare
