@@ -256,7 +256,7 @@ std::int64_t compareTables(data::DataAccess& data, std::FILE* err, const Sides& 
     compare::ReportSink report(out, format, left, right);
     stage([&] {
         run.Compare(steps, report, run.PositionalFields());
-        report.finish();
+        report.finish(run.Summary(), false);
     });
     observer.progress.clear();
     return report.differences();

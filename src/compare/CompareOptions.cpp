@@ -38,7 +38,8 @@ std::optional<Tolerance> Tolerance::FromText(const QString& text) {
 QString OptionsText(const RunOptions& options) {
     QStringList parts;
     if (!options.ignore.isEmpty()) {
-        parts << QStringLiteral("columns left out: %1").arg(options.ignore.join(QStringLiteral(", ")));
+        parts << QStringLiteral("columns left out: %1")
+                     .arg(options.ignore.join(QStringLiteral(", ")));
     }
     if (options.rightWhere) {
         if (!options.where.isEmpty()) {
@@ -68,15 +69,18 @@ QString StoppedAtLimitText(std::int64_t limit) {
 }
 
 QString SummaryText(const RunSummary& s, const QString& firstTable, const QString& secondTable) {
-    return QStringLiteral(
-               "Summary: %1 records read from %2 and %3 from %4; %5 compared, %6 with changed "
-               "fields (%7 fields); %8 added, %9 deleted, %10 not unique; %11 s.")
-        .arg(QString::number(s.firstRead), firstTable, QString::number(s.secondRead), secondTable,
-             QString::number(s.compared), QString::number(s.changedRecords),
-             QString::number(s.changedFields), QString::number(s.added),
-             QString::number(s.deleted))
-        .arg(s.notUnique)
-        .arg(QString::number(static_cast<double>(s.elapsedMs) / 1000.0, 'f', 3));
+    const QString line =
+        QStringLiteral(
+            "Summary: %1 records read from %2 and %3 from %4; %5 compared, %6 with changed "
+            "fields (%7 fields); %8 added, %9 deleted, %10 not unique; %11 s")
+            .arg(QString::number(s.firstRead), firstTable, QString::number(s.secondRead),
+                 secondTable, QString::number(s.compared), QString::number(s.changedRecords),
+                 QString::number(s.changedFields), QString::number(s.added),
+                 QString::number(s.deleted))
+            .arg(s.notUnique)
+            .arg(QString::number(static_cast<double>(s.elapsedMs) / 1000.0, 'f', 3));
+    if (s.options.isEmpty()) return line + u'.';
+    return line + QStringLiteral("; options: ") + s.options + u'.';
 }
 
 }  // namespace compare

@@ -27,9 +27,9 @@ struct Tolerance {
 
 // What counts as equal beyond the value rules' own; all off by default.
 struct ValueOptions {
-    bool trim = false;             // trailing blanks (U+0020) of texts ignored
-    bool ignoreCase = false;       // texts compared by Unicode simple case folding
-    bool nullEqualsEmpty = false;  // NULL and the empty text equal
+    bool trim = false;                   // trailing blanks (U+0020) of texts ignored
+    bool ignoreCase = false;             // texts compared by Unicode simple case folding
+    bool nullEqualsEmpty = false;        // NULL and the empty text equal
     std::optional<Tolerance> tolerance;  // numbers of any kinds equal within it
 
     bool any() const { return trim || ignoreCase || nullEqualsEmpty || tolerance.has_value(); }
@@ -37,10 +37,10 @@ struct ValueOptions {
 
 // What a run compares and how.
 struct RunOptions {
-    bool fieldsByName = false;  // fields by name (without case), else by position
-    KeyChoice key;              // records by key, else by position
-    QStringList ignore;         // columns left out of both tables (names without case)
-    QString where;              // a condition on both tables' rows; empty: all rows
+    bool fieldsByName = false;          // fields by name (without case), else by position
+    KeyChoice key;                      // records by key, else by position
+    QStringList ignore;                 // columns left out of both tables (names without case)
+    QString where;                      // a condition on both tables' rows; empty: all rows
     std::optional<QString> rightWhere;  // the second table's condition, when it differs
     ValueOptions values;
     std::int64_t limit = 0;  // stop after this many differing records; 0: no limit
@@ -50,8 +50,8 @@ struct RunOptions {
     // Whether any option narrows or loosens the comparison (pairing aside):
     // the results then say so, lest a filtered run pass for a whole one.
     bool narrows() const {
-        return !ignore.isEmpty() || !where.isEmpty() || !secondWhere().isEmpty() ||
-               values.any() || limit > 0;
+        return !ignore.isEmpty() || !where.isEmpty() || !secondWhere().isEmpty() || values.any() ||
+               limit > 0;
     }
 };
 
@@ -68,10 +68,11 @@ struct RunSummary {
     std::int64_t changedFields = 0;
     std::int64_t added = 0;
     std::int64_t deleted = 0;
-    std::int64_t notUnique = 0;       // keys reported as not unique
-    std::int64_t limit = 0;           // the run's limit; 0: none
-    bool stoppedAtLimit = false;      // the run stopped at its limit: there may be more
-    std::int64_t elapsedMs = 0;       // from connecting to the last difference
+    std::int64_t notUnique = 0;   // keys reported as not unique
+    std::int64_t limit = 0;       // the run's limit; 0: none
+    bool stoppedAtLimit = false;  // the run stopped at its limit: there may be more
+    std::int64_t elapsedMs = 0;   // from connecting to the last difference
+    QString options;              // OptionsText of the run's options
 
     // Records the limit counts: changed, added and deleted.
     std::int64_t differingRecords() const { return changedRecords + added + deleted; }
@@ -79,7 +80,8 @@ struct RunSummary {
 
 // The line that says a run stopped at its limit.
 QString StoppedAtLimitText(std::int64_t limit);
-// The summary as one line for a person, naming both tables.
+// The summary as one line for a person, naming both tables (and the
+// options, when any was on).
 QString SummaryText(const RunSummary& summary, const QString& firstTable,
                     const QString& secondTable);
 

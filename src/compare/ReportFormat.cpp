@@ -158,4 +158,64 @@ QString FormatDifference(const Difference& d, ReportFormat format) {
     return QString();
 }
 
+QStringList FormatEnd(const RunSummary& s, const QString& firstTable, const QString& secondTable,
+                      ReportFormat format, bool withSummary) {
+    QStringList lines;
+    const QString seconds = QString::number(static_cast<double>(s.elapsedMs) / 1000.0, 'f', 3);
+    switch (format) {
+        case ReportFormat::Text:
+            if (s.stoppedAtLimit) lines << StoppedAtLimitText(s.limit);
+            if (withSummary) lines << SummaryText(s, firstTable, secondTable);
+            break;
+        case ReportFormat::Csv: {
+            if (s.stoppedAtLimit) lines << QStringLiteral("stopped,,limit,,%1").arg(s.limit);
+            if (!withSummary) break;
+            const auto row = [&](const char* measure, const QString& value) {
+                lines << QStringLiteral("summary,,") + QLatin1String(measure) +
+                             QStringLiteral(",,") + value;
+            };
+            row("first-table", CsvText(firstTable));
+            row("second-table", CsvText(secondTable));
+            row("first-read", QString::number(s.firstRead));
+            row("second-read", QString::number(s.secondRead));
+            row("compared", QString::number(s.compared));
+            row("changed-records", QString::number(s.changedRecords));
+            row("changed-fields", QString::number(s.changedFields));
+            row("added", QString::number(s.added));
+            row("deleted", QString::number(s.deleted));
+            row("not-unique", QString::number(s.notUnique));
+            row("stopped-at-limit",
+                s.stoppedAtLimit ? QStringLiteral("true") : QStringLiteral("false"));
+            row("seconds", seconds);
+            row("options", CsvText(s.options));
+            break;
+        }
+        case ReportFormat::Json:
+            if (s.stoppedAtLimit)
+                lines << QStringLiteral("{\"kind\":\"stopped\",\"limit\":%1}").arg(s.limit);
+            if (!withSummary) break;
+            lines << QStringLiteral("{\"kind\":\"summary\",\"firstTable\":") +
+                         JsonText(firstTable) + QStringLiteral(",\"secondTable\":") +
+                         JsonText(secondTable) +
+                         QStringLiteral(
+                             ",\"firstRead\":%1,\"secondRead\":%2,\"compared\":%3,"
+                             "\"changedRecords\":%4,\"changedFields\":%5,\"added\":%6,"
+                             "\"deleted\":%7,\"notUnique\":%8,\"stoppedAtLimit\":%9,")
+                             .arg(s.firstRead)
+                             .arg(s.secondRead)
+                             .arg(s.compared)
+                             .arg(s.changedRecords)
+                             .arg(s.changedFields)
+                             .arg(s.added)
+                             .arg(s.deleted)
+                             .arg(s.notUnique)
+                             .arg(s.stoppedAtLimit ? QStringLiteral("true")
+                                                   : QStringLiteral("false")) +
+                         QStringLiteral("\"seconds\":") + seconds +
+                         QStringLiteral(",\"options\":") + JsonText(s.options) + QLatin1Char('}');
+            break;
+    }
+    return lines;
+}
+
 }  // namespace compare

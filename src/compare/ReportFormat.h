@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "CompareOptions.h"
 #include "RecordName.h"
 
 namespace compare {
@@ -42,5 +43,12 @@ std::optional<QString> ReportHeader(ReportFormat format);
 // One difference as one line of the format, without the line end. Text shows
 // control characters as visible symbols; CSV and JSON keep them, quoted.
 QString FormatDifference(const Difference& difference, ReportFormat format);
+
+// The lines a report ends with: the one that says the run stopped at its
+// limit (when it did), then, when withSummary, the summary -- text: one
+// line; CSV: a row of kind "summary" a measure (its name in the field
+// column, its value in the last); JSON: one object of kind "summary".
+QStringList FormatEnd(const RunSummary& summary, const QString& firstTable,
+                      const QString& secondTable, ReportFormat format, bool withSummary);
 
 }  // namespace compare

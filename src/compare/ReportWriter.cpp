@@ -22,6 +22,13 @@ void ReportWriter::write(const Difference& difference) {
     put(LineBytes(FormatDifference(difference, format_)));
 }
 
+void ReportWriter::writeEnd(const RunSummary& summary, const QString& firstTable,
+                            const QString& secondTable, bool withSummary) {
+    for (const QString& line : FormatEnd(summary, firstTable, secondTable, format_, withSummary)) {
+        put(LineBytes(line));
+    }
+}
+
 void ReportWriter::put(QByteArrayView bytes) {
     if (!failure_.isEmpty()) throw ReportWriteError(failure_);
     if (out_.write(bytes.data(), bytes.size()) != bytes.size()) {
@@ -97,7 +104,12 @@ void ReportSink::toRecords(const Difference& difference) {
     }
 }
 
-void ReportSink::finish() {
+void ReportSink::finish(const RunSummary& summary, bool withSummary) {
+    appendRecords();
+    writer_.writeEnd(summary, firstTable_, secondTable_, withSummary);
+}
+
+void ReportSink::appendRecords() {
     if (!writer_.failure_.isEmpty()) throw ReportWriteError(writer_.failure_);
     if (!records_) return;
     const std::unique_ptr<QTemporaryFile> records = std::move(records_);

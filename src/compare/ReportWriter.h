@@ -35,6 +35,9 @@ public:
     ReportWriter(QIODevice& out, ReportFormat format);
 
     void write(const Difference& difference);
+    // The report's end (FormatEnd): after the last difference.
+    void writeEnd(const RunSummary& summary, const QString& firstTable, const QString& secondTable,
+                  bool withSummary);
     ReportFormat format() const { return format_; }
 
 private:
@@ -68,15 +71,17 @@ public:
     void RecordNotUnique(const RecordName& record, bool inFirstTable) override;
     void FieldOnlyIn(const QString& fieldName, bool inFirstTable) override;
 
-    // Appends the record lines; once, after the comparison's last difference.
-    // Throws ReportWriteError when any line of the report could not be written.
-    void finish();
+    // Appends the record lines and the report's end (ReportWriter::writeEnd);
+    // once, after the comparison's last difference. Throws ReportWriteError
+    // when any line of the report could not be written.
+    void finish(const RunSummary& summary, bool withSummary);
     // The differences reported so far.
     std::int64_t differences() const { return differences_; }
 
 private:
     Difference about(Difference::Kind kind, const RecordName& record, bool inFirstTable) const;
     void toRecords(const Difference& difference);
+    void appendRecords();
 
     ReportWriter writer_;
     QString firstTable_;

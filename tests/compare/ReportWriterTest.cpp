@@ -22,13 +22,14 @@ using compare::ReportFile;
 using compare::ReportFormat;
 using compare::ReportSink;
 using compare::ReportWriteError;
+using compare::RunSummary;
 
 QString Report(ReportFormat format, void (*calls)(compare::DifferenceSink&)) {
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
     ReportSink sink(buffer, format, QStringLiteral("dbo.A"), QStringLiteral("dbo.B"));
     calls(sink);
-    sink.finish();
+    sink.finish(RunSummary{}, false);
     EXPECT_EQ(sink.differences(), 10);
     return QString::fromUtf8(buffer.data());
 }
@@ -136,7 +137,7 @@ TEST(ReportSink, AWriteThatFailsFailsTheReport) {
         FailingDevice device;
         ReportSink sink(device, ReportFormat::Text, "A", "B");
         sink.RecordAdded(1);
-        EXPECT_THROW(sink.finish(), ReportWriteError);
+        EXPECT_THROW(sink.finish(RunSummary{}, false), ReportWriteError);
     }
     {
         FailingDevice device;
@@ -145,7 +146,7 @@ TEST(ReportSink, AWriteThatFailsFailsTheReport) {
         device.failing = false;
         EXPECT_THROW(sink.FieldOnlyIn(QStringLiteral("Y"), true), ReportWriteError);
         EXPECT_THROW(sink.RecordAdded(1), ReportWriteError);
-        EXPECT_THROW(sink.finish(), ReportWriteError);
+        EXPECT_THROW(sink.finish(RunSummary{}, false), ReportWriteError);
         EXPECT_EQ(device.taken, QByteArray());
     }
     {
@@ -156,7 +157,7 @@ TEST(ReportSink, AWriteThatFailsFailsTheReport) {
         ASSERT_TRUE(S_ISCHR(Opened(file).st_mode));
         ReportSink sink(file.device(), ReportFormat::Text, "A", "B");
         testing_support::CallsByKey(sink);
-        sink.finish();
+        sink.finish(RunSummary{}, false);
         EXPECT_FALSE(file.commit());
         EXPECT_EQ(file.errorString(), qt_error_string(ENOSPC));
     }

@@ -62,7 +62,7 @@ TEST_F(SaveAs, GivesTheBytesOfTheReportSink) {
             compare::ReportSink sink(reported, format.format, QStringLiteral("dbo.A"),
                                      QStringLiteral("dbo.B"));
             run.calls(sink);
-            sink.finish();
+            sink.finish(compare::RunSummary{}, false);
             EXPECT_GT(reported.size(), 200);
             EXPECT_EQ(QString::fromUtf8(saved.readAll()), QString::fromUtf8(reported.data()));
         }
