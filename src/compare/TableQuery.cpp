@@ -15,6 +15,45 @@ QString SelectAllFrom(const catalogue::TableName& table) {
                                    : QuotedIdentifier(table.schema) + QLatin1Char('.') + name);
 }
 
+QString RowConditionProblem(QStringView condition) {
+    int depth = 0;
+    for (qsizetype i = 0; i < condition.size(); ++i) {
+        const QChar c = condition[i];
+        const QChar next = i + 1 < condition.size() ? condition[i + 1] : QChar();
+        if (c == u'\'' || c == u'"' || c == u'[') {
+            // A quoted text or name runs to its closing mark; a doubled
+            // closing mark stands for itself.
+            const QChar close = c == u'[' ? QChar(u']') : c;
+            qsizetype j = i + 1;
+            for (;; ++j) {
+                if (j >= condition.size()) {
+                    return c == u'[' ? QStringLiteral("a name in [ ] is not closed")
+                                     : QStringLiteral("a quoted text or name is not closed");
+                }
+                if (condition[j] != close) continue;
+                if (j + 1 < condition.size() && condition[j + 1] == close) {
+                    ++j;
+                    continue;
+                }
+                break;
+            }
+            i = j;
+        } else if (c == u'(') {
+            ++depth;
+        } else if (c == u')') {
+            if (--depth < 0) return QStringLiteral("a \")\" closes more than was opened");
+        } else if (c == u';') {
+            return QStringLiteral("\";\" would end the statement");
+        } else if (c == u'-' && next == u'-') {
+            return QStringLiteral("\"--\" would start a comment");
+        } else if (c == u'/' && next == u'*') {
+            return QStringLiteral("\"/*\" would start a comment");
+        }
+    }
+    if (depth > 0) return QStringLiteral("a \"(\" is not closed");
+    return QString();
+}
+
 QString RowCountEstimateQuery(const catalogue::TableName& table) {
     QString name = QuotedIdentifier(table.name);
     if (!table.schema.isEmpty()) name = QuotedIdentifier(table.schema) + QLatin1Char('.') + name;

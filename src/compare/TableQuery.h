@@ -14,6 +14,14 @@ QString QuotedIdentifier(const QString& name);
 // ("select * from [sales].[Orders]"), or its name alone when it has no schema.
 QString SelectAllFrom(const catalogue::TableName& table);
 
+// Why a row condition typed by the user cannot go into a query's WHERE, or
+// nothing when it can. It must stay one condition of that one statement:
+// outside quoted texts ('...'), quoted names ("..." and [...]) its
+// parentheses balance and it holds no ";" (a second statement), "--" or "/*"
+// (a comment that would cut off the rest of the query); a quote left open
+// is refused too.
+QString RowConditionProblem(QStringView condition);
+
 // The server's estimate of a table's rows, cheap whatever its size (the rows
 // its partitions count): one bigint, or NULL when the table is not there.
 QString RowCountEstimateQuery(const catalogue::TableName& table);
