@@ -102,6 +102,7 @@ void ComparisonRun::Connect(const connection::LoginDetails& first,
                             const connection::LoginDetails& second) {
     connection(Side::First);
     connection(Side::Second);
+    sinceConnect_.start();
     const std::array<QString, 2> strings{connection::BuildConnectionString(first),
                                          connection::BuildConnectionString(second)};
     {
@@ -192,7 +193,11 @@ void ComparisonRun::Compare(Steps& steps, DifferenceSink& sink, const FieldPlan&
         options_.fieldsByName ? TableComparison::ByName(Columns(Side::First), Columns(Side::Second))
                               : TableComparison(fields.lastField, fields.names);
     if (keyed_) comparison.PairRecordsBy(keyed_->key);
-    comparison.Run(steps, blocks(Side::First), blocks(Side::Second), sink);
+    comparison.CompareValuesUnder(options_.values);
+    comparison.StopAfter(options_.limit);
+    summary_ = comparison.Run(steps, blocks(Side::First), blocks(Side::Second), sink);
+    summary_.options = OptionsText(options_);
+    summary_.elapsedMs = sinceConnect_.isValid() ? sinceConnect_.elapsed() : 0;
 }
 
 void ComparisonRun::Close() {

@@ -23,7 +23,12 @@ public:
         }
         return !done_;
     }
-    void advance() { ++row_; }
+    void advance() {
+        ++row_;
+        ++taken_;
+    }
+    // The rows gone past.
+    std::int64_t taken() const { return taken_; }
     // The current block and row, once ensure() said there is one.
     const data::ResultTable& block() const { return *block_; }
     std::size_t row() const { return row_; }
@@ -39,7 +44,7 @@ public:
 
     // Whether field f differs from field g of the other cursor's row: from the
     // stored cells where they tell, by the value rules where they do not.
-    bool differs(int f, const Cursor& other, int g) const {
+    bool differs(int f, const Cursor& other, int g, const ValueOptions& options) const {
         if (block_ == nullptr || other.block_ == nullptr || f < 0 || g < 0 ||
             f >= block_->fieldCount() || g >= other.block_->fieldCount()) {
             throw std::out_of_range("Subscript out of range");
@@ -48,10 +53,12 @@ public:
             case data::StoredComparison::Same:
                 return false;
             case data::StoredComparison::Different:
-                return true;
+                if (!options.any()) return true;
+                break;  // the options may yet make them equal
             case data::StoredComparison::Unknown:
                 break;
         }
+        if (options.any()) return ValuesDifferUnder(cell(f), other.cell(g), options);
         return ValuesDiffer(cell(f), other.cell(g));
     }
 
@@ -59,7 +66,33 @@ private:
     RowBlocks& blocks_;
     const data::ResultTable* block_ = nullptr;
     std::size_t row_ = 0;
+    std::int64_t taken_ = 0;
     bool done_ = false;
+};
+
+// Counts a record pair's changed fields, and the records that differ
+// against the run's limit.
+class Tally {
+public:
+    Tally(RunSummary& summary, std::int64_t limit) : s_(summary), limit_(limit) {}
+    void fieldChanged() {
+        if (changedThisRecord_++ == 0) ++s_.changedRecords;
+        ++s_.changedFields;
+    }
+    void pairDone() {
+        ++s_.compared;
+        changedThisRecord_ = 0;
+    }
+    void deleted() { ++s_.deleted; }
+    void added() { ++s_.added; }
+    void notUnique() { ++s_.notUnique; }
+    // Whether the run has reached its limit: once a record is done.
+    bool atLimit() const { return limit_ > 0 && s_.differingRecords() >= limit_; }
+
+private:
+    RunSummary& s_;
+    std::int64_t limit_;
+    std::int64_t changedThisRecord_ = 0;
 };
 
 // A table's rows in key order: its current record's key, and whether that
@@ -231,11 +264,19 @@ void TableComparison::reportFieldsOnlyInOne(Steps& trap, DifferenceSink& sink) c
     }
 }
 
-void TableComparison::Run(Steps& trap, RowBlocks& first, RowBlocks& second,
-                          DifferenceSink& sink) const {
+RunSummary TableComparison::Run(Steps& trap, RowBlocks& first, RowBlocks& second,
+                                DifferenceSink& sink) const {
     if (!key_.first.empty()) return runByKey(trap, first, second, sink);
+    RunSummary summary;
+    summary.limit = limit_;
+    Tally tally(summary, limit_);
     Cursor a(first);
     Cursor b(second);
+    const auto counted = [&] {
+        summary.firstRead = a.taken();
+        summary.secondRead = b.taken();
+        return summary;
+    };
     // Reading is not a step: it happens outside the trap's tests, so that a
     // read failure leaves the run instead of being taken for a test's answer.
     reportFieldsOnlyInOne(trap, sink);
@@ -244,46 +285,74 @@ void TableComparison::Run(Steps& trap, RowBlocks& first, RowBlocks& second,
     for (std::int64_t r = 0; a.ensure(); ++r, a.advance()) {
         const bool secondHasRow = b.ensure();
         if (trap.test(212, [&] { return !secondHasRow; })) {
+            tally.deleted();
             trap.step(214, [&] { sink.RecordDeleted(r + 1); });
         } else {
             for (const FieldPair& p : pairs_) {
-                if (trap.test(218, [&] { return a.differs(p.first, b, p.second); })) {
+                if (trap.test(218, [&] { return a.differs(p.first, b, p.second, values_); })) {
+                    tally.fieldChanged();
                     trap.step(220, [&] {
                         sink.FieldChanged(r + 1, names_.at(static_cast<std::size_t>(p.name)),
                                           a.cell(p.first), b.cell(p.second));
                     });
                 }
             }
+            tally.pairDone();
         }
         trap.step(224, [&] {
             ++j;
             if (secondHasRow) b.advance();
         });
+        if (tally.atLimit()) {
+            a.advance();
+            summary.stoppedAtLimit = a.ensure() || b.ensure();
+            return counted();
+        }
     }
     for (;;) {
         const bool secondHasRow = b.ensure();
         if (!trap.test(228, [&] { return secondHasRow; })) break;
+        tally.added();
         trap.step(230, [&] { sink.RecordAdded(j + 1); });
         trap.step(232, [&] {
             ++j;
             b.advance();
         });
+        if (tally.atLimit()) {
+            summary.stoppedAtLimit = b.ensure();
+            return counted();
+        }
     }
+    return counted();
 }
 
 // Both tables in key order, merged in one pass: the smaller key is a record
 // only its table has; equal keys pair their records field by field.
-void TableComparison::runByKey(Steps& trap, RowBlocks& first, RowBlocks& second,
-                               DifferenceSink& sink) const {
+RunSummary TableComparison::runByKey(Steps& trap, RowBlocks& first, RowBlocks& second,
+                                     DifferenceSink& sink) const {
+    RunSummary summary;
+    summary.limit = limit_;
+    Tally tally(summary, limit_);
     KeyedCursor a(first, key_.first, true);
     KeyedCursor b(second, key_.second, false);
     reportFieldsOnlyInOne(trap, sink);
     for (;;) {
+        if (tally.atLimit()) {
+            // Whether anything is left, without judging its key's order.
+            summary.stoppedAtLimit = a.rows().ensure() || b.rows().ensure();
+            break;
+        }
         bool aRepeats = false, bRepeats = false;
         const bool aHas = a.ensure(aRepeats);
         const bool bHas = b.ensure(bRepeats);
-        if (aRepeats) trap.step(254, [&] { sink.RecordNotUnique(a.name(key_.names), true); });
-        if (bRepeats) trap.step(254, [&] { sink.RecordNotUnique(b.name(key_.names), false); });
+        if (aRepeats) {
+            tally.notUnique();
+            trap.step(254, [&] { sink.RecordNotUnique(a.name(key_.names), true); });
+        }
+        if (bRepeats) {
+            tally.notUnique();
+            trap.step(254, [&] { sink.RecordNotUnique(b.name(key_.names), false); });
+        }
         if (!aHas && !bHas) break;
         int order = 0;
         if (!bHas) {
@@ -294,14 +363,19 @@ void TableComparison::runByKey(Steps& trap, RowBlocks& first, RowBlocks& second,
             order = 0;  // a key that cannot be compared pairs the records, as a field goes on
         }
         if (order < 0) {
+            tally.deleted();
             trap.step(214, [&] { sink.RecordDeleted(a.name(key_.names)); });
             a.advance();
         } else if (order > 0) {
+            tally.added();
             trap.step(230, [&] { sink.RecordAdded(b.name(key_.names)); });
             b.advance();
         } else {
             for (const FieldPair& p : pairs_) {
-                if (trap.test(218, [&] { return a.rows().differs(p.first, b.rows(), p.second); })) {
+                if (trap.test(218, [&] {
+                        return a.rows().differs(p.first, b.rows(), p.second, values_);
+                    })) {
+                    tally.fieldChanged();
                     trap.step(220, [&] {
                         sink.FieldChanged(a.name(key_.names),
                                           names_.at(static_cast<std::size_t>(p.name)),
@@ -309,10 +383,14 @@ void TableComparison::runByKey(Steps& trap, RowBlocks& first, RowBlocks& second,
                     });
                 }
             }
+            tally.pairDone();
             a.advance();
             b.advance();
         }
     }
+    summary.firstRead = a.rows().taken();
+    summary.secondRead = b.rows().taken();
+    return summary;
 }
 
 }  // namespace compare

@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "CompareOptions.h"
 #include "DifferenceSink.h"
 #include "RecordKey.h"
 #include "RowBlocks.h"
@@ -54,8 +55,14 @@ public:
     // come ordered by the key. A key value two records of one table share is
     // reported once, and such records are paired in the order they come.
     void PairRecordsBy(RecordKey key) { key_ = std::move(key); }
+    // Fields compared by the value rules loosened by these options.
+    void CompareValuesUnder(const ValueOptions& options) { values_ = options; }
+    // Stops once this many records differ (changed, added or deleted): the
+    // counts then say whether anything was left unread. 0: no limit.
+    void StopAfter(std::int64_t differingRecords) { limit_ = differingRecords; }
 
-    void Run(Steps& trap, RowBlocks& first, RowBlocks& second, DifferenceSink& sink) const;
+    // Returns what it counted (all of RunSummary but the time and options).
+    RunSummary Run(Steps& trap, RowBlocks& first, RowBlocks& second, DifferenceSink& sink) const;
 
 private:
     struct FieldPair {
@@ -65,13 +72,16 @@ private:
     };
     TableComparison() = default;
     void reportFieldsOnlyInOne(Steps& trap, DifferenceSink& sink) const;
-    void runByKey(Steps& trap, RowBlocks& first, RowBlocks& second, DifferenceSink& sink) const;
+    RunSummary runByKey(Steps& trap, RowBlocks& first, RowBlocks& second,
+                        DifferenceSink& sink) const;
 
     std::vector<FieldPair> pairs_;
     std::vector<QString> names_;
     std::vector<QString> onlyInFirst_;
     std::vector<QString> onlyInSecond_;
     RecordKey key_;  // no columns: records paired by position
+    ValueOptions values_;
+    std::int64_t limit_ = 0;
 };
 
 }  // namespace compare

@@ -2,9 +2,12 @@
 
 #include <QDate>
 #include <QTime>
+#include <algorithm>
 #include <array>
 #include <charconv>
+#include <cmath>
 #include <cstring>
+#include <optional>
 
 #include "DecimalDigits.h"
 
@@ -161,7 +164,71 @@ int Order(const T& a, const T& b) {
     return a < b ? -1 : b < a ? 1 : 0;
 }
 
+u128 MagnitudeOf(i128 v) { return detail::Magnitude(v); }
+
+// Whether |a - b| <= tolerance, exactly: the three brought to one scale, the
+// difference taken on magnitudes so that it cannot overflow. Nothing when a
+// scale cannot be reached without overflow (the caller falls back to doubles).
+std::optional<bool> ExactWithin(Exact a, Exact b, const Tolerance& t) {
+    const int scale = std::max({a.scale, b.scale, t.scale});
+    const auto align = [scale](i128 unscaled, int from) -> std::optional<i128> {
+        const int shift = scale - from;
+        if (shift > kMaxPow10 || unscaled > kMulMax[shift] || unscaled < kMulMin[shift]) {
+            return std::nullopt;
+        }
+        return unscaled * kPow10[shift];
+    };
+    const std::optional<i128> x = align(a.unscaled, a.scale);
+    const std::optional<i128> y = align(b.unscaled, b.scale);
+    const std::optional<i128> limit = align(t.unscaled, t.scale);
+    if (!x || !y || !limit) return std::nullopt;
+    const u128 mx = MagnitudeOf(*x), my = MagnitudeOf(*y);
+    const bool sameSign = (*x < 0) == (*y < 0);
+    // Two magnitudes below 2^127 add up to below 2^128: no overflow either way.
+    const u128 difference = sameSign ? (mx > my ? mx - my : my - mx) : mx + my;
+    return difference <= MagnitudeOf(*limit);
+}
+
+bool NumbersWithin(const FieldValue& a, const FieldValue& b, const Tolerance& t) {
+    if (a.kind() != ValueKind::Float && b.kind() != ValueKind::Float && t.exact) {
+        if (const std::optional<bool> within = ExactWithin(ToExact(a), ToExact(b), t)) {
+            return *within;
+        }
+    }
+    const double x = ToDouble(a), y = ToDouble(b);
+    if (std::isnan(x) || std::isnan(y)) return false;
+    return std::fabs(x - y) <= t.value;
+}
+
+// A text as the options compare it: without its trailing blanks when trimming.
+QStringView Trimmed(QStringView text, bool trim) {
+    if (trim) {
+        while (!text.empty() && text.back() == u' ') text.chop(1);
+    }
+    return text;
+}
+
 }  // namespace
+
+bool ValuesDifferUnder(const FieldValue& a, const FieldValue& b, const ValueOptions& options) {
+    const ValueKind ka = a.kind();
+    const ValueKind kb = b.kind();
+    if (ka == ValueKind::Text && kb == ValueKind::Text) {
+        const QStringView x = Trimmed(a.asText(), options.trim);
+        const QStringView y = Trimmed(b.asText(), options.trim);
+        if (options.ignoreCase) return x.compare(y, Qt::CaseInsensitive) != 0;
+        return x != y;
+    }
+    if (options.nullEqualsEmpty && (ka == ValueKind::Null || kb == ValueKind::Null)) {
+        const FieldValue& other = ka == ValueKind::Null ? b : a;
+        if (other.isNull()) return false;
+        return other.kind() != ValueKind::Text || !Trimmed(other.asText(), options.trim).empty();
+    }
+    if (options.tolerance && IsNumber(ka) && IsNumber(kb)) {
+        return NumbersDiffer(a, b) && !NumbersWithin(a, b, *options.tolerance);
+    }
+    return ValuesDiffer(a, b);
+}
 
 int CompareKeyValues(const FieldValue& a, const FieldValue& b) {
     const int rankA = KindRank(a.kind()), rankB = KindRank(b.kind());

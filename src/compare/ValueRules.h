@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CompareOptions.h"
 #include "FieldValue.h"
 
 namespace compare {
@@ -14,6 +15,19 @@ namespace compare {
 //  - Texts compare code unit by code unit, bytes byte by byte.
 //  - Any other pairing of kinds (number/text, date/number, bytes/other...) differs.
 bool ValuesDiffer(const data::FieldValue& a, const data::FieldValue& b);
+
+// ValuesDiffer, loosened by the options that are on:
+//  - trim: texts without their trailing blanks (U+0020, as char(n) pads);
+//  - ignoreCase: texts equal when equal under Unicode simple case folding
+//    (code point by code point, beyond the BMP too), whatever the server's
+//    collation;
+//  - nullEqualsEmpty: NULL equal to the empty text (and, with trim, to a
+//    text of blanks);
+//  - tolerance: two numbers of any kinds equal when they differ by at most
+//    it -- digit for digit between exact numbers, as doubles when either is
+//    a float.
+bool ValuesDifferUnder(const data::FieldValue& a, const data::FieldValue& b,
+                       const ValueOptions& options);
 
 // The order of two key values, by the same rules: negative when a comes
 // first, 0 exactly when ValuesDiffer(a, b) is false, positive when b comes

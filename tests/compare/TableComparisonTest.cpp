@@ -337,3 +337,121 @@ TEST(RecordKeyTest, KeyColumnsPairAcrossNumberTypesButNotAcrossKinds) {
 }
 
 }  // namespace
+
+namespace {
+
+// The counts a run's summary holds, in one comparable line.
+QString Counts(const compare::RunSummary& s) {
+    return QStringLiteral(
+               "read %1/%2 compared %3 changed %4 (%5 fields) added %6 deleted %7 "
+               "not unique %8%9")
+        .arg(s.firstRead)
+        .arg(s.secondRead)
+        .arg(s.compared)
+        .arg(s.changedRecords)
+        .arg(s.changedFields)
+        .arg(s.added)
+        .arg(s.deleted)
+        .arg(s.notUnique)
+        .arg(s.stoppedAtLimit ? QStringLiteral(" stopped") : QString());
+}
+
+}  // namespace
+
+// The value options reach every pair of fields, also those whose stored
+// cells already differ (the fast path must not decide for them), and the
+// summary counts what the lines say, by position and by key.
+TEST_F(TableComparisonTest, OptionsReachEveryFieldAndTheSummaryCountsTheLines) {
+    const QStringList cols{"Id", "Name", "Note"};
+    const auto first =
+        TextTable(cols, {{"1", "ab  ", "x"}, {"2", "b", "y"}, {"3", "c", "z"}, {"4", "d", "w"}});
+    const auto second =
+        TextTable(cols, {{"1", "AB", "X"}, {"2", "q", "r"}, {"2", "q", "r"}, {"5", "e", "v"}});
+    compare::ValueOptions loose;
+    loose.trim = true;
+    loose.ignoreCase = true;
+    names = {"Id", "Name", "Note", ""};
+    {
+        windows::ErrorTrap trap(boxes, app::kForm2NextTag);
+        Blocks a(first, {3, 1}), b(second, {1, 3});
+        compare::TableComparison comparison(2, names);
+        comparison.CompareValuesUnder(loose);
+        const compare::RunSummary s = comparison.Run(trap, a, b, sink);
+        EXPECT_EQ(sink.calls,
+                  (QStringList{"changed 2 Name b>q", "changed 2 Note y>r", "changed 3 Id 3>2",
+                               "changed 3 Name c>q", "changed 3 Note z>r", "changed 4 Id 4>5",
+                               "changed 4 Name d>e", "changed 4 Note w>v"}));
+        EXPECT_EQ(Counts(s),
+                  QStringLiteral("read 4/4 compared 4 changed 3 (8 fields) added 0 deleted 0 "
+                                 "not unique 0"));
+    }
+    sink.calls.clear();
+    {
+        windows::ErrorTrap trap(boxes, app::kForm2NextTag);
+        Blocks a(first, {2, 2}), b(second, {4});
+        compare::TableComparison comparison(2, names);
+        comparison.PairRecordsBy({{0}, {0}, {QStringLiteral("Id")}});
+        comparison.CompareValuesUnder(loose);
+        const compare::RunSummary s = comparison.Run(trap, a, b, sink);
+        EXPECT_EQ(sink.calls, (QStringList{"changed Id=2 Name b>q", "changed Id=2 Note y>r",
+                                           "not unique Id=2 in second", "added Id=2",
+                                           "deleted Id=3", "deleted Id=4", "added Id=5"}));
+        EXPECT_EQ(Counts(s),
+                  QStringLiteral("read 4/4 compared 2 changed 1 (2 fields) added 2 deleted 2 "
+                                 "not unique 1"));
+    }
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
+// A limit stops the run once that many records differ, wherever the blocks
+// end, and says whether anything was left unread: stopping on the very last
+// record leaves nothing behind.
+TEST_F(TableComparisonTest, ALimitStopsAfterThatManyDifferingRecords) {
+    const auto first = Rows(6);
+    const auto second = TextTable({"Id", "Price"}, {{"1.0", "1.1"},
+                                                    {"x", "2.1"},
+                                                    {"3.0", "x"},
+                                                    {"4.0", "4.1"},
+                                                    {"x", "x"},
+                                                    {"6.0", "6.1"},
+                                                    {"7.0", "7.1"}});
+    names = {"Id", "Price", ""};
+    struct Case {
+        std::int64_t limit;
+        std::vector<int> sizes;
+        QStringList lines;
+        QString counts;
+    };
+    const std::vector<Case> cases{
+        {2,
+         {3, 3},
+         {"changed 2 Id 2.0>x", "changed 3 Price 3.1>x"},
+         "read 3/3 compared 3 changed 2 (2 fields) added 0 deleted 0 not unique 0 stopped"},
+        {2,
+         {2, 1, 3},
+         {"changed 2 Id 2.0>x", "changed 3 Price 3.1>x"},
+         "read 3/3 compared 3 changed 2 (2 fields) added 0 deleted 0 not unique 0 stopped"},
+        {3,
+         {5, 1},
+         {"changed 2 Id 2.0>x", "changed 3 Price 3.1>x", "changed 5 Id 5.0>x",
+          "changed 5 Price 5.1>x"},
+         "read 5/5 compared 5 changed 3 (4 fields) added 0 deleted 0 not unique 0 stopped"},
+        {4,
+         {6},
+         {"changed 2 Id 2.0>x", "changed 3 Price 3.1>x", "changed 5 Id 5.0>x",
+          "changed 5 Price 5.1>x", "added 7"},
+         "read 6/7 compared 6 changed 3 (4 fields) added 1 deleted 0 not unique 0"},
+    };
+    for (const Case& c : cases) {
+        sink.calls.clear();
+        windows::ErrorTrap trap(boxes, app::kForm2NextTag);
+        Blocks a(first, c.sizes), b(second, {static_cast<int>(second.rowCount())});
+        compare::TableComparison comparison(1, names);
+        comparison.StopAfter(c.limit);
+        const compare::RunSummary s = comparison.Run(trap, a, b, sink);
+        EXPECT_EQ(sink.calls, c.lines) << c.limit;
+        EXPECT_EQ(Counts(s), c.counts) << c.limit;
+        EXPECT_EQ(s.limit, c.limit);
+    }
+    EXPECT_TRUE(boxes.boxes.empty());
+}

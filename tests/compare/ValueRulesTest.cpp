@@ -308,3 +308,81 @@ TEST(CompareKeyValues, OrdersEveryKindAsTheComparisonOfFieldsAgrees) {
         }
     }
 }
+
+namespace {
+
+compare::ValueOptions WithTolerance(const char* text) {
+    compare::ValueOptions options;
+    options.tolerance = compare::Tolerance::FromText(QString::fromLatin1(text));
+    EXPECT_TRUE(options.tolerance.has_value()) << text;
+    return options;
+}
+
+// Under options, both orders too.
+bool DifferUnder(const FieldValue& a, const FieldValue& b, const compare::ValueOptions& o) {
+    const bool ab = compare::ValuesDifferUnder(a, b, o);
+    EXPECT_EQ(ab, compare::ValuesDifferUnder(b, a, o));
+    return ab;
+}
+
+}  // namespace
+
+// A tolerance holds exact numbers to it digit for digit (where a double
+// would blur the last digits of a decimal(38)), floats as doubles, and never
+// makes a number equal to anything but a number.
+TEST(ValueOptions, ToleranceBetweenNumbersOfAnyKinds) {
+    const auto cent = WithTolerance("0.01");
+    EXPECT_FALSE(DifferUnder(FieldValue::floating(1.005), FieldValue::decimal(100, 2), cent));
+    EXPECT_TRUE(DifferUnder(FieldValue::floating(1.02), FieldValue::decimal(100, 2), cent));
+    EXPECT_FALSE(DifferUnder(FieldValue::integer(7), FieldValue::currency(70100), cent));
+    EXPECT_TRUE(DifferUnder(FieldValue::integer(7), FieldValue::currency(70101), cent));
+    const FieldValue big = FieldValue::decimal(I128("12345678901234567890123456789012345667"), 2);
+    const FieldValue bigger =
+        FieldValue::decimal(I128("12345678901234567890123456789012345668"), 2);
+    EXPECT_FALSE(DifferUnder(big, bigger, cent));
+    EXPECT_TRUE(DifferUnder(big, bigger, WithTolerance("0.005")));
+    // Opposite signs at the limits: the difference must not overflow into "equal".
+    const FieldValue most = FieldValue::decimal(I128("99999999999999999999999999999999999999"), 0);
+    const FieldValue least =
+        FieldValue::decimal(I128("-99999999999999999999999999999999999999"), 0);
+    EXPECT_TRUE(DifferUnder(most, least, WithTolerance("1")));
+    EXPECT_FALSE(
+        DifferUnder(FieldValue::floating(1e-7), FieldValue::integer(0), WithTolerance("1e-6")));
+    EXPECT_TRUE(DifferUnder(FieldValue::integer(1), FieldValue::text(u"1"), WithTolerance("5")));
+    EXPECT_TRUE(DifferUnder(FieldValue::integer(1), FieldValue(), WithTolerance("5")));
+    for (const char* bad : {"", ".", "-1", "+1", " 1", "1,5", "nan", "inf", "1e400", "0x10"}) {
+        EXPECT_FALSE(compare::Tolerance::FromText(QString::fromLatin1(bad))) << bad;
+    }
+}
+
+// Case folding is Unicode's simple folding code point by code point (so the
+// final sigma and letters beyond the BMP fold, while "ß" stays apart from
+// "ss"); trimming takes only trailing blanks; NULL equals the empty text,
+// and a text of blanks once trimmed, but nothing else.
+TEST(ValueOptions, TextsUnderCaseTrimAndNullRules) {
+    compare::ValueOptions caseless;
+    caseless.ignoreCase = true;
+    EXPECT_FALSE(DifferUnder(FieldValue::text(u"ΣΊΣΥΦΟΣ"), FieldValue::text(u"σίσυφος"), caseless));
+    EXPECT_FALSE(
+        DifferUnder(FieldValue::text(u"\U00010400x"), FieldValue::text(u"\U00010428X"), caseless));
+    EXPECT_TRUE(DifferUnder(FieldValue::text(u"STRASSE"), FieldValue::text(u"straße"), caseless));
+    EXPECT_TRUE(DifferUnder(FieldValue::text(u"ab "), FieldValue::text(u"AB"), caseless));
+
+    compare::ValueOptions trim;
+    trim.trim = true;
+    EXPECT_FALSE(DifferUnder(FieldValue::text(u"ab   "), FieldValue::text(u"ab"), trim));
+    EXPECT_TRUE(DifferUnder(FieldValue::text(u" ab"), FieldValue::text(u"ab"), trim));
+    EXPECT_TRUE(DifferUnder(FieldValue::text(u"ab\t"), FieldValue::text(u"ab"), trim));
+    EXPECT_TRUE(DifferUnder(FieldValue::text(u"AB "), FieldValue::text(u"ab"), trim));
+    EXPECT_TRUE(DifferUnder(FieldValue::text(u""), FieldValue(), trim));
+
+    compare::ValueOptions empty;
+    empty.nullEqualsEmpty = true;
+    EXPECT_FALSE(DifferUnder(FieldValue(), FieldValue::text(u""), empty));
+    EXPECT_FALSE(DifferUnder(FieldValue(), FieldValue(), empty));
+    EXPECT_TRUE(DifferUnder(FieldValue(), FieldValue::text(u"  "), empty));
+    EXPECT_TRUE(DifferUnder(FieldValue(), FieldValue::integer(0), empty));
+    EXPECT_TRUE(DifferUnder(FieldValue(), FieldValue::bytes(QByteArrayView()), empty));
+    empty.trim = true;
+    EXPECT_FALSE(DifferUnder(FieldValue(), FieldValue::text(u"  "), empty));
+}
