@@ -238,7 +238,7 @@ std::int64_t compareTables(data::DataAccess& data, std::FILE* err, const Sides& 
         run.SetConnectionTimeout();
         run.SetCursorLocation();
         run.Connect(sides.first.login, sides.second.login);
-        run.PlanKey(sides.first.table, sides.second.table);
+        run.PlanQueries(sides.first.table, sides.second.table);
         run.SendQuery(compare::Side::First, sides.first.table);
         run.SendQuery(compare::Side::Second, sides.second.table);
     });

@@ -87,14 +87,25 @@ public:
     // Opens both connections at once, each with its side's login; returns
     // once both are open.
     void Connect(const connection::LoginDetails& first, const connection::LoginDetails& second);
-    // Records paired by key: learns both tables' columns (and the first's
-    // primary key when the key is automatic) and the queries that read both
-    // in key order. Throws KeyProblem when the key cannot be had. Nothing to
-    // do when the options pair records by position.
-    void PlanKey(const catalogue::TableName& first, const catalogue::TableName& second);
+    // The queries that read both tables, for the options: records by key
+    // (read in its order), columns left out (the queries list the columns
+    // kept, so that the others are never read), row conditions (each in its
+    // table's WHERE). Learns both tables' columns first, at once, when the
+    // key or columns left out need them (and the first's primary key when
+    // the key is automatic). Throws KeyProblem (OptionProblem among them)
+    // when the options cannot be had: a key or a column to leave out that the
+    // tables do not have, a key column left out, every column of a table left
+    // out, a condition that would not stay one condition of the query -- all
+    // before any table is read. Without any of these options there is
+    // nothing to plan; then the queries are today's "select * from ...".
+    void PlanQueries(const catalogue::TableName& first, const catalogue::TableName& second);
     bool pairsByKey() const { return options_.key.pairsByKey(); }
-    // Sends a table's query (and the estimate of its rows); both are sent
-    // before either is waited for, since by key the server may sort both.
+    // Whether PlanQueries has anything to do (a caller may skip it otherwise).
+    bool plansQueries() const;
+    // Sends a table's query (and the estimate of its rows, unless a
+    // condition leaves rows out); both are sent before either is waited for,
+    // since by key the server may sort both. The table's query is the one
+    // PlanQueries planned when it had something to do.
     void SendQuery(Side side, const catalogue::TableName& table);
     // Waits until the side's query has answered.
     void WaitQueried(Side side);
@@ -126,6 +137,8 @@ private:
     template <class Fn>
     void onBoth(Fn fn);
     void waitPast(Side side, int stage);
+    const QString& condition(Side side) const;
+    void checkConditions() const;
     void waiting();
     void reading();
 
@@ -138,6 +151,7 @@ private:
     std::array<std::unique_ptr<TableReader>, 2> readers_;
     std::array<std::unique_ptr<ReaderBlocks>, 2> blocks_;
     std::optional<KeyedQueries> keyed_;
+    std::array<QString, 2> queries_;  // as PlanQueries planned them
     std::optional<std::int64_t> expected_;
     QElapsedTimer sinceProgress_;
     QElapsedTimer sinceConnect_;

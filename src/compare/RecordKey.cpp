@@ -95,9 +95,8 @@ RecordKey ResolveRecordKey(const KeyChoice& choice, const QString& firstName,
     return key;
 }
 
-QString SelectAllOrderedBy(const catalogue::TableName& table, const data::ResultTable& columns,
-                           const std::vector<int>& keyColumns) {
-    QString sql = SelectAllFrom(table) + QStringLiteral(" order by ");
+QString KeyOrder(const data::ResultTable& columns, const std::vector<int>& keyColumns) {
+    QString sql = QStringLiteral(" order by ");
     for (std::size_t k = 0; k < keyColumns.size(); ++k) {
         const data::Column& column = columns.column(keyColumns[k]);
         if (k > 0) sql += QStringLiteral(", ");
@@ -115,16 +114,15 @@ QString SelectAllOrderedBy(const catalogue::TableName& table, const data::Result
     return sql;
 }
 
-KeyedQueries PlanKeyedQueries(TableReader& firstReader, TableReader& secondReader,
-                              const catalogue::TableName& first, const catalogue::TableName& second,
-                              const KeyChoice& choice, const std::function<void()>& whileWaiting) {
+TableShapes DescribeTables(TableReader& firstReader, TableReader& secondReader,
+                           const catalogue::TableName& first, const catalogue::TableName& second,
+                           bool firstPrimaryKey, const std::function<void()>& whileWaiting) {
     // Shared with the readers' threads: a wait that throws (Esc) leaves the
     // work running on its own.
     const auto firstShape = std::make_shared<TableShape>();
     const auto secondShape = std::make_shared<TableShape>();
-    const bool automatic = choice.automatic;
-    firstReader.Ask([firstShape, first, automatic](data::Connection& c) {
-        *firstShape = DescribeTable(c, first, automatic);
+    firstReader.Ask([firstShape, first, firstPrimaryKey](data::Connection& c) {
+        *firstShape = DescribeTable(c, first, firstPrimaryKey);
     });
     secondReader.Ask([secondShape, second](data::Connection& c) {
         *secondShape = DescribeTable(c, second, false);
@@ -146,12 +144,7 @@ KeyedQueries PlanKeyedQueries(TableReader& firstReader, TableReader& secondReade
     };
     wait(firstReader);
     wait(secondReader);
-    KeyedQueries planned;
-    planned.key =
-        ResolveRecordKey(choice, first.listed(), *firstShape, second.listed(), *secondShape);
-    planned.first = SelectAllOrderedBy(first, firstShape->columns, planned.key.first);
-    planned.second = SelectAllOrderedBy(second, secondShape->columns, planned.key.second);
-    return planned;
+    return {std::move(*firstShape), std::move(*secondShape)};
 }
 
 }  // namespace compare

@@ -52,6 +52,15 @@ private:
     QString message_;
 };
 
+// Why the run cannot go as its other options ask (a column to leave out that
+// neither table has, a row condition that would not stay one condition), as
+// the user is told it. A KeyProblem too, so that every caller that shows a
+// refused key as it is shows these the same way, before anything is read.
+class OptionProblem : public KeyProblem {
+public:
+    using KeyProblem::KeyProblem;
+};
+
 // The key's columns in both tables (names compare without case, as SQL
 // Server's do). Throws KeyProblem when the first table has no primary key to
 // take, when either table lacks one of the key's columns, or when a key
@@ -61,28 +70,33 @@ RecordKey ResolveRecordKey(const KeyChoice& choice, const QString& firstName,
                            const TableShape& first, const QString& secondName,
                            const TableShape& second);
 
-// The query that reads a whole table ordered by the key's columns, in the
-// order the comparison merges by: numbers, dates and bytes as the server
-// orders them, texts code unit by code unit (a binary collation over their
-// Unicode form, whatever the column's own collation).
-QString SelectAllOrderedBy(const catalogue::TableName& table, const data::ResultTable& columns,
-                           const std::vector<int>& keyColumns);
+// The clause that orders a table's rows by the key's columns (" order by
+// ..."), in the order the comparison merges by: numbers, dates and bytes as
+// the server orders them, texts code unit by code unit (a binary collation
+// over their Unicode form, whatever the column's own collation). keyColumns
+// index `columns`, the table's described columns.
+QString KeyOrder(const data::ResultTable& columns, const std::vector<int>& keyColumns);
 
 class TableReader;
 
-// A run by key: the key, and the queries that read both tables in its order.
+// A run by key: the key (as fields of the queries' results), and the
+// queries that read both tables in its order.
 struct KeyedQueries {
     RecordKey key;
     QString first;
     QString second;
 };
 
-// Learns both tables' columns (and the first's primary key when the choice
-// is automatic) through their readers, at once -- both connected, neither
-// queried yet -- and resolves the key. whileWaiting runs between short waits
-// (it may throw to stop). Throws KeyProblem, or what the readers threw.
-KeyedQueries PlanKeyedQueries(TableReader& firstReader, TableReader& secondReader,
-                              const catalogue::TableName& first, const catalogue::TableName& second,
-                              const KeyChoice& choice, const std::function<void()>& whileWaiting);
+// Both tables' columns (and the first's primary key when asked for), learnt
+// through their readers at once -- both connected, neither queried yet.
+// whileWaiting runs between short waits (it may throw to stop). Throws what
+// the readers threw.
+struct TableShapes {
+    TableShape first;
+    TableShape second;
+};
+TableShapes DescribeTables(TableReader& firstReader, TableReader& secondReader,
+                           const catalogue::TableName& first, const catalogue::TableName& second,
+                           bool firstPrimaryKey, const std::function<void()>& whileWaiting);
 
 }  // namespace compare

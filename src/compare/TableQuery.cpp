@@ -9,10 +9,23 @@ QString QuotedIdentifier(const QString& name) {
 }
 
 QString SelectAllFrom(const catalogue::TableName& table) {
+    return SelectFrom(table, QStringList(), QString());
+}
+
+QString SelectFrom(const catalogue::TableName& table, const QStringList& columns,
+                   const QString& condition) {
+    QString sql = QStringLiteral("select ");
+    if (columns.isEmpty()) sql += QLatin1Char('*');
+    for (qsizetype k = 0; k < columns.size(); ++k) {
+        if (k > 0) sql += QStringLiteral(", ");
+        sql += QuotedIdentifier(columns[k]);
+    }
     const QString name = QuotedIdentifier(table.name);
-    return QStringLiteral("select * from ") +
-           (table.schema.isEmpty() ? name
-                                   : QuotedIdentifier(table.schema) + QLatin1Char('.') + name);
+    sql +=
+        QStringLiteral(" from ") +
+        (table.schema.isEmpty() ? name : QuotedIdentifier(table.schema) + QLatin1Char('.') + name);
+    if (!condition.isEmpty()) sql += QStringLiteral(" where (") + condition + QLatin1Char(')');
+    return sql;
 }
 
 QString RowConditionProblem(QStringView condition) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include "TableCatalogue.h"
 
@@ -13,6 +14,14 @@ QString QuotedIdentifier(const QString& name);
 // The query that reads a whole table, named with both its parts
 // ("select * from [sales].[Orders]"), or its name alone when it has no schema.
 QString SelectAllFrom(const catalogue::TableName& table);
+
+// The query that reads the columns listed of a table (all of them, "*", when
+// none is), and only the rows a condition holds for when one is given:
+// "select [Id], [Name] from [sales].[Orders] where (CONDITION)". The
+// condition stays in parentheses, so that an "or" in it cannot reach past it
+// (an "order by" may follow); it must have passed RowConditionProblem.
+QString SelectFrom(const catalogue::TableName& table, const QStringList& columns,
+                   const QString& condition);
 
 // Why a row condition typed by the user cannot go into a query's WHERE, or
 // nothing when it can. It must stay one condition of that one statement:

@@ -163,7 +163,7 @@ void TableSelectionWindow::PushButton3_Click() {
         QString problem;
         const bool learnt = stage(250, [&] {
             try {
-                run->PlanKey(ListView1->SelectedTable(), ListView2->SelectedTable());
+                run->PlanQueries(ListView1->SelectedTable(), ListView2->SelectedTable());
             } catch (const compare::KeyProblem& p) {
                 problem = p.message();
             }

@@ -11,6 +11,7 @@
 #include "MemoryDataAccess.h"
 #include "RecordingSink.h"
 #include "TableComparison.h"
+#include "TableQuery.h"
 #include "Tables.h"
 
 namespace {
@@ -72,7 +73,7 @@ protected:
             run.SetCursorLocation();
             run.Connect({}, {});
             stage = "plan";
-            run.PlanKey(a, b);
+            run.PlanQueries(a, b);
             stage = "query";
             run.SendQuery(Side::First, a);
             run.SendQuery(Side::Second, b);
@@ -163,6 +164,149 @@ TEST_F(Run, ACancelledRunLetsGoOfQueriesTheServerHolds) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     EXPECT_TRUE(sink.calls.isEmpty());
+}
+
+// The options that shape the queries: what each query reads, and what is
+// refused before any table is read.
+class ComparisonRunOptions : public Run {
+protected:
+    // The texts of the queries sent, but the columns' description (a run
+    // that learns the columns asks "... where 1 = 0" first).
+    QStringList readQueries() const {
+        QStringList sent;
+        for (const QString& q : data.queries()) {
+            if (!q.endsWith(QStringLiteral(" where 1 = 0"))) sent << q;
+        }
+        sent.sort();
+        return sent;
+    }
+    static QString estimateOf(const char* table) {
+        return compare::RowCountEstimateQuery({QString(), QString::fromLatin1(table)});
+    }
+    static QStringList sorted(QStringList texts) {
+        texts.sort();
+        return texts;
+    }
+    static QString byId(const QString& select) {
+        return select +
+               QStringLiteral(" order by cast([Id] as nvarchar(max)) collate Latin1_General_BIN2");
+    }
+};
+
+TEST_F(ComparisonRunOptions, WithoutOptionsTheQueriesAreTodays) {
+    EXPECT_EQ(runAll(), "compared");
+    EXPECT_EQ(readQueries(), (QStringList{"select * from [A]", "select * from [B]", estimateOf("A"),
+                                          estimateOf("B")}));
+    EXPECT_TRUE(data.queries().filter(QStringLiteral("where 1 = 0")).isEmpty())
+        << "a run by position needs no description";
+
+    // By key: the order the merge needs, every column read.
+    data.setQuery(byId(QStringLiteral("select * from [A]")),
+                  TextTable({"Id", "Name"}, rows(6, {})));
+    data.setQuery(byId(QStringLiteral("select * from [B]")),
+                  TextTable({"Id", "Name"}, rows(7, {3})));
+    options.key.columns = QStringList{QStringLiteral("Id")};
+    const auto before = data.queries().size();
+    EXPECT_EQ(runAll(), "compared");
+    EXPECT_EQ(sink.calls.mid(2), (QStringList{"changed Id=3 Name x>changed", "added Id=7"}));
+    QStringList sent = data.queries().mid(before);
+    sent.sort();
+    EXPECT_EQ(sent, sorted({"select * from [A] where 1 = 0", byId("select * from [A]"),
+                            "select * from [B] where 1 = 0", byId("select * from [B]"),
+                            estimateOf("A"), estimateOf("B")}));
+}
+
+// Columns left out are never read: the queries list the columns kept, by
+// the names the tables give them, whatever the case the user wrote; a name
+// only one table has leaves only that one.
+TEST_F(ComparisonRunOptions, ColumnsLeftOutLeaveTheQuery) {
+    std::vector<QStringList> stamped = rows(7, {3});
+    for (QStringList& row : stamped) row << QStringLiteral("2024-05-01");
+    data.addTable(QStringLiteral("B"), TextTable({"Id", "Name", "Stamp"}, stamped));
+    options.ignore = QStringList{QStringLiteral("NAME"), QStringLiteral("stamp")};
+    EXPECT_EQ(runAll(), "compared");
+    EXPECT_EQ(sink.calls, (QStringList{"added 7"}));
+    EXPECT_EQ(readQueries(), sorted({"select [Id] from [A]", "select [Id] from [B]",
+                                     estimateOf("A"), estimateOf("B")}));
+
+    // By key, with the key after a column left out: the engine must find it
+    // among the fields read, not among the table's.
+    data.addTable(QStringLiteral("A"), TextTable({"Note", "Id", "Name"}, {}));
+    data.addTable(QStringLiteral("B"), TextTable({"Note", "Id", "Name"}, {}));
+    data.setQuery(byId(QStringLiteral("select [Id], [Name] from [A]")),
+                  TextTable({"Id", "Name"}, rows(6, {})));
+    data.setQuery(byId(QStringLiteral("select [Id], [Name] from [B]")),
+                  TextTable({"Id", "Name"}, rows(7, {3})));
+    options.ignore = QStringList{QStringLiteral("note")};
+    options.key.columns = QStringList{QStringLiteral("id")};
+    sink.calls.clear();
+    EXPECT_EQ(runAll(), "compared");
+    EXPECT_EQ(sink.calls, (QStringList{"changed Id=3 Name x>changed", "added Id=7"}));
+}
+
+TEST_F(ComparisonRunOptions, WhatCannotBeLeftOutIsRefusedBeforeAnyTableIsRead) {
+    const auto refused = [&](QStringList ignore, QStringList key, bool automatic = false) {
+        options.ignore = std::move(ignore);
+        options.key = compare::KeyChoice{automatic, std::move(key)};
+        const QString ended = runAll();
+        EXPECT_TRUE(readQueries().isEmpty()) << readQueries().join(u'|').toStdString();
+        return ended;
+    };
+    EXPECT_EQ(refused({"Name", "foo"}, {}),
+              "plan failed: Neither A nor B has a column \"foo\" to leave out.");
+    const auto described = data.queries().size();
+    EXPECT_EQ(refused({"id"}, {"Id"}),
+              "plan failed: The records cannot be paired by key: the key column \"Id\" is left "
+              "out of the comparison.");
+    EXPECT_EQ(data.queries().size(), described) << "a named key needs no description to refuse";
+    data.setPrimaryKey(QStringLiteral("A"), {QStringLiteral("Id")});
+    EXPECT_EQ(refused({"ID"}, {}, true),
+              "plan failed: The records cannot be paired by key: the key column \"Id\" is left "
+              "out of the comparison.");
+    EXPECT_EQ(refused({"name", "id"}, {}),
+              "plan failed: Every column of A is left out: nothing of it is left to compare.");
+    EXPECT_TRUE(sink.calls.isEmpty());
+}
+
+// A condition goes into its table's query, as one condition; the estimate of
+// a table with a condition is not asked (it would count rows that never come).
+TEST_F(ComparisonRunOptions, ConditionsGoIntoTheirTablesQueries) {
+    const QString whereA = QStringLiteral("select * from [A] where (Id > '2' or Name = 'a;b')");
+    const QString whereB = QStringLiteral("select * from [B] where (Id > '2' or Name = 'a;b')");
+    data.setQuery(whereA, TextTable({"Id", "Name"}, rows(6, {})));
+    data.setQuery(whereB, TextTable({"Id", "Name"}, {}));
+    options.where = QStringLiteral("Id > '2' or Name = 'a;b'");
+    EXPECT_EQ(runAll(), "no data");
+    EXPECT_EQ(readQueries(), (QStringList{whereA, whereB}));
+
+    // The second table's own condition, there only; by key it comes before the order.
+    options.rightWhere = QStringLiteral("Id <> '7'");
+    options.where.clear();
+    options.key.columns = QStringList{QStringLiteral("Id")};
+    const QString secondOnly = byId(QStringLiteral("select * from [B] where (Id <> '7')"));
+    data.setQuery(byId(QStringLiteral("select * from [A]")),
+                  TextTable({"Id", "Name"}, rows(6, {})));
+    data.setQuery(secondOnly, TextTable({"Id", "Name"}, rows(6, {3})));
+    const auto before = data.queries().size();
+    EXPECT_EQ(runAll(), "compared");
+    EXPECT_EQ(sink.calls, (QStringList{"changed Id=3 Name x>changed"}));
+    QStringList sent = data.queries().mid(before).filter(QStringLiteral(" from [B]"));
+    sent.sort();
+    EXPECT_EQ(sent, sorted({"select * from [B] where 1 = 0", secondOnly}));
+    EXPECT_TRUE(data.queries().mid(before).contains(estimateOf("A")));
+
+    // A condition that would not stay one: refused before anything is sent.
+    const auto before2 = data.queries().size();
+    options.rightWhere = QStringLiteral("1=1; drop table T");
+    EXPECT_EQ(runAll(),
+              "plan failed: The second table's row condition \"1=1; drop table T\" cannot go into "
+              "the query: \";\" would end the statement.");
+    options.rightWhere.reset();
+    options.where = QStringLiteral("x = 1) or (1=1");
+    EXPECT_EQ(runAll(),
+              "plan failed: The row condition \"x = 1) or (1=1\" cannot go into the query: a "
+              "\")\" closes more than was opened.");
+    EXPECT_EQ(data.queries().size(), before2);
 }
 
 }  // namespace

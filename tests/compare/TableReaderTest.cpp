@@ -196,8 +196,7 @@ TEST_F(Reader, ACancelWhileLearningTheKeyEndsThroughTheCallersStop) {
         first->Cancel();
         second->Cancel();
     };
-    EXPECT_THROW(compare::PlanKeyedQueries(*first, *second, kOrders, kOrders,
-                                           compare::KeyChoice{true, {}}, whileWaiting),
+    EXPECT_THROW(compare::DescribeTables(*first, *second, kOrders, kOrders, true, whileWaiting),
                  Stop);
     EXPECT_TRUE(escPressed);
     EXPECT_TRUE(destroyedPromptly(first));

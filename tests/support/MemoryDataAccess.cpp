@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <optional>
 
 namespace data {
 
@@ -165,20 +166,74 @@ struct MemoryDataAccess::Ledger {
         return parts.join(u'.');
     }
 
+    // "select * from NAME" or "select [a], [b] from NAME", each optionally
+    // with " where 1 = 0" (the columns without rows): the table's copy, or
+    // its columns listed; nothing for any other text.
+    std::optional<ResultTable> select(const QString& sql) {
+        static const QString selectWord = QStringLiteral("select ");
+        static const QString fromWord = QStringLiteral(" from ");
+        static const QString noRows = QStringLiteral(" where 1 = 0");
+        if (!sql.startsWith(selectWord, Qt::CaseInsensitive)) return std::nullopt;
+        qsizetype p = selectWord.size();
+        QStringList listed;
+        if (sql.mid(p, 1) == QStringLiteral("*")) {
+            ++p;
+        } else {
+            for (;;) {
+                if (p >= sql.size() || sql[p] != u'[') return std::nullopt;
+                QString name;
+                for (++p; p < sql.size(); ++p) {
+                    if (sql[p] != u']') {
+                        name += sql[p];
+                    } else if (p + 1 < sql.size() && sql[p + 1] == u']') {
+                        name += sql[++p];
+                    } else {
+                        break;
+                    }
+                }
+                ++p;
+                listed << name;
+                if (sql.mid(p, 2) != QStringLiteral(", ")) break;
+                p += 2;
+            }
+        }
+        if (sql.mid(p, fromWord.size()).compare(fromWord, Qt::CaseInsensitive) != 0) {
+            return std::nullopt;
+        }
+        QString name = sql.mid(p + fromWord.size()).trimmed();
+        const bool withoutRows = name.endsWith(noRows, Qt::CaseInsensitive);
+        if (withoutRows) name.chop(noRows.size());
+        const auto it = tables.find(tableKey(name).toUpper());
+        if (it == tables.end()) {
+            throw DataError(
+                QStringLiteral("[FreeTDS][SQL Server]Invalid object name '%1'.").arg(name),
+                QStringLiteral("42S02"), 208);
+        }
+        ResultTable read = withoutRows ? it->second.withoutRows() : copyOf(it->second);
+        if (listed.isEmpty()) return read;
+        ResultTable kept;
+        for (const QString& column : listed) {
+            const int f = read.indexOf(column);
+            if (f < 0) {
+                throw DataError(
+                    QStringLiteral("[FreeTDS][SQL Server]Invalid column name '%1'.").arg(column),
+                    QStringLiteral("42S22"), 207);
+            }
+            Column& to = kept.addColumn(read.column(f).name(), read.column(f).kind(),
+                                        read.column(f).sqlType());
+            for (std::size_t r = 0; r < read.column(f).size(); ++r) {
+                to.append(read.column(f).value(r));
+            }
+        }
+        return kept;
+    }
+
     ResultTable query(const QString& sql) {
         const std::lock_guard lock(mutex);
         queryLog << sql;
         step(Operation::Query, sql);
         if (auto it = queries.find(sql); it != queries.end()) return copyOf(it->second);
-        static const QString prefix = QStringLiteral("select * from ");
-        if (sql.startsWith(prefix, Qt::CaseInsensitive)) {
-            QString name = sql.mid(prefix.size()).trimmed();
-            const QString key = tableKey(name);
-            if (auto it = tables.find(key.toUpper()); it != tables.end()) return copyOf(it->second);
-            throw DataError(
-                QStringLiteral("[FreeTDS][SQL Server]Invalid object name '%1'.").arg(name),
-                QStringLiteral("42S02"), 208);
-        }
+        if (std::optional<ResultTable> read = select(sql)) return std::move(*read);
         throw DataError(QStringLiteral("[FreeTDS][SQL Server]Incorrect syntax near '%1'.").arg(sql),
                         QStringLiteral("42000"), 102);
     }

@@ -40,8 +40,10 @@ public:
     ~MemoryDataAccess() override;
 
     // "select * from NAME" (NAME case-insensitive, brackets allowed) returns a
-    // copy of the table; any other query text registered with setQuery returns
-    // that result. Unknown tables fail as the server would (42S02/208).
+    // copy of the table, "select [a], [b] from NAME" those columns of it, and
+    // either with " where 1 = 0" the columns without rows; any other query
+    // text registered with setQuery returns that result. Unknown tables and
+    // columns fail as the server would (42S02/208, 42S22/207).
     void addTable(const QString& name, const ResultTable& table);
     void setQuery(const QString& sql, const ResultTable& result);
     // The primary key columns PrimaryKeyColumns gives for a table (as addTable names it).
