@@ -156,10 +156,11 @@ void TableSelectionWindow::PushButton3_Click() {
     }
     if (!reached) return endEarly();
 
-    // Records paired by key: both tables' columns and the first's primary key
-    // first, so that both can be read in the key's order. A key that cannot
-    // be had ends the run before any line.
-    if (run->pairsByKey()) {
+    // Records paired by key, columns left out, row conditions: both tables'
+    // columns (and the first's primary key) first, so that both queries read
+    // what is compared, in the key's order. A key or an option that cannot be
+    // had ends the run before any line.
+    if (run->plansQueries()) {
         QString problem;
         const bool learnt = stage(250, [&] {
             try {
