@@ -92,7 +92,9 @@ ComparisonOptionsDialog::ComparisonOptionsDialog(const TablePair& pair, const QS
     problem_->setWordWrap(true);
     problem_->setTextFormat(Qt::PlainText);
     problem_->setStyleSheet(QStringLiteral("color: #a00000"));
-    problem_->hide();
+    // Room kept for it, so that nothing moves under the pointer when it shows.
+    problem_->setMinimumHeight(2 * problem_->fontMetrics().lineSpacing());
+    problem_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     ok_ = buttons->button(QDialogButtonBox::Ok);
@@ -100,33 +102,29 @@ ComparisonOptionsDialog::ComparisonOptionsDialog(const TablePair& pair, const QS
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
-    auto* rows = new QFormLayout;
-    rows->addRow(QStringLiteral("Rows of the first table where:"), firstWhere_);
-    rows->addRow(QString(), sameWhere_);
-    rows->addRow(QStringLiteral("Rows of the second table where:"), secondWhere_);
-    auto* equal = new QFormLayout;
-    equal->addRow(QStringLiteral("Numbers equal within:"), tolerance_);
     auto* stop = new QHBoxLayout;
-    auto* stopBefore = new QLabel(QStringLiteral("Stop after"), this);
-    stopBefore->setBuddy(limit_);
-    stop->addWidget(stopBefore);
     stop->addWidget(limit_);
     stop->addWidget(new QLabel(QStringLiteral("differing records"), this));
     stop->addStretch();
+    // One form, so that the fields line up.
+    auto* form = new QFormLayout;
+    form->addRow(QStringLiteral("Rows of the first table where:"), firstWhere_);
+    form->addRow(QString(), sameWhere_);
+    form->addRow(QStringLiteral("Rows of the second table where:"), secondWhere_);
+    form->addRow(trim_);
+    form->addRow(ignoreCase_);
+    form->addRow(nullEqualsEmpty_);
+    form->addRow(QStringLiteral("Numbers equal within:"), tolerance_);
+    form->addRow(QStringLiteral("Stop after"), stop);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(heading);
     layout->addWidget(columns_, 1);
     layout->addWidget(keyNote);
-    layout->addLayout(rows);
-    layout->addWidget(trim_);
-    layout->addWidget(ignoreCase_);
-    layout->addWidget(nullEqualsEmpty_);
-    layout->addLayout(equal);
-    layout->addLayout(stop);
+    layout->addLayout(form);
     layout->addWidget(problem_);
     layout->addWidget(buttons);
-    resize(Twips(6600), Twips(7200));
+    resize(Twips(6600), Twips(7800));
 
     setTabOrder(columns_, firstWhere_);
     setTabOrder(firstWhere_, sameWhere_);
@@ -215,7 +213,6 @@ void ComparisonOptionsDialog::accept() {
         return;
     }
     problem_->setText(p.text);
-    problem_->show();
     p.where->setFocus();
 }
 
