@@ -37,6 +37,10 @@ inline constexpr SettingKey kSecondTableOriginSetting{"Second Table Origin", "Th
 // The comparison's options (table selection window, "1" ticked).
 inline constexpr SettingKey kPairFieldsByNameSetting{"Pair Fields By Name", "0"};
 inline constexpr SettingKey kPairRecordsByKeySetting{"Pair Records By Key", "0"};
+// The options of the options dialog, per pair of tables: one JSON text
+// (pairs most recently set first), since columns and conditions belong to
+// two tables and would be wrong for the next pair.
+inline constexpr SettingKey kPairOptionsSetting{"Pair Options", ""};
 
 // The per-user settings store: application "Veltrane", section "Dorvantis",
 // one text per key. It holds the password in clear text, so a file (and a

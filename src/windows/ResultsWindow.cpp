@@ -14,9 +14,29 @@
 
 namespace windows {
 
+namespace {
+
+// The window's height without a run's end, and where that end starts.
+constexpr int kHeight = 5475;
+constexpr int kEndTop = 5445;
+
+// The options a run had on, key columns included, or nothing.
+QString OptionsNotice(const compare::RunOptions& options) {
+    QStringList parts;
+    const QString on = compare::OptionsText(options);
+    if (!on.isEmpty()) parts << on;
+    if (!options.key.columns.isEmpty()) {
+        parts << QStringLiteral("records paired by %1").arg(options.key.columns.join(u", "));
+    }
+    if (parts.isEmpty()) return QString();
+    return QStringLiteral("Options were on: %1.").arg(parts.join(u"; "));
+}
+
+}  // namespace
+
 ResultsWindow::ResultsWindow(WindowRegistry& registry) : Window(registry) {
     setFont(ArialFont(9));
-    setFixedSize(Twips(5880), Twips(5475));
+    setFixedSize(Twips(5880), Twips(kHeight));
     ListView1 = Place(new ResultListView(this), "ListView1", 120, 120, 5640, 2280);
     ListView2 = Place(new ResultListView(this), "ListView2", 120, 2520, 5640, 2280);
     PushButton2 =
@@ -27,6 +47,18 @@ ResultsWindow::ResultsWindow(WindowRegistry& registry) : Window(registry) {
         b->setFont(ArialFont(11.25));
         b->setAutoDefault(false);
     }
+    // Below the buttons; the window grows to hold them.
+    summary_ = new QLabel(this);
+    summary_->setObjectName(QStringLiteral("Summary"));
+    notice_ = new QLabel(this);
+    notice_->setObjectName(QStringLiteral("OptionsNotice"));
+    notice_->setStyleSheet(QStringLiteral("color: #a00000"));
+    for (QLabel* label : {summary_, notice_}) {
+        label->setWordWrap(true);
+        label->setTextFormat(Qt::PlainText);
+        label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        label->hide();
+    }
     setTabOrder(PushButton2, PushButton9);
     setTabOrder(PushButton9, ListView1);
     setTabOrder(ListView1, ListView2);
@@ -35,6 +67,8 @@ ResultsWindow::ResultsWindow(WindowRegistry& registry) : Window(registry) {
     AddPointerHandler(ListView2->viewport(), PointerHandler::Normal);
     AddPointerHandler(PushButton2, PointerHandler::Hand);
     AddPointerHandler(PushButton9, PointerHandler::Hand);
+    AddPointerHandler(summary_, PointerHandler::Normal);
+    AddPointerHandler(notice_, PointerHandler::Normal);
 
     for (ResultListView* list : {ListView1, ListView2}) {
         connect(list, &ResultListView::saveRequested, this, [this] { SaveResults(); });
@@ -64,6 +98,7 @@ void ResultsWindow::PushButton2_Click() {
     ErrorTrap trap(registry().boxes(), app::kForm3BackTag);
     trap.step(100, [&] { ListView1->linesModel()->clear(); });
     trap.step(102, [&] { ListView2->linesModel()->clear(); });
+    trap.step(102, [&] { ClearRunEnd(); });
     trap.step(104, [&] { registry().tableSelectionWindow().Show(); });
     trap.step(106, [&] { Hide(); });
 }
@@ -82,6 +117,8 @@ void ResultsWindow::SaveResults() {
                 const ResultLinesModel& lines = *list->linesModel();
                 for (qsizetype i = 0; i < lines.lineCount(); ++i) writer.write(lines.difference(i));
             }
+            // As the command's --output ends it.
+            if (end_) writer.writeEnd(end_->summary, end_->firstTable, end_->secondTable, true);
             if (file.commit()) return;
             reason = file.errorString();
         } catch (const compare::ReportWriteError& e) {
@@ -94,6 +131,38 @@ void ResultsWindow::SaveResults() {
     registry().boxes().show(
         QStringLiteral("The results could not be saved to %1: %2").arg(path, reason), QString(),
         ui::Buttons::Ok, ui::Icon::Exclamation);
+}
+
+void ResultsWindow::ShowRunEnd(const RunEnd& end) {
+    end_ = end;
+    // The options are said apart, in the notice's colour.
+    compare::RunSummary counted = end.summary;
+    counted.options.clear();
+    summary_->setText(compare::SummaryText(counted, end.firstTable, end.secondTable));
+    QStringList notice;
+    if (end.summary.stoppedAtLimit) notice << compare::StoppedAtLimitText(end.summary.limit);
+    const QString options = OptionsNotice(end.options);
+    if (!options.isEmpty()) notice << options;
+    notice_->setText(notice.join(u' '));
+
+    int y = Twips(kEndTop);
+    for (QLabel* label : {summary_, notice_}) {
+        label->setVisible(!label->text().isEmpty());
+        if (label->isHidden()) continue;
+        const int height = label->heightForWidth(Twips(5640));
+        label->setGeometry(Twips(120), y, Twips(5640), height);
+        y += height + Twips(60);
+    }
+    setFixedSize(Twips(5880), y + Twips(60));
+}
+
+void ResultsWindow::ClearRunEnd() {
+    end_.reset();
+    summary_->clear();
+    notice_->clear();
+    summary_->hide();
+    notice_->hide();
+    setFixedSize(Twips(5880), Twips(kHeight));
 }
 
 void ResultsWindow::PushButton9_Click() {

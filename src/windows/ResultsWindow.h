@@ -1,11 +1,23 @@
 #pragma once
 
+#include <QLabel>
 #include <QPushButton>
+#include <optional>
 
+#include "CompareOptions.h"
 #include "ResultListView.h"
 #include "Window.h"
 
 namespace windows {
+
+// How a run ended: what it counted, the tables as the lines name them, and
+// the options it ran with.
+struct RunEnd {
+    compare::RunSummary summary;
+    QString firstTable;
+    QString secondTable;
+    compare::RunOptions options;
+};
 
 // The results window: field differences above, added and deleted records below.
 class ResultsWindow : public Window {
@@ -21,11 +33,19 @@ public:
     // is a message and the results stay on screen.
     void SaveResults();
 
+    // The run's summary under the lists, with a notice when options narrowed
+    // or loosened it (lest it pass for a whole comparison) and when it
+    // stopped at its limit; "Save As…" ends the file with the summary.
+    void ShowRunEnd(const RunEnd& end);
+    void ClearRunEnd();
+
     // The controls by role, for whoever must name them from outside.
     ResultListView* fieldDifferences() const { return ListView1; }
     ResultListView* recordDifferences() const { return ListView2; }
     QPushButton* backButton() const { return PushButton2; }
     QPushButton* exitButton() const { return PushButton9; }
+    QLabel* summaryLabel() const { return summary_; }
+    QLabel* noticeLabel() const { return notice_; }
 
 private:
     void PushButton2_Click();  // "< Back"
@@ -35,6 +55,9 @@ private:
     ResultListView* ListView2;  // added / deleted records
     QPushButton* PushButton2;
     QPushButton* PushButton9;
+    QLabel* summary_;
+    QLabel* notice_;  // options on, stopped at the limit
+    std::optional<RunEnd> end_;
 };
 
 }  // namespace windows

@@ -4,12 +4,15 @@
 
 #include "ApplicationTitle.h"
 #include "ClassicLook.h"
+#include "ComparisonOptionsDialog.h"
 #include "ErrorTrap.h"
 #include "InputGuard.h"
 #include "Layout.h"
 #include "LoginWindow.h"
 #include "Pointer.h"
+#include "RecordKey.h"
 #include "Settings.h"
+#include "SideNames.h"
 #include "TableCatalogue.h"
 #include "WhilePainting.h"
 #include "WindowRegistry.h"
@@ -56,7 +59,10 @@ TableSelectionWindow::TableSelectionWindow(WindowRegistry& registry) : Window(re
     PairByName = Place(new QCheckBox(QStringLiteral("Pair fields by name"), this), "PairByName",
                        120, 4700, 3360, 300);
     PairByKey = Place(new QCheckBox(QStringLiteral("Pair records by key"), this), "PairByKey", 3600,
-                      4700, 3360, 300);
+                      4700, 2040, 300);
+    Options = Place(new QPushButton(QStringLiteral("Options\u2026"), this), "Options", 5700, 4665,
+                    1260, 345);
+    Options->setAutoDefault(false);
     // Each option as the user last left it, stored as it changes.
     const auto storedOption = [this](QCheckBox* box, const connection::SettingKey& key) {
         box->setChecked(connection::SettingsStore().read(key) == QStringLiteral("1"));
@@ -83,7 +89,8 @@ TableSelectionWindow::TableSelectionWindow(WindowRegistry& registry) : Window(re
     setTabOrder(PushButton3, PushButton2);
     setTabOrder(PushButton2, PairByName);
     setTabOrder(PairByName, PairByKey);
-    setTabOrder(PairByKey, Combo1);
+    setTabOrder(PairByKey, Options);
+    setTabOrder(Options, Combo1);
 
     AddPointerHandler(Label1, PointerHandler::Normal);
     AddPointerHandler(ListView1->viewport(), PointerHandler::Normal);
@@ -93,11 +100,13 @@ TableSelectionWindow::TableSelectionWindow(WindowRegistry& registry) : Window(re
     AddNoPointerHandler(ProgressBar1);
     AddNoPointerHandler(PairByName);
     AddNoPointerHandler(PairByKey);
+    AddNoPointerHandler(Options);
     AddNoPointerHandler(Label2);
     AddNoPointerHandler(Combo1);
 
     connect(PushButton2, &QPushButton::clicked, this, [this] { PushButton2_Click(); });
     connect(PushButton3, &QPushButton::clicked, this, [this] { PushButton3_Click(); });
+    connect(Options, &QPushButton::clicked, this, [this] { Options_Click(); });
     // Only the user's choices: the window's own changes of the choice run nothing.
     connect(Combo1, &QComboBox::activated, this, [this](int index) { Combo1_Click(index); });
 }
@@ -233,6 +242,81 @@ void TableSelectionWindow::Combo1_Click(int index) {
     settleOrigin(index);
     trap.step(106, [&] { FillTableList(TableSide::Second, *read); });
     SetMousePointer(kPointerNormal);
+}
+
+TablePair TableSelectionWindow::ChosenPair() const {
+    const compare::SideNames names = compare::NameSides(
+        {registry().loginWindow().CurrentLoginDetails(), ListView1->SelectedTable()},
+        {SecondSideLogin(), ListView2->SelectedTable()});
+    return {names.first, names.second};
+}
+
+PairOptions TableSelectionWindow::ChosenPairOptions() const {
+    const TablePair pair = ChosenPair();
+    const auto set = pairOptions_.find({pair.first, pair.second});
+    return set != pairOptions_.end() ? set->second : StoredPairOptions(pair);
+}
+
+// The options belong to the chosen pair; the first table's columns are asked
+// for now (no rows: cheap whatever its size), while the windows paint and Esc
+// gives up. A server that does not answer is given up after the data
+// layer's login time-out, or the statement's below.
+void TableSelectionWindow::Options_Click() {
+    if (ListView1->Count() == 0 || ListView2->Count() == 0) {
+        registry().boxes().show(QStringLiteral("Please select a table from each."));
+        return;
+    }
+    const TablePair pair = ChosenPair();
+    const catalogue::TableName first = ListView1->SelectedTable();
+    const connection::LoginDetails login = registry().loginWindow().CurrentLoginDetails();
+    constexpr int kDescribeTimeoutSeconds = 30;
+    QStringList columns;
+    QString failure;
+    bool givenUp = false;
+    {
+        std::shared_ptr<data::Connection> connection;
+        const InputGuard ignoreInput([&] {
+            givenUp = true;
+            if (connection) connection->Cancel();
+        });
+        SetMousePointer(kPointerBusy);
+        try {
+            connection = registry().data().CreateConnection();
+            connection->CommandTimeout = kDescribeTimeoutSeconds;
+            columns = WhilePainting([&] {
+                connection->Open(connection::BuildConnectionString(login));
+                const data::ResultTable shape =
+                    compare::DescribeTable(*connection, first, false).columns;
+                connection->Close();
+                QStringList names;
+                for (int k = 0; k < shape.fieldCount(); ++k) names << shape.column(k).name();
+                return names;
+            });
+        } catch (const data::DataError& e) {
+            failure = e.description();
+        } catch (const std::exception& e) {
+            failure = QString::fromUtf8(e.what());
+        }
+        SetMousePointer(kPointerNormal);
+    }
+    if (givenUp) return;
+    if (!failure.isEmpty()) {
+        registry().boxes().show(
+            QStringLiteral("The columns of %1 could not be read:\r\r%2").arg(pair.first, failure),
+            QString(), ui::Buttons::Ok, ui::Icon::Exclamation);
+        return;
+    }
+    auto* dialog = new ComparisonOptionsDialog(pair, columns, PairByKey->isChecked(),
+                                               ChosenPairOptions(), this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowIcon(ProgramIcon());
+    optionsDialog_ = dialog;
+    connect(dialog, &QDialog::accepted, this, [this, dialog, pair] {
+        const PairOptions chosen = dialog->options();
+        pairOptions_[{pair.first, pair.second}] = chosen;
+        StorePairOptions(pair, chosen);
+    });
+    dialog->open();
 }
 
 void TableSelectionWindow::UseSecondLogin(const catalogue::CatalogueRead& read) {

@@ -3,11 +3,16 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <functional>
+#include <map>
+#include <utility>
 
+#include "ComparisonOptionsDialog.h"
 #include "LoginDetails.h"
+#include "PairOptions.h"
 #include "TableCatalogue.h"
 #include "TableListView.h"
 #include "Window.h"
@@ -66,11 +71,20 @@ public:
     QCheckBox* pairFieldsByNameBox() const { return PairByName; }
     QCheckBox* pairRecordsByKeyBox() const { return PairByKey; }
     QComboBox* secondOriginBox() const { return Combo1; }
+    QPushButton* optionsButton() const { return Options; }
+    // The options dialog while it is open, else null.
+    ComparisonOptionsDialog* optionsDialog() const { return optionsDialog_; }
+
+    // The two chosen tables as the lines name them (both lists must have a
+    // selection), and the options set for them.
+    TablePair ChosenPair() const;
+    PairOptions ChosenPairOptions() const;
 
 private:
     void PushButton2_Click();      // "< Back"
     void PushButton3_Click();      // "Next >": the comparison
     void Combo1_Click(int index);  // where the second list's tables come from
+    void Options_Click();          // "Options…": the chosen pair's options
 
     enum class Origin { ThisDatabase, Database, AnotherServer };
     Origin originAt(int index) const;
@@ -86,6 +100,11 @@ private:
     QPushButton* PushButton3;
     QCheckBox* PairByName;  // pair fields by name, not by position
     QCheckBox* PairByKey;   // pair records by the first table's primary key, not by position
+    QPushButton* Options;   // the chosen pair's options
+    QPointer<ComparisonOptionsDialog> optionsDialog_;
+    // What the user set in this session, pair by pair: it holds even when
+    // the settings file cannot be written.
+    std::map<std::pair<QString, QString>, PairOptions> pairOptions_;
     QLabel* Label2;
     OnDemandComboBox* Combo1;  // "This database", the server's other databases, "Another server…"
     int originIndex_ = 0;      // the choice the second list shows

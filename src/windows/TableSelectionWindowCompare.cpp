@@ -71,6 +71,8 @@ void TableSelectionWindow::PushButton3_Click() {
     compare::RunOptions options;
     options.fieldsByName = PairByName->isChecked();
     if (PairByKey->isChecked()) options.key.automatic = true;
+    // What the options dialog set for this pair of tables.
+    if (ListView1->Count() > 0 && ListView2->Count() > 0) ChosenPairOptions().applyTo(options);
     std::optional<compare::ComparisonRun> run(std::in_place, reg.data(), options, observer);
 
     trap.step(100, [&] { run->CreateConnections(); });
@@ -127,6 +129,7 @@ void TableSelectionWindow::PushButton3_Click() {
         if (ResultsWindow* results = reg.existingResultsWindow()) {
             results->fieldDifferences()->linesModel()->clear();
             results->recordDifferences()->linesModel()->clear();
+            results->ClearRunEnd();
         }
         trap.step(242, [&] {
             ProgressBar1->setRange(0, 100);
@@ -258,8 +261,11 @@ void TableSelectionWindow::PushButton3_Click() {
     } catch (const compare::RunCancelled&) {
         return endEarly();
     }
+    const RunEnd end{run->Summary(), names.first, names.second, options};
     run.reset();
 
+    // What the run counted, and the options it had on, under the lists.
+    trap.step(234, [&] { reg.resultsWindow().ShowRunEnd(end); });
     trap.step(234, [&] { reg.resultsWindow().Show(); });
     trap.step(236, [&] { Hide(); });
     trap.step(242, [&] {

@@ -12,6 +12,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
@@ -439,6 +440,13 @@ TEST_F(CommandLine, ASignalStopsACommandTheServerKeepsWaiting) {
 // "Save As..." and --output give the same file for the same comparison,
 // whatever the format; by key, where changes, additions and deletions come
 // mixed in key order, too.
+// A report with its summary's time blanked out: two runs never take the same.
+QByteArray withoutSeconds(const QByteArray& report) {
+    static const QRegularExpression seconds(
+        QStringLiteral("(; |summary,,seconds,,|\"seconds\":)\\d+\\.\\d+"));
+    return QString::fromUtf8(report).replace(seconds, QStringLiteral("\\1*")).toUtf8();
+}
+
 TEST_F(CommandLine, SaveAsAndOutputWriteTheSameFile) {
     const QString cols = QStringLiteral("Id int primary key, Note nvarchar(20)");
     const QString a =
@@ -464,8 +472,10 @@ TEST_F(CommandLine, SaveAsAndOutputWriteTheSameFile) {
             QFile s(saved), o(output);
             ASSERT_TRUE(s.open(QIODevice::ReadOnly)) << format;
             ASSERT_TRUE(o.open(QIODevice::ReadOnly)) << format;
-            const QByteArray bytes = o.readAll();
-            EXPECT_EQ(s.readAll(), bytes) << format << (byKey ? " by key" : " by position");
+            const QByteArray bytes = withoutSeconds(o.readAll());
+            EXPECT_EQ(QString::fromUtf8(withoutSeconds(s.readAll())), QString::fromUtf8(bytes))
+                << format << (byKey ? " by key" : " by position");
+            EXPECT_TRUE(bytes.contains("ummary")) << format << ": no summary";
             EXPECT_GE(bytes.count('\n'), 4) << bytes.toStdString();
         }
     }

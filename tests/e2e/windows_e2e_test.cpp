@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <functional>
 
+#include "ComparisonOptionsDialog.h"
 #include "DataAccess.h"
 #include "ErrorReport.h"
 #include "LoginWindow.h"
@@ -381,6 +382,51 @@ TEST_F(EndToEnd, RecordsPairedByKeyWhenTheBoxIsTicked) {
     EXPECT_TRUE(recordLines().isEmpty());
     EXPECT_TRUE(f2.isVisible());
     EXPECT_EQ(f2.MousePointer(), windows::kPointerNormal);
+}
+
+// The options dialog over real typed tables: the first table's columns come
+// from the server, a column left out is not compared (its changes are not
+// listed), texts that differ only by trailing blanks are equal, and the
+// results say which options were on.
+TEST_F(EndToEnd, OptionsFromTheDialogShapeTheRun) {
+    const QString cols = QStringLiteral(
+        "Id int primary key, Name nvarchar(20), Price decimal(10,2), Stamp datetime");
+    const QString a = table(
+        "OptA", cols,
+        {"1, N'Anna', 10.00, '2024-01-01T10:00:00'", "2, N'Bert', 20.00, '2024-01-01T10:00:00'",
+         "3, N'Cleo  ', 30.00, '2024-01-01T10:00:00'"});
+    const QString b = table(
+        "OptB", cols,
+        {"1, N'Anna', 10.00, '2024-06-01T08:00:00'", "2, N'Bert', 25.00, '2024-06-01T08:00:00'",
+         "3, N'Cleo', 30.00, '2024-06-01T08:00:00'"});
+    login();
+    windows::TableSelectionWindow& f2 = registry().tableSelectionWindow();
+    f2.firstTables()->Select(indexOf(*f2.firstTables(), a));
+    f2.secondTables()->Select(indexOf(*f2.secondTables(), b));
+    QTest::mouseClick(f2.optionsButton(), Qt::LeftButton);
+    windows::ComparisonOptionsDialog* d = f2.optionsDialog();
+    ASSERT_NE(d, nullptr) << boxes.texts().join(u'|').toStdString();
+    QStringList columns;
+    for (int i = 0; i < d->columnList()->topLevelItemCount(); ++i) {
+        columns << d->columnList()->topLevelItem(i)->text(0);
+    }
+    ASSERT_EQ(columns, (QStringList{"Id", "Name", "Price", "Stamp"}));
+    d->columnList()->topLevelItem(3)->setCheckState(
+        windows::ComparisonOptionsDialog::LeaveOutColumn, Qt::Checked);
+    d->trimBox()->setChecked(true);
+    QTest::mouseClick(d->okButton(), Qt::LeftButton);
+    ASSERT_FALSE(f2.optionsDialog() && f2.optionsDialog()->isVisible());
+
+    QTest::mouseClick(f2.nextButton(), Qt::LeftButton);
+    EXPECT_TRUE(boxes.boxes.empty()) << boxes.texts().join(u'|').toStdString();
+    EXPECT_EQ(fieldLines(),
+              QStringList{"Record 2,Field \"Price\" has changed from \"20\" to \"25\""});
+    EXPECT_TRUE(recordLines().isEmpty());
+    windows::ResultsWindow& f3 = registry().resultsWindow();
+    EXPECT_EQ(f3.noticeLabel()->text(),
+              QStringLiteral("Options were on: columns left out: Stamp; trailing blanks ignored."));
+    EXPECT_TRUE(f3.summaryLabel()->text().contains(QStringLiteral("; 3 compared, 1 with changed")))
+        << f3.summaryLabel()->text().toStdString();
 }
 
 // The same table name in two schemas: both are listed, the other schema's

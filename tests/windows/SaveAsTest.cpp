@@ -1,5 +1,6 @@
 // "Save As…" and the report sink the command line writes through must give
-// the same bytes for the same comparison.
+// the same bytes for the same comparison, its end (the limit, the summary)
+// included.
 
 #include <gtest/gtest.h>
 
@@ -44,12 +45,25 @@ TEST_F(SaveAs, GivesTheBytesOfTheReportSink) {
     } formats[] = {{"r.txt", compare::ReportFormat::Text},
                    {"r.csv", compare::ReportFormat::Csv},
                    {"r.json", compare::ReportFormat::Json}};
+    compare::RunSummary summary;
+    summary.firstRead = 7;
+    summary.secondRead = 8;
+    summary.compared = 6;
+    summary.changedRecords = 2;
+    summary.changedFields = 3;
+    summary.added = 1;
+    summary.limit = 3;
+    summary.stoppedAtLimit = true;
+    summary.elapsedMs = 1234;
+    summary.options =
+        QStringLiteral("columns left out: \"Note, \"quoted\"\"; at most 3 differing records");
     for (const auto& run : runs) {
         windows::ResultsWindowSink lists(
             registry(), [] { return QStringLiteral("dbo.B"); },
             [] { return QStringLiteral("dbo.A"); });
         run.calls(lists);
         windows::ResultsWindow& results = registry().resultsWindow();
+        results.ShowRunEnd({summary, QStringLiteral("dbo.A"), QStringLiteral("dbo.B"), {}});
         for (const auto& format : formats) {
             SCOPED_TRACE(std::string(run.name) + ", " + format.file);
             shell.saveTo = dir.filePath(QString::fromLatin1(format.file));
@@ -62,7 +76,7 @@ TEST_F(SaveAs, GivesTheBytesOfTheReportSink) {
             compare::ReportSink sink(reported, format.format, QStringLiteral("dbo.A"),
                                      QStringLiteral("dbo.B"));
             run.calls(sink);
-            sink.finish(compare::RunSummary{}, false);
+            sink.finish(summary, true);
             EXPECT_GT(reported.size(), 200);
             EXPECT_EQ(QString::fromUtf8(saved.readAll()), QString::fromUtf8(reported.data()));
         }

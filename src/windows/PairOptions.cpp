@@ -1,0 +1,115 @@
+#include "PairOptions.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include "Settings.h"
+
+namespace windows {
+
+namespace {
+
+// Enough for anyone's pairs; the oldest go first, so that the file does not
+// grow with every pair ever compared.
+constexpr qsizetype kMostPairs = 100;
+
+QJsonArray namesArray(const QStringList& names) {
+    QJsonArray a;
+    for (const QString& n : names) a.append(n);
+    return a;
+}
+
+QStringList namesOf(const QJsonValue& value) {
+    QStringList out;
+    for (const QJsonValue& v : value.toArray()) {
+        if (v.isString() && !v.toString().isEmpty()) out << v.toString();
+    }
+    return out;
+}
+
+QJsonObject toJson(const TablePair& pair, const PairOptions& o) {
+    QJsonObject j;
+    j[QStringLiteral("first")] = pair.first;
+    j[QStringLiteral("second")] = pair.second;
+    j[QStringLiteral("leaveOut")] = namesArray(o.leaveOut);
+    j[QStringLiteral("key")] = namesArray(o.key);
+    j[QStringLiteral("where")] = o.firstWhere;
+    if (!o.sameWhere) j[QStringLiteral("secondWhere")] = o.secondWhere;
+    j[QStringLiteral("trim")] = o.trim;
+    j[QStringLiteral("ignoreCase")] = o.ignoreCase;
+    j[QStringLiteral("nullEqualsEmpty")] = o.nullEqualsEmpty;
+    j[QStringLiteral("tolerance")] = o.tolerance;
+    // As text: a JSON number is a double, which would round a large limit.
+    j[QStringLiteral("limit")] = QString::number(o.limit);
+    return j;
+}
+
+PairOptions fromJson(const QJsonObject& j) {
+    PairOptions o;
+    o.leaveOut = namesOf(j[QStringLiteral("leaveOut")]);
+    o.key = namesOf(j[QStringLiteral("key")]);
+    o.firstWhere = j[QStringLiteral("where")].toString();
+    o.sameWhere = !j.contains(QStringLiteral("secondWhere"));
+    o.secondWhere = j[QStringLiteral("secondWhere")].toString();
+    o.trim = j[QStringLiteral("trim")].toBool();
+    o.ignoreCase = j[QStringLiteral("ignoreCase")].toBool();
+    o.nullEqualsEmpty = j[QStringLiteral("nullEqualsEmpty")].toBool();
+    o.tolerance = j[QStringLiteral("tolerance")].toString();
+    bool ok = false;
+    const qlonglong limit = j[QStringLiteral("limit")].toString().toLongLong(&ok);
+    o.limit = ok && limit > 0 ? limit : 0;
+    return o;
+}
+
+bool isPair(const QJsonValue& entry, const TablePair& pair) {
+    const QJsonObject j = entry.toObject();
+    return j[QStringLiteral("first")].toString() == pair.first &&
+           j[QStringLiteral("second")].toString() == pair.second;
+}
+
+// The stored pairs; a value that is no JSON array (edited by hand) holds none.
+QJsonArray storedPairs(const connection::SettingsStore& store) {
+    return QJsonDocument::fromJson(store.read(connection::kPairOptionsSetting).toUtf8()).array();
+}
+
+}  // namespace
+
+void PairOptions::applyTo(compare::RunOptions& options) const {
+    options.ignore = leaveOut;
+    options.where = firstWhere;
+    if (!sameWhere) options.rightWhere = secondWhere;
+    options.values.trim = trim;
+    options.values.ignoreCase = ignoreCase;
+    options.values.nullEqualsEmpty = nullEqualsEmpty;
+    if (!tolerance.isEmpty()) options.values.tolerance = compare::Tolerance::FromText(tolerance);
+    options.limit = limit;
+    if (options.key.pairsByKey() && !key.isEmpty()) {
+        options.key.automatic = false;
+        options.key.columns = key;
+    }
+}
+
+PairOptions StoredPairOptions(const TablePair& pair) {
+    const connection::SettingsStore store;
+    for (const QJsonValue& entry : storedPairs(store)) {
+        if (isPair(entry, pair)) return fromJson(entry.toObject());
+    }
+    return PairOptions();
+}
+
+bool StorePairOptions(const TablePair& pair, const PairOptions& options) {
+    connection::SettingsStore store;
+    const QJsonArray old = storedPairs(store);
+    QJsonArray pairs;
+    // Options all off are what a pair without any has: nothing to keep.
+    if (!(options == PairOptions())) pairs.append(toJson(pair, options));
+    for (const QJsonValue& entry : old) {
+        if (pairs.size() >= kMostPairs) break;
+        if (!isPair(entry, pair)) pairs.append(entry);
+    }
+    return store.write(connection::kPairOptionsSetting,
+                       QString::fromUtf8(QJsonDocument(pairs).toJson(QJsonDocument::Compact)));
+}
+
+}  // namespace windows
