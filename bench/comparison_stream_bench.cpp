@@ -3,7 +3,7 @@
 // server on loopback:
 //
 //   comparison_stream_bench [--sizes 100k,1M,10M] [--repeat K] [--catalogue TABLES]
-//                           [--server PATH] [--key auto]
+//                           [--server PATH] [--key auto] [--ignore COLS] [--trim]
 //
 // For each N it seeds bench_a (N rows) and bench_b (N + 100 rows, 1 % of
 // `amount` changed) inside the server, and at N = 1 000 000 also bench_c
@@ -20,6 +20,10 @@
 // With --key auto, id is each table's primary key and "Pair records by key"
 // is ticked; the floor then reads both tables ordered by id, as a comparison
 // by key must read them.
+//
+// With --ignore (columns separated by commas) and --trim, the comparison of
+// bench_a with bench_b runs with those options, stored for the pair as the
+// options dialog stores them; the floor still reads every column.
 
 #include <malloc.h>
 #include <sql.h>
@@ -45,6 +49,7 @@
 #include "DataAccess.h"
 #include "LoginWindow.h"
 #include "MessageBoxes.h"
+#include "PairOptions.h"
 #include "RecordingMessageBoxes.h"
 #include "ResultsWindow.h"
 #include "TableSelectionWindow.h"
@@ -643,7 +648,7 @@ void quietOffscreen(QtMsgType type, const QMessageLogContext&, const QString& te
 void usage() {
     std::fprintf(stderr,
                  "usage: comparison_stream_bench [--sizes N,N,...] [--repeat K] [--catalogue "
-                 "TABLES] [--server PATH] [--key auto]\n"
+                 "TABLES] [--server PATH] [--key auto] [--ignore COLS] [--trim]\n"
                  "  sizes take k and M: 100k,1M,10M (the default); --catalogue 0 skips the "
                  "catalogue\n");
 }
@@ -664,6 +669,7 @@ int main(int argc, char** argv) {
     int catalogueTables = 10'000;
     std::string serverBinary = DORVANTIS_TDS_SERVER;
     bool byKey = false;
+    windows::PairOptions options;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         auto value = [&]() -> std::string {
@@ -690,6 +696,10 @@ int main(int argc, char** argv) {
                     return 2;
                 }
                 byKey = true;
+            } else if (a == "--ignore") {
+                options.leaveOut = QString::fromStdString(value()).split(u',', Qt::SkipEmptyParts);
+            } else if (a == "--trim") {
+                options.trim = true;
             } else {
                 usage();
                 return 2;
@@ -795,6 +805,12 @@ int main(int argc, char** argv) {
             w.backToLogin();
             w.loginNext();
             w.registry().tableSelectionWindow().pairRecordsByKeyBox()->setChecked(byKey);
+            if (options != windows::PairOptions()) {
+                w.select(QStringLiteral("bench_a"), QStringLiteral("bench_b"));
+                expect(windows::StorePairOptions(w.registry().tableSelectionWindow().ChosenPair(),
+                                                 options),
+                       "the options could not be stored");
+            }
 
             Runs& runs = results[n];
             const bool withDiffering = n == kDifferingPairRows;
