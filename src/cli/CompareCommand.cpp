@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QSaveFile>
 #include <QTemporaryFile>
 #include <cerrno>
 #include <csignal>
@@ -27,6 +28,7 @@
 #include "SideNames.h"
 #include "TableCatalogue.h"
 #include "TableComparison.h"
+#include "TableQuery.h"
 
 namespace cli {
 
@@ -203,10 +205,17 @@ Sides findTables(data::DataAccess& data, const connection::LoginDetails& leftLog
     return sides;
 }
 
-// The comparison; returns the number of differences written to out.
-std::int64_t compareTables(data::DataAccess& data, std::FILE* err, const Sides& sides,
-                           QIODevice& out, compare::ReportFormat format,
-                           const compare::RunOptions& options) {
+// What a comparison left: the differences written and what the run counted.
+struct Compared {
+    std::int64_t differences = 0;
+    compare::RunSummary summary;
+};
+
+// The comparison, its report into out; withSummary: the report ends with the
+// run's summary.
+Compared compareTables(data::DataAccess& data, std::FILE* err, const Sides& sides, QIODevice& out,
+                       compare::ReportFormat format, const compare::RunOptions& options,
+                       bool withSummary) {
     const QString& left = sides.names.first;
     const QString& right = sides.names.second;
     CommandObserver observer(err);
@@ -256,10 +265,10 @@ std::int64_t compareTables(data::DataAccess& data, std::FILE* err, const Sides& 
     compare::ReportSink report(out, format, left, right);
     stage([&] {
         run.Compare(steps, report, run.PositionalFields());
-        report.finish(run.Summary(), false);
+        report.finish(run.Summary(), withSummary);
     });
     observer.progress.clear();
-    return report.differences();
+    return {report.differences(), run.Summary()};
 }
 
 // The whole report onto standard output, or a failure saying why not (a
@@ -340,6 +349,101 @@ struct LoginOptions {
     QCommandLineOption server, port, database, user, local, noLocal, passwordFile;
 };
 
+// The options that narrow or loosen a comparison: columns left out, the rows
+// taken, what counts as equal, and where the run stops.
+struct ComparisonOptions {
+    ComparisonOptions()
+        : ignore(QStringLiteral("ignore"),
+                 QStringLiteral("Leave the columns out of both tables (names without case, "
+                                "separated by commas; may be repeated)."),
+                 QStringLiteral("COLUMNS")),
+          where(QStringLiteral("where"),
+                QStringLiteral("Compare only the rows of both tables for which the SQL condition "
+                               "holds."),
+                QStringLiteral("CONDITION")),
+          rightWhere(QStringLiteral("right-where"),
+                     QStringLiteral("The second table's condition, when it differs from the "
+                                    "first's (1=1 for all its rows)."),
+                     QStringLiteral("CONDITION")),
+          trim(QStringLiteral("trim"), QStringLiteral("Ignore trailing blanks of texts.")),
+          ignoreCase(QStringLiteral("ignore-case"),
+                     QStringLiteral("Compare texts without regard to case.")),
+          nullEqualsEmpty(QStringLiteral("null-equals-empty"),
+                          QStringLiteral("Take NULL and an empty text as equal.")),
+          tolerance(QStringLiteral("tolerance"),
+                    QStringLiteral("Take numbers that differ by at most X as equal."),
+                    QStringLiteral("X")),
+          limit(QStringLiteral("limit"),
+                QStringLiteral("Stop after N differing records; the report then says so."),
+                QStringLiteral("N")),
+          summary(QStringLiteral("summary"),
+                  QStringLiteral("After the report, the run's counts in one line on standard "
+                                 "error.")) {}
+
+    QList<QCommandLineOption> all() const {
+        return {ignore,          where,     rightWhere, trim,   ignoreCase,
+                nullEqualsEmpty, tolerance, limit,      summary};
+    }
+
+    // The options given, into options; what is wrong with them, or nothing.
+    QString read(const QCommandLineParser& parser, compare::RunOptions& options) const {
+        // Given twice, one of the two would be dropped without a word.
+        for (const QCommandLineOption* once : {&where, &rightWhere, &tolerance, &limit}) {
+            if (parser.values(*once).size() > 1) {
+                return QStringLiteral("--%1 may be given once").arg(once->names().constFirst());
+            }
+        }
+        for (const QString& list : parser.values(ignore)) {
+            for (const QString& part : list.split(u',')) {
+                const QString name = part.trimmed();
+                if (name.isEmpty()) {
+                    return QStringLiteral("--ignore takes column names separated by commas");
+                }
+                if (!options.ignore.contains(name, Qt::CaseInsensitive)) options.ignore << name;
+            }
+        }
+        for (const QCommandLineOption* condition : {&where, &rightWhere}) {
+            if (!parser.isSet(*condition)) continue;
+            const QString text = parser.value(*condition).trimmed();
+            // An empty condition is most likely an unset shell variable: a
+            // run over all rows would pass for a filtered one.
+            const QString problem = text.isEmpty() ? QStringLiteral("the condition is empty")
+                                                   : compare::RowConditionProblem(text);
+            if (!problem.isEmpty()) {
+                return QStringLiteral("--%1: %2").arg(condition->names().constFirst(), problem);
+            }
+            if (condition == &where) {
+                options.where = text;
+            } else {
+                options.rightWhere = text;
+            }
+        }
+        options.values.trim = parser.isSet(trim);
+        options.values.ignoreCase = parser.isSet(ignoreCase);
+        options.values.nullEqualsEmpty = parser.isSet(nullEqualsEmpty);
+        if (parser.isSet(tolerance)) {
+            options.values.tolerance = compare::Tolerance::FromText(parser.value(tolerance));
+            if (!options.values.tolerance) {
+                return QStringLiteral("--tolerance takes a number of at least 0, not '%1'")
+                    .arg(parser.value(tolerance));
+            }
+        }
+        if (parser.isSet(limit)) {
+            const QString text = parser.value(limit);
+            bool number = false;
+            const qlonglong n = text.toLongLong(&number, 10);
+            if (!number || n < 1 || text.startsWith(u'+') || text != text.trimmed()) {
+                return QStringLiteral("--limit takes a whole number from 1, not '%1'").arg(text);
+            }
+            options.limit = n;
+        }
+        return QString();
+    }
+
+    QCommandLineOption ignore, where, rightWhere, trim, ignoreCase, nullEqualsEmpty, tolerance,
+        limit, summary;
+};
+
 // One line on standard error: the driver's several records joined.
 void printFailure(std::FILE* err, QString message) {
     message.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
@@ -372,6 +476,9 @@ int RunCommand(const QStringList& arguments, data::DataAccess& data, std::FILE* 
         "where: each defaults to the first side's value (--right-database Sales_Restore alone\n"
         "compares across two databases of one server); its password comes from\n"
         "--right-password-file, else DORVANTIS_RIGHT_PASSWORD, else the first side's.\n"
+        "Standard output carries the difference lines only (and, with --limit, the line that\n"
+        "says the run stopped there); a report written with --output ends with the run's\n"
+        "summary, which --summary also writes on standard error.\n"
         "Exit status: 0 the tables hold the same data, 1 differences found, 2 failure,\n"
         "130 stopped by SIGINT."));
     parser.addHelpOption();
@@ -399,8 +506,10 @@ int RunCommand(const QStringList& arguments, data::DataAccess& data, std::FILE* 
         QStringLiteral("Pair records by key, not by position: auto (the first table's primary "
                        "key) or the key's columns, separated by commas."),
         QStringLiteral("COLUMNS"));
+    const ComparisonOptions comparison;
     parser.addOptions(firstLogin.all() + secondLogin.all());
     parser.addOptions({format, output, fields, key});
+    parser.addOptions(comparison.all());
 
     const auto usageError = [&](const QString& message) {
         std::fprintf(err, "dorvantis: %s\nTry 'dorvantis --help'.\n",
@@ -444,6 +553,8 @@ int RunCommand(const QStringList& arguments, data::DataAccess& data, std::FILE* 
         }
         options.key = *chosenKey;
     }
+    const QString optionsProblem = comparison.read(parser, options);
+    if (!optionsProblem.isEmpty()) return usageError(optionsProblem);
 
     try {
         // The stored details, read only: the command writes nothing to the settings.
@@ -466,7 +577,10 @@ int RunCommand(const QStringList& arguments, data::DataAccess& data, std::FILE* 
         watching = 1;
         // The report goes to a file that replaces the target only when complete,
         // so a failed run never leaves half a report nor shows half of one.
-        std::int64_t differences = 0;
+        // The summary ends a report written to a file; standard output, and a
+        // device or a pipe (/dev/stdout, a FIFO) that scripts read as they would
+        // standard output, carry the difference lines only.
+        Compared compared;
         if (parser.isSet(output)) {
             // A regular file is replaced whole; a device or a pipe is written into.
             compare::ReportFile file(parser.value(output));
@@ -474,7 +588,10 @@ int RunCommand(const QStringList& arguments, data::DataAccess& data, std::FILE* 
                 fail(QStringLiteral("Cannot write %1: %2")
                          .arg(parser.value(output), file.errorString()));
             }
-            differences = compareTables(data, err, sides, file.device(), *chosen, options);
+            // ReportFile replaces a file through a QSaveFile, and writes into anything else.
+            const bool replacesAFile = qobject_cast<QSaveFile*>(&file.device()) != nullptr;
+            compared =
+                compareTables(data, err, sides, file.device(), *chosen, options, replacesAFile);
             if (!file.commit()) {
                 fail(QStringLiteral("Cannot write %1: %2")
                          .arg(parser.value(output), file.errorString()));
@@ -482,10 +599,18 @@ int RunCommand(const QStringList& arguments, data::DataAccess& data, std::FILE* 
         } else {
             QTemporaryFile file;
             if (!file.open()) fail(QStringLiteral("Cannot make a temporary file for the report."));
-            differences = compareTables(data, err, sides, file, *chosen, options);
+            compared = compareTables(data, err, sides, file, *chosen, options, false);
             writeAll(out, file);
         }
-        return differences == 0 ? 0 : 1;
+        if (parser.isSet(comparison.summary)) {
+            std::fprintf(
+                err, "%s\n",
+                compare::SummaryText(compared.summary, sides.names.first, sides.names.second)
+                    .toLocal8Bit()
+                    .constData());
+        }
+        // A run stopped at its limit found differences, and may have left more.
+        return compared.differences == 0 && !compared.summary.stoppedAtLimit ? 0 : 1;
     } catch (const Stopped& stopped) {
         // A reader let go may still be inside the driver: the process ends
         // now, without the exit handlers that would pull its connection away.

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <cstdio>
+#include <utility>
 
 #include "CompareCommand.h"
 #include "MemoryDataAccess.h"
@@ -117,6 +118,62 @@ TEST_F(Command, ABadPortIsAUsageError) {
     }
     EXPECT_TRUE(data.opens().empty());
     EXPECT_EQ(run({"compare", "A", "B", "--server", "db.example", "--port", "1433"}), 1);
+}
+
+// The comparison options' mistakes are usage errors said before anything
+// reaches a server: above all a row condition that would become a second
+// statement or comment out the rest of the query.
+TEST_F(Command, BadComparisonOptionsAreUsageErrorsBeforeAnyConnection) {
+    const std::pair<QStringList, QString> cases[] = {
+        {{"--where", "1=1; drop table A"}, "--where: \";\" would end the statement"},
+        {{"--where", "1=1) or (1=1"}, "--where: a \")\" closes more than was opened"},
+        {{"--right-where", "Id = 1 --"}, "--right-where: \"--\" would start a comment"},
+        {{"--where", "Name = 'x"}, "--where: a quoted text or name is not closed"},
+        {{"--where", "  "}, "--where: the condition is empty"},
+        {{"--where", "Id = 1", "--where", "Id = 2"}, "--where may be given once"},
+        {{"--tolerance", "-0.5"}, "--tolerance takes a number of at least 0, not '-0.5'"},
+        {{"--tolerance", "nan"}, "--tolerance takes a number of at least 0, not 'nan'"},
+        {{"--limit", "0"}, "--limit takes a whole number from 1, not '0'"},
+        {{"--limit", "2.5"}, "--limit takes a whole number from 1, not '2.5'"},
+        {{"--ignore", "Name,"}, "--ignore takes column names separated by commas"},
+        {{"--ignore", "Name", "--ignore", ""}, "--ignore takes column names separated by commas"},
+    };
+    for (const auto& [options, message] : cases) {
+        EXPECT_EQ(run(QStringList{"compare", "A", "B", "--server", "db.example"} + options), 2)
+            << message.toStdString();
+        EXPECT_EQ(errors, QStringLiteral("dorvantis: %1\nTry 'dorvantis --help'.\n").arg(message));
+        EXPECT_TRUE(output.isEmpty()) << output.toStdString();
+    }
+    EXPECT_TRUE(data.opens().empty());
+    EXPECT_TRUE(data.queries().isEmpty()) << data.queries().join(u'\n').toStdString();
+}
+
+// --summary: the run's counts in one line on standard error, standard output
+// keeping the difference lines alone; a report written with --output ends
+// with the same counts.
+TEST_F(Command, TheSummaryGoesToStandardErrorAndEndsAnOutputFile) {
+    const QString counts = QStringLiteral(
+        "Summary: 2 records read from A and 3 from B; 2 compared, 1 with changed fields "
+        "(1 fields); 1 added, 0 deleted, 0 not unique; ");
+    EXPECT_EQ(run({"compare", "A", "B", "--server", "db.example", "--summary"}), 1);
+    EXPECT_EQ(output,
+              "Record 2,Field \"Name\" has changed from \"y\" to \"z\"\n"
+              "Record 3 added from B\n");
+    EXPECT_TRUE(errors.startsWith(counts)) << errors.toStdString();
+    EXPECT_TRUE(errors.endsWith(QStringLiteral(" s.\n"))) << errors.toStdString();
+    EXPECT_EQ(errors.count(u'\n'), 1);
+
+    QTemporaryDir dir;
+    const QString report = dir.filePath(QStringLiteral("report.txt"));
+    EXPECT_EQ(run({"compare", "A", "B", "--server", "db.example", "--output", report}), 1);
+    EXPECT_TRUE(output.isEmpty()) << output.toStdString();
+    EXPECT_TRUE(errors.isEmpty()) << errors.toStdString();
+    QFile f(report);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(f.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3) << lines.join(u'\n').toStdString();
+    EXPECT_EQ(lines[1], "Record 3 added from B");
+    EXPECT_TRUE(lines[2].startsWith(counts)) << lines[2].toStdString();
 }
 
 }  // namespace
