@@ -18,6 +18,7 @@
 #include <csignal>
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <thread>
 
 #include "DataAccess.h"
@@ -298,8 +299,11 @@ TEST_F(CommandLine, OutputFileIsReplacedOnlyByAWholeReport) {
     EXPECT_EQ(done.status, 1);
     EXPECT_TRUE(done.out.isEmpty());
     ASSERT_TRUE(old.open(QIODevice::ReadOnly));
-    EXPECT_EQ(old.readAll(),
-              QByteArray("kind,record,field,from,to\nchanged,1,\"Id\",\"1\",\"2\"\n"));
+    // The differences, then the run's summary.
+    const QByteArray report = old.readAll();
+    EXPECT_TRUE(report.startsWith(
+        "kind,record,field,from,to\nchanged,1,\"Id\",\"1\",\"2\"\nsummary,,first-table,,"))
+        << report.toStdString();
 }
 
 // --output writes into what it names without replacing it (a device, a pipe,
@@ -741,6 +745,208 @@ TEST_F(CommandLine, FieldsByNameFindTheSameDataInAnotherColumnOrder) {
         {QStringLiteral("compare"), a, b, QStringLiteral("--fields"), QStringLiteral("by-name")});
     EXPECT_EQ(byName.status, 0) << byName.out.toStdString() << byName.err.toStdString();
     EXPECT_TRUE(byName.out.isEmpty());
+}
+
+// A typed pair of tables whose every difference one comparison option
+// explains: char(n) against varchar (--trim), case (--ignore-case), float
+// against decimal (--tolerance), NULL against '' (--null-equals-empty), a
+// changed date (--ignore). Id 5 only the second has, Id 6 only the first.
+class ComparisonOptions : public CommandLine {
+protected:
+    void SetUp() override {
+        CommandLine::SetUp();
+        first = table("OptA",
+                      QStringLiteral("Id int primary key, Code char(6), Name nvarchar(20), "
+                                     "Amount float, Note nvarchar(20), Stamp datetime"),
+                      {"1, 'ab', N'Alice', 1.0, N'', '2024-01-01'",
+                       "2, 'cd', N'Bob', 2.5, NULL, '2024-01-02'",
+                       "3, 'ef', N'Carol', 3.0, N'x', '2024-01-03'",
+                       "4, 'gh', N'Dan', 4.0, N'y', '2024-01-04'",
+                       "6, 'kl', N'Fay', 6.0, N'z', '2024-01-06'"});
+        second = table("OptB",
+                       QStringLiteral("Id int primary key, Code varchar(6), Name nvarchar(20), "
+                                      "Amount decimal(10,3), Note nvarchar(20), Stamp datetime"),
+                       {"1, 'ab', N'alice', 1.004, NULL, '2024-01-01'",
+                        "2, 'cd', N'Bob', 2.6, N'', '2024-02-02'",
+                        "3, 'ef', N'Carol', 3.0, N'x', '2024-01-03'",
+                        "4, 'gh', N'DAN', 4.0, N'y', '2024-01-04'",
+                        "5, 'ij', N'Eve', 5.0, N'w', '2024-01-05'"});
+    }
+
+    Outcome compareWith(const QStringList& options) {
+        return run(QStringList{QStringLiteral("compare"), first, second, QStringLiteral("--key"),
+                               QStringLiteral("auto")} +
+                   options);
+    }
+
+    // "Id=1 Code" for each changed field, "Id=5 added" / "Id=6 deleted" for
+    // records: what a run found, whatever the values' texts.
+    static QStringList found(const QString& report) {
+        static const QRegularExpression changed(
+            QStringLiteral("^Record (\\S+),Field \"([^\"]+)\" has changed"));
+        static const QRegularExpression record(QStringLiteral("^Record (\\S+) (added|deleted) "));
+        QStringList out;
+        for (const QString& line : report.split(u'\n', Qt::SkipEmptyParts)) {
+            if (const auto m = changed.match(line); m.hasMatch()) {
+                out << m.captured(1) + u' ' + m.captured(2);
+            } else if (const auto r = record.match(line); r.hasMatch()) {
+                out << r.captured(1) + u' ' + r.captured(2);
+            } else {
+                out << QStringLiteral("unexpected: ") + line;
+            }
+        }
+        return out;
+    }
+
+    static QStringList without(QStringList lines, const QStringList& gone) {
+        for (const QString& g : gone) EXPECT_TRUE(lines.removeAll(g) == 1) << g.toStdString();
+        return lines;
+    }
+
+    QString first, second;
+};
+
+// Each option takes away exactly the differences it is about, and nothing else.
+TEST_F(ComparisonOptions, EachOptionRemovesTheDifferencesItIsAbout) {
+    const Outcome plain = compareWith({});
+    ASSERT_EQ(plain.status, 1) << plain.err.toStdString();
+    const QStringList all = found(plain.out);
+    const QStringList codes{"Id=1 Code", "Id=2 Code", "Id=3 Code", "Id=4 Code"};
+    ASSERT_EQ(all, QStringList({"Id=1 Code", "Id=1 Name", "Id=1 Amount", "Id=1 Note", "Id=2 Code",
+                                "Id=2 Amount", "Id=2 Note", "Id=2 Stamp", "Id=3 Code", "Id=4 Code",
+                                "Id=4 Name", "Id=5 added", "Id=6 deleted"}))
+        << plain.out.toStdString();
+
+    const std::pair<QStringList, QStringList> cases[] = {
+        {{"--trim"}, codes},
+        {{"--ignore-case"}, {"Id=1 Name", "Id=4 Name"}},
+        {{"--tolerance", "0.01"}, {"Id=1 Amount"}},  // 2.5 against 2.6 stays
+        {{"--null-equals-empty"}, {"Id=1 Note", "Id=2 Note"}},
+        {{"--ignore", "stamp", "--ignore", "CODE,Name"},
+         codes + QStringList{"Id=1 Name", "Id=2 Stamp", "Id=4 Name"}},
+        {{"--where", "Id >= 3"},
+         {"Id=1 Code", "Id=1 Name", "Id=1 Amount", "Id=1 Note", "Id=2 Code", "Id=2 Amount",
+          "Id=2 Note", "Id=2 Stamp"}},
+    };
+    for (const auto& [options, gone] : cases) {
+        const Outcome r = compareWith(options);
+        EXPECT_EQ(r.status, 1) << r.err.toStdString();
+        EXPECT_TRUE(r.err.isEmpty()) << r.err.toStdString();
+        EXPECT_EQ(found(r.out), without(all, gone)) << options.join(u' ').toStdString();
+    }
+
+    // All of them at once leave the one real change; the second table's own
+    // condition leaves Id 5 out of it and Id 6 in.
+    Outcome r = compareWith({"--trim", "--ignore-case", "--tolerance", "0.01",
+                             "--null-equals-empty", "--ignore", "Stamp"});
+    EXPECT_EQ(found(r.out), QStringList({"Id=2 Amount", "Id=5 added", "Id=6 deleted"}));
+    r = compareWith({"--where", "Id <= 3", "--right-where", "Id in (1, 2, 3, 5)", "--trim",
+                     "--ignore", "Name,Amount,Note,Stamp"});
+    EXPECT_EQ(r.status, 1) << r.err.toStdString();
+    EXPECT_EQ(found(r.out), QStringList({"Id=5 added"}));
+    r = compareWith({"--where", "Id = 3", "--trim"});
+    EXPECT_EQ(r.status, 0) << r.out.toStdString() << r.err.toStdString();
+    EXPECT_TRUE(r.out.isEmpty());
+}
+
+// --limit 1 stops after the first differing record, with all of its lines,
+// and says so in the report; the exit status says differences were found.
+TEST_F(ComparisonOptions, ALimitStopsTheRunAndTheReportSaysSo) {
+    const Outcome r = compareWith({"--limit", "1", "--summary"});
+    EXPECT_EQ(r.status, 1) << r.err.toStdString();
+    QStringList lines = r.out.split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_FALSE(lines.isEmpty());
+    EXPECT_EQ(lines.takeLast(), QStringLiteral("The comparison stopped after 1 differing records; "
+                                               "there may be more."));
+    EXPECT_EQ(found(lines.join(u'\n')),
+              QStringList({"Id=1 Code", "Id=1 Name", "Id=1 Amount", "Id=1 Note"}));
+    EXPECT_TRUE(r.err.startsWith(QStringLiteral("Summary: "))) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("at most 1 differing records")))
+        << r.err.toStdString();
+}
+
+// A condition that would end the statement or comment out the rest of the
+// query is refused before anything is sent: the table is still there and
+// compares as before.
+TEST_F(ComparisonOptions, AConditionThatWouldBreakOutOfTheQueryIsRefused) {
+    const Outcome before = compareWith({});
+    ASSERT_EQ(before.status, 1) << before.err.toStdString();
+    for (const QString& condition : {QStringLiteral("1=1; drop table %1").arg(second),
+                                     QStringLiteral("1=1) or (1=1"), QStringLiteral("x = 1 --")}) {
+        for (const char* option : {"--where", "--right-where"}) {
+            const Outcome r = compareWith({QLatin1String(option), condition});
+            EXPECT_EQ(r.status, 2) << condition.toStdString();
+            EXPECT_TRUE(r.out.isEmpty()) << r.out.toStdString();
+            EXPECT_TRUE(r.err.startsWith(QStringLiteral("dorvantis: %1: ").arg(option)))
+                << r.err.toStdString();
+        }
+    }
+    const Outcome after = compareWith({});
+    EXPECT_EQ(after.status, 1) << after.err.toStdString();
+    EXPECT_EQ(after.out, before.out);
+}
+
+// A report written to a file ends with the run's summary, which CSV and JSON
+// readers take back as numbers; standard output carries none.
+TEST_F(ComparisonOptions, AReportFileEndsWithASummaryReadersTakeBack) {
+    QTemporaryDir dir;
+    const QString csvPath = dir.filePath(QStringLiteral("x.csv"));
+    const QString jsonPath = dir.filePath(QStringLiteral("x.json"));
+    const Outcome csv = compareWith({"--trim", "--output", csvPath, "--format", "csv"});
+    const Outcome json = compareWith({"--trim", "--output", jsonPath, "--format", "json"});
+    ASSERT_EQ(csv.status, 1) << csv.err.toStdString();
+    ASSERT_EQ(json.status, 1) << json.err.toStdString();
+    EXPECT_TRUE(csv.out.isEmpty() && json.out.isEmpty());
+    const auto read = [](const QString& path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    };
+
+    // What both formats must say: 5 records read on each side, 4 paired,
+    // 3 of them with 7 changed fields once trailing blanks are ignored.
+    const std::map<QString, qint64> counts{
+        {"first-read", 5},     {"second-read", 5}, {"compared", 4}, {"changed-records", 3},
+        {"changed-fields", 7}, {"added", 1},       {"deleted", 1},  {"not-unique", 0}};
+
+    std::map<QString, QString> summary;
+    qsizetype differences = 0;
+    for (const QString& line : read(csvPath).split(u'\n', Qt::SkipEmptyParts)) {
+        const auto fields = CsvFields(line);
+        ASSERT_EQ(fields.size(), 5u) << line.toStdString();
+        if (fields[0] == QStringLiteral("summary")) {
+            ASSERT_TRUE(fields[2] && fields[4]) << line.toStdString();
+            summary[*fields[2]] = *fields[4];
+        } else if (fields[0] != QStringLiteral("kind")) {
+            ++differences;
+        }
+    }
+    EXPECT_EQ(differences, 7 + 2);
+    for (const auto& [measure, value] : counts) {
+        EXPECT_EQ(summary[measure], QString::number(value)) << measure.toStdString();
+    }
+    EXPECT_EQ(summary["first-table"], first);
+    EXPECT_EQ(summary["second-table"], second);
+    EXPECT_EQ(summary["stopped-at-limit"], QStringLiteral("false"));
+    EXPECT_EQ(summary["options"], QStringLiteral("trailing blanks ignored"));
+
+    const QStringList jsonLines = read(jsonPath).split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(jsonLines.size(), 7 + 2 + 1);
+    QJsonParseError error;
+    const QJsonObject end = QJsonDocument::fromJson(jsonLines.last().toUtf8(), &error).object();
+    ASSERT_EQ(error.error, QJsonParseError::NoError) << jsonLines.last().toStdString();
+    EXPECT_EQ(end.value(QStringLiteral("kind")).toString(), QStringLiteral("summary"));
+    for (const auto& [measure, value] : counts) {
+        // first-read in CSV is firstRead in JSON.
+        QString key;
+        for (const QString& word : measure.split(u'-')) {
+            key += key.isEmpty() ? word : word.left(1).toUpper() + word.mid(1);
+        }
+        const QJsonValue v = end.value(key);
+        EXPECT_TRUE(v.isDouble()) << key.toStdString();
+        EXPECT_EQ(v.toInteger(-1), value) << key.toStdString();
+    }
+    EXPECT_FALSE(end.value(QStringLiteral("stoppedAtLimit")).toBool(true));
+    EXPECT_GE(end.value(QStringLiteral("seconds")).toDouble(-1), 0);
 }
 
 }  // namespace
