@@ -6,7 +6,6 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QSaveFile>
 #include <QTemporaryFile>
 #include <cerrno>
 #include <csignal>
@@ -588,8 +587,7 @@ int RunCommand(const QStringList& arguments, data::DataAccess& data, std::FILE* 
                 fail(QStringLiteral("Cannot write %1: %2")
                          .arg(parser.value(output), file.errorString()));
             }
-            // ReportFile replaces a file through a QSaveFile, and writes into anything else.
-            const bool replacesAFile = qobject_cast<QSaveFile*>(&file.device()) != nullptr;
+            const bool replacesAFile = file.replaces();
             compared =
                 compareTables(data, err, sides, file.device(), *chosen, options, replacesAFile);
             if (!file.commit()) {

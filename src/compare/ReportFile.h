@@ -28,6 +28,9 @@ public:
     bool open();
     // The open device the report is written into.
     QIODevice& device();
+    // Once open: whether the report replaces a file (a device, a pipe or
+    // standard output is written into instead).
+    bool replaces() const { return replaces_; }
     // Flushes everything written and puts the report in place; false with
     // errorString() when any of it could not be written.
     bool commit();
