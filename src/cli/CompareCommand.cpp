@@ -256,9 +256,9 @@ Compared compareTables(data::DataAccess& data, std::FILE* err, const Sides& side
           right + QStringLiteral(" could not be read: "));
     bool firstRows = false, secondRows = false;
     stage([&] { firstRows = run.HasRows(compare::Side::First); });
-    if (!firstRows) fail(left + QStringLiteral(" does not contain any data."));
+    if (!firstRows) fail(run.NoRowsText(compare::Side::First, left));
     stage([&] { secondRows = run.HasRows(compare::Side::Second); });
-    if (!secondRows) fail(right + QStringLiteral(" does not contain any data."));
+    if (!secondRows) fail(run.NoRowsText(compare::Side::Second, right));
 
     CommandSteps steps;
     compare::ReportSink report(out, format, left, right);

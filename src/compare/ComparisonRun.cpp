@@ -135,6 +135,15 @@ const QString& ComparisonRun::condition(Side side) const {
     return side == Side::First ? options_.where : options_.secondWhere();
 }
 
+QString ComparisonRun::NoRowsText(Side side, const QString& tableName) const {
+    // An empty answer to a condition says nothing of the table itself.
+    if (!condition(side).isEmpty()) {
+        return QStringLiteral("No record of %1 meets the condition %2.")
+            .arg(tableName, condition(side));
+    }
+    return tableName + QStringLiteral(" does not contain any data.");
+}
+
 // A condition goes into a query only as one condition of it: checked
 // whatever the caller checked, before any query is sent.
 void ComparisonRun::checkConditions() const {

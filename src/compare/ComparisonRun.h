@@ -126,6 +126,12 @@ public:
     // Releases both readers (a reader still inside the driver is let go).
     void Close();
 
+    // The side's row condition; empty: all its rows.
+    const QString& condition(Side side) const;
+    // What the user is told when the side gave no row: the table is empty,
+    // or no row meets its condition.
+    QString NoRowsText(Side side, const QString& tableName) const;
+
     // Stops the run from any thread: every stage under way or to come
     // throws RunCancelled on the caller's thread.
     void Cancel();
@@ -137,7 +143,6 @@ private:
     template <class Fn>
     void onBoth(Fn fn);
     void waitPast(Side side, int stage);
-    const QString& condition(Side side) const;
     void checkConditions() const;
     void waiting();
     void reading();

@@ -233,17 +233,21 @@ void TableSelectionWindow::PushButton3_Click() {
         trap.step(162, [&] { secondHasRows = true; });
     }
 
-    const auto noData = [&](int pointerLine, int messageLine, const QString& table) {
+    const auto noData = [&](int pointerLine, int messageLine, Side side, const QString& table) {
+        const QString text = run->NoRowsText(side, table);
         run.reset();
         trap.step(pointerLine, [&] { SetMousePointer(kPointerNormal); });
         trap.step(messageLine, [&] {
-            reg.boxes().show(table + QStringLiteral(" does not contain any data."), QString(),
-                             ui::Buttons::Ok, ui::Icon::Exclamation);
+            reg.boxes().show(text, QString(), ui::Buttons::Ok, ui::Icon::Exclamation);
         });
         ProgressBar1->setRange(0, 100);
     };
-    if (trap.test(168, [&] { return !firstHasRows; })) return noData(170, 172, names.first);
-    if (trap.test(174, [&] { return !secondHasRows; })) return noData(176, 178, names.second);
+    if (trap.test(168, [&] { return !firstHasRows; })) {
+        return noData(170, 172, Side::First, names.first);
+    }
+    if (trap.test(174, [&] { return !secondHasRows; })) {
+        return noData(176, 178, Side::Second, names.second);
+    }
 
     ResultsWindowSink results(
         reg, [&] { return names.second; }, [&] { return names.first; });

@@ -884,6 +884,12 @@ TEST_F(ComparisonOptions, AConditionThatWouldBreakOutOfTheQueryIsRefused) {
     const Outcome after = compareWith({});
     EXPECT_EQ(after.status, 1) << after.err.toStdString();
     EXPECT_EQ(after.out, before.out);
+    // A condition no row meets says so: the table itself is not empty.
+    const Outcome none = compareWith({QStringLiteral("--right-where"), QStringLiteral("1 = 0")});
+    EXPECT_EQ(none.status, 2);
+    EXPECT_EQ(
+        none.err,
+        QStringLiteral("dorvantis: No record of %1 meets the condition 1 = 0.\n").arg(second));
 }
 
 // A report written to a file ends with the run's summary, which CSV and JSON
