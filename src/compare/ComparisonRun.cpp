@@ -256,22 +256,19 @@ void ComparisonRun::PlanQueries(const catalogue::TableName& first,
     // The engine finds the key among the fields read.
     for (int& f : key->first) f = placeAmong(firstKept, f);
     for (int& f : key->second) f = placeAmong(secondKept, f);
-    keyed_ = KeyedQueries{std::move(*key), queries_[0], queries_[1]};
+    key_ = std::move(key);
 }
 
 void ComparisonRun::SendQuery(Side side, const catalogue::TableName& table) {
-    checkConditions();
-    QString query = queries_[at(side)];
-    if (query.isEmpty()) {
-        // Without a plan the table can only be read whole, in no order.
-        if (pairsByKey() || !options_.ignore.isEmpty()) {
-            throw std::logic_error("the run's queries were not planned before they were sent");
-        }
-        query = SelectFrom(table, {}, condition(side));
+    const QString& planned = queries_[at(side)];
+    // Read whole, a table would lose its options without a word.
+    if (planned.isEmpty() && plansQueries()) {
+        throw std::logic_error("the run's queries were not planned before they were sent");
     }
     // The estimate counts the whole table: with a condition it would promise
     // rows that never come.
-    reader(side).Query(query, condition(side).isEmpty() ? RowCountEstimateQuery(table) : QString());
+    reader(side).Query(planned.isEmpty() ? SelectAllFrom(table) : planned,
+                       condition(side).isEmpty() ? RowCountEstimateQuery(table) : QString());
 }
 
 void ComparisonRun::WaitQueried(Side side) {
@@ -322,7 +319,7 @@ void ComparisonRun::Compare(Steps& steps, DifferenceSink& sink, const FieldPlan&
     TableComparison comparison =
         options_.fieldsByName ? TableComparison::ByName(Columns(Side::First), Columns(Side::Second))
                               : TableComparison(fields.lastField, fields.names);
-    if (keyed_) comparison.PairRecordsBy(keyed_->key);
+    if (key_) comparison.PairRecordsBy(*key_);
     comparison.CompareValuesUnder(options_.values);
     comparison.StopAfter(options_.limit);
     summary_ = comparison.Run(steps, blocks(Side::First), blocks(Side::Second), sink);

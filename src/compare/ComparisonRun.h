@@ -155,7 +155,7 @@ private:
     std::mutex readersMutex_;  // Cancel may come from another thread
     std::array<std::unique_ptr<TableReader>, 2> readers_;
     std::array<std::unique_ptr<ReaderBlocks>, 2> blocks_;
-    std::optional<KeyedQueries> keyed_;
+    std::optional<RecordKey> key_;    // by key: as fields of the queries' results
     std::array<QString, 2> queries_;  // as PlanQueries planned them
     std::optional<std::int64_t> expected_;
     QElapsedTimer sinceProgress_;

@@ -79,14 +79,6 @@ QString KeyOrder(const data::ResultTable& columns, const std::vector<int>& keyCo
 
 class TableReader;
 
-// A run by key: the key (as fields of the queries' results), and the
-// queries that read both tables in its order.
-struct KeyedQueries {
-    RecordKey key;
-    QString first;
-    QString second;
-};
-
 // Both tables' columns (and the first's primary key when asked for), learnt
 // through their readers at once -- both connected, neither queried yet.
 // whileWaiting runs between short waits (it may throw to stop). Throws what
