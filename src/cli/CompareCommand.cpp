@@ -429,12 +429,11 @@ struct ComparisonOptions {
         }
         if (parser.isSet(limit)) {
             const QString text = parser.value(limit);
-            bool number = false;
-            const qlonglong n = text.toLongLong(&number, 10);
-            if (!number || n < 1 || text.startsWith(u'+') || text != text.trimmed()) {
+            const std::optional<std::int64_t> n = compare::RecordCountFromText(text);
+            if (!n || *n < 1) {
                 return QStringLiteral("--limit takes a whole number from 1, not '%1'").arg(text);
             }
-            options.limit = n;
+            options.limit = *n;
         }
         return QString();
     }

@@ -1,6 +1,7 @@
 #include "CompareOptions.h"
 
 #include <QRegularExpression>
+#include <algorithm>
 #include <cmath>
 
 namespace compare {
@@ -35,8 +36,22 @@ std::optional<Tolerance> Tolerance::FromText(const QString& text) {
     return t;
 }
 
+std::optional<std::int64_t> RecordCountFromText(const QString& text) {
+    if (text.isEmpty() ||
+        !std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; })) {
+        return std::nullopt;
+    }
+    bool ok = false;
+    const qlonglong n = text.toLongLong(&ok, 10);
+    if (!ok) return std::nullopt;
+    return n;
+}
+
 QString OptionsText(const RunOptions& options) {
     QStringList parts;
+    if (!options.key.columns.isEmpty()) {
+        parts << QStringLiteral("records paired by %1").arg(options.key.columns.join(u", "));
+    }
     if (!options.ignore.isEmpty()) {
         parts << QStringLiteral("columns left out: %1")
                      .arg(options.ignore.join(QStringLiteral(", ")));

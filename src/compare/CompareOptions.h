@@ -47,16 +47,15 @@ struct RunOptions {
 
     // The second table's condition.
     const QString& secondWhere() const { return rightWhere ? *rightWhere : where; }
-    // Whether any option narrows or loosens the comparison (pairing aside):
-    // the results then say so, lest a filtered run pass for a whole one.
-    bool narrows() const {
-        return !ignore.isEmpty() || !where.isEmpty() || !secondWhere().isEmpty() || values.any() ||
-               limit > 0;
-    }
 };
 
+// A count of records as the user typed it: digits alone (no sign, no
+// blank), within 64 bits; nothing for anything else.
+std::optional<std::int64_t> RecordCountFromText(const QString& text);
+
 // The options a run had on, as one line for a person ("columns left out:
-// modified_at; trailing blanks ignored"); empty when none.
+// modified_at; trailing blanks ignored"), key columns named by the user
+// among them; empty when none.
 QString OptionsText(const RunOptions& options);
 
 // What a run found, counted as it went.

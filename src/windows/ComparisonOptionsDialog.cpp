@@ -191,12 +191,7 @@ ComparisonOptionsDialog::Problem ComparisonOptionsDialog::check() const {
                 tolerance_};
     }
     const QString limit = limit_->text().trimmed();
-    bool ok = limit.isEmpty();
-    if (!ok) {
-        const qlonglong n = limit.toLongLong(&ok);
-        ok = ok && n >= 0 && limit.front().isDigit();
-    }
-    if (!ok) {
+    if (!limit.isEmpty() && !compare::RecordCountFromText(limit)) {
         return {
             QStringLiteral("\"%1\" is no whole number of records (empty: no limit).").arg(limit),
             limit_};

@@ -20,18 +20,6 @@ namespace {
 constexpr int kHeight = 5475;
 constexpr int kEndTop = 5445;
 
-// The options a run had on, key columns included, or nothing.
-QString OptionsNotice(const compare::RunOptions& options) {
-    QStringList parts;
-    const QString on = compare::OptionsText(options);
-    if (!on.isEmpty()) parts << on;
-    if (!options.key.columns.isEmpty()) {
-        parts << QStringLiteral("records paired by %1").arg(options.key.columns.join(u", "));
-    }
-    if (parts.isEmpty()) return QString();
-    return QStringLiteral("Options were on: %1.").arg(parts.join(u"; "));
-}
-
 }  // namespace
 
 ResultsWindow::ResultsWindow(WindowRegistry& registry) : Window(registry) {
@@ -141,8 +129,9 @@ void ResultsWindow::ShowRunEnd(const RunEnd& end) {
     summary_->setText(compare::SummaryText(counted, end.firstTable, end.secondTable));
     QStringList notice;
     if (end.summary.stoppedAtLimit) notice << compare::StoppedAtLimitText(end.summary.limit);
-    const QString options = OptionsNotice(end.options);
-    if (!options.isEmpty()) notice << options;
+    if (!end.summary.options.isEmpty()) {
+        notice << QStringLiteral("Options were on: %1.").arg(end.summary.options);
+    }
     notice_->setText(notice.join(u' '));
 
     int y = Twips(kEndTop);

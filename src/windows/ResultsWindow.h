@@ -10,13 +10,12 @@
 
 namespace windows {
 
-// How a run ended: what it counted, the tables as the lines name them, and
-// the options it ran with.
+// How a run ended: what it counted (and the options it had on), and the
+// tables as the lines name them.
 struct RunEnd {
     compare::RunSummary summary;
     QString firstTable;
     QString secondTable;
-    compare::RunOptions options;
 };
 
 // The results window: field differences above, added and deleted records below.

@@ -265,7 +265,7 @@ void TableSelectionWindow::PushButton3_Click() {
     } catch (const compare::RunCancelled&) {
         return endEarly();
     }
-    const RunEnd end{run->Summary(), names.first, names.second, options};
+    const RunEnd end{run->Summary(), names.first, names.second};
     run.reset();
 
     // What the run counted, and the options it had on, under the lists.
