@@ -10,6 +10,7 @@
 #include "ErrorReport.h"
 #include "MemoryDataAccess.h"
 #include "RecordingSink.h"
+#include "RecordingSteps.h"
 #include "TableComparison.h"
 #include "TableQuery.h"
 #include "Tables.h"
@@ -17,17 +18,8 @@
 namespace {
 
 using compare::Side;
+using testing_support::RecordingSteps;
 using testing_support::TextTable;
-
-class FailureList final : public compare::Steps {
-public:
-    QStringList failures;
-
-protected:
-    void failed(int line, const std::exception_ptr& failure) override {
-        failures << QStringLiteral("%1 %2").arg(line).arg(app::DescribeFailure(failure));
-    }
-};
 
 class Watcher final : public compare::RunObserver {
 public:
@@ -99,7 +91,7 @@ protected:
     data::MemoryDataAccess data;
     compare::RunOptions options;
     Watcher watcher;
-    FailureList steps;
+    RecordingSteps steps;
     testing_support::RecordingSink sink;
     compare::ComparisonRun* current = nullptr;
 };

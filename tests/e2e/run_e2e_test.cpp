@@ -13,21 +13,13 @@
 #include "DataAccess.h"
 #include "ErrorReport.h"
 #include "RecordingSink.h"
+#include "RecordingSteps.h"
 #include "TdsTestServer.h"
 
 namespace {
 
 using compare::Side;
-
-class NoSteps final : public compare::Steps {
-public:
-    QStringList failures;
-
-protected:
-    void failed(int line, const std::exception_ptr& failure) override {
-        failures << QStringLiteral("%1 %2").arg(line).arg(app::DescribeFailure(failure));
-    }
-};
+using testing_support::RecordingSteps;
 
 class Expectations final : public compare::RunObserver {
 public:
@@ -82,7 +74,7 @@ protected:
 
     data::DataAccess& data = data::OdbcDataAccess();
     Expectations observer;
-    NoSteps steps;
+    RecordingSteps steps;
     testing_support::RecordingSink sink;
     const char* stage = "";  // where runThrough got to
 };
