@@ -34,11 +34,6 @@ protected:
         std::vector<std::pair<QString, QString>> rows;
         for (const auto& [name, table] : {std::pair{"A", &a}, {"B", &b}, {"C", &b}}) {
             data.addTable(QString::fromLatin1(name), *table);
-            // How the dialog learns the columns: the table without its rows.
-            data.setQuery(
-                compare::SelectAllFrom({QStringLiteral("dbo"), QString::fromLatin1(name)}) +
-                    QStringLiteral(" where 1 = 0"),
-                table->withoutRows());
             rows.emplace_back(QString::fromLatin1(name), QStringLiteral("TABLE"));
         }
         data.setSchemaTables(SchemaRowset(rows));
