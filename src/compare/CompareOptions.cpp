@@ -36,6 +36,14 @@ std::optional<Tolerance> Tolerance::FromText(const QString& text) {
     return t;
 }
 
+namespace {
+
+QString Records(std::int64_t n) {
+    return n == 1 ? QStringLiteral("record") : QStringLiteral("records");
+}
+
+}  // namespace
+
 std::optional<std::int64_t> RecordCountFromText(const QString& text) {
     if (text.isEmpty() ||
         !std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; })) {
@@ -73,14 +81,15 @@ QString OptionsText(const RunOptions& options) {
     }
     if (options.values.nullEqualsEmpty) parts << QStringLiteral("NULL equal to empty texts");
     if (options.limit > 0) {
-        parts << QStringLiteral("at most %1 differing records").arg(options.limit);
+        parts << QStringLiteral("at most %1 differing %2")
+                     .arg(QString::number(options.limit), Records(options.limit));
     }
     return parts.join(QStringLiteral("; "));
 }
 
 QString StoppedAtLimitText(std::int64_t limit) {
-    return QStringLiteral("The comparison stopped after %1 differing records; there may be more.")
-        .arg(limit);
+    return QStringLiteral("The comparison stopped after %1 differing %2; there may be more.")
+        .arg(QString::number(limit), Records(limit));
 }
 
 QString SummaryText(const RunSummary& s, const QString& firstTable, const QString& secondTable) {

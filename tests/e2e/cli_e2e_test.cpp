@@ -856,12 +856,12 @@ TEST_F(ComparisonOptions, ALimitStopsTheRunAndTheReportSaysSo) {
     EXPECT_EQ(r.status, 1) << r.err.toStdString();
     QStringList lines = r.out.split(u'\n', Qt::SkipEmptyParts);
     ASSERT_FALSE(lines.isEmpty());
-    EXPECT_EQ(lines.takeLast(), QStringLiteral("The comparison stopped after 1 differing records; "
+    EXPECT_EQ(lines.takeLast(), QStringLiteral("The comparison stopped after 1 differing record; "
                                                "there may be more."));
     EXPECT_EQ(found(lines.join(u'\n')),
               QStringList({"Id=1 Code", "Id=1 Name", "Id=1 Amount", "Id=1 Note"}));
     EXPECT_TRUE(r.err.startsWith(QStringLiteral("Summary: "))) << r.err.toStdString();
-    EXPECT_TRUE(r.err.contains(QStringLiteral("at most 1 differing records")))
+    EXPECT_TRUE(r.err.contains(QStringLiteral("at most 1 differing record")))
         << r.err.toStdString();
 }
 
