@@ -23,6 +23,15 @@ rank() {
     esac
 }
 
+# Whether the folder `there` is a layer below the folder `here` (a folder
+# may use itself, never a sibling of its own rank).
+below() {
+    local theirs mine
+    theirs=$(rank "$1")
+    mine=$(rank "$2")
+    [ "$theirs" -lt "$mine" ] || [ "$1" = "$2" ]
+}
+
 # Where each project header lives: header name -> its layer folder.
 declare -A home
 while IFS= read -r h; do
@@ -45,8 +54,7 @@ while IFS= read -r f; do
         name=$(sed -E 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"([^"]+)".*/\1/' <<<"$line")
         there=${home[$name]:-}
         [ -n "$there" ] || continue
-        theirs=$(rank "$there")
-        if [ "$theirs" -gt "$mine" ] || { [ "$theirs" -eq "$mine" ] && [ "$there" != "$dir" ]; }; then
+        if ! below "$there" "$dir"; then
             echo "$rel includes $name from $there: that layer is not below $dir" >&2
             faults=$((faults + 1))
         fi
@@ -113,12 +121,10 @@ while IFS= read -r c; do
         [ -n "$name" ] || continue
         # A project library keeps its own layer wherever its link line is written.
         dir=${lib_home[$name]:-$here}
-        mine=$(rank "$dir")
         for item in $rest; do
             there=${lib_home[$item]:-}
             [ -n "$there" ] || continue
-            theirs=$(rank "$there")
-            if [ "$theirs" -gt "$mine" ] || { [ "$theirs" -eq "$mine" ] && [ "$there" != "$dir" ]; }; then
+            if ! below "$there" "$dir"; then
                 echo "$rel: $name links $item from $there: that layer is not below $dir" >&2
                 faults=$((faults + 1))
             fi
