@@ -258,9 +258,9 @@ PairOptions TableSelectionWindow::ChosenPairOptions() const {
 }
 
 // The options belong to the chosen pair; the first table's columns are asked
-// for now (no rows: cheap whatever its size), while the windows paint and Esc
-// gives up. A server that does not answer is given up after the data
-// layer's login time-out, or the statement's below.
+// for now (no rows: cheap whatever its size), while the windows paint. Esc
+// gives up at once, even on a connect that cannot be interrupted: the
+// question is then left to end alone.
 void TableSelectionWindow::Options_Click() {
     if (ListView1->Count() == 0 || ListView2->Count() == 0) {
         registry().boxes().show(QStringLiteral("Please select a table from each."));
@@ -268,9 +268,10 @@ void TableSelectionWindow::Options_Click() {
     }
     const TablePair pair = ChosenPair();
     const catalogue::TableName first = ListView1->SelectedTable();
-    const connection::LoginDetails login = registry().loginWindow().CurrentLoginDetails();
+    const QString connectionString =
+        connection::BuildConnectionString(registry().loginWindow().CurrentLoginDetails());
     constexpr int kDescribeTimeoutSeconds = 30;
-    QStringList columns;
+    std::optional<QStringList> columns;
     QString failure;
     bool givenUp = false;
     {
@@ -283,15 +284,17 @@ void TableSelectionWindow::Options_Click() {
         try {
             connection = registry().data().CreateConnection();
             connection->CommandTimeout = kDescribeTimeoutSeconds;
-            columns = WhilePainting([&] {
-                connection->Open(connection::BuildConnectionString(login));
-                const data::ResultTable shape =
-                    compare::DescribeTable(*connection, first, false).columns;
-                connection->Close();
-                QStringList names;
-                for (int k = 0; k < shape.fieldCount(); ++k) names << shape.column(k).name();
-                return names;
-            });
+            columns = WhilePaintingUnlessGivenUp(
+                [connection, connectionString, first] {
+                    connection->Open(connectionString);
+                    const data::ResultTable shape =
+                        compare::DescribeTable(*connection, first, false).columns;
+                    connection->Close();
+                    QStringList names;
+                    for (int k = 0; k < shape.fieldCount(); ++k) names << shape.column(k).name();
+                    return names;
+                },
+                [&] { return givenUp; });
         } catch (const data::DataError& e) {
             failure = e.description();
         } catch (const std::exception& e) {
@@ -306,7 +309,7 @@ void TableSelectionWindow::Options_Click() {
             QString(), ui::Buttons::Ok, ui::Icon::Exclamation);
         return;
     }
-    auto* dialog = new ComparisonOptionsDialog(pair, columns, PairByKey->isChecked(),
+    auto* dialog = new ComparisonOptionsDialog(pair, *columns, PairByKey->isChecked(),
                                                ChosenPairOptions(), this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setWindowIcon(ProgramIcon());

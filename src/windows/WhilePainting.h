@@ -4,6 +4,8 @@
 #include <QElapsedTimer>
 #include <functional>
 #include <future>
+#include <memory>
+#include <optional>
 #include <thread>
 
 namespace windows {
@@ -31,6 +33,24 @@ auto WhilePainting(Work work, const std::function<void()>& onSlow = {}) -> declt
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     }
     worker.join();
+    return done.get();
+}
+
+// As WhilePainting, but the caller may give up: once givenUp() says so, the
+// wait ends at once with nothing, and the work is left to end alone on its
+// thread (a driver's connect cannot be interrupted). The work must then own
+// everything it touches: capture copies and shared_ptrs, never references.
+template <class Work>
+auto WhilePaintingUnlessGivenUp(Work work, const std::function<bool()>& givenUp)
+    -> std::optional<decltype(work())> {
+    using Result = decltype(work());
+    auto task = std::make_shared<std::packaged_task<Result()>>(std::move(work));
+    std::future<Result> done = task->get_future();
+    std::thread([task] { (*task)(); }).detach();
+    while (done.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
+        if (givenUp()) return std::nullopt;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
     return done.get();
 }
 

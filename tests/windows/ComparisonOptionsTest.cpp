@@ -220,6 +220,16 @@ TEST_F(ComparisonOptions, OpenOnlyWithAPairAndItsColumns) {
     EXPECT_EQ(f2().MousePointer(), windows::kPointerNormal);
     data.releaseQueries();
 
+    // A connect that nothing interrupts: Esc still answers, and the question
+    // ends alone once the server lets it.
+    data.holdOpens();
+    waited.restart();
+    poll.start(20);
+    EXPECT_EQ(openOptions(1, 2), nullptr);
+    EXPECT_EQ(data.heldQueries(), 1);
+    EXPECT_TRUE(boxes.boxes.empty()) << boxes.texts().join(u'|').toStdString();
+    data.releaseQueries();
+
     // No tables to pick from.
     data.setSchemaTables(SchemaRowset({}));
     registry().tableSelectionWindow().Hide();
