@@ -4,6 +4,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryFile>
@@ -18,6 +19,7 @@
 #include "ComparisonRun.h"
 #include "DataAccess.h"
 #include "ErrorReport.h"
+#include "FixScript.h"
 #include "LoginDetails.h"
 #include "RecordKey.h"
 #include "ReportFile.h"
@@ -210,11 +212,14 @@ struct Compared {
     compare::RunSummary summary;
 };
 
-// The comparison, its report into out; withSummary: the report ends with the
-// run's summary.
+// What the command writes: a report in a format, or (none) a script that
+// makes the second table hold what the first holds.
+using Output = std::optional<compare::ReportFormat>;
+
+// The comparison, its report (or script) into out; withSummary: the report
+// ends with the run's summary.
 Compared compareTables(data::DataAccess& data, std::FILE* err, const Sides& sides, QIODevice& out,
-                       compare::ReportFormat format, const compare::RunOptions& options,
-                       bool withSummary) {
+                       Output format, const compare::RunOptions& options, bool withSummary) {
     const QString& left = sides.names.first;
     const QString& right = sides.names.second;
     CommandObserver observer(err);
@@ -246,6 +251,7 @@ Compared compareTables(data::DataAccess& data, std::FILE* err, const Sides& side
         run.SetConnectionTimeout();
         run.SetCursorLocation();
         run.Connect(sides.first.login, sides.second.login);
+        if (!format) run.LearnColumnFills();
         run.PlanQueries(sides.first.table, sides.second.table);
         run.SendQuery(compare::Side::First, sides.first.table);
         run.SendQuery(compare::Side::Second, sides.second.table);
@@ -261,7 +267,29 @@ Compared compareTables(data::DataAccess& data, std::FILE* err, const Sides& side
     if (!secondRows) fail(run.NoRowsText(compare::Side::Second, right));
 
     CommandSteps steps;
-    compare::ReportSink report(out, format, left, right);
+    if (!format) {
+        std::optional<compare::FixScriptSink> script;
+        stage([&] {
+            const compare::ScriptOrigin origin{
+                left, right, QStringLiteral("dorvantis " DORVANTIS_VERSION),
+                QDateTime::currentDateTimeUtc(), compare::OptionsText(options)};
+            script.emplace(out,
+                           compare::ScriptPlan::For(run, run.PositionalFields(), sides.second.table,
+                                                    sides.second.login.database, left, right),
+                           origin);
+            run.Compare(steps, *script, run.PositionalFields());
+            script->finish(run.Summary());
+        });
+        observer.progress.clear();
+        // What the script says at its end, the command says too: such a
+        // script undoes itself, and must not pass for a mend.
+        if (!script->problems().isEmpty()) {
+            fail(QStringLiteral("The script would not make %1 hold what %2 holds: %3")
+                     .arg(right, left, script->problems().constFirst()));
+        }
+        return {script->differences(), run.Summary()};
+    }
+    compare::ReportSink report(out, *format, left, right);
     stage([&] {
         run.Compare(steps, report, run.PositionalFields());
         report.finish(run.Summary(), withSummary);
@@ -489,9 +517,11 @@ int RunCommand(const QStringList& arguments, data::DataAccess& data, std::FILE* 
     const LoginOptions firstLogin(QString(), QStringLiteral("The first table's "));
     const LoginOptions secondLogin(QStringLiteral("right-"),
                                    QStringLiteral("The second table's (default: the first's) "));
-    const QCommandLineOption format(QStringLiteral("format"),
-                                    QStringLiteral("text (default), csv or json."),
-                                    QStringLiteral("FORMAT"), QStringLiteral("text"));
+    const QCommandLineOption format(
+        QStringLiteral("format"),
+        QStringLiteral("text (default), csv, json, or sql: a script that makes the second table "
+                       "hold what the first holds (with --key)."),
+        QStringLiteral("FORMAT"), QStringLiteral("text"));
     const QCommandLineOption output(
         QStringLiteral("output"), QStringLiteral("Write the report to FILE, not standard output."),
         QStringLiteral("FILE"));
@@ -533,12 +563,18 @@ int RunCommand(const QStringList& arguments, data::DataAccess& data, std::FILE* 
         const QString problem = side->problem(parser);
         if (!problem.isEmpty()) return usageError(problem);
     }
-    const std::optional<compare::ReportFormat> chosen =
-        compare::ReportFormatNamed(parser.value(format));
-    if (!chosen) return usageError(QStringLiteral("unknown format '%1'").arg(parser.value(format)));
+    const bool script = parser.value(format) == QStringLiteral("sql");
+    const Output chosen = script ? Output() : compare::ReportFormatNamed(parser.value(format));
+    if (!chosen && !script)
+        return usageError(QStringLiteral("unknown format '%1'").arg(parser.value(format)));
     const QString pairing = parser.value(fields);
     if (pairing != QStringLiteral("by-position") && pairing != QStringLiteral("by-name")) {
         return usageError(QStringLiteral("--fields takes by-position or by-name"));
+    }
+    if (script && !parser.isSet(key)) {
+        return usageError(QStringLiteral(
+            "--format sql needs records paired by key (--key): a script names each record by its "
+            "key"));
     }
     compare::RunOptions options;
     options.fieldsByName = pairing == QStringLiteral("by-name");
@@ -588,7 +624,7 @@ int RunCommand(const QStringList& arguments, data::DataAccess& data, std::FILE* 
             }
             const bool replacesAFile = file.replaces();
             compared =
-                compareTables(data, err, sides, file.device(), *chosen, options, replacesAFile);
+                compareTables(data, err, sides, file.device(), chosen, options, replacesAFile);
             if (!file.commit()) {
                 fail(QStringLiteral("Cannot write %1: %2")
                          .arg(parser.value(output), file.errorString()));
@@ -596,7 +632,7 @@ int RunCommand(const QStringList& arguments, data::DataAccess& data, std::FILE* 
         } else {
             QTemporaryFile file;
             if (!file.open()) fail(QStringLiteral("Cannot make a temporary file for the report."));
-            compared = compareTables(data, err, sides, file, *chosen, options, false);
+            compared = compareTables(data, err, sides, file, chosen, options, false);
             writeAll(out, file);
         }
         if (parser.isSet(comparison.summary)) {

@@ -163,7 +163,7 @@ void ComparisonRun::checkConditions() const {
 }
 
 bool ComparisonRun::plansQueries() const {
-    return pairsByKey() || !options_.ignore.isEmpty() || !options_.where.isEmpty() ||
+    return pairsByKey() || learnFills_ || !options_.ignore.isEmpty() || !options_.where.isEmpty() ||
            !options_.secondWhere().isEmpty();
 }
 
@@ -209,15 +209,16 @@ void ComparisonRun::PlanQueries(const catalogue::TableName& first,
     for (const QString& column : options_.key.columns) {
         if (ignore.contains(column, Qt::CaseInsensitive)) throw keyLeftOut(column);
     }
-    if (!pairsByKey() && ignore.isEmpty()) {
+    if (!pairsByKey() && ignore.isEmpty() && !learnFills_) {
         queries_ = {SelectFrom(first, {}, condition(Side::First)),
                     SelectFrom(second, {}, condition(Side::Second))};
         return;
     }
 
-    const TableShapes shapes =
-        DescribeTables(reader(Side::First), reader(Side::Second), first, second,
-                       options_.key.automatic, [this] { waiting(); });
+    const TableShapes shapes = DescribeTables(reader(Side::First), reader(Side::Second), first,
+                                              second, {options_.key.automatic, false},
+                                              {false, learnFills_}, [this] { waiting(); });
+    secondFills_ = shapes.second.fills;
     for (const QString& name : ignore) {
         if (shapes.first.columns.indexOf(name) >= 0 || shapes.second.columns.indexOf(name) >= 0) {
             continue;
@@ -315,10 +316,18 @@ FieldPlan ComparisonRun::PositionalFields() const {
     return plan;
 }
 
+TableComparison ComparisonRun::comparison(const FieldPlan& fields) const {
+    return options_.fieldsByName
+               ? TableComparison::ByName(Columns(Side::First), Columns(Side::Second))
+               : TableComparison(fields.lastField, fields.names);
+}
+
+std::vector<FieldPairing> ComparisonRun::FieldPairs(const FieldPlan& fields) const {
+    return comparison(fields).Pairs();
+}
+
 void ComparisonRun::Compare(Steps& steps, DifferenceSink& sink, const FieldPlan& fields) {
-    TableComparison comparison =
-        options_.fieldsByName ? TableComparison::ByName(Columns(Side::First), Columns(Side::Second))
-                              : TableComparison(fields.lastField, fields.names);
+    TableComparison comparison = this->comparison(fields);
     if (key_) comparison.PairRecordsBy(*key_);
     comparison.CompareValuesUnder(options_.values);
     comparison.StopAfter(options_.limit);

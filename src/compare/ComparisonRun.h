@@ -18,6 +18,7 @@
 #include "RecordKey.h"
 #include "Steps.h"
 #include "TableCatalogue.h"
+#include "TableComparison.h"
 
 namespace compare {
 
@@ -99,7 +100,14 @@ public:
     // before any table is read. Without any of these options there is
     // nothing to plan; then the queries are today's "select * from ...".
     void PlanQueries(const catalogue::TableName& first, const catalogue::TableName& second);
+    // Before PlanQueries: it also learns how the server fills the second
+    // table's columns (SecondColumnFills), for a script that writes its rows.
+    void LearnColumnFills() { learnFills_ = true; }
+    const std::vector<ColumnFill>& SecondColumnFills() const { return secondFills_; }
+    // Records paired by key: the key's columns among the queries' fields.
+    const std::optional<RecordKey>& Key() const { return key_; }
     bool pairsByKey() const { return options_.key.pairsByKey(); }
+    const RunOptions& options() const { return options_; }
     // Whether PlanQueries has anything to do (a caller may skip it otherwise).
     bool plansQueries() const;
     // Sends a table's query (and the estimate of its rows, unless a
@@ -116,6 +124,9 @@ public:
     const data::ResultTable& Columns(Side side) const;
     // Fields by position over the columns both tables have, named by the first's.
     FieldPlan PositionalFields() const;
+    // The fields Compare pairs, for these fields by position (or by name,
+    // when the options say so).
+    std::vector<FieldPairing> FieldPairs(const FieldPlan& fields) const;
     // Compares the two tables to the last record, reporting to the sink
     // through the caller's steps. Fields by name when the options say so,
     // else by `fields`. Throws ReadFailed, KeyOrderBroken or RunCancelled.
@@ -144,6 +155,7 @@ private:
     void onBoth(Fn fn);
     void waitPast(Side side, int stage);
     void checkConditions() const;
+    TableComparison comparison(const FieldPlan& fields) const;
     void waiting();
     void reading();
 
@@ -155,7 +167,9 @@ private:
     std::mutex readersMutex_;  // Cancel may come from another thread
     std::array<std::unique_ptr<TableReader>, 2> readers_;
     std::array<std::unique_ptr<ReaderBlocks>, 2> blocks_;
-    std::optional<RecordKey> key_;    // by key: as fields of the queries' results
+    std::optional<RecordKey> key_;  // by key: as fields of the queries' results
+    bool learnFills_ = false;
+    std::vector<ColumnFill> secondFills_;
     std::array<QString, 2> queries_;  // as PlanQueries planned them
     std::optional<std::int64_t> expected_;
     QElapsedTimer sinceProgress_;

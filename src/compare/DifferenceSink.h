@@ -1,12 +1,22 @@
 #pragma once
 
 #include <QString>
+#include <cstddef>
 #include <cstdint>
 
-#include "FieldValue.h"
 #include "RecordName.h"
+#include "ResultTable.h"
 
 namespace compare {
+
+// One record of a block being compared, or none.
+struct RecordRow {
+    const data::ResultTable* block = nullptr;
+    std::size_t row = 0;
+
+    explicit operator bool() const { return block != nullptr; }
+    data::FieldValue value(int field) const { return block->value(field, row); }
+};
 
 // Where a comparison's differences go, one call per difference, in the
 // order they are found. A record is named by its number (from 1) or, when
@@ -29,6 +39,12 @@ public:
     virtual void RecordNotUnique(const RecordName& record, bool inFirstTable) = 0;
     // Fields paired by name: a field only one table has (the first, or the second).
     virtual void FieldOnlyIn(const QString& fieldName, bool inFirstTable) = 0;
+
+    // Records paired by key: the records behind the lines just reported for
+    // one key -- a pair with changed fields, or a record only one table has
+    // (the other is empty) -- for a sink that writes whole records out (a
+    // script that mends the second table). Valid during the call only.
+    virtual void RecordsDiffer(const RecordRow& /*first*/, const RecordRow& /*second*/) {}
 };
 
 }  // namespace compare

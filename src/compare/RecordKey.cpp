@@ -22,13 +22,41 @@ std::optional<KeyChoice> KeyChoice::FromOption(const QString& text) {
     return choice;
 }
 
+namespace {
+
+constexpr int kRowVersionTypeId = 189;
+
+bool IsTrue(const data::FieldValue& v) {
+    return (v.kind() == data::ValueKind::Bit && v.asBit()) ||
+           (v.kind() == data::ValueKind::Integer && v.asInteger() != 0);
+}
+
+std::vector<ColumnFill> ReadColumnFills(data::Connection& connection,
+                                        const catalogue::TableName& table) {
+    const data::ResultTable rows = connection.FetchQuery(ColumnFillsQuery(table));
+    std::vector<ColumnFill> fills;
+    for (std::size_t r = 0; r < rows.rowCount(); ++r) {
+        const data::FieldValue type = rows.value(3, r);
+        fills.push_back(
+            {rows.value(0, r).asText().toString(), IsTrue(rows.value(1, r)),
+             IsTrue(rows.value(2, r)),
+             type.kind() == data::ValueKind::Integer && type.asInteger() == kRowVersionTypeId});
+    }
+    return fills;
+}
+
+}  // namespace
+
 TableShape DescribeTable(data::Connection& connection, const catalogue::TableName& table,
-                         bool withPrimaryKey) {
+                         ShapeWanted wanted) {
     TableShape shape;
     // No rows: the columns and their types only.
     shape.columns =
         connection.FetchQuery(SelectAllFrom(table) + QStringLiteral(" where 1 = 0")).withoutRows();
-    if (withPrimaryKey) shape.primaryKey = connection.PrimaryKeyColumns(table.schema, table.name);
+    if (wanted.primaryKey) {
+        shape.primaryKey = connection.PrimaryKeyColumns(table.schema, table.name);
+    }
+    if (wanted.fills) shape.fills = ReadColumnFills(connection, table);
     return shape;
 }
 
@@ -116,16 +144,17 @@ QString KeyOrder(const data::ResultTable& columns, const std::vector<int>& keyCo
 
 TableShapes DescribeTables(TableReader& firstReader, TableReader& secondReader,
                            const catalogue::TableName& first, const catalogue::TableName& second,
-                           bool firstPrimaryKey, const std::function<void()>& whileWaiting) {
+                           ShapeWanted firstWanted, ShapeWanted secondWanted,
+                           const std::function<void()>& whileWaiting) {
     // Shared with the readers' threads: a wait that throws (Esc) leaves the
     // work running on its own.
     const auto firstShape = std::make_shared<TableShape>();
     const auto secondShape = std::make_shared<TableShape>();
-    firstReader.Ask([firstShape, first, firstPrimaryKey](data::Connection& c) {
-        *firstShape = DescribeTable(c, first, firstPrimaryKey);
+    firstReader.Ask([firstShape, first, firstWanted](data::Connection& c) {
+        *firstShape = DescribeTable(c, first, firstWanted);
     });
-    secondReader.Ask([secondShape, second](data::Connection& c) {
-        *secondShape = DescribeTable(c, second, false);
+    secondReader.Ask([secondShape, second, secondWanted](data::Connection& c) {
+        *secondShape = DescribeTable(c, second, secondWanted);
     });
     constexpr int kWaitSliceMs = 20;
     const auto wait = [&](TableReader& reader) {

@@ -32,14 +32,30 @@ struct RecordKey {
     std::vector<QString> names;
 };
 
+// How the server fills one of a table's columns: what a script that writes
+// the table's rows must know (an identity column takes a value only under
+// SET IDENTITY_INSERT; computed and rowversion columns take none).
+struct ColumnFill {
+    QString name;
+    bool identity = false;
+    bool computed = false;
+    bool rowVersion = false;
+};
+
 // What pairing by key needs to know of a table before reading it: its
-// columns (no rows) and, when asked for, its primary key's columns in key order.
+// columns (no rows) and, when asked for, its primary key's columns in key
+// order and how the server fills its columns (all of them, in column order).
 struct TableShape {
     data::ResultTable columns;
     QStringList primaryKey;
+    std::vector<ColumnFill> fills;
+};
+struct ShapeWanted {
+    bool primaryKey = false;
+    bool fills = false;
 };
 TableShape DescribeTable(data::Connection& connection, const catalogue::TableName& table,
-                         bool withPrimaryKey);
+                         ShapeWanted wanted);
 
 // Why records cannot be paired by key, as the user is told it.
 class KeyProblem : public std::runtime_error {
@@ -79,7 +95,7 @@ QString KeyOrder(const data::ResultTable& columns, const std::vector<int>& keyCo
 
 class TableReader;
 
-// Both tables' columns (and the first's primary key when asked for), learnt
+// Both tables' columns (and what else each side wants), learnt
 // through their readers at once -- both connected, neither queried yet.
 // whileWaiting runs between short waits (it may throw to stop). Throws what
 // the readers threw.
@@ -89,6 +105,7 @@ struct TableShapes {
 };
 TableShapes DescribeTables(TableReader& firstReader, TableReader& secondReader,
                            const catalogue::TableName& first, const catalogue::TableName& second,
-                           bool firstPrimaryKey, const std::function<void()>& whileWaiting);
+                           ShapeWanted firstWanted, ShapeWanted secondWanted,
+                           const std::function<void()>& whileWaiting);
 
 }  // namespace compare

@@ -22,6 +22,8 @@ void ReportWriter::write(const Difference& difference) {
     put(LineBytes(FormatDifference(difference, format_)));
 }
 
+void ReportWriter::writeLine(const QString& line) { put(LineBytes(line)); }
+
 void ReportWriter::writeEnd(const RunSummary& summary, const QString& firstTable,
                             const QString& secondTable, bool withSummary) {
     for (const QString& line : FormatEnd(summary, firstTable, secondTable, format_, withSummary)) {

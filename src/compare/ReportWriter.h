@@ -35,6 +35,8 @@ public:
     ReportWriter(QIODevice& out, ReportFormat format);
 
     void write(const Difference& difference);
+    // A line as it is (a script's).
+    void writeLine(const QString& line);
     // The report's end (FormatEnd): after the last difference.
     void writeEnd(const RunSummary& summary, const QString& firstTable, const QString& secondTable,
                   bool withSummary);

@@ -32,6 +32,8 @@ public:
     // The current block and row, once ensure() said there is one.
     const data::ResultTable& block() const { return *block_; }
     std::size_t row() const { return row_; }
+    // The current row, for a sink that takes whole records.
+    RecordRow here() const { return {block_, row_}; }
 
     // The value at field f of the current row, or a failure when the row holds
     // no such field (a last field beyond this table's fields).
@@ -257,6 +259,14 @@ TableComparison TableComparison::ByName(const data::ResultTable& firstColumns,
     return c;
 }
 
+std::vector<FieldPairing> TableComparison::Pairs() const {
+    std::vector<FieldPairing> pairs;
+    for (const FieldPair& p : pairs_) {
+        pairs.push_back({p.first, p.second, names_.at(static_cast<std::size_t>(p.name))});
+    }
+    return pairs;
+}
+
 void TableComparison::reportFieldsOnlyInOne(Steps& trap, DifferenceSink& sink) const {
     for (const QString& name : onlyInFirst_) trap.step(220, [&] { sink.FieldOnlyIn(name, true); });
     for (const QString& name : onlyInSecond_) {
@@ -364,17 +374,25 @@ RunSummary TableComparison::runByKey(Steps& trap, RowBlocks& first, RowBlocks& s
         }
         if (order < 0) {
             tally.deleted();
-            trap.step(214, [&] { sink.RecordDeleted(a.name(key_.names)); });
+            trap.step(214, [&] {
+                sink.RecordDeleted(a.name(key_.names));
+                sink.RecordsDiffer(a.rows().here(), {});
+            });
             a.advance();
         } else if (order > 0) {
             tally.added();
-            trap.step(230, [&] { sink.RecordAdded(b.name(key_.names)); });
+            trap.step(230, [&] {
+                sink.RecordAdded(b.name(key_.names));
+                sink.RecordsDiffer({}, b.rows().here());
+            });
             b.advance();
         } else {
+            bool changed = false;
             for (const FieldPair& p : pairs_) {
                 if (trap.test(218, [&] {
                         return a.rows().differs(p.first, b.rows(), p.second, values_);
                     })) {
+                    changed = true;
                     tally.fieldChanged();
                     trap.step(220, [&] {
                         sink.FieldChanged(a.name(key_.names),
@@ -383,6 +401,8 @@ RunSummary TableComparison::runByKey(Steps& trap, RowBlocks& first, RowBlocks& s
                     });
                 }
             }
+            if (changed)
+                trap.step(220, [&] { sink.RecordsDiffer(a.rows().here(), b.rows().here()); });
             tally.pairDone();
             a.advance();
             b.advance();

@@ -38,6 +38,14 @@ private:
 // reported with its number and the run goes on with the next one, so the
 // caller's report texts and numbers are those of its own handler. A block that
 // cannot be read is no step: that failure leaves Run for the caller to report.
+// Two fields the comparison pairs: the first table's field, the second's,
+// and the name the lines give them (the first table's).
+struct FieldPairing {
+    int first;
+    int second;
+    QString name;
+};
+
 class TableComparison {
 public:
     // Fields by position: 0 to lastField of both tables, named by the first
@@ -60,6 +68,9 @@ public:
     // Stops once this many records differ (changed, added or deleted): the
     // counts then say whether anything was left unread. 0: no limit.
     void StopAfter(std::int64_t differingRecords) { limit_ = differingRecords; }
+
+    // The fields paired, in the order they are compared.
+    std::vector<FieldPairing> Pairs() const;
 
     // Returns what it counted (all of RunSummary but the time and options).
     RunSummary Run(Steps& trap, RowBlocks& first, RowBlocks& second, DifferenceSink& sink) const;

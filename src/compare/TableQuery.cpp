@@ -8,6 +8,11 @@ QString QuotedIdentifier(const QString& name) {
     return QLatin1Char('[') + quoted + QLatin1Char(']');
 }
 
+QString QualifiedName(const catalogue::TableName& table) {
+    const QString name = QuotedIdentifier(table.name);
+    return table.schema.isEmpty() ? name : QuotedIdentifier(table.schema) + QLatin1Char('.') + name;
+}
+
 QString SelectAllFrom(const catalogue::TableName& table) {
     return SelectFrom(table, QStringList(), QString());
 }
@@ -20,10 +25,7 @@ QString SelectFrom(const catalogue::TableName& table, const QStringList& columns
         if (k > 0) sql += QStringLiteral(", ");
         sql += QuotedIdentifier(columns[k]);
     }
-    const QString name = QuotedIdentifier(table.name);
-    sql +=
-        QStringLiteral(" from ") +
-        (table.schema.isEmpty() ? name : QuotedIdentifier(table.schema) + QLatin1Char('.') + name);
+    sql += QStringLiteral(" from ") + QualifiedName(table);
     if (!condition.isEmpty()) sql += QStringLiteral(" where (") + condition + QLatin1Char(')');
     return sql;
 }
@@ -67,12 +69,27 @@ QString RowConditionProblem(QStringView condition) {
     return QString();
 }
 
-QString RowCountEstimateQuery(const catalogue::TableName& table) {
-    QString name = QuotedIdentifier(table.name);
-    if (!table.schema.isEmpty()) name = QuotedIdentifier(table.schema) + QLatin1Char('.') + name;
+namespace {
+
+// The table's name as object_id() reads it, inside N'...'.
+QString ObjectNameLiteral(const catalogue::TableName& table) {
+    QString name = QualifiedName(table);
     name.replace(QStringLiteral("'"), QStringLiteral("''"));
-    return QStringLiteral("select sum(rows) from sys.partitions where object_id = object_id(N'") +
-           name + QStringLiteral("') and index_id in (0, 1)");
+    return QStringLiteral("N'") + name + QLatin1Char('\'');
+}
+
+}  // namespace
+
+QString RowCountEstimateQuery(const catalogue::TableName& table) {
+    return QStringLiteral("select sum(rows) from sys.partitions where object_id = object_id(") +
+           ObjectNameLiteral(table) + QStringLiteral(") and index_id in (0, 1)");
+}
+
+QString ColumnFillsQuery(const catalogue::TableName& table) {
+    return QStringLiteral(
+               "select name, is_identity, is_computed, system_type_id from sys.columns "
+               "where object_id = object_id(") +
+           ObjectNameLiteral(table) + QStringLiteral(") order by column_id");
 }
 
 }  // namespace compare

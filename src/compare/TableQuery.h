@@ -11,6 +11,10 @@ namespace compare {
 // reserved words and crafted names cannot break out of it.
 QString QuotedIdentifier(const QString& name);
 
+// A table as statements name it: "[sales].[Orders]", or "[Orders]" when it
+// has no schema.
+QString QualifiedName(const catalogue::TableName& table);
+
 // The query that reads a whole table, named with both its parts
 // ("select * from [sales].[Orders]"), or its name alone when it has no schema.
 QString SelectAllFrom(const catalogue::TableName& table);
@@ -34,5 +38,9 @@ QString RowConditionProblem(QStringView condition);
 // The server's estimate of a table's rows, cheap whatever its size (the rows
 // its partitions count): one bigint, or NULL when the table is not there.
 QString RowCountEstimateQuery(const catalogue::TableName& table);
+
+// How the server fills each of a table's columns, in column order: name,
+// is_identity, is_computed and system_type_id (189: a rowversion).
+QString ColumnFillsQuery(const catalogue::TableName& table);
 
 }  // namespace compare

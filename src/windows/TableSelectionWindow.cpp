@@ -288,7 +288,7 @@ void TableSelectionWindow::Options_Click() {
                 [connection, connectionString, first] {
                     connection->Open(connectionString);
                     const data::ResultTable shape =
-                        compare::DescribeTable(*connection, first, false).columns;
+                        compare::DescribeTable(*connection, first, {}).columns;
                     connection->Close();
                     QStringList names;
                     for (int k = 0; k < shape.fieldCount(); ++k) names << shape.column(k).name();

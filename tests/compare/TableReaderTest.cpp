@@ -196,8 +196,9 @@ TEST_F(Reader, ACancelWhileLearningTheKeyEndsThroughTheCallersStop) {
         first->Cancel();
         second->Cancel();
     };
-    EXPECT_THROW(compare::DescribeTables(*first, *second, kOrders, kOrders, true, whileWaiting),
-                 Stop);
+    EXPECT_THROW(
+        compare::DescribeTables(*first, *second, kOrders, kOrders, {true, false}, {}, whileWaiting),
+        Stop);
     EXPECT_TRUE(escPressed);
     EXPECT_TRUE(destroyedPromptly(first));
     EXPECT_TRUE(destroyedPromptly(second));

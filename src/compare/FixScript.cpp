@@ -1,0 +1,302 @@
+#include "FixScript.h"
+
+#include "SqlLiteral.h"
+#include "TableQuery.h"
+
+namespace compare {
+
+namespace {
+
+// A batch ends after this many statements or bytes, whichever comes first:
+// far below what a server takes in one batch, and few enough round trips.
+constexpr int kBatchStatements = 1000;
+constexpr qint64 kBatchBytes = 1 << 20;
+// The reasons a script gives for undoing itself, at most.
+constexpr qsizetype kProblemsNamed = 10;
+
+// Text that stays inside a line comment: a line break in a name would end
+// the comment and let the rest of the name run as SQL.
+QString CommentText(QString text) {
+    for (QChar& c : text) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F || c.unicode() == 0x85 ||
+            c.unicode() == 0x2028 || c.unicode() == 0x2029) {
+            c = u' ';
+        }
+    }
+    return text;
+}
+
+bool HoldsLineBreak(const QString& name) {
+    for (const QChar c : name) {
+        if (c == u'\n' || c == u'\r') return true;
+    }
+    return false;
+}
+
+QString Quoted(const QStringList& names) {
+    QStringList out;
+    for (const QString& n : names) out << QuotedIdentifier(n);
+    return out.join(QStringLiteral(", "));
+}
+
+}  // namespace
+
+ScriptPlan ScriptPlan::For(const ComparisonRun& run, const FieldPlan& fields,
+                           const catalogue::TableName& secondTable, const QString& database,
+                           const QString& firstName, const QString& secondName) {
+    const auto refuse = [&](const QString& why) {
+        return OptionProblem(QStringLiteral("No script can make %1 hold what %2 holds: %3")
+                                 .arg(secondName, firstName, why));
+    };
+    if (!run.Key()) {
+        throw refuse(
+            QStringLiteral("a script names each record by its key, and these records "
+                           "are paired by position. Pair them by key."));
+    }
+    const data::ResultTable& first = run.Columns(Side::First);
+    const data::ResultTable& second = run.Columns(Side::Second);
+    const RecordKey& key = *run.Key();
+    QHash<QString, ColumnFill> fills;
+    for (const ColumnFill& f : run.SecondColumnFills()) fills.insert(f.name.toLower(), f);
+
+    ScriptPlan plan;
+    plan.table = secondTable;
+    plan.database = database;
+    for (const QString& part : {secondTable.schema, secondTable.name, database}) {
+        if (HoldsLineBreak(part)) {
+            throw refuse(QStringLiteral("a name holding a line break could end a batch."));
+        }
+    }
+    std::vector<bool> firstPaired(static_cast<std::size_t>(first.fieldCount()), false);
+    std::vector<bool> secondPaired(static_cast<std::size_t>(second.fieldCount()), false);
+    const auto column = [&](const QString& field, int f, int g) {
+        ScriptColumn c;
+        c.field = field;
+        c.first = f;
+        c.second = g;
+        c.name = second.column(g).name();
+        if (HoldsLineBreak(c.name)) {
+            throw refuse(QStringLiteral("the column \"%1\" holds a line break, which could end a "
+                                        "batch.")
+                             .arg(CommentText(c.name)));
+        }
+        const ColumnFill fill = fills.value(c.name.toLower());
+        c.identity = fill.identity;
+        c.computed = fill.computed;
+        c.rowVersion = fill.rowVersion;
+        secondPaired[static_cast<std::size_t>(g)] = true;
+        return c;
+    };
+    for (const FieldPairing& p : run.FieldPairs(fields)) {
+        ScriptColumn c = column(p.name, p.first, p.second);
+        firstPaired[static_cast<std::size_t>(p.first)] = true;
+        if (c.rowVersion) {
+            throw refuse(QStringLiteral("the column \"%1\" is a rowversion, which the server "
+                                        "sets. Leave it out of the comparison.")
+                             .arg(c.name));
+        }
+        if (c.computed) plan.computed << c.name;
+        plan.columns.push_back(std::move(c));
+    }
+    if (run.options().fieldsByName) {
+        for (int f = 0; f < first.fieldCount(); ++f) {
+            if (!firstPaired[static_cast<std::size_t>(f)]) {
+                throw refuse(QStringLiteral("the column \"%1\" is only in %2.")
+                                 .arg(first.column(f).name(), firstName));
+            }
+        }
+    }
+    for (std::size_t k = 0; k < key.second.size(); ++k) {
+        const int g = key.second[k];
+        plan.key.push_back(g);
+        plan.keyNames << second.column(g).name();
+        if (secondPaired[static_cast<std::size_t>(g)]) continue;
+        // A key column the comparison does not pair as a field still goes
+        // into the rows inserted, from the first table's key.
+        ScriptColumn c = column(QString(), -1, g);
+        c.firstKey = key.first[k];
+        plan.columns.push_back(std::move(c));
+    }
+    for (const ScriptColumn& c : plan.columns) {
+        if (c.identity && !c.computed) plan.identityInserts = true;
+    }
+    // The second table's columns nothing is written to: from the server's
+    // list (columns left out are not read), else from those read.
+    QStringList all;
+    for (const ColumnFill& f : run.SecondColumnFills()) all << f.name;
+    if (all.isEmpty()) {
+        for (int g = 0; g < second.fieldCount(); ++g) all << second.column(g).name();
+    }
+    for (const QString& name : all) {
+        const int g = second.indexOf(name);
+        if (g >= 0 && secondPaired[static_cast<std::size_t>(g)]) continue;
+        if (run.options().fieldsByName && g >= 0) {
+            // Fields by name: a column read that no field pairs with is one
+            // only the second table has.
+            throw refuse(QStringLiteral("the column \"%1\" is only in %2.").arg(name, secondName));
+        }
+        plan.notWritten << name;
+    }
+    return plan;
+}
+
+FixScriptSink::FixScriptSink(QIODevice& out, ScriptPlan plan, const ScriptOrigin& origin)
+    : writer_(out, ReportFormat::Text),
+      plan_(std::move(plan)),
+      target_(QualifiedName(plan_.table)),
+      firstName_(origin.firstName),
+      secondName_(origin.secondName) {
+    QStringList written;
+    for (std::size_t c = 0; c < plan_.columns.size(); ++c) {
+        const ScriptColumn& column = plan_.columns[c];
+        if (!column.field.isEmpty()) columnOfField_.insert(column.field, static_cast<int>(c));
+        if (!column.computed) written << column.name;
+    }
+    insertHead_ = QStringLiteral("INSERT INTO %1 (%2) VALUES (").arg(target_, Quoted(written));
+
+    const auto comment = [&](const QString& text) {
+        line(QStringLiteral("-- ") + CommentText(text));
+    };
+    comment(QStringLiteral("Makes %1 hold what %2 holds.").arg(secondName_, firstName_));
+    comment(QStringLiteral("Made by %1 on %2 from a comparison by key (%3).")
+                .arg(origin.madeBy, origin.madeAt.toUTC().toString(Qt::ISODate),
+                     plan_.keyNames.join(QStringLiteral(", "))));
+    if (!origin.options.isEmpty()) comment(QStringLiteral("Options: ") + origin.options);
+    if (!plan_.notWritten.isEmpty()) {
+        comment(QStringLiteral("Not compared, so not written (records inserted take their "
+                               "defaults there): ") +
+                plan_.notWritten.join(QStringLiteral(", ")));
+    }
+    if (!plan_.computed.isEmpty()) {
+        comment(QStringLiteral("Computed by the server, so not written: ") +
+                plan_.computed.join(QStringLiteral(", ")));
+    }
+    comment(
+        QStringLiteral("One transaction: an error rolls it all back, and the batches "
+                       "after it do not run."));
+    line(QStringLiteral("SET XACT_ABORT ON;"));
+    line(QStringLiteral("SET NOCOUNT ON;"));
+    if (!plan_.database.isEmpty()) {
+        line(QStringLiteral("USE %1;").arg(QuotedIdentifier(plan_.database)));
+    }
+    line(QStringLiteral("BEGIN TRANSACTION;"));
+    if (plan_.identityInserts) line(QStringLiteral("SET IDENTITY_INSERT %1 ON;").arg(target_));
+}
+
+void FixScriptSink::problem(const QString& text) {
+    // A few name the kind of fault; a million would only cost memory.
+    if (problems_.size() < kProblemsNamed) {
+        problems_ << text;
+    } else {
+        ++problemsUnnamed_;
+    }
+}
+
+void FixScriptSink::line(const QString& text) {
+    writer_.writeLine(text);
+    batchBytes_ += text.size() + 1;
+}
+
+void FixScriptSink::statement(const QString& text) {
+    line(text);
+    if (++batchStatements_ < kBatchStatements && batchBytes_ < kBatchBytes) return;
+    line(QStringLiteral("GO"));
+    line(QStringLiteral("IF @@TRANCOUNT = 0 SET NOEXEC ON;"));
+    batchStatements_ = 0;
+    batchBytes_ = 0;
+}
+
+QString FixScriptSink::whereKey(const RecordRow& second) const {
+    QString where;
+    for (std::size_t k = 0; k < plan_.key.size(); ++k) {
+        where += k == 0 ? QStringLiteral(" WHERE ") : QStringLiteral(" AND ");
+        where += QuotedIdentifier(plan_.keyNames[static_cast<qsizetype>(k)]);
+        const data::FieldValue v = second.value(plan_.key[k]);
+        where += v.isNull() ? QStringLiteral(" IS NULL") : QStringLiteral(" = ") + SqlLiteral(v);
+    }
+    return where;
+}
+
+void FixScriptSink::FieldChanged(const RecordName& record, const QString& fieldName,
+                                 const data::FieldValue&, const data::FieldValue&) {
+    ++differences_;
+    const int c = columnOfField_.value(fieldName, -1);
+    if (c < 0) return;
+    const ScriptColumn& column = plan_.columns[static_cast<std::size_t>(c)];
+    if (column.identity) {
+        problem(QStringLiteral("The identity column \"%1\" differs in record %2, and no "
+                               "statement can change an identity value.")
+                    .arg(column.name, record.text()));
+        return;
+    }
+    if (!column.computed) changed_.push_back(c);
+}
+
+void FixScriptSink::RecordDeleted(const RecordName&) { ++differences_; }
+
+void FixScriptSink::RecordAdded(const RecordName&) { ++differences_; }
+
+void FixScriptSink::RecordNotUnique(const RecordName& record, bool inFirstTable) {
+    ++differences_;
+    problem(QStringLiteral("The key %1 is not unique in %2: a statement naming it could "
+                           "change several records.")
+                .arg(record.text(), inFirstTable ? firstName_ : secondName_));
+}
+
+void FixScriptSink::FieldOnlyIn(const QString&, bool) { ++differences_; }
+
+void FixScriptSink::RecordsDiffer(const RecordRow& first, const RecordRow& second) {
+    if (first && second) {
+        if (changed_.empty()) return;
+        QString sql = QStringLiteral("UPDATE %1 SET ").arg(target_);
+        for (std::size_t k = 0; k < changed_.size(); ++k) {
+            const ScriptColumn& column = plan_.columns[static_cast<std::size_t>(changed_[k])];
+            if (k > 0) sql += QStringLiteral(", ");
+            sql += QuotedIdentifier(column.name) + QStringLiteral(" = ") +
+                   SqlLiteral(first.value(column.first));
+        }
+        changed_.clear();
+        statement(sql + whereKey(second) + u';');
+        ++updates_;
+    } else if (first) {
+        QString sql = insertHead_;
+        bool any = false;
+        for (const ScriptColumn& column : plan_.columns) {
+            if (column.computed) continue;
+            if (any) sql += QStringLiteral(", ");
+            any = true;
+            sql += SqlLiteral(first.value(column.first >= 0 ? column.first : column.firstKey));
+        }
+        statement(sql + QStringLiteral(");"));
+        ++inserts_;
+    } else if (second) {
+        statement(QStringLiteral("DELETE FROM %1").arg(target_) + whereKey(second) + u';');
+        ++deletes_;
+    }
+}
+
+void FixScriptSink::finish(const RunSummary& summary) {
+    line(QStringLiteral("-- %1 updated, %2 inserted, %3 deleted.")
+             .arg(updates_)
+             .arg(inserts_)
+             .arg(deletes_));
+    if (summary.stoppedAtLimit) {
+        line(QStringLiteral("-- ") + StoppedAtLimitText(summary.limit) +
+             QStringLiteral(" This script mends what was found."));
+    }
+    line(QStringLiteral("GO"));
+    line(QStringLiteral("IF @@TRANCOUNT = 0 SET NOEXEC ON;"));
+    if (plan_.identityInserts) line(QStringLiteral("SET IDENTITY_INSERT %1 OFF;").arg(target_));
+    if (problems_.isEmpty()) {
+        line(QStringLiteral("COMMIT TRANSACTION;"));
+    } else {
+        line(QStringLiteral("-- It would not make the tables equal, so it undoes what it did:"));
+        for (const QString& problem : problems_) line(QStringLiteral("-- ") + CommentText(problem));
+        if (problemsUnnamed_ > 0) line(QStringLiteral("-- And %1 more.").arg(problemsUnnamed_));
+        line(QStringLiteral("ROLLBACK TRANSACTION;"));
+    }
+    line(QStringLiteral("GO"));
+    line(QStringLiteral("SET NOEXEC OFF;"));
+}
+
+}  // namespace compare

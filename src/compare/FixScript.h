@@ -1,0 +1,108 @@
+#pragma once
+
+#include <QDateTime>
+#include <QHash>
+#include <QIODevice>
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <vector>
+
+#include "ComparisonRun.h"
+#include "DifferenceSink.h"
+#include "ReportWriter.h"
+
+namespace compare {
+
+// One field the comparison pairs, as a script writes it into the second table.
+struct ScriptColumn {
+    QString field;  // the name the lines give it
+    int first = -1;
+    int second = -1;  // -1: a key column the comparison does not pair as a field
+    int firstKey = -1;
+    QString name;  // the second table's column
+    bool identity = false;
+    bool computed = false;
+    bool rowVersion = false;
+};
+
+// What a script that makes the second table hold the first table's rows
+// writes, learnt from a run planned for it (LearnColumnFills before
+// PlanQueries) whose tables have answered.
+struct ScriptPlan {
+    catalogue::TableName table;  // the second table
+    QString database;            // the second table's database; empty: the session's
+    std::vector<ScriptColumn> columns;
+    std::vector<int> key;          // the key's fields among the second table's
+    QStringList keyNames;          // and its columns there
+    QStringList notWritten;        // the second table's columns no field pairs with
+    QStringList computed;          // compared, but the server computes them
+    bool identityInserts = false;  // some written column is an identity
+
+    // Throws OptionProblem when no script could make the tables equal: records
+    // paired by position (a record has no name in SQL), fields only one table
+    // has, a rowversion compared (the server sets it).
+    static ScriptPlan For(const ComparisonRun& run, const FieldPlan& fields,
+                          const catalogue::TableName& secondTable, const QString& database,
+                          const QString& firstName, const QString& secondName);
+};
+
+// What a script says at its top about how it was made.
+struct ScriptOrigin {
+    QString firstName;  // the tables as the lines name them
+    QString secondName;
+    QString madeBy;  // the program and its version
+    QDateTime madeAt;
+    QString options;  // OptionsText of the run
+};
+
+// A T-SQL script that makes the second table hold what the first holds,
+// written as the comparison finds the differences (records paired by key):
+// an UPDATE of the changed fields for a pair, an INSERT for a record only
+// the first table has, a DELETE for one only the second has. One transaction
+// under XACT_ABORT over batches of bounded size (GO lines), each batch
+// running only while the transaction is still open, so that an error leaves
+// nothing half done. A key that is not unique or an identity value that
+// differs makes the script end in ROLLBACK, with the reasons in comments
+// (problems()). Memory does not grow with the differences.
+class FixScriptSink : public DifferenceSink {
+public:
+    FixScriptSink(QIODevice& out, ScriptPlan plan, const ScriptOrigin& origin);
+
+    void FieldChanged(const RecordName& record, const QString& fieldName,
+                      const data::FieldValue& first, const data::FieldValue& second) override;
+    void RecordDeleted(const RecordName& record) override;
+    void RecordAdded(const RecordName& record) override;
+    void RecordNotUnique(const RecordName& record, bool inFirstTable) override;
+    void FieldOnlyIn(const QString& fieldName, bool inFirstTable) override;
+    void RecordsDiffer(const RecordRow& first, const RecordRow& second) override;
+
+    // The script's end: COMMIT, or ROLLBACK when problems() is not empty.
+    // Throws ReportWriteError when any of the script could not be written.
+    void finish(const RunSummary& summary);
+    // Why the script would not make the tables equal; empty when it would.
+    const QStringList& problems() const { return problems_; }
+    std::int64_t differences() const { return differences_; }
+
+private:
+    void problem(const QString& text);
+    void line(const QString& text);
+    void statement(const QString& text);
+    QString whereKey(const RecordRow& second) const;
+
+    ReportWriter writer_;
+    ScriptPlan plan_;
+    QString target_;  // the second table's name in statements
+    QString insertHead_;
+    QHash<QString, int> columnOfField_;
+    std::vector<int> changed_;  // of the current record, into plan_.columns
+    QStringList problems_;
+    std::int64_t problemsUnnamed_ = 0;
+    std::int64_t differences_ = 0;
+    std::int64_t updates_ = 0, inserts_ = 0, deletes_ = 0;
+    int batchStatements_ = 0;
+    qint64 batchBytes_ = 0;
+    QString firstName_, secondName_;
+};
+
+}  // namespace compare
