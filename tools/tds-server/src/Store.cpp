@@ -54,13 +54,20 @@ void isNull(sqlite3_context* ctx, int, sqlite3_value** argv) {
 
 // NCHAR(n): the character of UTF-16 code unit n. A lone surrogate becomes
 // U+FFFD, as it does in the texts clients send; outside 0..65535, NULL.
+// A binary argument (NCHAR(0x263A)) is a big-endian integer, as SQL Server
+// converts binary to int.
 void ncharOf(sqlite3_context* ctx, int, sqlite3_value** argv) {
-    const int type = sqlite3_value_numeric_type(argv[0]);
-    if (type != SQLITE_INTEGER && type != SQLITE_FLOAT) {
-        sqlite3_result_null(ctx);
-        return;
+    double n = -1;
+    if (sqlite3_value_type(argv[0]) == SQLITE_BLOB) {
+        const auto* bytes = static_cast<const unsigned char*>(sqlite3_value_blob(argv[0]));
+        const int size = sqlite3_value_bytes(argv[0]);
+        uint32_t value = 0;
+        for (int i = std::max(0, size - 4); i < size; ++i) value = value << 8 | bytes[i];
+        n = value;
+    } else {
+        const int type = sqlite3_value_numeric_type(argv[0]);
+        if (type == SQLITE_INTEGER || type == SQLITE_FLOAT) n = sqlite3_value_double(argv[0]);
     }
-    const double n = sqlite3_value_double(argv[0]);
     if (!(n >= 0 && n < 65536)) {
         sqlite3_result_null(ctx);
         return;

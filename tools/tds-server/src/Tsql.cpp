@@ -349,10 +349,12 @@ Rewritten rewriteTsql(std::string_view sql, const RewriteContext& context) {
         }
         // SQL Server's collation names: the CI ones compare as SQLite's
         // NOCASE, the BIN2 ones by UTF-16 code unit, the others (CS, BIN) as
-        // BINARY; SQLite's own names stay.
+        // BINARY; SQLite's own names and this server's stay.
         if (t.kind == T::Word && lastWord == "collate") {
             const std::string marked = "_" + lower + "_";
-            if (lower == "binary" || lower == "nocase" || lower == "rtrim") {
+            if (lower == "binary" || lower == "nocase" || lower == "rtrim" ||
+                equalsIgnoreCase(lower, kDateTimeValueCollation) ||
+                equalsIgnoreCase(lower, kUtf16CodeUnitCollation)) {
                 r.sql.append(t.text);
             } else if (marked.find("_ci_") != std::string::npos) {
                 r.sql += "NOCASE";
