@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -600,6 +601,154 @@ TEST(TdsStatements, PreparedStatementsWithParameters) {
         EXPECT_EQ(s.fetch(row), SQL_NO_DATA);
         SQLFreeStmt(s.handle(), SQL_CLOSE);
     }
+}
+
+// --- fix scripts -----------------------------------------------------------
+
+// Runs a script as client tools do: batches split at lines holding only GO,
+// each sent whole and read to its end. Gives the errors the batches reported.
+std::vector<Diag> runBatches(Connection& c, const std::string& script) {
+    std::vector<Diag> errors;
+    auto send = [&](const std::string& batch) {
+        if (batch.find_first_not_of(" \t\r\n") == std::string::npos) return;
+        Statement s(c);
+        SQLRETURN rc = s.execute(batch);
+        for (int results = 0; rc != SQL_NO_DATA && results < 1000; ++results) {
+            if (rc == SQL_ERROR) {
+                const std::vector<Diag> d = s.diags();
+                errors.insert(errors.end(), d.begin(), d.end());
+            }
+            rc = SQLMoreResults(s.handle());
+        }
+    };
+    std::istringstream lines(script);
+    std::string batch;
+    for (std::string line; std::getline(lines, line);) {
+        if (line == "GO") {
+            send(batch);
+            batch.clear();
+        } else {
+            batch += line + "\n";
+        }
+    }
+    send(batch);
+    return errors;
+}
+
+TEST(TdsScripts, BatchesCommitTogetherAndAnErrorUnderXactAbortUndoesThemAll) {
+    const std::string name = tdsUniqueName("Fix]x");
+    const std::string table = "[dbo]." + quotedName(name);
+    {
+        auto other = connectTest(tdstest::kOtherDatabase);
+        ASSERT_TRUE(exec(*other, "create table " + table +
+                                     " ([ID] int identity(1,1) primary key, [Amount] "
+                                     "decimal(10,2), [Note] nvarchar(max), [When] datetime, "
+                                     "[Other] int, [B] varbinary(10));"
+                                     "insert into " +
+                                     table +
+                                     " values (7, 1, N'a', '2024-02-29 13:45:30.9970000', NULL, "
+                                     "0x01), (8, 2, N'b', '2024-01-01 00:00:00', NULL, NULL)"));
+    }
+    // Connected elsewhere, as a script that names its database is run.
+    const std::string header = "-- fix\nSET XACT_ABORT ON;\nSET NOCOUNT ON;\nUSE [" +
+                               std::string(tdstest::kOtherDatabase) +
+                               "];\nBEGIN TRANSACTION;\nSET IDENTITY_INSERT " + table +
+                               " ON;\nGO\n";
+    const std::string guard = "IF @@TRANCOUNT = 0 SET NOEXEC ON;\n";
+    {
+        auto c = connectTest();
+        EXPECT_EQ(describe(runBatches(
+                      *c, header + guard + "UPDATE " + table +
+                              " SET [Amount] = -12.50, [Note] = N'it''s' + NCHAR(10) + N'x', [B] "
+                              "= 0x WHERE [When] = '2024-02-29T13:45:30.997' AND [Other] IS NULL;\n"
+                              "INSERT INTO " +
+                              table +
+                              " ([ID], [Amount], [Note], [When], [Other], [B]) VALUES (9, "
+                              "1.5e-07, N'new', '2024-02-29T00:00:00', 3, 0x00FF);\n"
+                              "DELETE FROM " +
+                              table + " WHERE [ID] = 8;\nGO\n" + guard + "SET IDENTITY_INSERT " +
+                              table + " OFF;\nCOMMIT TRANSACTION;\nGO\nSET NOEXEC OFF;\n")),
+                  "");
+    }
+    auto other = connectTest(tdstest::kOtherDatabase);
+    const std::string read = "select [ID], [Amount], [Note], [When], [B] from " + table;
+    const std::vector<Row> committed = {{"7", "-12.50", "it's\nx", "2024-02-29 13:45:30.997", ""},
+                                        {"9", "0.00", "new", "2024-02-29 00:00:00.000", "00ff"}};
+    EXPECT_EQ(query(*other, read + " order by [ID]").rows, committed);
+
+    // The duplicate key rolls back the update before it; the guard keeps the
+    // last batch's update and COMMIT from running outside any transaction.
+    auto c = connectTest();
+    std::vector<Diag> errors = runBatches(
+        *c, header + guard + "UPDATE " + table + " SET [Note] = N'lost' WHERE [ID] = 7;\n" +
+                "INSERT INTO " + table + " ([ID]) VALUES (9);\nUPDATE " + table +
+                " SET [Note] = N'never' WHERE [ID] = 9;\nGO\n" + guard + "UPDATE " + table +
+                " SET [Note] = N'late' WHERE [ID] = 9;\nCOMMIT TRANSACTION;\nGO\n"
+                "SET NOEXEC OFF;\n");
+    ASSERT_EQ(errors.size(), 1u) << describe(errors);
+    EXPECT_EQ(errors[0].native, 2627);
+    EXPECT_EQ(query(*other, read + " order by [ID]").rows, committed);
+    // SET NOEXEC OFF let the session run statements again.
+    EXPECT_EQ(query(*c, "select count(*) from " + table).rows.at(0).at(0), "2");
+
+    // Without XACT_ABORT only the failing statement is undone.
+    ASSERT_TRUE(
+        exec(*other, "BEGIN TRANSACTION; UPDATE " + table + " SET [Other] = 1 WHERE [ID] = 7"));
+    EXPECT_TRUE(hasNative(failure(*other, "INSERT INTO " + table + " ([ID]) VALUES (9)"), 2627));
+    ASSERT_TRUE(exec(*other, "COMMIT TRANSACTION"));
+    EXPECT_EQ(query(*other, "select [Other] from " + table + " where [ID] = 7").rows.at(0).at(0),
+              "1");
+}
+
+TEST(TdsScripts, JoinedTextsComeBackWholeWithNulAndAstralCharacters) {
+    auto c = connectTest();
+    const std::string table = tdsUniqueName("Joined");
+    ASSERT_TRUE(exec(*c, "create table " + table + " (id int, v nvarchar(max))"));
+    ASSERT_TRUE(exec(*c, "insert into " + table +
+                             " values (1, CAST(N'' AS nvarchar(max)) + N'a' + NCHAR(0) + N'b' + "
+                             "NCHAR(13) + NCHAR(10) + N'\xf0\x9f\x98\x80' + NCHAR(9786))"));
+    Result r = query(*c, "select v from " + table);
+    ASSERT_EQ(r.rows.size(), 1u);
+    EXPECT_EQ(r.rows[0][0], std::string("a\0b\r\n\xf0\x9f\x98\x80\xe2\x98\xba", 12));
+}
+
+TEST(TdsScripts, ColumnPropertiesTellIdentityComputedAndType) {
+    auto c = connectTest();
+    const std::string name = tdsUniqueName("Props]x"), schema = tdsUniqueName("sales");
+    const std::string table = "[dbo]." + quotedName(name);
+    ASSERT_TRUE(exec(*c, "create table " + table +
+                             " ([ID] int identity(1,1) primary key, [a] int, [b] int, [Total] AS "
+                             "([a] * [b]), [rv] rowversion, [w] datetime2(7), [n] nvarchar(max), "
+                             "[g] uniqueidentifier, [m] money)"));
+    ASSERT_TRUE(exec(*c, "SET IDENTITY_INSERT " + table + " ON; insert into " + table +
+                             " ([ID], [a], [b]) values (5, 3, 4)"));
+    Result all = query(*c, "select * from " + table);
+    ASSERT_EQ(all.rows.size(), 1u);
+    ASSERT_EQ(all.rows[0].size(), 9u);
+    EXPECT_EQ(all.rows[0][0], "5");
+    EXPECT_EQ(all.rows[0][3], "12");
+
+    auto properties = [&](const std::string& object) {
+        return query(*c,
+                     "select name, is_identity, is_computed, system_type_id\n FROM "
+                     "sys.columns where object_id = OBJECT_ID(N'" +
+                         object + "') order by column_id;");
+    };
+    Result r = properties("[dbo]." + quotedName(name));
+    ASSERT_EQ(r.columns.size(), 4u);
+    EXPECT_EQ(r.columns[0].name, "name");
+    EXPECT_EQ(r.columns[1].type, SQL_BIT);
+    EXPECT_EQ(r.columns[3].type, SQL_TINYINT);
+    const std::vector<Row> expected = {
+        {"ID", "1", "0", "56"},   {"a", "0", "0", "56"},   {"b", "0", "0", "56"},
+        {"Total", "0", "1", "0"}, {"rv", "0", "0", "189"}, {"w", "0", "0", "42"},
+        {"n", "0", "0", "231"},   {"g", "0", "0", "36"},   {"m", "0", "0", "60"}};
+    EXPECT_EQ(r.rows, expected);
+    EXPECT_EQ(properties(quotedName(name)).rows, expected);
+
+    ASSERT_TRUE(exec(*c, "create table [" + schema + "].[T] (k nvarchar(10))"));
+    EXPECT_EQ(properties("[" + schema + "].[T]").rows, (std::vector<Row>{{"k", "0", "0", "231"}}));
+    EXPECT_TRUE(properties("[dbo].[NoSuchTable]").rows.empty());
 }
 
 // --- streaming and concurrency ----------------------------------------------

@@ -26,6 +26,107 @@ TEST(Rewrite, TurnsTsqlLiteralsIntoSqlite) {
     EXPECT_EQ(rewrite("select 'N''x', max(a) from t -- N'comment'"),
               "select 'N''x', max(a) from t -- N'comment'");
     EXPECT_EQ(rewrite("begin tran"), "begin TRANSACTION");
+    EXPECT_EQ(rewrite("values (0x, 0x00FF)"), "values (X'', X'00FF')");
+    // Computed columns read as SQLite's generated columns.
+    EXPECT_EQ(rewrite("create table T (a int, [Total] AS ([a] * [b]))"),
+              "create table T (a int, \"Total\" AS (\"a\" * \"b\"))");
+}
+
+// A database of the test's own; each query runs rewritten, as sessions run
+// it, on a new connection, and gives its first column: texts whole (NUL
+// included), NULL as "NULL", each row followed by ';'.
+class Scratch {
+public:
+    explicit Scratch(bool caseInsensitive = false) {
+        catalog_ = Catalog::create({{"testdb", {}, caseInsensitive}}, error_);
+        EXPECT_NE(catalog_, nullptr) << error_;
+    }
+    [[nodiscard]] ::testing::AssertionResult run(std::string_view script) {
+        Connection db = connect();
+        if (runScript(db.get(), *catalog_->first(), script, error_))
+            return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << error_;
+    }
+    std::string column(std::string_view query) {
+        Connection db = connect();
+        const Database& database = *catalog_->first();
+        const std::string sql = rewriteTsql(query, {"testdb", {}, database.caseInsensitive()}).sql;
+        sqlite3_stmt* stmt = nullptr;
+        EXPECT_EQ(sqlite3_prepare_v2(db.get(), sql.c_str(), -1, &stmt, nullptr), SQLITE_OK)
+            << sqlite3_errmsg(db.get()) << " in " << sql;
+        std::string out;
+        while (stmt && sqlite3_step(stmt) == SQLITE_ROW) {
+            const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+            out += text ? std::string(text, size_t(sqlite3_column_bytes(stmt, 0))) : "NULL";
+            out += ";";
+        }
+        sqlite3_finalize(stmt);
+        return out;
+    }
+
+private:
+    using Connection = std::unique_ptr<sqlite3, int (*)(sqlite3*)>;
+    Connection connect() {
+        sqlite3* db = catalog_->first()->open(error_);
+        EXPECT_NE(db, nullptr) << error_;
+        return Connection(db, sqlite3_close);
+    }
+    std::string error_;
+    std::unique_ptr<Catalog> catalog_;
+};
+
+TEST(Rewrite, PlusJoinsTextsAndNcharGivesTheCharacterOfACodeUnit) {
+    // A + is a join when a text literal, NCHAR() or a cast to text is beside it.
+    EXPECT_EQ(rewrite("select N'a' + NCHAR(10) + [b] + 'c', 1 + 2, [n] + 1.5e+07"),
+              "select 'a' || NCHAR(10) || \"b\" || 'c', 1 + 2, \"n\" + 1.5e+07");
+    EXPECT_EQ(rewrite("select CAST(N'' AS nvarchar(max)) + [t], convert(varchar(5), x) + y, "
+                      "cast(x as int) + 1, f(N'a') + 1"),
+              "select CAST('' AS nvarchar(-1)) || \"t\", convert(varchar(5), x) || y, "
+              "cast(x as int) + 1, f('a') + 1");
+
+    Scratch db;
+    ASSERT_TRUE(
+        db.run("create table T (id int, n nchar(3), v nvarchar(max));\n"
+               "insert into T values (1, N'a', CAST(N'' AS nvarchar(max)) + N'it''s' + "
+               "NCHAR(0) + NCHAR(10) + N'\u00e9' + NCHAR(233));\n"));
+    EXPECT_EQ(db.column("select v from T"), std::string("it's\0\n\u00e9\u00e9;", 11));
+    EXPECT_EQ(db.column("select cast(N'ab' as nchar(5)) + N'|' + NCHAR(0x263A)"), "ab|\u263a;");
+    // A lone surrogate is stored as one sent by a client is: U+FFFD; no code
+    // unit beyond 65535, nor NULL, gives a character.
+    EXPECT_EQ(db.column("select NCHAR(55357) + NCHAR(65535)"), "\ufffd\uffff;");
+    EXPECT_EQ(db.column("select NCHAR(65536)"), "NULL;");
+    EXPECT_EQ(db.column("select NCHAR(NULL) + N'x'"), "NULL;");
+    EXPECT_EQ(db.column("select 40 + 2"), "42;");
+}
+
+TEST(Rewrite, DateAndTimeColumnsCompareAndSortByValue) {
+    EXPECT_EQ(rewrite("create table D (a date, b datetime2(7) not null, c varchar(5), "
+                      "d datetime collate Latin1_General_BIN2, e time(3))"),
+              "create table D (a date COLLATE DATETIMEVALUE, b datetime2(7) COLLATE "
+              "DATETIMEVALUE not null, c varchar(5), d datetime collate UTF16BIN, e time(3) "
+              "COLLATE DATETIMEVALUE)");
+    EXPECT_EQ(
+        rewriteTsql("create table D (s smalldatetime, t nvarchar(5))", {"testdb", {}, true}).sql,
+        "create table D (s smalldatetime COLLATE DATETIMEVALUE, t nvarchar(5) COLLATE "
+        "NOCASE)");
+
+    Scratch db;
+    ASSERT_TRUE(
+        db.run("create table D (id int, w datetime2(7) primary key, d date, t time);\n"
+               "insert into D values (1, '2024-02-29 13:45:30.9970000', '2024-02-29', "
+               "'13:45:30.1234567');\n"
+               "insert into D values (2, '2024-02-29 09:00:00', '2023-12-31', '09:00:00');\n"
+               "insert into D values (3, '2024-02-29', '2024-03-01', '23:59:59.9');\n"
+               "insert into D values (4, 'not a date', '2024-01-01', '9:00');\n"));
+    EXPECT_EQ(db.column("select id from D where w = '2024-02-29T13:45:30.997'"), "1;");
+    EXPECT_EQ(db.column("select id from D where w = '2024-02-29T00:00:00'"), "3;");
+    EXPECT_EQ(db.column("select id from D where d = '2024-02-29T00:00:00.000'"), "1;");
+    EXPECT_EQ(db.column("select id from D where t = '13:45:30.12345670'"), "1;");
+    EXPECT_EQ(db.column("select id from D where w > '2024-02-29T09:00:00' order by w"), "1;4;");
+    EXPECT_EQ(db.column("select id from D order by w"), "3;2;1;4;");
+    EXPECT_EQ(db.column("select id from D order by d desc"), "3;1;4;2;");
+    // Values read back as they were written.
+    EXPECT_EQ(db.column("select w from D where id = 1"), "2024-02-29 13:45:30.9970000;");
 }
 
 TEST(Rewrite, BracketedNamesWithDoubledClosingBracketsBecomeSqliteIdentifiers) {
@@ -145,6 +246,34 @@ TEST(RowCount, RecognisesTheEstimateQueryAndTheTableItNames) {
           "select sum(rows) from sys.partitions where object_id = object_id('T') and index_id in "
           "(0, 1) group by object_id"})
         EXPECT_FALSE(matchRowCountQuery(other, 0)) << other;
+}
+
+TEST(Statements, RecognisesTheColumnPropertiesQueryAndTheNoexecGuard) {
+    std::string sql = rewrite(
+        "SELECT name,is_identity , IS_COMPUTED, system_type_id\n FROM [sys].[columns] WHERE "
+        "object_id = OBJECT_ID(N'[sales].[Odd]]Name]') ORDER BY column_id; select 1");
+    std::optional<ColumnPropertiesQuery> q = matchColumnPropertiesQuery(sql, 0);
+    ASSERT_TRUE(q);
+    EXPECT_EQ(q->objectName, "[sales].[Odd]]Name]");
+    EXPECT_EQ(sql.substr(skipBlank(sql, q->end)), "select 1");
+    for (const char* other :
+         {"select name, is_identity, is_computed from sys.columns where object_id = "
+          "object_id('T') order by column_id",
+          "select name, is_identity, is_computed, system_type_id from sys.columns where "
+          "object_id = object_id('T') order by column_id, name",
+          "select name, is_identity, is_computed, system_type_id from sys.columns where "
+          "object_id = 5 order by column_id"})
+        EXPECT_FALSE(matchColumnPropertiesQuery(other, 0)) << other;
+
+    sql = "if  @@TranCount=0 set NOEXEC on;UPDATE T SET a = 1";
+    std::optional<size_t> end = matchNoexecOutsideTransaction(sql, 0);
+    ASSERT_TRUE(end);
+    EXPECT_EQ(sql.substr(*end), "UPDATE T SET a = 1");
+    EXPECT_EQ(matchNoexecOutsideTransaction("IF @@TRANCOUNT = 0\nSET NOEXEC ON", 0), 32u);
+    for (const char* other :
+         {"IF @@TRANCOUNT = 1 SET NOEXEC ON", "IF @@TRANCOUNT = 0 SET NOEXEC OFF",
+          "IF @@TRANCOUNT = 0 SET NOEXEC ON AND x", "IF @@ERROR = 0 SET NOEXEC ON"})
+        EXPECT_FALSE(matchNoexecOutsideTransaction(other, 0)) << other;
 }
 
 TEST(Statements, LeadingWordsAndOneLineStatements) {

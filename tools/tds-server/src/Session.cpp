@@ -65,6 +65,12 @@ ServerMessage mapError(sqlite3* db, const Rewritten& rw, const std::string& verb
         if (end != std::string::npos)
             return message(102, 15, "Incorrect syntax near '" + msg.substr(6, end - 6) + "'.");
     }
+    if (startsWith(msg, "cannot commit - no transaction is active"))
+        return message(3902, 16,
+                       "The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION.");
+    if (startsWith(msg, "cannot rollback - no transaction is active"))
+        return message(3903, 16,
+                       "The ROLLBACK TRANSACTION request has no corresponding BEGIN TRANSACTION.");
     if (msg == "incomplete input")
         return message(102, 15, "Incorrect syntax near the end of the batch.");
     if (startsWith(msg, "no such column: ")) {
@@ -369,12 +375,16 @@ Session::Outcome Session::runSql(const std::string& tsql, bool inProc,
     Rewritten rw = rewriteTsql(tsql, context);
     const std::string& sql = rw.sql;
     auto fail = [&](const ServerMessage& error) {
+        // Under XACT_ABORT the error takes the whole transaction with it.
+        if (xactAbort_ && inTransaction()) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
         flushPending(true);
         writeMessage(writer_, error);
         if (!inProc) writeDone(writer_, kDone, kDoneError, 0, 0);
         failed = true;
         return Outcome::Continue;
     };
+    // Under NOEXEC each statement is read to its end and skipped, as SQL
+    // Server compiles but does not run it; only SET NOEXEC OFF takes effect.
     for (size_t pos = skipBlank(sql, 0); pos < sql.size(); pos = skipBlank(sql, pos)) {
         std::vector<std::string> words = leadingWords(sql, pos, 3);
         std::string verb = words.empty() ? std::string() : words[0];
@@ -383,7 +393,15 @@ Session::Outcome Session::runSql(const std::string& tsql, bool inProc,
             size_t end = lineStatementEnd(sql, pos);
             std::string text = sql.substr(pos, end - pos);
             pos = end;
-            if (verb == "use") {
+            const std::string option = words.size() >= 2 ? words[1] : std::string();
+            const bool on = words.size() >= 3 && words[2] == "on";
+            if (verb == "set" && option == "noexec") {
+                noexec_ = on;
+            } else if (noexec_) {
+                continue;
+            } else if (verb == "set" && option == "xact_abort") {
+                xactAbort_ = on;
+            } else if (verb == "use") {
                 ServerMessage error;
                 flushPending(true);
                 if (!useDatabase(unbracket(trimText(text).substr(3)), error)) return fail(error);
@@ -393,11 +411,19 @@ Session::Outcome Session::runSql(const std::string& tsql, bool inProc,
             setPending(0, 0, 0);
             continue;
         }
+        if (verb == "if") {
+            if (std::optional<size_t> end = matchNoexecOutsideTransaction(sql, pos)) {
+                pos = *end;
+                if (!inTransaction()) noexec_ = true;
+                continue;
+            }
+        }
         // The row-count estimate: SQLite has no sys.partitions, so the
         // answer is the table's count(*), or NULL for no such table.
         if (words.size() >= 2 && verb == "select" && words[1] == "sum") {
             if (std::optional<RowCountQuery> q = matchRowCountQuery(sql, pos)) {
                 pos = q->end;
+                if (noexec_) continue;
                 std::optional<int64_t> count;
                 std::optional<std::string> stored = storedNameOfObject(q->objectName, context);
                 if (stored && !countRows(db_, *stored, count))
@@ -406,11 +432,17 @@ Session::Outcome Session::runSql(const std::string& tsql, bool inProc,
                 continue;
             }
         }
-        // sys.databases: one row per database, every login sees them all.
         if (words.size() >= 2 && verb == "select" && words[1] == "name") {
+            // sys.databases: one row per database, every login sees them all.
             if (std::optional<size_t> end = matchDatabaseListQuery(sql, pos)) {
                 pos = *end;
-                sendDatabaseNames();
+                if (!noexec_) sendDatabaseNames();
+                continue;
+            }
+            // sys.columns: what SQLite knows of the table's columns.
+            if (std::optional<ColumnPropertiesQuery> q = matchColumnPropertiesQuery(sql, pos)) {
+                pos = q->end;
+                if (!noexec_) sendColumnProperties(storedNameOfObject(q->objectName, context));
                 continue;
             }
         }
@@ -422,7 +454,10 @@ Session::Outcome Session::runSql(const std::string& tsql, bool inProc,
             return fail(error);
         }
         pos = tail ? size_t(tail - sql.c_str()) : sql.size();
-        if (!stmt) continue;  // only a comment
+        if (!stmt || noexec_) {  // only a comment, or not to be run
+            sqlite3_finalize(stmt);
+            continue;
+        }
         for (int i = 1; i <= sqlite3_bind_parameter_count(stmt); ++i) {
             const char* name = sqlite3_bind_parameter_name(stmt, i);
             const RpcParam* value = nullptr;
@@ -632,6 +667,43 @@ void Session::sendDatabaseNames() {
     setPending(kDoneCount, 0xC1, names.size());
 }
 
+void Session::sendColumnProperties(const std::optional<std::string>& stored) {
+    flushPending(true);
+    const std::vector<Column> cols = {{"name", *parseDeclaredType("nvarchar(128)"), false},
+                                      {"is_identity", *parseDeclaredType("bit"), true},
+                                      {"is_computed", *parseDeclaredType("bit"), true},
+                                      {"system_type_id", *parseDeclaredType("tinyint"), false}};
+    writeColMetadata(writer_, cols);
+    uint64_t rows = 0;
+    sqlite3_stmt* stmt = nullptr;
+    // hidden: 2 and 3 are generated columns (virtual and stored).
+    if (stored && sqlite3_prepare_v2(db_, "SELECT name, type, hidden FROM pragma_table_xinfo(?)",
+                                     -1, &stmt, nullptr) == SQLITE_OK) {
+        sqlite3_bind_text(stmt, 1, stored->data(), int(stored->size()), SQLITE_TRANSIENT);
+        while (sqlite3_step(stmt) == SQLITE_ROW) {
+            const std::string name = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+            const char* declared = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1));
+            const std::string type = declared ? declared : "";
+            SqlValue values[4];
+            values[0].storage = Storage::Text;
+            values[0].bytes = name;
+            values[1].storage = values[2].storage = values[3].storage = Storage::Integer;
+            values[1].integer = declaresIdentity(type);
+            values[2].integer = sqlite3_column_int(stmt, 2) >= 2;
+            values[3].integer = systemTypeId(type);
+            ByteBuffer row;
+            row.u8(kRow);
+            for (size_t i = 0; i < 4; ++i) encodeValue(row, cols[i].type, values[i]);
+            writer_.bytes(row.data());
+            ++rows;
+        }
+    }
+    sqlite3_finalize(stmt);
+    setPending(kDoneCount, 0xC1, rows);
+}
+
+bool Session::inTransaction() const { return db_ && !sqlite3_get_autocommit(db_); }
+
 void Session::sendRowCount(std::optional<int64_t> count) {
     flushPending(true);
     const std::vector<Column> cols = {{"", *parseDeclaredType("bigint"), true}};
@@ -650,15 +722,21 @@ void Session::sendRowCount(std::optional<int64_t> count) {
 
 bool Session::useDatabase(const std::string& name, ServerMessage& error) {
     Database* target = catalog_.find(name);
+    // Each database is a connection of its own here: leaving one would end
+    // its open transaction unseen.
+    if (target && target != database_ && inTransaction()) {
+        error = message(226, 16, "USE statement not allowed within multi-statement transaction.");
+        return false;
+    }
     std::string openError;
-    sqlite3* db = target ? target->open(openError) : nullptr;
+    sqlite3* db = !target ? nullptr : target == database_ ? db_ : target->open(openError);
     if (!db) {
         error = message(911, 16,
                         "Database '" + name +
                             "' does not exist. Make sure that the name is entered correctly.");
         return false;
     }
-    sqlite3_close(db_);
+    if (db != db_) sqlite3_close(db_);
     db_ = db;
     std::string old = database_->name();
     database_ = target;

@@ -65,6 +65,10 @@ private:
     // One row, one unnamed bigint column: the count, or NULL.
     void sendRowCount(std::optional<int64_t> count);
     void sendDatabaseNames();
+    // One row per column of the stored table or view, in column order: name,
+    // is_identity, is_computed, system_type_id; none for no such object.
+    void sendColumnProperties(const std::optional<std::string>& stored);
+    bool inTransaction() const;
     bool useDatabase(const std::string& name, ServerMessage& error);
     void setPending(uint16_t status, uint16_t command, uint64_t count);
     void flushPending(bool more);
@@ -81,6 +85,10 @@ private:
     sqlite3* db_ = nullptr;
     std::string user_;
     uint8_t doneToken_ = kDone;
+    // SET XACT_ABORT: an error inside a transaction rolls all of it back.
+    bool xactAbort_ = false;
+    // SET NOEXEC: statements are read but not run, until SET NOEXEC OFF.
+    bool noexec_ = false;
     bool pending_ = false;
     uint16_t pendingStatus_ = 0, pendingCommand_ = 0;
     uint64_t pendingCount_ = 0;

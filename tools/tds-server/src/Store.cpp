@@ -9,9 +9,11 @@
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <tuple>
 
 #include "Bytes.h"
 #include "Tsql.h"
+#include "Values.h"
 
 namespace tds {
 
@@ -48,6 +50,48 @@ void newId(sqlite3_context* ctx, int, sqlite3_value**) {
 
 void isNull(sqlite3_context* ctx, int, sqlite3_value** argv) {
     sqlite3_result_value(ctx, sqlite3_value_type(argv[0]) == SQLITE_NULL ? argv[1] : argv[0]);
+}
+
+// NCHAR(n): the character of UTF-16 code unit n. A lone surrogate becomes
+// U+FFFD, as it does in the texts clients send; outside 0..65535, NULL.
+// A binary argument (NCHAR(0x263A)) is a big-endian integer, as SQL Server
+// converts binary to int.
+void ncharOf(sqlite3_context* ctx, int, sqlite3_value** argv) {
+    double n = -1;
+    if (sqlite3_value_type(argv[0]) == SQLITE_BLOB) {
+        const auto* bytes = static_cast<const unsigned char*>(sqlite3_value_blob(argv[0]));
+        const int size = sqlite3_value_bytes(argv[0]);
+        uint32_t value = 0;
+        for (int i = std::max(0, size - 4); i < size; ++i) value = value << 8 | bytes[i];
+        n = value;
+    } else {
+        const int type = sqlite3_value_numeric_type(argv[0]);
+        if (type == SQLITE_INTEGER || type == SQLITE_FLOAT) n = sqlite3_value_double(argv[0]);
+    }
+    if (!(n >= 0 && n < 65536)) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    const char16_t unit = char16_t(n);
+    const std::string text = utf16ToUtf8(std::u16string_view(&unit, 1));
+    sqlite3_result_text(ctx, text.data(), int(text.size()), SQLITE_TRANSIENT);
+}
+
+// Date and time texts by the moment they name: '2024-02-29T13:45:30.997'
+// equals '2024-02-29 13:45:30.9970000', and a date alone is its midnight.
+// Texts that do not parse come after those that do, by bytes, so that the
+// order stays total.
+int compareDateTimes(void*, int na, const void* va, int nb, const void* vb) {
+    const std::string_view a(static_cast<const char*>(va), size_t(na));
+    const std::string_view b(static_cast<const char*>(vb), size_t(nb));
+    DateTimeParts pa, pb;
+    const bool parsedA = parseDateTime(a, pa), parsedB = parseDateTime(b, pb);
+    if (parsedA != parsedB) return parsedA ? -1 : 1;
+    if (!parsedA) return a.compare(b) < 0 ? -1 : a == b ? 0 : 1;
+    auto moment = [](const DateTimeParts& p) {
+        return std::tie(p.year, p.month, p.day, p.hour, p.minute, p.second, p.fraction);
+    };
+    return moment(pa) < moment(pb) ? -1 : moment(pb) < moment(pa) ? 1 : 0;
 }
 
 // The code point starting at s[i], or -1 when the bytes there are not UTF-8.
@@ -123,8 +167,12 @@ sqlite3* Database::open(std::string& error) const {
     sqlite3_create_function(db, "newid", 0, SQLITE_UTF8, self, newId, nullptr, nullptr);
     sqlite3_create_function(db, "isnull", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, self, isNull,
                             nullptr, nullptr);
+    sqlite3_create_function(db, "nchar", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, self, ncharOf,
+                            nullptr, nullptr);
     sqlite3_create_collation_v2(db, kUtf16CodeUnitCollation, SQLITE_UTF8, nullptr,
                                 compareUtf16Units, nullptr);
+    sqlite3_create_collation_v2(db, kDateTimeValueCollation, SQLITE_UTF8, nullptr, compareDateTimes,
+                                nullptr);
     return db;
 }
 

@@ -121,14 +121,19 @@ const std::set<std::string> kTableContext = {"from",  "join", "into",  "update",
 
 const std::set<std::string> kTextTypes = {"char", "varchar", "nchar",  "nvarchar",
                                           "text", "ntext",   "sysname"};
+const std::set<std::string> kDateTimeTypes = {"date", "time", "datetime", "datetime2",
+                                              "smalldatetime"};
 const std::set<std::string> kTableConstraints = {"constraint", "primary", "unique",
                                                  "check",      "foreign", "index"};
 
-// COLLATE NOCASE after the type of every text column in a CREATE TABLE that
-// names no collation of its own. On the column, SQLite applies it to every
-// comparison, ORDER BY, GROUP BY and index on that column, as SQL Server
-// applies a column's collation.
-std::string withCaseInsensitiveText(std::string_view sql) {
+// A collation after the type of every column of a CREATE TABLE that names
+// none of its own: NOCASE for text in a case-insensitive database, and the
+// date/time value collation for date and time columns, so that
+// '2024-02-29T13:45:30.997' finds '2024-02-29 13:45:30.9970000'. On the
+// column, SQLite applies it to every comparison, ORDER BY, GROUP BY and
+// index on that column, as SQL Server applies a column's type and collation.
+std::string withColumnCollations(std::string_view sql, bool caseInsensitive) {
+    if (toLower(sql).find("create") == std::string::npos) return std::string(sql);
     std::vector<Tok> toks = tokenize(sql);
     auto next = [&](size_t i) {
         for (++i; i < toks.size() && toks[i].kind == T::Blank; ++i) {
@@ -141,7 +146,7 @@ std::string withCaseInsensitiveText(std::string_view sql) {
     auto offsetAfter = [&](size_t i) {
         return size_t(toks[i].text.data() - sql.data()) + toks[i].text.size();
     };
-    std::vector<size_t> inserts;
+    std::vector<std::pair<size_t, const char*>> inserts;
     for (size_t i = 0; i < toks.size(); ++i) {
         if (toks[i].kind != T::Word || !equalsIgnoreCase(toks[i].text, "create")) continue;
         size_t k = next(i);
@@ -154,7 +159,8 @@ std::string withCaseInsensitiveText(std::string_view sql) {
         k = next(k);
         int depth = 1;
         size_t item = 0;  // tokens of this column definition so far
-        bool constraint = false, text = false, collated = false;
+        bool constraint = false, collated = false;
+        const char* collation = nullptr;  // the one the column's type asks for
         size_t typeEnd = 0;
         for (k = next(k); k < toks.size() && depth > 0; k = next(k)) {
             const Tok& t = toks[k];
@@ -168,10 +174,16 @@ std::string withCaseInsensitiveText(std::string_view sql) {
                 ++item;
                 if (item == 1)
                     constraint = t.kind == T::Word && kTableConstraints.count(toLower(t.text));
-                if (item == 2 && !constraint && isIdent(t) && kTextTypes.count(toLower(t.value))) {
-                    text = true;
+                const std::string type = isIdent(t) ? toLower(t.value) : std::string();
+                if (item == 2 && !constraint) {
+                    if (caseInsensitive && kTextTypes.count(type))
+                        collation = "NOCASE";
+                    else if (kDateTimeTypes.count(type))
+                        collation = kDateTimeValueCollation;
+                }
+                if (item == 2 && collation) {
                     typeEnd = offsetAfter(k);
-                    // The length: (n) or (max).
+                    // The length or scale: (n) or (max).
                     size_t open = next(k);
                     if (punct(open, "(")) {
                         size_t close = open;
@@ -183,32 +195,113 @@ std::string withCaseInsensitiveText(std::string_view sql) {
                 }
             }
             if (itemEnds) {
-                if (text && !collated) inserts.push_back(typeEnd);
+                if (collation && !collated) inserts.emplace_back(typeEnd, collation);
                 item = 0;
-                constraint = text = collated = false;
+                constraint = collated = false;
+                collation = nullptr;
             }
         }
         i = k - 1;  // the loop reads the token after the list next
     }
     std::string out;
     size_t from = 0;
-    for (size_t at : inserts) {
+    for (const auto& [at, collation] : inserts) {
         out.append(sql.substr(from, at - from));
-        out += " COLLATE NOCASE";
+        out += std::string(" COLLATE ") + collation;
         from = at;
     }
     out.append(sql.substr(from));
     return out;
 }
 
+// The non-blank token before i, or after it; toks.size() when there is none.
+size_t solidBefore(const std::vector<Tok>& toks, size_t i) {
+    while (i-- > 0)
+        if (toks[i].kind != T::Blank) return i;
+    return toks.size();
+}
+size_t solidAfter(const std::vector<Tok>& toks, size_t i) {
+    for (++i; i < toks.size(); ++i)
+        if (toks[i].kind != T::Blank) return i;
+    return toks.size();
+}
+
+bool isPunct(const std::vector<Tok>& toks, size_t i, std::string_view p) {
+    return i < toks.size() && toks[i].kind == T::Punct && toks[i].text == p;
+}
+
+// The parenthesis that closes the one at `open`, or opens the one at
+// `close`; toks.size() when unbalanced.
+size_t closingParen(const std::vector<Tok>& toks, size_t open) {
+    int depth = 0;
+    for (size_t i = open; i < toks.size(); ++i) {
+        if (isPunct(toks, i, "(")) ++depth;
+        if (isPunct(toks, i, ")") && --depth == 0) return i;
+    }
+    return toks.size();
+}
+size_t openingParen(const std::vector<Tok>& toks, size_t close) {
+    int depth = 0;
+    for (size_t i = close + 1; i-- > 0;) {
+        if (isPunct(toks, i, ")")) ++depth;
+        if (isPunct(toks, i, "(") && --depth == 0) return i;
+    }
+    return toks.size();
+}
+
+bool isTextType(const std::vector<Tok>& toks, size_t i) {
+    return i < toks.size() && isIdent(toks[i]) && kTextTypes.count(toLower(toks[i].value));
+}
+
+// Whether the call word(...) spanning open..close gives text: NCHAR(n),
+// CAST(x AS nvarchar(n)), CONVERT(nvarchar(n), x) and the like.
+bool textCall(const std::vector<Tok>& toks, size_t word, size_t open, size_t close) {
+    if (word >= toks.size() || toks[word].kind != T::Word) return false;
+    const std::string name = toLower(toks[word].text);
+    if (name == "nchar") return true;
+    if (name == "convert") return isTextType(toks, solidAfter(toks, open));
+    if (name != "cast") return false;
+    int depth = 0;
+    for (size_t i = open + 1; i < close; ++i) {
+        if (isPunct(toks, i, "(")) ++depth;
+        if (isPunct(toks, i, ")")) --depth;
+        if (depth == 0 && toks[i].kind == T::Word && equalsIgnoreCase(toks[i].text, "as"))
+            return isTextType(toks, solidAfter(toks, i));
+    }
+    return false;
+}
+
+bool isTextLiteral(const Tok& t) { return t.kind == T::String || t.kind == T::NString; }
+
+// T-SQL joins texts with +, SQLite with ||: the + at `plus` joins when a
+// text literal or a call that gives text stands on either side of it.
+bool joinsText(const std::vector<Tok>& toks, size_t plus) {
+    const size_t left = solidBefore(toks, plus);
+    if (left < toks.size()) {
+        if (isTextLiteral(toks[left])) return true;
+        if (isPunct(toks, left, ")")) {
+            const size_t open = openingParen(toks, left);
+            if (open < toks.size() && textCall(toks, solidBefore(toks, open), open, left))
+                return true;
+        }
+    }
+    const size_t right = solidAfter(toks, plus);
+    if (right < toks.size()) {
+        if (isTextLiteral(toks[right])) return true;
+        const size_t open = solidAfter(toks, right);
+        if (isPunct(toks, open, "(")) {
+            const size_t close = closingParen(toks, open);
+            if (close < toks.size() && textCall(toks, right, open, close)) return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 Rewritten rewriteTsql(std::string_view sql, const RewriteContext& context) {
-    std::string collated;
-    if (context.caseInsensitive) {
-        collated = withCaseInsensitiveText(sql);
-        sql = collated;
-    }
+    const std::string collated = withColumnCollations(sql, context.caseInsensitive);
+    sql = collated;
     std::vector<Tok> toks = tokenize(sql);
     Rewritten r;
     std::string lastWord;   // previous keyword-like word, lower case
@@ -224,7 +317,12 @@ Rewritten rewriteTsql(std::string_view sql, const RewriteContext& context) {
             r.sql.append(t.text.substr(1));
             continue;
         }
-        if (t.kind == T::Number && t.text.size() > 2 && t.text[0] == '0' &&
+        if (isPunct(toks, i, "+") && joinsText(toks, i)) {
+            r.sql += "||";
+            continue;
+        }
+        // 0x alone is an empty binary value.
+        if (t.kind == T::Number && t.text.size() >= 2 && t.text[0] == '0' &&
             (t.text[1] == 'x' || t.text[1] == 'X')) {
             std::string hex(t.text.substr(2));
             if (hex.size() % 2) hex.insert(hex.begin(), '0');
@@ -251,10 +349,12 @@ Rewritten rewriteTsql(std::string_view sql, const RewriteContext& context) {
         }
         // SQL Server's collation names: the CI ones compare as SQLite's
         // NOCASE, the BIN2 ones by UTF-16 code unit, the others (CS, BIN) as
-        // BINARY; SQLite's own names stay.
+        // BINARY; SQLite's own names and this server's stay.
         if (t.kind == T::Word && lastWord == "collate") {
             const std::string marked = "_" + lower + "_";
-            if (lower == "binary" || lower == "nocase" || lower == "rtrim") {
+            if (lower == "binary" || lower == "nocase" || lower == "rtrim" ||
+                equalsIgnoreCase(lower, kDateTimeValueCollation) ||
+                equalsIgnoreCase(lower, kUtf16CodeUnitCollation)) {
                 r.sql.append(t.text);
             } else if (marked.find("_ci_") != std::string::npos) {
                 r.sql += "NOCASE";
@@ -371,30 +471,54 @@ struct Cursor {
 const std::set<std::string> kContinuations = {"and",   "or",     "group",     "order", "having",
                                               "union", "except", "intersect", "option"};
 
+// Where a recognised statement ends, the cursor being after its last word:
+// after its ';', at the end of the batch, or before the next statement's
+// first word. Nothing when what follows would carry the statement on.
+std::optional<size_t> statementEnd(Cursor c, bool whereContinues = false) {
+    const size_t at = c.i;
+    Tok after = c.next();
+    if (after.kind == T::Punct && after.text == ";") return c.i;
+    if (after.kind == T::Blank) return c.s.size();
+    const std::string word = toLower(after.text);
+    if (after.kind == T::Word && !kContinuations.count(word) &&
+        !(whereContinues && word == "where"))
+        return at;
+    return std::nullopt;
+}
+
+// sys.<name>, also as the rewriting leaves it: "sys.<name>".
+bool sysView(Cursor& c, std::string_view name) {
+    const size_t at = c.i;
+    if (c.word("sys." + std::string(name))) return true;
+    c.i = at;
+    if (c.word("sys") && c.punct(".") && c.word(name)) return true;
+    c.i = at;
+    return false;
+}
+
+// object_id(N'name') or object_id('name'): the name inside the string.
+std::optional<std::string> objectIdCall(Cursor& c) {
+    if (!(c.word("object_id") && c.punct("("))) return std::nullopt;
+    Tok name = c.next();
+    if (name.kind != T::String && name.kind != T::NString) return std::nullopt;
+    std::string object = unquote(name.kind == T::NString ? name.text.substr(1) : name.text, '\'');
+    if (!c.punct(")")) return std::nullopt;
+    return object;
+}
+
 }  // namespace
 
 std::optional<RowCountQuery> matchRowCountQuery(std::string_view sql, size_t from) {
     Cursor c{sql, from};
     if (!(c.word("select") && c.word("sum") && c.punct("(") && c.word("rows") && c.punct(")") &&
-          c.word("from")))
+          c.word("from") && sysView(c, "partitions") && c.word("where")))
         return std::nullopt;
-    // sys.partitions, also as the rewriting leaves it: "sys.partitions".
-    size_t at = c.i;
-    if (!c.word("sys.partitions")) {
-        c.i = at;
-        if (!(c.word("sys") && c.punct(".") && c.word("partitions"))) return std::nullopt;
-    }
-    if (!c.word("where")) return std::nullopt;
     std::optional<std::string> object;
     bool indexes = false;
     for (int condition = 0; condition < 2; ++condition) {
         if (condition == 1 && !c.word("and")) return std::nullopt;
         if (!object && c.word("object_id")) {
-            if (!(c.punct("=") && c.word("object_id") && c.punct("("))) return std::nullopt;
-            Tok name = c.next();
-            if (name.kind != T::String && name.kind != T::NString) return std::nullopt;
-            object = unquote(name.kind == T::NString ? name.text.substr(1) : name.text, '\'');
-            if (!c.punct(")")) return std::nullopt;
+            if (!c.punct("=") || !(object = objectIdCall(c))) return std::nullopt;
         } else if (!indexes && c.word("index_id")) {
             // index_id in (0, 1): the heap or the clustered index, in either order.
             if (!(c.word("in") && c.punct("("))) return std::nullopt;
@@ -410,31 +534,39 @@ std::optional<RowCountQuery> matchRowCountQuery(std::string_view sql, size_t fro
             return std::nullopt;
         }
     }
-    at = c.i;
-    Tok after = c.next();
-    if (after.kind == T::Punct && after.text == ";") return RowCountQuery{*object, c.i};
-    if (after.kind == T::Blank) return RowCountQuery{*object, sql.size()};
-    if (after.kind == T::Word && !kContinuations.count(toLower(after.text)))
-        return RowCountQuery{*object, at};
-    return std::nullopt;
+    std::optional<size_t> end = statementEnd(c);
+    if (!end) return std::nullopt;
+    return RowCountQuery{*object, *end};
 }
 
 std::optional<size_t> matchDatabaseListQuery(std::string_view sql, size_t from) {
     Cursor c{sql, from};
-    if (!(c.word("select") && c.word("name") && c.word("from"))) return std::nullopt;
-    size_t at = c.i;
-    if (!c.word("sys.databases")) {
-        c.i = at;
-        if (!(c.word("sys") && c.punct(".") && c.word("databases"))) return std::nullopt;
-    }
-    at = c.i;
-    Tok after = c.next();
-    if (after.kind == T::Punct && after.text == ";") return c.i;
-    if (after.kind == T::Blank) return sql.size();
-    if (after.kind == T::Word && !kContinuations.count(toLower(after.text)) &&
-        toLower(after.text) != "where")
-        return at;
-    return std::nullopt;
+    if (!(c.word("select") && c.word("name") && c.word("from") && sysView(c, "databases")))
+        return std::nullopt;
+    return statementEnd(c, true);
+}
+
+std::optional<ColumnPropertiesQuery> matchColumnPropertiesQuery(std::string_view sql, size_t from) {
+    Cursor c{sql, from};
+    if (!(c.word("select") && c.word("name") && c.punct(",") && c.word("is_identity") &&
+          c.punct(",") && c.word("is_computed") && c.punct(",") && c.word("system_type_id") &&
+          c.word("from") && sysView(c, "columns") && c.word("where") && c.word("object_id") &&
+          c.punct("=")))
+        return std::nullopt;
+    std::optional<std::string> object = objectIdCall(c);
+    if (!object || !(c.word("order") && c.word("by") && c.word("column_id"))) return std::nullopt;
+    std::optional<size_t> end = statementEnd(c);
+    if (!end) return std::nullopt;
+    return ColumnPropertiesQuery{*object, *end};
+}
+
+std::optional<size_t> matchNoexecOutsideTransaction(std::string_view sql, size_t from) {
+    Cursor c{sql, from};
+    if (!(c.word("if") && c.word("@@trancount") && c.punct("="))) return std::nullopt;
+    Tok zero = c.next();
+    if (zero.kind != T::Number || zero.text != "0") return std::nullopt;
+    if (!(c.word("set") && c.word("noexec") && c.word("on"))) return std::nullopt;
+    return statementEnd(c);
 }
 
 std::optional<std::string> storedNameOfObject(std::string_view name,

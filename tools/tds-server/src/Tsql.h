@@ -1,6 +1,6 @@
 // The T-SQL that clients send, turned into SQL that SQLite runs: N'' literals,
-// 0x binary literals, (max) lengths, COLLATE clauses, and schema-qualified
-// names. A table
+// 0x binary literals, (max) lengths, COLLATE clauses, + joining texts, and
+// schema-qualified names. A table
 // [sales].[Orders] is stored in SQLite as the single name "sales.Orders"; dbo
 // is the default schema and is stored without prefix.
 #pragma once
@@ -17,6 +17,9 @@ namespace tds {
 // The collation every connection registers for SQL Server's _BIN2 names:
 // texts in UTF-16 code unit order.
 inline constexpr char kUtf16CodeUnitCollation[] = "UTF16BIN";
+// The collation every connection registers for date and time columns: texts
+// compared by the date and time they hold, whatever their spelling.
+inline constexpr char kDateTimeValueCollation[] = "DATETIMEVALUE";
 
 struct RewriteContext {
     std::string database;           // the session's database, for three-part names
@@ -49,6 +52,20 @@ std::optional<RowCountQuery> matchRowCountQuery(std::string_view sql, size_t fro
 // The list of databases clients ask for: "select name from sys.databases"
 // (blanks and case may vary). Gives where the statement ends.
 std::optional<size_t> matchDatabaseListQuery(std::string_view sql, size_t from);
+
+// The column properties clients ask for before writing to a table:
+//   select name, is_identity, is_computed, system_type_id from sys.columns
+//   where object_id = object_id(N'[dbo].[Orders]') order by column_id
+// (blanks and case may vary). Gives the object name and where it ends.
+struct ColumnPropertiesQuery {
+    std::string objectName;
+    size_t end = 0;
+};
+std::optional<ColumnPropertiesQuery> matchColumnPropertiesQuery(std::string_view sql, size_t from);
+
+// "IF @@TRANCOUNT = 0 SET NOEXEC ON" (blanks and case may vary), which stops
+// the rest of a script once its transaction is gone: where it ends.
+std::optional<size_t> matchNoexecOutsideTransaction(std::string_view sql, size_t from);
 
 // The stored table name an object name names as object_id() reads it
 // ("[sales].[Orders]" -> "sales.Orders", "dbo.T" and "T" -> "T",

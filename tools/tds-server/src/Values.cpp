@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 namespace tds {
@@ -169,6 +170,54 @@ std::optional<ColumnType> parseDeclaredType(std::string_view declared) {
     if (name == "image") return text(Kind::VarBinary, -1, 8000);
     if (name == "uniqueidentifier") return make(Kind::Guid, 16);
     return std::nullopt;
+}
+
+namespace {
+
+// The words of a declared type, lower case: "int identity(1,1)" -> int,
+// identity, 1, 1.
+std::vector<std::string> typeWords(std::string_view declared) {
+    std::vector<std::string> words;
+    std::string word;
+    for (char c : declared) {
+        if (std::isalnum(uint8_t(c)) || c == '_') {
+            word += char(std::tolower(uint8_t(c)));
+        } else if (!word.empty()) {
+            words.push_back(std::move(word));
+            word.clear();
+        }
+    }
+    if (!word.empty()) words.push_back(std::move(word));
+    return words;
+}
+
+}  // namespace
+
+uint8_t systemTypeId(std::string_view declared) {
+    static const std::pair<const char*, uint8_t> kIds[] = {
+        {"int", 56},           {"integer", 56},     {"bigint", 127},
+        {"smallint", 52},      {"tinyint", 48},     {"bit", 104},
+        {"decimal", 106},      {"dec", 106},        {"numeric", 108},
+        {"money", 60},         {"smallmoney", 122}, {"float", 62},
+        {"double", 62},        {"real", 59},        {"date", 40},
+        {"time", 41},          {"datetime", 61},    {"datetime2", 42},
+        {"smalldatetime", 58}, {"char", 175},       {"character", 175},
+        {"varchar", 167},      {"nchar", 239},      {"nvarchar", 231},
+        {"sysname", 231},      {"text", 35},        {"ntext", 99},
+        {"binary", 173},       {"varbinary", 165},  {"image", 34},
+        {"rowversion", 189},   {"timestamp", 189},  {"uniqueidentifier", 36},
+    };
+    const std::vector<std::string> words = typeWords(declared);
+    if (words.empty()) return 0;
+    for (const auto& [name, id] : kIds)
+        if (words[0] == name) return id;
+    return 0;
+}
+
+bool declaresIdentity(std::string_view declared) {
+    for (const std::string& word : typeWords(declared))
+        if (word == "identity") return true;
+    return false;
 }
 
 ColumnType typeForStorage(Storage storage) {

@@ -47,6 +47,12 @@ struct ColumnType {
 // "NVARCHAR(MAX)", "int identity(1,1)"), or nothing for names it does not know.
 std::optional<ColumnType> parseDeclaredType(std::string_view declared);
 
+// SQL Server's system_type_id for a declared type, as sys.columns gives it
+// (56 for "int identity(1,1)", 189 for rowversion); 0 for names it does not know.
+uint8_t systemTypeId(std::string_view declared);
+// Whether a declared type makes the column an identity ("int identity(1,1)").
+bool declaresIdentity(std::string_view declared);
+
 // What an expression without declared type is sent as, by SQLite storage class.
 enum class Storage { Null, Integer, Real, Text, Blob };
 ColumnType typeForStorage(Storage storage);
