@@ -955,4 +955,169 @@ TEST_F(ComparisonOptions, AReportFileEndsWithASummaryReadersTakeBack) {
     EXPECT_GE(end.value(QStringLiteral("seconds")).toDouble(-1), 0);
 }
 
+// The script that mends the second table, proved by a round trip: compare,
+// run the script on the second table through FreeTDS's tsql as the README
+// shows, compare again.
+class FixScript : public CommandLine {
+protected:
+    // A table of that name (brackets doubled), its columns and rows.
+    static void create(const QString& name, const QString& columns, const QStringList& rows) {
+        const QString quoted =
+            u'[' + QString(name).replace(QStringLiteral("]"), QStringLiteral("]]")) + u']';
+        exec(QStringLiteral("create table %1 (%2)").arg(quoted, columns));
+        for (const QString& row : rows) {
+            exec(QStringLiteral("insert into %1 values (%2)").arg(quoted, row));
+        }
+    }
+
+    Outcome script(const QString& a, const QString& b, const QStringList& options = {}) {
+        return run(QStringList{QStringLiteral("compare"), a, b, QStringLiteral("--format"),
+                               QStringLiteral("sql"), QStringLiteral("--output"), path()} +
+                   options);
+    }
+
+    // Runs the script file as a user would; what tsql printed.
+    QString apply() {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("LANG"), QStringLiteral("C.UTF-8"));
+        p.setProcessEnvironment(env);
+        p.setStandardInputFile(path());
+        p.start(QStringLiteral("tsql"),
+                {QStringLiteral("-H"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
+                 QString::number(tdstest::tdsTestPort()), QStringLiteral("-U"),
+                 QStringLiteral("tester"), QStringLiteral("-P"), QStringLiteral("secret"),
+                 QStringLiteral("-D"), QStringLiteral("testdb")});
+        EXPECT_TRUE(p.waitForFinished(60000));
+        return QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError());
+    }
+
+    QString path() const { return dir_.filePath(QStringLiteral("fix.sql")); }
+    QString scriptText() const {
+        QFile f(path());
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    }
+
+    QTemporaryDir dir_;
+};
+
+// Every type the comparison reads, names that need their brackets and
+// values at the edges of their types: after the script, no difference.
+TEST_F(FixScript, MakesTheSecondTableHoldTheFirstsRecordsExactly) {
+    const QString columns = QStringLiteral(
+        "[K]]1] int, [K'2] nvarchar(20), [Note; x] nvarchar(max), [\u00c4b c] varchar(20), "
+        "Amount decimal(38,10), Cash money, F float, B bit, D date, T time, DT datetime, "
+        "DT2 datetime2, Bin varbinary(max), G uniqueidentifier, Big bigint, "
+        "primary key ([K]]1], [K'2])");
+    const QString a = q(tdstest::tdsUniqueName("FixA")) + QStringLiteral("]'; T\u00e4 b");
+    const QString b = q(tdstest::tdsUniqueName("FixB")) + QStringLiteral("]'; T\u00e4 b");
+    create(a, columns,
+           {QStringLiteral("1, N'a', N'it''s' + NCHAR(10) + N'GO' + NCHAR(13) + NCHAR(10) + "
+                           "N'x' + NCHAR(0) + N'\U0001F600', 'plain', "
+                           "1234567890.12345, -922337203685.4775, "
+                           "1.7976931348623157e308, 1, '0001-01-01', '23:59:59.9999999', "
+                           "'1753-01-01 00:00:00.000', '9999-12-31 23:59:59.9999999', 0x, "
+                           "'6F9619FF-8B86-D011-B42D-00C04FC964FF', -9223372036854775808"),
+            QStringLiteral("1, N'b', N'', '', -0.0000000001, 0, -2.2250738585072014e-308, 0, "
+                           "'2024-02-29', '00:00:00', '2024-02-29 13:45:30.997', "
+                           "'2024-02-29 13:45:30.1234567', 0x00FF, NULL, 9223372036854775807"),
+            QStringLiteral("2, N'x''y', NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, "
+                           "NULL, NULL, NULL, NULL"),
+            QStringLiteral("3, N'only in the first', N'[GO]', 'z', 1, 1, 0.1, 1, '2000-01-01', "
+                           "'12:00:00', '2000-01-01 12:00:00', '2000-01-01 12:00:00', 0x01, "
+                           "NULL, 3")});
+    create(b, columns,
+           {QStringLiteral("1, N'a', N'other', 'Plain', 1, 1, 1, 0, '0001-01-02', "
+                           "'23:59:59.9999998', '1753-01-01 00:00:00.003', "
+                           "'9999-12-31 23:59:59.9999998', NULL, "
+                           "'6F9619FF-8B86-D011-B42D-00C04FC964FE', 0"),
+            QStringLiteral("1, N'b', NULL, NULL, 0, 0, 0, 1, '2024-02-28', '00:00:01', "
+                           "'2024-02-29 13:45:30.993', '2024-02-29 13:45:30.1234568', 0x, "
+                           "'6F9619FF-8B86-D011-B42D-00C04FC964FF', 1"),
+            QStringLiteral("2, N'x''y', N'', '', 0, 0, 0, 0, '2000-01-01', '00:00:00', "
+                           "'2000-01-01 00:00:00', '2000-01-01 00:00:00', 0x, "
+                           "'6F9619FF-8B86-D011-B42D-00C04FC964FF', 0"),
+            QStringLiteral("4, N'only in the second', NULL, NULL, NULL, NULL, NULL, NULL, NULL, "
+                           "NULL, NULL, NULL, NULL, NULL, NULL")});
+    const QStringList byKey{QStringLiteral("--key"), QStringLiteral("auto")};
+
+    const Outcome before = run(QStringList{QStringLiteral("compare"), a, b} + byKey);
+    ASSERT_EQ(before.status, 1) << before.err.toStdString();
+    const Outcome made = script(a, b, byKey);
+    ASSERT_EQ(made.status, 1) << made.err.toStdString();
+    const QString text = scriptText();
+    EXPECT_EQ(text.count(QStringLiteral("\nUPDATE ")), 3) << text.toStdString();
+    EXPECT_EQ(text.count(QStringLiteral("\nINSERT ")), 1) << text.toStdString();
+    EXPECT_EQ(text.count(QStringLiteral("\nDELETE ")), 1) << text.toStdString();
+    // No line of a value can pass for the end of a batch.
+    EXPECT_EQ(
+        text.count(QRegularExpression(QStringLiteral("^GO$"), QRegularExpression::MultilineOption)),
+        2)
+        << text.toStdString();
+
+    const QString applied = apply();
+    EXPECT_FALSE(applied.contains(QStringLiteral("Msg "))) << applied.toStdString();
+    const Outcome after = run(QStringList{QStringLiteral("compare"), a, b} + byKey);
+    EXPECT_EQ(after.status, 0) << after.out.toStdString() << after.err.toStdString();
+    EXPECT_EQ(after.out, QString());
+}
+
+// Identity, computed and rowversion columns, keys of several columns, and the
+// scripts no table could be mended by.
+TEST_F(FixScript, WritesWhatTheServerLetsItAndRefusesWhatWouldNotMend) {
+    const QStringList byKey{QStringLiteral("--key"), QStringLiteral("auto")};
+    // An identity key takes its values under IDENTITY_INSERT; a computed
+    // column is left to the server.
+    const QString identity = QStringLiteral(
+        "Id int identity(1,1) primary key, Qty int, Price int, "
+        "[Total] AS ([Qty] * [Price])");
+    const QString a = q(tdstest::tdsUniqueName("FixIdA"));
+    const QString b = q(tdstest::tdsUniqueName("FixIdB"));
+    create(a, identity, {"1, 2, 3", "2, 4, 5", "3, 6, 7"});  // Id given: the server takes it
+    create(b, identity, {"1, 2, 3", "2, 9, 5", "7, 1, 1"});
+    Outcome r = script(a, b, byKey);
+    ASSERT_EQ(r.status, 1) << r.err.toStdString();
+    EXPECT_TRUE(scriptText().contains(QStringLiteral("SET IDENTITY_INSERT")));
+    EXPECT_FALSE(scriptText().contains(QStringLiteral("[Total] =")));
+    EXPECT_FALSE(apply().contains(QStringLiteral("Msg ")));
+    EXPECT_EQ(run(QStringList{QStringLiteral("compare"), a, b} + byKey).status, 0);
+
+    // Refused, exit 2 and no file: by position; a key two records share; an
+    // identity value that differs; a rowversion compared.
+    const auto refused = [&](const QString& first, const QString& second,
+                             const QStringList& options, const QString& why) {
+        QFile::remove(path());
+        const Outcome o = script(first, second, options);
+        EXPECT_EQ(o.status, 2) << why.toStdString() << ": " << o.err.toStdString();
+        EXPECT_TRUE(o.err.contains(why)) << o.err.toStdString();
+        EXPECT_FALSE(QFile::exists(path())) << why.toStdString();
+    };
+    refused(a, b, {}, QStringLiteral("--key"));
+    const QString cols = QStringLiteral("Grp int, Seq int identity(1,1), V int");
+    const QString c = q(tdstest::tdsUniqueName("FixDupA"));
+    const QString d = q(tdstest::tdsUniqueName("FixDupB"));
+    create(c, cols, {"1, 1, 10", "1, 2, 11", "2, 3, 20"});
+    create(d, cols, {"1, 7, 10", "2, 5, 21"});
+    refused(c, d,
+            {QStringLiteral("--key"), QStringLiteral("Grp"), QStringLiteral("--ignore"),
+             QStringLiteral("Seq")},
+            QStringLiteral("not unique"));
+    refused(c, d, {QStringLiteral("--key"), QStringLiteral("V")}, QStringLiteral("identity"));
+    const QString rv = QStringLiteral("Id int primary key, V int, RV rowversion");
+    const QString e = q(tdstest::tdsUniqueName("FixRvA"));
+    const QString f = q(tdstest::tdsUniqueName("FixRvB"));
+    create(e, rv, {"1, 1, 0x01", "2, 2, 0x02"});
+    create(f, rv, {"1, 5, 0x03"});
+    refused(e, f, byKey, QStringLiteral("rowversion"));
+    // Left out, it no longer stands in the way.
+    r = script(e, f, byKey + QStringList{QStringLiteral("--ignore"), QStringLiteral("RV")});
+    EXPECT_EQ(r.status, 1) << r.err.toStdString();
+    EXPECT_FALSE(apply().contains(QStringLiteral("Msg ")));
+    EXPECT_EQ(run(QStringList{QStringLiteral("compare"), e, f, QStringLiteral("--ignore"),
+                              QStringLiteral("RV")} +
+                  byKey)
+                  .status,
+              0);
+}
+
 }  // namespace
