@@ -4,6 +4,7 @@
 //
 //   comparison_stream_bench [--sizes 100k,1M,10M] [--repeat K] [--catalogue TABLES]
 //                           [--server PATH] [--key auto] [--ignore COLS] [--trim]
+//                           [--script]
 //
 // For each N it seeds bench_a (N rows) and bench_b (N + 100 rows, 1 % of
 // `amount` changed) inside the server, and at N = 1 000 000 also bench_c
@@ -26,9 +27,11 @@
 // options dialog stores them; the floor still reads every column.
 
 #include <malloc.h>
+#include <spawn.h>
 #include <sql.h>
 #include <sqlext.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -645,10 +648,97 @@ void quietOffscreen(QtMsgType type, const QMessageLogContext&, const QString& te
     std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
 }
 
+// --- the command's fix script -----------------------------------------------------------
+
+// One run of the command as a child process: wall time, its CPU time and its
+// peak resident memory (the whole process: nothing of this one's).
+struct CommandRun {
+    double wall = 0;
+    double cpu = 0;
+    double peakMB = 0;
+    int status = -1;
+};
+
+CommandRun runCommand(int port, const std::vector<std::string>& extra) {
+    std::vector<std::string> args = {
+        DORVANTIS_PROGRAM,    "compare", "bench_a", "bench_b",    "--server", "127.0.0.1", "--port",
+        std::to_string(port), "--user",  "tester",  "--database", "benchdb",  "--key",     "auto"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ::setenv("DORVANTIS_PASSWORD", "secret", 1);
+    const auto start = Clock::now();
+    pid_t pid = 0;
+    if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
+        throw std::runtime_error("the command could not be started");
+    }
+    int status = 0;
+    rusage usage{};
+    if (::wait4(pid, &status, 0, &usage) != pid) throw std::runtime_error("wait4 failed");
+    CommandRun r;
+    r.wall = secondsSince(start);
+    r.cpu = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    r.peakMB = double(usage.ru_maxrss) / 1024.0;
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
+
+// The script's statements: its lines that start one.
+long scriptStatements(const std::string& path) {
+    std::ifstream in(path);
+    long n = 0;
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("UPDATE ", 0) == 0 || line.rfind("INSERT ", 0) == 0 ||
+            line.rfind("DELETE ", 0) == 0)
+            ++n;
+    }
+    return n;
+}
+
+// The same comparison by key from the command line, as a text report thrown
+// away and as the script that mends bench_b, K times alternating.
+void measureScript(int port, long n, int repeat, const std::string& folder) {
+    const std::string path = folder + "/fix.sql";
+    std::vector<double> textWall, textCpu, textPeak, sqlWall, sqlCpu, sqlPeak;
+    long statements = 0;
+    double bytes = 0;
+    for (int run = 1; run <= repeat; ++run) {
+        const CommandRun t = runCommand(port, {"--output", "/dev/null"});
+        const CommandRun s = runCommand(port, {"--format", "sql", "--output", path});
+        expect(t.status == 1 && s.status == 1,
+               "the command ended with " + std::to_string(t.status) + " and " +
+                   std::to_string(s.status) + ", not 1 (differences)");
+        statements = scriptStatements(path);
+        std::ifstream f(path, std::ios::binary | std::ios::ate);
+        bytes = double(f.tellg());
+        std::printf(
+            "  run %d command, text report   wall %7.3f s  cpu %7.3f s  peak %6.1f MB\n"
+            "  run %d command, fix script    wall %7.3f s  cpu %7.3f s  peak %6.1f MB  "
+            "%ld statements, %.1f MB\n",
+            run, t.wall, t.cpu, t.peakMB, run, s.wall, s.cpu, s.peakMB, statements, bytes / kMB);
+        std::fflush(stdout);
+        textWall.push_back(t.wall);
+        textCpu.push_back(t.cpu);
+        textPeak.push_back(t.peakMB);
+        sqlWall.push_back(s.wall);
+        sqlCpu.push_back(s.cpu);
+        sqlPeak.push_back(s.peakMB);
+    }
+    std::printf(
+        "script at %s (medians): text report %.3f s, cpu %.3f s, peak %.1f MB; fix script "
+        "%.3f s, cpu %.3f s, peak %.1f MB; %ld statements (%.0f statements/s, %.0f records "
+        "compared/s), %.1f MB\n",
+        sizeName(n).c_str(), median(textWall), median(textCpu), median(textPeak), median(sqlWall),
+        median(sqlCpu), median(sqlPeak), statements, double(statements) / median(sqlWall),
+        double(n) / median(sqlWall), bytes / kMB);
+}
+
 void usage() {
     std::fprintf(stderr,
                  "usage: comparison_stream_bench [--sizes N,N,...] [--repeat K] [--catalogue "
-                 "TABLES] [--server PATH] [--key auto] [--ignore COLS] [--trim]\n"
+                 "TABLES] [--server PATH] [--key auto] [--ignore COLS] [--trim] [--script]\n"
                  "  sizes take k and M: 100k,1M,10M (the default); --catalogue 0 skips the "
                  "catalogue\n");
 }
@@ -669,6 +759,7 @@ int main(int argc, char** argv) {
     int catalogueTables = 10'000;
     std::string serverBinary = DORVANTIS_TDS_SERVER;
     bool byKey = false;
+    bool script = false;
     windows::PairOptions options;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -700,6 +791,8 @@ int main(int argc, char** argv) {
                 options.leaveOut = QString::fromStdString(value()).split(u',', Qt::SkipEmptyParts);
             } else if (a == "--trim") {
                 options.trim = true;
+            } else if (a == "--script") {
+                script = true;
             } else {
                 usage();
                 return 2;
@@ -709,7 +802,7 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    if (sizes.empty() || repeat < 1 || catalogueTables < 0) {
+    if (sizes.empty() || repeat < 1 || catalogueTables < 0 || (script && !byKey)) {
         usage();
         return 2;
     }
@@ -856,6 +949,7 @@ int main(int argc, char** argv) {
                     cd.shownMemMB, cd.keptMB);
                 printRun("comparison (a, c)", run, cd.usage, extra);
             }
+            if (script) measureScript(server.port(), n, repeat, config.path().toStdString());
         }
 
         // --- the report
