@@ -270,9 +270,15 @@ Compared compareTables(data::DataAccess& data, std::FILE* err, const Sides& side
     if (!format) {
         std::optional<compare::FixScriptSink> script;
         stage([&] {
+            const connection::LoginDetails& second = sides.second.login;
             const compare::ScriptOrigin origin{
-                left, right, QStringLiteral("dorvantis " DORVANTIS_VERSION),
-                QDateTime::currentDateTimeUtc(), compare::OptionsText(options)};
+                .firstName = left,
+                .secondName = right,
+                .secondPlace = QStringLiteral("database %1 on server %2")
+                                   .arg(second.database, compare::ServerName(second)),
+                .madeBy = QStringLiteral("dorvantis " DORVANTIS_VERSION),
+                .madeAt = QDateTime::currentDateTimeUtc(),
+                .options = compare::OptionsText(options)};
             script.emplace(out,
                            compare::ScriptPlan::For(run, run.PositionalFields(), sides.second.table,
                                                     sides.second.login.database, left, right),

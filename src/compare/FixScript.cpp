@@ -87,7 +87,8 @@ ScriptPlan ScriptPlan::For(const ComparisonRun& run, const FieldPlan& fields,
         secondPaired[static_cast<std::size_t>(g)] = true;
         return c;
     };
-    for (const FieldPairing& p : run.FieldPairs(fields)) {
+    const std::vector<FieldPairing> pairs = run.FieldPairs(fields);
+    for (const FieldPairing& p : pairs) {
         ScriptColumn c = column(p.name, p.first, p.second);
         firstPaired[static_cast<std::size_t>(p.first)] = true;
         if (c.rowVersion) {
@@ -158,6 +159,9 @@ FixScriptSink::FixScriptSink(QIODevice& out, ScriptPlan plan, const ScriptOrigin
         line(QStringLiteral("-- ") + CommentText(text));
     };
     comment(QStringLiteral("Makes %1 hold what %2 holds.").arg(secondName_, firstName_));
+    if (!origin.secondPlace.isEmpty()) {
+        comment(QStringLiteral("Run it where %1 is: %2.").arg(secondName_, origin.secondPlace));
+    }
     comment(QStringLiteral("Made by %1 on %2 from a comparison by key (%3).")
                 .arg(origin.madeBy, origin.madeAt.toUTC().toString(Qt::ISODate),
                      plan_.keyNames.join(QStringLiteral(", "))));

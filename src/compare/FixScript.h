@@ -51,7 +51,8 @@ struct ScriptPlan {
 struct ScriptOrigin {
     QString firstName;  // the tables as the lines name them
     QString secondName;
-    QString madeBy;  // the program and its version
+    QString secondPlace;  // "database D on server S" of the second table
+    QString madeBy;       // the program and its version
     QDateTime madeAt;
     QString options;  // OptionsText of the run
 };
