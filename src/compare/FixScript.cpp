@@ -1,5 +1,7 @@
 #include "FixScript.h"
 
+#include <utility>
+
 #include "SqlLiteral.h"
 #include "TableQuery.h"
 
@@ -233,7 +235,12 @@ void FixScriptSink::FieldChanged(const RecordName& record, const QString& fieldN
                     .arg(column.name, record.text()));
         return;
     }
-    if (!column.computed) changed_.push_back(c);
+    if (column.computed) {
+        computedChanged_ = c;
+        computedRecord_ = record;
+    } else {
+        changed_.push_back(c);
+    }
 }
 
 void FixScriptSink::RecordDeleted(const RecordName&) { ++differences_; }
@@ -251,7 +258,18 @@ void FixScriptSink::FieldOnlyIn(const QString&, bool) { ++differences_; }
 
 void FixScriptSink::RecordsDiffer(const RecordRow& first, const RecordRow& second) {
     if (first && second) {
-        if (changed_.empty()) return;
+        const int computed = std::exchange(computedChanged_, -1);
+        if (changed_.empty()) {
+            // Only what the server computes differs: nothing written would
+            // change it.
+            if (computed >= 0) {
+                problem(QStringLiteral("The computed column \"%1\" differs in record %2, and no "
+                                       "column the script writes does.")
+                            .arg(plan_.columns[static_cast<std::size_t>(computed)].name,
+                                 computedRecord_.text()));
+            }
+            return;
+        }
         QString sql = QStringLiteral("UPDATE %1 SET ").arg(target_);
         for (std::size_t k = 0; k < changed_.size(); ++k) {
             const ScriptColumn& column = plan_.columns[static_cast<std::size_t>(changed_[k])];

@@ -97,6 +97,8 @@ private:
     QString insertHead_;
     QHash<QString, int> columnOfField_;
     std::vector<int> changed_;  // of the current record, into plan_.columns
+    int computedChanged_ = -1;  // a computed column of the current record that differs
+    RecordName computedRecord_;
     QStringList problems_;
     std::int64_t problemsUnnamed_ = 0;
     std::int64_t differences_ = 0;

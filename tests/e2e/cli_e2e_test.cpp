@@ -1109,6 +1109,12 @@ TEST_F(FixScript, WritesWhatTheServerLetsItAndRefusesWhatWouldNotMend) {
     create(e, rv, {"1, 1, 0x01", "2, 2, 0x02"});
     create(f, rv, {"1, 5, 0x03"});
     refused(e, f, byKey, QStringLiteral("rowversion"));
+    // Computed by other rules: no column written would change it.
+    const QString g = q(tdstest::tdsUniqueName("FixCompA"));
+    const QString h = q(tdstest::tdsUniqueName("FixCompB"));
+    create(g, QStringLiteral("Id int primary key, Qty int, [Total] AS ([Qty] * 2)"), {"1, 5"});
+    create(h, QStringLiteral("Id int primary key, Qty int, [Total] AS ([Qty] * 3)"), {"1, 5"});
+    refused(g, h, byKey, QStringLiteral("computed"));
     // Left out, it no longer stands in the way.
     r = script(e, f, byKey + QStringList{QStringLiteral("--ignore"), QStringLiteral("RV")});
     EXPECT_EQ(r.status, 1) << r.err.toStdString();
