@@ -73,6 +73,8 @@ void Stage::operator()(const std::function<void()>& fn, const QString& what) con
         fn();
     } catch (const compare::RunCancelled&) {
         throw Stopped{stopSignal};
+    } catch (const compare::NoPrimaryKey& problem) {
+        throw WithoutPrimaryKey{{problem.message()}};
     } catch (const compare::KeyProblem& problem) {
         fail(problem.message());
     } catch (const compare::KeyOrderBroken& broken) {
@@ -89,14 +91,15 @@ void Stage::operator()(const std::function<void()>& fn, const QString& what) con
 }
 
 Compared runComparison(data::DataAccess& data, std::FILE* err, const Sides& sides,
-                       const compare::RunOptions& options, bool learnFills,
-                       const CompareBody& body) {
+                       const compare::RunOptions& options, bool learnFills, const CompareBody& body,
+                       const QString& progressLabel) {
     const QString& left = sides.names.first;
     const QString& right = sides.names.second;
     CommandObserver observer(err);
     compare::ComparisonRun run(data, options, observer);
     observer.run = &run;
     const Stage stage(sides.names);
+    observer.progress.begin(progressLabel);
     stage([&] {
         run.CreateConnections();
         run.SetMode();

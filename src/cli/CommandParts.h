@@ -35,6 +35,9 @@ struct Failure {
 
 QString describe(const std::exception_ptr& e);
 
+// Records to pair by the first table's primary key, and it has none.
+struct WithoutPrimaryKey : Failure {};
+
 // A comparison whose table (or tables) held no row: the message names the
 // first of them; a command comparing many pairs tells the two apart.
 struct NoRows : Failure {
@@ -79,13 +82,23 @@ public:
         last_ = timer_.elapsed();
         const double seconds = std::max<double>(timer_.elapsed() / 1000.0, 0.001);
         const double rate = read / seconds;
-        QString line = QStringLiteral("\r%1 records read, %2 records/s")
+        QString line = QStringLiteral("\r%1%2 records read, %3 records/s")
+                           .arg(label_.isEmpty() ? QString() : label_ + QStringLiteral(": "))
                            .arg(read)
                            .arg(static_cast<qint64>(rate));
         if (expected && *expected > read && rate > 0) {
             line += QStringLiteral(", about %1 s left")
                         .arg(static_cast<qint64>((*expected - read) / rate) + 1);
         }
+        std::fputs(line.leftJustified(width_).toLocal8Bit().constData(), to_);
+        width_ = std::max<qsizetype>(width_, line.size());
+    }
+    // What the line is about (a table of many), shown at once and before
+    // every count after.
+    void begin(const QString& label) {
+        label_ = label;
+        if (!shown_ || label_.isEmpty()) return;
+        const QString line = u'\r' + label_;
         std::fputs(line.leftJustified(width_).toLocal8Bit().constData(), to_);
         width_ = std::max<qsizetype>(width_, line.size());
     }
@@ -101,6 +114,7 @@ private:
     QElapsedTimer timer_;
     qint64 last_ = -1000;
     qsizetype width_ = 0;
+    QString label_;
 };
 
 // A TCP port: digits only, 1 to 65535.
@@ -157,11 +171,12 @@ using CompareBody =
     std::function<std::int64_t(compare::ComparisonRun&, compare::Steps&, const Stage&)>;
 
 // One comparison, from creating its connections to the last difference.
-// learnFills: the second table's column fills are learnt (for a script).
+// learnFills: the second table's column fills are learnt (for a script). progressLabel:
+// what the progress line says the run is about.
 // Throws Failure (NoRows when a table held no row) or Stopped.
 Compared runComparison(data::DataAccess& data, std::FILE* err, const Sides& sides,
-                       const compare::RunOptions& options, bool learnFills,
-                       const CompareBody& body);
+                       const compare::RunOptions& options, bool learnFills, const CompareBody& body,
+                       const QString& progressLabel = QString());
 
 // The whole report onto standard output, or a failure saying why not (a
 // closed or full standard output must not pass for a report written).

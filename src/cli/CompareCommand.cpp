@@ -13,6 +13,7 @@
 
 #include "ApplicationTitle.h"
 #include "CommandParts.h"
+#include "CompareDatabases.h"
 #include "ComparisonRun.h"
 #include "DataAccess.h"
 #include "FixScript.h"
@@ -134,21 +135,35 @@ int RunCommand(const QStringList& arguments, data::DataAccess& data, std::FILE* 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Compares two SQL Server tables record by record and field by field.\n"
-        "Without arguments the program opens its windows. The login details are the stored\n"
-        "ones of the login window unless given here; the password comes from --password-file,\n"
-        "else from the environment variable DORVANTIS_PASSWORD, else from the stored ones.\n"
+        "Without arguments the program opens its windows. The login details are the "
+        "stored\n"
+        "ones of the login window unless given here; the password comes from "
+        "--password-file,\n"
+        "else from the environment variable DORVANTIS_PASSWORD, else from the stored "
+        "ones.\n"
         "The second table is in the same database unless the second table's options say\n"
-        "where: each defaults to the first side's value (--right-database Sales_Restore alone\n"
+        "where: each defaults to the first side's value (--right-database Sales_Restore "
+        "alone\n"
         "compares across two databases of one server); its password comes from\n"
         "--right-password-file, else DORVANTIS_RIGHT_PASSWORD, else the first side's.\n"
-        "Standard output carries the difference lines only (and, with --limit, the line that\n"
+        "Standard output carries the difference lines only (and, with --limit, the line "
+        "that\n"
         "says the run stopped there); a report written with --output ends with the run's\n"
         "summary, which --summary also writes on standard error.\n"
         "Exit status: 0 the tables hold the same data, 1 differences found, 2 failure,\n"
-        "130 stopped by SIGINT."));
+        "130 stopped by SIGINT.\n"
+        "compare-databases compares every table of the first database with the table of "
+        "the\n"
+        "same schema and name in the second (--right-database or --right-server says "
+        "which),\n"
+        "one line a pair, totals last; exit status 0 all the same, 1 anything differs or "
+        "a\n"
+        "table is in one database only, 2 a pair could not be compared."));
     parser.addHelpOption();
     parser.addVersionOption();
-    parser.addPositionalArgument(QStringLiteral("compare"), QStringLiteral("The command."));
+    parser.addPositionalArgument(QStringLiteral("compare"),
+                                 QStringLiteral("The command: compare, or compare-databases "
+                                                "(no tables named)."));
     parser.addPositionalArgument(QStringLiteral("LEFT"),
                                  QStringLiteral("The first table, as the table lists show it."));
     parser.addPositionalArgument(QStringLiteral("RIGHT"),
@@ -173,10 +188,24 @@ int RunCommand(const QStringList& arguments, data::DataAccess& data, std::FILE* 
         QStringLiteral("Pair records by key, not by position: auto (the first table's primary "
                        "key) or the key's columns, separated by commas."),
         QStringLiteral("COLUMNS"));
+    const QCommandLineOption tables(
+        QStringLiteral("tables"),
+        QStringLiteral("compare-databases: only the tables the shell PATTERN names (may be "
+                       "repeated)."),
+        QStringLiteral("PATTERN"));
+    const QCommandLineOption exclude(
+        QStringLiteral("exclude"),
+        QStringLiteral("compare-databases: not the tables the shell PATTERN names (may be "
+                       "repeated)."),
+        QStringLiteral("PATTERN"));
+    const QCommandLineOption detailLines(
+        QStringLiteral("details"),
+        QStringLiteral("compare-databases: each pair's difference lines under its line."));
     const ComparisonOptions comparison;
     parser.addOptions(firstLogin.all() + secondLogin.all());
     parser.addOptions({format, output, fields, key});
     parser.addOptions(comparison.all());
+    parser.addOptions({tables, exclude, detailLines});
 
     const auto usageError = [&](const QString& message) {
         std::fprintf(err, "dorvantis: %s\nTry 'dorvantis --help'.\n",
@@ -193,11 +222,28 @@ int RunCommand(const QStringList& arguments, data::DataAccess& data, std::FILE* 
         return 0;
     }
     const QStringList args = parser.positionalArguments();
-    if (args.isEmpty() || args[0] != QStringLiteral("compare")) {
+    const bool databases = !args.isEmpty() && args[0] == QStringLiteral("compare-databases");
+    if (args.isEmpty() || (args[0] != QStringLiteral("compare") && !databases)) {
         return usageError(args.isEmpty() ? QStringLiteral("no command given")
                                          : QStringLiteral("unknown command '%1'").arg(args[0]));
     }
-    if (args.size() != 3) return usageError(QStringLiteral("compare needs two table names"));
+    if (databases && args.size() != 1) {
+        return usageError(QStringLiteral("compare-databases takes no table names"));
+    }
+    if (!databases && args.size() != 3) {
+        return usageError(QStringLiteral("compare needs two table names"));
+    }
+    for (const QCommandLineOption* only : {&tables, &exclude, &detailLines}) {
+        if (!databases && parser.isSet(*only)) {
+            return usageError(QStringLiteral("--%1 is an option of compare-databases")
+                                  .arg(only->names().constFirst()));
+        }
+    }
+    if (databases && parser.value(format) == QStringLiteral("sql")) {
+        return usageError(
+            QStringLiteral("compare-databases writes no script: compare a pair "
+                           "with --format sql"));
+    }
     for (const LoginOptions* side : {&firstLogin, &secondLogin}) {
         const QString problem = side->problem(parser);
         if (!problem.isEmpty()) return usageError(problem);
@@ -211,9 +257,10 @@ int RunCommand(const QStringList& arguments, data::DataAccess& data, std::FILE* 
         return usageError(QStringLiteral("--fields takes by-position or by-name"));
     }
     if (script && !parser.isSet(key)) {
-        return usageError(QStringLiteral(
-            "--format sql needs records paired by key (--key): a script names each record by its "
-            "key"));
+        return usageError(
+            QStringLiteral("--format sql needs records paired by key (--key): a script "
+                           "names each record by its "
+                           "key"));
     }
     compare::RunOptions options;
     options.fieldsByName = pairing == QStringLiteral("by-name");
@@ -226,6 +273,10 @@ int RunCommand(const QStringList& arguments, data::DataAccess& data, std::FILE* 
         }
         options.key = *chosenKey;
     }
+    if (databases && parser.isSet(key) && !options.key.automatic) {
+        return usageError(QStringLiteral(
+            "compare-databases takes --key auto: each table by its own primary key"));
+    }
     const QString optionsProblem = comparison.read(parser, options);
     if (!optionsProblem.isEmpty()) return usageError(optionsProblem);
 
@@ -235,6 +286,24 @@ int RunCommand(const QStringList& arguments, data::DataAccess& data, std::FILE* 
         firstLogin.apply(parser, "DORVANTIS_PASSWORD", details);
         connection::LoginDetails right = details;
         secondLogin.apply(parser, "DORVANTIS_RIGHT_PASSWORD", right);
+
+        if (databases) {
+            if (compare::SameDatabase(details, right)) {
+                return usageError(
+                    QStringLiteral("compare-databases needs a second database: --right-database or "
+                                   "--right-server"));
+            }
+            DatabasesRequest request{details,
+                                     right,
+                                     options,
+                                     *chosen,
+                                     std::nullopt,
+                                     parser.values(tables),
+                                     parser.values(exclude),
+                                     parser.isSet(detailLines)};
+            if (parser.isSet(output)) request.output = parser.value(output);
+            return CompareDatabases(request, data, out, err);
+        }
 
         const Sides sides = findTables(data, details, args[1], right, args[2]);
 

@@ -40,6 +40,9 @@ struct RunOptions {
     bool fieldsByName = false;          // fields by name (without case), else by position
     KeyChoice key;                      // records by key, else by position
     QStringList ignore;                 // columns left out of both tables (names without case)
+    // Columns to leave out that neither table has are passed over, not refused
+    // (a whole database's tables: not every table has them).
+    bool ignoreWhereFound = false;
     QString where;                      // a condition on both tables' rows; empty: all rows
     std::optional<QString> rightWhere;  // the second table's condition, when it differs
     ValueOptions values;

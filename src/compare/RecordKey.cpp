@@ -94,7 +94,7 @@ RecordKey ResolveRecordKey(const KeyChoice& choice, const QString& firstName,
     const QString cannot = QStringLiteral("The records cannot be paired by key: ");
     const QStringList columns = choice.automatic ? first.primaryKey : choice.columns;
     if (columns.isEmpty()) {
-        throw KeyProblem(cannot + QStringLiteral("%1 has no primary key.").arg(firstName));
+        throw NoPrimaryKey(cannot + QStringLiteral("%1 has no primary key.").arg(firstName));
     }
     RecordKey key;
     for (const QString& name : columns) {

@@ -68,6 +68,12 @@ private:
     QString message_;
 };
 
+// The key is the first table's primary key, and it has none.
+class NoPrimaryKey : public KeyProblem {
+public:
+    using KeyProblem::KeyProblem;
+};
+
 // Why the run cannot go as its other options ask (a column to leave out that
 // neither table has, a row condition that would not stay one condition), as
 // the user is told it. A KeyProblem too, so that every caller that shows a

@@ -4,38 +4,12 @@
 
 namespace compare {
 
-namespace {
-
-QString KindName(Difference::Kind kind) {
-    switch (kind) {
-        case Difference::Kind::Changed:
-            return QStringLiteral("changed");
-        case Difference::Kind::Added:
-            return QStringLiteral("added");
-        case Difference::Kind::Deleted:
-            return QStringLiteral("deleted");
-        case Difference::Kind::FieldOnly:
-            return QStringLiteral("field-only");
-        case Difference::Kind::NotUnique:
-            return QStringLiteral("not-unique");
-        case Difference::Kind::Line:
-            break;
-    }
-    return QStringLiteral("line");
-}
-
-// A CSV field: in quotes, quotes inside doubled (line breaks stay inside the quotes).
 QString CsvText(const QString& text) {
     QString out = text;
     out.replace(QLatin1Char('"'), QStringLiteral("\"\""));
     return QLatin1Char('"') + out + QLatin1Char('"');
 }
 
-QString CsvValue(const std::optional<QString>& value) {
-    return value ? CsvText(*value) : QString();
-}
-
-// A JSON string literal.
 QString JsonText(QStringView text) {
     QString out = QStringLiteral("\"");
     for (const QChar c : text) {
@@ -67,6 +41,30 @@ QString JsonText(QStringView text) {
     }
     out += QLatin1Char('"');
     return out;
+}
+
+namespace {
+
+QString KindName(Difference::Kind kind) {
+    switch (kind) {
+        case Difference::Kind::Changed:
+            return QStringLiteral("changed");
+        case Difference::Kind::Added:
+            return QStringLiteral("added");
+        case Difference::Kind::Deleted:
+            return QStringLiteral("deleted");
+        case Difference::Kind::FieldOnly:
+            return QStringLiteral("field-only");
+        case Difference::Kind::NotUnique:
+            return QStringLiteral("not-unique");
+        case Difference::Kind::Line:
+            break;
+    }
+    return QStringLiteral("line");
+}
+
+QString CsvValue(const std::optional<QString>& value) {
+    return value ? CsvText(*value) : QString();
 }
 
 QString JsonValue(const std::optional<QString>& value) {

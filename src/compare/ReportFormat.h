@@ -33,6 +33,12 @@ enum class ReportFormat {
            // (a record named by its key: "record":"id=7")
 };
 
+// A text as one CSV field: in quotes, quotes inside doubled (line breaks stay
+// inside the quotes).
+QString CsvText(const QString& text);
+// A text as a JSON string literal.
+QString JsonText(QStringView text);
+
 // "text", "csv", "json"; nothing for any other name.
 std::optional<ReportFormat> ReportFormatNamed(QStringView name);
 // By the file's extension: .csv, .json, anything else text.

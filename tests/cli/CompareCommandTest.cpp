@@ -176,4 +176,21 @@ TEST_F(Command, TheSummaryGoesToStandardErrorAndEndsAnOutputFile) {
     EXPECT_TRUE(lines[2].startsWith(counts)) << lines[2].toStdString();
 }
 
+// A table the list names that is gone by the time it is read ends only its
+// own pair: the others are compared, and the status says one could not be.
+TEST_F(Command, ATableGoneBetweenListingAndReadingEndsOnlyItsPair) {
+    data.setSchemaTables(SchemaRowset({{"A", "TABLE"}, {"B", "TABLE"}, {"Gone", "TABLE"}}));
+    EXPECT_EQ(run({"compare-databases", "--right-database", "Copy"}), 2) << errors.toStdString();
+    const QStringList lines = output.split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 5) << output.toStdString();
+    EXPECT_TRUE(lines[1].startsWith("A ") && lines[1].endsWith(" same")) << lines[1].toStdString();
+    EXPECT_TRUE(lines[2].startsWith("B ") && lines[2].endsWith(" same")) << lines[2].toStdString();
+    EXPECT_TRUE(lines[3].startsWith("Gone ") && lines[3].contains("not compared: "))
+        << lines[3].toStdString();
+    EXPECT_EQ(lines[4],
+              "Total: 3 tables: 2 the same, 0 differ, 1 not compared, 0 only in the "
+              "first database, 0 "
+              "only in Copy.");
+}
+
 }  // namespace

@@ -1126,4 +1126,161 @@ TEST_F(FixScript, WritesWhatTheServerLetsItAndRefusesWhatWouldNotMend) {
               0);
 }
 
+// Two whole databases: tables of one test's own (a name prefix no other test
+// uses), chosen by --tables, so that tests running beside it add nothing.
+class DatabaseComparison : public CommandLine {
+protected:
+    void SetUp() override {
+        CommandLine::SetUp();
+        prefix = q(tdstest::tdsUniqueName("Dbs"));
+    }
+
+    // The table prefix_name in testdb (first) or otherdb (second).
+    void create(const std::string& database, const QString& name, const QString& columns,
+                const QStringList& rows, int port = tdstest::tdsTestPort()) {
+        const QString table = prefix + u'_' + name;
+        exec(QStringLiteral("create table [%1] (%2)").arg(table, columns), port, database);
+        for (const QString& row : rows) {
+            exec(QStringLiteral("insert into [%1] values (%2)").arg(table, row), port, database);
+        }
+    }
+
+    Outcome compareDatabases(const QStringList& options) {
+        return run(QStringList{QStringLiteral("compare-databases"), QStringLiteral("--tables"),
+                               prefix + QStringLiteral("_*")} +
+                   options);
+    }
+
+    // What the text report says of each table, by its name without the prefix.
+    std::map<QString, QString> results(const QString& report) const {
+        std::map<QString, QString> out;
+        for (const QString& line : report.split(u'\n', Qt::SkipEmptyParts)) {
+            if (!line.startsWith(prefix)) continue;
+            const QStringList parts = line.split(QStringLiteral("  "), Qt::SkipEmptyParts);
+            if (parts.size() < 3) continue;
+            out[parts[0].trimmed().mid(prefix.size() + 1)] =
+                parts[1].trimmed() + u'|' + parts.mid(2).join(QStringLiteral("  ")).trimmed();
+        }
+        return out;
+    }
+
+    QString prefix;
+};
+
+// Each kind of pair once, the tables one database has alone, the pattern
+// options, and the three formats read back by their parsers.
+TEST_F(DatabaseComparison, ReportsEveryPairAndTableAloneAndTheWorstInTheStatus) {
+    const QString keyed = QStringLiteral("Id int primary key, V nvarchar(10)");
+    for (const std::string db : {"testdb", "otherdb"}) {
+        const bool first = db == "testdb";
+        create(db, QStringLiteral("Same"), keyed, {"1, 'a'", "2, 'b'"});
+        create(db, QStringLiteral("Differ"), keyed,
+               first ? QStringList{"1, 'a'", "2, 'b'", "3, 'c'"}
+                     : QStringList{"1, 'a'", "2, 'B'", "4, 'd'"});
+        create(db, QStringLiteral("Empty"), keyed, {});
+        create(db, QStringLiteral("NoKey"), QStringLiteral("Id int, V int"), {"1, 1", "2, 2"});
+        create(db, QStringLiteral("Columns"),
+               first ? QStringLiteral("Id int primary key, A int")
+                     : QStringLiteral("Id int primary key, A int, B int"),
+               first ? QStringList{"1, 1"} : QStringList{"1, 1, 9"});
+        create(db, first ? QStringLiteral("OnlyFirst") : QStringLiteral("OnlySecond"), keyed,
+               {"1, 'a'"});
+        create(db, QStringLiteral("Skipped"), keyed, {first ? "1, 'a'" : "1, 'z'"});
+    }
+    const QStringList options{QStringLiteral("--right-database"),
+                              QStringLiteral("otherdb"),
+                              QStringLiteral("--key"),
+                              QStringLiteral("auto"),
+                              QStringLiteral("--fields"),
+                              QStringLiteral("by-name"),
+                              QStringLiteral("--exclude"),
+                              QStringLiteral("*skipped")};
+    const Outcome text = compareDatabases(options);
+    EXPECT_EQ(text.status, 1) << text.out.toStdString() << text.err.toStdString();
+    const std::map<QString, QString> expected{
+        {"Same", "by key|same"},
+        {"Differ", "by key|differ: 1 changed (1 fields), 1 added, 1 deleted"},
+        {"Empty", "by key|same (both empty)"},
+        {"NoKey", "by position|same"},
+        {"Columns",
+         "by key|differ: 0 changed (0 fields), 0 added, 0 deleted, 1 columns only in "
+         "one table"},
+        {"OnlyFirst", "-|only in testdb"},
+        {"OnlySecond", "-|only in otherdb"}};
+    EXPECT_EQ(results(text.out), expected) << text.out.toStdString();
+    EXPECT_TRUE(text.out.trimmed().endsWith(
+        QStringLiteral("7 tables: 3 the same, 2 differ, 0 not compared, 1 only in testdb, 1 only "
+                       "in otherdb.")))
+        << text.out.toStdString();
+
+    // CSV and JSON say the same, with the counts in fields of their own.
+    const Outcome csv = compareDatabases(options + QStringList{"--format", "csv"});
+    std::map<QString, QString> kinds;
+    for (const QString& line : csv.out.split(u'\n', Qt::SkipEmptyParts).mid(1)) {
+        const auto fields = CsvFields(line);
+        ASSERT_EQ(fields.size(), 14u) << line.toStdString();
+        if (fields[0] == QStringLiteral("total")) continue;
+        kinds[fields[1]->mid(prefix.size() + 1)] =
+            *fields[0] + (fields[5] ? u'/' + *fields[5] : QString());
+    }
+    EXPECT_EQ(kinds, (std::map<QString, QString>{{"Same", "same"},
+                                                 {"Differ", "differ/1"},
+                                                 {"Empty", "same"},
+                                                 {"NoKey", "same"},
+                                                 {"Columns", "differ/0"},
+                                                 {"OnlyFirst", "only-in-first"},
+                                                 {"OnlySecond", "only-in-second"}}));
+    const Outcome json = compareDatabases(options + QStringList{"--format", "json", "--details"});
+    int differences = 0;
+    for (const QString& line : json.out.split(u'\n', Qt::SkipEmptyParts)) {
+        const QJsonObject o = QJsonDocument::fromJson(line.toUtf8()).object();
+        ASSERT_FALSE(o.isEmpty()) << line.toStdString();
+        if (o.value(QStringLiteral("kind")) == QStringLiteral("differ") &&
+            o.value(QStringLiteral("table")).toString() == prefix + QStringLiteral("_Differ")) {
+            EXPECT_EQ(o.value(QStringLiteral("added")).toInt(), 1);
+            EXPECT_EQ(o.value(QStringLiteral("pairing")).toString(), QStringLiteral("key"));
+        } else if (o.value(QStringLiteral("pair")).toString() ==
+                   prefix + QStringLiteral("_Differ")) {
+            ++differences;  // its own lines, each naming its pair
+        }
+    }
+    EXPECT_EQ(differences, 3) << json.out.toStdString();
+}
+
+// A pair that cannot be compared ends only itself; the others are compared
+// and the status says 2. The second database may be on another server.
+TEST_F(DatabaseComparison, APairThatCannotBeComparedEndsOnlyItself) {
+    tdstest::PrivateServer other({});
+    const int port = other.port();
+    for (const int at : {tdstest::tdsTestPort(), port}) {
+        const bool first = at == tdstest::tdsTestPort();
+        create("testdb", QStringLiteral("A"), QStringLiteral("Id int primary key, V int"),
+               {first ? "1, 1" : "1, 2"}, at);
+        // Keys of numbers against keys of texts cannot pair.
+        create("testdb", QStringLiteral("B"),
+               first ? QStringLiteral("Id int primary key")
+                     : QStringLiteral("Id nvarchar(5) primary key"),
+               {"1"}, at);
+        create("testdb", QStringLiteral("C"), QStringLiteral("Id int primary key"),
+               first ? QStringList{"1"} : QStringList{}, at);
+    }
+    const Outcome r =
+        compareDatabases({QStringLiteral("--right-server"), QStringLiteral("127.0.0.1"),
+                          QStringLiteral("--right-port"), QString::number(port),
+                          QStringLiteral("--key"), QStringLiteral("auto")});
+    EXPECT_EQ(r.status, 2) << r.out.toStdString() << r.err.toStdString();
+    const std::map<QString, QString> found = results(r.out);
+    EXPECT_EQ(found.at(QStringLiteral("A")),
+              QStringLiteral("by key|differ: 1 changed (1 fields), 0 added, 0 deleted"));
+    EXPECT_TRUE(found.at(QStringLiteral("B")).startsWith(QStringLiteral("by key|not compared: ")))
+        << found.at(QStringLiteral("B")).toStdString();
+    EXPECT_TRUE(found.at(QStringLiteral("C")).contains(QStringLiteral("does not contain any data")))
+        << found.at(QStringLiteral("C")).toStdString();
+
+    // The same database twice is refused before anything is read.
+    const Outcome same = compareDatabases({});
+    EXPECT_EQ(same.status, 2);
+    EXPECT_TRUE(same.err.contains(QStringLiteral("--right-database"))) << same.err.toStdString();
+}
+
 }  // namespace
