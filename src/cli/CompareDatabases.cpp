@@ -26,22 +26,35 @@ struct PairOutcome {
     QString note;  // why it was not compared; the database a table alone is in
 };
 
-// Counts what a run reports, when its lines are not wanted.
+// Counts what a run reports (a field only one table has apart: it is no
+// record), and passes it on to the pair's lines when they are wanted.
 class CountingSink final : public compare::DifferenceSink {
 public:
-    void FieldChanged(const compare::RecordName&, const QString&, const data::FieldValue&,
-                      const data::FieldValue&) override {
+    void FieldChanged(const compare::RecordName& r, const QString& f, const data::FieldValue& a,
+                      const data::FieldValue& b) override {
         ++differences;
+        if (also) also->FieldChanged(r, f, a, b);
     }
-    void RecordDeleted(const compare::RecordName&) override { ++differences; }
-    void RecordAdded(const compare::RecordName&) override { ++differences; }
-    void RecordNotUnique(const compare::RecordName&, bool) override { ++differences; }
-    void FieldOnlyIn(const QString&, bool) override {
+    void RecordDeleted(const compare::RecordName& r) override {
+        ++differences;
+        if (also) also->RecordDeleted(r);
+    }
+    void RecordAdded(const compare::RecordName& r) override {
+        ++differences;
+        if (also) also->RecordAdded(r);
+    }
+    void RecordNotUnique(const compare::RecordName& r, bool inFirst) override {
+        ++differences;
+        if (also) also->RecordNotUnique(r, inFirst);
+    }
+    void FieldOnlyIn(const QString& f, bool inFirst) override {
         ++differences;
         ++columnsOnlyInOne;
+        if (also) also->FieldOnlyIn(f, inFirst);
     }
     std::int64_t differences = 0;
     std::int64_t columnsOnlyInOne = 0;
+    compare::DifferenceSink* also = nullptr;
 };
 
 // Tables pair by schema and name without case, as SQL Server compares names.
@@ -316,36 +329,9 @@ PairOutcome ComparePair(const DatabasesRequest& request, data::DataAccess& data,
                 if (!lines->open()) fail(QStringLiteral("Cannot make a temporary file."));
                 compare::ReportSink sink(*lines, request.format, sides.names.first,
                                          sides.names.second);
-                // Counted apart: a field only one table has is no record.
-                struct Both final : compare::DifferenceSink {
-                    compare::DifferenceSink& a;
-                    compare::DifferenceSink& b;
-                    Both(compare::DifferenceSink& x, compare::DifferenceSink& y) : a(x), b(y) {}
-                    void FieldChanged(const compare::RecordName& r, const QString& f,
-                                      const data::FieldValue& v,
-                                      const data::FieldValue& w) override {
-                        a.FieldChanged(r, f, v, w);
-                        b.FieldChanged(r, f, v, w);
-                    }
-                    void RecordDeleted(const compare::RecordName& r) override {
-                        a.RecordDeleted(r);
-                        b.RecordDeleted(r);
-                    }
-                    void RecordAdded(const compare::RecordName& r) override {
-                        a.RecordAdded(r);
-                        b.RecordAdded(r);
-                    }
-                    void RecordNotUnique(const compare::RecordName& r, bool first) override {
-                        a.RecordNotUnique(r, first);
-                        b.RecordNotUnique(r, first);
-                    }
-                    void FieldOnlyIn(const QString& f, bool first) override {
-                        a.FieldOnlyIn(f, first);
-                        b.FieldOnlyIn(f, first);
-                    }
-                } both(sink, counts);
+                counts.also = &sink;
                 stage([&] {
-                    run.Compare(steps, both, run.PositionalFields());
+                    run.Compare(steps, counts, run.PositionalFields());
                     sink.finish(run.Summary(), false);
                 });
                 return counts.differences;
