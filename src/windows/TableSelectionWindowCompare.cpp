@@ -330,11 +330,11 @@ void TableSelectionWindow::PushButton3_Click() {
     std::optional<compare::FixScriptSink> scriptSink;
     if (byKey) {
         try {
-            const QString secondDatabase =
-                (secondFromThisDatabase ? reg.loginWindow().CurrentLoginDetails() : secondLogin)
-                    .database;
+            // Where the second table was read from.
+            const connection::LoginDetails second =
+                secondFromThisDatabase ? reg.loginWindow().CurrentLoginDetails() : secondLogin;
             compare::ScriptPlan plan =
-                compare::ScriptPlan::For(*run, fields, ListView2->SelectedTable(), secondDatabase,
+                compare::ScriptPlan::For(*run, fields, ListView2->SelectedTable(), second.database,
                                          names.first, names.second);
             script.file = std::make_shared<QTemporaryFile>();
             if (!script.file->open()) {
@@ -342,8 +342,13 @@ void TableSelectionWindow::PushButton3_Click() {
                                      .arg(script.file->errorString());
             } else {
                 const compare::ScriptOrigin origin{
-                    names.first, names.second, QStringLiteral("dorvantis " DORVANTIS_VERSION),
-                    QDateTime::currentDateTimeUtc(), compare::OptionsText(run->options())};
+                    .firstName = names.first,
+                    .secondName = names.second,
+                    .secondPlace = QStringLiteral("database %1 on server %2")
+                                       .arg(second.database, compare::ServerName(second)),
+                    .madeBy = QStringLiteral("dorvantis " DORVANTIS_VERSION),
+                    .madeAt = QDateTime::currentDateTimeUtc(),
+                    .options = compare::OptionsText(run->options())};
                 scriptSink.emplace(*script.file, std::move(plan), origin);
             }
         } catch (const compare::OptionProblem& refused) {
