@@ -108,6 +108,7 @@ void ResultsWindow::SaveResults() {
             return;
         }
         reason = end_->script.failure;
+        if (reason.isEmpty() && !end_->script.file) reason = QStringLiteral("no script was kept");
     }
     if (reason.isEmpty()) {
         compare::ReportFile file(path);
