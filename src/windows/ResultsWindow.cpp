@@ -92,33 +92,76 @@ void ResultsWindow::PushButton2_Click() {
 }
 
 void ResultsWindow::SaveResults() {
-    const QString path = registry().shell().chooseSaveFile(
-        QStringLiteral("Save As"),
-        QStringLiteral("Text (*.txt);;CSV (*.csv);;JSON lines (*.json);;All files (*)"));
+    QString filters = QStringLiteral("Text (*.txt);;CSV (*.csv);;JSON lines (*.json);;");
+    if (end_ && end_->script.pairedByKey) filters += QStringLiteral("T-SQL script (*.sql);;");
+    filters += QStringLiteral("All files (*)");
+    const QString path = registry().shell().chooseSaveFile(QStringLiteral("Save As"), filters);
     if (path.isEmpty()) return;
-    compare::ReportFile file(path);
+    const bool script = path.endsWith(QStringLiteral(".sql"), Qt::CaseInsensitive);
     QString reason;
-    if (file.open()) {
-        try {
-            compare::ReportWriter writer(file.device(), compare::ReportFormatForFile(path));
-            for (ResultListView* list : {ListView1, ListView2}) {
-                const ResultLinesModel& lines = *list->linesModel();
-                for (qsizetype i = 0; i < lines.lineCount(); ++i) writer.write(lines.difference(i));
-            }
-            // As the command's --output ends it.
-            if (end_) writer.writeEnd(end_->summary, end_->firstTable, end_->secondTable, true);
-            if (file.commit()) return;
-            reason = file.errorString();
-        } catch (const compare::ReportWriteError& e) {
-            reason = e.reason();
+    if (script) {
+        // A script that would not mend the tables is not written at all: a
+        // file of that name could pass for one that does.
+        const QString refused = scriptRefusal();
+        if (!refused.isEmpty()) {
+            registry().boxes().show(refused, QString(), ui::Buttons::Ok, ui::Icon::Exclamation);
+            return;
         }
-        file.cancel();
-    } else {
-        reason = file.errorString();
+        reason = end_->script.failure;
+        if (reason.isEmpty() && !end_->script.file) reason = QStringLiteral("no script was kept");
+    }
+    if (reason.isEmpty()) {
+        compare::ReportFile file(path);
+        if (file.open()) {
+            reason = script ? copyScript(file.device())
+                            : writeLists(file.device(), compare::ReportFormatForFile(path));
+            if (reason.isEmpty()) {
+                if (file.commit()) return;
+                reason = file.errorString();
+            }
+            file.cancel();
+        } else {
+            reason = file.errorString();
+        }
     }
     registry().boxes().show(
         QStringLiteral("The results could not be saved to %1: %2").arg(path, reason), QString(),
         ui::Buttons::Ok, ui::Icon::Exclamation);
+}
+
+QString ResultsWindow::scriptRefusal() const {
+    if (!end_ || !end_->script.pairedByKey) {
+        return QStringLiteral(
+            "There is no script to save: a script names each record by its key, and these "
+            "records were paired by position. Tick \"Pair records by key\" and compare again.");
+    }
+    return end_->script.refused;
+}
+
+QString ResultsWindow::writeLists(QIODevice& out, compare::ReportFormat format) {
+    try {
+        compare::ReportWriter writer(out, format);
+        for (ResultListView* list : {ListView1, ListView2}) {
+            const ResultLinesModel& lines = *list->linesModel();
+            for (qsizetype i = 0; i < lines.lineCount(); ++i) writer.write(lines.difference(i));
+        }
+        // As the command's --output ends it.
+        if (end_) writer.writeEnd(end_->summary, end_->firstTable, end_->secondTable, true);
+    } catch (const compare::ReportWriteError& e) {
+        return e.reason();
+    }
+    return QString();
+}
+
+QString ResultsWindow::copyScript(QIODevice& out) {
+    QTemporaryFile& script = *end_->script.file;
+    if (!script.seek(0)) return script.errorString();
+    char buffer[65536];
+    qint64 n = 0;
+    while ((n = script.read(buffer, sizeof buffer)) > 0) {
+        if (out.write(buffer, n) != n) return out.errorString();
+    }
+    return n < 0 ? script.errorString() : QString();
 }
 
 void ResultsWindow::ShowRunEnd(const RunEnd& end) {

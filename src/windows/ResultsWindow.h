@@ -2,20 +2,34 @@
 
 #include <QLabel>
 #include <QPushButton>
+#include <QTemporaryFile>
+#include <memory>
 #include <optional>
 
 #include "CompareOptions.h"
+#include "ReportFormat.h"
 #include "ResultListView.h"
 #include "Window.h"
 
 namespace windows {
 
-// How a run ended: what it counted (and the options it had on), and the
-// tables as the lines name them.
+// The script a run leaves for "Save As…" (.sql), which makes the second
+// table hold what the first holds: written during the run into a temporary
+// file that lives as long as the run's end does, or why there is none.
+struct RunScript {
+    bool pairedByKey = false;  // by position there is never one
+    std::shared_ptr<QTemporaryFile> file;
+    QString refused;  // why no script would mend the tables (the first reason)
+    QString failure;  // why the script could not be written
+};
+
+// How a run ended: what it counted (and the options it had on), the tables
+// as the lines name them, and the script it left.
 struct RunEnd {
     compare::RunSummary summary;
     QString firstTable;
     QString secondTable;
+    RunScript script;
 };
 
 // The results window: field differences above, added and deleted records below.
@@ -29,7 +43,9 @@ public:
 
     // Writes both lists to a file the user chooses, in the format its
     // extension names (.csv, .json, else text), whole or not at all; a failure
-    // is a message and the results stay on screen.
+    // is a message and the results stay on screen. A name ending in .sql
+    // saves the run's script instead, when a run by key left one that would
+    // mend the tables; otherwise a message says why not, and nothing is written.
     void SaveResults();
 
     // The run's summary under the lists, with a notice when options narrowed
@@ -49,6 +65,11 @@ public:
 private:
     void PushButton2_Click();  // "< Back"
     void PushButton9_Click();  // "Exit"
+    // Why the script cannot be saved; empty when it can.
+    QString scriptRefusal() const;
+    // Into out: the lists, or the script; the reason it failed, or nothing.
+    QString writeLists(QIODevice& out, compare::ReportFormat format);
+    QString copyScript(QIODevice& out);
 
     ResultListView* ListView1;  // field differences
     ResultListView* ListView2;  // added / deleted records

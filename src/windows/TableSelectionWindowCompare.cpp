@@ -4,16 +4,22 @@
 // is reported with its number and the handler goes on with the next one,
 // except that a table that cannot be reached, queried or read ends the run.
 // With "Pair records by key" both tables are read in the order of the first
-// table's primary key and merged by it.
+// table's primary key and merged by it, and the run also writes the script
+// that would make the second table hold what the first holds, which "Save
+// As…" offers.
 //
 // While it runs the windows keep painting and the progress bar follows the
 // rows read; input to the windows is dropped, and Esc cancels the run.
 
 #include <QCoreApplication>
+#include <QDateTime>
+#include <memory>
 #include <optional>
 
 #include "ComparisonRun.h"
+#include "ErrorReport.h"
 #include "ErrorTrap.h"
+#include "FixScript.h"
 #include "InputGuard.h"
 #include "LoginWindow.h"
 #include "Pointer.h"
@@ -61,6 +67,68 @@ private:
 
 // The step that reports a table's failed read.
 int readingStep(Side side) { return side == Side::First ? 148 : 160; }
+
+// The lists, and the script beside them. The script is extra: when it
+// cannot be written (a full disk) the reason is kept for "Save As…", and the
+// lines and error reports of the comparison go on as if there were none.
+class ListsAndScript final : public compare::DifferenceSink {
+public:
+    ListsAndScript(compare::DifferenceSink& lists, compare::FixScriptSink* script)
+        : lists_(lists), script_(script) {}
+
+    void FieldChanged(const compare::RecordName& record, const QString& fieldName,
+                      const data::FieldValue& first, const data::FieldValue& second) override {
+        lists_.FieldChanged(record, fieldName, first, second);
+        toScript([&] { script_->FieldChanged(record, fieldName, first, second); });
+    }
+    void RecordDeleted(const compare::RecordName& record) override {
+        lists_.RecordDeleted(record);
+        toScript([&] { script_->RecordDeleted(record); });
+    }
+    void RecordAdded(const compare::RecordName& record) override {
+        lists_.RecordAdded(record);
+        toScript([&] { script_->RecordAdded(record); });
+    }
+    void RecordNotUnique(const compare::RecordName& record, bool inFirstTable) override {
+        lists_.RecordNotUnique(record, inFirstTable);
+        toScript([&] { script_->RecordNotUnique(record, inFirstTable); });
+    }
+    void FieldOnlyIn(const QString& fieldName, bool inFirstTable) override {
+        lists_.FieldOnlyIn(fieldName, inFirstTable);
+        toScript([&] { script_->FieldOnlyIn(fieldName, inFirstTable); });
+    }
+    void RecordsDiffer(const compare::RecordRow& first, const compare::RecordRow& second) override {
+        lists_.RecordsDiffer(first, second);
+        toScript([&] { script_->RecordsDiffer(first, second); });
+    }
+
+    // The script's end, all of it on disk.
+    void finish(const compare::RunSummary& summary, QFileDevice& file) {
+        toScript([&] {
+            script_->finish(summary);
+            if (!file.flush()) throw compare::ReportWriteError(file.errorString());
+        });
+    }
+    // Why the script could not be written; empty when it was.
+    const QString& failure() const { return failure_; }
+
+private:
+    template <class Fn>
+    void toScript(Fn&& fn) {
+        if (script_ == nullptr || !failure_.isEmpty()) return;
+        try {
+            fn();
+        } catch (const compare::ReportWriteError& e) {
+            failure_ = e.reason();
+        } catch (...) {
+            failure_ = app::DescribeFailure(std::current_exception());
+        }
+    }
+
+    compare::DifferenceSink& lists_;
+    compare::FixScriptSink* script_;
+    QString failure_;
+};
 
 }  // namespace
 
@@ -163,6 +231,10 @@ void TableSelectionWindow::PushButton3_Click() {
     // columns (and the first's primary key) first, so that both queries read
     // what is compared, in the key's order. A key or an option that cannot be
     // had ends the run before any line.
+    // By key, the second table's identity, computed and rowversion columns,
+    // for the script.
+    const bool byKey = run->pairsByKey();
+    if (byKey) run->LearnColumnFills();
     if (run->plansQueries()) {
         QString problem;
         const bool learnt = stage(250, [&] {
@@ -249,8 +321,48 @@ void TableSelectionWindow::PushButton3_Click() {
         return noData(176, 178, Side::Second, names.second);
     }
 
-    ResultsWindowSink results(
+    // By key, the script goes to a temporary file (a million changed
+    // records must not grow memory); a script no run could make, and one
+    // that cannot be written, leave the comparison as it is and say why only
+    // when it is saved.
+    RunScript script;
+    script.pairedByKey = byKey;
+    std::optional<compare::FixScriptSink> scriptSink;
+    if (byKey) {
+        try {
+            // Where the second table was read from.
+            const connection::LoginDetails second =
+                secondFromThisDatabase ? reg.loginWindow().CurrentLoginDetails() : secondLogin;
+            compare::ScriptPlan plan =
+                compare::ScriptPlan::For(*run, fields, ListView2->SelectedTable(), second.database,
+                                         names.first, names.second);
+            script.file = std::make_shared<QTemporaryFile>();
+            if (!script.file->open()) {
+                script.failure = QStringLiteral("no temporary file for the script: %1")
+                                     .arg(script.file->errorString());
+            } else {
+                const compare::ScriptOrigin origin{
+                    .firstName = names.first,
+                    .secondName = names.second,
+                    .secondPlace = QStringLiteral("database %1 on server %2")
+                                       .arg(second.database, compare::ServerName(second)),
+                    .madeBy = QStringLiteral("dorvantis " DORVANTIS_VERSION),
+                    .madeAt = QDateTime::currentDateTimeUtc(),
+                    .options = compare::OptionsText(run->options())};
+                scriptSink.emplace(*script.file, std::move(plan), origin);
+            }
+        } catch (const compare::OptionProblem& refused) {
+            script.refused = refused.message();
+        } catch (const compare::ReportWriteError& e) {
+            script.failure = e.reason();
+        } catch (...) {
+            script.failure = app::DescribeFailure(std::current_exception());
+        }
+    }
+
+    ResultsWindowSink lists(
         reg, [&] { return names.second; }, [&] { return names.first; });
+    ListsAndScript results(lists, scriptSink ? &*scriptSink : nullptr);
     try {
         run->Compare(trap, results, fields);
     } catch (const compare::KeyOrderBroken& broken) {
@@ -265,7 +377,19 @@ void TableSelectionWindow::PushButton3_Click() {
     } catch (const compare::RunCancelled&) {
         return endEarly();
     }
-    const RunEnd end{run->Summary(), names.first, names.second};
+    if (scriptSink) {
+        results.finish(run->Summary(), *script.file);
+        if (!results.failure().isEmpty()) {
+            script.failure = results.failure();
+        } else if (!scriptSink->problems().isEmpty()) {
+            // Such a script undoes itself: it must not pass for a mend.
+            script.refused =
+                QStringLiteral("The script would not make %1 hold what %2 holds: %3")
+                    .arg(names.second, names.first, scriptSink->problems().constFirst());
+        }
+        if (!script.failure.isEmpty() || !script.refused.isEmpty()) script.file.reset();
+    }
+    const RunEnd end{run->Summary(), names.first, names.second, std::move(script)};
     run.reset();
 
     // What the run counted, and the options it had on, under the lists.

@@ -485,6 +485,35 @@ TEST_F(CommandLine, SaveAsAndOutputWriteTheSameFile) {
     }
 }
 
+// After a run by key, "Save As…" with a .sql name writes the script the
+// command writes for the same tables, but for the time it was made.
+TEST_F(CommandLine, SaveAsAndOutputWriteTheSameScript) {
+    const QString cols = QStringLiteral("Id int primary key, Note nvarchar(20)");
+    const QString a = table("ScriptA", cols, {"1, 'a'", "2, 'b'", "3, 'c'"});
+    const QString b = table("ScriptB", cols, {"1, 'a'", "2, 'B'", "4, 'd'"});
+    QTemporaryDir dir;
+    const QString saved = dir.filePath(QStringLiteral("saved.sql"));
+    const QString output = dir.filePath(QStringLiteral("output.sql"));
+    EXPECT_EQ(windowLines(a, b, true, saved).size(), 3);
+    const Outcome o = run({QStringLiteral("compare"), a, b, QStringLiteral("--key"),
+                           QStringLiteral("auto"), QStringLiteral("--format"),
+                           QStringLiteral("sql"), QStringLiteral("--output"), output});
+    EXPECT_EQ(o.status, 1) << o.err.toStdString();
+    static const QRegularExpression madeAt(QStringLiteral("^(-- Made by .* on )\\S+( from )"),
+                                           QRegularExpression::MultilineOption);
+    const auto text = [](const QString& path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly)
+                   ? QString::fromUtf8(f.readAll()).replace(madeAt, QStringLiteral("\\1*\\2"))
+                   : QString();
+    };
+    const QString script = text(output);
+    EXPECT_EQ(text(saved), script);
+    for (const char* statement : {"\nUPDATE ", "\nINSERT ", "\nDELETE ", "\n-- Made by "}) {
+        EXPECT_TRUE(script.contains(QLatin1String(statement))) << script.toStdString();
+    }
+}
+
 // A table against its namesake in another database of the server, and on
 // another server with a login of its own: the differences are those of the
 // same two tables within one database, the second table named so that the

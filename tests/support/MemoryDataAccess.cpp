@@ -234,6 +234,17 @@ struct MemoryDataAccess::Ledger {
         step(Operation::Query, sql);
         if (auto it = queries.find(sql); it != queries.end()) return copyOf(it->second);
         if (std::optional<ResultTable> read = select(sql)) return std::move(*read);
+        // How the server fills a table's columns: none by identity, computation or
+        // rowversion, unless setQuery says otherwise.
+        if (sql.startsWith(QStringLiteral("select name, is_identity, is_computed, system_type_id "
+                                          "from sys.columns "))) {
+            ResultTable fills;
+            fills.addColumn(QStringLiteral("name"), ValueKind::Text);
+            fills.addColumn(QStringLiteral("is_identity"), ValueKind::Bit);
+            fills.addColumn(QStringLiteral("is_computed"), ValueKind::Bit);
+            fills.addColumn(QStringLiteral("system_type_id"), ValueKind::Integer);
+            return fills;
+        }
         throw DataError(QStringLiteral("[FreeTDS][SQL Server]Incorrect syntax near '%1'.").arg(sql),
                         QStringLiteral("42000"), 102);
     }

@@ -47,9 +47,13 @@ public:
 class RecordingShell : public ui::Shell {
 public:
     void openFile(const QString& path) override { opened << path; }
-    QString chooseSaveFile(const QString&, const QString&) override { return saveTo; }
+    QString chooseSaveFile(const QString&, const QString& filter) override {
+        saveFilter = filter;
+        return saveTo;
+    }
     QStringList opened;
-    QString saveTo;  // what the user "chooses" in the save dialog
+    QString saveTo;      // what the user "chooses" in the save dialog
+    QString saveFilter;  // the file types the last save dialog offered
 };
 
 }  // namespace testing_support

@@ -560,6 +560,82 @@ TEST_F(Comparison, SaveAsWritesBothListsInTheChosenFormat) {
     EXPECT_EQ(fieldLines().size(), 1);
 }
 
+// "Save As…" with a name ending in .sql writes the script that makes the
+// second table hold what the first holds, which a run by key wrote as it
+// went; by position, or with a key that is not unique, no script would do
+// that: a message says why, and nothing is written.
+TEST_F(Comparison, SaveAsSqlWritesTheScriptOfARunByKeyOnly) {
+    const data::ResultTable a = Table({{"Id", ValueKind::Integer}, {"Note", ValueKind::Text}},
+                                      {{I(1), T(u"x")}, {I(2), T(u"y")}, {I(3), T(u"z")}});
+    const data::ResultTable b = Table({{"Id", ValueKind::Integer}, {"Note", ValueKind::Text}},
+                                      {{I(1), T(u"x")}, {I(2), T(u"Y")}, {I(4), T(u"w")}});
+    const data::ResultTable twice = Table({{"Id", ValueKind::Integer}, {"Note", ValueKind::Text}},
+                                          {{I(1), T(u"x")}, {I(2), T(u"y")}, {I(2), T(u"v")}});
+    addTables({{"A", &a}, {"B", &b}, {"Twice", &twice}});
+    data.setPrimaryKey(QStringLiteral("A"), {QStringLiteral("Id")});
+    // By key each table is read in the key's order, which these rows are in.
+    for (const auto& [name, table] : {std::pair{"A", &a}, {"B", &b}, {"Twice", &twice}}) {
+        data.setQuery(QStringLiteral("select * from [dbo].[%1] order by [Id]").arg(name), *table);
+    }
+    QTemporaryDir dir;
+    windows::ResultsWindow* f3 = nullptr;
+    const auto save = [&](const QString& name) {
+        shell.saveTo = dir.filePath(name);
+        QTest::keyClick(f3, Qt::Key_S, Qt::ControlModifier);
+        QFile f(shell.saveTo);
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    };
+    const auto again = [&](bool byKey, int second) {
+        QTest::mouseClick(f3->backButton(), Qt::LeftButton);
+        windows::TableSelectionWindow& f2 = registry().tableSelectionWindow();
+        f2.pairRecordsByKeyBox()->setChecked(byKey);
+        f2.secondTables()->Select(second);
+        QTest::mouseClick(f2.nextButton(), Qt::LeftButton);
+    };
+
+    compare(1, 2);
+    f3 = &registry().resultsWindow();
+    ASSERT_TRUE(f3->isVisible());
+    EXPECT_EQ(save(QStringLiteral("position.sql")), QString());
+    EXPECT_FALSE(QFile::exists(shell.saveTo));
+    EXPECT_FALSE(shell.saveFilter.contains(QStringLiteral("*.sql")));
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_TRUE(boxes.boxes[0].text.contains(QStringLiteral("Pair records by key")))
+        << boxes.boxes[0].text.toStdString();
+
+    again(true, 2);
+    ASSERT_TRUE(f3->isVisible()) << boxes.texts().join(u"|").toStdString();
+    EXPECT_EQ(fieldLines(),
+              QStringList{"Record Id=2,Field \"Note\" has changed from \"y\" to \"Y\""});
+    const QString script = save(QStringLiteral("mend.SQL"));
+    EXPECT_TRUE(shell.saveFilter.contains(QStringLiteral("T-SQL script (*.sql)")));
+    EXPECT_EQ(boxes.boxes.size(), 1u);
+    QStringList statements = script.split(u'\n');
+    statements.removeIf([](const QString& l) {
+        return !l.startsWith(u"UPDATE ") && !l.startsWith(u"INSERT ") &&
+               !l.startsWith(u"DELETE ") && !l.endsWith(u" TRANSACTION;");
+    });
+    EXPECT_EQ(
+        statements,
+        (QStringList{"BEGIN TRANSACTION;", "UPDATE [dbo].[B] SET [Note] = N'y' WHERE [Id] = 2;",
+                     "INSERT INTO [dbo].[B] ([Id], [Note]) VALUES (3, N'z');",
+                     "DELETE FROM [dbo].[B] WHERE [Id] = 4;", "COMMIT TRANSACTION;"}))
+        << script.toStdString();
+    // The text report is still the lists'.
+    EXPECT_TRUE(save(QStringLiteral("lines.txt")).startsWith(QStringLiteral("Record Id=2,")));
+
+    again(true, 3);
+    ASSERT_TRUE(f3->isVisible());
+    EXPECT_FALSE(recordLines().isEmpty());
+    EXPECT_EQ(save(QStringLiteral("twice.sql")), QString());
+    EXPECT_FALSE(QFile::exists(shell.saveTo));
+    ASSERT_EQ(boxes.boxes.size(), 2u);
+    EXPECT_TRUE(boxes.boxes[1].text.startsWith(
+        QStringLiteral("The script would not make Twice hold what A holds: The key Id=2 is not "
+                       "unique in Twice")))
+        << boxes.boxes[1].text.toStdString();
+}
+
 // "Pair fields by name" (stored as it changes): the same columns in another
 // order give no field lines; a column only one table has gets one line each,
 // before the records' lines.

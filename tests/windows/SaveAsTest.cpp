@@ -63,7 +63,7 @@ TEST_F(SaveAs, GivesTheBytesOfTheReportSink) {
             [] { return QStringLiteral("dbo.A"); });
         run.calls(lists);
         windows::ResultsWindow& results = registry().resultsWindow();
-        results.ShowRunEnd({summary, QStringLiteral("dbo.A"), QStringLiteral("dbo.B")});
+        results.ShowRunEnd({summary, QStringLiteral("dbo.A"), QStringLiteral("dbo.B"), {}});
         for (const auto& format : formats) {
             SCOPED_TRACE(std::string(run.name) + ", " + format.file);
             shell.saveTo = dir.filePath(QString::fromLatin1(format.file));
