@@ -4,7 +4,6 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QTemporaryFile>
 #include <csignal>
 #include <cstdio>
@@ -91,15 +90,9 @@ Compared compareTables(data::DataAccess& data, std::FILE* err, const Sides& side
         [&](compare::ComparisonRun& run, compare::Steps& steps, const Stage& stage) {
             std::optional<compare::FixScriptSink> script;
             stage([&] {
-                const connection::LoginDetails& second = sides.second.login;
-                const compare::ScriptOrigin origin{
-                    .firstName = left,
-                    .secondName = right,
-                    .secondPlace = QStringLiteral("database %1 on server %2")
-                                       .arg(second.database, compare::ServerName(second)),
-                    .madeBy = QStringLiteral("dorvantis " DORVANTIS_VERSION),
-                    .madeAt = QDateTime::currentDateTimeUtc(),
-                    .options = compare::OptionsText(options)};
+                const compare::ScriptOrigin origin =
+                    compare::ScriptOrigin::Now(run, left, right, sides.second.login,
+                                               QStringLiteral("dorvantis " DORVANTIS_VERSION));
                 script.emplace(
                     out,
                     compare::ScriptPlan::For(run, run.PositionalFields(), sides.second.table,
@@ -302,6 +295,7 @@ int RunCommand(const QStringList& arguments, data::DataAccess& data, std::FILE* 
                                      parser.values(exclude),
                                      parser.isSet(detailLines)};
             if (parser.isSet(output)) request.output = parser.value(output);
+            request.summary = parser.isSet(comparison.summary);
             return CompareDatabases(request, data, out, err);
         }
 

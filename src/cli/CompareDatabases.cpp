@@ -251,8 +251,9 @@ public:
         }
     }
 
-    void totals(const std::vector<std::int64_t>& counts, const QString& firstDatabase,
-                const QString& secondDatabase) {
+    // Writes the totals; returns them as the text line says them.
+    QString totals(const std::vector<std::int64_t>& counts, const QString& firstDatabase,
+                   const QString& secondDatabase) {
         const std::int64_t tables = counts[0] + counts[1] + counts[2] + counts[3] + counts[4];
         const QString text = QStringLiteral(
                                  "%1 tables: %2 the same, %3 differ, %4 not compared, %5 only "
@@ -285,6 +286,7 @@ public:
                                       .arg(counts[4]));
                 break;
         }
+        return text;
     }
 
 private:
@@ -417,6 +419,7 @@ int CompareDatabases(const DatabasesRequest& request, data::DataAccess& data, st
     }
     watching = 1;
     std::vector<std::int64_t> counts(5, 0);
+    QString totalsText;
     try {
         DatabasesReport report(*device, request.format, width);
         for (std::size_t k = 0; k < entries.size(); ++k) {
@@ -440,8 +443,8 @@ int CompareDatabases(const DatabasesRequest& request, data::DataAccess& data, st
             }
             ++counts[static_cast<std::size_t>(outcome.kind)];
         }
-        report.totals(counts, DatabaseLabel(request.first, QStringLiteral("first")),
-                      DatabaseLabel(request.second, QStringLiteral("second")));
+        totalsText = report.totals(counts, DatabaseLabel(request.first, QStringLiteral("first")),
+                                   DatabaseLabel(request.second, QStringLiteral("second")));
     } catch (const compare::ReportWriteError& e) {
         fail(request.output ? QStringLiteral("Cannot write %1: %2").arg(*request.output, e.reason())
                             : e.what());
@@ -452,6 +455,9 @@ int CompareDatabases(const DatabasesRequest& request, data::DataAccess& data, st
         }
     } else {
         writeAll(out, buffer);
+    }
+    if (request.summary) {
+        std::fprintf(err, "Total: %s\n", totalsText.toLocal8Bit().constData());
     }
     using Kind = PairOutcome::Kind;
     if (counts[static_cast<std::size_t>(Kind::NotCompared)] > 0) return 2;

@@ -21,6 +21,7 @@ struct DatabasesRequest {
     QStringList tables;             // shell patterns a table must match (none: every table)
     QStringList exclude;            // shell patterns no table may match
     bool details = false;           // each pair's difference lines under its line
+    bool summary = false;           // the totals on standard error too
 };
 
 // Compares every user table of the first database with the table of the

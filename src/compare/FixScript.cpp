@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "SideNames.h"
 #include "SqlLiteral.h"
 #include "TableQuery.h"
 
@@ -141,6 +142,18 @@ ScriptPlan ScriptPlan::For(const ComparisonRun& run, const FieldPlan& fields,
         plan.notWritten << name;
     }
     return plan;
+}
+
+ScriptOrigin ScriptOrigin::Now(const ComparisonRun& run, const QString& firstName,
+                               const QString& secondName,
+                               const connection::LoginDetails& secondLogin, const QString& madeBy) {
+    return {.firstName = firstName,
+            .secondName = secondName,
+            .secondPlace = QStringLiteral("database %1 on server %2")
+                               .arg(secondLogin.database, ServerName(secondLogin)),
+            .madeBy = madeBy,
+            .madeAt = QDateTime::currentDateTimeUtc(),
+            .options = OptionsText(run.options())};
 }
 
 FixScriptSink::FixScriptSink(QIODevice& out, ScriptPlan plan, const ScriptOrigin& origin)

@@ -55,6 +55,12 @@ struct ScriptOrigin {
     QString madeBy;       // the program and its version
     QDateTime madeAt;
     QString options;  // OptionsText of the run
+
+    // A script made now by madeBy ("dorvantis 1.2") from this run, the second
+    // table read through secondLogin.
+    static ScriptOrigin Now(const ComparisonRun& run, const QString& firstName,
+                            const QString& secondName, const connection::LoginDetails& secondLogin,
+                            const QString& madeBy);
 };
 
 // A T-SQL script that makes the second table hold what the first holds,

@@ -12,7 +12,6 @@
 // rows read; input to the windows is dropped, and Esc cancels the run.
 
 #include <QCoreApplication>
-#include <QDateTime>
 #include <memory>
 #include <optional>
 
@@ -341,14 +340,9 @@ void TableSelectionWindow::PushButton3_Click() {
                 script.failure = QStringLiteral("no temporary file for the script: %1")
                                      .arg(script.file->errorString());
             } else {
-                const compare::ScriptOrigin origin{
-                    .firstName = names.first,
-                    .secondName = names.second,
-                    .secondPlace = QStringLiteral("database %1 on server %2")
-                                       .arg(second.database, compare::ServerName(second)),
-                    .madeBy = QStringLiteral("dorvantis " DORVANTIS_VERSION),
-                    .madeAt = QDateTime::currentDateTimeUtc(),
-                    .options = compare::OptionsText(run->options())};
+                const compare::ScriptOrigin origin =
+                    compare::ScriptOrigin::Now(*run, names.first, names.second, second,
+                                               QStringLiteral("dorvantis " DORVANTIS_VERSION));
                 scriptSink.emplace(*script.file, std::move(plan), origin);
             }
         } catch (const compare::OptionProblem& refused) {
