@@ -232,6 +232,11 @@ int RunCommand(const QStringList& arguments, data::DataAccess& data, std::FILE* 
                                   .arg(only->names().constFirst()));
         }
     }
+    for (const QString& pattern : parser.values(tables) + parser.values(exclude)) {
+        if (!ShellPattern(pattern)) {
+            return usageError(QStringLiteral("'%1' is no shell pattern").arg(pattern));
+        }
+    }
     if (databases && parser.value(format) == QStringLiteral("sql")) {
         return usageError(
             QStringLiteral("compare-databases writes no script: compare a pair "

@@ -74,7 +74,11 @@ bool Named(const std::vector<QRegularExpression>& patterns, const catalogue::Tab
 
 std::vector<QRegularExpression> Patterns(const QStringList& texts) {
     std::vector<QRegularExpression> out;
-    for (const QString& t : texts) out.push_back(QRegularExpression::fromWildcard(t));
+    for (const QString& t : texts) {
+        std::optional<QRegularExpression> p = ShellPattern(t);
+        if (!p) fail(QStringLiteral("'%1' is no shell pattern: a [ is not closed").arg(t));
+        out.push_back(*p);
+    }
     return out;
 }
 
@@ -366,6 +370,39 @@ PairOutcome ComparePair(const DatabasesRequest& request, data::DataAccess& data,
 
 }  // namespace
 
+std::optional<QRegularExpression> ShellPattern(const QString& pattern) {
+    QString re;
+    for (qsizetype i = 0; i < pattern.size(); ++i) {
+        const QChar c = pattern[i];
+        if (c == u'*') {
+            re += QStringLiteral(".*");
+        } else if (c == u'?') {
+            re += u'.';
+        } else if (c == u'[') {
+            qsizetype j = i + 1;
+            const bool negated = j < pattern.size() && (pattern[j] == u'!' || pattern[j] == u'^');
+            if (negated) ++j;
+            const qsizetype first = j;
+            if (j < pattern.size() && pattern[j] == u']') ++j;  // a ] first is one of the set
+            while (j < pattern.size() && pattern[j] != u']') ++j;
+            if (j >= pattern.size()) return std::nullopt;
+            QString set;
+            for (const QChar m : pattern.mid(first, j - first)) {
+                if (m == u'\\' || m == u'[' || m == u']' || m == u'^') set += u'\\';
+                set += m;
+            }
+            re += u'[' + QString(negated ? QStringLiteral("^") : QString()) + set + u']';
+            i = j;
+        } else {
+            re += QRegularExpression::escape(QString(c));
+        }
+    }
+    QRegularExpression out(QRegularExpression::anchoredPattern(re),
+                           QRegularExpression::CaseInsensitiveOption);
+    if (!out.isValid()) return std::nullopt;  // a range backwards: [z-a]
+    return out;
+}
+
 int CompareDatabases(const DatabasesRequest& request, data::DataAccess& data, std::FILE* out,
                      std::FILE* err) {
     const catalogue::CatalogueRead firstList =
@@ -398,6 +435,20 @@ int CompareDatabases(const DatabasesRequest& request, data::DataAccess& data, st
         Entry e;
         e.second = secondList.tables[i];
         entries.push_back(e);
+    }
+    // A pattern that names nothing is most likely mistyped: a run over no
+    // table would pass for databases that hold the same data.
+    for (qsizetype k = 0; k < request.tables.size(); ++k) {
+        const auto names = [&](const catalogue::CatalogueRead& list) {
+            return std::any_of(list.tables.begin(), list.tables.end(),
+                               [&](const catalogue::TableName& t) {
+                                   return Named({tables[static_cast<std::size_t>(k)]}, t);
+                               });
+        };
+        if (!names(firstList) && !names(secondList)) {
+            fail(QStringLiteral("--tables %1 names no table of either database")
+                     .arg(request.tables[k]));
+        }
     }
     qsizetype width = 5;  // "Table"
     for (const Entry& e : entries) width = std::max(width, e.listed().size());

@@ -193,4 +193,20 @@ TEST_F(Command, ATableGoneBetweenListingAndReadingEndsOnlyItsPair) {
               "only in Copy.");
 }
 
+// Patterns that could only make a run over nothing pass for databases
+// that hold the same data are refused.
+TEST_F(Command, ATablesPatternThatIsNoneOrNamesNothingIsRefused) {
+    EXPECT_EQ(run({"compare-databases", "--right-database", "Copy", "--tables", "[AB"}), 2);
+    EXPECT_TRUE(errors.contains("'[AB' is no shell pattern")) << errors.toStdString();
+    EXPECT_TRUE(data.opens().empty());
+    EXPECT_EQ(run({"compare-databases", "--right-database", "Copy", "--tables", "Nope*"}), 2);
+    EXPECT_TRUE(errors.contains("--tables Nope* names no table")) << errors.toStdString();
+    // ?, a set and the schema-qualified name choose as a shell would.
+    EXPECT_EQ(run({"compare-databases", "--right-database", "Copy", "--tables", "?", "--exclude",
+                   "dbo.[!a]"}),
+              0)
+        << errors.toStdString();
+    EXPECT_TRUE(output.contains("\nA  ") && !output.contains("\nB ")) << output.toStdString();
+}
+
 }  // namespace
