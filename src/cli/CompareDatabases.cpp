@@ -133,10 +133,6 @@ QString DatabaseLabel(const connection::LoginDetails& login, const QString& side
     return login.database.isEmpty() ? QStringLiteral("the %1 database").arg(side) : login.database;
 }
 
-bool Compared(const PairOutcome& o) {
-    return o.kind == PairOutcome::Kind::Same || o.kind == PairOutcome::Kind::Differ;
-}
-
 // The report: a line a pair as it is done (for a person: aligned columns;
 // CSV and JSON for scripts), each pair's difference lines under it when
 // asked for, the totals last.
@@ -160,11 +156,12 @@ public:
     }
 
     void pair(const PairOutcome& o) {
-        const QString pairing =
-            Compared(o) ? (o.byKey ? QStringLiteral("by key") : QStringLiteral("by position"))
-            : o.kind == PairOutcome::Kind::NotCompared
-                ? (o.byKey ? QStringLiteral("by key") : QStringLiteral("by position"))
-                : QString();
+        // A table alone was paired with nothing.
+        const bool alone =
+            o.kind == PairOutcome::Kind::OnlyInFirst || o.kind == PairOutcome::Kind::OnlyInSecond;
+        const QString pairing = alone     ? QString()
+                                : o.byKey ? QStringLiteral("by key")
+                                          : QStringLiteral("by position");
         switch (format_) {
             case compare::ReportFormat::Text:
                 writer_.writeLine(
