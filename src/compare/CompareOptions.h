@@ -37,9 +37,9 @@ struct ValueOptions {
 
 // What a run compares and how.
 struct RunOptions {
-    bool fieldsByName = false;          // fields by name (without case), else by position
-    KeyChoice key;                      // records by key, else by position
-    QStringList ignore;                 // columns left out of both tables (names without case)
+    bool fieldsByName = false;  // fields by name (without case), else by position
+    KeyChoice key;              // records by key, else by position
+    QStringList ignore;         // columns left out of both tables (names without case)
     // Columns to leave out that neither table has are passed over, not refused
     // (a whole database's tables: not every table has them).
     bool ignoreWhereFound = false;

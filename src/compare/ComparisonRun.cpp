@@ -220,7 +220,8 @@ void ComparisonRun::PlanQueries(const catalogue::TableName& first,
                                               {false, learnFills_}, [this] { waiting(); });
     secondFills_ = shapes.second.fills;
     for (const QString& name : ignore) {
-        if (options_.ignoreWhereFound || shapes.first.columns.indexOf(name) >= 0 || shapes.second.columns.indexOf(name) >= 0) {
+        if (options_.ignoreWhereFound || shapes.first.columns.indexOf(name) >= 0 ||
+            shapes.second.columns.indexOf(name) >= 0) {
             continue;
         }
         throw OptionProblem(
