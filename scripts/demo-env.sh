@@ -7,12 +7,13 @@
 # The databases: demo, and Sales_Restore, demo as restored from an older
 # backup (demo-restore.sql run after demo.sql), to compare across databases.
 # Sets $build, $work, $port, XDG_CONFIG_HOME, ODBCSYSINI and the function cleanup.
-bash scripts/install-deps.sh
+# What it says goes to standard error: standard output is the program's.
+bash scripts/install-deps.sh >&2
 
 build=build/run
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DDORVANTIS_BUILD_TESTS=OFF \
     -DDORVANTIS_BUILD_TDS_SERVER=ON >/dev/null
-cmake --build "$build" -j "$(nproc)"
+cmake --build "$build" -j "$(nproc)" >&2
 
 source scripts/tds-server.sh
 work=$(mktemp -d)
@@ -30,7 +31,7 @@ if ! tds_server_start "$work" "$build/bin/tds-server" --user demo:demo \
     exit 1
 fi
 port=$tds_port
-echo "Demo databases demo and Sales_Restore on 127.0.0.1:$port (user demo, password demo)"
+echo "Demo databases demo and Sales_Restore on 127.0.0.1:$port (user demo, password demo)" >&2
 
 # The program's settings, pre-filled with the demo login.
 export XDG_CONFIG_HOME="$work/config"
