@@ -15,6 +15,7 @@
 #include "CompareDatabases.h"
 #include "ComparisonRun.h"
 #include "DataAccess.h"
+#include "DatabaseComparison.h"
 #include "FixScript.h"
 #include "LoginDetails.h"
 #include "ReportFile.h"
@@ -233,7 +234,7 @@ int RunCommand(const QStringList& arguments, data::DataAccess& data, std::FILE* 
         }
     }
     for (const QString& pattern : parser.values(tables) + parser.values(exclude)) {
-        if (!ShellPattern(pattern)) {
+        if (!compare::ShellPattern(pattern)) {
             return usageError(QStringLiteral("'%1' is no shell pattern").arg(pattern));
         }
     }

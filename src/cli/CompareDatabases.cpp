@@ -4,110 +4,31 @@
 #include <QRegularExpression>
 #include <QTemporaryFile>
 #include <algorithm>
+#include <memory>
+#include <stdexcept>
 #include <vector>
 
 #include "CommandParts.h"
+#include "DatabaseComparison.h"
 #include "ReportFile.h"
 #include "ReportWriter.h"
 
 namespace cli {
 
+using compare::DatabaseLabel;
+
 namespace {
 
-// How one pair of tables (or a table alone) came out.
-struct PairOutcome {
-    enum class Kind { Same, Differ, NotCompared, OnlyInFirst, OnlyInSecond };
-    Kind kind = Kind::Same;
-    QString table;  // as the first database's list names it (the second's, alone there)
-    bool byKey = false;
-    compare::RunSummary summary;
-    std::int64_t columnsOnlyInOne = 0;
-    bool bothEmpty = false;
-    QString note;  // why it was not compared; the database a table alone is in
-};
-
-// Counts what a run reports (a field only one table has apart: it is no
-// record), and passes it on to the pair's lines when they are wanted.
-class CountingSink final : public compare::DifferenceSink {
-public:
-    void FieldChanged(const compare::RecordName& r, const QString& f, const data::FieldValue& a,
-                      const data::FieldValue& b) override {
-        ++differences;
-        if (also) also->FieldChanged(r, f, a, b);
-    }
-    void RecordDeleted(const compare::RecordName& r) override {
-        ++differences;
-        if (also) also->RecordDeleted(r);
-    }
-    void RecordAdded(const compare::RecordName& r) override {
-        ++differences;
-        if (also) also->RecordAdded(r);
-    }
-    void RecordNotUnique(const compare::RecordName& r, bool inFirst) override {
-        ++differences;
-        if (also) also->RecordNotUnique(r, inFirst);
-    }
-    void FieldOnlyIn(const QString& f, bool inFirst) override {
-        ++differences;
-        ++columnsOnlyInOne;
-        if (also) also->FieldOnlyIn(f, inFirst);
-    }
-    std::int64_t differences = 0;
-    std::int64_t columnsOnlyInOne = 0;
-    compare::DifferenceSink* also = nullptr;
-};
-
-// Tables pair by schema and name without case, as SQL Server compares names.
-QString PairKey(const catalogue::TableName& t) {
-    return (t.schema.isEmpty() ? QStringLiteral("dbo") : t.schema).toLower() + u'.' +
-           t.name.toLower();
-}
-
-// Whether a shell pattern of the list names the table: as the lists show it
-// ("Orders", "sales.Orders") or with its schema ("dbo.Orders").
-bool Named(const std::vector<QRegularExpression>& patterns, const catalogue::TableName& t) {
-    const QString both = (t.schema.isEmpty() ? QStringLiteral("dbo") : t.schema) + u'.' + t.name;
-    return std::any_of(patterns.begin(), patterns.end(), [&](const QRegularExpression& p) {
-        return p.match(t.listed()).hasMatch() || p.match(both).hasMatch();
-    });
-}
+using compare::PairOutcome;
 
 std::vector<QRegularExpression> Patterns(const QStringList& texts) {
     std::vector<QRegularExpression> out;
     for (const QString& t : texts) {
-        std::optional<QRegularExpression> p = ShellPattern(t);
+        std::optional<QRegularExpression> p = compare::ShellPattern(t);
         if (!p) fail(QStringLiteral("'%1' is no shell pattern: a [ is not closed").arg(t));
         out.push_back(*p);
     }
     return out;
-}
-
-QString ResultText(const PairOutcome& o) {
-    using Kind = PairOutcome::Kind;
-    switch (o.kind) {
-        case Kind::Same:
-            return o.bothEmpty ? QStringLiteral("same (both empty)") : QStringLiteral("same");
-        case Kind::Differ: {
-            const compare::RunSummary& s = o.summary;
-            QString text = QStringLiteral("differ: %1 changed (%2 fields), %3 added, %4 deleted")
-                               .arg(s.changedRecords)
-                               .arg(s.changedFields)
-                               .arg(s.added)
-                               .arg(s.deleted);
-            if (s.notUnique > 0) text += QStringLiteral(", %1 not unique").arg(s.notUnique);
-            if (o.columnsOnlyInOne > 0) {
-                text += QStringLiteral(", %1 columns only in one table").arg(o.columnsOnlyInOne);
-            }
-            if (s.stoppedAtLimit) text += QStringLiteral("; stopped at the limit");
-            return text;
-        }
-        case Kind::NotCompared:
-            return QStringLiteral("not compared: ") + o.note;
-        case Kind::OnlyInFirst:
-        case Kind::OnlyInSecond:
-            return QStringLiteral("only in ") + o.note;
-    }
-    return QString();
 }
 
 QString KindName(PairOutcome::Kind kind) {
@@ -127,12 +48,6 @@ QString KindName(PairOutcome::Kind kind) {
     return QString();
 }
 
-// A database as the report names it; a login that names none reaches the
-// server's default for its user.
-QString DatabaseLabel(const connection::LoginDetails& login, const QString& side) {
-    return login.database.isEmpty() ? QStringLiteral("the %1 database").arg(side) : login.database;
-}
-
 // The report: a line a pair as it is done (for a person: aligned columns;
 // CSV and JSON for scripts), each pair's difference lines under it when
 // asked for, the totals last.
@@ -142,8 +57,7 @@ public:
         : writer_(out, compare::ReportFormat::Text), format_(format), width_(nameWidth) {
         switch (format_) {
             case compare::ReportFormat::Text:
-                writer_.writeLine(row(QStringLiteral("Table"), QStringLiteral("Pairing"),
-                                      QStringLiteral("Result")));
+                writer_.writeLine(compare::PairHeaderRow(width_));
                 break;
             case compare::ReportFormat::Csv:
                 writer_.writeLine(QStringLiteral(
@@ -156,16 +70,10 @@ public:
     }
 
     void pair(const PairOutcome& o) {
-        // A table alone was paired with nothing.
-        const bool alone =
-            o.kind == PairOutcome::Kind::OnlyInFirst || o.kind == PairOutcome::Kind::OnlyInSecond;
-        const QString pairing = alone     ? QString()
-                                : o.byKey ? QStringLiteral("by key")
-                                          : QStringLiteral("by position");
+        const QString pairing = compare::PairingText(o);
         switch (format_) {
             case compare::ReportFormat::Text:
-                writer_.writeLine(
-                    row(o.table, pairing.isEmpty() ? QStringLiteral("-") : pairing, ResultText(o)));
+                writer_.writeLine(compare::PairLine(o, width_));
                 break;
             case compare::ReportFormat::Csv: {
                 const bool counted = o.kind == PairOutcome::Kind::Differ;
@@ -253,23 +161,12 @@ public:
     }
 
     // Writes the totals; returns them as the text line says them.
-    QString totals(const std::vector<std::int64_t>& counts, const QString& firstDatabase,
+    QString totals(const compare::PairTotals& counts, const QString& firstDatabase,
                    const QString& secondDatabase) {
-        const std::int64_t tables = counts[0] + counts[1] + counts[2] + counts[3] + counts[4];
-        const QString text = QStringLiteral(
-                                 "%1 tables: %2 the same, %3 differ, %4 not compared, %5 only "
-                                 "in %6, %7 only in %8.")
-                                 .arg(tables)
-                                 .arg(counts[0])
-                                 .arg(counts[1])
-                                 .arg(counts[2])
-                                 .arg(counts[3])
-                                 .arg(firstDatabase)
-                                 .arg(counts[4])
-                                 .arg(secondDatabase);
+        const QString text = compare::TotalsText(counts, firstDatabase, secondDatabase);
         switch (format_) {
             case compare::ReportFormat::Text:
-                writer_.writeLine(QStringLiteral("Total: ") + text);
+                writer_.writeLine(compare::TotalsLine(counts, firstDatabase, secondDatabase));
                 break;
             case compare::ReportFormat::Csv:
                 writer_.writeLine(
@@ -279,126 +176,69 @@ public:
                 writer_.writeLine(QStringLiteral("{\"kind\":\"total\",\"tables\":%1,\"same\":%2,"
                                                  "\"differ\":%3,\"notCompared\":%4,"
                                                  "\"onlyInFirst\":%5,\"onlyInSecond\":%6}")
-                                      .arg(tables)
-                                      .arg(counts[0])
-                                      .arg(counts[1])
-                                      .arg(counts[2])
-                                      .arg(counts[3])
-                                      .arg(counts[4]));
+                                      .arg(counts.tables())
+                                      .arg(counts.same)
+                                      .arg(counts.differ)
+                                      .arg(counts.notCompared)
+                                      .arg(counts.onlyInFirst)
+                                      .arg(counts.onlyInSecond));
                 break;
         }
         return text;
     }
 
 private:
-    QString row(const QString& table, const QString& pairing, const QString& result) const {
-        return table.leftJustified(width_) + QStringLiteral("  ") + pairing.leftJustified(11) +
-               QStringLiteral("  ") + result;
-    }
-
     compare::ReportWriter writer_;
     compare::ReportFormat format_;
     qsizetype width_;
 };
 
-// A table pair of the two databases, or a table only one has.
-struct Entry {
-    std::optional<catalogue::TableName> first, second;
-    QString listed() const { return first ? first->listed() : second->listed(); }
+// A pair's difference lines, as a report of the command's format writes
+// them, into a temporary file of the last attempt.
+class DetailLines final : public compare::PairDetails {
+public:
+    explicit DetailLines(compare::ReportFormat format) : format_(format) {}
+    compare::DifferenceSink& begin(const compare::SideNames& names) override {
+        sink_.reset();
+        lines = std::make_unique<QTemporaryFile>();
+        if (!lines->open()) throw std::runtime_error("Cannot make a temporary file.");
+        sink_.emplace(*lines, format_, names.first, names.second);
+        return *sink_;
+    }
+    void finish(const compare::RunSummary& summary) override { sink_->finish(summary, false); }
+    std::unique_ptr<QTemporaryFile> lines;
+
+private:
+    compare::ReportFormat format_;
+    std::optional<compare::ReportSink> sink_;
 };
 
-// One pair compared: by key where asked and the first table has a primary
-// key, else by position; a failing pair ends only itself.
+// One pair compared, and its line (and its difference lines, when asked for)
+// in the report.
 PairOutcome ComparePair(const DatabasesRequest& request, data::DataAccess& data, std::FILE* err,
-                        const Entry& entry, const QString& progress, DatabasesReport& report) {
+                        const compare::TableEntry& entry, const QString& progress,
+                        DatabasesReport& report) {
+    CommandObserver observer(err);
+    observer.progress.begin(progress);
+    DetailLines details(request.format);
     PairOutcome outcome;
-    outcome.table = entry.listed();
-    compare::RunOptions options = request.options;
-    options.ignoreWhereFound = true;
-    Sides sides{{request.first, *entry.first}, {request.second, *entry.second}, {}};
-    sides.names = compare::NameSides(sides.first, sides.second);
-    for (;;) {
-        outcome.byKey = options.key.pairsByKey();
-        std::unique_ptr<QTemporaryFile> lines;
-        CountingSink counts;
-        try {
-            const auto body = [&](compare::ComparisonRun& run, compare::Steps& steps,
-                                  const Stage& stage) -> std::int64_t {
-                if (!request.details) {
-                    stage([&] { run.Compare(steps, counts, run.PositionalFields()); });
-                    return counts.differences;
-                }
-                lines = std::make_unique<QTemporaryFile>();
-                if (!lines->open()) fail(QStringLiteral("Cannot make a temporary file."));
-                compare::ReportSink sink(*lines, request.format, sides.names.first,
-                                         sides.names.second);
-                counts.also = &sink;
-                stage([&] {
-                    run.Compare(steps, counts, run.PositionalFields());
-                    sink.finish(run.Summary(), false);
-                });
-                return counts.differences;
-            };
-            const cli::Compared compared =
-                runComparison(data, err, sides, options, false, body, progress);
-            outcome.summary = compared.summary;
-            outcome.columnsOnlyInOne = counts.columnsOnlyInOne;
-            outcome.kind = compared.differences == 0 && !compared.summary.stoppedAtLimit
-                               ? PairOutcome::Kind::Same
-                               : PairOutcome::Kind::Differ;
-        } catch (const WithoutPrimaryKey&) {
-            options.key = compare::KeyChoice();
-            continue;
-        } catch (const NoRows& none) {
-            outcome.kind = none.firstEmpty && none.secondEmpty ? PairOutcome::Kind::Same
-                                                               : PairOutcome::Kind::NotCompared;
-            outcome.bothEmpty = none.firstEmpty && none.secondEmpty;
-            outcome.note = none.message;
-        } catch (const Failure& failure) {
-            outcome.kind = PairOutcome::Kind::NotCompared;
-            outcome.note = failure.message.simplified();
-        }
-        report.pair(outcome);
-        if (lines && outcome.kind == PairOutcome::Kind::Differ)
-            report.details(*lines, outcome.table);
-        return outcome;
+    try {
+        outcome = compare::ComparePair(
+            data, {request.first, *entry.first}, {request.second, *entry.second}, request.options,
+            observer, [&](compare::ComparisonRun* run) { observer.run = run; },
+            request.details ? &details : nullptr);
+    } catch (const compare::RunCancelled&) {
+        throw Stopped{stopSignal};
     }
+    observer.progress.clear();
+    report.pair(outcome);
+    if (details.lines && outcome.kind == PairOutcome::Kind::Differ) {
+        report.details(*details.lines, outcome.table);
+    }
+    return outcome;
 }
 
 }  // namespace
-
-std::optional<QRegularExpression> ShellPattern(const QString& pattern) {
-    QString re;
-    for (qsizetype i = 0; i < pattern.size(); ++i) {
-        const QChar c = pattern[i];
-        if (c == u'*') {
-            re += QStringLiteral(".*");
-        } else if (c == u'?') {
-            re += u'.';
-        } else if (c == u'[') {
-            qsizetype j = i + 1;
-            const bool negated = j < pattern.size() && (pattern[j] == u'!' || pattern[j] == u'^');
-            if (negated) ++j;
-            const qsizetype first = j;
-            if (j < pattern.size() && pattern[j] == u']') ++j;  // a ] first is one of the set
-            while (j < pattern.size() && pattern[j] != u']') ++j;
-            if (j >= pattern.size()) return std::nullopt;
-            QString set;
-            for (const QChar m : pattern.mid(first, j - first)) {
-                if (m == u'\\' || m == u'[' || m == u']' || m == u'^') set += u'\\';
-                set += m;
-            }
-            re += u'[' + QString(negated ? QStringLiteral("^") : QString()) + set + u']';
-            i = j;
-        } else {
-            re += QRegularExpression::escape(QString(c));
-        }
-    }
-    QRegularExpression out(QRegularExpression::anchoredPattern(re),
-                           QRegularExpression::CaseInsensitiveOption);
-    if (!out.isValid()) return std::nullopt;  // a range backwards: [z-a]
-    return out;
-}
 
 int CompareDatabases(const DatabasesRequest& request, data::DataAccess& data, std::FILE* out,
                      std::FILE* err) {
@@ -409,46 +249,26 @@ int CompareDatabases(const DatabasesRequest& request, data::DataAccess& data, st
     const std::vector<QRegularExpression> tables = Patterns(request.tables);
     const std::vector<QRegularExpression> exclude = Patterns(request.exclude);
     const auto chosen = [&](const catalogue::TableName& t) {
-        return (tables.empty() || Named(tables, t)) && !Named(exclude, t);
+        return (tables.empty() || compare::PatternsName(tables, t)) &&
+               !compare::PatternsName(exclude, t);
     };
-    QHash<QString, qsizetype> inSecond;
-    for (qsizetype i = 0; i < qsizetype(secondList.tables.size()); ++i) {
-        inSecond.insert(PairKey(secondList.tables[static_cast<std::size_t>(i)]), i);
-    }
-    std::vector<Entry> entries;
-    std::vector<bool> paired(secondList.tables.size(), false);
-    for (const catalogue::TableName& t : firstList.tables) {
-        if (!chosen(t)) continue;
-        Entry e;
-        e.first = t;
-        if (const auto it = inSecond.constFind(PairKey(t)); it != inSecond.constEnd()) {
-            e.second = secondList.tables[static_cast<std::size_t>(*it)];
-            paired[static_cast<std::size_t>(*it)] = true;
-        }
-        entries.push_back(e);
-    }
-    for (std::size_t i = 0; i < secondList.tables.size(); ++i) {
-        if (paired[i] || !chosen(secondList.tables[i])) continue;
-        Entry e;
-        e.second = secondList.tables[i];
-        entries.push_back(e);
-    }
+    const std::vector<compare::TableEntry> entries =
+        compare::PairTables(firstList.tables, secondList.tables, chosen);
     // A pattern that names nothing is most likely mistyped: a run over no
     // table would pass for databases that hold the same data.
     for (qsizetype k = 0; k < request.tables.size(); ++k) {
         const auto names = [&](const catalogue::CatalogueRead& list) {
-            return std::any_of(list.tables.begin(), list.tables.end(),
-                               [&](const catalogue::TableName& t) {
-                                   return Named({tables[static_cast<std::size_t>(k)]}, t);
-                               });
+            return std::any_of(
+                list.tables.begin(), list.tables.end(), [&](const catalogue::TableName& t) {
+                    return compare::PatternsName({tables[static_cast<std::size_t>(k)]}, t);
+                });
         };
         if (!names(firstList) && !names(secondList)) {
             fail(QStringLiteral("--tables %1 names no table of either database")
                      .arg(request.tables[k]));
         }
     }
-    qsizetype width = 5;  // "Table"
-    for (const Entry& e : entries) width = std::max(width, e.listed().size());
+    const qsizetype width = compare::TableColumnWidth(entries);
 
     // As compare writes its report: a file replaced only when whole, else
     // standard output once the run is done.
@@ -466,30 +286,27 @@ int CompareDatabases(const DatabasesRequest& request, data::DataAccess& data, st
         device = &buffer;
     }
     watching = 1;
-    std::vector<std::int64_t> counts(5, 0);
+    compare::PairTotals counts;
     QString totalsText;
     try {
         DatabasesReport report(*device, request.format, width);
         for (std::size_t k = 0; k < entries.size(); ++k) {
             if (stopSignal != 0) throw Stopped{stopSignal};
-            const Entry& e = entries[k];
+            const compare::TableEntry& e = entries[k];
             PairOutcome outcome;
             if (!e.second) {
-                outcome.kind = PairOutcome::Kind::OnlyInFirst;
-                outcome.table = e.listed();
-                outcome.note = DatabaseLabel(request.first, QStringLiteral("first"));
+                outcome = compare::Alone(e, DatabaseLabel(request.first, QStringLiteral("first")));
                 report.pair(outcome);
             } else if (!e.first) {
-                outcome.kind = PairOutcome::Kind::OnlyInSecond;
-                outcome.table = e.listed();
-                outcome.note = DatabaseLabel(request.second, QStringLiteral("second"));
+                outcome =
+                    compare::Alone(e, DatabaseLabel(request.second, QStringLiteral("second")));
                 report.pair(outcome);
             } else {
                 const QString progress =
                     QStringLiteral("%1 (%2 of %3)").arg(e.listed()).arg(k + 1).arg(entries.size());
                 outcome = ComparePair(request, data, err, e, progress, report);
             }
-            ++counts[static_cast<std::size_t>(outcome.kind)];
+            counts.count(outcome.kind);
         }
         totalsText = report.totals(counts, DatabaseLabel(request.first, QStringLiteral("first")),
                                    DatabaseLabel(request.second, QStringLiteral("second")));
@@ -507,9 +324,8 @@ int CompareDatabases(const DatabasesRequest& request, data::DataAccess& data, st
     if (request.summary) {
         std::fprintf(err, "Total: %s\n", totalsText.toLocal8Bit().constData());
     }
-    using Kind = PairOutcome::Kind;
-    if (counts[static_cast<std::size_t>(Kind::NotCompared)] > 0) return 2;
-    return counts[static_cast<std::size_t>(Kind::Same)] == std::int64_t(entries.size()) ? 0 : 1;
+    if (counts.notCompared > 0) return 2;
+    return counts.same == std::int64_t(entries.size()) ? 0 : 1;
 }
 
 }  // namespace cli

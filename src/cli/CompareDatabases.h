@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QRegularExpression>
 #include <QString>
 #include <QStringList>
 #include <cstdio>
@@ -24,11 +23,6 @@ struct DatabasesRequest {
     bool details = false;           // each pair's difference lines under its line
     bool summary = false;           // the totals on standard error too
 };
-
-// A shell pattern ("Order*", "sales.?", "[A-C]*", "[!x]*") as a regular
-// expression over a whole name, without case; nothing when it is none (a [
-// not closed).
-std::optional<QRegularExpression> ShellPattern(const QString& pattern);
 
 // Compares every user table of the first database with the table of the
 // same schema and name (without case) in the second, one pair at a time,

@@ -1,0 +1,342 @@
+#include "DatabaseComparison.h"
+
+#include <QHash>
+#include <algorithm>
+
+#include "ErrorReport.h"
+#include "RecordKey.h"
+#include "TableComparison.h"
+
+namespace compare {
+
+namespace {
+
+// Counts what a run reports (a field only one table has apart: it is no
+// record), and passes it on to the pair's details when they are kept.
+class CountingSink final : public DifferenceSink {
+public:
+    void FieldChanged(const RecordName& r, const QString& f, const data::FieldValue& a,
+                      const data::FieldValue& b) override {
+        ++differences;
+        if (also) also->FieldChanged(r, f, a, b);
+    }
+    void RecordDeleted(const RecordName& r) override {
+        ++differences;
+        if (also) also->RecordDeleted(r);
+    }
+    void RecordAdded(const RecordName& r) override {
+        ++differences;
+        if (also) also->RecordAdded(r);
+    }
+    void RecordNotUnique(const RecordName& r, bool inFirst) override {
+        ++differences;
+        if (also) also->RecordNotUnique(r, inFirst);
+    }
+    void FieldOnlyIn(const QString& f, bool inFirst) override {
+        ++differences;
+        ++columnsOnlyInOne;
+        if (also) also->FieldOnlyIn(f, inFirst);
+    }
+    std::int64_t differences = 0;
+    std::int64_t columnsOnlyInOne = 0;
+    DifferenceSink* also = nullptr;
+};
+
+// A step of the comparison that fails ends the pair, with its failure.
+class PairSteps final : public Steps {
+protected:
+    void failed(int, const std::exception_ptr& failure) override {
+        std::rethrow_exception(failure);
+    }
+};
+
+// The pair could not be compared, and why.
+struct PairFailed {
+    QString reason;
+};
+// By key, and the first table has no primary key: again by position.
+struct WithoutKey {};
+
+// A stage of the pair's run: what it throws becomes the pair's reason,
+// naming the tables as the lines do; prefix goes before a failure the run
+// does not say more of.
+template <class Fn>
+void Stage(const SideNames& names, Fn&& fn, const QString& prefix = QString()) {
+    try {
+        fn();
+    } catch (const RunCancelled&) {
+        throw;
+    } catch (const NoPrimaryKey&) {
+        throw WithoutKey{};
+    } catch (const KeyProblem& problem) {
+        throw PairFailed{problem.message()};
+    } catch (const KeyOrderBroken& broken) {
+        throw PairFailed{broken.message(broken.inFirstTable() ? names.first : names.second)};
+    } catch (const ReadFailed& failed) {
+        throw PairFailed{QStringLiteral("%1 could not be read: %2")
+                             .arg(failed.side == Side::First ? names.first : names.second,
+                                  app::DescribeFailure(failed.cause))};
+    } catch (const PairFailed&) {
+        throw;
+    } catch (...) {
+        throw PairFailed{prefix + app::DescribeFailure(std::current_exception())};
+    }
+}
+
+// Tables pair by schema and name without case, as SQL Server compares names.
+QString PairKey(const catalogue::TableName& t) {
+    return (t.schema.isEmpty() ? QStringLiteral("dbo") : t.schema).toLower() + u'.' +
+           t.name.toLower();
+}
+
+}  // namespace
+
+std::optional<QRegularExpression> ShellPattern(const QString& pattern) {
+    QString re;
+    for (qsizetype i = 0; i < pattern.size(); ++i) {
+        const QChar c = pattern[i];
+        if (c == u'*') {
+            re += QStringLiteral(".*");
+        } else if (c == u'?') {
+            re += u'.';
+        } else if (c == u'[') {
+            qsizetype j = i + 1;
+            const bool negated = j < pattern.size() && (pattern[j] == u'!' || pattern[j] == u'^');
+            if (negated) ++j;
+            const qsizetype first = j;
+            if (j < pattern.size() && pattern[j] == u']') ++j;  // a ] first is one of the set
+            while (j < pattern.size() && pattern[j] != u']') ++j;
+            if (j >= pattern.size()) return std::nullopt;
+            QString set;
+            for (const QChar m : pattern.mid(first, j - first)) {
+                if (m == u'\\' || m == u'[' || m == u']' || m == u'^') set += u'\\';
+                set += m;
+            }
+            re += u'[' + QString(negated ? QStringLiteral("^") : QString()) + set + u']';
+            i = j;
+        } else {
+            re += QRegularExpression::escape(QString(c));
+        }
+    }
+    QRegularExpression out(QRegularExpression::anchoredPattern(re),
+                           QRegularExpression::CaseInsensitiveOption);
+    if (!out.isValid()) return std::nullopt;  // a range backwards: [z-a]
+    return out;
+}
+
+bool PatternsName(const std::vector<QRegularExpression>& patterns, const catalogue::TableName& t) {
+    const QString both = (t.schema.isEmpty() ? QStringLiteral("dbo") : t.schema) + u'.' + t.name;
+    return std::any_of(patterns.begin(), patterns.end(), [&](const QRegularExpression& p) {
+        return p.match(t.listed()).hasMatch() || p.match(both).hasMatch();
+    });
+}
+
+std::vector<TableEntry> PairTables(const std::vector<catalogue::TableName>& first,
+                                   const std::vector<catalogue::TableName>& second,
+                                   const std::function<bool(const catalogue::TableName&)>& chosen) {
+    QHash<QString, std::size_t> inSecond;
+    for (std::size_t i = 0; i < second.size(); ++i) inSecond.insert(PairKey(second[i]), i);
+    std::vector<TableEntry> entries;
+    std::vector<bool> paired(second.size(), false);
+    for (const catalogue::TableName& t : first) {
+        if (!chosen(t)) continue;
+        TableEntry e;
+        e.first = t;
+        if (const auto it = inSecond.constFind(PairKey(t)); it != inSecond.constEnd()) {
+            e.second = second[*it];
+            paired[*it] = true;
+        }
+        entries.push_back(e);
+    }
+    for (std::size_t i = 0; i < second.size(); ++i) {
+        if (paired[i] || !chosen(second[i])) continue;
+        TableEntry e;
+        e.second = second[i];
+        entries.push_back(e);
+    }
+    return entries;
+}
+
+PairOutcome ComparePair(data::DataAccess& data, const SideTable& first, const SideTable& second,
+                        RunOptions options, RunObserver& observer,
+                        const std::function<void(ComparisonRun*)>& running, PairDetails* details) {
+    PairOutcome outcome;
+    outcome.table = first.table.listed();
+    options.ignoreWhereFound = true;
+    const SideNames names = NameSides(first, second);
+    for (;;) {
+        outcome.byKey = options.key.pairsByKey();
+        CountingSink counts;
+        try {
+            ComparisonRun run(data, options, observer);
+            // The caller may cancel this run while it waits, never one that is gone.
+            struct Running {
+                const std::function<void(ComparisonRun*)>& tell;
+                ~Running() {
+                    if (tell) tell(nullptr);
+                }
+            } told{running};
+            if (running) running(&run);
+            Stage(names, [&] {
+                run.CreateConnections();
+                run.SetMode();
+                run.SetCommandTimeout();
+                run.SetConnectionTimeout();
+                run.SetCursorLocation();
+                run.Connect(first.login, second.login);
+                run.PlanQueries(first.table, second.table);
+                run.SendQuery(Side::First, first.table);
+                run.SendQuery(Side::Second, second.table);
+            });
+            Stage(
+                names, [&] { run.WaitQueried(Side::First); },
+                names.first + QStringLiteral(" could not be read: "));
+            Stage(
+                names, [&] { run.WaitQueried(Side::Second); },
+                names.second + QStringLiteral(" could not be read: "));
+            bool firstRows = false, secondRows = false;
+            Stage(names, [&] { firstRows = run.HasRows(Side::First); });
+            Stage(names, [&] { secondRows = run.HasRows(Side::Second); });
+            if (!firstRows || !secondRows) {
+                outcome.bothEmpty = !firstRows && !secondRows;
+                outcome.kind =
+                    outcome.bothEmpty ? PairOutcome::Kind::Same : PairOutcome::Kind::NotCompared;
+                outcome.note = !firstRows ? run.NoRowsText(Side::First, names.first)
+                                          : run.NoRowsText(Side::Second, names.second);
+                return outcome;
+            }
+            if (details) Stage(names, [&] { counts.also = &details->begin(names); });
+            PairSteps steps;
+            Stage(names, [&] {
+                run.Compare(steps, counts, run.PositionalFields());
+                if (details) details->finish(run.Summary());
+            });
+            outcome.summary = run.Summary();
+            outcome.columnsOnlyInOne = counts.columnsOnlyInOne;
+            outcome.kind = counts.differences == 0 && !outcome.summary.stoppedAtLimit
+                               ? PairOutcome::Kind::Same
+                               : PairOutcome::Kind::Differ;
+        } catch (const WithoutKey&) {
+            options.key = KeyChoice();
+            continue;
+        } catch (const PairFailed& failed) {
+            outcome.kind = PairOutcome::Kind::NotCompared;
+            outcome.note = failed.reason.simplified();
+        }
+        return outcome;
+    }
+}
+
+PairOutcome Alone(const TableEntry& entry, const QString& database) {
+    PairOutcome outcome;
+    outcome.kind = entry.first ? PairOutcome::Kind::OnlyInFirst : PairOutcome::Kind::OnlyInSecond;
+    outcome.table = entry.listed();
+    outcome.note = database;
+    return outcome;
+}
+
+QString DatabaseLabel(const connection::LoginDetails& login, const QString& side) {
+    return login.database.isEmpty() ? QStringLiteral("the %1 database").arg(side) : login.database;
+}
+
+QString ResultText(const PairOutcome& o) {
+    using Kind = PairOutcome::Kind;
+    switch (o.kind) {
+        case Kind::Same:
+            return o.bothEmpty ? QStringLiteral("same (both empty)") : QStringLiteral("same");
+        case Kind::Differ: {
+            const RunSummary& s = o.summary;
+            QString text = QStringLiteral("differ: %1 changed (%2 fields), %3 added, %4 deleted")
+                               .arg(s.changedRecords)
+                               .arg(s.changedFields)
+                               .arg(s.added)
+                               .arg(s.deleted);
+            if (s.notUnique > 0) text += QStringLiteral(", %1 not unique").arg(s.notUnique);
+            if (o.columnsOnlyInOne > 0) {
+                text += QStringLiteral(", %1 columns only in one table").arg(o.columnsOnlyInOne);
+            }
+            if (s.stoppedAtLimit) text += QStringLiteral("; stopped at the limit");
+            return text;
+        }
+        case Kind::NotCompared:
+            return QStringLiteral("not compared: ") + o.note;
+        case Kind::OnlyInFirst:
+        case Kind::OnlyInSecond:
+            return QStringLiteral("only in ") + o.note;
+    }
+    return QString();
+}
+
+QString PairingText(const PairOutcome& o) {
+    // A table alone was paired with nothing.
+    if (o.kind == PairOutcome::Kind::OnlyInFirst || o.kind == PairOutcome::Kind::OnlyInSecond) {
+        return QString();
+    }
+    return o.byKey ? QStringLiteral("by key") : QStringLiteral("by position");
+}
+
+QString PairRow(const QString& table, const QString& pairing, const QString& result,
+                qsizetype width) {
+    return table.leftJustified(width) + QStringLiteral("  ") + pairing.leftJustified(11) +
+           QStringLiteral("  ") + result;
+}
+
+QString PairHeaderRow(qsizetype width) {
+    return PairRow(QStringLiteral("Table"), QStringLiteral("Pairing"), QStringLiteral("Result"),
+                   width);
+}
+
+QString PairLine(const PairOutcome& o, qsizetype width) {
+    const QString pairing = PairingText(o);
+    return PairRow(o.table, pairing.isEmpty() ? QStringLiteral("-") : pairing, ResultText(o),
+                   width);
+}
+
+qsizetype TableColumnWidth(const std::vector<TableEntry>& entries) {
+    qsizetype width = 5;  // "Table"
+    for (const TableEntry& e : entries) width = std::max(width, e.listed().size());
+    return width;
+}
+
+void PairTotals::count(PairOutcome::Kind kind) {
+    using Kind = PairOutcome::Kind;
+    switch (kind) {
+        case Kind::Same:
+            ++same;
+            break;
+        case Kind::Differ:
+            ++differ;
+            break;
+        case Kind::NotCompared:
+            ++notCompared;
+            break;
+        case Kind::OnlyInFirst:
+            ++onlyInFirst;
+            break;
+        case Kind::OnlyInSecond:
+            ++onlyInSecond;
+            break;
+    }
+}
+
+QString TotalsText(const PairTotals& totals, const QString& firstDatabase,
+                   const QString& secondDatabase) {
+    return QStringLiteral(
+               "%1 tables: %2 the same, %3 differ, %4 not compared, %5 only in %6, %7 only in "
+               "%8.")
+        .arg(totals.tables())
+        .arg(totals.same)
+        .arg(totals.differ)
+        .arg(totals.notCompared)
+        .arg(totals.onlyInFirst)
+        .arg(firstDatabase)
+        .arg(totals.onlyInSecond)
+        .arg(secondDatabase);
+}
+
+QString TotalsLine(const PairTotals& totals, const QString& firstDatabase,
+                   const QString& secondDatabase) {
+    return QStringLiteral("Total: ") + TotalsText(totals, firstDatabase, secondDatabase);
+}
+
+}  // namespace compare
