@@ -1,6 +1,9 @@
 #include "ResultsWindow.h"
 
+#include <QFontDatabase>
+#include <QFontMetrics>
 #include <QShortcut>
+#include <algorithm>
 
 #include "ApplicationTitle.h"
 #include "ClassicLook.h"
@@ -19,6 +22,9 @@ namespace {
 // The window's height without a run's end, and where that end starts.
 constexpr int kHeight = 5475;
 constexpr int kEndTop = 5445;
+constexpr int kLineColumnWidth = 4000;
+const QString kFieldHeading = QStringLiteral("Field differences");
+const QString kRecordHeading = QStringLiteral("Added / deleted records");
 
 }  // namespace
 
@@ -73,13 +79,10 @@ void ResultsWindow::Form_Load() {
     trap.step(102, [&] { setWindowIcon(ProgramIcon()); });
     LoadPointerFile(trap, 106, 108);
     trap.step(110, [&] { setWindowTitle(QString::fromLatin1(app::kProductName)); });
-    trap.step(112,
-              [&] { ListView1->linesModel()->setHeaderText(QStringLiteral("Field differences")); });
-    trap.step(114, [&] { ListView1->setLineColumnWidth(Twips(4000)); });
-    trap.step(116, [&] {
-        ListView2->linesModel()->setHeaderText(QStringLiteral("Added / deleted records"));
-    });
-    trap.step(118, [&] { ListView2->setLineColumnWidth(Twips(4000)); });
+    trap.step(112, [&] { ListView1->linesModel()->setHeaderText(kFieldHeading); });
+    trap.step(114, [&] { ListView1->setLineColumnWidth(Twips(kLineColumnWidth)); });
+    trap.step(116, [&] { ListView2->linesModel()->setHeaderText(kRecordHeading); });
+    trap.step(118, [&] { ListView2->setLineColumnWidth(Twips(kLineColumnWidth)); });
 }
 
 void ResultsWindow::PushButton2_Click() {
@@ -195,6 +198,38 @@ void ResultsWindow::ClearRunEnd() {
     summary_->hide();
     notice_->hide();
     setFixedSize(Twips(5880), Twips(kHeight));
+    if (tableLines_) {
+        tableLines_ = false;
+        ListView1->linesModel()->setHeaderText(kFieldHeading);
+        ListView2->linesModel()->setHeaderText(kRecordHeading);
+        for (ResultListView* list : {ListView1, ListView2}) {
+            list->setFont(QFont());  // the window's again
+            list->setLineColumnWidth(Twips(kLineColumnWidth));
+        }
+    }
+}
+
+void ResultsWindow::ShowTableLines(const QString& heading, const QStringList& pairs,
+                                   const QStringList& alone) {
+    ClearRunEnd();
+    tableLines_ = true;
+    QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    fixed.setPointSizeF(font().pointSizeF());
+    for (ResultListView* list : {ListView1, ListView2}) {
+        ResultLinesModel& model = *list->linesModel();
+        const QStringList& lines = list == ListView1 ? pairs : alone;
+        model.clear();
+        model.setHeaderText(heading);
+        for (const QString& line : lines) model.appendLine(line);
+        model.publishPending();
+        list->setFont(fixed);
+        // Wide enough for the longest line: the result ends each line.
+        const QFontMetrics metrics(fixed);
+        int widest = metrics.horizontalAdvance(heading);
+        for (const QString& line : lines)
+            widest = std::max(widest, metrics.horizontalAdvance(line));
+        list->setLineColumnWidth(std::max(Twips(kLineColumnWidth), widest + Twips(240)));
+    }
 }
 
 void ResultsWindow::PushButton9_Click() {

@@ -37,8 +37,9 @@ void OnDemandComboBox::showPopup() {
 TableSelectionWindow::TableSelectionWindow(WindowRegistry& registry) : Window(registry) {
     setFont(ArialFont(9, true));
     // One row below the buttons holds the comparison's options, the next
-    // where the second list's tables come from.
-    setFixedSize(Twips(7080), Twips(5580));
+    // where the second list's tables come from, the last the comparison of
+    // all tables.
+    setFixedSize(Twips(7080), Twips(6000));
 
     Label1 = Place(new QLabel(QStringLiteral(" Which 2 tables would you like to compare?"), this),
                    "Label1", 120, 120, 3735, 255);
@@ -83,6 +84,9 @@ TableSelectionWindow::TableSelectionWindow(WindowRegistry& registry) : Window(re
     Label2->setBuddy(Combo1);
     restoreOrigin();
     Combo1->beforePopup = [this] { listServerDatabases(); };
+    AllTables = Place(new QPushButton(QStringLiteral("Compare all tables"), this), "AllTables",
+                      3600, 5520, 3360, 345);
+    AllTables->setAutoDefault(false);
 
     setTabOrder(ListView1, ListView2);
     setTabOrder(ListView2, PushButton3);
@@ -91,6 +95,7 @@ TableSelectionWindow::TableSelectionWindow(WindowRegistry& registry) : Window(re
     setTabOrder(PairByName, PairByKey);
     setTabOrder(PairByKey, Options);
     setTabOrder(Options, Combo1);
+    setTabOrder(Combo1, AllTables);
 
     AddPointerHandler(Label1, PointerHandler::Normal);
     AddPointerHandler(ListView1->viewport(), PointerHandler::Normal);
@@ -103,10 +108,12 @@ TableSelectionWindow::TableSelectionWindow(WindowRegistry& registry) : Window(re
     AddNoPointerHandler(Options);
     AddNoPointerHandler(Label2);
     AddNoPointerHandler(Combo1);
+    AddNoPointerHandler(AllTables);
 
     connect(PushButton2, &QPushButton::clicked, this, [this] { PushButton2_Click(); });
     connect(PushButton3, &QPushButton::clicked, this, [this] { PushButton3_Click(); });
     connect(Options, &QPushButton::clicked, this, [this] { Options_Click(); });
+    connect(AllTables, &QPushButton::clicked, this, [this] { AllTables_Click(); });
     // Only the user's choices: the window's own changes of the choice run nothing.
     connect(Combo1, &QComboBox::activated, this, [this](int index) { Combo1_Click(index); });
 }

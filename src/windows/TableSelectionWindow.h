@@ -72,6 +72,7 @@ public:
     QCheckBox* pairRecordsByKeyBox() const { return PairByKey; }
     QComboBox* secondOriginBox() const { return Combo1; }
     QPushButton* optionsButton() const { return Options; }
+    QPushButton* allTablesButton() const { return AllTables; }
     // The options dialog while it is open, else null.
     ComparisonOptionsDialog* optionsDialog() const { return optionsDialog_; }
 
@@ -85,6 +86,7 @@ private:
     void PushButton3_Click();      // "Next >": the comparison
     void Combo1_Click(int index);  // where the second list's tables come from
     void Options_Click();          // "Options…": the chosen pair's options
+    void AllTables_Click();        // "Compare all tables": both databases, table by table
 
     enum class Origin { ThisDatabase, Database, AnotherServer };
     Origin originAt(int index) const;
@@ -108,6 +110,7 @@ private:
     QLabel* Label2;
     OnDemandComboBox* Combo1;  // "This database", the server's other databases, "Another server…"
     int originIndex_ = 0;      // the choice the second list shows
+    QPushButton* AllTables;    // every table of the first database with the second's
     bool databasesListed_ = false;
 };
 

@@ -1,5 +1,6 @@
 #include "MemoryDataAccess.h"
 
+#include <QRegularExpression>
 #include <condition_variable>
 #include <map>
 #include <mutex>
@@ -59,6 +60,9 @@ struct MemoryDataAccess::Ledger {
     };
 
     std::map<QString, ResultTable> tables;  // keys upper-cased
+    // A database's own tables and schema rowset, over the shared ones (keys upper-cased).
+    std::map<QString, std::map<QString, ResultTable>> databaseTables;
+    std::map<QString, ResultTable> databaseSchemas;
     std::map<QString, ResultTable> queries;
     std::map<QString, QStringList> primaryKeys;  // keys upper-cased
     ResultTable schema;
@@ -169,7 +173,7 @@ struct MemoryDataAccess::Ledger {
     // "select * from NAME" or "select [a], [b] from NAME", each optionally
     // with " where 1 = 0" (the columns without rows): the table's copy, or
     // its columns listed; nothing for any other text.
-    std::optional<ResultTable> select(const QString& sql) {
+    std::optional<ResultTable> select(const QString& sql, const QString& database) {
         static const QString selectWord = QStringLiteral("select ");
         static const QString fromWord = QStringLiteral(" from ");
         static const QString noRows = QStringLiteral(" where 1 = 0");
@@ -203,7 +207,11 @@ struct MemoryDataAccess::Ledger {
         QString name = sql.mid(p + fromWord.size()).trimmed();
         const bool withoutRows = name.endsWith(noRows, Qt::CaseInsensitive);
         if (withoutRows) name.chop(noRows.size());
-        const auto it = tables.find(tableKey(name).toUpper());
+        const QString key = tableKey(name).toUpper();
+        auto it = tables.find(key);
+        if (const auto own = databaseTables.find(database.toUpper()); own != databaseTables.end()) {
+            if (const auto found = own->second.find(key); found != own->second.end()) it = found;
+        }
         if (it == tables.end()) {
             throw DataError(
                 QStringLiteral("[FreeTDS][SQL Server]Invalid object name '%1'.").arg(name),
@@ -228,12 +236,12 @@ struct MemoryDataAccess::Ledger {
         return kept;
     }
 
-    ResultTable query(const QString& sql) {
+    ResultTable query(const QString& sql, const QString& database) {
         const std::lock_guard lock(mutex);
         queryLog << sql;
         step(Operation::Query, sql);
         if (auto it = queries.find(sql); it != queries.end()) return copyOf(it->second);
-        if (std::optional<ResultTable> read = select(sql)) return std::move(*read);
+        if (std::optional<ResultTable> read = select(sql, database)) return std::move(*read);
         // How the server fills a table's columns: none by identity, computation or
         // rowversion, unless setQuery says otherwise.
         if (sql.startsWith(QStringLiteral("select name, is_identity, is_computed, system_type_id "
@@ -364,6 +372,9 @@ public:
             {connectionString, Mode, CommandTimeout, ConnectionTimeout, CursorLocation});
         open_ = true;
         ++s_->openConnections;
+        static const QRegularExpression named(QStringLiteral("(?:^|;)Database=([^;]*)"),
+                                              QRegularExpression::CaseInsensitiveOption);
+        database_ = named.match(connectionString).captured(1);
     }
     void Close() override {
         const std::lock_guard lock(s_->mutex);
@@ -382,7 +393,7 @@ public:
         requireOpen();
         s_->throwIfCancelled(*line_);
         s_->holdIfAsked(sql, *line_, false);
-        return s_->query(sql);
+        return s_->query(sql, database_);
     }
     QStringList PrimaryKeyColumns(const QString& schema, const QString& table) override {
         requireOpen();
@@ -399,13 +410,16 @@ public:
         requireOpen();
         s_->throwIfCancelled(*line_);
         s_->holdIfAsked(sql, *line_, false);
-        return std::make_unique<MemoryRowStream>(s_, line_, sql, s_->query(sql));
+        return std::make_unique<MemoryRowStream>(s_, line_, sql, s_->query(sql, database_));
     }
     ResultTable FetchSchemaTables() override {
         s_->step(Operation::OpenSchema, {});
         requireOpen();
         s_->throwIfCancelled(*line_);
-        return MemoryDataAccess::copyOf(s_->schema);
+        const std::lock_guard lock(s_->mutex);
+        const auto own = s_->databaseSchemas.find(database_.toUpper());
+        return MemoryDataAccess::copyOf(own != s_->databaseSchemas.end() ? own->second
+                                                                         : s_->schema);
     }
     void Cancel() override {
         const std::lock_guard lock(s_->mutex);
@@ -433,6 +447,7 @@ private:
     std::shared_ptr<Ledger> s_;
     std::shared_ptr<Ledger::Line> line_ = std::make_shared<Ledger::Line>();
     bool open_ = false;
+    QString database_;  // as the connection string named it
 };
 
 }  // namespace
@@ -448,6 +463,13 @@ void MemoryDataAccess::setQuery(const QString& sql, const ResultTable& result) {
 }
 void MemoryDataAccess::setSchemaTables(const ResultTable& rowset) {
     state_->schema = copyOf(rowset);
+}
+void MemoryDataAccess::addTable(const QString& name, const ResultTable& table,
+                                const QString& database) {
+    state_->databaseTables[database.toUpper()][name.toUpper()] = copyOf(table);
+}
+void MemoryDataAccess::setSchemaTables(const ResultTable& rowset, const QString& database) {
+    state_->databaseSchemas[database.toUpper()] = copyOf(rowset);
 }
 
 void MemoryDataAccess::failOn(Operation op, const QString& description, int nth,

@@ -51,6 +51,11 @@ public:
     void setPrimaryKey(const QString& table, const QStringList& columns);
     // The rowset of OpenSchemaTables / FetchSchemaTables.
     void setSchemaTables(const ResultTable& rowset);
+    // A table and a schema rowset of one database (as a connection string's
+    // Database= names it, without case): its connections see them in place
+    // of the shared ones.
+    void addTable(const QString& name, const ResultTable& table, const QString& database);
+    void setSchemaTables(const ResultTable& rowset, const QString& database);
 
     // While closed, a row stream waits before giving its next block, until the
     // gate opens or the stream is cancelled (then its read fails as cancelled).

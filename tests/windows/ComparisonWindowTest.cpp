@@ -732,3 +732,99 @@ TEST_F(Comparison, TheSecondSideIsReachedWithItsOwnLoginAndNamedByIt) {
 }
 
 }  // namespace
+
+namespace {
+
+// "Compare all tables": refused within one database; across two, Esc stops
+// the whole run and leaves no line; a full run lists a line a pair as the
+// command does (a pair that cannot be read says why and ends only itself),
+// the totals, and apart the tables only one database has.
+TEST_F(Comparison, AllTablesListsALinePerPairAndTheTablesAloneAndStopsOnEsc) {
+    const data::ResultTable one = Table({{"Id", ValueKind::Integer}}, {{I(1)}, {I(2)}});
+    const data::ResultTable other = Table({{"Id", ValueKind::Integer}}, {{I(1)}, {I(3)}});
+    for (const char* db : {"Sales", "Sales_Restore"}) {
+        data.addTable(QStringLiteral("Customers"), one, QString::fromLatin1(db));
+    }
+    data.addTable(QStringLiteral("Broken"), one,
+                  QStringLiteral("Sales"));  // unreadable in the other
+    data.addTable(QStringLiteral("Orders"), one, QStringLiteral("Sales"));
+    data.addTable(QStringLiteral("Orders"), other, QStringLiteral("Sales_Restore"));
+    const auto listed = [](std::initializer_list<const char*> names) {
+        std::vector<std::pair<QString, QString>> rows;
+        for (const char* n : names)
+            rows.emplace_back(QString::fromLatin1(n), QStringLiteral("TABLE"));
+        return SchemaRowset(rows);
+    };
+    data.setSchemaTables(listed({"Customers", "Notes", "Broken", "Orders"}),
+                         QStringLiteral("Sales"));
+    data.setSchemaTables(listed({"orders", "Archive", "Broken", "Customers"}),
+                         QStringLiteral("Sales_Restore"));
+    data.setQuery(QStringLiteral("select name from sys.databases"),
+                  testing_support::TextTable({"name"}, {{"Sales"}, {"Sales_Restore"}}));
+    windows::Start(registry());
+    windows::LoginWindow& login = registry().loginWindow();
+    login.serverEdit()->setText(QStringLiteral("db.example"));
+    login.databaseEdit()->setText(QStringLiteral("Sales"));
+    QTest::mouseClick(login.nextButton(), Qt::LeftButton);
+    windows::TableSelectionWindow& f2 = registry().tableSelectionWindow();
+
+    std::size_t opens = data.opens().size();
+    QTest::mouseClick(f2.allTablesButton(), Qt::LeftButton);
+    EXPECT_EQ(boxes.texts(),
+              QStringList{"Both sides are the same database. Choose another database under "
+                          "\"Second table from:\" to compare all its tables with this one's."});
+    EXPECT_EQ(data.opens().size(), opens);
+    boxes.boxes.clear();
+
+    QComboBox& origin = *f2.secondOriginBox();
+    origin.showPopup();
+    origin.hidePopup();
+    ASSERT_EQ(origin.itemText(1), QStringLiteral("Sales_Restore"));
+    emit origin.activated(1);
+
+    // The first pair's reads wait: Esc there ends every pair to come.
+    data.setReadGate(false);
+    opens = data.opens().size();
+    QString shown;
+    QTimer poll;
+    QElapsedTimer waited;
+    waited.start();
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (data.waitingReads() < 1 && waited.elapsed() < 10000) return;
+        poll.stop();
+        shown = f2.progressBar()->text();
+        QTest::keyClick(&f2, Qt::Key_Escape);
+    });
+    poll.start(20);
+    QTest::mouseClick(f2.allTablesButton(), Qt::LeftButton);
+    EXPECT_EQ(shown, QStringLiteral("Customers (1 of 5)"));
+    EXPECT_TRUE(boxes.boxes.empty()) << boxes.texts().join(u'|').toStdString();
+    EXPECT_EQ(data.opens().size(), opens + 4);  // both lists, and the first pair alone
+    EXPECT_TRUE(f2.isVisible());
+    EXPECT_FALSE(registry().existingResultsWindow() &&
+                 registry().existingResultsWindow()->isVisible());
+    EXPECT_TRUE(fieldLines().isEmpty());
+    EXPECT_EQ(f2.MousePointer(), windows::kPointerNormal);
+    EXPECT_EQ(data.openConnections(), 0);
+
+    data.setReadGate(true);
+    QTest::mouseClick(f2.allTablesButton(), Qt::LeftButton);
+    EXPECT_TRUE(boxes.boxes.empty()) << boxes.texts().join(u'|').toStdString();
+    ASSERT_TRUE(registry().resultsWindow().isVisible());
+    EXPECT_FALSE(f2.isVisible());
+    const QStringList pairs = fieldLines();
+    ASSERT_EQ(pairs.size(), 4) << pairs.join(u'\n').toStdString();
+    EXPECT_EQ(pairs[0], QStringLiteral("Customers  by position  same"));
+    EXPECT_TRUE(pairs[1].startsWith(QStringLiteral("Broken     by position  not compared: ")) &&
+                pairs[1].contains(QStringLiteral("Invalid object name")))
+        << pairs[1].toStdString();
+    EXPECT_EQ(
+        pairs[2],
+        QStringLiteral("Orders     by position  differ: 1 changed (1 fields), 0 added, 0 deleted"));
+    EXPECT_EQ(pairs[3], QStringLiteral("Total: 5 tables: 1 the same, 1 differ, 1 not compared, 1 "
+                                       "only in Sales, 1 only in Sales_Restore."));
+    EXPECT_EQ(recordLines(), (QStringList{"Notes      -            only in Sales",
+                                          "Archive    -            only in Sales_Restore"}));
+}
+
+}  // namespace
