@@ -73,60 +73,24 @@ void Stage::operator()(const std::function<void()>& fn, const QString& what) con
         fn();
     } catch (const compare::RunCancelled&) {
         throw Stopped{stopSignal};
-    } catch (const compare::NoPrimaryKey& problem) {
-        throw WithoutPrimaryKey{{problem.message()}};
-    } catch (const compare::KeyProblem& problem) {
-        fail(problem.message());
-    } catch (const compare::KeyOrderBroken& broken) {
-        fail(broken.message(broken.inFirstTable() ? names_.first : names_.second));
-    } catch (const compare::ReadFailed& failed) {
-        fail(QStringLiteral("%1 could not be read: %2")
-                 .arg(failed.side == compare::Side::First ? names_.first : names_.second,
-                      describe(failed.cause)));
     } catch (const Failure&) {
         throw;
     } catch (...) {
-        fail(what + describe(std::current_exception()));
+        fail(compare::RunFailureText(std::current_exception(), names_, what));
     }
 }
 
 Compared runComparison(data::DataAccess& data, std::FILE* err, const Sides& sides,
-                       const compare::RunOptions& options, bool learnFills, const CompareBody& body,
-                       const QString& progressLabel) {
-    const QString& left = sides.names.first;
-    const QString& right = sides.names.second;
+                       const compare::RunOptions& options, bool learnFills,
+                       const CompareBody& body) {
     CommandObserver observer(err);
     compare::ComparisonRun run(data, options, observer);
     observer.run = &run;
     const Stage stage(sides.names);
-    observer.progress.begin(progressLabel);
-    stage([&] {
-        run.CreateConnections();
-        run.SetMode();
-        run.SetCommandTimeout();
-        run.SetConnectionTimeout();
-        run.SetCursorLocation();
-        run.Connect(sides.first.login, sides.second.login);
-        if (learnFills) run.LearnColumnFills();
-        run.PlanQueries(sides.first.table, sides.second.table);
-        run.SendQuery(compare::Side::First, sides.first.table);
-        run.SendQuery(compare::Side::Second, sides.second.table);
-    });
-    stage([&] { run.WaitQueried(compare::Side::First); },
-          left + QStringLiteral(" could not be read: "));
-    stage([&] { run.WaitQueried(compare::Side::Second); },
-          right + QStringLiteral(" could not be read: "));
-    bool firstRows = false, secondRows = false;
-    stage([&] { firstRows = run.HasRows(compare::Side::First); });
-    stage([&] { secondRows = run.HasRows(compare::Side::Second); });
-    if (!firstRows || !secondRows) {
-        NoRows none;
-        none.message = !firstRows ? run.NoRowsText(compare::Side::First, left)
-                                  : run.NoRowsText(compare::Side::Second, right);
-        none.firstEmpty = !firstRows;
-        none.secondEmpty = !secondRows;
-        throw none;
-    }
+    const compare::FirstRows rows =
+        compare::OpenRun(run, sides.first, sides.second, sides.names, learnFills, stage);
+    if (!rows.first) fail(run.NoRowsText(compare::Side::First, sides.names.first));
+    if (!rows.second) fail(run.NoRowsText(compare::Side::Second, sides.names.second));
 
     CommandSteps steps;
     const std::int64_t differences = body(run, steps, stage);

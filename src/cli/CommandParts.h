@@ -35,16 +35,6 @@ struct Failure {
 
 QString describe(const std::exception_ptr& e);
 
-// Records to pair by the first table's primary key, and it has none.
-struct WithoutPrimaryKey : Failure {};
-
-// A comparison whose table (or tables) held no row: the message names the
-// first of them; a command comparing many pairs tells the two apart.
-struct NoRows : Failure {
-    bool firstEmpty = false;
-    bool secondEmpty = false;
-};
-
 // A step that fails inside the comparison: the windows would report it and
 // go on; a command must not present a result it could not fully work out, so
 // the run ends there.
@@ -171,12 +161,11 @@ using CompareBody =
     std::function<std::int64_t(compare::ComparisonRun&, compare::Steps&, const Stage&)>;
 
 // One comparison, from creating its connections to the last difference.
-// learnFills: the second table's column fills are learnt (for a script). progressLabel:
-// what the progress line says the run is about.
-// Throws Failure (NoRows when a table held no row) or Stopped.
+// learnFills: the second table's column fills are learnt (for a script).
+// Throws Failure (a table without rows among them) or Stopped.
 Compared runComparison(data::DataAccess& data, std::FILE* err, const Sides& sides,
-                       const compare::RunOptions& options, bool learnFills, const CompareBody& body,
-                       const QString& progressLabel = QString());
+                       const compare::RunOptions& options, bool learnFills,
+                       const CompareBody& body);
 
 // The whole report onto standard output, or a failure saying why not (a
 // closed or full standard output must not pass for a report written).

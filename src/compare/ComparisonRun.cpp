@@ -365,4 +365,47 @@ void ComparisonRun::Cancel() {
     }
 }
 
+QString RunFailureText(const std::exception_ptr& failure, const SideNames& names,
+                       const QString& prefix) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const KeyProblem& problem) {
+        return problem.message();
+    } catch (const KeyOrderBroken& broken) {
+        return broken.message(broken.inFirstTable() ? names.first : names.second);
+    } catch (const ReadFailed& failed) {
+        return QStringLiteral("%1 could not be read: %2")
+            .arg(failed.side == Side::First ? names.first : names.second,
+                 app::DescribeFailure(failed.cause));
+    } catch (...) {
+        return prefix + app::DescribeFailure(std::current_exception());
+    }
+}
+
+FirstRows OpenRun(ComparisonRun& run, const SideTable& first, const SideTable& second,
+                  const SideNames& names, bool learnFills, const RunStage& stage) {
+    stage(
+        [&] {
+            run.CreateConnections();
+            run.SetMode();
+            run.SetCommandTimeout();
+            run.SetConnectionTimeout();
+            run.SetCursorLocation();
+            run.Connect(first.login, second.login);
+            if (learnFills) run.LearnColumnFills();
+            run.PlanQueries(first.table, second.table);
+            run.SendQuery(Side::First, first.table);
+            run.SendQuery(Side::Second, second.table);
+        },
+        QString());
+    stage([&] { run.WaitQueried(Side::First); },
+          names.first + QStringLiteral(" could not be read: "));
+    stage([&] { run.WaitQueried(Side::Second); },
+          names.second + QStringLiteral(" could not be read: "));
+    FirstRows rows;
+    stage([&] { rows.first = run.HasRows(Side::First); }, QString());
+    stage([&] { rows.second = run.HasRows(Side::Second); }, QString());
+    return rows;
+}
+
 }  // namespace compare

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -16,6 +17,7 @@
 #include "DifferenceSink.h"
 #include "LoginDetails.h"
 #include "RecordKey.h"
+#include "SideNames.h"
 #include "Steps.h"
 #include "TableCatalogue.h"
 #include "TableComparison.h"
@@ -176,5 +178,27 @@ private:
     QElapsedTimer sinceConnect_;
     RunSummary summary_;
 };
+
+// What failed a stage of a run, as the user is told it: a refused key or
+// option, records out of key order, a table that could not be read (each
+// naming the tables as the lines do), else what failed, after prefix.
+QString RunFailureText(const std::exception_ptr& failure, const SideNames& names,
+                       const QString& prefix = QString());
+
+// Runs one stage: fn, and what it throws the caller's own (prefix goes before
+// a failure the run says no more of).
+using RunStage = std::function<void(const std::function<void()>& fn, const QString& prefix)>;
+
+// Whether each table gave a row.
+struct FirstRows {
+    bool first = false;
+    bool second = false;
+};
+
+// A run's stages from creating its connections to both tables' first rows,
+// each through stage; learnFills: the second table's column fills are
+// learnt too (for a script).
+FirstRows OpenRun(ComparisonRun& run, const SideTable& first, const SideTable& second,
+                  const SideNames& names, bool learnFills, const RunStage& stage);
 
 }  // namespace compare

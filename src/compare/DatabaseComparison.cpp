@@ -58,28 +58,19 @@ struct PairFailed {
 struct WithoutKey {};
 
 // A stage of the pair's run: what it throws becomes the pair's reason,
-// naming the tables as the lines do; prefix goes before a failure the run
-// does not say more of.
-template <class Fn>
-void Stage(const SideNames& names, Fn&& fn, const QString& prefix = QString()) {
+// naming the tables as the lines do.
+void Stage(const SideNames& names, const std::function<void()>& fn,
+           const QString& prefix = QString()) {
     try {
         fn();
     } catch (const RunCancelled&) {
         throw;
     } catch (const NoPrimaryKey&) {
         throw WithoutKey{};
-    } catch (const KeyProblem& problem) {
-        throw PairFailed{problem.message()};
-    } catch (const KeyOrderBroken& broken) {
-        throw PairFailed{broken.message(broken.inFirstTable() ? names.first : names.second)};
-    } catch (const ReadFailed& failed) {
-        throw PairFailed{QStringLiteral("%1 could not be read: %2")
-                             .arg(failed.side == Side::First ? names.first : names.second,
-                                  app::DescribeFailure(failed.cause))};
     } catch (const PairFailed&) {
         throw;
     } catch (...) {
-        throw PairFailed{prefix + app::DescribeFailure(std::current_exception())};
+        throw PairFailed{RunFailureText(std::current_exception(), names, prefix)};
     }
 }
 
@@ -177,26 +168,12 @@ PairOutcome ComparePair(data::DataAccess& data, const SideTable& first, const Si
                 }
             } told{running};
             if (running) running(&run);
-            Stage(names, [&] {
-                run.CreateConnections();
-                run.SetMode();
-                run.SetCommandTimeout();
-                run.SetConnectionTimeout();
-                run.SetCursorLocation();
-                run.Connect(first.login, second.login);
-                run.PlanQueries(first.table, second.table);
-                run.SendQuery(Side::First, first.table);
-                run.SendQuery(Side::Second, second.table);
-            });
-            Stage(
-                names, [&] { run.WaitQueried(Side::First); },
-                names.first + QStringLiteral(" could not be read: "));
-            Stage(
-                names, [&] { run.WaitQueried(Side::Second); },
-                names.second + QStringLiteral(" could not be read: "));
-            bool firstRows = false, secondRows = false;
-            Stage(names, [&] { firstRows = run.HasRows(Side::First); });
-            Stage(names, [&] { secondRows = run.HasRows(Side::Second); });
+            const FirstRows rows =
+                OpenRun(run, first, second, names, false,
+                        [&](const std::function<void()>& fn, const QString& prefix) {
+                            Stage(names, fn, prefix);
+                        });
+            const bool firstRows = rows.first, secondRows = rows.second;
             if (!firstRows || !secondRows) {
                 outcome.bothEmpty = !firstRows && !secondRows;
                 outcome.kind =
@@ -205,7 +182,9 @@ PairOutcome ComparePair(data::DataAccess& data, const SideTable& first, const Si
                                           : run.NoRowsText(Side::Second, names.second);
                 return outcome;
             }
-            if (details) Stage(names, [&] { counts.also = &details->begin(names); });
+            if (details)
+                Stage(
+                    names, [&] { counts.also = &details->begin(names); }, QString());
             PairSteps steps;
             Stage(names, [&] {
                 run.Compare(steps, counts, run.PositionalFields());
