@@ -10,10 +10,11 @@ namespace compare {
 
 namespace {
 
-// A batch ends after this many statements or bytes, whichever comes first:
+// A batch ends after this many statements or characters (UTF-16 units, as the
+// server counts a batch), whichever comes first:
 // far below what a server takes in one batch, and few enough round trips.
 constexpr int kBatchStatements = 1000;
-constexpr qint64 kBatchBytes = 1 << 20;
+constexpr qint64 kBatchCharacters = 1 << 20;
 // The reasons a script gives for undoing itself, at most.
 constexpr qsizetype kProblemsNamed = 10;
 
@@ -213,16 +214,16 @@ void FixScriptSink::problem(const QString& text) {
 
 void FixScriptSink::line(const QString& text) {
     writer_.writeLine(text);
-    batchBytes_ += text.size() + 1;
+    batchCharacters_ += text.size() + 1;
 }
 
 void FixScriptSink::statement(const QString& text) {
     line(text);
-    if (++batchStatements_ < kBatchStatements && batchBytes_ < kBatchBytes) return;
+    if (++batchStatements_ < kBatchStatements && batchCharacters_ < kBatchCharacters) return;
     line(QStringLiteral("GO"));
     line(QStringLiteral("IF @@TRANCOUNT = 0 SET NOEXEC ON;"));
     batchStatements_ = 0;
-    batchBytes_ = 0;
+    batchCharacters_ = 0;
 }
 
 QString FixScriptSink::whereKey(const RecordRow& second) const {

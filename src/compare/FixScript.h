@@ -110,7 +110,7 @@ private:
     std::int64_t differences_ = 0;
     std::int64_t updates_ = 0, inserts_ = 0, deletes_ = 0;
     int batchStatements_ = 0;
-    qint64 batchBytes_ = 0;
+    qint64 batchCharacters_ = 0;
     QString firstName_, secondName_;
 };
 
