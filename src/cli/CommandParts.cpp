@@ -3,10 +3,13 @@
 #include <unistd.h>
 
 #include <QFile>
+#include <QTemporaryFile>
 #include <cerrno>
 #include <cstring>
 
 #include "ErrorReport.h"
+#include "ReportFile.h"
+#include "ReportWriter.h"
 #include "Settings.h"
 
 namespace cli {
@@ -121,6 +124,30 @@ void printFailure(std::FILE* err, QString message) {
     message.replace(QLatin1Char('\n'), QLatin1Char(' '));
     message.replace(QLatin1Char('\r'), QLatin1Char(' '));
     std::fprintf(err, "dorvantis: %s\n", message.trimmed().toLocal8Bit().constData());
+}
+
+void WriteReport(const std::optional<QString>& output, std::FILE* out,
+                 const std::function<void(QIODevice&, bool)>& write) {
+    try {
+        if (output) {
+            compare::ReportFile file(*output);
+            if (!file.open()) {
+                fail(QStringLiteral("Cannot write %1: %2").arg(*output, file.errorString()));
+            }
+            write(file.device(), file.replaces());
+            if (!file.commit()) {
+                fail(QStringLiteral("Cannot write %1: %2").arg(*output, file.errorString()));
+            }
+        } else {
+            QTemporaryFile file;
+            if (!file.open()) fail(QStringLiteral("Cannot make a temporary file for the report."));
+            write(file, false);
+            writeAll(out, file);
+        }
+    } catch (const compare::ReportWriteError& e) {
+        fail(output ? QStringLiteral("Cannot write %1: %2").arg(*output, e.reason())
+                    : QString::fromUtf8(e.what()));
+    }
 }
 
 connection::LoginDetails StoredLoginDetails() {

@@ -4,7 +4,6 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QTemporaryFile>
 #include <csignal>
 #include <cstdio>
 #include <optional>
@@ -18,7 +17,6 @@
 #include "DatabaseComparison.h"
 #include "FixScript.h"
 #include "LoginDetails.h"
-#include "ReportFile.h"
 #include "ReportFormat.h"
 #include "ReportWriter.h"
 #include "SideNames.h"
@@ -310,32 +308,14 @@ int RunCommand(const QStringList& arguments, data::DataAccess& data, std::FILE* 
         // From here a stop signal cancels the run, so that the report's
         // temporary file goes with it.
         watching = 1;
-        // The report goes to a file that replaces the target only when complete,
-        // so a failed run never leaves half a report nor shows half of one.
-        // The summary ends a report written to a file; standard output, and a
-        // device or a pipe (/dev/stdout, a FIFO) that scripts read as they would
-        // standard output, carry the difference lines only.
+        // The summary ends a report that replaces a file; standard output, and
+        // a device or a pipe (/dev/stdout, a FIFO), carry the difference lines only.
         Compared compared;
-        if (parser.isSet(output)) {
-            // A regular file is replaced whole; a device or a pipe is written into.
-            compare::ReportFile file(parser.value(output));
-            if (!file.open()) {
-                fail(QStringLiteral("Cannot write %1: %2")
-                         .arg(parser.value(output), file.errorString()));
-            }
-            const bool replacesAFile = file.replaces();
-            compared =
-                compareTables(data, err, sides, file.device(), chosen, options, replacesAFile);
-            if (!file.commit()) {
-                fail(QStringLiteral("Cannot write %1: %2")
-                         .arg(parser.value(output), file.errorString()));
-            }
-        } else {
-            QTemporaryFile file;
-            if (!file.open()) fail(QStringLiteral("Cannot make a temporary file for the report."));
-            compared = compareTables(data, err, sides, file, chosen, options, false);
-            writeAll(out, file);
-        }
+        WriteReport(parser.isSet(output) ? std::optional(parser.value(output)) : std::nullopt, out,
+                    [&](QIODevice& device, bool replacesAFile) {
+                        compared =
+                            compareTables(data, err, sides, device, chosen, options, replacesAFile);
+                    });
         if (parser.isSet(comparison.summary)) {
             std::fprintf(
                 err, "%s\n",

@@ -10,12 +10,9 @@
 
 #include "CommandParts.h"
 #include "DatabaseComparison.h"
-#include "ReportFile.h"
 #include "ReportWriter.h"
 
 namespace cli {
-
-using compare::DatabaseLabel;
 
 namespace {
 
@@ -161,12 +158,12 @@ public:
     }
 
     // Writes the totals; returns them as the text line says them.
-    QString totals(const compare::PairTotals& counts, const QString& firstDatabase,
-                   const QString& secondDatabase) {
-        const QString text = compare::TotalsText(counts, firstDatabase, secondDatabase);
+    QString totals(const compare::PairTotals& counts, const connection::LoginDetails& first,
+                   const connection::LoginDetails& second) {
+        const QString text = compare::TotalsText(counts, first, second);
         switch (format_) {
             case compare::ReportFormat::Text:
-                writer_.writeLine(compare::TotalsLine(counts, firstDatabase, secondDatabase));
+                writer_.writeLine(compare::TotalsLine(counts, first, second));
                 break;
             case compare::ReportFormat::Csv:
                 writer_.writeLine(
@@ -270,36 +267,17 @@ int CompareDatabases(const DatabasesRequest& request, data::DataAccess& data, st
     }
     const qsizetype width = compare::TableColumnWidth(entries);
 
-    // As compare writes its report: a file replaced only when whole, else
-    // standard output once the run is done.
-    std::optional<compare::ReportFile> file;
-    QTemporaryFile buffer;
-    QIODevice* device = nullptr;
-    if (request.output) {
-        file.emplace(*request.output);
-        if (!file->open()) {
-            fail(QStringLiteral("Cannot write %1: %2").arg(*request.output, file->errorString()));
-        }
-        device = &file->device();
-    } else {
-        if (!buffer.open()) fail(QStringLiteral("Cannot make a temporary file for the report."));
-        device = &buffer;
-    }
     watching = 1;
     compare::PairTotals counts;
     QString totalsText;
-    try {
-        DatabasesReport report(*device, request.format, width);
+    WriteReport(request.output, out, [&](QIODevice& device, bool) {
+        DatabasesReport report(device, request.format, width);
         for (std::size_t k = 0; k < entries.size(); ++k) {
             if (stopSignal != 0) throw Stopped{stopSignal};
             const compare::TableEntry& e = entries[k];
             PairOutcome outcome;
-            if (!e.second) {
-                outcome = compare::Alone(e, DatabaseLabel(request.first, QStringLiteral("first")));
-                report.pair(outcome);
-            } else if (!e.first) {
-                outcome =
-                    compare::Alone(e, DatabaseLabel(request.second, QStringLiteral("second")));
+            if (!e.first || !e.second) {
+                outcome = compare::Alone(e, request.first, request.second);
                 report.pair(outcome);
             } else {
                 const QString progress =
@@ -308,19 +286,8 @@ int CompareDatabases(const DatabasesRequest& request, data::DataAccess& data, st
             }
             counts.count(outcome.kind);
         }
-        totalsText = report.totals(counts, DatabaseLabel(request.first, QStringLiteral("first")),
-                                   DatabaseLabel(request.second, QStringLiteral("second")));
-    } catch (const compare::ReportWriteError& e) {
-        fail(request.output ? QStringLiteral("Cannot write %1: %2").arg(*request.output, e.reason())
-                            : e.what());
-    }
-    if (file) {
-        if (!file->commit()) {
-            fail(QStringLiteral("Cannot write %1: %2").arg(*request.output, file->errorString()));
-        }
-    } else {
-        writeAll(out, buffer);
-    }
+        totalsText = report.totals(counts, request.first, request.second);
+    });
     if (request.summary) {
         std::fprintf(err, "Total: %s\n", totalsText.toLocal8Bit().constData());
     }

@@ -206,17 +206,28 @@ PairOutcome ComparePair(data::DataAccess& data, const SideTable& first, const Si
     }
 }
 
-PairOutcome Alone(const TableEntry& entry, const QString& database) {
+PairOutcome Alone(const TableEntry& entry, const connection::LoginDetails& first,
+                  const connection::LoginDetails& second) {
     PairOutcome outcome;
     outcome.kind = entry.first ? PairOutcome::Kind::OnlyInFirst : PairOutcome::Kind::OnlyInSecond;
     outcome.table = entry.listed();
-    outcome.note = database;
+    outcome.note = entry.first ? DatabaseLabel(first, QStringLiteral("first"))
+                               : DatabaseLabel(second, QStringLiteral("second"));
     return outcome;
 }
 
 QString DatabaseLabel(const connection::LoginDetails& login, const QString& side) {
     return login.database.isEmpty() ? QStringLiteral("the %1 database").arg(side) : login.database;
 }
+
+namespace {
+
+// "1 field", "2 fields".
+QString Counted(std::int64_t n, QStringView noun) {
+    return QString::number(n) + u' ' + noun.toString() + (n == 1 ? QString() : QStringLiteral("s"));
+}
+
+}  // namespace
 
 QString ResultText(const PairOutcome& o) {
     using Kind = PairOutcome::Kind;
@@ -225,14 +236,15 @@ QString ResultText(const PairOutcome& o) {
             return o.bothEmpty ? QStringLiteral("same (both empty)") : QStringLiteral("same");
         case Kind::Differ: {
             const RunSummary& s = o.summary;
-            QString text = QStringLiteral("differ: %1 changed (%2 fields), %3 added, %4 deleted")
+            QString text = QStringLiteral("differ: %1 changed (%2), %3 added, %4 deleted")
                                .arg(s.changedRecords)
-                               .arg(s.changedFields)
+                               .arg(Counted(s.changedFields, u"field"))
                                .arg(s.added)
                                .arg(s.deleted);
             if (s.notUnique > 0) text += QStringLiteral(", %1 not unique").arg(s.notUnique);
             if (o.columnsOnlyInOne > 0) {
-                text += QStringLiteral(", %1 columns only in one table").arg(o.columnsOnlyInOne);
+                text += QStringLiteral(", %1 only in one table")
+                            .arg(Counted(o.columnsOnlyInOne, u"column"));
             }
             if (s.stoppedAtLimit) text += QStringLiteral("; stopped at the limit");
             return text;
@@ -298,24 +310,23 @@ void PairTotals::count(PairOutcome::Kind kind) {
     }
 }
 
-QString TotalsText(const PairTotals& totals, const QString& firstDatabase,
-                   const QString& secondDatabase) {
+QString TotalsText(const PairTotals& totals, const connection::LoginDetails& first,
+                   const connection::LoginDetails& second) {
     return QStringLiteral(
-               "%1 tables: %2 the same, %3 differ, %4 not compared, %5 only in %6, %7 only in "
-               "%8.")
-        .arg(totals.tables())
+               "%1: %2 the same, %3 differ, %4 not compared, %5 only in %6, %7 only in %8.")
+        .arg(Counted(totals.tables(), u"table"))
         .arg(totals.same)
         .arg(totals.differ)
         .arg(totals.notCompared)
         .arg(totals.onlyInFirst)
-        .arg(firstDatabase)
+        .arg(DatabaseLabel(first, QStringLiteral("first")))
         .arg(totals.onlyInSecond)
-        .arg(secondDatabase);
+        .arg(DatabaseLabel(second, QStringLiteral("second")));
 }
 
-QString TotalsLine(const PairTotals& totals, const QString& firstDatabase,
-                   const QString& secondDatabase) {
-    return QStringLiteral("Total: ") + TotalsText(totals, firstDatabase, secondDatabase);
+QString TotalsLine(const PairTotals& totals, const connection::LoginDetails& first,
+                   const connection::LoginDetails& second) {
+    return QStringLiteral("Total: ") + TotalsText(totals, first, second);
 }
 
 }  // namespace compare

@@ -75,8 +75,10 @@ PairOutcome ComparePair(data::DataAccess& data, const SideTable& first, const Si
                         const std::function<void(ComparisonRun*)>& running = {},
                         PairDetails* details = nullptr);
 
-// A table only one database has.
-PairOutcome Alone(const TableEntry& entry, const QString& database);
+// A table only one database has, naming that database (of the logins of the
+// first and the second side).
+PairOutcome Alone(const TableEntry& entry, const connection::LoginDetails& first,
+                  const connection::LoginDetails& second);
 
 // A database as the reports name it; a login that names none reaches the
 // server's default for its user (side: "first" or "second").
@@ -105,10 +107,10 @@ struct PairTotals {
 };
 
 // "5 tables: 2 the same, 1 differ, 0 not compared, 1 only in demo, 1 only in Sales."
-QString TotalsText(const PairTotals& totals, const QString& firstDatabase,
-                   const QString& secondDatabase);
+QString TotalsText(const PairTotals& totals, const connection::LoginDetails& first,
+                   const connection::LoginDetails& second);
 // The totals as the text report's last line.
-QString TotalsLine(const PairTotals& totals, const QString& firstDatabase,
-                   const QString& secondDatabase);
+QString TotalsLine(const PairTotals& totals, const connection::LoginDetails& first,
+                   const connection::LoginDetails& second);
 
 }  // namespace compare

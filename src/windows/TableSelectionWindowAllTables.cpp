@@ -111,10 +111,7 @@ void TableSelectionWindow::AllTables_Click() {
             QCoreApplication::processEvents(QEventLoop::AllEvents, kPaintSliceMs);
             if (stopped) break;
             if (!e.first || !e.second) {
-                outcomes.push_back(
-                    compare::Alone(e, compare::DatabaseLabel(e.first ? first : second,
-                                                             e.first ? QStringLiteral("first")
-                                                                     : QStringLiteral("second"))));
+                outcomes.push_back(compare::Alone(e, first, second));
                 continue;
             }
             try {
@@ -154,8 +151,7 @@ void TableSelectionWindow::AllTables_Click() {
                             o.kind == compare::PairOutcome::Kind::OnlyInSecond;
         (single ? alone : pairs) << compare::PairLine(o, width);
     }
-    pairs << compare::TotalsLine(totals, compare::DatabaseLabel(first, QStringLiteral("first")),
-                                 compare::DatabaseLabel(second, QStringLiteral("second")));
+    pairs << compare::TotalsLine(totals, first, second);
     reg.resultsWindow().ShowTableLines(compare::PairHeaderRow(width), pairs, alone);
     reg.resultsWindow().Show();
     Hide();

@@ -1228,11 +1228,11 @@ TEST_F(DatabaseComparison, ReportsEveryPairAndTableAloneAndTheWorstInTheStatus) 
     EXPECT_EQ(text.status, 1) << text.out.toStdString() << text.err.toStdString();
     const std::map<QString, QString> expected{
         {"Same", "by key|same"},
-        {"Differ", "by key|differ: 1 changed (1 fields), 1 added, 1 deleted"},
+        {"Differ", "by key|differ: 1 changed (1 field), 1 added, 1 deleted"},
         {"Empty", "by key|same (both empty)"},
         {"NoKey", "by position|same"},
         {"Columns",
-         "by key|differ: 0 changed (0 fields), 0 added, 0 deleted, 1 columns only in "
+         "by key|differ: 0 changed (0 fields), 0 added, 0 deleted, 1 column only in "
          "one table"},
         {"OnlyFirst", "-|only in testdb"},
         {"OnlySecond", "-|only in otherdb"}};
@@ -1300,7 +1300,7 @@ TEST_F(DatabaseComparison, APairThatCannotBeComparedEndsOnlyItself) {
     EXPECT_EQ(r.status, 2) << r.out.toStdString() << r.err.toStdString();
     const std::map<QString, QString> found = results(r.out);
     EXPECT_EQ(found.at(QStringLiteral("A")),
-              QStringLiteral("by key|differ: 1 changed (1 fields), 0 added, 0 deleted"));
+              QStringLiteral("by key|differ: 1 changed (1 field), 0 added, 0 deleted"));
     EXPECT_TRUE(found.at(QStringLiteral("B")).startsWith(QStringLiteral("by key|not compared: ")))
         << found.at(QStringLiteral("B")).toStdString();
     EXPECT_TRUE(found.at(QStringLiteral("C")).contains(QStringLiteral("does not contain any data")))

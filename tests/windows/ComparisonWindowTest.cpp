@@ -68,6 +68,18 @@ protected:
         QTest::mouseClick(f2.nextButton(), Qt::LeftButton);
     }
 
+    // Logs in to the database Sales of a server that also holds Sales_Restore.
+    windows::TableSelectionWindow& logInToSales() {
+        data.setQuery(QStringLiteral("select name from sys.databases"),
+                      testing_support::TextTable({"name"}, {{"Sales"}, {"Sales_Restore"}}));
+        windows::Start(registry());
+        windows::LoginWindow& login = registry().loginWindow();
+        login.serverEdit()->setText(QStringLiteral("db.example"));
+        login.databaseEdit()->setText(QStringLiteral("Sales"));
+        QTest::mouseClick(login.nextButton(), Qt::LeftButton);
+        return registry().tableSelectionWindow();
+    }
+
     QStringList fieldLines() { return lines(registry().existingResultsWindow(), 1); }
     QStringList recordLines() { return lines(registry().existingResultsWindow(), 2); }
 
@@ -670,14 +682,7 @@ TEST_F(Comparison, TheSecondSideIsReachedWithItsOwnLoginAndNamedByIt) {
     const data::ResultTable two = Table({{"Id", ValueKind::Integer}}, {{I(1)}, {I(2)}});
     const data::ResultTable empty = Table({{"Id", ValueKind::Integer}}, {});
     addTables({{"Orders", &one}, {"Orders2", &two}, {"Empty", &empty}});
-    data.setQuery(QStringLiteral("select name from sys.databases"),
-                  testing_support::TextTable({"name"}, {{"Sales"}, {"Sales_Restore"}}));
-    windows::Start(registry());
-    windows::LoginWindow& login = registry().loginWindow();
-    login.serverEdit()->setText(QStringLiteral("db.example"));
-    login.databaseEdit()->setText(QStringLiteral("Sales"));
-    QTest::mouseClick(login.nextButton(), Qt::LeftButton);
-    windows::TableSelectionWindow& f2 = registry().tableSelectionWindow();
+    windows::TableSelectionWindow& f2 = logInToSales();
     QComboBox& origin = *f2.secondOriginBox();
     origin.showPopup();
     origin.hidePopup();
@@ -759,14 +764,7 @@ TEST_F(Comparison, AllTablesListsALinePerPairAndTheTablesAloneAndStopsOnEsc) {
                          QStringLiteral("Sales"));
     data.setSchemaTables(listed({"orders", "Archive", "Broken", "Customers"}),
                          QStringLiteral("Sales_Restore"));
-    data.setQuery(QStringLiteral("select name from sys.databases"),
-                  testing_support::TextTable({"name"}, {{"Sales"}, {"Sales_Restore"}}));
-    windows::Start(registry());
-    windows::LoginWindow& login = registry().loginWindow();
-    login.serverEdit()->setText(QStringLiteral("db.example"));
-    login.databaseEdit()->setText(QStringLiteral("Sales"));
-    QTest::mouseClick(login.nextButton(), Qt::LeftButton);
-    windows::TableSelectionWindow& f2 = registry().tableSelectionWindow();
+    windows::TableSelectionWindow& f2 = logInToSales();
 
     std::size_t opens = data.opens().size();
     QTest::mouseClick(f2.allTablesButton(), Qt::LeftButton);
@@ -820,7 +818,7 @@ TEST_F(Comparison, AllTablesListsALinePerPairAndTheTablesAloneAndStopsOnEsc) {
         << pairs[1].toStdString();
     EXPECT_EQ(
         pairs[2],
-        QStringLiteral("Orders     by position  differ: 1 changed (1 fields), 0 added, 0 deleted"));
+        QStringLiteral("Orders     by position  differ: 1 changed (1 field), 0 added, 0 deleted"));
     EXPECT_EQ(pairs[3], QStringLiteral("Total: 5 tables: 1 the same, 1 differ, 1 not compared, 1 "
                                        "only in Sales, 1 only in Sales_Restore."));
     EXPECT_EQ(recordLines(), (QStringList{"Notes      -            only in Sales",
