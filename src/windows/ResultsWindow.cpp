@@ -133,6 +133,11 @@ void ResultsWindow::SaveResults() {
 }
 
 QString ResultsWindow::scriptRefusal() const {
+    if (tableLines_) {
+        return QStringLiteral(
+            "There is no script to save: a comparison of all tables writes none. Compare one "
+            "pair of tables, with \"Pair records by key\" ticked, for its script.");
+    }
     if (!end_ || !end_->script.pairedByKey) {
         return QStringLiteral(
             "There is no script to save: a script names each record by its key, and these "

@@ -823,6 +823,15 @@ TEST_F(Comparison, AllTablesListsALinePerPairAndTheTablesAloneAndStopsOnEsc) {
                                        "only in Sales, 1 only in Sales_Restore."));
     EXPECT_EQ(recordLines(), (QStringList{"Notes      -            only in Sales",
                                           "Archive    -            only in Sales_Restore"}));
+
+    // No script stands behind these lines: a .sql name says so and writes nothing.
+    QTemporaryDir dir;
+    shell.saveTo = dir.filePath(QStringLiteral("all.sql"));
+    boxes.boxes.clear();
+    registry().resultsWindow().SaveResults();
+    EXPECT_FALSE(QFile::exists(shell.saveTo));
+    EXPECT_TRUE(boxes.texts().join(u'|').contains(QStringLiteral("comparison of all tables")))
+        << boxes.texts().join(u'|').toStdString();
 }
 
 }  // namespace
