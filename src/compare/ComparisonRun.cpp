@@ -320,7 +320,8 @@ FieldPlan ComparisonRun::PositionalFields() const {
 TableComparison ComparisonRun::comparison(const FieldPlan& fields) const {
     return options_.fieldsByName
                ? TableComparison::ByName(Columns(Side::First), Columns(Side::Second))
-               : TableComparison(fields.lastField, fields.names);
+               : TableComparison(fields.lastField, fields.names, Columns(Side::First),
+                                 Columns(Side::Second));
 }
 
 std::vector<FieldPairing> ComparisonRun::FieldPairs(const FieldPlan& fields) const {

@@ -57,6 +57,12 @@ ScriptPlan ScriptPlan::For(const ComparisonRun& run, const FieldPlan& fields,
             QStringLiteral("a script names each record by its key, and these records "
                            "are paired by position. Pair them by key."));
     }
+    if (!run.condition(Side::First).isEmpty() || !run.condition(Side::Second).isEmpty()) {
+        throw refuse(QStringLiteral(
+            "a comparison under a row condition sees only some of the records: one the "
+            "condition hid could be inserted twice, or one outside it deleted. Compare "
+            "without row conditions."));
+    }
     const data::ResultTable& first = run.Columns(Side::First);
     const data::ResultTable& second = run.Columns(Side::Second);
     const RecordKey& key = *run.Key();
@@ -103,18 +109,18 @@ ScriptPlan ScriptPlan::For(const ComparisonRun& run, const FieldPlan& fields,
         if (c.computed) plan.computed << c.name;
         plan.columns.push_back(std::move(c));
     }
-    if (run.options().fieldsByName) {
-        for (int f = 0; f < first.fieldCount(); ++f) {
-            if (!firstPaired[static_cast<std::size_t>(f)]) {
-                throw refuse(QStringLiteral("the column \"%1\" is only in %2.")
-                                 .arg(first.column(f).name(), firstName));
-            }
+    // A script can add no column: the tables must have the same ones.
+    for (int f = 0; f < first.fieldCount(); ++f) {
+        if (!firstPaired[static_cast<std::size_t>(f)]) {
+            throw refuse(QStringLiteral("the column \"%1\" is only in %2.")
+                             .arg(first.column(f).name(), firstName));
         }
     }
     for (std::size_t k = 0; k < key.second.size(); ++k) {
         const int g = key.second[k];
         plan.key.push_back(g);
         plan.keyNames << second.column(g).name();
+        plan.keyKinds.push_back(second.column(g).kind());
         if (secondPaired[static_cast<std::size_t>(g)]) continue;
         // A key column the comparison does not pair as a field still goes
         // into the rows inserted, from the first table's key.
@@ -135,9 +141,9 @@ ScriptPlan ScriptPlan::For(const ComparisonRun& run, const FieldPlan& fields,
     for (const QString& name : all) {
         const int g = second.indexOf(name);
         if (g >= 0 && secondPaired[static_cast<std::size_t>(g)]) continue;
-        if (run.options().fieldsByName && g >= 0) {
-            // Fields by name: a column read that no field pairs with is one
-            // only the second table has.
+        if (g >= 0) {
+            // A column read that no field pairs with is one only the second
+            // table has (those left out are not read).
             throw refuse(QStringLiteral("the column \"%1\" is only in %2.").arg(name, secondName));
         }
         plan.notWritten << name;
@@ -193,12 +199,14 @@ FixScriptSink::FixScriptSink(QIODevice& out, ScriptPlan plan, const ScriptOrigin
     }
     comment(
         QStringLiteral("One transaction: an error rolls it all back, and the batches "
-                       "after it do not run."));
+                       "after it do not run. Each batch marks its end in CONTEXT_INFO, and "
+                       "the next runs only after that mark."));
     line(QStringLiteral("SET XACT_ABORT ON;"));
     line(QStringLiteral("SET NOCOUNT ON;"));
     if (!plan_.database.isEmpty()) {
         line(QStringLiteral("USE %1;").arg(QuotedIdentifier(plan_.database)));
     }
+    line(QStringLiteral("SET CONTEXT_INFO 0x00000000;"));
     line(QStringLiteral("BEGIN TRANSACTION;"));
     if (plan_.identityInserts) line(QStringLiteral("SET IDENTITY_INSERT %1 ON;").arg(target_));
 }
@@ -220,19 +228,59 @@ void FixScriptSink::line(const QString& text) {
 void FixScriptSink::statement(const QString& text) {
     line(text);
     if (++batchStatements_ < kBatchStatements && batchCharacters_ < kBatchCharacters) return;
+    endBatch();
+}
+
+// XACT_ABORT rolls back on an error at run time, but a batch that does not
+// compile is skipped whole with the transaction still open: so each batch
+// writes its number as its last act, and the next rolls back and stops
+// unless it finds that number.
+void FixScriptSink::endBatch() {
+    const auto mark = [](std::uint32_t n) {
+        return QStringLiteral("0x") +
+               QStringLiteral("%1").arg(n, 8, 16, QLatin1Char('0')).toUpper();
+    };
+    line(QStringLiteral("SET CONTEXT_INFO %1;").arg(mark(batch_)));
     line(QStringLiteral("GO"));
+    line(QStringLiteral("IF @@TRANCOUNT > 0 AND ISNULL(SUBSTRING(CONTEXT_INFO(), 1, 4), 0x) <> "
+                        "%1 ROLLBACK TRANSACTION;")
+             .arg(mark(batch_)));
     line(QStringLiteral("IF @@TRANCOUNT = 0 SET NOEXEC ON;"));
+    ++batch_;
     batchStatements_ = 0;
     batchCharacters_ = 0;
 }
 
+// The key's columns equal to the record's key exactly: texts by their
+// UTF-16 code units and length, since `=` follows the column's collation
+// ('a' = 'A' without case) and ignores trailing blanks ('x' = 'x '); bytes
+// with their length, since `=` pads the shorter with zeros. The plain `=`
+// stays first, for the key's index.
 QString FixScriptSink::whereKey(const RecordRow& second) const {
     QString where;
     for (std::size_t k = 0; k < plan_.key.size(); ++k) {
         where += k == 0 ? QStringLiteral(" WHERE ") : QStringLiteral(" AND ");
-        where += QuotedIdentifier(plan_.keyNames[static_cast<qsizetype>(k)]);
+        const QString column = QuotedIdentifier(plan_.keyNames[static_cast<qsizetype>(k)]);
         const data::FieldValue v = second.value(plan_.key[k]);
-        where += v.isNull() ? QStringLiteral(" IS NULL") : QStringLiteral(" = ") + SqlLiteral(v);
+        if (v.isNull()) {
+            where += column + QStringLiteral(" IS NULL");
+            continue;
+        }
+        where += column + QStringLiteral(" = ") + SqlLiteral(v);
+        if (v.kind() == data::ValueKind::Text) {
+            const QStringView text = v.asText();
+            const QString unicode = QStringLiteral("CAST(%1 AS nvarchar(max))").arg(column);
+            QByteArray bytes;  // UTF-16LE, as the server holds an nvarchar
+            bytes.reserve(text.size() * 2);
+            for (const QChar c : text)
+                bytes.append(char(c.unicode() & 0xFF)).append(char(c.unicode() >> 8));
+            where += QStringLiteral(" AND DATALENGTH(%1) = %2 AND CAST(%1 AS varbinary(max)) = %3")
+                         .arg(unicode)
+                         .arg(bytes.size())
+                         .arg(SqlLiteral(data::FieldValue::bytes(bytes)));
+        } else if (v.kind() == data::ValueKind::Bytes) {
+            where += QStringLiteral(" AND DATALENGTH(%1) = %2").arg(column).arg(v.asBytes().size());
+        }
     }
     return where;
 }
@@ -303,7 +351,15 @@ void FixScriptSink::RecordsDiffer(const RecordRow& first, const RecordRow& secon
             any = true;
             sql += SqlLiteral(first.value(column.first >= 0 ? column.first : column.firstKey));
         }
-        statement(sql + QStringLiteral(");"));
+        sql += QStringLiteral(");");
+        if (!insertsLater_.isOpen() && !insertsLater_.open()) {
+            throw ReportWriteError(QStringLiteral("Cannot make a temporary file: ") +
+                                   insertsLater_.errorString());
+        }
+        if (insertsLater_.write(sql.toUtf8() + '\n') < 0) {
+            throw ReportWriteError(QStringLiteral("Cannot write a temporary file: ") +
+                                   insertsLater_.errorString());
+        }
         ++inserts_;
     } else if (second) {
         statement(QStringLiteral("DELETE FROM %1").arg(target_) + whereKey(second) + u';');
@@ -312,6 +368,16 @@ void FixScriptSink::RecordsDiffer(const RecordRow& first, const RecordRow& secon
 }
 
 void FixScriptSink::finish(const RunSummary& summary) {
+    if (insertsLater_.isOpen()) {
+        insertsLater_.seek(0);
+        while (!insertsLater_.atEnd())
+            statement(QString::fromUtf8(insertsLater_.readLine()).chopped(1));
+        if (insertsLater_.error() != QFileDevice::NoError) {
+            throw ReportWriteError(QStringLiteral("Cannot read a temporary file: ") +
+                                   insertsLater_.errorString());
+        }
+        insertsLater_.close();
+    }
     line(QStringLiteral("-- %1 updated, %2 inserted, %3 deleted.")
              .arg(updates_)
              .arg(inserts_)
@@ -320,8 +386,7 @@ void FixScriptSink::finish(const RunSummary& summary) {
         line(QStringLiteral("-- ") + StoppedAtLimitText(summary.limit) +
              QStringLiteral(" This script mends what was found."));
     }
-    line(QStringLiteral("GO"));
-    line(QStringLiteral("IF @@TRANCOUNT = 0 SET NOEXEC ON;"));
+    endBatch();
     if (plan_.identityInserts) line(QStringLiteral("SET IDENTITY_INSERT %1 OFF;").arg(target_));
     if (problems_.isEmpty()) {
         line(QStringLiteral("COMMIT TRANSACTION;"));

@@ -5,6 +5,7 @@
 #include <QIODevice>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryFile>
 #include <cstdint>
 #include <vector>
 
@@ -33,15 +34,17 @@ struct ScriptPlan {
     catalogue::TableName table;  // the second table
     QString database;            // the second table's database; empty: the session's
     std::vector<ScriptColumn> columns;
-    std::vector<int> key;          // the key's fields among the second table's
-    QStringList keyNames;          // and its columns there
-    QStringList notWritten;        // the second table's columns no field pairs with
-    QStringList computed;          // compared, but the server computes them
-    bool identityInserts = false;  // some written column is an identity
+    std::vector<int> key;                   // the key's fields among the second table's
+    QStringList keyNames;                   // and its columns there
+    std::vector<data::ValueKind> keyKinds;  // and what they hold
+    QStringList notWritten;                 // the second table's columns no field pairs with
+    QStringList computed;                   // compared, but the server computes them
+    bool identityInserts = false;           // some written column is an identity
 
-    // Throws OptionProblem when no script could make the tables equal: records
-    // paired by position (a record has no name in SQL), fields only one table
-    // has, a rowversion compared (the server sets it).
+    // Throws OptionProblem when no script could make the tables equal, or
+    // could reach records the comparison did not see: records paired by
+    // position (a record has no name in SQL), a row condition on either side,
+    // a column only one table has, a rowversion compared (the server sets it).
     static ScriptPlan For(const ComparisonRun& run, const FieldPlan& fields,
                           const catalogue::TableName& secondTable, const QString& database,
                           const QString& firstName, const QString& secondName);
@@ -65,13 +68,19 @@ struct ScriptOrigin {
 
 // A T-SQL script that makes the second table hold what the first holds,
 // written as the comparison finds the differences (records paired by key):
-// an UPDATE of the changed fields for a pair, an INSERT for a record only
-// the first table has, a DELETE for one only the second has. One transaction
-// under XACT_ABORT over batches of bounded size (GO lines), each batch
-// running only while the transaction is still open, so that an error leaves
-// nothing half done. A key that is not unique or an identity value that
-// differs makes the script end in ROLLBACK, with the reasons in comments
-// (problems()). Memory does not grow with the differences.
+// an UPDATE of the changed fields for a pair, a DELETE for a record only the
+// second table has, and after all of these an INSERT for each record only
+// the first has (kept in a temporary file meanwhile), so that a key the
+// server takes for one just deleted ('a' for 'A' under a collation without
+// case) is free again. A WHERE matches its key exactly, whatever the
+// column's collation and SQL Server's trailing-blank rule say. One
+// transaction under XACT_ABORT over batches of bounded size (GO lines); each
+// batch runs only when the one before ran to its end (a mark in
+// CONTEXT_INFO), so that an error -- one that stopped a batch from compiling
+// too -- rolls back what ran and stops the rest. A key that is not unique or
+// an identity value that differs makes the script end in ROLLBACK, with the
+// reasons in comments (problems()). Memory does not grow with the
+// differences.
 class FixScriptSink : public DifferenceSink {
 public:
     FixScriptSink(QIODevice& out, ScriptPlan plan, const ScriptOrigin& origin);
@@ -95,6 +104,7 @@ private:
     void problem(const QString& text);
     void line(const QString& text);
     void statement(const QString& text);
+    void endBatch();
     QString whereKey(const RecordRow& second) const;
 
     ReportWriter writer_;
@@ -111,6 +121,8 @@ private:
     std::int64_t updates_ = 0, inserts_ = 0, deletes_ = 0;
     int batchStatements_ = 0;
     qint64 batchCharacters_ = 0;
+    std::uint32_t batch_ = 1;      // the batch being written, from 1
+    QTemporaryFile insertsLater_;  // written at the end, one statement a line
     QString firstName_, secondName_;
 };
 

@@ -236,6 +236,18 @@ TableComparison::TableComparison(int lastField, const std::vector<QString>& fiel
     for (int f = 0; f <= lastField; ++f) pairs_.push_back({f, f, f});
 }
 
+TableComparison::TableComparison(int lastField, const std::vector<QString>& fieldNames,
+                                 const data::ResultTable& firstColumns,
+                                 const data::ResultTable& secondColumns)
+    : TableComparison(lastField, fieldNames) {
+    for (int f = lastField + 1; f < firstColumns.fieldCount(); ++f) {
+        onlyInFirst_.push_back(firstColumns.column(f).name());
+    }
+    for (int g = lastField + 1; g < secondColumns.fieldCount(); ++g) {
+        onlyInSecond_.push_back(secondColumns.column(g).name());
+    }
+}
+
 TableComparison TableComparison::ByName(const data::ResultTable& firstColumns,
                                         const data::ResultTable& secondColumns) {
     TableComparison c;

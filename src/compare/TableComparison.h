@@ -52,6 +52,12 @@ public:
     // table's field names by position.
     TableComparison(int lastField, const std::vector<QString>& fieldNames);
 
+    // Fields by position over two tables' columns: those past lastField, of
+    // either table, are fields only that table has, reported as ByName
+    // reports them -- a column added to one table is a difference.
+    TableComparison(int lastField, const std::vector<QString>& fieldNames,
+                    const data::ResultTable& firstColumns, const data::ResultTable& secondColumns);
+
     // Fields by name: each field of the first table with the second table's
     // field of the same name, compared without case as SQL Server compares
     // names (the first table's order and names); a field only one table has

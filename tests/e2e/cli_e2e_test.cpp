@@ -780,6 +780,40 @@ TEST_F(CommandLine, FieldsByNameFindTheSameDataInAnotherColumnOrder) {
 // explains: char(n) against varchar (--trim), case (--ignore-case), float
 // against decimal (--tolerance), NULL against '' (--null-equals-empty), a
 // changed date (--ignore). Id 5 only the second has, Id 6 only the first.
+// A column only one table has is a difference whatever pairs the fields: a
+// table that gained a NOT NULL column is never the same as before.
+TEST_F(CommandLine, AColumnOnlyOneTableHasIsADifferenceInEveryPairing) {
+    const QString name = q(tdstest::tdsUniqueName("Wider"));
+    exec(QStringLiteral("create table [%1] (Id int primary key, V int)").arg(name));
+    exec(QStringLiteral("insert into [%1] values (1, 1)").arg(name));
+    exec(QStringLiteral("create table [%1] (Id int primary key, V int, W int not null)").arg(name),
+         tdstest::tdsTestPort(), "otherdb");
+    exec(QStringLiteral("insert into [%1] values (1, 1, 7)").arg(name), tdstest::tdsTestPort(),
+         "otherdb");
+    const QStringList other{QStringLiteral("--right-database"), QStringLiteral("otherdb")};
+    for (const QStringList& pairing :
+         {QStringList{}, QStringList{QStringLiteral("--key"), QStringLiteral("auto")},
+          QStringList{QStringLiteral("--fields"), QStringLiteral("by-name")}}) {
+        const Outcome r = run(QStringList{QStringLiteral("compare"), name, name} + other + pairing);
+        EXPECT_EQ(r.status, 1) << pairing.join(u' ').toStdString() << r.err.toStdString();
+        EXPECT_EQ(r.out, QStringLiteral("Field \"W\" only in otherdb.dbo.%1\n").arg(name));
+    }
+    const Outcome all = run(
+        QStringList{QStringLiteral("compare-databases"), QStringLiteral("--tables"), name} + other);
+    EXPECT_EQ(all.status, 1) << all.err.toStdString();
+    EXPECT_TRUE(all.out.contains(QStringLiteral("1 column only in one table")))
+        << all.out.toStdString();
+    QTemporaryDir dir;
+    const Outcome fix =
+        run(QStringList{QStringLiteral("compare"), name, name, QStringLiteral("--key"),
+                        QStringLiteral("auto"), QStringLiteral("--format"), QStringLiteral("sql"),
+                        QStringLiteral("--output"), dir.filePath(QStringLiteral("fix.sql"))} +
+            other);
+    EXPECT_EQ(fix.status, 2) << fix.err.toStdString();
+    EXPECT_TRUE(fix.err.contains(QStringLiteral("\"W\" is only in"))) << fix.err.toStdString();
+    EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("fix.sql"))));
+}
+
 class ComparisonOptions : public CommandLine {
 protected:
     void SetUp() override {
@@ -999,14 +1033,16 @@ protected:
         }
     }
 
-    Outcome script(const QString& a, const QString& b, const QStringList& options = {}) {
+    Outcome script(const QString& a, const QString& b, const QStringList& options = {},
+                   int port = tdstest::tdsTestPort()) {
         return run(QStringList{QStringLiteral("compare"), a, b, QStringLiteral("--format"),
                                QStringLiteral("sql"), QStringLiteral("--output"), path()} +
-                   options);
+                       options,
+                   port);
     }
 
     // Runs the script file as a user would; what tsql printed.
-    QString apply() {
+    QString apply(int port = tdstest::tdsTestPort()) {
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("LANG"), QStringLiteral("C.UTF-8"));
@@ -1014,9 +1050,9 @@ protected:
         p.setStandardInputFile(path());
         p.start(QStringLiteral("tsql"),
                 {QStringLiteral("-H"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
-                 QString::number(tdstest::tdsTestPort()), QStringLiteral("-U"),
-                 QStringLiteral("tester"), QStringLiteral("-P"), QStringLiteral("secret"),
-                 QStringLiteral("-D"), QStringLiteral("testdb")});
+                 QString::number(port), QStringLiteral("-U"), QStringLiteral("tester"),
+                 QStringLiteral("-P"), QStringLiteral("secret"), QStringLiteral("-D"),
+                 QStringLiteral("testdb")});
         EXPECT_TRUE(p.waitForFinished(60000));
         return QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError());
     }
@@ -1153,6 +1189,85 @@ TEST_F(FixScript, WritesWhatTheServerLetsItAndRefusesWhatWouldNotMend) {
                   byKey)
                   .status,
               0);
+}
+
+// Under a collation without case (and SQL Server's rule that trailing blanks
+// do not count), keys the comparison keeps apart are one key to a WHERE: the
+// script names each row exactly, and inserts only once what it deletes is gone.
+TEST_F(FixScript, KeysTheServerTakesForOneAreEachNamedExactly) {
+    tdstest::PrivateServer server({"--collation", "ci"});
+    const auto tables = [&](const char* a, const char* b, const QString& columns,
+                            const QStringList& first, const QStringList& second) {
+        for (const auto& [name, rows] : {std::pair{a, first}, std::pair{b, second}}) {
+            exec(QStringLiteral("create table %1 (%2)").arg(QLatin1String(name), columns),
+                 server.port());
+            for (const QString& row : rows) {
+                exec(QStringLiteral("insert into %1 values (%2)").arg(QLatin1String(name), row),
+                     server.port());
+            }
+        }
+    };
+    const auto mends = [&](const QString& a, const QString& b, const QStringList& options) {
+        const Outcome made = script(a, b, options, server.port());
+        ASSERT_EQ(made.status, 1) << made.err.toStdString();
+        const QString applied = apply(server.port());
+        EXPECT_FALSE(applied.contains(QStringLiteral("Msg "))) << applied.toStdString();
+        const Outcome after = run({QStringLiteral("compare"), a, b}, server.port());
+        EXPECT_EQ(after.status, 0)
+            << scriptText().toStdString() << after.out.toStdString() << after.err.toStdString();
+    };
+    // No unique key: deleting 'A' must not take 'a', nor 'x ' take 'x'.
+    tables("Ci1", "Ci2", QStringLiteral("K nvarchar(10), V int"), {"N'a', 1", "N'x', 5"},
+           {"N'A', 1", "N'a', 2", "N'x ', 5", "N'x', 6"});
+    mends(QStringLiteral("Ci1"), QStringLiteral("Ci2"),
+          {QStringLiteral("--key"), QStringLiteral("K")});
+    // A primary key whose case alone changed: the old row goes before the new comes.
+    tables("Pk1", "Pk2", QStringLiteral("K varchar(10) primary key, V int"), {"'A', 1", "'b', 2"},
+           {"'a', 1", "'b', 2"});
+    mends(QStringLiteral("Pk1"), QStringLiteral("Pk2"),
+          {QStringLiteral("--key"), QStringLiteral("auto")});
+}
+
+// A comparison under a row condition does not see the whole table: a record
+// it missed could be inserted twice, or one outside the condition deleted.
+TEST_F(FixScript, AComparisonUnderARowConditionWritesNoScript) {
+    const QString cols = QStringLiteral("Id int primary key, V int");
+    const QString a = table("FixWhereA", cols, {"1, 1", "2, 2"});
+    const QString b = table("FixWhereB", cols, {"1, 1", "2, 2", "3, 3"});
+    for (const QString& where : {QStringLiteral("--where"), QStringLiteral("--right-where")}) {
+        const Outcome o = script(
+            a, b,
+            {QStringLiteral("--key"), QStringLiteral("auto"), where, QStringLiteral("Id = 1")});
+        EXPECT_EQ(o.status, 2) << where.toStdString() << o.err.toStdString();
+        EXPECT_TRUE(o.err.contains(QStringLiteral("row condition"))) << o.err.toStdString();
+        EXPECT_FALSE(QFile::exists(path()));
+    }
+}
+
+// A batch that fails to compile (a column dropped after the comparison) is
+// skipped by the server with the transaction still open: the batch after it
+// must roll back, so that nothing of the script is committed.
+TEST_F(FixScript, ABatchThatFailsLeavesNothingCommitted) {
+    // 2500 updates: three batches, the second of which sets only W.
+    const QString fill = QStringLiteral(
+        "with recursive c(x) as (select 1 union all select x + 1 from c where x < 2500) "
+        "insert into [%1] select x, %2, %3 from c");
+    const QString cols = QStringLiteral("Id int primary key, V int, W int");
+    const QString a = table("FixBatchA", cols, {});
+    const QString b = table("FixBatchB", cols, {});
+    exec(fill.arg(a, QStringLiteral("x"), QStringLiteral("x")));
+    exec(fill.arg(b, QStringLiteral("case when x > 1000 and x <= 2000 then x else -x end"),
+                  QStringLiteral("case when x > 1000 and x <= 2000 then -x else x end")));
+    const QStringList byKey{QStringLiteral("--key"), QStringLiteral("auto")};
+    ASSERT_EQ(script(a, b, byKey).status, 1);
+    ASSERT_EQ(scriptText().count(QStringLiteral("\nGO\n")), 4) << "three batches and the end";
+    exec(QStringLiteral("alter table [%1] drop column W").arg(b));
+    const QString applied = apply();
+    EXPECT_TRUE(applied.contains(QStringLiteral("Msg 207"))) << applied.toStdString();
+    const Outcome after = run(QStringList{QStringLiteral("compare"), a, b,
+                                          QStringLiteral("--ignore"), QStringLiteral("W")} +
+                              byKey);
+    EXPECT_EQ(after.out.count(u'\n'), 1500) << "every V the first and third batches set, undone";
 }
 
 // Two whole databases: tables of one test's own (a name prefix no other test

@@ -244,13 +244,14 @@ TEST_F(EndToEnd, AddedAndDeletedRecordsNameTheSecondTable) {
     EXPECT_EQ(registry().resultsWindow().recordDifferences()->model()->columnCount(), 1);
 }
 
-TEST_F(EndToEnd, FieldsArePairedByPositionUpToTheSmallerCount) {
+TEST_F(EndToEnd, FieldsArePairedByPositionUpToTheSmallerCountAndTheRestAreOnlyInOne) {
     const QString four =
         table("Four", QStringLiteral("A int, B int, C int, D int"), {"1, 2, 3, 4"});
     const QString six = table("Six", QStringLiteral("A int, C int, B int, D int, E int, F int"),
                               {"1, 3, 2, 4, 5, 6"});
     compare(four, six);
-    EXPECT_EQ(fieldLines(), (QStringList{"Record 1,Field \"B\" has changed from \"2\" to \"3\"",
+    EXPECT_EQ(fieldLines(), (QStringList{"Field \"E\" only in " + six, "Field \"F\" only in " + six,
+                                         "Record 1,Field \"B\" has changed from \"2\" to \"3\"",
                                          "Record 1,Field \"C\" has changed from \"3\" to \"2\""}));
     EXPECT_TRUE(recordLines().isEmpty());
 }
