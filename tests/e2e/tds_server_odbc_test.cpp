@@ -700,6 +700,109 @@ TEST(TdsScripts, BatchesCommitTogetherAndAnErrorUnderXactAbortUndoesThemAll) {
               "1");
 }
 
+// A fix script as the program writes it: one transaction over batches, each
+// later batch rolling back unless the one before it ran to its end (told by
+// CONTEXT_INFO), and stopping once the transaction is gone.
+std::string guardedScript(const std::vector<std::string>& batches) {
+    auto number = [](size_t n) {
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "0x%08zX", n);
+        return std::string(hex);
+    };
+    std::string script = "SET XACT_ABORT ON;\nSET NOCOUNT ON;\nUSE [" +
+                         std::string(tdstest::kDatabase) + "];\nSET CONTEXT_INFO " + number(0) +
+                         ";\nBEGIN TRANSACTION;\n";
+    for (size_t i = 0; i < batches.size(); ++i) {
+        if (i > 0)
+            script += "IF @@TRANCOUNT > 0 AND ISNULL(SUBSTRING(CONTEXT_INFO(), 1, 4), 0x) <> " +
+                      number(i) + " ROLLBACK TRANSACTION;\nIF @@TRANCOUNT = 0 SET NOEXEC ON;\n";
+        script += batches[i];
+        script += i + 1 < batches.size() ? "SET CONTEXT_INFO " + number(i + 1) + ";\nGO\n"
+                                         : "COMMIT TRANSACTION;\nGO\nSET NOEXEC OFF;\n";
+    }
+    return script;
+}
+
+// SQL Server compiles a batch before it runs it: a syntax error or an unknown
+// column skips the batch and, even under XACT_ABORT, leaves the transaction
+// open. The next batch's guard must then roll it back.
+TEST(TdsScripts, ACompileErrorInAMiddleBatchLeavesNothingCommitted) {
+    auto c = connectTest();
+    auto setUp = [&](const std::string& table) {
+        EXPECT_TRUE(exec(*c, "create table " + table +
+                                 " ([id] int primary key, [note] nvarchar(20), [gone] int); "
+                                 "insert into " +
+                                 table + " values (1, N'a', 0), (2, N'b', 0)"));
+    };
+    auto script = [](const std::string& table, const std::string& middle) {
+        return guardedScript({"UPDATE " + table + " SET [note] = N'one' WHERE [id] = 1;\n",
+                              "UPDATE " + table + " SET [note] = N'two' WHERE [id] = 2;\n" + middle,
+                              "INSERT INTO " + table + " ([id], [note]) VALUES (3, N'three');\n"});
+    };
+    const std::vector<Row> untouched = {{"1", "a"}, {"2", "b"}};
+    auto rows = [&](const std::string& table) {
+        return query(*c, "select [id], [note] from " + table + " order by [id]").rows;
+    };
+
+    // The comparison saw [gone]; it is dropped before the script runs.
+    const std::string dropped = quotedName(tdsUniqueName("Dropped"));
+    setUp(dropped);
+    ASSERT_TRUE(exec(*c, "ALTER TABLE " + dropped + " DROP COLUMN [gone]"));
+    std::vector<Diag> errors =
+        runBatches(*c, script(dropped, "UPDATE " + dropped + " SET [gone] = 1 WHERE [id] = 1;\n"));
+    ASSERT_EQ(errors.size(), 1u) << describe(errors);
+    EXPECT_EQ(errors[0].native, 207);
+    EXPECT_EQ(rows(dropped), untouched);
+    auto tranCount = [&] { return query(*c, "select @@TRANCOUNT").rows.at(0).at(0); };
+    EXPECT_EQ(tranCount(), "0");
+    // Alone, the compile error leaves the transaction open; a run-time error
+    // ends it.
+    ASSERT_TRUE(exec(*c, "SET XACT_ABORT ON; BEGIN TRANSACTION"));
+    EXPECT_TRUE(
+        hasNative(failure(*c, "insert into " + dropped + " ([id], [gone]) values (4, 1)"), 207));
+    EXPECT_EQ(tranCount(), "1");
+    EXPECT_TRUE(hasNative(failure(*c, "insert into " + dropped + " ([id]) values (1)"), 2627));
+    EXPECT_EQ(tranCount(), "0");
+
+    const std::string syntax = quotedName(tdsUniqueName("Syntax"));
+    setUp(syntax);
+    errors = runBatches(*c, script(syntax, "UPDATE " + syntax + " SET [note] = WHERE [id] = 1;\n"));
+    ASSERT_EQ(errors.size(), 1u) << describe(errors);
+    EXPECT_EQ(errors[0].native, 102);
+    EXPECT_EQ(rows(syntax), untouched);
+
+    // The same script on a table that kept its column commits every batch.
+    const std::string kept = quotedName(tdsUniqueName("Kept"));
+    setUp(kept);
+    EXPECT_EQ(describe(runBatches(
+                  *c, script(kept, "UPDATE " + kept + " SET [gone] = 1 WHERE [id] = 1;\n"))),
+              "");
+    EXPECT_EQ(rows(kept), (std::vector<Row>{{"1", "one"}, {"2", "two"}, {"3", "three"}}));
+    EXPECT_EQ(query(*c, "select [gone] from " + kept + " where [id] = 1").rows.at(0).at(0), "1");
+}
+
+// CONTEXT_INFO belongs to the session: NULL at first, 128 bytes once set;
+// NOEXEC keeps a SET from running, and an IF whose condition is false or NULL
+// passes its statement over.
+TEST(TdsScripts, ContextInfoAndIfFollowTheSession) {
+    auto c = connectTest();
+    auto info = [&] { return query(*c, "select CONTEXT_INFO()").rows.at(0).at(0); };
+    EXPECT_EQ(info(), std::nullopt);
+    ASSERT_TRUE(exec(*c, "set context_info 0x0102"));
+    const std::string padded = "0102" + std::string(252, '0');
+    EXPECT_EQ(info(), padded);
+    ASSERT_TRUE(exec(*c, "SET NOEXEC ON;\nSET CONTEXT_INFO 0x09;\nSET NOEXEC OFF;"));
+    EXPECT_EQ(info(), padded);
+    ASSERT_TRUE(exec(*c,
+                     "IF NULL = 1 SET CONTEXT_INFO 0x07;\n"
+                     "if not (substring(context_info(), 1, 2) = 0x0102 or 1 = 0)\n"
+                     "  set context_info 0x06;\n"
+                     "IF DATALENGTH(CONTEXT_INFO()) = 128 AND @@TRANCOUNT = 0\n"
+                     "  SET CONTEXT_INFO 0x05;"));
+    EXPECT_EQ(info(), "05" + std::string(254, '0'));
+    EXPECT_TRUE(hasNative(failure(*c, "SET CONTEXT_INFO N'x'"), 257));
+}
+
 TEST(TdsScripts, JoinedTextsComeBackWholeWithNulAndAstralCharacters) {
     auto c = connectTest();
     const std::string table = tdsUniqueName("Joined");

@@ -108,7 +108,7 @@ TEST(Rewrite, DateAndTimeColumnsCompareAndSortByValue) {
     EXPECT_EQ(
         rewriteTsql("create table D (s smalldatetime, t nvarchar(5))", {"testdb", {}, true}).sql,
         "create table D (s smalldatetime COLLATE DATETIMEVALUE, t nvarchar(5) COLLATE "
-        "NOCASE)");
+        "NOCASEPAD)");
 
     Scratch db;
     ASSERT_TRUE(
@@ -156,14 +156,63 @@ TEST(Rewrite, CaseInsensitiveDatabasesGiveNewTextColumnsNocase) {
         "create table [sales].[T] ([Name] nvarchar(max) not null primary key, n int,\n"
         "  c char(3) collate Latin1_General_BIN, constraint text unique (n))\n"
         "create table U (t text);\nselect * from U order by t collate SQL_Latin1_General_CP1_CI_AS";
-    EXPECT_EQ(
-        rewriteTsql(sql, {"testdb", {}, true}).sql,
-        "create table \"sales.T\" (\"Name\" nvarchar(-1) COLLATE NOCASE not null primary key, "
-        "n int,\n  c char(3) collate BINARY, constraint text unique (n))\n"
-        "create table U (t text COLLATE NOCASE);\nselect * from U order by t collate NOCASE");
+    EXPECT_EQ(rewriteTsql(sql, {"testdb", {}, true}).sql,
+              "create table \"sales.T\" (\"Name\" nvarchar(-1) COLLATE NOCASEPAD not null primary "
+              "key, n int,\n  c char(3) collate BINARY, constraint text unique (n))\n"
+              "create table U (t text COLLATE NOCASEPAD);\nselect * from U order by t collate "
+              "NOCASEPAD");
     // Binary databases keep the columns as declared.
     EXPECT_EQ(rewrite("create table U (t text, n nvarchar(5) collate nocase)"),
               "create table U (t text, n nvarchar(5) collate nocase)");
+}
+
+// Under ci, texts compare as SQL Server's CI collations do: without case,
+// the shorter one padded with blanks; a binary database keeps both apart.
+TEST(Rewrite, CaseInsensitiveTextsIgnoreTrailingBlanks) {
+    const std::string table =
+        "create table C (k nvarchar(10) not null primary key, n int);\n"
+        "insert into C values (N'a', 1), (N'B  ', 2), (N'a' + NCHAR(9), 3), (N'ab', 4);\n";
+    Scratch ci(true);
+    ASSERT_TRUE(ci.run(table));
+    EXPECT_EQ(ci.column("select n from C where k = N'A   '"), "1;");
+    EXPECT_EQ(ci.column("select n from C where k = N'b'"), "2;");
+    // Padded, not trimmed: 'a' + TAB sorts before 'a' (TAB < blank).
+    EXPECT_EQ(ci.column("select n from C order by k"), "3;1;4;2;");
+    EXPECT_FALSE(ci.run("insert into C values (N'A ', 5);"));  // the key clashes
+    EXPECT_EQ(ci.column("select n from C where k = N'a' collate Latin1_General_BIN2"), "1;");
+
+    Scratch binary;
+    ASSERT_TRUE(binary.run(table));
+    EXPECT_EQ(binary.column("select n from C where k = N'a '"), "");
+    EXPECT_EQ(binary.column("select n from C where k = N'A ' collate Latin1_General_CI_AS"), "1;");
+}
+
+// CAST to varbinary/binary gives a text's UTF-16LE bytes, as SQL Server does
+// for nvarchar, so a script tells 'a' from 'A' and 'a ' where = cannot;
+// DATALENGTH counts bytes. Both work in the WHERE of every statement.
+TEST(Rewrite, BinaryCastsAndDatalengthPickOneRowAmongEqualTexts) {
+    Scratch db(true);
+    ASSERT_TRUE(
+        db.run("create table K (n int, k nvarchar(10), b varbinary(10));\n"
+               "insert into K values (1, N'a', 0x01), (2, N'a ', 0x0100), (3, N'A', 0x), "
+               "(4, N'\u00e9\U0001F600', NULL), (5, NULL, 0x02);\n"));
+    const std::string exact = "CAST(CAST([k] AS nvarchar(max)) AS varbinary(max)) = 0x6100";
+    EXPECT_EQ(db.column("select n from K where [k] = N'a' order by n"), "1;2;3;");
+    EXPECT_EQ(db.column("select n from K where [k] = N'a' AND " + exact), "1;");
+    EXPECT_EQ(db.column("select hex(CAST(k AS varbinary(max))) from K where n >= 2 order by n"),
+              "61002000;4100;E9003DD800DE;;");
+    EXPECT_EQ(db.column("select hex(cast(k as binary(4))) || '|' || hex(cast(k as varbinary(1))) "
+                        "|| '|' || hex(cast(b as binary(3))) || '|' || hex(cast(258 as binary(4))) "
+                        "from K where n = 1"),
+              "61000000|61|010000|00000102;");
+    EXPECT_EQ(db.column("select DATALENGTH(k) || ',' || ifnull(DATALENGTH(b), 'NULL') from K "
+                        "order by n"),
+              "2,1;4,2;2,0;6,NULL;NULL;");
+
+    ASSERT_TRUE(db.run("UPDATE [K] SET [b] = 0x0A WHERE [k] = N'a' AND " + exact + ";\n" +
+                       "DELETE FROM [K] WHERE [b] = 0x0100 AND DATALENGTH([b]) = 2;\n"));
+    EXPECT_EQ(db.column("select n || ':' || hex(b) from K where b is not null order by n"),
+              "1:0A;3:;5:02;");
 }
 
 // _BIN2 collations order by UTF-16 code unit, where U+FF21 comes after the
@@ -248,7 +297,7 @@ TEST(RowCount, RecognisesTheEstimateQueryAndTheTableItNames) {
         EXPECT_FALSE(matchRowCountQuery(other, 0)) << other;
 }
 
-TEST(Statements, RecognisesTheColumnPropertiesQueryAndTheNoexecGuard) {
+TEST(Statements, RecognisesTheColumnPropertiesQueryAndIfStatements) {
     std::string sql = rewrite(
         "SELECT name,is_identity , IS_COMPUTED, system_type_id\n FROM [sys].[columns] WHERE "
         "object_id = OBJECT_ID(N'[sales].[Odd]]Name]') ORDER BY column_id; select 1");
@@ -265,15 +314,34 @@ TEST(Statements, RecognisesTheColumnPropertiesQueryAndTheNoexecGuard) {
           "object_id = 5 order by column_id"})
         EXPECT_FALSE(matchColumnPropertiesQuery(other, 0)) << other;
 
-    sql = "if  @@TranCount=0 set NOEXEC on;UPDATE T SET a = 1";
-    std::optional<size_t> end = matchNoexecOutsideTransaction(sql, 0);
-    ASSERT_TRUE(end);
-    EXPECT_EQ(sql.substr(*end), "UPDATE T SET a = 1");
-    EXPECT_EQ(matchNoexecOutsideTransaction("IF @@TRANCOUNT = 0\nSET NOEXEC ON", 0), 32u);
-    for (const char* other :
-         {"IF @@TRANCOUNT = 1 SET NOEXEC ON", "IF @@TRANCOUNT = 0 SET NOEXEC OFF",
-          "IF @@TRANCOUNT = 0 SET NOEXEC ON AND x", "IF @@ERROR = 0 SET NOEXEC ON"})
-        EXPECT_FALSE(matchNoexecOutsideTransaction(other, 0)) << other;
+    // IF: the condition runs to the first word outside parentheses that
+    // starts a statement.
+    auto condition = [](const std::string& text, const IfStatement& b) {
+        return text.substr(b.conditionBegin, b.conditionEnd - b.conditionBegin);
+    };
+    sql = rewrite("if  @@TranCount=0 set NOEXEC on;UPDATE T SET a = 1");
+    std::optional<IfStatement> branch = matchIf(sql, 0);
+    ASSERT_TRUE(branch);
+    EXPECT_EQ(condition(sql, *branch), "tds_trancount()=0");
+    EXPECT_EQ(sql.substr(branch->statementBegin), "set NOEXEC on;UPDATE T SET a = 1");
+    sql = rewrite(
+        "IF @@TRANCOUNT > 0 AND ISNULL(SUBSTRING(CONTEXT_INFO(), 1, 4), 0x) <> 0x00000001\n"
+        "  rollback TRANSACTION;\nIF @@TRANCOUNT = 0 SET NOEXEC ON;");
+    branch = matchIf(sql, 0);
+    ASSERT_TRUE(branch);
+    EXPECT_EQ(condition(sql, *branch),
+              "tds_trancount() > 0 AND ifnull(SUBSTRING(CONTEXT_INFO(), 1, 4), X'') <> "
+              "X'00000001'");
+    EXPECT_EQ(sql.substr(branch->statementBegin, 20), "rollback TRANSACTION");
+    sql =
+        "if exists (select 1 from T where a = 1) and case when b = 1 then 1 else 0 end = 1 "
+        "delete from T";
+    branch = matchIf(sql, 0);
+    ASSERT_TRUE(branch);
+    EXPECT_EQ(sql.substr(branch->statementBegin), "delete from T");
+    for (const char* other : {"IF @@TRANCOUNT = 0", "IF SET NOEXEC ON", "IF a = 1; SET NOEXEC ON",
+                              "IF (a = 1 SET NOEXEC ON)", "select 1"})
+        EXPECT_FALSE(matchIf(other, 0)) << other;
 }
 
 TEST(Statements, LeadingWordsAndOneLineStatements) {

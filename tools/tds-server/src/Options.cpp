@@ -19,8 +19,8 @@ const char* const kUsage =
     "  --drop-after-rows N close the connection after N rows of a result\n"
     "  --stall-query TEXT  no reply to a batch or procedure call whose text holds\n"
     "                      TEXT (any case) until the client cancels it (repeatable)\n"
-    "  --collation ci|binary  text columns compare and sort without case (ci) or\n"
-    "                      by code point (binary, the default)\n"
+    "  --collation ci|binary  text columns compare and sort without case and\n"
+    "                      trailing blanks (ci) or by code point (binary, the default)\n"
     "  --config FILE       read options from FILE, one per line: 'user tester:secret'\n"
     "The first line on standard output is 'PORT <number>'.\n";
 

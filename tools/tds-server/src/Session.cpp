@@ -80,6 +80,10 @@ ServerMessage mapError(sqlite3* db, const Rewritten& rw, const std::string& verb
                            "The multi-part identifier \"" + name + "\" could not be bound.");
         return message(207, 16, "Invalid column name '" + name + "'.");
     }
+    // An INSERT's column list.
+    if (size_t at = msg.find(" has no column named ");
+        startsWith(msg, "table ") && at != std::string::npos)
+        return message(207, 16, "Invalid column name '" + msg.substr(at + 21) + "'.");
     for (const char* kind : {"table ", "view ", "index "}) {
         size_t pos = msg.find(" already exists");
         if (startsWith(msg, kind) && pos != std::string::npos) {
@@ -277,7 +281,7 @@ bool Session::login(const Message& m) {
     }
     Database* database = login.database.empty() ? catalog_.first() : catalog_.find(login.database);
     std::string error;
-    if (database) db_ = database->open(error);
+    if (database) setConnection(database->open(error));
     if (!database || !db_) {
         std::string name = login.database.empty() ? std::string("default") : login.database;
         return refuse({message(4060, 11,
@@ -374,15 +378,21 @@ Session::Outcome Session::runSql(const std::string& tsql, bool inProc,
                                  database_->caseInsensitive()};
     Rewritten rw = rewriteTsql(tsql, context);
     const std::string& sql = rw.sql;
-    auto fail = [&](const ServerMessage& error) {
-        // Under XACT_ABORT the error takes the whole transaction with it.
-        if (xactAbort_ && inTransaction()) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    // Under XACT_ABORT a run-time error takes the whole transaction with it.
+    // A compile error (a statement SQLite cannot prepare: bad syntax, an
+    // unknown column) ends the batch but leaves the transaction open, as in
+    // SQL Server, where the batch is compiled before it runs.
+    auto fail = [&](const ServerMessage& error, bool compileError = false) {
+        if (xactAbort_ && !compileError && inTransaction())
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
         flushPending(true);
         writeMessage(writer_, error);
         if (!inProc) writeDone(writer_, kDone, kDoneError, 0, 0);
         failed = true;
         return Outcome::Continue;
     };
+    // SQLite's own reading errors, not a busy or locked database.
+    auto compileFailed = [&] { return (sqlite3_errcode(db_) & 0xFF) == SQLITE_ERROR; };
     // Under NOEXEC each statement is read to its end and skipped, as SQL
     // Server compiles but does not run it; only SET NOEXEC OFF takes effect.
     for (size_t pos = skipBlank(sql, 0); pos < sql.size(); pos = skipBlank(sql, pos)) {
@@ -401,6 +411,12 @@ Session::Outcome Session::runSql(const std::string& tsql, bool inProc,
                 continue;
             } else if (verb == "set" && option == "xact_abort") {
                 xactAbort_ = on;
+            } else if (verb == "set" && option == "context_info") {
+                ServerMessage error;
+                bool compileError = false;
+                const size_t value = toLower(text).find("context_info") + 12;
+                if (!setContextInfo(trimText(text.substr(value)), error, compileError))
+                    return fail(error, compileError);
             } else if (verb == "use") {
                 ServerMessage error;
                 flushPending(true);
@@ -411,10 +427,44 @@ Session::Outcome Session::runSql(const std::string& tsql, bool inProc,
             setPending(0, 0, 0);
             continue;
         }
+        // IF <condition> <statement>: SQLite tells whether the condition
+        // holds (NULL does not, as in T-SQL); then the statement runs as the
+        // next of the batch, or is read and passed over. Under NOEXEC both
+        // are passed over.
         if (verb == "if") {
-            if (std::optional<size_t> end = matchNoexecOutsideTransaction(sql, pos)) {
-                pos = *end;
-                if (!inTransaction()) noexec_ = true;
+            if (std::optional<IfStatement> branch = matchIf(sql, pos)) {
+                bool holds = false;
+                if (!noexec_) {
+                    const std::string test =
+                        "SELECT CASE WHEN (" +
+                        sql.substr(branch->conditionBegin,
+                                   branch->conditionEnd - branch->conditionBegin) +
+                        ") THEN 1 ELSE 0 END";
+                    sqlite3_stmt* stmt = nullptr;
+                    ServerMessage error;
+                    if (sqlite3_prepare_v2(db_, test.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
+                        error = mapError(db_, rw, verb, database_->name());
+                        const bool compileError = compileFailed();
+                        sqlite3_finalize(stmt);
+                        return fail(error, compileError);
+                    }
+                    if (!bindParameters(stmt, bindings, error)) {
+                        sqlite3_finalize(stmt);
+                        return fail(error, true);
+                    }
+                    const int rc = sqlite3_step(stmt);
+                    if (rc != SQLITE_ROW) error = mapError(db_, rw, verb, database_->name());
+                    holds = rc == SQLITE_ROW && sqlite3_column_int(stmt, 0) == 1;
+                    sqlite3_finalize(stmt);
+                    if (rc != SQLITE_ROW) return fail(error);
+                }
+                if (holds) {
+                    pos = branch->statementBegin;
+                } else if (std::optional<size_t> end = statementEnd(sql, branch->statementBegin)) {
+                    pos = *end;
+                } else {
+                    return fail(mapError(db_, rw, verb, database_->name()), compileFailed());
+                }
                 continue;
             }
         }
@@ -450,44 +500,18 @@ Session::Outcome Session::runSql(const std::string& tsql, bool inProc,
         const char* tail = nullptr;
         if (sqlite3_prepare_v2(db_, sql.c_str() + pos, -1, &stmt, &tail) != SQLITE_OK) {
             ServerMessage error = mapError(db_, rw, verb, database_->name());
+            const bool compileError = compileFailed();
             sqlite3_finalize(stmt);
-            return fail(error);
+            return fail(error, compileError);
         }
         pos = tail ? size_t(tail - sql.c_str()) : sql.size();
         if (!stmt || noexec_) {  // only a comment, or not to be run
             sqlite3_finalize(stmt);
             continue;
         }
-        for (int i = 1; i <= sqlite3_bind_parameter_count(stmt); ++i) {
-            const char* name = sqlite3_bind_parameter_name(stmt, i);
-            const RpcParam* value = nullptr;
-            for (const Binding& b : bindings)
-                if (name && equalsIgnoreCase(b.name, name)) value = b.value;
-            if (!value) {
-                sqlite3_finalize(stmt);
-                return fail(message(137, 15,
-                                    std::string("Must declare the scalar variable \"") +
-                                        (name ? name : "?") + "\"."));
-            }
-            switch (value->storage) {
-                case Storage::Null:
-                    sqlite3_bind_null(stmt, i);
-                    break;
-                case Storage::Integer:
-                    sqlite3_bind_int64(stmt, i, value->integer);
-                    break;
-                case Storage::Real:
-                    sqlite3_bind_double(stmt, i, value->real);
-                    break;
-                case Storage::Text:
-                    sqlite3_bind_text(stmt, i, value->bytes.data(), int(value->bytes.size()),
-                                      SQLITE_STATIC);
-                    break;
-                case Storage::Blob:
-                    sqlite3_bind_blob(stmt, i, value->bytes.data(), int(value->bytes.size()),
-                                      SQLITE_STATIC);
-                    break;
-            }
+        if (ServerMessage error; !bindParameters(stmt, bindings, error)) {
+            sqlite3_finalize(stmt);
+            return fail(error, true);
         }
         bool statementFailed = false;
         ServerMessage error;
@@ -506,6 +530,103 @@ Session::Outcome Session::runSql(const std::string& tsql, bool inProc,
         writeDone(writer_, kDone, kDoneFinal, 0, 0);
     }
     return Outcome::Continue;
+}
+
+bool Session::bindParameters(sqlite3_stmt* stmt, const std::vector<Binding>& bindings,
+                             ServerMessage& error) {
+    for (int i = 1; i <= sqlite3_bind_parameter_count(stmt); ++i) {
+        const char* name = sqlite3_bind_parameter_name(stmt, i);
+        const RpcParam* value = nullptr;
+        for (const Binding& b : bindings)
+            if (name && equalsIgnoreCase(b.name, name)) value = b.value;
+        if (!value) {
+            error = message(
+                137, 15,
+                std::string("Must declare the scalar variable \"") + (name ? name : "?") + "\".");
+            return false;
+        }
+        switch (value->storage) {
+            case Storage::Null:
+                sqlite3_bind_null(stmt, i);
+                break;
+            case Storage::Integer:
+                sqlite3_bind_int64(stmt, i, value->integer);
+                break;
+            case Storage::Real:
+                sqlite3_bind_double(stmt, i, value->real);
+                break;
+            case Storage::Text:
+                sqlite3_bind_text(stmt, i, value->bytes.data(), int(value->bytes.size()),
+                                  SQLITE_STATIC);
+                break;
+            case Storage::Blob:
+                sqlite3_bind_blob(stmt, i, value->bytes.data(), int(value->bytes.size()),
+                                  SQLITE_STATIC);
+                break;
+        }
+    }
+    return true;
+}
+
+std::optional<size_t> Session::statementEnd(const std::string& sql, size_t pos) {
+    const std::vector<std::string> words = leadingWords(sql, pos, 2);
+    const std::string verb = words.empty() ? std::string() : words[0];
+    if (verb == "set" || verb == "use" ||
+        (verb == "create" && words.size() >= 2 && words[1] == "schema"))
+        return lineStatementEnd(sql, pos);
+    if (verb == "if") {
+        if (std::optional<IfStatement> branch = matchIf(sql, pos))
+            return statementEnd(sql, branch->statementBegin);
+    }
+    sqlite3_stmt* stmt = nullptr;
+    const char* tail = nullptr;
+    const int rc = sqlite3_prepare_v2(db_, sql.c_str() + pos, -1, &stmt, &tail);
+    sqlite3_finalize(stmt);
+    if (rc != SQLITE_OK) return std::nullopt;
+    return tail ? size_t(tail - sql.c_str()) : sql.size();
+}
+
+bool Session::setContextInfo(const std::string& value, ServerMessage& error, bool& compileError) {
+    // SQLite reads the value: a binary literal, as the rewriting leaves it.
+    sqlite3_stmt* stmt = nullptr;
+    const std::string select = "SELECT " + value;
+    compileError = true;
+    if (sqlite3_prepare_v2(db_, select.c_str(), -1, &stmt, nullptr) != SQLITE_OK || !stmt) {
+        error = message(102, 15, "Incorrect syntax near '" + value + "'.");
+        sqlite3_finalize(stmt);
+        return false;
+    }
+    const int rc = sqlite3_step(stmt);
+    const bool binary = rc == SQLITE_ROW && sqlite3_column_type(stmt, 0) == SQLITE_BLOB;
+    if (binary) {
+        std::string bytes(static_cast<const char*>(sqlite3_column_blob(stmt, 0)),
+                          size_t(sqlite3_column_bytes(stmt, 0)));
+        bytes.resize(128, '\0');  // cut or padded, as SQL Server keeps it
+        contextInfo_ = std::move(bytes);
+    }
+    sqlite3_finalize(stmt);
+    if (!binary)
+        error = message(257, 16,
+                        "Implicit conversion to varbinary(128) is not allowed. Use the CONVERT "
+                        "function to run this query.",
+                        3);
+    return binary;
+}
+
+void Session::setConnection(sqlite3* db) {
+    db_ = db;
+    if (!db_) return;
+    auto contextInfo = [](sqlite3_context* ctx, int, sqlite3_value**) {
+        const auto* self = static_cast<const Session*>(sqlite3_user_data(ctx));
+        if (!self->contextInfo_) {
+            sqlite3_result_null(ctx);
+            return;
+        }
+        sqlite3_result_blob(ctx, self->contextInfo_->data(), int(self->contextInfo_->size()),
+                            SQLITE_TRANSIENT);
+    };
+    sqlite3_create_function(db_, "context_info", 0, SQLITE_UTF8, this, contextInfo, nullptr,
+                            nullptr);
 }
 
 Session::Outcome Session::runStatement(sqlite3_stmt* stmt, const std::string& verb, bool& failed,
@@ -736,8 +857,10 @@ bool Session::useDatabase(const std::string& name, ServerMessage& error) {
                             "' does not exist. Make sure that the name is entered correctly.");
         return false;
     }
-    if (db != db_) sqlite3_close(db_);
-    db_ = db;
+    if (db != db_) {
+        sqlite3_close(db_);
+        setConnection(db);
+    }
     std::string old = database_->name();
     database_ = target;
     writeEnvChange(writer_, 1, database_->name(), old);

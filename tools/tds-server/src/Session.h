@@ -62,6 +62,18 @@ private:
                    bool& failed);
     Outcome runStatement(sqlite3_stmt* stmt, const std::string& verb, bool& failed,
                          ServerMessage& error);
+    // Gives the statement its parameters; false and an error when one is
+    // not declared.
+    bool bindParameters(sqlite3_stmt* stmt, const std::vector<Binding>& bindings,
+                        ServerMessage& error);
+    // Where the statement at `pos` ends, read but not run; nothing when
+    // SQLite cannot read it (sqlite3_errmsg tells why).
+    std::optional<size_t> statementEnd(const std::string& sql, size_t pos);
+    // The session's connection, with the functions that read the session:
+    // CONTEXT_INFO().
+    void setConnection(sqlite3* db);
+    // SET CONTEXT_INFO <value>; false and an error for a value that is not binary.
+    bool setContextInfo(const std::string& value, ServerMessage& error, bool& compileError);
     // One row, one unnamed bigint column: the count, or NULL.
     void sendRowCount(std::optional<int64_t> count);
     void sendDatabaseNames();
@@ -89,6 +101,8 @@ private:
     bool xactAbort_ = false;
     // SET NOEXEC: statements are read but not run, until SET NOEXEC OFF.
     bool noexec_ = false;
+    // SET CONTEXT_INFO: 128 bytes; none before the first SET.
+    std::optional<std::string> contextInfo_;
     bool pending_ = false;
     uint16_t pendingStatus_ = 0, pendingCommand_ = 0;
     uint64_t pendingCount_ = 0;

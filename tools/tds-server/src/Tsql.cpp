@@ -127,7 +127,8 @@ const std::set<std::string> kTableConstraints = {"constraint", "primary", "uniqu
                                                  "check",      "foreign", "index"};
 
 // A collation after the type of every column of a CREATE TABLE that names
-// none of its own: NOCASE for text in a case-insensitive database, and the
+// none of its own: the case-insensitive one for text in a case-insensitive
+// database, and the
 // date/time value collation for date and time columns, so that
 // '2024-02-29T13:45:30.997' finds '2024-02-29 13:45:30.9970000'. On the
 // column, SQLite applies it to every comparison, ORDER BY, GROUP BY and
@@ -177,7 +178,7 @@ std::string withColumnCollations(std::string_view sql, bool caseInsensitive) {
                 const std::string type = isIdent(t) ? toLower(t.value) : std::string();
                 if (item == 2 && !constraint) {
                     if (caseInsensitive && kTextTypes.count(type))
-                        collation = "NOCASE";
+                        collation = kCaseInsensitiveCollation;
                     else if (kDateTimeTypes.count(type))
                         collation = kDateTimeValueCollation;
                 }
@@ -297,12 +298,59 @@ bool joinsText(const std::vector<Tok>& toks, size_t plus) {
     return false;
 }
 
+// CAST(x AS varbinary(n)) and CAST(x AS binary(n)): SQLite would read both
+// types as NUMERIC and turn '12' into 12. They become tds_binary(x, n,
+// padded). Gives, by token index, what replaces the tokens from there up to
+// the one given: the word CAST, and " AS type(n)" with the closing parenthesis.
+std::map<size_t, std::pair<size_t, std::string>> binaryCasts(const std::vector<Tok>& toks) {
+    std::map<size_t, std::pair<size_t, std::string>> out;
+    for (size_t i = 0; i < toks.size(); ++i) {
+        if (toks[i].kind != T::Word || !equalsIgnoreCase(toks[i].text, "cast")) continue;
+        const size_t open = solidAfter(toks, i);
+        if (!isPunct(toks, open, "(")) continue;
+        const size_t close = closingParen(toks, open);
+        size_t as = toks.size();
+        int depth = 0;
+        for (size_t k = open + 1; k < close && as == toks.size(); ++k) {
+            if (isPunct(toks, k, "(")) ++depth;
+            if (isPunct(toks, k, ")")) --depth;
+            if (depth == 0 && toks[k].kind == T::Word && equalsIgnoreCase(toks[k].text, "as"))
+                as = k;
+        }
+        if (as >= close) continue;
+        const size_t type = solidAfter(toks, as);
+        if (type >= close || !isIdent(toks[type])) continue;
+        const std::string name = toLower(toks[type].value);
+        if (name != "varbinary" && name != "binary") continue;
+        std::string length = "30";  // SQL Server's length when none is given
+        size_t end = solidAfter(toks, type);
+        if (isPunct(toks, end, "(")) {
+            const size_t n = solidAfter(toks, end), shut = solidAfter(toks, n);
+            if (!isPunct(toks, shut, ")")) continue;
+            if (toks[n].kind == T::Number &&
+                toks[n].text.find_first_not_of("0123456789") == std::string_view::npos)
+                length = std::string(toks[n].text);
+            else if (toks[n].kind == T::Word && equalsIgnoreCase(toks[n].text, "max"))
+                length = "-1";
+            else
+                continue;
+            end = solidAfter(toks, shut);
+        }
+        if (end != close) continue;
+        out[i] = {i, kBinaryCastFunction};
+        out[solidBefore(toks, as) + 1] = {
+            close, ", " + length + ", " + (name == "binary" ? "1" : "0") + ")"};
+    }
+    return out;
+}
+
 }  // namespace
 
 Rewritten rewriteTsql(std::string_view sql, const RewriteContext& context) {
     const std::string collated = withColumnCollations(sql, context.caseInsensitive);
     sql = collated;
     std::vector<Tok> toks = tokenize(sql);
+    const std::map<size_t, std::pair<size_t, std::string>> replaced = binaryCasts(toks);
     Rewritten r;
     std::string lastWord;   // previous keyword-like word, lower case
     std::string lastWord2;  // the one before it
@@ -313,6 +361,12 @@ Rewritten rewriteTsql(std::string_view sql, const RewriteContext& context) {
     };
     for (size_t i = 0; i < toks.size(); ++i) {
         const Tok& t = toks[i];
+        if (auto it = replaced.find(i); it != replaced.end()) {
+            r.sql += it->second.second;
+            i = it->second.first;
+            lastWord.clear();
+            continue;
+        }
         if (t.kind == T::NString) {
             r.sql.append(t.text.substr(1));
             continue;
@@ -334,6 +388,15 @@ Rewritten rewriteTsql(std::string_view sql, const RewriteContext& context) {
             continue;
         }
         std::string lower = toLower(t.value);
+        if (t.kind == T::Word && lower == "@@trancount") {
+            r.sql += std::string(kTranCountFunction) + "()";
+            continue;
+        }
+        // ISNULL is an operator to SQLite; its IFNULL is T-SQL's ISNULL.
+        if (t.kind == T::Word && lower == "isnull" && isPunct(toks, next(i), "(")) {
+            r.sql += "ifnull";
+            continue;
+        }
         // varchar(max) and friends: SQLite accepts only numbers there.
         if (t.kind == T::Word &&
             (lower == "varchar" || lower == "nvarchar" || lower == "varbinary")) {
@@ -347,17 +410,18 @@ Rewritten rewriteTsql(std::string_view sql, const RewriteContext& context) {
                 continue;
             }
         }
-        // SQL Server's collation names: the CI ones compare as SQLite's
-        // NOCASE, the BIN2 ones by UTF-16 code unit, the others (CS, BIN) as
-        // BINARY; SQLite's own names and this server's stay.
+        // SQL Server's collation names: the CI ones compare without case and
+        // trailing blanks, the BIN2 ones by UTF-16 code unit, the others (CS,
+        // BIN) as BINARY; SQLite's own names and this server's stay.
         if (t.kind == T::Word && lastWord == "collate") {
             const std::string marked = "_" + lower + "_";
             if (lower == "binary" || lower == "nocase" || lower == "rtrim" ||
                 equalsIgnoreCase(lower, kDateTimeValueCollation) ||
-                equalsIgnoreCase(lower, kUtf16CodeUnitCollation)) {
+                equalsIgnoreCase(lower, kUtf16CodeUnitCollation) ||
+                equalsIgnoreCase(lower, kCaseInsensitiveCollation)) {
                 r.sql.append(t.text);
             } else if (marked.find("_ci_") != std::string::npos) {
-                r.sql += "NOCASE";
+                r.sql += kCaseInsensitiveCollation;
             } else if (marked.size() >= 6 && marked.compare(marked.size() - 6, 6, "_bin2_") == 0) {
                 r.sql += kUtf16CodeUnitCollation;
             } else {
@@ -560,13 +624,37 @@ std::optional<ColumnPropertiesQuery> matchColumnPropertiesQuery(std::string_view
     return ColumnPropertiesQuery{*object, *end};
 }
 
-std::optional<size_t> matchNoexecOutsideTransaction(std::string_view sql, size_t from) {
+// Words that start a statement, which a condition cannot hold outside
+// parentheses (ELSE can, in CASE).
+const std::set<std::string> kStatementStarts = {
+    "alter",     "begin",  "break",    "commit", "continue", "create", "declare", "delete",
+    "drop",      "exec",   "execute",  "goto",   "if",       "insert", "merge",   "print",
+    "raiserror", "return", "rollback", "save",   "select",   "set",    "throw",   "truncate",
+    "update",    "use",    "waitfor",  "while",  "with"};
+
+std::optional<IfStatement> matchIf(std::string_view sql, size_t from) {
     Cursor c{sql, from};
-    if (!(c.word("if") && c.word("@@trancount") && c.punct("="))) return std::nullopt;
-    Tok zero = c.next();
-    if (zero.kind != T::Number || zero.text != "0") return std::nullopt;
-    if (!(c.word("set") && c.word("noexec") && c.word("on"))) return std::nullopt;
-    return statementEnd(c);
+    if (!c.word("if")) return std::nullopt;
+    IfStatement r;
+    r.conditionBegin = skipBlank(sql, c.i);
+    int depth = 0;
+    for (;;) {
+        const size_t at = c.i;
+        const Tok t = c.next();
+        if (t.kind == T::Blank) return std::nullopt;  // the batch ends first
+        if (t.kind == T::Punct && t.text == "(") {
+            ++depth;
+        } else if (t.kind == T::Punct && t.text == ")") {
+            if (--depth < 0) return std::nullopt;
+        } else if (depth == 0 && t.kind == T::Punct && t.text == ";") {
+            return std::nullopt;
+        } else if (depth == 0 && t.kind == T::Word && kStatementStarts.count(toLower(t.text))) {
+            r.conditionEnd = at;
+            r.statementBegin = size_t(t.text.data() - sql.data());
+            if (r.conditionBegin >= r.statementBegin) return std::nullopt;  // no condition
+            return r;
+        }
+    }
 }
 
 std::optional<std::string> storedNameOfObject(std::string_view name,

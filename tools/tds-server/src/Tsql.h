@@ -1,6 +1,6 @@
 // The T-SQL that clients send, turned into SQL that SQLite runs: N'' literals,
-// 0x binary literals, (max) lengths, COLLATE clauses, + joining texts, and
-// schema-qualified names. A table
+// 0x binary literals, (max) lengths, COLLATE clauses, + joining texts,
+// @@TRANCOUNT, ISNULL(), casts to binary, and schema-qualified names. A table
 // [sales].[Orders] is stored in SQLite as the single name "sales.Orders"; dbo
 // is the default schema and is stored without prefix.
 #pragma once
@@ -20,12 +20,21 @@ inline constexpr char kUtf16CodeUnitCollation[] = "UTF16BIN";
 // The collation every connection registers for date and time columns: texts
 // compared by the date and time they hold, whatever their spelling.
 inline constexpr char kDateTimeValueCollation[] = "DATETIMEVALUE";
+// The collation every connection registers for SQL Server's case-insensitive
+// collations: ASCII letters fold, as in SQLite's NOCASE, and the shorter text
+// counts as padded with blanks, so 'x' = 'X  '.
+inline constexpr char kCaseInsensitiveCollation[] = "NOCASEPAD";
+// Functions every connection registers for what SQLite has no word for:
+// @@TRANCOUNT, and CAST(x AS varbinary(n)) / CAST(x AS binary(n)), which
+// become tds_binary(x, n, padded) with n = -1 for max.
+inline constexpr char kTranCountFunction[] = "tds_trancount";
+inline constexpr char kBinaryCastFunction[] = "tds_binary";
 
 struct RewriteContext {
     std::string database;           // the session's database, for three-part names
     std::set<std::string> schemas;  // known schemas other than dbo, lower case
-    // Text columns of new tables compare and sort without case (SQLite's
-    // NOCASE), as in a database with one of SQL Server's CI collations.
+    // Text columns of new tables compare and sort without case and trailing
+    // blanks, as in a database with one of SQL Server's CI collations.
     bool caseInsensitive = false;
 };
 
@@ -63,9 +72,16 @@ struct ColumnPropertiesQuery {
 };
 std::optional<ColumnPropertiesQuery> matchColumnPropertiesQuery(std::string_view sql, size_t from);
 
-// "IF @@TRANCOUNT = 0 SET NOEXEC ON" (blanks and case may vary), which stops
-// the rest of a script once its transaction is gone: where it ends.
-std::optional<size_t> matchNoexecOutsideTransaction(std::string_view sql, size_t from);
+// IF <condition> <statement>, as the rewriting leaves it: where the condition
+// starts and ends, and where its one statement starts. The condition ends at
+// the first word outside parentheses that starts a statement (SET, ROLLBACK,
+// UPDATE, ...); nothing when there is no such word before a ';'.
+struct IfStatement {
+    size_t conditionBegin = 0;
+    size_t conditionEnd = 0;
+    size_t statementBegin = 0;
+};
+std::optional<IfStatement> matchIf(std::string_view sql, size_t from);
 
 // The stored table name an object name names as object_id() reads it
 // ("[sales].[Orders]" -> "sales.Orders", "dbo.T" and "T" -> "T",
