@@ -1212,7 +1212,8 @@ TEST_F(FixScript, KeysTheServerTakesForOneAreEachNamedExactly) {
         ASSERT_EQ(made.status, 1) << made.err.toStdString();
         const QString applied = apply(server.port());
         EXPECT_FALSE(applied.contains(QStringLiteral("Msg "))) << applied.toStdString();
-        const Outcome after = run({QStringLiteral("compare"), a, b}, server.port());
+        const Outcome after =
+            run(QStringList{QStringLiteral("compare"), a, b} + options, server.port());
         EXPECT_EQ(after.status, 0)
             << scriptText().toStdString() << after.out.toStdString() << after.err.toStdString();
     };
