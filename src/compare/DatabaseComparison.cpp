@@ -3,6 +3,7 @@
 #include <QHash>
 #include <algorithm>
 
+#include "DifferenceLines.h"
 #include "ErrorReport.h"
 #include "RecordKey.h"
 #include "TableComparison.h"
@@ -155,6 +156,9 @@ PairOutcome ComparePair(data::DataAccess& data, const SideTable& first, const Si
     outcome.table = first.table.listed();
     options.ignoreWhereFound = true;
     const SideNames names = NameSides(first, second);
+    // The pair's reason is one line of the report: the tables named as the
+    // lines name them. The differences themselves take the exact names.
+    const SideNames shown{WithVisibleControls(names.first), WithVisibleControls(names.second)};
     for (;;) {
         outcome.byKey = options.key.pairsByKey();
         CountingSink counts;
@@ -169,9 +173,9 @@ PairOutcome ComparePair(data::DataAccess& data, const SideTable& first, const Si
             } told{running};
             if (running) running(&run);
             const FirstRows rows =
-                OpenRun(run, first, second, names, false,
+                OpenRun(run, first, second, shown, false,
                         [&](const std::function<void()>& fn, const QString& prefix) {
-                            Stage(names, fn, prefix);
+                            Stage(shown, fn, prefix);
                         });
             const bool firstRows = rows.first, secondRows = rows.second;
             if (!firstRows || !secondRows) {
@@ -184,9 +188,9 @@ PairOutcome ComparePair(data::DataAccess& data, const SideTable& first, const Si
             }
             if (details)
                 Stage(
-                    names, [&] { counts.also = &details->begin(names); }, QString());
+                    shown, [&] { counts.also = &details->begin(names); }, QString());
             PairSteps steps;
-            Stage(names, [&] {
+            Stage(shown, [&] {
                 run.Compare(steps, counts, run.PositionalFields());
                 if (details) details->finish(run.Summary());
             });
@@ -250,10 +254,10 @@ QString ResultText(const PairOutcome& o) {
             return text;
         }
         case Kind::NotCompared:
-            return QStringLiteral("not compared: ") + o.note;
+            return QStringLiteral("not compared: ") + WithVisibleControls(o.note);
         case Kind::OnlyInFirst:
         case Kind::OnlyInSecond:
-            return QStringLiteral("only in ") + o.note;
+            return QStringLiteral("only in ") + WithVisibleControls(o.note);
     }
     return QString();
 }
@@ -279,13 +283,15 @@ QString PairHeaderRow(qsizetype width) {
 
 QString PairLine(const PairOutcome& o, qsizetype width) {
     const QString pairing = PairingText(o);
-    return PairRow(o.table, pairing.isEmpty() ? QStringLiteral("-") : pairing, ResultText(o),
-                   width);
+    return PairRow(WithVisibleControls(o.table), pairing.isEmpty() ? QStringLiteral("-") : pairing,
+                   ResultText(o), width);
 }
 
 qsizetype TableColumnWidth(const std::vector<TableEntry>& entries) {
     qsizetype width = 5;  // "Table"
-    for (const TableEntry& e : entries) width = std::max(width, e.listed().size());
+    for (const TableEntry& e : entries) {
+        width = std::max(width, WithVisibleControls(e.listed()).size());
+    }
     return width;
 }
 
@@ -326,7 +332,7 @@ QString TotalsText(const PairTotals& totals, const connection::LoginDetails& fir
 
 QString TotalsLine(const PairTotals& totals, const connection::LoginDetails& first,
                    const connection::LoginDetails& second) {
-    return QStringLiteral("Total: ") + TotalsText(totals, first, second);
+    return QStringLiteral("Total: ") + WithVisibleControls(TotalsText(totals, first, second));
 }
 
 }  // namespace compare

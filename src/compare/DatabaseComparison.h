@@ -85,7 +85,7 @@ PairOutcome Alone(const TableEntry& entry, const connection::LoginDetails& first
 QString DatabaseLabel(const connection::LoginDetails& login, const QString& side);
 
 // "same", "differ: 2 changed (2 fields), 1 added, 1 deleted", "not compared:
-// <reason>", "only in <database>".
+// <reason>", "only in <database>", as one line (names as the lines show them).
 QString ResultText(const PairOutcome& o);
 // "by key", "by position", or empty for a table alone.
 QString PairingText(const PairOutcome& o);

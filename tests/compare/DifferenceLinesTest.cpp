@@ -43,6 +43,9 @@ TEST(FieldChangedLine, ControlCharactersShowAsVisibleSymbolsSoALineStaysOne) {
     EXPECT_EQ(RecordAddedLine(3, u"odd\nname"),
               QStringLiteral("Record 3 added from odd\u240Aname"));
     EXPECT_EQ(WithVisibleControls(u"plain é"), QStringLiteral("plain é"));
+    // Reordering what follows, or breaking the line, unseen.
+    EXPECT_EQ(RecordAddedLine(4, u"a\u202Eb\u2066c\u200F\u0085\u2028"),
+              QStringLiteral("Record 4 added from a<U+202E>b<U+2066>c<U+200F><U+0085><U+2028>"));
 }
 
 TEST(FieldChangedLine, ValuesInTheFormattersLocale) {
