@@ -110,8 +110,10 @@ std::optional<QRegularExpression> ShellPattern(const QString& pattern) {
             re += QRegularExpression::escape(QString(c));
         }
     }
-    QRegularExpression out(QRegularExpression::anchoredPattern(re),
-                           QRegularExpression::CaseInsensitiveOption);
+    // A name may hold a line break, and * or ? stand for any character.
+    QRegularExpression out(
+        QRegularExpression::anchoredPattern(re),
+        QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
     if (!out.isValid()) return std::nullopt;  // a range backwards: [z-a]
     return out;
 }
