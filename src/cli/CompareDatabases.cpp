@@ -80,7 +80,7 @@ public:
                     return counted ? QString::number(n) : QString();
                 };
                 QString note = o.note;
-                if (o.bothEmpty) note = QStringLiteral("both empty");
+                if (o.bothEmpty && note.isEmpty()) note = QStringLiteral("both empty");
                 if (s.stoppedAtLimit) note = QStringLiteral("stopped at the limit");
                 writer_.writeLine(QStringList{
                     KindName(o.kind), compare::CsvText(o.table),
@@ -116,6 +116,8 @@ public:
                     json +=
                         QStringLiteral(",\"bothEmpty\":%1")
                             .arg(o.bothEmpty ? QStringLiteral("true") : QStringLiteral("false"));
+                    if (!o.note.isEmpty())
+                        json += QStringLiteral(",\"note\":") + compare::JsonText(o.note);
                 }
                 if (o.kind == PairOutcome::Kind::NotCompared) {
                     json += QStringLiteral(",\"reason\":") + compare::JsonText(o.note);

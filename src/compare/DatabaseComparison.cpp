@@ -181,11 +181,19 @@ PairOutcome ComparePair(data::DataAccess& data, const SideTable& first, const Si
                         });
             const bool firstRows = rows.first, secondRows = rows.second;
             if (!firstRows || !secondRows) {
-                outcome.bothEmpty = !firstRows && !secondRows;
-                outcome.kind =
-                    outcome.bothEmpty ? PairOutcome::Kind::Same : PairOutcome::Kind::NotCompared;
-                outcome.note = !firstRows ? run.NoRowsText(Side::First, names.first)
-                                          : run.NoRowsText(Side::Second, names.second);
+                const bool neither = !firstRows && !secondRows;
+                outcome.kind = neither ? PairOutcome::Kind::Same : PairOutcome::Kind::NotCompared;
+                const QString firstText = run.NoRowsText(Side::First, shown.first);
+                const QString secondText = run.NoRowsText(Side::Second, shown.second);
+                if (!neither) {
+                    outcome.note = !firstRows ? firstText : secondText;
+                } else if (run.condition(Side::First).isEmpty() &&
+                           run.condition(Side::Second).isEmpty()) {
+                    outcome.bothEmpty = true;
+                } else {
+                    // Tables that hold rows are not empty: no row met a condition.
+                    outcome.note = firstText + u' ' + secondText;
+                }
                 return outcome;
             }
             if (details)
@@ -239,7 +247,9 @@ QString ResultText(const PairOutcome& o) {
     using Kind = PairOutcome::Kind;
     switch (o.kind) {
         case Kind::Same:
-            return o.bothEmpty ? QStringLiteral("same (both empty)") : QStringLiteral("same");
+            if (o.bothEmpty) return QStringLiteral("same (both empty)");
+            return o.note.isEmpty() ? QStringLiteral("same")
+                                    : QStringLiteral("same: ") + WithVisibleControls(o.note);
         case Kind::Differ: {
             const RunSummary& s = o.summary;
             QString text = QStringLiteral("differ: %1 changed (%2), %3 added, %4 deleted")

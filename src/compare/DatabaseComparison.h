@@ -50,8 +50,10 @@ struct PairOutcome {
     bool byKey = false;
     RunSummary summary;
     std::int64_t columnsOnlyInOne = 0;
-    bool bothEmpty = false;
-    QString note;  // why it was not compared; the database a table alone is in
+    bool bothEmpty = false;  // neither table holds a row
+    // Why it was not compared; the database a table alone is in; for a pair
+    // the same since no row of either met its condition, that.
+    QString note;
 };
 
 // What a caller keeps of a pair's differences besides their counts.
