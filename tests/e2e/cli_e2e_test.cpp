@@ -715,8 +715,9 @@ TEST_F(CommandLine, RecordsByATextKeyPairUnderACaseInsensitiveCollation) {
                            QStringLiteral("--key"), QStringLiteral("auto")},
                           server.port());
     EXPECT_EQ(r.status, 1) << r.err.toStdString();
-    EXPECT_EQ(r.out, QStringLiteral("Record Name=B,Field \"V\" has changed from \"2\" to \"20\"\n"
-                                    "Record Name=D added from T2\n"));
+    EXPECT_EQ(r.out,
+              QStringLiteral("Record Name=\"B\",Field \"V\" has changed from \"2\" to \"20\"\n"
+                             "Record Name=\"D\" added from T2\n"));
 }
 
 // A text key beyond U+FFFF: both tables arrive in UTF-16 code unit order
@@ -733,8 +734,8 @@ TEST_F(CommandLine, RecordsByATextKeyBeyondTheBasicPlaneComeInCodeUnitOrder) {
     const Outcome r =
         run({QStringLiteral("compare"), a, b, QStringLiteral("--key"), QStringLiteral("auto")});
     EXPECT_EQ(r.status, 1) << r.err.toStdString();
-    EXPECT_EQ(r.out,
-              QStringLiteral("Record Name=\uFF21,Field \"V\" has changed from \"1\" to \"10\"\n"));
+    EXPECT_EQ(r.out, QStringLiteral(
+                         "Record Name=\"\uFF21\",Field \"V\" has changed from \"1\" to \"10\"\n"));
     EXPECT_TRUE(r.err.isEmpty()) << r.err.toStdString();
 }
 
