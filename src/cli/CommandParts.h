@@ -72,10 +72,12 @@ public:
         last_ = timer_.elapsed();
         const double seconds = std::max<double>(timer_.elapsed() / 1000.0, 0.001);
         const double rate = read / seconds;
-        QString line = QStringLiteral("\r%1%2 records read, %3 records/s")
-                           .arg(label_.isEmpty() ? QString() : label_ + QStringLiteral(": "))
-                           .arg(read)
-                           .arg(static_cast<qint64>(rate));
+        const auto perSecond = static_cast<qint64>(rate);
+        QString line =
+            QStringLiteral("\r%1%2 read, %3 %4/s")
+                .arg(label_.isEmpty() ? QString() : label_ + QStringLiteral(": "),
+                     compare::Counted(read, u"record"), QString::number(perSecond),
+                     perSecond == 1 ? QStringLiteral("record") : QStringLiteral("records"));
         if (expected && *expected > read && rate > 0) {
             line += QStringLiteral(", about %1 s left")
                         .arg(static_cast<qint64>((*expected - read) / rate) + 1);

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "DifferenceLines.h"
+
 namespace compare {
 
 std::optional<Tolerance> Tolerance::FromText(const QString& text) {
@@ -34,6 +36,10 @@ std::optional<Tolerance> Tolerance::FromText(const QString& text) {
     t.value = text.toDouble(&ok);
     if (!ok || !std::isfinite(t.value)) return std::nullopt;
     return t;
+}
+
+QString Counted(std::int64_t n, QStringView noun) {
+    return QString::number(n) + u' ' + noun.toString() + (n == 1 ? QString() : QStringLiteral("s"));
 }
 
 namespace {
@@ -93,18 +99,20 @@ QString StoppedAtLimitText(std::int64_t limit) {
 }
 
 QString SummaryText(const RunSummary& s, const QString& firstTable, const QString& secondTable) {
-    const QString line =
+    // In one pass: a % in a table's name is no place for the counts.
+    QString line =
         QStringLiteral(
-            "Summary: %1 records read from %2 and %3 from %4; %5 compared, %6 with changed "
-            "fields (%7 fields); %8 added, %9 deleted, %10 not unique; %11 s")
-            .arg(QString::number(s.firstRead), firstTable, QString::number(s.secondRead),
+            "Summary: %1 read from %2 and %3 from %4; %5 compared, %6 with changed fields (%7); "
+            "%8 added, %9 deleted, %10 not unique; %11 s")
+            .arg(Counted(s.firstRead, u"record"), firstTable, QString::number(s.secondRead),
                  secondTable, QString::number(s.compared), QString::number(s.changedRecords),
-                 QString::number(s.changedFields), QString::number(s.added),
-                 QString::number(s.deleted))
-            .arg(s.notUnique)
-            .arg(QString::number(static_cast<double>(s.elapsedMs) / 1000.0, 'f', 3));
-    if (s.options.isEmpty()) return line + u'.';
-    return line + QStringLiteral("; options: ") + s.options + u'.';
+                 Counted(s.changedFields, u"field"), QString::number(s.added),
+                 QString::number(s.deleted), QString::number(s.notUnique),
+                 QString::number(static_cast<double>(s.elapsedMs) / 1000.0, 'f', 3));
+    if (!s.options.isEmpty()) line += QStringLiteral("; options: ") + s.options;
+    // One line, as the report's other lines: names and conditions may hold
+    // line breaks.
+    return WithVisibleControls(line + u'.');
 }
 
 }  // namespace compare

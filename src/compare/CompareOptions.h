@@ -52,6 +52,9 @@ struct RunOptions {
     const QString& secondWhere() const { return rightWhere ? *rightWhere : where; }
 };
 
+// "1 field", "2 fields": a count and its noun, which agree in number.
+QString Counted(std::int64_t n, QStringView noun);
+
 // A count of records as the user typed it: digits alone (no sign, no
 // blank), within 64 bits; nothing for anything else.
 std::optional<std::int64_t> RecordCountFromText(const QString& text);
@@ -83,7 +86,7 @@ struct RunSummary {
 // The line that says a run stopped at its limit.
 QString StoppedAtLimitText(std::int64_t limit);
 // The summary as one line for a person, naming both tables (and the
-// options, when any was on).
+// options, when any was on) as the lines name them.
 QString SummaryText(const RunSummary& summary, const QString& firstTable,
                     const QString& secondTable);
 

@@ -108,10 +108,10 @@ struct PairTotals {
     std::int64_t tables() const { return same + differ + notCompared + onlyInFirst + onlyInSecond; }
 };
 
-// "5 tables: 2 the same, 1 differ, 0 not compared, 1 only in demo, 1 only in Sales."
+// "5 tables: 2 the same, 1 differs, 0 not compared, 1 only in demo, 1 only in Sales."
 QString TotalsText(const PairTotals& totals, const connection::LoginDetails& first,
                    const connection::LoginDetails& second);
-// The totals as the text report's last line.
+// The totals as the text report's last line (names as the lines show them).
 QString TotalsLine(const PairTotals& totals, const connection::LoginDetails& first,
                    const connection::LoginDetails& second);
 

@@ -154,7 +154,7 @@ TEST_F(Command, BadComparisonOptionsAreUsageErrorsBeforeAnyConnection) {
 TEST_F(Command, TheSummaryGoesToStandardErrorAndEndsAnOutputFile) {
     const QString counts = QStringLiteral(
         "Summary: 2 records read from A and 3 from B; 2 compared, 1 with changed fields "
-        "(1 fields); 1 added, 0 deleted, 0 not unique; ");
+        "(1 field); 1 added, 0 deleted, 0 not unique; ");
     EXPECT_EQ(run({"compare", "A", "B", "--server", "db.example", "--summary"}), 1);
     EXPECT_EQ(output,
               "Record 2,Field \"Name\" has changed from \"y\" to \"z\"\n"
