@@ -249,7 +249,8 @@ struct ComparisonOptions {
     ComparisonOptions()
         : ignore(QStringLiteral("ignore"),
                  QStringLiteral("Leave the columns out of both tables (names without case, "
-                                "separated by commas; may be repeated)."),
+                                "separated by commas, [a,b] for a name with a comma; may be "
+                                "repeated)."),
                  QStringLiteral("COLUMNS")),
           where(QStringLiteral("where"),
                 QStringLiteral("Compare only the rows of both tables for which the SQL condition "
@@ -288,11 +289,13 @@ struct ComparisonOptions {
             }
         }
         for (const QString& list : parser.values(ignore)) {
-            for (const QString& part : list.split(u',')) {
-                const QString name = part.trimmed();
-                if (name.isEmpty()) {
-                    return QStringLiteral("--ignore takes column names separated by commas");
-                }
+            const std::optional<QStringList> names = compare::ColumnNamesFromText(list);
+            if (!names) {
+                return QStringLiteral(
+                    "--ignore takes column names separated by commas (a name with a comma in "
+                    "brackets: [a,b])");
+            }
+            for (const QString& name : *names) {
                 if (!options.ignore.contains(name, Qt::CaseInsensitive)) options.ignore << name;
             }
         }

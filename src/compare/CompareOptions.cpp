@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "DifferenceLines.h"
+#include "TableQuery.h"
 
 namespace compare {
 
@@ -42,10 +43,61 @@ QString Counted(std::int64_t n, QStringView noun) {
     return QString::number(n) + u' ' + noun.toString() + (n == 1 ? QString() : QStringLiteral("s"));
 }
 
+std::optional<QStringList> ColumnNamesFromText(const QString& text) {
+    QStringList names;
+    qsizetype i = 0;
+    const auto blanks = [&] {
+        while (i < text.size() && text[i].isSpace()) ++i;
+    };
+    for (;;) {
+        blanks();
+        QString name;
+        if (i < text.size() && text[i] == u'[') {
+            // As T-SQL quotes a name: to the "]" that is not doubled.
+            for (++i;; ++i) {
+                if (i >= text.size()) return std::nullopt;
+                if (text[i] != u']') {
+                    name += text[i];
+                } else if (i + 1 < text.size() && text[i + 1] == u']') {
+                    name += u']';
+                    ++i;
+                } else {
+                    ++i;
+                    break;
+                }
+            }
+            blanks();
+            if (i < text.size() && text[i] != u',') return std::nullopt;
+        } else {
+            const qsizetype comma = text.indexOf(u',', i);
+            name = text.mid(i, comma < 0 ? -1 : comma - i).trimmed();
+            i = comma < 0 ? text.size() : comma;
+        }
+        if (name.isEmpty()) return std::nullopt;
+        names << name;
+        if (i >= text.size()) return names;
+        ++i;  // the comma
+    }
+}
+
 namespace {
 
 QString Records(std::int64_t n) {
     return n == 1 ? QStringLiteral("record") : QStringLiteral("records");
+}
+
+// A column as the options read it back: bracketed when a comma, or a
+// bracket first, would not read as one plain name.
+QString ColumnInList(const QString& name) {
+    return name.contains(u',') || name.trimmed() != name || name.startsWith(u'[')
+               ? QuotedIdentifier(name)
+               : name;
+}
+
+QString ColumnList(const QStringList& names) {
+    QStringList out;
+    for (const QString& n : names) out << ColumnInList(n);
+    return out.join(QStringLiteral(", "));
 }
 
 }  // namespace
@@ -64,11 +116,10 @@ std::optional<std::int64_t> RecordCountFromText(const QString& text) {
 QString OptionsText(const RunOptions& options) {
     QStringList parts;
     if (!options.key.columns.isEmpty()) {
-        parts << QStringLiteral("records paired by %1").arg(options.key.columns.join(u", "));
+        parts << QStringLiteral("records paired by %1").arg(ColumnList(options.key.columns));
     }
     if (!options.ignore.isEmpty()) {
-        parts << QStringLiteral("columns left out: %1")
-                     .arg(options.ignore.join(QStringLiteral(", ")));
+        parts << QStringLiteral("columns left out: %1").arg(ColumnList(options.ignore));
     }
     if (options.rightWhere) {
         if (!options.where.isEmpty()) {

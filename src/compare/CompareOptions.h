@@ -55,6 +55,12 @@ struct RunOptions {
 // "1 field", "2 fields": a count and its noun, which agree in number.
 QString Counted(std::int64_t n, QStringView noun);
 
+// Column names as the user lists them: separated by commas, blanks around
+// them dropped; a name holding a comma in brackets as T-SQL quotes it
+// ("[a,b]", "]]" for a "]" inside). Nothing for an empty name or a bracket
+// not closed.
+std::optional<QStringList> ColumnNamesFromText(const QString& text);
+
 // A count of records as the user typed it: digits alone (no sign, no
 // blank), within 64 bits; nothing for anything else.
 std::optional<std::int64_t> RecordCountFromText(const QString& text);

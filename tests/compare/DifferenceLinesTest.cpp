@@ -97,3 +97,11 @@ TEST(Counts, OneIsSingular) {
     EXPECT_EQ(TotalsText(totals, first, second),
               "1 table: 0 the same, 1 differs, 0 not compared, 0 only in x, 0 only in y.");
 }
+
+TEST(ColumnNames, BracketsQuoteACommaAsTSqlDoes) {
+    EXPECT_EQ(ColumnNamesFromText(QStringLiteral(" [a,b] , [x]]y],c d")),
+              (QStringList{"a,b", "x]y", "c d"}));
+    for (const char* bad : {"[a,b", "[a]b", "a,", "[]"}) {
+        EXPECT_FALSE(ColumnNamesFromText(QString::fromLatin1(bad))) << bad;
+    }
+}
