@@ -240,9 +240,10 @@ TEST_F(CommandLine, ExitStatusTellsSameDifferentOrFailed) {
     EXPECT_EQ(usage.status, 2);
 }
 
-// Without arguments the program opens its windows: with no display for them it
-// says so in one line and fails, instead of aborting inside Qt. X11 alone
-// wants DISPLAY, and a platform without a display server still starts.
+// Without arguments the program opens its windows: with no display for them,
+// or one that cannot be opened, it says so in one line and fails, instead of
+// aborting inside Qt. X11 alone wants DISPLAY, and a platform without a
+// display server still starts.
 TEST_F(CommandLine, WithoutADisplayTheWindowsAreRefusedInOneLine) {
     const auto start = [](QProcess& p, const QStringList& variables) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -264,6 +265,22 @@ TEST_F(CommandLine, WithoutADisplayTheWindowsAreRefusedInOneLine) {
         EXPECT_TRUE(err.contains(QStringLiteral("dorvantis compare"))) << err.toStdString();
         EXPECT_EQ(err.count(u'\n'), 1) << err.toStdString();
         EXPECT_TRUE(p.readAllStandardOutput().isEmpty());
+    }
+    // A display that leads nowhere: Qt would abort; the program says which
+    // display in the same one line.
+    int free = 999;
+    while (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(free))) ++free;
+    for (const QString& variable :
+         {QStringLiteral("DISPLAY=:%1").arg(free), QStringLiteral("WAYLAND_DISPLAY=nowhere")}) {
+        QProcess p;
+        start(p, {variable});
+        ASSERT_TRUE(p.waitForFinished(60000));
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit) << err.toStdString();
+        EXPECT_EQ(p.exitCode(), 2) << err.toStdString();
+        EXPECT_TRUE(err.startsWith(QStringLiteral("dorvantis: no display"))) << err.toStdString();
+        EXPECT_TRUE(err.contains(variable)) << err.toStdString();
+        EXPECT_EQ(err.count(u'\n'), 1) << err.toStdString();
     }
     QProcess offscreen;
     start(offscreen, {QStringLiteral("QT_QPA_PLATFORM=offscreen")});
