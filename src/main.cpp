@@ -1,7 +1,10 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QByteArrayList>
 #include <cstdio>
+#include <mutex>
+#include <vector>
 
 #include "CompareCommand.h"
 #include "DataAccess.h"
@@ -37,6 +40,54 @@ bool HasDisplay() {
     return false;
 }
 
+// The display as the user gave it, for a message that names it.
+QByteArray DisplayNamed() {
+    QByteArrayList set;
+    for (const char* name : {"QT_QPA_PLATFORM", "WAYLAND_DISPLAY", "DISPLAY"}) {
+        if (isSet(name)) set << QByteArray(name) + '=' + qgetenv(name);
+    }
+    return set.join(", ");
+}
+
+// While QApplication is made, Qt ends with a fatal message (and an abort)
+// when its platform cannot reach the display it was given: a DISPLAY with no
+// X server behind it, a WAYLAND_DISPLAY that leads nowhere. That becomes one
+// line and the status of a missing display; what Qt says on the way is held
+// back, so that the line stays one, and passed on when the windows start.
+struct HeldMessage {
+    QtMsgType type;
+    QByteArray category;
+    QString text;
+};
+std::mutex heldLock;
+std::vector<HeldMessage> held;
+QtMessageHandler qtHandler = nullptr;
+
+void WhileOpeningTheDisplay(QtMsgType type, const QMessageLogContext& context,
+                            const QString& text) {
+    if (type == QtFatalMsg) {
+        const QByteArray line = "dorvantis: no display to open the windows on: " + DisplayNamed() +
+                                " cannot be opened; 'dorvantis compare ...' needs none, see "
+                                "'dorvantis --help'.\n";
+        std::fputs(line.constData(), stderr);
+        std::fflush(stderr);
+        ::_exit(2);
+    }
+    const std::lock_guard lock(heldLock);
+    held.push_back({type, QByteArray(context.category ? context.category : ""), text});
+}
+
+void DisplayOpened() {
+    qInstallMessageHandler(qtHandler);
+    const std::lock_guard lock(heldLock);
+    for (const HeldMessage& m : held) {
+        if (qtHandler == nullptr) break;
+        const QMessageLogContext context(nullptr, 0, nullptr, m.category.constData());
+        qtHandler(m.type, context, m.text);
+    }
+    held.clear();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -50,7 +101,9 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    qtHandler = qInstallMessageHandler(WhileOpeningTheDisplay);
     QApplication application(argc, argv);
+    DisplayOpened();
     QApplication::setApplicationName(QStringLiteral("Dorvantis"));
     // The program ends only by "Exit" or by closing a window, never because
     // the last window was hidden on the way to the next one.

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "DifferenceLines.h"
 #include "ErrorReport.h"
 #include "ReportFile.h"
 #include "ReportWriter.h"
@@ -89,11 +90,14 @@ Compared runComparison(data::DataAccess& data, std::FILE* err, const Sides& side
     CommandObserver observer(err);
     compare::ComparisonRun run(data, options, observer);
     observer.run = &run;
-    const Stage stage(sides.names);
+    // A failure is one line: the tables named in it as the lines name them.
+    const compare::SideNames shown{compare::WithVisibleControls(sides.names.first),
+                                   compare::WithVisibleControls(sides.names.second)};
+    const Stage stage(shown);
     const compare::FirstRows rows =
-        compare::OpenRun(run, sides.first, sides.second, sides.names, learnFills, stage);
-    if (!rows.first) fail(run.NoRowsText(compare::Side::First, sides.names.first));
-    if (!rows.second) fail(run.NoRowsText(compare::Side::Second, sides.names.second));
+        compare::OpenRun(run, sides.first, sides.second, shown, learnFills, stage);
+    if (!rows.first) fail(run.NoRowsText(compare::Side::First, shown.first));
+    if (!rows.second) fail(run.NoRowsText(compare::Side::Second, shown.second));
 
     CommandSteps steps;
     const std::int64_t differences = body(run, steps, stage);
@@ -123,7 +127,9 @@ void printFailure(std::FILE* err, QString message) {
     message.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
     message.replace(QLatin1Char('\n'), QLatin1Char(' '));
     message.replace(QLatin1Char('\r'), QLatin1Char(' '));
-    std::fprintf(err, "dorvantis: %s\n", message.trimmed().toLocal8Bit().constData());
+    // What else would split the line or reorder it unseen shows as in the lines.
+    std::fprintf(err, "dorvantis: %s\n",
+                 compare::WithVisibleControls(message.trimmed()).toLocal8Bit().constData());
 }
 
 void WriteReport(const std::optional<QString>& output, std::FILE* out,

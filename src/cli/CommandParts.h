@@ -72,10 +72,12 @@ public:
         last_ = timer_.elapsed();
         const double seconds = std::max<double>(timer_.elapsed() / 1000.0, 0.001);
         const double rate = read / seconds;
-        QString line = QStringLiteral("\r%1%2 records read, %3 records/s")
-                           .arg(label_.isEmpty() ? QString() : label_ + QStringLiteral(": "))
-                           .arg(read)
-                           .arg(static_cast<qint64>(rate));
+        const auto perSecond = static_cast<qint64>(rate);
+        QString line =
+            QStringLiteral("\r%1%2 read, %3 %4/s")
+                .arg(label_.isEmpty() ? QString() : label_ + QStringLiteral(": "),
+                     compare::Counted(read, u"record"), QString::number(perSecond),
+                     perSecond == 1 ? QStringLiteral("record") : QStringLiteral("records"));
         if (expected && *expected > read && rate > 0) {
             line += QStringLiteral(", about %1 s left")
                         .arg(static_cast<qint64>((*expected - read) / rate) + 1);
@@ -247,7 +249,8 @@ struct ComparisonOptions {
     ComparisonOptions()
         : ignore(QStringLiteral("ignore"),
                  QStringLiteral("Leave the columns out of both tables (names without case, "
-                                "separated by commas; may be repeated)."),
+                                "separated by commas, [a,b] for a name with a comma; may be "
+                                "repeated)."),
                  QStringLiteral("COLUMNS")),
           where(QStringLiteral("where"),
                 QStringLiteral("Compare only the rows of both tables for which the SQL condition "
@@ -286,11 +289,13 @@ struct ComparisonOptions {
             }
         }
         for (const QString& list : parser.values(ignore)) {
-            for (const QString& part : list.split(u',')) {
-                const QString name = part.trimmed();
-                if (name.isEmpty()) {
-                    return QStringLiteral("--ignore takes column names separated by commas");
-                }
+            const std::optional<QStringList> names = compare::ColumnNamesFromText(list);
+            if (!names) {
+                return QStringLiteral(
+                    "--ignore takes column names separated by commas (a name with a comma in "
+                    "brackets: [a,b])");
+            }
+            for (const QString& name : *names) {
                 if (!options.ignore.contains(name, Qt::CaseInsensitive)) options.ignore << name;
             }
         }

@@ -15,6 +15,7 @@
 #include "ComparisonRun.h"
 #include "DataAccess.h"
 #include "DatabaseComparison.h"
+#include "DifferenceLines.h"
 #include "FixScript.h"
 #include "LoginDetails.h"
 #include "ReportFormat.h"
@@ -33,11 +34,13 @@ catalogue::TableName findTable(const catalogue::CatalogueRead& read, const QStri
     for (const catalogue::TableName& t : read.tables) {
         if (t.listed() == listed) return t;
     }
+    // The name as the lines would show it: a line feed in it is no line break.
+    const QString shown = compare::WithVisibleControls(listed);
     if (!database.isNull()) {
         fail(QStringLiteral("There is no table %1 in the table list of the database %2.")
-                 .arg(listed, database));
+                 .arg(shown, database));
     }
-    fail(QStringLiteral("There is no table %1 in the database's table list.").arg(listed));
+    fail(QStringLiteral("There is no table %1 in the database's table list.").arg(shown));
 }
 
 Sides findTables(data::DataAccess& data, const connection::LoginDetails& leftLogin,

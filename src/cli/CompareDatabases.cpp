@@ -10,6 +10,7 @@
 
 #include "CommandParts.h"
 #include "DatabaseComparison.h"
+#include "DifferenceLines.h"
 #include "ReportWriter.h"
 
 namespace cli {
@@ -79,7 +80,7 @@ public:
                     return counted ? QString::number(n) : QString();
                 };
                 QString note = o.note;
-                if (o.bothEmpty) note = QStringLiteral("both empty");
+                if (o.bothEmpty && note.isEmpty()) note = QStringLiteral("both empty");
                 if (s.stoppedAtLimit) note = QStringLiteral("stopped at the limit");
                 writer_.writeLine(QStringList{
                     KindName(o.kind), compare::CsvText(o.table),
@@ -115,6 +116,8 @@ public:
                     json +=
                         QStringLiteral(",\"bothEmpty\":%1")
                             .arg(o.bothEmpty ? QStringLiteral("true") : QStringLiteral("false"));
+                    if (!o.note.isEmpty())
+                        json += QStringLiteral(",\"note\":") + compare::JsonText(o.note);
                 }
                 if (o.kind == PairOutcome::Kind::NotCompared) {
                     json += QStringLiteral(",\"reason\":") + compare::JsonText(o.note);
@@ -140,7 +143,8 @@ public:
             if (std::exchange(header, false)) continue;
             switch (format_) {
                 case compare::ReportFormat::Text:
-                    writer_.writeLine(QStringLiteral("    ") + table + QStringLiteral(": ") + line);
+                    writer_.writeLine(QStringLiteral("    ") + compare::WithVisibleControls(table) +
+                                      QStringLiteral(": ") + line);
                     break;
                 case compare::ReportFormat::Csv: {
                     // kind,record,... -> kind,table,<eight empty>,record,...
@@ -280,8 +284,11 @@ int CompareDatabases(const DatabasesRequest& request, data::DataAccess& data, st
                 outcome = compare::Alone(e, request.first, request.second);
                 report.pair(outcome);
             } else {
+                // In one pass: a % in a name is no place for the counts.
                 const QString progress =
-                    QStringLiteral("%1 (%2 of %3)").arg(e.listed()).arg(k + 1).arg(entries.size());
+                    QStringLiteral("%1 (%2 of %3)")
+                        .arg(compare::WithVisibleControls(e.listed()), QString::number(k + 1),
+                             QString::number(entries.size()));
                 outcome = ComparePair(request, data, err, e, progress, report);
             }
             counts.count(outcome.kind);
@@ -289,7 +296,8 @@ int CompareDatabases(const DatabasesRequest& request, data::DataAccess& data, st
         totalsText = report.totals(counts, request.first, request.second);
     });
     if (request.summary) {
-        std::fprintf(err, "Total: %s\n", totalsText.toLocal8Bit().constData());
+        std::fprintf(err, "Total: %s\n",
+                     compare::WithVisibleControls(totalsText).toLocal8Bit().constData());
     }
     if (counts.notCompared > 0) return 2;
     return counts.same == std::int64_t(entries.size()) ? 0 : 1;

@@ -4,6 +4,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "DifferenceLines.h"
+#include "TableQuery.h"
+
 namespace compare {
 
 std::optional<Tolerance> Tolerance::FromText(const QString& text) {
@@ -36,10 +39,65 @@ std::optional<Tolerance> Tolerance::FromText(const QString& text) {
     return t;
 }
 
+QString Counted(std::int64_t n, QStringView noun) {
+    return QString::number(n) + u' ' + noun.toString() + (n == 1 ? QString() : QStringLiteral("s"));
+}
+
+std::optional<QStringList> ColumnNamesFromText(const QString& text) {
+    QStringList names;
+    qsizetype i = 0;
+    const auto blanks = [&] {
+        while (i < text.size() && text[i].isSpace()) ++i;
+    };
+    for (;;) {
+        blanks();
+        QString name;
+        if (i < text.size() && text[i] == u'[') {
+            // As T-SQL quotes a name: to the "]" that is not doubled.
+            for (++i;; ++i) {
+                if (i >= text.size()) return std::nullopt;
+                if (text[i] != u']') {
+                    name += text[i];
+                } else if (i + 1 < text.size() && text[i + 1] == u']') {
+                    name += u']';
+                    ++i;
+                } else {
+                    ++i;
+                    break;
+                }
+            }
+            blanks();
+            if (i < text.size() && text[i] != u',') return std::nullopt;
+        } else {
+            const qsizetype comma = text.indexOf(u',', i);
+            name = text.mid(i, comma < 0 ? -1 : comma - i).trimmed();
+            i = comma < 0 ? text.size() : comma;
+        }
+        if (name.isEmpty()) return std::nullopt;
+        names << name;
+        if (i >= text.size()) return names;
+        ++i;  // the comma
+    }
+}
+
 namespace {
 
 QString Records(std::int64_t n) {
     return n == 1 ? QStringLiteral("record") : QStringLiteral("records");
+}
+
+// A column as the options read it back: bracketed when a comma, or a
+// bracket first, would not read as one plain name.
+QString ColumnInList(const QString& name) {
+    return name.contains(u',') || name.trimmed() != name || name.startsWith(u'[')
+               ? QuotedIdentifier(name)
+               : name;
+}
+
+QString ColumnList(const QStringList& names) {
+    QStringList out;
+    for (const QString& n : names) out << ColumnInList(n);
+    return out.join(QStringLiteral(", "));
 }
 
 }  // namespace
@@ -58,11 +116,10 @@ std::optional<std::int64_t> RecordCountFromText(const QString& text) {
 QString OptionsText(const RunOptions& options) {
     QStringList parts;
     if (!options.key.columns.isEmpty()) {
-        parts << QStringLiteral("records paired by %1").arg(options.key.columns.join(u", "));
+        parts << QStringLiteral("records paired by %1").arg(ColumnList(options.key.columns));
     }
     if (!options.ignore.isEmpty()) {
-        parts << QStringLiteral("columns left out: %1")
-                     .arg(options.ignore.join(QStringLiteral(", ")));
+        parts << QStringLiteral("columns left out: %1").arg(ColumnList(options.ignore));
     }
     if (options.rightWhere) {
         if (!options.where.isEmpty()) {
@@ -93,18 +150,20 @@ QString StoppedAtLimitText(std::int64_t limit) {
 }
 
 QString SummaryText(const RunSummary& s, const QString& firstTable, const QString& secondTable) {
-    const QString line =
+    // In one pass: a % in a table's name is no place for the counts.
+    QString line =
         QStringLiteral(
-            "Summary: %1 records read from %2 and %3 from %4; %5 compared, %6 with changed "
-            "fields (%7 fields); %8 added, %9 deleted, %10 not unique; %11 s")
-            .arg(QString::number(s.firstRead), firstTable, QString::number(s.secondRead),
+            "Summary: %1 read from %2 and %3 from %4; %5 compared, %6 with changed fields (%7); "
+            "%8 added, %9 deleted, %10 not unique; %11 s")
+            .arg(Counted(s.firstRead, u"record"), firstTable, QString::number(s.secondRead),
                  secondTable, QString::number(s.compared), QString::number(s.changedRecords),
-                 QString::number(s.changedFields), QString::number(s.added),
-                 QString::number(s.deleted))
-            .arg(s.notUnique)
-            .arg(QString::number(static_cast<double>(s.elapsedMs) / 1000.0, 'f', 3));
-    if (s.options.isEmpty()) return line + u'.';
-    return line + QStringLiteral("; options: ") + s.options + u'.';
+                 Counted(s.changedFields, u"field"), QString::number(s.added),
+                 QString::number(s.deleted), QString::number(s.notUnique),
+                 QString::number(static_cast<double>(s.elapsedMs) / 1000.0, 'f', 3));
+    if (!s.options.isEmpty()) line += QStringLiteral("; options: ") + s.options;
+    // One line, as the report's other lines: names and conditions may hold
+    // line breaks.
+    return WithVisibleControls(line + u'.');
 }
 
 }  // namespace compare

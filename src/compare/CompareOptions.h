@@ -52,6 +52,15 @@ struct RunOptions {
     const QString& secondWhere() const { return rightWhere ? *rightWhere : where; }
 };
 
+// "1 field", "2 fields": a count and its noun, which agree in number.
+QString Counted(std::int64_t n, QStringView noun);
+
+// Column names as the user lists them: separated by commas, blanks around
+// them dropped; a name holding a comma in brackets as T-SQL quotes it
+// ("[a,b]", "]]" for a "]" inside). Nothing for an empty name or a bracket
+// not closed.
+std::optional<QStringList> ColumnNamesFromText(const QString& text);
+
 // A count of records as the user typed it: digits alone (no sign, no
 // blank), within 64 bits; nothing for anything else.
 std::optional<std::int64_t> RecordCountFromText(const QString& text);
@@ -83,7 +92,7 @@ struct RunSummary {
 // The line that says a run stopped at its limit.
 QString StoppedAtLimitText(std::int64_t limit);
 // The summary as one line for a person, naming both tables (and the
-// options, when any was on).
+// options, when any was on) as the lines name them.
 QString SummaryText(const RunSummary& summary, const QString& firstTable,
                     const QString& secondTable);
 

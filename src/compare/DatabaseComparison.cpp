@@ -3,6 +3,7 @@
 #include <QHash>
 #include <algorithm>
 
+#include "DifferenceLines.h"
 #include "ErrorReport.h"
 #include "RecordKey.h"
 #include "TableComparison.h"
@@ -109,8 +110,10 @@ std::optional<QRegularExpression> ShellPattern(const QString& pattern) {
             re += QRegularExpression::escape(QString(c));
         }
     }
-    QRegularExpression out(QRegularExpression::anchoredPattern(re),
-                           QRegularExpression::CaseInsensitiveOption);
+    // A name may hold a line break, and * or ? stand for any character.
+    QRegularExpression out(
+        QRegularExpression::anchoredPattern(re),
+        QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
     if (!out.isValid()) return std::nullopt;  // a range backwards: [z-a]
     return out;
 }
@@ -155,6 +158,9 @@ PairOutcome ComparePair(data::DataAccess& data, const SideTable& first, const Si
     outcome.table = first.table.listed();
     options.ignoreWhereFound = true;
     const SideNames names = NameSides(first, second);
+    // The pair's reason is one line of the report: the tables named as the
+    // lines name them. The differences themselves take the exact names.
+    const SideNames shown{WithVisibleControls(names.first), WithVisibleControls(names.second)};
     for (;;) {
         outcome.byKey = options.key.pairsByKey();
         CountingSink counts;
@@ -169,24 +175,32 @@ PairOutcome ComparePair(data::DataAccess& data, const SideTable& first, const Si
             } told{running};
             if (running) running(&run);
             const FirstRows rows =
-                OpenRun(run, first, second, names, false,
+                OpenRun(run, first, second, shown, false,
                         [&](const std::function<void()>& fn, const QString& prefix) {
-                            Stage(names, fn, prefix);
+                            Stage(shown, fn, prefix);
                         });
             const bool firstRows = rows.first, secondRows = rows.second;
             if (!firstRows || !secondRows) {
-                outcome.bothEmpty = !firstRows && !secondRows;
-                outcome.kind =
-                    outcome.bothEmpty ? PairOutcome::Kind::Same : PairOutcome::Kind::NotCompared;
-                outcome.note = !firstRows ? run.NoRowsText(Side::First, names.first)
-                                          : run.NoRowsText(Side::Second, names.second);
+                const bool neither = !firstRows && !secondRows;
+                outcome.kind = neither ? PairOutcome::Kind::Same : PairOutcome::Kind::NotCompared;
+                const QString firstText = run.NoRowsText(Side::First, shown.first);
+                const QString secondText = run.NoRowsText(Side::Second, shown.second);
+                if (!neither) {
+                    outcome.note = !firstRows ? firstText : secondText;
+                } else if (run.condition(Side::First).isEmpty() &&
+                           run.condition(Side::Second).isEmpty()) {
+                    outcome.bothEmpty = true;
+                } else {
+                    // Tables that hold rows are not empty: no row met a condition.
+                    outcome.note = firstText + u' ' + secondText;
+                }
                 return outcome;
             }
             if (details)
                 Stage(
-                    names, [&] { counts.also = &details->begin(names); }, QString());
+                    shown, [&] { counts.also = &details->begin(names); }, QString());
             PairSteps steps;
-            Stage(names, [&] {
+            Stage(shown, [&] {
                 run.Compare(steps, counts, run.PositionalFields());
                 if (details) details->finish(run.Summary());
             });
@@ -220,20 +234,13 @@ QString DatabaseLabel(const connection::LoginDetails& login, const QString& side
     return login.database.isEmpty() ? QStringLiteral("the %1 database").arg(side) : login.database;
 }
 
-namespace {
-
-// "1 field", "2 fields".
-QString Counted(std::int64_t n, QStringView noun) {
-    return QString::number(n) + u' ' + noun.toString() + (n == 1 ? QString() : QStringLiteral("s"));
-}
-
-}  // namespace
-
 QString ResultText(const PairOutcome& o) {
     using Kind = PairOutcome::Kind;
     switch (o.kind) {
         case Kind::Same:
-            return o.bothEmpty ? QStringLiteral("same (both empty)") : QStringLiteral("same");
+            if (o.bothEmpty) return QStringLiteral("same (both empty)");
+            return o.note.isEmpty() ? QStringLiteral("same")
+                                    : QStringLiteral("same: ") + WithVisibleControls(o.note);
         case Kind::Differ: {
             const RunSummary& s = o.summary;
             QString text = QStringLiteral("differ: %1 changed (%2), %3 added, %4 deleted")
@@ -250,10 +257,10 @@ QString ResultText(const PairOutcome& o) {
             return text;
         }
         case Kind::NotCompared:
-            return QStringLiteral("not compared: ") + o.note;
+            return QStringLiteral("not compared: ") + WithVisibleControls(o.note);
         case Kind::OnlyInFirst:
         case Kind::OnlyInSecond:
-            return QStringLiteral("only in ") + o.note;
+            return QStringLiteral("only in ") + WithVisibleControls(o.note);
     }
     return QString();
 }
@@ -279,13 +286,15 @@ QString PairHeaderRow(qsizetype width) {
 
 QString PairLine(const PairOutcome& o, qsizetype width) {
     const QString pairing = PairingText(o);
-    return PairRow(o.table, pairing.isEmpty() ? QStringLiteral("-") : pairing, ResultText(o),
-                   width);
+    return PairRow(WithVisibleControls(o.table), pairing.isEmpty() ? QStringLiteral("-") : pairing,
+                   ResultText(o), width);
 }
 
 qsizetype TableColumnWidth(const std::vector<TableEntry>& entries) {
     qsizetype width = 5;  // "Table"
-    for (const TableEntry& e : entries) width = std::max(width, e.listed().size());
+    for (const TableEntry& e : entries) {
+        width = std::max(width, WithVisibleControls(e.listed()).size());
+    }
     return width;
 }
 
@@ -312,21 +321,19 @@ void PairTotals::count(PairOutcome::Kind kind) {
 
 QString TotalsText(const PairTotals& totals, const connection::LoginDetails& first,
                    const connection::LoginDetails& second) {
-    return QStringLiteral(
-               "%1: %2 the same, %3 differ, %4 not compared, %5 only in %6, %7 only in %8.")
-        .arg(Counted(totals.tables(), u"table"))
-        .arg(totals.same)
-        .arg(totals.differ)
-        .arg(totals.notCompared)
-        .arg(totals.onlyInFirst)
-        .arg(DatabaseLabel(first, QStringLiteral("first")))
-        .arg(totals.onlyInSecond)
-        .arg(DatabaseLabel(second, QStringLiteral("second")));
+    // In one pass: a % in a database's name is no place for the counts.
+    return QStringLiteral("%1: %2 the same, %3, %4 not compared, %5 only in %6, %7 only in %8.")
+        .arg(Counted(totals.tables(), u"table"), QString::number(totals.same),
+             QString::number(totals.differ) +
+                 (totals.differ == 1 ? QStringLiteral(" differs") : QStringLiteral(" differ")),
+             QString::number(totals.notCompared), QString::number(totals.onlyInFirst),
+             DatabaseLabel(first, QStringLiteral("first")), QString::number(totals.onlyInSecond),
+             DatabaseLabel(second, QStringLiteral("second")));
 }
 
 QString TotalsLine(const PairTotals& totals, const connection::LoginDetails& first,
                    const connection::LoginDetails& second) {
-    return QStringLiteral("Total: ") + TotalsText(totals, first, second);
+    return QStringLiteral("Total: ") + WithVisibleControls(TotalsText(totals, first, second));
 }
 
 }  // namespace compare

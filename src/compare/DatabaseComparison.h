@@ -50,8 +50,10 @@ struct PairOutcome {
     bool byKey = false;
     RunSummary summary;
     std::int64_t columnsOnlyInOne = 0;
-    bool bothEmpty = false;
-    QString note;  // why it was not compared; the database a table alone is in
+    bool bothEmpty = false;  // neither table holds a row
+    // Why it was not compared; the database a table alone is in; for a pair
+    // the same since no row of either met its condition, that.
+    QString note;
 };
 
 // What a caller keeps of a pair's differences besides their counts.
@@ -85,7 +87,7 @@ PairOutcome Alone(const TableEntry& entry, const connection::LoginDetails& first
 QString DatabaseLabel(const connection::LoginDetails& login, const QString& side);
 
 // "same", "differ: 2 changed (2 fields), 1 added, 1 deleted", "not compared:
-// <reason>", "only in <database>".
+// <reason>", "only in <database>", as one line (names as the lines show them).
 QString ResultText(const PairOutcome& o);
 // "by key", "by position", or empty for a table alone.
 QString PairingText(const PairOutcome& o);
@@ -106,10 +108,10 @@ struct PairTotals {
     std::int64_t tables() const { return same + differ + notCompared + onlyInFirst + onlyInSecond; }
 };
 
-// "5 tables: 2 the same, 1 differ, 0 not compared, 1 only in demo, 1 only in Sales."
+// "5 tables: 2 the same, 1 differs, 0 not compared, 1 only in demo, 1 only in Sales."
 QString TotalsText(const PairTotals& totals, const connection::LoginDetails& first,
                    const connection::LoginDetails& second);
-// The totals as the text report's last line.
+// The totals as the text report's last line (names as the lines show them).
 QString TotalsLine(const PairTotals& totals, const connection::LoginDetails& first,
                    const connection::LoginDetails& second);
 

@@ -4,6 +4,27 @@
 
 namespace compare {
 
+namespace {
+
+// Characters that change how a line reads without showing themselves: C1
+// controls and the line and paragraph separators break or vanish, and the
+// bidirectional controls reorder what follows them (a right-to-left override
+// shows "exe.txt" as "txt.exe"). They have no control pictures.
+bool HiddenFormat(char16_t u) {
+    return (u >= 0x80 && u <= 0x9F) || u == 0x061C || u == 0x200E || u == 0x200F || u == 0x2028 ||
+           u == 0x2029 || (u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069);
+}
+
+bool HasControls(QStringView text) {
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || u == 0x7F || HiddenFormat(u)) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 QString WithVisibleControls(QStringView text) {
     QString out;
     out.reserve(text.size());
@@ -13,6 +34,9 @@ QString WithVisibleControls(QStringView text) {
             out += QChar(static_cast<char16_t>(0x2400 + u));  // the control pictures
         } else if (u == 0x7F) {
             out += QChar(u'\u2421');
+        } else if (HiddenFormat(u)) {
+            out += QStringLiteral("<U+") +
+                   QString::number(u, 16).toUpper().rightJustified(4, u'0') + u'>';
         } else {
             out += c;
         }
@@ -21,13 +45,6 @@ QString WithVisibleControls(QStringView text) {
 }
 
 namespace {
-
-bool HasControls(QStringView text) {
-    for (const QChar c : text) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F) return true;
-    }
-    return false;
-}
 
 // Appends text with its control characters as visible symbols, so that one
 // difference is always exactly one line: a line feed inside a value would

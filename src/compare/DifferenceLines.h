@@ -16,8 +16,11 @@ namespace compare {
 // std::invalid_argument), or by its key as RecordName gives it.
 // Names and values go in as they are: quotation marks inside them are not
 // escaped. Their control characters (U+0000-U+001F, U+007F) are written as
-// the Unicode control pictures (line feed as U+240A, tab U+2409, ...), so
-// that one difference is always one line.
+// the Unicode control pictures (line feed as U+240A, tab U+2409, ...), and
+// the other characters that break a line or reorder it unseen (C1 controls,
+// U+2028, U+2029, the bidirectional controls such as U+202E) as their code
+// point in angle brackets ("<U+202E>"), so that one difference is always one
+// line that reads in the order it is written.
 
 // Record 3,Field "Price" has changed from "10" to "12"
 // A null is written as NULL, without quotation marks.
@@ -32,7 +35,8 @@ QString FieldChangedLine(const RecordName& record, QStringView fieldName,
 QString FieldChangedLine(const RecordName& record, QStringView fieldName,
                          const std::optional<QString>& before, const std::optional<QString>& after);
 
-// The text with its control characters as the Unicode control pictures.
+// The text with its control characters as the Unicode control pictures, and
+// the other hidden ones as "<U+XXXX>", as the lines write names and values.
 QString WithVisibleControls(QStringView text);
 
 // Record 7 deleted from dbo.Orders

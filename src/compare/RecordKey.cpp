@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "CompareOptions.h"
 #include "TableQuery.h"
 #include "TableReader.h"
 
@@ -13,9 +14,9 @@ std::optional<KeyChoice> KeyChoice::FromOption(const QString& text) {
         choice.automatic = true;
         return choice;
     }
-    for (const QString& part : text.split(u',')) {
-        const QString name = part.trimmed();
-        if (name.isEmpty()) return std::nullopt;
+    const std::optional<QStringList> names = ColumnNamesFromText(text);
+    if (!names) return std::nullopt;
+    for (const QString& name : *names) {
         // A column named twice is one column of the key.
         if (!choice.columns.contains(name, Qt::CaseInsensitive)) choice.columns << name;
     }

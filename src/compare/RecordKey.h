@@ -19,8 +19,8 @@ struct KeyChoice {
     QStringList columns;
 
     bool pairsByKey() const { return automatic || !columns.isEmpty(); }
-    // "auto", or column names separated by commas ("CustomerID,OrderID");
-    // nothing for an empty name.
+    // "auto", or column names separated by commas ("CustomerID,OrderID",
+    // "[a,b]" as ColumnNamesFromText reads them); nothing for an empty name.
     static std::optional<KeyChoice> FromOption(const QString& text);
 };
 

@@ -199,8 +199,7 @@ private:
             if (k > 0) out += u',';
             out += names != nullptr ? names->at(k) : table.column(at).name();
             out += u'=';
-            const data::FieldValue v = table.value(at, row);
-            out += v.isNull() ? QStringLiteral("NULL") : formatter_.text(v);
+            out += KeyValueText(table.value(at, row), formatter_);
         }
         if (columns_.size() > 1) out += u')';
         return out;

@@ -14,6 +14,7 @@
 #include <optional>
 
 #include "DatabaseComparison.h"
+#include "DifferenceLines.h"
 #include "ErrorReport.h"
 #include "InputGuard.h"
 #include "LoginWindow.h"
@@ -105,8 +106,11 @@ void TableSelectionWindow::AllTables_Click() {
             const compare::TableEntry& e = entries[k];
             ProgressBar1->setRange(0, static_cast<int>(entries.size()));
             ProgressBar1->setValue(static_cast<int>(k));
-            QString progress =
-                QStringLiteral("%1 (%2 of %3)").arg(e.listed()).arg(k + 1).arg(entries.size());
+            // The name as the lines show it; in one pass, so that a % in it
+            // is no place for the counts.
+            QString progress = QStringLiteral("%1 (%2 of %3)")
+                                   .arg(compare::WithVisibleControls(e.listed()),
+                                        QString::number(k + 1), QString::number(entries.size()));
             ProgressBar1->setFormat(progress.replace(u'%', QStringLiteral("%%")));
             QCoreApplication::processEvents(QEventLoop::AllEvents, kPaintSliceMs);
             if (stopped) break;

@@ -124,6 +124,9 @@ TEST_F(Command, ABadPortIsAUsageError) {
 // reaches a server: above all a row condition that would become a second
 // statement or comment out the rest of the query.
 TEST_F(Command, BadComparisonOptionsAreUsageErrorsBeforeAnyConnection) {
+    const QString kIgnoreTakes = QStringLiteral(
+        "--ignore takes column names separated by commas (a name with a comma in brackets: "
+        "[a,b])");
     const std::pair<QStringList, QString> cases[] = {
         {{"--where", "1=1; drop table A"}, "--where: \";\" would end the statement"},
         {{"--where", "1=1) or (1=1"}, "--where: a \")\" closes more than was opened"},
@@ -135,8 +138,10 @@ TEST_F(Command, BadComparisonOptionsAreUsageErrorsBeforeAnyConnection) {
         {{"--tolerance", "nan"}, "--tolerance takes a number of at least 0, not 'nan'"},
         {{"--limit", "0"}, "--limit takes a whole number from 1, not '0'"},
         {{"--limit", "2.5"}, "--limit takes a whole number from 1, not '2.5'"},
-        {{"--ignore", "Name,"}, "--ignore takes column names separated by commas"},
-        {{"--ignore", "Name", "--ignore", ""}, "--ignore takes column names separated by commas"},
+        {{"--ignore", "Name,"}, kIgnoreTakes},
+        {{"--ignore", "Name", "--ignore", ""}, kIgnoreTakes},
+        {{"--ignore", "[a,b"}, kIgnoreTakes},
+        {{"--ignore", "[a]b"}, kIgnoreTakes},
     };
     for (const auto& [options, message] : cases) {
         EXPECT_EQ(run(QStringList{"compare", "A", "B", "--server", "db.example"} + options), 2)
@@ -154,7 +159,7 @@ TEST_F(Command, BadComparisonOptionsAreUsageErrorsBeforeAnyConnection) {
 TEST_F(Command, TheSummaryGoesToStandardErrorAndEndsAnOutputFile) {
     const QString counts = QStringLiteral(
         "Summary: 2 records read from A and 3 from B; 2 compared, 1 with changed fields "
-        "(1 fields); 1 added, 0 deleted, 0 not unique; ");
+        "(1 field); 1 added, 0 deleted, 0 not unique; ");
     EXPECT_EQ(run({"compare", "A", "B", "--server", "db.example", "--summary"}), 1);
     EXPECT_EQ(output,
               "Record 2,Field \"Name\" has changed from \"y\" to \"z\"\n"

@@ -200,7 +200,8 @@ TEST_F(ComparisonRunOptions, WithoutOptionsTheQueriesAreTodays) {
     options.key.columns = QStringList{QStringLiteral("Id")};
     const auto before = data.queries().size();
     EXPECT_EQ(runAll(), "compared");
-    EXPECT_EQ(sink.calls.mid(2), (QStringList{"changed Id=3 Name x>changed", "added Id=7"}));
+    EXPECT_EQ(sink.calls.mid(2),
+              (QStringList{"changed Id=\"3\" Name x>changed", "added Id=\"7\""}));
     QStringList sent = data.queries().mid(before);
     sent.sort();
     EXPECT_EQ(sent, sorted({"select * from [A] where 1 = 0", byId("select * from [A]"),
@@ -233,7 +234,7 @@ TEST_F(ComparisonRunOptions, ColumnsLeftOutLeaveTheQuery) {
     options.key.columns = QStringList{QStringLiteral("id")};
     sink.calls.clear();
     EXPECT_EQ(runAll(), "compared");
-    EXPECT_EQ(sink.calls, (QStringList{"changed Id=3 Name x>changed", "added Id=7"}));
+    EXPECT_EQ(sink.calls, (QStringList{"changed Id=\"3\" Name x>changed", "added Id=\"7\""}));
 }
 
 TEST_F(ComparisonRunOptions, WhatCannotBeLeftOutIsRefusedBeforeAnyTableIsRead) {
@@ -281,7 +282,7 @@ TEST_F(ComparisonRunOptions, ConditionsGoIntoTheirTablesQueries) {
     data.setQuery(secondOnly, TextTable({"Id", "Name"}, rows(6, {3})));
     const auto before = data.queries().size();
     EXPECT_EQ(runAll(), "compared");
-    EXPECT_EQ(sink.calls, (QStringList{"changed Id=3 Name x>changed"}));
+    EXPECT_EQ(sink.calls, (QStringList{"changed Id=\"3\" Name x>changed"}));
     QStringList sent = data.queries().mid(before).filter(QStringLiteral(" from [B]"));
     sent.sort();
     EXPECT_EQ(sent, sorted({"select * from [B] where 1 = 0", secondOnly}));

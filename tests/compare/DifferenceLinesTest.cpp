@@ -4,6 +4,8 @@
 #include <QString>
 #include <stdexcept>
 
+#include "CompareOptions.h"
+#include "DatabaseComparison.h"
 #include "DifferenceLines.h"
 #include "TestValues.h"
 
@@ -43,6 +45,9 @@ TEST(FieldChangedLine, ControlCharactersShowAsVisibleSymbolsSoALineStaysOne) {
     EXPECT_EQ(RecordAddedLine(3, u"odd\nname"),
               QStringLiteral("Record 3 added from odd\u240Aname"));
     EXPECT_EQ(WithVisibleControls(u"plain é"), QStringLiteral("plain é"));
+    // Reordering what follows, or breaking the line, unseen.
+    EXPECT_EQ(RecordAddedLine(4, u"a\u202Eb\u2066c\u200F\u0085\u2028"),
+              QStringLiteral("Record 4 added from a<U+202E>b<U+2066>c<U+200F><U+0085><U+2028>"));
 }
 
 TEST(FieldChangedLine, ValuesInTheFormattersLocale) {
@@ -74,4 +79,29 @@ TEST(RecordNumbers, PlainDigitsInAnyLocale) {
               "Record 9223372036854775807 deleted from T");
     EXPECT_THROW(RecordDeletedLine(0, u"T"), std::invalid_argument);
     EXPECT_THROW(FieldChangedLine(-1, u"A", FieldValue(), FieldValue()), std::invalid_argument);
+}
+
+// A count of one takes its noun in the singular, where the summaries and the
+// totals are written.
+TEST(Counts, OneIsSingular) {
+    RunSummary s;
+    s.firstRead = s.secondRead = s.compared = s.changedRecords = s.changedFields = 1;
+    EXPECT_EQ(SummaryText(s, QStringLiteral("A"), QStringLiteral("B")),
+              "Summary: 1 record read from A and 1 from B; 1 compared, 1 with changed fields "
+              "(1 field); 0 added, 0 deleted, 0 not unique; 0.000 s.");
+    PairTotals totals;
+    totals.differ = 1;
+    connection::LoginDetails first, second;
+    first.database = QStringLiteral("x");
+    second.database = QStringLiteral("y");
+    EXPECT_EQ(TotalsText(totals, first, second),
+              "1 table: 0 the same, 1 differs, 0 not compared, 0 only in x, 0 only in y.");
+}
+
+TEST(ColumnNames, BracketsQuoteACommaAsTSqlDoes) {
+    EXPECT_EQ(ColumnNamesFromText(QStringLiteral(" [a,b] , [x]]y],c d")),
+              (QStringList{"a,b", "x]y", "c d"}));
+    for (const char* bad : {"[a,b", "[a]b", "a,", "[]"}) {
+        EXPECT_FALSE(ColumnNamesFromText(QString::fromLatin1(bad))) << bad;
+    }
 }

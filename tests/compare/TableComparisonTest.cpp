@@ -223,8 +223,9 @@ TEST_F(TableComparisonTest, RecordsByKeyMergeInKeyOrderWhereverBlocksEnd) {
         TextTable(cols, {{"1", "a"}, {"3", "c"}, {"4", "x"}, {"4", "d"}, {"6", "f"}});
     names = {"Id", "Price", ""};
     const QStringList expected{
-        "deleted Id=2",           "not unique Id=2 in first",  "deleted Id=2", "added Id=3",
-        "changed Id=4 Price d>x", "not unique Id=4 in second", "added Id=4"};
+        "deleted Id=\"2\"", "not unique Id=\"2\" in first", "deleted Id=\"2\"",
+        "added Id=\"3\"",   "changed Id=\"4\" Price d>x",   "not unique Id=\"4\" in second",
+        "added Id=\"4\""};
     for (const auto& [sizesA, sizesB] :
          {std::pair{std::vector<int>{5}, std::vector<int>{5}},
           std::pair{std::vector<int>{2, 3}, std::vector<int>{3, 2}},
@@ -256,9 +257,9 @@ TEST_F(TableComparisonTest, RecordsByKeyNeedKeysInOrder) {
         compare::TableComparison comparison(2, names);
         comparison.PairRecordsBy(key);
         comparison.Run(trap, a, b, sink);
-        EXPECT_EQ(sink.calls,
-                  (QStringList{"changed (Customer=5,Order=2) Note y>w",
-                               "added (Customer=6,Order=0)", "deleted (Customer=6,Order=1)"}));
+        EXPECT_EQ(sink.calls, (QStringList{"changed (Customer=\"5\",Order=\"2\") Note y>w",
+                                           "added (Customer=\"6\",Order=\"0\")",
+                                           "deleted (Customer=\"6\",Order=\"1\")"}));
     }
     const auto backwards = TextTable(cols, {{"5", "1", "x"}, {"6", "1", "y"}, {"5", "9", "z"}});
     for (const std::vector<int>& sizes : {std::vector<int>{3}, std::vector<int>{2, 1}}) {
@@ -272,10 +273,12 @@ TEST_F(TableComparisonTest, RecordsByKeyNeedKeysInOrder) {
             ADD_FAILURE() << "keys out of order were paired";
         } catch (const compare::KeyOrderBroken& broken) {
             EXPECT_FALSE(broken.inFirstTable());
-            EXPECT_EQ(broken.message(QStringLiteral("B")),
-                      QStringLiteral("The records of B do not come in the order of their key "
-                                     "((Customer=5,Order=9) came after (Customer=6,Order=1)), so "
-                                     "they cannot be paired by key."));
+            EXPECT_EQ(
+                broken.message(QStringLiteral("B")),
+                QStringLiteral(
+                    "The records of B do not come in the order of their key "
+                    "((Customer=\"5\",Order=\"9\") came after (Customer=\"6\",Order=\"1\")), so "
+                    "they cannot be paired by key."));
         }
     }
     EXPECT_TRUE(boxes.boxes.empty());
@@ -393,9 +396,10 @@ TEST_F(TableComparisonTest, OptionsReachEveryFieldAndTheSummaryCountsTheLines) {
         comparison.PairRecordsBy({{0}, {0}, {QStringLiteral("Id")}});
         comparison.CompareValuesUnder(loose);
         const compare::RunSummary s = comparison.Run(trap, a, b, sink);
-        EXPECT_EQ(sink.calls, (QStringList{"changed Id=2 Name b>q", "changed Id=2 Note y>r",
-                                           "not unique Id=2 in second", "added Id=2",
-                                           "deleted Id=3", "deleted Id=4", "added Id=5"}));
+        EXPECT_EQ(sink.calls,
+                  (QStringList{"changed Id=\"2\" Name b>q", "changed Id=\"2\" Note y>r",
+                               "not unique Id=\"2\" in second", "added Id=\"2\"",
+                               "deleted Id=\"3\"", "deleted Id=\"4\"", "added Id=\"5\""}));
         EXPECT_EQ(Counts(s),
                   QStringLiteral("read 4/4 compared 2 changed 1 (2 fields) added 2 deleted 2 "
                                  "not unique 1"));

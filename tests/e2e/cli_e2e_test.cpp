@@ -162,6 +162,22 @@ std::vector<std::optional<QString>> CsvFields(const QString& line) {
     return out;
 }
 
+// The records of a CSV report, which may hold line breaks inside quotes.
+QStringList CsvRecords(const QString& text) {
+    QStringList out{QString()};
+    bool quoted = false;
+    for (const QChar c : text) {
+        if (c == u'"') quoted = !quoted;
+        if (c == u'\n' && !quoted) {
+            out << QString();
+        } else {
+            out.back() += c;
+        }
+    }
+    if (out.back().isEmpty()) out.removeLast();
+    return out;
+}
+
 TEST_F(CommandLine, PrintsTheLinesTheResultsWindowShows) {
     const QString a = table(
         "CliA", QStringLiteral("Id int, Amount decimal(10,2), Note nvarchar(30), Day datetime"),
@@ -240,9 +256,10 @@ TEST_F(CommandLine, ExitStatusTellsSameDifferentOrFailed) {
     EXPECT_EQ(usage.status, 2);
 }
 
-// Without arguments the program opens its windows: with no display for them it
-// says so in one line and fails, instead of aborting inside Qt. X11 alone
-// wants DISPLAY, and a platform without a display server still starts.
+// Without arguments the program opens its windows: with no display for them,
+// or one that cannot be opened, it says so in one line and fails, instead of
+// aborting inside Qt. X11 alone wants DISPLAY, and a platform without a
+// display server still starts.
 TEST_F(CommandLine, WithoutADisplayTheWindowsAreRefusedInOneLine) {
     const auto start = [](QProcess& p, const QStringList& variables) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -264,6 +281,22 @@ TEST_F(CommandLine, WithoutADisplayTheWindowsAreRefusedInOneLine) {
         EXPECT_TRUE(err.contains(QStringLiteral("dorvantis compare"))) << err.toStdString();
         EXPECT_EQ(err.count(u'\n'), 1) << err.toStdString();
         EXPECT_TRUE(p.readAllStandardOutput().isEmpty());
+    }
+    // A display that leads nowhere: Qt would abort; the program says which
+    // display in the same one line.
+    int free = 999;
+    while (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(free))) ++free;
+    for (const QString& variable :
+         {QStringLiteral("DISPLAY=:%1").arg(free), QStringLiteral("WAYLAND_DISPLAY=nowhere")}) {
+        QProcess p;
+        start(p, {variable});
+        ASSERT_TRUE(p.waitForFinished(60000));
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit) << err.toStdString();
+        EXPECT_EQ(p.exitCode(), 2) << err.toStdString();
+        EXPECT_TRUE(err.startsWith(QStringLiteral("dorvantis: no display"))) << err.toStdString();
+        EXPECT_TRUE(err.contains(variable)) << err.toStdString();
+        EXPECT_EQ(err.count(u'\n'), 1) << err.toStdString();
     }
     QProcess offscreen;
     start(offscreen, {QStringLiteral("QT_QPA_PLATFORM=offscreen")});
@@ -715,8 +748,9 @@ TEST_F(CommandLine, RecordsByATextKeyPairUnderACaseInsensitiveCollation) {
                            QStringLiteral("--key"), QStringLiteral("auto")},
                           server.port());
     EXPECT_EQ(r.status, 1) << r.err.toStdString();
-    EXPECT_EQ(r.out, QStringLiteral("Record Name=B,Field \"V\" has changed from \"2\" to \"20\"\n"
-                                    "Record Name=D added from T2\n"));
+    EXPECT_EQ(r.out,
+              QStringLiteral("Record Name=\"B\",Field \"V\" has changed from \"2\" to \"20\"\n"
+                             "Record Name=\"D\" added from T2\n"));
 }
 
 // A text key beyond U+FFFF: both tables arrive in UTF-16 code unit order
@@ -733,8 +767,8 @@ TEST_F(CommandLine, RecordsByATextKeyBeyondTheBasicPlaneComeInCodeUnitOrder) {
     const Outcome r =
         run({QStringLiteral("compare"), a, b, QStringLiteral("--key"), QStringLiteral("auto")});
     EXPECT_EQ(r.status, 1) << r.err.toStdString();
-    EXPECT_EQ(r.out,
-              QStringLiteral("Record Name=\uFF21,Field \"V\" has changed from \"1\" to \"10\"\n"));
+    EXPECT_EQ(r.out, QStringLiteral(
+                         "Record Name=\"\uFF21\",Field \"V\" has changed from \"1\" to \"10\"\n"));
     EXPECT_TRUE(r.err.isEmpty()) << r.err.toStdString();
 }
 
@@ -1390,6 +1424,90 @@ TEST_F(DatabaseComparison, ReportsEveryPairAndTableAloneAndTheWorstInTheStatus) 
         }
     }
     EXPECT_EQ(differences, 3) << json.out.toStdString();
+}
+
+// What could make a report lie: table names with a line feed or a
+// right-to-left override (one pair must stay one line, read in its order),
+// patterns over them, text keys NULL, 'NULL' and one with a quote, a column
+// named with a comma, and a condition no row meets.
+TEST_F(DatabaseComparison, NamesKeysAndConditionsCannotForgeTheReport) {
+    const QString lf = QStringLiteral("odd\nname"), rtl = QStringLiteral("rtl\u202Etxt");
+    for (const std::string db : {"testdb", "otherdb"}) {
+        const bool first = db == "testdb";
+        const QString v = first ? QStringLiteral("1") : QStringLiteral("2");
+        create(db, lf, QStringLiteral("Id int primary key, V int"), {"1, " + v});
+        create(db, rtl, QStringLiteral("Id int primary key, V int"), {"1, " + v});
+        create(db, QStringLiteral("Keys"), QStringLiteral("K nvarchar(9) primary key, V int"),
+               {"NULL, " + v, "N'NULL', " + v, "N'a\"b', " + v});
+        create(db, QStringLiteral("Comma"), QStringLiteral("Id int, [a,b] int, V int"),
+               {"1, " + v + ", 9"});
+    }
+    const QStringList options{"--right-database", "otherdb", "--key", "auto", "--details"};
+    const QString shownLf = QStringLiteral("odd\u240Aname"),
+                  shownRtl = QStringLiteral("rtl<U+202E>txt");
+    const QString one = QStringLiteral("by key|differ: 1 changed (1 field), 0 added, 0 deleted");
+    const Outcome text = compareDatabases(options);
+    EXPECT_EQ(text.status, 1) << text.err.toStdString();
+    EXPECT_FALSE(text.out.contains(u'\u202E'));
+    EXPECT_EQ(results(text.out),
+              (std::map<QString, QString>{
+                  {shownLf, one},
+                  {shownRtl, one},
+                  {"Keys", "by key|differ: 3 changed (3 fields), 0 added, 0 deleted"},
+                  {"Comma", "by position|differ: 1 changed (1 field), 0 added, 0 deleted"}}))
+        << text.out.toStdString();
+    for (const QString key : {"K=NULL,", "K=\"NULL\",", "K=\"a\"\"b\","}) {
+        EXPECT_TRUE(text.out.contains(QStringLiteral("_Keys: Record ") + key)) << key.toStdString();
+    }
+    EXPECT_TRUE(text.out.contains(prefix + u'_' + shownLf + QStringLiteral(": Record Id=1,")));
+
+    // CSV and JSON keep the exact names and keys, quoted and escaped: each
+    // pair's kind and each difference's record, by table.
+    QStringList csv, json;
+    const Outcome c = compareDatabases(options + QStringList{"--format", "csv"});
+    for (const QString& record : CsvRecords(c.out).mid(1)) {
+        const auto f = CsvFields(record);
+        ASSERT_EQ(f.size(), 14u) << record.toStdString();
+        if (f[1]) csv << f[1]->mid(prefix.size() + 1) + u'|' + f[10].value_or(*f[0]);
+    }
+    const Outcome j = compareDatabases(options + QStringList{"--format", "json"});
+    for (const QString& line : j.out.split(u'\n', Qt::SkipEmptyParts)) {
+        const QVariantMap o = QJsonDocument::fromJson(line.toUtf8()).toVariant().toMap();
+        ASSERT_FALSE(o.isEmpty()) << line.toStdString();
+        const QString table = o.value("pair", o.value("table")).toString();
+        if (!table.isEmpty())
+            json << table.mid(prefix.size() + 1) + u'|' +
+                        o.value(o.contains("pair") ? "record" : "kind").toString();
+    }
+    QStringList exact{lf + "|differ",      rtl + "|differ", "Keys|differ", "Comma|differ",
+                      lf + "|Id=1",        rtl + "|Id=1",   "Keys|K=NULL", "Keys|K=\"NULL\"",
+                      "Keys|K=\"a\"\"b\"", "Comma|1"};
+    exact.sort();
+    csv.sort();
+    json.sort();
+    EXPECT_EQ(csv, exact) << c.out.toStdString();
+    EXPECT_EQ(json, exact) << j.out.toStdString();
+
+    // Patterns match a line feed like any character.
+    const Outcome excluded = compareDatabases(
+        {"--right-database", "otherdb", "--exclude", "*odd?name", "--exclude", "*_keys"});
+    EXPECT_EQ(results(excluded.out),
+              (std::map<QString, QString>{
+                  {shownRtl, "by position|differ: 1 changed (1 field), 0 added, 0 deleted"},
+                  {"Comma", "by position|differ: 1 changed (1 field), 0 added, 0 deleted"}}))
+        << excluded.out.toStdString();
+
+    // A condition no row meets says so, as compare does; a bracketed name
+    // with a comma is one column.
+    const Outcome narrowed =
+        compareDatabases({"--right-database", "otherdb", "--where", "V > 5", "--ignore", "[a,b]"});
+    EXPECT_EQ(narrowed.status, 0) << narrowed.out.toStdString() << narrowed.err.toStdString();
+    const std::map<QString, QString> found = results(narrowed.out);
+    EXPECT_EQ(found.at("Comma"), "by position|same");
+    EXPECT_TRUE(
+        found.at("Keys").startsWith(QStringLiteral("by position|same: No record of testdb.dbo.") +
+                                    prefix + QStringLiteral("_Keys meets the condition V > 5.")))
+        << found.at("Keys").toStdString();
 }
 
 // A pair that cannot be compared ends only itself; the others are compared

@@ -821,7 +821,7 @@ TEST_F(Comparison, AllTablesListsALinePerPairAndTheTablesAloneAndStopsOnEsc) {
     EXPECT_EQ(
         pairs[2],
         QStringLiteral("Orders     by position  differ: 1 changed (1 field), 0 added, 0 deleted"));
-    EXPECT_EQ(pairs[3], QStringLiteral("Total: 5 tables: 1 the same, 1 differ, 1 not compared, 1 "
+    EXPECT_EQ(pairs[3], QStringLiteral("Total: 5 tables: 1 the same, 1 differs, 1 not compared, 1 "
                                        "only in Sales, 1 only in Sales_Restore."));
     EXPECT_EQ(recordLines(), (QStringList{"Notes      -            only in Sales",
                                           "Archive    -            only in Sales_Restore"}));
