@@ -21,6 +21,7 @@
 #include "ReportFormat.h"
 #include "SideNames.h"
 #include "Steps.h"
+#include "Summary.h"
 #include "TableCatalogue.h"
 #include "TableQuery.h"
 

@@ -16,11 +16,12 @@
 #include "DataAccess.h"
 #include "DatabaseComparison.h"
 #include "DifferenceLines.h"
-#include "FixScript.h"
+#include "FixScriptSession.h"
 #include "LoginDetails.h"
 #include "ReportFormat.h"
 #include "ReportWriter.h"
 #include "SideNames.h"
+#include "Summary.h"
 #include "TableCatalogue.h"
 #include "TableQuery.h"
 
@@ -90,25 +91,14 @@ Compared compareTables(data::DataAccess& data, std::FILE* err, const Sides& side
     return runComparison(
         data, err, sides, options, true,
         [&](compare::ComparisonRun& run, compare::Steps& steps, const Stage& stage) {
-            std::optional<compare::FixScriptSink> script;
+            std::optional<compare::FixScriptSession> script;
             stage([&] {
-                const compare::ScriptOrigin origin =
-                    compare::ScriptOrigin::Now(run, left, right, sides.second.login,
-                                               QStringLiteral("dorvantis " DORVANTIS_VERSION));
-                script.emplace(
-                    out,
-                    compare::ScriptPlan::For(run, run.PositionalFields(), sides.second.table,
-                                             sides.second.login.database, left, right),
-                    origin);
-                run.Compare(steps, *script, run.PositionalFields());
+                script.emplace(run, run.PositionalFields(), sides.second, sides.names, out);
+                run.Compare(steps, script->sink(), run.PositionalFields());
                 script->finish(run.Summary());
             });
-            // What the script says at its end, the command says too: such a
-            // script undoes itself, and must not pass for a mend.
-            if (!script->problems().isEmpty()) {
-                fail(QStringLiteral("The script would not make %1 hold what %2 holds: %3")
-                         .arg(right, left, script->problems().constFirst()));
-            }
+            // What the script says at its end, the command says too.
+            if (const QString refusal = script->refusal(); !refusal.isEmpty()) fail(refusal);
             return script->differences();
         });
 }

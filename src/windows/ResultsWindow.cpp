@@ -12,6 +12,7 @@
 #include "ReportFile.h"
 #include "ReportFormat.h"
 #include "ReportWriter.h"
+#include "Summary.h"
 #include "TableSelectionWindow.h"
 #include "WindowRegistry.h"
 

@@ -14,6 +14,7 @@
 #include "Settings.h"
 #include "SideNames.h"
 #include "TableCatalogue.h"
+#include "TableShapes.h"
 #include "WhilePainting.h"
 #include "WindowRegistry.h"
 

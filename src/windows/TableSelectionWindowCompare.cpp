@@ -18,7 +18,7 @@
 #include "ComparisonRun.h"
 #include "ErrorReport.h"
 #include "ErrorTrap.h"
-#include "FixScript.h"
+#include "FixScriptSession.h"
 #include "InputGuard.h"
 #include "LoginWindow.h"
 #include "Pointer.h"
@@ -72,33 +72,33 @@ int readingStep(Side side) { return side == Side::First ? 148 : 160; }
 // lines and error reports of the comparison go on as if there were none.
 class ListsAndScript final : public compare::DifferenceSink {
 public:
-    ListsAndScript(compare::DifferenceSink& lists, compare::FixScriptSink* script)
+    ListsAndScript(compare::DifferenceSink& lists, compare::FixScriptSession* script)
         : lists_(lists), script_(script) {}
 
     void FieldChanged(const compare::RecordName& record, const QString& fieldName,
                       const data::FieldValue& first, const data::FieldValue& second) override {
         lists_.FieldChanged(record, fieldName, first, second);
-        toScript([&] { script_->FieldChanged(record, fieldName, first, second); });
+        toScript([&] { script_->sink().FieldChanged(record, fieldName, first, second); });
     }
     void RecordDeleted(const compare::RecordName& record) override {
         lists_.RecordDeleted(record);
-        toScript([&] { script_->RecordDeleted(record); });
+        toScript([&] { script_->sink().RecordDeleted(record); });
     }
     void RecordAdded(const compare::RecordName& record) override {
         lists_.RecordAdded(record);
-        toScript([&] { script_->RecordAdded(record); });
+        toScript([&] { script_->sink().RecordAdded(record); });
     }
     void RecordNotUnique(const compare::RecordName& record, bool inFirstTable) override {
         lists_.RecordNotUnique(record, inFirstTable);
-        toScript([&] { script_->RecordNotUnique(record, inFirstTable); });
+        toScript([&] { script_->sink().RecordNotUnique(record, inFirstTable); });
     }
     void FieldOnlyIn(const QString& fieldName, bool inFirstTable) override {
         lists_.FieldOnlyIn(fieldName, inFirstTable);
-        toScript([&] { script_->FieldOnlyIn(fieldName, inFirstTable); });
+        toScript([&] { script_->sink().FieldOnlyIn(fieldName, inFirstTable); });
     }
     void RecordsDiffer(const compare::RecordRow& first, const compare::RecordRow& second) override {
         lists_.RecordsDiffer(first, second);
-        toScript([&] { script_->RecordsDiffer(first, second); });
+        toScript([&] { script_->sink().RecordsDiffer(first, second); });
     }
 
     // The script's end, all of it on disk.
@@ -125,7 +125,7 @@ private:
     }
 
     compare::DifferenceSink& lists_;
-    compare::FixScriptSink* script_;
+    compare::FixScriptSession* script_;
     QString failure_;
 };
 
@@ -326,24 +326,19 @@ void TableSelectionWindow::PushButton3_Click() {
     // when it is saved.
     RunScript script;
     script.pairedByKey = byKey;
-    std::optional<compare::FixScriptSink> scriptSink;
+    std::optional<compare::FixScriptSession> scriptSession;
     if (byKey) {
         try {
             // Where the second table was read from.
-            const connection::LoginDetails second =
-                secondFromThisDatabase ? reg.loginWindow().CurrentLoginDetails() : secondLogin;
-            compare::ScriptPlan plan =
-                compare::ScriptPlan::For(*run, fields, ListView2->SelectedTable(), second.database,
-                                         names.first, names.second);
+            const compare::SideTable second{
+                secondFromThisDatabase ? reg.loginWindow().CurrentLoginDetails() : secondLogin,
+                ListView2->SelectedTable()};
             script.file = std::make_shared<QTemporaryFile>();
             if (!script.file->open()) {
                 script.failure = QStringLiteral("no temporary file for the script: %1")
                                      .arg(script.file->errorString());
             } else {
-                const compare::ScriptOrigin origin =
-                    compare::ScriptOrigin::Now(*run, names.first, names.second, second,
-                                               QStringLiteral("dorvantis " DORVANTIS_VERSION));
-                scriptSink.emplace(*script.file, std::move(plan), origin);
+                scriptSession.emplace(*run, fields, second, names, *script.file);
             }
         } catch (const compare::OptionProblem& refused) {
             script.refused = refused.message();
@@ -356,7 +351,7 @@ void TableSelectionWindow::PushButton3_Click() {
 
     ResultsWindowSink lists(
         reg, [&] { return names.second; }, [&] { return names.first; });
-    ListsAndScript results(lists, scriptSink ? &*scriptSink : nullptr);
+    ListsAndScript results(lists, scriptSession ? &*scriptSession : nullptr);
     try {
         run->Compare(trap, results, fields);
     } catch (const compare::KeyOrderBroken& broken) {
@@ -371,15 +366,12 @@ void TableSelectionWindow::PushButton3_Click() {
     } catch (const compare::RunCancelled&) {
         return endEarly();
     }
-    if (scriptSink) {
+    if (scriptSession) {
         results.finish(run->Summary(), *script.file);
         if (!results.failure().isEmpty()) {
             script.failure = results.failure();
-        } else if (!scriptSink->problems().isEmpty()) {
-            // Such a script undoes itself: it must not pass for a mend.
-            script.refused =
-                QStringLiteral("The script would not make %1 hold what %2 holds: %3")
-                    .arg(names.second, names.first, scriptSink->problems().constFirst());
+        } else {
+            script.refused = scriptSession->refusal();
         }
         if (!script.failure.isEmpty() || !script.refused.isEmpty()) script.file.reset();
     }

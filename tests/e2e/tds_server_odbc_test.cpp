@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "SqlNames.h"
 #include "TableQuery.h"
 #include "TdsTestServer.h"
 #include "data_loopback.h"

@@ -24,6 +24,7 @@
 #include "RecordingMessageBoxes.h"
 #include "ResultsWindow.h"
 #include "Settings.h"
+#include "SqlNames.h"
 #include "TableQuery.h"
 #include "TableSelectionWindow.h"
 #include "TdsTestServer.h"

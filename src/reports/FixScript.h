@@ -9,9 +9,13 @@
 #include <cstdint>
 #include <vector>
 
-#include "ComparisonRun.h"
+#include "CompareOptions.h"
 #include "DifferenceSink.h"
+#include "LoginDetails.h"
+#include "RecordKey.h"
 #include "ReportWriter.h"
+#include "TableCatalogue.h"
+#include "TableComparison.h"
 
 namespace compare {
 
@@ -27,9 +31,20 @@ struct ScriptColumn {
     bool rowVersion = false;
 };
 
+// What a script is made from: a comparison's two tables as they answered,
+// how it pairs their records and fields, and how the server fills the second
+// table's columns.
+struct ScriptSource {
+    const data::ResultTable& firstColumns;
+    const data::ResultTable& secondColumns;
+    const RecordKey* key = nullptr;  // none: records paired by position
+    std::vector<FieldPairing> pairs;
+    std::vector<ColumnFill> secondFills;
+    bool filtered = false;  // a row condition on either side
+};
+
 // What a script that makes the second table hold the first table's rows
-// writes, learnt from a run planned for it (LearnColumnFills before
-// PlanQueries) whose tables have answered.
+// writes.
 struct ScriptPlan {
     catalogue::TableName table;  // the second table
     QString database;            // the second table's database; empty: the session's
@@ -45,9 +60,9 @@ struct ScriptPlan {
     // could reach records the comparison did not see: records paired by
     // position (a record has no name in SQL), a row condition on either side,
     // a column only one table has, a rowversion compared (the server sets it).
-    static ScriptPlan For(const ComparisonRun& run, const FieldPlan& fields,
-                          const catalogue::TableName& secondTable, const QString& database,
-                          const QString& firstName, const QString& secondName);
+    static ScriptPlan For(const ScriptSource& run, const catalogue::TableName& secondTable,
+                          const QString& database, const QString& firstName,
+                          const QString& secondName);
 };
 
 // What a script says at its top about how it was made.
@@ -59,9 +74,9 @@ struct ScriptOrigin {
     QDateTime madeAt;
     QString options;  // OptionsText of the run
 
-    // A script made now by madeBy ("dorvantis 1.2") from this run, the second
-    // table read through secondLogin.
-    static ScriptOrigin Now(const ComparisonRun& run, const QString& firstName,
+    // A script made now by madeBy ("dorvantis 1.2") from a run with these
+    // options, the second table read through secondLogin.
+    static ScriptOrigin Now(const RunOptions& options, const QString& firstName,
                             const QString& secondName, const connection::LoginDetails& secondLogin,
                             const QString& madeBy);
 };

@@ -5,8 +5,9 @@
 #include <stdexcept>
 
 #include "CompareOptions.h"
-#include "DatabaseComparison.h"
+#include "DatabaseReport.h"
 #include "DifferenceLines.h"
+#include "Summary.h"
 #include "TestValues.h"
 
 using namespace compare;

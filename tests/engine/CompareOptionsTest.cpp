@@ -2,7 +2,7 @@
 
 #include <QStringList>
 
-#include "TableQuery.h"
+#include "CompareOptions.h"
 
 namespace {
 

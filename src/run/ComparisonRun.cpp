@@ -6,9 +6,11 @@
 
 #include "ErrorReport.h"
 #include "SideNames.h"
+#include "Summary.h"
 #include "TableComparison.h"
 #include "TableQuery.h"
 #include "TableReader.h"
+#include "TableShapes.h"
 
 namespace compare {
 

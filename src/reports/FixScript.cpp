@@ -4,7 +4,8 @@
 
 #include "SideNames.h"
 #include "SqlLiteral.h"
-#include "TableQuery.h"
+#include "SqlNames.h"
+#include "Summary.h"
 
 namespace compare {
 
@@ -45,29 +46,29 @@ QString Quoted(const QStringList& names) {
 
 }  // namespace
 
-ScriptPlan ScriptPlan::For(const ComparisonRun& run, const FieldPlan& fields,
-                           const catalogue::TableName& secondTable, const QString& database,
-                           const QString& firstName, const QString& secondName) {
+ScriptPlan ScriptPlan::For(const ScriptSource& source, const catalogue::TableName& secondTable,
+                           const QString& database, const QString& firstName,
+                           const QString& secondName) {
     const auto refuse = [&](const QString& why) {
         return OptionProblem(QStringLiteral("No script can make %1 hold what %2 holds: %3")
                                  .arg(secondName, firstName, why));
     };
-    if (!run.Key()) {
+    if (source.key == nullptr) {
         throw refuse(
             QStringLiteral("a script names each record by its key, and these records "
                            "are paired by position. Pair them by key."));
     }
-    if (!run.condition(Side::First).isEmpty() || !run.condition(Side::Second).isEmpty()) {
+    if (source.filtered) {
         throw refuse(QStringLiteral(
             "a comparison under a row condition sees only some of the records: one the "
             "condition hid could be inserted twice, or one outside it deleted. Compare "
             "without row conditions."));
     }
-    const data::ResultTable& first = run.Columns(Side::First);
-    const data::ResultTable& second = run.Columns(Side::Second);
-    const RecordKey& key = *run.Key();
+    const data::ResultTable& first = source.firstColumns;
+    const data::ResultTable& second = source.secondColumns;
+    const RecordKey& key = *source.key;
     QHash<QString, ColumnFill> fills;
-    for (const ColumnFill& f : run.SecondColumnFills()) fills.insert(f.name.toLower(), f);
+    for (const ColumnFill& f : source.secondFills) fills.insert(f.name.toLower(), f);
 
     ScriptPlan plan;
     plan.table = secondTable;
@@ -97,8 +98,7 @@ ScriptPlan ScriptPlan::For(const ComparisonRun& run, const FieldPlan& fields,
         secondPaired[static_cast<std::size_t>(g)] = true;
         return c;
     };
-    const std::vector<FieldPairing> pairs = run.FieldPairs(fields);
-    for (const FieldPairing& p : pairs) {
+    for (const FieldPairing& p : source.pairs) {
         ScriptColumn c = column(p.name, p.first, p.second);
         firstPaired[static_cast<std::size_t>(p.first)] = true;
         if (c.rowVersion) {
@@ -134,7 +134,7 @@ ScriptPlan ScriptPlan::For(const ComparisonRun& run, const FieldPlan& fields,
     // The second table's columns nothing is written to: from the server's
     // list (columns left out are not read), else from those read.
     QStringList all;
-    for (const ColumnFill& f : run.SecondColumnFills()) all << f.name;
+    for (const ColumnFill& f : source.secondFills) all << f.name;
     if (all.isEmpty()) {
         for (int g = 0; g < second.fieldCount(); ++g) all << second.column(g).name();
     }
@@ -151,7 +151,7 @@ ScriptPlan ScriptPlan::For(const ComparisonRun& run, const FieldPlan& fields,
     return plan;
 }
 
-ScriptOrigin ScriptOrigin::Now(const ComparisonRun& run, const QString& firstName,
+ScriptOrigin ScriptOrigin::Now(const RunOptions& options, const QString& firstName,
                                const QString& secondName,
                                const connection::LoginDetails& secondLogin, const QString& madeBy) {
     return {.firstName = firstName,
@@ -160,7 +160,7 @@ ScriptOrigin ScriptOrigin::Now(const ComparisonRun& run, const QString& firstNam
                                .arg(secondLogin.database, ServerName(secondLogin)),
             .madeBy = madeBy,
             .madeAt = QDateTime::currentDateTimeUtc(),
-            .options = OptionsText(run.options())};
+            .options = OptionsText(options)};
 }
 
 FixScriptSink::FixScriptSink(QIODevice& out, ScriptPlan plan, const ScriptOrigin& origin)

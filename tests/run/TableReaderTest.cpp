@@ -16,6 +16,7 @@
 #include "RecordKey.h"
 #include "TableQuery.h"
 #include "TableReader.h"
+#include "TableShapes.h"
 #include "Tables.h"
 
 namespace compare {

@@ -1,83 +1,12 @@
-#include "CompareOptions.h"
-
-#include <QRegularExpression>
-#include <algorithm>
-#include <cmath>
+#include "Summary.h"
 
 #include "DifferenceLines.h"
-#include "TableQuery.h"
+#include "SqlNames.h"
 
 namespace compare {
 
-std::optional<Tolerance> Tolerance::FromText(const QString& text) {
-    static const QRegularExpression plain(QStringLiteral("^(\\d*)(?:\\.(\\d*))?$"));
-    static const QRegularExpression scientific(
-        QStringLiteral("^(?:\\d+\\.?\\d*|\\.\\d+)[eE][+-]?\\d+$"));
-    Tolerance t;
-    t.text = text;
-    const QRegularExpressionMatch m = plain.match(text);
-    if (m.hasMatch()) {
-        const QString whole = m.captured(1);
-        const QString fraction = m.captured(2);
-        if (whole.isEmpty() && fraction.isEmpty()) return std::nullopt;  // "", "."
-        QString digits = whole + fraction;
-        while (digits.size() > 1 && digits.front() == u'0') digits.remove(0, 1);
-        t.scale = static_cast<int>(fraction.size());
-        // Beyond 38 digits neither an __int128 nor any SQL Server number holds it.
-        t.exact = digits.size() <= 38 && t.scale <= 38;
-        if (t.exact) {
-            for (const QChar c : digits) t.unscaled = t.unscaled * 10 + (c.unicode() - u'0');
-        }
-    } else if (!scientific.match(text).hasMatch()) {
-        return std::nullopt;
-    } else {
-        t.exact = false;
-    }
-    bool ok = false;
-    t.value = text.toDouble(&ok);
-    if (!ok || !std::isfinite(t.value)) return std::nullopt;
-    return t;
-}
-
 QString Counted(std::int64_t n, QStringView noun) {
     return QString::number(n) + u' ' + noun.toString() + (n == 1 ? QString() : QStringLiteral("s"));
-}
-
-std::optional<QStringList> ColumnNamesFromText(const QString& text) {
-    QStringList names;
-    qsizetype i = 0;
-    const auto blanks = [&] {
-        while (i < text.size() && text[i].isSpace()) ++i;
-    };
-    for (;;) {
-        blanks();
-        QString name;
-        if (i < text.size() && text[i] == u'[') {
-            // As T-SQL quotes a name: to the "]" that is not doubled.
-            for (++i;; ++i) {
-                if (i >= text.size()) return std::nullopt;
-                if (text[i] != u']') {
-                    name += text[i];
-                } else if (i + 1 < text.size() && text[i + 1] == u']') {
-                    name += u']';
-                    ++i;
-                } else {
-                    ++i;
-                    break;
-                }
-            }
-            blanks();
-            if (i < text.size() && text[i] != u',') return std::nullopt;
-        } else {
-            const qsizetype comma = text.indexOf(u',', i);
-            name = text.mid(i, comma < 0 ? -1 : comma - i).trimmed();
-            i = comma < 0 ? text.size() : comma;
-        }
-        if (name.isEmpty()) return std::nullopt;
-        names << name;
-        if (i >= text.size()) return names;
-        ++i;  // the comma
-    }
 }
 
 namespace {
@@ -101,17 +30,6 @@ QString ColumnList(const QStringList& names) {
 }
 
 }  // namespace
-
-std::optional<std::int64_t> RecordCountFromText(const QString& text) {
-    if (text.isEmpty() ||
-        !std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; })) {
-        return std::nullopt;
-    }
-    bool ok = false;
-    const qlonglong n = text.toLongLong(&ok, 10);
-    if (!ok) return std::nullopt;
-    return n;
-}
 
 QString OptionsText(const RunOptions& options) {
     QStringList parts;

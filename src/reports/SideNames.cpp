@@ -1,6 +1,6 @@
 #include "SideNames.h"
 
-#include "TableQuery.h"
+#include "SqlNames.h"
 
 namespace compare {
 

@@ -1,6 +1,7 @@
 #include "ReportFormat.h"
 
 #include "DifferenceLines.h"
+#include "Summary.h"
 
 namespace compare {
 

@@ -2,13 +2,11 @@
 
 #include <QString>
 #include <QStringList>
-#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <vector>
 
-#include "DataAccess.h"
-#include "TableCatalogue.h"
+#include "ResultTable.h"
 
 namespace compare {
 
@@ -50,12 +48,6 @@ struct TableShape {
     QStringList primaryKey;
     std::vector<ColumnFill> fills;
 };
-struct ShapeWanted {
-    bool primaryKey = false;
-    bool fills = false;
-};
-TableShape DescribeTable(data::Connection& connection, const catalogue::TableName& table,
-                         ShapeWanted wanted);
 
 // Why records cannot be paired by key, as the user is told it.
 class KeyProblem : public std::runtime_error {
@@ -91,27 +83,5 @@ public:
 RecordKey ResolveRecordKey(const KeyChoice& choice, const QString& firstName,
                            const TableShape& first, const QString& secondName,
                            const TableShape& second);
-
-// The clause that orders a table's rows by the key's columns (" order by
-// ..."), in the order the comparison merges by: numbers, dates and bytes as
-// the server orders them, texts code unit by code unit (a binary collation
-// over their Unicode form, whatever the column's own collation). keyColumns
-// index `columns`, the table's described columns.
-QString KeyOrder(const data::ResultTable& columns, const std::vector<int>& keyColumns);
-
-class TableReader;
-
-// Both tables' columns (and what else each side wants), learnt
-// through their readers at once -- both connected, neither queried yet.
-// whileWaiting runs between short waits (it may throw to stop). Throws what
-// the readers threw.
-struct TableShapes {
-    TableShape first;
-    TableShape second;
-};
-TableShapes DescribeTables(TableReader& firstReader, TableReader& secondReader,
-                           const catalogue::TableName& first, const catalogue::TableName& second,
-                           ShapeWanted firstWanted, ShapeWanted secondWanted,
-                           const std::function<void()>& whileWaiting);
 
 }  // namespace compare

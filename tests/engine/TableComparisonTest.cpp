@@ -6,17 +6,14 @@
 #include <deque>
 #include <stdexcept>
 
-#include "ErrorReport.h"
-#include "ErrorTrap.h"
 #include "RecordKey.h"
-#include "RecordingMessageBoxes.h"
 #include "RecordingSink.h"
+#include "RecordingSteps.h"
 #include "TableComparison.h"
 #include "Tables.h"
 
 namespace {
 
-using testing_support::RecordingMessageBoxes;
 using testing_support::RecordingSink;
 using testing_support::TextTable;
 
@@ -43,21 +40,20 @@ protected:
         names.clear();
         for (int f = 0; f < first.fieldCount(); ++f) names.push_back(first.column(f).name());
         names.emplace_back();
-        windows::ErrorTrap trap(boxes, app::kForm2NextTag);
+        testing_support::RecordingSteps& trap = steps;
         WholeTable a(first), b(second);
-        compare::TableComparison(lastField, names).Run(trap, a, b, sink);
+        compare::TableComparison(lastField, names, first, second).Run(trap, a, b, sink);
         return sink.calls;
     }
 
-    // The step numbers of the error reports shown, in order.
+    // The step numbers of the failures reported, in order.
     std::vector<int> reportedLines() const {
-        static const QRegularExpression at(QStringLiteral("at line (\\d+)\r\r"));
         std::vector<int> lines;
-        for (const QString& t : boxes.texts()) lines.push_back(at.match(t).captured(1).toInt());
+        for (const QString& f : steps.failures) lines.push_back(f.section(u' ', 0, 0).toInt());
         return lines;
     }
 
-    RecordingMessageBoxes boxes;
+    testing_support::RecordingSteps steps;
     RecordingSink sink;
     std::vector<QString> names;
 };
@@ -79,7 +75,7 @@ TEST_F(TableComparisonTest, PairsRecordsAndFieldsByPositionAndReportsInOrder) {
     const auto second = TextTable(cols, {{"1", "12", "a"}, {"2", "20", "B"}, {"3", "31", "x"}});
     EXPECT_EQ(run(first, second), (QStringList{"changed 1 Price 10>12", "changed 2 Note b>B",
                                                "changed 3 Price 30>31", "changed 3 Note c>x"}));
-    EXPECT_TRUE(boxes.boxes.empty());
+    EXPECT_TRUE(steps.failures.isEmpty());
 }
 
 TEST_F(TableComparisonTest, RecordsBeyondTheOtherTableAreAddedOrDeletedAfterTheFieldChanges) {
@@ -91,16 +87,22 @@ TEST_F(TableComparisonTest, RecordsBeyondTheOtherTableAreAddedOrDeletedAfterTheF
     auto changed = TextTable({"Id", "Price"}, {{"1.0", "1.1"}, {"2.0", "x"}, {"3.0", "3.1"}});
     EXPECT_EQ(run(Rows(5), changed),
               (QStringList{"changed 2 Price 2.1>x", "deleted 4", "deleted 5"}));
-    EXPECT_TRUE(boxes.boxes.empty());
+    EXPECT_TRUE(steps.failures.isEmpty());
 }
 
+// The positions past the shorter table's last field are fields only the
+// longer one has, reported before the records.
 TEST_F(TableComparisonTest, OnlyTheFieldPositionsBothTablesHaveAreCompared) {
     const QStringList four{"A", "B", "C", "D"};
     const QStringList six{"A", "B", "C", "D", "E", "F"};
     auto first = TextTable(four, {{"1", "2", "3", "4"}});
     auto second = TextTable(six, {{"1", "2", "3", "x", "5", "6"}});
-    EXPECT_EQ(run(first, second), QStringList{"changed 1 D 4>x"});
-    EXPECT_TRUE(boxes.boxes.empty());
+    EXPECT_EQ(run(first, second),
+              (QStringList{"only E in second", "only F in second", "changed 1 D 4>x"}));
+    sink.calls.clear();
+    EXPECT_EQ(run(second, first),
+              (QStringList{"only E in first", "only F in first", "changed 1 D x>4"}));
+    EXPECT_TRUE(steps.failures.isEmpty());
 }
 
 TEST_F(TableComparisonTest, NullAgainstAValueDiffersAndTwoNullsAreEqual) {
@@ -117,11 +119,11 @@ TEST_F(TableComparisonTest, AFailingStepIsReportedAndTheLoopGoesOn) {
     auto second = TextTable({"A"}, {{"1"}, {"x"}});
     EXPECT_EQ(run(first, second, 1), QStringList{"changed 2 A 3>x"});
     EXPECT_EQ(reportedLines(), (std::vector<int>{218, 220, 218, 220}));
-    EXPECT_TRUE(boxes.texts().front().startsWith(QStringLiteral("Subscript out of range\r\n")));
+    EXPECT_EQ(steps.failures.front(), QStringLiteral("218 Subscript out of range"));
 
     // A sink that cannot take a line fails step 220 for each change, and every
     // record is still visited: the added record after them is reported.
-    boxes.boxes.clear();
+    steps.failures.clear();
     sink.calls.clear();
     sink.failFieldChanges = true;
     auto longer = TextTable({"A", "B"}, {{"1", "x"}, {"3", "y"}, {"5", "6"}});
@@ -175,11 +177,11 @@ TEST_F(TableComparisonTest, BlocksOfAnySizePairTheSameRecords) {
           std::pair{std::vector<int>{5}, std::vector<int>{1, 2, 4}}}) {
         sink.calls.clear();
         Blocks a(first, sizesA), b(second, sizesB);
-        windows::ErrorTrap trap(boxes, app::kForm2NextTag);
+        testing_support::RecordingSteps& trap = steps;
         compare::TableComparison(1, names).Run(trap, a, b, sink);
         EXPECT_EQ(sink.calls, whole);
     }
-    EXPECT_TRUE(boxes.boxes.empty());
+    EXPECT_TRUE(steps.failures.isEmpty());
 }
 
 // A block that cannot be read is no step of the run: the failure leaves Run
@@ -191,11 +193,11 @@ TEST_F(TableComparisonTest, AReadFailureLeavesTheRun) {
     names = {"Id", ""};
     for (const bool firstFails : {true, false}) {
         Blocks a(rows, {2, 2}, firstFails ? 1 : -1), b(rows, {2, 2}, firstFails ? -1 : 1);
-        windows::ErrorTrap trap(boxes, app::kForm2NextTag);
+        testing_support::RecordingSteps& trap = steps;
         EXPECT_THROW(compare::TableComparison(0, names).Run(trap, a, b, sink), std::runtime_error);
     }
     EXPECT_TRUE(sink.calls.isEmpty());
-    EXPECT_TRUE(boxes.boxes.empty());
+    EXPECT_TRUE(steps.failures.isEmpty());
 }
 
 // Fields by name: the same columns in another order pair up (names without
@@ -205,12 +207,12 @@ TEST_F(TableComparisonTest, FieldsByNamePairAcrossOrderAndReportTheUnpaired) {
         TextTable({"Id", "Region", "Amount"}, {{"1", "North", "10"}, {"2", "S", "20"}});
     const auto second = TextTable({"AMOUNT", "id", "Extra"},
                                   {{"10", "1", "e"}, {"21", "2", "f"}, {"30", "3", "g"}});
-    windows::ErrorTrap trap(boxes, app::kForm2NextTag);
+    testing_support::RecordingSteps& trap = steps;
     WholeTable a(first), b(second);
     compare::TableComparison::ByName(first, second).Run(trap, a, b, sink);
     EXPECT_EQ(sink.calls, (QStringList{"only Region in first", "only Extra in second",
                                        "changed 2 Amount 20>21", "added 3"}));
-    EXPECT_TRUE(boxes.boxes.empty());
+    EXPECT_TRUE(steps.failures.isEmpty());
 }
 
 // Records by key: both tables in key order merged in one pass, wherever the
@@ -232,13 +234,13 @@ TEST_F(TableComparisonTest, RecordsByKeyMergeInKeyOrderWhereverBlocksEnd) {
           std::pair{std::vector<int>{1, 1, 1, 1, 1}, std::vector<int>{1, 1, 1, 1, 1}}}) {
         sink.calls.clear();
         Blocks a(first, sizesA), b(second, sizesB);
-        windows::ErrorTrap trap(boxes, app::kForm2NextTag);
+        testing_support::RecordingSteps& trap = steps;
         compare::TableComparison comparison(1, names);
         comparison.PairRecordsBy({{0}, {0}, {QStringLiteral("Id")}});
         comparison.Run(trap, a, b, sink);
         EXPECT_EQ(sink.calls, expected);
     }
-    EXPECT_TRUE(boxes.boxes.empty());
+    EXPECT_TRUE(steps.failures.isEmpty());
 }
 
 // A key of several columns names the record with all of them; a table whose
@@ -252,7 +254,7 @@ TEST_F(TableComparisonTest, RecordsByKeyNeedKeysInOrder) {
     const compare::RecordKey key{
         {0, 1}, {0, 1}, {QStringLiteral("Customer"), QStringLiteral("Order")}};
     {
-        windows::ErrorTrap trap(boxes, app::kForm2NextTag);
+        testing_support::RecordingSteps& trap = steps;
         WholeTable a(first), b(second);
         compare::TableComparison comparison(2, names);
         comparison.PairRecordsBy(key);
@@ -265,7 +267,7 @@ TEST_F(TableComparisonTest, RecordsByKeyNeedKeysInOrder) {
     for (const std::vector<int>& sizes : {std::vector<int>{3}, std::vector<int>{2, 1}}) {
         sink.calls.clear();
         Blocks a(first, {3}), b(backwards, sizes);
-        windows::ErrorTrap trap(boxes, app::kForm2NextTag);
+        testing_support::RecordingSteps& trap = steps;
         compare::TableComparison comparison(2, names);
         comparison.PairRecordsBy(key);
         try {
@@ -281,7 +283,7 @@ TEST_F(TableComparisonTest, RecordsByKeyNeedKeysInOrder) {
                     "they cannot be paired by key."));
         }
     }
-    EXPECT_TRUE(boxes.boxes.empty());
+    EXPECT_TRUE(steps.failures.isEmpty());
 }
 
 // A table's columns without rows, as the key is resolved from.
@@ -375,7 +377,7 @@ TEST_F(TableComparisonTest, OptionsReachEveryFieldAndTheSummaryCountsTheLines) {
     loose.ignoreCase = true;
     names = {"Id", "Name", "Note", ""};
     {
-        windows::ErrorTrap trap(boxes, app::kForm2NextTag);
+        testing_support::RecordingSteps& trap = steps;
         Blocks a(first, {3, 1}), b(second, {1, 3});
         compare::TableComparison comparison(2, names);
         comparison.CompareValuesUnder(loose);
@@ -390,7 +392,7 @@ TEST_F(TableComparisonTest, OptionsReachEveryFieldAndTheSummaryCountsTheLines) {
     }
     sink.calls.clear();
     {
-        windows::ErrorTrap trap(boxes, app::kForm2NextTag);
+        testing_support::RecordingSteps& trap = steps;
         Blocks a(first, {2, 2}), b(second, {4});
         compare::TableComparison comparison(2, names);
         comparison.PairRecordsBy({{0}, {0}, {QStringLiteral("Id")}});
@@ -404,7 +406,7 @@ TEST_F(TableComparisonTest, OptionsReachEveryFieldAndTheSummaryCountsTheLines) {
                   QStringLiteral("read 4/4 compared 2 changed 1 (2 fields) added 2 deleted 2 "
                                  "not unique 1"));
     }
-    EXPECT_TRUE(boxes.boxes.empty());
+    EXPECT_TRUE(steps.failures.isEmpty());
 }
 
 // A limit stops the run once that many records differ, wherever the blocks
@@ -448,7 +450,7 @@ TEST_F(TableComparisonTest, ALimitStopsAfterThatManyDifferingRecords) {
     };
     for (const Case& c : cases) {
         sink.calls.clear();
-        windows::ErrorTrap trap(boxes, app::kForm2NextTag);
+        testing_support::RecordingSteps& trap = steps;
         Blocks a(first, c.sizes), b(second, {static_cast<int>(second.rowCount())});
         compare::TableComparison comparison(1, names);
         comparison.StopAfter(c.limit);
@@ -457,5 +459,5 @@ TEST_F(TableComparisonTest, ALimitStopsAfterThatManyDifferingRecords) {
         EXPECT_EQ(Counts(s), c.counts) << c.limit;
         EXPECT_EQ(s.limit, c.limit);
     }
-    EXPECT_TRUE(boxes.boxes.empty());
+    EXPECT_TRUE(steps.failures.isEmpty());
 }

@@ -52,9 +52,6 @@ struct RunOptions {
     const QString& secondWhere() const { return rightWhere ? *rightWhere : where; }
 };
 
-// "1 field", "2 fields": a count and its noun, which agree in number.
-QString Counted(std::int64_t n, QStringView noun);
-
 // Column names as the user lists them: separated by commas, blanks around
 // them dropped; a name holding a comma in brackets as T-SQL quotes it
 // ("[a,b]", "]]" for a "]" inside). Nothing for an empty name or a bracket
@@ -64,11 +61,6 @@ std::optional<QStringList> ColumnNamesFromText(const QString& text);
 // A count of records as the user typed it: digits alone (no sign, no
 // blank), within 64 bits; nothing for anything else.
 std::optional<std::int64_t> RecordCountFromText(const QString& text);
-
-// The options a run had on, as one line for a person ("columns left out:
-// modified_at; trailing blanks ignored"), key columns named by the user
-// among them; empty when none.
-QString OptionsText(const RunOptions& options);
 
 // What a run found, counted as it went.
 struct RunSummary {
@@ -89,11 +81,12 @@ struct RunSummary {
     std::int64_t differingRecords() const { return changedRecords + added + deleted; }
 };
 
-// The line that says a run stopped at its limit.
-QString StoppedAtLimitText(std::int64_t limit);
-// The summary as one line for a person, naming both tables (and the
-// options, when any was on) as the lines name them.
-QString SummaryText(const RunSummary& summary, const QString& firstTable,
-                    const QString& secondTable);
+// Why a row condition typed by the user cannot go into a query's WHERE, or
+// nothing when it can. It must stay one condition of that one statement:
+// outside quoted texts ('...'), quoted names ("..." and [...]) its
+// parentheses balance and it holds no ";" (a second statement), "--" or "/*"
+// (a comment that would cut off the rest of the query); a quote left open
+// is refused too.
+QString RowConditionProblem(QStringView condition);
 
 }  // namespace compare

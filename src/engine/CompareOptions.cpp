@@ -1,0 +1,126 @@
+#include "CompareOptions.h"
+
+#include <QRegularExpression>
+#include <algorithm>
+#include <cmath>
+
+namespace compare {
+
+std::optional<Tolerance> Tolerance::FromText(const QString& text) {
+    static const QRegularExpression plain(QStringLiteral("^(\\d*)(?:\\.(\\d*))?$"));
+    static const QRegularExpression scientific(
+        QStringLiteral("^(?:\\d+\\.?\\d*|\\.\\d+)[eE][+-]?\\d+$"));
+    Tolerance t;
+    t.text = text;
+    const QRegularExpressionMatch m = plain.match(text);
+    if (m.hasMatch()) {
+        const QString whole = m.captured(1);
+        const QString fraction = m.captured(2);
+        if (whole.isEmpty() && fraction.isEmpty()) return std::nullopt;  // "", "."
+        QString digits = whole + fraction;
+        while (digits.size() > 1 && digits.front() == u'0') digits.remove(0, 1);
+        t.scale = static_cast<int>(fraction.size());
+        // Beyond 38 digits neither an __int128 nor any SQL Server number holds it.
+        t.exact = digits.size() <= 38 && t.scale <= 38;
+        if (t.exact) {
+            for (const QChar c : digits) t.unscaled = t.unscaled * 10 + (c.unicode() - u'0');
+        }
+    } else if (!scientific.match(text).hasMatch()) {
+        return std::nullopt;
+    } else {
+        t.exact = false;
+    }
+    bool ok = false;
+    t.value = text.toDouble(&ok);
+    if (!ok || !std::isfinite(t.value)) return std::nullopt;
+    return t;
+}
+
+std::optional<QStringList> ColumnNamesFromText(const QString& text) {
+    QStringList names;
+    qsizetype i = 0;
+    const auto blanks = [&] {
+        while (i < text.size() && text[i].isSpace()) ++i;
+    };
+    for (;;) {
+        blanks();
+        QString name;
+        if (i < text.size() && text[i] == u'[') {
+            // As T-SQL quotes a name: to the "]" that is not doubled.
+            for (++i;; ++i) {
+                if (i >= text.size()) return std::nullopt;
+                if (text[i] != u']') {
+                    name += text[i];
+                } else if (i + 1 < text.size() && text[i + 1] == u']') {
+                    name += u']';
+                    ++i;
+                } else {
+                    ++i;
+                    break;
+                }
+            }
+            blanks();
+            if (i < text.size() && text[i] != u',') return std::nullopt;
+        } else {
+            const qsizetype comma = text.indexOf(u',', i);
+            name = text.mid(i, comma < 0 ? -1 : comma - i).trimmed();
+            i = comma < 0 ? text.size() : comma;
+        }
+        if (name.isEmpty()) return std::nullopt;
+        names << name;
+        if (i >= text.size()) return names;
+        ++i;  // the comma
+    }
+}
+
+std::optional<std::int64_t> RecordCountFromText(const QString& text) {
+    if (text.isEmpty() ||
+        !std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; })) {
+        return std::nullopt;
+    }
+    bool ok = false;
+    const qlonglong n = text.toLongLong(&ok, 10);
+    if (!ok) return std::nullopt;
+    return n;
+}
+
+QString RowConditionProblem(QStringView condition) {
+    int depth = 0;
+    for (qsizetype i = 0; i < condition.size(); ++i) {
+        const QChar c = condition[i];
+        const QChar next = i + 1 < condition.size() ? condition[i + 1] : QChar();
+        if (c == u'\'' || c == u'"' || c == u'[') {
+            // A quoted text or name runs to its closing mark; a doubled
+            // closing mark stands for itself.
+            const QChar close = c == u'[' ? QChar(u']') : c;
+            qsizetype j = i + 1;
+            for (;; ++j) {
+                if (j >= condition.size()) {
+                    return c == u'[' ? QStringLiteral("a name in [ ] is not closed")
+                                     : QStringLiteral("a quoted text or name is not closed");
+                }
+                if (condition[j] != close) continue;
+                if (j + 1 < condition.size() && condition[j + 1] == close) {
+                    ++j;
+                    continue;
+                }
+                break;
+            }
+            i = j;
+        } else if (c == u'(') {
+            ++depth;
+        } else if (c == u')') {
+            if (--depth < 0) return QStringLiteral("a \")\" closes more than was opened");
+        } else if (c == u';') {
+            return QStringLiteral("\";\" would end the statement");
+        } else if (c == u'-' && next == u'-') {
+            return QStringLiteral("\"--\" would start a comment");
+        } else if (c == u'/' && next == u'*') {
+            return QStringLiteral("\"/*\" would start a comment");
+        }
+    }
+    if (depth > 0) return QStringLiteral("a \"(\" is not closed");
+    return QString();
+}
+
+}  // namespace compare

@@ -1,0 +1,69 @@
+// What a comparison of two databases reports: how each pair of tables came
+// out, and the text a person reads of it.
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "CompareOptions.h"
+#include "LoginDetails.h"
+#include "TableCatalogue.h"
+
+namespace compare {
+
+// A table pair of the two databases, or a table only one has.
+struct TableEntry {
+    std::optional<catalogue::TableName> first, second;
+    QString listed() const { return first ? first->listed() : second->listed(); }
+};
+
+// How one pair of tables (or a table alone) came out.
+struct PairOutcome {
+    enum class Kind { Same, Differ, NotCompared, OnlyInFirst, OnlyInSecond };
+    Kind kind = Kind::Same;
+    QString table;  // as the first database's list names it (the second's, alone there)
+    bool byKey = false;
+    RunSummary summary;
+    std::int64_t columnsOnlyInOne = 0;
+    bool bothEmpty = false;  // neither table holds a row
+    // Why it was not compared; the database a table alone is in; for a pair
+    // the same since no row of either met its condition, that.
+    QString note;
+};
+
+// A database as the reports name it; a login that names none reaches the
+// server's default for its user (side: "first" or "second").
+QString DatabaseLabel(const connection::LoginDetails& login, const QString& side);
+
+// "same", "differ: 2 changed (2 fields), 1 added, 1 deleted", "not compared:
+// <reason>", "only in <database>", as one line (names as the lines show them).
+QString ResultText(const PairOutcome& o);
+// "by key", "by position", or empty for a table alone.
+QString PairingText(const PairOutcome& o);
+
+// The report's columns for a person: the table padded to width, the pairing,
+// the result.
+QString PairRow(const QString& table, const QString& pairing, const QString& result,
+                qsizetype width);
+QString PairHeaderRow(qsizetype width);
+QString PairLine(const PairOutcome& o, qsizetype width);
+// The width of the table column for these entries.
+qsizetype TableColumnWidth(const std::vector<TableEntry>& entries);
+
+// How many pairs came out each way.
+struct PairTotals {
+    std::int64_t same = 0, differ = 0, notCompared = 0, onlyInFirst = 0, onlyInSecond = 0;
+    void count(PairOutcome::Kind kind);
+    std::int64_t tables() const { return same + differ + notCompared + onlyInFirst + onlyInSecond; }
+};
+
+// "5 tables: 2 the same, 1 differs, 0 not compared, 1 only in demo, 1 only in Sales."
+QString TotalsText(const PairTotals& totals, const connection::LoginDetails& first,
+                   const connection::LoginDetails& second);
+// The totals as the text report's last line (names as the lines show them).
+QString TotalsLine(const PairTotals& totals, const connection::LoginDetails& first,
+                   const connection::LoginDetails& second);
+
+}  // namespace compare

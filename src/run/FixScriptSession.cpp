@@ -1,0 +1,34 @@
+#include "FixScriptSession.h"
+
+namespace compare {
+
+namespace {
+
+ScriptPlan PlanFor(const ComparisonRun& run, const FieldPlan& fields, const SideTable& second,
+                   const SideNames& names) {
+    const ScriptSource source{.firstColumns = run.Columns(Side::First),
+                              .secondColumns = run.Columns(Side::Second),
+                              .key = run.Key() ? &*run.Key() : nullptr,
+                              .pairs = run.FieldPairs(fields),
+                              .secondFills = run.SecondColumnFills(),
+                              .filtered = !run.condition(Side::First).isEmpty() ||
+                                          !run.condition(Side::Second).isEmpty()};
+    return ScriptPlan::For(source, second.table, second.login.database, names.first, names.second);
+}
+
+}  // namespace
+
+FixScriptSession::FixScriptSession(const ComparisonRun& run, const FieldPlan& fields,
+                                   const SideTable& second, const SideNames& names, QIODevice& out)
+    : names_(names),
+      sink_(out, PlanFor(run, fields, second, names),
+            ScriptOrigin::Now(run.options(), names.first, names.second, second.login,
+                              QStringLiteral("dorvantis " DORVANTIS_VERSION))) {}
+
+QString FixScriptSession::refusal() const {
+    if (sink_.problems().isEmpty()) return QString();
+    return QStringLiteral("The script would not make %1 hold what %2 holds: %3")
+        .arg(names_.second, names_.first, sink_.problems().constFirst());
+}
+
+}  // namespace compare

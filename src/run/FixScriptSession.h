@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QIODevice>
+#include <QString>
+#include <cstdint>
+
+#include "ComparisonRun.h"
+#include "FixScript.h"
+#include "SideNames.h"
+
+namespace compare {
+
+// The script that makes the second table hold what the first holds, written
+// while a run compares its records by key: for the window and the command
+// alike, so that both write the same script and refuse it for the same
+// reasons.
+class FixScriptSession {
+public:
+    // Plans the script for a run whose tables have answered (its fills
+    // learnt: ComparisonRun::LearnColumnFills) and starts writing it into
+    // out. Throws OptionProblem when no script can be made for this run.
+    FixScriptSession(const ComparisonRun& run, const FieldPlan& fields, const SideTable& second,
+                     const SideNames& names, QIODevice& out);
+
+    // Where the run's differences go (as well as to any report).
+    DifferenceSink& sink() { return sink_; }
+    // After the comparison: the script's end. Throws ReportWriteError.
+    void finish(const RunSummary& summary) { sink_.finish(summary); }
+    // Why the script, once finished, would not make the tables equal (it then
+    // undoes itself and must not pass for a mend); empty when it would.
+    QString refusal() const;
+    std::int64_t differences() const { return sink_.differences(); }
+
+private:
+    SideNames names_;
+    FixScriptSink sink_;
+};
+
+}  // namespace compare

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <functional>
+
+#include "DataAccess.h"
+#include "RecordKey.h"
+#include "TableCatalogue.h"
+
+namespace compare {
+
+// What DescribeTable asks of the server beside the columns.
+struct ShapeWanted {
+    bool primaryKey = false;
+    bool fills = false;
+};
+
+// A table's shape as its connection tells it, for pairing by key.
+TableShape DescribeTable(data::Connection& connection, const catalogue::TableName& table,
+                         ShapeWanted wanted);
+
+// The clause that orders a table's rows by the key's columns (" order by
+// ..."), in the order the comparison merges by: numbers, dates and bytes as
+// the server orders them, texts code unit by code unit (a binary collation
+// over their Unicode form, whatever the column's own collation). keyColumns
+// index `columns`, the table's described columns.
+QString KeyOrder(const data::ResultTable& columns, const std::vector<int>& keyColumns);
+
+class TableReader;
+
+// Both tables' columns (and what else each side wants), learnt
+// through their readers at once -- both connected, neither queried yet.
+// whileWaiting runs between short waits (it may throw to stop). Throws what
+// the readers threw.
+struct TableShapes {
+    TableShape first;
+    TableShape second;
+};
+TableShapes DescribeTables(TableReader& firstReader, TableReader& secondReader,
+                           const catalogue::TableName& first, const catalogue::TableName& second,
+                           ShapeWanted firstWanted, ShapeWanted secondWanted,
+                           const std::function<void()>& whileWaiting);
+
+}  // namespace compare
