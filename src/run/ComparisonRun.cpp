@@ -385,29 +385,45 @@ QString RunFailureText(const std::exception_ptr& failure, const SideNames& names
     }
 }
 
+bool OpenRun(ComparisonRun& run, const SideTable& first, const SideTable& second, bool learnFills,
+             FirstRows& rows, const StageRunner& stage) {
+    using S = OpenStage;
+    const bool opened = stage(S::CreateConnections, [&] { run.CreateConnections(); }) &&
+                        stage(S::SetMode, [&] { run.SetMode(); }) &&
+                        stage(S::SetCommandTimeout, [&] { run.SetCommandTimeout(); }) &&
+                        stage(S::SetConnectionTimeout, [&] { run.SetConnectionTimeout(); }) &&
+                        stage(S::SetCursorLocation, [&] { run.SetCursorLocation(); }) &&
+                        stage(S::Connect, [&] { run.Connect(first.login, second.login); });
+    if (!opened) return false;
+    if (learnFills) run.LearnColumnFills();
+    if (run.plansQueries() &&
+        !stage(S::PlanQueries, [&] { run.PlanQueries(first.table, second.table); })) {
+        return false;
+    }
+    // Both queries go out before either is waited for: by key the servers
+    // may sort both at once.
+    return stage(S::SendFirst, [&] { run.SendQuery(Side::First, first.table); }) &&
+           stage(S::SendSecond, [&] { run.SendQuery(Side::Second, second.table); }) &&
+           stage(S::WaitFirst, [&] { run.WaitQueried(Side::First); }) &&
+           stage(S::WaitSecond, [&] { run.WaitQueried(Side::Second); }) &&
+           stage(S::FirstRows, [&] { rows.first = run.HasRows(Side::First); }) &&
+           stage(S::SecondRows, [&] { rows.second = run.HasRows(Side::Second); });
+}
+
 FirstRows OpenRun(ComparisonRun& run, const SideTable& first, const SideTable& second,
                   const SideNames& names, bool learnFills, const RunStage& stage) {
-    stage(
-        [&] {
-            run.CreateConnections();
-            run.SetMode();
-            run.SetCommandTimeout();
-            run.SetConnectionTimeout();
-            run.SetCursorLocation();
-            run.Connect(first.login, second.login);
-            if (learnFills) run.LearnColumnFills();
-            run.PlanQueries(first.table, second.table);
-            run.SendQuery(Side::First, first.table);
-            run.SendQuery(Side::Second, second.table);
-        },
-        QString());
-    stage([&] { run.WaitQueried(Side::First); },
-          names.first + QStringLiteral(" could not be read: "));
-    stage([&] { run.WaitQueried(Side::Second); },
-          names.second + QStringLiteral(" could not be read: "));
     FirstRows rows;
-    stage([&] { rows.first = run.HasRows(Side::First); }, QString());
-    stage([&] { rows.second = run.HasRows(Side::Second); }, QString());
+    OpenRun(run, first, second, learnFills, rows,
+            [&](OpenStage s, const std::function<void()>& fn) {
+                QString prefix;
+                if (s == OpenStage::WaitFirst)
+                    prefix = names.first + QStringLiteral(" could not be read: ");
+                if (s == OpenStage::WaitSecond) {
+                    prefix = names.second + QStringLiteral(" could not be read: ");
+                }
+                stage(fn, prefix);
+                return true;
+            });
     return rows;
 }
 

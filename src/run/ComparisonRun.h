@@ -185,19 +185,51 @@ private:
 QString RunFailureText(const std::exception_ptr& failure, const SideNames& names,
                        const QString& prefix = QString());
 
-// Runs one stage: fn, and what it throws the caller's own (prefix goes before
-// a failure the run says no more of).
-using RunStage = std::function<void(const std::function<void()>& fn, const QString& prefix)>;
-
 // Whether each table gave a row.
 struct FirstRows {
     bool first = false;
     bool second = false;
 };
 
-// A run's stages from creating its connections to both tables' first rows,
-// each through stage; learnFills: the second table's column fills are
-// learnt too (for a script).
+// The stages that open a run, from creating its connections to both tables'
+// first rows. PlanQueries comes only when the run has something to plan.
+enum class OpenStage {
+    CreateConnections,
+    SetMode,
+    SetCommandTimeout,
+    SetConnectionTimeout,
+    SetCursorLocation,
+    Connect,
+    PlanQueries,
+    SendFirst,
+    SendSecond,
+    WaitFirst,
+    WaitSecond,
+    FirstRows,
+    SecondRows,
+};
+
+// Runs one stage: fn under the caller's step for it (the window numbers
+// them, the command does not). False ends the run there: a stage that
+// failed, a refusal the caller has shown, Esc.
+using StageRunner = std::function<bool(OpenStage stage, const std::function<void()>& fn)>;
+
+// A run's stages in the one order every run takes them, the window's, the
+// command's and each pair's of two databases, each through stage; rows says
+// whether each table gave a row (set by the FirstRows and SecondRows
+// stages). first and second are read from the Connect stage on, so that a
+// caller may settle them in an earlier stage. learnFills: the second table's
+// column fills are learnt too (for a script). False when a stage ended the run.
+bool OpenRun(ComparisonRun& run, const SideTable& first, const SideTable& second, bool learnFills,
+             FirstRows& rows, const StageRunner& stage);
+
+// Runs one stage for a caller that ends the run on any failure: fn, and what
+// it throws the caller's own (prefix goes before a failure the run says no
+// more of).
+using RunStage = std::function<void(const std::function<void()>& fn, const QString& prefix)>;
+
+// OpenRun for such a caller: a table that cannot be read is named, the
+// others' failures say what they are.
 FirstRows OpenRun(ComparisonRun& run, const SideTable& first, const SideTable& second,
                   const SideNames& names, bool learnFills, const RunStage& stage);
 

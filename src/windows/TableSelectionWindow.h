@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <functional>
 #include <map>
+#include <optional>
 #include <utility>
 
 #include "ComparisonOptionsDialog.h"
@@ -16,6 +17,12 @@
 #include "TableCatalogue.h"
 #include "TableListView.h"
 #include "Window.h"
+
+namespace compare {
+enum class OpenStage;
+enum class Side;
+class FixScriptSession;
+}  // namespace compare
 
 namespace windows {
 
@@ -35,6 +42,8 @@ public:
 // The table selection window: the catalogue twice, side by side. The second
 // list's tables come from the login's database, another database of its
 // server, or another server with a login of its own.
+struct RunScript;
+
 class TableSelectionWindow : public Window {
     Q_OBJECT
 
@@ -87,6 +96,20 @@ private:
     void Combo1_Click(int index);  // where the second list's tables come from
     void Options_Click();          // "Options…": the chosen pair's options
     void AllTables_Click();        // "Compare all tables": both databases, table by table
+
+    // The steps of "Next >", in the order of the run's stages.
+    struct NextRun;
+    bool openStage(NextRun& r, compare::OpenStage stage, const std::function<void()>& fn);
+    bool checkChoice(NextRun& r);
+    bool planQueries(NextRun& r, const std::function<void()>& fn);
+    bool takeRows(NextRun& r, const std::function<void()>& fn);
+    void planFirstFields(NextRun& r);
+    void planSecondFields(NextRun& r);
+    bool endEarly(NextRun& r);
+    void showNoData(NextRun& r, int pointerLine, int messageLine, compare::Side side);
+    void startScript(NextRun& r, RunScript& script,
+                     std::optional<compare::FixScriptSession>& session);
+    void compareAndShow(NextRun& r);
 
     enum class Origin { ThisDatabase, Database, AnotherServer };
     Origin originAt(int index) const;

@@ -131,52 +131,27 @@ private:
 
 }  // namespace
 
-void TableSelectionWindow::PushButton3_Click() {
-    WindowRegistry& reg = registry();
-    ErrorTrap trap(reg.boxes(), app::kForm2NextTag);
-    WindowRunObserver observer(*ProgressBar1);
-    compare::RunOptions options;
-    options.fieldsByName = PairByName->isChecked();
-    if (PairByKey->isChecked()) options.key.automatic = true;
-    // What the options dialog set for this pair of tables.
-    if (ListView1->Count() > 0 && ListView2->Count() > 0) ChosenPairOptions().applyTo(options);
-    std::optional<compare::ComparisonRun> run(std::in_place, reg.data(), options, observer);
-
-    trap.step(100, [&] { run->CreateConnections(); });
-
-    if (!trap.test(106, [&] { return ListView1->Count() > 0 && ListView2->Count() > 0; })) {
-        trap.step(248,
-                  [&] { reg.boxes().show(QStringLiteral("Please select a table from each.")); });
-        return;
-    }
-    // The second side: the same login unless the second list comes from
-    // another database or server. Two databases may hold tables at one place
-    // of their lists; only the very same table is refused.
-    const bool secondFromThisDatabase = originAt(originIndex_) == Origin::ThisDatabase;
-    const connection::LoginDetails secondLogin = SecondSideLogin();
+// What one "Next >" run holds between its steps.
+struct TableSelectionWindow::NextRun {
+    ErrorTrap trap;
+    WindowRunObserver observer;
+    std::optional<compare::ComparisonRun> run;
+    std::optional<InputGuard> ignoreInput;
+    bool secondFromThisDatabase = false;
+    compare::SideTable first, second;  // settled at step 108
     compare::SideNames names;
-    if (!trap.test(108, [&] {
-            const compare::SideTable first{reg.loginWindow().CurrentLoginDetails(),
-                                           ListView1->SelectedTable()};
-            const compare::SideTable second{secondLogin, ListView2->SelectedTable()};
-            names = compare::NameSides(first, second);
-            return !compare::SameTable(first, second);
-        })) {
-        trap.step(246, [&] {
-            reg.boxes().show(QStringLiteral("Please select 2 different tables to compare."));
-        });
-        return;
-    }
+    compare::FirstRows rows;
+    compare::FieldPlan fields;
+    bool firstHasRows = false;
+    bool secondHasRows = false;
 
-    // From here the run lets the windows paint; a second click must not start
-    // a second run inside this one, and Esc stops it.
-    const InputGuard ignoreInput([&] {
-        if (run) run->Cancel();
-    });
+    NextRun(WindowRegistry& reg, QProgressBar& bar)
+        : trap(reg.boxes(), app::kForm2NextTag), observer(bar) {}
 
     // A stage under a step: false when it failed (and was reported) or the
     // run was cancelled meanwhile.
-    const auto stage = [&](int line, auto&& fn) {
+    template <class Fn>
+    bool stage(int line, Fn&& fn) {
         bool cancelled = false;
         const bool done = trap.step(line, [&] {
             try {
@@ -186,197 +161,271 @@ void TableSelectionWindow::PushButton3_Click() {
             }
         });
         return done && !cancelled;
-    };
-
-    // Whatever ends the run early: a table that cannot be reached, queried or
-    // read (after its report), or Esc. No line of the run may remain, since a
-    // partial comparison would read as a real one.
-    const auto endEarly = [&] {
-        run.reset();
-        if (ResultsWindow* results = reg.existingResultsWindow()) {
-            results->fieldDifferences()->linesModel()->clear();
-            results->recordDifferences()->linesModel()->clear();
-            results->ClearRunEnd();
-        }
-        trap.step(242, [&] {
-            ProgressBar1->setRange(0, 100);
-            ProgressBar1->setValue(0);
-        });
-        trap.step(244, [&] { SetMousePointer(kPointerNormal); });
-    };
-
-    trap.step(110, [&] { SetMousePointer(kPointerBusy); });
-    // One connection per table, both alike: the tables are read at the same time.
-    trap.step(112, [&] { run->SetMode(); });
-    trap.step(114, [&] { run->SetCommandTimeout(); });
-    trap.step(116, [&] { run->SetConnectionTimeout(); });
-    trap.step(118, [&] { run->SetCursorLocation(); });
-
-    const auto connect = [&](bool local) {
-        connection::LoginDetails details = reg.loginWindow().CurrentLoginDetails();
-        details.localConnection = local;
-        // Within one database both sides connect alike, as they always did.
-        run->Connect(details, secondFromThisDatabase ? details : secondLogin);
-    };
-    bool reached = false;
-    if (trap.test(120, [&] { return reg.loginWindow().CurrentLoginDetails().localConnection; })) {
-        reached = stage(122, [&] { connect(true); });
-    } else {
-        reached = stage(124, [&] { connect(false); });
     }
-    if (!reached) return endEarly();
+};
 
-    // Records paired by key, columns left out, row conditions: both tables'
-    // columns (and the first's primary key) first, so that both queries read
-    // what is compared, in the key's order. A key or an option that cannot be
-    // had ends the run before any line.
-    // By key, the second table's identity, computed and rowversion columns,
-    // for the script.
-    const bool byKey = run->pairsByKey();
-    if (byKey) run->LearnColumnFills();
-    if (run->plansQueries()) {
-        QString problem;
-        const bool learnt = stage(250, [&] {
-            try {
-                run->PlanQueries(ListView1->SelectedTable(), ListView2->SelectedTable());
-            } catch (const compare::KeyProblem& p) {
-                problem = p.message();
-            }
-        });
-        if (!problem.isEmpty()) {
-            trap.step(252, [&] {
-                reg.boxes().show(problem, QString(), ui::Buttons::Ok, ui::Icon::Exclamation);
-            });
-        }
-        if (!learnt || !problem.isEmpty()) return endEarly();
+void TableSelectionWindow::PushButton3_Click() {
+    WindowRegistry& reg = registry();
+    NextRun r(reg, *ProgressBar1);
+    compare::RunOptions options;
+    options.fieldsByName = PairByName->isChecked();
+    if (PairByKey->isChecked()) options.key.automatic = true;
+    // What the options dialog set for this pair of tables.
+    if (ListView1->Count() > 0 && ListView2->Count() > 0) ChosenPairOptions().applyTo(options);
+    r.run.emplace(reg.data(), options, r.observer);
+    r.secondFromThisDatabase = originAt(originIndex_) == Origin::ThisDatabase;
+
+    // By key, the second table's identity, computed and rowversion columns
+    // are learnt too, for the script.
+    if (!compare::OpenRun(*r.run, r.first, r.second, r.run->pairsByKey(), r.rows,
+                          [&](compare::OpenStage stage, const std::function<void()>& fn) {
+                              return openStage(r, stage, fn);
+                          })) {
+        return;
     }
-
-    // Both queries go out before either is waited for, and each table's
-    // refusal is reported at its own step.
-    if (!stage(130, [&] { run->SendQuery(Side::First, ListView1->SelectedTable()); }) ||
-        !stage(132, [&] { run->SendQuery(Side::Second, ListView2->SelectedTable()); })) {
-        return endEarly();
+    if (r.trap.test(168, [&] { return !r.firstHasRows; })) {
+        return showNoData(r, 170, 172, compare::Side::First);
     }
-    if (!stage(130, [&] { run->WaitQueried(Side::First); })) return endEarly();
-    if (!stage(132, [&] { run->WaitQueried(Side::Second); })) return endEarly();
+    if (r.trap.test(174, [&] { return !r.secondHasRows; })) {
+        return showNoData(r, 176, 178, compare::Side::Second);
+    }
+    compareAndShow(r);
+}
 
-    // A table's first block tells whether it holds a record; a read that
-    // fails there is reported at its reading step and ends the run.
-    const auto hasRows = [&](Side side, bool& rows) {
-        try {
-            rows = run->HasRows(side);
+// Each stage of opening the run under its step of the table: those that
+// set the connections' options report a failure and go on, those that reach
+// a server end the run when they fail.
+bool TableSelectionWindow::openStage(NextRun& r, compare::OpenStage stage,
+                                     const std::function<void()>& fn) {
+    using S = compare::OpenStage;
+    switch (stage) {
+        case S::CreateConnections:
+            r.trap.step(100, fn);
+            return checkChoice(r);
+        case S::SetMode:
+            r.trap.step(112, fn);
             return true;
-        } catch (const compare::ReadFailed& failed) {
-            trap.step(readingStep(failed.side), [&] { std::rethrow_exception(failed.cause); });
-        } catch (const compare::RunCancelled&) {
-        }
-        return false;
-    };
-    bool firstHasRows = false;
-    bool secondHasRows = false;
-    compare::FieldPlan fields;
-    bool firstRows = false;
-    if (!hasRows(Side::First, firstRows)) return endEarly();
-    trap.step(134, [&] { firstHasRows = false; });
-    if (trap.test(136, [&] { return firstRows; })) {
-        const data::ResultTable& firstColumns = run->Columns(Side::First);
-        trap.step(138, [&] { fields.lastField = firstColumns.fieldCount() - 1; });
-        trap.step(140, [&] {
-            fields.names.assign(static_cast<std::size_t>(firstColumns.fieldCount()) + 1, QString());
-        });
-        int lastName = -1;
-        trap.step(142, [&] { lastName = firstColumns.fieldCount() - 1; });
-        for (int k = 0; k <= lastName; ++k) {
-            trap.step(144, [&] {
-                fields.names.at(static_cast<std::size_t>(k)) = firstColumns.column(k).name();
+        case S::SetCommandTimeout:
+            r.trap.step(114, fn);
+            return true;
+        case S::SetConnectionTimeout:
+            r.trap.step(116, fn);
+            return true;
+        case S::SetCursorLocation:
+            r.trap.step(118, fn);
+            return true;
+        case S::Connect: {
+            // Within one database both sides connect alike, as they always did.
+            const bool local = r.trap.test(120, [&] {
+                return registry().loginWindow().CurrentLoginDetails().localConnection;
             });
+            return r.stage(local ? 122 : 124, fn) || endEarly(r);
         }
-        trap.step(150, [&] { firstHasRows = true; });
+        case S::PlanQueries:
+            return planQueries(r, fn);
+        case S::SendFirst:
+        case S::WaitFirst:
+            return r.stage(130, fn) || endEarly(r);
+        case S::SendSecond:
+        case S::WaitSecond:
+            return r.stage(132, fn) || endEarly(r);
+        case S::FirstRows:
+            return takeRows(r, fn) && (planFirstFields(r), true);
+        case S::SecondRows:
+            return takeRows(r, fn) && (planSecondFields(r), true);
     }
-    bool secondRows = false;
-    if (!hasRows(Side::Second, secondRows)) return endEarly();
-    trap.step(152, [&] { secondHasRows = false; });
-    if (trap.test(154, [&] { return secondRows; })) {
-        const data::ResultTable& secondColumns = run->Columns(Side::Second);
-        if (trap.test(156, [&] { return fields.lastField > secondColumns.fieldCount() - 1; })) {
-            trap.step(158, [&] { fields.lastField = secondColumns.fieldCount() - 1; });
-        }
-        trap.step(162, [&] { secondHasRows = true; });
-    }
+    return false;
+}
 
-    const auto noData = [&](int pointerLine, int messageLine, Side side, const QString& table) {
-        const QString text = run->NoRowsText(side, table);
-        run.reset();
-        trap.step(pointerLine, [&] { SetMousePointer(kPointerNormal); });
-        trap.step(messageLine, [&] {
-            reg.boxes().show(text, QString(), ui::Buttons::Ok, ui::Icon::Exclamation);
+// A table chosen in each list, and not the very same table twice; from here
+// the run lets the windows paint, a second click must not start a second run
+// inside this one, and Esc stops it.
+bool TableSelectionWindow::checkChoice(NextRun& r) {
+    WindowRegistry& reg = registry();
+    if (!r.trap.test(106, [&] { return ListView1->Count() > 0 && ListView2->Count() > 0; })) {
+        r.trap.step(248,
+                    [&] { reg.boxes().show(QStringLiteral("Please select a table from each.")); });
+        return false;
+    }
+    // The second side: the same login unless the second list comes from
+    // another database or server. Two databases may hold tables at one place
+    // of their lists; only the very same table is refused.
+    if (!r.trap.test(108, [&] {
+            r.first = {reg.loginWindow().CurrentLoginDetails(), ListView1->SelectedTable()};
+            r.second = {r.secondFromThisDatabase ? r.first.login : SecondSideLogin(),
+                        ListView2->SelectedTable()};
+            r.names = compare::NameSides(r.first, r.second);
+            return !compare::SameTable(r.first, r.second);
+        })) {
+        r.trap.step(246, [&] {
+            reg.boxes().show(QStringLiteral("Please select 2 different tables to compare."));
         });
-        ProgressBar1->setRange(0, 100);
-    };
-    if (trap.test(168, [&] { return !firstHasRows; })) {
-        return noData(170, 172, Side::First, names.first);
+        return false;
     }
-    if (trap.test(174, [&] { return !secondHasRows; })) {
-        return noData(176, 178, Side::Second, names.second);
-    }
+    r.ignoreInput.emplace([&r] {
+        if (r.run) r.run->Cancel();
+    });
+    r.trap.step(110, [&] { SetMousePointer(kPointerBusy); });
+    return true;
+}
 
-    // By key, the script goes to a temporary file (a million changed
-    // records must not grow memory); a script no run could make, and one
-    // that cannot be written, leave the comparison as it is and say why only
-    // when it is saved.
-    RunScript script;
-    script.pairedByKey = byKey;
-    std::optional<compare::FixScriptSession> scriptSession;
-    if (byKey) {
+// Records paired by key, columns left out, row conditions: both tables'
+// columns (and the first's primary key) first, so that both queries read
+// what is compared, in the key's order. A key or an option that cannot be
+// had ends the run before any line.
+bool TableSelectionWindow::planQueries(NextRun& r, const std::function<void()>& fn) {
+    QString problem;
+    const bool learnt = r.stage(250, [&] {
         try {
-            // Where the second table was read from.
-            const compare::SideTable second{
-                secondFromThisDatabase ? reg.loginWindow().CurrentLoginDetails() : secondLogin,
-                ListView2->SelectedTable()};
-            script.file = std::make_shared<QTemporaryFile>();
-            if (!script.file->open()) {
-                script.failure = QStringLiteral("no temporary file for the script: %1")
-                                     .arg(script.file->errorString());
-            } else {
-                scriptSession.emplace(*run, fields, second, names, *script.file);
-            }
-        } catch (const compare::OptionProblem& refused) {
-            script.refused = refused.message();
-        } catch (const compare::ReportWriteError& e) {
-            script.failure = e.reason();
-        } catch (...) {
-            script.failure = app::DescribeFailure(std::current_exception());
+            fn();
+        } catch (const compare::KeyProblem& p) {
+            problem = p.message();
         }
+    });
+    if (!problem.isEmpty()) {
+        r.trap.step(252, [&] {
+            registry().boxes().show(problem, QString(), ui::Buttons::Ok, ui::Icon::Exclamation);
+        });
     }
+    return (learnt && problem.isEmpty()) || endEarly(r);
+}
 
-    ResultsWindowSink lists(
-        reg, [&] { return names.second; }, [&] { return names.first; });
-    ListsAndScript results(lists, scriptSession ? &*scriptSession : nullptr);
+// A table's first block tells whether it holds a record; a read that fails
+// there is reported at its reading step and ends the run.
+bool TableSelectionWindow::takeRows(NextRun& r, const std::function<void()>& fn) {
     try {
-        run->Compare(trap, results, fields);
+        fn();
+        return true;
+    } catch (const compare::ReadFailed& failed) {
+        r.trap.step(readingStep(failed.side), [&] { std::rethrow_exception(failed.cause); });
+    } catch (const compare::RunCancelled&) {
+    }
+    return endEarly(r);
+}
+
+// Fields by position: the first table's fields, named by its names...
+void TableSelectionWindow::planFirstFields(NextRun& r) {
+    ErrorTrap& trap = r.trap;
+    compare::FieldPlan& fields = r.fields;
+    trap.step(134, [&] { r.firstHasRows = false; });
+    if (!trap.test(136, [&] { return r.rows.first; })) return;
+    const data::ResultTable& firstColumns = r.run->Columns(Side::First);
+    trap.step(138, [&] { fields.lastField = firstColumns.fieldCount() - 1; });
+    trap.step(140, [&] {
+        fields.names.assign(static_cast<std::size_t>(firstColumns.fieldCount()) + 1, QString());
+    });
+    int lastName = -1;
+    trap.step(142, [&] { lastName = firstColumns.fieldCount() - 1; });
+    for (int k = 0; k <= lastName; ++k) {
+        trap.step(144, [&] {
+            fields.names.at(static_cast<std::size_t>(k)) = firstColumns.column(k).name();
+        });
+    }
+    trap.step(150, [&] { r.firstHasRows = true; });
+}
+
+// ...up to the second table's last field.
+void TableSelectionWindow::planSecondFields(NextRun& r) {
+    ErrorTrap& trap = r.trap;
+    trap.step(152, [&] { r.secondHasRows = false; });
+    if (!trap.test(154, [&] { return r.rows.second; })) return;
+    const data::ResultTable& secondColumns = r.run->Columns(Side::Second);
+    if (trap.test(156, [&] { return r.fields.lastField > secondColumns.fieldCount() - 1; })) {
+        trap.step(158, [&] { r.fields.lastField = secondColumns.fieldCount() - 1; });
+    }
+    trap.step(162, [&] { r.secondHasRows = true; });
+}
+
+// Whatever ends the run early: a table that cannot be reached, queried or
+// read (after its report), or Esc. No line of the run may remain, since a
+// partial comparison would read as a real one. Always false: the run ends.
+bool TableSelectionWindow::endEarly(NextRun& r) {
+    r.run.reset();
+    if (ResultsWindow* results = registry().existingResultsWindow()) {
+        results->fieldDifferences()->linesModel()->clear();
+        results->recordDifferences()->linesModel()->clear();
+        results->ClearRunEnd();
+    }
+    r.trap.step(242, [&] {
+        ProgressBar1->setRange(0, 100);
+        ProgressBar1->setValue(0);
+    });
+    r.trap.step(244, [&] { SetMousePointer(kPointerNormal); });
+    return false;
+}
+
+// A table that gave no record: said, and nothing compared.
+void TableSelectionWindow::showNoData(NextRun& r, int pointerLine, int messageLine, Side side) {
+    const QString text =
+        r.run->NoRowsText(side, side == Side::First ? r.names.first : r.names.second);
+    r.run.reset();
+    r.trap.step(pointerLine, [&] { SetMousePointer(kPointerNormal); });
+    r.trap.step(messageLine, [&] {
+        registry().boxes().show(text, QString(), ui::Buttons::Ok, ui::Icon::Exclamation);
+    });
+    ProgressBar1->setRange(0, 100);
+}
+
+// By key, the script goes to a temporary file (a million changed records
+// must not grow memory); a script no run could make, and one that cannot be
+// written, leave the comparison as it is and say why only when it is saved.
+void TableSelectionWindow::startScript(NextRun& r, RunScript& script,
+                                       std::optional<compare::FixScriptSession>& session) {
+    script.pairedByKey = r.run->pairsByKey();
+    if (!script.pairedByKey) return;
+    try {
+        script.file = std::make_shared<QTemporaryFile>();
+        if (!script.file->open()) {
+            script.failure = QStringLiteral("no temporary file for the script: %1")
+                                 .arg(script.file->errorString());
+        } else {
+            session.emplace(*r.run, r.fields, r.second, r.names, *script.file);
+        }
+    } catch (const compare::OptionProblem& refused) {
+        script.refused = refused.message();
+    } catch (const compare::ReportWriteError& e) {
+        script.failure = e.reason();
+    } catch (...) {
+        script.failure = app::DescribeFailure(std::current_exception());
+    }
+}
+
+// The comparison into the results window's lists (and the script), then
+// the results window with what the run counted.
+void TableSelectionWindow::compareAndShow(NextRun& r) {
+    WindowRegistry& reg = registry();
+    ErrorTrap& trap = r.trap;
+    RunScript script;
+    std::optional<compare::FixScriptSession> session;
+    startScript(r, script, session);
+    ResultsWindowSink lists(
+        reg, [&] { return r.names.second; }, [&] { return r.names.first; });
+    ListsAndScript results(lists, session ? &*session : nullptr);
+    try {
+        r.run->Compare(trap, results, r.fields);
     } catch (const compare::KeyOrderBroken& broken) {
         trap.step(256, [&] {
-            reg.boxes().show(broken.message(broken.inFirstTable() ? names.first : names.second),
+            reg.boxes().show(broken.message(broken.inFirstTable() ? r.names.first : r.names.second),
                              QString(), ui::Buttons::Ok, ui::Icon::Exclamation);
         });
-        return endEarly();
+        endEarly(r);
+        return;
     } catch (const compare::ReadFailed& failed) {
         trap.step(readingStep(failed.side), [&] { std::rethrow_exception(failed.cause); });
-        return endEarly();
+        endEarly(r);
+        return;
     } catch (const compare::RunCancelled&) {
-        return endEarly();
+        endEarly(r);
+        return;
     }
-    if (scriptSession) {
-        results.finish(run->Summary(), *script.file);
-        if (!results.failure().isEmpty()) {
-            script.failure = results.failure();
-        } else {
-            script.refused = scriptSession->refusal();
-        }
+    if (session) {
+        results.finish(r.run->Summary(), *script.file);
+        script.failure = results.failure();
+        if (script.failure.isEmpty()) script.refused = session->refusal();
         if (!script.failure.isEmpty() || !script.refused.isEmpty()) script.file.reset();
     }
-    const RunEnd end{run->Summary(), names.first, names.second, std::move(script)};
-    run.reset();
+    const RunEnd end{r.run->Summary(), r.names.first, r.names.second, std::move(script)};
+    r.run.reset();
 
     // What the run counted, and the options it had on, under the lists.
     trap.step(234, [&] { reg.resultsWindow().ShowRunEnd(end); });
