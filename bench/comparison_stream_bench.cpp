@@ -773,7 +773,7 @@ int main(int argc, char** argv) {
     std::string serverBinary = DORVANTIS_TDS_SERVER;
     bool byKey = false;
     bool script = false;
-    windows::PairOptions options;
+    compare::OptionChoices options;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         auto value = [&]() -> std::string {
@@ -911,7 +911,7 @@ int main(int argc, char** argv) {
             w.backToLogin();
             w.loginNext();
             w.registry().tableSelectionWindow().pairRecordsByKeyBox()->setChecked(byKey);
-            if (options != windows::PairOptions()) {
+            if (options != compare::OptionChoices()) {
                 w.select(QStringLiteral("bench_a"), QStringLiteral("bench_b"));
                 expect(windows::StorePairOptions(w.registry().tableSelectionWindow().ChosenPair(),
                                                  options),

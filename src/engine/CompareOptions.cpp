@@ -123,4 +123,53 @@ QString RowConditionProblem(QStringView condition) {
     return QString();
 }
 
+std::optional<OptionChoices::Problem> OptionChoices::Check(bool byKey) const {
+    for (const QString& name : byKey ? key : QStringList()) {
+        if (leaveOut.contains(name)) {
+            return Problem{Choice::LeaveOut,
+                           QStringLiteral("%1 is a key column: it cannot be left out.").arg(name)};
+        }
+    }
+    if (const QString p = RowConditionProblem(firstWhere); !p.isEmpty()) {
+        return Problem{Choice::FirstWhere,
+                       QStringLiteral("The first table's condition cannot be used: %1.").arg(p)};
+    }
+    if (!sameWhere) {
+        if (const QString p = RowConditionProblem(secondWhere); !p.isEmpty()) {
+            return Problem{
+                Choice::SecondWhere,
+                QStringLiteral("The second table's condition cannot be used: %1.").arg(p)};
+        }
+    }
+    if (!tolerance.isEmpty() && !Tolerance::FromText(tolerance)) {
+        return Problem{
+            Choice::Tolerance,
+            QStringLiteral("\"%1\" is no number of 0 or more, such as 0.01.").arg(tolerance)};
+    }
+    if (!limit.isEmpty() && !RecordCountFromText(limit)) {
+        return Problem{
+            Choice::Limit,
+            QStringLiteral("\"%1\" is no whole number of records (empty: no limit).").arg(limit)};
+    }
+    return std::nullopt;
+}
+
+void OptionChoices::ApplyTo(RunOptions& options) const {
+    if (const std::optional<Problem> p = Check(options.key.pairsByKey())) {
+        throw OptionProblem(p->text);
+    }
+    options.ignore = leaveOut;
+    options.where = firstWhere;
+    if (!sameWhere) options.rightWhere = secondWhere;
+    options.values.trim = trim;
+    options.values.ignoreCase = ignoreCase;
+    options.values.nullEqualsEmpty = nullEqualsEmpty;
+    if (!tolerance.isEmpty()) options.values.tolerance = Tolerance::FromText(tolerance);
+    options.limit = limit.isEmpty() ? 0 : *RecordCountFromText(limit);
+    if (options.key.pairsByKey() && !key.isEmpty()) {
+        options.key.automatic = false;
+        options.key.columns = key;
+    }
+}
+
 }  // namespace compare

@@ -62,6 +62,40 @@ std::optional<QStringList> ColumnNamesFromText(const QString& text);
 // blank), within 64 bits; nothing for anything else.
 std::optional<std::int64_t> RecordCountFromText(const QString& text);
 
+// The options a person sets for one comparison of two tables, as given:
+// ticked and typed in the options dialog, stored with the settings, or on
+// the command line. Texts are as typed, not yet checked: Check is the one
+// place that says what is wrong with them and ApplyTo the one translator
+// into a run's options, whichever way they came.
+struct OptionChoices {
+    QStringList leaveOut;   // the first table's columns, left out of both tables
+    QStringList key;        // the key's columns by key; none: the first table's primary key
+    QString firstWhere;     // the first table's rows; empty: all
+    bool sameWhere = true;  // the second table's rows by the first table's condition,
+    QString secondWhere;    // else by this one (empty: all)
+    bool trim = false;      // trailing blanks ignored
+    bool ignoreCase = false;
+    bool nullEqualsEmpty = false;
+    QString tolerance;  // numbers equal within it; empty: exactly
+    QString limit;      // stop after this many differing records; empty or 0: no limit
+
+    bool operator==(const OptionChoices&) const = default;
+
+    // Which choice a problem is about, for whoever shows where to mend it.
+    enum class Choice { LeaveOut, FirstWhere, SecondWhere, Tolerance, Limit };
+    struct Problem {
+        Choice choice;
+        QString text;
+    };
+    // The first choice that cannot be had, or none; byKey: the records are
+    // paired by key (only then do the key's columns matter).
+    std::optional<Problem> Check(bool byKey) const;
+    // Adds them to a run's options (the key's columns only when the run
+    // pairs records by key). Throws OptionProblem, with Check's words, when
+    // a choice cannot be had: never a choice dropped without a word.
+    void ApplyTo(RunOptions& options) const;
+};
+
 // What a run found, counted as it went.
 struct RunSummary {
     std::int64_t firstRead = 0;       // records taken from the first table

@@ -22,7 +22,7 @@ bool containsName(const QStringList& names, const QString& name) {
 }  // namespace
 
 ComparisonOptionsDialog::ComparisonOptionsDialog(const TablePair& pair, const QStringList& columns,
-                                                 bool keyed, const PairOptions& options,
+                                                 bool keyed, const OptionChoices& options,
                                                  QWidget* parent)
     : QDialog(parent), keyed_(keyed) {
     setObjectName(QStringLiteral("ComparisonOptions"));
@@ -83,7 +83,7 @@ ComparisonOptionsDialog::ComparisonOptionsDialog(const TablePair& pair, const QS
     tolerance_ = new QLineEdit(options.tolerance, this);
     tolerance_->setObjectName(QStringLiteral("Tolerance"));
     tolerance_->setPlaceholderText(QStringLiteral("exactly"));
-    limit_ = new QLineEdit(options.limit > 0 ? QString::number(options.limit) : QString(), this);
+    limit_ = new QLineEdit(options.limit, this);
     limit_->setObjectName(QStringLiteral("Limit"));
     limit_->setPlaceholderText(QStringLiteral("no limit"));
 
@@ -145,8 +145,8 @@ QStringList ComparisonOptionsDialog::ticked(Column column) const {
     return out;
 }
 
-PairOptions ComparisonOptionsDialog::options() const {
-    PairOptions o;
+OptionChoices ComparisonOptionsDialog::options() const {
+    OptionChoices o;
     o.leaveOut = ticked(LeaveOutColumn);
     o.key = keyed_ ? ticked(KeyColumn) : hiddenKey_;
     o.firstWhere = firstWhere_->text().trimmed();
@@ -156,47 +156,32 @@ PairOptions ComparisonOptionsDialog::options() const {
     o.ignoreCase = ignoreCase_->isChecked();
     o.nullEqualsEmpty = nullEqualsEmpty_->isChecked();
     o.tolerance = tolerance_->text().trimmed();
-    o.limit = limit_->text().trimmed().toLongLong();  // checked before it is accepted
+    o.limit = limit_->text().trimmed();
     return o;
 }
 
 ComparisonOptionsDialog::Problem ComparisonOptionsDialog::check() const {
-    const QStringList leaveOut = ticked(LeaveOutColumn);
-    if (columns_->topLevelItemCount() > 0 && leaveOut.size() == columns_->topLevelItemCount()) {
+    const OptionChoices choices = options();
+    if (columns_->topLevelItemCount() > 0 &&
+        choices.leaveOut.size() == columns_->topLevelItemCount()) {
         return {QStringLiteral("At least one column must be compared."), columns_};
     }
-    if (keyed_) {
-        for (const QString& name : ticked(KeyColumn)) {
-            if (leaveOut.contains(name)) {
-                return {QStringLiteral("%1 is a key column: it cannot be left out.").arg(name),
-                        columns_};
-            }
-        }
+    const std::optional<OptionChoices::Problem> p = choices.Check(keyed_);
+    if (!p) return {};
+    using Choice = OptionChoices::Choice;
+    switch (p->choice) {
+        case Choice::LeaveOut:
+            return {p->text, columns_};
+        case Choice::FirstWhere:
+            return {p->text, firstWhere_};
+        case Choice::SecondWhere:
+            return {p->text, secondWhere_};
+        case Choice::Tolerance:
+            return {p->text, tolerance_};
+        case Choice::Limit:
+            return {p->text, limit_};
     }
-    const QString first = compare::RowConditionProblem(firstWhere_->text().trimmed());
-    if (!first.isEmpty()) {
-        return {QStringLiteral("The first table's condition cannot be used: %1.").arg(first),
-                firstWhere_};
-    }
-    if (!sameWhere_->isChecked()) {
-        const QString second = compare::RowConditionProblem(secondWhere_->text().trimmed());
-        if (!second.isEmpty()) {
-            return {QStringLiteral("The second table's condition cannot be used: %1.").arg(second),
-                    secondWhere_};
-        }
-    }
-    const QString tolerance = tolerance_->text().trimmed();
-    if (!tolerance.isEmpty() && !compare::Tolerance::FromText(tolerance)) {
-        return {QStringLiteral("\"%1\" is no number of 0 or more, such as 0.01.").arg(tolerance),
-                tolerance_};
-    }
-    const QString limit = limit_->text().trimmed();
-    if (!limit.isEmpty() && !compare::RecordCountFromText(limit)) {
-        return {
-            QStringLiteral("\"%1\" is no whole number of records (empty: no limit).").arg(limit),
-            limit_};
-    }
-    return {};
+    return {p->text, nullptr};
 }
 
 QString ComparisonOptionsDialog::problem() const { return check().text; }

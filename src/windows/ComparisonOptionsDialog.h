@@ -22,10 +22,10 @@ public:
     // columns: the first table's, in its order; keyed: whether records are
     // paired by key (else the key's column stays hidden, its ticks kept).
     ComparisonOptionsDialog(const TablePair& pair, const QStringList& columns, bool keyed,
-                            const PairOptions& options, QWidget* parent = nullptr);
+                            const OptionChoices& options, QWidget* parent = nullptr);
 
     // The choices as they stand; after OK, as accepted.
-    PairOptions options() const;
+    OptionChoices options() const;
     // What is wrong with the choices, or nothing.
     QString problem() const;
 

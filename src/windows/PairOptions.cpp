@@ -28,7 +28,7 @@ QStringList namesOf(const QJsonValue& value) {
     return out;
 }
 
-QJsonObject toJson(const TablePair& pair, const PairOptions& o) {
+QJsonObject toJson(const TablePair& pair, const OptionChoices& o) {
     QJsonObject j;
     j[QStringLiteral("first")] = pair.first;
     j[QStringLiteral("second")] = pair.second;
@@ -41,12 +41,14 @@ QJsonObject toJson(const TablePair& pair, const PairOptions& o) {
     j[QStringLiteral("nullEqualsEmpty")] = o.nullEqualsEmpty;
     j[QStringLiteral("tolerance")] = o.tolerance;
     // As text: a JSON number is a double, which would round a large limit.
-    j[QStringLiteral("limit")] = QString::number(o.limit);
+    j[QStringLiteral("limit")] = o.limit.isEmpty() ? QStringLiteral("0") : o.limit;
     return j;
 }
 
-PairOptions fromJson(const QJsonObject& j) {
-    PairOptions o;
+// As stored: a value edited by hand into something wrong stays as it is,
+// for the run to refuse with a word rather than to drop.
+OptionChoices fromJson(const QJsonObject& j) {
+    OptionChoices o;
     o.leaveOut = namesOf(j[QStringLiteral("leaveOut")]);
     o.key = namesOf(j[QStringLiteral("key")]);
     o.firstWhere = j[QStringLiteral("where")].toString();
@@ -56,9 +58,8 @@ PairOptions fromJson(const QJsonObject& j) {
     o.ignoreCase = j[QStringLiteral("ignoreCase")].toBool();
     o.nullEqualsEmpty = j[QStringLiteral("nullEqualsEmpty")].toBool();
     o.tolerance = j[QStringLiteral("tolerance")].toString();
-    bool ok = false;
-    const qlonglong limit = j[QStringLiteral("limit")].toString().toLongLong(&ok);
-    o.limit = ok && limit > 0 ? limit : 0;
+    o.limit = j[QStringLiteral("limit")].toString();
+    if (o.limit == u'0') o.limit.clear();
     return o;
 }
 
@@ -75,35 +76,20 @@ QJsonArray storedPairs(const connection::SettingsStore& store) {
 
 }  // namespace
 
-void PairOptions::applyTo(compare::RunOptions& options) const {
-    options.ignore = leaveOut;
-    options.where = firstWhere;
-    if (!sameWhere) options.rightWhere = secondWhere;
-    options.values.trim = trim;
-    options.values.ignoreCase = ignoreCase;
-    options.values.nullEqualsEmpty = nullEqualsEmpty;
-    if (!tolerance.isEmpty()) options.values.tolerance = compare::Tolerance::FromText(tolerance);
-    options.limit = limit;
-    if (options.key.pairsByKey() && !key.isEmpty()) {
-        options.key.automatic = false;
-        options.key.columns = key;
-    }
-}
-
-PairOptions StoredPairOptions(const TablePair& pair) {
+OptionChoices StoredPairOptions(const TablePair& pair) {
     const connection::SettingsStore store;
     for (const QJsonValue& entry : storedPairs(store)) {
         if (isPair(entry, pair)) return fromJson(entry.toObject());
     }
-    return PairOptions();
+    return OptionChoices();
 }
 
-bool StorePairOptions(const TablePair& pair, const PairOptions& options) {
+bool StorePairOptions(const TablePair& pair, const OptionChoices& options) {
     connection::SettingsStore store;
     const QJsonArray old = storedPairs(store);
     QJsonArray pairs;
     // Options all off are what a pair without any has: nothing to keep.
-    if (!(options == PairOptions())) pairs.append(toJson(pair, options));
+    if (!(options == OptionChoices())) pairs.append(toJson(pair, options));
     for (const QJsonValue& entry : old) {
         if (pairs.size() >= kMostPairs) break;
         if (!isPair(entry, pair)) pairs.append(entry);

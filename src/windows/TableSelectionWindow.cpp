@@ -259,7 +259,7 @@ TablePair TableSelectionWindow::ChosenPair() const {
     return {names.first, names.second};
 }
 
-PairOptions TableSelectionWindow::ChosenPairOptions() const {
+OptionChoices TableSelectionWindow::ChosenPairOptions() const {
     const TablePair pair = ChosenPair();
     const auto set = pairOptions_.find({pair.first, pair.second});
     return set != pairOptions_.end() ? set->second : StoredPairOptions(pair);
@@ -323,7 +323,7 @@ void TableSelectionWindow::Options_Click() {
     dialog->setWindowIcon(ProgramIcon());
     optionsDialog_ = dialog;
     connect(dialog, &QDialog::accepted, this, [this, dialog, pair] {
-        const PairOptions chosen = dialog->options();
+        const OptionChoices chosen = dialog->options();
         pairOptions_[{pair.first, pair.second}] = chosen;
         StorePairOptions(pair, chosen);
     });

@@ -88,7 +88,7 @@ public:
     // The two chosen tables as the lines name them (both lists must have a
     // selection), and the options set for them.
     TablePair ChosenPair() const;
-    PairOptions ChosenPairOptions() const;
+    OptionChoices ChosenPairOptions() const;
 
 private:
     void PushButton2_Click();      // "< Back"
@@ -129,7 +129,7 @@ private:
     QPointer<ComparisonOptionsDialog> optionsDialog_;
     // What the user set in this session, pair by pair: it holds even when
     // the settings file cannot be written.
-    std::map<std::pair<QString, QString>, PairOptions> pairOptions_;
+    std::map<std::pair<QString, QString>, OptionChoices> pairOptions_;
     QLabel* Label2;
     OnDemandComboBox* Combo1;  // "This database", the server's other databases, "Another server…"
     int originIndex_ = 0;      // the choice the second list shows

@@ -170,8 +170,21 @@ void TableSelectionWindow::PushButton3_Click() {
     compare::RunOptions options;
     options.fieldsByName = PairByName->isChecked();
     if (PairByKey->isChecked()) options.key.automatic = true;
-    // What the options dialog set for this pair of tables.
-    if (ListView1->Count() > 0 && ListView2->Count() > 0) ChosenPairOptions().applyTo(options);
+    // What the options dialog set for this pair of tables; a stored choice
+    // that cannot be had (edited by hand) ends the run with a word.
+    if (ListView1->Count() > 0 && ListView2->Count() > 0) {
+        try {
+            ChosenPairOptions().ApplyTo(options);
+        } catch (const compare::OptionProblem& p) {
+            r.trap.step(252, [&] {
+                reg.boxes().show(
+                    QStringLiteral("The options set for these tables cannot be used: ") +
+                        p.message(),
+                    QString(), ui::Buttons::Ok, ui::Icon::Exclamation);
+            });
+            return;
+        }
+    }
     r.run.emplace(reg.data(), options, r.observer);
     r.secondFromThisDatabase = originAt(originIndex_) == Origin::ThisDatabase;
 

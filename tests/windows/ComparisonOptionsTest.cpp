@@ -84,24 +84,24 @@ TEST_F(ComparisonOptions, AreKeptPerPairAndHandedToTheRun) {
     d->trimBox()->setChecked(true);
     QTest::keyClicks(d->toleranceEdit(), QStringLiteral("0.005"));
     QTest::keyClicks(d->limitEdit(), QStringLiteral("25"));
-    const windows::PairOptions chosen = d->options();
+    const windows::OptionChoices chosen = d->options();
     QTest::mouseClick(d->okButton(), Qt::LeftButton);
     EXPECT_FALSE(d && d->isVisible());
 
     // In the settings file, for this pair only: read back by a fresh store.
-    const windows::PairOptions stored = windows::StoredPairOptions({"A", "B"});
+    const windows::OptionChoices stored = windows::StoredPairOptions({"A", "B"});
     EXPECT_EQ(stored, chosen);
     EXPECT_EQ(stored.leaveOut, (QStringList{kOddColumn, QStringLiteral("Stamp")}));
     EXPECT_EQ(stored.firstWhere, QStringLiteral("Region = N'S\u00fcd, \"Ost\"'"));
-    EXPECT_EQ(stored.limit, 25);
-    EXPECT_EQ(windows::StoredPairOptions({"A", "C"}), windows::PairOptions());
-    EXPECT_EQ(windows::StoredPairOptions({"B", "A"}), windows::PairOptions());
+    EXPECT_EQ(stored.limit, QStringLiteral("25"));
+    EXPECT_EQ(windows::StoredPairOptions({"A", "C"}), compare::OptionChoices());
+    EXPECT_EQ(windows::StoredPairOptions({"B", "A"}), compare::OptionChoices());
 
     // Another pair opens with nothing set, and takes its own; the first
     // pair's choices come back.
     d = openOptions(1, 3);
     ASSERT_TRUE(d);
-    EXPECT_EQ(d->options(), windows::PairOptions());
+    EXPECT_EQ(d->options(), compare::OptionChoices());
     d->trimBox()->setChecked(true);
     d->toleranceEdit()->setText(QStringLiteral("0.005"));
     d->limitEdit()->setText(QStringLiteral("25"));
@@ -176,17 +176,34 @@ TEST_F(ComparisonOptions, OkRefusesWhatCannotBeUsed) {
     }
     QTest::mouseClick(d->okButton(), Qt::LeftButton);
     EXPECT_TRUE(d && d->isVisible());
-    EXPECT_EQ(windows::StoredPairOptions({"A", "B"}), windows::PairOptions());
+    EXPECT_EQ(windows::StoredPairOptions({"A", "B"}), compare::OptionChoices());
 
     // Esc: the dialog goes and keeps nothing.
     QTest::keyClick(d, Qt::Key_Escape);
     EXPECT_FALSE(d && d->isVisible());
-    EXPECT_EQ(windows::StoredPairOptions({"A", "B"}), windows::PairOptions());
+    EXPECT_EQ(windows::StoredPairOptions({"A", "B"}), compare::OptionChoices());
     d = openOptions(1, 2);
     ASSERT_TRUE(d);
-    EXPECT_EQ(d->options(), windows::PairOptions());
+    EXPECT_EQ(d->options(), compare::OptionChoices());
     QTest::keyClick(d, Qt::Key_Escape);
     EXPECT_TRUE(boxes.boxes.empty()) << boxes.texts().join(u'|').toStdString();
+}
+
+// A stored choice that cannot be had (the settings file edited by hand) is
+// refused with a word when the run starts, never dropped: a tolerance that
+// vanished would turn a loosened comparison into a strict one unseen.
+TEST_F(ComparisonOptions, AStoredChoiceThatCannotBeHadIsRefusedWhenTheRunStarts) {
+    compare::OptionChoices edited;
+    edited.tolerance = QStringLiteral("abc");
+    ASSERT_TRUE(windows::StorePairOptions({"A", "B"}, edited));
+    f2().firstTables()->Select(1);
+    f2().secondTables()->Select(2);
+    QTest::mouseClick(f2().nextButton(), Qt::LeftButton);
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_TRUE(boxes.boxes[0].text.contains(QStringLiteral("cannot be used: \"abc\"")))
+        << boxes.boxes[0].text.toStdString();
+    windows::ResultsWindow* f3 = registry().existingResultsWindow();
+    EXPECT_FALSE(f3 && f3->isVisible());
 }
 
 // The dialog needs a chosen pair and the first table's columns: without a
