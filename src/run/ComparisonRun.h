@@ -17,6 +17,7 @@
 #include "DifferenceSink.h"
 #include "LoginDetails.h"
 #include "RecordKey.h"
+#include "Side.h"
 #include "SideNames.h"
 #include "Steps.h"
 #include "TableCatalogue.h"
@@ -26,10 +27,6 @@ namespace compare {
 
 class TableReader;
 class ReaderBlocks;
-
-// The two sides of a comparison: the first table, and the second, which
-// the lines name as the table records are added to or deleted from.
-enum class Side { First = 0, Second = 1 };
 
 // Fields by position: 0 to lastField of both tables, named by the first
 // table's names.

@@ -69,8 +69,8 @@ QString HelpText() {
            QStringLiteral("for example, for Server.");
 }
 
-LoginWindow::Tags LoginWindow::TagsFor(LoginSide side) {
-    if (side == LoginSide::First) {
+LoginWindow::Tags LoginWindow::TagsFor(compare::Side side) {
+    if (side == compare::Side::First) {
         return {app::kForm1HelpTag, app::kForm1NextTag, app::kForm1TestConnectionTag,
                 app::kForm1LoadTag};
     }
@@ -78,11 +78,11 @@ LoginWindow::Tags LoginWindow::TagsFor(LoginSide side) {
             app::kForm4LoadTag};
 }
 
-LoginWindow::LoginWindow(WindowRegistry& registry, LoginSide side)
+LoginWindow::LoginWindow(WindowRegistry& registry, compare::Side side)
     : Window(registry),
       side_(side),
-      keys_(side == LoginSide::First ? connection::kFirstLoginSettings
-                                     : connection::kSecondLoginSettings),
+      keys_(side == compare::Side::First ? connection::kFirstLoginSettings
+                                         : connection::kSecondLoginSettings),
       tags_(TagsFor(side)) {
     setFont(ArialFont(9, true));
     setFixedSize(Twips(8040), Twips(3960));
@@ -183,13 +183,13 @@ LoginDetails LoginWindow::CurrentLoginDetails() const {
 void LoginWindow::Form_Load() {
     ErrorTrap trap(registry().boxes(), tags_.load);
     trap.step(100, [&] { ApplySkin(*this, registry().programFolder()); });
-    if (side_ == LoginSide::First) {
+    if (side_ == compare::Side::First) {
         trap.step(104, [&] { setWindowTitle(QString::fromLatin1(app::kProductName)); });
     } else {
         trap.step(104, [&] { setWindowTitle(QStringLiteral("Second table: log in")); });
     }
     trap.step(104, [&] { setWindowIcon(ProgramIcon()); });
-    if (side_ == LoginSide::First) trap.step(104, [&] { app::ApplyApplicationTitle(); });
+    if (side_ == compare::Side::First) trap.step(104, [&] { app::ApplyApplicationTitle(); });
     LoadPointerFile(trap, 124, 126);
     loadingStored_ = true;
     trap.step(128, [&] { Text1->setText(settings_.read(keys_.server)); });
@@ -203,7 +203,7 @@ void LoginWindow::Form_Load() {
     loadingStored_ = false;
     // The second login is asked for when the user chooses another server: the
     // first window has already said what there was to say about the file.
-    if (side_ == LoginSide::Second) return;
+    if (side_ == compare::Side::Second) return;
     // Said once: the user must know why the fields are empty, or that changes are not kept.
     const QString file = settings_.fileName();
     if (settings_.access() == connection::SettingsStore::Access::Unreadable) {
@@ -306,7 +306,7 @@ void LoginWindow::PushButton3_Click(bool quietFailure) {
         return;
     }
     TableSelectionWindow& tables = registry().tableSelectionWindow();
-    if (side_ == LoginSide::First) {
+    if (side_ == compare::Side::First) {
         // Both lists show the same catalogue when the second table comes from
         // this database: one whole read serves both; a read that failed is
         // tried again for the second list.
@@ -314,13 +314,13 @@ void LoginWindow::PushButton3_Click(bool quietFailure) {
         trap.step(104, [&] {
             const catalogue::CatalogueRead first = read(details);
             if (!first.failure) whole = first;
-            tables.FillTableList(TableSide::First, first);
+            tables.FillTableList(compare::Side::First, first);
         });
         trap.step(106, [&] {
             tables.ForgetServerDatabases();  // the login may name another server now
             const LoginDetails second = tables.SecondSideLogin();
             const bool shared = whole && compare::SameDatabase(second, details);
-            tables.FillTableList(TableSide::Second, shared ? *whole : read(second));
+            tables.FillTableList(compare::Side::Second, shared ? *whole : read(second));
         });
     } else {
         // Only the second list changes; a login whose catalogue cannot be
@@ -338,7 +338,7 @@ void LoginWindow::PushButton3_Click(bool quietFailure) {
 }
 
 void LoginWindow::closeEvent(QCloseEvent* event) {
-    if (side_ == LoginSide::First) return Window::closeEvent(event);
+    if (side_ == compare::Side::First) return Window::closeEvent(event);
     // Closing the second login gives up another server: back to the table
     // selection, whose second list keeps the tables it had.
     event->accept();

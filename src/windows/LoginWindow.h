@@ -8,14 +8,10 @@
 
 #include "LoginDetails.h"
 #include "Settings.h"
+#include "Side.h"
 #include "Window.h"
 
 namespace windows {
-
-// Whose login a login window holds: the program's own (the first table's,
-// and the second's within its server), or the second table's on another
-// server.
-enum class LoginSide { First, Second };
 
 // The login window. Its fields are the working copy of the login details
 // for the whole run; every change of a field is stored at once. The second
@@ -25,11 +21,13 @@ class LoginWindow : public Window {
     Q_OBJECT
 
 public:
-    explicit LoginWindow(WindowRegistry& registry, LoginSide side = LoginSide::First);
+    // side: whose login it holds, the program's own (the first table's, and
+    // the second's within its server) or the second table's on another server.
+    explicit LoginWindow(WindowRegistry& registry, compare::Side side = compare::Side::First);
 
     void Form_Load() override;
 
-    LoginSide side() const { return side_; }
+    compare::Side side() const { return side_; }
 
     // The login details as the fields hold them at this moment.
     connection::LoginDetails CurrentLoginDetails() const;
@@ -59,7 +57,7 @@ private:
         const char* testConnection;
         const char* load;
     };
-    static Tags TagsFor(LoginSide side);
+    static Tags TagsFor(compare::Side side);
     void PushButton5_Click();  // "Test Connection"
     // "Next >". The load's automatic "Next >" shows no box when the login fails.
     void PushButton3_Click(bool quietFailure = false);
@@ -84,7 +82,7 @@ private:
     QPushButton* PushButton2;
     QPushButton* PushButton3;
 
-    const LoginSide side_;
+    const compare::Side side_;
     const connection::LoginSettingKeys& keys_;
     const Tags tags_;
     connection::SettingsStore settings_;

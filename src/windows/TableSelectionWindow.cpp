@@ -137,8 +137,8 @@ void TableSelectionWindow::PushButton2_Click() {
     trap.step(102, [&] { Hide(); });
 }
 
-void TableSelectionWindow::FillTableList(TableSide side, const catalogue::CatalogueRead& read) {
-    catalogue::FillTableList(side == TableSide::First ? *ListView1 : *ListView2, read);
+void TableSelectionWindow::FillTableList(compare::Side side, const catalogue::CatalogueRead& read) {
+    catalogue::FillTableList(side == compare::Side::First ? *ListView1 : *ListView2, read);
 }
 
 TableSelectionWindow::Origin TableSelectionWindow::originAt(int index) const {
@@ -248,7 +248,7 @@ void TableSelectionWindow::Combo1_Click(int index) {
         return;
     }
     settleOrigin(index);
-    trap.step(106, [&] { FillTableList(TableSide::Second, *read); });
+    trap.step(106, [&] { FillTableList(compare::Side::Second, *read); });
     SetMousePointer(kPointerNormal);
 }
 
@@ -332,7 +332,7 @@ void TableSelectionWindow::Options_Click() {
 
 void TableSelectionWindow::UseSecondLogin(const catalogue::CatalogueRead& read) {
     settleOrigin(Combo1->count() - 1);
-    FillTableList(TableSide::Second, read);
+    FillTableList(compare::Side::Second, read);
 }
 
 void TableSelectionWindow::SecondLoginAbandoned() { Combo1->setCurrentIndex(originIndex_); }

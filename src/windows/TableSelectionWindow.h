@@ -14,20 +14,17 @@
 #include "ComparisonOptionsDialog.h"
 #include "LoginDetails.h"
 #include "PairOptions.h"
+#include "Side.h"
 #include "TableCatalogue.h"
 #include "TableListView.h"
 #include "Window.h"
 
 namespace compare {
 enum class OpenStage;
-enum class Side;
 class FixScriptSession;
 }  // namespace compare
 
 namespace windows {
-
-// Which of the two table lists: the first table's (left) or the second's (right).
-enum class TableSide { First, Second };
 
 // A combo box that asks for its items just before its list opens.
 class OnDemandComboBox : public QComboBox {
@@ -54,7 +51,7 @@ public:
 
     // Replaces one list's items with the database's tables, as the catalogue
     // read them (a read that failed part-way lists what it read, then throws).
-    void FillTableList(TableSide side, const catalogue::CatalogueRead& read);
+    void FillTableList(compare::Side side, const catalogue::CatalogueRead& read);
 
     // The login the second table is reached with: the login window's for
     // "This database", the same with another database of its server, or the

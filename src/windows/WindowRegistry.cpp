@@ -31,7 +31,7 @@ TableSelectionWindow& WindowRegistry::tableSelectionWindow() {
 }
 ResultsWindow& WindowRegistry::resultsWindow() { return instance(results_, *this); }
 LoginWindow& WindowRegistry::secondLoginWindow() {
-    return instance(secondLogin_, *this, LoginSide::Second);
+    return instance(secondLogin_, *this, compare::Side::Second);
 }
 
 void WindowRegistry::EndProgram() {
