@@ -19,6 +19,21 @@ bool containsName(const QStringList& names, const QString& name) {
     return names.contains(name, Qt::CaseInsensitive);
 }
 
+QCheckBox* checkBox(QWidget* parent, const QString& objectName, const QString& text, bool checked) {
+    auto* box = new QCheckBox(text, parent);
+    box->setObjectName(objectName);
+    box->setChecked(checked);
+    return box;
+}
+
+QLineEdit* lineEdit(QWidget* parent, const QString& objectName, const QString& text,
+                    const QString& placeholder) {
+    auto* edit = new QLineEdit(text, parent);
+    edit->setObjectName(objectName);
+    edit->setPlaceholderText(placeholder);
+    return edit;
+}
+
 }  // namespace
 
 ComparisonOptionsDialog::ComparisonOptionsDialog(const TablePair& pair, const QStringList& columns,
@@ -29,11 +44,15 @@ ComparisonOptionsDialog::ComparisonOptionsDialog(const TablePair& pair, const QS
     setWindowTitle(QStringLiteral("Comparison options"));
     setFont(ArialFont(9, true));
     ApplyClassicColours(*this);
+    makeColumnList(columns, options);
+    makeChoices(options);
+    layOut(pair);
+}
 
-    auto* heading = new QLabel(QStringLiteral("%1 against %2").arg(pair.first, pair.second), this);
-    heading->setWordWrap(true);
-    heading->setTextFormat(Qt::PlainText);
-
+// The first table's columns, each with a tick to leave it out and one to
+// make it a key column (shown only when records are paired by key).
+void ComparisonOptionsDialog::makeColumnList(const QStringList& columns,
+                                             const OptionChoices& options) {
     columns_ = new QTreeWidget(this);
     columns_->setObjectName(QStringLiteral("ColumnList"));
     columns_->setRootIsDecorated(false);
@@ -51,41 +70,30 @@ ComparisonOptionsDialog::ComparisonOptionsDialog(const TablePair& pair, const QS
         item->setCheckState(KeyColumn,
                             containsName(options.key, name) ? Qt::Checked : Qt::Unchecked);
     }
-    columns_->setColumnHidden(KeyColumn, !keyed);
-    if (!keyed) hiddenKey_ = ticked(KeyColumn);
-    auto* keyNote = new QLabel(
-        keyed ? QStringLiteral("No key column ticked: the first table's primary key.")
-              : QStringLiteral("Tick \"Pair records by key\" to pick the key's columns."),
-        this);
-    keyNote->setWordWrap(true);
+    columns_->setColumnHidden(KeyColumn, !keyed_);
+    if (!keyed_) hiddenKey_ = ticked(KeyColumn);
+}
 
-    firstWhere_ = new QLineEdit(options.firstWhere, this);
-    firstWhere_->setObjectName(QStringLiteral("FirstWhere"));
-    firstWhere_->setPlaceholderText(QStringLiteral("all rows"));
-    sameWhere_ = new QCheckBox(QStringLiteral("The same condition for the second table"), this);
-    sameWhere_->setObjectName(QStringLiteral("SameWhere"));
-    sameWhere_->setChecked(options.sameWhere);
-    secondWhere_ = new QLineEdit(options.secondWhere, this);
-    secondWhere_->setObjectName(QStringLiteral("SecondWhere"));
-    secondWhere_->setPlaceholderText(QStringLiteral("all rows"));
+// The rows taken, what counts as equal, when to stop; and the line that
+// says what is wrong with them.
+void ComparisonOptionsDialog::makeChoices(const OptionChoices& options) {
+    const QString allRows = QStringLiteral("all rows");
+    firstWhere_ = lineEdit(this, QStringLiteral("FirstWhere"), options.firstWhere, allRows);
+    sameWhere_ =
+        checkBox(this, QStringLiteral("SameWhere"),
+                 QStringLiteral("The same condition for the second table"), options.sameWhere);
+    secondWhere_ = lineEdit(this, QStringLiteral("SecondWhere"), options.secondWhere, allRows);
     secondWhere_->setEnabled(!options.sameWhere);
     connect(sameWhere_, &QCheckBox::toggled, secondWhere_, &QWidget::setDisabled);
-
-    trim_ = new QCheckBox(QStringLiteral("Ignore trailing blanks"), this);
-    trim_->setObjectName(QStringLiteral("Trim"));
-    trim_->setChecked(options.trim);
-    ignoreCase_ = new QCheckBox(QStringLiteral("Ignore case"), this);
-    ignoreCase_->setObjectName(QStringLiteral("IgnoreCase"));
-    ignoreCase_->setChecked(options.ignoreCase);
-    nullEqualsEmpty_ = new QCheckBox(QStringLiteral("NULL equals empty text"), this);
-    nullEqualsEmpty_->setObjectName(QStringLiteral("NullEqualsEmpty"));
-    nullEqualsEmpty_->setChecked(options.nullEqualsEmpty);
-    tolerance_ = new QLineEdit(options.tolerance, this);
-    tolerance_->setObjectName(QStringLiteral("Tolerance"));
-    tolerance_->setPlaceholderText(QStringLiteral("exactly"));
-    limit_ = new QLineEdit(options.limit, this);
-    limit_->setObjectName(QStringLiteral("Limit"));
-    limit_->setPlaceholderText(QStringLiteral("no limit"));
+    trim_ = checkBox(this, QStringLiteral("Trim"), QStringLiteral("Ignore trailing blanks"),
+                     options.trim);
+    ignoreCase_ = checkBox(this, QStringLiteral("IgnoreCase"), QStringLiteral("Ignore case"),
+                           options.ignoreCase);
+    nullEqualsEmpty_ = checkBox(this, QStringLiteral("NullEqualsEmpty"),
+                                QStringLiteral("NULL equals empty text"), options.nullEqualsEmpty);
+    tolerance_ =
+        lineEdit(this, QStringLiteral("Tolerance"), options.tolerance, QStringLiteral("exactly"));
+    limit_ = lineEdit(this, QStringLiteral("Limit"), options.limit, QStringLiteral("no limit"));
 
     problem_ = new QLabel(this);
     problem_->setObjectName(QStringLiteral("Problem"));
@@ -95,7 +103,17 @@ ComparisonOptionsDialog::ComparisonOptionsDialog(const TablePair& pair, const QS
     // Room kept for it, so that nothing moves under the pointer when it shows.
     problem_->setMinimumHeight(2 * problem_->fontMetrics().lineSpacing());
     problem_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+}
 
+void ComparisonOptionsDialog::layOut(const TablePair& pair) {
+    auto* heading = new QLabel(QStringLiteral("%1 against %2").arg(pair.first, pair.second), this);
+    heading->setWordWrap(true);
+    heading->setTextFormat(Qt::PlainText);
+    auto* keyNote = new QLabel(
+        keyed_ ? QStringLiteral("No key column ticked: the first table's primary key.")
+               : QStringLiteral("Tick \"Pair records by key\" to pick the key's columns."),
+        this);
+    keyNote->setWordWrap(true);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     ok_ = buttons->button(QDialogButtonBox::Ok);
     cancel_ = buttons->button(QDialogButtonBox::Cancel);
@@ -125,15 +143,9 @@ ComparisonOptionsDialog::ComparisonOptionsDialog(const TablePair& pair, const QS
     layout->addWidget(problem_);
     layout->addWidget(buttons);
     resize(Twips(6600), Twips(7800));
-
-    setTabOrder(columns_, firstWhere_);
-    setTabOrder(firstWhere_, sameWhere_);
-    setTabOrder(sameWhere_, secondWhere_);
-    setTabOrder(secondWhere_, trim_);
-    setTabOrder(trim_, ignoreCase_);
-    setTabOrder(ignoreCase_, nullEqualsEmpty_);
-    setTabOrder(nullEqualsEmpty_, tolerance_);
-    setTabOrder(tolerance_, limit_);
+    QWidget* order[] = {columns_,    firstWhere_,      sameWhere_, secondWhere_, trim_,
+                        ignoreCase_, nullEqualsEmpty_, tolerance_, limit_};
+    for (std::size_t k = 1; k < std::size(order); ++k) setTabOrder(order[k - 1], order[k]);
 }
 
 QStringList ComparisonOptionsDialog::ticked(Column column) const {

@@ -54,6 +54,9 @@ private:
         QWidget* where = nullptr;  // the control to put right
     };
     Problem check() const;
+    void makeColumnList(const QStringList& columns, const OptionChoices& options);
+    void makeChoices(const OptionChoices& options);
+    void layOut(const TablePair& pair);
     QStringList ticked(Column column) const;
 
     bool keyed_;
