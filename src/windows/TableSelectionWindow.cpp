@@ -89,27 +89,20 @@ TableSelectionWindow::TableSelectionWindow(WindowRegistry& registry) : Window(re
                       3600, 5520, 3360, 345);
     AllTables->setAutoDefault(false);
 
-    setTabOrder(ListView1, ListView2);
-    setTabOrder(ListView2, PushButton3);
-    setTabOrder(PushButton3, PushButton2);
-    setTabOrder(PushButton2, PairByName);
-    setTabOrder(PairByName, PairByKey);
-    setTabOrder(PairByKey, Options);
-    setTabOrder(Options, Combo1);
-    setTabOrder(Combo1, AllTables);
+    QWidget* order[] = {ListView1, ListView2, PushButton3, PushButton2, PairByName,
+                        PairByKey, Options,   Combo1,      AllTables};
+    for (std::size_t k = 1; k < std::size(order); ++k) setTabOrder(order[k - 1], order[k]);
 
-    AddPointerHandler(Label1, PointerHandler::Normal);
-    AddPointerHandler(ListView1->viewport(), PointerHandler::Normal);
-    AddPointerHandler(ListView2->viewport(), PointerHandler::Normal);
+    for (QWidget* w :
+         {static_cast<QWidget*>(Label1), ListView1->viewport(), ListView2->viewport()}) {
+        AddPointerHandler(w, PointerHandler::Normal);
+    }
     AddPointerHandler(PushButton2, PointerHandler::Hand);
     AddPointerHandler(PushButton3, PointerHandler::Hand);
-    AddNoPointerHandler(ProgressBar1);
-    AddNoPointerHandler(PairByName);
-    AddNoPointerHandler(PairByKey);
-    AddNoPointerHandler(Options);
-    AddNoPointerHandler(Label2);
-    AddNoPointerHandler(Combo1);
-    AddNoPointerHandler(AllTables);
+    for (QWidget* w : std::initializer_list<QWidget*>{ProgressBar1, PairByName, PairByKey, Options,
+                                                      Label2, Combo1, AllTables}) {
+        AddNoPointerHandler(w);
+    }
 
     connect(PushButton2, &QPushButton::clicked, this, [this] { PushButton2_Click(); });
     connect(PushButton3, &QPushButton::clicked, this, [this] { PushButton3_Click(); });
