@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "ErrorReport.h"
+#include "QueryPlan.h"
 #include "SideNames.h"
 #include "Summary.h"
 #include "TableComparison.h"
@@ -169,98 +170,21 @@ bool ComparisonRun::plansQueries() const {
            !options_.secondWhere().isEmpty();
 }
 
-namespace {
-
-// The fields of a described table the query reads: all but those left out.
-std::vector<int> keptColumns(const data::ResultTable& columns, const QStringList& ignore) {
-    std::vector<int> kept;
-    for (int k = 0; k < columns.fieldCount(); ++k) {
-        if (!ignore.contains(columns.column(k).name(), Qt::CaseInsensitive)) kept.push_back(k);
-    }
-    return kept;
-}
-
-// The names of the columns kept, for the query; none when none is left out,
-// so that the query stays "select *".
-QStringList selectList(const data::ResultTable& columns, const std::vector<int>& kept) {
-    QStringList names;
-    if (static_cast<int>(kept.size()) == columns.fieldCount()) return names;
-    for (const int k : kept) names << columns.column(k).name();
-    return names;
-}
-
-// A described column's place among the columns read.
-int placeAmong(const std::vector<int>& kept, int column) {
-    return static_cast<int>(std::find(kept.begin(), kept.end(), column) - kept.begin());
-}
-
-}  // namespace
-
 void ComparisonRun::PlanQueries(const catalogue::TableName& first,
                                 const catalogue::TableName& second) {
     checkConditions();
-    const QStringList& ignore = options_.ignore;
-    const QString firstName = first.listed();
-    const QString secondName = second.listed();
-    const auto keyLeftOut = [&](const QString& column) {
-        return KeyProblem(QStringLiteral("The records cannot be paired by key: the key column "
-                                         "\"%1\" is left out of the comparison.")
-                              .arg(column));
-    };
-    // A key the user names is refused before either table is asked anything.
-    for (const QString& column : options_.key.columns) {
-        if (ignore.contains(column, Qt::CaseInsensitive)) throw keyLeftOut(column);
-    }
-    if (!pairsByKey() && ignore.isEmpty() && !learnFills_) {
-        queries_ = {SelectFrom(first, {}, condition(Side::First)),
-                    SelectFrom(second, {}, condition(Side::Second))};
+    RefuseNamedKeyLeftOut(options_);
+    if (!NeedsShapes(options_, learnFills_)) {
+        queries_ = PlanQueryText(options_, first, second, nullptr).queries;
         return;
     }
-
     const TableShapes shapes = DescribeTables(reader(Side::First), reader(Side::Second), first,
                                               second, {options_.key.automatic, false},
                                               {false, learnFills_}, [this] { waiting(); });
     secondFills_ = shapes.second.fills;
-    for (const QString& name : ignore) {
-        if (options_.ignoreWhereFound || shapes.first.columns.indexOf(name) >= 0 ||
-            shapes.second.columns.indexOf(name) >= 0) {
-            continue;
-        }
-        throw OptionProblem(
-            firstName == secondName
-                ? QStringLiteral("Neither table %1 has a column \"%2\" to leave out.")
-                      .arg(firstName, name)
-                : QStringLiteral("Neither %1 nor %2 has a column \"%3\" to leave out.")
-                      .arg(firstName, secondName, name));
-    }
-    std::optional<RecordKey> key;
-    if (pairsByKey()) {
-        key = ResolveRecordKey(options_.key, firstName, shapes.first, secondName, shapes.second);
-        for (const QString& column : key->names) {
-            if (ignore.contains(column, Qt::CaseInsensitive)) throw keyLeftOut(column);
-        }
-    }
-    const std::vector<int> firstKept = keptColumns(shapes.first.columns, ignore);
-    const std::vector<int> secondKept = keptColumns(shapes.second.columns, ignore);
-    for (const auto& [kept, name] :
-         {std::pair{&firstKept, &firstName}, {&secondKept, &secondName}}) {
-        if (kept->empty()) {
-            throw OptionProblem(
-                QStringLiteral("Every column of %1 is left out: nothing of it is left to compare.")
-                    .arg(*name));
-        }
-    }
-
-    queries_ = {
-        SelectFrom(first, selectList(shapes.first.columns, firstKept), condition(Side::First)),
-        SelectFrom(second, selectList(shapes.second.columns, secondKept), condition(Side::Second))};
-    if (!key) return;
-    queries_[0] += KeyOrder(shapes.first.columns, key->first);
-    queries_[1] += KeyOrder(shapes.second.columns, key->second);
-    // The engine finds the key among the fields read.
-    for (int& f : key->first) f = placeAmong(firstKept, f);
-    for (int& f : key->second) f = placeAmong(secondKept, f);
-    key_ = std::move(key);
+    QueryPlan plan = PlanQueryText(options_, first, second, &shapes);
+    queries_ = plan.queries;
+    key_ = std::move(plan.key);
 }
 
 void ComparisonRun::SendQuery(Side side, const catalogue::TableName& table) {

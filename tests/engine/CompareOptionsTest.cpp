@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QStringList>
+#include <tuple>
 
 #include "CompareOptions.h"
 
@@ -19,6 +20,42 @@ TEST(RowCondition, StaysOneConditionOfOneStatement) {
                                 "'open", "[open", "a = 'x''"}) {
         EXPECT_FALSE(compare::RowConditionProblem(QString::fromUtf8(refused)).isEmpty()) << refused;
     }
+}
+
+// The one check of the options a person sets, for the dialog and the run:
+// the first choice that cannot be had, named; the key's columns only matter
+// by key; what passes is handed to the run as given.
+TEST(OptionChoices, TheOneCheckNamesTheFirstChoiceThatCannotBeHad) {
+    compare::OptionChoices choices;
+    choices.leaveOut = {QStringLiteral("Id")};
+    choices.key = {QStringLiteral("Id")};
+    EXPECT_FALSE(choices.Check(false));
+    ASSERT_TRUE(choices.Check(true));
+    EXPECT_EQ(choices.Check(true)->choice, compare::OptionChoices::Choice::LeaveOut);
+    choices.leaveOut.clear();
+    for (const auto& [tolerance, limit, sameWhere, choice] :
+         {std::tuple{"x", "", true, compare::OptionChoices::Choice::Tolerance},
+          std::tuple{"", "-3", true, compare::OptionChoices::Choice::Limit},
+          std::tuple{"", "", false, compare::OptionChoices::Choice::SecondWhere}}) {
+        compare::OptionChoices wrong = choices;
+        wrong.tolerance = QString::fromUtf8(tolerance);
+        wrong.limit = QString::fromUtf8(limit);
+        wrong.sameWhere = sameWhere;
+        wrong.secondWhere = QStringLiteral("a = 'open");
+        ASSERT_TRUE(wrong.Check(true)) << tolerance << limit;
+        EXPECT_EQ(wrong.Check(true)->choice, choice);
+        compare::RunOptions options;
+        EXPECT_THROW(wrong.ApplyTo(options), compare::OptionProblem);
+    }
+    choices.tolerance = QStringLiteral("0.5");
+    choices.limit = QStringLiteral("7");
+    compare::RunOptions options;
+    options.key.automatic = true;
+    choices.ApplyTo(options);
+    EXPECT_EQ(options.values.tolerance->text, QStringLiteral("0.5"));
+    EXPECT_EQ(options.limit, 7);
+    EXPECT_EQ(options.key.columns, QStringList{QStringLiteral("Id")});
+    EXPECT_FALSE(options.key.automatic);
 }
 
 }  // namespace

@@ -1,0 +1,111 @@
+#include "QueryPlan.h"
+
+#include <algorithm>
+
+#include "TableQuery.h"
+
+namespace compare {
+
+namespace {
+
+// The fields of a described table the query reads: all but those left out.
+std::vector<int> keptColumns(const data::ResultTable& columns, const QStringList& ignore) {
+    std::vector<int> kept;
+    for (int k = 0; k < columns.fieldCount(); ++k) {
+        if (!ignore.contains(columns.column(k).name(), Qt::CaseInsensitive)) kept.push_back(k);
+    }
+    return kept;
+}
+
+// The names of the columns kept, for the query; none when none is left out,
+// so that the query stays "select *".
+QStringList selectList(const data::ResultTable& columns, const std::vector<int>& kept) {
+    QStringList names;
+    if (static_cast<int>(kept.size()) == columns.fieldCount()) return names;
+    for (const int k : kept) names << columns.column(k).name();
+    return names;
+}
+
+// A described column's place among the columns read.
+int placeAmong(const std::vector<int>& kept, int column) {
+    return static_cast<int>(std::find(kept.begin(), kept.end(), column) - kept.begin());
+}
+
+KeyProblem KeyLeftOut(const QString& column) {
+    return KeyProblem(QStringLiteral("The records cannot be paired by key: the key column "
+                                     "\"%1\" is left out of the comparison.")
+                          .arg(column));
+}
+
+// A column to leave out must be in one table at least: a misspelt name would
+// otherwise leave nothing out without a word.
+void RefuseUnknownLeftOut(const RunOptions& options, const QString& firstName,
+                          const QString& secondName, const TableShapes& shapes) {
+    for (const QString& name : options.ignore) {
+        if (options.ignoreWhereFound || shapes.first.columns.indexOf(name) >= 0 ||
+            shapes.second.columns.indexOf(name) >= 0) {
+            continue;
+        }
+        throw OptionProblem(
+            firstName == secondName
+                ? QStringLiteral("Neither table %1 has a column \"%2\" to leave out.")
+                      .arg(firstName, name)
+                : QStringLiteral("Neither %1 nor %2 has a column \"%3\" to leave out.")
+                      .arg(firstName, secondName, name));
+    }
+}
+
+}  // namespace
+
+void RefuseNamedKeyLeftOut(const RunOptions& options) {
+    for (const QString& column : options.key.columns) {
+        if (options.ignore.contains(column, Qt::CaseInsensitive)) throw KeyLeftOut(column);
+    }
+}
+
+bool NeedsShapes(const RunOptions& options, bool learnFills) {
+    return options.key.pairsByKey() || !options.ignore.isEmpty() || learnFills;
+}
+
+QueryPlan PlanQueryText(const RunOptions& options, const catalogue::TableName& first,
+                        const catalogue::TableName& second, const TableShapes* shapes) {
+    RefuseNamedKeyLeftOut(options);
+    QueryPlan plan;
+    if (shapes == nullptr) {
+        plan.queries = {SelectFrom(first, {}, options.where),
+                        SelectFrom(second, {}, options.secondWhere())};
+        return plan;
+    }
+    const QString firstName = first.listed();
+    const QString secondName = second.listed();
+    RefuseUnknownLeftOut(options, firstName, secondName, *shapes);
+    if (options.key.pairsByKey()) {
+        plan.key =
+            ResolveRecordKey(options.key, firstName, shapes->first, secondName, shapes->second);
+        for (const QString& column : plan.key->names) {
+            if (options.ignore.contains(column, Qt::CaseInsensitive)) throw KeyLeftOut(column);
+        }
+    }
+    const std::vector<int> firstKept = keptColumns(shapes->first.columns, options.ignore);
+    const std::vector<int> secondKept = keptColumns(shapes->second.columns, options.ignore);
+    for (const auto& [kept, name] :
+         {std::pair{&firstKept, &firstName}, {&secondKept, &secondName}}) {
+        if (kept->empty()) {
+            throw OptionProblem(
+                QStringLiteral("Every column of %1 is left out: nothing of it is left to compare.")
+                    .arg(*name));
+        }
+    }
+    plan.queries = {
+        SelectFrom(first, selectList(shapes->first.columns, firstKept), options.where),
+        SelectFrom(second, selectList(shapes->second.columns, secondKept), options.secondWhere())};
+    if (!plan.key) return plan;
+    plan.queries[0] += KeyOrder(shapes->first.columns, plan.key->first);
+    plan.queries[1] += KeyOrder(shapes->second.columns, plan.key->second);
+    // The engine finds the key among the fields read.
+    for (int& f : plan.key->first) f = placeAmong(firstKept, f);
+    for (int& f : plan.key->second) f = placeAmong(secondKept, f);
+    return plan;
+}
+
+}  // namespace compare
