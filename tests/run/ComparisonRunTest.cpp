@@ -57,22 +57,19 @@ protected:
         QString ended = QStringLiteral("compared");
         QString stage;
         try {
-            stage = "connect";
-            run.CreateConnections();
-            run.SetMode();
-            run.SetCommandTimeout();
-            run.SetConnectionTimeout();
-            run.SetCursorLocation();
-            run.Connect({}, {});
-            stage = "plan";
-            run.PlanQueries(a, b);
-            stage = "query";
-            run.SendQuery(Side::First, a);
-            run.SendQuery(Side::Second, b);
-            run.WaitQueried(Side::First);
-            run.WaitQueried(Side::Second);
-            stage = "read";
-            if (!run.HasRows(Side::First) || !run.HasRows(Side::Second)) ended = "no data";
+            // The stages in the order every run takes them, named by what they do.
+            compare::FirstRows rows;
+            compare::OpenRun(run, {{}, a}, {{}, b}, false, rows,
+                             [&](compare::OpenStage s, const std::function<void()>& fn) {
+                                 using S = compare::OpenStage;
+                                 stage = s <= S::Connect       ? QStringLiteral("connect")
+                                         : s == S::PlanQueries ? QStringLiteral("plan")
+                                         : s <= S::WaitSecond  ? QStringLiteral("query")
+                                                               : QStringLiteral("read");
+                                 fn();
+                                 return true;
+                             });
+            if (!rows.first || !rows.second) ended = "no data";
             if (ended == "compared") run.Compare(steps, sink, run.PositionalFields());
         } catch (const compare::RunCancelled&) {
             ended = QStringLiteral("cancelled at %1").arg(stage);
