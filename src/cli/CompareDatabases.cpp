@@ -10,6 +10,7 @@
 
 #include "CommandParts.h"
 #include "DatabaseComparison.h"
+#include "DatabaseReport.h"
 #include "DifferenceLines.h"
 #include "ReportWriter.h"
 
@@ -28,171 +29,6 @@ std::vector<QRegularExpression> Patterns(const QStringList& texts) {
     }
     return out;
 }
-
-QString KindName(PairOutcome::Kind kind) {
-    using Kind = PairOutcome::Kind;
-    switch (kind) {
-        case Kind::Same:
-            return QStringLiteral("same");
-        case Kind::Differ:
-            return QStringLiteral("differ");
-        case Kind::NotCompared:
-            return QStringLiteral("not-compared");
-        case Kind::OnlyInFirst:
-            return QStringLiteral("only-in-first");
-        case Kind::OnlyInSecond:
-            return QStringLiteral("only-in-second");
-    }
-    return QString();
-}
-
-// The report: a line a pair as it is done (for a person: aligned columns;
-// CSV and JSON for scripts), each pair's difference lines under it when
-// asked for, the totals last.
-class DatabasesReport {
-public:
-    DatabasesReport(QIODevice& out, compare::ReportFormat format, qsizetype nameWidth)
-        : writer_(out, compare::ReportFormat::Text), format_(format), width_(nameWidth) {
-        switch (format_) {
-            case compare::ReportFormat::Text:
-                writer_.writeLine(compare::PairHeaderRow(width_));
-                break;
-            case compare::ReportFormat::Csv:
-                writer_.writeLine(QStringLiteral(
-                    "kind,table,pairing,changed-records,changed-fields,added,deleted,not-unique,"
-                    "columns-only-in-one,note,record,field,from,to"));
-                break;
-            case compare::ReportFormat::Json:
-                break;
-        }
-    }
-
-    void pair(const PairOutcome& o) {
-        const QString pairing = compare::PairingText(o);
-        switch (format_) {
-            case compare::ReportFormat::Text:
-                writer_.writeLine(compare::PairLine(o, width_));
-                break;
-            case compare::ReportFormat::Csv: {
-                const bool counted = o.kind == PairOutcome::Kind::Differ;
-                const compare::RunSummary& s = o.summary;
-                const auto count = [&](std::int64_t n) {
-                    return counted ? QString::number(n) : QString();
-                };
-                QString note = o.note;
-                if (o.bothEmpty && note.isEmpty()) note = QStringLiteral("both empty");
-                if (s.stoppedAtLimit) note = QStringLiteral("stopped at the limit");
-                writer_.writeLine(QStringList{
-                    KindName(o.kind), compare::CsvText(o.table),
-                    pairing.isEmpty() ? QString() : pairing.mid(3), count(s.changedRecords),
-                    count(s.changedFields), count(s.added), count(s.deleted), count(s.notUnique),
-                    count(o.columnsOnlyInOne), note.isEmpty() ? QString() : compare::CsvText(note),
-                    QString(), QString(), QString(), QString()}
-                                      .join(u','));
-                break;
-            }
-            case compare::ReportFormat::Json: {
-                QString json = QStringLiteral("{\"kind\":\"%1\",\"table\":%2")
-                                   .arg(KindName(o.kind), compare::JsonText(o.table));
-                if (!pairing.isEmpty()) {
-                    json += QStringLiteral(",\"pairing\":\"%1\"").arg(pairing.mid(3));
-                }
-                const compare::RunSummary& s = o.summary;
-                if (o.kind == PairOutcome::Kind::Differ) {
-                    json += QStringLiteral(
-                                ",\"changedRecords\":%1,\"changedFields\":%2,\"added\":%3,"
-                                "\"deleted\":%4,\"notUnique\":%5,\"columnsOnlyInOne\":%6,"
-                                "\"stoppedAtLimit\":%7")
-                                .arg(s.changedRecords)
-                                .arg(s.changedFields)
-                                .arg(s.added)
-                                .arg(s.deleted)
-                                .arg(s.notUnique)
-                                .arg(o.columnsOnlyInOne)
-                                .arg(s.stoppedAtLimit ? QStringLiteral("true")
-                                                      : QStringLiteral("false"));
-                }
-                if (o.kind == PairOutcome::Kind::Same) {
-                    json +=
-                        QStringLiteral(",\"bothEmpty\":%1")
-                            .arg(o.bothEmpty ? QStringLiteral("true") : QStringLiteral("false"));
-                    if (!o.note.isEmpty())
-                        json += QStringLiteral(",\"note\":") + compare::JsonText(o.note);
-                }
-                if (o.kind == PairOutcome::Kind::NotCompared) {
-                    json += QStringLiteral(",\"reason\":") + compare::JsonText(o.note);
-                }
-                if (o.kind == PairOutcome::Kind::OnlyInFirst ||
-                    o.kind == PairOutcome::Kind::OnlyInSecond) {
-                    json += QStringLiteral(",\"database\":") + compare::JsonText(o.note);
-                }
-                writer_.writeLine(json + u'}');
-                break;
-            }
-        }
-    }
-
-    // A pair's difference lines as a report of the format wrote them (its
-    // header aside), each naming the table.
-    void details(QIODevice& lines, const QString& table) {
-        lines.seek(0);
-        bool header = format_ == compare::ReportFormat::Csv;
-        while (!lines.atEnd()) {
-            QString line = QString::fromUtf8(lines.readLine());
-            if (line.endsWith(u'\n')) line.chop(1);
-            if (std::exchange(header, false)) continue;
-            switch (format_) {
-                case compare::ReportFormat::Text:
-                    writer_.writeLine(QStringLiteral("    ") + compare::WithVisibleControls(table) +
-                                      QStringLiteral(": ") + line);
-                    break;
-                case compare::ReportFormat::Csv: {
-                    // kind,record,... -> kind,table,<eight empty>,record,...
-                    const qsizetype comma = line.indexOf(u',');
-                    writer_.writeLine(line.left(comma) + u',' + compare::CsvText(table) +
-                                      QStringLiteral(",,,,,,,,") + line.mid(comma));
-                    break;
-                }
-                case compare::ReportFormat::Json:
-                    writer_.writeLine(QStringLiteral("{\"pair\":") + compare::JsonText(table) +
-                                      u',' + line.mid(1));
-                    break;
-            }
-        }
-    }
-
-    // Writes the totals; returns them as the text line says them.
-    QString totals(const compare::PairTotals& counts, const connection::LoginDetails& first,
-                   const connection::LoginDetails& second) {
-        const QString text = compare::TotalsText(counts, first, second);
-        switch (format_) {
-            case compare::ReportFormat::Text:
-                writer_.writeLine(compare::TotalsLine(counts, first, second));
-                break;
-            case compare::ReportFormat::Csv:
-                writer_.writeLine(
-                    QStringLiteral("total,,,,,,,,,%1,,,,").arg(compare::CsvText(text)));
-                break;
-            case compare::ReportFormat::Json:
-                writer_.writeLine(QStringLiteral("{\"kind\":\"total\",\"tables\":%1,\"same\":%2,"
-                                                 "\"differ\":%3,\"notCompared\":%4,"
-                                                 "\"onlyInFirst\":%5,\"onlyInSecond\":%6}")
-                                      .arg(counts.tables())
-                                      .arg(counts.same)
-                                      .arg(counts.differ)
-                                      .arg(counts.notCompared)
-                                      .arg(counts.onlyInFirst)
-                                      .arg(counts.onlyInSecond));
-                break;
-        }
-        return text;
-    }
-
-private:
-    compare::ReportWriter writer_;
-    compare::ReportFormat format_;
-    qsizetype width_;
-};
 
 // A pair's difference lines, as a report of the command's format writes
 // them, into a temporary file of the last attempt.
@@ -218,7 +54,7 @@ private:
 // in the report.
 PairOutcome ComparePair(const DatabasesRequest& request, data::DataAccess& data, std::FILE* err,
                         const compare::TableEntry& entry, const QString& progress,
-                        DatabasesReport& report) {
+                        compare::DatabaseReportWriter& report) {
     CommandObserver observer(err);
     observer.progress.begin(progress);
     DetailLines details(request.format);
@@ -275,7 +111,7 @@ int CompareDatabases(const DatabasesRequest& request, data::DataAccess& data, st
     compare::PairTotals counts;
     QString totalsText;
     WriteReport(request.output, out, [&](QIODevice& device, bool) {
-        DatabasesReport report(device, request.format, width);
+        compare::DatabaseReportWriter report(device, request.format, width);
         for (std::size_t k = 0; k < entries.size(); ++k) {
             if (stopSignal != 0) throw Stopped{stopSignal};
             const compare::TableEntry& e = entries[k];
@@ -284,11 +120,7 @@ int CompareDatabases(const DatabasesRequest& request, data::DataAccess& data, st
                 outcome = compare::Alone(e, request.first, request.second);
                 report.pair(outcome);
             } else {
-                // In one pass: a % in a name is no place for the counts.
-                const QString progress =
-                    QStringLiteral("%1 (%2 of %3)")
-                        .arg(compare::WithVisibleControls(e.listed()), QString::number(k + 1),
-                             QString::number(entries.size()));
+                const QString progress = compare::PairProgressText(e.listed(), k, entries.size());
                 outcome = ComparePair(request, data, err, e, progress, report);
             }
             counts.count(outcome.kind);
