@@ -1,6 +1,5 @@
 #include "CompareDatabases.h"
 
-#include <QHash>
 #include <QRegularExpression>
 #include <QTemporaryFile>
 #include <algorithm>
@@ -13,6 +12,7 @@
 #include "DatabaseReport.h"
 #include "DifferenceLines.h"
 #include "ReportWriter.h"
+#include "SideNames.h"
 
 namespace cli {
 
@@ -28,6 +28,24 @@ std::vector<QRegularExpression> Patterns(const QStringList& texts) {
         out.push_back(*p);
     }
     return out;
+}
+
+// A pattern that names nothing is most likely mistyped: a run over no table
+// would pass for databases that hold the same data.
+void RefuseUnusedPatterns(const QStringList& texts, const std::vector<QRegularExpression>& tables,
+                          const compare::DatabaseComparison& comparison) {
+    for (std::size_t k = 0; k < tables.size(); ++k) {
+        const auto names = [&](compare::Side side) {
+            const std::vector<catalogue::TableName>& listed = comparison.Listed(side).tables;
+            return std::any_of(listed.begin(), listed.end(), [&](const catalogue::TableName& t) {
+                return compare::PatternsName({tables[k]}, t);
+            });
+        };
+        if (!names(compare::Side::First) && !names(compare::Side::Second)) {
+            fail(QStringLiteral("--tables %1 names no table of either database")
+                     .arg(texts[static_cast<qsizetype>(k)]));
+        }
+    }
 }
 
 // A pair's difference lines, as a report of the command's format writes
@@ -50,89 +68,89 @@ private:
     std::optional<compare::ReportSink> sink_;
 };
 
-// One pair compared, and its line (and its difference lines, when asked for)
-// in the report.
-PairOutcome ComparePair(const DatabasesRequest& request, data::DataAccess& data, std::FILE* err,
-                        const compare::TableEntry& entry, const QString& progress,
-                        compare::DatabaseReportWriter& report) {
-    CommandObserver observer(err);
-    observer.progress.begin(progress);
-    DetailLines details(request.format);
-    PairOutcome outcome;
-    try {
-        outcome = compare::ComparePair(
-            data, {request.first, *entry.first}, {request.second, *entry.second}, request.options,
-            observer, [&](compare::ComparisonRun* run) { observer.run = run; },
-            request.details ? &details : nullptr);
-    } catch (const compare::RunCancelled&) {
-        throw Stopped{stopSignal};
+// The report written a pair at a time as each is done, a progress line on a
+// terminal while a pair is compared, and a stop signal that cancels the run.
+class ReportingObserver final : public compare::DatabaseObserver {
+public:
+    ReportingObserver(compare::DatabaseComparison& comparison,
+                      compare::DatabaseReportWriter& report, std::FILE* err,
+                      const DatabasesRequest& request)
+        : comparison_(comparison), report_(report), err_(err), request_(request) {}
+
+    void Waiting() override {
+        if (stopSignal != 0) comparison_.Cancel();
     }
-    observer.progress.clear();
-    report.pair(outcome);
-    if (details.lines && outcome.kind == PairOutcome::Kind::Differ) {
-        report.details(*details.lines, outcome.table);
+    void Progress(std::int64_t read, std::optional<std::int64_t> expected) override {
+        if (progress_) progress_->update(read, expected);
     }
-    return outcome;
-}
+    void PairStarting(const compare::TableEntry& entry, std::size_t index,
+                      std::size_t count) override {
+        if (stopSignal != 0) comparison_.Cancel();
+        progress_.reset();
+        details_.reset();
+        if (!entry.first || !entry.second) return;  // a table alone is not read
+        progress_.emplace(err_);
+        progress_->begin(compare::PairProgressText(entry.listed(), index, count));
+        if (request_.details) details_.emplace(request_.format);
+    }
+    compare::PairDetails* Details() override { return details_ ? &*details_ : nullptr; }
+    void PairDone(const PairOutcome& outcome) override {
+        if (progress_) progress_->clear();
+        report_.pair(outcome);
+        if (details_ && details_->lines && outcome.kind == PairOutcome::Kind::Differ) {
+            report_.details(*details_->lines, outcome.table);
+        }
+    }
+
+private:
+    compare::DatabaseComparison& comparison_;
+    compare::DatabaseReportWriter& report_;
+    std::FILE* err_;
+    const DatabasesRequest& request_;
+    std::optional<ProgressLine> progress_;
+    std::optional<DetailLines> details_;
+};
 
 }  // namespace
 
 int CompareDatabases(const DatabasesRequest& request, data::DataAccess& data, std::FILE* out,
                      std::FILE* err) {
-    const catalogue::CatalogueRead firstList =
-        readCatalogue(data, request.first, QStringLiteral("First"));
-    const catalogue::CatalogueRead secondList =
-        readCatalogue(data, request.second, QStringLiteral("Second"));
     const std::vector<QRegularExpression> tables = Patterns(request.tables);
     const std::vector<QRegularExpression> exclude = Patterns(request.exclude);
-    const auto chosen = [&](const catalogue::TableName& t) {
-        return (tables.empty() || compare::PatternsName(tables, t)) &&
-               !compare::PatternsName(exclude, t);
-    };
-    const std::vector<compare::TableEntry> entries =
-        compare::PairTables(firstList.tables, secondList.tables, chosen);
-    // A pattern that names nothing is most likely mistyped: a run over no
-    // table would pass for databases that hold the same data.
-    for (qsizetype k = 0; k < request.tables.size(); ++k) {
-        const auto names = [&](const catalogue::CatalogueRead& list) {
-            return std::any_of(
-                list.tables.begin(), list.tables.end(), [&](const catalogue::TableName& t) {
-                    return compare::PatternsName({tables[static_cast<std::size_t>(k)]}, t);
-                });
-        };
-        if (!names(firstList) && !names(secondList)) {
-            fail(QStringLiteral("--tables %1 names no table of either database")
-                     .arg(request.tables[k]));
-        }
+    compare::DatabaseComparison comparison(data, request.first, request.second, request.options);
+    try {
+        comparison.List([&](const catalogue::TableName& t) {
+            return (tables.empty() || compare::PatternsName(tables, t)) &&
+                   !compare::PatternsName(exclude, t);
+        });
+    } catch (const compare::ListingFailed& listing) {
+        const bool first = listing.side == compare::Side::First;
+        const QString side = first ? QStringLiteral("First") : QStringLiteral("Second");
+        fail(compare::SideLocation(side, first ? request.first : request.second) +
+             QStringLiteral(": ") + describe(listing.cause));
     }
-    const qsizetype width = compare::TableColumnWidth(entries);
+    RefuseUnusedPatterns(request.tables, tables, comparison);
+    const qsizetype width = compare::TableColumnWidth(comparison.Entries());
 
     watching = 1;
-    compare::PairTotals counts;
+    compare::PairTotals totals;
     QString totalsText;
     WriteReport(request.output, out, [&](QIODevice& device, bool) {
         compare::DatabaseReportWriter report(device, request.format, width);
-        for (std::size_t k = 0; k < entries.size(); ++k) {
-            if (stopSignal != 0) throw Stopped{stopSignal};
-            const compare::TableEntry& e = entries[k];
-            PairOutcome outcome;
-            if (!e.first || !e.second) {
-                outcome = compare::Alone(e, request.first, request.second);
-                report.pair(outcome);
-            } else {
-                const QString progress = compare::PairProgressText(e.listed(), k, entries.size());
-                outcome = ComparePair(request, data, err, e, progress, report);
-            }
-            counts.count(outcome.kind);
+        ReportingObserver observer(comparison, report, err, request);
+        try {
+            totals = comparison.Run(observer).totals;
+        } catch (const compare::RunCancelled&) {
+            throw Stopped{stopSignal};
         }
-        totalsText = report.totals(counts, request.first, request.second);
+        totalsText = report.totals(totals, request.first, request.second);
     });
     if (request.summary) {
         std::fprintf(err, "Total: %s\n",
                      compare::WithVisibleControls(totalsText).toLocal8Bit().constData());
     }
-    if (counts.notCompared > 0) return 2;
-    return counts.same == std::int64_t(entries.size()) ? 0 : 1;
+    if (totals.notCompared > 0) return 2;
+    return totals.same == totals.tables() ? 0 : 1;
 }
 
 }  // namespace cli
