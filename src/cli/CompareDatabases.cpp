@@ -7,12 +7,15 @@
 #include <stdexcept>
 #include <vector>
 
-#include "CommandParts.h"
 #include "DatabaseComparison.h"
 #include "DatabaseReport.h"
 #include "DifferenceLines.h"
+#include "Failure.h"
+#include "RecordKey.h"
+#include "ReportOutput.h"
 #include "ReportWriter.h"
-#include "SideNames.h"
+#include "SharedOptions.h"
+#include "Terminal.h"
 
 namespace cli {
 
@@ -111,7 +114,83 @@ private:
     std::optional<DetailLines> details_;
 };
 
+void DescribeDatabases(QCommandLineParser& parser) {
+    parser.setApplicationDescription(QStringLiteral(
+        "Compares every table of the first database with the table of the same schema and\n"
+        "name in the second (--right-database or --right-server says which), one line a\n"
+        "pair, totals last (see dorvantis --help for the logins and passwords).\n"
+        "Exit status: 0 all the same, 1 anything differs or a table is in one database\n"
+        "only, 2 a pair could not be compared, 130 stopped by SIGINT."));
+    parser.addPositionalArgument(QStringLiteral("compare-databases"),
+                                 QStringLiteral("The command."));
+    AddSharedOptions(parser);
+    AddDatabasesOptions(parser);
+}
+
+// The options compare-databases cannot use, refused before anything is read.
+void RefuseWhatDoesNotApply(const QCommandLineParser& parser) {
+    if (parser.positionalArguments().size() != 1) {
+        usageError(QStringLiteral("compare-databases takes no table names"));
+    }
+    for (const QString& pattern :
+         parser.values(QStringLiteral("tables")) + parser.values(QStringLiteral("exclude"))) {
+        if (!compare::ShellPattern(pattern)) {
+            usageError(QStringLiteral("'%1' is no shell pattern").arg(pattern));
+        }
+    }
+    if (parser.value(QStringLiteral("format")) == QStringLiteral("sql")) {
+        usageError(
+            QStringLiteral("compare-databases writes no script: compare a pair with --format sql"));
+    }
+    const std::optional<compare::KeyChoice> key =
+        compare::KeyChoice::FromOption(parser.value(QStringLiteral("key")));
+    if (parser.isSet(QStringLiteral("key")) && key && !key->automatic) {
+        usageError(QStringLiteral(
+            "compare-databases takes --key auto: each table by its own primary key"));
+    }
+}
+
 }  // namespace
+
+void AddDatabasesOptions(QCommandLineParser& parser) {
+    parser.addOptions({
+        QCommandLineOption(QStringLiteral("tables"),
+                           QStringLiteral("compare-databases: only the tables the shell PATTERN "
+                                          "names (may be repeated)."),
+                           QStringLiteral("PATTERN")),
+        QCommandLineOption(QStringLiteral("exclude"),
+                           QStringLiteral("compare-databases: not the tables the shell PATTERN "
+                                          "names (may be repeated)."),
+                           QStringLiteral("PATTERN")),
+        QCommandLineOption(
+            QStringLiteral("details"),
+            QStringLiteral("compare-databases: each pair's difference lines under its line.")),
+    });
+}
+
+int RunCompareDatabases(const QStringList& arguments, data::DataAccess& data, std::FILE* out,
+                        std::FILE* err) {
+    QCommandLineParser parser;
+    DescribeDatabases(parser);
+    if (!ParseArguments(parser, arguments, out)) return 0;
+    RefuseWhatDoesNotApply(parser);
+    SharedRequest shared;
+    ReadSharedOptions(parser, shared);
+    if (compare::SameDatabase(shared.first, shared.second)) {
+        usageError(QStringLiteral(
+            "compare-databases needs a second database: --right-database or --right-server"));
+    }
+    DatabasesRequest request{shared.first,
+                             shared.second,
+                             shared.options,
+                             *shared.format,
+                             shared.output,
+                             parser.values(QStringLiteral("tables")),
+                             parser.values(QStringLiteral("exclude")),
+                             parser.isSet(QStringLiteral("details")),
+                             shared.summary};
+    return CompareDatabases(request, data, out, err);
+}
 
 int CompareDatabases(const DatabasesRequest& request, data::DataAccess& data, std::FILE* out,
                      std::FILE* err) {
@@ -125,9 +204,8 @@ int CompareDatabases(const DatabasesRequest& request, data::DataAccess& data, st
         });
     } catch (const compare::ListingFailed& listing) {
         const bool first = listing.side == compare::Side::First;
-        const QString side = first ? QStringLiteral("First") : QStringLiteral("Second");
-        fail(compare::SideLocation(side, first ? request.first : request.second) +
-             QStringLiteral(": ") + describe(listing.cause));
+        fail(ListingFailureText(first ? QStringLiteral("First") : QStringLiteral("Second"),
+                                first ? request.first : request.second, listing.cause));
     }
     RefuseUnusedPatterns(request.tables, tables, comparison);
     const qsizetype width = compare::TableColumnWidth(comparison.Entries());

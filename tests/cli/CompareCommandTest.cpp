@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <utility>
 
-#include "CompareCommand.h"
+#include "CommandLine.h"
 #include "MemoryDataAccess.h"
 #include "Tables.h"
 
