@@ -6,7 +6,7 @@
 #include <mutex>
 #include <vector>
 
-#include "CompareCommand.h"
+#include "CommandLine.h"
 #include "DataAccess.h"
 #include "ProgramFiles.h"
 #include "QtMessageBoxes.h"

@@ -1,6 +1,5 @@
 #include "CompareDatabases.h"
 
-#include <QHash>
 #include <QRegularExpression>
 #include <QTemporaryFile>
 #include <algorithm>
@@ -8,10 +7,15 @@
 #include <stdexcept>
 #include <vector>
 
-#include "CommandParts.h"
 #include "DatabaseComparison.h"
+#include "DatabaseReport.h"
 #include "DifferenceLines.h"
+#include "Failure.h"
+#include "RecordKey.h"
+#include "ReportOutput.h"
 #include "ReportWriter.h"
+#include "SharedOptions.h"
+#include "Terminal.h"
 
 namespace cli {
 
@@ -29,170 +33,23 @@ std::vector<QRegularExpression> Patterns(const QStringList& texts) {
     return out;
 }
 
-QString KindName(PairOutcome::Kind kind) {
-    using Kind = PairOutcome::Kind;
-    switch (kind) {
-        case Kind::Same:
-            return QStringLiteral("same");
-        case Kind::Differ:
-            return QStringLiteral("differ");
-        case Kind::NotCompared:
-            return QStringLiteral("not-compared");
-        case Kind::OnlyInFirst:
-            return QStringLiteral("only-in-first");
-        case Kind::OnlyInSecond:
-            return QStringLiteral("only-in-second");
+// A pattern that names nothing is most likely mistyped: a run over no table
+// would pass for databases that hold the same data.
+void RefuseUnusedPatterns(const QStringList& texts, const std::vector<QRegularExpression>& tables,
+                          const compare::DatabaseComparison& comparison) {
+    for (std::size_t k = 0; k < tables.size(); ++k) {
+        const auto names = [&](compare::Side side) {
+            const std::vector<catalogue::TableName>& listed = comparison.Listed(side).tables;
+            return std::any_of(listed.begin(), listed.end(), [&](const catalogue::TableName& t) {
+                return compare::PatternsName({tables[k]}, t);
+            });
+        };
+        if (!names(compare::Side::First) && !names(compare::Side::Second)) {
+            fail(QStringLiteral("--tables %1 names no table of either database")
+                     .arg(texts[static_cast<qsizetype>(k)]));
+        }
     }
-    return QString();
 }
-
-// The report: a line a pair as it is done (for a person: aligned columns;
-// CSV and JSON for scripts), each pair's difference lines under it when
-// asked for, the totals last.
-class DatabasesReport {
-public:
-    DatabasesReport(QIODevice& out, compare::ReportFormat format, qsizetype nameWidth)
-        : writer_(out, compare::ReportFormat::Text), format_(format), width_(nameWidth) {
-        switch (format_) {
-            case compare::ReportFormat::Text:
-                writer_.writeLine(compare::PairHeaderRow(width_));
-                break;
-            case compare::ReportFormat::Csv:
-                writer_.writeLine(QStringLiteral(
-                    "kind,table,pairing,changed-records,changed-fields,added,deleted,not-unique,"
-                    "columns-only-in-one,note,record,field,from,to"));
-                break;
-            case compare::ReportFormat::Json:
-                break;
-        }
-    }
-
-    void pair(const PairOutcome& o) {
-        const QString pairing = compare::PairingText(o);
-        switch (format_) {
-            case compare::ReportFormat::Text:
-                writer_.writeLine(compare::PairLine(o, width_));
-                break;
-            case compare::ReportFormat::Csv: {
-                const bool counted = o.kind == PairOutcome::Kind::Differ;
-                const compare::RunSummary& s = o.summary;
-                const auto count = [&](std::int64_t n) {
-                    return counted ? QString::number(n) : QString();
-                };
-                QString note = o.note;
-                if (o.bothEmpty && note.isEmpty()) note = QStringLiteral("both empty");
-                if (s.stoppedAtLimit) note = QStringLiteral("stopped at the limit");
-                writer_.writeLine(QStringList{
-                    KindName(o.kind), compare::CsvText(o.table),
-                    pairing.isEmpty() ? QString() : pairing.mid(3), count(s.changedRecords),
-                    count(s.changedFields), count(s.added), count(s.deleted), count(s.notUnique),
-                    count(o.columnsOnlyInOne), note.isEmpty() ? QString() : compare::CsvText(note),
-                    QString(), QString(), QString(), QString()}
-                                      .join(u','));
-                break;
-            }
-            case compare::ReportFormat::Json: {
-                QString json = QStringLiteral("{\"kind\":\"%1\",\"table\":%2")
-                                   .arg(KindName(o.kind), compare::JsonText(o.table));
-                if (!pairing.isEmpty()) {
-                    json += QStringLiteral(",\"pairing\":\"%1\"").arg(pairing.mid(3));
-                }
-                const compare::RunSummary& s = o.summary;
-                if (o.kind == PairOutcome::Kind::Differ) {
-                    json += QStringLiteral(
-                                ",\"changedRecords\":%1,\"changedFields\":%2,\"added\":%3,"
-                                "\"deleted\":%4,\"notUnique\":%5,\"columnsOnlyInOne\":%6,"
-                                "\"stoppedAtLimit\":%7")
-                                .arg(s.changedRecords)
-                                .arg(s.changedFields)
-                                .arg(s.added)
-                                .arg(s.deleted)
-                                .arg(s.notUnique)
-                                .arg(o.columnsOnlyInOne)
-                                .arg(s.stoppedAtLimit ? QStringLiteral("true")
-                                                      : QStringLiteral("false"));
-                }
-                if (o.kind == PairOutcome::Kind::Same) {
-                    json +=
-                        QStringLiteral(",\"bothEmpty\":%1")
-                            .arg(o.bothEmpty ? QStringLiteral("true") : QStringLiteral("false"));
-                    if (!o.note.isEmpty())
-                        json += QStringLiteral(",\"note\":") + compare::JsonText(o.note);
-                }
-                if (o.kind == PairOutcome::Kind::NotCompared) {
-                    json += QStringLiteral(",\"reason\":") + compare::JsonText(o.note);
-                }
-                if (o.kind == PairOutcome::Kind::OnlyInFirst ||
-                    o.kind == PairOutcome::Kind::OnlyInSecond) {
-                    json += QStringLiteral(",\"database\":") + compare::JsonText(o.note);
-                }
-                writer_.writeLine(json + u'}');
-                break;
-            }
-        }
-    }
-
-    // A pair's difference lines as a report of the format wrote them (its
-    // header aside), each naming the table.
-    void details(QIODevice& lines, const QString& table) {
-        lines.seek(0);
-        bool header = format_ == compare::ReportFormat::Csv;
-        while (!lines.atEnd()) {
-            QString line = QString::fromUtf8(lines.readLine());
-            if (line.endsWith(u'\n')) line.chop(1);
-            if (std::exchange(header, false)) continue;
-            switch (format_) {
-                case compare::ReportFormat::Text:
-                    writer_.writeLine(QStringLiteral("    ") + compare::WithVisibleControls(table) +
-                                      QStringLiteral(": ") + line);
-                    break;
-                case compare::ReportFormat::Csv: {
-                    // kind,record,... -> kind,table,<eight empty>,record,...
-                    const qsizetype comma = line.indexOf(u',');
-                    writer_.writeLine(line.left(comma) + u',' + compare::CsvText(table) +
-                                      QStringLiteral(",,,,,,,,") + line.mid(comma));
-                    break;
-                }
-                case compare::ReportFormat::Json:
-                    writer_.writeLine(QStringLiteral("{\"pair\":") + compare::JsonText(table) +
-                                      u',' + line.mid(1));
-                    break;
-            }
-        }
-    }
-
-    // Writes the totals; returns them as the text line says them.
-    QString totals(const compare::PairTotals& counts, const connection::LoginDetails& first,
-                   const connection::LoginDetails& second) {
-        const QString text = compare::TotalsText(counts, first, second);
-        switch (format_) {
-            case compare::ReportFormat::Text:
-                writer_.writeLine(compare::TotalsLine(counts, first, second));
-                break;
-            case compare::ReportFormat::Csv:
-                writer_.writeLine(
-                    QStringLiteral("total,,,,,,,,,%1,,,,").arg(compare::CsvText(text)));
-                break;
-            case compare::ReportFormat::Json:
-                writer_.writeLine(QStringLiteral("{\"kind\":\"total\",\"tables\":%1,\"same\":%2,"
-                                                 "\"differ\":%3,\"notCompared\":%4,"
-                                                 "\"onlyInFirst\":%5,\"onlyInSecond\":%6}")
-                                      .arg(counts.tables())
-                                      .arg(counts.same)
-                                      .arg(counts.differ)
-                                      .arg(counts.notCompared)
-                                      .arg(counts.onlyInFirst)
-                                      .arg(counts.onlyInSecond));
-                break;
-        }
-        return text;
-    }
-
-private:
-    compare::ReportWriter writer_;
-    compare::ReportFormat format_;
-    qsizetype width_;
-};
 
 // A pair's difference lines, as a report of the command's format writes
 // them, into a temporary file of the last attempt.
@@ -214,93 +71,164 @@ private:
     std::optional<compare::ReportSink> sink_;
 };
 
-// One pair compared, and its line (and its difference lines, when asked for)
-// in the report.
-PairOutcome ComparePair(const DatabasesRequest& request, data::DataAccess& data, std::FILE* err,
-                        const compare::TableEntry& entry, const QString& progress,
-                        DatabasesReport& report) {
-    CommandObserver observer(err);
-    observer.progress.begin(progress);
-    DetailLines details(request.format);
-    PairOutcome outcome;
-    try {
-        outcome = compare::ComparePair(
-            data, {request.first, *entry.first}, {request.second, *entry.second}, request.options,
-            observer, [&](compare::ComparisonRun* run) { observer.run = run; },
-            request.details ? &details : nullptr);
-    } catch (const compare::RunCancelled&) {
-        throw Stopped{stopSignal};
+// The report written a pair at a time as each is done, a progress line on a
+// terminal while a pair is compared, and a stop signal that cancels the run.
+class ReportingObserver final : public compare::DatabaseObserver {
+public:
+    ReportingObserver(compare::DatabaseComparison& comparison,
+                      compare::DatabaseReportWriter& report, std::FILE* err,
+                      const DatabasesRequest& request)
+        : comparison_(comparison), report_(report), err_(err), request_(request) {}
+
+    void Waiting() override {
+        if (stopSignal != 0) comparison_.Cancel();
     }
-    observer.progress.clear();
-    report.pair(outcome);
-    if (details.lines && outcome.kind == PairOutcome::Kind::Differ) {
-        report.details(*details.lines, outcome.table);
+    void Progress(std::int64_t read, std::optional<std::int64_t> expected) override {
+        if (progress_) progress_->update(read, expected);
     }
-    return outcome;
+    void PairStarting(const compare::TableEntry& entry, std::size_t index,
+                      std::size_t count) override {
+        if (stopSignal != 0) comparison_.Cancel();
+        progress_.reset();
+        details_.reset();
+        if (!entry.first || !entry.second) return;  // a table alone is not read
+        progress_.emplace(err_);
+        progress_->begin(compare::PairProgressText(entry.listed(), index, count));
+        if (request_.details) details_.emplace(request_.format);
+    }
+    compare::PairDetails* Details() override { return details_ ? &*details_ : nullptr; }
+    void PairDone(const PairOutcome& outcome) override {
+        if (progress_) progress_->clear();
+        report_.pair(outcome);
+        if (details_ && details_->lines && outcome.kind == PairOutcome::Kind::Differ) {
+            report_.details(*details_->lines, outcome.table);
+        }
+    }
+
+private:
+    compare::DatabaseComparison& comparison_;
+    compare::DatabaseReportWriter& report_;
+    std::FILE* err_;
+    const DatabasesRequest& request_;
+    std::optional<ProgressLine> progress_;
+    std::optional<DetailLines> details_;
+};
+
+void DescribeDatabases(QCommandLineParser& parser) {
+    parser.setApplicationDescription(QStringLiteral(
+        "Compares every table of the first database with the table of the same schema and\n"
+        "name in the second (--right-database or --right-server says which), one line a\n"
+        "pair, totals last (see dorvantis --help for the logins and passwords).\n"
+        "Exit status: 0 all the same, 1 anything differs or a table is in one database\n"
+        "only, 2 a pair could not be compared, 130 stopped by SIGINT."));
+    parser.addPositionalArgument(QStringLiteral("compare-databases"),
+                                 QStringLiteral("The command."));
+    AddSharedOptions(parser);
+    AddDatabasesOptions(parser);
+}
+
+// The options compare-databases cannot use, refused before anything is read.
+void RefuseWhatDoesNotApply(const QCommandLineParser& parser) {
+    if (parser.positionalArguments().size() != 1) {
+        usageError(QStringLiteral("compare-databases takes no table names"));
+    }
+    for (const QString& pattern :
+         parser.values(QStringLiteral("tables")) + parser.values(QStringLiteral("exclude"))) {
+        if (!compare::ShellPattern(pattern)) {
+            usageError(QStringLiteral("'%1' is no shell pattern").arg(pattern));
+        }
+    }
+    if (parser.value(QStringLiteral("format")) == QStringLiteral("sql")) {
+        usageError(
+            QStringLiteral("compare-databases writes no script: compare a pair with --format sql"));
+    }
+    const std::optional<compare::KeyChoice> key =
+        compare::KeyChoice::FromOption(parser.value(QStringLiteral("key")));
+    if (parser.isSet(QStringLiteral("key")) && key && !key->automatic) {
+        usageError(QStringLiteral(
+            "compare-databases takes --key auto: each table by its own primary key"));
+    }
 }
 
 }  // namespace
 
+void AddDatabasesOptions(QCommandLineParser& parser) {
+    parser.addOptions({
+        QCommandLineOption(QStringLiteral("tables"),
+                           QStringLiteral("compare-databases: only the tables the shell PATTERN "
+                                          "names (may be repeated)."),
+                           QStringLiteral("PATTERN")),
+        QCommandLineOption(QStringLiteral("exclude"),
+                           QStringLiteral("compare-databases: not the tables the shell PATTERN "
+                                          "names (may be repeated)."),
+                           QStringLiteral("PATTERN")),
+        QCommandLineOption(
+            QStringLiteral("details"),
+            QStringLiteral("compare-databases: each pair's difference lines under its line.")),
+    });
+}
+
+int RunCompareDatabases(const QStringList& arguments, data::DataAccess& data, std::FILE* out,
+                        std::FILE* err) {
+    QCommandLineParser parser;
+    DescribeDatabases(parser);
+    if (!ParseArguments(parser, arguments, out)) return 0;
+    RefuseWhatDoesNotApply(parser);
+    SharedRequest shared;
+    ReadSharedOptions(parser, shared);
+    if (compare::SameDatabase(shared.first, shared.second)) {
+        usageError(QStringLiteral(
+            "compare-databases needs a second database: --right-database or --right-server"));
+    }
+    DatabasesRequest request{shared.first,
+                             shared.second,
+                             shared.options,
+                             *shared.format,
+                             shared.output,
+                             parser.values(QStringLiteral("tables")),
+                             parser.values(QStringLiteral("exclude")),
+                             parser.isSet(QStringLiteral("details")),
+                             shared.summary};
+    return CompareDatabases(request, data, out, err);
+}
+
 int CompareDatabases(const DatabasesRequest& request, data::DataAccess& data, std::FILE* out,
                      std::FILE* err) {
-    const catalogue::CatalogueRead firstList =
-        readCatalogue(data, request.first, QStringLiteral("First"));
-    const catalogue::CatalogueRead secondList =
-        readCatalogue(data, request.second, QStringLiteral("Second"));
     const std::vector<QRegularExpression> tables = Patterns(request.tables);
     const std::vector<QRegularExpression> exclude = Patterns(request.exclude);
-    const auto chosen = [&](const catalogue::TableName& t) {
-        return (tables.empty() || compare::PatternsName(tables, t)) &&
-               !compare::PatternsName(exclude, t);
-    };
-    const std::vector<compare::TableEntry> entries =
-        compare::PairTables(firstList.tables, secondList.tables, chosen);
-    // A pattern that names nothing is most likely mistyped: a run over no
-    // table would pass for databases that hold the same data.
-    for (qsizetype k = 0; k < request.tables.size(); ++k) {
-        const auto names = [&](const catalogue::CatalogueRead& list) {
-            return std::any_of(
-                list.tables.begin(), list.tables.end(), [&](const catalogue::TableName& t) {
-                    return compare::PatternsName({tables[static_cast<std::size_t>(k)]}, t);
-                });
-        };
-        if (!names(firstList) && !names(secondList)) {
-            fail(QStringLiteral("--tables %1 names no table of either database")
-                     .arg(request.tables[k]));
-        }
+    compare::DatabaseComparison comparison(data, request.first, request.second, request.options);
+    try {
+        comparison.List([&](const catalogue::TableName& t) {
+            return (tables.empty() || compare::PatternsName(tables, t)) &&
+                   !compare::PatternsName(exclude, t);
+        });
+    } catch (const compare::ListingFailed& listing) {
+        const bool first = listing.side == compare::Side::First;
+        fail(ListingFailureText(first ? QStringLiteral("First") : QStringLiteral("Second"),
+                                first ? request.first : request.second, listing.cause));
     }
-    const qsizetype width = compare::TableColumnWidth(entries);
+    RefuseUnusedPatterns(request.tables, tables, comparison);
+    const qsizetype width = compare::TableColumnWidth(comparison.Entries());
 
     watching = 1;
-    compare::PairTotals counts;
+    compare::PairTotals totals;
     QString totalsText;
     WriteReport(request.output, out, [&](QIODevice& device, bool) {
-        DatabasesReport report(device, request.format, width);
-        for (std::size_t k = 0; k < entries.size(); ++k) {
-            if (stopSignal != 0) throw Stopped{stopSignal};
-            const compare::TableEntry& e = entries[k];
-            PairOutcome outcome;
-            if (!e.first || !e.second) {
-                outcome = compare::Alone(e, request.first, request.second);
-                report.pair(outcome);
-            } else {
-                // In one pass: a % in a name is no place for the counts.
-                const QString progress =
-                    QStringLiteral("%1 (%2 of %3)")
-                        .arg(compare::WithVisibleControls(e.listed()), QString::number(k + 1),
-                             QString::number(entries.size()));
-                outcome = ComparePair(request, data, err, e, progress, report);
-            }
-            counts.count(outcome.kind);
+        compare::DatabaseReportWriter report(device, request.format, width);
+        ReportingObserver observer(comparison, report, err, request);
+        try {
+            totals = comparison.Run(observer).totals;
+        } catch (const compare::RunCancelled&) {
+            throw Stopped{stopSignal};
         }
-        totalsText = report.totals(counts, request.first, request.second);
+        totalsText = report.totals(totals, request.first, request.second);
     });
     if (request.summary) {
         std::fprintf(err, "Total: %s\n",
                      compare::WithVisibleControls(totalsText).toLocal8Bit().constData());
     }
-    if (counts.notCompared > 0) return 2;
-    return counts.same == std::int64_t(entries.size()) ? 0 : 1;
+    if (totals.notCompared > 0) return 2;
+    return totals.same == totals.tables() ? 0 : 1;
 }
 
 }  // namespace cli

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCommandLineParser>
 #include <QString>
 #include <QStringList>
 #include <cstdio>
@@ -23,6 +24,15 @@ struct DatabasesRequest {
     bool details = false;           // each pair's difference lines under its line
     bool summary = false;           // the totals on standard error too
 };
+
+// The options compare-databases alone takes (--tables, --exclude, --details).
+void AddDatabasesOptions(QCommandLineParser& parser);
+
+// `dorvantis compare-databases [options]`: the options read into a request,
+// then CompareDatabases. arguments: the program's, its name first. Throws
+// UsageError, Failure (status 2) and Stopped.
+int RunCompareDatabases(const QStringList& arguments, data::DataAccess& data, std::FILE* out,
+                        std::FILE* err);
 
 // Compares every user table of the first database with the table of the
 // same schema and name (without case) in the second, one pair at a time,

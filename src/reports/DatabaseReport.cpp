@@ -1,9 +1,36 @@
 #include "DatabaseReport.h"
 
+#include <QStringList>
+#include <utility>
+
 #include "DifferenceLines.h"
 #include "Summary.h"
 
 namespace compare {
+
+namespace {
+
+// The kind of a pair as CSV and JSON name it.
+QString KindName(PairOutcome::Kind kind) {
+    using Kind = PairOutcome::Kind;
+    switch (kind) {
+        case Kind::Same:
+            return QStringLiteral("same");
+        case Kind::Differ:
+            return QStringLiteral("differ");
+        case Kind::NotCompared:
+            return QStringLiteral("not-compared");
+        case Kind::OnlyInFirst:
+            return QStringLiteral("only-in-first");
+        case Kind::OnlyInSecond:
+            return QStringLiteral("only-in-second");
+    }
+    return QString();
+}
+
+QString JsonBool(bool b) { return b ? QStringLiteral("true") : QStringLiteral("false"); }
+
+}  // namespace
 
 QString DatabaseLabel(const connection::LoginDetails& login, const QString& side) {
     return login.database.isEmpty() ? QStringLiteral("the %1 database").arg(side) : login.database;
@@ -109,6 +136,156 @@ QString TotalsText(const PairTotals& totals, const connection::LoginDetails& fir
 QString TotalsLine(const PairTotals& totals, const connection::LoginDetails& first,
                    const connection::LoginDetails& second) {
     return QStringLiteral("Total: ") + WithVisibleControls(TotalsText(totals, first, second));
+}
+
+QString PairProgressText(const QString& table, std::size_t index, std::size_t count) {
+    // In one pass: a % in a name is no place for the counts.
+    return QStringLiteral("%1 (%2 of %3)")
+        .arg(WithVisibleControls(table), QString::number(index + 1), QString::number(count));
+}
+
+DatabaseReportWriter::DatabaseReportWriter(QIODevice& out, ReportFormat format, qsizetype nameWidth)
+    : writer_(out, ReportFormat::Text), format_(format), width_(nameWidth) {
+    switch (format_) {
+        case ReportFormat::Text:
+            writer_.writeLine(PairHeaderRow(width_));
+            break;
+        case ReportFormat::Csv:
+            writer_.writeLine(QStringLiteral(
+                "kind,table,pairing,changed-records,changed-fields,added,deleted,not-unique,"
+                "columns-only-in-one,note,record,field,from,to"));
+            break;
+        case ReportFormat::Json:
+            break;
+    }
+}
+
+void DatabaseReportWriter::pair(const PairOutcome& o) {
+    switch (format_) {
+        case ReportFormat::Text:
+            writer_.writeLine(PairLine(o, width_));
+            break;
+        case ReportFormat::Csv:
+            writer_.writeLine(csvLine(o));
+            break;
+        case ReportFormat::Json:
+            writer_.writeLine(jsonLine(o));
+            break;
+    }
+}
+
+QString DatabaseReportWriter::csvLine(const PairOutcome& o) const {
+    const QString pairing = PairingText(o);
+    const bool counted = o.kind == PairOutcome::Kind::Differ;
+    const RunSummary& s = o.summary;
+    const auto count = [&](std::int64_t n) { return counted ? QString::number(n) : QString(); };
+    QString note = o.note;
+    if (o.bothEmpty && note.isEmpty()) note = QStringLiteral("both empty");
+    if (s.stoppedAtLimit) note = QStringLiteral("stopped at the limit");
+    return QStringList{KindName(o.kind),
+                       CsvText(o.table),
+                       pairing.isEmpty() ? QString() : pairing.mid(3),
+                       count(s.changedRecords),
+                       count(s.changedFields),
+                       count(s.added),
+                       count(s.deleted),
+                       count(s.notUnique),
+                       count(o.columnsOnlyInOne),
+                       note.isEmpty() ? QString() : CsvText(note),
+                       QString(),
+                       QString(),
+                       QString(),
+                       QString()}
+        .join(u',');
+}
+
+QString DatabaseReportWriter::jsonLine(const PairOutcome& o) const {
+    using Kind = PairOutcome::Kind;
+    const QString pairing = PairingText(o);
+    QString json =
+        QStringLiteral("{\"kind\":\"%1\",\"table\":%2").arg(KindName(o.kind), JsonText(o.table));
+    if (!pairing.isEmpty()) json += QStringLiteral(",\"pairing\":\"%1\"").arg(pairing.mid(3));
+    const RunSummary& s = o.summary;
+    switch (o.kind) {
+        case Kind::Differ:
+            json += QStringLiteral(
+                        ",\"changedRecords\":%1,\"changedFields\":%2,\"added\":%3,"
+                        "\"deleted\":%4,\"notUnique\":%5,\"columnsOnlyInOne\":%6,"
+                        "\"stoppedAtLimit\":%7")
+                        .arg(s.changedRecords)
+                        .arg(s.changedFields)
+                        .arg(s.added)
+                        .arg(s.deleted)
+                        .arg(s.notUnique)
+                        .arg(o.columnsOnlyInOne)
+                        .arg(JsonBool(s.stoppedAtLimit));
+            break;
+        case Kind::Same:
+            json += QStringLiteral(",\"bothEmpty\":%1").arg(JsonBool(o.bothEmpty));
+            if (!o.note.isEmpty()) json += QStringLiteral(",\"note\":") + JsonText(o.note);
+            break;
+        case Kind::NotCompared:
+            json += QStringLiteral(",\"reason\":") + JsonText(o.note);
+            break;
+        case Kind::OnlyInFirst:
+        case Kind::OnlyInSecond:
+            json += QStringLiteral(",\"database\":") + JsonText(o.note);
+            break;
+    }
+    return json + u'}';
+}
+
+void DatabaseReportWriter::details(QIODevice& lines, const QString& table) {
+    lines.seek(0);
+    bool header = format_ == ReportFormat::Csv;
+    while (!lines.atEnd()) {
+        QString line = QString::fromUtf8(lines.readLine());
+        if (line.endsWith(u'\n')) line.chop(1);
+        if (std::exchange(header, false)) continue;
+        switch (format_) {
+            case ReportFormat::Text:
+                writer_.writeLine(QStringLiteral("    ") + WithVisibleControls(table) +
+                                  QStringLiteral(": ") + line);
+                break;
+            case ReportFormat::Csv: {
+                // kind,record,... -> kind,table,<eight empty>,record,...
+                const qsizetype comma = line.indexOf(u',');
+                writer_.writeLine(line.left(comma) + u',' + CsvText(table) +
+                                  QStringLiteral(",,,,,,,,") + line.mid(comma));
+                break;
+            }
+            case ReportFormat::Json:
+                writer_.writeLine(QStringLiteral("{\"pair\":") + JsonText(table) + u',' +
+                                  line.mid(1));
+                break;
+        }
+    }
+}
+
+QString DatabaseReportWriter::totals(const PairTotals& counts,
+                                     const connection::LoginDetails& first,
+                                     const connection::LoginDetails& second) {
+    const QString text = TotalsText(counts, first, second);
+    switch (format_) {
+        case ReportFormat::Text:
+            writer_.writeLine(TotalsLine(counts, first, second));
+            break;
+        case ReportFormat::Csv:
+            writer_.writeLine(QStringLiteral("total,,,,,,,,,%1,,,,").arg(CsvText(text)));
+            break;
+        case ReportFormat::Json:
+            writer_.writeLine(QStringLiteral("{\"kind\":\"total\",\"tables\":%1,\"same\":%2,"
+                                             "\"differ\":%3,\"notCompared\":%4,"
+                                             "\"onlyInFirst\":%5,\"onlyInSecond\":%6}")
+                                  .arg(counts.tables())
+                                  .arg(counts.same)
+                                  .arg(counts.differ)
+                                  .arg(counts.notCompared)
+                                  .arg(counts.onlyInFirst)
+                                  .arg(counts.onlyInSecond));
+            break;
+    }
+    return text;
 }
 
 }  // namespace compare

@@ -2,13 +2,17 @@
 // out, and the text a person reads of it.
 #pragma once
 
+#include <QIODevice>
 #include <QString>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <vector>
 
 #include "CompareOptions.h"
 #include "LoginDetails.h"
+#include "ReportFormat.h"
+#include "ReportWriter.h"
 #include "TableCatalogue.h"
 
 namespace compare {
@@ -65,5 +69,35 @@ QString TotalsText(const PairTotals& totals, const connection::LoginDetails& fir
 // The totals as the text report's last line (names as the lines show them).
 QString TotalsLine(const PairTotals& totals, const connection::LoginDetails& first,
                    const connection::LoginDetails& second);
+
+// "Orders (3 of 6)": the entry at index (from 0) of count, as a progress
+// line or bar names it (the name as the lines show it).
+QString PairProgressText(const QString& table, std::size_t index, std::size_t count);
+
+// The report of two databases as it is written, a pair at a time: for a
+// person aligned columns, for scripts CSV and JSON (fields of their own), each
+// pair's difference lines under its line when asked for, the totals last. A
+// write the device does not take whole throws ReportWriteError.
+class DatabaseReportWriter {
+public:
+    // Writes the format's header at once; nameWidth: TableColumnWidth.
+    DatabaseReportWriter(QIODevice& out, ReportFormat format, qsizetype nameWidth);
+
+    void pair(const PairOutcome& o);
+    // A pair's difference lines as a report of the format wrote them (its
+    // header aside), each naming the table.
+    void details(QIODevice& lines, const QString& table);
+    // Writes the totals; returns them as the text line says them.
+    QString totals(const PairTotals& counts, const connection::LoginDetails& first,
+                   const connection::LoginDetails& second);
+
+private:
+    QString csvLine(const PairOutcome& o) const;
+    QString jsonLine(const PairOutcome& o) const;
+
+    ReportWriter writer_;
+    ReportFormat format_;
+    qsizetype width_;
+};
 
 }  // namespace compare

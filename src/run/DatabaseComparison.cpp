@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <algorithm>
+#include <utility>
 
 #include "DifferenceLines.h"
 #include "ErrorReport.h"
@@ -228,6 +229,81 @@ PairOutcome Alone(const TableEntry& entry, const connection::LoginDetails& first
     outcome.note = entry.first ? DatabaseLabel(first, QStringLiteral("first"))
                                : DatabaseLabel(second, QStringLiteral("second"));
     return outcome;
+}
+
+DatabaseComparison::DatabaseComparison(data::DataAccess& data, connection::LoginDetails first,
+                                       connection::LoginDetails second, RunOptions options)
+    : data_(data),
+      first_(std::move(first)),
+      second_(std::move(second)),
+      options_(std::move(options)) {}
+
+void DatabaseComparison::List(const std::function<bool(const catalogue::TableName&)>& chosen,
+                              const CatalogueReader& read) {
+    for (const Side side : {Side::First, Side::Second}) {
+        if (cancelled_) throw RunCancelled{};
+        const connection::LoginDetails& login = side == Side::First ? first_ : second_;
+        catalogue::CatalogueRead& list = lists_[static_cast<std::size_t>(side)];
+        try {
+            list = read ? read(login) : catalogue::ReadTableCatalogue(login, data_);
+        } catch (const RunCancelled&) {
+            throw;
+        } catch (...) {
+            throw ListingFailed{side, std::current_exception()};
+        }
+        // A list read part-way would pass its missing tables off as alone.
+        if (list.failure) throw ListingFailed{side, list.failure};
+    }
+    entries_ = PairTables(lists_[0].tables, lists_[1].tables,
+                          [&](const catalogue::TableName& t) { return !chosen || chosen(t); });
+}
+
+const catalogue::CatalogueRead& DatabaseComparison::Listed(Side side) const {
+    return lists_[static_cast<std::size_t>(side)];
+}
+
+DatabaseResult DatabaseComparison::Run(DatabaseObserver& observer) {
+    DatabaseResult result;
+    for (std::size_t k = 0; k < entries_.size(); ++k) {
+        const TableEntry& e = entries_[k];
+        observer.PairStarting(e, k, entries_.size());
+        if (cancelled_) throw RunCancelled{};
+        result.outcomes.push_back(e.first && e.second ? comparePair(e, observer)
+                                                      : Alone(e, first_, second_));
+        result.totals.count(result.outcomes.back().kind);
+        observer.PairDone(result.outcomes.back());
+    }
+    return result;
+}
+
+PairOutcome DatabaseComparison::comparePair(const TableEntry& entry, DatabaseObserver& observer) {
+    try {
+        return ComparePair(
+            data_, {first_, *entry.first}, {second_, *entry.second}, options_, observer,
+            [this](ComparisonRun* run) { running(run); }, observer.Details());
+    } catch (const RunCancelled&) {
+        throw;
+    } catch (...) {
+        // Whatever fails a pair ends only that pair.
+        PairOutcome failed;
+        failed.kind = PairOutcome::Kind::NotCompared;
+        failed.table = entry.listed();
+        failed.note = app::DescribeFailure(std::current_exception()).simplified();
+        return failed;
+    }
+}
+
+void DatabaseComparison::running(ComparisonRun* run) {
+    const std::lock_guard<std::mutex> lock(runMutex_);
+    current_ = run;
+    // A Cancel between the check before the pair and this run reaches it too.
+    if (current_ != nullptr && cancelled_) current_->Cancel();
+}
+
+void DatabaseComparison::Cancel() {
+    cancelled_ = true;
+    const std::lock_guard<std::mutex> lock(runMutex_);
+    if (current_ != nullptr) current_->Cancel();
 }
 
 }  // namespace compare

@@ -5,8 +5,13 @@
 
 #include <QRegularExpression>
 #include <QString>
+#include <array>
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -62,5 +67,82 @@ PairOutcome ComparePair(data::DataAccess& data, const SideTable& first, const Si
 // first and the second side).
 PairOutcome Alone(const TableEntry& entry, const connection::LoginDetails& first,
                   const connection::LoginDetails& second);
+
+// A side's table list could not be read, and why.
+struct ListingFailed {
+    Side side;
+    std::exception_ptr cause;
+};
+
+// Reads a database's table list (the windows read it while they paint).
+using CatalogueReader =
+    std::function<catalogue::CatalogueRead(const connection::LoginDetails& login)>;
+
+// What the caller shows of a run over two databases, and where it may stop
+// it; called on the run's thread. The run's waits and rows read come through
+// RunObserver, pair by pair.
+class DatabaseObserver : public RunObserver {
+public:
+    // Before each entry (a pair, or a table alone): index from 0 of count.
+    virtual void PairStarting(const TableEntry& /*entry*/, std::size_t /*index*/,
+                              std::size_t /*count*/) {}
+    // Where a pair's difference lines go besides their counts; asked before
+    // each pair. Null: nowhere.
+    virtual PairDetails* Details() { return nullptr; }
+    // After each entry, with how it came out.
+    virtual void PairDone(const PairOutcome& /*outcome*/) {}
+};
+
+// How a whole run came out: each entry's outcome in the listed order, and the
+// totals.
+struct DatabaseResult {
+    std::vector<PairOutcome> outcomes;
+    PairTotals totals;
+};
+
+// Two databases compared table by table, for the command and the windows
+// alike: List reads both table lists and pairs the tables, Run compares the
+// pairs one at a time, so that memory stays that of one comparison. Whatever
+// fails a pair ends only that pair, in its outcome.
+class DatabaseComparison {
+public:
+    DatabaseComparison(data::DataAccess& data, connection::LoginDetails first,
+                       connection::LoginDetails second, RunOptions options);
+    DatabaseComparison(const DatabaseComparison&) = delete;
+    DatabaseComparison& operator=(const DatabaseComparison&) = delete;
+
+    // Reads the first database's table list, then the second's, through read
+    // (by default on this thread), and pairs the tables chosen (by default
+    // all). Throws ListingFailed, or RunCancelled (once cancelled, or from read).
+    void List(const std::function<bool(const catalogue::TableName&)>& chosen = {},
+              const CatalogueReader& read = {});
+    // After List: a side's table list, and the entries Run goes through.
+    const catalogue::CatalogueRead& Listed(Side side) const;
+    const std::vector<TableEntry>& Entries() const { return entries_; }
+
+    // Compares each pair, and says each table alone, in the order of
+    // Entries(). Throws RunCancelled once cancelled: a run cut short has no
+    // result, lest it pass for a comparison of every table; what the
+    // observer throws ends the run too.
+    DatabaseResult Run(DatabaseObserver& observer);
+
+    // From any thread, or from the observer: the pair under way stops, and
+    // no other starts.
+    void Cancel();
+    bool Cancelled() const { return cancelled_; }
+
+private:
+    PairOutcome comparePair(const TableEntry& entry, DatabaseObserver& observer);
+    void running(ComparisonRun* run);
+
+    data::DataAccess& data_;
+    connection::LoginDetails first_, second_;
+    RunOptions options_;
+    std::array<catalogue::CatalogueRead, 2> lists_;
+    std::vector<TableEntry> entries_;
+    std::atomic<bool> cancelled_{false};
+    std::mutex runMutex_;  // Cancel may come from another thread
+    ComparisonRun* current_ = nullptr;
+};
 
 }  // namespace compare

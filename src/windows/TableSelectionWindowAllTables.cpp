@@ -10,11 +10,12 @@
 // in its line, and the run goes on with the next.
 
 #include <QCoreApplication>
-#include <memory>
+#include <QProgressBar>
+#include <QStringList>
 #include <optional>
+#include <utility>
 
 #include "DatabaseComparison.h"
-#include "DifferenceLines.h"
 #include "ErrorReport.h"
 #include "InputGuard.h"
 #include "LoginWindow.h"
@@ -33,12 +34,53 @@ namespace {
 constexpr int kPaintSliceMs = 20;
 
 // The windows paint while a pair's run waits; the bar counts tables, not rows.
-class PaintingObserver final : public compare::RunObserver {
+class AllTablesProgress final : public compare::DatabaseObserver {
 public:
+    explicit AllTablesProgress(QProgressBar& bar) : bar_(bar) {}
     void Waiting() override {
         QCoreApplication::processEvents(QEventLoop::AllEvents, kPaintSliceMs);
     }
+    void PairStarting(const compare::TableEntry& entry, std::size_t index,
+                      std::size_t count) override {
+        bar_.setRange(0, static_cast<int>(count));
+        bar_.setValue(static_cast<int>(index));
+        QString progress = compare::PairProgressText(entry.listed(), index, count);
+        bar_.setFormat(progress.replace(u'%', QStringLiteral("%%")));
+        QCoreApplication::processEvents(QEventLoop::AllEvents, kPaintSliceMs);
+    }
+
+private:
+    QProgressBar& bar_;
 };
+
+// Reads a table list on a thread of its own while the windows paint; Esc
+// gives up at once, leaving the read to end alone.
+compare::CatalogueReader ReadWhilePainting(data::DataAccess* data,
+                                           const compare::DatabaseComparison& comparison) {
+    return [data, &comparison](const connection::LoginDetails& login) {
+        std::optional<catalogue::CatalogueRead> read = WhilePaintingUnlessGivenUp(
+            [data, login] { return catalogue::ReadTableCatalogue(login, *data); },
+            [&] { return comparison.Cancelled(); });
+        if (!read) throw compare::RunCancelled{};
+        return std::move(*read);
+    };
+}
+
+// As the command's text report: aligned columns, the totals last; the tables
+// only one database has in the second list.
+void ShowLines(ResultsWindow& results, const compare::DatabaseComparison& comparison,
+               const compare::DatabaseResult& result, const connection::LoginDetails& first,
+               const connection::LoginDetails& second) {
+    const qsizetype width = compare::TableColumnWidth(comparison.Entries());
+    QStringList pairs, alone;
+    for (const compare::PairOutcome& o : result.outcomes) {
+        const bool single = o.kind == compare::PairOutcome::Kind::OnlyInFirst ||
+                            o.kind == compare::PairOutcome::Kind::OnlyInSecond;
+        (single ? alone : pairs) << compare::PairLine(o, width);
+    }
+    pairs << compare::TotalsLine(result.totals, first, second);
+    results.ShowTableLines(compare::PairHeaderRow(width), pairs, alone);
+}
 
 }  // namespace
 
@@ -57,81 +99,31 @@ void TableSelectionWindow::AllTables_Click() {
     options.fieldsByName = PairByName->isChecked();
     if (PairByKey->isChecked()) options.key.automatic = true;
 
-    bool stopped = false;
-    compare::ComparisonRun* current = nullptr;
+    compare::DatabaseComparison comparison(reg.data(), first, second, options);
+    std::optional<compare::DatabaseResult> result;
     std::optional<QString> failure;
-    std::vector<compare::TableEntry> entries;
-    std::vector<compare::PairOutcome> outcomes;
     {
         // From here the windows paint; a second click must not start a second
         // run inside this one, and Esc stops it.
-        const InputGuard ignoreInput([&] {
-            stopped = true;
-            if (current != nullptr) current->Cancel();
-        });
+        const InputGuard ignoreInput([&] { comparison.Cancel(); });
         SetMousePointer(kPointerBusy);
         ProgressBar1->setTextVisible(true);
         ProgressBar1->setRange(0, 0);
         ProgressBar1->setFormat(QStringLiteral("Listing the tables\u2026"));
-
-        // Both lists as they are now; a database that cannot be listed ends
-        // the run before any pair. Esc gives up at once, leaving the read to
-        // end alone.
-        data::DataAccess* data = &reg.data();
-        const auto list = [&](const connection::LoginDetails& login, const QString& side) {
-            std::optional<catalogue::CatalogueRead> read;
-            try {
-                read = WhilePaintingUnlessGivenUp(
-                    [data, login] { return catalogue::ReadTableCatalogue(login, *data); },
-                    [&] { return stopped; });
-                if (read && read->failure) std::rethrow_exception(read->failure);
-            } catch (...) {
-                failure = QStringLiteral("The tables of %1 on %2 could not be listed:\r\r%3")
-                              .arg(compare::DatabaseLabel(login, side), compare::ServerName(login),
-                                   app::DescribeFailure(std::current_exception()));
-                read.reset();
-            }
-            return read;
-        };
-        std::optional<catalogue::CatalogueRead> firstList = list(first, QStringLiteral("first"));
-        std::optional<catalogue::CatalogueRead> secondList;
-        if (firstList) secondList = list(second, QStringLiteral("second"));
-        if (firstList && secondList) {
-            entries = compare::PairTables(firstList->tables, secondList->tables,
-                                          [](const catalogue::TableName&) { return true; });
-        }
-
-        PaintingObserver observer;
-        for (std::size_t k = 0; k < entries.size() && !stopped && !failure; ++k) {
-            const compare::TableEntry& e = entries[k];
-            ProgressBar1->setRange(0, static_cast<int>(entries.size()));
-            ProgressBar1->setValue(static_cast<int>(k));
-            // The name as the lines show it; in one pass, so that a % in it
-            // is no place for the counts.
-            QString progress = QStringLiteral("%1 (%2 of %3)")
-                                   .arg(compare::WithVisibleControls(e.listed()),
-                                        QString::number(k + 1), QString::number(entries.size()));
-            ProgressBar1->setFormat(progress.replace(u'%', QStringLiteral("%%")));
-            QCoreApplication::processEvents(QEventLoop::AllEvents, kPaintSliceMs);
-            if (stopped) break;
-            if (!e.first || !e.second) {
-                outcomes.push_back(compare::Alone(e, first, second));
-                continue;
-            }
-            try {
-                outcomes.push_back(compare::ComparePair(
-                    reg.data(), {first, *e.first}, {second, *e.second}, options, observer,
-                    [&](compare::ComparisonRun* run) { current = run; }));
-            } catch (const compare::RunCancelled&) {
-                stopped = true;
-            } catch (...) {
-                // Whatever fails a pair ends only that pair.
-                compare::PairOutcome failed;
-                failed.kind = compare::PairOutcome::Kind::NotCompared;
-                failed.table = e.listed();
-                failed.note = app::DescribeFailure(std::current_exception()).simplified();
-                outcomes.push_back(failed);
-            }
+        try {
+            // Both lists as they are now; a database that cannot be listed
+            // ends the run before any pair.
+            comparison.List({}, ReadWhilePainting(&reg.data(), comparison));
+            AllTablesProgress progress(*ProgressBar1);
+            result = comparison.Run(progress);
+        } catch (const compare::RunCancelled&) {
+        } catch (const compare::ListingFailed& listing) {
+            const bool inFirst = listing.side == compare::Side::First;
+            const connection::LoginDetails& login = inFirst ? first : second;
+            failure = QStringLiteral("The tables of %1 on %2 could not be listed:\r\r%3")
+                          .arg(compare::DatabaseLabel(login, inFirst ? QStringLiteral("first")
+                                                                     : QStringLiteral("second")),
+                               compare::ServerName(login), app::DescribeFailure(listing.cause));
         }
         ProgressBar1->setTextVisible(false);
         ProgressBar1->setFormat(QStringLiteral("%p%"));
@@ -139,24 +131,12 @@ void TableSelectionWindow::AllTables_Click() {
         ProgressBar1->setValue(0);
         SetMousePointer(kPointerNormal);
     }
-    if (failure && !stopped) {
+    if (failure && !comparison.Cancelled()) {
         reg.boxes().show(*failure, QString(), ui::Buttons::Ok, ui::Icon::Exclamation);
         return;
     }
-    if (stopped || failure) return;
-
-    // As the command's text report: aligned columns, the totals last.
-    const qsizetype width = compare::TableColumnWidth(entries);
-    QStringList pairs, alone;
-    compare::PairTotals totals;
-    for (const compare::PairOutcome& o : outcomes) {
-        totals.count(o.kind);
-        const bool single = o.kind == compare::PairOutcome::Kind::OnlyInFirst ||
-                            o.kind == compare::PairOutcome::Kind::OnlyInSecond;
-        (single ? alone : pairs) << compare::PairLine(o, width);
-    }
-    pairs << compare::TotalsLine(totals, first, second);
-    reg.resultsWindow().ShowTableLines(compare::PairHeaderRow(width), pairs, alone);
+    if (!result) return;
+    ShowLines(reg.resultsWindow(), comparison, *result, first, second);
     reg.resultsWindow().Show();
     Hide();
 }

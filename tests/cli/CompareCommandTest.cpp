@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <utility>
 
-#include "CompareCommand.h"
+#include "CommandLine.h"
 #include "MemoryDataAccess.h"
 #include "Tables.h"
 
@@ -151,6 +151,27 @@ TEST_F(Command, BadComparisonOptionsAreUsageErrorsBeforeAnyConnection) {
     }
     EXPECT_TRUE(data.opens().empty());
     EXPECT_TRUE(data.queries().isEmpty()) << data.queries().join(u'\n').toStdString();
+}
+
+// Each command parses only its own options: one of the other command's is
+// unknown to it, and its help lists its own; the program's help lists every
+// command's. Options may come before the command's word.
+TEST_F(Command, EachCommandTakesAndListsOnlyItsOwnOptions) {
+    EXPECT_EQ(run({"compare", "A", "B", "--server", "db.example", "--tables", "A*"}), 2);
+    EXPECT_EQ(errors, "dorvantis: Unknown option 'tables'.\nTry 'dorvantis --help'.\n");
+    EXPECT_TRUE(data.opens().empty());
+
+    EXPECT_EQ(run({"compare", "--help"}), 0);
+    EXPECT_TRUE(output.contains("--ignore-case") && !output.contains("--details"))
+        << output.toStdString();
+    EXPECT_EQ(run({"compare-databases", "--help"}), 0);
+    EXPECT_TRUE(output.contains("--ignore-case") && output.contains("--details"));
+    EXPECT_EQ(run({"--help"}), 0);
+    EXPECT_TRUE(output.contains("compare-databases") && output.contains("--details"));
+
+    EXPECT_EQ(run({"--server", "db.example", "compare", "A", "B"}), 1) << errors.toStdString();
+    EXPECT_EQ(output,
+              "Record 2,Field \"Name\" has changed from \"y\" to \"z\"\nRecord 3 added from B\n");
 }
 
 // --summary: the run's counts in one line on standard error, standard output

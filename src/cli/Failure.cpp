@@ -1,0 +1,53 @@
+#include "Failure.h"
+
+#include <unistd.h>
+
+#include "DifferenceLines.h"
+#include "ErrorReport.h"
+#include "SideNames.h"
+#include "Terminal.h"
+
+namespace cli {
+
+[[noreturn]] void fail(const QString& message) { throw Failure{message}; }
+
+[[noreturn]] void usageError(const QString& message) { throw UsageError{message}; }
+
+QString describe(const std::exception_ptr& e) { return app::DescribeFailure(e); }
+
+QString ListingFailureText(const QString& side, const connection::LoginDetails& login,
+                           const std::exception_ptr& cause) {
+    const QString which =
+        side.isEmpty() ? QString() : compare::SideLocation(side, login) + QStringLiteral(": ");
+    return which + describe(cause);
+}
+
+void printFailure(std::FILE* err, QString message) {
+    message.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+    message.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    message.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    // What else would split the line or reorder it unseen shows as in the lines.
+    std::fprintf(err, "dorvantis: %s\n",
+                 compare::WithVisibleControls(message.trimmed()).toLocal8Bit().constData());
+}
+
+int RunGuarded(std::FILE* err, const std::function<int()>& command) {
+    try {
+        return command();
+    } catch (const UsageError& usage) {
+        std::fprintf(err, "dorvantis: %s\nTry 'dorvantis --help'.\n",
+                     usage.message.toLocal8Bit().constData());
+    } catch (const Stopped& stopped) {
+        // A reader let go may still be inside the driver: the process ends
+        // now, without the exit handlers that would pull its connection away.
+        std::fflush(nullptr);
+        ::_exit(stoppedStatus(stopped.signal));
+    } catch (const Failure& f) {
+        printFailure(err, f.message);
+    } catch (...) {
+        printFailure(err, describe(std::current_exception()));
+    }
+    return 2;
+}
+
+}  // namespace cli
