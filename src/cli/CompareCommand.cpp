@@ -23,7 +23,8 @@ namespace {
 
 // side: which database's list, when the sides are in two.
 catalogue::CatalogueRead ReadCatalogue(data::DataAccess& data,
-                                       const connection::LoginDetails& login, const QString& side) {
+                                       const connection::LoginDetails& login,
+                                       std::optional<compare::Side> side) {
     catalogue::CatalogueRead catalogue;
     try {
         catalogue = catalogue::ReadTableCatalogue(login, data);
@@ -59,10 +60,10 @@ Sides FindTables(data::DataAccess& data, const connection::LoginDetails& leftLog
                  const QString& left, const connection::LoginDetails& rightLogin,
                  const QString& right) {
     const bool oneDatabase = compare::SameDatabase(leftLogin, rightLogin);
-    const catalogue::CatalogueRead leftCatalogue =
-        ReadCatalogue(data, leftLogin, oneDatabase ? QString() : QStringLiteral("First"));
+    const catalogue::CatalogueRead leftCatalogue = ReadCatalogue(
+        data, leftLogin, oneDatabase ? std::nullopt : std::optional(compare::Side::First));
     const catalogue::CatalogueRead rightCatalogue =
-        oneDatabase ? leftCatalogue : ReadCatalogue(data, rightLogin, QStringLiteral("Second"));
+        oneDatabase ? leftCatalogue : ReadCatalogue(data, rightLogin, compare::Side::Second);
     const auto where = [&](const connection::LoginDetails& login) {
         if (oneDatabase) return QString();
         return QStringLiteral("%1 on server %2").arg(login.database, compare::ServerName(login));

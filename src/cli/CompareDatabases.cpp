@@ -203,9 +203,9 @@ int CompareDatabases(const DatabasesRequest& request, data::DataAccess& data, st
                    !compare::PatternsName(exclude, t);
         });
     } catch (const compare::ListingFailed& listing) {
-        const bool first = listing.side == compare::Side::First;
-        fail(ListingFailureText(first ? QStringLiteral("First") : QStringLiteral("Second"),
-                                first ? request.first : request.second, listing.cause));
+        fail(ListingFailureText(
+            listing.side, listing.side == compare::Side::First ? request.first : request.second,
+            listing.cause));
     }
     RefuseUnusedPatterns(request.tables, tables, comparison);
     const qsizetype width = compare::TableColumnWidth(comparison.Entries());

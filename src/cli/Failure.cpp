@@ -15,10 +15,10 @@ namespace cli {
 
 QString describe(const std::exception_ptr& e) { return app::DescribeFailure(e); }
 
-QString ListingFailureText(const QString& side, const connection::LoginDetails& login,
+QString ListingFailureText(std::optional<compare::Side> side, const connection::LoginDetails& login,
                            const std::exception_ptr& cause) {
     const QString which =
-        side.isEmpty() ? QString() : compare::SideLocation(side, login) + QStringLiteral(": ");
+        side ? compare::SideLocation(*side, login) + QStringLiteral(": ") : QString();
     return which + describe(cause);
 }
 

@@ -5,8 +5,10 @@
 #include <cstdio>
 #include <exception>
 #include <functional>
+#include <optional>
 
 #include "LoginDetails.h"
+#include "Side.h"
 
 namespace cli {
 
@@ -29,7 +31,7 @@ QString describe(const std::exception_ptr& e);
 // A table list that could not be read. side: which side's ("First",
 // "Second") when the sides are in two databases, for the driver's reason
 // alone would not say which refused; empty within one.
-QString ListingFailureText(const QString& side, const connection::LoginDetails& login,
+QString ListingFailureText(std::optional<compare::Side> side, const connection::LoginDetails& login,
                            const std::exception_ptr& cause);
 
 // One line on standard error: the driver's several records joined.

@@ -32,8 +32,9 @@ QString JsonBool(bool b) { return b ? QStringLiteral("true") : QStringLiteral("f
 
 }  // namespace
 
-QString DatabaseLabel(const connection::LoginDetails& login, const QString& side) {
-    return login.database.isEmpty() ? QStringLiteral("the %1 database").arg(side) : login.database;
+QString DatabaseLabel(const connection::LoginDetails& login, Side side) {
+    return login.database.isEmpty() ? QStringLiteral("the %1 database").arg(SideWord(side))
+                                    : login.database;
 }
 
 QString ResultText(const PairOutcome& o) {
@@ -129,8 +130,8 @@ QString TotalsText(const PairTotals& totals, const connection::LoginDetails& fir
              QString::number(totals.differ) +
                  (totals.differ == 1 ? QStringLiteral(" differs") : QStringLiteral(" differ")),
              QString::number(totals.notCompared), QString::number(totals.onlyInFirst),
-             DatabaseLabel(first, QStringLiteral("first")), QString::number(totals.onlyInSecond),
-             DatabaseLabel(second, QStringLiteral("second")));
+             DatabaseLabel(first, Side::First), QString::number(totals.onlyInSecond),
+             DatabaseLabel(second, Side::Second));
 }
 
 QString TotalsLine(const PairTotals& totals, const connection::LoginDetails& first,

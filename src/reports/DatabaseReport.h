@@ -13,6 +13,7 @@
 #include "LoginDetails.h"
 #include "ReportFormat.h"
 #include "ReportWriter.h"
+#include "Side.h"
 #include "TableCatalogue.h"
 
 namespace compare {
@@ -38,8 +39,8 @@ struct PairOutcome {
 };
 
 // A database as the reports name it; a login that names none reaches the
-// server's default for its user (side: "first" or "second").
-QString DatabaseLabel(const connection::LoginDetails& login, const QString& side);
+// server's default for its user ("the second database").
+QString DatabaseLabel(const connection::LoginDetails& login, Side side);
 
 // "same", "differ: 2 changed (2 fields), 1 added, 1 deleted", "not compared:
 // <reason>", "only in <database>", as one line (names as the lines show them).

@@ -34,9 +34,11 @@ QString ServerName(const connection::LoginDetails& login) {
     return login.localConnection ? login.server : login.server + QLatin1Char(',') + login.port;
 }
 
-QString SideLocation(const QString& side, const connection::LoginDetails& login) {
+QString SideLocation(Side side, const connection::LoginDetails& login) {
+    QString word = SideWord(side);
+    word[0] = word[0].toUpper();
     return QStringLiteral("%1 table, database %2 on server %3")
-        .arg(side, login.database, ServerName(login));
+        .arg(word, login.database, ServerName(login));
 }
 
 bool SameDatabase(const connection::LoginDetails& first, const connection::LoginDetails& second) {

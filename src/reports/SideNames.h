@@ -3,6 +3,7 @@
 #include <QString>
 
 #include "LoginDetails.h"
+#include "Side.h"
 #include "TableCatalogue.h"
 
 namespace compare {
@@ -18,9 +19,8 @@ struct SideTable {
 QString ServerName(const connection::LoginDetails& login);
 
 // Where a side's table lives, for a message about it when the sides are in
-// two databases: "Second table, database Sales on server db2,1433" (side:
-// "First" or "Second").
-QString SideLocation(const QString& side, const connection::LoginDetails& login);
+// two databases: "Second table, database Sales on server db2,1433".
+QString SideLocation(Side side, const connection::LoginDetails& login);
 
 // Whether both sides reach the same database of the same server (names
 // compared without case, as SQL Server compares them; a connection by port

@@ -125,8 +125,7 @@ void ComparisonRun::Connect(const connection::LoginDetails& first,
             // not say which side could not be reached.
             if (SameDatabase(first, second)) throw;
             const connection::LoginDetails& login = side == Side::First ? first : second;
-            const QString where = SideLocation(
-                side == Side::First ? QStringLiteral("First") : QStringLiteral("Second"), login);
+            const QString where = SideLocation(side, login);
             throw std::runtime_error(
                 (where + QStringLiteral(": ") + app::DescribeFailure(std::current_exception()))
                     .toStdString());

@@ -226,8 +226,8 @@ PairOutcome Alone(const TableEntry& entry, const connection::LoginDetails& first
     PairOutcome outcome;
     outcome.kind = entry.first ? PairOutcome::Kind::OnlyInFirst : PairOutcome::Kind::OnlyInSecond;
     outcome.table = entry.listed();
-    outcome.note = entry.first ? DatabaseLabel(first, QStringLiteral("first"))
-                               : DatabaseLabel(second, QStringLiteral("second"));
+    outcome.note =
+        entry.first ? DatabaseLabel(first, Side::First) : DatabaseLabel(second, Side::Second);
     return outcome;
 }
 

@@ -121,8 +121,7 @@ void TableSelectionWindow::AllTables_Click() {
             const bool inFirst = listing.side == compare::Side::First;
             const connection::LoginDetails& login = inFirst ? first : second;
             failure = QStringLiteral("The tables of %1 on %2 could not be listed:\r\r%3")
-                          .arg(compare::DatabaseLabel(login, inFirst ? QStringLiteral("first")
-                                                                     : QStringLiteral("second")),
+                          .arg(compare::DatabaseLabel(login, listing.side),
                                compare::ServerName(login), app::DescribeFailure(listing.cause));
         }
         ProgressBar1->setTextVisible(false);

@@ -25,7 +25,7 @@ TEST(Rewrite, TurnsTsqlLiteralsIntoSqlite) {
               "create table t (a nvarchar(-1), b VARBINARY(-1), c varchar(10))");
     EXPECT_EQ(rewrite("select 'N''x', max(a) from t -- N'comment'"),
               "select 'N''x', max(a) from t -- N'comment'");
-    EXPECT_EQ(rewrite("begin tran"), "begin TRANSACTION");
+    EXPECT_EQ(rewrite("begin tran"), "BEGIN IMMEDIATE TRANSACTION");
     EXPECT_EQ(rewrite("values (0x, 0x00FF)"), "values (X'', X'00FF')");
     // Computed columns read as SQLite's generated columns.
     EXPECT_EQ(rewrite("create table T (a int, [Total] AS ([a] * [b]))"),

@@ -392,6 +392,18 @@ Rewritten rewriteTsql(std::string_view sql, const RewriteContext& context) {
             r.sql += std::string(kTranCountFunction) + "()";
             continue;
         }
+        // An explicit transaction takes the write lock at once: begun deferred,
+        // a read inside it (the statements' own look-ups) would hold a snapshot
+        // that another session's commit makes stale, and its first write would
+        // fail at once instead of waiting its turn, as SQL Server's would.
+        if (t.kind == T::Word && lower == "begin" && next(i) < toks.size() &&
+            toks[next(i)].kind == T::Word &&
+            (equalsIgnoreCase(toks[next(i)].text, "transaction") ||
+             equalsIgnoreCase(toks[next(i)].text, "tran"))) {
+            r.sql += "BEGIN IMMEDIATE";
+            lastWord = lower;
+            continue;
+        }
         // ISNULL is an operator to SQLite; its IFNULL is T-SQL's ISNULL.
         if (t.kind == T::Word && lower == "isnull" && isPunct(toks, next(i), "(")) {
             r.sql += "ifnull";
