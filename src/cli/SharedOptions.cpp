@@ -136,7 +136,11 @@ void ReadFormatAndPairing(const QCommandLineParser& parser, SharedRequest& reque
     }
 }
 
-void ReadIgnoredColumns(const QCommandLineParser& parser, compare::RunOptions& options) {
+// The comparison's options as given, into the one type the options dialog
+// and the stored settings use too, so that one check and one translator
+// serve every entry point; the messages name the option as typed.
+compare::OptionChoices ReadChoices(const QCommandLineParser& parser) {
+    compare::OptionChoices choices;
     for (const QString& list : parser.values("ignore")) {
         const std::optional<QStringList> names = compare::ColumnNamesFromText(list);
         if (!names) {
@@ -145,28 +149,28 @@ void ReadIgnoredColumns(const QCommandLineParser& parser, compare::RunOptions& o
                 "brackets: [a,b])"));
         }
         for (const QString& name : *names) {
-            if (!options.ignore.contains(name, Qt::CaseInsensitive)) options.ignore << name;
+            if (!choices.leaveOut.contains(name, Qt::CaseInsensitive)) choices.leaveOut << name;
         }
     }
-}
-
-void ReadConditions(const QCommandLineParser& parser, compare::RunOptions& options) {
     for (const char* condition : {"where", "right-where"}) {
-        if (!parser.isSet(condition)) continue;
-        const QString text = parser.value(condition).trimmed();
-        // An empty condition is most likely an unset shell variable: a
-        // run over all rows would pass for a filtered one.
-        const QString problem = text.isEmpty() ? QStringLiteral("the condition is empty")
-                                               : compare::RowConditionProblem(text);
-        if (!problem.isEmpty()) {
-            usageError(QStringLiteral("--%1: %2").arg(QLatin1String(condition), problem));
-        }
-        if (QLatin1String(condition) == "where") {
-            options.where = text;
-        } else {
-            options.rightWhere = text;
+        // An empty condition is most likely an unset shell variable: a run
+        // over all rows would pass for a filtered one.
+        if (parser.isSet(condition) && parser.value(condition).trimmed().isEmpty()) {
+            usageError(
+                QStringLiteral("--%1: the condition is empty").arg(QLatin1String(condition)));
         }
     }
+    choices.firstWhere = parser.value("where").trimmed();
+    choices.sameWhere = !parser.isSet("right-where");
+    choices.secondWhere = parser.value("right-where").trimmed();
+    choices.trim = parser.isSet("trim");
+    choices.ignoreCase = parser.isSet("ignore-case");
+    choices.nullEqualsEmpty = parser.isSet("null-equals-empty");
+    choices.tolerance = parser.value("tolerance");
+    if (parser.isSet("tolerance") && choices.tolerance.isEmpty()) choices.tolerance = u' ';
+    choices.limit = parser.value("limit");
+    if (parser.isSet("limit") && choices.limit.isEmpty()) choices.limit = u' ';
+    return choices;
 }
 
 void ReadComparisonOptions(const QCommandLineParser& parser, compare::RunOptions& options) {
@@ -176,26 +180,29 @@ void ReadComparisonOptions(const QCommandLineParser& parser, compare::RunOptions
             usageError(QStringLiteral("--%1 may be given once").arg(QLatin1String(once)));
         }
     }
-    ReadIgnoredColumns(parser, options);
-    ReadConditions(parser, options);
-    options.values.trim = parser.isSet("trim");
-    options.values.ignoreCase = parser.isSet("ignore-case");
-    options.values.nullEqualsEmpty = parser.isSet("null-equals-empty");
-    if (parser.isSet("tolerance")) {
-        options.values.tolerance = compare::Tolerance::FromText(parser.value("tolerance"));
-        if (!options.values.tolerance) {
-            usageError(QStringLiteral("--tolerance takes a number of at least 0, not '%1'")
-                           .arg(parser.value("tolerance")));
+    const compare::OptionChoices choices = ReadChoices(parser);
+    using Choice = compare::OptionChoices::Choice;
+    if (const std::optional<compare::OptionChoices::Problem> p =
+            choices.Check(options.key.pairsByKey())) {
+        switch (p->choice) {
+            case Choice::FirstWhere:
+                usageError(QStringLiteral("--where: %1").arg(p->reason));
+            case Choice::SecondWhere:
+                usageError(QStringLiteral("--right-where: %1").arg(p->reason));
+            case Choice::Tolerance:
+                usageError(QStringLiteral("--tolerance takes a number of at least 0, not '%1'")
+                               .arg(parser.value("tolerance")));
+            case Choice::Limit:
+            case Choice::LeaveOut:  // the key is not among the choices here
+                break;
         }
     }
-    if (parser.isSet("limit")) {
-        const QString text = parser.value("limit");
-        const std::optional<std::int64_t> n = compare::RecordCountFromText(text);
-        if (!n || *n < 1) {
-            usageError(QStringLiteral("--limit takes a whole number from 1, not '%1'").arg(text));
-        }
-        options.limit = *n;
+    // A limit of 0 would be none: on a command line, most likely a mistake.
+    if (!choices.limit.isEmpty() && compare::RecordCountFromText(choices.limit).value_or(0) < 1) {
+        usageError(QStringLiteral("--limit takes a whole number from 1, not '%1'")
+                       .arg(parser.value("limit")));
     }
+    choices.ApplyTo(options);
 }
 
 }  // namespace

@@ -127,29 +127,32 @@ std::optional<OptionChoices::Problem> OptionChoices::Check(bool byKey) const {
     for (const QString& name : byKey ? key : QStringList()) {
         if (leaveOut.contains(name)) {
             return Problem{Choice::LeaveOut,
-                           QStringLiteral("%1 is a key column: it cannot be left out.").arg(name)};
+                           QStringLiteral("%1 is a key column: it cannot be left out.").arg(name),
+                           QStringLiteral("a key column cannot be left out")};
         }
     }
     if (const QString p = RowConditionProblem(firstWhere); !p.isEmpty()) {
         return Problem{Choice::FirstWhere,
-                       QStringLiteral("The first table's condition cannot be used: %1.").arg(p)};
+                       QStringLiteral("The first table's condition cannot be used: %1.").arg(p), p};
     }
     if (!sameWhere) {
         if (const QString p = RowConditionProblem(secondWhere); !p.isEmpty()) {
             return Problem{
                 Choice::SecondWhere,
-                QStringLiteral("The second table's condition cannot be used: %1.").arg(p)};
+                QStringLiteral("The second table's condition cannot be used: %1.").arg(p), p};
         }
     }
     if (!tolerance.isEmpty() && !Tolerance::FromText(tolerance)) {
         return Problem{
             Choice::Tolerance,
-            QStringLiteral("\"%1\" is no number of 0 or more, such as 0.01.").arg(tolerance)};
+            QStringLiteral("\"%1\" is no number of 0 or more, such as 0.01.").arg(tolerance),
+            QStringLiteral("no number of 0 or more")};
     }
     if (!limit.isEmpty() && !RecordCountFromText(limit)) {
         return Problem{
             Choice::Limit,
-            QStringLiteral("\"%1\" is no whole number of records (empty: no limit).").arg(limit)};
+            QStringLiteral("\"%1\" is no whole number of records (empty: no limit).").arg(limit),
+            QStringLiteral("no whole number of records")};
     }
     return std::nullopt;
 }

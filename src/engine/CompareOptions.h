@@ -85,7 +85,8 @@ struct OptionChoices {
     enum class Choice { LeaveOut, FirstWhere, SecondWhere, Tolerance, Limit };
     struct Problem {
         Choice choice;
-        QString text;
+        QString text;    // a sentence for a person
+        QString reason;  // the bare reason, for an entry point to word its own way
     };
     // The first choice that cannot be had, or none; byKey: the records are
     // paired by key (only then do the key's columns matter).
