@@ -183,7 +183,7 @@ Compared CompareTables(data::DataAccess& data, std::FILE* err, const Sides& side
             stage([&] {
                 script.emplace(run, run.PositionalFields(), sides.second, sides.names, out);
                 run.Compare(steps, script->sink(), run.PositionalFields());
-                script->finish(run.Summary());
+                script->Finish(run.Summary());
             });
             // What the script says at its end, the command says too.
             if (const QString refusal = script->refusal(); !refusal.isEmpty()) fail(refusal);

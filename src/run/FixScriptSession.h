@@ -25,7 +25,7 @@ public:
     // Where the run's differences go (as well as to any report).
     DifferenceSink& sink() { return sink_; }
     // After the comparison: the script's end. Throws ReportWriteError.
-    void finish(const RunSummary& summary) { sink_.finish(summary); }
+    void Finish(const RunSummary& summary) { sink_.finish(summary); }
     // Why the script, once finished, would not make the tables equal (it then
     // undoes itself and must not pass for a mend); empty when it would.
     QString refusal() const;

@@ -104,7 +104,7 @@ public:
     // The script's end, all of it on disk.
     void finish(const compare::RunSummary& summary, QFileDevice& file) {
         toScript([&] {
-            script_->finish(summary);
+            script_->Finish(summary);
             if (!file.flush()) throw compare::ReportWriteError(file.errorString());
         });
     }
