@@ -4,9 +4,11 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <cstdio>
+#include <tuple>
 #include <utility>
 
 #include "CommandLine.h"
+#include "ComparisonRun.h"
 #include "MemoryDataAccess.h"
 #include "Tables.h"
 
@@ -63,14 +65,26 @@ TEST_F(Command, ComparesWithTheWindowsConnectionOptions) {
               "Record 2,Field \"Name\" has changed from \"y\" to \"z\"\n"
               "Record 3 added from B\n");
     EXPECT_TRUE(errors.isEmpty()) << errors.toStdString();
-    // The catalogue's connection, then one for each table.
+    // The catalogue's connection, then one for each table, set as a run sets
+    // its connections for the windows: opened here through the same stages.
     ASSERT_EQ(data.opens().size(), 3u);
+    compare::RunObserver quiet;
+    compare::ComparisonRun run(data, {}, quiet);
+    compare::FirstRows rows;
+    const compare::SideTable a{{}, {QString(), QStringLiteral("A")}};
+    compare::OpenRun(run, a, a, false, rows,
+                     [](compare::OpenStage, const std::function<void()>& fn) {
+                         fn();
+                         return true;
+                     });
+    ASSERT_EQ(data.opens().size(), 5u);
     for (std::size_t i = 1; i < 3; ++i) {
-        const data::MemoryDataAccess::OpenCall& open = data.opens()[i];
-        EXPECT_EQ(open.mode, data::adModeReadWrite);
-        EXPECT_EQ(open.commandTimeout, 5000);
-        EXPECT_EQ(open.connectionTimeout, 5000);
-        EXPECT_EQ(open.cursorLocation, data::adUseClient);
+        const data::MemoryDataAccess::OpenCall& command = data.opens()[i];
+        const data::MemoryDataAccess::OpenCall& windows = data.opens()[i + 2];
+        EXPECT_EQ(std::tie(command.mode, command.commandTimeout, command.connectionTimeout,
+                           command.cursorLocation),
+                  std::tie(windows.mode, windows.commandTimeout, windows.connectionTimeout,
+                           windows.cursorLocation));
     }
 }
 
