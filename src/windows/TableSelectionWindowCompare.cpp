@@ -401,6 +401,7 @@ void TableSelectionWindow::startScript(NextRun& r, RunScript& script,
     } catch (...) {
         script.failure = app::DescribeFailure(std::current_exception());
     }
+    if (!session) script.file.reset();  // nothing will be written into it
 }
 
 // The comparison into the results window's lists (and the script), then
