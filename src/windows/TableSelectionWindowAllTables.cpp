@@ -30,23 +30,18 @@ namespace windows {
 
 namespace {
 
-// How long the run lets the windows paint at each turn.
-constexpr int kPaintSliceMs = 20;
-
 // The windows paint while a pair's run waits; the bar counts tables, not rows.
 class AllTablesProgress final : public compare::DatabaseObserver {
 public:
     explicit AllTablesProgress(QProgressBar& bar) : bar_(bar) {}
-    void Waiting() override {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, kPaintSliceMs);
-    }
+    void Waiting() override { PaintTurn(); }
     void PairStarting(const compare::TableEntry& entry, std::size_t index,
                       std::size_t count) override {
         bar_.setRange(0, static_cast<int>(count));
         bar_.setValue(static_cast<int>(index));
         QString progress = compare::PairProgressText(entry.listed(), index, count);
         bar_.setFormat(progress.replace(u'%', QStringLiteral("%%")));
-        QCoreApplication::processEvents(QEventLoop::AllEvents, kPaintSliceMs);
+        PaintTurn();
     }
 
 private:

@@ -28,6 +28,7 @@
 #include "SideNames.h"
 #include "TableComparison.h"
 #include "TableSelectionWindow.h"
+#include "WhilePainting.h"
 #include "WindowRegistry.h"
 
 namespace windows {
@@ -36,8 +37,6 @@ namespace {
 
 using compare::Side;
 
-// How long the run lets the windows paint at each turn.
-constexpr int kPaintSliceMs = 20;
 constexpr int kProgressSteps = 1000;
 
 // What the run shows on the table selection window: the windows paint while
@@ -47,9 +46,7 @@ constexpr int kProgressSteps = 1000;
 class WindowRunObserver final : public compare::RunObserver {
 public:
     explicit WindowRunObserver(QProgressBar& bar) : bar_(bar) {}
-    void Waiting() override {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, kPaintSliceMs);
-    }
+    void Waiting() override { PaintTurn(); }
     void Progress(std::int64_t read, std::optional<std::int64_t> expected) override {
         if (!expected) {
             bar_.setRange(0, 0);

@@ -10,6 +10,10 @@
 
 namespace windows {
 
+// One turn of the windows' painting while a run waits on its readers:
+// short enough that Esc answers at once, long enough to paint.
+inline void PaintTurn() { QCoreApplication::processEvents(QEventLoop::AllEvents, 20); }
+
 // Runs work on a thread of its own while the windows keep painting, and
 // returns what it returns or throws what it threw: a server that is slow to
 // answer must not freeze the windows. The caller holds an InputGuard, so
