@@ -40,10 +40,11 @@ public:
     // Fields paired by name: a field only one table has (the first, or the second).
     virtual void FieldOnlyIn(const QString& fieldName, bool inFirstTable) = 0;
 
-    // Records paired by key: the records behind the lines just reported for
-    // one key -- a pair with changed fields, or a record only one table has
-    // (the other is empty) -- for a sink that writes whole records out (a
-    // script that mends the second table). Valid during the call only.
+    // The records behind the lines just reported for one record -- a pair
+    // with changed fields, or a record only one table has (the other is
+    // empty) -- for a sink that keeps or writes whole records (a script that
+    // mends the second table, the records side by side). Valid during the
+    // call only.
     virtual void RecordsDiffer(const RecordRow& /*first*/, const RecordRow& /*second*/) {}
 };
 

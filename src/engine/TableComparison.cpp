@@ -307,10 +307,15 @@ RunSummary TableComparison::Run(Steps& trap, RowBlocks& first, RowBlocks& second
         const bool secondHasRow = b.ensure();
         if (trap.test(212, [&] { return !secondHasRow; })) {
             tally.deleted();
-            trap.step(214, [&] { sink.RecordDeleted(r + 1); });
+            trap.step(214, [&] {
+                sink.RecordDeleted(r + 1);
+                sink.RecordsDiffer(a.here(), {});
+            });
         } else {
+            bool changed = false;
             for (const FieldPair& p : pairs_) {
                 if (trap.test(218, [&] { return a.differs(p.first, b, p.second, values_); })) {
+                    changed = true;
                     tally.fieldChanged();
                     trap.step(220, [&] {
                         sink.FieldChanged(r + 1, names_.at(static_cast<std::size_t>(p.name)),
@@ -318,6 +323,7 @@ RunSummary TableComparison::Run(Steps& trap, RowBlocks& first, RowBlocks& second
                     });
                 }
             }
+            if (changed) trap.step(220, [&] { sink.RecordsDiffer(a.here(), b.here()); });
             tally.pairDone();
         }
         trap.step(224, [&] {
@@ -334,7 +340,10 @@ RunSummary TableComparison::Run(Steps& trap, RowBlocks& first, RowBlocks& second
         const bool secondHasRow = b.ensure();
         if (!trap.test(228, [&] { return secondHasRow; })) break;
         tally.added();
-        trap.step(230, [&] { sink.RecordAdded(j + 1); });
+        trap.step(230, [&] {
+            sink.RecordAdded(j + 1);
+            sink.RecordsDiffer({}, b.here());
+        });
         trap.step(232, [&] {
             ++j;
             b.advance();
