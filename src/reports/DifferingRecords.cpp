@@ -33,8 +33,11 @@ DifferingRecordSink::DifferingRecordSink(RecordLayout layout, RecordConsumer& ou
 
 void DifferingRecordSink::FieldChanged(const RecordName& record, const QString& fieldName,
                                        const data::FieldValue&, const data::FieldValue&) {
-    record_.kind = DifferingRecord::Kind::Changed;
-    record_.name = record.text();
+    if (!named_) {
+        record_.kind = DifferingRecord::Kind::Changed;
+        record_.name = record.text();
+        named_ = true;
+    }
     const auto at = fieldIndex_.constFind(fieldName);
     if (at != fieldIndex_.constEnd()) record_.differs[static_cast<std::size_t>(*at)] = true;
 }
@@ -71,8 +74,11 @@ void DifferingRecordSink::RecordsDiffer(const RecordRow& first, const RecordRow&
     const bool fromFirst = static_cast<bool>(first);
     const std::vector<int>& keyFields = fromFirst ? layout_.keyFirst : layout_.keySecond;
     for (int field : keyFields) record_.key.push_back(cell(fromFirst ? first : second, field));
-    out_.Take(record_);
+    // Ready for the next record before Take, which may throw.
+    named_ = false;
+    DifferingRecord taken = std::move(record_);
     record_.differs.assign(layout_.fields.size(), false);
+    out_.Take(taken);
 }
 
 }  // namespace compare

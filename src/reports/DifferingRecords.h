@@ -83,6 +83,7 @@ private:
     const ValueFormatter formatter_;
     QHash<QString, int> fieldIndex_;
     DifferingRecord record_;  // the one being put together
+    bool named_ = false;      // record_ has its name and kind
 };
 
 }  // namespace compare

@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <QDataStream>
+#include <QDir>
 #include <QIODevice>
 
 namespace compare {
@@ -76,13 +77,20 @@ struct Statement {
 }  // namespace
 
 RecordStore::RecordStore(RecordLayout layout)
-    : layout_(std::move(layout)), changed_(layout_.fields.size(), 0) {
-    if (!folder_.isValid()) {
+    : layout_(std::move(layout)), changed_(layout_.fields.size(), 0) {}
+
+QString RecordStore::folder() const { return folder_ ? folder_->path() : QString(); }
+
+// Nothing touches the disk until there is a record to keep.
+void RecordStore::open() {
+    folder_ = std::make_unique<QTemporaryDir>(QDir::tempPath() +
+                                              QStringLiteral("/dorvantis-records-XXXXXX"));
+    if (!folder_->isValid()) {
         throw RecordStoreError(QStringLiteral("no private temporary folder for the records: %1")
-                                   .arg(folder_.errorString())
+                                   .arg(folder_->errorString())
                                    .toStdString());
     }
-    const QByteArray file = folder_.filePath(QStringLiteral("records.db")).toUtf8();
+    const QByteArray file = folder_->filePath(QStringLiteral("records.db")).toUtf8();
     if (sqlite3_open_v2(file.constData(), &db_,
                         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                         nullptr) != SQLITE_OK) {
@@ -125,6 +133,10 @@ sqlite3_stmt* RecordStore::prepare(const char* sql) const {
 }
 
 void RecordStore::Take(const DifferingRecord& record) {
+    if (db_ == nullptr) {
+        if (folder_) throw RecordStoreError("the records could not be kept");  // failed before
+        open();
+    }
     if (!inTransaction_) {
         exec("BEGIN");
         inTransaction_ = true;
@@ -170,7 +182,7 @@ std::int64_t RecordStore::count(RecordFilter filter) const {
 std::vector<DifferingRecord> RecordStore::records(RecordFilter filter, std::int64_t from,
                                                   int n) const {
     std::vector<DifferingRecord> out;
-    if (n <= 0 || from < 0) return out;
+    if (n <= 0 || from < 0 || db_ == nullptr) return out;
     const bool all = filter == RecordFilter::All;
     // Rows of a filter are dense: ids from 1 for all, a count per kind.
     Statement s{prepare(all ? "SELECT kind, name, cells FROM records WHERE id BETWEEN ? AND ? "
@@ -195,6 +207,7 @@ std::vector<DifferingRecord> RecordStore::records(RecordFilter filter, std::int6
 }
 
 std::optional<std::int64_t> RecordStore::rowOf(RecordFilter filter, const QString& name) const {
+    if (db_ == nullptr) return std::nullopt;
     Statement s{prepare("SELECT id, kind, seq FROM records WHERE name = ? ORDER BY id LIMIT 1")};
     const QByteArray utf8 = name.toUtf8();
     sqlite3_bind_text(s.s, 1, utf8.constData(), static_cast<int>(utf8.size()), SQLITE_STATIC);

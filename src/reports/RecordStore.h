@@ -28,17 +28,18 @@ public:
 enum class RecordFilter { All, Changed, OnlyInFirst, OnlyInSecond };
 
 // The records in the order they were found, in an embedded database in a
-// private temporary folder of its own, removed with the store. Written and
-// read on one thread.
+// private temporary folder of its own (dorvantis-records-XXXXXX in the
+// temporary folder, made with the first record), removed with the store.
+// Written and read on one thread.
 class RecordStore final : public RecordConsumer {
 public:
-    // Throws RecordStoreError when the folder or the database cannot be made.
     explicit RecordStore(RecordLayout layout);
     ~RecordStore() override;
     RecordStore(const RecordStore&) = delete;
     RecordStore& operator=(const RecordStore&) = delete;
 
-    // Keeps one more record; throws RecordStoreError (a full disk).
+    // Keeps one more record; throws RecordStoreError (no folder or database
+    // could be made, a full disk).
     void Take(const DifferingRecord& record) override;
     // After the last record: what was taken is written out.
     void Finish();
@@ -53,17 +54,18 @@ public:
     std::vector<DifferingRecord> records(RecordFilter filter, std::int64_t from, int n) const;
     // The row (from 0) of the record the lines name `name`, under the filter.
     std::optional<std::int64_t> rowOf(RecordFilter filter, const QString& name) const;
-    // Where the store lives (removed with it).
-    QString folder() const { return folder_.path(); }
+    // Where the store lives (removed with it); empty before the first record.
+    QString folder() const;
 
 private:
     sqlite3_stmt* prepare(const char* sql) const;
     void exec(const char* sql) const;
     [[noreturn]] void fail(const char* what) const;
     void commit();
+    void open();
 
     RecordLayout layout_;
-    QTemporaryDir folder_;
+    std::unique_ptr<QTemporaryDir> folder_;
     sqlite3* db_ = nullptr;
     sqlite3_stmt* insert_ = nullptr;
     bool inTransaction_ = false;

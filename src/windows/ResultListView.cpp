@@ -19,7 +19,8 @@ ResultListView::ResultListView(QWidget* parent)
       lines_(new ResultLinesModel(this)),
       copyAction_(new QAction(tr("Copy"), this)),
       copyAllAction_(new QAction(tr("Copy All"), this)),
-      saveAsAction_(new QAction(tr("Save As\u2026"), this)) {
+      saveAsAction_(new QAction(tr("Save As\u2026"), this)),
+      recordsAction_(new QAction(tr("Show Records Side by Side"), this)) {
     setModel(lines_);
     setRootIsDecorated(false);
     setItemsExpandable(false);
@@ -44,6 +45,12 @@ ResultListView::ResultListView(QWidget* parent)
     connect(copyAllAction_, &QAction::triggered, this, &ResultListView::copyAll);
     saveAsAction_->setObjectName(QStringLiteral("saveAsAction"));
     connect(saveAsAction_, &QAction::triggered, this, &ResultListView::saveRequested);
+    recordsAction_->setObjectName(QStringLiteral("recordsAction"));
+    recordsAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
+    recordsAction_->setShortcutContext(Qt::WidgetShortcut);
+    addAction(recordsAction_);
+    connect(recordsAction_, &QAction::triggered, this, &ResultListView::recordsRequested);
+    connect(this, &QAbstractItemView::doubleClicked, this, &ResultListView::recordsRequested);
 }
 
 void ResultListView::setLineColumnWidth(int pixels) { setColumnWidth(0, pixels); }
@@ -104,6 +111,12 @@ void ResultListView::keyPressEvent(QKeyEvent* e) {
         e->accept();
         return;
     }
+    if ((e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) &&
+        e->modifiers() == Qt::NoModifier && currentIndex().isValid()) {
+        emit recordsRequested();
+        e->accept();
+        return;
+    }
     QTreeView::keyPressEvent(e);
 }
 
@@ -113,6 +126,7 @@ void ResultListView::contextMenuEvent(QContextMenuEvent* e) {
     menu.addAction(copyAction_);
     menu.addAction(copyAllAction_);
     menu.addSeparator();
+    menu.addAction(recordsAction_);
     menu.addAction(saveAsAction_);
     copyAction_->setEnabled(selectionModel()->hasSelection());
     copyAllAction_->setEnabled(lines_->lineCount() > 0);

@@ -12,7 +12,8 @@ namespace windows {
 // widen by dragging its edge, horizontal scrolling, rows selected several at
 // a time (click, Shift/Ctrl+click, Shift+arrows), Ctrl+A to select all and
 // Ctrl+C or the context menu ("Copy", "Copy All") to put lines on the
-// clipboard as plain text, one a line. The view shows the model it owns.
+// clipboard as plain text, one a line; a double-click, Enter or Ctrl+D asks
+// for the records side by side. The view shows the model it owns.
 class ResultListView : public QTreeView {
     Q_OBJECT
 
@@ -30,10 +31,14 @@ public:
     QAction* copyAction() const { return copyAction_; }
     QAction* copyAllAction() const { return copyAllAction_; }
     QAction* saveAsAction() const { return saveAsAction_; }
+    QAction* recordsAction() const { return recordsAction_; }
 
 signals:
     // "Save As…" of the context menu: the window saves both lists.
     void saveRequested();
+    // Double-click, Enter or "Show Records Side by Side": the window opens
+    // the current line's record.
+    void recordsRequested();
 
 public slots:
     void selectAll() override;
@@ -52,6 +57,7 @@ private:
     QAction* copyAction_;
     QAction* copyAllAction_;
     QAction* saveAsAction_;
+    QAction* recordsAction_;
 };
 
 }  // namespace windows

@@ -67,6 +67,7 @@ ResultsWindow::ResultsWindow(WindowRegistry& registry) : Window(registry) {
 
     for (ResultListView* list : {ListView1, ListView2}) {
         connect(list, &ResultListView::saveRequested, this, [this] { SaveResults(); });
+        connect(list, &ResultListView::recordsRequested, this, [this, list] { ShowRecords(list); });
     }
     auto* save = new QShortcut(QKeySequence::Save, this);
     connect(save, &QShortcut::activated, this, [this] { SaveResults(); });
@@ -197,7 +198,37 @@ void ResultsWindow::ShowRunEnd(const RunEnd& end) {
     setFixedSize(Twips(5880), y + Twips(60));
 }
 
+void ResultsWindow::ShowRecords(ResultListView* list) {
+    if (!end_ || tableLines_) {
+        registry().boxes().show(
+            QStringLiteral("There are no records to show: compare two tables first."));
+        return;
+    }
+    if (!end_->records) {
+        registry().boxes().show(
+            QStringLiteral("The records could not be kept: %1").arg(end_->recordsFailure),
+            QString(), ui::Buttons::Ok, ui::Icon::Exclamation);
+        return;
+    }
+    if (!records_) {
+        records_ = new RecordsWindow(end_->records, end_->firstTable, end_->secondTable, this);
+    }
+    const QModelIndex current = list->currentIndex();
+    if (current.isValid()) {
+        const compare::Difference line = list->linesModel()->difference(current.row());
+        if (line.kind != compare::Difference::Kind::Line &&
+            (line.record.byKey() ? !line.record.key.isEmpty() : line.record.number > 0)) {
+            records_->selectRecord(line.record.text(), line.field);
+        }
+    }
+    records_->show();
+    records_->raise();
+    records_->activateWindow();
+}
+
 void ResultsWindow::ClearRunEnd() {
+    // The records go with the run they belong to: their window first.
+    if (records_) records_->close();
     end_.reset();
     summary_->clear();
     notice_->clear();

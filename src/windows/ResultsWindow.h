@@ -1,12 +1,15 @@
 #pragma once
 
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QTemporaryFile>
 #include <memory>
 #include <optional>
 
 #include "CompareOptions.h"
+#include "RecordStore.h"
+#include "RecordsWindow.h"
 #include "ReportFormat.h"
 #include "ResultListView.h"
 #include "Window.h"
@@ -30,6 +33,10 @@ struct RunEnd {
     QString firstTable;
     QString secondTable;
     RunScript script;
+    // The differing records kept whole, for the records side by side; null
+    // with the reason when they could not be kept.
+    std::shared_ptr<compare::RecordStore> records = nullptr;
+    QString recordsFailure = {};
 };
 
 // The results window: field differences above, added and deleted records below.
@@ -61,6 +68,11 @@ public:
     // headed by heading, in a fixed-pitch font so that the columns line up.
     void ShowTableLines(const QString& heading, const QStringList& pairs, const QStringList& alone);
 
+    // The run's differing records side by side, the record of the list's
+    // current line selected; a message when the run kept none.
+    void ShowRecords(ResultListView* list);
+    RecordsWindow* recordsWindow() const { return records_; }
+
     // The controls by role, for whoever must name them from outside.
     ResultListView* fieldDifferences() const { return ListView1; }
     ResultListView* recordDifferences() const { return ListView2; }
@@ -85,7 +97,9 @@ private:
     QLabel* summary_;
     QLabel* notice_;  // options on, stopped at the limit
     std::optional<RunEnd> end_;
-    bool tableLines_ = false;  // the lists hold two databases' tables
+    bool tableLines_ = false;
+    QPointer<RecordsWindow> records_;  // open while the run's results are shown  // the lists hold
+                                       // two databases' tables
 };
 
 }  // namespace windows

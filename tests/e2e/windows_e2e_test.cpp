@@ -3,12 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QLocale>
+#include <QRadioButton>
 #include <QRegularExpression>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -22,6 +26,7 @@
 #include "LoginWindow.h"
 #include "Pointer.h"
 #include "RecordingMessageBoxes.h"
+#include "RecordsWindow.h"
 #include "ResultsWindow.h"
 #include "Settings.h"
 #include "SqlNames.h"
@@ -429,6 +434,111 @@ TEST_F(EndToEnd, OptionsFromTheDialogShapeTheRun) {
               QStringLiteral("Options were on: columns left out: Stamp; trailing blanks ignored."));
     EXPECT_TRUE(f3.summaryLabel()->text().contains(QStringLiteral("; 3 compared, 1 with changed")))
         << f3.summaryLabel()->text().toStdString();
+}
+
+// The records side by side over real typed tables paired by key: Enter on
+// a line opens them at that line's record and field; the key is pinned, a
+// left-out column is not shown, a cell within the tolerance is not shaded;
+// filters, hidden columns, F8 and copying; the records' folder goes with
+// the results.
+TEST_F(EndToEnd, RecordsSideBySide) {
+    QTemporaryDir temp;
+    qputenv("TMPDIR", temp.path().toUtf8());
+    const QString cols = QStringLiteral(
+        "Id int primary key, Name nvarchar(20), Price decimal(10,2), Stamp datetime, Note "
+        "nvarchar(10)");
+    const QString a =
+        table("GridA", cols,
+              {"1, N'Anna', 10.00, '2024-01-01', N'n'", "2, N'Bert  ', 20.00, '2024-01-01', N'n'",
+               "3, NULL, 30.00, '2024-01-01', N'n'", "4, N'Dora', 40.00, '2024-01-01', N'n'"});
+    const QString b =
+        table("GridB", cols,
+              {"1, N'Anna', 10.00, '2024-06-01', N'n'", "2, N'Bert', 25.00, '2024-06-01', N'n'",
+               "3, N'NULL', 30.00, '2024-06-01', N'n'", "5, N'Emil', 50.00, '2024-06-01', N'n'"});
+    login();
+    windows::TableSelectionWindow& f2 = registry().tableSelectionWindow();
+    f2.pairRecordsByKeyBox()->setChecked(true);
+    f2.firstTables()->Select(indexOf(*f2.firstTables(), a));
+    f2.secondTables()->Select(indexOf(*f2.secondTables(), b));
+    QTest::mouseClick(f2.optionsButton(), Qt::LeftButton);
+    windows::ComparisonOptionsDialog* d = f2.optionsDialog();
+    ASSERT_NE(d, nullptr);
+    d->columnList()->topLevelItem(3)->setCheckState(
+        windows::ComparisonOptionsDialog::LeaveOutColumn, Qt::Checked);
+    d->trimBox()->setChecked(true);
+    QTest::mouseClick(d->okButton(), Qt::LeftButton);
+    QTest::mouseClick(f2.nextButton(), Qt::LeftButton);
+    ASSERT_EQ(fieldLines().size(), 2) << fieldLines().join(u'|').toStdString();
+
+    windows::ResultsWindow& f3 = registry().resultsWindow();
+    windows::ResultListView& list = *f3.fieldDifferences();
+    list.setCurrentIndex(list.linesModel()->index(1));  // Record Id=3, Field "Name"
+    QTest::keyClick(&list, Qt::Key_Return);
+    windows::RecordsWindow* w = f3.recordsWindow();
+    ASSERT_NE(w, nullptr);
+    ASSERT_TRUE(w->isVisible());
+    const windows::DifferingRecordsModel& m = *w->model();
+    const auto shown = [&](const QTableView& view) {
+        QStringList heads;
+        for (int c = 0; c < m.columnCount(); ++c) {
+            if (!view.isColumnHidden(c)) {
+                heads << m.headerData(c, Qt::Horizontal, Qt::DisplayRole)
+                             .toString()
+                             .section(u'\n', 0, 0);
+            }
+        }
+        return heads;
+    };
+    EXPECT_EQ(shown(*w->keyGrid()), QStringList{"Id"});
+    EXPECT_EQ(shown(*w->grid()), (QStringList{"Name (1 changed)", "Name", "Price (1 changed)",
+                                              "Price", "Note", "Note"}));
+    const QModelIndex current = w->grid()->currentIndex();
+    EXPECT_EQ(current.row(), 1);
+    EXPECT_EQ(m.headerData(current.column(), Qt::Horizontal, Qt::DisplayRole).toString(),
+              "Name (1 changed)\n" + a);
+    // A NULL against the text 'NULL', shaded; 'Bert  ' against 'Bert' is within the tolerance.
+    EXPECT_EQ(m.data(current, Qt::DisplayRole).toString(), "NULL");
+    EXPECT_TRUE(m.data(current, Qt::FontRole).value<QFont>().italic());
+    EXPECT_TRUE(m.data(current, Qt::BackgroundRole).isValid());
+    EXPECT_FALSE(m.data(m.index(0, m.columnOf(1, true)), Qt::BackgroundRole).isValid());
+    EXPECT_TRUE(m.data(m.index(0, m.columnOf(2, false)), Qt::BackgroundRole).isValid());
+    EXPECT_EQ(w->filterButton(compare::RecordFilter::Changed)->text(), "Changed (2)");
+    EXPECT_EQ(w->filterButton(compare::RecordFilter::OnlyInSecond)->text(),
+              "Only in " + b + " (1)");
+
+    // From Id=3's Name: F8 to the record only the first table has, then back.
+    QTest::keyClick(w->grid(), Qt::Key_F8);
+    EXPECT_EQ(w->grid()->currentIndex().row(), 2);
+    EXPECT_EQ(m.cellText(m.index(2, 0)), "4");
+    EXPECT_EQ(m.cellText(m.index(2, m.columnOf(2, false))), "");
+    QTest::keyClick(w->grid(), Qt::Key_F8, Qt::ShiftModifier);
+    EXPECT_EQ(w->grid()->currentIndex(), current);
+
+    w->setFilter(compare::RecordFilter::OnlyInSecond);
+    ASSERT_EQ(m.rowCount(), 1);
+    EXPECT_EQ(m.cellText(m.index(0, 0)), "5");
+    w->setFilter(compare::RecordFilter::All);
+    w->setHideUnchanged(true);
+    EXPECT_EQ(shown(*w->grid()),
+              (QStringList{"Name (1 changed)", "Name", "Price (1 changed)", "Price"}));
+    w->grid()->selectAll();
+    EXPECT_EQ(w->selectedText(),
+              "2\tBert  \tBert\t20\t25\n"
+              "3\tNULL\tNULL\t30\t30\n"
+              "4\tDora\t\t40\t\n"
+              "5\t\tEmil\t\t50")
+        << w->selectedText().toStdString();
+
+    const QStringList folders =
+        QDir(temp.path()).entryList({QStringLiteral("dorvantis-records-*")}, QDir::Dirs);
+    EXPECT_EQ(folders.size(), 1);
+    QTest::keyClick(w, Qt::Key_Escape);
+    QTest::mouseClick(f3.backButton(), Qt::LeftButton);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(f3.recordsWindow(), nullptr);
+    EXPECT_TRUE(
+        QDir(temp.path()).entryList({QStringLiteral("dorvantis-records-*")}, QDir::Dirs).isEmpty());
+    qunsetenv("TMPDIR");
 }
 
 // The same table name in two schemas: both are listed, the other schema's

@@ -132,7 +132,8 @@ TEST_F(ResultListViewTest, ContextMenuCopiesTheSelectionOrAll) {
     const QPoint pos = view_->visualRect(view_->linesModel()->index(4)).center();
     QContextMenuEvent event(QContextMenuEvent::Mouse, pos, view_->viewport()->mapToGlobal(pos));
     QApplication::sendEvent(view_->viewport(), &event);
-    EXPECT_EQ(shown, QStringList({"Copy", "Copy All", "", QStringLiteral("Save As\u2026")}));
+    EXPECT_EQ(shown, QStringList({"Copy", "Copy All", "", "Show Records Side by Side",
+                                  QStringLiteral("Save As\u2026")}));
     EXPECT_EQ(Clipboard(), LineText(4));
     // Window tests reach the actions by name.
     view_->findChild<QAction*>(QStringLiteral("copyAllAction"))->trigger();

@@ -1,0 +1,158 @@
+#include "DifferingRecordsModel.h"
+
+#include <QBrush>
+#include <QColor>
+#include <QFont>
+#include <algorithm>
+#include <limits>
+
+#include "DifferenceLines.h"
+
+namespace windows {
+
+namespace {
+
+constexpr int kPageRows = 256;
+constexpr int kPagesKept = 16;
+constexpr qsizetype kShownChars = 500;  // a cell; copying gives the whole value
+
+const QColor kChanged(255, 205, 205);
+const QColor kOnlyHere(220, 240, 255);
+const QColor kMissing(232, 232, 232);
+const QColor kNullText(128, 128, 128);
+
+}  // namespace
+
+DifferingRecordsModel::DifferingRecordsModel(std::shared_ptr<const compare::RecordStore> store,
+                                             QString firstTable, QString secondTable,
+                                             QObject* parent)
+    : QAbstractTableModel(parent),
+      store_(std::move(store)),
+      firstTable_(std::move(firstTable)),
+      secondTable_(std::move(secondTable)),
+      pages_(kPagesKept) {
+    keyColumns_ = store_->layout().byKey() ? static_cast<int>(store_->layout().keyNames.size()) : 1;
+    setFilter(compare::RecordFilter::All);
+}
+
+void DifferingRecordsModel::setFilter(compare::RecordFilter filter) {
+    beginResetModel();
+    filter_ = filter;
+    pages_.clear();
+    // A view holds int rows; more records than that are beyond any scrolling.
+    rows_ = static_cast<int>(
+        std::min<std::int64_t>(store_->count(filter), std::numeric_limits<int>::max()));
+    endResetModel();
+}
+
+int DifferingRecordsModel::fieldOf(int column) const {
+    return column < keyColumns_ ? -1 : (column - keyColumns_) / 2;
+}
+
+bool DifferingRecordsModel::keyField(int field) const {
+    const compare::RecordLayout& layout = store_->layout();
+    const int first = layout.fields.at(static_cast<std::size_t>(field)).first;
+    return std::find(layout.keyFirst.begin(), layout.keyFirst.end(), first) !=
+           layout.keyFirst.end();
+}
+
+const compare::DifferingRecord* DifferingRecordsModel::record(int row) const {
+    if (row < 0 || row >= rows_) return nullptr;
+    const qint64 page = row / kPageRows;
+    Page* records = pages_.object(page);
+    if (records == nullptr) {
+        records = new Page(store_->records(filter_, page * kPageRows, kPageRows));
+        pages_.insert(page, records);
+    }
+    const auto at = static_cast<std::size_t>(row % kPageRows);
+    return at < records->size() ? &(*records)[at] : nullptr;
+}
+
+std::optional<compare::ValueCell> DifferingRecordsModel::value(const compare::DifferingRecord& r,
+                                                               int column) const {
+    if (column < keyColumns_) {
+        if (!store_->layout().byKey()) return compare::ValueCell(r.name);
+        return r.key.at(static_cast<std::size_t>(column));
+    }
+    const bool firstSide = firstSideColumn(column);
+    const auto& side = firstSide ? r.first : r.second;
+    if (side.empty()) return std::nullopt;
+    return side.at(static_cast<std::size_t>(fieldOf(column)));
+}
+
+QString DifferingRecordsModel::cellText(const QModelIndex& index) const {
+    const compare::DifferingRecord* r = record(index.row());
+    if (r == nullptr) return {};
+    const auto v = value(*r, index.column());
+    if (!v) return {};
+    return v->value_or(QStringLiteral("NULL"));
+}
+
+int DifferingRecordsModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : rows_;
+}
+
+int DifferingRecordsModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : keyColumns_ + 2 * store_->layout().fieldCount();
+}
+
+QVariant DifferingRecordsModel::data(const QModelIndex& index, int role) const {
+    const compare::DifferingRecord* r = record(index.row());
+    if (r == nullptr) return {};
+    const int column = index.column();
+    const auto v = value(*r, column);
+    const int field = fieldOf(column);
+    const bool changed = field >= 0 && r->differs.at(static_cast<std::size_t>(field));
+    switch (role) {
+        case Qt::DisplayRole:
+            if (!v) return {};
+            if (!*v) return QStringLiteral("NULL");
+            return compare::WithVisibleControls(QStringView(**v).left(kShownChars));
+        case Qt::ToolTipRole:
+            if (field < 0) return compare::KindWord(r->kind);
+            if (!v)
+                return QStringLiteral("No such record in %1")
+                    .arg(firstSideColumn(column) ? firstTable_ : secondTable_);
+            return changed ? QStringLiteral("Changed") : QVariant();
+        case Qt::BackgroundRole:
+            if (field < 0) return {};
+            if (!v) return QBrush(kMissing);
+            if (changed) return QBrush(kChanged);
+            if (r->kind != compare::DifferingRecord::Kind::Changed) return QBrush(kOnlyHere);
+            return {};
+        case Qt::ForegroundRole:
+            if (v && !*v) return QBrush(kNullText);
+            return {};
+        case Qt::FontRole: {
+            if (!changed && !(v && !*v)) return {};
+            QFont font;
+            font.setBold(changed);
+            font.setItalic(v && !*v);
+            return font;
+        }
+        default:
+            return {};
+    }
+}
+
+QVariant DifferingRecordsModel::headerData(int section, Qt::Orientation orientation,
+                                           int role) const {
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole) {
+        return QAbstractTableModel::headerData(section, orientation, role);
+    }
+    const compare::RecordLayout& layout = store_->layout();
+    if (section < keyColumns_) {
+        return layout.byKey() ? layout.keyNames.at(static_cast<std::size_t>(section))
+                              : QStringLiteral("Record");
+    }
+    const int field = fieldOf(section);
+    if (field >= layout.fieldCount()) return {};
+    const bool firstSide = firstSideColumn(section);
+    QString head =
+        compare::WithVisibleControls(layout.fields[static_cast<std::size_t>(field)].name);
+    const std::int64_t changed = store_->changedCount(field);
+    if (firstSide && changed > 0) head += QStringLiteral(" (%1 changed)").arg(changed);
+    return head + u'\n' + compare::WithVisibleControls(firstSide ? firstTable_ : secondTable_);
+}
+
+}  // namespace windows

@@ -1,0 +1,253 @@
+#include "RecordsWindow.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QKeyEvent>
+#include <QLocale>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QShortcut>
+#include <QTableView>
+#include <QVBoxLayout>
+#include <map>
+
+#include "ApplicationTitle.h"
+#include "DifferenceLines.h"
+
+namespace windows {
+
+namespace {
+
+using compare::RecordFilter;
+
+constexpr std::array kFilters{RecordFilter::All, RecordFilter::Changed, RecordFilter::OnlyInFirst,
+                              RecordFilter::OnlyInSecond};
+
+QTableView* NewGrid(QWidget* parent) {
+    auto* view = new QTableView(parent);
+    view->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    view->setSelectionBehavior(QAbstractItemView::SelectItems);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setWordWrap(false);
+    view->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
+    view->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    view->verticalHeader()->hide();
+    // One height for every row, so that a million rows cost no measuring
+    // and both grids stay level.
+    view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
+    view->horizontalHeader()->setDefaultSectionSize(130);
+    view->horizontalHeader()->setSectionsMovable(false);
+    return view;
+}
+
+}  // namespace
+
+RecordsWindow::RecordsWindow(std::shared_ptr<const compare::RecordStore> store, QString firstTable,
+                             QString secondTable, QWidget* parent)
+    : QWidget(parent, Qt::Window) {
+    setObjectName(QStringLiteral("RecordsWindow"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(QStringLiteral("%1 - %2 and %3 side by side")
+                       .arg(QString::fromLatin1(app::kProductName),
+                            compare::WithVisibleControls(firstTable),
+                            compare::WithVisibleControls(secondTable)));
+    model_ = new DifferingRecordsModel(std::move(store), firstTable, secondTable, this);
+    const compare::RecordStore& records = model_->store();
+
+    auto* bar = new QHBoxLayout;
+    auto* group = new QButtonGroup(this);
+    const QLocale locale;
+    const QString words[] = {QStringLiteral("All"), QStringLiteral("Changed"),
+                             QStringLiteral("Only in %1").arg(firstTable),
+                             QStringLiteral("Only in %1").arg(secondTable)};
+    for (std::size_t k = 0; k < kFilters.size(); ++k) {
+        auto* button = new QRadioButton(
+            QStringLiteral("%1 (%2)").arg(compare::WithVisibleControls(words[k]),
+                                          locale.toString(records.count(kFilters[k]))),
+            this);
+        button->setObjectName(QStringLiteral("Filter%1").arg(k));
+        group->addButton(button);
+        bar->addWidget(button);
+        filters_[k] = button;
+        connect(button, &QRadioButton::toggled, this, [this, k](bool on) {
+            if (on) setFilter(kFilters[k]);
+        });
+    }
+    filters_[0]->setChecked(true);
+    bar->addStretch();
+    hideUnchanged_ = new QCheckBox(QStringLiteral("Hide unchanged columns"), this);
+    bar->addWidget(hideUnchanged_);
+    connect(hideUnchanged_, &QCheckBox::toggled, this, [this] { showColumns(); });
+
+    keys_ = NewGrid(this);
+    fields_ = NewGrid(this);
+    keys_->setObjectName(QStringLiteral("KeyGrid"));
+    fields_->setObjectName(QStringLiteral("RecordGrid"));
+    for (QTableView* view : {keys_, fields_}) view->setModel(model_);
+    keys_->setSelectionModel(fields_->selectionModel());
+    // The keys stay put while the fields scroll sideways; both scroll down together.
+    keys_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    keys_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    keys_->horizontalScrollBar()->setEnabled(false);
+    fields_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    connect(fields_->verticalScrollBar(), &QScrollBar::valueChanged, keys_->verticalScrollBar(),
+            &QScrollBar::setValue);
+    connect(keys_->verticalScrollBar(), &QScrollBar::valueChanged, fields_->verticalScrollBar(),
+            &QScrollBar::setValue);
+    connect(model_, &QAbstractItemModel::modelReset, this, [this] { showColumns(); });
+    showColumns();
+
+    auto* grids = new QHBoxLayout;
+    grids->setSpacing(0);
+    grids->addWidget(keys_);
+    grids->addWidget(fields_, 1);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(bar);
+    layout->addLayout(grids, 1);
+
+    // The grids' own Ctrl+C copies one cell: theirs are taken first.
+    for (QTableView* view : {keys_, fields_}) view->installEventFilter(this);
+    auto* close = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(close, &QShortcut::activated, this, &QWidget::close);
+    resize(960, 520);
+    if (model_->rowCount() > 0) setCurrent(0, firstShownColumn());
+}
+
+bool RecordsWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::KeyPress && event->type() != QEvent::ShortcutOverride) {
+        return QWidget::eventFilter(watched, event);
+    }
+    auto* key = static_cast<QKeyEvent*>(event);
+    const bool f8 = key->key() == Qt::Key_F8 && (key->modifiers() & ~Qt::ShiftModifier) == 0;
+    if (!f8 && !key->matches(QKeySequence::Copy)) return QWidget::eventFilter(watched, event);
+    event->accept();
+    if (event->type() == QEvent::KeyPress) {
+        if (f8) {
+            nextDifference(!(key->modifiers() & Qt::ShiftModifier));
+        } else {
+            copySelection();
+        }
+    }
+    return true;
+}
+
+QRadioButton* RecordsWindow::filterButton(RecordFilter filter) const {
+    return filters_.at(static_cast<std::size_t>(filter));
+}
+
+void RecordsWindow::setFilter(RecordFilter filter) {
+    if (!filterButton(filter)->isChecked()) {
+        filterButton(filter)->setChecked(true);  // comes back here through toggled
+        return;
+    }
+    if (model_->filter() == filter) return;
+    model_->setFilter(filter);
+    if (model_->rowCount() > 0) setCurrent(0, firstShownColumn());
+}
+
+void RecordsWindow::setHideUnchanged(bool hide) { hideUnchanged_->setChecked(hide); }
+
+void RecordsWindow::showColumns() {
+    const int keys = model_->keyColumns();
+    const compare::RecordStore& records = model_->store();
+    for (int c = 0; c < model_->columnCount(); ++c) {
+        const int field = model_->fieldOf(c);
+        keys_->setColumnHidden(c, field >= 0);
+        fields_->setColumnHidden(
+            c, field < 0 || model_->keyField(field) ||
+                   (hideUnchanged_->isChecked() && records.changedCount(field) == 0));
+    }
+    int width = keys_->frameWidth() * 2;
+    for (int c = 0; c < keys; ++c) width += keys_->columnWidth(c);
+    keys_->setFixedWidth(width);
+}
+
+int RecordsWindow::firstShownColumn() const {
+    for (int c = model_->keyColumns(); c < model_->columnCount(); ++c) {
+        if (!fields_->isColumnHidden(c)) return c;
+    }
+    return 0;
+}
+
+void RecordsWindow::setCurrent(int row, int column) {
+    const QModelIndex index = model_->index(row, column);
+    fields_->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+    fields_->scrollTo(index);
+}
+
+bool RecordsWindow::selectRecord(const QString& name, const QString& field) {
+    std::optional<std::int64_t> row = model_->store().rowOf(model_->filter(), name);
+    if (!row) {
+        row = model_->store().rowOf(RecordFilter::All, name);
+        if (!row) return false;
+        setFilter(RecordFilter::All);
+    }
+    int column = firstShownColumn();
+    const compare::RecordLayout& layout = model_->store().layout();
+    for (int f = 0; f < layout.fieldCount(); ++f) {
+        if (layout.fields[static_cast<std::size_t>(f)].name == field) {
+            column = model_->columnOf(f, true);
+        }
+    }
+    if (*row >= model_->rowCount()) return false;
+    setCurrent(static_cast<int>(*row), column);
+    return true;
+}
+
+bool RecordsWindow::nextDifference(bool forward) {
+    const QModelIndex current = fields_->currentIndex();
+    int row = current.isValid() ? current.row() : (forward ? -1 : model_->rowCount());
+    int field = current.isValid() ? model_->fieldOf(current.column()) : -1;
+    const int fields = model_->store().layout().fieldCount();
+    // Every record differs somewhere, so the next stop is in this record or the next.
+    for (int steps = 0; steps < 2; ++steps) {
+        const compare::DifferingRecord* r = model_->record(row);
+        if (r != nullptr && r->kind == compare::DifferingRecord::Kind::Changed) {
+            for (int f = forward ? field + 1 : field - 1; f >= 0 && f < fields;
+                 f += forward ? 1 : -1) {
+                if (r->differs[static_cast<std::size_t>(f)]) {
+                    setCurrent(row, model_->columnOf(f, true));
+                    return true;
+                }
+            }
+        }
+        row += forward ? 1 : -1;
+        if (row < 0 || row >= model_->rowCount()) return false;
+        r = model_->record(row);
+        if (r != nullptr && r->kind != compare::DifferingRecord::Kind::Changed) {
+            setCurrent(row, firstShownColumn());
+            return true;
+        }
+        field = forward ? -1 : fields;
+    }
+    return false;
+}
+
+QString RecordsWindow::selectedText() const {
+    std::map<int, std::map<int, QModelIndex>> rows;
+    for (const QModelIndex& index : fields_->selectionModel()->selectedIndexes()) {
+        const bool keyColumn = model_->fieldOf(index.column()) < 0;
+        if ((keyColumn ? keys_ : fields_)->isColumnHidden(index.column())) continue;
+        rows[index.row()][index.column()] = index;
+    }
+    QStringList lines;
+    for (const auto& [row, cells] : rows) {
+        QStringList texts;
+        for (const auto& [column, index] : cells) texts << model_->cellText(index);
+        lines << texts.join(u'\t');
+    }
+    return lines.join(u'\n');
+}
+
+void RecordsWindow::copySelection() const {
+    const QString text = selectedText();
+    if (!text.isEmpty()) QApplication::clipboard()->setText(text);
+}
+
+}  // namespace windows

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QWidget>
+#include <array>
+#include <memory>
+
+#include "DifferingRecordsModel.h"
+
+class QCheckBox;
+class QLabel;
+class QRadioButton;
+class QTableView;
+
+namespace windows {
+
+// A run's differing records side by side: the key's columns (or the record
+// number) pinned on the left, each field's two values in adjacent columns,
+// changed cells shaded; filtered by kind (each with its count), unchanged
+// columns hidden on request, F8 / Shift+F8 to the next / previous
+// difference, Ctrl+C copies the selected cells as tab-separated text, Esc
+// closes. It shares the records' store with the results window.
+class RecordsWindow : public QWidget {
+    Q_OBJECT
+
+public:
+    RecordsWindow(std::shared_ptr<const compare::RecordStore> store, QString firstTable,
+                  QString secondTable, QWidget* parent = nullptr);
+
+    // Selects the record the lines name `name` (and the field, if any) under
+    // the filter shown, switching to all records when the filter hides it.
+    // False when no record has that name.
+    bool selectRecord(const QString& name, const QString& field = {});
+
+    void setFilter(compare::RecordFilter filter);
+    void setHideUnchanged(bool hide);
+    // Moves the current cell to the next (or previous) changed cell, or
+    // record one table lacks; false at the end.
+    bool nextDifference(bool forward = true);
+    // The selected cells, a line per row and a tab between columns, as
+    // shown (hidden columns left out), whole values.
+    QString selectedText() const;
+    void copySelection() const;
+
+    DifferingRecordsModel* model() const { return model_; }
+    QTableView* grid() const { return fields_; }
+    QTableView* keyGrid() const { return keys_; }
+    QRadioButton* filterButton(compare::RecordFilter filter) const;
+    QCheckBox* hideUnchangedBox() const { return hideUnchanged_; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void showColumns();
+    void setCurrent(int row, int column);
+    int firstShownColumn() const;
+
+    DifferingRecordsModel* model_;
+    QTableView* keys_;
+    QTableView* fields_;
+    std::array<QRadioButton*, 4> filters_{};
+    QCheckBox* hideUnchanged_;
+};
+
+}  // namespace windows
