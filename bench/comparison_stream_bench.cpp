@@ -35,6 +35,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
@@ -54,6 +55,7 @@
 #include "MessageBoxes.h"
 #include "PairOptions.h"
 #include "RecordingMessageBoxes.h"
+#include "RecordsWindow.h"
 #include "ResultsWindow.h"
 #include "TableSelectionWindow.h"
 #include "WindowRegistry.h"
@@ -448,6 +450,9 @@ struct Comparison {
     std::optional<double> shownAfter;  // run's end to the last line painted in view
     double shownMemMB = 0;             // peak growth from the run's start until then
     double keptMB = 0;                 // resident growth still there after "< Back"
+    double gridOpen = 0;               // the records side by side: asked for to painted
+    double gridJumpMax = 0;            // the slowest of the jumps to far rows, each painted
+    double gridMemMB = 0;              // resident growth from before the grid to after the jumps
 };
 
 // Counts the paints of a widget.
@@ -482,6 +487,46 @@ double showLastLine(windows::ResultsWindow& results, Clock::time_point runEnd) {
     return secondsSince(runEnd);
 }
 
+// Until a view has painted once more.
+void untilPainted(PaintCounter& counter, int before) {
+    const Clock::time_point start = Clock::now();
+    while (counter.paints == before) {
+        QCoreApplication::processEvents();
+        if (secondsSince(start) > 60) throw std::runtime_error("the grid did not paint in 60 s");
+    }
+}
+
+// The records side by side of the run's last field difference: opened
+// until its grid has painted, then moved to rows far apart, each until
+// painted; and what it costs in memory.
+void measureGrid(windows::ResultsWindow& results, Comparison& c) {
+    const long rssBefore = statusKb("VmRSS");
+    windows::ResultListView* list = results.fieldDifferences();
+    list->setCurrentIndex(list->linesModel()->index(list->linesModel()->rowCount() - 1));
+    PaintCounter counter;
+    auto start = Clock::now();
+    results.ShowRecords(list);
+    windows::RecordsWindow* grid = results.recordsWindow();
+    expect(grid != nullptr, "the records side by side did not open");
+    QWidget& viewport = *grid->grid()->viewport();
+    viewport.installEventFilter(&counter);
+    untilPainted(counter, 0);
+    c.gridOpen = secondsSince(start);
+    expect(grid->grid()->currentIndex().row() == grid->model()->rowCount() - 1,
+           "the grid did not open at the line's record");
+    const int rows = grid->model()->rowCount();
+    for (int k = 1; k <= 20; ++k) {
+        const int before = counter.paints;
+        start = Clock::now();
+        grid->grid()->scrollTo(
+            grid->model()->index(int(std::int64_t(rows) * ((k * 7) % 20) / 20), 0));
+        untilPainted(counter, before);
+        c.gridJumpMax = std::max(c.gridJumpMax, secondsSince(start));
+    }
+    c.gridMemMB = double(statusKb("VmRSS") - rssBefore) / 1024.0;
+    viewport.removeEventFilter(&counter);
+}
+
 // "Next >" on the table selection window until the results window shows;
 // then "< Back" to clear it for the next run.
 Comparison measureComparison(Wizard& w, pid_t server, const QString& first, const QString& second,
@@ -504,6 +549,7 @@ Comparison measureComparison(Wizard& w, pid_t server, const QString& first, cons
     if (showLast) {
         c.shownAfter = showLastLine(*results, runEnd);
         c.shownMemMB = meter->peakGrowthMB();
+        measureGrid(*results, c);
     }
     const windows::ResultLinesModel* fields = results->fieldDifferences()->linesModel();
     const windows::ResultLinesModel* records = results->recordDifferences()->linesModel();
@@ -953,13 +999,15 @@ int main(int argc, char** argv) {
                            std::to_string(cd.recordLines) + " lines, not " + std::to_string(n) +
                            " + 0");
                 differing->comparisons.push_back(cd);
-                char extra[160];
+                char extra[320];
                 std::snprintf(
                     extra, sizeof extra,
                     "\n        %lld lines, %.1f bytes a line, last line shown %.3f s "
-                    "after the run, peak growth by then %.1f MB, %.1f MB kept after < Back",
+                    "after the run, peak growth by then %.1f MB, %.1f MB kept after < Back"
+                    "\n        records side by side: painted %.3f s after asked, slowest of 20 "
+                    "jumps %.3f s, resident growth %.1f MB",
                     static_cast<long long>(cd.fieldLines), cd.bytesPerLine, *cd.shownAfter,
-                    cd.shownMemMB, cd.keptMB);
+                    cd.shownMemMB, cd.keptMB, cd.gridOpen, cd.gridJumpMax, cd.gridMemMB);
                 printRun("comparison (a, c)", run, cd.usage, extra);
             }
             if (script) {
@@ -1012,6 +1060,12 @@ int main(int argc, char** argv) {
                 differing->comparisonMedian([](const Comparison& c) { return *c.shownAfter; }),
                 differing->comparisonMedian([](const Comparison& c) { return c.shownMemMB; }),
                 differing->comparisons.front().shownMemMB);
+            std::printf(
+                "a,c at 1M: records side by side painted %.3f s after asked, slowest jump %.3f "
+                "s, resident growth %.1f MB (medians)\n",
+                differing->comparisonMedian([](const Comparison& c) { return c.gridOpen; }),
+                differing->comparisonMedian([](const Comparison& c) { return c.gridJumpMax; }),
+                differing->comparisonMedian([](const Comparison& c) { return c.gridMemMB; }));
         }
         if (catalogue) {
             std::printf(

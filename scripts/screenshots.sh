@@ -46,6 +46,13 @@ echo "wrote $out/options.png"
 dclick 333 497                       # OK
 click 340 293                        # "Next >": compare
 shot results
+click 100 36                         # the first field difference
+xdotool key Return                   # its records side by side
+records=$(xdotool search --sync --onlyvisible --name 'side by side$' | head -n1)
+sleep 1
+import -window "$records" "$out/records.png"
+echo "wrote $out/records.png"
+xdotool key Escape
 kill "$program_pid"
 wait "$program_pid" 2>/dev/null || true
 

@@ -14,6 +14,7 @@
 #include <QShortcut>
 #include <QTableView>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <map>
 
 #include "ApplicationTitle.h"
@@ -24,6 +25,8 @@ namespace windows {
 namespace {
 
 using compare::RecordFilter;
+
+constexpr int kRowsMeasured = 100;
 
 constexpr std::array kFilters{RecordFilter::All, RecordFilter::Changed, RecordFilter::OnlyInFirst,
                               RecordFilter::OnlyInSecond};
@@ -101,6 +104,14 @@ RecordsWindow::RecordsWindow(std::shared_ptr<const compare::RecordStore> store, 
     connect(keys_->verticalScrollBar(), &QScrollBar::valueChanged, fields_->verticalScrollBar(),
             &QScrollBar::setValue);
     connect(model_, &QAbstractItemModel::modelReset, this, [this] { showColumns(); });
+    // Wide enough for the headers and the first rows' values, within reason.
+    for (QTableView* view : {keys_, fields_}) {
+        view->horizontalHeader()->setResizeContentsPrecision(kRowsMeasured);
+        view->resizeColumnsToContents();
+        for (int c = 0; c < model_->columnCount(); ++c) {
+            view->setColumnWidth(c, std::clamp(view->columnWidth(c), 60, 320));
+        }
+    }
     showColumns();
 
     auto* grids = new QHBoxLayout;

@@ -643,16 +643,18 @@ TEST_F(EndToEndSecondSide, AnotherServer) {
 class EndToEndPrivateServer : public EndToEnd {
 protected:
     // Seeds two tables of `rows` rows on the server (inside it: one statement each).
-    static void seed(int port, int rows) {
+    // Big1 and Big2, alike unless secondNote says how Big2's notes begin.
+    static void seed(int port, int rows, const QString& secondNote = QStringLiteral("row ")) {
         auto c = data::OdbcDataAccess().CreateConnection();
         c->Open(q(tdstest::tdsConnectionStringAt(port)));
         for (const char* name : {"Big1", "Big2"}) {
             c->Execute(QStringLiteral("create table %1 (Id int, Note nvarchar(20))").arg(name));
             c->Execute(
                 QStringLiteral("with recursive n(x) as (select 1 union all select x + 1 from "
-                               "n where x < %1) insert into %2 select x, 'row ' || x from n")
+                               "n where x < %1) insert into %2 select x, '%3' || x from n")
                     .arg(rows)
-                    .arg(name));
+                    .arg(name,
+                         name == QLatin1String("Big1") ? QStringLiteral("row ") : secondNote));
         }
         c->Close();
     }
@@ -708,10 +710,15 @@ private:
     QElapsedTimer busySince_;
 };
 
+// ... and leaves no differing records behind on disk.
 TEST_F(EndToEndPrivateServer, AConnectionDroppedMidStreamEndsTheRunAtItsReadingStep) {
     tdstest::PrivateServer server({"--drop-after-rows", "1500"});
-    seed(server.port(), 3000);
+    seed(server.port(), 3000, QStringLiteral("Row "));
+    QTemporaryDir temp;
+    qputenv("TMPDIR", temp.path().toUtf8());
     compareAt(server.port());
+    qunsetenv("TMPDIR");
+    EXPECT_EQ(QDir(temp.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
     ASSERT_EQ(boxes.boxes.size(), 1u) << boxes.texts().join(u'|').toStdString();
     EXPECT_TRUE(boxes.boxes[0].text.contains(
         QRegularExpression(QStringLiteral("Form2\\.PushButton3_Click at line (148|160)\r\r"))))
