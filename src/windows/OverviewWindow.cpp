@@ -2,6 +2,7 @@
 
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <algorithm>
 
 #include "ApplicationTitle.h"
 #include "ClassicLook.h"
@@ -13,7 +14,6 @@
 #include "Pointer.h"
 #include "ResultsWindow.h"
 #include "SideNames.h"
-#include "Summary.h"
 #include "TableSelectionWindow.h"
 #include "WhilePainting.h"
 #include "WindowRegistry.h"
@@ -22,7 +22,7 @@ namespace windows {
 
 namespace {
 
-constexpr int kWidth = 13200;
+constexpr int kWidth = 13800;
 constexpr int kProgressSteps = 1000;
 
 // The run of all tables on the overview: the windows paint while a pair
@@ -110,7 +110,7 @@ OverviewWindow::OverviewWindow(WindowRegistry& registry) : Window(registry) {
     QHeaderView* header = pairs_->horizontalHeader();
     header->setHighlightSections(false);
     header->setStretchLastSection(true);
-    const int widths[] = {2400, 1200, 960, 960, 960, 1560, 960};
+    const int widths[] = {2400, 1200, 900, 900, 900, 1860, 900};
     for (int c = 0; c < static_cast<int>(std::size(widths)); ++c) {
         header->resizeSection(c, Twips(widths[c]));
     }
@@ -131,10 +131,10 @@ OverviewWindow::OverviewWindow(WindowRegistry& registry) : Window(registry) {
     }
     totals_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
-    back_ = Place(new QPushButton(QStringLiteral("< Back"), this), "Back", 120, 6120, 4260, 405);
+    back_ = Place(new QPushButton(QStringLiteral("< Back"), this), "Back", 120, 6120, 4440, 405);
     compareAgain_ = Place(new QPushButton(QStringLiteral("Compare again"), this), "CompareAgain",
-                          4470, 6120, 4260, 405);
-    exit_ = Place(new QPushButton(QStringLiteral("Exit"), this), "Exit", 8820, 6120, 4260, 405);
+                          4680, 6120, 4440, 405);
+    exit_ = Place(new QPushButton(QStringLiteral("Exit"), this), "Exit", 9240, 6120, 4440, 405);
     for (QPushButton* b : {back_, compareAgain_, exit_}) {
         b->setFont(ArialFont(11.25));
         b->setAutoDefault(false);
@@ -232,9 +232,7 @@ void OverviewWindow::CompareAll(compare::DatabaseComparison& comparison) {
         SetMousePointer(kPointerNormal);
     }
     running_ = false;
-    if (model_->rowCount() > 0 && !pairs_->currentIndex().isValid()) {
-        pairs_->setCurrentIndex(sorted_->index(0, 0));
-    }
+    if (model_->rowCount() > 0 && !pairs_->currentIndex().isValid()) pairs_->selectRow(0);
     pairs_->setFocus();
     showState();
     settleButtons();

@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <QSortFilterProxyModel>
 #include <QTableView>
+#include <functional>
 #include <optional>
 
 #include "DatabaseComparison.h"
