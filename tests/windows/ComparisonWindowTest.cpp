@@ -864,6 +864,7 @@ TEST_F(Comparison, AllTablesFillsTheOverviewARowAPairAndStopsOnEsc) {
               QStringLiteral("Total: 5 tables: 1 the same, 1 differs, 1 not compared, 1 only in "
                              "Sales, 1 only in Sales_Restore."));
     EXPECT_FALSE(overview.statusLabel()->text().contains(QStringLiteral("stopped")));
+    EXPECT_EQ(overview.currentRow(), 0);  // Enter opens a pair at once
 }
 
 // The overview sorts a count column as numbers; a pair's row opens its
@@ -930,6 +931,26 @@ TEST_F(Comparison, OverviewSortsOpensAPairAndComparesItAgain) {
     EXPECT_EQ(boxes.texts(),
               QStringList{"Lone is only in Sales: there is no table to compare it with."});
     boxes.boxes.clear();
+
+    // Esc while Small's reads wait: no line is left, and the overview stays.
+    data.setReadGate(false);
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (data.waitingReads() < 1) return;
+        poll.stop();
+        QTest::keyClick(&overview, Qt::Key_Escape);
+    });
+    poll.start(20);
+    view.setCurrentIndex(view.model()->index(1, 0));
+    QTest::keyClick(&view, Qt::Key_Return);
+    data.setReadGate(true);
+    EXPECT_TRUE(boxes.boxes.empty()) << boxes.texts().join(u'|').toStdString();
+    EXPECT_TRUE(overview.isVisible());
+    EXPECT_FALSE(registry().resultsWindow().isVisible());
+    EXPECT_TRUE(fieldLines().isEmpty());
+    EXPECT_EQ(overviewRows(overview).value(1),
+              QStringLiteral("Small|by position|9|0|0|0|t|differ: "
+                             "9 changed (9 fields), 0 added, 0 deleted"));
 
     // A double-click on Small: its lines, its summary, one pair's connections.
     std::size_t opens = data.opens().size();
