@@ -56,6 +56,18 @@ xdotool key Escape
 kill "$program_pid"
 wait "$program_pid" 2>/dev/null || true
 
+# The overview of all tables: demo against Sales_Restore, the server's other database.
+"$build/bin/dorvantis" &
+program_pid=$!
+click 352 351                        # the choice opens its list
+xdotool key Home Down Return
+sleep 1
+click 352 379                        # "Compare all tables": the overview replaces the window
+sleep 2
+shot overview
+kill "$program_pid"
+wait "$program_pid" 2>/dev/null || true
+
 # The second table's login window: "Second table from:", "Another server…".
 "$build/bin/dorvantis" &
 program_pid=$!

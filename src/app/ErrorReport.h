@@ -24,6 +24,8 @@ inline constexpr char kForm4HelpTag[] = "in Kelvaro2017/04/05.Form4.PushButton2_
 inline constexpr char kForm4NextTag[] = "in Kelvaro2017/04/05.Form4.PushButton3_Click ";
 inline constexpr char kForm4TestConnectionTag[] = "in Kelvaro2017/04/05.Form4.PushButton5_Click ";
 inline constexpr char kForm4LoadTag[] = "in Kelvaro2017/04/05.Form4.Form_Load ";
+// The overview of all tables.
+inline constexpr char kOverviewLoadTag[] = "in Kelvaro2017/04/05.Overview.Form_Load ";
 
 inline constexpr char kErrorReportTitle[] = "Application Error";
 

@@ -231,6 +231,27 @@ PairOutcome Alone(const TableEntry& entry, const connection::LoginDetails& first
     return outcome;
 }
 
+PairOutcome CompareEntry(data::DataAccess& data, const TableEntry& entry,
+                         const connection::LoginDetails& first,
+                         const connection::LoginDetails& second, const RunOptions& options,
+                         RunObserver& observer, const std::function<void(ComparisonRun*)>& running,
+                         PairDetails* details) {
+    if (!entry.first || !entry.second) return Alone(entry, first, second);
+    try {
+        return ComparePair(data, {first, *entry.first}, {second, *entry.second}, options, observer,
+                           running, details);
+    } catch (const RunCancelled&) {
+        throw;
+    } catch (...) {
+        // Whatever fails a pair ends only that pair.
+        PairOutcome failed;
+        failed.kind = PairOutcome::Kind::NotCompared;
+        failed.table = entry.listed();
+        failed.note = app::DescribeFailure(std::current_exception()).simplified();
+        return failed;
+    }
+}
+
 DatabaseComparison::DatabaseComparison(data::DataAccess& data, connection::LoginDetails first,
                                        connection::LoginDetails second, RunOptions options)
     : data_(data),
@@ -268,29 +289,14 @@ DatabaseResult DatabaseComparison::Run(DatabaseObserver& observer) {
         const TableEntry& e = entries_[k];
         observer.PairStarting(e, k, entries_.size());
         if (cancelled_) throw RunCancelled{};
-        result.outcomes.push_back(e.first && e.second ? comparePair(e, observer)
-                                                      : Alone(e, first_, second_));
+        PairDetails* details = e.first && e.second ? observer.Details() : nullptr;
+        result.outcomes.push_back(CompareEntry(
+            data_, e, first_, second_, options_, observer,
+            [this](ComparisonRun* run) { running(run); }, details));
         result.totals.count(result.outcomes.back().kind);
         observer.PairDone(result.outcomes.back());
     }
     return result;
-}
-
-PairOutcome DatabaseComparison::comparePair(const TableEntry& entry, DatabaseObserver& observer) {
-    try {
-        return ComparePair(
-            data_, {first_, *entry.first}, {second_, *entry.second}, options_, observer,
-            [this](ComparisonRun* run) { running(run); }, observer.Details());
-    } catch (const RunCancelled&) {
-        throw;
-    } catch (...) {
-        // Whatever fails a pair ends only that pair.
-        PairOutcome failed;
-        failed.kind = PairOutcome::Kind::NotCompared;
-        failed.table = entry.listed();
-        failed.note = app::DescribeFailure(std::current_exception()).simplified();
-        return failed;
-    }
 }
 
 void DatabaseComparison::running(ComparisonRun* run) {

@@ -68,6 +68,17 @@ PairOutcome ComparePair(data::DataAccess& data, const SideTable& first, const Si
 PairOutcome Alone(const TableEntry& entry, const connection::LoginDetails& first,
                   const connection::LoginDetails& second);
 
+// An entry of the list as a whole run takes it: a pair compared (as
+// ComparePair, but whatever else fails the pair becomes its reason too), a
+// table alone said. A window compares one pair again through this, so that it
+// comes out as it did in the run. Throws RunCancelled.
+PairOutcome CompareEntry(data::DataAccess& data, const TableEntry& entry,
+                         const connection::LoginDetails& first,
+                         const connection::LoginDetails& second, const RunOptions& options,
+                         RunObserver& observer,
+                         const std::function<void(ComparisonRun*)>& running = {},
+                         PairDetails* details = nullptr);
+
 // A side's table list could not be read, and why.
 struct ListingFailed {
     Side side;
@@ -119,6 +130,11 @@ public:
     // After List: a side's table list, and the entries Run goes through.
     const catalogue::CatalogueRead& Listed(Side side) const;
     const std::vector<TableEntry>& Entries() const { return entries_; }
+    // What every pair is compared with.
+    const connection::LoginDetails& login(Side side) const {
+        return side == Side::First ? first_ : second_;
+    }
+    const RunOptions& options() const { return options_; }
 
     // Compares each pair, and says each table alone, in the order of
     // Entries(). Throws RunCancelled once cancelled: a run cut short has no
@@ -132,7 +148,6 @@ public:
     bool Cancelled() const { return cancelled_; }
 
 private:
-    PairOutcome comparePair(const TableEntry& entry, DatabaseObserver& observer);
     void running(ComparisonRun* run);
 
     data::DataAccess& data_;

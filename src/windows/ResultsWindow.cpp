@@ -1,14 +1,12 @@
 #include "ResultsWindow.h"
 
-#include <QFontDatabase>
-#include <QFontMetrics>
 #include <QShortcut>
-#include <algorithm>
 
 #include "ApplicationTitle.h"
 #include "ClassicLook.h"
 #include "ErrorTrap.h"
 #include "Layout.h"
+#include "OverviewWindow.h"
 #include "ReportFile.h"
 #include "ReportFormat.h"
 #include "ReportWriter.h"
@@ -89,10 +87,17 @@ void ResultsWindow::Form_Load() {
 
 void ResultsWindow::PushButton2_Click() {
     ErrorTrap trap(registry().boxes(), app::kForm3BackTag);
+    const bool toOverview = backToOverview_;
     trap.step(100, [&] { ListView1->linesModel()->clear(); });
     trap.step(102, [&] { ListView2->linesModel()->clear(); });
     trap.step(102, [&] { ClearRunEnd(); });
-    trap.step(104, [&] { registry().tableSelectionWindow().Show(); });
+    trap.step(104, [&] {
+        if (toOverview) {
+            registry().overviewWindow().Show();
+        } else {
+            registry().tableSelectionWindow().Show();
+        }
+    });
     trap.step(106, [&] { Hide(); });
 }
 
@@ -135,11 +140,6 @@ void ResultsWindow::SaveResults() {
 }
 
 QString ResultsWindow::scriptRefusal() const {
-    if (tableLines_) {
-        return QStringLiteral(
-            "There is no script to save: a comparison of all tables writes none. Compare one "
-            "pair of tables, with \"Pair records by key\" ticked, for its script.");
-    }
     if (!end_ || !end_->script.pairedByKey) {
         return QStringLiteral(
             "There is no script to save: a script names each record by its key, and these "
@@ -199,7 +199,7 @@ void ResultsWindow::ShowRunEnd(const RunEnd& end) {
 }
 
 void ResultsWindow::ShowRecords(ResultListView* list) {
-    if (!end_ || tableLines_) {
+    if (!end_) {
         registry().boxes().show(
             QStringLiteral("There are no records to show: compare two tables first."));
         return;
@@ -235,38 +235,7 @@ void ResultsWindow::ClearRunEnd() {
     summary_->hide();
     notice_->hide();
     setFixedSize(Twips(5880), Twips(kHeight));
-    if (tableLines_) {
-        tableLines_ = false;
-        ListView1->linesModel()->setHeaderText(kFieldHeading);
-        ListView2->linesModel()->setHeaderText(kRecordHeading);
-        for (ResultListView* list : {ListView1, ListView2}) {
-            list->setFont(QFont());  // the window's again
-            list->setLineColumnWidth(Twips(kLineColumnWidth));
-        }
-    }
-}
-
-void ResultsWindow::ShowTableLines(const QString& heading, const QStringList& pairs,
-                                   const QStringList& alone) {
-    ClearRunEnd();
-    tableLines_ = true;
-    QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    fixed.setPointSizeF(font().pointSizeF());
-    for (ResultListView* list : {ListView1, ListView2}) {
-        ResultLinesModel& model = *list->linesModel();
-        const QStringList& lines = list == ListView1 ? pairs : alone;
-        model.clear();
-        model.setHeaderText(heading);
-        for (const QString& line : lines) model.appendLine(line);
-        model.publishPending();
-        list->setFont(fixed);
-        // Wide enough for the longest line: the result ends each line.
-        const QFontMetrics metrics(fixed);
-        int widest = metrics.horizontalAdvance(heading);
-        for (const QString& line : lines)
-            widest = std::max(widest, metrics.horizontalAdvance(line));
-        list->setLineColumnWidth(std::max(Twips(kLineColumnWidth), widest + Twips(240)));
-    }
+    backToOverview_ = false;
 }
 
 void ResultsWindow::PushButton9_Click() {

@@ -59,14 +59,13 @@ public:
     // or loosened it (lest it pass for a whole comparison) and when it
     // stopped at its limit; "Save As…" ends the file with the summary.
     void ShowRunEnd(const RunEnd& end);
-    // What the end of a run set apart goes, and both lists are again those of
-    // two tables.
+    // What the end of a run set apart goes, and "< Back" leads to the table
+    // selection again.
     void ClearRunEnd();
 
-    // The lines of two databases compared table by table: a line a pair and
-    // the totals above, the tables only one database has below, each list
-    // headed by heading, in a fixed-pitch font so that the columns line up.
-    void ShowTableLines(const QString& heading, const QStringList& pairs, const QStringList& alone);
+    // The lists hold a pair of the overview of all tables: "< Back" returns
+    // there, until the lists are cleared.
+    void BackLeadsToOverview() { backToOverview_ = true; }
 
     // The run's differing records side by side, the record of the list's
     // current line selected; a message when the run kept none.
@@ -97,9 +96,8 @@ private:
     QLabel* summary_;
     QLabel* notice_;  // options on, stopped at the limit
     std::optional<RunEnd> end_;
-    bool tableLines_ = false;
-    QPointer<RecordsWindow> records_;  // open while the run's results are shown  // the lists hold
-                                       // two databases' tables
+    bool backToOverview_ = false;
+    QPointer<RecordsWindow> records_;  // open while the run's results are shown
 };
 
 }  // namespace windows

@@ -1,17 +1,11 @@
 // The table selection window's "Compare all tables": every table of the
 // login's database with the table of the same schema and name in the
 // database "Second table from:" names, one pair at a time, as the command's
-// compare-databases does. The results window then lists a line a pair and
-// the totals, and below them the tables only one database has.
-//
-// While it runs the windows paint, the bar says which table of how many,
-// and Esc stops the whole run: a run cut short leaves no line, lest it pass
-// for a comparison of every table. A pair that cannot be compared says why
-// in its line, and the run goes on with the next.
+// compare-databases does. Both table lists are read here, while the bar
+// says so and Esc gives up; then the overview takes the place of this
+// window and runs the pairs, a row each.
 
-#include <QCoreApplication>
 #include <QProgressBar>
-#include <QStringList>
 #include <optional>
 #include <utility>
 
@@ -19,8 +13,8 @@
 #include "ErrorReport.h"
 #include "InputGuard.h"
 #include "LoginWindow.h"
+#include "OverviewWindow.h"
 #include "Pointer.h"
-#include "ResultsWindow.h"
 #include "SideNames.h"
 #include "TableSelectionWindow.h"
 #include "WhilePainting.h"
@@ -29,24 +23,6 @@
 namespace windows {
 
 namespace {
-
-// The windows paint while a pair's run waits; the bar counts tables, not rows.
-class AllTablesProgress final : public compare::DatabaseObserver {
-public:
-    explicit AllTablesProgress(QProgressBar& bar) : bar_(bar) {}
-    void Waiting() override { PaintTurn(); }
-    void PairStarting(const compare::TableEntry& entry, std::size_t index,
-                      std::size_t count) override {
-        bar_.setRange(0, static_cast<int>(count));
-        bar_.setValue(static_cast<int>(index));
-        QString progress = compare::PairProgressText(entry.listed(), index, count);
-        bar_.setFormat(progress.replace(u'%', QStringLiteral("%%")));
-        PaintTurn();
-    }
-
-private:
-    QProgressBar& bar_;
-};
 
 // Reads a table list on a thread of its own while the windows paint; Esc
 // gives up at once, leaving the read to end alone.
@@ -59,22 +35,6 @@ compare::CatalogueReader ReadWhilePainting(data::DataAccess* data,
         if (!read) throw compare::RunCancelled{};
         return std::move(*read);
     };
-}
-
-// As the command's text report: aligned columns, the totals last; the tables
-// only one database has in the second list.
-void ShowLines(ResultsWindow& results, const compare::DatabaseComparison& comparison,
-               const compare::DatabaseResult& result, const connection::LoginDetails& first,
-               const connection::LoginDetails& second) {
-    const qsizetype width = compare::TableColumnWidth(comparison.Entries());
-    QStringList pairs, alone;
-    for (const compare::PairOutcome& o : result.outcomes) {
-        const bool single = o.kind == compare::PairOutcome::Kind::OnlyInFirst ||
-                            o.kind == compare::PairOutcome::Kind::OnlyInSecond;
-        (single ? alone : pairs) << compare::PairLine(o, width);
-    }
-    pairs << compare::TotalsLine(result.totals, first, second);
-    results.ShowTableLines(compare::PairHeaderRow(width), pairs, alone);
 }
 
 }  // namespace
@@ -95,7 +55,7 @@ void TableSelectionWindow::AllTables_Click() {
     if (PairByKey->isChecked()) options.key.automatic = true;
 
     compare::DatabaseComparison comparison(reg.data(), first, second, options);
-    std::optional<compare::DatabaseResult> result;
+    bool listed = false;
     std::optional<QString> failure;
     {
         // From here the windows paint; a second click must not start a second
@@ -109,8 +69,7 @@ void TableSelectionWindow::AllTables_Click() {
             // Both lists as they are now; a database that cannot be listed
             // ends the run before any pair.
             comparison.List({}, ReadWhilePainting(&reg.data(), comparison));
-            AllTablesProgress progress(*ProgressBar1);
-            result = comparison.Run(progress);
+            listed = true;
         } catch (const compare::RunCancelled&) {
         } catch (const compare::ListingFailed& listing) {
             const bool inFirst = listing.side == compare::Side::First;
@@ -129,10 +88,8 @@ void TableSelectionWindow::AllTables_Click() {
         reg.boxes().show(*failure, QString(), ui::Buttons::Ok, ui::Icon::Exclamation);
         return;
     }
-    if (!result) return;
-    ShowLines(reg.resultsWindow(), comparison, *result, first, second);
-    reg.resultsWindow().Show();
-    Hide();
+    if (!listed) return;
+    reg.overviewWindow().CompareAll(comparison);
 }
 
 }  // namespace windows

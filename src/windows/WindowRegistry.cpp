@@ -1,6 +1,7 @@
 #include "WindowRegistry.h"
 
 #include "LoginWindow.h"
+#include "OverviewWindow.h"
 #include "ResultsWindow.h"
 #include "TableSelectionWindow.h"
 
@@ -33,12 +34,14 @@ ResultsWindow& WindowRegistry::resultsWindow() { return instance(results_, *this
 LoginWindow& WindowRegistry::secondLoginWindow() {
     return instance(secondLogin_, *this, compare::Side::Second);
 }
+OverviewWindow& WindowRegistry::overviewWindow() { return instance(overview_, *this); }
 
 void WindowRegistry::EndProgram() {
     if (ended_) return;
     ended_ = true;
-    for (QWidget* w : std::initializer_list<QWidget*>{login_.get(), tableSelection_.get(),
-                                                      results_.get(), secondLogin_.get()}) {
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{login_.get(), tableSelection_.get(), results_.get(),
+                                         secondLogin_.get(), overview_.get()}) {
         if (w) w->hide();
     }
     if (services_.endProgram) services_.endProgram();

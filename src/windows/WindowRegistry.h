@@ -12,6 +12,7 @@ namespace windows {
 class LoginWindow;
 class TableSelectionWindow;
 class ResultsWindow;
+class OverviewWindow;
 
 // What the windows use of the outside world; tests pass doubles.
 struct Services {
@@ -22,8 +23,8 @@ struct Services {
     std::function<void()> endProgram;  // stops the process; tests record it instead
 };
 
-// Owns the single-instance windows: the three of the wizard and the second
-// table's login window. Each is created on first use,
+// Owns the single-instance windows: the three of the wizard, the second
+// table's login window and the overview of all tables. Each is created on first use,
 // which runs its load at once; afterwards it is only shown and hidden and
 // lives until the registry goes.
 class WindowRegistry {
@@ -38,12 +39,15 @@ public:
     ResultsWindow& resultsWindow();
     // The login of the second table on another server.
     LoginWindow& secondLoginWindow();
+    // The pairs of a comparison of all tables.
+    OverviewWindow& overviewWindow();
 
     // The window if it has been created, else null; never creates it.
     LoginWindow* existingLoginWindow() const { return login_.get(); }
     TableSelectionWindow* existingTableSelectionWindow() const { return tableSelection_.get(); }
     ResultsWindow* existingResultsWindow() const { return results_.get(); }
     LoginWindow* existingSecondLoginWindow() const { return secondLogin_.get(); }
+    OverviewWindow* existingOverviewWindow() const { return overview_.get(); }
 
     ui::MessageBoxes& boxes() const { return services_.boxes; }
     ui::Shell& shell() const { return services_.shell; }
@@ -60,6 +64,7 @@ private:
     std::unique_ptr<TableSelectionWindow> tableSelection_;
     std::unique_ptr<ResultsWindow> results_;
     std::unique_ptr<LoginWindow> secondLogin_;
+    std::unique_ptr<OverviewWindow> overview_;
     bool ended_ = false;
 };
 

@@ -3,7 +3,9 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QRegularExpression>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -12,6 +14,7 @@
 
 #include "ErrorReport.h"
 #include "Layout.h"
+#include "OverviewWindow.h"
 #include "Pointer.h"
 #include "Tables.h"
 #include "WindowFixture.h"
@@ -742,11 +745,31 @@ TEST_F(Comparison, TheSecondSideIsReachedWithItsOwnLoginAndNamedByIt) {
 
 namespace {
 
-// "Compare all tables": refused within one database; across two, Esc stops
-// the whole run and leaves no line; a full run lists a line a pair as the
-// command does (a pair that cannot be read says why and ends only itself),
-// the totals, and apart the tables only one database has.
-TEST_F(Comparison, AllTablesListsALinePerPairAndTheTablesAloneAndStopsOnEsc) {
+// The overview's rows as they are shown, each its cells joined by "|", in
+// the view's order.
+QStringList overviewRows(const windows::OverviewWindow& overview) {
+    const QAbstractItemModel& m = *overview.pairsView()->model();
+    QStringList rows;
+    for (int r = 0; r < m.rowCount(); ++r) {
+        QStringList cells;
+        for (int c = 0; c < m.columnCount(); ++c) {
+            // The time is the machine's.
+            cells << (c == windows::OverviewModel::TimeColumn &&
+                              !m.index(r, c).data().toString().isEmpty()
+                          ? QStringLiteral("t")
+                          : m.index(r, c).data().toString());
+        }
+        rows << cells.join(u'|');
+    }
+    return rows;
+}
+
+// "Compare all tables": refused within one database; across two, the
+// overview shows every entry at once and Esc stops the whole run, saying so,
+// with no row passed off as compared; a full run fills a row a pair as the
+// command reports it (a pair that cannot be read says why and ends only
+// itself), the tables only one database has, and the totals.
+TEST_F(Comparison, AllTablesFillsTheOverviewARowAPairAndStopsOnEsc) {
     const data::ResultTable one = Table({{"Id", ValueKind::Integer}}, {{I(1)}, {I(2)}});
     const data::ResultTable other = Table({{"Id", ValueKind::Integer}}, {{I(1)}, {I(3)}});
     for (const char* db : {"Sales", "Sales_Restore"}) {
@@ -786,54 +809,197 @@ TEST_F(Comparison, AllTablesListsALinePerPairAndTheTablesAloneAndStopsOnEsc) {
     data.setReadGate(false);
     opens = data.opens().size();
     QString shown;
+    QStringList rowsWhileWaiting;
     QTimer poll;
     QElapsedTimer waited;
     waited.start();
     QObject::connect(&poll, &QTimer::timeout, [&] {
         if (data.waitingReads() < 1 && waited.elapsed() < 10000) return;
         poll.stop();
-        shown = f2.progressBar()->text();
-        QTest::keyClick(&f2, Qt::Key_Escape);
+        windows::OverviewWindow& overview = registry().overviewWindow();
+        shown = overview.progressBar()->text();
+        rowsWhileWaiting = overviewRows(overview);
+        QTest::keyClick(&overview, Qt::Key_Escape);
     });
     poll.start(20);
     QTest::mouseClick(f2.allTablesButton(), Qt::LeftButton);
+    windows::OverviewWindow& overview = registry().overviewWindow();
     EXPECT_EQ(shown, QStringLiteral("Customers (1 of 5)"));
+    EXPECT_EQ(rowsWhileWaiting, (QStringList{"Customers|||||||comparing\u2026", "Notes|||||||",
+                                             "Broken|||||||", "Orders|||||||", "Archive|||||||"}));
     EXPECT_TRUE(boxes.boxes.empty()) << boxes.texts().join(u'|').toStdString();
     EXPECT_EQ(data.opens().size(), opens + 4);  // both lists, and the first pair alone
-    EXPECT_TRUE(f2.isVisible());
+    EXPECT_TRUE(overview.isVisible());
+    EXPECT_FALSE(f2.isVisible());
     EXPECT_FALSE(registry().existingResultsWindow() &&
                  registry().existingResultsWindow()->isVisible());
-    EXPECT_TRUE(fieldLines().isEmpty());
-    EXPECT_EQ(f2.MousePointer(), windows::kPointerNormal);
+    EXPECT_EQ(overview.pairsModel()->doneCount(), 0);
+    EXPECT_TRUE(overview.statusLabel()->text().startsWith(
+        QStringLiteral("The run was stopped: 0 of 5 tables were compared")))
+        << overview.statusLabel()->text().toStdString();
+    EXPECT_TRUE(overview.totalsLabel()->text().startsWith(QStringLiteral("So far: 0 tables")))
+        << overview.totalsLabel()->text().toStdString();
+    EXPECT_EQ(overview.MousePointer(), windows::kPointerNormal);
     EXPECT_EQ(data.openConnections(), 0);
 
+    QTest::mouseClick(overview.backButton(), Qt::LeftButton);
+    ASSERT_TRUE(f2.isVisible());
+    EXPECT_FALSE(overview.isVisible());
     data.setReadGate(true);
     QTest::mouseClick(f2.allTablesButton(), Qt::LeftButton);
     EXPECT_TRUE(boxes.boxes.empty()) << boxes.texts().join(u'|').toStdString();
-    ASSERT_TRUE(registry().resultsWindow().isVisible());
+    ASSERT_TRUE(overview.isVisible());
     EXPECT_FALSE(f2.isVisible());
-    const QStringList pairs = fieldLines();
-    ASSERT_EQ(pairs.size(), 4) << pairs.join(u'\n').toStdString();
-    EXPECT_EQ(pairs[0], QStringLiteral("Customers  by position  same"));
-    EXPECT_TRUE(pairs[1].startsWith(QStringLiteral("Broken     by position  not compared: ")) &&
-                pairs[1].contains(QStringLiteral("Invalid object name")))
-        << pairs[1].toStdString();
-    EXPECT_EQ(
-        pairs[2],
-        QStringLiteral("Orders     by position  differ: 1 changed (1 field), 0 added, 0 deleted"));
-    EXPECT_EQ(pairs[3], QStringLiteral("Total: 5 tables: 1 the same, 1 differs, 1 not compared, 1 "
-                                       "only in Sales, 1 only in Sales_Restore."));
-    EXPECT_EQ(recordLines(), (QStringList{"Notes      -            only in Sales",
-                                          "Archive    -            only in Sales_Restore"}));
+    const QStringList rows = overviewRows(overview);
+    ASSERT_EQ(rows.size(), 5) << rows.join(u'\n').toStdString();
+    EXPECT_EQ(rows[0], QStringLiteral("Customers|by position|0|0|0|0|t|same"));
+    EXPECT_EQ(rows[1], QStringLiteral("Notes|||||||only in Sales"));
+    EXPECT_TRUE(rows[2].startsWith(QStringLiteral("Broken|by position||||||not compared: ")) &&
+                rows[2].contains(QStringLiteral("Invalid object name")))
+        << rows[2].toStdString();
+    EXPECT_EQ(rows[3], QStringLiteral("Orders|by position|1|0|0|0|t|differ: 1 changed (1 field), "
+                                      "0 added, 0 deleted"));
+    EXPECT_EQ(rows[4], QStringLiteral("Archive|||||||only in Sales_Restore"));
+    EXPECT_EQ(overview.totalsLabel()->text(),
+              QStringLiteral("Total: 5 tables: 1 the same, 1 differs, 1 not compared, 1 only in "
+                             "Sales, 1 only in Sales_Restore."));
+    EXPECT_FALSE(overview.statusLabel()->text().contains(QStringLiteral("stopped")));
+    EXPECT_EQ(overview.currentRow(), 0);  // Enter opens a pair at once
+}
 
+// The overview sorts a count column as numbers; a pair's row opens its
+// differences in the results window (by Enter or a double-click) with one
+// run of that pair alone, whose "< Back" returns to the overview; "Compare
+// again" brings the row and the totals up to date.
+TEST_F(Comparison, OverviewSortsOpensAPairAndComparesItAgain) {
+    // n records, whose V is v.
+    const auto records = [](int n, std::int64_t v) {
+        data::ResultTable t = Table({{"Id", ValueKind::Integer}, {"V", ValueKind::Integer}}, {});
+        for (int k = 1; k <= n; ++k) {
+            t.column(0).append(I(k));
+            t.column(1).append(I(v));
+        }
+        return t;
+    };
+    // 12 and 9 changed records: as text "12" would sort before "9".
+    for (const auto& [name, n] : {std::pair{"Big", 12}, {"Same", 1}, {"Small", 9}}) {
+        data.addTable(QString::fromLatin1(name), records(n, 0), QStringLiteral("Sales"));
+        data.addTable(QString::fromLatin1(name), records(n, name == std::string("Same") ? 0 : 1),
+                      QStringLiteral("Sales_Restore"));
+    }
+    data.addTable(QStringLiteral("Lone"), records(1, 0), QStringLiteral("Sales"));
+    const auto listed = [](std::initializer_list<const char*> names) {
+        std::vector<std::pair<QString, QString>> rows;
+        for (const char* n : names)
+            rows.emplace_back(QString::fromLatin1(n), QStringLiteral("TABLE"));
+        return SchemaRowset(rows);
+    };
+    data.setSchemaTables(listed({"Big", "Same", "Small", "Lone"}), QStringLiteral("Sales"));
+    data.setSchemaTables(listed({"Big", "Same", "Small"}), QStringLiteral("Sales_Restore"));
+    windows::TableSelectionWindow& f2 = logInToSales();
+    QComboBox& origin = *f2.secondOriginBox();
+    origin.showPopup();
+    origin.hidePopup();
+    emit origin.activated(1);  // Sales_Restore
+    QTest::mouseClick(f2.allTablesButton(), Qt::LeftButton);
+    windows::OverviewWindow& overview = registry().overviewWindow();
+    ASSERT_TRUE(overview.isVisible());
+    QTableView& view = *overview.pairsView();
+    const auto tableOrder = [&] {
+        QStringList names;
+        for (const QString& row : overviewRows(overview)) names << row.section(u'|', 0, 0);
+        return names;
+    };
+    ASSERT_EQ(tableOrder(), (QStringList{"Big", "Same", "Small", "Lone"}));
+
+    // A click on the header sorts by that column; a second click turns the order.
+    QHeaderView& header = *view.horizontalHeader();
+    const int changed = windows::OverviewModel::ChangedColumn;
+    const QPoint changedHeader(
+        header.sectionViewportPosition(changed) + header.sectionSize(changed) / 2,
+        header.height() / 2);
+    QTest::mouseClick(header.viewport(), Qt::LeftButton, {}, changedHeader);
+    if (header.sortIndicatorOrder() == Qt::DescendingOrder)
+        QTest::mouseClick(header.viewport(), Qt::LeftButton, {}, changedHeader);
+    EXPECT_EQ(tableOrder(), (QStringList{"Lone", "Same", "Small", "Big"}));
+    QTest::mouseClick(header.viewport(), Qt::LeftButton, {}, changedHeader);
+    EXPECT_EQ(tableOrder(), (QStringList{"Big", "Small", "Same", "Lone"}));
+
+    // Enter on a table alone says there is nothing to compare it with.
+    view.setCurrentIndex(view.model()->index(3, 0));
+    QTest::keyClick(&view, Qt::Key_Return);
+    EXPECT_EQ(boxes.texts(),
+              QStringList{"Lone is only in Sales: there is no table to compare it with."});
+    boxes.boxes.clear();
+
+    // Esc while Small's reads wait: no line is left, and the overview stays.
+    data.setReadGate(false);
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (data.waitingReads() < 1) return;
+        poll.stop();
+        QTest::keyClick(&overview, Qt::Key_Escape);
+    });
+    poll.start(20);
+    view.setCurrentIndex(view.model()->index(1, 0));
+    QTest::keyClick(&view, Qt::Key_Return);
+    data.setReadGate(true);
+    EXPECT_TRUE(boxes.boxes.empty()) << boxes.texts().join(u'|').toStdString();
+    EXPECT_TRUE(overview.isVisible());
+    EXPECT_FALSE(registry().resultsWindow().isVisible());
+    EXPECT_TRUE(fieldLines().isEmpty());
+    EXPECT_EQ(overviewRows(overview).value(1),
+              QStringLiteral("Small|by position|9|0|0|0|t|differ: "
+                             "9 changed (9 fields), 0 added, 0 deleted"));
+
+    // A double-click on Small: its lines, its summary, one pair's connections.
+    std::size_t opens = data.opens().size();
+    const QRect small = view.visualRect(view.model()->index(1, 0));
+    QTest::mousePress(view.viewport(), Qt::LeftButton, {}, small.center());
+    QTest::mouseDClick(view.viewport(), Qt::LeftButton, {}, small.center());
+    EXPECT_TRUE(boxes.boxes.empty()) << boxes.texts().join(u'|').toStdString();
+    windows::ResultsWindow& results = registry().resultsWindow();
+    ASSERT_TRUE(results.isVisible());
+    EXPECT_FALSE(overview.isVisible());
+    EXPECT_EQ(data.opens().size(), opens + 2);
+    EXPECT_EQ(fieldLines().size(), 9);
+    EXPECT_EQ(fieldLines().value(0),
+              QStringLiteral("Record 1,Field \"V\" has changed from \"0\" to \"1\""));
+    EXPECT_TRUE(results.summaryLabel()->isVisible());
     // No script stands behind these lines: a .sql name says so and writes nothing.
     QTemporaryDir dir;
-    shell.saveTo = dir.filePath(QStringLiteral("all.sql"));
-    boxes.boxes.clear();
-    registry().resultsWindow().SaveResults();
+    shell.saveTo = dir.filePath(QStringLiteral("small.sql"));
+    results.SaveResults();
     EXPECT_FALSE(QFile::exists(shell.saveTo));
-    EXPECT_TRUE(boxes.texts().join(u'|').contains(QStringLiteral("comparison of all tables")))
-        << boxes.texts().join(u'|').toStdString();
+    EXPECT_EQ(boxes.boxes.size(), 1u);
+    boxes.boxes.clear();
+
+    // "< Back" returns to the overview, running nothing.
+    opens = data.opens().size();
+    QTest::mouseClick(results.backButton(), Qt::LeftButton);
+    EXPECT_TRUE(overview.isVisible());
+    EXPECT_FALSE(results.isVisible());
+    EXPECT_FALSE(f2.isVisible());
+    EXPECT_EQ(data.opens().size(), opens);
+    EXPECT_EQ(overview.pairsModel()->doneCount(), 4);
+
+    // Big made the same: "Compare again" updates its row and the totals.
+    data.addTable(QStringLiteral("Big"), records(12, 0), QStringLiteral("Sales_Restore"));
+    view.setCurrentIndex(view.model()->index(0, 0));
+    QTest::mouseClick(overview.compareAgainButton(), Qt::LeftButton);
+    EXPECT_EQ(data.opens().size(), opens + 2);
+    // The view still sorts by the changed records, Big now among the least.
+    EXPECT_EQ(tableOrder().value(0), QStringLiteral("Small"));
+    EXPECT_TRUE(overviewRows(overview).contains(QStringLiteral("Big|by position|0|0|0|0|t|same")))
+        << overviewRows(overview).join(u'\n').toStdString();
+    EXPECT_EQ(overview.totalsLabel()->text(),
+              QStringLiteral("Total: 4 tables: 2 the same, 1 differs, 0 not compared, 1 only in "
+                             "Sales, 0 only in Sales_Restore."));
+
+    // The overview's "< Back" returns to the table selection.
+    QTest::mouseClick(overview.backButton(), Qt::LeftButton);
+    EXPECT_TRUE(f2.isVisible());
+    EXPECT_FALSE(overview.isVisible());
 }
 
 }  // namespace
