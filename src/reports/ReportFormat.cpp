@@ -103,6 +103,7 @@ std::optional<QString> ReportHeader(ReportFormat format) {
 QString FormatDifference(const Difference& d, ReportFormat format) {
     switch (format) {
         case ReportFormat::Text:
+        case ReportFormat::Html:
             switch (d.kind) {
                 case Difference::Kind::Changed:
                     return FieldChangedLine(d.record, d.field, d.from, d.to);
@@ -212,6 +213,8 @@ QStringList FormatEnd(const RunSummary& s, const QString& firstTable, const QStr
                                                    : QStringLiteral("false")) +
                          QStringLiteral("\"seconds\":") + seconds +
                          QStringLiteral(",\"options\":") + JsonText(s.options) + QLatin1Char('}');
+            break;
+        case ReportFormat::Html:
             break;
     }
     return lines;
