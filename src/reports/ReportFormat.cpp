@@ -86,6 +86,7 @@ std::optional<ReportFormat> ReportFormatNamed(QStringView name) {
     if (name == u"text") return ReportFormat::Text;
     if (name == u"csv") return ReportFormat::Csv;
     if (name == u"json") return ReportFormat::Json;
+    if (name == u"html") return ReportFormat::Html;
     return std::nullopt;
 }
 
