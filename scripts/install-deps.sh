@@ -23,13 +23,15 @@ packages=(
 )
 
 # The tests, the style check over the tracked files, the clipboard test's X
-# server, and libFuzzer's FuzzedDataProvider.h (in clang's runtimes package),
-# with which the fuzz targets' seeds are replayed as tests.
+# server, libFuzzer's FuzzedDataProvider.h (in clang's runtimes package),
+# with which the fuzz targets' seeds are replayed as tests, and the HTML
+# report's readers: a real HTML parser and a real browser engine.
 test_packages=(
     git clang-format freetds-bin
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth xclip
     libclang-rt-14-dev
+    python3 python3-html5lib chromium
 )
 bench_packages=(libbenchmark-dev)
 screenshot_packages=(xvfb xauth xdotool imagemagick)

@@ -9,6 +9,7 @@
 #include "DifferenceLines.h"
 #include "Failure.h"
 #include "FixScriptSession.h"
+#include "HtmlReport.h"
 #include "ReportOutput.h"
 #include "ReportWriter.h"
 #include "SharedOptions.h"
@@ -160,10 +161,26 @@ Compared RunComparison(data::DataAccess& data, std::FILE* err, const Sides& side
 
 // The comparison, its report in a format (none: a script that makes the
 // second table hold what the first holds) into out; withSummary: the report
-// ends with the run's summary.
+// ends with the run's summary (a page always does).
 Compared CompareTables(data::DataAccess& data, std::FILE* err, const Sides& sides, QIODevice& out,
                        std::optional<compare::ReportFormat> format,
                        const compare::RunOptions& options, bool withSummary) {
+    if (format == compare::ReportFormat::Html) {
+        return RunComparison(
+            data, err, sides, options, false,
+            [&](compare::ComparisonRun& run, compare::Steps& steps, const Stage& stage) {
+                std::optional<compare::HtmlReport> page;
+                stage([&] {
+                    page.emplace(
+                        out,
+                        compare::RecordLayout(run.FieldPairs(run.PositionalFields()), run.Key()),
+                        sides.names);
+                    run.Compare(steps, page->differences(), run.PositionalFields());
+                    page->Finish(run.Summary());
+                });
+                return page->differences().differenceCount();
+            });
+    }
     if (format) {
         return RunComparison(
             data, err, sides, options, false,

@@ -11,6 +11,7 @@
 #include "DatabaseReport.h"
 #include "DifferenceLines.h"
 #include "Failure.h"
+#include "HtmlReport.h"
 #include "RecordKey.h"
 #include "ReportOutput.h"
 #include "ReportWriter.h"
@@ -52,23 +53,33 @@ void RefuseUnusedPatterns(const QStringList& texts, const std::vector<QRegularEx
 }
 
 // A pair's difference lines, as a report of the command's format writes
-// them, into a temporary file of the last attempt.
+// them (a page's part of the pair with its records, for HTML), into a
+// temporary file of the last attempt.
 class DetailLines final : public compare::PairDetails {
 public:
     explicit DetailLines(compare::ReportFormat format) : format_(format) {}
-    compare::DifferenceSink& begin(const compare::SideNames& names) override {
+    compare::DifferenceSink& begin(const compare::SideNames& names,
+                                   const compare::RecordLayout& layout) override {
         sink_.reset();
+        page_.reset();
         lines = std::make_unique<QTemporaryFile>();
         if (!lines->open()) throw std::runtime_error("Cannot make a temporary file.");
-        sink_.emplace(*lines, format_, names.first, names.second);
-        return *sink_;
+        if (format_ == compare::ReportFormat::Html) return page_.emplace(*lines, layout, names);
+        return sink_.emplace(*lines, format_, names.first, names.second);
     }
-    void finish(const compare::RunSummary& summary) override { sink_->finish(summary, false); }
+    void finish(const compare::RunSummary& summary) override {
+        if (page_) {
+            page_->Finish(summary);
+        } else {
+            sink_->finish(summary, false);
+        }
+    }
     std::unique_ptr<QTemporaryFile> lines;
 
 private:
     compare::ReportFormat format_;
     std::optional<compare::ReportSink> sink_;
+    std::optional<compare::HtmlDifferences> page_;
 };
 
 // The report written a pair at a time as each is done, a progress line on a
@@ -94,7 +105,10 @@ public:
         if (!entry.first || !entry.second) return;  // a table alone is not read
         progress_.emplace(err_);
         progress_->begin(compare::PairProgressText(entry.listed(), index, count));
-        if (request_.details) details_.emplace(request_.format);
+        // A page shows each pair's records whether asked or not: it is read by a person.
+        if (request_.details || request_.format == compare::ReportFormat::Html) {
+            details_.emplace(request_.format);
+        }
     }
     compare::PairDetails* Details() override { return details_ ? &*details_ : nullptr; }
     void PairDone(const PairOutcome& outcome) override {

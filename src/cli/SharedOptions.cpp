@@ -215,7 +215,8 @@ void AddSharedOptions(QCommandLineParser& parser) {
                     QStringLiteral("The second table's (default: the first's) "));
     parser.addOptions({
         Option("format",
-               "text (default), csv, json, or sql: a script that makes the second table hold what "
+               "text (default), csv, json, html (one page for a browser, each table's differing "
+               "records side by side), or sql: a script that makes the second table hold what "
                "the first holds (with --key).",
                "FORMAT", "text"),
         Option("output", "Write the report to FILE, not standard output.", "FILE"),

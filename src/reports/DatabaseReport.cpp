@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "DifferenceLines.h"
+#include "HtmlReport.h"
 #include "Summary.h"
 
 namespace compare {
@@ -158,6 +159,9 @@ DatabaseReportWriter::DatabaseReportWriter(QIODevice& out, ReportFormat format, 
             break;
         case ReportFormat::Json:
             break;
+        case ReportFormat::Html:
+            WriteHtmlStart(writer_, QStringLiteral("Two databases compared"));
+            break;
     }
 }
 
@@ -171,6 +175,9 @@ void DatabaseReportWriter::pair(const PairOutcome& o) {
             break;
         case ReportFormat::Json:
             writer_.writeLine(jsonLine(o));
+            break;
+        case ReportFormat::Html:
+            overview_.emplace_back(o, false);
             break;
     }
 }
@@ -238,6 +245,21 @@ QString DatabaseReportWriter::jsonLine(const PairOutcome& o) const {
 
 void DatabaseReportWriter::details(QIODevice& lines, const QString& table) {
     lines.seek(0);
+    if (format_ == ReportFormat::Html) {
+        if (overview_.empty()) return;
+        overview_.back().second = true;
+        writer_.writeLine(QStringLiteral("<section class=\"pair\" id=\"pair-%1\"><h2>%2</h2>")
+                              .arg(QString::number(overview_.size()), HtmlText(table)));
+        writer_.writeLine(QStringLiteral("<p class=\"result\">") +
+                          HtmlText(ResultText(overview_.back().first)) + QStringLiteral("</p>"));
+        while (!lines.atEnd()) {
+            QByteArray line = lines.readLine();
+            if (line.endsWith('\n')) line.chop(1);
+            writer_.writeLine(QString::fromUtf8(line));
+        }
+        writer_.writeLine(QStringLiteral("</section>"));
+        return;
+    }
     bool header = format_ == ReportFormat::Csv;
     while (!lines.atEnd()) {
         QString line = QString::fromUtf8(lines.readLine());
@@ -258,6 +280,8 @@ void DatabaseReportWriter::details(QIODevice& lines, const QString& table) {
             case ReportFormat::Json:
                 writer_.writeLine(QStringLiteral("{\"pair\":") + JsonText(table) + u',' +
                                   line.mid(1));
+                break;
+            case ReportFormat::Html:
                 break;
         }
     }
@@ -285,8 +309,65 @@ QString DatabaseReportWriter::totals(const PairTotals& counts,
                                   .arg(counts.onlyInFirst)
                                   .arg(counts.onlyInSecond));
             break;
+        case ReportFormat::Html:
+            htmlOverview(counts, first, second);
+            break;
     }
     return text;
+}
+
+void DatabaseReportWriter::htmlOverview(const PairTotals& counts,
+                                        const connection::LoginDetails& first,
+                                        const connection::LoginDetails& second) {
+    using Kind = PairOutcome::Kind;
+    const auto cell = [](const QString& cls, const QString& html) {
+        return (cls.isEmpty() ? QStringLiteral("<td>")
+                              : QStringLiteral("<td class=\"") + cls + QStringLiteral("\">")) +
+               html + QStringLiteral("</td>");
+    };
+    const auto number = [&](std::int64_t n) { return cell(QStringLiteral("num"), WholeCount(n)); };
+    writer_.writeLine(QStringLiteral(
+        "<section class=\"overview\"><h2>Tables</h2><table><thead><tr><th>Table</th>"
+        "<th>Pairing</th><th>Result</th><th class=\"num\">Changed</th>"
+        "<th class=\"num\">Added</th><th class=\"num\">Deleted</th>"
+        "<th class=\"num\">Columns only in one table</th><th class=\"num\">Time (s)</th>"
+        "</tr></thead><tbody>"));
+    RunSummary sum;
+    std::int64_t columns = 0, ms = 0;
+    for (std::size_t k = 0; k < overview_.size(); ++k) {
+        const auto& [o, section] = overview_[k];
+        const QString name = HtmlText(o.table);
+        QString row =
+            QStringLiteral("<tr class=\"") + KindName(o.kind) + QStringLiteral("\">") +
+            cell(QStringLiteral("table"), section ? QStringLiteral("<a href=\"#pair-%1\">%2</a>")
+                                                        .arg(QString::number(k + 1), name)
+                                                  : name) +
+            cell({}, HtmlText(PairingText(o))) +
+            cell(QStringLiteral("result"), HtmlText(ResultText(o)));
+        if (o.kind == Kind::Same || o.kind == Kind::Differ) {
+            const RunSummary& s = o.summary;
+            row += number(s.changedRecords) + number(s.added) + number(s.deleted) +
+                   number(o.columnsOnlyInOne) +
+                   cell(QStringLiteral("num"),
+                        QString::number(static_cast<double>(s.elapsedMs) / 1000.0, 'f', 3));
+            sum.changedRecords += s.changedRecords;
+            sum.added += s.added;
+            sum.deleted += s.deleted;
+            columns += o.columnsOnlyInOne;
+            ms += s.elapsedMs;
+        } else {
+            row += QStringLiteral("<td></td><td></td><td></td><td></td><td></td>");
+        }
+        writer_.writeLine(row + QStringLiteral("</tr>"));
+    }
+    writer_.writeLine(
+        QStringLiteral("</tbody><tfoot><tr class=\"total\">") + cell({}, QStringLiteral("Total")) +
+        cell({}, QString()) +
+        cell(QStringLiteral("result"), HtmlText(TotalsText(counts, first, second))) +
+        number(sum.changedRecords) + number(sum.added) + number(sum.deleted) + number(columns) +
+        cell(QStringLiteral("num"), QString::number(static_cast<double>(ms) / 1000.0, 'f', 3)) +
+        QStringLiteral("</tr></tfoot></table></section>"));
+    WriteHtmlEnd(writer_);
 }
 
 }  // namespace compare

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "CompareOptions.h"
@@ -79,6 +80,9 @@ QString PairProgressText(const QString& table, std::size_t index, std::size_t co
 // person aligned columns, for scripts CSV and JSON (fields of their own), each
 // pair's difference lines under its line when asked for, the totals last. A
 // write the device does not take whole throws ReportWriteError.
+// HTML is one page: each pair's section with its records (HtmlDifferences)
+// as the pair is done, and at the end the table of all pairs and the totals,
+// shown first by the page's style; a pair's row is kept until then.
 class DatabaseReportWriter {
 public:
     // Writes the format's header at once; nameWidth: TableColumnWidth.
@@ -86,7 +90,8 @@ public:
 
     void pair(const PairOutcome& o);
     // A pair's difference lines as a report of the format wrote them (its
-    // header aside), each naming the table.
+    // header aside), each naming the table. HTML: the pair's part of a page
+    // as HtmlDifferences wrote it, in a section of its own; after pair().
     void details(QIODevice& lines, const QString& table);
     // Writes the totals; returns them as the text line says them.
     QString totals(const PairTotals& counts, const connection::LoginDetails& first,
@@ -95,10 +100,14 @@ public:
 private:
     QString csvLine(const PairOutcome& o) const;
     QString jsonLine(const PairOutcome& o) const;
+    void htmlOverview(const PairTotals& counts, const connection::LoginDetails& first,
+                      const connection::LoginDetails& second);
 
     ReportWriter writer_;
     ReportFormat format_;
     qsizetype width_;
+    // HTML: each pair's outcome, and whether its section was written.
+    std::vector<std::pair<PairOutcome, bool>> overview_;
 };
 
 }  // namespace compare

@@ -86,6 +86,7 @@ std::optional<ReportFormat> ReportFormatNamed(QStringView name) {
     if (name == u"text") return ReportFormat::Text;
     if (name == u"csv") return ReportFormat::Csv;
     if (name == u"json") return ReportFormat::Json;
+    if (name == u"html") return ReportFormat::Html;
     return std::nullopt;
 }
 
@@ -103,6 +104,7 @@ std::optional<QString> ReportHeader(ReportFormat format) {
 QString FormatDifference(const Difference& d, ReportFormat format) {
     switch (format) {
         case ReportFormat::Text:
+        case ReportFormat::Html:
             switch (d.kind) {
                 case Difference::Kind::Changed:
                     return FieldChangedLine(d.record, d.field, d.from, d.to);
@@ -212,6 +214,8 @@ QStringList FormatEnd(const RunSummary& s, const QString& firstTable, const QStr
                                                    : QStringLiteral("false")) +
                          QStringLiteral("\"seconds\":") + seconds +
                          QStringLiteral(",\"options\":") + JsonText(s.options) + QLatin1Char('}');
+            break;
+        case ReportFormat::Html:
             break;
     }
     return lines;

@@ -31,6 +31,8 @@ enum class ReportFormat {
            // a key that is not unique: not-unique, the key, the table in from or to
     Json,  // one object a line: {"kind":"changed","record":3,"field":...,"from":...,"to":...}
            // (a record named by its key: "record":"id=7")
+    Html,  // one page for a person (HtmlReport): the records whole, the summary; its own
+           // writers write it, never a line a difference
 };
 
 // A text as one CSV field: in quotes, quotes inside doubled (line breaks stay
@@ -39,7 +41,7 @@ QString CsvText(const QString& text);
 // A text as a JSON string literal.
 QString JsonText(QStringView text);
 
-// "text", "csv", "json"; nothing for any other name.
+// "text", "csv", "json", "html"; nothing for any other name.
 std::optional<ReportFormat> ReportFormatNamed(QStringView name);
 // By the file's extension: .csv, .json, anything else text.
 ReportFormat ReportFormatForFile(const QString& path);
@@ -48,12 +50,14 @@ ReportFormat ReportFormatForFile(const QString& path);
 std::optional<QString> ReportHeader(ReportFormat format);
 // One difference as one line of the format, without the line end. Text shows
 // control characters as visible symbols; CSV and JSON keep them, quoted.
+// HTML: the text line, as a page lists the lines that are no records.
 QString FormatDifference(const Difference& difference, ReportFormat format);
 
 // The lines a report ends with: the one that says the run stopped at its
 // limit (when it did), then, when withSummary, the summary -- text: one
 // line; CSV: a row of kind "summary" a measure (its name in the field
-// column, its value in the last); JSON: one object of kind "summary".
+// column, its value in the last); JSON: one object of kind "summary"; HTML:
+// none (a page ends with a summary of its own).
 QStringList FormatEnd(const RunSummary& summary, const QString& firstTable,
                       const QString& secondTable, ReportFormat format, bool withSummary);
 

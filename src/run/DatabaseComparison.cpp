@@ -39,6 +39,9 @@ public:
         ++columnsOnlyInOne;
         if (also) also->FieldOnlyIn(f, inFirst);
     }
+    void RecordsDiffer(const RecordRow& first, const RecordRow& second) override {
+        if (also) also->RecordsDiffer(first, second);
+    }
     std::int64_t differences = 0;
     std::int64_t columnsOnlyInOne = 0;
     DifferenceSink* also = nullptr;
@@ -199,7 +202,12 @@ PairOutcome ComparePair(data::DataAccess& data, const SideTable& first, const Si
             }
             if (details)
                 Stage(
-                    shown, [&] { counts.also = &details->begin(names); }, QString());
+                    shown,
+                    [&] {
+                        counts.also = &details->begin(
+                            names, RecordLayout(run.FieldPairs(run.PositionalFields()), run.Key()));
+                    },
+                    QString());
             PairSteps steps;
             Stage(shown, [&] {
                 run.Compare(steps, counts, run.PositionalFields());

@@ -20,6 +20,7 @@
 #include "DataAccess.h"
 #include "DatabaseReport.h"
 #include "DifferenceSink.h"
+#include "DifferingRecords.h"
 #include "LoginDetails.h"
 #include "SideNames.h"
 #include "TableCatalogue.h"
@@ -47,8 +48,9 @@ class PairDetails {
 public:
     virtual ~PairDetails() = default;
     // At the start of each attempt (a pair retried by position starts again):
-    // the sink the differences go to as well.
-    virtual DifferenceSink& begin(const SideNames& names) = 0;
+    // the sink the differences go to as well; layout: the columns of the
+    // records it is handed whole (RecordsDiffer).
+    virtual DifferenceSink& begin(const SideNames& names, const RecordLayout& layout) = 0;
     // After the last difference of the attempt.
     virtual void finish(const RunSummary& summary) = 0;
 };
