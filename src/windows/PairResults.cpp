@@ -42,10 +42,14 @@ std::optional<compare::PairOutcome> PairResults::Run(const OverviewPair& pair,
     // A pair stopped, or failed part-way, leaves no line: a partial list
     // would read as the pair's differences.
     if (!outcome || !summary_ || outcome->kind == compare::PairOutcome::Kind::NotCompared) {
+        targets_.reset();  // and the records kept so far with it
         clearResults();
         return outcome;
     }
     RunEnd end{*summary_, names_.first, names_.second, RunScript{}};
+    end.records = targets_->takeRecords();
+    end.recordsFailure = targets_->recordsFailure();
+    targets_.reset();
     end.script.pairedByKey = outcome->byKey;
     // The script needs the second table's shape, which this run does not
     // learn: "Next >" on the two tables writes it.
@@ -62,14 +66,17 @@ std::optional<compare::PairOutcome> PairResults::Run(const OverviewPair& pair,
     return outcome;
 }
 
-compare::DifferenceSink& PairResults::begin(const compare::SideNames& names) {
+compare::DifferenceSink& PairResults::begin(const compare::SideNames& names,
+                                            const compare::RecordLayout& layout) {
     // A pair retried by position starts again.
+    targets_.reset();
     clearResults();
     summary_.reset();
     names_ = names;
     lists_.emplace(
         registry_, [this] { return names_.second; }, [this] { return names_.first; });
-    return *lists_;
+    targets_.emplace(*lists_, nullptr, layout);
+    return *targets_;
 }
 
 void PairResults::finish(const compare::RunSummary& summary) { summary_ = summary; }

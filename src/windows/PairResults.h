@@ -6,6 +6,7 @@
 
 #include "DatabaseComparison.h"
 #include "LoginDetails.h"
+#include "ResultTargets.h"
 #include "ResultsWindowSink.h"
 
 namespace windows {
@@ -43,7 +44,8 @@ public:
     // could not be compared, nor when a table held no record to compare.
     bool shown() const { return shown_; }
 
-    compare::DifferenceSink& begin(const compare::SideNames& names) override;
+    compare::DifferenceSink& begin(const compare::SideNames& names,
+                                   const compare::RecordLayout& layout) override;
     void finish(const compare::RunSummary& summary) override;
 
 private:
@@ -53,6 +55,7 @@ private:
     WindowRegistry& registry_;
     compare::SideNames names_;
     std::optional<ResultsWindowSink> lists_;
+    std::optional<ResultTargets> targets_;  // the lists, and the records kept whole
     std::optional<compare::RunSummary> summary_;
     bool shown_ = false;
 };

@@ -16,7 +16,6 @@
 #include <optional>
 
 #include "ComparisonRun.h"
-#include "DifferingRecords.h"
 #include "ErrorReport.h"
 #include "ErrorTrap.h"
 #include "FixScriptSession.h"
@@ -24,7 +23,7 @@
 #include "LoginWindow.h"
 #include "Pointer.h"
 #include "RecordKey.h"
-#include "RecordStore.h"
+#include "ResultTargets.h"
 #include "ResultsWindow.h"
 #include "ResultsWindowSink.h"
 #include "SideNames.h"
@@ -65,84 +64,6 @@ private:
 
 // The step that reports a table's failed read.
 int readingStep(Side side) { return side == Side::First ? 148 : 160; }
-
-// The lists, and beside them the script and the records kept whole. Those
-// are extra: when one cannot be written (a full disk) its reason is kept for
-// "Save As…" or the records' window, and the lines and error reports of the
-// comparison go on as if there were none.
-class ResultTargets final : public compare::DifferenceSink {
-public:
-    ResultTargets(compare::DifferenceSink& lists, compare::FixScriptSession* script,
-                  compare::DifferenceSink* records)
-        : lists_(lists),
-          script_{script ? &script->sink() : nullptr, {}},
-          records_{records, {}},
-          session_(script) {}
-
-    void FieldChanged(const compare::RecordName& record, const QString& fieldName,
-                      const data::FieldValue& first, const data::FieldValue& second) override {
-        lists_.FieldChanged(record, fieldName, first, second);
-        toExtras(
-            [&](compare::DifferenceSink& s) { s.FieldChanged(record, fieldName, first, second); });
-    }
-    void RecordDeleted(const compare::RecordName& record) override {
-        lists_.RecordDeleted(record);
-        toExtras([&](compare::DifferenceSink& s) { s.RecordDeleted(record); });
-    }
-    void RecordAdded(const compare::RecordName& record) override {
-        lists_.RecordAdded(record);
-        toExtras([&](compare::DifferenceSink& s) { s.RecordAdded(record); });
-    }
-    void RecordNotUnique(const compare::RecordName& record, bool inFirstTable) override {
-        lists_.RecordNotUnique(record, inFirstTable);
-        toExtras([&](compare::DifferenceSink& s) { s.RecordNotUnique(record, inFirstTable); });
-    }
-    void FieldOnlyIn(const QString& fieldName, bool inFirstTable) override {
-        lists_.FieldOnlyIn(fieldName, inFirstTable);
-        toExtras([&](compare::DifferenceSink& s) { s.FieldOnlyIn(fieldName, inFirstTable); });
-    }
-    void RecordsDiffer(const compare::RecordRow& first, const compare::RecordRow& second) override {
-        lists_.RecordsDiffer(first, second);
-        toExtras([&](compare::DifferenceSink& s) { s.RecordsDiffer(first, second); });
-    }
-
-    // The script's end, all of it on disk.
-    void finishScript(const compare::RunSummary& summary, QFileDevice& file) {
-        to(script_, [&](compare::DifferenceSink&) {
-            session_->Finish(summary);
-            if (!file.flush()) throw compare::ReportWriteError(file.errorString());
-        });
-    }
-    // Why the script, or the records, could not be written; empty when they were.
-    const QString& scriptFailure() const { return script_.failure; }
-    const QString& recordsFailure() const { return records_.failure; }
-
-private:
-    struct Extra {
-        compare::DifferenceSink* sink;
-        QString failure;
-    };
-    template <class Fn>
-    void toExtras(Fn&& fn) {
-        to(script_, fn);
-        to(records_, fn);
-    }
-    template <class Fn>
-    static void to(Extra& extra, Fn&& fn) {
-        if (extra.sink == nullptr || !extra.failure.isEmpty()) return;
-        try {
-            fn(*extra.sink);
-        } catch (const compare::ReportWriteError& e) {
-            extra.failure = e.reason();
-        } catch (...) {
-            extra.failure = app::DescribeFailure(std::current_exception());
-        }
-    }
-
-    compare::DifferenceSink& lists_;
-    Extra script_, records_;
-    compare::FixScriptSession* session_;
-};
 
 }  // namespace
 
@@ -429,10 +350,8 @@ void TableSelectionWindow::compareAndShow(NextRun& r) {
     startScript(r, script, session);
     ResultsWindowSink lists(
         reg, [&] { return r.names.second; }, [&] { return r.names.first; });
-    auto records = std::make_shared<compare::RecordStore>(
-        compare::RecordLayout(r.run->FieldPairs(r.fields), r.run->Key()));
-    compare::DifferingRecordSink keep(records->layout(), *records);
-    ResultTargets results(lists, session ? &*session : nullptr, &keep);
+    ResultTargets results(lists, session ? &*session : nullptr,
+                          compare::RecordLayout(r.run->FieldPairs(r.fields), r.run->Key()));
     try {
         r.run->Compare(trap, results, r.fields);
     } catch (const compare::KeyOrderBroken& broken) {
@@ -456,17 +375,9 @@ void TableSelectionWindow::compareAndShow(NextRun& r) {
         if (script.failure.isEmpty()) script.refused = session->refusal();
         if (!script.failure.isEmpty() || !script.refused.isEmpty()) script.file.reset();
     }
-    QString recordsFailure = results.recordsFailure();
-    if (recordsFailure.isEmpty()) {
-        try {
-            records->Finish();
-        } catch (const compare::RecordStoreError& e) {
-            recordsFailure = QString::fromStdString(e.what());
-        }
-    }
-    if (!recordsFailure.isEmpty()) records.reset();
+    std::shared_ptr<compare::RecordStore> records = results.takeRecords();
     const RunEnd end{r.run->Summary(),  r.names.first,      r.names.second,
-                     std::move(script), std::move(records), recordsFailure};
+                     std::move(script), std::move(records), results.recordsFailure()};
     r.run.reset();
 
     // What the run counted, and the options it had on, under the lists.
