@@ -93,6 +93,10 @@ std::optional<ReportFormat> ReportFormatNamed(QStringView name) {
 ReportFormat ReportFormatForFile(const QString& path) {
     if (path.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive)) return ReportFormat::Csv;
     if (path.endsWith(QStringLiteral(".json"), Qt::CaseInsensitive)) return ReportFormat::Json;
+    if (path.endsWith(QStringLiteral(".html"), Qt::CaseInsensitive) ||
+        path.endsWith(QStringLiteral(".htm"), Qt::CaseInsensitive)) {
+        return ReportFormat::Html;
+    }
     return ReportFormat::Text;
 }
 

@@ -43,7 +43,7 @@ QString JsonText(QStringView text);
 
 // "text", "csv", "json", "html"; nothing for any other name.
 std::optional<ReportFormat> ReportFormatNamed(QStringView name);
-// By the file's extension: .csv, .json, anything else text.
+// By the file's extension: .csv, .json, .html (or .htm), anything else text.
 ReportFormat ReportFormatForFile(const QString& path);
 
 // The line a format starts with (the CSV header), or none.

@@ -5,6 +5,7 @@
 #include "ApplicationTitle.h"
 #include "ClassicLook.h"
 #include "ErrorTrap.h"
+#include "HtmlReport.h"
 #include "Layout.h"
 #include "OverviewWindow.h"
 #include "ReportFile.h"
@@ -102,7 +103,8 @@ void ResultsWindow::PushButton2_Click() {
 }
 
 void ResultsWindow::SaveResults() {
-    QString filters = QStringLiteral("Text (*.txt);;CSV (*.csv);;JSON lines (*.json);;");
+    QString filters =
+        QStringLiteral("Text (*.txt);;CSV (*.csv);;JSON lines (*.json);;HTML page (*.html);;");
     if (end_ && end_->script.pairedByKey) filters += QStringLiteral("T-SQL script (*.sql);;");
     filters += QStringLiteral("All files (*)");
     const QString path = registry().shell().chooseSaveFile(QStringLiteral("Save As"), filters);
@@ -123,8 +125,14 @@ void ResultsWindow::SaveResults() {
     if (reason.isEmpty()) {
         compare::ReportFile file(path);
         if (file.open()) {
-            reason = script ? copyScript(file.device())
-                            : writeLists(file.device(), compare::ReportFormatForFile(path));
+            const compare::ReportFormat format = compare::ReportFormatForFile(path);
+            if (script) {
+                reason = copyScript(file.device());
+            } else if (format == compare::ReportFormat::Html) {
+                reason = writePage(file.device());
+            } else {
+                reason = writeLists(file.device(), format);
+            }
             if (reason.isEmpty()) {
                 if (file.commit()) return;
                 reason = file.errorString();
@@ -159,6 +167,34 @@ QString ResultsWindow::writeLists(QIODevice& out, compare::ReportFormat format) 
         if (end_) writer.writeEnd(end_->summary, end_->firstTable, end_->secondTable, true);
     } catch (const compare::ReportWriteError& e) {
         return e.reason();
+    }
+    return QString();
+}
+
+QString ResultsWindow::writePage(QIODevice& out) {
+    if (!end_) return QStringLiteral("there is no comparison to save");
+    if (!end_->records) {
+        return QStringLiteral("the records could not be kept: %1").arg(end_->recordsFailure);
+    }
+    // The lines that are no records: fields only one table has, keys not unique.
+    QStringList others;
+    for (ResultListView* list : {ListView1, ListView2}) {
+        const ResultLinesModel& lines = *list->linesModel();
+        for (qsizetype i = 0; i < lines.lineCount(); ++i) {
+            const compare::Difference d = lines.difference(i);
+            if (d.kind == compare::Difference::Kind::FieldOnly ||
+                d.kind == compare::Difference::Kind::NotUnique) {
+                others << lines.line(i);
+            }
+        }
+    }
+    try {
+        compare::WriteHtmlReport(out, *end_->records, {end_->firstTable, end_->secondTable}, others,
+                                 end_->summary);
+    } catch (const compare::ReportWriteError& e) {
+        return e.reason();
+    } catch (const compare::RecordStoreError& e) {
+        return QString::fromStdString(e.what());
     }
     return QString();
 }

@@ -49,7 +49,8 @@ public:
     void Form_Load() override;
 
     // Writes both lists to a file the user chooses, in the format its
-    // extension names (.csv, .json, else text), whole or not at all; a failure
+    // extension names (.csv, .json, .html, else text; the page holds the
+    // records whole), whole or not at all; a failure
     // is a message and the results stay on screen. A name ending in .sql
     // saves the run's script instead, when a run by key left one that would
     // mend the tables; otherwise a message says why not, and nothing is written.
@@ -88,6 +89,8 @@ private:
     // Into out: the lists, or the script; the reason it failed, or nothing.
     QString writeLists(QIODevice& out, compare::ReportFormat format);
     QString copyScript(QIODevice& out);
+    // The page of the run: its records whole from their store.
+    QString writePage(QIODevice& out);
 
     ResultListView* ListView1;  // field differences
     ResultListView* ListView2;  // added / deleted records

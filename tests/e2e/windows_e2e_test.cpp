@@ -529,6 +529,19 @@ TEST_F(EndToEnd, RecordsSideBySide) {
               "5\t\tEmil\t\t50")
         << w->selectedText().toStdString();
 
+    // The page saved from the same run counts and marks what the grid shows.
+    shell.saveTo = temp.filePath(QStringLiteral("results.html"));
+    f3.SaveResults();
+    EXPECT_TRUE(boxes.boxes.empty()) << boxes.texts().join(u'|').toStdString();
+    QFile page(shell.saveTo);
+    ASSERT_TRUE(page.open(QIODevice::ReadOnly));
+    const QString html = QString::fromUtf8(page.readAll());
+    EXPECT_TRUE(html.contains(QStringLiteral("All 4 differing records are shown.")));
+    const auto marked =
+        html.count(QRegularExpression(QStringLiteral("<td class=\"[^\"]*\\bdiff\\b")));
+    EXPECT_EQ(marked, 2 * (m.store().changedCount(1) + m.store().changedCount(2)));
+    EXPECT_EQ(marked, 4);
+
     const QStringList folders =
         QDir(temp.path()).entryList({QStringLiteral("dorvantis-records-*")}, QDir::Dirs);
     EXPECT_EQ(folders.size(), 1);
