@@ -38,7 +38,7 @@ QTableView* NewGrid(QWidget* parent) {
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view->setWordWrap(false);
     view->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
-    view->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    view->setHorizontalScrollMode(QAbstractItemView::ScrollPerItem);  // no half column at the left
     view->verticalHeader()->hide();
     // One height for every row, so that a million rows cost no measuring
     // and both grids stay level.
@@ -113,6 +113,11 @@ RecordsWindow::RecordsWindow(std::shared_ptr<const compare::RecordStore> store, 
         }
     }
     showColumns();
+    // Both headers one height, so that the rows of both grids stay level.
+    const int headerHeight = std::max(keys_->horizontalHeader()->sizeHint().height(),
+                                      fields_->horizontalHeader()->sizeHint().height());
+    for (QTableView* view : {keys_, fields_})
+        view->horizontalHeader()->setFixedHeight(headerHeight);
 
     auto* grids = new QHBoxLayout;
     grids->setSpacing(0);

@@ -263,8 +263,9 @@ void ResultsWindow::ShowRecords(ResultListView* list) {
 }
 
 void ResultsWindow::ClearRunEnd() {
-    // The records go with the run they belong to: their window first.
-    if (records_) records_->close();
+    // The records go with the run they belong to: their window first, at
+    // once, since the program may end right after.
+    delete records_.data();
     end_.reset();
     summary_->clear();
     notice_->clear();

@@ -39,6 +39,9 @@ OverviewWindow& WindowRegistry::overviewWindow() { return instance(overview_, *t
 void WindowRegistry::EndProgram() {
     if (ended_) return;
     ended_ = true;
+    // The program ends at once, without destructors: what a run kept on disk
+    // (its records, its script) goes with its results first.
+    if (results_) results_->ClearRunEnd();
     for (QWidget* w :
          std::initializer_list<QWidget*>{login_.get(), tableSelection_.get(), results_.get(),
                                          secondLogin_.get(), overview_.get()}) {
