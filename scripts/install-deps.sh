@@ -13,7 +13,8 @@
 #   package-check  also the tools that check it (scripts/package-test.sh)
 set -euo pipefail
 
-# The program, and the demo database's server (SQLite).
+# The program (SQLite keeps a run's differing records), and the demo
+# database's server (SQLite too).
 packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev libgl-dev

@@ -13,6 +13,7 @@
 #include <QScrollBar>
 #include <QShortcut>
 #include <QTableView>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <map>
@@ -38,7 +39,7 @@ QTableView* NewGrid(QWidget* parent) {
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view->setWordWrap(false);
     view->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
-    view->setHorizontalScrollMode(QAbstractItemView::ScrollPerItem);  // no half column at the left
+    view->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     view->verticalHeader()->hide();
     // One height for every row, so that a million rows cost no measuring
     // and both grids stay level.
@@ -194,7 +195,32 @@ int RecordsWindow::firstShownColumn() const {
 void RecordsWindow::setCurrent(int row, int column) {
     const QModelIndex index = model_->index(row, column);
     fields_->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+    revealCurrent();
+}
+
+void RecordsWindow::revealCurrent(bool fromStart) {
+    const QModelIndex index = fields_->currentIndex();
+    if (!index.isValid()) return;
+    // A column out of view comes to the left edge, whole, with its partner
+    // beside it, rather than half-shown at either edge; from the start (on
+    // opening), the grid stays at its first column when that shows it.
+    const QHeaderView& header = *fields_->horizontalHeader();
+    const int left = header.sectionPosition(index.column());
+    const int right = left + header.sectionSize(index.column());
+    const int width = fields_->viewport()->width();
+    QScrollBar& bar = *fields_->horizontalScrollBar();
+    if (fromStart) {
+        bar.setValue(right <= width ? 0 : left);
+    } else if (left < bar.value() || right > bar.value() + width) {
+        bar.setValue(left);
+    }
     fields_->scrollTo(index);
+}
+
+void RecordsWindow::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // Only now do the grids have their size.
+    QTimer::singleShot(0, this, [this] { revealCurrent(true); });
 }
 
 bool RecordsWindow::selectRecord(const QString& name, const QString& field) {

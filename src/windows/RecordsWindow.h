@@ -49,10 +49,12 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void showColumns();
     void setCurrent(int row, int column);
+    void revealCurrent(bool fromStart = false);
     int firstShownColumn() const;
 
     DifferingRecordsModel* model_;
