@@ -13,6 +13,7 @@
 #include "Layout.h"
 #include "Pointer.h"
 #include "ResultsWindow.h"
+#include "RunProgressBar.h"
 #include "SideNames.h"
 #include "TableSelectionWindow.h"
 #include "WhilePainting.h"
@@ -23,7 +24,6 @@ namespace windows {
 namespace {
 
 constexpr int kWidth = 13800;
-constexpr int kProgressSteps = 1000;
 
 // The run of all tables on the overview: the windows paint while a pair
 // waits, the row under way is marked, and each row fills in as its pair
@@ -57,27 +57,6 @@ private:
     std::function<void(int)> starting_;
     std::function<void()> done_;
     int row_ = 0;
-};
-
-// One pair compared again: the windows paint while it waits, and the bar
-// follows the rows read of the rows the servers expect (busy without an
-// estimate).
-class PairProgress final : public compare::RunObserver {
-public:
-    explicit PairProgress(QProgressBar& bar) : bar_(bar) {}
-    void Waiting() override { PaintTurn(); }
-    void Progress(std::int64_t read, std::optional<std::int64_t> expected) override {
-        if (!expected || *expected <= 0) {
-            bar_.setRange(0, 0);
-            return;
-        }
-        bar_.setRange(0, kProgressSteps);
-        bar_.setValue(static_cast<int>(
-            std::min<std::int64_t>(read * kProgressSteps / *expected, kProgressSteps)));
-    }
-
-private:
-    QProgressBar& bar_;
 };
 
 }  // namespace
@@ -289,7 +268,7 @@ std::optional<compare::PairOutcome> OverviewWindow::runPair(
     status_->setText(QStringLiteral("Comparing %1 again. Esc stops it.")
                          .arg(compare::WithVisibleControls(pair.entry.listed())));
     progress_->setRange(0, 0);
-    PairProgress observer(*progress_);
+    RunProgressBar observer(*progress_);
     const std::optional<compare::PairOutcome> outcome = run(pair, observer);
     if (outcome) model_->SetOutcome(row, *outcome);
     model_->SetUnderWay(std::nullopt);

@@ -26,6 +26,7 @@
 #include "ResultTargets.h"
 #include "ResultsWindow.h"
 #include "ResultsWindowSink.h"
+#include "RunProgressBar.h"
 #include "SideNames.h"
 #include "TableComparison.h"
 #include "TableSelectionWindow.h"
@@ -38,30 +39,6 @@ namespace {
 
 using compare::Side;
 
-constexpr int kProgressSteps = 1000;
-
-// What the run shows on the table selection window: the windows paint while
-// it waits (the run's input guard drops what the user types or clicks
-// meanwhile, but for Esc), and the bar follows the rows read of the rows the
-// server expects, or is a busy bar without estimates.
-class WindowRunObserver final : public compare::RunObserver {
-public:
-    explicit WindowRunObserver(QProgressBar& bar) : bar_(bar) {}
-    void Waiting() override { PaintTurn(); }
-    void Progress(std::int64_t read, std::optional<std::int64_t> expected) override {
-        if (!expected) {
-            bar_.setRange(0, 0);
-            return;
-        }
-        bar_.setRange(0, kProgressSteps);
-        bar_.setValue(static_cast<int>(
-            std::min<std::int64_t>(read * kProgressSteps / *expected, kProgressSteps)));
-    }
-
-private:
-    QProgressBar& bar_;
-};
-
 // The step that reports a table's failed read.
 int readingStep(Side side) { return side == Side::First ? 148 : 160; }
 
@@ -70,7 +47,7 @@ int readingStep(Side side) { return side == Side::First ? 148 : 160; }
 // What one "Next >" run holds between its steps.
 struct TableSelectionWindow::NextRun {
     ErrorTrap trap;
-    WindowRunObserver observer;
+    RunProgressBar observer;
     std::optional<compare::ComparisonRun> run;
     std::optional<InputGuard> ignoreInput;
     bool secondFromThisDatabase = false;

@@ -11,25 +11,14 @@
 #include "RecordingSteps.h"
 #include "TableComparison.h"
 #include "Tables.h"
+#include "WholeTable.h"
 
 namespace {
 
+using testing_support::WholeTable;
+
 using testing_support::RecordingSink;
 using testing_support::TextTable;
-
-// A table read whole: one block.
-class WholeTable final : public compare::RowBlocks {
-public:
-    explicit WholeTable(const data::ResultTable& rows) : rows_(&rows) {}
-    const data::ResultTable* Next() override {
-        const data::ResultTable* out = rows_ != nullptr && rows_->rowCount() > 0 ? rows_ : nullptr;
-        rows_ = nullptr;
-        return out;
-    }
-
-private:
-    const data::ResultTable* rows_;
-};
 
 class TableComparisonTest : public ::testing::Test {
 protected:

@@ -11,19 +11,13 @@
 #include "RecordStore.h"
 #include "RecordingSteps.h"
 #include "TableComparison.h"
+#include "WholeTable.h"
 
 namespace {
 
+using testing_support::WholeTable;
+
 using data::FieldValue;
-
-class WholeTable final : public compare::RowBlocks {
-public:
-    explicit WholeTable(const data::ResultTable& rows) : rows_(&rows) {}
-    const data::ResultTable* Next() override { return std::exchange(rows_, nullptr); }
-
-private:
-    const data::ResultTable* rows_;
-};
 
 // Id int, then two text columns whose names are hostile too; a null
 // QString() is NULL.

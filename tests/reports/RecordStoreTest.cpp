@@ -9,21 +9,15 @@
 #include "RecordingSteps.h"
 #include "TableComparison.h"
 #include "Tables.h"
+#include "WholeTable.h"
 
 namespace {
+
+using testing_support::WholeTable;
 
 using compare::DifferingRecord;
 using compare::RecordFilter;
 using testing_support::TextTable;
-
-class WholeTable final : public compare::RowBlocks {
-public:
-    explicit WholeTable(const data::ResultTable& rows) : rows_(&rows) {}
-    const data::ResultTable* Next() override { return std::exchange(rows_, nullptr); }
-
-private:
-    const data::ResultTable* rows_;
-};
 
 QString Cells(const std::vector<compare::ValueCell>& cells) {
     QStringList out;
