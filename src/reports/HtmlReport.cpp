@@ -133,17 +133,17 @@ HtmlDifferences::HtmlDifferences(QIODevice& out, RecordLayout layout, SideNames 
 void HtmlDifferences::FieldChanged(const RecordName& record, const QString& fieldName,
                                    const data::FieldValue& first, const data::FieldValue& second) {
     ++differences_;
-    records_.FieldChanged(record, fieldName, first, second);
+    if (wanted()) records_.FieldChanged(record, fieldName, first, second);
 }
 
 void HtmlDifferences::RecordDeleted(const RecordName& record) {
     ++differences_;
-    records_.RecordDeleted(record);
+    if (wanted()) records_.RecordDeleted(record);
 }
 
 void HtmlDifferences::RecordAdded(const RecordName& record) {
     ++differences_;
-    records_.RecordAdded(record);
+    if (wanted()) records_.RecordAdded(record);
 }
 
 void HtmlDifferences::RecordNotUnique(const RecordName& record, bool inFirstTable) {
@@ -157,7 +157,7 @@ void HtmlDifferences::FieldOnlyIn(const QString& fieldName, bool inFirstTable) {
 }
 
 void HtmlDifferences::RecordsDiffer(const RecordRow& first, const RecordRow& second) {
-    records_.RecordsDiffer(first, second);
+    if (wanted()) records_.RecordsDiffer(first, second);
 }
 
 void HtmlDifferences::AddLine(const QString& line) {

@@ -76,6 +76,8 @@ public:
     std::int64_t differenceCount() const { return differences_; }
 
 private:
+    // Whether the page still shows records: past its bound none is put together.
+    bool wanted() const { return taken_ < shown_; }
     void open();
     void openTable();
     QString cell(const ValueCell& value, bool differs, bool absent) const;
