@@ -607,6 +607,14 @@ protected:
         EXPECT_TRUE(boxes.boxes.empty()) << boxes.texts().join(u'|').toStdString();
         EXPECT_EQ(fieldLines(),
                   QStringList{"Record 2,Field \"Note\" has changed from \"b\" to \"B\""});
+        // The records side by side of the other side's table, the added one's side only.
+        windows::ResultsWindow& f3 = registry().resultsWindow();
+        f3.ShowRecords(f3.recordDifferences());
+        ASSERT_NE(f3.recordsWindow(), nullptr) << boxes.texts().join(u'|').toStdString();
+        const windows::DifferingRecordsModel& m = *f3.recordsWindow()->model();
+        ASSERT_EQ(m.rowCount(), 2);
+        EXPECT_EQ(m.cellText(m.index(1, m.columnOf(1, false))), "c");
+        EXPECT_EQ(m.cellText(m.index(1, m.columnOf(1, true))), "");
     }
 };
 
