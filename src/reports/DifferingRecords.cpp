@@ -23,62 +23,87 @@ QString KindWord(DifferingRecord::Kind kind) {
     return {};
 }
 
+DifferingRecord RecordRows::whole(const RecordLayout& layout,
+                                  const ValueFormatter& formatter) const {
+    const auto cell = [&](const RecordRow& row, int field) -> ValueCell {
+        const data::FieldValue value = row.value(field);
+        if (value.isNull()) return std::nullopt;
+        return formatter.text(value);
+    };
+    const auto values = [&](const RecordRow& row, bool firstSide) {
+        std::vector<ValueCell> cells;
+        if (!row) return cells;
+        cells.reserve(layout.fields.size());
+        for (const FieldPairing& f : layout.fields) {
+            cells.push_back(cell(row, firstSide ? f.first : f.second));
+        }
+        return cells;
+    };
+    DifferingRecord r;
+    r.kind = kind;
+    r.name = name;
+    r.first = values(first, true);
+    r.second = values(second, false);
+    const bool fromFirst = static_cast<bool>(first);
+    for (int field : fromFirst ? layout.keyFirst : layout.keySecond) {
+        r.key.push_back(cell(fromFirst ? first : second, field));
+    }
+    r.differs = differs;
+    return r;
+}
+
 DifferingRecordSink::DifferingRecordSink(RecordLayout layout, RecordConsumer& out)
     : layout_(std::move(layout)), out_(out) {
     for (int k = 0; k < layout_.fieldCount(); ++k) {
         fieldIndex_.insert(layout_.fields[static_cast<std::size_t>(k)].name, k);
     }
-    record_.differs.assign(layout_.fields.size(), false);
+    differs_.assign(layout_.fields.size(), false);
+}
+
+void DifferingRecordSink::name(DifferingRecord::Kind kind, const RecordName& record) {
+    kind_ = kind;
+    name_ = record.text();
+    named_ = true;
 }
 
 void DifferingRecordSink::FieldChanged(const RecordName& record, const QString& fieldName,
                                        const data::FieldValue&, const data::FieldValue&) {
-    if (!named_) {
-        record_.kind = DifferingRecord::Kind::Changed;
-        record_.name = record.text();
-        named_ = true;
-    }
+    if (!named_) name(DifferingRecord::Kind::Changed, record);
+    ++fieldLines_;
+    ++linesOfRecord_;
     const auto at = fieldIndex_.constFind(fieldName);
-    if (at != fieldIndex_.constEnd()) record_.differs[static_cast<std::size_t>(*at)] = true;
+    if (at != fieldIndex_.constEnd()) differs_[static_cast<std::size_t>(*at)] = true;
 }
 
 void DifferingRecordSink::RecordDeleted(const RecordName& record) {
-    record_.kind = DifferingRecord::Kind::OnlyInFirst;
-    record_.name = record.text();
+    name(DifferingRecord::Kind::OnlyInFirst, record);
+    ++recordLines_;
+    ++linesOfRecord_;
 }
 
 void DifferingRecordSink::RecordAdded(const RecordName& record) {
-    record_.kind = DifferingRecord::Kind::OnlyInSecond;
-    record_.name = record.text();
-}
-
-ValueCell DifferingRecordSink::cell(const RecordRow& row, int field) const {
-    const data::FieldValue value = row.value(field);
-    if (value.isNull()) return std::nullopt;
-    return formatter_.text(value);
+    name(DifferingRecord::Kind::OnlyInSecond, record);
+    ++recordLines_;
+    ++linesOfRecord_;
 }
 
 void DifferingRecordSink::RecordsDiffer(const RecordRow& first, const RecordRow& second) {
-    const auto values = [&](const RecordRow& row, bool firstSide) {
-        std::vector<ValueCell> cells;
-        if (!row) return cells;
-        cells.reserve(layout_.fields.size());
-        for (const FieldPairing& f : layout_.fields) {
-            cells.push_back(cell(row, firstSide ? f.first : f.second));
-        }
-        return cells;
-    };
-    record_.first = values(first, true);
-    record_.second = values(second, false);
-    record_.key.clear();
-    const bool fromFirst = static_cast<bool>(first);
-    const std::vector<int>& keyFields = fromFirst ? layout_.keyFirst : layout_.keySecond;
-    for (int field : keyFields) record_.key.push_back(cell(fromFirst ? first : second, field));
-    // Ready for the next record before Take, which may throw.
+    const bool changed = kind_ == DifferingRecord::Kind::Changed;
+    const RecordRows rows{kind_,
+                          name_,
+                          first,
+                          second,
+                          differs_,
+                          fieldLines_ - (changed ? linesOfRecord_ : 0),
+                          recordLines_ - (changed ? 0 : linesOfRecord_)};
+    // Ready for the next record before the consumer, which may throw.
     named_ = false;
-    DifferingRecord taken = std::move(record_);
-    record_.differs.assign(layout_.fields.size(), false);
-    out_.Take(taken);
+    linesOfRecord_ = 0;
+    struct Reset {
+        std::vector<bool>& differs;
+        ~Reset() { std::fill(differs.begin(), differs.end(), false); }
+    } reset{differs_};
+    out_.TakeRows(rows, layout_, formatter_);
 }
 
 }  // namespace compare

@@ -50,11 +50,34 @@ struct DifferingRecord {
 // "Only in the second table").
 QString KindWord(DifferingRecord::Kind kind);
 
+// A differing record as the engine hands it over, before its values become
+// texts: the rows are valid during the call only. Where its lines stand in
+// the results' two lists: how many field lines (fields only one table has,
+// field changes) and record lines (deleted, added, not unique) came before
+// its own.
+struct RecordRows {
+    DifferingRecord::Kind kind;
+    const QString& name;
+    RecordRow first, second;
+    const std::vector<bool>& differs;
+    std::int64_t fieldLinesBefore;
+    std::int64_t recordLinesBefore;
+
+    // The record with its values as the lines write them.
+    DifferingRecord whole(const RecordLayout& layout, const ValueFormatter& formatter) const;
+};
+
 // Where whole differing records go, in the order they are found.
 class RecordConsumer {
 public:
     virtual ~RecordConsumer() = default;
     virtual void Take(const DifferingRecord& record) = 0;
+    // The same before its values became texts (a store keeps them as they
+    // are, which costs far less); by default made whole and taken.
+    virtual void TakeRows(const RecordRows& rows, const RecordLayout& layout,
+                          const ValueFormatter& formatter) {
+        Take(rows.whole(layout, formatter));
+    }
 };
 
 // A sink that puts the engine's calls together into whole records: the
@@ -69,21 +92,27 @@ public:
                       const data::FieldValue& first, const data::FieldValue& second) override;
     void RecordDeleted(const RecordName& record) override;
     void RecordAdded(const RecordName& record) override;
-    void RecordNotUnique(const RecordName&, bool) override {}
-    void FieldOnlyIn(const QString&, bool) override {}
+    void RecordNotUnique(const RecordName&, bool) override { ++recordLines_; }
+    void FieldOnlyIn(const QString&, bool) override { ++fieldLines_; }
     void RecordsDiffer(const RecordRow& first, const RecordRow& second) override;
 
     const RecordLayout& layout() const { return layout_; }
 
 private:
-    ValueCell cell(const RecordRow& row, int field) const;
+    void name(DifferingRecord::Kind kind, const RecordName& record);
 
     RecordLayout layout_;
     RecordConsumer& out_;
     const ValueFormatter formatter_;
     QHash<QString, int> fieldIndex_;
-    DifferingRecord record_;  // the one being put together
-    bool named_ = false;      // record_ has its name and kind
+    // The record being put together.
+    DifferingRecord::Kind kind_ = DifferingRecord::Kind::Changed;
+    QString name_;
+    std::vector<bool> differs_;
+    bool named_ = false;
+    std::int64_t linesOfRecord_ = 0;
+    std::int64_t fieldLines_ = 0;   // lines of the field list so far
+    std::int64_t recordLines_ = 0;  // lines of the record list so far
 };
 
 }  // namespace compare

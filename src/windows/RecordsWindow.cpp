@@ -223,10 +223,10 @@ void RecordsWindow::showEvent(QShowEvent* event) {
     QTimer::singleShot(0, this, [this] { revealCurrent(true); });
 }
 
-bool RecordsWindow::selectRecord(const QString& name, const QString& field) {
-    std::optional<std::int64_t> row = model_->store().rowOf(model_->filter(), name);
+bool RecordsWindow::selectLine(bool fieldList, std::int64_t line, const QString& field) {
+    std::optional<std::int64_t> row = model_->store().rowOf(model_->filter(), fieldList, line);
     if (!row) {
-        row = model_->store().rowOf(RecordFilter::All, name);
+        row = model_->store().rowOf(RecordFilter::All, fieldList, line);
         if (!row) return false;
         setFilter(RecordFilter::All);
     }

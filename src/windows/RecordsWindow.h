@@ -26,10 +26,11 @@ public:
     RecordsWindow(std::shared_ptr<const compare::RecordStore> store, QString firstTable,
                   QString secondTable, QWidget* parent = nullptr);
 
-    // Selects the record the lines name `name` (and the field, if any) under
-    // the filter shown, switching to all records when the filter hides it.
-    // False when no record has that name.
-    bool selectRecord(const QString& name, const QString& field = {});
+    // Selects the record behind a line of the results' field list
+    // (fieldList) or record list, and its field when named, under the filter
+    // shown, switching to all records when the filter hides it. False when
+    // the line names no record (a field only one table has, a key not unique).
+    bool selectLine(bool fieldList, std::int64_t line, const QString& field = {});
 
     void setFilter(compare::RecordFilter filter);
     void setHideUnchanged(bool hide);

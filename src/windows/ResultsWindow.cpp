@@ -251,11 +251,8 @@ void ResultsWindow::ShowRecords(ResultListView* list) {
     }
     const QModelIndex current = list->currentIndex();
     if (current.isValid()) {
-        const compare::Difference line = list->linesModel()->difference(current.row());
-        if (line.kind != compare::Difference::Kind::Line &&
-            (line.record.byKey() ? !line.record.key.isEmpty() : line.record.number > 0)) {
-            records_->selectRecord(line.record.text(), line.field);
-        }
+        records_->selectLine(list == ListView1, current.row(),
+                             list->linesModel()->difference(current.row()).field);
     }
     records_->show();
     records_->raise();

@@ -90,12 +90,61 @@ TEST(RecordStoreTest, KeepsWholeRecordsByPositionAndByKey) {
     const auto deleted = store->records(RecordFilter::OnlyInFirst, 1, 5);
     ASSERT_EQ(deleted.size(), 1U);
     EXPECT_EQ(deleted[0].name, "Id=\"4\"");
-    EXPECT_EQ(store->rowOf(RecordFilter::All, "Id=\"4\""), 3);
-    EXPECT_EQ(store->rowOf(RecordFilter::OnlyInFirst, "Id=\"4\""), 1);
-    EXPECT_EQ(store->rowOf(RecordFilter::Changed, "Id=\"4\""), std::nullopt);
+    // The record behind a line: Id=4's deletion is the record list's third
+    // line, Id=2's change the field list's first.
+    EXPECT_EQ(store->rowOf(RecordFilter::All, false, 2), 3);
+    EXPECT_EQ(store->rowOf(RecordFilter::OnlyInFirst, false, 2), 1);
+    EXPECT_EQ(store->rowOf(RecordFilter::Changed, false, 2), std::nullopt);
+    EXPECT_EQ(store->rowOf(RecordFilter::Changed, true, 0), 0);
+    EXPECT_EQ(store->rowOf(RecordFilter::All, true, 1), std::nullopt);
 
     const QString folder = store->folder();
     EXPECT_TRUE(QDir(folder).exists());
     store.reset();
     EXPECT_FALSE(QDir(folder).exists());
+}
+
+// Many records of mixed kinds, read across the store's pages, before and
+// after more are kept: each filter's rows in order, and the record behind
+// a line of either list.
+TEST(RecordStoreTest, PagesOfManyRecordsReadBackInOrder) {
+    const auto rows = TextTable({"Id"}, {{"x"}});
+    compare::RecordStore store(compare::RecordLayout({{0, 0, QStringLiteral("Id")}}, {}));
+    const compare::ValueFormatter formatter;
+    std::int64_t fieldLines = 0, recordLines = 0;
+    const auto keep = [&](int from, int to) {
+        for (int i = from; i < to; ++i) {
+            // Every third record only in the second table, the others changed.
+            const bool added = i % 3 == 2;
+            const QString name = QString::number(i);
+            const std::vector<bool> differs{!added};
+            store.TakeRows(
+                {added ? DifferingRecord::Kind::OnlyInSecond : DifferingRecord::Kind::Changed,
+                 name,
+                 added ? compare::RecordRow{} : compare::RecordRow{&rows, 0},
+                 {&rows, 0},
+                 differs,
+                 fieldLines,
+                 recordLines},
+                store.layout(), formatter);
+            (added ? recordLines : fieldLines) += 1;
+        }
+    };
+    const auto names = [&](RecordFilter filter, std::int64_t from, int n) {
+        QStringList out;
+        for (const DifferingRecord& r : store.records(filter, from, n)) out << r.name;
+        return out.join(u',');
+    };
+    keep(0, 1000);
+    EXPECT_EQ(names(RecordFilter::All, 62, 4), "62,63,64,65");
+    keep(1000, 3000);  // after a read, the pages half-written then go on
+    store.Finish();
+    EXPECT_EQ(store.count(RecordFilter::OnlyInSecond), 1000);
+    EXPECT_EQ(names(RecordFilter::All, 62, 4), "62,63,64,65");
+    EXPECT_EQ(names(RecordFilter::OnlyInSecond, 510, 4), "1532,1535,1538,1541");
+    EXPECT_EQ(names(RecordFilter::Changed, 1998, 5), "2997,2998");
+    EXPECT_EQ(store.rowOf(RecordFilter::All, true, 1500), 2250);
+    EXPECT_EQ(store.rowOf(RecordFilter::Changed, true, 1500), 1500);
+    EXPECT_EQ(store.rowOf(RecordFilter::OnlyInSecond, false, 700), 700);
+    EXPECT_EQ(store.rowOf(RecordFilter::All, false, 1000), std::nullopt);
 }
