@@ -71,8 +71,15 @@ void DifferingRecordSink::FieldChanged(const RecordName& record, const QString& 
     if (!named_) name(DifferingRecord::Kind::Changed, record);
     ++fieldLines_;
     ++linesOfRecord_;
-    const auto at = fieldIndex_.constFind(fieldName);
-    if (at != fieldIndex_.constEnd()) differs_[static_cast<std::size_t>(*at)] = true;
+    // The engine names a field with the same shared text each time: its
+    // address finds the field without hashing the name.
+    auto at = fieldAt_.constFind(fieldName.constData());
+    if (at == fieldAt_.constEnd()) {
+        const auto named = fieldIndex_.constFind(fieldName);
+        if (named == fieldIndex_.constEnd()) return;
+        at = fieldAt_.insert(fieldName.constData(), *named);
+    }
+    differs_[static_cast<std::size_t>(*at)] = true;
 }
 
 void DifferingRecordSink::RecordDeleted(const RecordName& record) {

@@ -105,6 +105,7 @@ private:
     RecordConsumer& out_;
     const ValueFormatter formatter_;
     QHash<QString, int> fieldIndex_;
+    QHash<const QChar*, int> fieldAt_;  // by the address of a name's text
     // The record being put together.
     DifferingRecord::Kind kind_ = DifferingRecord::Kind::Changed;
     QString name_;

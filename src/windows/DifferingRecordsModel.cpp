@@ -4,7 +4,6 @@
 #include <QColor>
 #include <QFont>
 #include <algorithm>
-#include <limits>
 
 #include "DifferenceLines.h"
 
@@ -39,10 +38,27 @@ void DifferingRecordsModel::setFilter(compare::RecordFilter filter) {
     beginResetModel();
     filter_ = filter;
     pages_.clear();
-    // A view holds int rows; more records than that are beyond any scrolling.
-    rows_ = static_cast<int>(
-        std::min<std::int64_t>(store_->count(filter), std::numeric_limits<int>::max()));
+    total_ = store_->count(filter);
+    offset_ = 0;
+    rows_ = static_cast<int>(std::min<std::int64_t>(total_, kWindowRows));
     endResetModel();
+}
+
+void DifferingRecordsModel::setOffset(std::int64_t record) {
+    const std::int64_t offset = std::clamp<std::int64_t>(record, 0, total_ - rows_);
+    if (offset == offset_) return;
+    emit layoutAboutToBeChanged();
+    const QModelIndexList before = persistentIndexList();
+    QModelIndexList after;
+    after.reserve(before.size());
+    for (const QModelIndex& index : before) {
+        const std::int64_t row = offset_ + index.row() - offset;
+        after << (row >= 0 && row < rows_ ? createIndex(static_cast<int>(row), index.column())
+                                          : QModelIndex());
+    }
+    changePersistentIndexList(before, after);
+    offset_ = offset;
+    emit layoutChanged();
 }
 
 int DifferingRecordsModel::fieldOf(int column) const {
@@ -56,8 +72,8 @@ bool DifferingRecordsModel::keyField(int field) const {
            layout.keyFirst.end();
 }
 
-const compare::DifferingRecord* DifferingRecordsModel::record(int row) const {
-    if (row < 0 || row >= rows_) return nullptr;
+const compare::DifferingRecord* DifferingRecordsModel::recordAt(std::int64_t row) const {
+    if (row < 0 || row >= total_) return nullptr;
     const qint64 page = row / kPageRows;
     Page* records = pages_.object(page);
     if (records == nullptr) {

@@ -10,11 +10,15 @@
 namespace windows {
 
 // A run's differing records as a grid, read from their store a page at a
-// time (a million records cost a few pages of memory): the key's columns
-// (by position, the record's number), then each field as two adjacent
-// columns, the first table's value and the second's. Changed cells are
-// shaded and bold, a NULL is an italic NULL, and the side a record is
-// missing from is blank and grey.
+// time: the key's columns (by position, the record's number), then each
+// field as two adjacent columns, the first table's value and the second's.
+// Changed cells are shaded and bold, a NULL is an italic NULL, and the side
+// a record is missing from is blank and grey.
+//
+// The views see a window of the filter's records, kWindowRows of them from
+// offset(), never the whole: a view keeps a few bytes for each row it is
+// given, and a million records must not cost memory. Rows of the model are
+// rows of the window; records are numbered from 0 in the filter.
 class DifferingRecordsModel : public QAbstractTableModel {
     Q_OBJECT
 
@@ -35,8 +39,17 @@ public:
     }
     // Whether a field is one of the key's (shown among the key's columns already).
     bool keyField(int field) const;
-    // The record of a row (of the filter), read through the page cache; null outside.
-    const compare::DifferingRecord* record(int row) const;
+    // The window's rows.
+    static constexpr int kWindowRows = 2000;
+    std::int64_t total() const { return total_; }
+    std::int64_t offset() const { return offset_; }
+    // Moves the window so that it starts at (or as near as it can to) the
+    // record; the views' indexes move with their records, or go.
+    void setOffset(std::int64_t record);
+    // The record of a row of the window, or of the filter, read through the
+    // page cache; null outside.
+    const compare::DifferingRecord* record(int row) const { return recordAt(offset_ + row); }
+    const compare::DifferingRecord* recordAt(std::int64_t record) const;
     // A cell as copied: its text, NULL for a NULL, empty for a missing side.
     QString cellText(const QModelIndex& index) const;
 
@@ -54,7 +67,9 @@ private:
     QString firstTable_, secondTable_;
     compare::RecordFilter filter_ = compare::RecordFilter::All;
     int keyColumns_ = 1;
-    int rows_ = 0;
+    std::int64_t total_ = 0;
+    std::int64_t offset_ = 0;
+    int rows_ = 0;  // of the window
     mutable QCache<qint64, Page> pages_;
 };
 

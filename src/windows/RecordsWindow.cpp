@@ -16,6 +16,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <limits>
 #include <map>
 
 #include "ApplicationTitle.h"
@@ -95,16 +96,30 @@ RecordsWindow::RecordsWindow(std::shared_ptr<const compare::RecordStore> store, 
     fields_->setObjectName(QStringLiteral("RecordGrid"));
     for (QTableView* view : {keys_, fields_}) view->setModel(model_);
     keys_->setSelectionModel(fields_->selectionModel());
-    // The keys stay put while the fields scroll sideways; both scroll down together.
-    keys_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // The keys stay put while the fields scroll sideways; both scroll down
+    // together, by the window's own bar over all the records: theirs only
+    // move within the model's window.
+    scroll_ = new QScrollBar(Qt::Vertical, this);
+    scroll_->setObjectName(QStringLiteral("RecordScroll"));
+    for (QTableView* view : {keys_, fields_}) {
+        view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    }
     keys_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     keys_->horizontalScrollBar()->setEnabled(false);
     fields_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    connect(fields_->verticalScrollBar(), &QScrollBar::valueChanged, keys_->verticalScrollBar(),
-            &QScrollBar::setValue);
+    connect(fields_->verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int top) {
+        keys_->verticalScrollBar()->setValue(top);
+        if (!syncing_) followGrid();
+    });
     connect(keys_->verticalScrollBar(), &QScrollBar::valueChanged, fields_->verticalScrollBar(),
             &QScrollBar::setValue);
-    connect(model_, &QAbstractItemModel::modelReset, this, [this] { showColumns(); });
+    connect(scroll_, &QScrollBar::valueChanged, this, [this](int top) {
+        if (!syncing_) showTop(top);
+    });
+    connect(model_, &QAbstractItemModel::modelReset, this, [this] {
+        showColumns();
+        updateScroll();
+    });
     // Wide enough for the headers and the first rows' values, within reason.
     for (QTableView* view : {keys_, fields_}) {
         view->horizontalHeader()->setResizeContentsPrecision(kRowsMeasured);
@@ -124,6 +139,7 @@ RecordsWindow::RecordsWindow(std::shared_ptr<const compare::RecordStore> store, 
     grids->setSpacing(0);
     grids->addWidget(keys_);
     grids->addWidget(fields_, 1);
+    grids->addWidget(scroll_);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(bar);
     layout->addLayout(grids, 1);
@@ -133,8 +149,66 @@ RecordsWindow::RecordsWindow(std::shared_ptr<const compare::RecordStore> store, 
     auto* close = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(close, &QShortcut::activated, this, &QWidget::close);
     resize(960, 520);
-    if (model_->rowCount() > 0) setCurrent(0, firstShownColumn());
+    updateScroll();
+    if (model_->total() > 0) setCurrent(0, firstShownColumn());
 }
+
+int RecordsWindow::visibleRows() const {
+    const int row = std::max(1, fields_->verticalHeader()->defaultSectionSize());
+    return std::max(1, fields_->viewport()->height() / row);
+}
+
+void RecordsWindow::updateScroll() {
+    const int visible = visibleRows();
+    const auto last = std::min<std::int64_t>(std::max<std::int64_t>(0, model_->total() - visible),
+                                             std::numeric_limits<int>::max());
+    syncing_ = true;
+    scroll_->setRange(0, static_cast<int>(last));
+    scroll_->setVisible(last > 0);
+    scroll_->setPageStep(visible);
+    scroll_->setValue(static_cast<int>(model_->offset() + fields_->verticalScrollBar()->value()));
+    syncing_ = false;
+}
+
+// The record at the grids' top: the model's window moves when the rows to
+// show leave it, centred on them.
+void RecordsWindow::showTop(std::int64_t top, bool recentre) {
+    const int visible = visibleRows();
+    syncing_ = true;
+    if (recentre || top < model_->offset() ||
+        top + visible > model_->offset() + model_->rowCount()) {
+        model_->setOffset(top - (DifferingRecordsModel::kWindowRows - visible) / 2);
+    }
+    fields_->verticalScrollBar()->setValue(static_cast<int>(top - model_->offset()));
+    syncing_ = false;
+}
+
+// The grids scrolled on their own (the wheel, the keys): the bar follows,
+// and the window moves on before they reach its edge.
+void RecordsWindow::followGrid() {
+    const std::int64_t top = model_->offset() + fields_->verticalScrollBar()->value();
+    const int visible = visibleRows();
+    const int margin = DifferingRecordsModel::kWindowRows / 4;
+    const bool nearStart = model_->offset() > 0 && top - model_->offset() < margin;
+    const bool nearEnd = model_->offset() + model_->rowCount() < model_->total() &&
+                         model_->offset() + model_->rowCount() - (top + visible) < margin;
+    if (nearStart || nearEnd) showTop(top, true);
+    syncing_ = true;
+    scroll_->setValue(static_cast<int>(std::min<std::int64_t>(top, scroll_->maximum())));
+    syncing_ = false;
+}
+
+void RecordsWindow::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    updateScroll();
+}
+
+std::int64_t RecordsWindow::currentRecord() const {
+    const QModelIndex current = fields_->currentIndex();
+    return current.isValid() ? model_->offset() + current.row() : -1;
+}
+
+void RecordsWindow::showRecord(std::int64_t record) { setCurrent(record, firstShownColumn()); }
 
 bool RecordsWindow::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() != QEvent::KeyPress && event->type() != QEvent::ShortcutOverride) {
@@ -165,7 +239,7 @@ void RecordsWindow::setFilter(RecordFilter filter) {
     }
     if (model_->filter() == filter) return;
     model_->setFilter(filter);
-    if (model_->rowCount() > 0) setCurrent(0, firstShownColumn());
+    if (model_->total() > 0) setCurrent(0, firstShownColumn());
 }
 
 void RecordsWindow::setHideUnchanged(bool hide) { hideUnchanged_->setChecked(hide); }
@@ -192,8 +266,11 @@ int RecordsWindow::firstShownColumn() const {
     return 0;
 }
 
-void RecordsWindow::setCurrent(int row, int column) {
-    const QModelIndex index = model_->index(row, column);
+void RecordsWindow::setCurrent(std::int64_t record, int column) {
+    if (record < model_->offset() || record >= model_->offset() + model_->rowCount()) {
+        showTop(std::max<std::int64_t>(0, record - visibleRows() / 2));
+    }
+    const QModelIndex index = model_->index(static_cast<int>(record - model_->offset()), column);
     fields_->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
     revealCurrent();
 }
@@ -237,19 +314,19 @@ bool RecordsWindow::selectLine(bool fieldList, std::int64_t line, const QString&
             column = model_->columnOf(f, true);
         }
     }
-    if (*row >= model_->rowCount()) return false;
-    setCurrent(static_cast<int>(*row), column);
+    if (*row >= model_->total()) return false;
+    setCurrent(*row, column);
     return true;
 }
 
 bool RecordsWindow::nextDifference(bool forward) {
-    const QModelIndex current = fields_->currentIndex();
-    int row = current.isValid() ? current.row() : (forward ? -1 : model_->rowCount());
-    int field = current.isValid() ? model_->fieldOf(current.column()) : -1;
+    const std::int64_t current = currentRecord();
+    std::int64_t row = current >= 0 ? current : (forward ? -1 : model_->total());
+    int field = current >= 0 ? model_->fieldOf(fields_->currentIndex().column()) : -1;
     const int fields = model_->store().layout().fieldCount();
     // Every record differs somewhere, so the next stop is in this record or the next.
     for (int steps = 0; steps < 2; ++steps) {
-        const compare::DifferingRecord* r = model_->record(row);
+        const compare::DifferingRecord* r = model_->recordAt(row);
         if (r != nullptr && r->kind == compare::DifferingRecord::Kind::Changed) {
             for (int f = forward ? field + 1 : field - 1; f >= 0 && f < fields;
                  f += forward ? 1 : -1) {
@@ -260,8 +337,8 @@ bool RecordsWindow::nextDifference(bool forward) {
             }
         }
         row += forward ? 1 : -1;
-        if (row < 0 || row >= model_->rowCount()) return false;
-        r = model_->record(row);
+        if (row < 0 || row >= model_->total()) return false;
+        r = model_->recordAt(row);
         if (r != nullptr && r->kind != compare::DifferingRecord::Kind::Changed) {
             setCurrent(row, firstShownColumn());
             return true;

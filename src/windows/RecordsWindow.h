@@ -2,6 +2,7 @@
 
 #include <QWidget>
 #include <array>
+#include <cstdint>
 #include <memory>
 
 #include "DifferingRecordsModel.h"
@@ -9,6 +10,7 @@
 class QCheckBox;
 class QLabel;
 class QRadioButton;
+class QScrollBar;
 class QTableView;
 
 namespace windows {
@@ -34,6 +36,10 @@ public:
 
     void setFilter(compare::RecordFilter filter);
     void setHideUnchanged(bool hide);
+    // The current record, from 0 among the filter's (-1: none), and a move
+    // to one.
+    std::int64_t currentRecord() const;
+    void showRecord(std::int64_t record);
     // Moves the current cell to the next (or previous) changed cell, or
     // record one table lacks; false at the end.
     bool nextDifference(bool forward = true);
@@ -51,10 +57,15 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void showColumns();
-    void setCurrent(int row, int column);
+    void setCurrent(std::int64_t record, int column);
+    int visibleRows() const;
+    void updateScroll();
+    void showTop(std::int64_t top, bool recentre = false);
+    void followGrid();
     void revealCurrent(bool fromStart = false);
     int firstShownColumn() const;
 
@@ -63,6 +74,8 @@ private:
     QTableView* fields_;
     std::array<QRadioButton*, 4> filters_{};
     QCheckBox* hideUnchanged_;
+    QScrollBar* scroll_;    // over all the filter's records
+    bool syncing_ = false;  // the bar and the grids being set to agree
 };
 
 }  // namespace windows

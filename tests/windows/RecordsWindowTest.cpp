@@ -1,0 +1,96 @@
+// The records side by side over more records than its model's window: the
+// grid reaches every record, by the bar, by the keys and by F8, while the
+// views are never given more than the window's rows.
+
+#include <gtest/gtest.h>
+
+#include <QHeaderView>
+#include <QScrollBar>
+#include <QTableView>
+#include <QTest>
+
+#include "RecordStore.h"
+#include "RecordsWindow.h"
+#include "Tables.h"
+
+namespace {
+
+using compare::DifferingRecord;
+
+// Records 0 .. n-1 of one field: every fifth only in the first table, the
+// others changed.
+std::shared_ptr<compare::RecordStore> Store(int n) {
+    static const auto rows = testing_support::TextTable({"Id"}, {{"x"}});
+    auto store = std::make_shared<compare::RecordStore>(
+        compare::RecordLayout({{0, 0, QStringLiteral("Id")}}, {}));
+    const compare::ValueFormatter formatter;
+    std::int64_t fieldLines = 0, recordLines = 0;
+    for (int i = 0; i < n; ++i) {
+        const bool deleted = i % 5 == 4;
+        const QString name = QString::number(i);
+        const std::vector<bool> differs{!deleted};
+        store->TakeRows(
+            {deleted ? DifferingRecord::Kind::OnlyInFirst : DifferingRecord::Kind::Changed,
+             name,
+             {&rows, 0},
+             deleted ? compare::RecordRow{} : compare::RecordRow{&rows, 0},
+             differs,
+             fieldLines,
+             recordLines},
+            store->layout(), formatter);
+        (deleted ? recordLines : fieldLines) += 1;
+    }
+    store->Finish();
+    return store;
+}
+
+QString NameAt(const windows::RecordsWindow& w, std::int64_t record) {
+    const QModelIndex index = w.grid()->currentIndex();
+    return record == w.currentRecord() && index.isValid() ? w.model()->record(index.row())->name
+                                                          : QStringLiteral("not current");
+}
+
+}  // namespace
+
+TEST(RecordsWindowTest, EveryRecordIsReachedThroughAWindowOfRows) {
+    windows::RecordsWindow w(Store(10'000), QStringLiteral("A"), QStringLiteral("B"));
+    w.show();
+    const windows::DifferingRecordsModel& m = *w.model();
+    EXPECT_EQ(m.total(), 10'000);
+    EXPECT_EQ(m.rowCount(), windows::DifferingRecordsModel::kWindowRows);
+
+    // Far down, by the record: the window moves, the current cell is that record's.
+    w.showRecord(9'000);
+    EXPECT_GT(m.offset(), 0);
+    EXPECT_EQ(NameAt(w, 9'000), "9000");
+    // F8 to the next difference, the next record; Shift+F8 back.
+    QTest::keyClick(w.grid(), Qt::Key_F8);
+    EXPECT_EQ(NameAt(w, 9'001), "9001");
+    QTest::keyClick(w.grid(), Qt::Key_F8, Qt::ShiftModifier);
+    EXPECT_EQ(NameAt(w, 9'000), "9000");
+
+    // Down past the window's end, a key at a time.
+    w.showRecord(500);
+    w.showRecord(m.offset() + m.rowCount() - 2);
+    const std::int64_t from = w.currentRecord();
+    for (int k = 0; k < 5; ++k) QTest::keyClick(w.grid(), Qt::Key_Down);
+    EXPECT_EQ(NameAt(w, from + 5), QString::number(from + 5));
+
+    // The bar spans every record; moved to its end, the last one shows.
+    auto* bar = w.findChild<QScrollBar*>(QStringLiteral("RecordScroll"));
+    ASSERT_NE(bar, nullptr);
+    bar->setValue(bar->maximum());
+    const int top = w.grid()->verticalScrollBar()->value();
+    EXPECT_EQ(
+        m.offset() + top +
+            (w.grid()->viewport()->height() / w.grid()->verticalHeader()->defaultSectionSize()),
+        m.total());
+    bar->setValue(0);
+    EXPECT_EQ(m.offset() + w.grid()->verticalScrollBar()->value(), 0);
+
+    // The filter of records only in the first table: 2,000, within one window.
+    w.setFilter(compare::RecordFilter::OnlyInFirst);
+    EXPECT_EQ(m.total(), 2'000);
+    w.showRecord(1'999);
+    EXPECT_EQ(NameAt(w, 1'999), "9999");
+}
