@@ -146,6 +146,7 @@ RecordsWindow::RecordsWindow(std::shared_ptr<const compare::RecordStore> store, 
 
     // The grids' own Ctrl+C copies one cell: theirs are taken first.
     for (QTableView* view : {keys_, fields_}) view->installEventFilter(this);
+    fields_->viewport()->installEventFilter(this);
     auto* close = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(close, &QShortcut::activated, this, &QWidget::close);
     resize(960, 520);
@@ -198,11 +199,6 @@ void RecordsWindow::followGrid() {
     syncing_ = false;
 }
 
-void RecordsWindow::resizeEvent(QResizeEvent* event) {
-    QWidget::resizeEvent(event);
-    updateScroll();
-}
-
 std::int64_t RecordsWindow::currentRecord() const {
     const QModelIndex current = fields_->currentIndex();
     return current.isValid() ? model_->offset() + current.row() : -1;
@@ -211,6 +207,11 @@ std::int64_t RecordsWindow::currentRecord() const {
 void RecordsWindow::showRecord(std::int64_t record) { setCurrent(record, firstShownColumn()); }
 
 bool RecordsWindow::eventFilter(QObject* watched, QEvent* event) {
+    // The rows the grid shows, and so the bar's range, follow its height.
+    if (watched == fields_->viewport() && event->type() == QEvent::Resize) {
+        updateScroll();
+        return false;
+    }
     if (event->type() != QEvent::KeyPress && event->type() != QEvent::ShortcutOverride) {
         return QWidget::eventFilter(watched, event);
     }
