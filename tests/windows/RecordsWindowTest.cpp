@@ -11,6 +11,7 @@
 
 #include "RecordStore.h"
 #include "RecordsWindow.h"
+#include "RunProgressBar.h"
 #include "Tables.h"
 
 namespace {
@@ -93,4 +94,15 @@ TEST(RecordsWindowTest, EveryRecordIsReachedThroughAWindowOfRows) {
     EXPECT_EQ(m.total(), 2'000);
     w.showRecord(1'999);
     EXPECT_EQ(NameAt(w, 1'999), "9999");
+}
+
+// A server's estimate of no rows at all (a table filled since its counts
+// were taken) must not divide the bar's steps by zero.
+TEST(RunProgressBarTest, AnEstimateOfNoRowsIsABusyBar) {
+    QProgressBar bar;
+    windows::RunProgressBar observer(bar);
+    observer.Progress(500, 0);
+    EXPECT_EQ(bar.maximum(), 0);
+    observer.Progress(500, 1000);
+    EXPECT_EQ(bar.value(), 500);
 }
