@@ -63,6 +63,30 @@ RecordsWindow::RecordsWindow(std::shared_ptr<const compare::RecordStore> store, 
                             compare::WithVisibleControls(firstTable),
                             compare::WithVisibleControls(secondTable)));
     model_ = new DifferingRecordsModel(std::move(store), firstTable, secondTable, this);
+    QHBoxLayout* bar = filterBar(firstTable, secondTable);
+    setUpGrids();
+
+    auto* grids = new QHBoxLayout;
+    grids->setSpacing(0);
+    grids->addWidget(keys_);
+    grids->addWidget(fields_, 1);
+    grids->addWidget(scroll_);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(bar);
+    layout->addLayout(grids, 1);
+
+    // The grids' own Ctrl+C copies one cell: theirs are taken first.
+    for (QTableView* view : {keys_, fields_}) view->installEventFilter(this);
+    fields_->viewport()->installEventFilter(this);
+    auto* close = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(close, &QShortcut::activated, this, &QWidget::close);
+    resize(960, 520);
+    updateScroll();
+    if (model_->total() > 0) setCurrent(0, firstShownColumn());
+}
+
+// The filters by kind, each with its count, and "Hide unchanged columns".
+QHBoxLayout* RecordsWindow::filterBar(const QString& firstTable, const QString& secondTable) {
     const compare::RecordStore& records = model_->store();
 
     auto* bar = new QHBoxLayout;
@@ -90,6 +114,12 @@ RecordsWindow::RecordsWindow(std::shared_ptr<const compare::RecordStore> store, 
     bar->addWidget(hideUnchanged_);
     connect(hideUnchanged_, &QCheckBox::toggled, this, [this] { showColumns(); });
 
+    return bar;
+}
+
+// The key's grid and the fields' grid over one model and one selection, and
+// the bar over all the records.
+void RecordsWindow::setUpGrids() {
     keys_ = NewGrid(this);
     fields_ = NewGrid(this);
     keys_->setObjectName(QStringLiteral("KeyGrid"));
@@ -134,24 +164,6 @@ RecordsWindow::RecordsWindow(std::shared_ptr<const compare::RecordStore> store, 
                                       fields_->horizontalHeader()->sizeHint().height());
     for (QTableView* view : {keys_, fields_})
         view->horizontalHeader()->setFixedHeight(headerHeight);
-
-    auto* grids = new QHBoxLayout;
-    grids->setSpacing(0);
-    grids->addWidget(keys_);
-    grids->addWidget(fields_, 1);
-    grids->addWidget(scroll_);
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(bar);
-    layout->addLayout(grids, 1);
-
-    // The grids' own Ctrl+C copies one cell: theirs are taken first.
-    for (QTableView* view : {keys_, fields_}) view->installEventFilter(this);
-    fields_->viewport()->installEventFilter(this);
-    auto* close = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    connect(close, &QShortcut::activated, this, &QWidget::close);
-    resize(960, 520);
-    updateScroll();
-    if (model_->total() > 0) setCurrent(0, firstShownColumn());
 }
 
 int RecordsWindow::visibleRows() const {

@@ -8,6 +8,7 @@
 #include "DifferingRecordsModel.h"
 
 class QCheckBox;
+class QHBoxLayout;
 class QLabel;
 class QRadioButton;
 class QScrollBar;
@@ -59,6 +60,8 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    QHBoxLayout* filterBar(const QString& firstTable, const QString& secondTable);
+    void setUpGrids();
     void showColumns();
     void setCurrent(std::int64_t record, int column);
     int visibleRows() const;
