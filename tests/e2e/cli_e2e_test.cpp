@@ -1305,6 +1305,43 @@ TEST_F(FixScript, ABatchThatFailsLeavesNothingCommitted) {
     EXPECT_EQ(after.out.count(u'\n'), 1500) << "every V the first and third batches set, undone";
 }
 
+// A view is named and compared as a table is; what it lacks (a primary key,
+// being a table to mend) is refused in words that say so.
+TEST_F(CommandLine, AViewIsComparedWhereverATableIs) {
+    const QString keyed = QStringLiteral("Id int primary key, V nvarchar(10)");
+    const QString first = table("ViewA", keyed, {"1, N'a'", "2, N'b'", "3, N'c'"});
+    const QString under = table("ViewB", keyed, {"1, N'a'", "2, N'B'", "4, N'd'"});
+    const QString view = q(tdstest::tdsUniqueName("ViewV"));
+    exec(QStringLiteral("create view [%1] as select Id, V from [%2]").arg(view, under));
+
+    for (const QStringList& pairing :
+         {QStringList{}, QStringList{"--key", "Id"}, QStringList{"--key", "auto"}}) {
+        const Outcome fromTable = run(QStringList{"compare", first, under} + pairing);
+        const Outcome fromView = run(QStringList{"compare", first, view} + pairing);
+        EXPECT_EQ(fromView.status, 1) << fromView.err.toStdString();
+        EXPECT_FALSE(fromView.out.isEmpty());
+        EXPECT_EQ(fromView.out, QString(fromTable.out).replace(under, view))
+            << pairing.join(u' ').toStdString();
+    }
+
+    const Outcome autoKey = run(QStringList{"compare", view, first, "--key", "auto"});
+    EXPECT_EQ(autoKey.status, 2);
+    EXPECT_EQ(
+        autoKey.err,
+        QStringLiteral("dorvantis: The records cannot be paired by key: %1 is a view, which has no "
+                       "primary key. Name the key's columns with --key COLS.\n")
+            .arg(view));
+    const Outcome byKey = run(QStringList{"compare", view, first, "--key", "Id"});
+    EXPECT_EQ(byKey.status, 1) << byKey.err.toStdString();
+
+    const Outcome script =
+        run(QStringList{"compare", first, view, "--key", "Id", "--format", "sql"});
+    EXPECT_EQ(script.status, 2);
+    EXPECT_TRUE(script.err.contains(
+        QStringLiteral("No script can mend %1: it is a view, not a table.").arg(view)))
+        << script.err.toStdString();
+}
+
 // Two whole databases: tables of one test's own (a name prefix no other test
 // uses), chosen by --tables, so that tests running beside it add nothing.
 class DatabaseComparison : public CommandLine {
