@@ -1549,6 +1549,39 @@ TEST_F(DatabaseComparison, NamesKeysAndConditionsCannotForgeTheReport) {
 
 // A pair that cannot be compared ends only itself; the others are compared
 // and the status says 2. The second database may be on another server.
+// Views take part only with --views, paired by name as tables are; having
+// no primary key, they are paired by position under --key auto.
+TEST_F(DatabaseComparison, ViewsArePairedByNameWithTheViewsOption) {
+    for (const std::string db : {"testdb", "otherdb"}) {
+        const bool first = db == "testdb";
+        create(db, QStringLiteral("Base"), QStringLiteral("Id int primary key, V int"),
+               first ? QStringList{"1, 1", "2, 2"} : QStringList{"1, 1", "2, 5"});
+        exec(QStringLiteral("create view [%1_View] as select Id, V from [%1_Base] where Id > 1")
+                 .arg(prefix),
+             tdstest::tdsTestPort(), db);
+        if (first) {
+            exec(QStringLiteral("create view [%1_Alone] as select Id from [%1_Base]").arg(prefix));
+        }
+    }
+    const QStringList options{"--right-database", "otherdb", "--key", "auto"};
+    const Outcome tables = compareDatabases(options);
+    EXPECT_EQ(results(tables.out),
+              (std::map<QString, QString>{{"Base",
+                                           "by key|differ: 1 changed (1 field), 0 added, "
+                                           "0 deleted"}}))
+        << tables.out.toStdString();
+
+    const Outcome views = compareDatabases(options + QStringList{"--views"});
+    EXPECT_EQ(views.status, 1) << views.err.toStdString();
+    EXPECT_EQ(results(views.out),
+              (std::map<QString, QString>{
+                  {"Base", "by key|differ: 1 changed (1 field), 0 added, 0 deleted"},
+                  {"View", "by position|differ: 1 changed (1 field), 0 added, 0 deleted"},
+                  {"Alone", "-|only in testdb"}}))
+        << views.out.toStdString();
+    EXPECT_EQ(run({"compare", "--views", "a", "b"}).status, 2) << "compare-databases alone";
+}
+
 TEST_F(DatabaseComparison, APairThatCannotBeComparedEndsOnlyItself) {
     tdstest::PrivateServer other({});
     const int port = other.port();
