@@ -25,6 +25,7 @@
 #include "LoginWindow.h"
 #include "RecordingMessageBoxes.h"
 #include "ResultsWindow.h"
+#include "Settings.h"
 #include "TableSelectionWindow.h"
 #include "TdsTestServer.h"
 #include "WindowRegistry.h"
@@ -1340,6 +1341,58 @@ TEST_F(CommandLine, AViewIsComparedWhereverATableIs) {
     EXPECT_TRUE(script.err.contains(
         QStringLiteral("No script can mend %1: it is a view, not a table.").arg(view)))
         << script.err.toStdString();
+}
+
+// "Show views" lists the database's views in both lists, and "Next >" on a
+// view shows the lines the command prints.
+TEST_F(CommandLine, ShowViewsListsViewsTheWindowCompares) {
+    const QString first = table("WinViewA", QStringLiteral("Id int, V int"), {"1, 1", "2, 2"});
+    const QString under = table("WinViewB", QStringLiteral("Id int, V int"), {"1, 1", "2, 3"});
+    const QString view = q(tdstest::tdsUniqueName("WinViewV"));
+    exec(QStringLiteral("create view [%1] as select Id, V from [%2]").arg(view, under));
+    const Outcome command = run(QStringList{"compare", first, view});
+    ASSERT_EQ(command.status, 1) << command.err.toStdString();
+
+    testing_support::RecordingMessageBoxes boxes;
+    testing_support::RecordingShell shell;
+    windows::WindowRegistry registry(
+        windows::Services{boxes, shell, data::OdbcDataAccess(), config_.path(), [] {}});
+    windows::Start(registry);
+    windows::LoginWindow& f = registry.loginWindow();
+    f.serverEdit()->setText(QStringLiteral("127.0.0.1"));
+    f.portEdit()->setText(QString::number(tdstest::tdsTestPort()));
+    f.userEdit()->setText(QStringLiteral("tester"));
+    f.passwordEdit()->setText(QStringLiteral("secret"));
+    f.databaseEdit()->setText(QStringLiteral("testdb"));
+    QTest::mouseClick(f.nextButton(), Qt::LeftButton);
+    windows::TableSelectionWindow& f2 = registry.tableSelectionWindow();
+    const auto indexOf = [](windows::TableListView* list, const QString& name) {
+        for (int i = 0; i < list->topLevelItemCount(); ++i) {
+            if (list->topLevelItem(i)->text(0) == name) return i + 1;
+        }
+        return 0;
+    };
+    ASSERT_FALSE(f2.showViewsBox()->isChecked());
+    EXPECT_GT(indexOf(f2.firstTables(), first), 0);
+    EXPECT_EQ(indexOf(f2.secondTables(), view), 0) << "views stay out by default";
+
+    f2.showViewsBox()->click();
+    ASSERT_TRUE(f2.showViewsBox()->isChecked());
+    EXPECT_GT(indexOf(f2.firstTables(), view), 0);
+    ASSERT_GT(indexOf(f2.secondTables(), view), 0);
+    EXPECT_EQ(connection::SettingsStore().read(connection::kShowViewsSetting), QStringLiteral("1"));
+
+    f2.firstTables()->Select(indexOf(f2.firstTables(), first));
+    f2.secondTables()->Select(indexOf(f2.secondTables(), view));
+    QTest::mouseClick(f2.nextButton(), Qt::LeftButton);
+    QStringList lines;
+    for (windows::ResultListView* v : {registry.resultsWindow().fieldDifferences(),
+                                       registry.resultsWindow().recordDifferences()}) {
+        for (qsizetype i = 0; i < v->linesModel()->lineCount(); ++i)
+            lines << v->linesModel()->line(i);
+    }
+    EXPECT_EQ(lines, command.out.split(u'\n', Qt::SkipEmptyParts));
+    EXPECT_TRUE(boxes.boxes.empty());
 }
 
 // Two whole databases: tables of one test's own (a name prefix no other test
