@@ -99,14 +99,7 @@ protected:
         shell.saveTo = saveTo;
         windows::WindowRegistry registry(
             windows::Services{boxes, shell, data::OdbcDataAccess(), config_.path(), [] {}});
-        windows::Start(registry);
-        windows::LoginWindow& f = registry.loginWindow();
-        f.serverEdit()->setText(QStringLiteral("127.0.0.1"));
-        f.portEdit()->setText(QString::number(tdstest::tdsTestPort()));
-        f.userEdit()->setText(QStringLiteral("tester"));
-        f.passwordEdit()->setText(QStringLiteral("secret"));
-        f.databaseEdit()->setText(QStringLiteral("testdb"));
-        QTest::mouseClick(f.nextButton(), Qt::LeftButton);
+        LogIn(registry);
         windows::TableSelectionWindow& f2 = registry.tableSelectionWindow();
         for (auto [list, name] : {std::pair{f2.firstTables(), left}, {f2.secondTables(), right}}) {
             for (int i = 0; i < list->topLevelItemCount(); ++i) {
@@ -116,14 +109,31 @@ protected:
         f2.pairRecordsByKeyBox()->setChecked(byKey);
         QTest::mouseClick(f2.nextButton(), Qt::LeftButton);
         if (!saveTo.isEmpty()) registry.resultsWindow().SaveResults();
+        const QStringList lines = ResultLines(registry);
+        QDir(config_.path()).removeRecursively();  // the windows stored the login
+        QDir().mkpath(config_.path());
+        return lines;
+    }
+
+    // The windows started and logged in to the fixture server's testdb.
+    static void LogIn(windows::WindowRegistry& registry) {
+        windows::Start(registry);
+        windows::LoginWindow& f = registry.loginWindow();
+        f.serverEdit()->setText(QStringLiteral("127.0.0.1"));
+        f.portEdit()->setText(QString::number(tdstest::tdsTestPort()));
+        f.userEdit()->setText(QStringLiteral("tester"));
+        f.passwordEdit()->setText(QStringLiteral("secret"));
+        f.databaseEdit()->setText(QStringLiteral("testdb"));
+        QTest::mouseClick(f.nextButton(), Qt::LeftButton);
+    }
+    // The results window's two lists, one after the other.
+    static QStringList ResultLines(windows::WindowRegistry& registry) {
         QStringList lines;
         for (windows::ResultListView* v : {registry.resultsWindow().fieldDifferences(),
                                            registry.resultsWindow().recordDifferences()}) {
             for (qsizetype i = 0; i < v->linesModel()->lineCount(); ++i)
                 lines << v->linesModel()->line(i);
         }
-        QDir(config_.path()).removeRecursively();  // the windows stored the login
-        QDir().mkpath(config_.path());
         return lines;
     }
 
@@ -1357,14 +1367,7 @@ TEST_F(CommandLine, ShowViewsListsViewsTheWindowCompares) {
     testing_support::RecordingShell shell;
     windows::WindowRegistry registry(
         windows::Services{boxes, shell, data::OdbcDataAccess(), config_.path(), [] {}});
-    windows::Start(registry);
-    windows::LoginWindow& f = registry.loginWindow();
-    f.serverEdit()->setText(QStringLiteral("127.0.0.1"));
-    f.portEdit()->setText(QString::number(tdstest::tdsTestPort()));
-    f.userEdit()->setText(QStringLiteral("tester"));
-    f.passwordEdit()->setText(QStringLiteral("secret"));
-    f.databaseEdit()->setText(QStringLiteral("testdb"));
-    QTest::mouseClick(f.nextButton(), Qt::LeftButton);
+    LogIn(registry);
     windows::TableSelectionWindow& f2 = registry.tableSelectionWindow();
     const auto indexOf = [](windows::TableListView* list, const QString& name) {
         for (int i = 0; i < list->topLevelItemCount(); ++i) {
@@ -1385,13 +1388,7 @@ TEST_F(CommandLine, ShowViewsListsViewsTheWindowCompares) {
     f2.firstTables()->Select(indexOf(f2.firstTables(), first));
     f2.secondTables()->Select(indexOf(f2.secondTables(), view));
     QTest::mouseClick(f2.nextButton(), Qt::LeftButton);
-    QStringList lines;
-    for (windows::ResultListView* v : {registry.resultsWindow().fieldDifferences(),
-                                       registry.resultsWindow().recordDifferences()}) {
-        for (qsizetype i = 0; i < v->linesModel()->lineCount(); ++i)
-            lines << v->linesModel()->line(i);
-    }
-    EXPECT_EQ(lines, command.out.split(u'\n', Qt::SkipEmptyParts));
+    EXPECT_EQ(ResultLines(registry), command.out.split(u'\n', Qt::SkipEmptyParts));
     EXPECT_TRUE(boxes.boxes.empty());
 }
 
