@@ -16,6 +16,7 @@ inline constexpr char kForm2BackTag[] = "in Kelvaro2017/04/05.Form2.PushButton2_
 inline constexpr char kForm2NextTag[] = "in Kelvaro2017/04/05.Form2.PushButton3_Click ";
 inline constexpr char kForm2LoadTag[] = "in Kelvaro2017/04/05.Form2.Form_Load ";
 inline constexpr char kForm2OriginTag[] = "in Kelvaro2017/04/05.Form2.Combo1_Click ";
+inline constexpr char kForm2ShowViewsTag[] = "in Kelvaro2017/04/05.Form2.ShowViews_Click ";
 inline constexpr char kForm3BackTag[] = "in Kelvaro2017/04/05.Form3.PushButton2_Click ";
 inline constexpr char kForm3ExitTag[] = "in Kelvaro2017/04/05.Form3.PushButton9_Click ";
 inline constexpr char kForm3LoadTag[] = "in Kelvaro2017/04/05.Form3.Form_Load ";

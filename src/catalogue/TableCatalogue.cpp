@@ -15,14 +15,17 @@ QString TableName::listed() const {
     return schema + QLatin1Char('.') + name;
 }
 
-bool IsListedTableType(const QString& tableType) { return tableType == QStringLiteral("TABLE"); }
+bool IsListedTableType(const QString& tableType, bool withViews) {
+    return tableType == QStringLiteral("TABLE") ||
+           (withViews && tableType == QStringLiteral("VIEW"));
+}
 
 bool IsListedTableName(const QString& tableName) {
     return !tableName.toUpper().contains(QStringLiteral("SYS"));
 }
 
 CatalogueRead ReadTableCatalogue(const connection::LoginDetails& details,
-                                 data::DataAccess& dataAccess) {
+                                 data::DataAccess& dataAccess, bool withViews) {
     const std::unique_ptr<data::Connection> connection = dataAccess.CreateConnection();
     connection->Open(connection::BuildConnectionString(details));
     const std::unique_ptr<data::Recordset> tables = connection->OpenSchemaTables();
@@ -30,11 +33,13 @@ CatalogueRead ReadTableCatalogue(const connection::LoginDetails& details,
     try {
         while (!tables->Eof()) {
             const data::Fields fields = tables->GetFields();
-            if (IsListedTableType(textOf(fields.Item(QStringLiteral("TABLE_TYPE")).Value()))) {
+            const QString type = textOf(fields.Item(QStringLiteral("TABLE_TYPE")).Value());
+            if (IsListedTableType(type, withViews)) {
                 const QString name = textOf(fields.Item(QStringLiteral("TABLE_NAME")).Value());
                 if (IsListedTableName(name)) {
                     read.tables.push_back(
-                        {textOf(fields.Item(QStringLiteral("TABLE_SCHEM")).Value()), name});
+                        {textOf(fields.Item(QStringLiteral("TABLE_SCHEM")).Value()), name,
+                         type == QStringLiteral("VIEW")});
                 }
             }
             tables->MoveNext();

@@ -10,10 +10,13 @@
 
 namespace catalogue {
 
-// A table of the database: its schema (empty when the driver gives none) and name.
+// A table of the database: its schema (empty when the driver gives none) and
+// name; view: it is a view, which can be read but has no primary key and is
+// no table to mend.
 struct TableName {
     QString schema;
     QString name;
+    bool view = false;
 
     // How the lists show it: the bare name in the default schema "dbo" (or
     // without schema), "schema.name" in any other, so that equal names of two
@@ -30,9 +33,10 @@ public:
     virtual void Add(const TableName& table) = 0;
 };
 
-// Whether the catalogue lists a row: type exactly "TABLE" and a name (the
-// table's own, without schema) whose upper-cased form does not contain "SYS".
-bool IsListedTableType(const QString& tableType);
+// Whether the catalogue lists a row: type exactly "TABLE" (or "VIEW" when
+// views are asked for) and a name (the table's own, without schema) whose
+// upper-cased form does not contain "SYS".
+bool IsListedTableType(const QString& tableType, bool withViews = false);
 bool IsListedTableName(const QString& tableName);
 
 // What a read of the catalogue gave: the listed tables in the schema rowset's
@@ -42,12 +46,12 @@ struct CatalogueRead {
     std::exception_ptr failure;
 };
 
-// Reads the database's user tables through a connection of its own, opened
-// and closed here. Touches no list, so it may run on any thread. Throws when
-// the connection or the schema rowset cannot be opened (nothing was read);
-// a failure while reading the rows is kept with the tables read before it.
+// Reads the database's user tables (and its views, withViews) through a
+// connection of its own, opened and closed here. Touches no list, so it may run on any thread.
+// Throws when the connection or the schema rowset cannot be opened (nothing was read); a failure
+// while reading the rows is kept with the tables read before it.
 CatalogueRead ReadTableCatalogue(const connection::LoginDetails& details,
-                                 data::DataAccess& dataAccess);
+                                 data::DataAccess& dataAccess, bool withViews = false);
 
 // The databases of the login's server, as the server lists them for the
 // login's user (sys.databases), sorted by name without case. Through a

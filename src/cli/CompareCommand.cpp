@@ -28,7 +28,8 @@ catalogue::CatalogueRead ReadCatalogue(data::DataAccess& data,
                                        std::optional<compare::Side> side) {
     catalogue::CatalogueRead catalogue;
     try {
-        catalogue = catalogue::ReadTableCatalogue(login, data);
+        // A view is read as a table is, so it may be named too.
+        catalogue = catalogue::ReadTableCatalogue(login, data, true);
     } catch (...) {
         fail(ListingFailureText(side, login, std::current_exception()));
     }
@@ -241,6 +242,11 @@ int RunCompare(const QStringList& arguments, data::DataAccess& data, std::FILE* 
     ReadSharedOptions(parser, request);
 
     const Sides sides = FindTables(data, request.first, args[1], request.second, args[2]);
+    if (request.options.key.automatic && sides.first.table.view) {
+        fail(QStringLiteral("The records cannot be paired by key: %1 is a view, which has no "
+                            "primary key. Name the key's columns with --key COLS.")
+                 .arg(compare::WithVisibleControls(sides.names.first)));
+    }
     // From here a stop signal cancels the run, so that the report's
     // temporary file goes with it.
     watching = 1;

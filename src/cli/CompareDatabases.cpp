@@ -179,6 +179,9 @@ void AddDatabasesOptions(QCommandLineParser& parser) {
         QCommandLineOption(
             QStringLiteral("details"),
             QStringLiteral("compare-databases: each pair's difference lines under its line.")),
+        QCommandLineOption(
+            QStringLiteral("views"),
+            QStringLiteral("compare-databases: views are paired by name too, as tables are.")),
     });
 }
 
@@ -202,7 +205,8 @@ int RunCompareDatabases(const QStringList& arguments, data::DataAccess& data, st
                              parser.values(QStringLiteral("tables")),
                              parser.values(QStringLiteral("exclude")),
                              parser.isSet(QStringLiteral("details")),
-                             shared.summary};
+                             shared.summary,
+                             parser.isSet(QStringLiteral("views"))};
     return CompareDatabases(request, data, out, err);
 }
 
@@ -212,10 +216,12 @@ int CompareDatabases(const DatabasesRequest& request, data::DataAccess& data, st
     const std::vector<QRegularExpression> exclude = Patterns(request.exclude);
     compare::DatabaseComparison comparison(data, request.first, request.second, request.options);
     try {
-        comparison.List([&](const catalogue::TableName& t) {
-            return (tables.empty() || compare::PatternsName(tables, t)) &&
-                   !compare::PatternsName(exclude, t);
-        });
+        comparison.List(
+            [&](const catalogue::TableName& t) {
+                return (tables.empty() || compare::PatternsName(tables, t)) &&
+                       !compare::PatternsName(exclude, t);
+            },
+            {}, request.views);
     } catch (const compare::ListingFailed& listing) {
         fail(ListingFailureText(
             listing.side, listing.side == compare::Side::First ? request.first : request.second,

@@ -23,9 +23,11 @@ struct DatabasesRequest {
     QStringList exclude;            // shell patterns no table may match
     bool details = false;           // each pair's difference lines under its line
     bool summary = false;           // the totals on standard error too
+    bool views = false;             // views paired by name too
 };
 
-// The options compare-databases alone takes (--tables, --exclude, --details).
+// The options compare-databases alone takes (--tables, --exclude, --details,
+// --views).
 void AddDatabasesOptions(QCommandLineParser& parser);
 
 // `dorvantis compare-databases [options]`: the options read into a request,

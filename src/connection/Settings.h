@@ -37,6 +37,8 @@ inline constexpr SettingKey kSecondTableOriginSetting{"Second Table Origin", "Th
 // The comparison's options (table selection window, "1" ticked).
 inline constexpr SettingKey kPairFieldsByNameSetting{"Pair Fields By Name", "0"};
 inline constexpr SettingKey kPairRecordsByKeySetting{"Pair Records By Key", "0"};
+// Whether the table lists show the database's views beside its tables.
+inline constexpr SettingKey kShowViewsSetting{"Show Views", "0"};
 // The options of the options dialog, per pair of tables: one JSON text
 // (pairs most recently set first), since columns and conditions belong to
 // two tables and would be wrong for the next pair.

@@ -268,13 +268,13 @@ DatabaseComparison::DatabaseComparison(data::DataAccess& data, connection::Login
       options_(std::move(options)) {}
 
 void DatabaseComparison::List(const std::function<bool(const catalogue::TableName&)>& chosen,
-                              const CatalogueReader& read) {
+                              const CatalogueReader& read, bool withViews) {
     for (const Side side : {Side::First, Side::Second}) {
         if (cancelled_) throw RunCancelled{};
         const connection::LoginDetails& login = side == Side::First ? first_ : second_;
         catalogue::CatalogueRead& list = lists_[static_cast<std::size_t>(side)];
         try {
-            list = read ? read(login) : catalogue::ReadTableCatalogue(login, data_);
+            list = read ? read(login) : catalogue::ReadTableCatalogue(login, data_, withViews);
         } catch (const RunCancelled&) {
             throw;
         } catch (...) {

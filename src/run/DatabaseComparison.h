@@ -125,10 +125,11 @@ public:
     DatabaseComparison& operator=(const DatabaseComparison&) = delete;
 
     // Reads the first database's table list, then the second's, through read
-    // (by default on this thread), and pairs the tables chosen (by default
-    // all). Throws ListingFailed, or RunCancelled (once cancelled, or from read).
+    // (by default on this thread, with views when withViews), and pairs the
+    // tables chosen (by default all). Throws ListingFailed, or RunCancelled
+    // (once cancelled, or from read).
     void List(const std::function<bool(const catalogue::TableName&)>& chosen = {},
-              const CatalogueReader& read = {});
+              const CatalogueReader& read = {}, bool withViews = false);
     // After List: a side's table list, and the entries Run goes through.
     const catalogue::CatalogueRead& Listed(Side side) const;
     const std::vector<TableEntry>& Entries() const { return entries_; }

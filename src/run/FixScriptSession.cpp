@@ -1,11 +1,19 @@
 #include "FixScriptSession.h"
 
+#include "RecordKey.h"
+
 namespace compare {
 
 namespace {
 
 ScriptPlan PlanFor(const ComparisonRun& run, const FieldPlan& fields, const SideTable& second,
                    const SideNames& names) {
+    // Statements against a view would change the tables under it, if the
+    // server took them at all: only a table is mended.
+    if (second.table.view) {
+        throw OptionProblem(
+            QStringLiteral("No script can mend %1: it is a view, not a table.").arg(names.second));
+    }
     const ScriptSource source{.firstColumns = run.Columns(Side::First),
                               .secondColumns = run.Columns(Side::Second),
                               .key = run.Key() ? &*run.Key() : nullptr,

@@ -283,7 +283,8 @@ void LoginWindow::PushButton3_Click(bool quietFailure) {
     data::DataAccess& data = registry().data();
     SetMousePointer(kPointerBusy);
     const auto read = [&](const LoginDetails& login) {
-        return WhilePainting([&] { return catalogue::ReadTableCatalogue(login, data); });
+        const bool withViews = registry().tableSelectionWindow().showsViews();
+        return WhilePainting([&] { return catalogue::ReadTableCatalogue(login, data, withViews); });
     };
     QString reason;
     const bool reached = trap.test(102, [&] {

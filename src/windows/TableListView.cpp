@@ -31,6 +31,7 @@ namespace {
 // Where an item keeps the two parts of its table's name besides its text.
 constexpr int kSchemaRole = Qt::UserRole;
 constexpr int kNameRole = Qt::UserRole + 1;
+constexpr int kViewRole = Qt::UserRole + 2;
 }  // namespace
 
 void TableListView::Add(const catalogue::TableName& table) {
@@ -38,6 +39,7 @@ void TableListView::Add(const catalogue::TableName& table) {
     auto* item = new QTreeWidgetItem(this, QStringList{text});
     item->setData(0, kSchemaRole, table.schema);
     item->setData(0, kNameRole, table.name);
+    item->setData(0, kViewRole, table.view);
     item->setToolTip(0, text);  // the whole name, which the column may cut
     if (topLevelItemCount() == 1) setCurrentItem(item);
 }
@@ -61,7 +63,8 @@ QString TableListView::SelectedText() const { return selected()->text(0); }
 
 catalogue::TableName TableListView::SelectedTable() const {
     const QTreeWidgetItem* item = selected();
-    return {item->data(0, kSchemaRole).toString(), item->data(0, kNameRole).toString()};
+    return {item->data(0, kSchemaRole).toString(), item->data(0, kNameRole).toString(),
+            item->data(0, kViewRole).toBool()};
 }
 
 void TableListView::Select(int index) {

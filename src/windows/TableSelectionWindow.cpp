@@ -88,9 +88,12 @@ TableSelectionWindow::TableSelectionWindow(WindowRegistry& registry) : Window(re
     AllTables = Place(new QPushButton(QStringLiteral("Compare all tables"), this), "AllTables",
                       3600, 5520, 3360, 345);
     AllTables->setAutoDefault(false);
+    ShowViews =
+        Place(new QCheckBox(QStringLiteral("Show views"), this), "ShowViews", 120, 5550, 3360, 300);
+    storedOption(ShowViews, connection::kShowViewsSetting);
 
     QWidget* order[] = {ListView1, ListView2, PushButton3, PushButton2, PairByName,
-                        PairByKey, Options,   Combo1,      AllTables};
+                        PairByKey, Options,   Combo1,      ShowViews,   AllTables};
     for (std::size_t k = 1; k < std::size(order); ++k) setTabOrder(order[k - 1], order[k]);
 
     for (QWidget* w :
@@ -100,7 +103,7 @@ TableSelectionWindow::TableSelectionWindow(WindowRegistry& registry) : Window(re
     AddPointerHandler(PushButton2, PointerHandler::Hand);
     AddPointerHandler(PushButton3, PointerHandler::Hand);
     for (QWidget* w : std::initializer_list<QWidget*>{ProgressBar1, PairByName, PairByKey, Options,
-                                                      Label2, Combo1, AllTables}) {
+                                                      Label2, Combo1, ShowViews, AllTables}) {
         AddNoPointerHandler(w);
     }
 
@@ -108,6 +111,8 @@ TableSelectionWindow::TableSelectionWindow(WindowRegistry& registry) : Window(re
     connect(PushButton3, &QPushButton::clicked, this, [this] { PushButton3_Click(); });
     connect(Options, &QPushButton::clicked, this, [this] { Options_Click(); });
     connect(AllTables, &QPushButton::clicked, this, [this] { AllTables_Click(); });
+    // Stored first (storedOption's connection), then the lists follow.
+    connect(ShowViews, &QCheckBox::clicked, this, [this] { ShowViews_Click(); });
     // Only the user's choices: the window's own changes of the choice run nothing.
     connect(Combo1, &QComboBox::activated, this, [this](int index) { Combo1_Click(index); });
 }
@@ -234,7 +239,8 @@ void TableSelectionWindow::Combo1_Click(int index) {
     std::optional<catalogue::CatalogueRead> read;
     // A database that cannot be opened leaves the list, and the choice, as they were.
     if (!trap.step(104, [&] {
-            read = WhilePainting([&] { return catalogue::ReadTableCatalogue(login, data); });
+            read = WhilePainting(
+                [&] { return catalogue::ReadTableCatalogue(login, data, ShowViews->isChecked()); });
         })) {
         Combo1->setCurrentIndex(originIndex_);
         SetMousePointer(kPointerNormal);
@@ -242,6 +248,32 @@ void TableSelectionWindow::Combo1_Click(int index) {
     }
     settleOrigin(index);
     trap.step(106, [&] { FillTableList(compare::Side::Second, *read); });
+    SetMousePointer(kPointerNormal);
+}
+
+// Both lists read again, with or without the views; a list whose database
+// cannot be read keeps what it showed.
+void TableSelectionWindow::ShowViews_Click() {
+    ErrorTrap trap(registry().boxes(), app::kForm2ShowViewsTag);
+    const connection::LoginDetails first = registry().loginWindow().CurrentLoginDetails();
+    const connection::LoginDetails second = SecondSideLogin();
+    const bool withViews = ShowViews->isChecked();
+    data::DataAccess& data = registry().data();
+    const InputGuard ignoreInput;
+    SetMousePointer(kPointerBusy);
+    const auto read = [&](const connection::LoginDetails& login) {
+        return WhilePainting([&] { return catalogue::ReadTableCatalogue(login, data, withViews); });
+    };
+    std::optional<catalogue::CatalogueRead> whole;
+    trap.step(100, [&] {
+        const catalogue::CatalogueRead read1 = read(first);
+        if (!read1.failure) whole = read1;
+        FillTableList(compare::Side::First, read1);
+    });
+    trap.step(102, [&] {
+        const bool shared = whole && compare::SameDatabase(second, first);
+        FillTableList(compare::Side::Second, shared ? *whole : read(second));
+    });
     SetMousePointer(kPointerNormal);
 }
 

@@ -79,6 +79,9 @@ public:
     QComboBox* secondOriginBox() const { return Combo1; }
     QPushButton* optionsButton() const { return Options; }
     QPushButton* allTablesButton() const { return AllTables; }
+    QCheckBox* showViewsBox() const { return ShowViews; }
+    // Whether the lists are to show the database's views beside its tables.
+    bool showsViews() const { return ShowViews->isChecked(); }
     // The options dialog while it is open, else null.
     ComparisonOptionsDialog* optionsDialog() const { return optionsDialog_; }
 
@@ -93,6 +96,7 @@ private:
     void Combo1_Click(int index);  // where the second list's tables come from
     void Options_Click();          // "Options…": the chosen pair's options
     void AllTables_Click();        // "Compare all tables": both databases, table by table
+    void ShowViews_Click();        // "Show views": both lists read again
 
     // The steps of "Next >", in the order of the run's stages.
     struct NextRun;
@@ -131,6 +135,7 @@ private:
     OnDemandComboBox* Combo1;  // "This database", the server's other databases, "Another server…"
     int originIndex_ = 0;      // the choice the second list shows
     QPushButton* AllTables;    // every table of the first database with the second's
+    QCheckBox* ShowViews;      // the database's views listed beside its tables
     bool databasesListed_ = false;
 };
 

@@ -24,13 +24,17 @@ namespace windows {
 
 namespace {
 
-// Reads a table list on a thread of its own while the windows paint; Esc
-// gives up at once, leaving the read to end alone.
+// Reads a table list (with the views, when the lists show them) on a thread
+// of its own while the windows paint; Esc gives up at once, leaving the read
+// to end alone.
 compare::CatalogueReader ReadWhilePainting(data::DataAccess* data,
-                                           const compare::DatabaseComparison& comparison) {
-    return [data, &comparison](const connection::LoginDetails& login) {
+                                           const compare::DatabaseComparison& comparison,
+                                           bool withViews) {
+    return [data, &comparison, withViews](const connection::LoginDetails& login) {
         std::optional<catalogue::CatalogueRead> read = WhilePaintingUnlessGivenUp(
-            [data, login] { return catalogue::ReadTableCatalogue(login, *data); },
+            [data, login, withViews] {
+                return catalogue::ReadTableCatalogue(login, *data, withViews);
+            },
             [&] { return comparison.Cancelled(); });
         if (!read) throw compare::RunCancelled{};
         return std::move(*read);
@@ -68,7 +72,7 @@ void TableSelectionWindow::AllTables_Click() {
         try {
             // Both lists as they are now; a database that cannot be listed
             // ends the run before any pair.
-            comparison.List({}, ReadWhilePainting(&reg.data(), comparison));
+            comparison.List({}, ReadWhilePainting(&reg.data(), comparison, showsViews()));
             listed = true;
         } catch (const compare::RunCancelled&) {
         } catch (const compare::ListingFailed& listing) {

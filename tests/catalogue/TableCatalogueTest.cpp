@@ -67,6 +67,27 @@ TEST(TableCatalogue, TablesOfOtherSchemasAreListedWithTheirSchema) {
     EXPECT_EQ(list.tables[1], (catalogue::TableName{"sales", "Orders"}));
 }
 
+// Asked for, views are listed among the tables in rowset order and marked
+// as views; the type and "SYS" rules hold for them as for tables.
+TEST(TableCatalogue, ViewsAreListedOnlyWhenAskedFor) {
+    data::MemoryDataAccess layer;
+    layer.setSchemaTables(
+        testing_support::QualifiedSchemaRowset({{"dbo", "Orders", "TABLE"},
+                                                {"sales", "OrderView", "VIEW"},
+                                                {"dbo", "SysView", "VIEW"},
+                                                {"dbo", "Lower", "view"},
+                                                {"sys", "sysobjects", "SYSTEM TABLE"},
+                                                {"dbo", "Customers", "TABLE"}}));
+    RecordingList tablesOnly;
+    catalogue::FillTableList(tablesOnly, catalogue::ReadTableCatalogue(Login(), layer));
+    EXPECT_EQ(tablesOnly.items, (QStringList{"Orders", "Customers"}));
+    RecordingList withViews;
+    catalogue::FillTableList(withViews, catalogue::ReadTableCatalogue(Login(), layer, true));
+    EXPECT_EQ(withViews.items, (QStringList{"Orders", "sales.OrderView", "Customers"}));
+    EXPECT_FALSE(withViews.tables[0].view);
+    EXPECT_EQ(withViews.tables[1], (catalogue::TableName{"sales", "OrderView", true}));
+}
+
 TEST(TableCatalogue, AFailureBeforeTheRowsetIsOpenLeavesTheListAsItWas) {
     data::MemoryDataAccess layer;
     layer.setSchemaTables(SchemaRowset({{"Orders", "TABLE"}}));

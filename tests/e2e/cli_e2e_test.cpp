@@ -25,6 +25,7 @@
 #include "LoginWindow.h"
 #include "RecordingMessageBoxes.h"
 #include "ResultsWindow.h"
+#include "Settings.h"
 #include "TableSelectionWindow.h"
 #include "TdsTestServer.h"
 #include "WindowRegistry.h"
@@ -98,14 +99,7 @@ protected:
         shell.saveTo = saveTo;
         windows::WindowRegistry registry(
             windows::Services{boxes, shell, data::OdbcDataAccess(), config_.path(), [] {}});
-        windows::Start(registry);
-        windows::LoginWindow& f = registry.loginWindow();
-        f.serverEdit()->setText(QStringLiteral("127.0.0.1"));
-        f.portEdit()->setText(QString::number(tdstest::tdsTestPort()));
-        f.userEdit()->setText(QStringLiteral("tester"));
-        f.passwordEdit()->setText(QStringLiteral("secret"));
-        f.databaseEdit()->setText(QStringLiteral("testdb"));
-        QTest::mouseClick(f.nextButton(), Qt::LeftButton);
+        LogIn(registry);
         windows::TableSelectionWindow& f2 = registry.tableSelectionWindow();
         for (auto [list, name] : {std::pair{f2.firstTables(), left}, {f2.secondTables(), right}}) {
             for (int i = 0; i < list->topLevelItemCount(); ++i) {
@@ -115,14 +109,31 @@ protected:
         f2.pairRecordsByKeyBox()->setChecked(byKey);
         QTest::mouseClick(f2.nextButton(), Qt::LeftButton);
         if (!saveTo.isEmpty()) registry.resultsWindow().SaveResults();
+        const QStringList lines = ResultLines(registry);
+        QDir(config_.path()).removeRecursively();  // the windows stored the login
+        QDir().mkpath(config_.path());
+        return lines;
+    }
+
+    // The windows started and logged in to the fixture server's testdb.
+    static void LogIn(windows::WindowRegistry& registry) {
+        windows::Start(registry);
+        windows::LoginWindow& f = registry.loginWindow();
+        f.serverEdit()->setText(QStringLiteral("127.0.0.1"));
+        f.portEdit()->setText(QString::number(tdstest::tdsTestPort()));
+        f.userEdit()->setText(QStringLiteral("tester"));
+        f.passwordEdit()->setText(QStringLiteral("secret"));
+        f.databaseEdit()->setText(QStringLiteral("testdb"));
+        QTest::mouseClick(f.nextButton(), Qt::LeftButton);
+    }
+    // The results window's two lists, one after the other.
+    static QStringList ResultLines(windows::WindowRegistry& registry) {
         QStringList lines;
         for (windows::ResultListView* v : {registry.resultsWindow().fieldDifferences(),
                                            registry.resultsWindow().recordDifferences()}) {
             for (qsizetype i = 0; i < v->linesModel()->lineCount(); ++i)
                 lines << v->linesModel()->line(i);
         }
-        QDir(config_.path()).removeRecursively();  // the windows stored the login
-        QDir().mkpath(config_.path());
         return lines;
     }
 
@@ -1305,6 +1316,82 @@ TEST_F(FixScript, ABatchThatFailsLeavesNothingCommitted) {
     EXPECT_EQ(after.out.count(u'\n'), 1500) << "every V the first and third batches set, undone";
 }
 
+// A view is named and compared as a table is; what it lacks (a primary key,
+// being a table to mend) is refused in words that say so.
+TEST_F(CommandLine, AViewIsComparedWhereverATableIs) {
+    const QString keyed = QStringLiteral("Id int primary key, V nvarchar(10)");
+    const QString first = table("ViewA", keyed, {"1, N'a'", "2, N'b'", "3, N'c'"});
+    const QString under = table("ViewB", keyed, {"1, N'a'", "2, N'B'", "4, N'd'"});
+    const QString view = q(tdstest::tdsUniqueName("ViewV"));
+    exec(QStringLiteral("create view [%1] as select Id, V from [%2]").arg(view, under));
+
+    for (const QStringList& pairing :
+         {QStringList{}, QStringList{"--key", "Id"}, QStringList{"--key", "auto"}}) {
+        const Outcome fromTable = run(QStringList{"compare", first, under} + pairing);
+        const Outcome fromView = run(QStringList{"compare", first, view} + pairing);
+        EXPECT_EQ(fromView.status, 1) << fromView.err.toStdString();
+        EXPECT_FALSE(fromView.out.isEmpty());
+        EXPECT_EQ(fromView.out, QString(fromTable.out).replace(under, view))
+            << pairing.join(u' ').toStdString();
+    }
+
+    const Outcome autoKey = run(QStringList{"compare", view, first, "--key", "auto"});
+    EXPECT_EQ(autoKey.status, 2);
+    EXPECT_EQ(
+        autoKey.err,
+        QStringLiteral("dorvantis: The records cannot be paired by key: %1 is a view, which has no "
+                       "primary key. Name the key's columns with --key COLS.\n")
+            .arg(view));
+    const Outcome byKey = run(QStringList{"compare", view, first, "--key", "Id"});
+    EXPECT_EQ(byKey.status, 1) << byKey.err.toStdString();
+
+    const Outcome script =
+        run(QStringList{"compare", first, view, "--key", "Id", "--format", "sql"});
+    EXPECT_EQ(script.status, 2);
+    EXPECT_TRUE(script.err.contains(
+        QStringLiteral("No script can mend %1: it is a view, not a table.").arg(view)))
+        << script.err.toStdString();
+}
+
+// "Show views" lists the database's views in both lists, and "Next >" on a
+// view shows the lines the command prints.
+TEST_F(CommandLine, ShowViewsListsViewsTheWindowCompares) {
+    const QString first = table("WinViewA", QStringLiteral("Id int, V int"), {"1, 1", "2, 2"});
+    const QString under = table("WinViewB", QStringLiteral("Id int, V int"), {"1, 1", "2, 3"});
+    const QString view = q(tdstest::tdsUniqueName("WinViewV"));
+    exec(QStringLiteral("create view [%1] as select Id, V from [%2]").arg(view, under));
+    const Outcome command = run(QStringList{"compare", first, view});
+    ASSERT_EQ(command.status, 1) << command.err.toStdString();
+
+    testing_support::RecordingMessageBoxes boxes;
+    testing_support::RecordingShell shell;
+    windows::WindowRegistry registry(
+        windows::Services{boxes, shell, data::OdbcDataAccess(), config_.path(), [] {}});
+    LogIn(registry);
+    windows::TableSelectionWindow& f2 = registry.tableSelectionWindow();
+    const auto indexOf = [](windows::TableListView* list, const QString& name) {
+        for (int i = 0; i < list->topLevelItemCount(); ++i) {
+            if (list->topLevelItem(i)->text(0) == name) return i + 1;
+        }
+        return 0;
+    };
+    ASSERT_FALSE(f2.showViewsBox()->isChecked());
+    EXPECT_GT(indexOf(f2.firstTables(), first), 0);
+    EXPECT_EQ(indexOf(f2.secondTables(), view), 0) << "views stay out by default";
+
+    f2.showViewsBox()->click();
+    ASSERT_TRUE(f2.showViewsBox()->isChecked());
+    EXPECT_GT(indexOf(f2.firstTables(), view), 0);
+    ASSERT_GT(indexOf(f2.secondTables(), view), 0);
+    EXPECT_EQ(connection::SettingsStore().read(connection::kShowViewsSetting), QStringLiteral("1"));
+
+    f2.firstTables()->Select(indexOf(f2.firstTables(), first));
+    f2.secondTables()->Select(indexOf(f2.secondTables(), view));
+    QTest::mouseClick(f2.nextButton(), Qt::LeftButton);
+    EXPECT_EQ(ResultLines(registry), command.out.split(u'\n', Qt::SkipEmptyParts));
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
 // Two whole databases: tables of one test's own (a name prefix no other test
 // uses), chosen by --tables, so that tests running beside it add nothing.
 class DatabaseComparison : public CommandLine {
@@ -1512,6 +1599,39 @@ TEST_F(DatabaseComparison, NamesKeysAndConditionsCannotForgeTheReport) {
 
 // A pair that cannot be compared ends only itself; the others are compared
 // and the status says 2. The second database may be on another server.
+// Views take part only with --views, paired by name as tables are; having
+// no primary key, they are paired by position under --key auto.
+TEST_F(DatabaseComparison, ViewsArePairedByNameWithTheViewsOption) {
+    for (const std::string db : {"testdb", "otherdb"}) {
+        const bool first = db == "testdb";
+        create(db, QStringLiteral("Base"), QStringLiteral("Id int primary key, V int"),
+               first ? QStringList{"1, 1", "2, 2"} : QStringList{"1, 1", "2, 5"});
+        exec(QStringLiteral("create view [%1_View] as select Id, V from [%1_Base] where Id > 1")
+                 .arg(prefix),
+             tdstest::tdsTestPort(), db);
+        if (first) {
+            exec(QStringLiteral("create view [%1_Alone] as select Id from [%1_Base]").arg(prefix));
+        }
+    }
+    const QStringList options{"--right-database", "otherdb", "--key", "auto"};
+    const Outcome tables = compareDatabases(options);
+    EXPECT_EQ(results(tables.out),
+              (std::map<QString, QString>{{"Base",
+                                           "by key|differ: 1 changed (1 field), 0 added, "
+                                           "0 deleted"}}))
+        << tables.out.toStdString();
+
+    const Outcome views = compareDatabases(options + QStringList{"--views"});
+    EXPECT_EQ(views.status, 1) << views.err.toStdString();
+    EXPECT_EQ(results(views.out),
+              (std::map<QString, QString>{
+                  {"Base", "by key|differ: 1 changed (1 field), 0 added, 0 deleted"},
+                  {"View", "by position|differ: 1 changed (1 field), 0 added, 0 deleted"},
+                  {"Alone", "-|only in testdb"}}))
+        << views.out.toStdString();
+    EXPECT_EQ(run({"compare", "--views", "a", "b"}).status, 2) << "compare-databases alone";
+}
+
 TEST_F(DatabaseComparison, APairThatCannotBeComparedEndsOnlyItself) {
     tdstest::PrivateServer other({});
     const int port = other.port();

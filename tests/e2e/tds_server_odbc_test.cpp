@@ -403,6 +403,35 @@ TEST(TdsCatalog, RowCountEstimateIsTheTablesCountOrNull) {
     EXPECT_EQ(query(*c, "select * from " + oddName).rows.size(), 1234u);
 }
 
+// A view, in the default schema or another, reads as a table does: its
+// columns keep their types, bracketed and schema-qualified names reach it,
+// and it has no row-count estimate (no partitions of its own).
+TEST(TdsCatalog, ViewsAreCreatedAndReadLikeTables) {
+    auto c = connectTest();
+    const std::string table = tdsUniqueName("Base"), schema = tdsUniqueName("sales");
+    const std::string view = tdsUniqueName("Seen]v");
+    ASSERT_TRUE(exec(*c, "create table " + table +
+                             " (id int primary key, name nvarchar(10), amount decimal(10,2))"));
+    ASSERT_TRUE(exec(*c, "insert into " + table + " values (1, N'a', 1.5), (2, N'b', 2.25)"));
+    ASSERT_TRUE(exec(*c, "CREATE VIEW [dbo]." + quotedName(view) +
+                             " AS SELECT id, name, amount FROM " + table + " WHERE id > 1"));
+    ASSERT_TRUE(
+        exec(*c, "create view [" + schema + "].[V] as select id, name from [dbo].[" + table + "]"));
+
+    const Result r = query(*c, "select * from " + quotedName(view) + " order by id");
+    ASSERT_EQ(r.columns.size(), 3u);
+    EXPECT_EQ(r.columns[0].type, SQL_INTEGER);
+    EXPECT_EQ(r.columns[1].type, SQL_WVARCHAR);
+    EXPECT_EQ(r.columns[2].type, SQL_NUMERIC);
+    EXPECT_EQ(r.rows, (std::vector<Row>{{"2", "b", "2.25"}}));
+    EXPECT_EQ(query(*c, "select name from [" + schema + "].[V] order by id").rows,
+              (std::vector<Row>{{"a"}, {"b"}}));
+    EXPECT_EQ(query(*c, rowCountQuery("dbo", view)).rows.at(0).at(0), std::nullopt);
+    EXPECT_EQ(query(*c, rowCountQuery(schema, "V")).rows.at(0).at(0), std::nullopt);
+    // A name a table has already is refused as SQL Server refuses it.
+    EXPECT_TRUE(hasNative(failure(*c, "create view " + table + " as select 1 as x"), 2714));
+}
+
 // --- types ------------------------------------------------------------------
 
 struct TypeCase {
