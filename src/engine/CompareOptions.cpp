@@ -3,6 +3,7 @@
 #include <QRegularExpression>
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 
 namespace compare {
 
@@ -36,41 +37,73 @@ std::optional<Tolerance> Tolerance::FromText(const QString& text) {
     return t;
 }
 
-std::optional<QStringList> ColumnNamesFromText(const QString& text) {
-    QStringList names;
-    qsizetype i = 0;
+namespace {
+
+// One name from text at i, blanks around it dropped: to the "]" that is not
+// doubled when it starts with "[", as T-SQL quotes a name; else to the first
+// of stops or the end. Leaves i at that stop (or the end); nothing for an
+// empty name, a bracket not closed, or anything but a stop after one.
+std::optional<QString> NameAt(const QString& text, qsizetype& i, QStringView stops) {
     const auto blanks = [&] {
         while (i < text.size() && text[i].isSpace()) ++i;
     };
-    for (;;) {
-        blanks();
-        QString name;
-        if (i < text.size() && text[i] == u'[') {
-            // As T-SQL quotes a name: to the "]" that is not doubled.
-            for (++i;; ++i) {
-                if (i >= text.size()) return std::nullopt;
-                if (text[i] != u']') {
-                    name += text[i];
-                } else if (i + 1 < text.size() && text[i + 1] == u']') {
-                    name += u']';
-                    ++i;
-                } else {
-                    ++i;
-                    break;
-                }
+    blanks();
+    QString name;
+    if (i < text.size() && text[i] == u'[') {
+        for (++i;; ++i) {
+            if (i >= text.size()) return std::nullopt;
+            if (text[i] != u']') {
+                name += text[i];
+            } else if (i + 1 < text.size() && text[i + 1] == u']') {
+                name += u']';
+                ++i;
+            } else {
+                ++i;
+                break;
             }
-            blanks();
-            if (i < text.size() && text[i] != u',') return std::nullopt;
-        } else {
-            const qsizetype comma = text.indexOf(u',', i);
-            name = text.mid(i, comma < 0 ? -1 : comma - i).trimmed();
-            i = comma < 0 ? text.size() : comma;
         }
-        if (name.isEmpty()) return std::nullopt;
-        names << name;
+        blanks();
+        if (i < text.size() && !stops.contains(text[i])) return std::nullopt;
+    } else {
+        const qsizetype start = i;
+        while (i < text.size() && !stops.contains(text[i])) ++i;
+        name = text.mid(start, i - start).trimmed();
+    }
+    if (name.isEmpty()) return std::nullopt;
+    return name;
+}
+
+}  // namespace
+
+std::optional<QStringList> ColumnNamesFromText(const QString& text) {
+    QStringList names;
+    qsizetype i = 0;
+    for (;;) {
+        const std::optional<QString> name = NameAt(text, i, u",");
+        if (!name) return std::nullopt;
+        names << *name;
         if (i >= text.size()) return names;
         ++i;  // the comma
     }
+}
+
+std::optional<ColumnMapping> ColumnMapping::FromText(const QString& text) {
+    // A plain name holds neither "=" nor ",": "a=b=c" is no pair, and a list
+    // of pairs in one option is left free for later.
+    qsizetype i = 0;
+    const std::optional<QString> first = NameAt(text, i, u"=,");
+    if (!first || i >= text.size() || text[i] != u'=') return std::nullopt;
+    ++i;
+    const std::optional<QString> second = NameAt(text, i, u"=,");
+    if (!second || i < text.size()) return std::nullopt;
+    return ColumnMapping{*first, *second};
+}
+
+QString SecondColumnOf(const std::vector<ColumnMapping>& map, const QString& firstColumn) {
+    for (const ColumnMapping& m : map) {
+        if (m.first.compare(firstColumn, Qt::CaseInsensitive) == 0) return m.second;
+    }
+    return firstColumn;
 }
 
 std::optional<std::int64_t> RecordCountFromText(const QString& text) {
@@ -123,6 +156,33 @@ QString RowConditionProblem(QStringView condition) {
     return QString();
 }
 
+std::optional<OptionChoices::Problem> OptionChoices::mapProblem() const {
+    const auto problem = [](const QString& reason) {
+        QString text = reason;
+        text[0] = text[0].toUpper();
+        return Problem{Choice::Map, text + u'.', reason};
+    };
+    // Names compare without case, as the tables' columns do.
+    QStringList firsts, seconds;
+    for (const ColumnMapping& m : map) {
+        for (const auto& [name, seen, whose] :
+             {std::tuple{&m.first, &firsts, QStringLiteral("first")},
+              std::tuple{&m.second, &seconds, QStringLiteral("second")}}) {
+            if (seen->contains(*name, Qt::CaseInsensitive)) {
+                return problem(QStringLiteral("the %1 table's column \"%2\" is mapped twice")
+                                   .arg(whose, *name));
+            }
+            *seen << *name;
+            // Left out of both tables, one side of the pair would be missing.
+            if (leaveOut.contains(*name, Qt::CaseInsensitive)) {
+                return problem(QStringLiteral("the column \"%1\" is mapped: it cannot be left out")
+                                   .arg(*name));
+            }
+        }
+    }
+    return std::nullopt;
+}
+
 std::optional<OptionChoices::Problem> OptionChoices::Check(bool byKey) const {
     for (const QString& name : byKey ? key : QStringList()) {
         if (leaveOut.contains(name)) {
@@ -131,6 +191,7 @@ std::optional<OptionChoices::Problem> OptionChoices::Check(bool byKey) const {
                            QStringLiteral("a key column cannot be left out")};
         }
     }
+    if (std::optional<Problem> p = mapProblem()) return p;
     if (const QString p = RowConditionProblem(firstWhere); !p.isEmpty()) {
         return Problem{Choice::FirstWhere,
                        QStringLiteral("The first table's condition cannot be used: %1.").arg(p), p};
@@ -169,6 +230,7 @@ void OptionChoices::ApplyTo(RunOptions& options) const {
     options.values.nullEqualsEmpty = nullEqualsEmpty;
     if (!tolerance.isEmpty()) options.values.tolerance = Tolerance::FromText(tolerance);
     options.limit = limit.isEmpty() ? 0 : *RecordCountFromText(limit);
+    options.map = map;
     if (options.key.pairsByKey() && !key.isEmpty()) {
         options.key.automatic = false;
         options.key.columns = key;

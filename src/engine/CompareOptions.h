@@ -4,6 +4,7 @@
 #include <QStringList>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "RecordKey.h"
 
@@ -35,6 +36,19 @@ struct ValueOptions {
     bool any() const { return trim || ignoreCase || nullEqualsEmpty || tolerance.has_value(); }
 };
 
+// A column of the first table paired with one of the second whatever their
+// names; the lines name the field by the first's.
+struct ColumnMapping {
+    QString first;
+    QString second;
+
+    bool operator==(const ColumnMapping&) const = default;
+    // "FIRST=SECOND", blanks around either dropped; a name holding "=" or ","
+    // in brackets as ColumnNamesFromText reads them ("[a=b]=c"). Nothing for
+    // no "=", an empty name or a bracket not closed.
+    static std::optional<ColumnMapping> FromText(const QString& text);
+};
+
 // What a run compares and how.
 struct RunOptions {
     bool fieldsByName = false;  // fields by name (without case), else by position
@@ -47,6 +61,8 @@ struct RunOptions {
     std::optional<QString> rightWhere;  // the second table's condition, when it differs
     ValueOptions values;
     std::int64_t limit = 0;  // stop after this many differing records; 0: no limit
+    // Columns paired whatever their names; the others as fieldsByName says.
+    std::vector<ColumnMapping> map;
 
     // The second table's condition.
     const QString& secondWhere() const { return rightWhere ? *rightWhere : where; }
@@ -57,6 +73,10 @@ struct RunOptions {
 // ("[a,b]", "]]" for a "]" inside). Nothing for an empty name or a bracket
 // not closed.
 std::optional<QStringList> ColumnNamesFromText(const QString& text);
+
+// The second table's column paired with the first table's column of this
+// name (without case): the one the map gives it, else the same name.
+QString SecondColumnOf(const std::vector<ColumnMapping>& map, const QString& firstColumn);
 
 // A count of records as the user typed it: digits alone (no sign, no
 // blank), within 64 bits; nothing for anything else.
@@ -76,13 +96,14 @@ struct OptionChoices {
     bool trim = false;      // trailing blanks ignored
     bool ignoreCase = false;
     bool nullEqualsEmpty = false;
-    QString tolerance;  // numbers equal within it; empty: exactly
-    QString limit;      // stop after this many differing records; empty or 0: no limit
+    QString tolerance;               // numbers equal within it; empty: exactly
+    QString limit;                   // stop after this many differing records; empty or 0: no limit
+    std::vector<ColumnMapping> map;  // columns paired whatever their names
 
     bool operator==(const OptionChoices&) const = default;
 
     // Which choice a problem is about, for whoever shows where to mend it.
-    enum class Choice { LeaveOut, FirstWhere, SecondWhere, Tolerance, Limit };
+    enum class Choice { LeaveOut, FirstWhere, SecondWhere, Tolerance, Limit, Map };
     struct Problem {
         Choice choice;
         QString text;    // a sentence for a person
@@ -95,6 +116,9 @@ struct OptionChoices {
     // pairs records by key). Throws OptionProblem, with Check's words, when
     // a choice cannot be had: never a choice dropped without a word.
     void ApplyTo(RunOptions& options) const;
+
+private:
+    std::optional<Problem> mapProblem() const;
 };
 
 // What a run found, counted as it went.

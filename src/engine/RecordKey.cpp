@@ -49,7 +49,7 @@ QString KeyKind(data::ValueKind kind) {
 
 RecordKey ResolveRecordKey(const KeyChoice& choice, const QString& firstName,
                            const TableShape& first, const QString& secondName,
-                           const TableShape& second) {
+                           const TableShape& second, const std::vector<ColumnMapping>& map) {
     const QString cannot = QStringLiteral("The records cannot be paired by key: ");
     const QStringList columns = choice.automatic ? first.primaryKey : choice.columns;
     if (columns.isEmpty()) {
@@ -62,12 +62,13 @@ RecordKey ResolveRecordKey(const KeyChoice& choice, const QString& firstName,
             throw KeyProblem(cannot +
                              QStringLiteral("%1 has no column \"%2\".").arg(firstName, name));
         }
-        const int s = second.columns.indexOf(name);
+        const QString& column = first.columns.column(f).name();
+        const QString paired = map.empty() ? name : SecondColumnOf(map, column);
+        const int s = second.columns.indexOf(paired);
         if (s < 0) {
             throw KeyProblem(cannot +
-                             QStringLiteral("%1 has no column \"%2\".").arg(secondName, name));
+                             QStringLiteral("%1 has no column \"%2\".").arg(secondName, paired));
         }
-        const QString& column = first.columns.column(f).name();
         const QString firstKind = KeyKind(first.columns.column(f).kind());
         const QString secondKind = KeyKind(second.columns.column(s).kind());
         if (firstKind != secondKind) {

@@ -10,6 +10,8 @@
 
 namespace compare {
 
+struct ColumnMapping;
+
 // Which columns pair the records of two tables: none (by position), the
 // first table's primary key, or columns the user names.
 struct KeyChoice {
@@ -76,12 +78,13 @@ public:
 };
 
 // The key's columns in both tables (names compare without case, as SQL
-// Server's do). Throws KeyProblem when the first table has no primary key to
-// take, when either table lacks one of the key's columns, or when a key
-// column holds numbers, dates, texts or bytes in one table and another of
-// these in the other (numbers of any type pair with each other).
+// Server's do): the first table's by the key's names, the second's by the
+// same names or, for a column the map pairs, by the name mapped to it. Throws KeyProblem when the
+// first table has no primary key to take, when either table lacks one of the key's columns, or when
+// a key column holds numbers, dates, texts or bytes in one table and another of these in the other
+// (numbers of any type pair with each other).
 RecordKey ResolveRecordKey(const KeyChoice& choice, const QString& firstName,
                            const TableShape& first, const QString& secondName,
-                           const TableShape& second);
+                           const TableShape& second, const std::vector<ColumnMapping>& map = {});
 
 }  // namespace compare

@@ -249,23 +249,48 @@ TableComparison::TableComparison(int lastField, const std::vector<QString>& fiel
 
 TableComparison TableComparison::ByName(const data::ResultTable& firstColumns,
                                         const data::ResultTable& secondColumns) {
+    return Mapped(firstColumns, secondColumns, {}, true);
+}
+
+TableComparison TableComparison::Mapped(const data::ResultTable& firstColumns,
+                                        const data::ResultTable& secondColumns,
+                                        const std::vector<ColumnMapping>& map, bool byName) {
     TableComparison c;
-    std::vector<bool> paired(static_cast<std::size_t>(secondColumns.fieldCount()), false);
+    const auto at = [](int k) { return static_cast<std::size_t>(k); };
+    std::vector<int> mappedTo(at(firstColumns.fieldCount()), -1);
+    std::vector<bool> paired(at(secondColumns.fieldCount()), false);
+    for (const ColumnMapping& m : map) {
+        const int f = firstColumns.indexOf(m.first);  // without case
+        const int g = secondColumns.indexOf(m.second);
+        if (f < 0 || g < 0) {
+            throw OptionProblem(
+                QStringLiteral("The columns cannot be mapped: a table has no column \"%1\".")
+                    .arg(f < 0 ? m.first : m.second));
+        }
+        mappedTo[at(f)] = g;
+        paired[at(g)] = true;
+    }
+    int next = 0;  // by position: the second table's next column the map leaves
     for (int f = 0; f < firstColumns.fieldCount(); ++f) {
         const QString& name = firstColumns.column(f).name();
-        const int g = secondColumns.indexOf(name);  // without case
-        if (g < 0 || paired[static_cast<std::size_t>(g)]) {
+        int g = mappedTo[at(f)];
+        if (g < 0 && byName) {
+            g = secondColumns.indexOf(name);
+            if (g >= 0 && paired[at(g)]) g = -1;
+        } else if (g < 0) {
+            while (next < secondColumns.fieldCount() && paired[at(next)]) ++next;
+            if (next < secondColumns.fieldCount()) g = next++;
+        }
+        if (g < 0) {
             c.onlyInFirst_.push_back(name);
             continue;
         }
-        paired[static_cast<std::size_t>(g)] = true;
+        paired[at(g)] = true;
         c.names_.push_back(name);
         c.pairs_.push_back({f, g, static_cast<int>(c.names_.size()) - 1});
     }
     for (int g = 0; g < secondColumns.fieldCount(); ++g) {
-        if (!paired[static_cast<std::size_t>(g)]) {
-            c.onlyInSecond_.push_back(secondColumns.column(g).name());
-        }
+        if (!paired[at(g)]) c.onlyInSecond_.push_back(secondColumns.column(g).name());
     }
     return c;
 }

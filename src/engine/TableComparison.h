@@ -65,6 +65,14 @@ public:
     static TableComparison ByName(const data::ResultTable& firstColumns,
                                   const data::ResultTable& secondColumns);
 
+    // The columns the map names paired with each other, the others by name
+    // (byName) or by position among the columns the map leaves; the first
+    // table's order and names, as ByName. Throws OptionProblem for a mapped
+    // name a table does not have.
+    static TableComparison Mapped(const data::ResultTable& firstColumns,
+                                  const data::ResultTable& secondColumns,
+                                  const std::vector<ColumnMapping>& map, bool byName);
+
     // Records paired by key instead of by position: both tables' rows must
     // come ordered by the key. A key value two records of one table share is
     // reported once, and such records are paired in the order they come.

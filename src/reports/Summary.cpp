@@ -29,12 +29,25 @@ QString ColumnList(const QStringList& names) {
     return out.join(QStringLiteral(", "));
 }
 
+// A pair as --map reads it back: "=" in a name needs the brackets too.
+QString MappingText(const ColumnMapping& m) {
+    const auto side = [](const QString& name) {
+        return name.contains(u'=') ? QuotedIdentifier(name) : ColumnInList(name);
+    };
+    return side(m.first) + u'=' + side(m.second);
+}
+
 }  // namespace
 
 QString OptionsText(const RunOptions& options) {
     QStringList parts;
     if (!options.key.columns.isEmpty()) {
         parts << QStringLiteral("records paired by %1").arg(ColumnList(options.key.columns));
+    }
+    if (!options.map.empty()) {
+        QStringList pairs;
+        for (const ColumnMapping& m : options.map) pairs << MappingText(m);
+        parts << QStringLiteral("columns mapped: %1").arg(pairs.join(QStringLiteral(", ")));
     }
     if (!options.ignore.isEmpty()) {
         parts << QStringLiteral("columns left out: %1").arg(ColumnList(options.ignore));

@@ -165,8 +165,8 @@ void ComparisonRun::checkConditions() const {
 }
 
 bool ComparisonRun::plansQueries() const {
-    return pairsByKey() || learnFills_ || !options_.ignore.isEmpty() || !options_.where.isEmpty() ||
-           !options_.secondWhere().isEmpty();
+    return pairsByKey() || learnFills_ || !options_.ignore.isEmpty() || !options_.map.empty() ||
+           !options_.where.isEmpty() || !options_.secondWhere().isEmpty();
 }
 
 void ComparisonRun::PlanQueries(const catalogue::TableName& first,
@@ -243,6 +243,10 @@ FieldPlan ComparisonRun::PositionalFields() const {
 }
 
 TableComparison ComparisonRun::comparison(const FieldPlan& fields) const {
+    if (!options_.map.empty()) {
+        return TableComparison::Mapped(Columns(Side::First), Columns(Side::Second), options_.map,
+                                       options_.fieldsByName);
+    }
     return options_.fieldsByName
                ? TableComparison::ByName(Columns(Side::First), Columns(Side::Second))
                : TableComparison(fields.lastField, fields.names, Columns(Side::First),

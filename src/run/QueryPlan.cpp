@@ -1,6 +1,7 @@
 #include "QueryPlan.h"
 
 #include <algorithm>
+#include <tuple>
 
 #include "TableQuery.h"
 
@@ -55,6 +56,22 @@ void RefuseUnknownLeftOut(const RunOptions& options, const QString& firstName,
     }
 }
 
+// A mapped name must be a column of its own table: checked before any row
+// is read, as a key's names are.
+void RefuseUnknownMapped(const RunOptions& options, const QString& firstName,
+                         const QString& secondName, const TableShapes& shapes) {
+    for (const ColumnMapping& m : options.map) {
+        for (const auto& [name, columns, table] :
+             {std::tuple{&m.first, &shapes.first.columns, &firstName},
+              std::tuple{&m.second, &shapes.second.columns, &secondName}}) {
+            if (columns->indexOf(*name) >= 0) continue;
+            throw OptionProblem(
+                QStringLiteral("The columns cannot be mapped: %1 has no column \"%2\".")
+                    .arg(*table, *name));
+        }
+    }
+}
+
 }  // namespace
 
 void RefuseNamedKeyLeftOut(const RunOptions& options) {
@@ -64,7 +81,8 @@ void RefuseNamedKeyLeftOut(const RunOptions& options) {
 }
 
 bool NeedsShapes(const RunOptions& options, bool learnFills) {
-    return options.key.pairsByKey() || !options.ignore.isEmpty() || learnFills;
+    return options.key.pairsByKey() || !options.ignore.isEmpty() || !options.map.empty() ||
+           learnFills;
 }
 
 QueryPlan PlanQueryText(const RunOptions& options, const catalogue::TableName& first,
@@ -79,9 +97,10 @@ QueryPlan PlanQueryText(const RunOptions& options, const catalogue::TableName& f
     const QString firstName = first.listed();
     const QString secondName = second.listed();
     RefuseUnknownLeftOut(options, firstName, secondName, *shapes);
+    RefuseUnknownMapped(options, firstName, secondName, *shapes);
     if (options.key.pairsByKey()) {
-        plan.key =
-            ResolveRecordKey(options.key, firstName, shapes->first, secondName, shapes->second);
+        plan.key = ResolveRecordKey(options.key, firstName, shapes->first, secondName,
+                                    shapes->second, options.map);
         for (const QString& column : plan.key->names) {
             if (options.ignore.contains(column, Qt::CaseInsensitive)) throw KeyLeftOut(column);
         }

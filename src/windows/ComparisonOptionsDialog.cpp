@@ -192,6 +192,8 @@ ComparisonOptionsDialog::Problem ComparisonOptionsDialog::check() const {
             return {p->text, tolerance_};
         case Choice::Limit:
             return {p->text, limit_};
+        case Choice::Map:  // no map is set here yet
+            break;
     }
     return {p->text, nullptr};
 }
