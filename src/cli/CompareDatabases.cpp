@@ -137,7 +137,7 @@ void DescribeDatabases(QCommandLineParser& parser) {
         "only, 2 a pair could not be compared, 130 stopped by SIGINT."));
     parser.addPositionalArgument(QStringLiteral("compare-databases"),
                                  QStringLiteral("The command."));
-    AddSharedOptions(parser);
+    AddSharedOptions(parser, false);
     AddDatabasesOptions(parser);
 }
 
@@ -155,6 +155,10 @@ void RefuseWhatDoesNotApply(const QCommandLineParser& parser) {
     if (parser.value(QStringLiteral("format")) == QStringLiteral("sql")) {
         usageError(
             QStringLiteral("compare-databases writes no script: compare a pair with --format sql"));
+    }
+    if (parser.isSet(QStringLiteral("map"))) {
+        usageError(QStringLiteral(
+            "compare-databases takes no --map: it pairs the columns of two tables (compare)"));
     }
     const std::optional<compare::KeyChoice> key =
         compare::KeyChoice::FromOption(parser.value(QStringLiteral("key")));

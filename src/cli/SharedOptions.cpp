@@ -34,12 +34,20 @@ void AddLoginOptions(QCommandLineParser& parser, const QString& prefix, const QS
 
 // The options that narrow or loosen a comparison: columns left out, the rows
 // taken, what counts as equal, and where the run stops.
-void AddComparisonOptions(QCommandLineParser& parser) {
+void AddComparisonOptions(QCommandLineParser& parser, bool mapShown) {
+    QCommandLineOption map(
+        "map",
+        "compare: pair column FIRST of the first table with SECOND of the second, whatever their "
+        "names ([a=b] for a name with = or ,; may be repeated).",
+        "FIRST=SECOND");
+    // Taken but not listed where it is refused, so that the refusal can say why.
+    if (!mapShown) map.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOptions({
         Option("ignore",
                "Leave the columns out of both tables (names without case, separated by commas, "
                "[a,b] for a name with a comma; may be repeated).",
                "COLUMNS"),
+        map,
         Option("where", "Compare only the rows of both tables for which the SQL condition holds.",
                "CONDITION"),
         Option("right-where",
@@ -152,6 +160,16 @@ compare::OptionChoices ReadChoices(const QCommandLineParser& parser) {
             if (!choices.leaveOut.contains(name, Qt::CaseInsensitive)) choices.leaveOut << name;
         }
     }
+    for (const QString& pair : parser.values("map")) {
+        const std::optional<compare::ColumnMapping> mapping =
+            compare::ColumnMapping::FromText(pair);
+        if (!mapping) {
+            usageError(QStringLiteral("--map takes FIRST=SECOND, two column names (a name with = "
+                                      "or , in brackets: [a=b]), not '%1'")
+                           .arg(pair));
+        }
+        choices.map.push_back(*mapping);
+    }
     for (const char* condition : {"where", "right-where"}) {
         // An empty condition is most likely an unset shell variable: a run
         // over all rows would pass for a filtered one.
@@ -192,6 +210,8 @@ void ReadComparisonOptions(const QCommandLineParser& parser, compare::RunOptions
             case Choice::Tolerance:
                 usageError(QStringLiteral("--tolerance takes a number of at least 0, not '%1'")
                                .arg(parser.value("tolerance")));
+            case Choice::Map:
+                usageError(QStringLiteral("--map: %1").arg(p->reason));
             case Choice::Limit:
             case Choice::LeaveOut:  // the key is not among the choices here
                 break;
@@ -207,7 +227,7 @@ void ReadComparisonOptions(const QCommandLineParser& parser, compare::RunOptions
 
 }  // namespace
 
-void AddSharedOptions(QCommandLineParser& parser) {
+void AddSharedOptions(QCommandLineParser& parser, bool mapShown) {
     parser.addHelpOption();
     parser.addVersionOption();
     AddLoginOptions(parser, QString(), QStringLiteral("The first table's "));
@@ -227,7 +247,7 @@ void AddSharedOptions(QCommandLineParser& parser) {
                "key's columns, separated by commas.",
                "COLUMNS"),
     });
-    AddComparisonOptions(parser);
+    AddComparisonOptions(parser, mapShown);
 }
 
 bool ParseArguments(QCommandLineParser& parser, const QStringList& arguments, std::FILE* out) {

@@ -24,8 +24,9 @@ struct SharedRequest {
 };
 
 // Adds --help, --version and the shared options to the parser, in the order
-// the help lists them.
-void AddSharedOptions(QCommandLineParser& parser);
+// the help lists them; mapShown: --map among them in the help (a command
+// that refuses it takes it unlisted).
+void AddSharedOptions(QCommandLineParser& parser, bool mapShown = true);
 
 // Parses the program's arguments (the program's name first); a mistake is a
 // usage error. Answers --help and --version on out: then returns false.

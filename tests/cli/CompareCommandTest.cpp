@@ -156,6 +156,12 @@ TEST_F(Command, BadComparisonOptionsAreUsageErrorsBeforeAnyConnection) {
         {{"--ignore", "Name", "--ignore", ""}, kIgnoreTakes},
         {{"--ignore", "[a,b"}, kIgnoreTakes},
         {{"--ignore", "[a]b"}, kIgnoreTakes},
+        {{"--map", "Name"},
+         "--map takes FIRST=SECOND, two column names (a name with = or , in brackets: [a=b]), "
+         "not 'Name'"},
+        {{"--map", "Id=Id", "--map", "Name=id"},
+         "--map: the second table's column \"id\" is "
+         "mapped twice"},
     };
     for (const auto& [options, message] : cases) {
         EXPECT_EQ(run(QStringList{"compare", "A", "B", "--server", "db.example"} + options), 2)
@@ -180,6 +186,9 @@ TEST_F(Command, EachCommandTakesAndListsOnlyItsOwnOptions) {
         << output.toStdString();
     EXPECT_EQ(run({"compare-databases", "--help"}), 0);
     EXPECT_TRUE(output.contains("--ignore-case") && output.contains("--details"));
+    EXPECT_FALSE(output.contains("--map")) << "compare-databases refuses it";
+    EXPECT_EQ(run({"compare", "--help"}), 0);
+    EXPECT_TRUE(output.contains("--map <FIRST=SECOND>")) << output.toStdString();
     EXPECT_EQ(run({"--help"}), 0);
     EXPECT_TRUE(output.contains("compare-databases") && output.contains("--details"));
 
