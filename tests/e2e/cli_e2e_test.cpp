@@ -859,6 +859,115 @@ TEST_F(CommandLine, AColumnOnlyOneTableHasIsADifferenceInEveryPairing) {
     EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("fix.sql"))));
 }
 
+// --map pairs a column of the first table with one of the second whatever
+// their names; the other columns pair as --fields says.
+class ColumnMap : public CommandLine {
+protected:
+    void SetUp() override {
+        CommandLine::SetUp();
+        first = table("MapA", QStringLiteral("Id int primary key, cust_id int, Name nvarchar(20)"),
+                      {"1, 5, N'Ann'", "2, 6, N'Bob'", "3, 7, N'Cy'"});
+        second = table("MapB", QStringLiteral("CustomerID int, Id int, FullName nvarchar(20)"),
+                       {"5, 1, N'ANN'", "8, 2, N'Bob'", "7, 3, N'Cy'"});
+    }
+    Outcome compareWith(const QStringList& options) {
+        return run(QStringList{QStringLiteral("compare"), first, second} + options);
+    }
+    QString first, second;
+};
+
+TEST_F(ColumnMap, AMappedColumnPairsByPositionOrByNameAndTheLinesUseTheFirstName) {
+    const QString both = QStringLiteral(
+        "Record 1,Field \"Name\" has changed from \"Ann\" to \"ANN\"\n"
+        "Record 2,Field \"cust_id\" has changed from \"6\" to \"8\"\n");
+    // By position the columns the map leaves pair in their order: Id with Id,
+    // Name with FullName.
+    for (const QStringList& options :
+         {QStringList{"--map", "cust_id=CustomerID"},
+          QStringList{"--map", "cust_id=CustomerID", "--map", "[Name] = FullName"},
+          QStringList{"--map", "CUST_ID=customerid", "--map", "Name=FullName", "--fields",
+                      "by-name"}}) {
+        const Outcome r = compareWith(options);
+        EXPECT_EQ(r.status, 1) << options.join(u' ').toStdString() << r.err.toStdString();
+        EXPECT_EQ(r.out, both) << options.join(u' ').toStdString();
+    }
+    // By name the others still pair by name only.
+    Outcome r = compareWith({"--map", "cust_id=CustomerID", "--fields", "by-name"});
+    EXPECT_EQ(r.out, QStringLiteral("Field \"Name\" only in %1\nField \"FullName\" only in %2\n"
+                                    "Record 2,Field \"cust_id\" has changed from \"6\" to \"8\"\n")
+                         .arg(first, second));
+    // A value option judges a mapped pair as any other; the summary says the map was on.
+    r = compareWith({"--map", "cust_id=CustomerID", "--ignore-case", "--summary"});
+    EXPECT_EQ(r.status, 1) << r.err.toStdString();
+    EXPECT_EQ(r.out, both.section(u'\n', 1));
+    EXPECT_TRUE(
+        r.err.contains(QStringLiteral("options: columns mapped: cust_id=CustomerID; case "
+                                      "ignored.")))
+        << r.err.toStdString();
+}
+
+// The key names the first table's columns; the second's key column is the
+// one mapped to it, and its rows come in the order of that column.
+TEST_F(ColumnMap, AMappedKeyColumnPairsTheRecords) {
+    const QString a = table("MapKA", QStringLiteral("cust_id int primary key, Name nvarchar(20)"),
+                            {"1, N'Ann'", "2, N'Bob'", "3, N'Cy'"});
+    const QString b = table("MapKB", QStringLiteral("Name nvarchar(20), CustomerID int"),
+                            {"N'Di', 4", "N'Cyd', 3", "N'Bob', 2"});
+    const QString expected = QStringLiteral(
+                                 "Record cust_id=3,Field \"Name\" has changed from \"Cy\" to "
+                                 "\"Cyd\"\nRecord cust_id=1 deleted from %1\n"
+                                 "Record cust_id=4 added from %1\n")
+                                 .arg(b);
+    for (const QStringList& options :
+         {QStringList{"--key", "cust_id"}, QStringList{"--key", "auto"},
+          QStringList{"--key", "CUST_ID", "--fields", "by-name"}}) {
+        const Outcome r =
+            run(QStringList{"compare", a, b, "--map", "cust_id=CustomerID"} + options);
+        EXPECT_EQ(r.status, 1) << options.join(u' ').toStdString() << r.err.toStdString();
+        EXPECT_EQ(r.out, expected) << options.join(u' ').toStdString();
+    }
+    // The key's names are the first table's.
+    const Outcome r = run({"compare", a, b, "--map", "cust_id=CustomerID", "--key", "CustomerID"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err,
+              QStringLiteral("dorvantis: The records cannot be paired by key: %1 has no column "
+                             "\"CustomerID\".\n")
+                  .arg(a));
+}
+
+// A map that cannot be had is refused before any row is compared, in one line.
+TEST_F(ColumnMap, AMapThatCannotBeHadIsRefused) {
+    const QString usage = QStringLiteral("\nTry 'dorvantis --help'.\n");
+    const std::pair<QStringList, QString> cases[] = {
+        {{"--map", "nope=CustomerID"},
+         QStringLiteral("The columns cannot be mapped: %1 has no column \"nope\".\n").arg(first)},
+        {{"--map", "cust_id=nope"},
+         QStringLiteral("The columns cannot be mapped: %1 has no column \"nope\".\n").arg(second)},
+        {{"--map", "cust_id=CustomerID", "--map", "CUST_ID=Id"},
+         "--map: the first table's column \"CUST_ID\" is mapped twice" + usage},
+        {{"--map", "cust_id=CustomerID", "--map", "Name=customerid"},
+         "--map: the second table's column \"customerid\" is mapped twice" + usage},
+        {{"--map", "cust_id=CustomerID", "--ignore", "Id,CustomerID"},
+         "--map: the column \"CustomerID\" is mapped: it cannot be left out" + usage},
+    };
+    for (const auto& [options, message] : cases) {
+        const Outcome r = compareWith(options);
+        EXPECT_EQ(r.status, 2) << options.join(u' ').toStdString();
+        EXPECT_TRUE(r.out.isEmpty()) << r.out.toStdString();
+        EXPECT_EQ(r.err, QStringLiteral("dorvantis: ") + message);
+    }
+    for (const char* bad : {"cust_id", "=CustomerID", "cust_id=", "[cust_id=CustomerID", "a=b=c"}) {
+        const Outcome r = compareWith({"--map", bad});
+        EXPECT_EQ(r.status, 2) << bad;
+        EXPECT_TRUE(r.err.startsWith(QStringLiteral("dorvantis: --map takes FIRST=SECOND")))
+            << r.err.toStdString();
+    }
+    const Outcome all = run({"compare-databases", "--right-database", "otherdb", "--map", "a=b"});
+    EXPECT_EQ(all.status, 2);
+    EXPECT_TRUE(all.err.startsWith(QStringLiteral("dorvantis: compare-databases takes no --map")))
+        << all.err.toStdString();
+}
+
 class ComparisonOptions : public CommandLine {
 protected:
     void SetUp() override {
