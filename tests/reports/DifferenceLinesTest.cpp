@@ -2,6 +2,7 @@
 
 #include <QLocale>
 #include <QString>
+#include <algorithm>
 #include <stdexcept>
 
 #include "CompareOptions.h"
@@ -99,24 +100,21 @@ TEST(Counts, OneIsSingular) {
               "1 table: 0 the same, 1 differs, 0 not compared, 0 only in x, 0 only in y.");
 }
 
-// A pair reads as --map takes it, and the summary writes it back the same
-// way: brackets where a name holds "=" or ",", "]]" for a "]".
+// A pair reads as --map takes it and the summary writes it back the same way:
+// brackets where a name holds "=" or ",", "]]" for a "]" inside them.
 TEST(ColumnNames, AMappingSplitsAtTheEqualsSignOutsideBrackets) {
-    const std::pair<const char*, ColumnMapping> good[] = {
-        {" cust_id = CustomerID ", {"cust_id", "CustomerID"}},
-        {"[a=b]=[c,d]", {"a=b", "c,d"}},
-        {"[x]]y] =z", {"x]y", "z"}},
-    };
-    for (const auto& [text, mapping] : good) {
-        EXPECT_EQ(ColumnMapping::FromText(QString::fromLatin1(text)), mapping) << text;
+    RunOptions options;
+    options.map = {{"cust_id", "CustomerID"}, {"a=b", "c,d"}, {"x]y", "z"}};
+    for (const char* text : {" cust_id = CustomerID ", "[a=b]=[c,d]", "[x]]y] =z"}) {
+        EXPECT_NE(std::find(options.map.begin(), options.map.end(),
+                            ColumnMapping::FromText(QString::fromLatin1(text))),
+                  options.map.end())
+            << text;
     }
     for (const char* bad : {"a", "=b", "a=", "a=b=c", "a=b,c", "[a=b", "a=[b", "[a]x=b", ""}) {
         EXPECT_FALSE(ColumnMapping::FromText(QString::fromLatin1(bad))) << bad;
     }
-    RunOptions options;
-    options.map = {{"cust_id", "CustomerID"}, {"a=b", "c,d"}};
-    EXPECT_EQ(OptionsText(options),
-              QStringLiteral("columns mapped: cust_id=CustomerID, [a=b]=[c,d]"));
+    EXPECT_EQ(OptionsText(options), "columns mapped: cust_id=CustomerID, [a=b]=[c,d], x]y=z");
 }
 
 TEST(ColumnNames, BracketsQuoteACommaAsTSqlDoes) {
