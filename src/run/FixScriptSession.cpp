@@ -14,6 +14,13 @@ ScriptPlan PlanFor(const ComparisonRun& run, const FieldPlan& fields, const Side
         throw OptionProblem(
             QStringLiteral("No script can mend %1: it is a view, not a table.").arg(names.second));
     }
+    // A mapped column taken out of the positions shifts the columns after
+    // it: a script would write what a surprising pairing compared.
+    if (!run.options().map.empty() && !run.options().fieldsByName) {
+        throw OptionProblem(QStringLiteral(
+            "No script is written when columns are mapped and the others paired by position: "
+            "a mapped column moves the others' positions. Pair fields by name for a script."));
+    }
     const ScriptSource source{.firstColumns = run.Columns(Side::First),
                               .secondColumns = run.Columns(Side::Second),
                               .key = run.Key() ? &*run.Key() : nullptr,

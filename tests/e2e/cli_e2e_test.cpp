@@ -926,6 +926,18 @@ TEST_F(ColumnMap, AMappedKeyColumnPairsTheRecords) {
         EXPECT_EQ(r.status, 1) << options.join(u' ').toStdString() << r.err.toStdString();
         EXPECT_EQ(r.out, expected) << options.join(u' ').toStdString();
     }
+    // A script names the second table's own columns; by position, where a
+    // mapped column moves the others, none is written.
+    const QStringList script{"compare", a,         b,          "--map", "cust_id=CustomerID",
+                             "--key",   "cust_id", "--format", "sql"};
+    Outcome r = run(script + QStringList{"--fields", "by-name"});
+    EXPECT_EQ(r.status, 1) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("SET [Name] = N'Cy' WHERE [CustomerID] = 3;")))
+        << r.out.toStdString();
+    r = run(script);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("No script is written when columns are mapped")))
+        << r.err.toStdString();
 }
 
 // A map that cannot be had is refused before any row is compared, in one line.
