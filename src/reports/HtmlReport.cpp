@@ -77,31 +77,8 @@ QString CountsTable(const RunSummary& s, const SideNames& names) {
 }  // namespace
 
 QString HtmlText(QStringView text) {
-    const QString visible = WithVisibleControls(text);
-    QString out;
-    out.reserve(visible.size());
-    for (const QChar c : visible) {
-        switch (c.unicode()) {
-            case u'&':
-                out += QStringLiteral("&amp;");
-                break;
-            case u'<':
-                out += QStringLiteral("&lt;");
-                break;
-            case u'>':
-                out += QStringLiteral("&gt;");
-                break;
-            case u'"':
-                out += QStringLiteral("&quot;");
-                break;
-            case u'\'':
-                out += QStringLiteral("&#39;");
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
+    // Qt's escape leaves the apostrophe, which ends a value quoted with it.
+    return WithVisibleControls(text).toHtmlEscaped().replace(u'\'', QStringLiteral("&#39;"));
 }
 
 QString WholeCount(std::int64_t n) {

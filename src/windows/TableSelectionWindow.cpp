@@ -96,6 +96,11 @@ TableSelectionWindow::TableSelectionWindow(WindowRegistry& registry) : Window(re
                         PairByKey, Options,   Combo1,      ShowViews,   AllTables};
     for (std::size_t k = 1; k < std::size(order); ++k) setTabOrder(order[k - 1], order[k]);
 
+    connectControls();
+}
+
+// The pointer each control shows, and the handlers behind the controls.
+void TableSelectionWindow::connectControls() {
     for (QWidget* w :
          {static_cast<QWidget*>(Label1), ListView1->viewport(), ListView2->viewport()}) {
         AddPointerHandler(w, PointerHandler::Normal);

@@ -115,6 +115,7 @@ private:
     enum class Origin { ThisDatabase, Database, AnotherServer };
     Origin originAt(int index) const;
     void restoreOrigin();
+    void connectControls();
     void settleOrigin(int index);
     void listServerDatabases();
 
