@@ -12,11 +12,16 @@ namespace catalogue {
 
 // A table of the database: its schema (empty when the driver gives none) and
 // name; view: it is a view, which can be read but has no primary key and is
-// no table to mend.
+// no table to mend. query: a user's query read in place of a table (then
+// name is how the lines name it, "the first query" or its file's name, and
+// schema is empty).
 struct TableName {
     QString schema;
     QString name;
     bool view = false;
+    QString query = QString();
+
+    bool isQuery() const { return !query.isEmpty(); }
 
     // How the lists show it: the bare name in the default schema "dbo" (or
     // without schema), "schema.name" in any other, so that equal names of two

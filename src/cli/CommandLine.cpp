@@ -7,6 +7,7 @@
 #include "CompareCommand.h"
 #include "CompareDatabases.h"
 #include "Failure.h"
+#include "QuerySides.h"
 #include "SharedOptions.h"
 #include "Terminal.h"
 
@@ -42,6 +43,7 @@ void DescribeProgram(QCommandLineParser& parser) {
     parser.addPositionalArgument(QStringLiteral("RIGHT"),
                                  QStringLiteral("The second table, as the table lists show it."));
     AddSharedOptions(parser);
+    AddQueryOptions(parser);
     AddDatabasesOptions(parser);
 }
 

@@ -10,12 +10,14 @@
 #include "Failure.h"
 #include "FixScriptSession.h"
 #include "HtmlReport.h"
+#include "QuerySides.h"
 #include "ReportOutput.h"
 #include "ReportWriter.h"
 #include "SharedOptions.h"
 #include "SideNames.h"
 #include "Summary.h"
 #include "TableCatalogue.h"
+#include "TableQuery.h"
 #include "Terminal.h"
 
 namespace cli {
@@ -59,25 +61,85 @@ struct Sides {
 };
 
 Sides FindTables(data::DataAccess& data, const connection::LoginDetails& leftLogin,
-                 const QString& left, const connection::LoginDetails& rightLogin,
-                 const QString& right) {
+                 const SideSource& left, const connection::LoginDetails& rightLogin,
+                 const SideSource& right) {
     const bool oneDatabase = compare::SameDatabase(leftLogin, rightLogin);
-    const catalogue::CatalogueRead leftCatalogue = ReadCatalogue(
-        data, leftLogin, oneDatabase ? std::nullopt : std::optional(compare::Side::First));
-    const catalogue::CatalogueRead rightCatalogue =
-        oneDatabase ? leftCatalogue : ReadCatalogue(data, rightLogin, compare::Side::Second);
+    // A query side reads no list: its query names what it reads.
+    std::optional<catalogue::CatalogueRead> leftCatalogue;
+    std::optional<catalogue::CatalogueRead> rightCatalogue;
+    if (!left.isQuery()) {
+        leftCatalogue = ReadCatalogue(
+            data, leftLogin, oneDatabase ? std::nullopt : std::optional(compare::Side::First));
+    }
+    if (!right.isQuery()) {
+        rightCatalogue =
+            oneDatabase && leftCatalogue
+                ? leftCatalogue
+                : ReadCatalogue(data, rightLogin,
+                                oneDatabase ? std::nullopt : std::optional(compare::Side::Second));
+    }
     const auto where = [&](const connection::LoginDetails& login) {
         if (oneDatabase) return QString();
         return QStringLiteral("%1 on server %2").arg(login.database, compare::ServerName(login));
     };
-    Sides sides{{leftLogin, FindTable(leftCatalogue, left, where(leftLogin))},
-                {rightLogin, FindTable(rightCatalogue, right, where(rightLogin))},
+    const auto table = [&](const SideSource& side,
+                           const std::optional<catalogue::CatalogueRead>& read,
+                           const connection::LoginDetails& login) {
+        return side.isQuery() ? side.query : FindTable(*read, side.table, where(login));
+    };
+    Sides sides{{leftLogin, table(left, leftCatalogue, leftLogin)},
+                {rightLogin, table(right, rightCatalogue, rightLogin)},
                 {}};
+    if (left.isQuery() && right.isQuery() && left.query.query == right.query.query &&
+        compare::SameDatabase(leftLogin, rightLogin)) {
+        fail(
+            QStringLiteral("Both sides run the same query on the same database: there is "
+                           "nothing to compare."));
+    }
     if (compare::SameTable(sides.first, sides.second)) {
         fail(QStringLiteral("Please select 2 different tables to compare."));
     }
     sides.names = compare::NameSides(sides.first, sides.second);
     return sides;
+}
+
+// A script makes a table hold what another table holds: refused before any
+// server is asked anything.
+void RefuseScriptFromQuery(const SideSources& sources, const SharedRequest& request) {
+    if (request.format) return;
+    for (const SideSource* side : {&sources.first, &sources.second}) {
+        if (!side->isQuery()) continue;
+        fail(QStringLiteral("No script is written from a query: %1 is a query, and a script "
+                            "mends a table from a table.")
+                 .arg(compare::WithVisibleControls(side->query.name)));
+    }
+}
+
+// Refusals that need the sides found, said before any row is read.
+void RefuseForSides(const Sides& sides, const SharedRequest& request) {
+    const catalogue::TableName& first = sides.first.table;
+    if (request.options.key.automatic && (first.view || first.isQuery())) {
+        fail(QStringLiteral("The records cannot be paired by key: %1 is a %2, which has no "
+                            "primary key. Name the key's columns with --key COLS.")
+                 .arg(compare::WithVisibleControls(sides.names.first),
+                      first.view ? QStringLiteral("view") : QStringLiteral("query")));
+    }
+}
+
+// By position, a query's records come in its own order: without an ORDER
+// BY the server chooses it, which may change from run to run.
+void WarnOfUnorderedQueries(const Sides& sides, const SharedRequest& request, std::FILE* err) {
+    if (request.options.key.pairsByKey()) return;
+    for (const auto& [side, name] : {std::pair{&sides.first, &sides.names.first},
+                                     std::pair{&sides.second, &sides.names.second}}) {
+        if (!side->table.isQuery() || compare::CheckedQuery(side->table).ordered()) continue;
+        std::fprintf(err,
+                     "dorvantis: %s has no ORDER BY: its records are paired by position in the "
+                     "order the server chooses, which may change from run to run.\n",
+                     compare::AtSentenceStart(compare::WithVisibleControls(*name))
+                         .toLocal8Bit()
+                         .constData());
+    }
 }
 
 // A step that fails inside the comparison: the windows would report it and
@@ -221,6 +283,7 @@ void DescribeCompare(QCommandLineParser& parser) {
     parser.addPositionalArgument(QStringLiteral("RIGHT"),
                                  QStringLiteral("The second table, as the table lists show it."));
     AddSharedOptions(parser);
+    AddQueryOptions(parser);
 }
 
 }  // namespace
@@ -231,7 +294,6 @@ int RunCompare(const QStringList& arguments, data::DataAccess& data, std::FILE* 
     DescribeCompare(parser);
     if (!ParseArguments(parser, arguments, out)) return 0;
     const QStringList args = parser.positionalArguments();
-    if (args.size() != 3) usageError(QStringLiteral("compare needs two table names"));
     if (parser.value(QStringLiteral("format")) == QStringLiteral("sql") &&
         !parser.isSet(QStringLiteral("key"))) {
         usageError(QStringLiteral(
@@ -240,13 +302,13 @@ int RunCompare(const QStringList& arguments, data::DataAccess& data, std::FILE* 
     }
     SharedRequest request;
     ReadSharedOptions(parser, request);
+    const SideSources sources = ReadSideSources(parser, args.mid(1));
+    RefuseScriptFromQuery(sources, request);
 
-    const Sides sides = FindTables(data, request.first, args[1], request.second, args[2]);
-    if (request.options.key.automatic && sides.first.table.view) {
-        fail(QStringLiteral("The records cannot be paired by key: %1 is a view, which has no "
-                            "primary key. Name the key's columns with --key COLS.")
-                 .arg(compare::WithVisibleControls(sides.names.first)));
-    }
+    const Sides sides =
+        FindTables(data, request.first, sources.first, request.second, sources.second);
+    RefuseForSides(sides, request);
+    WarnOfUnorderedQueries(sides, request, err);
     // From here a stop signal cancels the run, so that the report's
     // temporary file goes with it.
     watching = 1;

@@ -21,6 +21,12 @@ QString part(const QString& text) {
 }
 
 QString qualified(const SideTable& side, bool withServer) {
+    // A query has no name of its own to qualify: where it ran is said after it.
+    if (side.table.isQuery()) {
+        QString name = side.table.name + QStringLiteral(" on ") + part(side.login.database);
+        if (withServer) name += QStringLiteral(" at ") + ServerName(side.login);
+        return name;
+    }
     const QString schema = side.table.schema.isEmpty() ? QStringLiteral("dbo") : side.table.schema;
     QString name = part(side.login.database) + QLatin1Char('.') + part(schema) + QLatin1Char('.') +
                    part(side.table.name);
@@ -57,6 +63,11 @@ SideNames NameSides(const SideTable& first, const SideTable& second) {
     const bool withServer = !sameServer(first.login, second.login) ||
                             first.login.localConnection != second.login.localConnection;
     return {qualified(first, withServer), qualified(second, withServer)};
+}
+
+QString AtSentenceStart(const QString& name) {
+    if (!name.startsWith(QStringLiteral("the "))) return name;
+    return QLatin1Char('T') + name.mid(1);
 }
 
 }  // namespace compare

@@ -35,11 +35,17 @@ bool SameTable(const SideTable& first, const SideTable& second);
 // databases, each qualified by its database ("Sales_Restore.dbo.Orders"), and
 // by its server too when the servers differ ("[db2.example,1433].Sales.dbo.
 // Orders"), so that a reader tells the sides apart even when both tables
-// have the same name. A part that is not a plain identifier is bracketed.
+// have the same name. A part that is not a plain identifier is bracketed. A
+// query side is named by its own name, followed by where it ran when the
+// sides are in two databases ("the first query on Sales at db2,1433").
 struct SideNames {
     QString first;
     QString second;
 };
 SideNames NameSides(const SideTable& first, const SideTable& second);
+
+// A side's name where it starts a sentence: "the first query" becomes "The
+// first query"; a table's or a file's name stays as it is.
+QString AtSentenceStart(const QString& name);
 
 }  // namespace compare

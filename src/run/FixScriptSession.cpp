@@ -14,6 +14,10 @@ ScriptPlan PlanFor(const ComparisonRun& run, const FieldPlan& fields, const Side
         throw OptionProblem(
             QStringLiteral("No script can mend %1: it is a view, not a table.").arg(names.second));
     }
+    if (second.table.isQuery()) {
+        throw OptionProblem(
+            QStringLiteral("No script can mend %1: it is a query, not a table.").arg(names.second));
+    }
     // A mapped column taken out of the positions shifts the columns after
     // it: a script would write what a surprising pairing compared.
     if (!run.options().map.empty() && !run.options().fieldsByName) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <tuple>
 
+#include "SideNames.h"
 #include "TableQuery.h"
 
 namespace compare {
@@ -72,6 +73,21 @@ void RefuseUnknownMapped(const RunOptions& options, const QString& firstName,
     }
 }
 
+// What reads a side. By position, a query's own ORDER BY is the order its
+// records are paired in, which it keeps only when it runs alone.
+QString sideSelect(const catalogue::TableName& table, const QStringList& columns,
+                   const QString& condition, bool byKey) {
+    if (byKey || !table.isQuery() || !CheckedQuery(table).ordered()) {
+        return SelectFrom(table, columns, condition);
+    }
+    if (columns.isEmpty() && condition.isEmpty()) return SelectAllFrom(table);
+    throw OptionProblem(
+        QStringLiteral("%1 is paired by position in the order of its own ORDER BY, which it "
+                       "keeps only when it is run as it is: leave out its columns and rows "
+                       "inside the query, or pair the records by key.")
+            .arg(AtSentenceStart(table.name)));
+}
+
 }  // namespace
 
 void RefuseNamedKeyLeftOut(const RunOptions& options) {
@@ -90,8 +106,8 @@ QueryPlan PlanQueryText(const RunOptions& options, const catalogue::TableName& f
     RefuseNamedKeyLeftOut(options);
     QueryPlan plan;
     if (shapes == nullptr) {
-        plan.queries = {SelectFrom(first, {}, options.where),
-                        SelectFrom(second, {}, options.secondWhere())};
+        plan.queries = {sideSelect(first, {}, options.where, false),
+                        sideSelect(second, {}, options.secondWhere(), false)};
         return plan;
     }
     const QString firstName = first.listed();
@@ -115,9 +131,11 @@ QueryPlan PlanQueryText(const RunOptions& options, const catalogue::TableName& f
                     .arg(*name));
         }
     }
+    const bool byKey = plan.key.has_value();
     plan.queries = {
-        SelectFrom(first, selectList(shapes->first.columns, firstKept), options.where),
-        SelectFrom(second, selectList(shapes->second.columns, secondKept), options.secondWhere())};
+        sideSelect(first, selectList(shapes->first.columns, firstKept), options.where, byKey),
+        sideSelect(second, selectList(shapes->second.columns, secondKept), options.secondWhere(),
+                   byKey)};
     if (!plan.key) return plan;
     plan.queries[0] += KeyOrder(shapes->first.columns, plan.key->first);
     plan.queries[1] += KeyOrder(shapes->second.columns, plan.key->second);

@@ -1,24 +1,44 @@
 #include "TableQuery.h"
 
+#include "RecordKey.h"
+#include "SideNames.h"
 #include "SqlNames.h"
 
 namespace compare {
 
+UserQuery CheckedQuery(const catalogue::TableName& table) {
+    UserQuery query = UserQuery::Read(table.query);
+    if (!query.problem().isEmpty()) {
+        throw OptionProblem(QStringLiteral("%1 cannot be run: %2. Only a single SELECT is run.")
+                                .arg(AtSentenceStart(table.name), query.problem()));
+    }
+    return query;
+}
+
 QString SelectAllFrom(const catalogue::TableName& table) {
+    // Its own order is the order of a run by position; a derived table
+    // would not keep it.
+    if (table.isQuery() && CheckedQuery(table).ordered()) return CheckedQuery(table).Alone();
     return SelectFrom(table, QStringList(), QString());
 }
 
 QString SelectFrom(const catalogue::TableName& table, const QStringList& columns,
                    const QString& condition) {
-    QString sql = QStringLiteral("select ");
-    if (columns.isEmpty()) sql += QLatin1Char('*');
+    QString list;
+    if (columns.isEmpty()) list += QLatin1Char('*');
     for (qsizetype k = 0; k < columns.size(); ++k) {
-        if (k > 0) sql += QStringLiteral(", ");
-        sql += QuotedIdentifier(columns[k]);
+        if (k > 0) list += QStringLiteral(", ");
+        list += QuotedIdentifier(columns[k]);
     }
-    sql += QStringLiteral(" from ") + QualifiedName(table);
-    if (!condition.isEmpty()) sql += QStringLiteral(" where (") + condition + QLatin1Char(')');
-    return sql;
+    const QString where =
+        condition.isEmpty() ? QString() : QStringLiteral(" where (") + condition + QLatin1Char(')');
+    if (table.isQuery()) return CheckedQuery(table).Around(list, where);
+    return QStringLiteral("select ") + list + QStringLiteral(" from ") + QualifiedName(table) +
+           where;
+}
+
+QString DescribeQuery(const catalogue::TableName& table) {
+    return SelectFrom(table, QStringList(), QString()) + QStringLiteral(" where 1 = 0");
 }
 
 namespace {
@@ -33,6 +53,7 @@ QString ObjectNameLiteral(const catalogue::TableName& table) {
 }  // namespace
 
 QString RowCountEstimateQuery(const catalogue::TableName& table) {
+    if (table.isQuery()) return QString();  // no count short of running it
     return QStringLiteral("select sum(rows) from sys.partitions where object_id = object_id(") +
            ObjectNameLiteral(table) + QStringLiteral(") and index_id in (0, 1)");
 }

@@ -4,23 +4,34 @@
 #include <QStringList>
 
 #include "TableCatalogue.h"
+#include "UserQuery.h"
 
 namespace compare {
 
+// A query side's query, checked; throws OptionProblem saying why it is refused.
+UserQuery CheckedQuery(const catalogue::TableName& table);
+
 // The query that reads a whole table, named with both its parts
 // ("select * from [sales].[Orders]"), or its name alone when it has no schema.
+// A query side's query with an ORDER BY of its own is sent alone, so that
+// its order is kept; any other runs as a derived table.
 QString SelectAllFrom(const catalogue::TableName& table);
 
 // The query that reads the columns listed of a table (all of them, "*", when
 // none is), and only the rows a condition holds for when one is given:
 // "select [Id], [Name] from [sales].[Orders] where (CONDITION)". The
 // condition stays in parentheses, so that an "or" in it cannot reach past it
-// (an "order by" may follow); it must have passed RowConditionProblem.
+// (an "order by" may follow); it must have passed RowConditionProblem. A
+// query side reads from its query as the derived table [q].
 QString SelectFrom(const catalogue::TableName& table, const QStringList& columns,
                    const QString& condition);
 
+// The columns of a table or a query side, without rows ("... where 1 = 0").
+QString DescribeQuery(const catalogue::TableName& table);
+
 // The server's estimate of a table's rows, cheap whatever its size (the rows
-// its partitions count): one bigint, or NULL when the table is not there.
+// its partitions count): one bigint, or NULL when the table is not there;
+// none (empty) for a query side.
 QString RowCountEstimateQuery(const catalogue::TableName& table);
 
 // How the server fills each of a table's columns, in column order: name,

@@ -1,7 +1,10 @@
 #include "TableShapes.h"
 
 #include <memory>
+#include <stdexcept>
 
+#include "ErrorReport.h"
+#include "SideNames.h"
 #include "SqlNames.h"
 #include "TableQuery.h"
 #include "TableReader.h"
@@ -37,9 +40,8 @@ TableShape DescribeTable(data::Connection& connection, const catalogue::TableNam
                          ShapeWanted wanted) {
     TableShape shape;
     // No rows: the columns and their types only.
-    shape.columns =
-        connection.FetchQuery(SelectAllFrom(table) + QStringLiteral(" where 1 = 0")).withoutRows();
-    if (wanted.primaryKey) {
+    shape.columns = connection.FetchQuery(DescribeQuery(table)).withoutRows();
+    if (wanted.primaryKey && !table.isQuery()) {
         shape.primaryKey = connection.PrimaryKeyColumns(table.schema, table.name);
     }
     if (wanted.fills) shape.fills = ReadColumnFills(connection, table);
@@ -80,7 +82,7 @@ TableShapes DescribeTables(TableReader& firstReader, TableReader& secondReader,
         *secondShape = DescribeTable(c, second, secondWanted);
     });
     constexpr int kWaitSliceMs = 20;
-    const auto wait = [&](TableReader& reader) {
+    const auto wait = [&](TableReader& reader, const catalogue::TableName& table) {
         for (;;) {
             try {
                 if (reader.Answered(kWaitSliceMs)) return;
@@ -89,13 +91,19 @@ TableShapes DescribeTables(TableReader& firstReader, TableReader& secondReader,
                 // caller's next turn: that turn says how a cancel ends its
                 // wait (it throws its own stop).
                 if (reader.stage() == TableReader::Stage::Cancelled) whileWaiting();
-                throw;
+                // A table the lists showed is there; a query may name what is
+                // not, on either side.
+                if (!table.isQuery()) throw;
+                throw std::runtime_error(QStringLiteral("%1 could not be run: %2")
+                                             .arg(AtSentenceStart(table.name),
+                                                  app::DescribeFailure(std::current_exception()))
+                                             .toStdString());
             }
             whileWaiting();
         }
     };
-    wait(firstReader);
-    wait(secondReader);
+    wait(firstReader, first);
+    wait(secondReader, second);
     return {std::move(*firstShape), std::move(*secondShape)};
 }
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "QueryPlan.h"
+#include "UserQuery.h"
 
 namespace {
 
@@ -72,3 +73,71 @@ TEST(QueryPlan, RefusesWhatCannotBeHadBeforeAnythingIsRead) {
 }
 
 }  // namespace
+
+// A user's query is one select that only reads; anything else is refused
+// with its reason, whatever quotes and comments it hides behind.
+TEST(UserQuery, OnlyASingleSelectIsTaken) {
+    const std::vector<std::pair<const char*, const char*>> refused{
+        {"select 1 as a; select 2 as a", "more than one statement"},
+        {"select * into Copy from A", "INTO"},
+        {"update A set Name = 'x'", "UPDATE"},
+        {"select * from A /* ; */ delete from A", "DELETE"},
+        {"select * from A -- x\n; drop table A", "more than one statement"},
+        {"select 1 /* /* */ drop table A", "comment (/*) is not closed"},
+        {"select 1 as x) as q; drop table A; select * from (select 1 as x", "never opened"},
+        {"with c as (select 1 as a) delete from c", "DELETE"},
+        {"exec sp_who", "EXEC"},
+        {"select * from openquery(S, 'select 1')", "OPENQUERY"},
+        {"select 'open", "quoted text"},
+        {" ; ", "empty"},
+        {"values (1)", "not a select"},
+    };
+    for (const auto& [sql, reason] : refused) {
+        const compare::UserQuery q = compare::UserQuery::Read(QString::fromUtf8(sql));
+        EXPECT_TRUE(q.problem().contains(QLatin1String(reason)))
+            << sql << " -> " << q.problem().toStdString();
+    }
+    // Words inside quotes and brackets are names and texts, not statements.
+    const compare::UserQuery quoted =
+        compare::UserQuery::Read(QStringLiteral("select [into], 'a; drop -- x' as [s;] from A;"));
+    EXPECT_EQ(quoted.problem(), QString());
+    EXPECT_EQ(
+        quoted.Around(QStringLiteral("*"), QString()),
+        QStringLiteral("select * from (select [into], 'a; drop -- x' as [s;] from A) as [q]"));
+}
+
+// What is sent: comments gone; a query's own ORDER BY kept only when it runs
+// alone, and made valid inside a derived table otherwise; a WITH before it all.
+TEST(UserQuery, RunsInsideADerivedTable) {
+    const compare::UserQuery with = compare::UserQuery::Read(QStringLiteral(
+        "with c as (select 1 as a), d (b) as (select 2) /* note */ select * from c, d "
+        "order by a -- last"));
+    ASSERT_EQ(with.problem(), QString());
+    EXPECT_TRUE(with.ordered());
+    EXPECT_EQ(with.Around(QStringLiteral("[a]"), QStringLiteral(" where (a > 0)")),
+              QStringLiteral("with c as (select 1 as a), d (b) as (select 2) select [a] from "
+                             "(select * from c, d order by a offset 0 rows) as [q] where (a > 0)"));
+    EXPECT_FALSE(with.Alone().contains(QLatin1String("note")));
+    EXPECT_FALSE(with.Alone().contains(QLatin1String("last")));
+
+    const compare::UserQuery top =
+        compare::UserQuery::Read(QStringLiteral("select top 5 * from A order by Id"));
+    EXPECT_EQ(top.Around(QStringLiteral("*"), QString()),
+              QStringLiteral("select * from (select top 5 * from A order by Id) as [q]"));
+
+    // By position an ordered query keeps its order only alone; by key it is
+    // read in the key's order like a table.
+    catalogue::TableName query;
+    query.name = QStringLiteral("the first query");
+    query.query = QStringLiteral("select Id from A order by Id desc");
+    compare::RunOptions options;
+    EXPECT_EQ(PlanQueryText(options, query, kA, nullptr).queries[0], query.query);
+    options.where = QStringLiteral("Id > 1");
+    EXPECT_THROW(PlanQueryText(options, query, kA, nullptr), compare::OptionProblem);
+    options.key.columns = {QStringLiteral("Id")};
+    const compare::TableShapes shapes =
+        Shapes({{"Id", data::ValueKind::Integer}}, {{"Id", data::ValueKind::Integer}});
+    EXPECT_EQ(PlanQueryText(options, query, kA, &shapes).queries[0],
+              QStringLiteral("select * from (select Id from A order by Id desc offset 0 rows) as "
+                             "[q] where (Id > 1) order by [Id]"));
+}
