@@ -393,6 +393,8 @@ Session::Outcome Session::runSql(const std::string& tsql, bool inProc,
     };
     // SQLite's own reading errors, not a busy or locked database.
     auto compileFailed = [&] { return (sqlite3_errcode(db_) & 0xFF) == SQLITE_ERROR; };
+    if (rw.refusal)
+        return fail(message(rw.refusal->number, rw.refusal->severity, rw.refusal->text), true);
     // Under NOEXEC each statement is read to its end and skipped, as SQL
     // Server compiles but does not run it; only SET NOEXEC OFF takes effect.
     for (size_t pos = skipBlank(sql, 0); pos < sql.size(); pos = skipBlank(sql, pos)) {
