@@ -857,6 +857,22 @@ std::optional<IfStatement> matchIf(std::string_view sql, size_t from) {
     }
 }
 
+std::optional<size_t> matchNoRowsFilter(std::string_view sql) {
+    std::vector<Tok> toks = tokenize(sql);
+    size_t i = solidBefore(toks, toks.size());
+    if (isPunct(toks, i, ";")) i = solidBefore(toks, i);
+    for (const char* expected : {"0", "=", "1"}) {
+        if (i >= toks.size() || toks[i].text != expected) return std::nullopt;
+        i = solidBefore(toks, i);
+    }
+    if (i >= toks.size() || toks[i].kind != T::Word || !equalsIgnoreCase(toks[i].text, "where"))
+        return std::nullopt;
+    int depth = 0;
+    for (size_t k = 0; k < i; ++k) depth += isPunct(toks, k, "(") - isPunct(toks, k, ")");
+    if (depth != 0) return std::nullopt;
+    return size_t(toks[i].text.data() - sql.data());
+}
+
 std::optional<std::string> storedNameOfObject(std::string_view name,
                                               const RewriteContext& context) {
     // Parts separated by dots, each [bracketed] (]] inside is ]), "quoted" or bare.

@@ -97,6 +97,10 @@ struct IfStatement {
 };
 std::optional<IfStatement> matchIf(std::string_view sql, size_t from);
 
+// A statement that ends with WHERE 1 = 0 outside parentheses (a ';' may
+// follow): where that WHERE starts.
+std::optional<size_t> matchNoRowsFilter(std::string_view sql);
+
 // The stored table name an object name names as object_id() reads it
 // ("[sales].[Orders]" -> "sales.Orders", "dbo.T" and "T" -> "T",
 // "testdb..T" -> "T"); nothing for a malformed name or another database.
