@@ -275,7 +275,8 @@ TEST(RowLimits, TopAndOffsetLimitTheirOwnQueryAtAnyDepth) {
                         "order by n"),
               "4;5;6;");
     EXPECT_EQ(db.column("select n from N order by n OFFSET 4 ROWS"), "5;6;");
-    EXPECT_EQ(db.column("select n from N order by n offset 1 row fetch next 2 rows only"), "2;3;");
+    EXPECT_EQ(db.column("select n from N order by n offset (1) row fetch next (1 + 1) rows only"),
+              "2;3;");
     EXPECT_EQ(db.column("select * from (select n from N order by n desc offset 0 rows fetch first "
                         "1 row only) as q"),
               "6;");

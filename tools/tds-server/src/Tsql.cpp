@@ -390,8 +390,8 @@ void rowLimits(const std::vector<Tok>& toks, Replacements& replaced, std::string
     auto rowsWord = [&](size_t from) {
         for (size_t k = solidAfter(toks, from); k < toks.size(); k = solidAfter(toks, k)) {
             if (word(k, "row") || word(k, "rows")) return k;
+            if (isPunct(toks, k, ")") || isPunct(toks, k, ";")) break;
             if (isPunct(toks, k, "(")) k = closingParen(toks, k);
-            if (k >= toks.size() || isPunct(toks, k, ")") || isPunct(toks, k, ";")) break;
         }
         return toks.size();
     };
