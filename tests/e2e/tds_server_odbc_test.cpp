@@ -567,6 +567,88 @@ TEST(TdsTypes, ExpressionsTakeTheirTypeFromTheValue) {
     EXPECT_EQ(r.rows[0][2], "x");
 }
 
+// --- queries as sides: derived tables, CTEs, views -------------------------
+
+// A query side runs inside a derived table, with its own TOP or ORDER BY ...
+// OFFSET, its CTEs ahead of the outer select.
+TEST(TdsQueries, DerivedTablesCtesAndViewsInJoins) {
+    auto c = connectTest();
+    const std::string table = tdsUniqueName("Q"), view = tdsUniqueName("QView");
+    ASSERT_TRUE(exec(*c, "create table " + table +
+                             " (id int primary key, name nvarchar(10), amount decimal(10,2))"));
+    ASSERT_TRUE(
+        exec(*c, "insert into " + table + " values (1, N'a', 1.5), (2, N'b', 2), (3, N'c', 3)"));
+    ASSERT_TRUE(exec(*c, "create view " + view + " as select id, name from " + table));
+    auto rows = [&](const std::string& sql) { return query(*c, sql).rows; };
+    EXPECT_EQ(rows("select * from (select id, name from " + table + ") as [q] order by id desc"),
+              (std::vector<Row>{{"3", "c"}, {"2", "b"}, {"1", "a"}}));
+    EXPECT_EQ(rows("select [name] from (select top 2 id, name from " + table +
+                   " order by id desc) as [q] where (id < 3) order by [name]"),
+              (std::vector<Row>{{"b"}}));
+    EXPECT_EQ(rows("select [id] from (select id from " + table +
+                   " order by amount offset 0 rows) as [q] where (id > 1) order by [id]"),
+              (std::vector<Row>{{"2"}, {"3"}}));
+    EXPECT_EQ(rows("with c as (select id, amount from " + table +
+                   "), d (x, y) as (select id, name from " + table +
+                   ") select * from (select c.id, d.y from c join d on c.id = d.x where c.amount "
+                   ">= 2) as [q] order by id"),
+              (std::vector<Row>{{"2", "b"}, {"3", "c"}}));
+    EXPECT_EQ(rows("select t.id, v.name from " + table + " t join " + view +
+                   " v on v.id = t.id where t.amount = 1.5"),
+              (std::vector<Row>{{"1", "a"}}));
+}
+
+// How the program learns a query's columns: no rows, the names and types
+// the query gives when it has rows.
+TEST(TdsQueries, DescribingAQueryGivesItsColumnsWithoutRows) {
+    auto c = connectTest();
+    const std::string table = tdsUniqueName("Described");
+    ASSERT_TRUE(exec(*c, "create table " + table + " (id int, name nvarchar(10))"));
+    ASSERT_TRUE(exec(*c, "insert into " + table + " values (1, N'a')"));
+    const Result r = query(*c,
+                           "select * from (select id, id + 1 as next, cast(name as "
+                           "nvarchar(20)) as label, N'x' as lit, 2.5 as half from " +
+                               table + ") as q where 1 = 0");
+    EXPECT_TRUE(r.rows.empty());
+    ASSERT_EQ(r.columns.size(), 5u);
+    const std::vector<std::pair<std::string, SQLSMALLINT>> expected = {{"id", SQL_INTEGER},
+                                                                       {"next", SQL_BIGINT},
+                                                                       {"label", SQL_WVARCHAR},
+                                                                       {"lit", SQL_WVARCHAR},
+                                                                       {"half", SQL_DOUBLE}};
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(r.columns[i].name, expected[i].first);
+        EXPECT_EQ(r.columns[i].type, expected[i].second) << expected[i].first;
+    }
+}
+
+// What SQL Server refuses to compile arrives with its number and text, and
+// no statement of the batch runs.
+TEST(TdsQueries, RefusalsStopTheWholeBatchWithSqlServersErrors) {
+    auto c = connectTest();
+    const std::string table = tdsUniqueName("Refused"), copy = tdsUniqueName("Copy");
+    std::vector<Diag> d =
+        failure(*c, "create table " + table + " (a int); select * from (select a from " + table +
+                        " order by a) as q");
+    ASSERT_FALSE(d.empty());
+    EXPECT_EQ(d[0].native, 1033);
+    EXPECT_NE(d[0].text.find("The ORDER BY clause is invalid in views, inline functions, derived "
+                             "tables, subqueries, and common table expressions, unless TOP, "
+                             "OFFSET or FOR XML is also specified."),
+              std::string::npos)
+        << d[0].text;
+    EXPECT_TRUE(hasNative(failure(*c, "select * from " + table), 208));
+
+    d = failure(*c, "select * from (select 1 as a)");
+    ASSERT_FALSE(d.empty());
+    EXPECT_EQ(d[0].native, 102);
+    EXPECT_NE(d[0].text.find("Incorrect syntax near ')'."), std::string::npos) << d[0].text;
+
+    EXPECT_FALSE(failure(*c, "select 1 as a into " + copy).empty());
+    EXPECT_TRUE(hasNative(failure(*c, "select * from " + copy), 208));
+    EXPECT_EQ(query(*c, "select 9").rows.at(0).at(0), "9");
+}
+
 // --- statements and errors --------------------------------------------------
 
 TEST(TdsStatements, MissingTableGives208AndTheConnectionStaysUsable) {

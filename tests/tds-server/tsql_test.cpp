@@ -258,6 +258,72 @@ TEST(Rewrite, Bin2CollationsOrderTextsByUtf16CodeUnit) {
     EXPECT_EQ(ordered("select t from T order by t collate Latin1_General_BIN"), pointOrder);
 }
 
+// TOP and OFFSET ... FETCH limit the query they belong to, however deep it
+// stands; the program's own shape puts a query with ORDER BY ... OFFSET 0
+// ROWS inside a derived table.
+TEST(RowLimits, TopAndOffsetLimitTheirOwnQueryAtAnyDepth) {
+    Scratch db;
+    ASSERT_TRUE(
+        db.run("create table N (n int);\ninsert into N values (1), (2), (3), (4), (5), (6);\n"));
+    EXPECT_EQ(db.column("select top 2 n from N order by n desc"), "6;5;");
+    EXPECT_EQ(db.column("select distinct TOP (1 + 1) n % 2 from N order by 1"), "0;1;");
+    EXPECT_EQ(db.column("select * from (select top 2 n from N order by n desc) as [q] order by n"),
+              "5;6;");
+    EXPECT_EQ(db.column("select n from N where n in (select top 2 n from N order by n) order by n"),
+              "1;2;");
+    EXPECT_EQ(db.column("with c as (select top 3 n from N order by n desc) select n from c "
+                        "order by n"),
+              "4;5;6;");
+    EXPECT_EQ(db.column("select n from N order by n OFFSET 4 ROWS"), "5;6;");
+    EXPECT_EQ(db.column("select n from N order by n offset (1) row fetch next (1 + 1) rows only"),
+              "2;3;");
+    EXPECT_EQ(db.column("select * from (select n from N order by n desc offset 0 rows fetch first "
+                        "1 row only) as q"),
+              "6;");
+    EXPECT_EQ(db.column("select [n] from (select n from N order by n offset 0 rows) as [q] where "
+                        "(n > 4) order by [n]"),
+              "5;6;");
+    // Each statement of a batch ends its own limit.
+    EXPECT_EQ(rewrite("select top 1 a from t; select top (2) b from u"),
+              "select  a from t LIMIT 1; select  b from u LIMIT (2)");
+}
+
+TEST(RowLimits, RefusesWhatSqlServerRefusesAndWhatThisServerCannotRun) {
+    auto refusal = [](std::string_view sql) {
+        const std::optional<Refusal> r = rewriteTsql(sql, {"testdb", {}}).refusal;
+        return r ? std::to_string(r->number) + " " + r->text : std::string();
+    };
+    const std::string orderBy =
+        "1033 The ORDER BY clause is invalid in views, inline functions, derived tables, "
+        "subqueries, and common table expressions, unless TOP, OFFSET or FOR XML is also "
+        "specified.";
+    for (const char* sql : {"select * from (select n from N order by n) as q",
+                            "select n from N where exists (select n from N order by n)",
+                            "with c as (select n from N order by n) select * from c",
+                            "create view V as select n from N order by n"})
+        EXPECT_EQ(refusal(sql), orderBy) << sql;
+    EXPECT_EQ(refusal("select * from (select n from N)"), "102 Incorrect syntax near ')'.");
+    EXPECT_EQ(refusal("select * from N a join (select n from N) WHERE 1 = 1"),
+              "102 Incorrect syntax near the keyword 'WHERE'.");
+    EXPECT_EQ(refusal("select top 1 n from N order by n offset 1 rows"),
+              "10741 A TOP can not be used in the same query or sub-query as a OFFSET.");
+    EXPECT_EQ(refusal("select n into Copy from N"),
+              "50000 SELECT ... INTO is not supported by this server.");
+    EXPECT_EQ(refusal("select top 10 percent n from N"),
+              "50000 TOP ... PERCENT is not supported by this server.");
+
+    for (const char* sql :
+         {"select n from N order by n", "select * from (select n from N) q order by n",
+          "select * from N a, (select n from N) as [b]",
+          "select * from (select top 1 n from N order by n) q",
+          "select row_number() over (partition by n order by n) from (select n from N) x",
+          "select string_agg(n, ',') within group (order by n) from N",
+          "insert into N select top 1 n from N order by n",
+          "with c as (select n from N), d (x, y) as (select n, n from N) select * from (select "
+          "c.n, d.y from c join d on c.n = d.x) as [q] order by n"})
+        EXPECT_EQ(refusal(sql), "") << sql;
+}
+
 TEST(Rewrite, RemembersNamesAsWrittenForMessages) {
     Rewritten r =
         rewriteTsql("select * from [dbo].[Missing]; select * from sales.Gone", {"testdb", {}});

@@ -393,6 +393,8 @@ Session::Outcome Session::runSql(const std::string& tsql, bool inProc,
     };
     // SQLite's own reading errors, not a busy or locked database.
     auto compileFailed = [&] { return (sqlite3_errcode(db_) & 0xFF) == SQLITE_ERROR; };
+    if (rw.refusal)
+        return fail(message(rw.refusal->number, rw.refusal->severity, rw.refusal->text), true);
     // Under NOEXEC each statement is read to its end and skipped, as SQL
     // Server compiles but does not run it; only SET NOEXEC OFF takes effect.
     for (size_t pos = skipBlank(sql, 0); pos < sql.size(); pos = skipBlank(sql, pos)) {
@@ -651,8 +653,10 @@ Session::Outcome Session::runStatement(sqlite3_stmt* stmt, const std::string& ve
         failed = true;
         return Outcome::Continue;
     }
-    // Columns: declared SQL Server type, else the first row's storage class.
+    // Columns: declared SQL Server type, else the first row's storage class
+    // (without rows, that of the first row the probe finds).
     std::vector<Column> cols(static_cast<size_t>(columns));
+    std::optional<std::vector<int>> probed;
     for (int i = 0; i < columns; ++i) {
         Column& c = cols[size_t(i)];
         const char* name = sqlite3_column_name(stmt, i);
@@ -660,9 +664,13 @@ Session::Outcome Session::runStatement(sqlite3_stmt* stmt, const std::string& ve
         const char* decl = sqlite3_column_decltype(stmt, i);
         std::optional<ColumnType> type = decl ? parseDeclaredType(decl) : std::nullopt;
         if (!type) {
+            if (rc != SQLITE_ROW && !probed) probed = firstRowTypesUnfiltered(stmt);
+            const int storage = rc == SQLITE_ROW             ? sqlite3_column_type(stmt, i)
+                                : size_t(i) < probed->size() ? (*probed)[size_t(i)]
+                                                             : SQLITE_NULL;
             Storage s = Storage::Null;
-            if (rc == SQLITE_ROW) {
-                switch (sqlite3_column_type(stmt, i)) {
+            {
+                switch (storage) {
                     case SQLITE_INTEGER:
                         s = Storage::Integer;
                         break;
@@ -769,6 +777,24 @@ Session::Outcome Session::runStatement(sqlite3_stmt* stmt, const std::string& ve
     }
     setPending(kDoneCount, 0xC1, rows);
     return Outcome::Continue;
+}
+
+std::vector<int> Session::firstRowTypesUnfiltered(sqlite3_stmt* stmt) {
+    const char* text = sqlite3_sql(stmt);
+    const std::string sql = text ? text : "";
+    const std::optional<size_t> where = matchNoRowsFilter(sql);
+    if (!where) return {};
+    const std::string probe = sql.substr(0, *where) + " LIMIT 1";
+    std::vector<int> types;
+    sqlite3_stmt* first = nullptr;
+    if (sqlite3_prepare_v2(db_, probe.c_str(), -1, &first, nullptr) == SQLITE_OK && first &&
+        sqlite3_column_count(first) == sqlite3_column_count(stmt) &&
+        sqlite3_step(first) == SQLITE_ROW) {
+        for (int i = 0; i < sqlite3_column_count(first); ++i)
+            types.push_back(sqlite3_column_type(first, i));
+    }
+    sqlite3_finalize(first);
+    return types;
 }
 
 void Session::sendDatabaseNames() {

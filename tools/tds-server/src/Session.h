@@ -69,6 +69,11 @@ private:
     // Where the statement at `pos` ends, read but not run; nothing when
     // SQLite cannot read it (sqlite3_errmsg tells why).
     std::optional<size_t> statementEnd(const std::string& sql, size_t pos);
+    // A query that keeps every row out with a closing WHERE 1 = 0 (clients
+    // ask so for a query's columns alone): the storage classes of the first
+    // row it gives without that WHERE, so that its expressions take the types
+    // they take when there are rows. Empty for other statements, or no row.
+    std::vector<int> firstRowTypesUnfiltered(sqlite3_stmt* stmt);
     // The session's connection, with the functions that read the session:
     // CONTEXT_INFO().
     void setConnection(sqlite3* db);

@@ -352,6 +352,10 @@ bool runScript(sqlite3* db, Database& database, std::string_view script, std::st
     }
     Rewritten rewritten =
         rewriteTsql(text, {database.name(), database.schemas(db), database.caseInsensitive()});
+    if (rewritten.refusal) {
+        error = rewritten.refusal->text;
+        return false;
+    }
     const std::string& sql = rewritten.sql;
     for (size_t pos = skipBlank(sql, 0); pos < sql.size(); pos = skipBlank(sql, pos)) {
         std::vector<std::string> words = leadingWords(sql, pos, 3);

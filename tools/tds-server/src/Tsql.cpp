@@ -298,12 +298,16 @@ bool joinsText(const std::vector<Tok>& toks, size_t plus) {
     return false;
 }
 
+// What replaces tokens, by the index of the first: the last token replaced
+// and the new text.
+using Replacements = std::map<size_t, std::pair<size_t, std::string>>;
+
 // CAST(x AS varbinary(n)) and CAST(x AS binary(n)): SQLite would read both
 // types as NUMERIC and turn '12' into 12. They become tds_binary(x, n,
 // padded). Gives, by token index, what replaces the tokens from there up to
 // the one given: the word CAST, and " AS type(n)" with the closing parenthesis.
-std::map<size_t, std::pair<size_t, std::string>> binaryCasts(const std::vector<Tok>& toks) {
-    std::map<size_t, std::pair<size_t, std::string>> out;
+Replacements binaryCasts(const std::vector<Tok>& toks) {
+    Replacements out;
     for (size_t i = 0; i < toks.size(); ++i) {
         if (toks[i].kind != T::Word || !equalsIgnoreCase(toks[i].text, "cast")) continue;
         const size_t open = solidAfter(toks, i);
@@ -344,14 +348,197 @@ std::map<size_t, std::pair<size_t, std::string>> binaryCasts(const std::vector<T
     return out;
 }
 
+// Words that cannot be a derived table's alias: what may follow its closing
+// parenthesis when the alias is missing.
+const std::set<std::string> kNotAnAlias = {
+    "alter",    "and",    "begin",  "commit", "create",    "cross", "declare", "delete", "drop",
+    "else",     "end",    "except", "exec",   "execute",   "for",   "from",    "full",   "group",
+    "having",   "if",     "inner",  "insert", "intersect", "into",  "join",    "left",   "merge",
+    "on",       "option", "or",     "order",  "outer",     "pivot", "print",   "return", "right",
+    "rollback", "select", "set",    "then",   "truncate",  "union", "unpivot", "update", "use",
+    "when",     "where",  "while",  "with"};
+
+// Words after which a comma goes on with a FROM clause's list of tables.
+const std::set<std::string> kFromClauses = {"from", "on"};
+
+// Words that start a clause of a query, for telling which clause a comma is in.
+const std::set<std::string> kClauseWords = {"select", "from",   "where", "group",  "having",
+                                            "order",  "on",     "set",   "values", "insert",
+                                            "update", "delete", "into"};
+
+// SQL Server's row limits in SQLite's words, and what SQL Server refuses
+// around them. TOP n after SELECT [ALL|DISTINCT] leaves, and LIMIT n closes
+// that query (before its closing parenthesis, its ';' or the end of the
+// batch); ORDER BY ... OFFSET n ROWS [FETCH NEXT m ROWS ONLY] becomes
+// LIMIT m OFFSET n (-1: no limit). The replacements join `replaced` (token
+// index -> last token replaced, new text); `tail` is added at the end.
+void rowLimits(const std::vector<Tok>& toks, Replacements& replaced, std::string& tail,
+               std::optional<Refusal>& refusal) {
+    constexpr size_t kNone = size_t(-1);
+    auto word = [&](size_t i, std::string_view w) {
+        return i < toks.size() && toks[i].kind == T::Word && equalsIgnoreCase(toks[i].text, w);
+    };
+    auto refuse = [&](int number, uint8_t severity, std::string text) {
+        if (!refusal) refusal = Refusal{number, severity, std::move(text)};
+    };
+    // The text of tokens a..b, as written.
+    auto span = [&](size_t a, size_t b) {
+        return std::string(toks[a].text.data(),
+                           size_t(toks[b].text.data() + toks[b].text.size() - toks[a].text.data()));
+    };
+    // The first ROW or ROWS at this depth after `from`; toks.size() for none.
+    auto rowsWord = [&](size_t from) {
+        for (size_t k = solidAfter(toks, from); k < toks.size(); k = solidAfter(toks, k)) {
+            if (word(k, "row") || word(k, "rows")) return k;
+            if (isPunct(toks, k, ")") || isPunct(toks, k, ";")) break;
+            if (isPunct(toks, k, "(")) k = closingParen(toks, k);
+        }
+        return toks.size();
+    };
+    auto insertBefore = [&](size_t at, const std::string& text) {
+        if (at >= toks.size()) {
+            tail += text;
+            return;
+        }
+        auto it = replaced.try_emplace(at, at, std::string(toks[at].text)).first;
+        it->second.second.insert(0, text);
+    };
+    // A query in parentheses, or a statement.
+    struct Scope {
+        bool query = false;    // in parentheses and starting with SELECT or WITH, or a view's
+        bool derived = false;  // a table of a FROM clause
+        std::string clause;    // the clause it is in, lower case
+        size_t top = kNone;    // the TOP word
+        std::string count;     // TOP's count
+        bool orderBy = false, offset = false, compound = false, forXml = false;
+    };
+    std::vector<Scope> scopes(1);
+    auto finish = [&](const Scope& s, size_t end) {
+        if (s.orderBy && s.query && s.top == kNone && !s.offset && !s.forXml)
+            refuse(1033, 15,
+                   "The ORDER BY clause is invalid in views, inline functions, derived tables, "
+                   "subqueries, and common table expressions, unless TOP, OFFSET or FOR XML is "
+                   "also specified.");
+        if (s.top == kNone) return;
+        if (s.offset)
+            refuse(10741, 15, "A TOP can not be used in the same query or sub-query as a OFFSET.");
+        else if (s.compound)
+            refuse(50000, 16,
+                   "TOP in one query of a UNION, EXCEPT or INTERSECT is not supported by this "
+                   "server.");
+        else
+            insertBefore(end, " LIMIT " + s.count);
+    };
+    // SQL Server names the token where the alias should have been.
+    auto checkAlias = [&](size_t close) {
+        const size_t next = solidAfter(toks, close);
+        if (next < toks.size() &&
+            (toks[next].kind == T::QuotedId ||
+             (toks[next].kind == T::Word && !kNotAnAlias.count(toLower(toks[next].text)))))
+            return;
+        if (next >= toks.size())
+            refuse(102, 15, "Incorrect syntax near ')'.");
+        else if (toks[next].kind == T::Word)
+            refuse(102, 15,
+                   "Incorrect syntax near the keyword '" + std::string(toks[next].text) + "'.");
+        else
+            refuse(102, 15, "Incorrect syntax near '" + std::string(toks[next].text) + "'.");
+    };
+    for (size_t i = 0; i < toks.size(); ++i) {
+        const Tok& t = toks[i];
+        if (t.kind == T::Blank) continue;
+        if (isPunct(toks, i, "(")) {
+            Scope inner;
+            inner.query = word(solidAfter(toks, i), "select") || word(solidAfter(toks, i), "with");
+            const size_t before = solidBefore(toks, i);
+            inner.derived =
+                inner.query &&
+                (word(before, "from") || word(before, "join") || word(before, "apply") ||
+                 (isPunct(toks, before, ",") && kFromClauses.count(scopes.back().clause)));
+            scopes.push_back(std::move(inner));
+            continue;
+        }
+        if (isPunct(toks, i, ")") && scopes.size() > 1) {
+            const Scope inner = std::move(scopes.back());
+            scopes.pop_back();
+            finish(inner, i);
+            if (inner.derived) checkAlias(i);
+            continue;
+        }
+        if (isPunct(toks, i, ";") && scopes.size() == 1) {
+            finish(scopes[0], i);
+            scopes[0] = Scope{};
+            continue;
+        }
+        if (t.kind != T::Word) continue;
+        Scope& s = scopes.back();
+        const std::string w = toLower(t.text);
+        if (w == "select") {
+            s.clause = w;
+            size_t k = solidAfter(toks, i);
+            if (word(k, "all") || word(k, "distinct")) k = solidAfter(toks, k);
+            if (!word(k, "top")) continue;
+            const size_t first = solidAfter(toks, k);
+            const size_t last = isPunct(toks, first, "(") ? closingParen(toks, first) : first;
+            if (last >= toks.size()) continue;  // SQLite tells what is wrong
+            const size_t after = solidAfter(toks, last);
+            if (word(after, "percent"))
+                refuse(50000, 16, "TOP ... PERCENT is not supported by this server.");
+            if (word(after, "with") && word(solidAfter(toks, after), "ties"))
+                refuse(50000, 16, "TOP ... WITH TIES is not supported by this server.");
+            if (s.top != kNone) s.compound = true;
+            s.top = k;
+            s.count = span(first, last);
+            replaced[k] = {last, ""};
+            i = last;
+        } else if (w == "union" || w == "except" || w == "intersect") {
+            s.compound = true;
+        } else if (w == "order" && word(solidAfter(toks, i), "by")) {
+            s.orderBy = true;
+            s.clause = w;
+        } else if (w == "for" && word(solidAfter(toks, i), "xml")) {
+            s.forXml = true;
+        } else if (w == "offset" && s.orderBy && !s.offset) {
+            const size_t rows = rowsWord(i);
+            if (rows >= toks.size() || solidAfter(toks, i) == rows) continue;
+            std::string limit = "-1";
+            size_t end = rows;
+            const size_t fetch = solidAfter(toks, rows);
+            const size_t next = solidAfter(toks, fetch);
+            if (word(fetch, "fetch") && (word(next, "next") || word(next, "first"))) {
+                const size_t fetchRows = rowsWord(next);
+                if (fetchRows < toks.size() && solidAfter(toks, next) != fetchRows &&
+                    word(solidAfter(toks, fetchRows), "only")) {
+                    limit = span(solidAfter(toks, next), solidBefore(toks, fetchRows));
+                    end = solidAfter(toks, fetchRows);
+                }
+            }
+            replaced[i] = {end, "LIMIT " + limit + " OFFSET " +
+                                    span(solidAfter(toks, i), solidBefore(toks, rows))};
+            s.offset = true;
+            i = end;
+        } else if (w == "into" && s.clause == "select") {
+            refuse(50000, 16, "SELECT ... INTO is not supported by this server.");
+        } else if (w == "view" && scopes.size() == 1 &&
+                   (word(solidBefore(toks, i), "create") || word(solidBefore(toks, i), "alter"))) {
+            s.query = true;  // a view's query takes no ORDER BY of its own either
+        } else if (kClauseWords.count(w)) {
+            s.clause = w;
+        }
+    }
+    finish(scopes[0], toks.size());
+}
+
 }  // namespace
 
 Rewritten rewriteTsql(std::string_view sql, const RewriteContext& context) {
     const std::string collated = withColumnCollations(sql, context.caseInsensitive);
     sql = collated;
     std::vector<Tok> toks = tokenize(sql);
-    const std::map<size_t, std::pair<size_t, std::string>> replaced = binaryCasts(toks);
+    Replacements replaced = binaryCasts(toks);
     Rewritten r;
+    std::string tail;
+    rowLimits(toks, replaced, tail, r.refusal);
     std::string lastWord;   // previous keyword-like word, lower case
     std::string lastWord2;  // the one before it
     auto next = [&](size_t i) {
@@ -509,6 +696,7 @@ Rewritten rewriteTsql(std::string_view sql, const RewriteContext& context) {
         i = j;
         lastWord = "";
     }
+    r.sql += tail;
     return r;
 }
 
@@ -667,6 +855,22 @@ std::optional<IfStatement> matchIf(std::string_view sql, size_t from) {
             return r;
         }
     }
+}
+
+std::optional<size_t> matchNoRowsFilter(std::string_view sql) {
+    std::vector<Tok> toks = tokenize(sql);
+    size_t i = solidBefore(toks, toks.size());
+    if (isPunct(toks, i, ";")) i = solidBefore(toks, i);
+    for (const char* expected : {"0", "=", "1"}) {
+        if (i >= toks.size() || toks[i].text != expected) return std::nullopt;
+        i = solidBefore(toks, i);
+    }
+    if (i >= toks.size() || toks[i].kind != T::Word || !equalsIgnoreCase(toks[i].text, "where"))
+        return std::nullopt;
+    int depth = 0;
+    for (size_t k = 0; k < i; ++k) depth += isPunct(toks, k, "(") - isPunct(toks, k, ")");
+    if (depth != 0) return std::nullopt;
+    return size_t(toks[i].text.data() - sql.data());
 }
 
 std::optional<std::string> storedNameOfObject(std::string_view name,

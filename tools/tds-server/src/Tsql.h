@@ -1,10 +1,12 @@
 // The T-SQL that clients send, turned into SQL that SQLite runs: N'' literals,
 // 0x binary literals, (max) lengths, COLLATE clauses, + joining texts,
-// @@TRANCOUNT, ISNULL(), casts to binary, and schema-qualified names. A table
+// @@TRANCOUNT, ISNULL(), casts to binary, TOP and OFFSET ... FETCH, and
+// schema-qualified names. A table
 // [sales].[Orders] is stored in SQLite as the single name "sales.Orders"; dbo
 // is the default schema and is stored without prefix.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <set>
@@ -38,8 +40,20 @@ struct RewriteContext {
     bool caseInsensitive = false;
 };
 
+// What SQL Server refuses to compile although SQLite would run it (an ORDER
+// BY in a derived table, a derived table without an alias), and what this
+// server cannot run (SELECT INTO, TOP ... PERCENT). SQL Server compiles a
+// batch before it runs any of it, so a refusal stops the whole batch.
+struct Refusal {
+    int number = 0;
+    uint8_t severity = 15;
+    std::string text;
+};
+
 struct Rewritten {
     std::string sql;
+    // The first refusal in the batch, if any; `sql` is then not to be run.
+    std::optional<Refusal> refusal;
     // SQLite's name for a table (lower case) -> the name as the client wrote it,
     // for error messages.
     std::map<std::string, std::string> writtenNames;
@@ -82,6 +96,10 @@ struct IfStatement {
     size_t statementBegin = 0;
 };
 std::optional<IfStatement> matchIf(std::string_view sql, size_t from);
+
+// A statement that ends with WHERE 1 = 0 outside parentheses (a ';' may
+// follow): where that WHERE starts.
+std::optional<size_t> matchNoRowsFilter(std::string_view sql);
 
 // The stored table name an object name names as object_id() reads it
 // ("[sales].[Orders]" -> "sales.Orders", "dbo.T" and "T" -> "T",
