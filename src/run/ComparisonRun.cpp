@@ -143,7 +143,7 @@ QString ComparisonRun::NoRowsText(Side side, const QString& tableName) const {
         return QStringLiteral("No record of %1 meets the condition %2.")
             .arg(tableName, condition(side));
     }
-    return tableName + QStringLiteral(" does not contain any data.");
+    return AtSentenceStart(tableName) + QStringLiteral(" does not contain any data.");
 }
 
 // A condition goes into a query only as one condition of it: checked
@@ -305,7 +305,7 @@ QString RunFailureText(const std::exception_ptr& failure, const SideNames& names
         return broken.message(broken.inFirstTable() ? names.first : names.second);
     } catch (const ReadFailed& failed) {
         return QStringLiteral("%1 could not be read: %2")
-            .arg(failed.side == Side::First ? names.first : names.second,
+            .arg(AtSentenceStart(failed.side == Side::First ? names.first : names.second),
                  app::DescribeFailure(failed.cause));
     } catch (...) {
         return prefix + app::DescribeFailure(std::current_exception());
@@ -343,10 +343,11 @@ FirstRows OpenRun(ComparisonRun& run, const SideTable& first, const SideTable& s
     OpenRun(run, first, second, learnFills, rows,
             [&](OpenStage s, const std::function<void()>& fn) {
                 QString prefix;
-                if (s == OpenStage::WaitFirst)
-                    prefix = names.first + QStringLiteral(" could not be read: ");
+                if (s == OpenStage::WaitFirst) {
+                    prefix = AtSentenceStart(names.first) + QStringLiteral(" could not be read: ");
+                }
                 if (s == OpenStage::WaitSecond) {
-                    prefix = names.second + QStringLiteral(" could not be read: ");
+                    prefix = AtSentenceStart(names.second) + QStringLiteral(" could not be read: ");
                 }
                 stage(fn, prefix);
                 return true;

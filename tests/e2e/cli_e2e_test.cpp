@@ -1461,6 +1461,117 @@ TEST_F(CommandLine, AViewIsComparedWhereverATableIs) {
         << script.err.toStdString();
 }
 
+// A query takes a table's place on either side, and the lines are those of
+// the tables it reads, the side named as the query: by key, by position in
+// its own order, against a table, from a file, and on two databases.
+TEST_F(CommandLine, QueriesAreComparedAsTablesAre) {
+    const QString cols = QStringLiteral("Id int primary key, Name nvarchar(20), Extra int");
+    const QString a = table("QueryA", cols, {"1, N'a', 0", "2, N'b', 0", "3, N'c', 0"});
+    const QString b = table("QueryB", cols, {"1, N'a', 0", "2, N'B', 0", "4, N'd', 0"});
+    const auto select = [](const QString& t, const char* tail = "") {
+        return QStringLiteral("select Id, Name from [%1] %2").arg(t, QLatin1String(tail));
+    };
+    const QStringList key{"--key", "Id"};
+    const Outcome tables = run(QStringList{"compare", a, b, "--ignore", "Extra"} + key);
+    ASSERT_EQ(tables.status, 1) << tables.err.toStdString();
+    const auto named = [&](const QString& first, const QString& second) {
+        return QString(tables.out).replace(a, first).replace(b, second);
+    };
+    const Outcome both =
+        run(QStringList{"compare", "--query", select(a), "--right-query", select(b)} + key);
+    EXPECT_EQ(both.status, 1) << both.err.toStdString();
+    EXPECT_EQ(both.out,
+              named(QStringLiteral("the first query"), QStringLiteral("the second query")));
+    const Outcome mixed = run(
+        QStringList{"compare", a, "--right-query", select(b, "-- all of it"), "--ignore", "Extra"} +
+        key);
+    EXPECT_EQ(mixed.out, named(a, QStringLiteral("the second query")));
+
+    // By position, in the query's own order; a condition would lose it.
+    const Outcome ordered = run({"compare", "--query", select(a, "order by Id desc"),
+                                 "--right-query", select(b, "order by Id desc")});
+    EXPECT_EQ(ordered.out,
+              QStringLiteral("Record 1,Field \"Id\" has changed from \"3\" to \"4\"\n"
+                             "Record 1,Field \"Name\" has changed from \"c\" to \"d\"\n"
+                             "Record 2,Field \"Name\" has changed from \"b\" to \"B\"\n"));
+    EXPECT_EQ(ordered.err, QString());
+    const Outcome unordered = run({"compare", "--query", select(a), b});
+    EXPECT_TRUE(unordered.err.contains(QStringLiteral(
+        "The first query has no ORDER BY: its records are paired by position in the order the "
+        "server chooses")))
+        << unordered.err.toStdString();
+    const Outcome narrowed =
+        run({"compare", "--query", select(a, "order by Id desc"), b, "--where", "Id > 1"});
+    EXPECT_EQ(narrowed.status, 2);
+    EXPECT_TRUE(narrowed.err.contains(QStringLiteral("keeps only when it is run as it is")));
+
+    // From files: named by the file; standard input too.
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("before.sql"));
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(select(a).toUtf8() + "\n;\n");
+    f.close();
+    const QString piped = dir.filePath(QStringLiteral("piped"));
+    QFile p(piped);
+    ASSERT_TRUE(p.open(QIODevice::WriteOnly));
+    p.write(select(b).toUtf8());
+    p.close();
+    const Outcome files = run(
+        QStringList{"compare", "--query-file", file, "--right-query-file", "-"} + key,
+        tdstest::tdsTestPort(), QStringLiteral("secret"),
+        [&](QProcess& process, QString&, QStringList&) { process.setStandardInputFile(piped); });
+    EXPECT_EQ(files.out, named(QStringLiteral("before.sql"), QStringLiteral("the second query")));
+
+    // One query asked of two databases.
+    exec(QStringLiteral("create table [%1] (%2)").arg(a, cols), tdstest::tdsTestPort(), "otherdb");
+    for (const char* row : {"1, N'a', 0", "2, N'B', 0", "4, N'd', 0"}) {
+        exec(QStringLiteral("insert into [%1] values (%2)").arg(a, QLatin1String(row)),
+             tdstest::tdsTestPort(), "otherdb");
+    }
+    const Outcome across =
+        run(QStringList{"compare", "--query", select(a), "--right-database", "otherdb"} + key);
+    EXPECT_EQ(across.status, 1) << across.err.toStdString();
+    EXPECT_EQ(across.out, named(QStringLiteral("the first query on testdb"),
+                                QStringLiteral("the second query on otherdb")));
+}
+
+// Nothing but one select reaches the server: each refusal says why, before
+// any row is read, and leaves every table as it was.
+TEST_F(CommandLine, AQueryThatIsNotASingleSelectIsRefusedAndChangesNothing) {
+    const QString cols = QStringLiteral("Id int primary key, Name nvarchar(20)");
+    const QString a = table("Guarded", cols, {"1, N'a'", "2, N'b'"});
+    const QString copy = table("GuardedCopy", cols, {"1, N'a'", "2, N'b'"});
+    const QString into = q(tdstest::tdsUniqueName("Into"));
+    const std::vector<std::pair<QStringList, QString>> refused{
+        {{"--query", QStringLiteral("select * from [%1]; delete from [%1]").arg(a)},
+         "more than one statement"},
+        {{"--query", QStringLiteral("select * into [%1] from [%2]").arg(into, a)}, "INTO"},
+        {{"--query", QStringLiteral("update [%1] set Name = N'x'").arg(a)}, "UPDATE"},
+        {{"--query", QStringLiteral("select * from [%1] /* */ delete from [%1]").arg(a)}, "DELETE"},
+        {{"--query", QStringLiteral("select 1 as Id) as q; drop table [%1]; select * from (select "
+                                    "1 as Id")
+                         .arg(a)},
+         "never opened"},
+        {{"--query", QStringLiteral("select * from [%1]").arg(a), "--map", "nope=Id", "--key",
+          "Id"},
+         "has no column \"nope\""},
+        {{"--query", QStringLiteral("select * from [%1]").arg(a), "--key", "auto"},
+         "which has no primary key"},
+        {{"--query", QStringLiteral("select * from [%1]").arg(a), "--key", "Id", "--format", "sql"},
+         "No script is written from a query"},
+    };
+    for (const auto& [options, reason] : refused) {
+        const Outcome r = run(QStringList{"compare"} + options + QStringList{copy});
+        EXPECT_EQ(r.status, 2) << options.join(u' ').toStdString();
+        EXPECT_TRUE(r.err.contains(reason)) << r.err.toStdString();
+        EXPECT_EQ(r.out, QString());
+    }
+    const Outcome after = run({"compare", a, copy});
+    EXPECT_EQ(after.status, 0) << after.err.toStdString();
+    EXPECT_TRUE(run({"compare", into, copy}).err.contains(QStringLiteral("There is no table")));
+}
+
 // "Show views" lists the database's views in both lists, and "Next >" on a
 // view shows the lines the command prints.
 TEST_F(CommandLine, ShowViewsListsViewsTheWindowCompares) {
