@@ -4,7 +4,7 @@
 //
 //   comparison_stream_bench [--sizes 100k,1M,10M] [--repeat K] [--catalogue TABLES]
 //                           [--server PATH] [--key auto] [--ignore COLS] [--trim]
-//                           [--script]
+//                           [--script] [--query]
 //
 // For each N it seeds bench_a (N rows) and bench_b (N + 100 rows, 1 % of
 // `amount` changed) inside the server, and at N = 1 000 000 also bench_c
@@ -25,6 +25,10 @@
 // With --ignore (columns separated by commas) and --trim, the comparison of
 // bench_a with bench_b runs with those options, stored for the pair as the
 // options dialog stores them; the floor still reads every column.
+//
+// With --query, the command compares bench_a with bench_b as tables and as
+// two queries that select them whole, K times alternating, by position (or
+// by id with --key auto): a query side must stream as a table does.
 
 #include <malloc.h>
 #include <spawn.h>
@@ -703,11 +707,13 @@ struct CommandRun {
     int status = -1;
 };
 
-CommandRun runCommand(int port, const std::string& second, const std::vector<std::string>& extra) {
-    std::vector<std::string> args = {
-        DORVANTIS_PROGRAM,    "compare", "bench_a", second,       "--server", "127.0.0.1", "--port",
-        std::to_string(port), "--user",  "tester",  "--database", "benchdb",  "--key",     "auto"};
-    args.insert(args.end(), extra.begin(), extra.end());
+CommandRun runCompare(int port, const std::vector<std::string>& sides) {
+    std::vector<std::string> args = {DORVANTIS_PROGRAM, "compare"};
+    args.insert(args.end(), sides.begin(), sides.end());
+    for (const char* a : {"--server", "127.0.0.1", "--user", "tester", "--database", "benchdb"}) {
+        args.emplace_back(a);
+    }
+    args.insert(args.end(), {"--port", std::to_string(port)});
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -739,6 +745,49 @@ CommandRun runCommand(int port, const std::string& second, const std::vector<std
     r.peakMB = peakKB / 1024.0;
     r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return r;
+}
+
+CommandRun runCommand(int port, const std::string& second, const std::vector<std::string>& extra) {
+    std::vector<std::string> args = {"bench_a", second, "--key", "auto"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return runCompare(port, args);
+}
+
+// bench_a with bench_b from the command line, as tables and as queries that
+// select them whole, K times alternating; the text report thrown away.
+void measureQuery(int port, long n, int repeat, bool byKey) {
+    const std::vector<std::string> tail =
+        byKey ? std::vector<std::string>{"--key", "id", "--output", "/dev/null"}
+              : std::vector<std::string>{"--output", "/dev/null"};
+    // By position the queries keep the tables' order, as their ORDER BY says.
+    const std::string order = byKey ? "" : " order by id";
+    std::vector<std::string> tables = {"bench_a", "bench_b"};
+    std::vector<std::string> queries = {"--query", "select * from bench_a" + order, "--right-query",
+                                        "select * from bench_b" + order};
+    tables.insert(tables.end(), tail.begin(), tail.end());
+    queries.insert(queries.end(), tail.begin(), tail.end());
+    std::vector<double> tableWall, queryWall, tablePeak, queryPeak;
+    for (int run = 1; run <= repeat; ++run) {
+        const CommandRun t = runCompare(port, tables);
+        const CommandRun q = runCompare(port, queries);
+        expect(t.status == 1 && q.status == 1,
+               "the command ended with " + std::to_string(t.status) + " and " +
+                   std::to_string(q.status) + ", not 1 (differences)");
+        std::printf(
+            "  run %d command, tables   wall %7.3f s  cpu %7.3f s  peak %6.1f MB\n"
+            "  run %d command, queries  wall %7.3f s  cpu %7.3f s  peak %6.1f MB\n",
+            run, t.wall, t.cpu, t.peakMB, run, q.wall, q.cpu, q.peakMB);
+        std::fflush(stdout);
+        tableWall.push_back(t.wall);
+        queryWall.push_back(q.wall);
+        tablePeak.push_back(t.peakMB);
+        queryPeak.push_back(q.peakMB);
+    }
+    std::printf(
+        "queries of a,b at %s %s (medians): tables %.3f s, peak %.1f MB; queries %.3f s, "
+        "peak %.1f MB; queries / tables %.3f\n",
+        sizeName(n).c_str(), byKey ? "by key" : "by position", median(tableWall), median(tablePeak),
+        median(queryWall), median(queryPeak), median(queryWall) / median(tableWall));
 }
 
 // The script's statements: its lines that start one.
@@ -793,11 +842,12 @@ void measureScript(int port, const std::string& second, long n, int repeat,
 }
 
 void usage() {
-    std::fprintf(stderr,
-                 "usage: comparison_stream_bench [--sizes N,N,...] [--repeat K] [--catalogue "
-                 "TABLES] [--server PATH] [--key auto] [--ignore COLS] [--trim] [--script]\n"
-                 "  sizes take k and M: 100k,1M,10M (the default); --catalogue 0 skips the "
-                 "catalogue\n");
+    std::fprintf(
+        stderr,
+        "usage: comparison_stream_bench [--sizes N,N,...] [--repeat K] [--catalogue "
+        "TABLES] [--server PATH] [--key auto] [--ignore COLS] [--trim] [--script] [--query]\n"
+        "  sizes take k and M: 100k,1M,10M (the default); --catalogue 0 skips the "
+        "catalogue\n");
 }
 
 }  // namespace
@@ -817,6 +867,7 @@ int main(int argc, char** argv) {
     std::string serverBinary = DORVANTIS_TDS_SERVER;
     bool byKey = false;
     bool script = false;
+    bool query = false;
     compare::OptionChoices options;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -850,6 +901,8 @@ int main(int argc, char** argv) {
                 options.trim = true;
             } else if (a == "--script") {
                 script = true;
+            } else if (a == "--query") {
+                query = true;
             } else {
                 usage();
                 return 2;
@@ -1008,6 +1061,7 @@ int main(int argc, char** argv) {
                     cd.shownMemMB, cd.keptMB, cd.gridOpen, cd.gridJumpMax, cd.gridMemMB);
                 printRun("comparison (a, c)", run, cd.usage, extra);
             }
+            if (query) measureQuery(server.port(), n, repeat, byKey);
             if (script) {
                 measureScript(server.port(), "bench_b", n, repeat, config.path().toStdString());
                 if (withDiffering) {
