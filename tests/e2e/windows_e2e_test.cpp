@@ -618,12 +618,13 @@ TEST_F(EndToEnd, TablesOfTwoSchemasWithOneNameAreToldApart) {
 // named in the lines with its database (and server).
 class EndToEndSecondSide : public EndToEnd {
 protected:
-    // A table of the same name on both sides, the second with a changed and an added record.
+    // A table of the same name on both sides, the second with a changed and
+    // an added record, and its second column named otherwise (paired by position).
     QString twinTables(const std::function<void(const QString&)>& onSecondSide) {
         const QString name = q(tdstest::tdsUniqueName("Twin"));
         exec(QStringLiteral("create table %1 (Id int, Note nvarchar(10))").arg(name));
         exec(QStringLiteral("insert into %1 values (1, N'a'), (2, N'b')").arg(name));
-        onSecondSide(QStringLiteral("create table %1 (Id int, Note nvarchar(10))").arg(name));
+        onSecondSide(QStringLiteral("create table %1 (Id int, Remark nvarchar(10))").arg(name));
         onSecondSide(
             QStringLiteral("insert into %1 values (1, N'a'), (2, N'B'), (3, N'c')").arg(name));
         return name;
@@ -639,6 +640,11 @@ protected:
         ASSERT_GT(right, 0);
         f2.firstTables()->Select(left);
         f2.secondTables()->Select(right);
+        // The options pair each column with the second side's own.
+        QTest::mouseClick(f2.optionsButton(), Qt::LeftButton);
+        ASSERT_NE(f2.optionsDialog(), nullptr) << boxes.texts().join(u'|').toStdString();
+        EXPECT_EQ(f2.optionsDialog()->pairedBox(1)->currentText(), QStringLiteral("Remark"));
+        QTest::keyClick(f2.optionsDialog(), Qt::Key_Escape);
         QTest::mouseClick(f2.nextButton(), Qt::LeftButton);
         EXPECT_TRUE(boxes.boxes.empty()) << boxes.texts().join(u'|').toStdString();
         EXPECT_EQ(fieldLines(),
