@@ -38,12 +38,12 @@ shot table-selection-chosen
 click 420 322                        # "Options…": the chosen pair's options
 dialog=$(xdotool search --sync --onlyvisible --name '^Comparison options$' | head -n1)
 dclick() { xdotool mousemove --window "$dialog" "$1" "$2" click 1; sleep 0.5; }
-dclick 407 141                       # leave out the last column, Note
+dclick 497 193                       # leave out the last column, Note
 dclick 18 327                        # "Ignore trailing blanks"
 sleep 1
 import -window "$dialog" "$out/options.png"
 echo "wrote $out/options.png"
-dclick 333 497                       # OK
+dclick 420 497                       # OK
 click 340 293                        # "Next >": compare
 shot results
 click 100 36                         # the first field difference

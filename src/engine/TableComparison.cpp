@@ -252,45 +252,71 @@ TableComparison TableComparison::ByName(const data::ResultTable& firstColumns,
     return Mapped(firstColumns, secondColumns, {}, true);
 }
 
-TableComparison TableComparison::Mapped(const data::ResultTable& firstColumns,
-                                        const data::ResultTable& secondColumns,
-                                        const std::vector<ColumnMapping>& map, bool byName) {
-    TableComparison c;
-    const auto at = [](int k) { return static_cast<std::size_t>(k); };
-    std::vector<int> mappedTo(at(firstColumns.fieldCount()), -1);
-    std::vector<bool> paired(at(secondColumns.fieldCount()), false);
+std::vector<int> PairColumns(const QStringList& firstColumns, const QStringList& secondColumns,
+                             const std::vector<ColumnMapping>& map, bool byName) {
+    const auto at = [](qsizetype k) { return static_cast<std::size_t>(k); };
+    const auto indexOf = [](const QStringList& names, const QString& name) {
+        for (qsizetype k = 0; k < names.size(); ++k) {
+            if (names[k].compare(name, Qt::CaseInsensitive) == 0) return static_cast<int>(k);
+        }
+        return -1;
+    };
+    std::vector<int> pairedWith(at(firstColumns.size()), -1);
+    std::vector<bool> taken(at(secondColumns.size()), false);
     for (const ColumnMapping& m : map) {
-        const int f = firstColumns.indexOf(m.first);  // without case
-        const int g = secondColumns.indexOf(m.second);
+        const int f = indexOf(firstColumns, m.first);
+        const int g = indexOf(secondColumns, m.second);
         if (f < 0 || g < 0) {
             throw OptionProblem(
                 QStringLiteral("The columns cannot be mapped: a table has no column \"%1\".")
                     .arg(f < 0 ? m.first : m.second));
         }
-        mappedTo[at(f)] = g;
-        paired[at(g)] = true;
+        pairedWith[at(f)] = g;
+        taken[at(g)] = true;
     }
     int next = 0;  // by position: the second table's next column the map leaves
+    for (qsizetype f = 0; f < firstColumns.size(); ++f) {
+        int& g = pairedWith[at(f)];
+        if (g >= 0) continue;
+        if (byName) {
+            g = indexOf(secondColumns, firstColumns[f]);
+            if (g >= 0 && taken[at(g)]) g = -1;
+        } else {
+            while (next < secondColumns.size() && taken[at(next)]) ++next;
+            if (next < secondColumns.size()) g = next++;
+        }
+        if (g >= 0) taken[at(g)] = true;
+    }
+    return pairedWith;
+}
+
+TableComparison TableComparison::Mapped(const data::ResultTable& firstColumns,
+                                        const data::ResultTable& secondColumns,
+                                        const std::vector<ColumnMapping>& map, bool byName) {
+    const auto namesOf = [](const data::ResultTable& table) {
+        QStringList names;
+        for (int k = 0; k < table.fieldCount(); ++k) names << table.column(k).name();
+        return names;
+    };
+    const std::vector<int> pairedWith =
+        PairColumns(namesOf(firstColumns), namesOf(secondColumns), map, byName);
+    TableComparison c;
+    std::vector<bool> paired(static_cast<std::size_t>(secondColumns.fieldCount()), false);
     for (int f = 0; f < firstColumns.fieldCount(); ++f) {
         const QString& name = firstColumns.column(f).name();
-        int g = mappedTo[at(f)];
-        if (g < 0 && byName) {
-            g = secondColumns.indexOf(name);
-            if (g >= 0 && paired[at(g)]) g = -1;
-        } else if (g < 0) {
-            while (next < secondColumns.fieldCount() && paired[at(next)]) ++next;
-            if (next < secondColumns.fieldCount()) g = next++;
-        }
+        const int g = pairedWith[static_cast<std::size_t>(f)];
         if (g < 0) {
             c.onlyInFirst_.push_back(name);
             continue;
         }
-        paired[at(g)] = true;
+        paired[static_cast<std::size_t>(g)] = true;
         c.names_.push_back(name);
         c.pairs_.push_back({f, g, static_cast<int>(c.names_.size()) - 1});
     }
     for (int g = 0; g < secondColumns.fieldCount(); ++g) {
-        if (!paired[at(g)]) c.onlyInSecond_.push_back(secondColumns.column(g).name());
+        if (!paired[static_cast<std::size_t>(g)]) {
+            c.onlyInSecond_.push_back(secondColumns.column(g).name());
+        }
     }
     return c;
 }

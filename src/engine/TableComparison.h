@@ -46,6 +46,13 @@ struct FieldPairing {
     QString name;
 };
 
+// The second table's column (its index, -1: none) each of the first table's
+// columns pairs with: the map's pairs, the others by name without case
+// (byName) or in order among the columns the map leaves. Throws
+// OptionProblem for a mapped name a table does not have.
+std::vector<int> PairColumns(const QStringList& firstColumns, const QStringList& secondColumns,
+                             const std::vector<ColumnMapping>& map, bool byName);
+
 class TableComparison {
 public:
     // Fields by position: 0 to lastField of both tables, named by the first

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -12,17 +13,27 @@
 namespace windows {
 
 // The options of one comparison of two tables: the first table's columns to
-// leave out (and, when records are paired by key, the key's), the rows of
-// each table, what counts as equal, and when to stop. OK checks them and
-// keeps the dialog open with the problem said when one is wrong; Esc cancels.
+// leave out (and, when records are paired by key, the key's), the second
+// table's column each is paired with, the rows of each table, what counts as
+// equal, and when to stop. OK checks them and keeps the dialog open with the
+// problem said when one is wrong; Esc cancels.
 class ComparisonOptionsDialog : public QDialog {
     Q_OBJECT
 
 public:
-    // columns: the first table's, in its order; keyed: whether records are
-    // paired by key (else the key's column stays hidden, its ticks kept).
-    ComparisonOptionsDialog(const TablePair& pair, const QStringList& columns, bool keyed,
-                            const OptionChoices& options, QWidget* parent = nullptr);
+    // Both tables' columns, each in its table's order.
+    struct TableColumns {
+        QStringList first;
+        QStringList second;
+    };
+    // How the run pairs what the map leaves.
+    struct Pairing {
+        bool recordsByKey = false;  // else the key's column stays hidden, its ticks kept
+        bool fieldsByName = false;  // else by position
+    };
+    ComparisonOptionsDialog(const TablePair& pair, const TableColumns& columns,
+                            const Pairing& pairing, const OptionChoices& options,
+                            QWidget* parent = nullptr);
 
     // The choices as they stand; after OK, as accepted.
     OptionChoices options() const;
@@ -33,6 +44,9 @@ public:
 
     // The controls by role, for whoever must name them from outside.
     QTreeWidget* columnList() const { return columns_; }
+    // The second table's column a row of the list is paired with: an item
+    // per column of the second table (its name as data), "(none)" first.
+    QComboBox* pairedBox(int row) const;
     QLineEdit* firstWhereEdit() const { return firstWhere_; }
     QCheckBox* sameWhereBox() const { return sameWhere_; }
     QLineEdit* secondWhereEdit() const { return secondWhere_; }
@@ -46,20 +60,40 @@ public:
     QPushButton* cancelButton() const { return cancel_; }
 
     // The columns of the list.
-    enum Column { NameColumn = 0, LeaveOutColumn = 1, KeyColumn = 2 };
+    enum Column { NameColumn = 0, LeaveOutColumn = 1, KeyColumn = 2, PairedColumn = 3 };
 
 private:
     struct Problem {
         QString text;
         QWidget* where = nullptr;  // the control to put right
     };
+    // The columns the run reads (those not left out), by name.
+    struct Kept {
+        QStringList first;
+        QStringList second;
+        std::vector<int> rowOf;  // each of first's row in the list
+    };
     Problem check() const;
-    void makeColumnList(const QStringList& columns, const OptionChoices& options);
+    void makeColumnList(const TableColumns& columns, const OptionChoices& options);
+    void addPairedBox(QTreeWidgetItem* item, int row);
+    Kept kept() const;
+    // The second table's column each row is paired with under this map
+    // (empty: none), as the run would pair them.
+    std::vector<QString> pairedUnder(const Kept& kept,
+                                     const std::vector<compare::ColumnMapping>& map) const;
+    // The map without the pairs the run would make anyway.
+    std::vector<compare::ColumnMapping> mapBeyondDefault() const;
+    void pick(int row);
+    void showPairing();
     void makeChoices(const OptionChoices& options);
     void layOut(const TablePair& pair);
     QStringList ticked(Column column) const;
 
     bool keyed_;
+    bool byName_;
+    QStringList secondColumns_;
+    std::vector<compare::ColumnMapping> map_;  // as picked, the stored pairs first
+    bool showing_ = false;                     // the boxes are being set, not picked
     QStringList hiddenKey_;  // the stored key, kept while records are paired by position
     QTreeWidget* columns_;
     QLineEdit* firstWhere_;

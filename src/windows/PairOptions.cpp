@@ -28,6 +28,29 @@ QStringList namesOf(const QJsonValue& value) {
     return out;
 }
 
+// The map as {"first": ..., "second": ...} objects: a name may hold "=".
+QJsonArray mapArray(const std::vector<compare::ColumnMapping>& map) {
+    QJsonArray a;
+    for (const compare::ColumnMapping& m : map) {
+        a.append(
+            QJsonObject{{QStringLiteral("first"), m.first}, {QStringLiteral("second"), m.second}});
+    }
+    return a;
+}
+
+// Every entry kept, one edited into nonsense too (its names then empty or
+// unknown), for the run to refuse: a pairing dropped unseen would compare
+// other columns than the user chose.
+std::vector<compare::ColumnMapping> mapOf(const QJsonValue& value) {
+    std::vector<compare::ColumnMapping> map;
+    for (const QJsonValue& v : value.toArray()) {
+        const QJsonObject m = v.toObject();
+        map.push_back(
+            {m[QStringLiteral("first")].toString(), m[QStringLiteral("second")].toString()});
+    }
+    return map;
+}
+
 QJsonObject toJson(const TablePair& pair, const OptionChoices& o) {
     QJsonObject j;
     j[QStringLiteral("first")] = pair.first;
@@ -42,6 +65,7 @@ QJsonObject toJson(const TablePair& pair, const OptionChoices& o) {
     j[QStringLiteral("tolerance")] = o.tolerance;
     // As text: a JSON number is a double, which would round a large limit.
     j[QStringLiteral("limit")] = o.limit.isEmpty() ? QStringLiteral("0") : o.limit;
+    if (!o.map.empty()) j[QStringLiteral("map")] = mapArray(o.map);
     return j;
 }
 
@@ -60,6 +84,7 @@ OptionChoices fromJson(const QJsonObject& j) {
     o.tolerance = j[QStringLiteral("tolerance")].toString();
     o.limit = j[QStringLiteral("limit")].toString();
     if (o.limit == u'0') o.limit.clear();
+    o.map = mapOf(j[QStringLiteral("map")]);
     return o;
 }
 

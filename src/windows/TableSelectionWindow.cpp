@@ -28,6 +28,17 @@ const QString kThisDatabase = QStringLiteral("This database");
 const QString kAnotherServer = QStringLiteral("Another server");
 const QString kDatabasePrefix = QStringLiteral("Database:");
 
+// A table's column names, asked of its server without reading a row.
+QStringList ColumnNames(data::Connection& connection, const QString& connectionString,
+                        const catalogue::TableName& table) {
+    connection.Open(connectionString);
+    const data::ResultTable shape = compare::DescribeTable(connection, table, {}).columns;
+    connection.Close();
+    QStringList names;
+    for (int k = 0; k < shape.fieldCount(); ++k) names << shape.column(k).name();
+    return names;
+}
+
 }  // namespace
 
 void OnDemandComboBox::showPopup() {
@@ -295,59 +306,65 @@ OptionChoices TableSelectionWindow::ChosenPairOptions() const {
     return set != pairOptions_.end() ? set->second : StoredPairOptions(pair);
 }
 
-// The options belong to the chosen pair; the first table's columns are asked
-// for now (no rows: cheap whatever its size), while the windows paint. Esc
-// gives up at once, even on a connect that cannot be interrupted: the
-// question is then left to end alone.
+// The options belong to the chosen pair; both tables' columns are asked for
+// now (no rows: cheap whatever their size), each on its side's connection,
+// while the windows paint. Esc gives up at once, even on a connect that
+// cannot be interrupted: the question is then left to end alone.
 void TableSelectionWindow::Options_Click() {
     if (ListView1->Count() == 0 || ListView2->Count() == 0) {
         registry().boxes().show(QStringLiteral("Please select a table from each."));
         return;
     }
     const TablePair pair = ChosenPair();
-    const catalogue::TableName first = ListView1->SelectedTable();
-    const QString connectionString =
-        connection::BuildConnectionString(registry().loginWindow().CurrentLoginDetails());
+    const struct {
+        connection::LoginDetails login;
+        catalogue::TableName table;
+        QString listed;
+    } sides[] = {
+        {registry().loginWindow().CurrentLoginDetails(), ListView1->SelectedTable(), pair.first},
+        {SecondSideLogin(), ListView2->SelectedTable(), pair.second},
+    };
     constexpr int kDescribeTimeoutSeconds = 30;
-    std::optional<QStringList> columns;
+    std::optional<QStringList> columns[2];
     QString failure;
+    QString unread;  // the table whose columns could not be read
     bool givenUp = false;
     {
-        std::shared_ptr<data::Connection> connection;
+        std::shared_ptr<data::Connection> connection;  // the one being asked
         const InputGuard ignoreInput([&] {
             givenUp = true;
             if (connection) connection->Cancel();
         });
         SetMousePointer(kPointerBusy);
-        try {
-            connection = registry().data().CreateConnection();
-            connection->CommandTimeout = kDescribeTimeoutSeconds;
-            columns = WhilePaintingUnlessGivenUp(
-                [connection, connectionString, first] {
-                    connection->Open(connectionString);
-                    const data::ResultTable shape =
-                        compare::DescribeTable(*connection, first, {}).columns;
-                    connection->Close();
-                    QStringList names;
-                    for (int k = 0; k < shape.fieldCount(); ++k) names << shape.column(k).name();
-                    return names;
-                },
-                [&] { return givenUp; });
-        } catch (const data::DataError& e) {
-            failure = e.description();
-        } catch (const std::exception& e) {
-            failure = QString::fromUtf8(e.what());
+        for (std::size_t k = 0; k < std::size(sides) && !givenUp && failure.isEmpty(); ++k) {
+            const QString connectionString = connection::BuildConnectionString(sides[k].login);
+            const catalogue::TableName table = sides[k].table;
+            try {
+                connection = registry().data().CreateConnection();
+                connection->CommandTimeout = kDescribeTimeoutSeconds;
+                columns[k] = WhilePaintingUnlessGivenUp(
+                    [connection, connectionString, table] {
+                        return ColumnNames(*connection, connectionString, table);
+                    },
+                    [&] { return givenUp; });
+            } catch (const data::DataError& e) {
+                failure = e.description();
+            } catch (const std::exception& e) {
+                failure = QString::fromUtf8(e.what());
+            }
+            if (!failure.isEmpty()) unread = sides[k].listed;
         }
         SetMousePointer(kPointerNormal);
     }
     if (givenUp) return;
     if (!failure.isEmpty()) {
         registry().boxes().show(
-            QStringLiteral("The columns of %1 could not be read:\r\r%2").arg(pair.first, failure),
+            QStringLiteral("The columns of %1 could not be read:\r\r%2").arg(unread, failure),
             QString(), ui::Buttons::Ok, ui::Icon::Exclamation);
         return;
     }
-    auto* dialog = new ComparisonOptionsDialog(pair, *columns, PairByKey->isChecked(),
+    auto* dialog = new ComparisonOptionsDialog(pair, {*columns[0], *columns[1]},
+                                               {PairByKey->isChecked(), PairByName->isChecked()},
                                                ChosenPairOptions(), this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setWindowIcon(ProgramIcon());

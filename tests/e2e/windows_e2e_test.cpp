@@ -436,6 +436,42 @@ TEST_F(EndToEnd, OptionsFromTheDialogShapeTheRun) {
         << f3.summaryLabel()->text().toStdString();
 }
 
+// Columns paired in the dialog whatever their names: the run pairs them, by
+// key too, and lists a difference under the first table's name.
+TEST_F(EndToEnd, ColumnsPairedInTheDialogArePairedByTheRun) {
+    const QString a =
+        table("MapA", QStringLiteral("Id int primary key, Name nvarchar(20), Price decimal(10,2)"),
+              {"1, N'Anna', 10", "2, N'Bert', 20"});
+    const QString b = table(
+        "MapB", QStringLiteral("Nr int primary key, Cost decimal(10,2), FullName nvarchar(20)"),
+        {"2, 25, N'Bert'", "1, 10, N'Anna'"});
+    login();
+    windows::TableSelectionWindow& f2 = registry().tableSelectionWindow();
+    f2.pairFieldsByNameBox()->setChecked(true);
+    f2.pairRecordsByKeyBox()->setChecked(true);
+    f2.firstTables()->Select(indexOf(*f2.firstTables(), a));
+    f2.secondTables()->Select(indexOf(*f2.secondTables(), b));
+    QTest::mouseClick(f2.optionsButton(), Qt::LeftButton);
+    windows::ComparisonOptionsDialog* d = f2.optionsDialog();
+    ASSERT_NE(d, nullptr) << boxes.texts().join(u'|').toStdString();
+    const QStringList picks{"Nr", "FullName", "Cost"};
+    for (int row = 0; row < picks.size(); ++row) {
+        QComboBox* box = d->pairedBox(row);
+        ASSERT_EQ(box->currentText(), QStringLiteral("(none)"));
+        box->setCurrentIndex(box->findText(picks[row]));
+    }
+    QTest::mouseClick(d->okButton(), Qt::LeftButton);
+    ASSERT_FALSE(f2.optionsDialog() && f2.optionsDialog()->isVisible());
+
+    QTest::mouseClick(f2.nextButton(), Qt::LeftButton);
+    EXPECT_TRUE(boxes.boxes.empty()) << boxes.texts().join(u'|').toStdString();
+    EXPECT_EQ(fieldLines(),
+              QStringList{"Record Id=2,Field \"Price\" has changed from \"20\" to \"25\""});
+    EXPECT_TRUE(recordLines().isEmpty());
+    EXPECT_EQ(registry().resultsWindow().noticeLabel()->text(),
+              QStringLiteral("Options were on: columns mapped: Id=Nr, Name=FullName, Price=Cost."));
+}
+
 // The records side by side over real typed tables paired by key: Enter on
 // a line opens them at that line's record and field; the key is pinned, a
 // left-out column is not shown, a cell within the tolerance is not shaded;
@@ -582,12 +618,13 @@ TEST_F(EndToEnd, TablesOfTwoSchemasWithOneNameAreToldApart) {
 // named in the lines with its database (and server).
 class EndToEndSecondSide : public EndToEnd {
 protected:
-    // A table of the same name on both sides, the second with a changed and an added record.
+    // A table of the same name on both sides, the second with a changed and
+    // an added record, and its second column named otherwise (paired by position).
     QString twinTables(const std::function<void(const QString&)>& onSecondSide) {
         const QString name = q(tdstest::tdsUniqueName("Twin"));
         exec(QStringLiteral("create table %1 (Id int, Note nvarchar(10))").arg(name));
         exec(QStringLiteral("insert into %1 values (1, N'a'), (2, N'b')").arg(name));
-        onSecondSide(QStringLiteral("create table %1 (Id int, Note nvarchar(10))").arg(name));
+        onSecondSide(QStringLiteral("create table %1 (Id int, Remark nvarchar(10))").arg(name));
         onSecondSide(
             QStringLiteral("insert into %1 values (1, N'a'), (2, N'B'), (3, N'c')").arg(name));
         return name;
@@ -603,6 +640,11 @@ protected:
         ASSERT_GT(right, 0);
         f2.firstTables()->Select(left);
         f2.secondTables()->Select(right);
+        // The options pair each column with the second side's own.
+        QTest::mouseClick(f2.optionsButton(), Qt::LeftButton);
+        ASSERT_NE(f2.optionsDialog(), nullptr) << boxes.texts().join(u'|').toStdString();
+        EXPECT_EQ(f2.optionsDialog()->pairedBox(1)->currentText(), QStringLiteral("Remark"));
+        QTest::keyClick(f2.optionsDialog(), Qt::Key_Escape);
         QTest::mouseClick(f2.nextButton(), Qt::LeftButton);
         EXPECT_TRUE(boxes.boxes.empty()) << boxes.texts().join(u'|').toStdString();
         EXPECT_EQ(fieldLines(),

@@ -4,11 +4,13 @@
 
 #include <QElapsedTimer>
 #include <QPointer>
+#include <QStandardItemModel>
 #include <QTest>
 #include <QTimer>
 
 #include "ComparisonOptionsDialog.h"
 #include "Pointer.h"
+#include "Settings.h"
 #include "TableQuery.h"
 #include "Tables.h"
 #include "WindowFixture.h"
@@ -31,8 +33,11 @@ protected:
             TextTable({"Id", kOddColumn, kGroesse, "Stamp"}, {{"1", "a ", "x", "t1"}});
         const data::ResultTable b =
             TextTable({"Id", kOddColumn, kGroesse, "Stamp"}, {{"1", "a", "x", "t2"}});
+        // Two columns named otherwise.
+        const data::ResultTable d =
+            TextTable({"Id", "Remark", "Size", "Stamp"}, {{"1", "a ", "x", "t1"}});
         std::vector<std::pair<QString, QString>> rows;
-        for (const auto& [name, table] : {std::pair{"A", &a}, {"B", &b}, {"C", &b}}) {
+        for (const auto& [name, table] : {std::pair{"A", &a}, {"B", &b}, {"C", &b}, {"D", &d}}) {
             data.addTable(QString::fromLatin1(name), *table);
             rows.emplace_back(QString::fromLatin1(name), QStringLiteral("TABLE"));
         }
@@ -50,6 +55,18 @@ protected:
         f2().secondTables()->Select(right);
         QTest::mouseClick(f2().optionsButton(), Qt::LeftButton);
         return f2().optionsDialog();
+    }
+
+    // What each row of the list is paired with, as shown.
+    static QStringList paired(const ComparisonOptionsDialog& d) {
+        QStringList out;
+        for (int i = 0; i < d.columnList()->topLevelItemCount(); ++i) {
+            out << d.pairedBox(i)->currentText();
+        }
+        return out;
+    }
+    static void pick(ComparisonOptionsDialog& d, int row, const QString& second) {
+        d.pairedBox(row)->setCurrentIndex(d.pairedBox(row)->findText(second));
     }
 
     static QTreeWidgetItem* columnItem(ComparisonOptionsDialog& d, const QString& name) {
@@ -145,6 +162,64 @@ TEST_F(ComparisonOptions, AreKeptPerPairAndHandedToTheRun) {
     EXPECT_TRUE(boxes.boxes.empty()) << boxes.texts().join(u'|').toStdString();
 }
 
+// Each column shows its partner as the run would pair it, by position or by
+// name; a column picked otherwise becomes a pair of the map (only then), the
+// others moving as the run would move them; a column mapped twice or mapped
+// and left out is refused; the map is kept for the pair and comes back.
+TEST_F(ComparisonOptions, ColumnsArePairedAsPicked) {
+    const QString none = QStringLiteral("(none)");
+    QPointer<ComparisonOptionsDialog> d = openOptions(1, 4);
+    ASSERT_TRUE(d);
+    EXPECT_EQ(paired(*d), (QStringList{"Id", "Remark", "Size", "Stamp"}));
+    pick(*d, 1, QStringLiteral("Size"));
+    EXPECT_EQ(paired(*d), (QStringList{"Id", "Size", "Remark", "Stamp"}));
+    EXPECT_EQ(d->options().map, (std::vector<compare::ColumnMapping>{{kOddColumn, "Size"}}));
+    pick(*d, 1, QStringLiteral("Remark"));
+    EXPECT_TRUE(d->options().map.empty());
+    QTest::keyClick(d, Qt::Key_Escape);
+
+    f2().pairFieldsByNameBox()->setChecked(true);
+    d = openOptions(1, 4);
+    ASSERT_TRUE(d);
+    EXPECT_EQ(paired(*d), (QStringList{"Id", none, none, "Stamp"}));
+    // "(none)" only where nothing pairs: no pair of the map says "nothing".
+    const auto noneEnabled = [&](int row) {
+        return static_cast<QStandardItemModel*>(d->pairedBox(row)->model())->item(0)->isEnabled();
+    };
+    EXPECT_FALSE(noneEnabled(0));
+    EXPECT_TRUE(noneEnabled(1));
+    pick(*d, 1, QStringLiteral("Remark"));
+    pick(*d, 2, QStringLiteral("Size"));
+    // Id takes Stamp's partner, which is left with none; Stamp then picked
+    // too is mapped twice.
+    pick(*d, 0, QStringLiteral("Stamp"));
+    EXPECT_EQ(paired(*d), (QStringList{"Stamp", "Remark", "Size", none}));
+    pick(*d, 3, QStringLiteral("Stamp"));
+    QTest::mouseClick(d->okButton(), Qt::LeftButton);
+    ASSERT_TRUE(d && d->isVisible());
+    EXPECT_EQ(d->problemLabel()->text(),
+              QStringLiteral("The second table's column \"Stamp\" is mapped twice."));
+    EXPECT_EQ(d->focusWidget(), d->columnList());
+    pick(*d, 0, QStringLiteral("Id"));
+    columnItem(*d, kGroesse)->setCheckState(ComparisonOptionsDialog::LeaveOutColumn, Qt::Checked);
+    QTest::mouseClick(d->okButton(), Qt::LeftButton);
+    ASSERT_TRUE(d && d->isVisible());
+    EXPECT_TRUE(d->problemLabel()->text().contains(QStringLiteral("cannot be left out")));
+    columnItem(*d, kGroesse)->setCheckState(ComparisonOptionsDialog::LeaveOutColumn, Qt::Unchecked);
+    const std::vector<compare::ColumnMapping> map{{kOddColumn, "Remark"}, {kGroesse, "Size"}};
+    EXPECT_EQ(d->options().map, map);
+    QTest::mouseClick(d->okButton(), Qt::LeftButton);
+    EXPECT_FALSE(d && d->isVisible());
+    EXPECT_EQ(windows::StoredPairOptions({"A", "D"}).map, map);
+
+    d = openOptions(1, 4);
+    ASSERT_TRUE(d);
+    EXPECT_EQ(paired(*d), (QStringList{"Id", "Remark", "Size", "Stamp"}));
+    EXPECT_EQ(d->options().map, map);
+    QTest::keyClick(d, Qt::Key_Escape);
+    EXPECT_TRUE(boxes.boxes.empty()) << boxes.texts().join(u'|').toStdString();
+}
+
 // OK refuses what cannot be used and says why in the dialog, which stays
 // open; nothing is stored until OK succeeds, and Esc keeps nothing.
 TEST_F(ComparisonOptions, OkRefusesWhatCannotBeUsed) {
@@ -193,17 +268,26 @@ TEST_F(ComparisonOptions, OkRefusesWhatCannotBeUsed) {
 // refused with a word when the run starts, never dropped: a tolerance that
 // vanished would turn a loosened comparison into a strict one unseen.
 TEST_F(ComparisonOptions, AStoredChoiceThatCannotBeHadIsRefusedWhenTheRunStarts) {
+    // A pair of the map edited by hand into one naming no column: kept, not dropped.
+    connection::SettingsStore().write(
+        connection::kPairOptionsSetting,
+        QStringLiteral(R"([{"first":"A","second":"C","map":[{"first":"Id"}]}])"));
     compare::OptionChoices edited;
     edited.tolerance = QStringLiteral("abc");
     ASSERT_TRUE(windows::StorePairOptions({"A", "B"}, edited));
-    f2().firstTables()->Select(1);
-    f2().secondTables()->Select(2);
-    QTest::mouseClick(f2().nextButton(), Qt::LeftButton);
-    ASSERT_EQ(boxes.boxes.size(), 1u);
-    EXPECT_TRUE(boxes.boxes[0].text.contains(QStringLiteral("cannot be used: \"abc\"")))
-        << boxes.boxes[0].text.toStdString();
-    windows::ResultsWindow* f3 = registry().existingResultsWindow();
-    EXPECT_FALSE(f3 && f3->isVisible());
+    EXPECT_EQ(windows::StoredPairOptions({"A", "C"}).map,
+              (std::vector<compare::ColumnMapping>{{"Id", ""}}));
+    for (const auto& [second, said] : {std::pair{2, QStringLiteral("cannot be used: \"abc\"")},
+                                       {3, QStringLiteral("C has no column \"\"")}}) {
+        boxes.boxes.clear();
+        f2().firstTables()->Select(1);
+        f2().secondTables()->Select(second);
+        QTest::mouseClick(f2().nextButton(), Qt::LeftButton);
+        ASSERT_EQ(boxes.boxes.size(), 1u);
+        EXPECT_TRUE(boxes.boxes[0].text.contains(said)) << boxes.boxes[0].text.toStdString();
+        windows::ResultsWindow* f3 = registry().existingResultsWindow();
+        EXPECT_FALSE(f3 && f3->isVisible());
+    }
 }
 
 // The dialog needs a chosen pair and the first table's columns: without a
@@ -219,6 +303,16 @@ TEST_F(ComparisonOptions, OpenOnlyWithAPairAndItsColumns) {
     EXPECT_TRUE(
         boxes.boxes[0].text.startsWith(QStringLiteral("The columns of A could not be read")));
     EXPECT_TRUE(boxes.boxes[0].text.contains(QStringLiteral("Invalid object name 'A'.")));
+    EXPECT_EQ(f2().MousePointer(), windows::kPointerNormal);
+    boxes.boxes.clear();
+    // The second table's too, on its own side's connection.
+    data.failOn(data::Operation::Query, QStringLiteral("[FreeTDS][SQL Server]Timeout expired"), 1,
+                compare::SelectAllFrom({QStringLiteral("dbo"), QStringLiteral("B")}) +
+                    QStringLiteral(" where 1 = 0"));
+    EXPECT_EQ(openOptions(1, 2), nullptr);
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_TRUE(boxes.boxes[0].text.startsWith(
+        QStringLiteral("The columns of B could not be read:\r\r[FreeTDS][SQL Server]Timeout")));
     EXPECT_EQ(f2().MousePointer(), windows::kPointerNormal);
     boxes.boxes.clear();
 
