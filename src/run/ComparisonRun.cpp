@@ -181,7 +181,17 @@ void ComparisonRun::PlanQueries(const catalogue::TableName& first,
                                               second, {options_.key.automatic, false},
                                               {false, learnFills_}, [this] { waiting(); });
     secondFills_ = shapes.second.fills;
-    QueryPlan plan = PlanQueryText(options_, first, second, &shapes);
+    QueryPlan plan;
+    try {
+        plan = PlanQueryText(options_, first, second, &shapes);
+    } catch (const NoPrimaryKey&) {
+        // A view never has one: what would pair its records is the user's to say.
+        if (!first.view) throw;
+        throw NoPrimaryKey(QStringLiteral("The records cannot be paired by key: %1 is a view, "
+                                          "which has no primary key. Tick its key's columns "
+                                          "under \"Options\u2026\".")
+                               .arg(AtSentenceStart(first.listed())));
+    }
     queries_ = plan.queries;
     key_ = std::move(plan.key);
 }
