@@ -25,6 +25,7 @@ QueryDialog::QueryDialog(compare::Side side, const QueryChoice& query, QWidget* 
     // Columns of SQL line up as their writer laid them out.
     QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     fixed.setPointSizeF(10);
+    fixed.setBold(false);
     sql_->setFont(fixed);
     sql_->setLineWrapMode(QPlainTextEdit::NoWrap);
     sql_->setTabChangesFocus(true);

@@ -63,6 +63,7 @@ void QuerySources::Edit(Side side) {
 }
 
 void QuerySources::finished(Side side, const QueryDialog& dialog, int result) {
+    dialog_ = nullptr;  // it goes when control is back in the event loop
     Source& s = source(side);
     if (result == QDialog::Accepted) {
         s.query = dialog.query();

@@ -82,7 +82,9 @@ void TableListView::SetQuery(const catalogue::TableName& query, bool choose) {
     item->setData(0, kNameRole, query.name);
     item->setData(0, kQueryRole, query.query);
     item->setToolTip(0, query.query.trimmed());
-    if (choose || currentItem() == nullptr) setCurrentItem(item);
+    // Not chosen, it leaves the choice to the tables (a fill to come gives
+    // it to the first table).
+    if (choose) setCurrentItem(item);
 }
 
 void TableListView::RemoveQuery() {
