@@ -80,6 +80,28 @@ echo "wrote $out/second-login.png"
 kill "$program_pid"
 wait "$program_pid" 2>/dev/null || true
 
+# The query editor of the first list, filled in (not accepted: nothing is stored).
+"$build/bin/dorvantis" &
+program_pid=$!
+click 50 223                         # "Query…" under the first list
+editor=$(xdotool search --sync --onlyvisible --name '^Query in place of the first table$' | head -n1)
+xdotool type --delay 20 'select OrderID, CustomerID, Amount, Status'
+xdotool key Return
+xdotool type --delay 20 'from Orders'
+xdotool key Return
+xdotool type --delay 20 "where Status <> N'Cancelled'"
+xdotool key Return
+xdotool type --delay 20 'order by OrderID'
+xdotool key Tab
+xdotool type --delay 20 'OrderID'
+xdotool key Tab
+xdotool type --delay 20 'orders not cancelled'
+sleep 1
+import -window "$editor" "$out/query.png"
+echo "wrote $out/query.png"
+kill "$program_pid"
+wait "$program_pid" 2>/dev/null || true
+
 # The help picture: the login window filled in for a local login.
 export XDG_CONFIG_HOME="$work/local-config"
 mkdir -p "$XDG_CONFIG_HOME/Veltrane"

@@ -90,12 +90,7 @@ Sides FindTables(data::DataAccess& data, const connection::LoginDetails& leftLog
     Sides sides{{leftLogin, table(left, leftCatalogue, leftLogin)},
                 {rightLogin, table(right, rightCatalogue, rightLogin)},
                 {}};
-    if (left.isQuery() && right.isQuery() && left.query.query == right.query.query &&
-        compare::SameDatabase(leftLogin, rightLogin)) {
-        fail(
-            QStringLiteral("Both sides run the same query on the same database: there is "
-                           "nothing to compare."));
-    }
+    if (compare::SameQuery(sides.first, sides.second)) fail(compare::SameQueryText());
     if (compare::SameTable(sides.first, sides.second)) {
         fail(QStringLiteral("Please select 2 different tables to compare."));
     }
@@ -109,9 +104,7 @@ void RefuseScriptFromQuery(const SideSources& sources, const SharedRequest& requ
     if (request.format) return;
     for (const SideSource* side : {&sources.first, &sources.second}) {
         if (!side->isQuery()) continue;
-        fail(QStringLiteral("No script is written from a query: %1 is a query, and a script "
-                            "mends a table from a table.")
-                 .arg(compare::WithVisibleControls(side->query.name)));
+        fail(compare::ScriptFromQueryRefusal(compare::WithVisibleControls(side->query.name)));
     }
 }
 

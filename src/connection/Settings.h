@@ -39,6 +39,20 @@ inline constexpr SettingKey kPairFieldsByNameSetting{"Pair Fields By Name", "0"}
 inline constexpr SettingKey kPairRecordsByKeySetting{"Pair Records By Key", "0"};
 // Whether the table lists show the database's views beside its tables.
 inline constexpr SettingKey kShowViewsSetting{"Show Views", "0"};
+// A query read in place of a table, one set of keys per list: its SQL, its
+// key columns as typed (by key), the name the lines give it, and whether the
+// list has it chosen ("1") rather than a table.
+struct QuerySettingKeys {
+    SettingKey text, key, name, chosen;
+};
+inline constexpr QuerySettingKeys kFirstQuerySettings{{"First Query", ""},
+                                                      {"First Query Key", ""},
+                                                      {"First Query Name", ""},
+                                                      {"First Query Chosen", "0"}};
+inline constexpr QuerySettingKeys kSecondQuerySettings{{"Second Query", ""},
+                                                       {"Second Query Key", ""},
+                                                       {"Second Query Name", ""},
+                                                       {"Second Query Chosen", "0"}};
 // The options of the options dialog, per pair of tables: one JSON text
 // (pairs most recently set first), since columns and conditions belong to
 // two tables and would be wrong for the next pair.

@@ -56,6 +56,16 @@ bool SameTable(const SideTable& first, const SideTable& second) {
     return SameDatabase(first.login, second.login) && first.table == second.table;
 }
 
+bool SameQuery(const SideTable& first, const SideTable& second) {
+    return first.table.isQuery() && first.table.query == second.table.query &&
+           SameDatabase(first.login, second.login);
+}
+
+QString SameQueryText() {
+    return QStringLiteral(
+        "Both sides run the same query on the same database: there is nothing to compare.");
+}
+
 SideNames NameSides(const SideTable& first, const SideTable& second) {
     if (SameDatabase(first.login, second.login)) {
         return {first.table.listed(), second.table.listed()};

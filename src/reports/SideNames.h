@@ -28,6 +28,10 @@ QString SideLocation(Side side, const connection::LoginDetails& login);
 bool SameDatabase(const connection::LoginDetails& first, const connection::LoginDetails& second);
 // Whether both sides are the very same table of the same database and server.
 bool SameTable(const SideTable& first, const SideTable& second);
+// Whether both sides run the same query text on the same database, whatever
+// names they go by; and what the user is told of it.
+bool SameQuery(const SideTable& first, const SideTable& second);
+QString SameQueryText();
 
 // How the lines and the reports name the two tables. In one database, as the
 // table lists show them ("Orders", "sales.Orders"): the lines of a

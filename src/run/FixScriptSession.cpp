@@ -37,6 +37,13 @@ ScriptPlan PlanFor(const ComparisonRun& run, const FieldPlan& fields, const Side
 
 }  // namespace
 
+QString ScriptFromQueryRefusal(const QString& queryName) {
+    return QStringLiteral(
+               "No script is written from a query: %1 is a query, and a script mends a table "
+               "from a table.")
+        .arg(queryName);
+}
+
 FixScriptSession::FixScriptSession(const ComparisonRun& run, const FieldPlan& fields,
                                    const SideTable& second, const SideNames& names, QIODevice& out)
     : names_(names),

@@ -14,6 +14,10 @@ namespace compare {
 // while a run compares its records by key: for the window and the command
 // alike, so that both write the same script and refuse it for the same
 // reasons.
+// Why no script is written when the first side is a query (its name as
+// the lines give it): a script mends a table from a table.
+QString ScriptFromQueryRefusal(const QString& queryName);
+
 class FixScriptSession {
 public:
     // Plans the script for a run whose tables have answered (its fills

@@ -36,6 +36,10 @@ std::vector<ColumnFill> ReadColumnFills(data::Connection& connection,
 
 }  // namespace
 
+QueryFailed::QueryFailed(const QString& queryName, const std::exception_ptr& cause)
+    : KeyProblem(QStringLiteral("%1 could not be run: %2")
+                     .arg(AtSentenceStart(queryName), app::DescribeFailure(cause))) {}
+
 TableShape DescribeTable(data::Connection& connection, const catalogue::TableName& table,
                          ShapeWanted wanted) {
     TableShape shape;
@@ -94,10 +98,7 @@ TableShapes DescribeTables(TableReader& firstReader, TableReader& secondReader,
                 // A table the lists showed is there; a query may name what is
                 // not, on either side.
                 if (!table.isQuery()) throw;
-                throw std::runtime_error(QStringLiteral("%1 could not be run: %2")
-                                             .arg(AtSentenceStart(table.name),
-                                                  app::DescribeFailure(std::current_exception()))
-                                             .toStdString());
+                throw QueryFailed(table.name, std::current_exception());
             }
             whileWaiting();
         }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <exception>
 #include <functional>
 
 #include "DataAccess.h"
@@ -24,6 +25,15 @@ TableShape DescribeTable(data::Connection& connection, const catalogue::TableNam
 // over their Unicode form, whatever the column's own collation). keyColumns
 // index `columns`, the table's described columns.
 QString KeyOrder(const data::ResultTable& columns, const std::vector<int>& keyColumns);
+
+// A query side the server would not run (a table it names is not there, a
+// column misspelt): the message names the query and gives the server's
+// reason. A KeyProblem too, so that whoever shows a refusal before any row
+// is read shows this the same way.
+class QueryFailed : public KeyProblem {
+public:
+    QueryFailed(const QString& queryName, const std::exception_ptr& cause);
+};
 
 class TableReader;
 

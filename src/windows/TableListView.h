@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QTreeWidget>
+#include <optional>
 
 #include "TableCatalogue.h"
 
@@ -8,6 +9,9 @@ namespace windows {
 
 // A one-column list of table names with single selection. After a fill the
 // first item is selected, and while the list has items one of them stays selected.
+// A query read in place of a table may head the list ("Query: its name"):
+// it is the user's, not the catalogue's, so a fill leaves it there, chosen
+// if it was (else the first table is).
 class TableListView : public QTreeWidget, public catalogue::TableListItems {
     Q_OBJECT
 
@@ -30,8 +34,19 @@ public:
     catalogue::TableName SelectedTable() const;
     void Select(int index);  // 1-based
 
+    // Puts the query at the head of the list (in place of the one there),
+    // chosen when choose is set; RemoveQuery takes it away, the first table
+    // chosen in its place when it was chosen.
+    void SetQuery(const catalogue::TableName& query, bool choose);
+    void RemoveQuery();
+    // The query heading the list, if one does, and whether it is the choice.
+    std::optional<catalogue::TableName> Query() const;
+    bool QueryChosen() const;
+
 private:
     QTreeWidgetItem* selected() const;
+    QTreeWidgetItem* queryItem() const;
+    bool firstTableTakesChoice_ = false;  // during a fill: the query was not chosen
 };
 
 }  // namespace windows

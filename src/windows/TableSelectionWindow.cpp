@@ -55,8 +55,15 @@ TableSelectionWindow::TableSelectionWindow(WindowRegistry& registry) : Window(re
 
     Label1 = Place(new QLabel(QStringLiteral(" Which 2 tables would you like to compare?"), this),
                    "Label1", 120, 120, 3735, 255);
-    ListView1 = Place(new TableListView(this), "ListView1", 120, 480, 3360, 3075);
-    ListView2 = Place(new TableListView(this), "ListView2", 3600, 480, 3360, 3075);
+    ListView1 = Place(new TableListView(this), "ListView1", 120, 480, 3360, 2640);
+    ListView2 = Place(new TableListView(this), "ListView2", 3600, 480, 3360, 2640);
+    // Under each list, the query read in place of its table.
+    QueryButton1 = Place(new QPushButton(QStringLiteral("Query\u2026"), this), "QueryButton1", 120,
+                         3180, 1260, 345);
+    QueryButton2 = Place(new QPushButton(QStringLiteral("Query\u2026"), this), "QueryButton2", 3600,
+                         3180, 1260, 345);
+    for (QPushButton* b : {QueryButton1, QueryButton2}) b->setAutoDefault(false);
+    querySources_ = new QuerySources(*this, *ListView1, *QueryButton1, *ListView2, *QueryButton2);
     ProgressBar1 = Place(new QProgressBar(this), "ProgressBar1", 120, 3660, 6840, 405);
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setValue(0);
@@ -103,8 +110,8 @@ TableSelectionWindow::TableSelectionWindow(WindowRegistry& registry) : Window(re
         Place(new QCheckBox(QStringLiteral("Show views"), this), "ShowViews", 120, 5550, 3360, 300);
     storedOption(ShowViews, connection::kShowViewsSetting);
 
-    QWidget* order[] = {ListView1, ListView2, PushButton3, PushButton2, PairByName,
-                        PairByKey, Options,   Combo1,      ShowViews,   AllTables};
+    QWidget* order[] = {ListView1,  QueryButton1, ListView2, QueryButton2, PushButton3, PushButton2,
+                        PairByName, PairByKey,    Options,   Combo1,       ShowViews,   AllTables};
     for (std::size_t k = 1; k < std::size(order); ++k) setTabOrder(order[k - 1], order[k]);
 
     connectControls();
@@ -119,7 +126,8 @@ void TableSelectionWindow::connectControls() {
     AddPointerHandler(PushButton2, PointerHandler::Hand);
     AddPointerHandler(PushButton3, PointerHandler::Hand);
     for (QWidget* w : std::initializer_list<QWidget*>{ProgressBar1, PairByName, PairByKey, Options,
-                                                      Label2, Combo1, ShowViews, AllTables}) {
+                                                      Label2, Combo1, ShowViews, AllTables,
+                                                      QueryButton1, QueryButton2}) {
         AddNoPointerHandler(w);
     }
 

@@ -14,6 +14,7 @@
 #include "ComparisonOptionsDialog.h"
 #include "LoginDetails.h"
 #include "PairOptions.h"
+#include "QuerySources.h"
 #include "Side.h"
 #include "TableCatalogue.h"
 #include "TableListView.h"
@@ -82,6 +83,10 @@ public:
     QCheckBox* showViewsBox() const { return ShowViews; }
     // Whether the lists are to show the database's views beside its tables.
     bool showsViews() const { return ShowViews->isChecked(); }
+    QPushButton* firstQueryButton() const { return QueryButton1; }
+    QPushButton* secondQueryButton() const { return QueryButton2; }
+    // The query editor while it is open, else null.
+    QueryDialog* queryDialog() const { return querySources_->dialog(); }
     // The options dialog while it is open, else null.
     ComparisonOptionsDialog* optionsDialog() const { return optionsDialog_; }
 
@@ -104,6 +109,7 @@ private:
     bool checkChoice(NextRun& r);
     bool planQueries(NextRun& r, const std::function<void()>& fn);
     bool takeRows(NextRun& r, const std::function<void()>& fn);
+    bool queryStage(NextRun& r, compare::Side side, int line, const std::function<void()>& fn);
     void planFirstFields(NextRun& r);
     void planSecondFields(NextRun& r);
     bool endEarly(NextRun& r);
@@ -138,6 +144,9 @@ private:
     QPushButton* AllTables;    // every table of the first database with the second's
     QCheckBox* ShowViews;      // the database's views listed beside its tables
     bool databasesListed_ = false;
+    QPushButton* QueryButton1;  // the first list's query, in place of a table
+    QPushButton* QueryButton2;  // the second list's
+    QuerySources* querySources_;
 };
 
 }  // namespace windows

@@ -22,6 +22,7 @@
 #include "InputGuard.h"
 #include "LoginWindow.h"
 #include "Pointer.h"
+#include "QueryChoice.h"
 #include "RecordKey.h"
 #include "ResultTargets.h"
 #include "ResultsWindow.h"
@@ -30,6 +31,7 @@
 #include "SideNames.h"
 #include "TableComparison.h"
 #include "TableSelectionWindow.h"
+#include "TableShapes.h"
 #include "WhilePainting.h"
 #include "WindowRegistry.h"
 
@@ -98,12 +100,24 @@ void TableSelectionWindow::PushButton3_Click() {
             return;
         }
     }
+    // A query has no primary key: by key, its editor's key columns.
+    const std::optional<QueryChoice> firstQuery = querySources_->Chosen(Side::First);
+    const std::optional<QueryChoice> secondQuery = querySources_->Chosen(Side::Second);
+    try {
+        ApplyQueryKeys(options, firstQuery, secondQuery);
+    } catch (const compare::OptionProblem& p) {
+        r.trap.step(252, [&] {
+            reg.boxes().show(p.message(), QString(), ui::Buttons::Ok, ui::Icon::Exclamation);
+        });
+        return;
+    }
     r.run.emplace(reg.data(), options, r.observer);
     r.secondFromThisDatabase = originAt(originIndex_) == Origin::ThisDatabase;
 
     // By key, the second table's identity, computed and rowversion columns
-    // are learnt too, for the script.
-    if (!compare::OpenRun(*r.run, r.first, r.second, r.run->pairsByKey(), r.rows,
+    // are learnt too, for the script (none is made from or for a query).
+    const bool learnFills = r.run->pairsByKey() && !firstQuery && !secondQuery;
+    if (!compare::OpenRun(*r.run, r.first, r.second, learnFills, r.rows,
                           [&](compare::OpenStage stage, const std::function<void()>& fn) {
                               return openStage(r, stage, fn);
                           })) {
@@ -151,10 +165,10 @@ bool TableSelectionWindow::openStage(NextRun& r, compare::OpenStage stage,
             return planQueries(r, fn);
         case S::SendFirst:
         case S::WaitFirst:
-            return r.stage(130, fn) || endEarly(r);
+            return queryStage(r, Side::First, 130, fn);
         case S::SendSecond:
         case S::WaitSecond:
-            return r.stage(132, fn) || endEarly(r);
+            return queryStage(r, Side::Second, 132, fn);
         case S::FirstRows:
             return takeRows(r, fn) && (planFirstFields(r), true);
         case S::SecondRows:
@@ -188,6 +202,14 @@ bool TableSelectionWindow::checkChoice(NextRun& r) {
         });
         return false;
     }
+    // A query against itself, or two sides the lines would name alike.
+    if (const QString refusal = QueryChoiceRefusal(r.first, r.second, r.names);
+        !refusal.isEmpty()) {
+        r.trap.step(246, [&] {
+            reg.boxes().show(refusal, QString(), ui::Buttons::Ok, ui::Icon::Exclamation);
+        });
+        return false;
+    }
     r.ignoreInput.emplace([&r] {
         if (r.run) r.run->Cancel();
     });
@@ -214,6 +236,32 @@ bool TableSelectionWindow::planQueries(NextRun& r, const std::function<void()>& 
         });
     }
     return (learnt && problem.isEmpty()) || endEarly(r);
+}
+
+// A side's query sent and answered. A user's query may name what is not
+// there: its failure is said as a message that names the query, and ends the run.
+bool TableSelectionWindow::queryStage(NextRun& r, Side side, int line,
+                                      const std::function<void()>& fn) {
+    const catalogue::TableName& table = side == Side::First ? r.first.table : r.second.table;
+    if (!table.isQuery()) return r.stage(line, fn) || endEarly(r);
+    QString failure;
+    const bool done = r.stage(line, [&] {
+        try {
+            fn();
+        } catch (const compare::RunCancelled&) {
+            throw;
+        } catch (const compare::KeyProblem& refused) {
+            failure = refused.message();
+        } catch (...) {
+            failure = compare::QueryFailed(table.name, std::current_exception()).message();
+        }
+    });
+    if (!failure.isEmpty()) {
+        r.trap.step(line, [&] {
+            registry().boxes().show(failure, QString(), ui::Buttons::Ok, ui::Icon::Exclamation);
+        });
+    }
+    return (done && failure.isEmpty()) || endEarly(r);
 }
 
 // A table's first block tells whether it holds a record; a read that fails
@@ -299,6 +347,10 @@ void TableSelectionWindow::startScript(NextRun& r, RunScript& script,
                                        std::optional<compare::FixScriptSession>& session) {
     script.pairedByKey = r.run->pairsByKey();
     if (!script.pairedByKey) return;
+    if (r.first.table.isQuery()) {
+        script.refused = compare::ScriptFromQueryRefusal(r.names.first);
+        return;
+    }
     try {
         script.file = std::make_shared<QTemporaryFile>();
         if (!script.file->open()) {

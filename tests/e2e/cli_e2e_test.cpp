@@ -23,6 +23,7 @@
 
 #include "DataAccess.h"
 #include "LoginWindow.h"
+#include "QueryDialog.h"
 #include "RecordingMessageBoxes.h"
 #include "ResultsWindow.h"
 #include "Settings.h"
@@ -111,6 +112,35 @@ protected:
         if (!saveTo.isEmpty()) registry.resultsWindow().SaveResults();
         const QStringList lines = ResultLines(registry);
         QDir(config_.path()).removeRecursively();  // the windows stored the login
+        QDir().mkpath(config_.path());
+        return lines;
+    }
+
+    // The lines the results window shows for a table against a query in
+    // place of the second table, given in its editor (key: its key columns,
+    // records paired by key); saveTo as windowLines.
+    QStringList windowQueryLines(const QString& left, const QString& sql, const QString& key,
+                                 const QString& saveTo) {
+        testing_support::RecordingMessageBoxes boxes;
+        testing_support::RecordingShell shell;
+        shell.saveTo = saveTo;
+        windows::WindowRegistry registry(
+            windows::Services{boxes, shell, data::OdbcDataAccess(), config_.path(), [] {}});
+        LogIn(registry);
+        windows::TableSelectionWindow& f2 = registry.tableSelectionWindow();
+        for (int i = 0; i < f2.firstTables()->topLevelItemCount(); ++i) {
+            if (f2.firstTables()->topLevelItem(i)->text(0) == left) f2.firstTables()->Select(i + 1);
+        }
+        QTest::mouseClick(f2.secondQueryButton(), Qt::LeftButton);
+        f2.queryDialog()->sqlEdit()->setPlainText(sql);
+        f2.queryDialog()->keyEdit()->setText(key);
+        QTest::mouseClick(f2.queryDialog()->okButton(), Qt::LeftButton);
+        f2.pairRecordsByKeyBox()->setChecked(!key.isEmpty());
+        QTest::mouseClick(f2.nextButton(), Qt::LeftButton);
+        if (!saveTo.isEmpty()) registry.resultsWindow().SaveResults();
+        EXPECT_TRUE(boxes.boxes.empty()) << boxes.texts().join(u'|').toStdString();
+        const QStringList lines = ResultLines(registry);
+        QDir(config_.path()).removeRecursively();
         QDir().mkpath(config_.path());
         return lines;
     }
@@ -526,6 +556,42 @@ TEST_F(CommandLine, SaveAsAndOutputWriteTheSameFile) {
             EXPECT_TRUE(bytes.contains("ummary")) << format << ": no summary";
             EXPECT_GE(bytes.count('\n'), 4) << bytes.toStdString();
         }
+    }
+}
+
+// A query in place of the second table: the results window lists what
+// the command prints for the same table and query, by position in the
+// query's own order and by its key columns, and saves it as the command
+// writes it.
+TEST_F(CommandLine, AQueryThroughTheWindowsListsWhatTheCommandPrints) {
+    const QString cols = QStringLiteral("Id int primary key, Name nvarchar(20), Qty int");
+    const QString a = table("CliQryA", cols, {"1, N'a', 5", "2, N'b', 6", "3, N'c', 7"});
+    const QString b =
+        table("CliQryB", cols, {"1, N'a', 5", "3, N'C', 7", "4, N'd', 8", "5, N'e', 9"});
+    const QString sql =
+        QStringLiteral("select Id, Name, Qty * 2 as Qty from [%1]\norder by Id desc").arg(b);
+    QTemporaryDir dir;
+    for (const QString& key : {QString(), QStringLiteral("Id")}) {
+        const QString saved = dir.filePath(QStringLiteral("saved%1.csv").arg(key));
+        const QString output = dir.filePath(QStringLiteral("output%1.csv").arg(key));
+        const QStringList lines = windowQueryLines(a, sql, key, saved);
+        ASSERT_FALSE(lines.isEmpty());
+        QStringList args{QStringLiteral("compare"), a, QStringLiteral("--right-query"), sql};
+        if (!key.isEmpty()) args << QStringLiteral("--key") << key;
+        const Outcome printed = run(args);
+        EXPECT_EQ(printed.status, 1) << printed.err.toStdString();
+        EXPECT_EQ(printed.out, lines.join(u'\n') + u'\n');
+        EXPECT_TRUE(printed.out.contains(QStringLiteral("the second query")))
+            << printed.out.toStdString();
+        EXPECT_EQ(run(args << QStringLiteral("--output") << output << QStringLiteral("--format")
+                           << QStringLiteral("csv"))
+                      .status,
+                  1);
+        QFile s(saved), o(output);
+        ASSERT_TRUE(s.open(QIODevice::ReadOnly));
+        ASSERT_TRUE(o.open(QIODevice::ReadOnly));
+        EXPECT_EQ(QString::fromUtf8(withoutSeconds(s.readAll())),
+                  QString::fromUtf8(withoutSeconds(o.readAll())));
     }
 }
 

@@ -25,6 +25,7 @@
 #include "ErrorReport.h"
 #include "LoginWindow.h"
 #include "Pointer.h"
+#include "QueryDialog.h"
 #include "RecordingMessageBoxes.h"
 #include "RecordsWindow.h"
 #include "ResultsWindow.h"
@@ -389,6 +390,60 @@ TEST_F(EndToEnd, RecordsPairedByKeyWhenTheBoxIsTicked) {
     EXPECT_TRUE(recordLines().isEmpty());
     EXPECT_TRUE(f2.isVisible());
     EXPECT_EQ(f2.MousePointer(), windows::kPointerNormal);
+}
+
+// A query in place of the first table: one that names a table the server
+// does not have is said naming the query, and leaves no line; by key with
+// its key columns the lines name it as it is called, and no script is made
+// from it.
+TEST_F(EndToEnd, AQueryInPlaceOfTheFirstTable) {
+    const QString cols = QStringLiteral("Id int primary key, Name nvarchar(20)");
+    const QString a = table("QryWinA", cols, {"1, N'a'", "2, N'b'", "3, N'c'"});
+    const QString b = table("QryWinB", cols, {"1, N'a'", "3, N'C'", "4, N'd'"});
+    login();
+    windows::TableSelectionWindow& f2 = registry().tableSelectionWindow();
+    const auto giveQuery = [&](const QString& sql) {
+        QTest::mouseClick(f2.firstQueryButton(), Qt::LeftButton);
+        ASSERT_NE(f2.queryDialog(), nullptr);
+        f2.queryDialog()->sqlEdit()->setPlainText(sql);
+        f2.queryDialog()->keyEdit()->setText(QStringLiteral("Id"));
+        f2.queryDialog()->nameEdit()->setText(QStringLiteral("recent names"));
+        QTest::mouseClick(f2.queryDialog()->okButton(), Qt::LeftButton);
+    };
+    giveQuery(QStringLiteral("select Id, Name from NoSuchTable where Id > 1"));
+    f2.secondTables()->Select(indexOf(*f2.secondTables(), b));
+    // By position it fails as it is sent, by key as its columns are asked for.
+    QTest::mouseClick(f2.nextButton(), Qt::LeftButton);
+    f2.pairRecordsByKeyBox()->setChecked(true);
+    QTest::mouseClick(f2.nextButton(), Qt::LeftButton);
+    ASSERT_EQ(boxes.boxes.size(), 2u);
+    for (const auto& box : boxes.boxes) {
+        EXPECT_TRUE(box.text.startsWith(QStringLiteral("recent names could not be run: ")))
+            << box.text.toStdString();
+        EXPECT_TRUE(box.text.contains(QStringLiteral("NoSuchTable")));
+    }
+    EXPECT_TRUE(f2.isVisible());
+    EXPECT_TRUE(fieldLines().isEmpty());
+    EXPECT_EQ(f2.MousePointer(), windows::kPointerNormal);
+
+    giveQuery(QStringLiteral("select Id, Name from %1 where Id > 1").arg(QuotedIdentifier(a)));
+    QTest::mouseClick(f2.nextButton(), Qt::LeftButton);
+    ASSERT_EQ(boxes.boxes.size(), 2u) << boxes.texts().join(u'|').toStdString();
+    EXPECT_EQ(fieldLines(),
+              QStringList{"Record Id=3,Field \"Name\" has changed from \"c\" to \"C\""});
+    EXPECT_EQ(recordLines(),
+              (QStringList{"Record Id=1 added from " + b, "Record Id=2 deleted from " + b,
+                           "Record Id=4 added from " + b}));
+    EXPECT_TRUE(registry().resultsWindow().summaryLabel()->text().contains(
+        QStringLiteral("2 records read from recent names and 3 from ") + b))
+        << registry().resultsWindow().summaryLabel()->text().toStdString();
+    QTemporaryDir temp;
+    shell.saveTo = temp.filePath(QStringLiteral("mend.sql"));
+    registry().resultsWindow().SaveResults();
+    EXPECT_EQ(boxes.texts().last(),
+              QStringLiteral("No script is written from a query: recent names is a query, and a "
+                             "script mends a table from a table."));
+    EXPECT_FALSE(QFile::exists(shell.saveTo));
 }
 
 // The options dialog over real typed tables: the first table's columns come

@@ -48,6 +48,8 @@ protected:
     }
 
     QString programFolder() const { return programFolder_.path(); }
+    // The program ended: the next registry() starts it again over the same settings.
+    void endProgram() { registry_.reset(); }
 
     // Texts of the list items, in order.
     static QStringList items(const windows::TableListView& list) {
