@@ -12,6 +12,7 @@
 #include <cstring>
 #include <thread>
 
+#include "Conversions.h"
 #include "Login.h"
 
 namespace tds {
@@ -112,6 +113,12 @@ ServerMessage mapError(sqlite3* db, const Rewritten& rw, const std::string& verb
                            "'; column does not allow nulls. INSERT fails.",
                        2);
     }
+    // The conversions' own errors carry SQL Server's numbers; a sum beyond
+    // 64 bits fails as a bigint SUM does there.
+    if (int number = 0; readNumberedError(msg, number, msg)) return message(number, 16, msg);
+    if (msg == "integer overflow")
+        return message(8115, 16,
+                       "Arithmetic overflow error converting expression to data type bigint.");
     if (startsWith(msg, "no such function: ")) {
         return message(195, 15,
                        "'" + msg.substr(18) + "' is not a recognized built-in function name.");

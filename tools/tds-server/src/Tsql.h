@@ -26,11 +26,24 @@ inline constexpr char kDateTimeValueCollation[] = "DATETIMEVALUE";
 // collations: ASCII letters fold, as in SQLite's NOCASE, and the shorter text
 // counts as padded with blanks, so 'x' = 'X  '.
 inline constexpr char kCaseInsensitiveCollation[] = "NOCASEPAD";
-// Functions every connection registers for what SQLite has no word for:
-// @@TRANCOUNT, and CAST(x AS varbinary(n)) / CAST(x AS binary(n)), which
-// become tds_binary(x, n, padded) with n = -1 for max.
+// Functions every connection registers for what SQLite has no word for
+// (Conversions.h): @@TRANCOUNT, and the conversions, whose target type comes
+// first, n = -1 for max:
+//   CAST(x AS [var]binary(n))       tds_binary(n, padded, 'source', x)
+//   CAST(x AS int) and the others   tds_integer(bytes, x)
+//   CONVERT([n]varchar(n), x, ...)  tds_text(n, x, ...)
+// and where a decimal or datetime2 is converted to text, its cast spells it
+// as SQL Server does: tds_decimal_text(p, s, x), tds_datetime_text(n, x).
+// 'source' is what the spelling of x tells of its type ('varchar',
+// 'nvarchar', 'int4', 'float', 'column', ...; '' for nothing). A + between
+// binaries is tds_concat(a, b, ...).
 inline constexpr char kTranCountFunction[] = "tds_trancount";
 inline constexpr char kBinaryCastFunction[] = "tds_binary";
+inline constexpr char kIntegerCastFunction[] = "tds_integer";
+inline constexpr char kTextConvertFunction[] = "tds_text";
+inline constexpr char kDecimalTextFunction[] = "tds_decimal_text";
+inline constexpr char kDateTimeTextFunction[] = "tds_datetime_text";
+inline constexpr char kBinaryConcatFunction[] = "tds_concat";
 
 struct RewriteContext {
     std::string database;           // the session's database, for three-part names

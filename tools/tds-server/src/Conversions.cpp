@@ -1,0 +1,476 @@
+#include "Conversions.h"
+
+#include <nettle/md5.h>
+#include <nettle/sha1.h>
+#include <nettle/sha2.h>
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "Bytes.h"
+#include "Tsql.h"
+#include "Values.h"
+
+namespace tds {
+
+namespace {
+
+constexpr std::string_view kErrorPrefix = "tds error ";
+
+void fail(sqlite3_context* ctx, int number, std::string_view text) {
+    const std::string message = numberedError(number, text);
+    sqlite3_result_error(ctx, message.data(), int(message.size()));
+}
+
+std::string_view textOf(sqlite3_value* v) {
+    const auto* p = reinterpret_cast<const char*>(sqlite3_value_text(v));
+    return {p ? p : "", size_t(sqlite3_value_bytes(v))};
+}
+
+std::string_view blobOf(sqlite3_value* v) {
+    const auto* p = static_cast<const char*>(sqlite3_value_blob(v));
+    return {p ? p : "", size_t(sqlite3_value_bytes(v))};
+}
+
+// Results go out of one buffer per thread, which SQLite copies: no
+// allocation per row once it has grown.
+std::string& scratch() {
+    thread_local std::string buffer;
+    buffer.clear();
+    return buffer;
+}
+
+void resultBytes(sqlite3_context* ctx, std::string_view bytes) {
+    sqlite3_result_blob64(ctx, bytes.data(), bytes.size(), SQLITE_TRANSIENT);
+}
+
+// nvarchar's bytes: UTF-16LE.
+void appendUtf16le(std::string& out, std::string_view utf8) {
+    for (size_t i = 0; i < utf8.size();) {
+        if (uint8_t(utf8[i]) < 0x80) {
+            out += utf8[i++];
+            out += '\0';
+            continue;
+        }
+        char32_t cp = nextCodePoint(utf8, i);
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            const char16_t high = char16_t(0xD800 + (cp >> 10)),
+                           low = char16_t(0xDC00 + (cp & 0x3FF));
+            out += char(high & 0xFF);
+            out += char(high >> 8);
+            out += char(low & 0xFF);
+            out += char(low >> 8);
+        } else {
+            out += char(cp & 0xFF);
+            out += char(cp >> 8);
+        }
+    }
+}
+
+void appendBigEndian(std::string& out, uint64_t v, int bytes) {
+    for (int i = bytes - 1; i >= 0; --i) out += char(v >> (8 * i) & 0xFF);
+}
+
+// What the rewriting read of the source's type from its spelling.
+struct Source {
+    std::string_view hint;
+    bool varchar() const { return hint == "varchar"; }
+    bool column() const { return hint == "column"; }
+    bool real() const { return hint == "real"; }
+    // Bytes of an integer source: int1..int8, or by its value.
+    int integerBytes(int64_t n) const {
+        if (hint.size() == 4 && hint.substr(0, 3) == "int") return hint[3] - '0';
+        return n >= INT32_MIN && n <= INT32_MAX ? 4 : 8;
+    }
+};
+
+// A value's bytes as SQL Server converts it to binary: a number big-endian
+// (an integer in the bytes of its type, a float as its IEEE bits), a text
+// as nvarchar (UTF-16LE) or varchar (CP1252), a uniqueidentifier column in
+// its storage order. Tells whether the bytes are a number's.
+bool binaryBytes(sqlite3_value* v, Source source, std::string& out) {
+    switch (sqlite3_value_type(v)) {
+        case SQLITE_INTEGER: {
+            const int64_t n = sqlite3_value_int64(v);
+            appendBigEndian(out, uint64_t(n), source.integerBytes(n));
+            return true;
+        }
+        case SQLITE_FLOAT: {
+            const double d = sqlite3_value_double(v);
+            if (source.real()) {
+                const auto f = float(d);
+                uint32_t bits;
+                std::memcpy(&bits, &f, 4);
+                appendBigEndian(out, bits, 4);
+            } else {
+                uint64_t bits;
+                std::memcpy(&bits, &d, 8);
+                appendBigEndian(out, bits, 8);
+            }
+            return true;
+        }
+        case SQLITE_BLOB:
+            out.append(blobOf(v));
+            return false;
+        default: {
+            const std::string_view text = textOf(v);
+            uint8_t guid[16];
+            if (source.column() && text.size() == 36 && parseGuid(text, guid)) {
+                out.append(reinterpret_cast<const char*>(guid), 16);
+            } else if (source.varchar()) {
+                for (size_t i = 0; i < text.size();)
+                    out += uint8_t(text[i]) < 0x80 ? text[i++] : cp1252Byte(nextCodePoint(text, i));
+            } else {
+                appendUtf16le(out, text);
+            }
+            return false;
+        }
+    }
+}
+
+// tds_binary(n, padded, 'source', x [, style]): CAST(x AS binary(n)) when
+// padded, else varbinary(n). Numbers are cut and padded on the left, texts
+// and binaries on the right.
+void binaryCast(sqlite3_context* ctx, int, sqlite3_value** argv) {
+    sqlite3_value* x = argv[3];
+    if (sqlite3_value_type(x) == SQLITE_NULL) return sqlite3_result_null(ctx);
+    const int64_t length = sqlite3_value_int64(argv[0]);
+    const bool padded = sqlite3_value_int(argv[1]) != 0;
+    std::string& bytes = scratch();
+    const bool number = binaryBytes(x, {textOf(argv[2])}, bytes);
+    if (length >= 0) {
+        const auto n = size_t(length);
+        if (number && bytes.size() > n) bytes.erase(0, bytes.size() - n);
+        if (number && padded && bytes.size() < n) bytes.insert(0, n - bytes.size(), '\0');
+        if (bytes.size() > n) bytes.resize(n);
+        if (padded) bytes.resize(n, '\0');
+    }
+    resultBytes(ctx, bytes);
+}
+
+const char* integerTypeName(int bytes) {
+    return bytes == 1 ? "tinyint" : bytes == 2 ? "smallint" : bytes == 4 ? "int" : "bigint";
+}
+
+// tds_integer(bytes, x [, style]): CAST(x AS tinyint | smallint | int |
+// bigint). A binary is read big-endian from its last bytes, as SQL Server
+// reads it; what does not fit is an overflow, as there.
+void integerCast(sqlite3_context* ctx, int, sqlite3_value** argv) {
+    sqlite3_value* x = argv[1];
+    const int bytes = sqlite3_value_int(argv[0]);
+    const int64_t lo = bytes == 1 ? 0 : bytes == 2 ? INT16_MIN : bytes == 4 ? INT32_MIN : INT64_MIN;
+    const int64_t hi = bytes == 1   ? 255
+                       : bytes == 2 ? INT16_MAX
+                       : bytes == 4 ? INT32_MAX
+                                    : INT64_MAX;
+    auto overflow = [&] {
+        fail(ctx, 8115,
+             std::string("Arithmetic overflow error converting expression to data type ") +
+                 integerTypeName(bytes) + ".");
+    };
+    int64_t n = 0;
+    switch (sqlite3_value_type(x)) {
+        case SQLITE_NULL:
+            return sqlite3_result_null(ctx);
+        case SQLITE_BLOB: {
+            const std::string_view b = blobOf(x);
+            uint64_t u = 0;
+            for (size_t i = b.size() > size_t(bytes) ? b.size() - size_t(bytes) : 0; i < b.size();
+                 ++i)
+                u = u << 8 | uint8_t(b[i]);
+            // The sign bit of the type's own width.
+            if (bytes > 1 && bytes < 8 && (u >> (8 * bytes - 1) & 1)) u |= ~0ULL << (8 * bytes);
+            return sqlite3_result_int64(ctx, int64_t(u));
+        }
+        case SQLITE_INTEGER:
+            n = sqlite3_value_int64(x);
+            break;
+        case SQLITE_FLOAT: {
+            const double d = std::trunc(sqlite3_value_double(x));  // toward zero, as there
+            if (!(d >= double(lo) && d < -double(INT64_MIN) && d <= double(hi))) return overflow();
+            n = int64_t(d);
+            break;
+        }
+        default: {
+            std::string_view s = textOf(x);
+            while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+            while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+            std::string_view digits = s;
+            if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
+            auto [p, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), n);
+            if (ec == std::errc::result_out_of_range || (ec == std::errc() && (n < lo || n > hi)))
+                return fail(ctx, 248,
+                            "The conversion of the nvarchar value '" + std::string(s) +
+                                "' overflowed an " + integerTypeName(bytes) + " column.");
+            if (ec != std::errc() || p != digits.data() + digits.size() || digits.empty())
+                return fail(ctx, 245,
+                            "Conversion failed when converting the nvarchar value '" +
+                                std::string(textOf(x)) + "' to data type " +
+                                integerTypeName(bytes) + ".");
+            break;
+        }
+    }
+    if (n < lo || n > hi) return overflow();
+    sqlite3_result_int64(ctx, n);
+}
+
+// tds_text(n, x [, style]): CONVERT([n]varchar(n), x [, style]): the value's
+// text, cut to n characters.
+void textConvert(sqlite3_context* ctx, int, sqlite3_value** argv) {
+    sqlite3_value* x = argv[1];
+    if (sqlite3_value_type(x) == SQLITE_NULL) return sqlite3_result_null(ctx);
+    const int64_t length = sqlite3_value_int64(argv[0]);
+    const std::string_view text = textOf(x);
+    size_t end = text.size();
+    if (length >= 0) {
+        size_t i = 0;
+        for (int64_t chars = 0; i < text.size() && chars < length; ++chars) nextCodePoint(text, i);
+        end = i;
+    }
+    sqlite3_result_text64(ctx, text.data(), end, SQLITE_TRANSIENT, SQLITE_UTF8);
+}
+
+SqlValue storedValue(sqlite3_value* x) {
+    SqlValue v;
+    switch (sqlite3_value_type(x)) {
+        case SQLITE_INTEGER:
+            v.storage = Storage::Integer;
+            v.integer = sqlite3_value_int64(x);
+            break;
+        case SQLITE_FLOAT:
+            v.storage = Storage::Real;
+            v.real = sqlite3_value_double(x);
+            break;
+        case SQLITE_BLOB:
+            v.storage = Storage::Blob;
+            v.bytes = blobOf(x);
+            break;
+        case SQLITE_TEXT:
+            v.storage = Storage::Text;
+            v.bytes = textOf(x);
+            break;
+        default:
+            break;
+    }
+    return v;
+}
+
+// tds_decimal_text(p, s, x [, style]): CAST(x AS decimal(p, s)) as CONVERT
+// writes it: exactly s decimals, '0.50' and '-0.50', no sign for zero.
+void decimalText(sqlite3_context* ctx, int, sqlite3_value** argv) {
+    sqlite3_value* x = argv[2];
+    if (sqlite3_value_type(x) == SQLITE_NULL) return sqlite3_result_null(ctx);
+    const int precision = sqlite3_value_int(argv[0]), scale = sqlite3_value_int(argv[1]);
+    Scaled value;
+    if (auto error = scaledAt(storedValue(x), scale, value))
+        return fail(ctx, error->number, error->message);
+    unsigned __int128 limit = 1;
+    for (int i = 0; i < precision; ++i) limit *= 10;
+    if (value.magnitude >= limit)
+        return fail(ctx, 8115,
+                    "Arithmetic overflow error converting numeric to data type numeric.");
+    char digits[48];
+    int count = 0;
+    for (unsigned __int128 m = value.magnitude; m > 0 || count <= scale; m /= 10)
+        digits[count++] = char('0' + int(m % 10));
+    char text[52];
+    size_t size = 0;
+    if (value.negative && value.magnitude != 0) text[size++] = '-';
+    for (int i = count - 1; i >= 0; --i) {
+        text[size++] = digits[i];
+        if (i == scale && scale > 0) text[size++] = '.';
+    }
+    sqlite3_result_text(ctx, text, int(size), SQLITE_TRANSIENT);
+}
+
+// Howard Hinnant's civil_from_days, from days since 0001-01-01.
+void civilFromDays(int64_t daysSinceYearOne, int& year, int& month, int& day) {
+    const int64_t z = daysSinceYearOne - 719162 + 719468;
+    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const int64_t doe = z - era * 146097;
+    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const int64_t mp = (5 * doy + 2) / 153;
+    day = int(doy - (153 * mp + 2) / 5 + 1);
+    month = int(mp < 10 ? mp + 3 : mp - 9);
+    year = int(yoe + era * 400 + (month <= 2));
+}
+
+// tds_datetime_text(n, x [, style]): CAST(x AS datetime2(n)) as style 121
+// writes it, 'yyyy-mm-dd hh:mi:ss.fffffff': a date is its midnight, a time
+// is on 1900-01-01, fractions round to n digits.
+void dateTimeText(sqlite3_context* ctx, int, sqlite3_value** argv) {
+    sqlite3_value* x = argv[1];
+    const int type = sqlite3_value_type(x);
+    if (type == SQLITE_NULL) return sqlite3_result_null(ctx);
+    if (type != SQLITE_TEXT)
+        return fail(ctx, 529,
+                    std::string("Explicit conversion from data type ") +
+                        (type == SQLITE_BLOB    ? "varbinary"
+                         : type == SQLITE_FLOAT ? "float"
+                                                : "int") +
+                        " to datetime2 is not allowed.");
+    DateTimeParts p;
+    if (!parseDateTime(textOf(x), p))
+        return fail(ctx, 241,
+                    "Conversion failed when converting date and/or time from character string.");
+    const int digits = std::clamp(sqlite3_value_int(argv[0]), 0, 7);
+    uint32_t unit = 1;
+    for (int i = digits; i < 7; ++i) unit *= 10;
+    int64_t fraction = (p.fraction + unit / 2) / unit;
+    int64_t seconds = p.hour * 3600 + p.minute * 60 + p.second;
+    int64_t days = daysSinceYearOne(p.year, p.month, p.day);
+    if (fraction * unit >= 10000000) {  // rounded up into the next second
+        fraction = 0;
+        if (++seconds == 86400) {
+            seconds = 0;
+            ++days;
+        }
+    }
+    int year, month, day;
+    civilFromDays(days, year, month, day);
+    char text[40];
+    int size = std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", year, month, day,
+                             int(seconds / 3600), int(seconds / 60 % 60), int(seconds % 60));
+    if (digits > 0)
+        size += std::snprintf(text + size, sizeof text - size_t(size), ".%0*lld", digits,
+                              (long long)fraction);
+    sqlite3_result_text(ctx, text, size, SQLITE_TRANSIENT);
+}
+
+const char* storageTypeName(int type) {
+    return type == SQLITE_TEXT ? "nvarchar" : type == SQLITE_FLOAT ? "float" : "int";
+}
+
+// tds_concat(a, b, ...): + between binaries joins their bytes; NULL
+// anywhere gives NULL. SQL Server refuses + between binary and text.
+void binaryConcat(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+    std::string& bytes = scratch();
+    bool null = false;
+    for (int i = 0; i < argc; ++i) {
+        const int type = sqlite3_value_type(argv[i]);
+        if (type == SQLITE_NULL) {
+            null = true;
+        } else if (type != SQLITE_BLOB) {
+            return fail(ctx, 402,
+                        std::string("The data types varbinary and ") + storageTypeName(type) +
+                            " are incompatible in the add operator.");
+        } else if (!null) {
+            bytes.append(blobOf(argv[i]));
+        }
+    }
+    if (null) return sqlite3_result_null(ctx);
+    resultBytes(ctx, bytes);
+}
+
+// HASHBYTES(algorithm, x): the digest of x's bytes (a text's as nvarchar;
+// the rewriting hands a varchar over as its bytes). NULL for NULL and for
+// an algorithm SQL Server does not know.
+void hashBytes(sqlite3_context* ctx, int, sqlite3_value** argv) {
+    sqlite3_value* x = argv[1];
+    if (sqlite3_value_type(x) == SQLITE_NULL) return sqlite3_result_null(ctx);
+    std::string_view input;
+    std::string& converted = scratch();
+    if (sqlite3_value_type(x) == SQLITE_BLOB) {
+        input = blobOf(x);
+    } else {
+        binaryBytes(x, {}, converted);
+        input = converted;
+    }
+    const auto* data = reinterpret_cast<const uint8_t*>(input.data());
+    const std::string_view algorithm = textOf(argv[0]);
+    uint8_t digest[SHA512_DIGEST_SIZE];
+    size_t size = 0;
+    if (equalsIgnoreCase(algorithm, "SHA2_256")) {
+        sha256_ctx c;
+        sha256_init(&c);
+        sha256_update(&c, input.size(), data);
+        sha256_digest(&c, size = SHA256_DIGEST_SIZE, digest);
+    } else if (equalsIgnoreCase(algorithm, "SHA2_512")) {
+        sha512_ctx c;
+        sha512_init(&c);
+        sha512_update(&c, input.size(), data);
+        sha512_digest(&c, size = SHA512_DIGEST_SIZE, digest);
+    } else if (equalsIgnoreCase(algorithm, "SHA1") || equalsIgnoreCase(algorithm, "SHA")) {
+        sha1_ctx c;
+        sha1_init(&c);
+        sha1_update(&c, input.size(), data);
+        sha1_digest(&c, size = SHA1_DIGEST_SIZE, digest);
+    } else if (equalsIgnoreCase(algorithm, "MD5")) {
+        md5_ctx c;
+        md5_init(&c);
+        md5_update(&c, input.size(), data);
+        md5_digest(&c, size = MD5_DIGEST_SIZE, digest);
+    } else {
+        return sqlite3_result_null(ctx);
+    }
+    sqlite3_result_blob(ctx, digest, int(size), SQLITE_TRANSIENT);
+}
+
+// DATALENGTH(x): a blob's bytes, a text's as nvarchar (two per UTF-16 code
+// unit), a number's as int (4) or bigint and float (8).
+void dataLength(sqlite3_context* ctx, int, sqlite3_value** argv) {
+    switch (sqlite3_value_type(argv[0])) {
+        case SQLITE_NULL:
+            sqlite3_result_null(ctx);
+            return;
+        case SQLITE_BLOB:
+            sqlite3_result_int64(ctx, sqlite3_value_bytes(argv[0]));
+            return;
+        case SQLITE_TEXT:
+            sqlite3_result_int64(ctx, int64_t(2 * utf16Length(textOf(argv[0]))));
+            return;
+        default: {
+            const int64_t n = sqlite3_value_int64(argv[0]);
+            const bool small =
+                sqlite3_value_type(argv[0]) == SQLITE_INTEGER && n >= INT32_MIN && n <= INT32_MAX;
+            sqlite3_result_int(ctx, small ? 4 : 8);
+            return;
+        }
+    }
+}
+
+}  // namespace
+
+std::string numberedError(int number, std::string_view text) {
+    return std::string(kErrorPrefix) + std::to_string(number) + ": " + std::string(text);
+}
+
+bool readNumberedError(std::string_view message, int& number, std::string& text) {
+    if (message.substr(0, kErrorPrefix.size()) != kErrorPrefix) return false;
+    message.remove_prefix(kErrorPrefix.size());
+    auto [p, ec] = std::from_chars(message.data(), message.data() + message.size(), number);
+    if (ec != std::errc() || message.substr(size_t(p - message.data()), 2) != ": ") return false;
+    text = std::string(message.substr(size_t(p - message.data()) + 2));
+    return true;
+}
+
+void registerConversions(sqlite3* db) {
+    constexpr int kPure = SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS;
+    struct Function {
+        const char* name;
+        int args;  // those before the value; a style may follow it
+        void (*call)(sqlite3_context*, int, sqlite3_value**);
+    };
+    const Function conversions[] = {
+        {kBinaryCastFunction, 3, binaryCast},     {kIntegerCastFunction, 1, integerCast},
+        {kTextConvertFunction, 1, textConvert},   {kDecimalTextFunction, 2, decimalText},
+        {kDateTimeTextFunction, 1, dateTimeText},
+    };
+    for (const Function& f : conversions) {
+        sqlite3_create_function(db, f.name, f.args + 1, kPure, nullptr, f.call, nullptr, nullptr);
+        sqlite3_create_function(db, f.name, f.args + 2, kPure, nullptr, f.call, nullptr, nullptr);
+    }
+    sqlite3_create_function(db, kBinaryConcatFunction, -1, kPure, nullptr, binaryConcat, nullptr,
+                            nullptr);
+    sqlite3_create_function(db, "hashbytes", 2, kPure, nullptr, hashBytes, nullptr, nullptr);
+    sqlite3_create_function(db, "datalength", 1, kPure, nullptr, dataLength, nullptr, nullptr);
+}
+
+}  // namespace tds
