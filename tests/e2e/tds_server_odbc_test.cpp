@@ -1130,6 +1130,95 @@ TEST(TdsFaults, DropAfterRowsCutsTheConnectionMidResultAndSigtermStopsCleanly) {
     EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
+// --- checksums computed inside the server ----------------------------------------
+
+// The segment query of the checksum method, for a table whose columns are
+// an int key, an int, a decimal and a text, over the keys in (lo, hi].
+std::string segmentQuery(const std::string& table, int lo, int hi) {
+    auto field = [](const std::string& column, const std::string& typed) {
+        return " + case when [" + column + "] is null then 0x00 else 0x01 + " + typed + " end";
+    };
+    return "select count_big(*), sum(cast(cast(substring(h, 1, 4) as int) as bigint)), "
+           "sum(cast(cast(substring(h, 5, 4) as int) as bigint)) from (select "
+           "hashbytes('SHA2_256', cast(0x as varbinary(max))" +
+           field("k", "cast(cast([k] as bigint) as binary(8))") +
+           field("i", "cast(cast([i] as bigint) as binary(8))") +
+           field(
+               "d",
+               "cast(convert(varchar(41), cast([d] as decimal(38, 2))) as varbinary(41)) + 0x00") +
+           field("t",
+                 "cast(datalength(cast([t] as nvarchar(max))) as binary(4)) + "
+                 "cast(cast([t] as nvarchar(max)) as varbinary(max))") +
+           ") as h from [dbo].[" + table + "] where ([k] > " + std::to_string(lo) +
+           " and [k] <= " + std::to_string(hi) + ") and (1 = 1)) as [s]";
+}
+
+// The same rows under other declared types hash alike; a changed value, a
+// value moved to the next column, or a NULL for an empty text does not.
+TEST(TdsChecksums, SegmentsOfTheSameRowsAgreeAcrossTypesAndDifferOnAnyChange) {
+    auto c = connectTest();
+    const std::string narrow = tdsUniqueName("HashA"), wide = tdsUniqueName("HashB");
+    const std::string rows =
+        " values (1, -5, -0.5, N'\u00e9t\u00e9'), (2, NULL, 12.25, N''), "
+        "(3, 2147483647, NULL, NULL), (4, 0, 0, N'x')";
+    ASSERT_TRUE(exec(*c, "create table " + narrow +
+                             " (k int primary key, i int, d decimal(10,2), t nvarchar(40));"
+                             "insert into " +
+                             narrow + rows));
+    ASSERT_TRUE(exec(*c, "create table " + wide +
+                             " (k bigint primary key, i bigint, d decimal(18,2), t varchar(40));"
+                             "insert into " +
+                             wide + rows));
+    const Result a = query(*c, segmentQuery(narrow, 0, 3));
+    ASSERT_EQ(a.rows.size(), 1u);
+    ASSERT_EQ(a.columns.size(), 3u);
+    for (const Column& col : a.columns) EXPECT_EQ(col.type, SQL_BIGINT);
+    EXPECT_EQ(a.rows[0][0], "3");
+    EXPECT_NE(a.rows[0][1], a.rows[0][2]);
+    EXPECT_EQ(query(*c, segmentQuery(wide, 0, 3)).rows, a.rows);
+    // The fourth row is outside the range; an empty range counts nothing.
+    EXPECT_EQ(query(*c, segmentQuery(narrow, 0, 4)).rows[0][0], "4");
+    EXPECT_EQ(query(*c, segmentQuery(narrow, 10, 20)).rows[0][0], "0");
+
+    for (const char* change :
+         {"set d = 12.26 where k = 2", "set t = NULL where k = 2",
+          "set i = -5, d = NULL where k = 3", "set t = N'\u00c9t\u00e9' where k = 1"}) {
+        ASSERT_TRUE(exec(*c, "update " + wide + " " + change));
+        EXPECT_NE(query(*c, segmentQuery(wide, 0, 3)).rows, a.rows) << change;
+        ASSERT_TRUE(exec(*c, "delete from " + wide + "; insert into " + wide + rows));
+        EXPECT_EQ(query(*c, segmentQuery(wide, 0, 3)).rows, a.rows) << change;
+    }
+}
+
+// Boundaries: every n-th key in key order, also of a text key in UTF-16
+// order; a bigint sum that overflows fails as SQL Server's does.
+TEST(TdsChecksums, BoundariesAreEveryNthKeyAndSumsDoNotWrap) {
+    auto c = connectTest();
+    const std::string table = tdsUniqueName("Bounds");
+    ASSERT_TRUE(
+        exec(*c, "create table " + table +
+                     " (a int not null, b nvarchar(10) not null, big bigint, "
+                     "primary key (a, b));"
+                     "insert into " +
+                     table +
+                     " values (1, N'b', 9223372036854775807), (1, N'a', 1), (2, N'\uff21', 0), "
+                     "(2, N'\U0001D538', 0), (3, N'z', 0), (0, N'q', 0), (3, N'y', 0)"));
+    const Result r = query(*c,
+                           "select [a], [b] from (select [a], [b], row_number() over (order by "
+                           "[a], [b]) as rn from [dbo].[" +
+                               table + "] where (1 = 1)) as [s] where rn % 3 = 0 order by rn");
+    EXPECT_EQ(r.rows, (std::vector<Row>{{"1", "b"}, {"3", "y"}}));
+    const Result inRange = query(
+        *c,
+        "select [a], [b] from (select [a], [b], row_number() over (order by [a], cast([b] as "
+        "nvarchar(max)) collate Latin1_General_BIN2) as rn from [dbo].[" +
+            table +
+            "] where ([a] > 1 or ([a] = 1 and [b] > N'a'))) as [s] where rn % 2 = 0 order by rn");
+    EXPECT_EQ(inRange.rows, (std::vector<Row>{{"2", "\U0001D538"}, {"3", "y"}}));
+    EXPECT_TRUE(hasNative(failure(*c, "select sum(big) from " + table), 8115));
+    EXPECT_TRUE(hasNative(failure(*c, "select cast(3000000000 as int)"), 8115));
+}
+
 // The first column of every row, in order.
 std::vector<std::optional<std::string>> firstColumn(const Result& r) {
     std::vector<std::optional<std::string>> out;
