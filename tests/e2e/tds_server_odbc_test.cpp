@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <QString>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
@@ -1130,6 +1131,49 @@ TEST(TdsFaults, DropAfterRowsCutsTheConnectionMidResultAndSigtermStopsCleanly) {
     EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
+// What the checksum method asks of the catalogue: the columns that lead an
+// index (primary key, unique constraint, CREATE INDEX of either kind) and
+// each text column's collation.
+TEST(TdsCatalog, IndexLeadersAndCollationsOfColumns) {
+    auto c = connectTest();
+    const std::string table = tdsUniqueName("Ix"), rowid = tdsUniqueName("Rowid");
+    ASSERT_TRUE(exec(*c, "create table " + table +
+                             " (a int not null, b nvarchar(10) collate Latin1_General_CI_AS, "
+                             "c varchar(5), d int not null, e int, primary key clustered (a, d));"
+                             "create index IX_" +
+                             table + "_e on [dbo].[" + table +
+                             "] (e, a);"
+                             "create unique nonclustered index UX_" +
+                             table + " on " + table + " (c)"));
+    ASSERT_TRUE(exec(*c, "create table " + rowid + " (id integer primary key, x int)"));
+    auto leaders = [&](const std::string& name) {
+        std::vector<std::optional<std::string>> out;
+        for (const Row& row : query(*c,
+                                    "select col_name(ic.object_id, ic.column_id) from "
+                                    "sys.index_columns as ic where ic.object_id = "
+                                    "object_id(N'[dbo].[" +
+                                        name + "]') and ic.key_ordinal = 1")
+                                  .rows)
+            out.push_back(row.at(0));
+        std::sort(out.begin(), out.end());
+        return out;
+    };
+    using Names = std::vector<std::optional<std::string>>;
+    EXPECT_EQ(leaders(table), (Names{"a", "c", "e"}));
+    EXPECT_EQ(leaders(rowid), (Names{"id"}));
+    EXPECT_EQ(leaders("NoSuchTable"), Names{});
+    EXPECT_EQ(query(*c,
+                    "select name, collation_name from sys.columns where object_id = "
+                    "object_id(N'[dbo].[" +
+                        table + "]') order by column_id")
+                  .rows,
+              (std::vector<Row>{{"a", std::nullopt},
+                                {"b", "Latin1_General_CI_AS"},
+                                {"c", "Latin1_General_CS_AS"},
+                                {"d", std::nullopt},
+                                {"e", std::nullopt}}));
+}
+
 // --- checksums computed inside the server ----------------------------------------
 
 // The segment query of the checksum method, for a table whose columns are
@@ -1247,6 +1291,11 @@ TEST(TdsCollation, CiComparesAndSortsTextWithoutCaseBinaryByCodePoint) {
               (Keys{"Apple", "apricot", "Banana", "cherry"}));
     EXPECT_EQ(firstColumn(query(c, "select n from keys where k = N'BANANA'")), (Keys{"2"}));
     EXPECT_TRUE(hasNative(failure(c, "insert into keys values (N'APPLE', 5)"), 2627));
+    EXPECT_EQ(query(c,
+                    "select name, collation_name from sys.columns where object_id = "
+                    "object_id(N'[dbo].[keys]') order by column_id")
+                  .rows,
+              (std::vector<Row>{{"k", "SQL_Latin1_General_CP1_CI_AS"}, {"n", std::nullopt}}));
     // A binary collation named in the query still sorts by code point.
     EXPECT_EQ(firstColumn(query(c, "select k from keys order by k collate Latin1_General_BIN2")),
               (Keys{"Apple", "Banana", "apricot", "cherry"}));

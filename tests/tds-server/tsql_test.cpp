@@ -103,7 +103,8 @@ TEST(Rewrite, DateAndTimeColumnsCompareAndSortByValue) {
     EXPECT_EQ(rewrite("create table D (a date, b datetime2(7) not null, c varchar(5), "
                       "d datetime collate Latin1_General_BIN2, e time(3))"),
               "create table D (a date COLLATE DATETIMEVALUE, b datetime2(7) COLLATE "
-              "DATETIMEVALUE not null, c varchar(5), d datetime collate UTF16BIN, e time(3) "
+              "DATETIMEVALUE not null, c varchar(5), d datetime collate UTF16BIN "
+              "/*Latin1_General_BIN2*/, e time(3) "
               "COLLATE DATETIMEVALUE)");
     EXPECT_EQ(
         rewriteTsql("create table D (s smalldatetime, t nvarchar(5))", {"testdb", {}, true}).sql,
@@ -156,11 +157,13 @@ TEST(Rewrite, CaseInsensitiveDatabasesGiveNewTextColumnsNocase) {
         "create table [sales].[T] ([Name] nvarchar(max) not null primary key, n int,\n"
         "  c char(3) collate Latin1_General_BIN, constraint text unique (n))\n"
         "create table U (t text);\nselect * from U order by t collate SQL_Latin1_General_CP1_CI_AS";
-    EXPECT_EQ(rewriteTsql(sql, {"testdb", {}, true}).sql,
-              "create table \"sales.T\" (\"Name\" nvarchar(-1) COLLATE NOCASEPAD not null primary "
-              "key, n int,\n  c char(3) collate BINARY, constraint text unique (n))\n"
-              "create table U (t text COLLATE NOCASEPAD);\nselect * from U order by t collate "
-              "NOCASEPAD");
+    EXPECT_EQ(
+        rewriteTsql(sql, {"testdb", {}, true}).sql,
+        "create table \"sales.T\" (\"Name\" nvarchar(-1) COLLATE NOCASEPAD not null primary "
+        "key, n int,\n  c char(3) collate BINARY /*Latin1_General_BIN*/, constraint text unique "
+        "(n))\n"
+        "create table U (t text COLLATE NOCASEPAD);\nselect * from U order by t collate "
+        "NOCASEPAD /*SQL_Latin1_General_CP1_CI_AS*/");
     // Binary databases keep the columns as declared.
     EXPECT_EQ(rewrite("create table U (t text, n nvarchar(5) collate nocase)"),
               "create table U (t text, n nvarchar(5) collate nocase)");
@@ -477,6 +480,36 @@ TEST(Statements, RecognisesTheColumnPropertiesQueryAndIfStatements) {
           "select name, is_identity, is_computed, system_type_id from sys.columns where "
           "object_id = 5 order by column_id"})
         EXPECT_FALSE(matchColumnPropertiesQuery(other, 0)) << other;
+
+    // The index and collation look-ups: any alias, AS optional; only the
+    // first key column.
+    sql = rewrite(
+        "select col_name(x.object_id, x.column_id) from sys.index_columns x where "
+        "x.object_id = object_id(N'[dbo].[T]') and x.key_ordinal = 1; select 1");
+    q = matchIndexLeadersQuery(sql, 0);
+    ASSERT_TRUE(q);
+    EXPECT_EQ(q->objectName, "[dbo].[T]");
+    EXPECT_EQ(sql.substr(skipBlank(sql, q->end)), "select 1");
+    EXPECT_FALSE(matchIndexLeadersQuery(
+        "select col_name(ic.object_id, ic.column_id) from sys.index_columns as ic where "
+        "ic.object_id = object_id('T') and ic.key_ordinal = 2",
+        0));
+    EXPECT_FALSE(matchIndexLeadersQuery(
+        "select col_name(ic.object_id, ic.column_id) from sys.index_columns as ic where "
+        "ix.object_id = object_id('T') and ic.key_ordinal = 1",
+        0));
+    EXPECT_TRUE(matchColumnCollationsQuery(
+        rewrite("SELECT name, collation_name FROM sys.columns WHERE object_id = "
+                "object_id(N'T') ORDER BY column_id"),
+        0));
+    // A stored table keeps the collations as written.
+    EXPECT_EQ(
+        columnCollations(rewriteTsql("create table T (a nvarchar(5) collate "
+                                     "Latin1_General_CI_AS, [b c] nvarchar(5), d int, "
+                                     "constraint x unique (d))",
+                                     {"testdb", {}, true})
+                             .sql),
+        (std::map<std::string, std::string>{{"a", "Latin1_General_CI_AS"}, {"b c", "NOCASEPAD"}}));
 
     // IF: the condition runs to the first word outside parentheses that
     // starts a statement.

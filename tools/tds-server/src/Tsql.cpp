@@ -895,6 +895,13 @@ Rewritten rewriteTsql(std::string_view sql, const RewriteContext& context) {
             lastWord = lower;
             continue;
         }
+        // CREATE [UNIQUE] [NON]CLUSTERED INDEX, PRIMARY KEY CLUSTERED: SQLite
+        // has one kind of index.
+        if (t.kind == T::Word && (lower == "clustered" || lower == "nonclustered") &&
+            (lastWord == "create" || lastWord == "unique" || lastWord == "key")) {
+            if (!r.sql.empty() && r.sql.back() == ' ' && next(i) < toks.size()) r.sql.pop_back();
+            continue;
+        }
         // COUNT_BIG is SQLite's count, whose integers are 64 bits already.
         if (t.kind == T::Word && lower == "count_big" && isPunct(toks, next(i), "(")) {
             r.sql += "count";
@@ -928,12 +935,15 @@ Rewritten rewriteTsql(std::string_view sql, const RewriteContext& context) {
                 equalsIgnoreCase(lower, kUtf16CodeUnitCollation) ||
                 equalsIgnoreCase(lower, kCaseInsensitiveCollation)) {
                 r.sql.append(t.text);
-            } else if (marked.find("_ci_") != std::string::npos) {
-                r.sql += kCaseInsensitiveCollation;
-            } else if (marked.size() >= 6 && marked.compare(marked.size() - 6, 6, "_bin2_") == 0) {
-                r.sql += kUtf16CodeUnitCollation;
             } else {
-                r.sql += "BINARY";
+                if (marked.find("_ci_") != std::string::npos)
+                    r.sql += kCaseInsensitiveCollation;
+                else if (marked.size() >= 6 && marked.compare(marked.size() - 6, 6, "_bin2_") == 0)
+                    r.sql += kUtf16CodeUnitCollation;
+                else
+                    r.sql += "BINARY";
+                // The name as written, for sys.columns (a table's SQL keeps it).
+                r.sql += " /*" + t.value + "*/";
             }
             lastWord2 = lastWord;
             lastWord = lower;
@@ -1121,11 +1131,20 @@ std::optional<size_t> matchDatabaseListQuery(std::string_view sql, size_t from) 
     return statementEnd(c, true);
 }
 
-std::optional<ColumnPropertiesQuery> matchColumnPropertiesQuery(std::string_view sql, size_t from) {
+namespace {
+
+// select <columns> from sys.columns where object_id = object_id(N'...')
+// order by column_id, with exactly these columns in this order.
+std::optional<ColumnPropertiesQuery> matchSysColumnsQuery(
+    std::string_view sql, size_t from, std::initializer_list<const char*> columns) {
     Cursor c{sql, from};
-    if (!(c.word("select") && c.word("name") && c.punct(",") && c.word("is_identity") &&
-          c.punct(",") && c.word("is_computed") && c.punct(",") && c.word("system_type_id") &&
-          c.word("from") && sysView(c, "columns") && c.word("where") && c.word("object_id") &&
+    if (!c.word("select")) return std::nullopt;
+    bool first = true;
+    for (const char* column : columns) {
+        if (!(first || c.punct(",")) || !c.word(column)) return std::nullopt;
+        first = false;
+    }
+    if (!(c.word("from") && sysView(c, "columns") && c.word("where") && c.word("object_id") &&
           c.punct("=")))
         return std::nullopt;
     std::optional<std::string> object = objectIdCall(c);
@@ -1133,6 +1152,79 @@ std::optional<ColumnPropertiesQuery> matchColumnPropertiesQuery(std::string_view
     std::optional<size_t> end = statementEnd(c);
     if (!end) return std::nullopt;
     return ColumnPropertiesQuery{*object, *end};
+}
+
+}  // namespace
+
+std::optional<ColumnPropertiesQuery> matchColumnPropertiesQuery(std::string_view sql, size_t from) {
+    return matchSysColumnsQuery(sql, from,
+                                {"name", "is_identity", "is_computed", "system_type_id"});
+}
+
+std::optional<ColumnPropertiesQuery> matchColumnCollationsQuery(std::string_view sql, size_t from) {
+    return matchSysColumnsQuery(sql, from, {"name", "collation_name"});
+}
+
+std::optional<ColumnPropertiesQuery> matchIndexLeadersQuery(std::string_view sql, size_t from) {
+    Cursor c{sql, from};
+    if (!(c.word("select") && c.word("col_name") && c.punct("("))) return std::nullopt;
+    // The alias of sys.index_columns, which every column name is qualified with.
+    const size_t at = c.i;
+    const Tok alias = c.next();
+    if (!isIdent(alias)) return std::nullopt;
+    auto column = [&](std::string_view name) {
+        return c.word(alias.value) && c.punct(".") && c.word(name);
+    };
+    c.i = at;
+    if (!(column("object_id") && c.punct(",") && column("column_id") && c.punct(")") &&
+          c.word("from") && sysView(c, "index_columns")))
+        return std::nullopt;
+    c.word("as");
+    if (!(c.word(alias.value) && c.word("where") && column("object_id") && c.punct("=")))
+        return std::nullopt;
+    std::optional<std::string> object = objectIdCall(c);
+    if (!object || !(c.word("and") && column("key_ordinal") && c.punct("="))) return std::nullopt;
+    const Tok one = c.next();
+    if (one.kind != T::Number || one.text != "1") return std::nullopt;
+    std::optional<size_t> end = statementEnd(c);
+    if (!end) return std::nullopt;
+    return ColumnPropertiesQuery{*object, *end};
+}
+
+std::map<std::string, std::string> columnCollations(std::string_view createTable) {
+    std::map<std::string, std::string> out;
+    const std::vector<Tok> toks = tokenize(createTable);
+    size_t open = 0;
+    while (open < toks.size() && !isPunct(toks, open, "(")) ++open;
+    std::string column;  // the definition's column, empty for a constraint
+    size_t item = 0;
+    int depth = 0;
+    for (size_t k = open + 1; k < toks.size(); ++k) {
+        const Tok& t = toks[k];
+        if (t.kind == T::Blank) continue;
+        if (isPunct(toks, k, "(")) ++depth;
+        if (isPunct(toks, k, ")") && depth-- == 0) break;
+        if (depth > 0) continue;
+        if (isPunct(toks, k, ",")) {
+            item = 0;
+            continue;
+        }
+        if (item++ == 0)
+            column =
+                isIdent(t) && !kTableConstraints.count(toLower(t.text)) ? toLower(t.value) : "";
+        if (column.empty() || !isWord(toks, k, "collate")) continue;
+        const size_t name = solidAfter(toks, k);
+        if (name >= toks.size()) break;
+        out[column] = toks[name].value.empty() ? std::string(toks[name].text) : toks[name].value;
+        // The name as written, kept in a comment where the rewriting replaced it.
+        for (size_t b = name + 1; b < toks.size() && toks[b].kind == T::Blank; ++b) {
+            const std::string_view text = toks[b].text;
+            if (text.substr(0, 2) == "/*" && text.size() >= 4)
+                out[column] = std::string(text.substr(2, text.size() - 4));
+        }
+        k = name;
+    }
+    return out;
 }
 
 // Words that start a statement, which a condition cannot hold outside

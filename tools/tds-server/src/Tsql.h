@@ -98,6 +98,20 @@ struct ColumnPropertiesQuery {
     size_t end = 0;
 };
 std::optional<ColumnPropertiesQuery> matchColumnPropertiesQuery(std::string_view sql, size_t from);
+// The same for each column's collation:
+//   select name, collation_name from sys.columns
+//   where object_id = object_id(N'[dbo].[Orders]') order by column_id
+std::optional<ColumnPropertiesQuery> matchColumnCollationsQuery(std::string_view sql, size_t from);
+// The columns that lead an index, clients ask for to tell whether a range of
+// keys can be sought:
+//   select col_name(ic.object_id, ic.column_id) from sys.index_columns as ic
+//   where ic.object_id = object_id(N'[dbo].[Orders]') and ic.key_ordinal = 1
+std::optional<ColumnPropertiesQuery> matchIndexLeadersQuery(std::string_view sql, size_t from);
+
+// The COLLATE clauses of a stored CREATE TABLE: lower-case column name ->
+// the collation as the client wrote it (as the rewriting keeps it in a
+// comment), or SQLite's name where the rewriting added the clause.
+std::map<std::string, std::string> columnCollations(std::string_view createTable);
 
 // IF <condition> <statement>, as the rewriting leaves it: where the condition
 // starts and ends, and where its one statement starts. The condition ends at
