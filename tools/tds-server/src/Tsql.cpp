@@ -710,6 +710,7 @@ void rowLimits(const std::vector<Tok>& toks, Replacements& replaced, std::string
         size_t top = kNone;    // the TOP word
         std::string count;     // TOP's count
         bool orderBy = false, offset = false, compound = false, forXml = false;
+        bool hashes = false;  // HASHBYTES in its select list
     };
     std::vector<Scope> scopes(1);
     auto finish = [&](const Scope& s, size_t end) {
@@ -718,6 +719,11 @@ void rowLimits(const std::vector<Tok>& toks, Replacements& replaced, std::string
                    "The ORDER BY clause is invalid in views, inline functions, derived tables, "
                    "subqueries, and common table expressions, unless TOP, OFFSET or FOR XML is "
                    "also specified.");
+        // A derived table that hashes runs on its own, row by row: flattened
+        // into an outer aggregate, every use of its column would hash the
+        // row again.
+        if (s.derived && s.hashes && s.top == kNone && !s.offset && !s.compound)
+            insertBefore(end, " LIMIT -1");
         if (s.top == kNone) return;
         if (s.offset)
             refuse(10741, 15, "A TOP can not be used in the same query or sub-query as a OFFSET.");
@@ -790,6 +796,8 @@ void rowLimits(const std::vector<Tok>& toks, Replacements& replaced, std::string
             s.count = span(first, last);
             replaced[k] = {last, ""};
             i = last;
+        } else if (w == "hashbytes" && s.clause == "select") {
+            s.hashes = true;
         } else if (w == "union" || w == "except" || w == "intersect") {
             s.compound = true;
         } else if (w == "order" && word(solidAfter(toks, i), "by")) {
