@@ -49,12 +49,15 @@ void resultBytes(sqlite3_context* ctx, std::string_view bytes) {
     sqlite3_result_blob64(ctx, bytes.data(), bytes.size(), SQLITE_TRANSIENT);
 }
 
-// nvarchar's bytes: UTF-16LE.
+// nvarchar's bytes: UTF-16LE. Never more than two bytes for each UTF-8 byte.
 void appendUtf16le(std::string& out, std::string_view utf8) {
+    const size_t start = out.size();
+    out.resize(start + 2 * utf8.size());
+    char* p = out.data() + start;
     for (size_t i = 0; i < utf8.size();) {
         if (uint8_t(utf8[i]) < 0x80) {
-            out += utf8[i++];
-            out += '\0';
+            *p++ = utf8[i++];
+            *p++ = '\0';
             continue;
         }
         char32_t cp = nextCodePoint(utf8, i);
@@ -62,15 +65,16 @@ void appendUtf16le(std::string& out, std::string_view utf8) {
             cp -= 0x10000;
             const char16_t high = char16_t(0xD800 + (cp >> 10)),
                            low = char16_t(0xDC00 + (cp & 0x3FF));
-            out += char(high & 0xFF);
-            out += char(high >> 8);
-            out += char(low & 0xFF);
-            out += char(low >> 8);
+            *p++ = char(high & 0xFF);
+            *p++ = char(high >> 8);
+            *p++ = char(low & 0xFF);
+            *p++ = char(low >> 8);
         } else {
-            out += char(cp & 0xFF);
-            out += char(cp >> 8);
+            *p++ = char(cp & 0xFF);
+            *p++ = char(cp >> 8);
         }
     }
+    out.resize(size_t(p - out.data()));
 }
 
 void appendBigEndian(std::string& out, uint64_t v, int bytes) {
@@ -142,6 +146,17 @@ void binaryCast(sqlite3_context* ctx, int, sqlite3_value** argv) {
     if (sqlite3_value_type(x) == SQLITE_NULL) return sqlite3_result_null(ctx);
     const int64_t length = sqlite3_value_int64(argv[0]);
     const bool padded = sqlite3_value_int(argv[1]) != 0;
+    if (sqlite3_value_type(x) == SQLITE_INTEGER && length >= 0 && length <= 16) {
+        // The common case, without the buffer: an integer into binary(n).
+        const int64_t n = sqlite3_value_int64(x);
+        const Source source{textOf(argv[2])};
+        const int bytes = source.integerBytes(n);
+        char out[16] = {};
+        const int size = padded ? int(length) : std::min(int(length), bytes);
+        for (int i = 0; i < std::min(size, bytes); ++i)
+            out[size - 1 - i] = char(uint64_t(n) >> (8 * i) & 0xFF);
+        return resultBytes(ctx, {out, size_t(size)});
+    }
     std::string& bytes = scratch();
     const bool number = binaryBytes(x, {textOf(argv[2])}, bytes);
     if (length >= 0) {
@@ -277,7 +292,9 @@ void decimalText(sqlite3_context* ctx, int, sqlite3_value** argv) {
                     "Arithmetic overflow error converting numeric to data type numeric.");
     char digits[48];
     int count = 0;
-    for (unsigned __int128 m = value.magnitude; m > 0 || count <= scale; m /= 10)
+    unsigned __int128 wide = value.magnitude;
+    for (; wide > UINT64_MAX; wide /= 10) digits[count++] = char('0' + int(wide % 10));
+    for (auto m = uint64_t(wide); m > 0 || count <= scale; m /= 10)
         digits[count++] = char('0' + int(m % 10));
     char text[52];
     size_t size = 0;
@@ -369,48 +386,104 @@ void binaryConcat(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     resultBytes(ctx, bytes);
 }
 
+enum class Digest { Unknown, Sha256, Sha512, Sha1, Md5 };
+
+Digest digestNamed(std::string_view name) {
+    if (equalsIgnoreCase(name, "SHA2_256")) return Digest::Sha256;
+    if (equalsIgnoreCase(name, "SHA2_512")) return Digest::Sha512;
+    if (equalsIgnoreCase(name, "SHA1") || equalsIgnoreCase(name, "SHA")) return Digest::Sha1;
+    if (equalsIgnoreCase(name, "MD5")) return Digest::Md5;
+    return Digest::Unknown;
+}
+
 // HASHBYTES(algorithm, x): the digest of x's bytes (a text's as nvarchar;
 // the rewriting hands a varchar over as its bytes). NULL for NULL and for
-// an algorithm SQL Server does not know.
-void hashBytes(sqlite3_context* ctx, int, sqlite3_value** argv) {
-    sqlite3_value* x = argv[1];
-    if (sqlite3_value_type(x) == SQLITE_NULL) return sqlite3_result_null(ctx);
-    std::string_view input;
+// an algorithm SQL Server does not know. HASHBYTES(algorithm, a, b, ...)
+// hashes the binaries a + b + ... without joining them first.
+void hashBytes(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+    // The algorithm is the same for every row of a statement.
+    auto* digest = static_cast<Digest*>(sqlite3_get_auxdata(ctx, 0));
+    if (!digest) {
+        digest = new Digest(digestNamed(textOf(argv[0])));
+        sqlite3_set_auxdata(ctx, 0, digest, [](void* p) { delete static_cast<Digest*>(p); });
+        digest = static_cast<Digest*>(sqlite3_get_auxdata(ctx, 0));
+        if (!digest) return sqlite3_result_error_nomem(ctx);
+    }
     std::string& converted = scratch();
-    if (sqlite3_value_type(x) == SQLITE_BLOB) {
-        input = blobOf(x);
-    } else {
-        binaryBytes(x, {}, converted);
-        input = converted;
+    for (int i = 1; i < argc; ++i) {
+        const int type = sqlite3_value_type(argv[i]);
+        if (type == SQLITE_NULL) return sqlite3_result_null(ctx);
+        if (argc > 2 && type != SQLITE_BLOB)
+            return fail(ctx, 402,
+                        std::string("The data types varbinary and ") + storageTypeName(type) +
+                            " are incompatible in the add operator.");
     }
-    const auto* data = reinterpret_cast<const uint8_t*>(input.data());
-    const std::string_view algorithm = textOf(argv[0]);
-    uint8_t digest[SHA512_DIGEST_SIZE];
+    if (*digest == Digest::Unknown) return sqlite3_result_null(ctx);
+    union {
+        sha256_ctx sha256;
+        sha512_ctx sha512;
+        sha1_ctx sha1;
+        md5_ctx md5;
+    } c;
+    uint8_t out[SHA512_DIGEST_SIZE];
     size_t size = 0;
-    if (equalsIgnoreCase(algorithm, "SHA2_256")) {
-        sha256_ctx c;
-        sha256_init(&c);
-        sha256_update(&c, input.size(), data);
-        sha256_digest(&c, size = SHA256_DIGEST_SIZE, digest);
-    } else if (equalsIgnoreCase(algorithm, "SHA2_512")) {
-        sha512_ctx c;
-        sha512_init(&c);
-        sha512_update(&c, input.size(), data);
-        sha512_digest(&c, size = SHA512_DIGEST_SIZE, digest);
-    } else if (equalsIgnoreCase(algorithm, "SHA1") || equalsIgnoreCase(algorithm, "SHA")) {
-        sha1_ctx c;
-        sha1_init(&c);
-        sha1_update(&c, input.size(), data);
-        sha1_digest(&c, size = SHA1_DIGEST_SIZE, digest);
-    } else if (equalsIgnoreCase(algorithm, "MD5")) {
-        md5_ctx c;
-        md5_init(&c);
-        md5_update(&c, input.size(), data);
-        md5_digest(&c, size = MD5_DIGEST_SIZE, digest);
-    } else {
-        return sqlite3_result_null(ctx);
+    switch (*digest) {
+        case Digest::Sha256:
+            sha256_init(&c.sha256);
+            size = SHA256_DIGEST_SIZE;
+            break;
+        case Digest::Sha512:
+            sha512_init(&c.sha512);
+            size = SHA512_DIGEST_SIZE;
+            break;
+        case Digest::Sha1:
+            sha1_init(&c.sha1);
+            size = SHA1_DIGEST_SIZE;
+            break;
+        default:
+            md5_init(&c.md5);
+            size = MD5_DIGEST_SIZE;
+            break;
     }
-    sqlite3_result_blob(ctx, digest, int(size), SQLITE_TRANSIENT);
+    for (int i = 1; i < argc; ++i) {
+        std::string_view input;
+        if (sqlite3_value_type(argv[i]) == SQLITE_BLOB) {
+            input = blobOf(argv[i]);
+        } else {
+            binaryBytes(argv[i], {}, converted);
+            input = converted;
+        }
+        const auto* data = reinterpret_cast<const uint8_t*>(input.data());
+        switch (*digest) {
+            case Digest::Sha256:
+                sha256_update(&c.sha256, input.size(), data);
+                break;
+            case Digest::Sha512:
+                sha512_update(&c.sha512, input.size(), data);
+                break;
+            case Digest::Sha1:
+                sha1_update(&c.sha1, input.size(), data);
+                break;
+            default:
+                md5_update(&c.md5, input.size(), data);
+                break;
+        }
+    }
+    switch (*digest) {
+        case Digest::Sha256:
+            sha256_digest(&c.sha256, size, out);
+            break;
+        case Digest::Sha512:
+            sha512_digest(&c.sha512, size, out);
+            break;
+        case Digest::Sha1:
+            sha1_digest(&c.sha1, size, out);
+            break;
+        default:
+            md5_digest(&c.md5, size, out);
+            break;
+    }
+    sqlite3_result_blob(ctx, out, int(size), SQLITE_TRANSIENT);
 }
 
 // DATALENGTH(x): a blob's bytes, a text's as nvarchar (two per UTF-16 code
@@ -469,7 +542,7 @@ void registerConversions(sqlite3* db) {
     }
     sqlite3_create_function(db, kBinaryConcatFunction, -1, kPure, nullptr, binaryConcat, nullptr,
                             nullptr);
-    sqlite3_create_function(db, "hashbytes", 2, kPure, nullptr, hashBytes, nullptr, nullptr);
+    sqlite3_create_function(db, "hashbytes", -1, kPure, nullptr, hashBytes, nullptr, nullptr);
     sqlite3_create_function(db, "datalength", 1, kPure, nullptr, dataLength, nullptr, nullptr);
 }
 

@@ -1,5 +1,6 @@
 #include "Tsql.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "Bytes.h"
@@ -448,6 +449,16 @@ Replacements conversions(const std::vector<Tok>& toks) {
                    (type == "binary" ? "1" : "0") + ", '" +
                    sourceHint(toks, c->sourceFirst, c->sourceLast) + "', ";
         } else if (type == "tinyint" || type == "smallint" || type == "int" || type == "bigint") {
+            // Widening what is already an integer of fewer bytes changes
+            // nothing: SQLite's own CAST does it.
+            static const std::vector<std::string> kWidths = {"tinyint", "smallint", "int",
+                                                             "bigint"};
+            const std::optional<Conversion> inner =
+                wholeConversion(toks, c->sourceFirst, c->sourceLast);
+            const auto width = [&](const std::string& name) {
+                return std::find(kWidths.begin(), kWidths.end(), name) - kWidths.begin();
+            };
+            if (inner && width(typeName(toks, *inner)) <= width(type)) continue;
             const char* bytes = type == "tinyint"    ? "1"
                                 : type == "smallint" ? "2"
                                 : type == "int"      ? "4"
@@ -622,8 +633,16 @@ void binaryConcatenations(const std::vector<Tok>& toks, Replacements& replaced,
         for (const auto& [first, last] : operands)
             binary = binary || binaryOperand(toks, first, last);
         if (!binary) continue;
-        inserted.opens[start] += kBinaryConcatFunction + std::string("(");
         for (size_t plus : pluses) replaced[plus] = {plus, ","};
+        // The whole value of HASHBYTES: its parts are hashed in turn, never
+        // joined.
+        const size_t comma = solidBefore(toks, start);
+        const size_t close = solidAfter(toks, operands.back().second);
+        const size_t open = isPunct(toks, close, ")") ? openingParen(toks, close) : toks.size();
+        if (open < toks.size() && isWord(toks, solidBefore(toks, open), "hashbytes") &&
+            isPunct(toks, comma, ",") && solidAfter(toks, solidAfter(toks, open)) == comma)
+            continue;
+        inserted.opens[start] += kBinaryConcatFunction + std::string("(");
         inserted.closes[operands.back().second + 1] += ")";
     }
 }
