@@ -11,6 +11,7 @@
 
 #include <QString>
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
@@ -1261,6 +1262,41 @@ TEST(TdsChecksums, BoundariesAreEveryNthKeyAndSumsDoNotWrap) {
     EXPECT_EQ(inRange.rows, (std::vector<Row>{{"2", "\U0001D538"}, {"3", "y"}}));
     EXPECT_TRUE(hasNative(failure(*c, "select sum(big) from " + table), 8115));
     EXPECT_TRUE(hasNative(failure(*c, "select cast(3000000000 as int)"), 8115));
+}
+
+// --bandwidth: a result of known size takes at least its size over the rate
+// (a lower bound the limit itself sets), and a cancel while the server waits
+// on the limit still ends the statement: the result it cuts short would
+// take far longer than the test may run.
+TEST(TdsFaults, BandwidthLimitsWhatLeavesAndACancelStillEndsTheStatement) {
+    constexpr long kRate = 200000;
+    tdstest::PrivateServer server({"--bandwidth", std::to_string(kRate)});
+    Connection c;
+    ASSERT_TRUE(c.connect(server.connectionString())) << describe(c.diags());
+    const std::string rows =
+        "with recursive n(x) as (select 1 union all select x + 1 from n where "
+        "x < %N%) select x, N'" +
+        std::string(100, 'x') + "' from n";
+    auto withRows = [&](long n) {
+        std::string sql = rows;
+        sql.replace(sql.find("%N%"), 3, std::to_string(n));
+        return sql;
+    };
+    // 2,000 rows of at least 200 bytes each: 400,000 bytes, 2 s at the rate.
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(query(c, withRows(2000)).rows.size(), 2000u);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GE(seconds, 0.75 * 2000 * 200 / kRate);
+
+    // 500,000 rows: more than 500 s at the rate.
+    Statement s(c);
+    ASSERT_TRUE(SQL_SUCCEEDED(s.execute(withRows(500000)))) << describe(s.diags());
+    Row row;
+    for (int i = 0; i < 10; ++i) ASSERT_TRUE(SQL_SUCCEEDED(s.fetch(row))) << describe(s.diags());
+    EXPECT_TRUE(SQL_SUCCEEDED(SQLCancel(s.handle()))) << describe(s.diags());
+    EXPECT_FALSE(SQL_SUCCEEDED(s.fetch(row)));
+    EXPECT_EQ(query(c, "select 6").rows.at(0).at(0), "6");
 }
 
 // The first column of every row, in order.

@@ -188,7 +188,9 @@ Session::Session(int fd, uint16_t spid, const ServerConfig& config, const Catalo
       config_(config),
       catalog_(catalog),
       reader_(fd, config.limits),
-      writer_(fd, spid) {}
+      writer_(fd, spid) {
+    writer_.setSendLimit(config.sendLimit.get());
+}
 
 Session::~Session() { sqlite3_close(db_); }
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,6 +28,8 @@ struct ServerConfig {
     // the client's ATTENTION: a server held up by another session's lock.
     std::vector<std::string> stallTexts;
     Limits limits;
+    // --bandwidth: shared by every session; none sends as fast as it can.
+    std::shared_ptr<SendLimit> sendLimit;
 };
 
 class Session {
