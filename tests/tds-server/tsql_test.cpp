@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <algorithm>
+
 #include "Bytes.h"
 #include "Rpc.h"
 #include "Store.h"
@@ -281,6 +283,53 @@ TEST(Checksums, EachTypeEncodesAsSqlServerGivesItsBytes) {
               "010000000000000001"
               "01000000020102;010000000000000002"
               "00;");
+}
+
+// The server computes each field of that shape in one call: the same bytes
+// as the encoding spelled out step by step (which a parenthesis keeps).
+TEST(Checksums, OneCallPerFieldGivesTheBytesOfTheSpelledOutEncoding) {
+    Scratch db;
+    ASSERT_TRUE(db.run(
+        "create table F (n int, i bigint, f real, d decimal(38,10), m smallmoney, dt datetime2, "
+        "da date, v varchar(10), w nvarchar(10), x varbinary(8), g uniqueidentifier);\n"
+        "insert into F values (1, -9223372036854775808, -3.25, "
+        "'-1234567890123456789012345678.0123456789', -0.0001, '0001-01-01 00:00:00', "
+        "'9999-12-31', '', N'\U0001F600\u00e9', 0x, '00000000-0000-0000-0000-0000000000FF');\n"
+        "insert into F values (2, 0, 0, 0, 214748.3647, '2024-02-29T23:59:59.9999999', "
+        "'2000-01-01', ' a ', N'x', 0x00, 'ffffffff-ffff-ffff-ffff-ffffffffffff');\n"
+        "insert into F (n) values (3);\n"));
+    const std::pair<const char*, const char*> fields[] = {
+        {"cast(cast([c] as bigint) as binary(8))", "i"},
+        {"cast(cast([c] as bigint) as binary(8))", "n"},
+        {"cast(cast([c] as float) as binary(8))", "f"},
+        {"cast(convert(varchar(41), cast([c] as decimal(38, 10))) as varbinary(41)) + 0x00", "d"},
+        {"cast(convert(varchar(41), cast([c] as decimal(38, 4))) as varbinary(41)) + 0x00", "m"},
+        {"cast(convert(varchar(27), cast([c] as datetime2(7)), 121) as varbinary(27)) + 0x00",
+         "dt"},
+        {"cast(convert(varchar(27), cast([c] as datetime2(7)), 121) as varbinary(27)) + 0x00",
+         "da"},
+        {"cast(datalength(cast([c] as nvarchar(max))) as binary(4)) + cast(cast([c] as "
+         "nvarchar(max)) as varbinary(max))",
+         "v"},
+        {"cast(datalength(cast([c] as nvarchar(max))) as binary(4)) + cast(cast([c] as "
+         "nvarchar(max)) as varbinary(max))",
+         "w"},
+        {"cast(datalength([c]) as binary(4)) + cast([c] as varbinary(max))", "x"},
+        {"cast([c] as binary(16))", "g"}};
+    for (const auto& [typed, column] : fields) {
+        std::string encoding = typed;
+        for (size_t at; (at = encoding.find("[c]")) != std::string::npos;)
+            encoding.replace(at, 3, std::string("[") + column + "]");
+        const std::string test = std::string("case when [") + column + "] is null then 0x00 else ";
+        const std::string oneCall = test + "0x01 + " + encoding + " end";
+        const std::string spelled = test + "(0x01 + " + encoding + ") end";
+        EXPECT_NE(rewrite("select " + oneCall).find(kChecksumFieldFunction), std::string::npos)
+            << column;
+        EXPECT_EQ(rewrite("select " + spelled).find(kChecksumFieldFunction), std::string::npos);
+        const std::string expected = db.column("select hex(" + spelled + ") from F order by n");
+        EXPECT_EQ(db.column("select hex(" + oneCall + ") from F order by n"), expected) << column;
+        EXPECT_EQ(std::count(expected.begin(), expected.end(), ';'), 3) << column;
+    }
 }
 
 // Decimals spell exactly their scale, with a 0 before the point and no sign

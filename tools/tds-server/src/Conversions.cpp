@@ -6,11 +6,13 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 #include "Bytes.h"
 #include "Tsql.h"
@@ -138,6 +140,18 @@ bool binaryBytes(sqlite3_value* v, Source source, std::string& out) {
     }
 }
 
+// The bytes from `from` on to the length of binary(n) (padded) or
+// varbinary(n); n < 0 for max.
+void fitBinary(std::string& bytes, size_t from, bool number, int64_t length, bool padded) {
+    if (length < 0) return;
+    const auto n = size_t(length);
+    const size_t size = bytes.size() - from;
+    if (number && size > n) bytes.erase(from, size - n);
+    if (number && padded && size < n) bytes.insert(from, n - size, '\0');
+    if (bytes.size() - from > n) bytes.resize(from + n);
+    if (padded) bytes.resize(from + n, '\0');
+}
+
 // tds_binary(n, padded, 'source', x [, style]): CAST(x AS binary(n)) when
 // padded, else varbinary(n). Numbers are cut and padded on the left, texts
 // and binaries on the right.
@@ -159,13 +173,7 @@ void binaryCast(sqlite3_context* ctx, int, sqlite3_value** argv) {
     }
     std::string& bytes = scratch();
     const bool number = binaryBytes(x, {textOf(argv[2])}, bytes);
-    if (length >= 0) {
-        const auto n = size_t(length);
-        if (number && bytes.size() > n) bytes.erase(0, bytes.size() - n);
-        if (number && padded && bytes.size() < n) bytes.insert(0, n - bytes.size(), '\0');
-        if (bytes.size() > n) bytes.resize(n);
-        if (padded) bytes.resize(n, '\0');
-    }
+    fitBinary(bytes, 0, number, length, padded);
     resultBytes(ctx, bytes);
 }
 
@@ -173,26 +181,27 @@ const char* integerTypeName(int bytes) {
     return bytes == 1 ? "tinyint" : bytes == 2 ? "smallint" : bytes == 4 ? "int" : "bigint";
 }
 
-// tds_integer(bytes, x [, style]): CAST(x AS tinyint | smallint | int |
-// bigint). A binary is read big-endian from its last bytes, as SQL Server
-// reads it; what does not fit is an overflow, as there.
-void integerCast(sqlite3_context* ctx, int, sqlite3_value** argv) {
-    sqlite3_value* x = argv[1];
-    const int bytes = sqlite3_value_int(argv[0]);
+// A conversion's failure, with SQL Server's number.
+struct Failure {
+    int number;
+    std::string text;
+};
+
+// CAST(x AS tinyint | smallint | int | bigint) of a value that is not NULL.
+// A binary is read big-endian from its last bytes, as SQL Server reads it;
+// what does not fit is an overflow, as there.
+std::optional<Failure> toInteger(sqlite3_value* x, int bytes, int64_t& n) {
     const int64_t lo = bytes == 1 ? 0 : bytes == 2 ? INT16_MIN : bytes == 4 ? INT32_MIN : INT64_MIN;
     const int64_t hi = bytes == 1   ? 255
                        : bytes == 2 ? INT16_MAX
                        : bytes == 4 ? INT32_MAX
                                     : INT64_MAX;
     auto overflow = [&] {
-        fail(ctx, 8115,
-             std::string("Arithmetic overflow error converting expression to data type ") +
-                 integerTypeName(bytes) + ".");
+        return Failure{8115, std::string("Arithmetic overflow error converting expression to "
+                                         "data type ") +
+                                 integerTypeName(bytes) + "."};
     };
-    int64_t n = 0;
     switch (sqlite3_value_type(x)) {
-        case SQLITE_NULL:
-            return sqlite3_result_null(ctx);
         case SQLITE_BLOB: {
             const std::string_view b = blobOf(x);
             uint64_t u = 0;
@@ -201,7 +210,8 @@ void integerCast(sqlite3_context* ctx, int, sqlite3_value** argv) {
                 u = u << 8 | uint8_t(b[i]);
             // The sign bit of the type's own width.
             if (bytes > 1 && bytes < 8 && (u >> (8 * bytes - 1) & 1)) u |= ~0ULL << (8 * bytes);
-            return sqlite3_result_int64(ctx, int64_t(u));
+            n = int64_t(u);
+            return std::nullopt;
         }
         case SQLITE_INTEGER:
             n = sqlite3_value_int64(x);
@@ -220,18 +230,25 @@ void integerCast(sqlite3_context* ctx, int, sqlite3_value** argv) {
             if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
             auto [p, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), n);
             if (ec == std::errc::result_out_of_range || (ec == std::errc() && (n < lo || n > hi)))
-                return fail(ctx, 248,
-                            "The conversion of the nvarchar value '" + std::string(s) +
-                                "' overflowed an " + integerTypeName(bytes) + " column.");
+                return Failure{248, "The conversion of the nvarchar value '" + std::string(s) +
+                                        "' overflowed an " + integerTypeName(bytes) + " column."};
             if (ec != std::errc() || p != digits.data() + digits.size() || digits.empty())
-                return fail(ctx, 245,
-                            "Conversion failed when converting the nvarchar value '" +
-                                std::string(textOf(x)) + "' to data type " +
-                                integerTypeName(bytes) + ".");
+                return Failure{245, "Conversion failed when converting the nvarchar value '" +
+                                        std::string(textOf(x)) + "' to data type " +
+                                        integerTypeName(bytes) + "."};
             break;
         }
     }
     if (n < lo || n > hi) return overflow();
+    return std::nullopt;
+}
+
+// tds_integer(bytes, x [, style]).
+void integerCast(sqlite3_context* ctx, int, sqlite3_value** argv) {
+    if (sqlite3_value_type(argv[1]) == SQLITE_NULL) return sqlite3_result_null(ctx);
+    int64_t n = 0;
+    if (auto failure = toInteger(argv[1], sqlite3_value_int(argv[0]), n))
+        return fail(ctx, failure->number, failure->text);
     sqlite3_result_int64(ctx, n);
 }
 
@@ -276,20 +293,21 @@ SqlValue storedValue(sqlite3_value* x) {
     return v;
 }
 
-// tds_decimal_text(p, s, x [, style]): CAST(x AS decimal(p, s)) as CONVERT
-// writes it: exactly s decimals, '0.50' and '-0.50', no sign for zero.
-void decimalText(sqlite3_context* ctx, int, sqlite3_value** argv) {
-    sqlite3_value* x = argv[2];
-    if (sqlite3_value_type(x) == SQLITE_NULL) return sqlite3_result_null(ctx);
-    const int precision = sqlite3_value_int(argv[0]), scale = sqlite3_value_int(argv[1]);
+// CAST(x AS decimal(p, s)) of a value that is not NULL, as CONVERT writes
+// it: exactly s decimals, '0.50' and '-0.50', no sign for zero.
+std::optional<Failure> appendDecimalText(sqlite3_value* x, int precision, int scale,
+                                         std::string& out) {
     Scaled value;
     if (auto error = scaledAt(storedValue(x), scale, value))
-        return fail(ctx, error->number, error->message);
-    unsigned __int128 limit = 1;
-    for (int i = 0; i < precision; ++i) limit *= 10;
-    if (value.magnitude >= limit)
-        return fail(ctx, 8115,
-                    "Arithmetic overflow error converting numeric to data type numeric.");
+        return Failure{error->number, error->message};
+    static const auto kPowersOfTen = [] {
+        std::array<unsigned __int128, 39> powers{};
+        powers[0] = 1;
+        for (size_t i = 1; i < powers.size(); ++i) powers[i] = powers[i - 1] * 10;
+        return powers;
+    }();
+    if (value.magnitude >= kPowersOfTen[size_t(std::clamp(precision, 1, 38))])
+        return Failure{8115, "Arithmetic overflow error converting numeric to data type numeric."};
     char digits[48];
     int count = 0;
     unsigned __int128 wide = value.magnitude;
@@ -303,7 +321,18 @@ void decimalText(sqlite3_context* ctx, int, sqlite3_value** argv) {
         text[size++] = digits[i];
         if (i == scale && scale > 0) text[size++] = '.';
     }
-    sqlite3_result_text(ctx, text, int(size), SQLITE_TRANSIENT);
+    out.append(text, size);
+    return std::nullopt;
+}
+
+// tds_decimal_text(p, s, x [, style]).
+void decimalText(sqlite3_context* ctx, int, sqlite3_value** argv) {
+    if (sqlite3_value_type(argv[2]) == SQLITE_NULL) return sqlite3_result_null(ctx);
+    std::string& text = scratch();
+    if (auto failure = appendDecimalText(argv[2], sqlite3_value_int(argv[0]),
+                                         sqlite3_value_int(argv[1]), text))
+        return fail(ctx, failure->number, failure->text);
+    sqlite3_result_text64(ctx, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
 }
 
 // Howard Hinnant's civil_from_days, from days since 0001-01-01.
@@ -319,25 +348,22 @@ void civilFromDays(int64_t daysSinceYearOne, int& year, int& month, int& day) {
     year = int(yoe + era * 400 + (month <= 2));
 }
 
-// tds_datetime_text(n, x [, style]): CAST(x AS datetime2(n)) as style 121
-// writes it, 'yyyy-mm-dd hh:mi:ss.fffffff': a date is its midnight, a time
-// is on 1900-01-01, fractions round to n digits.
-void dateTimeText(sqlite3_context* ctx, int, sqlite3_value** argv) {
-    sqlite3_value* x = argv[1];
+// CAST(x AS datetime2(n)) of a value that is not NULL, as style 121 writes
+// it, 'yyyy-mm-dd hh:mi:ss.fffffff': a date is its midnight, a time is on
+// 1900-01-01, fractions round to n digits.
+std::optional<Failure> appendDateTimeText(sqlite3_value* x, int digits, std::string& out) {
     const int type = sqlite3_value_type(x);
-    if (type == SQLITE_NULL) return sqlite3_result_null(ctx);
     if (type != SQLITE_TEXT)
-        return fail(ctx, 529,
-                    std::string("Explicit conversion from data type ") +
-                        (type == SQLITE_BLOB    ? "varbinary"
-                         : type == SQLITE_FLOAT ? "float"
-                                                : "int") +
-                        " to datetime2 is not allowed.");
+        return Failure{529, std::string("Explicit conversion from data type ") +
+                                (type == SQLITE_BLOB    ? "varbinary"
+                                 : type == SQLITE_FLOAT ? "float"
+                                                        : "int") +
+                                " to datetime2 is not allowed."};
     DateTimeParts p;
     if (!parseDateTime(textOf(x), p))
-        return fail(ctx, 241,
-                    "Conversion failed when converting date and/or time from character string.");
-    const int digits = std::clamp(sqlite3_value_int(argv[0]), 0, 7);
+        return Failure{241,
+                       "Conversion failed when converting date and/or time from character string."};
+    digits = std::clamp(digits, 0, 7);
     uint32_t unit = 1;
     for (int i = digits; i < 7; ++i) unit *= 10;
     int64_t fraction = (p.fraction + unit / 2) / unit;
@@ -358,7 +384,17 @@ void dateTimeText(sqlite3_context* ctx, int, sqlite3_value** argv) {
     if (digits > 0)
         size += std::snprintf(text + size, sizeof text - size_t(size), ".%0*lld", digits,
                               (long long)fraction);
-    sqlite3_result_text(ctx, text, size, SQLITE_TRANSIENT);
+    out.append(text, size_t(size));
+    return std::nullopt;
+}
+
+// tds_datetime_text(n, x [, style]).
+void dateTimeText(sqlite3_context* ctx, int, sqlite3_value** argv) {
+    if (sqlite3_value_type(argv[1]) == SQLITE_NULL) return sqlite3_result_null(ctx);
+    std::string& text = scratch();
+    if (auto failure = appendDateTimeText(argv[1], sqlite3_value_int(argv[0]), text))
+        return fail(ctx, failure->number, failure->text);
+    sqlite3_result_text64(ctx, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
 }
 
 const char* storageTypeName(int type) {
@@ -486,27 +522,80 @@ void hashBytes(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     sqlite3_result_blob(ctx, out, int(size), SQLITE_TRANSIENT);
 }
 
-// DATALENGTH(x): a blob's bytes, a text's as nvarchar (two per UTF-16 code
-// unit), a number's as int (4) or bigint and float (8).
-void dataLength(sqlite3_context* ctx, int, sqlite3_value** argv) {
-    switch (sqlite3_value_type(argv[0])) {
-        case SQLITE_NULL:
-            sqlite3_result_null(ctx);
-            return;
+// DATALENGTH(x) of a value that is not NULL: a blob's bytes, a text's as
+// nvarchar (two per UTF-16 code unit), a number's as int (4) or bigint and
+// float (8).
+int64_t dataLengthOf(sqlite3_value* x) {
+    switch (sqlite3_value_type(x)) {
         case SQLITE_BLOB:
-            sqlite3_result_int64(ctx, sqlite3_value_bytes(argv[0]));
-            return;
+            return sqlite3_value_bytes(x);
         case SQLITE_TEXT:
-            sqlite3_result_int64(ctx, int64_t(2 * utf16Length(textOf(argv[0]))));
-            return;
+            return int64_t(2 * utf16Length(textOf(x)));
         default: {
-            const int64_t n = sqlite3_value_int64(argv[0]);
+            const int64_t n = sqlite3_value_int64(x);
             const bool small =
-                sqlite3_value_type(argv[0]) == SQLITE_INTEGER && n >= INT32_MIN && n <= INT32_MAX;
-            sqlite3_result_int(ctx, small ? 4 : 8);
-            return;
+                sqlite3_value_type(x) == SQLITE_INTEGER && n >= INT32_MIN && n <= INT32_MAX;
+            return small ? 4 : 8;
         }
     }
+}
+
+void dataLength(sqlite3_context* ctx, int, sqlite3_value** argv) {
+    if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(ctx);
+    sqlite3_result_int64(ctx, dataLengthOf(argv[0]));
+}
+
+// tds_field('kind', x [, scale]): one column's field of the checksum
+// method's row encoding in one call, the bytes of
+//   case when x is null then 0x00 else 0x01 + <the kind's encoding> end
+// which the rewriting recognises (Tsql.h lists the kinds).
+void checksumField(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+    sqlite3_value* x = argv[1];
+    if (sqlite3_value_type(x) == SQLITE_NULL) return resultBytes(ctx, std::string_view("\0", 1));
+    std::string& bytes = scratch();
+    bytes += '\x01';
+    std::optional<Failure> failure;
+    const std::string_view kind = textOf(argv[0]);
+    switch (kind.empty() ? ' ' : kind[0]) {
+        case 'i': {  // CAST(CAST(x AS bigint) AS binary(8))
+            int64_t n = 0;
+            failure = toInteger(x, 8, n);
+            appendBigEndian(bytes, uint64_t(n), 8);
+            break;
+        }
+        case 'f': {  // CAST(CAST(x AS float) AS binary(8)), SQLite's CAST to float
+            const double d = sqlite3_value_double(x);
+            uint64_t bits;
+            std::memcpy(&bits, &d, 8);
+            appendBigEndian(bytes, bits, 8);
+            break;
+        }
+        case 'd':  // CONVERT(varchar(41), CAST(x AS decimal(38, s))) + 0x00
+            failure = appendDecimalText(x, 38, argc > 2 ? sqlite3_value_int(argv[2]) : 0, bytes);
+            bytes += '\0';
+            break;
+        case 't':  // CONVERT(varchar(27), CAST(x AS datetime2(7)), 121) + 0x00
+            failure = appendDateTimeText(x, 7, bytes);
+            bytes += '\0';
+            break;
+        case 's': {  // length (4 bytes) + CAST(CAST(x AS nvarchar(max)) AS varbinary(max))
+            const std::string_view text = textOf(x);  // SQLite's CAST to text
+            appendBigEndian(bytes, uint64_t(2 * utf16Length(text)), 4);
+            appendUtf16le(bytes, text);
+            break;
+        }
+        case 'b':  // DATALENGTH(x) (4 bytes) + CAST(x AS varbinary(max))
+            appendBigEndian(bytes, uint64_t(dataLengthOf(x)), 4);
+            binaryBytes(x, {"column"}, bytes);
+            break;
+        default: {  // 'g': CAST(x AS binary(16))
+            const bool number = binaryBytes(x, {"column"}, bytes);
+            fitBinary(bytes, 1, number, 16, true);
+            break;
+        }
+    }
+    if (failure) return fail(ctx, failure->number, failure->text);
+    resultBytes(ctx, bytes);
 }
 
 }  // namespace
@@ -544,6 +633,9 @@ void registerConversions(sqlite3* db) {
                             nullptr);
     sqlite3_create_function(db, "hashbytes", -1, kPure, nullptr, hashBytes, nullptr, nullptr);
     sqlite3_create_function(db, "datalength", 1, kPure, nullptr, dataLength, nullptr, nullptr);
+    for (int args : {2, 3})
+        sqlite3_create_function(db, kChecksumFieldFunction, args, kPure, nullptr, checksumField,
+                                nullptr, nullptr);
 }
 
 }  // namespace tds

@@ -647,6 +647,61 @@ void binaryConcatenations(const std::vector<Tok>& toks, Replacements& replaced,
     }
 }
 
+// The checksum method's field of one column (Tsql.h): the CASE that spells
+// it, recognised token by token, becomes one call.
+void checksumFields(const std::vector<Tok>& toks, Replacements& replaced) {
+    for (size_t i = 0; i < toks.size(); ++i) {
+        if (!isWord(toks, i, "case")) continue;
+        const size_t end = primaryEnd(toks, i);
+        if (end >= toks.size()) continue;
+        std::vector<size_t> solid;
+        for (size_t k = i; k <= end; k = solidAfter(toks, k)) solid.push_back(k);
+        // case when C is null then 0x00 else 0x01 + ... end
+        if (solid.size() < 12) continue;
+        const Tok& column = toks[solid[2]];
+        auto text = [&](size_t n) { return toLower(toks[solid[n]].text); };
+        if (text(1) != "when" || !isIdent(column) || text(3) != "is" || text(4) != "null" ||
+            text(5) != "then" || text(6) != "0x00" || text(7) != "else" || text(8) != "0x01" ||
+            text(9) != "+")
+            continue;
+        // The encoding, without blanks, lower case, the column as '?'.
+        std::string shape;
+        for (size_t n = 10; n + 1 < solid.size(); ++n) {
+            const Tok& t = toks[solid[n]];
+            shape += isIdent(t) && t.kind == column.kind && t.value == column.value
+                         ? std::string("?")
+                         : toLower(t.text);
+        }
+        static const std::map<std::string, std::string> kKinds = {
+            {"cast(cast(?asbigint)asbinary(8))", "i"},
+            {"cast(cast(?asfloat)asbinary(8))", "f"},
+            {"cast(convert(varchar(27),cast(?asdatetime2(7)),121)asvarbinary(27))+0x00", "t"},
+            {"cast(datalength(cast(?asnvarchar(max)))asbinary(4))+cast(cast(?asnvarchar(max))"
+             "asvarbinary(max))",
+             "s"},
+            {"cast(datalength(?)asbinary(4))+cast(?asvarbinary(max))", "b"},
+            {"cast(?asbinary(16))", "g"}};
+        std::string call;
+        if (auto it = kKinds.find(shape); it != kKinds.end()) {
+            call = "'" + it->second + "', " + quoteId(column.value);
+        } else {
+            const std::string head = "cast(convert(varchar(41),cast(?asdecimal(38,";
+            const std::string tail = ")))asvarbinary(41))+0x00";
+            if (shape.size() <= head.size() + tail.size() || shape.compare(0, head.size(), head) ||
+                shape.compare(shape.size() - tail.size(), tail.size(), tail))
+                continue;
+            const std::string scale =
+                shape.substr(head.size(), shape.size() - head.size() - tail.size());
+            if (scale.size() > 2 || scale.find_first_not_of("0123456789") != std::string::npos ||
+                std::stoi(scale) > 38)
+                continue;
+            call = "'d', " + quoteId(column.value) + ", " + scale;
+        }
+        replaced[i] = {end, std::string(kChecksumFieldFunction) + "(" + call + ")"};
+        i = end;
+    }
+}
+
 // HASHBYTES of a varchar hashes its single-byte characters: the text goes
 // in as those bytes (a text otherwise counts as nvarchar).
 void varcharHashes(const std::vector<Tok>& toks, Insertions& inserted) {
@@ -865,6 +920,7 @@ Rewritten rewriteTsql(std::string_view sql, const RewriteContext& context) {
     Insertions inserted;
     binaryConcatenations(toks, replaced, inserted);
     varcharHashes(toks, inserted);
+    checksumFields(toks, replaced);
     Rewritten r;
     std::string tail;
     rowLimits(toks, replaced, tail, r.refusal);
