@@ -437,6 +437,7 @@ Digest digestNamed(std::string_view name) {
 // an algorithm SQL Server does not know. HASHBYTES(algorithm, a, b, ...)
 // hashes the binaries a + b + ... without joining them first.
 void hashBytes(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+    if (argc < 2) return fail(ctx, 174, "The hashbytes function requires 2 argument(s).");
     // The algorithm is the same for every row of a statement.
     auto* digest = static_cast<Digest*>(sqlite3_get_auxdata(ctx, 0));
     if (!digest) {
@@ -486,6 +487,7 @@ void hashBytes(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
         if (sqlite3_value_type(argv[i]) == SQLITE_BLOB) {
             input = blobOf(argv[i]);
         } else {
+            converted.clear();
             binaryBytes(argv[i], {}, converted);
             input = converted;
         }

@@ -465,9 +465,7 @@ Replacements conversions(const std::vector<Tok>& toks) {
                                                      : "8";
             call = std::string(kIntegerCastFunction) + "(" + bytes + ", ";
         } else if (kTextTypes.count(type)) {
-            if (std::optional<Conversion> source =
-                    wholeConversion(toks, c->sourceFirst, c->sourceLast))
-                spelt.insert(c->sourceFirst);
+            if (wholeConversion(toks, c->sourceFirst, c->sourceLast)) spelt.insert(c->sourceFirst);
             if (!c->convert) continue;  // SQLite's own CAST to text
             call = std::string(kTextConvertFunction) + "(" + arg(0, "30") + ", ";
         } else if ((type == "decimal" || type == "numeric") && spelt.count(i)) {
