@@ -358,6 +358,11 @@ TEST(Checksums, HashbytesAndItsSlicesReadBackAsSqlServer) {
         db.column("select hashbytes('SHA2_256', N'abc') = hashbytes('SHA2_256', 0x610062006300)"),
         "1;");
     EXPECT_EQ(db.column("select hashbytes('SHA2_256', cast(null as varbinary(max)))"), "NULL;");
+    // Numbers pad and cut on the left, texts on the right.
+    EXPECT_EQ(db.column("select hex(cast(cast(-2 as int) as binary(8))) || '|' || "
+                        "hex(cast(cast(258 as bigint) as binary(1))) || '|' || "
+                        "hex(cast('ab' as binary(3))) || '|' || hex(cast(N'ab' as varbinary(3)))"),
+              "00000000FFFFFFFE|02|616200|610062;");
     EXPECT_EQ(
         db.column("select cast(cast(substring(0x00FFFFFFFE01, 2, 4) as int) as bigint) || '|' || "
                   "cast(0x0000000100000002 as int) || '|' || cast(0xFF as smallint) || '|' || "
