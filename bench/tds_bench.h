@@ -16,6 +16,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -28,6 +30,23 @@ using Clock = std::chrono::steady_clock;
 
 inline double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// CPU seconds (user + system) a process has used so far; 0 when unknown.
+inline double processCpuSeconds(pid_t pid) {
+    if (pid <= 0) return 0;
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    size_t close = stat.rfind(')');
+    if (close == std::string::npos) return 0;
+    std::istringstream fields(stat.substr(close + 2));
+    std::string field;
+    unsigned long long utime = 0, stime = 0;
+    for (int k = 3; k <= 15 && fields >> field; ++k) {
+        if (k == 14) utime = std::stoull(field);
+        if (k == 15) stime = std::stoull(field);
+    }
+    return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
 }
 
 // --- the server ----------------------------------------------------------------

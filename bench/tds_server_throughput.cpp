@@ -52,23 +52,6 @@ double threadCpuSeconds() {
     return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
 }
 
-// CPU seconds (user + system) a process has used so far; 0 when unknown.
-double processCpuSeconds(pid_t pid) {
-    if (pid <= 0) return 0;
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    size_t close = stat.rfind(')');
-    if (close == std::string::npos) return 0;
-    std::istringstream fields(stat.substr(close + 2));
-    std::string field;
-    unsigned long long utime = 0, stime = 0;
-    for (int k = 3; k <= 15 && fields >> field; ++k) {
-        if (k == 14) utime = std::stoull(field);
-        if (k == 15) stime = std::stoull(field);
-    }
-    return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
-}
-
 // Row 10 of either table, every column as the seed's formulas give it.
 template <typename Bound>
 std::string checkRowTen(const std::vector<Bound>& cols, SQLULEN k) {

@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include <QString>
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
@@ -1130,6 +1132,173 @@ TEST(TdsFaults, DropAfterRowsCutsTheConnectionMidResultAndSigtermStopsCleanly) {
     EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
+// What the checksum method asks of the catalogue: the columns that lead an
+// index (primary key, unique constraint, CREATE INDEX of either kind) and
+// each text column's collation.
+TEST(TdsCatalog, IndexLeadersAndCollationsOfColumns) {
+    auto c = connectTest();
+    const std::string table = tdsUniqueName("Ix"), rowid = tdsUniqueName("Rowid");
+    ASSERT_TRUE(exec(*c, "create table " + table +
+                             " (a int not null, b nvarchar(10) collate Latin1_General_CI_AS, "
+                             "c varchar(5), d int not null, e int, primary key clustered (a, d));"
+                             "create index IX_" +
+                             table + "_e on [dbo].[" + table +
+                             "] (e, a);"
+                             "create unique nonclustered index UX_" +
+                             table + " on " + table + " (c)"));
+    ASSERT_TRUE(exec(*c, "create table " + rowid + " (id integer primary key, x int)"));
+    auto leaders = [&](const std::string& name) {
+        std::vector<std::optional<std::string>> out;
+        for (const Row& row : query(*c,
+                                    "select col_name(ic.object_id, ic.column_id) from "
+                                    "sys.index_columns as ic where ic.object_id = "
+                                    "object_id(N'[dbo].[" +
+                                        name + "]') and ic.key_ordinal = 1")
+                                  .rows)
+            out.push_back(row.at(0));
+        std::sort(out.begin(), out.end());
+        return out;
+    };
+    using Names = std::vector<std::optional<std::string>>;
+    EXPECT_EQ(leaders(table), (Names{"a", "c", "e"}));
+    EXPECT_EQ(leaders(rowid), (Names{"id"}));
+    EXPECT_EQ(leaders("NoSuchTable"), Names{});
+    EXPECT_EQ(query(*c,
+                    "select name, collation_name from sys.columns where object_id = "
+                    "object_id(N'[dbo].[" +
+                        table + "]') order by column_id")
+                  .rows,
+              (std::vector<Row>{{"a", std::nullopt},
+                                {"b", "Latin1_General_CI_AS"},
+                                {"c", "Latin1_General_CS_AS"},
+                                {"d", std::nullopt},
+                                {"e", std::nullopt}}));
+}
+
+// --- checksums computed inside the server ----------------------------------------
+
+// The segment query of the checksum method, for a table whose columns are
+// an int key, an int, a decimal and a text, over the keys in (lo, hi].
+std::string segmentQuery(const std::string& table, int lo, int hi) {
+    auto field = [](const std::string& column, const std::string& typed) {
+        return " + case when [" + column + "] is null then 0x00 else 0x01 + " + typed + " end";
+    };
+    return "select count_big(*), sum(cast(cast(substring(h, 1, 4) as int) as bigint)), "
+           "sum(cast(cast(substring(h, 5, 4) as int) as bigint)) from (select "
+           "hashbytes('SHA2_256', cast(0x as varbinary(max))" +
+           field("k", "cast(cast([k] as bigint) as binary(8))") +
+           field("i", "cast(cast([i] as bigint) as binary(8))") +
+           field(
+               "d",
+               "cast(convert(varchar(41), cast([d] as decimal(38, 2))) as varbinary(41)) + 0x00") +
+           field("t",
+                 "cast(datalength(cast([t] as nvarchar(max))) as binary(4)) + "
+                 "cast(cast([t] as nvarchar(max)) as varbinary(max))") +
+           ") as h from [dbo].[" + table + "] where ([k] > " + std::to_string(lo) +
+           " and [k] <= " + std::to_string(hi) + ") and (1 = 1)) as [s]";
+}
+
+// The same rows under other declared types hash alike; a changed value, a
+// value moved to the next column, or a NULL for an empty text does not.
+TEST(TdsChecksums, SegmentsOfTheSameRowsAgreeAcrossTypesAndDifferOnAnyChange) {
+    auto c = connectTest();
+    const std::string narrow = tdsUniqueName("HashA"), wide = tdsUniqueName("HashB");
+    const std::string rows =
+        " values (1, -5, -0.5, N'\u00e9t\u00e9'), (2, NULL, 12.25, N''), "
+        "(3, 2147483647, NULL, NULL), (4, 0, 0, N'x')";
+    ASSERT_TRUE(exec(*c, "create table " + narrow +
+                             " (k int primary key, i int, d decimal(10,2), t nvarchar(40));"
+                             "insert into " +
+                             narrow + rows));
+    ASSERT_TRUE(exec(*c, "create table " + wide +
+                             " (k bigint primary key, i bigint, d decimal(18,2), t varchar(40));"
+                             "insert into " +
+                             wide + rows));
+    const Result a = query(*c, segmentQuery(narrow, 0, 3));
+    ASSERT_EQ(a.rows.size(), 1u);
+    ASSERT_EQ(a.columns.size(), 3u);
+    for (const Column& col : a.columns) EXPECT_EQ(col.type, SQL_BIGINT);
+    EXPECT_EQ(a.rows[0][0], "3");
+    EXPECT_NE(a.rows[0][1], a.rows[0][2]);
+    EXPECT_EQ(query(*c, segmentQuery(wide, 0, 3)).rows, a.rows);
+    // The fourth row is outside the range; an empty range counts nothing.
+    EXPECT_EQ(query(*c, segmentQuery(narrow, 0, 4)).rows[0][0], "4");
+    EXPECT_EQ(query(*c, segmentQuery(narrow, 10, 20)).rows[0][0], "0");
+
+    for (const char* change :
+         {"set d = 12.26 where k = 2", "set t = NULL where k = 2",
+          "set i = -5, d = NULL where k = 3", "set t = N'\u00c9t\u00e9' where k = 1"}) {
+        ASSERT_TRUE(exec(*c, "update " + wide + " " + change));
+        EXPECT_NE(query(*c, segmentQuery(wide, 0, 3)).rows, a.rows) << change;
+        ASSERT_TRUE(exec(*c, "delete from " + wide + "; insert into " + wide + rows));
+        EXPECT_EQ(query(*c, segmentQuery(wide, 0, 3)).rows, a.rows) << change;
+    }
+}
+
+// Boundaries: every n-th key in key order, also of a text key in UTF-16
+// order; a bigint sum that overflows fails as SQL Server's does.
+TEST(TdsChecksums, BoundariesAreEveryNthKeyAndSumsDoNotWrap) {
+    auto c = connectTest();
+    const std::string table = tdsUniqueName("Bounds");
+    ASSERT_TRUE(
+        exec(*c, "create table " + table +
+                     " (a int not null, b nvarchar(10) not null, big bigint, "
+                     "primary key (a, b));"
+                     "insert into " +
+                     table +
+                     " values (1, N'b', 9223372036854775807), (1, N'a', 1), (2, N'\uff21', 0), "
+                     "(2, N'\U0001D538', 0), (3, N'z', 0), (0, N'q', 0), (3, N'y', 0)"));
+    const Result r = query(*c,
+                           "select [a], [b] from (select [a], [b], row_number() over (order by "
+                           "[a], [b]) as rn from [dbo].[" +
+                               table + "] where (1 = 1)) as [s] where rn % 3 = 0 order by rn");
+    EXPECT_EQ(r.rows, (std::vector<Row>{{"1", "b"}, {"3", "y"}}));
+    const Result inRange = query(
+        *c,
+        "select [a], [b] from (select [a], [b], row_number() over (order by [a], cast([b] as "
+        "nvarchar(max)) collate Latin1_General_BIN2) as rn from [dbo].[" +
+            table +
+            "] where ([a] > 1 or ([a] = 1 and [b] > N'a'))) as [s] where rn % 2 = 0 order by rn");
+    EXPECT_EQ(inRange.rows, (std::vector<Row>{{"2", "\U0001D538"}, {"3", "y"}}));
+    EXPECT_TRUE(hasNative(failure(*c, "select sum(big) from " + table), 8115));
+    EXPECT_TRUE(hasNative(failure(*c, "select cast(3000000000 as int)"), 8115));
+}
+
+// --bandwidth: a result of known size takes at least its size over the rate
+// (a lower bound the limit itself sets), and a cancel while the server waits
+// on the limit still ends the statement: the result it cuts short would
+// take far longer than the test may run.
+TEST(TdsFaults, BandwidthLimitsWhatLeavesAndACancelStillEndsTheStatement) {
+    constexpr long kRate = 200000;
+    tdstest::PrivateServer server({"--bandwidth", std::to_string(kRate)});
+    Connection c;
+    ASSERT_TRUE(c.connect(server.connectionString())) << describe(c.diags());
+    const std::string rows =
+        "with recursive n(x) as (select 1 union all select x + 1 from n where "
+        "x < %N%) select x, N'" +
+        std::string(100, 'x') + "' from n";
+    auto withRows = [&](long n) {
+        std::string sql = rows;
+        sql.replace(sql.find("%N%"), 3, std::to_string(n));
+        return sql;
+    };
+    // 2,000 rows of at least 200 bytes each: 400,000 bytes, 2 s at the rate.
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(query(c, withRows(2000)).rows.size(), 2000u);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GE(seconds, 0.75 * 2000 * 200 / kRate);
+
+    // 500,000 rows: more than 500 s at the rate.
+    Statement s(c);
+    ASSERT_TRUE(SQL_SUCCEEDED(s.execute(withRows(500000)))) << describe(s.diags());
+    Row row;
+    for (int i = 0; i < 10; ++i) ASSERT_TRUE(SQL_SUCCEEDED(s.fetch(row))) << describe(s.diags());
+    EXPECT_TRUE(SQL_SUCCEEDED(SQLCancel(s.handle()))) << describe(s.diags());
+    EXPECT_FALSE(SQL_SUCCEEDED(s.fetch(row)));
+    EXPECT_EQ(query(c, "select 6").rows.at(0).at(0), "6");
+}
+
 // The first column of every row, in order.
 std::vector<std::optional<std::string>> firstColumn(const Result& r) {
     std::vector<std::optional<std::string>> out;
@@ -1158,6 +1327,11 @@ TEST(TdsCollation, CiComparesAndSortsTextWithoutCaseBinaryByCodePoint) {
               (Keys{"Apple", "apricot", "Banana", "cherry"}));
     EXPECT_EQ(firstColumn(query(c, "select n from keys where k = N'BANANA'")), (Keys{"2"}));
     EXPECT_TRUE(hasNative(failure(c, "insert into keys values (N'APPLE', 5)"), 2627));
+    EXPECT_EQ(query(c,
+                    "select name, collation_name from sys.columns where object_id = "
+                    "object_id(N'[dbo].[keys]') order by column_id")
+                  .rows,
+              (std::vector<Row>{{"k", "SQL_Latin1_General_CP1_CI_AS"}, {"n", std::nullopt}}));
     // A binary collation named in the query still sorts by code point.
     EXPECT_EQ(firstColumn(query(c, "select k from keys order by k collate Latin1_General_BIN2")),
               (Keys{"Apple", "Banana", "apricot", "cherry"}));

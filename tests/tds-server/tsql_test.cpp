@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <algorithm>
+
 #include "Bytes.h"
 #include "Rpc.h"
 #include "Store.h"
@@ -81,8 +83,8 @@ TEST(Rewrite, PlusJoinsTextsAndNcharGivesTheCharacterOfACodeUnit) {
               "select 'a' || NCHAR(10) || \"b\" || 'c', 1 + 2, \"n\" + 1.5e+07");
     EXPECT_EQ(rewrite("select CAST(N'' AS nvarchar(max)) + [t], convert(varchar(5), x) + y, "
                       "cast(x as int) + 1, f(N'a') + 1"),
-              "select CAST('' AS nvarchar(-1)) || \"t\", convert(varchar(5), x) || y, "
-              "cast(x as int) + 1, f('a') + 1");
+              "select CAST('' AS nvarchar(-1)) || \"t\", tds_text(5, x) || y, "
+              "tds_integer(4, x) + 1, f('a') + 1");
 
     Scratch db;
     ASSERT_TRUE(
@@ -103,7 +105,8 @@ TEST(Rewrite, DateAndTimeColumnsCompareAndSortByValue) {
     EXPECT_EQ(rewrite("create table D (a date, b datetime2(7) not null, c varchar(5), "
                       "d datetime collate Latin1_General_BIN2, e time(3))"),
               "create table D (a date COLLATE DATETIMEVALUE, b datetime2(7) COLLATE "
-              "DATETIMEVALUE not null, c varchar(5), d datetime collate UTF16BIN, e time(3) "
+              "DATETIMEVALUE not null, c varchar(5), d datetime collate UTF16BIN "
+              "/*Latin1_General_BIN2*/, e time(3) "
               "COLLATE DATETIMEVALUE)");
     EXPECT_EQ(
         rewriteTsql("create table D (s smalldatetime, t nvarchar(5))", {"testdb", {}, true}).sql,
@@ -156,11 +159,13 @@ TEST(Rewrite, CaseInsensitiveDatabasesGiveNewTextColumnsNocase) {
         "create table [sales].[T] ([Name] nvarchar(max) not null primary key, n int,\n"
         "  c char(3) collate Latin1_General_BIN, constraint text unique (n))\n"
         "create table U (t text);\nselect * from U order by t collate SQL_Latin1_General_CP1_CI_AS";
-    EXPECT_EQ(rewriteTsql(sql, {"testdb", {}, true}).sql,
-              "create table \"sales.T\" (\"Name\" nvarchar(-1) COLLATE NOCASEPAD not null primary "
-              "key, n int,\n  c char(3) collate BINARY, constraint text unique (n))\n"
-              "create table U (t text COLLATE NOCASEPAD);\nselect * from U order by t collate "
-              "NOCASEPAD");
+    EXPECT_EQ(
+        rewriteTsql(sql, {"testdb", {}, true}).sql,
+        "create table \"sales.T\" (\"Name\" nvarchar(-1) COLLATE NOCASEPAD not null primary "
+        "key, n int,\n  c char(3) collate BINARY /*Latin1_General_BIN*/, constraint text unique "
+        "(n))\n"
+        "create table U (t text COLLATE NOCASEPAD);\nselect * from U order by t collate "
+        "NOCASEPAD /*SQL_Latin1_General_CP1_CI_AS*/");
     // Binary databases keep the columns as declared.
     EXPECT_EQ(rewrite("create table U (t text, n nvarchar(5) collate nocase)"),
               "create table U (t text, n nvarchar(5) collate nocase)");
@@ -213,6 +218,156 @@ TEST(Rewrite, BinaryCastsAndDatalengthPickOneRowAmongEqualTexts) {
                        "DELETE FROM [K] WHERE [b] = 0x0100 AND DATALENGTH([b]) = 2;\n"));
     EXPECT_EQ(db.column("select n || ':' || hex(b) from K where b is not null order by n"),
               "1:0A;3:;5:02;");
+}
+
+// The row encoding of the checksum method: each column's field as SQL
+// Server gives its bytes, whatever the value's storage here. The chain of
+// + joins bytes, never adds numbers or turns blobs into text.
+TEST(Checksums, EachTypeEncodesAsSqlServerGivesItsBytes) {
+    Scratch db;
+    ASSERT_TRUE(db.run(
+        "create table E (n int, i int, b bigint, f float, r real, d decimal(10,2), m money, "
+        "dt datetime, da date, t time, v varchar(10), w nvarchar(10), x varbinary(8), "
+        "g uniqueidentifier);\n"
+        "insert into E values (1, -1, 1099511627776, 1, 0.5, -0.5, 12.34, "
+        "'2024-02-29T13:45:30.997', '2024-02-29', '13:45:30.1234567', 'ab', N'\u00e9', 0x0102, "
+        "'6F9619FF-8B86-D011-B42D-00C04FC964FF');\n"
+        "insert into E (n) values (2);\n"));
+    auto field = [&](const std::string& typed, const std::string& column) {
+        return db.column("select hex(cast(0x as varbinary(max)) + case when [" + column +
+                         "] is null then 0x00 else 0x01 + " + typed + " end) from E order by n");
+    };
+    const std::string integer = "cast(cast([c] as bigint) as binary(8))";
+    const std::string real = "cast(cast([c] as float) as binary(8))";
+    const std::string exact =
+        "cast(convert(varchar(41), cast([c] as decimal(38, 4))) as varbinary(41)) + 0x00";
+    const std::string moment =
+        "cast(convert(varchar(27), cast([c] as datetime2(7)), 121) as varbinary(27)) + 0x00";
+    const std::string text =
+        "cast(datalength(cast([c] as nvarchar(max))) as binary(4)) + "
+        "cast(cast([c] as nvarchar(max)) as varbinary(max))";
+    const std::string bytes = "cast(datalength([c]) as binary(4)) + cast([c] as varbinary(max))";
+    auto in = [](std::string e, const std::string& column) {
+        for (size_t at; (at = e.find("[c]")) != std::string::npos;)
+            e.replace(at, 3, "[" + column + "]");
+        return e;
+    };
+    auto hexOf = [](std::string_view s) {
+        std::string out;
+        for (unsigned char c : s)
+            out += "0123456789ABCDEF"[c >> 4], out += "0123456789ABCDEF"[c & 15];
+        return out;
+    };
+    EXPECT_EQ(field(in(integer, "i"), "i"), "01FFFFFFFFFFFFFFFF;00;");
+    EXPECT_EQ(field(in(integer, "b"), "b"), "010000010000000000;00;");
+    EXPECT_EQ(field(in(real, "f"), "f"), "013FF0000000000000;00;");
+    EXPECT_EQ(field(in(real, "r"), "r"), "013FE0000000000000;00;");
+    EXPECT_EQ(field(in(exact, "d"), "d"), "01" + hexOf("-0.5000") + "00;00;");
+    EXPECT_EQ(field(in(exact, "m"), "m"), "01" + hexOf("12.3400") + "00;00;");
+    EXPECT_EQ(field(in(moment, "dt"), "dt"),
+              "01" + hexOf("2024-02-29 13:45:30.9970000") + "00;00;");
+    EXPECT_EQ(field(in(moment, "da"), "da"),
+              "01" + hexOf("2024-02-29 00:00:00.0000000") + "00;00;");
+    EXPECT_EQ(field(in(moment, "t"), "t"), "01" + hexOf("1900-01-01 13:45:30.1234567") + "00;00;");
+    EXPECT_EQ(field(in(text, "v"), "v"), "010000000461006200;00;");
+    EXPECT_EQ(field(in(text, "w"), "w"), "0100000002E900;00;");
+    EXPECT_EQ(field(in(bytes, "x"), "x"), "01000000020102;00;");
+    EXPECT_EQ(field("cast([g] as binary(16))", "g"), "01FF19966F868B11D0B42D00C04FC964FF;00;");
+    // Two columns: one field after the other, behind the empty start.
+    EXPECT_EQ(db.column("select hex(cast(0x as varbinary(max)) + case when [n] is null then 0x00 "
+                        "else 0x01 + " +
+                        in(integer, "n") +
+                        " end + case when [x] is null then 0x00 "
+                        "else 0x01 + " +
+                        in(bytes, "x") + " end) from E order by n"),
+              "010000000000000001"
+              "01000000020102;010000000000000002"
+              "00;");
+}
+
+// The server computes each field of that shape in one call: the same bytes
+// as the encoding spelled out step by step (which a parenthesis keeps).
+TEST(Checksums, OneCallPerFieldGivesTheBytesOfTheSpelledOutEncoding) {
+    Scratch db;
+    ASSERT_TRUE(db.run(
+        "create table F (n int, i bigint, f real, d decimal(38,10), m smallmoney, dt datetime2, "
+        "da date, v varchar(10), w nvarchar(10), x varbinary(8), g uniqueidentifier);\n"
+        "insert into F values (1, -9223372036854775808, -3.25, "
+        "'-1234567890123456789012345678.0123456789', -0.0001, '0001-01-01 00:00:00', "
+        "'9999-12-31', '', N'\U0001F600\u00e9', 0x, '00000000-0000-0000-0000-0000000000FF');\n"
+        "insert into F values (2, 0, 0, 0, 214748.3647, '2024-02-29T23:59:59.9999999', "
+        "'2000-01-01', ' a ', N'x', 0x00, 'ffffffff-ffff-ffff-ffff-ffffffffffff');\n"
+        "insert into F (n) values (3);\n"));
+    const std::pair<const char*, const char*> fields[] = {
+        {"cast(cast([c] as bigint) as binary(8))", "i"},
+        {"cast(cast([c] as bigint) as binary(8))", "n"},
+        {"cast(cast([c] as float) as binary(8))", "f"},
+        {"cast(convert(varchar(41), cast([c] as decimal(38, 10))) as varbinary(41)) + 0x00", "d"},
+        {"cast(convert(varchar(41), cast([c] as decimal(38, 4))) as varbinary(41)) + 0x00", "m"},
+        {"cast(convert(varchar(27), cast([c] as datetime2(7)), 121) as varbinary(27)) + 0x00",
+         "dt"},
+        {"cast(convert(varchar(27), cast([c] as datetime2(7)), 121) as varbinary(27)) + 0x00",
+         "da"},
+        {"cast(datalength(cast([c] as nvarchar(max))) as binary(4)) + cast(cast([c] as "
+         "nvarchar(max)) as varbinary(max))",
+         "v"},
+        {"cast(datalength(cast([c] as nvarchar(max))) as binary(4)) + cast(cast([c] as "
+         "nvarchar(max)) as varbinary(max))",
+         "w"},
+        {"cast(datalength([c]) as binary(4)) + cast([c] as varbinary(max))", "x"},
+        {"cast([c] as binary(16))", "g"}};
+    for (const auto& [typed, column] : fields) {
+        std::string encoding = typed;
+        for (size_t at; (at = encoding.find("[c]")) != std::string::npos;)
+            encoding.replace(at, 3, std::string("[") + column + "]");
+        const std::string test = std::string("case when [") + column + "] is null then 0x00 else ";
+        const std::string oneCall = test + "0x01 + " + encoding + " end";
+        const std::string spelled = test + "(0x01 + " + encoding + ") end";
+        EXPECT_NE(rewrite("select " + oneCall).find(kChecksumFieldFunction), std::string::npos)
+            << column;
+        EXPECT_EQ(rewrite("select " + spelled).find(kChecksumFieldFunction), std::string::npos);
+        const std::string expected = db.column("select hex(" + spelled + ") from F order by n");
+        EXPECT_EQ(db.column("select hex(" + oneCall + ") from F order by n"), expected) << column;
+        EXPECT_EQ(std::count(expected.begin(), expected.end(), ';'), 3) << column;
+    }
+}
+
+// Decimals spell exactly their scale, with a 0 before the point and no sign
+// for zero; dates round to the digits asked for.
+TEST(Checksums, ConvertSpellsDecimalsAndDatesAsSqlServer) {
+    Scratch db;
+    EXPECT_EQ(db.column("select convert(varchar(41), cast(-0.004 as decimal(38, 2))) || '|' || "
+                        "convert(varchar(41), cast(-0.5 as decimal(38, 2))) || '|' || "
+                        "convert(varchar(41), cast(7 as decimal(38, 0))) || '|' || "
+                        "convert(varchar(41), cast('123456789012345678901234567890.12' as "
+                        "decimal(38, 3)))"),
+              "0.00|-0.50|7|123456789012345678901234567890.120;");
+    EXPECT_EQ(db.column("select convert(varchar(27), cast('2023-12-31 23:59:59.99999996' as "
+                        "datetime2(7)), 121) || '|' || convert(varchar(27), cast('2023-12-31 "
+                        "23:59:59.9999996' as datetime2(6)), 121)"),
+              "2023-12-31 23:59:59.9999999|2024-01-01 00:00:00.000000;");
+}
+
+// HASHBYTES hashes a varchar's single bytes and an nvarchar's UTF-16LE;
+// binary(4) reads back as a big-endian int from any slice of the digest.
+TEST(Checksums, HashbytesAndItsSlicesReadBackAsSqlServer) {
+    Scratch db;
+    EXPECT_EQ(db.column("select lower(hex(hashbytes('SHA2_256', 'abc')))"),
+              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad;");
+    EXPECT_EQ(
+        db.column("select hashbytes('SHA2_256', N'abc') = hashbytes('SHA2_256', 0x610062006300)"),
+        "1;");
+    EXPECT_EQ(db.column("select hashbytes('SHA2_256', cast(null as varbinary(max)))"), "NULL;");
+    // Numbers pad and cut on the left, texts on the right.
+    EXPECT_EQ(db.column("select hex(cast(cast(-2 as int) as binary(8))) || '|' || "
+                        "hex(cast(cast(258 as bigint) as binary(1))) || '|' || "
+                        "hex(cast('ab' as binary(3))) || '|' || hex(cast(N'ab' as varbinary(3)))"),
+              "00000000FFFFFFFE|02|616200|610062;");
+    EXPECT_EQ(
+        db.column("select cast(cast(substring(0x00FFFFFFFE01, 2, 4) as int) as bigint) || '|' || "
+                  "cast(0x0000000100000002 as int) || '|' || cast(0xFF as smallint) || '|' || "
+                  "count_big(*)"),
+        "-2|2|255|1;");
 }
 
 // _BIN2 collations order by UTF-16 code unit, where U+FF21 comes after the
@@ -379,6 +534,36 @@ TEST(Statements, RecognisesTheColumnPropertiesQueryAndIfStatements) {
           "select name, is_identity, is_computed, system_type_id from sys.columns where "
           "object_id = 5 order by column_id"})
         EXPECT_FALSE(matchColumnPropertiesQuery(other, 0)) << other;
+
+    // The index and collation look-ups: any alias, AS optional; only the
+    // first key column.
+    sql = rewrite(
+        "select col_name(x.object_id, x.column_id) from sys.index_columns x where "
+        "x.object_id = object_id(N'[dbo].[T]') and x.key_ordinal = 1; select 1");
+    q = matchIndexLeadersQuery(sql, 0);
+    ASSERT_TRUE(q);
+    EXPECT_EQ(q->objectName, "[dbo].[T]");
+    EXPECT_EQ(sql.substr(skipBlank(sql, q->end)), "select 1");
+    EXPECT_FALSE(matchIndexLeadersQuery(
+        "select col_name(ic.object_id, ic.column_id) from sys.index_columns as ic where "
+        "ic.object_id = object_id('T') and ic.key_ordinal = 2",
+        0));
+    EXPECT_FALSE(matchIndexLeadersQuery(
+        "select col_name(ic.object_id, ic.column_id) from sys.index_columns as ic where "
+        "ix.object_id = object_id('T') and ic.key_ordinal = 1",
+        0));
+    EXPECT_TRUE(matchColumnCollationsQuery(
+        rewrite("SELECT name, collation_name FROM sys.columns WHERE object_id = "
+                "object_id(N'T') ORDER BY column_id"),
+        0));
+    // A stored table keeps the collations as written.
+    EXPECT_EQ(
+        columnCollations(rewriteTsql("create table T (a nvarchar(5) collate "
+                                     "Latin1_General_CI_AS, [b c] nvarchar(5), d int, "
+                                     "constraint x unique (d))",
+                                     {"testdb", {}, true})
+                             .sql),
+        (std::map<std::string, std::string>{{"a", "Latin1_General_CI_AS"}, {"b c", "NOCASEPAD"}}));
 
     // IF: the condition runs to the first word outside parentheses that
     // starts a statement.

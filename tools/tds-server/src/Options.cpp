@@ -19,6 +19,8 @@ const char* const kUsage =
     "  --drop-after-rows N close the connection after N rows of a result\n"
     "  --stall-query TEXT  no reply to a batch or procedure call whose text holds\n"
     "                      TEXT (any case) until the client cancels it (repeatable)\n"
+    "  --bandwidth N       send no more than N bytes a second, over all connections\n"
+    "                      together, as over a slow link (default: unlimited)\n"
     "  --collation ci|binary  text columns compare and sort without case and\n"
     "                      trailing blanks (ci) or by code point (binary, the default)\n"
     "  --config FILE       read options from FILE, one per line: 'user tester:secret'\n"
@@ -98,6 +100,9 @@ bool apply(const std::string& key, const std::string& value, const std::string& 
     } else if (key == "stall-query") {
         if (value.empty()) return error = "--stall-query needs a text", false;
         out.config.stallTexts.push_back(toLower(value));
+    } else if (key == "bandwidth") {
+        if (!number(value, 1, 1L << 40, n)) return error = "bad --bandwidth " + value, false;
+        out.config.sendLimit = std::make_shared<SendLimit>(uint64_t(n));
     } else if (key == "collation") {
         if (value != "ci" && value != "binary")
             return error = "bad --collation " + value + " (ci or binary)", false;
@@ -127,7 +132,7 @@ bool parseOptions(const std::vector<std::string>& args, Options& out, std::strin
         } else {
             static const char* const known[] = {"port",        "user",      "database",
                                                 "delay-ms",    "collation", "drop-after-rows",
-                                                "stall-query", "config"};
+                                                "stall-query", "config",    "bandwidth"};
             if (std::find(std::begin(known), std::end(known), key) == std::end(known))
                 return error = "unknown option " + arg, false;
             if (i + 1 >= args.size()) return error = arg + " needs a value", false;

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <ctime>
 
 namespace tds {
 
@@ -51,6 +52,41 @@ ReadResult MessageReader::read(Message& out) {
     }
 }
 
+SendLimit::SendLimit(uint64_t bytesPerSecond)
+    : rate_(std::max<uint64_t>(bytesPerSecond, 1)), burst_(std::chrono::milliseconds(1)) {}
+
+SendLimit::Clock::time_point SendLimit::reserve(size_t bytes) {
+    const auto cost = std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(double(bytes) / double(rate_)));
+    const Clock::time_point now = Clock::now();
+    std::lock_guard lock(mutex_);
+    // An idle link saves up no more than the burst.
+    due_ = std::max(due_, now);
+    const Clock::time_point start = due_ - burst_;
+    due_ += cost;
+    return std::max(start, now);
+}
+
+void MessageWriter::waitForLimit(size_t bytes) {
+    const SendLimit::Clock::time_point start = limit_->reserve(bytes);
+    for (;;) {
+        const auto left = start - SendLimit::Clock::now();
+        if (left <= SendLimit::Clock::duration::zero()) return;
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+        const timespec wait{time_t(ns / 1000000000), long(ns % 1000000000)};
+        pollfd p{fd_, POLLIN, 0};
+        // Once an ATTENTION or other bytes wait unread, poll would return at
+        // once: then only sleep.
+        if (attention_) {
+            ::nanosleep(&wait, nullptr);
+        } else if (::ppoll(&p, 1, &wait, nullptr) > 0) {
+            peekForAttention();
+            if (failed_) return;
+            if (!attention_) ::nanosleep(&wait, nullptr);
+        }
+    }
+}
+
 void MessageWriter::setPacketSize(size_t size) {
     if (size < 512) size = 512;
     if (size > 32767) size = 32767;
@@ -88,8 +124,12 @@ void MessageWriter::sendPackets(bool all, uint8_t lastStatus) {
     uint8_t headers[kMaxPackets][kHeaderSize];
     iovec iov[2 * kMaxPackets];
     size_t offset = 0;
-    for (size_t first = 0; first < count && !failed_; first += kMaxPackets) {
-        const size_t n = std::min(kMaxPackets, count - first);
+    // Under a limit, one packet at a time, each when the limit lets it go.
+    const size_t perSend = limit_ ? 1 : kMaxPackets;
+    for (size_t first = 0; first < count && !failed_; first += perSend) {
+        const size_t n = std::min(perSend, count - first);
+        if (limit_) waitForLimit(kHeaderSize + std::min(room, payload - offset));
+        if (failed_) break;
         size_t iovs = 0, total = 0;
         for (size_t k = 0; k < n; ++k) {
             const size_t body = std::min(room, payload - offset);

@@ -2,8 +2,10 @@
 // into packets of the negotiated size as they are written.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <vector>
 
 #include "Bytes.h"
@@ -38,6 +40,24 @@ struct Message {
 
 enum class ReadResult { Ok, Eof, Malformed, TooLarge };
 
+// A limit on what the server sends over all its connections together, as
+// over a slow link: a token bucket that lets about a millisecond's worth
+// through at once. Thread-safe.
+class SendLimit {
+public:
+    using Clock = std::chrono::steady_clock;
+    explicit SendLimit(uint64_t bytesPerSecond);
+    // Takes `bytes` from the bucket: when they may leave (now or later).
+    Clock::time_point reserve(size_t bytes);
+    uint64_t bytesPerSecond() const { return rate_; }
+
+private:
+    const uint64_t rate_;
+    const Clock::duration burst_;
+    std::mutex mutex_;
+    Clock::time_point due_{};  // when everything reserved so far has left
+};
+
 // Reassembles request messages from a socket. Not thread-safe: one per connection.
 class MessageReader {
 public:
@@ -62,6 +82,10 @@ public:
     MessageWriter(int fd, uint16_t spid) : fd_(fd), spid_(spid) {}
 
     void setPacketSize(size_t size);
+    // Sends no faster than the limit allows (nullptr: as fast as it can).
+    // While it waits it still sees an ATTENTION; with a limit, each full
+    // packet leaves at once, so a cancel waits for little more than one.
+    void setSendLimit(SendLimit* limit) { limit_ = limit; }
     size_t packetSize() const { return packetSize_; }
     void write(const uint8_t* data, size_t size) override;
     // The unsent payload of the current message. What is appended here leaves
@@ -70,7 +94,8 @@ public:
     GrowBuffer& buffer() { return buf_; }
     // Sends the complete packets once a burst of them is buffered.
     void flushIfFull() {
-        if (buf_.size() >= kBurstPackets * (packetSize_ - kHeaderSize)) sendPackets(false);
+        if (buf_.size() >= (limit_ ? 1 : kBurstPackets) * (packetSize_ - kHeaderSize))
+            sendPackets(false);
     }
     // Sends what is buffered as the last packet of the message.
     void endMessage();
@@ -87,6 +112,8 @@ private:
     // `all`; with `all` the last one gets `lastStatus`.
     void sendPackets(bool all, uint8_t lastStatus = 0);
     void peekForAttention();
+    // Until the limit lets `bytes` go, watching the socket for an ATTENTION.
+    void waitForLimit(size_t bytes);
 
     int fd_;
     uint16_t spid_;
@@ -95,6 +122,7 @@ private:
     uint8_t packetId_ = 1;
     bool failed_ = false;
     bool attention_ = false;
+    SendLimit* limit_ = nullptr;
 };
 
 }  // namespace tds

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <thread>
 
+#include "Conversions.h"
 #include "Login.h"
 
 namespace tds {
@@ -112,6 +113,12 @@ ServerMessage mapError(sqlite3* db, const Rewritten& rw, const std::string& verb
                            "'; column does not allow nulls. INSERT fails.",
                        2);
     }
+    // The conversions' own errors carry SQL Server's numbers; a sum beyond
+    // 64 bits fails as a bigint SUM does there.
+    if (int number = 0; readNumberedError(msg, number, msg)) return message(number, 16, msg);
+    if (msg == "integer overflow")
+        return message(8115, 16,
+                       "Arithmetic overflow error converting expression to data type bigint.");
     if (startsWith(msg, "no such function: ")) {
         return message(195, 15,
                        "'" + msg.substr(18) + "' is not a recognized built-in function name.");
@@ -181,7 +188,9 @@ Session::Session(int fd, uint16_t spid, const ServerConfig& config, const Catalo
       config_(config),
       catalog_(catalog),
       reader_(fd, config.limits),
-      writer_(fd, spid) {}
+      writer_(fd, spid) {
+    writer_.setSendLimit(config.sendLimit.get());
+}
 
 Session::~Session() { sqlite3_close(db_); }
 
@@ -495,6 +504,18 @@ Session::Outcome Session::runSql(const std::string& tsql, bool inProc,
             if (std::optional<ColumnPropertiesQuery> q = matchColumnPropertiesQuery(sql, pos)) {
                 pos = q->end;
                 if (!noexec_) sendColumnProperties(storedNameOfObject(q->objectName, context));
+                continue;
+            }
+            if (std::optional<ColumnPropertiesQuery> q = matchColumnCollationsQuery(sql, pos)) {
+                pos = q->end;
+                if (!noexec_) sendColumnCollations(storedNameOfObject(q->objectName, context));
+                continue;
+            }
+        }
+        if (words.size() >= 2 && verb == "select" && words[1] == "col_name") {
+            if (std::optional<ColumnPropertiesQuery> q = matchIndexLeadersQuery(sql, pos)) {
+                pos = q->end;
+                if (!noexec_) sendIndexLeaders(storedNameOfObject(q->objectName, context));
                 continue;
             }
         }
@@ -847,6 +868,95 @@ void Session::sendColumnProperties(const std::optional<std::string>& stored) {
     }
     sqlite3_finalize(stmt);
     setPending(kDoneCount, 0xC1, rows);
+}
+
+void Session::sendTextRows(const std::vector<std::string>& names,
+                           const std::vector<std::vector<std::optional<std::string>>>& rows) {
+    flushPending(true);
+    std::vector<Column> cols;
+    for (const std::string& name : names)
+        cols.push_back({name, *parseDeclaredType("nvarchar(128)"), true});
+    writeColMetadata(writer_, cols);
+    for (const auto& row : rows) {
+        ByteBuffer out;
+        out.u8(kRow);
+        for (size_t i = 0; i < cols.size(); ++i) {
+            SqlValue v;
+            if (i < row.size() && row[i]) {
+                v.storage = Storage::Text;
+                v.bytes = *row[i];
+            }
+            encodeValue(out, cols[i].type, v);
+        }
+        writer_.bytes(out.data());
+    }
+    setPending(kDoneCount, 0xC1, rows.size());
+}
+
+void Session::sendColumnCollations(const std::optional<std::string>& stored) {
+    std::vector<std::vector<std::optional<std::string>>> rows;
+    std::map<std::string, std::string> written;
+    sqlite3_stmt* stmt = nullptr;
+    auto text = [&](int column) {
+        const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt, column));
+        return std::string(p ? p : "");
+    };
+    if (stored && sqlite3_prepare_v2(db_,
+                                     "SELECT sql FROM sqlite_schema WHERE type = 'table' AND "
+                                     "name = ?1 COLLATE NOCASE",
+                                     -1, &stmt, nullptr) == SQLITE_OK) {
+        sqlite3_bind_text(stmt, 1, stored->data(), int(stored->size()), SQLITE_TRANSIENT);
+        if (sqlite3_step(stmt) == SQLITE_ROW) written = columnCollations(text(0));
+    }
+    sqlite3_finalize(stmt);
+    stmt = nullptr;
+    // SQLite's names, where the rewriting chose the collation.
+    const std::map<std::string, std::string> sqlServerNames = {
+        {toLower(kCaseInsensitiveCollation), "SQL_Latin1_General_CP1_CI_AS"},
+        {toLower(kUtf16CodeUnitCollation), "Latin1_General_BIN2"},
+        {"binary", "Latin1_General_BIN"}};
+    if (stored && sqlite3_prepare_v2(db_, "SELECT name, type FROM pragma_table_xinfo(?)", -1, &stmt,
+                                     nullptr) == SQLITE_OK) {
+        sqlite3_bind_text(stmt, 1, stored->data(), int(stored->size()), SQLITE_TRANSIENT);
+        while (sqlite3_step(stmt) == SQLITE_ROW) {
+            const std::string name = text(0);
+            const std::optional<ColumnType> type = parseDeclaredType(text(1));
+            const bool isText = type && (type->kind == Kind::Char || type->kind == Kind::VarChar ||
+                                         type->kind == Kind::NChar || type->kind == Kind::NVarChar);
+            std::optional<std::string> collation;
+            if (isText) {
+                auto it = written.find(toLower(name));
+                collation = it == written.end() ? database_->caseInsensitive()
+                                                      ? "SQL_Latin1_General_CP1_CI_AS"
+                                                      : "Latin1_General_CS_AS"
+                            : sqlServerNames.count(toLower(it->second))
+                                ? sqlServerNames.at(toLower(it->second))
+                                : it->second;
+            }
+            rows.push_back({name, collation});
+        }
+    }
+    sqlite3_finalize(stmt);
+    sendTextRows({"name", "collation_name"}, rows);
+}
+
+void Session::sendIndexLeaders(const std::optional<std::string>& stored) {
+    std::vector<std::vector<std::optional<std::string>>> rows;
+    // The primary key of a rowid table has no index of its own.
+    const char* sql =
+        "SELECT name FROM pragma_table_info(?1) WHERE pk = 1 AND NOT EXISTS (SELECT 1 FROM "
+        "pragma_index_list(?1) WHERE origin = 'pk') UNION ALL SELECT ii.name FROM "
+        "pragma_index_list(?1) AS il, pragma_index_info(il.name) AS ii WHERE ii.seqno = 0 AND "
+        "ii.name IS NOT NULL";
+    sqlite3_stmt* stmt = nullptr;
+    if (stored && sqlite3_prepare_v2(db_, sql, -1, &stmt, nullptr) == SQLITE_OK) {
+        sqlite3_bind_text(stmt, 1, stored->data(), int(stored->size()), SQLITE_TRANSIENT);
+        while (sqlite3_step(stmt) == SQLITE_ROW)
+            rows.push_back(
+                {std::string(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)))});
+    }
+    sqlite3_finalize(stmt);
+    sendTextRows({""}, rows);
 }
 
 bool Session::inTransaction() const { return db_ && !sqlite3_get_autocommit(db_); }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,6 +28,8 @@ struct ServerConfig {
     // the client's ATTENTION: a server held up by another session's lock.
     std::vector<std::string> stallTexts;
     Limits limits;
+    // --bandwidth: shared by every session; none sends as fast as it can.
+    std::shared_ptr<SendLimit> sendLimit;
 };
 
 class Session {
@@ -85,6 +88,13 @@ private:
     // One row per column of the stored table or view, in column order: name,
     // is_identity, is_computed, system_type_id; none for no such object.
     void sendColumnProperties(const std::optional<std::string>& stored);
+    // Each text column's collation (NULL for other types), by its name.
+    void sendColumnCollations(const std::optional<std::string>& stored);
+    // One unnamed row per index: the column it starts with.
+    void sendIndexLeaders(const std::optional<std::string>& stored);
+    // A result of nvarchar(128) columns, NULL where a value is missing.
+    void sendTextRows(const std::vector<std::string>& names,
+                      const std::vector<std::vector<std::optional<std::string>>>& rows);
     bool inTransaction() const;
     bool useDatabase(const std::string& name, ServerMessage& error);
     void setPending(uint16_t status, uint16_t command, uint64_t count);

@@ -13,6 +13,7 @@
 #include <tuple>
 
 #include "Bytes.h"
+#include "Conversions.h"
 #include "Tsql.h"
 #include "Values.h"
 
@@ -94,70 +95,6 @@ int compareDateTimes(void*, int na, const void* va, int nb, const void* vb) {
 // @@TRANCOUNT: SQLite nests no transactions, so 1 inside one, else 0.
 void tranCount(sqlite3_context* ctx, int, sqlite3_value**) {
     sqlite3_result_int(ctx, !sqlite3_get_autocommit(sqlite3_context_db_handle(ctx)));
-}
-
-// CAST(x AS varbinary(n) | binary(n)), n = -1 for max: a text gives its
-// UTF-16LE bytes, as SQL Server's nvarchar does, a blob itself, an integer
-// its big-endian bytes (4, or 8 beyond int). Longer values are cut to n;
-// binary(n) fills up with 0x00 to n.
-void binaryCast(sqlite3_context* ctx, int, sqlite3_value** argv) {
-    std::string bytes;
-    switch (sqlite3_value_type(argv[0])) {
-        case SQLITE_NULL:
-            sqlite3_result_null(ctx);
-            return;
-        case SQLITE_BLOB:
-            bytes.assign(static_cast<const char*>(sqlite3_value_blob(argv[0])),
-                         size_t(sqlite3_value_bytes(argv[0])));
-            break;
-        case SQLITE_INTEGER: {
-            const int64_t n = sqlite3_value_int64(argv[0]);
-            const int size = n >= INT32_MIN && n <= INT32_MAX ? 4 : 8;
-            for (int i = size - 1; i >= 0; --i) bytes += char(uint64_t(n) >> (8 * i) & 0xFF);
-            break;
-        }
-        default: {
-            const std::string_view text(reinterpret_cast<const char*>(sqlite3_value_text(argv[0])),
-                                        size_t(sqlite3_value_bytes(argv[0])));
-            for (char16_t unit : utf8ToUtf16(text)) {
-                bytes += char(unit & 0xFF);
-                bytes += char(unit >> 8);
-            }
-            break;
-        }
-    }
-    const int64_t length = sqlite3_value_int64(argv[1]);
-    if (length >= 0) {
-        if (bytes.size() > size_t(length)) bytes.resize(size_t(length));
-        if (sqlite3_value_int(argv[2])) bytes.resize(size_t(length), '\0');
-    }
-    sqlite3_result_blob64(ctx, bytes.data(), bytes.size(), SQLITE_TRANSIENT);
-}
-
-// DATALENGTH(x): a blob's bytes, a text's as nvarchar (two per UTF-16 code
-// unit), a number's as int (4) or bigint and float (8).
-void dataLength(sqlite3_context* ctx, int, sqlite3_value** argv) {
-    switch (sqlite3_value_type(argv[0])) {
-        case SQLITE_NULL:
-            sqlite3_result_null(ctx);
-            return;
-        case SQLITE_BLOB:
-            sqlite3_result_int64(ctx, sqlite3_value_bytes(argv[0]));
-            return;
-        case SQLITE_TEXT: {
-            const std::string_view text(reinterpret_cast<const char*>(sqlite3_value_text(argv[0])),
-                                        size_t(sqlite3_value_bytes(argv[0])));
-            sqlite3_result_int64(ctx, int64_t(2 * utf16Length(text)));
-            return;
-        }
-        default: {
-            const int64_t n = sqlite3_value_int64(argv[0]);
-            const bool small =
-                sqlite3_value_type(argv[0]) == SQLITE_INTEGER && n >= INT32_MIN && n <= INT32_MAX;
-            sqlite3_result_int(ctx, small ? 4 : 8);
-            return;
-        }
-    }
 }
 
 // SQL Server's case-insensitive collations: ASCII letters fold as in
@@ -251,10 +188,7 @@ sqlite3* Database::open(std::string& error) const {
                             nullptr, nullptr);
     sqlite3_create_function(db, kTranCountFunction, 0, SQLITE_UTF8, self, tranCount, nullptr,
                             nullptr);
-    sqlite3_create_function(db, kBinaryCastFunction, 3, SQLITE_UTF8 | SQLITE_DETERMINISTIC, self,
-                            binaryCast, nullptr, nullptr);
-    sqlite3_create_function(db, "datalength", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, self,
-                            dataLength, nullptr, nullptr);
+    registerConversions(db);
     sqlite3_create_collation_v2(db, kCaseInsensitiveCollation, SQLITE_UTF8, nullptr,
                                 compareCaseInsensitive, nullptr);
     sqlite3_create_collation_v2(db, kUtf16CodeUnitCollation, SQLITE_UTF8, nullptr,

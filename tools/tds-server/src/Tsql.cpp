@@ -1,5 +1,6 @@
 #include "Tsql.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "Bytes.h"
@@ -301,51 +302,421 @@ bool joinsText(const std::vector<Tok>& toks, size_t plus) {
 // What replaces tokens, by the index of the first: the last token replaced
 // and the new text.
 using Replacements = std::map<size_t, std::pair<size_t, std::string>>;
+// Text that goes before a token, by its index (toks.size(): at the end):
+// the closing parentheses of calls that end there, then the names of calls
+// that start there.
+struct Insertions {
+    std::map<size_t, std::string> closes, opens;
+};
 
-// CAST(x AS varbinary(n)) and CAST(x AS binary(n)): SQLite would read both
-// types as NUMERIC and turn '12' into 12. They become tds_binary(x, n,
-// padded). Gives, by token index, what replaces the tokens from there up to
-// the one given: the word CAST, and " AS type(n)" with the closing parenthesis.
-Replacements binaryCasts(const std::vector<Tok>& toks) {
-    Replacements out;
-    for (size_t i = 0; i < toks.size(); ++i) {
-        if (toks[i].kind != T::Word || !equalsIgnoreCase(toks[i].text, "cast")) continue;
-        const size_t open = solidAfter(toks, i);
-        if (!isPunct(toks, open, "(")) continue;
-        const size_t close = closingParen(toks, open);
-        size_t as = toks.size();
-        int depth = 0;
-        for (size_t k = open + 1; k < close && as == toks.size(); ++k) {
+bool isWord(const std::vector<Tok>& toks, size_t i, std::string_view w) {
+    return i < toks.size() && toks[i].kind == T::Word && equalsIgnoreCase(toks[i].text, w);
+}
+
+// Words that are operators or clauses, never a function's name before '('.
+const std::set<std::string> kOperatorWords = {
+    "all",    "and",    "any",  "as",   "between", "by",     "case", "distinct", "else", "end",
+    "escape", "exists", "from", "in",   "is",      "like",   "not",  "on",       "or",   "return",
+    "select", "set",    "some", "then", "top",     "values", "when", "where"};
+
+bool isCall(const std::vector<Tok>& toks, size_t word) {
+    return word < toks.size() && toks[word].kind == T::Word &&
+           !kOperatorWords.count(toLower(toks[word].text)) &&
+           isPunct(toks, solidAfter(toks, word), "(");
+}
+
+// CAST(x AS type) or CONVERT(type, x [, style]) at `word`: where its parts are.
+struct Conversion {
+    bool convert = false;
+    size_t open = 0, close = 0;
+    size_t type = 0;                    // the type's name
+    std::vector<std::string> typeArgs;  // (n), (p, s); "-1" for max
+    size_t sourceFirst = 0, sourceLast = 0;
+    size_t as = 0;     // CAST: the word AS
+    size_t comma = 0;  // CONVERT: the comma after the type
+};
+
+std::optional<Conversion> readConversion(const std::vector<Tok>& toks, size_t word) {
+    Conversion c;
+    if (isWord(toks, word, "convert"))
+        c.convert = true;
+    else if (!isWord(toks, word, "cast"))
+        return std::nullopt;
+    c.open = solidAfter(toks, word);
+    if (!isPunct(toks, c.open, "(")) return std::nullopt;
+    c.close = closingParen(toks, c.open);
+    if (c.close >= toks.size()) return std::nullopt;
+    // The type and its arguments, from `at`; gives the token after them.
+    auto readType = [&](size_t at) -> size_t {
+        if (at >= c.close || !isIdent(toks[at])) return toks.size();
+        c.type = at;
+        size_t next = solidAfter(toks, at);
+        if (!isPunct(toks, next, "(")) return next;
+        for (size_t k = solidAfter(toks, next);; k = solidAfter(toks, k)) {
+            if (k >= c.close) return toks.size();
+            if (toks[k].kind == T::Number)
+                c.typeArgs.emplace_back(toks[k].text);
+            else if (isWord(toks, k, "max"))
+                c.typeArgs.emplace_back("-1");
+            else
+                return toks.size();
+            k = solidAfter(toks, k);
+            if (isPunct(toks, k, ")")) return solidAfter(toks, k);
+            if (!isPunct(toks, k, ",")) return toks.size();
+        }
+    };
+    if (c.convert) {
+        c.comma = readType(solidAfter(toks, c.open));
+        if (!isPunct(toks, c.comma, ",")) return std::nullopt;
+        c.sourceFirst = solidAfter(toks, c.comma);
+        // The source ends at the style's comma or the closing parenthesis.
+        size_t k = c.sourceFirst;
+        for (int depth = 0; k < c.close; ++k) {
             if (isPunct(toks, k, "(")) ++depth;
             if (isPunct(toks, k, ")")) --depth;
-            if (depth == 0 && toks[k].kind == T::Word && equalsIgnoreCase(toks[k].text, "as"))
-                as = k;
+            if (depth == 0 && isPunct(toks, k, ",")) break;
         }
-        if (as >= close) continue;
-        const size_t type = solidAfter(toks, as);
-        if (type >= close || !isIdent(toks[type])) continue;
-        const std::string name = toLower(toks[type].value);
-        if (name != "varbinary" && name != "binary") continue;
-        std::string length = "30";  // SQL Server's length when none is given
-        size_t end = solidAfter(toks, type);
-        if (isPunct(toks, end, "(")) {
-            const size_t n = solidAfter(toks, end), shut = solidAfter(toks, n);
-            if (!isPunct(toks, shut, ")")) continue;
-            if (toks[n].kind == T::Number &&
-                toks[n].text.find_first_not_of("0123456789") == std::string_view::npos)
-                length = std::string(toks[n].text);
-            else if (toks[n].kind == T::Word && equalsIgnoreCase(toks[n].text, "max"))
-                length = "-1";
-            else
-                continue;
-            end = solidAfter(toks, shut);
+        c.sourceLast = solidBefore(toks, k);
+    } else {
+        c.as = toks.size();
+        int depth = 0;
+        for (size_t k = c.open + 1; k < c.close && c.as == toks.size(); ++k) {
+            if (isPunct(toks, k, "(")) ++depth;
+            if (isPunct(toks, k, ")")) --depth;
+            if (depth == 0 && isWord(toks, k, "as")) c.as = k;
         }
-        if (end != close) continue;
-        out[i] = {i, kBinaryCastFunction};
-        out[solidBefore(toks, as) + 1] = {
-            close, ", " + length + ", " + (name == "binary" ? "1" : "0") + ")"};
+        if (c.as >= c.close || readType(solidAfter(toks, c.as)) != c.close) return std::nullopt;
+        c.sourceFirst = solidAfter(toks, c.open);
+        c.sourceLast = solidBefore(toks, c.as);
+    }
+    if (c.sourceFirst > c.sourceLast || c.sourceLast >= c.close) return std::nullopt;
+    return c;
+}
+
+std::string typeName(const std::vector<Tok>& toks, const Conversion& c) {
+    return toLower(toks[c.type].value);
+}
+
+// The conversion that is exactly the tokens first..last, if any.
+std::optional<Conversion> wholeConversion(const std::vector<Tok>& toks, size_t first, size_t last) {
+    std::optional<Conversion> c = readConversion(toks, first);
+    if (!c || c->close != last) return std::nullopt;
+    return c;
+}
+
+// What the spelling of the expression first..last tells of its SQL Server
+// type, for the conversions that depend on it (see Tsql.h).
+std::string sourceHint(const std::vector<Tok>& toks, size_t first, size_t last) {
+    if (first == last) {
+        const Tok& t = toks[first];
+        if (t.kind == T::String) return "varchar";
+        if (t.kind == T::NString) return "nvarchar";
+        if (isIdent(t)) return "column";
+        return "";
+    }
+    if (std::optional<Conversion> c = wholeConversion(toks, first, last)) {
+        static const std::map<std::string, std::string> kHints = {
+            {"tinyint", "int1"},   {"bit", "int1"},         {"smallint", "int2"},
+            {"int", "int4"},       {"bigint", "int8"},      {"real", "real"},
+            {"float", "float"},    {"char", "varchar"},     {"varchar", "varchar"},
+            {"nchar", "nvarchar"}, {"nvarchar", "nvarchar"}};
+        auto it = kHints.find(typeName(toks, *c));
+        return it == kHints.end() ? "" : it->second;
+    }
+    // a.b.c: a column too.
+    for (size_t k = first; k <= last; k = solidAfter(toks, k)) {
+        const bool part = (k - first) % 2 == 0 ? isIdent(toks[k]) : isDot(toks[k]);
+        if (!part) return "";
+    }
+    return "column";
+}
+
+// CAST and CONVERT to the types whose conversions SQLite does not know
+// (Tsql.h names the functions they become).
+Replacements conversions(const std::vector<Tok>& toks) {
+    Replacements out;
+    std::set<size_t> spelt;  // decimal and datetime2 casts that a text conversion spells
+    for (size_t i = 0; i < toks.size(); ++i) {
+        std::optional<Conversion> c = readConversion(toks, i);
+        if (!c) continue;
+        const std::string type = typeName(toks, *c);
+        auto arg = [&](size_t k, const char* absent) {
+            return k < c->typeArgs.size() ? c->typeArgs[k] : std::string(absent);
+        };
+        std::string call;
+        if (type == "binary" || type == "varbinary") {
+            call = std::string(kBinaryCastFunction) + "(" + arg(0, "30") + ", " +
+                   (type == "binary" ? "1" : "0") + ", '" +
+                   sourceHint(toks, c->sourceFirst, c->sourceLast) + "', ";
+        } else if (type == "tinyint" || type == "smallint" || type == "int" || type == "bigint") {
+            // Widening what is already an integer of fewer bytes changes
+            // nothing: SQLite's own CAST does it.
+            static const std::vector<std::string> kWidths = {"tinyint", "smallint", "int",
+                                                             "bigint"};
+            const std::optional<Conversion> inner =
+                wholeConversion(toks, c->sourceFirst, c->sourceLast);
+            const auto width = [&](const std::string& name) {
+                return std::find(kWidths.begin(), kWidths.end(), name) - kWidths.begin();
+            };
+            if (inner && width(typeName(toks, *inner)) <= width(type)) continue;
+            const char* bytes = type == "tinyint"    ? "1"
+                                : type == "smallint" ? "2"
+                                : type == "int"      ? "4"
+                                                     : "8";
+            call = std::string(kIntegerCastFunction) + "(" + bytes + ", ";
+        } else if (kTextTypes.count(type)) {
+            if (wholeConversion(toks, c->sourceFirst, c->sourceLast)) spelt.insert(c->sourceFirst);
+            if (!c->convert) continue;  // SQLite's own CAST to text
+            call = std::string(kTextConvertFunction) + "(" + arg(0, "30") + ", ";
+        } else if ((type == "decimal" || type == "numeric") && spelt.count(i)) {
+            call =
+                std::string(kDecimalTextFunction) + "(" + arg(0, "18") + ", " + arg(1, "0") + ", ";
+        } else if (type == "datetime2" && spelt.count(i)) {
+            call = std::string(kDateTimeTextFunction) + "(" + arg(0, "7") + ", ";
+        } else {
+            continue;
+        }
+        if (c->convert) {
+            call.pop_back();  // the blank after the comma stays
+            out[i] = {c->comma, call};
+        } else {
+            out[i] = {c->open, call};
+            out[solidBefore(toks, c->as) + 1] = {c->close, ")"};
+        }
     }
     return out;
+}
+
+// Operands of + and the like, as far as the rewriting needs them: a
+// literal, a (dotted) name, a call, a parenthesis, CASE ... END, each
+// perhaps with COLLATE, joined by * / %. The last token of the operand that
+// starts at `first`, or the first of the one that ends at `last`;
+// toks.size() when there is none.
+size_t primaryEnd(const std::vector<Tok>& toks, size_t i) {
+    if (i >= toks.size()) return toks.size();
+    if (isPunct(toks, i, "-") || isPunct(toks, i, "+") || isPunct(toks, i, "~"))
+        return primaryEnd(toks, solidAfter(toks, i));
+    if (isPunct(toks, i, "(")) return closingParen(toks, i);
+    if (isWord(toks, i, "case")) {
+        int depth = 0;
+        for (size_t k = i; k < toks.size(); ++k) {
+            if (isWord(toks, k, "case")) ++depth;
+            if (isWord(toks, k, "end") && --depth == 0) return k;
+        }
+        return toks.size();
+    }
+    if (isCall(toks, i)) return closingParen(toks, solidAfter(toks, i));
+    if (isIdent(toks[i])) {
+        size_t k = i;
+        for (;;) {
+            const size_t dot = solidAfter(toks, k);
+            if (dot >= toks.size() || !isDot(toks[dot])) break;
+            const size_t part = solidAfter(toks, dot);
+            if (part >= toks.size() || !isIdent(toks[part])) break;
+            k = part;
+        }
+        return k;
+    }
+    if (toks[i].kind == T::Number || isTextLiteral(toks[i])) return i;
+    return toks.size();
+}
+
+bool multiplies(const std::vector<Tok>& toks, size_t i) {
+    return isPunct(toks, i, "*") || isPunct(toks, i, "/") || isPunct(toks, i, "%");
+}
+
+size_t operandEnd(const std::vector<Tok>& toks, size_t first) {
+    size_t k = primaryEnd(toks, first);
+    while (k < toks.size()) {
+        const size_t next = solidAfter(toks, k);
+        if (isWord(toks, next, "collate"))
+            k = solidAfter(toks, next);
+        else if (multiplies(toks, next))
+            k = primaryEnd(toks, solidAfter(toks, next));
+        else
+            break;
+    }
+    return k;
+}
+
+size_t primaryStart(const std::vector<Tok>& toks, size_t k) {
+    if (k >= toks.size()) return toks.size();
+    if (isWord(toks, solidBefore(toks, k), "collate")) k = solidBefore(toks, solidBefore(toks, k));
+    if (k >= toks.size()) return toks.size();
+    if (isPunct(toks, k, ")")) {
+        const size_t open = openingParen(toks, k);
+        if (open >= toks.size()) return toks.size();
+        const size_t word = solidBefore(toks, open);
+        return isCall(toks, word) ? word : open;
+    }
+    if (isWord(toks, k, "end")) {
+        int depth = 0;
+        for (size_t i = k + 1; i-- > 0;) {
+            if (isWord(toks, i, "end")) ++depth;
+            if (isWord(toks, i, "case") && --depth == 0) return i;
+        }
+        return toks.size();
+    }
+    if (isIdent(toks[k])) {
+        for (;;) {
+            const size_t dot = solidBefore(toks, k);
+            if (dot >= toks.size() || !isDot(toks[dot])) break;
+            const size_t part = solidBefore(toks, dot);
+            if (part >= toks.size() || !isIdent(toks[part])) break;
+            k = part;
+        }
+        return k;
+    }
+    if (toks[k].kind == T::Number || isTextLiteral(toks[k])) return k;
+    return toks.size();
+}
+
+size_t operandStart(const std::vector<Tok>& toks, size_t last) {
+    size_t k = primaryStart(toks, last);
+    while (k < toks.size() && multiplies(toks, solidBefore(toks, k)))
+        k = primaryStart(toks, solidBefore(toks, solidBefore(toks, k)));
+    return k;
+}
+
+// Whether the operand first..last is binary by its spelling: 0x..., a
+// conversion to binary, HASHBYTES, or a CASE whose results are.
+bool binaryOperand(const std::vector<Tok>& toks, size_t first, size_t last) {
+    if (first == last) {
+        const std::string_view t = toks[first].text;
+        return toks[first].kind == T::Number && t.size() >= 2 && (t[1] == 'x' || t[1] == 'X');
+    }
+    if (std::optional<Conversion> c = wholeConversion(toks, first, last)) {
+        const std::string type = typeName(toks, *c);
+        return type == "binary" || type == "varbinary";
+    }
+    if (isWord(toks, first, "hashbytes"))
+        return closingParen(toks, solidAfter(toks, first)) == last;
+    if (isPunct(toks, first, "(") && closingParen(toks, first) == last)
+        return binaryOperand(toks, solidAfter(toks, first), solidBefore(toks, last));
+    if (isWord(toks, first, "case") && isWord(toks, last, "end")) {
+        int cases = 0, parens = 0;
+        for (size_t k = first; k < last; ++k) {
+            cases += isWord(toks, k, "case") - isWord(toks, k, "end");
+            parens += isPunct(toks, k, "(") - isPunct(toks, k, ")");
+            if (cases == 1 && parens == 0 && (isWord(toks, k, "then") || isWord(toks, k, "else"))) {
+                const size_t a = solidAfter(toks, k), e = operandEnd(toks, a);
+                if (e < last && binaryOperand(toks, a, e)) return true;
+            }
+        }
+    }
+    return false;
+}
+
+// a + b + ... where an operand is binary joins bytes: tds_concat(a, b, ...),
+// since SQLite's + adds numbers and its || turns blobs into text.
+void binaryConcatenations(const std::vector<Tok>& toks, Replacements& replaced,
+                          Insertions& inserted) {
+    std::set<size_t> seen;
+    for (size_t i = 0; i < toks.size(); ++i) {
+        if (!isPunct(toks, i, "+") || seen.count(i)) continue;
+        const size_t start = operandStart(toks, solidBefore(toks, i));
+        if (start >= toks.size()) continue;
+        std::vector<std::pair<size_t, size_t>> operands = {{start, solidBefore(toks, i)}};
+        std::vector<size_t> pluses;
+        for (size_t plus = i; isPunct(toks, plus, "+");) {
+            seen.insert(plus);
+            pluses.push_back(plus);
+            const size_t first = solidAfter(toks, plus), last = operandEnd(toks, first);
+            if (last >= toks.size()) break;
+            operands.emplace_back(first, last);
+            plus = solidAfter(toks, last);
+        }
+        if (operands.size() != pluses.size() + 1) continue;
+        bool binary = false;
+        for (const auto& [first, last] : operands)
+            binary = binary || binaryOperand(toks, first, last);
+        if (!binary) continue;
+        for (size_t plus : pluses) replaced[plus] = {plus, ","};
+        // The whole value of HASHBYTES: its parts are hashed in turn, never
+        // joined.
+        const size_t comma = solidBefore(toks, start);
+        const size_t close = solidAfter(toks, operands.back().second);
+        const size_t open = isPunct(toks, close, ")") ? openingParen(toks, close) : toks.size();
+        if (open < toks.size() && isWord(toks, solidBefore(toks, open), "hashbytes") &&
+            isPunct(toks, comma, ",") && solidAfter(toks, solidAfter(toks, open)) == comma)
+            continue;
+        inserted.opens[start] += kBinaryConcatFunction + std::string("(");
+        inserted.closes[operands.back().second + 1] += ")";
+    }
+}
+
+// The checksum method's field of one column (Tsql.h): the CASE that spells
+// it, recognised token by token, becomes one call.
+void checksumFields(const std::vector<Tok>& toks, Replacements& replaced) {
+    for (size_t i = 0; i < toks.size(); ++i) {
+        if (!isWord(toks, i, "case")) continue;
+        const size_t end = primaryEnd(toks, i);
+        if (end >= toks.size()) continue;
+        std::vector<size_t> solid;
+        for (size_t k = i; k <= end; k = solidAfter(toks, k)) solid.push_back(k);
+        // case when C is null then 0x00 else 0x01 + ... end
+        if (solid.size() < 12) continue;
+        const Tok& column = toks[solid[2]];
+        auto text = [&](size_t n) { return toLower(toks[solid[n]].text); };
+        if (text(1) != "when" || !isIdent(column) || text(3) != "is" || text(4) != "null" ||
+            text(5) != "then" || text(6) != "0x00" || text(7) != "else" || text(8) != "0x01" ||
+            text(9) != "+")
+            continue;
+        // The encoding, without blanks, lower case, the column as '?'.
+        std::string shape;
+        for (size_t n = 10; n + 1 < solid.size(); ++n) {
+            const Tok& t = toks[solid[n]];
+            shape += isIdent(t) && t.kind == column.kind && t.value == column.value
+                         ? std::string("?")
+                         : toLower(t.text);
+        }
+        static const std::map<std::string, std::string> kKinds = {
+            {"cast(cast(?asbigint)asbinary(8))", "i"},
+            {"cast(cast(?asfloat)asbinary(8))", "f"},
+            {"cast(convert(varchar(27),cast(?asdatetime2(7)),121)asvarbinary(27))+0x00", "t"},
+            {"cast(datalength(cast(?asnvarchar(max)))asbinary(4))+cast(cast(?asnvarchar(max))"
+             "asvarbinary(max))",
+             "s"},
+            {"cast(datalength(?)asbinary(4))+cast(?asvarbinary(max))", "b"},
+            {"cast(?asbinary(16))", "g"}};
+        std::string call;
+        if (auto it = kKinds.find(shape); it != kKinds.end()) {
+            call = "'" + it->second + "', " + quoteId(column.value);
+        } else {
+            const std::string head = "cast(convert(varchar(41),cast(?asdecimal(38,";
+            const std::string tail = ")))asvarbinary(41))+0x00";
+            if (shape.size() <= head.size() + tail.size() || shape.compare(0, head.size(), head) ||
+                shape.compare(shape.size() - tail.size(), tail.size(), tail))
+                continue;
+            const std::string scale =
+                shape.substr(head.size(), shape.size() - head.size() - tail.size());
+            if (scale.size() > 2 || scale.find_first_not_of("0123456789") != std::string::npos ||
+                std::stoi(scale) > 38)
+                continue;
+            call = "'d', " + quoteId(column.value) + ", " + scale;
+        }
+        replaced[i] = {end, std::string(kChecksumFieldFunction) + "(" + call + ")"};
+        i = end;
+    }
+}
+
+// HASHBYTES of a varchar hashes its single-byte characters: the text goes
+// in as those bytes (a text otherwise counts as nvarchar).
+void varcharHashes(const std::vector<Tok>& toks, Insertions& inserted) {
+    for (size_t i = 0; i < toks.size(); ++i) {
+        if (!isWord(toks, i, "hashbytes") || !isCall(toks, i)) continue;
+        const size_t open = solidAfter(toks, i), close = closingParen(toks, open);
+        size_t comma = open + 1;
+        for (int depth = 0; comma < close; ++comma) {
+            depth += isPunct(toks, comma, "(") - isPunct(toks, comma, ")");
+            if (depth == 0 && isPunct(toks, comma, ",")) break;
+        }
+        if (close >= toks.size() || comma >= close) continue;
+        const size_t first = solidAfter(toks, comma), last = solidBefore(toks, close);
+        if (first > last || sourceHint(toks, first, last) != "varchar") continue;
+        inserted.opens[first] += std::string(kBinaryCastFunction) + "(-1, 0, 'varchar', ";
+        inserted.closes[close] += ")";
+    }
 }
 
 // Words that cannot be a derived table's alias: what may follow its closing
@@ -411,6 +782,7 @@ void rowLimits(const std::vector<Tok>& toks, Replacements& replaced, std::string
         size_t top = kNone;    // the TOP word
         std::string count;     // TOP's count
         bool orderBy = false, offset = false, compound = false, forXml = false;
+        bool hashes = false;  // HASHBYTES in its select list
     };
     std::vector<Scope> scopes(1);
     auto finish = [&](const Scope& s, size_t end) {
@@ -419,6 +791,11 @@ void rowLimits(const std::vector<Tok>& toks, Replacements& replaced, std::string
                    "The ORDER BY clause is invalid in views, inline functions, derived tables, "
                    "subqueries, and common table expressions, unless TOP, OFFSET or FOR XML is "
                    "also specified.");
+        // A derived table that hashes runs on its own, row by row: flattened
+        // into an outer aggregate, every use of its column would hash the
+        // row again.
+        if (s.derived && s.hashes && s.top == kNone && !s.offset && !s.compound)
+            insertBefore(end, " LIMIT -1");
         if (s.top == kNone) return;
         if (s.offset)
             refuse(10741, 15, "A TOP can not be used in the same query or sub-query as a OFFSET.");
@@ -491,6 +868,8 @@ void rowLimits(const std::vector<Tok>& toks, Replacements& replaced, std::string
             s.count = span(first, last);
             replaced[k] = {last, ""};
             i = last;
+        } else if (w == "hashbytes" && s.clause == "select") {
+            s.hashes = true;
         } else if (w == "union" || w == "except" || w == "intersect") {
             s.compound = true;
         } else if (w == "order" && word(solidAfter(toks, i), "by")) {
@@ -535,7 +914,11 @@ Rewritten rewriteTsql(std::string_view sql, const RewriteContext& context) {
     const std::string collated = withColumnCollations(sql, context.caseInsensitive);
     sql = collated;
     std::vector<Tok> toks = tokenize(sql);
-    Replacements replaced = binaryCasts(toks);
+    Replacements replaced = conversions(toks);
+    Insertions inserted;
+    binaryConcatenations(toks, replaced, inserted);
+    varcharHashes(toks, inserted);
+    checksumFields(toks, replaced);
     Rewritten r;
     std::string tail;
     rowLimits(toks, replaced, tail, r.refusal);
@@ -548,6 +931,8 @@ Rewritten rewriteTsql(std::string_view sql, const RewriteContext& context) {
     };
     for (size_t i = 0; i < toks.size(); ++i) {
         const Tok& t = toks[i];
+        if (auto it = inserted.closes.find(i); it != inserted.closes.end()) r.sql += it->second;
+        if (auto it = inserted.opens.find(i); it != inserted.opens.end()) r.sql += it->second;
         if (auto it = replaced.find(i); it != replaced.end()) {
             r.sql += it->second.second;
             i = it->second.first;
@@ -591,6 +976,18 @@ Rewritten rewriteTsql(std::string_view sql, const RewriteContext& context) {
             lastWord = lower;
             continue;
         }
+        // CREATE [UNIQUE] [NON]CLUSTERED INDEX, PRIMARY KEY CLUSTERED: SQLite
+        // has one kind of index.
+        if (t.kind == T::Word && (lower == "clustered" || lower == "nonclustered") &&
+            (lastWord == "create" || lastWord == "unique" || lastWord == "key")) {
+            if (!r.sql.empty() && r.sql.back() == ' ' && next(i) < toks.size()) r.sql.pop_back();
+            continue;
+        }
+        // COUNT_BIG is SQLite's count, whose integers are 64 bits already.
+        if (t.kind == T::Word && lower == "count_big" && isPunct(toks, next(i), "(")) {
+            r.sql += "count";
+            continue;
+        }
         // ISNULL is an operator to SQLite; its IFNULL is T-SQL's ISNULL.
         if (t.kind == T::Word && lower == "isnull" && isPunct(toks, next(i), "(")) {
             r.sql += "ifnull";
@@ -619,12 +1016,15 @@ Rewritten rewriteTsql(std::string_view sql, const RewriteContext& context) {
                 equalsIgnoreCase(lower, kUtf16CodeUnitCollation) ||
                 equalsIgnoreCase(lower, kCaseInsensitiveCollation)) {
                 r.sql.append(t.text);
-            } else if (marked.find("_ci_") != std::string::npos) {
-                r.sql += kCaseInsensitiveCollation;
-            } else if (marked.size() >= 6 && marked.compare(marked.size() - 6, 6, "_bin2_") == 0) {
-                r.sql += kUtf16CodeUnitCollation;
             } else {
-                r.sql += "BINARY";
+                if (marked.find("_ci_") != std::string::npos)
+                    r.sql += kCaseInsensitiveCollation;
+                else if (marked.size() >= 6 && marked.compare(marked.size() - 6, 6, "_bin2_") == 0)
+                    r.sql += kUtf16CodeUnitCollation;
+                else
+                    r.sql += "BINARY";
+                // The name as written, for sys.columns (a table's SQL keeps it).
+                r.sql += " /*" + t.value + "*/";
             }
             lastWord2 = lastWord;
             lastWord = lower;
@@ -696,6 +1096,8 @@ Rewritten rewriteTsql(std::string_view sql, const RewriteContext& context) {
         i = j;
         lastWord = "";
     }
+    if (auto it = inserted.closes.find(toks.size()); it != inserted.closes.end())
+        r.sql += it->second;
     r.sql += tail;
     return r;
 }
@@ -810,11 +1212,20 @@ std::optional<size_t> matchDatabaseListQuery(std::string_view sql, size_t from) 
     return statementEnd(c, true);
 }
 
-std::optional<ColumnPropertiesQuery> matchColumnPropertiesQuery(std::string_view sql, size_t from) {
+namespace {
+
+// select <columns> from sys.columns where object_id = object_id(N'...')
+// order by column_id, with exactly these columns in this order.
+std::optional<ColumnPropertiesQuery> matchSysColumnsQuery(
+    std::string_view sql, size_t from, std::initializer_list<const char*> columns) {
     Cursor c{sql, from};
-    if (!(c.word("select") && c.word("name") && c.punct(",") && c.word("is_identity") &&
-          c.punct(",") && c.word("is_computed") && c.punct(",") && c.word("system_type_id") &&
-          c.word("from") && sysView(c, "columns") && c.word("where") && c.word("object_id") &&
+    if (!c.word("select")) return std::nullopt;
+    bool first = true;
+    for (const char* column : columns) {
+        if (!(first || c.punct(",")) || !c.word(column)) return std::nullopt;
+        first = false;
+    }
+    if (!(c.word("from") && sysView(c, "columns") && c.word("where") && c.word("object_id") &&
           c.punct("=")))
         return std::nullopt;
     std::optional<std::string> object = objectIdCall(c);
@@ -822,6 +1233,79 @@ std::optional<ColumnPropertiesQuery> matchColumnPropertiesQuery(std::string_view
     std::optional<size_t> end = statementEnd(c);
     if (!end) return std::nullopt;
     return ColumnPropertiesQuery{*object, *end};
+}
+
+}  // namespace
+
+std::optional<ColumnPropertiesQuery> matchColumnPropertiesQuery(std::string_view sql, size_t from) {
+    return matchSysColumnsQuery(sql, from,
+                                {"name", "is_identity", "is_computed", "system_type_id"});
+}
+
+std::optional<ColumnPropertiesQuery> matchColumnCollationsQuery(std::string_view sql, size_t from) {
+    return matchSysColumnsQuery(sql, from, {"name", "collation_name"});
+}
+
+std::optional<ColumnPropertiesQuery> matchIndexLeadersQuery(std::string_view sql, size_t from) {
+    Cursor c{sql, from};
+    if (!(c.word("select") && c.word("col_name") && c.punct("("))) return std::nullopt;
+    // The alias of sys.index_columns, which every column name is qualified with.
+    const size_t at = c.i;
+    const Tok alias = c.next();
+    if (!isIdent(alias)) return std::nullopt;
+    auto column = [&](std::string_view name) {
+        return c.word(alias.value) && c.punct(".") && c.word(name);
+    };
+    c.i = at;
+    if (!(column("object_id") && c.punct(",") && column("column_id") && c.punct(")") &&
+          c.word("from") && sysView(c, "index_columns")))
+        return std::nullopt;
+    c.word("as");
+    if (!(c.word(alias.value) && c.word("where") && column("object_id") && c.punct("=")))
+        return std::nullopt;
+    std::optional<std::string> object = objectIdCall(c);
+    if (!object || !(c.word("and") && column("key_ordinal") && c.punct("="))) return std::nullopt;
+    const Tok one = c.next();
+    if (one.kind != T::Number || one.text != "1") return std::nullopt;
+    std::optional<size_t> end = statementEnd(c);
+    if (!end) return std::nullopt;
+    return ColumnPropertiesQuery{*object, *end};
+}
+
+std::map<std::string, std::string> columnCollations(std::string_view createTable) {
+    std::map<std::string, std::string> out;
+    const std::vector<Tok> toks = tokenize(createTable);
+    size_t open = 0;
+    while (open < toks.size() && !isPunct(toks, open, "(")) ++open;
+    std::string column;  // the definition's column, empty for a constraint
+    size_t item = 0;
+    int depth = 0;
+    for (size_t k = open + 1; k < toks.size(); ++k) {
+        const Tok& t = toks[k];
+        if (t.kind == T::Blank) continue;
+        if (isPunct(toks, k, "(")) ++depth;
+        if (isPunct(toks, k, ")") && depth-- == 0) break;
+        if (depth > 0) continue;
+        if (isPunct(toks, k, ",")) {
+            item = 0;
+            continue;
+        }
+        if (item++ == 0)
+            column =
+                isIdent(t) && !kTableConstraints.count(toLower(t.text)) ? toLower(t.value) : "";
+        if (column.empty() || !isWord(toks, k, "collate")) continue;
+        const size_t name = solidAfter(toks, k);
+        if (name >= toks.size()) break;
+        out[column] = toks[name].value.empty() ? std::string(toks[name].text) : toks[name].value;
+        // The name as written, kept in a comment where the rewriting replaced it.
+        for (size_t b = name + 1; b < toks.size() && toks[b].kind == T::Blank; ++b) {
+            const std::string_view text = toks[b].text;
+            if (text.substr(0, 2) == "/*" && text.size() >= 4)
+                out[column] = std::string(text.substr(2, text.size() - 4));
+        }
+        k = name;
+    }
+    return out;
 }
 
 // Words that start a statement, which a condition cannot hold outside

@@ -26,11 +26,31 @@ inline constexpr char kDateTimeValueCollation[] = "DATETIMEVALUE";
 // collations: ASCII letters fold, as in SQLite's NOCASE, and the shorter text
 // counts as padded with blanks, so 'x' = 'X  '.
 inline constexpr char kCaseInsensitiveCollation[] = "NOCASEPAD";
-// Functions every connection registers for what SQLite has no word for:
-// @@TRANCOUNT, and CAST(x AS varbinary(n)) / CAST(x AS binary(n)), which
-// become tds_binary(x, n, padded) with n = -1 for max.
+// Functions every connection registers for what SQLite has no word for
+// (Conversions.h): @@TRANCOUNT, and the conversions, whose target type comes
+// first, n = -1 for max:
+//   CAST(x AS [var]binary(n))       tds_binary(n, padded, 'source', x)
+//   CAST(x AS int) and the others   tds_integer(bytes, x)
+//   CONVERT([n]varchar(n), x, ...)  tds_text(n, x, ...)
+// and where a decimal or datetime2 is converted to text, its cast spells it
+// as SQL Server does: tds_decimal_text(p, s, x), tds_datetime_text(n, x).
+// 'source' is what the spelling of x tells of its type ('varchar',
+// 'nvarchar', 'int4', 'float', 'column', ...; '' for nothing). A + between
+// binaries is tds_concat(a, b, ...).
 inline constexpr char kTranCountFunction[] = "tds_trancount";
 inline constexpr char kBinaryCastFunction[] = "tds_binary";
+inline constexpr char kIntegerCastFunction[] = "tds_integer";
+inline constexpr char kTextConvertFunction[] = "tds_text";
+inline constexpr char kDecimalTextFunction[] = "tds_decimal_text";
+inline constexpr char kDateTimeTextFunction[] = "tds_datetime_text";
+inline constexpr char kBinaryConcatFunction[] = "tds_concat";
+// One column's field of the checksum method's row encoding, written as
+//   CASE WHEN [c] IS NULL THEN 0x00 ELSE 0x01 + <encoding of [c]> END
+// becomes tds_field('kind', [c] [, scale]): one call instead of a dozen, the
+// same bytes. The kinds: 'i' integers as bigint, 'f' float, 'd' decimal
+// text at a scale, 't' datetime2(7) text, 's' text as nvarchar, 'b' binary,
+// 'g' uniqueidentifier.
+inline constexpr char kChecksumFieldFunction[] = "tds_field";
 
 struct RewriteContext {
     std::string database;           // the session's database, for three-part names
@@ -85,6 +105,20 @@ struct ColumnPropertiesQuery {
     size_t end = 0;
 };
 std::optional<ColumnPropertiesQuery> matchColumnPropertiesQuery(std::string_view sql, size_t from);
+// The same for each column's collation:
+//   select name, collation_name from sys.columns
+//   where object_id = object_id(N'[dbo].[Orders]') order by column_id
+std::optional<ColumnPropertiesQuery> matchColumnCollationsQuery(std::string_view sql, size_t from);
+// The columns that lead an index, clients ask for to tell whether a range of
+// keys can be sought:
+//   select col_name(ic.object_id, ic.column_id) from sys.index_columns as ic
+//   where ic.object_id = object_id(N'[dbo].[Orders]') and ic.key_ordinal = 1
+std::optional<ColumnPropertiesQuery> matchIndexLeadersQuery(std::string_view sql, size_t from);
+
+// The COLLATE clauses of a stored CREATE TABLE: lower-case column name ->
+// the collation as the client wrote it (as the rewriting keeps it in a
+// comment), or SQLite's name where the rewriting added the clause.
+std::map<std::string, std::string> columnCollations(std::string_view createTable);
 
 // IF <condition> <statement>, as the rewriting leaves it: where the condition
 // starts and ends, and where its one statement starts. The condition ends at

@@ -972,6 +972,14 @@ std::optional<ConversionError> encodeValue(GrowBuffer& out, const ColumnType& t,
     return error;
 }
 
+std::optional<ConversionError> scaledAt(const SqlValue& value, int scale, Scaled& out) {
+    ColumnType t;
+    t.kind = Kind::Decimal;
+    t.precision = 38;
+    t.scale = uint8_t(scale);
+    return scaledValue(t, value, scale, out);
+}
+
 std::optional<ConversionError> encodeValue(Sink& sink, const ColumnType& t, const SqlValue& v) {
     thread_local GrowBuffer scratch;
     scratch.clear();

@@ -89,6 +89,9 @@ struct Scaled {
     unsigned __int128 magnitude = 0;
 };
 bool parseScaled(std::string_view text, int scale, Scaled& out);
+// A stored value as an exact decimal at the scale, as a decimal(38, scale)
+// column would send it (a double by its shortest spelling).
+std::optional<ConversionError> scaledAt(const SqlValue& value, int scale, Scaled& out);
 
 // Date/time text as stored ("2024-02-29 13:45:30.997", "2024-02-29",
 // "13:45:30.1234567", with 'T' allowed between date and time).

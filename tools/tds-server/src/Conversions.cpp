@@ -1,0 +1,643 @@
+#include "Conversions.h"
+
+#include <nettle/md5.h>
+#include <nettle/sha1.h>
+#include <nettle/sha2.h>
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+
+#include "Bytes.h"
+#include "Tsql.h"
+#include "Values.h"
+
+namespace tds {
+
+namespace {
+
+constexpr std::string_view kErrorPrefix = "tds error ";
+
+void fail(sqlite3_context* ctx, int number, std::string_view text) {
+    const std::string message = numberedError(number, text);
+    sqlite3_result_error(ctx, message.data(), int(message.size()));
+}
+
+std::string_view textOf(sqlite3_value* v) {
+    const auto* p = reinterpret_cast<const char*>(sqlite3_value_text(v));
+    return {p ? p : "", size_t(sqlite3_value_bytes(v))};
+}
+
+std::string_view blobOf(sqlite3_value* v) {
+    const auto* p = static_cast<const char*>(sqlite3_value_blob(v));
+    return {p ? p : "", size_t(sqlite3_value_bytes(v))};
+}
+
+// Results go out of one buffer per thread, which SQLite copies: no
+// allocation per row once it has grown.
+std::string& scratch() {
+    thread_local std::string buffer;
+    buffer.clear();
+    return buffer;
+}
+
+void resultBytes(sqlite3_context* ctx, std::string_view bytes) {
+    sqlite3_result_blob64(ctx, bytes.data(), bytes.size(), SQLITE_TRANSIENT);
+}
+
+// nvarchar's bytes: UTF-16LE. Never more than two bytes for each UTF-8 byte.
+void appendUtf16le(std::string& out, std::string_view utf8) {
+    const size_t start = out.size();
+    out.resize(start + 2 * utf8.size());
+    char* p = out.data() + start;
+    for (size_t i = 0; i < utf8.size();) {
+        if (uint8_t(utf8[i]) < 0x80) {
+            *p++ = utf8[i++];
+            *p++ = '\0';
+            continue;
+        }
+        char32_t cp = nextCodePoint(utf8, i);
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            const char16_t high = char16_t(0xD800 + (cp >> 10)),
+                           low = char16_t(0xDC00 + (cp & 0x3FF));
+            *p++ = char(high & 0xFF);
+            *p++ = char(high >> 8);
+            *p++ = char(low & 0xFF);
+            *p++ = char(low >> 8);
+        } else {
+            *p++ = char(cp & 0xFF);
+            *p++ = char(cp >> 8);
+        }
+    }
+    out.resize(size_t(p - out.data()));
+}
+
+void appendBigEndian(std::string& out, uint64_t v, int bytes) {
+    for (int i = bytes - 1; i >= 0; --i) out += char(v >> (8 * i) & 0xFF);
+}
+
+// What the rewriting read of the source's type from its spelling.
+struct Source {
+    std::string_view hint;
+    bool varchar() const { return hint == "varchar"; }
+    bool column() const { return hint == "column"; }
+    bool real() const { return hint == "real"; }
+    // Bytes of an integer source: int1..int8, or by its value.
+    int integerBytes(int64_t n) const {
+        if (hint.size() == 4 && hint.substr(0, 3) == "int") return hint[3] - '0';
+        return n >= INT32_MIN && n <= INT32_MAX ? 4 : 8;
+    }
+};
+
+// A value's bytes as SQL Server converts it to binary: a number big-endian
+// (an integer in the bytes of its type, a float as its IEEE bits), a text
+// as nvarchar (UTF-16LE) or varchar (CP1252), a uniqueidentifier column in
+// its storage order. Tells whether the bytes are a number's.
+bool binaryBytes(sqlite3_value* v, Source source, std::string& out) {
+    switch (sqlite3_value_type(v)) {
+        case SQLITE_INTEGER: {
+            const int64_t n = sqlite3_value_int64(v);
+            appendBigEndian(out, uint64_t(n), source.integerBytes(n));
+            return true;
+        }
+        case SQLITE_FLOAT: {
+            const double d = sqlite3_value_double(v);
+            if (source.real()) {
+                const auto f = float(d);
+                uint32_t bits;
+                std::memcpy(&bits, &f, 4);
+                appendBigEndian(out, bits, 4);
+            } else {
+                uint64_t bits;
+                std::memcpy(&bits, &d, 8);
+                appendBigEndian(out, bits, 8);
+            }
+            return true;
+        }
+        case SQLITE_BLOB:
+            out.append(blobOf(v));
+            return false;
+        default: {
+            const std::string_view text = textOf(v);
+            uint8_t guid[16];
+            if (source.column() && text.size() == 36 && parseGuid(text, guid)) {
+                out.append(reinterpret_cast<const char*>(guid), 16);
+            } else if (source.varchar()) {
+                for (size_t i = 0; i < text.size();)
+                    out += uint8_t(text[i]) < 0x80 ? text[i++] : cp1252Byte(nextCodePoint(text, i));
+            } else {
+                appendUtf16le(out, text);
+            }
+            return false;
+        }
+    }
+}
+
+// The bytes from `from` on to the length of binary(n) (padded) or
+// varbinary(n); n < 0 for max.
+void fitBinary(std::string& bytes, size_t from, bool number, int64_t length, bool padded) {
+    if (length < 0) return;
+    const auto n = size_t(length);
+    const size_t size = bytes.size() - from;
+    if (number && size > n) bytes.erase(from, size - n);
+    if (number && padded && size < n) bytes.insert(from, n - size, '\0');
+    if (bytes.size() - from > n) bytes.resize(from + n);
+    if (padded) bytes.resize(from + n, '\0');
+}
+
+// tds_binary(n, padded, 'source', x [, style]): CAST(x AS binary(n)) when
+// padded, else varbinary(n). Numbers are cut and padded on the left, texts
+// and binaries on the right.
+void binaryCast(sqlite3_context* ctx, int, sqlite3_value** argv) {
+    sqlite3_value* x = argv[3];
+    if (sqlite3_value_type(x) == SQLITE_NULL) return sqlite3_result_null(ctx);
+    const int64_t length = sqlite3_value_int64(argv[0]);
+    const bool padded = sqlite3_value_int(argv[1]) != 0;
+    if (sqlite3_value_type(x) == SQLITE_INTEGER && length >= 0 && length <= 16) {
+        // The common case, without the buffer: an integer into binary(n).
+        const int64_t n = sqlite3_value_int64(x);
+        const Source source{textOf(argv[2])};
+        const int bytes = source.integerBytes(n);
+        char out[16] = {};
+        const int size = padded ? int(length) : std::min(int(length), bytes);
+        for (int i = 0; i < std::min(size, bytes); ++i)
+            out[size - 1 - i] = char(uint64_t(n) >> (8 * i) & 0xFF);
+        return resultBytes(ctx, {out, size_t(size)});
+    }
+    std::string& bytes = scratch();
+    const bool number = binaryBytes(x, {textOf(argv[2])}, bytes);
+    fitBinary(bytes, 0, number, length, padded);
+    resultBytes(ctx, bytes);
+}
+
+const char* integerTypeName(int bytes) {
+    return bytes == 1 ? "tinyint" : bytes == 2 ? "smallint" : bytes == 4 ? "int" : "bigint";
+}
+
+// A conversion's failure, with SQL Server's number.
+struct Failure {
+    int number;
+    std::string text;
+};
+
+// CAST(x AS tinyint | smallint | int | bigint) of a value that is not NULL.
+// A binary is read big-endian from its last bytes, as SQL Server reads it;
+// what does not fit is an overflow, as there.
+std::optional<Failure> toInteger(sqlite3_value* x, int bytes, int64_t& n) {
+    const int64_t lo = bytes == 1 ? 0 : bytes == 2 ? INT16_MIN : bytes == 4 ? INT32_MIN : INT64_MIN;
+    const int64_t hi = bytes == 1   ? 255
+                       : bytes == 2 ? INT16_MAX
+                       : bytes == 4 ? INT32_MAX
+                                    : INT64_MAX;
+    auto overflow = [&] {
+        return Failure{8115, std::string("Arithmetic overflow error converting expression to "
+                                         "data type ") +
+                                 integerTypeName(bytes) + "."};
+    };
+    switch (sqlite3_value_type(x)) {
+        case SQLITE_BLOB: {
+            const std::string_view b = blobOf(x);
+            uint64_t u = 0;
+            for (size_t i = b.size() > size_t(bytes) ? b.size() - size_t(bytes) : 0; i < b.size();
+                 ++i)
+                u = u << 8 | uint8_t(b[i]);
+            // The sign bit of the type's own width.
+            if (bytes > 1 && bytes < 8 && (u >> (8 * bytes - 1) & 1)) u |= ~0ULL << (8 * bytes);
+            n = int64_t(u);
+            return std::nullopt;
+        }
+        case SQLITE_INTEGER:
+            n = sqlite3_value_int64(x);
+            break;
+        case SQLITE_FLOAT: {
+            const double d = std::trunc(sqlite3_value_double(x));  // toward zero, as there
+            if (!(d >= double(lo) && d < -double(INT64_MIN) && d <= double(hi))) return overflow();
+            n = int64_t(d);
+            break;
+        }
+        default: {
+            std::string_view s = textOf(x);
+            while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+            while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+            std::string_view digits = s;
+            if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
+            auto [p, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), n);
+            if (ec == std::errc::result_out_of_range || (ec == std::errc() && (n < lo || n > hi)))
+                return Failure{248, "The conversion of the nvarchar value '" + std::string(s) +
+                                        "' overflowed an " + integerTypeName(bytes) + " column."};
+            if (ec != std::errc() || p != digits.data() + digits.size() || digits.empty())
+                return Failure{245, "Conversion failed when converting the nvarchar value '" +
+                                        std::string(textOf(x)) + "' to data type " +
+                                        integerTypeName(bytes) + "."};
+            break;
+        }
+    }
+    if (n < lo || n > hi) return overflow();
+    return std::nullopt;
+}
+
+// tds_integer(bytes, x [, style]).
+void integerCast(sqlite3_context* ctx, int, sqlite3_value** argv) {
+    if (sqlite3_value_type(argv[1]) == SQLITE_NULL) return sqlite3_result_null(ctx);
+    int64_t n = 0;
+    if (auto failure = toInteger(argv[1], sqlite3_value_int(argv[0]), n))
+        return fail(ctx, failure->number, failure->text);
+    sqlite3_result_int64(ctx, n);
+}
+
+// tds_text(n, x [, style]): CONVERT([n]varchar(n), x [, style]): the value's
+// text, cut to n characters.
+void textConvert(sqlite3_context* ctx, int, sqlite3_value** argv) {
+    sqlite3_value* x = argv[1];
+    if (sqlite3_value_type(x) == SQLITE_NULL) return sqlite3_result_null(ctx);
+    const int64_t length = sqlite3_value_int64(argv[0]);
+    const std::string_view text = textOf(x);
+    size_t end = text.size();
+    if (length >= 0) {
+        size_t i = 0;
+        for (int64_t chars = 0; i < text.size() && chars < length; ++chars) nextCodePoint(text, i);
+        end = i;
+    }
+    sqlite3_result_text64(ctx, text.data(), end, SQLITE_TRANSIENT, SQLITE_UTF8);
+}
+
+SqlValue storedValue(sqlite3_value* x) {
+    SqlValue v;
+    switch (sqlite3_value_type(x)) {
+        case SQLITE_INTEGER:
+            v.storage = Storage::Integer;
+            v.integer = sqlite3_value_int64(x);
+            break;
+        case SQLITE_FLOAT:
+            v.storage = Storage::Real;
+            v.real = sqlite3_value_double(x);
+            break;
+        case SQLITE_BLOB:
+            v.storage = Storage::Blob;
+            v.bytes = blobOf(x);
+            break;
+        case SQLITE_TEXT:
+            v.storage = Storage::Text;
+            v.bytes = textOf(x);
+            break;
+        default:
+            break;
+    }
+    return v;
+}
+
+// CAST(x AS decimal(p, s)) of a value that is not NULL, as CONVERT writes
+// it: exactly s decimals, '0.50' and '-0.50', no sign for zero.
+std::optional<Failure> appendDecimalText(sqlite3_value* x, int precision, int scale,
+                                         std::string& out) {
+    Scaled value;
+    if (auto error = scaledAt(storedValue(x), scale, value))
+        return Failure{error->number, error->message};
+    static const auto kPowersOfTen = [] {
+        std::array<unsigned __int128, 39> powers{};
+        powers[0] = 1;
+        for (size_t i = 1; i < powers.size(); ++i) powers[i] = powers[i - 1] * 10;
+        return powers;
+    }();
+    if (value.magnitude >= kPowersOfTen[size_t(std::clamp(precision, 1, 38))])
+        return Failure{8115, "Arithmetic overflow error converting numeric to data type numeric."};
+    char digits[48];
+    int count = 0;
+    unsigned __int128 wide = value.magnitude;
+    for (; wide > UINT64_MAX; wide /= 10) digits[count++] = char('0' + int(wide % 10));
+    for (auto m = uint64_t(wide); m > 0 || count <= scale; m /= 10)
+        digits[count++] = char('0' + int(m % 10));
+    char text[52];
+    size_t size = 0;
+    if (value.negative && value.magnitude != 0) text[size++] = '-';
+    for (int i = count - 1; i >= 0; --i) {
+        text[size++] = digits[i];
+        if (i == scale && scale > 0) text[size++] = '.';
+    }
+    out.append(text, size);
+    return std::nullopt;
+}
+
+// tds_decimal_text(p, s, x [, style]).
+void decimalText(sqlite3_context* ctx, int, sqlite3_value** argv) {
+    if (sqlite3_value_type(argv[2]) == SQLITE_NULL) return sqlite3_result_null(ctx);
+    std::string& text = scratch();
+    if (auto failure = appendDecimalText(argv[2], sqlite3_value_int(argv[0]),
+                                         sqlite3_value_int(argv[1]), text))
+        return fail(ctx, failure->number, failure->text);
+    sqlite3_result_text64(ctx, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+}
+
+// Howard Hinnant's civil_from_days, from days since 0001-01-01.
+void civilFromDays(int64_t daysSinceYearOne, int& year, int& month, int& day) {
+    const int64_t z = daysSinceYearOne - 719162 + 719468;
+    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const int64_t doe = z - era * 146097;
+    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const int64_t mp = (5 * doy + 2) / 153;
+    day = int(doy - (153 * mp + 2) / 5 + 1);
+    month = int(mp < 10 ? mp + 3 : mp - 9);
+    year = int(yoe + era * 400 + (month <= 2));
+}
+
+// CAST(x AS datetime2(n)) of a value that is not NULL, as style 121 writes
+// it, 'yyyy-mm-dd hh:mi:ss.fffffff': a date is its midnight, a time is on
+// 1900-01-01, fractions round to n digits.
+std::optional<Failure> appendDateTimeText(sqlite3_value* x, int digits, std::string& out) {
+    const int type = sqlite3_value_type(x);
+    if (type != SQLITE_TEXT)
+        return Failure{529, std::string("Explicit conversion from data type ") +
+                                (type == SQLITE_BLOB    ? "varbinary"
+                                 : type == SQLITE_FLOAT ? "float"
+                                                        : "int") +
+                                " to datetime2 is not allowed."};
+    DateTimeParts p;
+    if (!parseDateTime(textOf(x), p))
+        return Failure{241,
+                       "Conversion failed when converting date and/or time from character string."};
+    digits = std::clamp(digits, 0, 7);
+    uint32_t unit = 1;
+    for (int i = digits; i < 7; ++i) unit *= 10;
+    int64_t fraction = (p.fraction + unit / 2) / unit;
+    int64_t seconds = p.hour * 3600 + p.minute * 60 + p.second;
+    int64_t days = daysSinceYearOne(p.year, p.month, p.day);
+    if (fraction * unit >= 10000000) {  // rounded up into the next second
+        fraction = 0;
+        if (++seconds == 86400) {
+            seconds = 0;
+            ++days;
+        }
+    }
+    int year, month, day;
+    civilFromDays(days, year, month, day);
+    char text[40];
+    int size = std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", year, month, day,
+                             int(seconds / 3600), int(seconds / 60 % 60), int(seconds % 60));
+    if (digits > 0)
+        size += std::snprintf(text + size, sizeof text - size_t(size), ".%0*lld", digits,
+                              (long long)fraction);
+    out.append(text, size_t(size));
+    return std::nullopt;
+}
+
+// tds_datetime_text(n, x [, style]).
+void dateTimeText(sqlite3_context* ctx, int, sqlite3_value** argv) {
+    if (sqlite3_value_type(argv[1]) == SQLITE_NULL) return sqlite3_result_null(ctx);
+    std::string& text = scratch();
+    if (auto failure = appendDateTimeText(argv[1], sqlite3_value_int(argv[0]), text))
+        return fail(ctx, failure->number, failure->text);
+    sqlite3_result_text64(ctx, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+}
+
+const char* storageTypeName(int type) {
+    return type == SQLITE_TEXT ? "nvarchar" : type == SQLITE_FLOAT ? "float" : "int";
+}
+
+// tds_concat(a, b, ...): + between binaries joins their bytes; NULL
+// anywhere gives NULL. SQL Server refuses + between binary and text.
+void binaryConcat(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+    std::string& bytes = scratch();
+    bool null = false;
+    for (int i = 0; i < argc; ++i) {
+        const int type = sqlite3_value_type(argv[i]);
+        if (type == SQLITE_NULL) {
+            null = true;
+        } else if (type != SQLITE_BLOB) {
+            return fail(ctx, 402,
+                        std::string("The data types varbinary and ") + storageTypeName(type) +
+                            " are incompatible in the add operator.");
+        } else if (!null) {
+            bytes.append(blobOf(argv[i]));
+        }
+    }
+    if (null) return sqlite3_result_null(ctx);
+    resultBytes(ctx, bytes);
+}
+
+enum class Digest { Unknown, Sha256, Sha512, Sha1, Md5 };
+
+Digest digestNamed(std::string_view name) {
+    if (equalsIgnoreCase(name, "SHA2_256")) return Digest::Sha256;
+    if (equalsIgnoreCase(name, "SHA2_512")) return Digest::Sha512;
+    if (equalsIgnoreCase(name, "SHA1") || equalsIgnoreCase(name, "SHA")) return Digest::Sha1;
+    if (equalsIgnoreCase(name, "MD5")) return Digest::Md5;
+    return Digest::Unknown;
+}
+
+// HASHBYTES(algorithm, x): the digest of x's bytes (a text's as nvarchar;
+// the rewriting hands a varchar over as its bytes). NULL for NULL and for
+// an algorithm SQL Server does not know. HASHBYTES(algorithm, a, b, ...)
+// hashes the binaries a + b + ... without joining them first.
+void hashBytes(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+    if (argc < 2) return fail(ctx, 174, "The hashbytes function requires 2 argument(s).");
+    // The algorithm is the same for every row of a statement.
+    auto* digest = static_cast<Digest*>(sqlite3_get_auxdata(ctx, 0));
+    if (!digest) {
+        digest = new Digest(digestNamed(textOf(argv[0])));
+        sqlite3_set_auxdata(ctx, 0, digest, [](void* p) { delete static_cast<Digest*>(p); });
+        digest = static_cast<Digest*>(sqlite3_get_auxdata(ctx, 0));
+        if (!digest) return sqlite3_result_error_nomem(ctx);
+    }
+    std::string& converted = scratch();
+    for (int i = 1; i < argc; ++i) {
+        const int type = sqlite3_value_type(argv[i]);
+        if (type == SQLITE_NULL) return sqlite3_result_null(ctx);
+        if (argc > 2 && type != SQLITE_BLOB)
+            return fail(ctx, 402,
+                        std::string("The data types varbinary and ") + storageTypeName(type) +
+                            " are incompatible in the add operator.");
+    }
+    if (*digest == Digest::Unknown) return sqlite3_result_null(ctx);
+    union {
+        sha256_ctx sha256;
+        sha512_ctx sha512;
+        sha1_ctx sha1;
+        md5_ctx md5;
+    } c;
+    uint8_t out[SHA512_DIGEST_SIZE];
+    size_t size = 0;
+    switch (*digest) {
+        case Digest::Sha256:
+            sha256_init(&c.sha256);
+            size = SHA256_DIGEST_SIZE;
+            break;
+        case Digest::Sha512:
+            sha512_init(&c.sha512);
+            size = SHA512_DIGEST_SIZE;
+            break;
+        case Digest::Sha1:
+            sha1_init(&c.sha1);
+            size = SHA1_DIGEST_SIZE;
+            break;
+        default:
+            md5_init(&c.md5);
+            size = MD5_DIGEST_SIZE;
+            break;
+    }
+    for (int i = 1; i < argc; ++i) {
+        std::string_view input;
+        if (sqlite3_value_type(argv[i]) == SQLITE_BLOB) {
+            input = blobOf(argv[i]);
+        } else {
+            converted.clear();
+            binaryBytes(argv[i], {}, converted);
+            input = converted;
+        }
+        const auto* data = reinterpret_cast<const uint8_t*>(input.data());
+        switch (*digest) {
+            case Digest::Sha256:
+                sha256_update(&c.sha256, input.size(), data);
+                break;
+            case Digest::Sha512:
+                sha512_update(&c.sha512, input.size(), data);
+                break;
+            case Digest::Sha1:
+                sha1_update(&c.sha1, input.size(), data);
+                break;
+            default:
+                md5_update(&c.md5, input.size(), data);
+                break;
+        }
+    }
+    switch (*digest) {
+        case Digest::Sha256:
+            sha256_digest(&c.sha256, size, out);
+            break;
+        case Digest::Sha512:
+            sha512_digest(&c.sha512, size, out);
+            break;
+        case Digest::Sha1:
+            sha1_digest(&c.sha1, size, out);
+            break;
+        default:
+            md5_digest(&c.md5, size, out);
+            break;
+    }
+    sqlite3_result_blob(ctx, out, int(size), SQLITE_TRANSIENT);
+}
+
+// DATALENGTH(x) of a value that is not NULL: a blob's bytes, a text's as
+// nvarchar (two per UTF-16 code unit), a number's as int (4) or bigint and
+// float (8).
+int64_t dataLengthOf(sqlite3_value* x) {
+    switch (sqlite3_value_type(x)) {
+        case SQLITE_BLOB:
+            return sqlite3_value_bytes(x);
+        case SQLITE_TEXT:
+            return int64_t(2 * utf16Length(textOf(x)));
+        default: {
+            const int64_t n = sqlite3_value_int64(x);
+            const bool small =
+                sqlite3_value_type(x) == SQLITE_INTEGER && n >= INT32_MIN && n <= INT32_MAX;
+            return small ? 4 : 8;
+        }
+    }
+}
+
+void dataLength(sqlite3_context* ctx, int, sqlite3_value** argv) {
+    if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(ctx);
+    sqlite3_result_int64(ctx, dataLengthOf(argv[0]));
+}
+
+// tds_field('kind', x [, scale]): one column's field of the checksum
+// method's row encoding in one call, the bytes of
+//   case when x is null then 0x00 else 0x01 + <the kind's encoding> end
+// which the rewriting recognises (Tsql.h lists the kinds).
+void checksumField(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+    sqlite3_value* x = argv[1];
+    if (sqlite3_value_type(x) == SQLITE_NULL) return resultBytes(ctx, std::string_view("\0", 1));
+    std::string& bytes = scratch();
+    bytes += '\x01';
+    std::optional<Failure> failure;
+    const std::string_view kind = textOf(argv[0]);
+    switch (kind.empty() ? ' ' : kind[0]) {
+        case 'i': {  // CAST(CAST(x AS bigint) AS binary(8))
+            int64_t n = 0;
+            failure = toInteger(x, 8, n);
+            appendBigEndian(bytes, uint64_t(n), 8);
+            break;
+        }
+        case 'f': {  // CAST(CAST(x AS float) AS binary(8)), SQLite's CAST to float
+            const double d = sqlite3_value_double(x);
+            uint64_t bits;
+            std::memcpy(&bits, &d, 8);
+            appendBigEndian(bytes, bits, 8);
+            break;
+        }
+        case 'd':  // CONVERT(varchar(41), CAST(x AS decimal(38, s))) + 0x00
+            failure = appendDecimalText(x, 38, argc > 2 ? sqlite3_value_int(argv[2]) : 0, bytes);
+            bytes += '\0';
+            break;
+        case 't':  // CONVERT(varchar(27), CAST(x AS datetime2(7)), 121) + 0x00
+            failure = appendDateTimeText(x, 7, bytes);
+            bytes += '\0';
+            break;
+        case 's': {  // length (4 bytes) + CAST(CAST(x AS nvarchar(max)) AS varbinary(max))
+            const std::string_view text = textOf(x);  // SQLite's CAST to text
+            appendBigEndian(bytes, uint64_t(2 * utf16Length(text)), 4);
+            appendUtf16le(bytes, text);
+            break;
+        }
+        case 'b':  // DATALENGTH(x) (4 bytes) + CAST(x AS varbinary(max))
+            appendBigEndian(bytes, uint64_t(dataLengthOf(x)), 4);
+            binaryBytes(x, {"column"}, bytes);
+            break;
+        default: {  // 'g': CAST(x AS binary(16))
+            const bool number = binaryBytes(x, {"column"}, bytes);
+            fitBinary(bytes, 1, number, 16, true);
+            break;
+        }
+    }
+    if (failure) return fail(ctx, failure->number, failure->text);
+    resultBytes(ctx, bytes);
+}
+
+}  // namespace
+
+std::string numberedError(int number, std::string_view text) {
+    return std::string(kErrorPrefix) + std::to_string(number) + ": " + std::string(text);
+}
+
+bool readNumberedError(std::string_view message, int& number, std::string& text) {
+    if (message.substr(0, kErrorPrefix.size()) != kErrorPrefix) return false;
+    message.remove_prefix(kErrorPrefix.size());
+    auto [p, ec] = std::from_chars(message.data(), message.data() + message.size(), number);
+    if (ec != std::errc() || message.substr(size_t(p - message.data()), 2) != ": ") return false;
+    text = std::string(message.substr(size_t(p - message.data()) + 2));
+    return true;
+}
+
+void registerConversions(sqlite3* db) {
+    constexpr int kPure = SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS;
+    struct Function {
+        const char* name;
+        int args;  // those before the value; a style may follow it
+        void (*call)(sqlite3_context*, int, sqlite3_value**);
+    };
+    const Function conversions[] = {
+        {kBinaryCastFunction, 3, binaryCast},     {kIntegerCastFunction, 1, integerCast},
+        {kTextConvertFunction, 1, textConvert},   {kDecimalTextFunction, 2, decimalText},
+        {kDateTimeTextFunction, 1, dateTimeText},
+    };
+    for (const Function& f : conversions) {
+        sqlite3_create_function(db, f.name, f.args + 1, kPure, nullptr, f.call, nullptr, nullptr);
+        sqlite3_create_function(db, f.name, f.args + 2, kPure, nullptr, f.call, nullptr, nullptr);
+    }
+    sqlite3_create_function(db, kBinaryConcatFunction, -1, kPure, nullptr, binaryConcat, nullptr,
+                            nullptr);
+    sqlite3_create_function(db, "hashbytes", -1, kPure, nullptr, hashBytes, nullptr, nullptr);
+    sqlite3_create_function(db, "datalength", 1, kPure, nullptr, dataLength, nullptr, nullptr);
+    for (int args : {2, 3})
+        sqlite3_create_function(db, kChecksumFieldFunction, args, kPure, nullptr, checksumField,
+                                nullptr, nullptr);
+}
+
+}  // namespace tds
