@@ -1147,32 +1147,34 @@ TEST(TdsCatalog, IndexLeadersAndCollationsOfColumns) {
                              "create unique nonclustered index UX_" +
                              table + " on " + table + " (c)"));
     ASSERT_TRUE(exec(*c, "create table " + rowid + " (id integer primary key, x int)"));
-    auto leaders = [&](const std::string& name) {
-        std::vector<std::optional<std::string>> out;
-        for (const Row& row : query(*c,
-                                    "select col_name(ic.object_id, ic.column_id) from "
-                                    "sys.index_columns as ic where ic.object_id = "
-                                    "object_id(N'[dbo].[" +
-                                        name + "]') and ic.key_ordinal = 1")
-                                  .rows)
-            out.push_back(row.at(0));
-        std::sort(out.begin(), out.end());
-        return out;
+    auto indexes = [&](const std::string& name) {
+        return query(*c,
+                     "select i.is_unique, ic.key_ordinal, col_name(ic.object_id, ic.column_id) "
+                     "from sys.indexes as i join sys.index_columns as ic on ic.object_id = "
+                     "i.object_id and ic.index_id = i.index_id where i.object_id = "
+                     "object_id(N'[dbo].[" +
+                         name + "]') and ic.key_ordinal > 0 order by i.index_id, ic.key_ordinal")
+            .rows;
     };
-    using Names = std::vector<std::optional<std::string>>;
-    EXPECT_EQ(leaders(table), (Names{"a", "c", "e"}));
-    EXPECT_EQ(leaders(rowid), (Names{"id"}));
-    EXPECT_EQ(leaders("NoSuchTable"), Names{});
+    // Each index's columns in key order, the unique ones marked.
+    std::vector<Row> got = indexes(table);
+    std::sort(got.begin(), got.end());
+    EXPECT_EQ(
+        got,
+        (std::vector<Row>{
+            {"0", "1", "e"}, {"0", "2", "a"}, {"1", "1", "a"}, {"1", "1", "c"}, {"1", "2", "d"}}));
+    EXPECT_EQ(indexes(rowid), (std::vector<Row>{{"1", "1", "id"}}));
+    EXPECT_EQ(indexes("NoSuchTable"), std::vector<Row>{});
     EXPECT_EQ(query(*c,
-                    "select name, collation_name from sys.columns where object_id = "
+                    "select name, collation_name, scale from sys.columns where object_id = "
                     "object_id(N'[dbo].[" +
                         table + "]') order by column_id")
                   .rows,
-              (std::vector<Row>{{"a", std::nullopt},
-                                {"b", "Latin1_General_CI_AS"},
-                                {"c", "Latin1_General_CS_AS"},
-                                {"d", std::nullopt},
-                                {"e", std::nullopt}}));
+              (std::vector<Row>{{"a", std::nullopt, "0"},
+                                {"b", "Latin1_General_CI_AS", "0"},
+                                {"c", "Latin1_General_CS_AS", "0"},
+                                {"d", std::nullopt, "0"},
+                                {"e", std::nullopt, "0"}}));
 }
 
 // --- checksums computed inside the server ----------------------------------------
@@ -1327,11 +1329,12 @@ TEST(TdsCollation, CiComparesAndSortsTextWithoutCaseBinaryByCodePoint) {
               (Keys{"Apple", "apricot", "Banana", "cherry"}));
     EXPECT_EQ(firstColumn(query(c, "select n from keys where k = N'BANANA'")), (Keys{"2"}));
     EXPECT_TRUE(hasNative(failure(c, "insert into keys values (N'APPLE', 5)"), 2627));
-    EXPECT_EQ(query(c,
-                    "select name, collation_name from sys.columns where object_id = "
-                    "object_id(N'[dbo].[keys]') order by column_id")
-                  .rows,
-              (std::vector<Row>{{"k", "SQL_Latin1_General_CP1_CI_AS"}, {"n", std::nullopt}}));
+    EXPECT_EQ(
+        query(c,
+              "select name, collation_name, scale from sys.columns where object_id = "
+              "object_id(N'[dbo].[keys]') order by column_id")
+            .rows,
+        (std::vector<Row>{{"k", "SQL_Latin1_General_CP1_CI_AS", "0"}, {"n", std::nullopt, "0"}}));
     // A binary collation named in the query still sorts by code point.
     EXPECT_EQ(firstColumn(query(c, "select k from keys order by k collate Latin1_General_BIN2")),
               (Keys{"Apple", "Banana", "apricot", "cherry"}));

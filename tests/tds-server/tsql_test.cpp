@@ -535,25 +535,30 @@ TEST(Statements, RecognisesTheColumnPropertiesQueryAndIfStatements) {
           "object_id = 5 order by column_id"})
         EXPECT_FALSE(matchColumnPropertiesQuery(other, 0)) << other;
 
-    // The index and collation look-ups: any alias, AS optional; only the
-    // first key column.
+    // The index and collation look-ups: any aliases, AS optional, used as given.
     sql = rewrite(
-        "select col_name(x.object_id, x.column_id) from sys.index_columns x where "
-        "x.object_id = object_id(N'[dbo].[T]') and x.key_ordinal = 1; select 1");
-    q = matchIndexLeadersQuery(sql, 0);
+        "select x.is_unique, y.key_ordinal, col_name(y.object_id, y.column_id) from sys.indexes "
+        "x join sys.index_columns as y on y.object_id = x.object_id and y.index_id = x.index_id "
+        "where x.object_id = object_id(N'[dbo].[T]') and y.key_ordinal > 0 order by x.index_id, "
+        "y.key_ordinal; select 1");
+    q = matchIndexColumnsQuery(sql, 0);
     ASSERT_TRUE(q);
     EXPECT_EQ(q->objectName, "[dbo].[T]");
     EXPECT_EQ(sql.substr(skipBlank(sql, q->end)), "select 1");
-    EXPECT_FALSE(matchIndexLeadersQuery(
-        "select col_name(ic.object_id, ic.column_id) from sys.index_columns as ic where "
-        "ic.object_id = object_id('T') and ic.key_ordinal = 2",
+    EXPECT_FALSE(matchIndexColumnsQuery(
+        "select i.is_unique, ic.key_ordinal, col_name(ic.object_id, ic.column_id) from "
+        "sys.indexes as i join sys.index_columns as ic on ic.object_id = i.object_id and "
+        "ic.index_id = i.index_id where i.object_id = object_id('T') and ic.key_ordinal > 1 "
+        "order by i.index_id, ic.key_ordinal",
         0));
-    EXPECT_FALSE(matchIndexLeadersQuery(
-        "select col_name(ic.object_id, ic.column_id) from sys.index_columns as ic where "
-        "ix.object_id = object_id('T') and ic.key_ordinal = 1",
+    EXPECT_FALSE(matchIndexColumnsQuery(
+        "select i.is_unique, ic.key_ordinal, col_name(ic.object_id, ic.column_id) from "
+        "sys.indexes as i join sys.index_columns as ic on ix.object_id = i.object_id and "
+        "ic.index_id = i.index_id where i.object_id = object_id('T') and ic.key_ordinal > 0 "
+        "order by i.index_id, ic.key_ordinal",
         0));
     EXPECT_TRUE(matchColumnCollationsQuery(
-        rewrite("SELECT name, collation_name FROM sys.columns WHERE object_id = "
+        rewrite("SELECT name, collation_name, scale FROM sys.columns WHERE object_id = "
                 "object_id(N'T') ORDER BY column_id"),
         0));
     // A stored table keeps the collations as written.

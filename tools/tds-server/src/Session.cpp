@@ -512,10 +512,10 @@ Session::Outcome Session::runSql(const std::string& tsql, bool inProc,
                 continue;
             }
         }
-        if (words.size() >= 2 && verb == "select" && words[1] == "col_name") {
-            if (std::optional<ColumnPropertiesQuery> q = matchIndexLeadersQuery(sql, pos)) {
+        if (words.size() >= 2 && verb == "select") {
+            if (std::optional<ColumnPropertiesQuery> q = matchIndexColumnsQuery(sql, pos)) {
                 pos = q->end;
-                if (!noexec_) sendIndexLeaders(storedNameOfObject(q->objectName, context));
+                if (!noexec_) sendIndexColumns(storedNameOfObject(q->objectName, context));
                 continue;
             }
         }
@@ -933,30 +933,38 @@ void Session::sendColumnCollations(const std::optional<std::string>& stored) {
                                 ? sqlServerNames.at(toLower(it->second))
                                 : it->second;
             }
-            rows.push_back({name, collation});
+            // A decimal's scale; 0 for any other type, as sys.columns gives
+            // (times' fractional digits aside).
+            const int scale = type && type->kind == Kind::Decimal ? type->scale : 0;
+            rows.push_back({name, collation, std::to_string(scale)});
         }
     }
     sqlite3_finalize(stmt);
-    sendTextRows({"name", "collation_name"}, rows);
+    sendTextRows({"name", "collation_name", "scale"}, rows);
 }
 
-void Session::sendIndexLeaders(const std::optional<std::string>& stored) {
+void Session::sendIndexColumns(const std::optional<std::string>& stored) {
     std::vector<std::vector<std::optional<std::string>>> rows;
-    // The primary key of a rowid table has no index of its own.
+    // The primary key of a rowid table has no index of its own: it is the
+    // first, unique; the others follow in SQLite's order of its indexes.
     const char* sql =
-        "SELECT name FROM pragma_table_info(?1) WHERE pk = 1 AND NOT EXISTS (SELECT 1 FROM "
-        "pragma_index_list(?1) WHERE origin = 'pk') UNION ALL SELECT ii.name FROM "
-        "pragma_index_list(?1) AS il, pragma_index_info(il.name) AS ii WHERE ii.seqno = 0 AND "
-        "ii.name IS NOT NULL";
+        "SELECT 1, pk, name, 0 AS ix FROM pragma_table_info(?1) WHERE pk > 0 AND NOT EXISTS "
+        "(SELECT 1 FROM pragma_index_list(?1) WHERE origin = 'pk') UNION ALL SELECT "
+        "il.\"unique\", ii.seqno + 1, ii.name, il.seq + 1 FROM pragma_index_list(?1) AS il, "
+        "pragma_index_info(il.name) AS ii WHERE ii.name IS NOT NULL ORDER BY 4, 2";
     sqlite3_stmt* stmt = nullptr;
     if (stored && sqlite3_prepare_v2(db_, sql, -1, &stmt, nullptr) == SQLITE_OK) {
         sqlite3_bind_text(stmt, 1, stored->data(), int(stored->size()), SQLITE_TRANSIENT);
-        while (sqlite3_step(stmt) == SQLITE_ROW)
-            rows.push_back(
-                {std::string(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)))});
+        while (sqlite3_step(stmt) == SQLITE_ROW) {
+            std::vector<std::optional<std::string>> row;
+            for (int k = 0; k < 3; ++k) {
+                row.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(stmt, k)));
+            }
+            rows.push_back(std::move(row));
+        }
     }
     sqlite3_finalize(stmt);
-    sendTextRows({""}, rows);
+    sendTextRows({"is_unique", "key_ordinal", ""}, rows);
 }
 
 bool Session::inTransaction() const { return db_ && !sqlite3_get_autocommit(db_); }

@@ -91,7 +91,7 @@ private:
     // Each text column's collation (NULL for other types), by its name.
     void sendColumnCollations(const std::optional<std::string>& stored);
     // One unnamed row per index: the column it starts with.
-    void sendIndexLeaders(const std::optional<std::string>& stored);
+    void sendIndexColumns(const std::optional<std::string>& stored);
     // A result of nvarchar(128) columns, NULL where a value is missing.
     void sendTextRows(const std::vector<std::string>& names,
                       const std::vector<std::vector<std::optional<std::string>>>& rows);

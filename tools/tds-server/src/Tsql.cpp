@@ -1243,30 +1243,46 @@ std::optional<ColumnPropertiesQuery> matchColumnPropertiesQuery(std::string_view
 }
 
 std::optional<ColumnPropertiesQuery> matchColumnCollationsQuery(std::string_view sql, size_t from) {
-    return matchSysColumnsQuery(sql, from, {"name", "collation_name"});
+    return matchSysColumnsQuery(sql, from, {"name", "collation_name", "scale"});
 }
 
-std::optional<ColumnPropertiesQuery> matchIndexLeadersQuery(std::string_view sql, size_t from) {
+std::optional<ColumnPropertiesQuery> matchIndexColumnsQuery(std::string_view sql, size_t from) {
     Cursor c{sql, from};
-    if (!(c.word("select") && c.word("col_name") && c.punct("("))) return std::nullopt;
-    // The alias of sys.index_columns, which every column name is qualified with.
+    if (!c.word("select")) return std::nullopt;
+    // The aliases, read where they are used first and checked where they are given.
     const size_t at = c.i;
-    const Tok alias = c.next();
-    if (!isIdent(alias)) return std::nullopt;
-    auto column = [&](std::string_view name) {
+    const Tok index = c.next();
+    if (!isIdent(index) || !c.punct(".") || !c.word("is_unique") || !c.punct(",")) {
+        return std::nullopt;
+    }
+    const Tok column = c.next();
+    if (!isIdent(column)) return std::nullopt;
+    c.i = at;
+    auto of = [&](const Tok& alias, std::string_view name) {
         return c.word(alias.value) && c.punct(".") && c.word(name);
     };
-    c.i = at;
-    if (!(column("object_id") && c.punct(",") && column("column_id") && c.punct(")") &&
-          c.word("from") && sysView(c, "index_columns")))
+    if (!(of(index, "is_unique") && c.punct(",") && of(column, "key_ordinal") && c.punct(",") &&
+          c.word("col_name") && c.punct("(") && of(column, "object_id") && c.punct(",") &&
+          of(column, "column_id") && c.punct(")") && c.word("from") && sysView(c, "indexes")))
         return std::nullopt;
     c.word("as");
-    if (!(c.word(alias.value) && c.word("where") && column("object_id") && c.punct("=")))
+    if (!(c.word(index.value) && c.word("join") && sysView(c, "index_columns"))) {
+        return std::nullopt;
+    }
+    c.word("as");
+    if (!(c.word(column.value) && c.word("on") && of(column, "object_id") && c.punct("=") &&
+          of(index, "object_id") && c.word("and") && of(column, "index_id") && c.punct("=") &&
+          of(index, "index_id") && c.word("where") && of(index, "object_id") && c.punct("=")))
         return std::nullopt;
     std::optional<std::string> object = objectIdCall(c);
-    if (!object || !(c.word("and") && column("key_ordinal") && c.punct("="))) return std::nullopt;
-    const Tok one = c.next();
-    if (one.kind != T::Number || one.text != "1") return std::nullopt;
+    if (!object || !(c.word("and") && of(column, "key_ordinal") && c.punct(">"))) {
+        return std::nullopt;
+    }
+    const Tok zero = c.next();
+    if (zero.kind != T::Number || zero.text != "0") return std::nullopt;
+    if (!(c.word("order") && c.word("by") && of(index, "index_id") && c.punct(",") &&
+          of(column, "key_ordinal")))
+        return std::nullopt;
     std::optional<size_t> end = statementEnd(c);
     if (!end) return std::nullopt;
     return ColumnPropertiesQuery{*object, *end};

@@ -105,15 +105,19 @@ struct ColumnPropertiesQuery {
     size_t end = 0;
 };
 std::optional<ColumnPropertiesQuery> matchColumnPropertiesQuery(std::string_view sql, size_t from);
-// The same for each column's collation:
-//   select name, collation_name from sys.columns
+// The same for each column's collation and scale:
+//   select name, collation_name, scale from sys.columns
 //   where object_id = object_id(N'[dbo].[Orders]') order by column_id
 std::optional<ColumnPropertiesQuery> matchColumnCollationsQuery(std::string_view sql, size_t from);
-// The columns that lead an index, clients ask for to tell whether a range of
-// keys can be sought:
-//   select col_name(ic.object_id, ic.column_id) from sys.index_columns as ic
-//   where ic.object_id = object_id(N'[dbo].[Orders]') and ic.key_ordinal = 1
-std::optional<ColumnPropertiesQuery> matchIndexLeadersQuery(std::string_view sql, size_t from);
+// The key columns of every index, which clients ask for to tell whether a
+// range of keys can be sought and whether a key is unique:
+//   select i.is_unique, ic.key_ordinal, col_name(ic.object_id, ic.column_id)
+//   from sys.indexes as i join sys.index_columns as ic on ic.object_id =
+//   i.object_id and ic.index_id = i.index_id where i.object_id =
+//   object_id(N'[dbo].[Orders]') and ic.key_ordinal > 0
+//   order by i.index_id, ic.key_ordinal
+// (any aliases, AS optional).
+std::optional<ColumnPropertiesQuery> matchIndexColumnsQuery(std::string_view sql, size_t from);
 
 // The COLLATE clauses of a stored CREATE TABLE: lower-case column name ->
 // the collation as the client wrote it (as the rewriting keeps it in a
