@@ -60,6 +60,14 @@ void AddComparisonOptions(QCommandLineParser& parser, bool mapShown) {
         Option("tolerance", "Take numbers that differ by at most X as equal.", "X"),
         Option("limit", "Stop after N differing records; the report then says so.", "N"),
         Option("summary", "After the report, the run's counts in one line on standard error."),
+        Option("method",
+               "stream (default): read both tables whole; checksum (by key): each server hashes "
+               "ranges of keys and only the ranges that differ are read.",
+               "METHOD", "stream"),
+        Option("segment-rows",
+               "--method checksum: the records of a first range of keys (default 250000); a "
+               "range that differs is split until it holds a sixteenth of that.",
+               "N"),
     });
 }
 
@@ -135,12 +143,29 @@ void ReadFormatAndPairing(const QCommandLineParser& parser, SharedRequest& reque
         usageError(QStringLiteral("--fields takes by-position or by-name"));
     }
     request.options.fieldsByName = pairing == QStringLiteral("by-name");
+    const QString method = parser.value("method");
+    if (method != QStringLiteral("stream") && method != QStringLiteral("checksum")) {
+        usageError(QStringLiteral("--method takes stream or checksum, not '%1'").arg(method));
+    }
+    if (parser.isSet("segment-rows")) {
+        const std::optional<std::int64_t> rows =
+            compare::RecordCountFromText(parser.value("segment-rows"));
+        if (!rows || *rows < 16) {
+            usageError(QStringLiteral("--segment-rows takes a whole number from 16, not '%1'")
+                           .arg(parser.value("segment-rows")));
+        }
+        request.options.segmentRows = *rows;
+    }
     if (parser.isSet("key")) {
         const std::optional<compare::KeyChoice> key =
             compare::KeyChoice::FromOption(parser.value("key"));
         if (!key)
             usageError(QStringLiteral("--key takes auto or column names separated by commas"));
         request.options.key = *key;
+    }
+    if (method == QStringLiteral("checksum") && !request.options.key.pairsByKey()) {
+        usageError(QStringLiteral(
+            "--method checksum pairs records by key (--key): the servers hash ranges of keys"));
     }
 }
 
@@ -186,6 +211,7 @@ compare::OptionChoices ReadChoices(const QCommandLineParser& parser) {
     choices.nullEqualsEmpty = parser.isSet("null-equals-empty");
     choices.tolerance = parser.value("tolerance");
     if (parser.isSet("tolerance") && choices.tolerance.isEmpty()) choices.tolerance = u' ';
+    choices.checksums = parser.value("method") == QStringLiteral("checksum");
     choices.limit = parser.value("limit");
     if (parser.isSet("limit") && choices.limit.isEmpty()) choices.limit = u' ';
     return choices;

@@ -231,6 +231,8 @@ void OptionChoices::ApplyTo(RunOptions& options) const {
     if (!tolerance.isEmpty()) options.values.tolerance = Tolerance::FromText(tolerance);
     options.limit = limit.isEmpty() ? 0 : *RecordCountFromText(limit);
     options.map = map;
+    // Checksums range over keys: records by position are read whole, as ever.
+    options.checksums = checksums && options.key.pairsByKey();
     if (options.key.pairsByKey() && !key.isEmpty()) {
         options.key.automatic = false;
         options.key.columns = key;

@@ -63,6 +63,10 @@ struct RunOptions {
     std::int64_t limit = 0;  // stop after this many differing records; 0: no limit
     // Columns paired whatever their names; the others as fieldsByName says.
     std::vector<ColumnMapping> map;
+    // By key: both servers hash ranges of keys, and only the ranges whose
+    // checksums differ are read; segmentRows: the records of a first range.
+    bool checksums = false;
+    std::int64_t segmentRows = 250'000;
 
     // The second table's condition.
     const QString& secondWhere() const { return rightWhere ? *rightWhere : where; }
@@ -99,6 +103,7 @@ struct OptionChoices {
     QString tolerance;               // numbers equal within it; empty: exactly
     QString limit;                   // stop after this many differing records; empty or 0: no limit
     std::vector<ColumnMapping> map;  // columns paired whatever their names
+    bool checksums = false;          // by key: the servers hash ranges, only those that differ read
 
     bool operator==(const OptionChoices&) const = default;
 
@@ -121,6 +126,18 @@ private:
     std::optional<Problem> mapProblem() const;
 };
 
+// What checksums computed by the servers proved: the ranges of keys hashed
+// (at every level), those whose checksums differed at the first level, the
+// records found equal by checksum (never read), and whether the tables were
+// read whole after all because too many ranges differed.
+struct ChecksumCount {
+    std::int64_t segments = 0;
+    std::int64_t differingSegments = 0;
+    std::int64_t firstSegments = 0;
+    std::int64_t verified = 0;
+    bool readWhole = false;
+};
+
 // What a run found, counted as it went.
 struct RunSummary {
     std::int64_t firstRead = 0;       // records taken from the first table
@@ -130,11 +147,12 @@ struct RunSummary {
     std::int64_t changedFields = 0;
     std::int64_t added = 0;
     std::int64_t deleted = 0;
-    std::int64_t notUnique = 0;   // keys reported as not unique
-    std::int64_t limit = 0;       // the run's limit; 0: none
-    bool stoppedAtLimit = false;  // the run stopped at its limit: there may be more
-    std::int64_t elapsedMs = 0;   // from connecting to the last difference
-    QString options;              // OptionsText of the run's options
+    std::int64_t notUnique = 0;              // keys reported as not unique
+    std::int64_t limit = 0;                  // the run's limit; 0: none
+    bool stoppedAtLimit = false;             // the run stopped at its limit: there may be more
+    std::int64_t elapsedMs = 0;              // from connecting to the last difference
+    QString options;                         // OptionsText of the run's options
+    std::optional<ChecksumCount> checksums;  // a run by checksums
 
     // Records the limit counts: changed, added and deleted.
     std::int64_t differingRecords() const { return changedRecords + added + deleted; }

@@ -163,6 +163,19 @@ QString FormatDifference(const Difference& d, ReportFormat format) {
     return QString();
 }
 
+namespace {
+
+QString ChecksumJson(const ChecksumCount& c) {
+    return QStringLiteral(
+               ",\"checksums\":{\"verified\":%1,\"ranges\":%2,\"firstRanges\":%3,"
+               "\"differingFirstRanges\":%4,\"readWhole\":%5}")
+        .arg(QString::number(c.verified), QString::number(c.segments),
+             QString::number(c.firstSegments), QString::number(c.differingSegments),
+             c.readWhole ? QStringLiteral("true") : QStringLiteral("false"));
+}
+
+}  // namespace
+
 QStringList FormatEnd(const RunSummary& s, const QString& firstTable, const QString& secondTable,
                       ReportFormat format, bool withSummary) {
     QStringList lines;
@@ -193,6 +206,14 @@ QStringList FormatEnd(const RunSummary& s, const QString& firstTable, const QStr
                 s.stoppedAtLimit ? QStringLiteral("true") : QStringLiteral("false"));
             row("seconds", seconds);
             row("options", CsvText(s.options));
+            if (const std::optional<ChecksumCount>& c = s.checksums) {
+                row("checksum-verified", QString::number(c->verified));
+                row("checksum-ranges", QString::number(c->segments));
+                row("checksum-first-ranges", QString::number(c->firstSegments));
+                row("checksum-differing-first-ranges", QString::number(c->differingSegments));
+                row("checksum-read-whole",
+                    c->readWhole ? QStringLiteral("true") : QStringLiteral("false"));
+            }
             break;
         }
         case ReportFormat::Json:
@@ -217,7 +238,8 @@ QStringList FormatEnd(const RunSummary& s, const QString& firstTable, const QStr
                              .arg(s.stoppedAtLimit ? QStringLiteral("true")
                                                    : QStringLiteral("false")) +
                          QStringLiteral("\"seconds\":") + seconds +
-                         QStringLiteral(",\"options\":") + JsonText(s.options) + QLatin1Char('}');
+                         QStringLiteral(",\"options\":") + JsonText(s.options) +
+                         (s.checksums ? ChecksumJson(*s.checksums) : QString()) + QLatin1Char('}');
             break;
         case ReportFormat::Html:
             break;

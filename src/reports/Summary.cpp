@@ -80,6 +80,24 @@ QString StoppedAtLimitText(std::int64_t limit) {
         .arg(QString::number(limit), Records(limit));
 }
 
+QString ChecksumText(const ChecksumCount& c) {
+    if (c.readWhole) {
+        return QStringLiteral(
+                   "checksums: %1 of %2 first ranges of keys differed, too many for checksums to "
+                   "pay: the tables were read whole")
+            .arg(QString::number(c.differingSegments), QString::number(c.firstSegments));
+    }
+    // Two independent 32-bit sums a range: a difference passes them with a
+    // chance of at most 2^-64 in each range hashed.
+    return QStringLiteral(
+               "checksums: %1 verified by checksum in %2 ranges of keys hashed (%3 of %4 first "
+               "ranges differed), the rest read; chance that a difference went unseen at most "
+               "%2 x 2^-64 (%5)")
+        .arg(Counted(c.verified, u"record"), QString::number(c.segments),
+             QString::number(c.differingSegments), QString::number(c.firstSegments),
+             QString::number(static_cast<double>(c.segments) / 18446744073709551616.0, 'g', 2));
+}
+
 QString SummaryText(const RunSummary& s, const QString& firstTable, const QString& secondTable) {
     // In one pass: a % in a table's name is no place for the counts.
     QString line =
@@ -92,6 +110,7 @@ QString SummaryText(const RunSummary& s, const QString& firstTable, const QStrin
                  QString::number(s.deleted), QString::number(s.notUnique),
                  QString::number(static_cast<double>(s.elapsedMs) / 1000.0, 'f', 3));
     if (!s.options.isEmpty()) line += QStringLiteral("; options: ") + s.options;
+    if (s.checksums) line += QStringLiteral("; ") + ChecksumText(*s.checksums);
     // One line, as the report's other lines: names and conditions may hold
     // line breaks.
     return WithVisibleControls(line + u'.');

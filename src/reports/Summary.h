@@ -18,6 +18,10 @@ QString OptionsText(const RunOptions& options);
 // The line that says a run stopped at its limit.
 QString StoppedAtLimitText(std::int64_t limit);
 
+// What checksums proved, as the summary says it: the records verified, the
+// ranges hashed, and the bound on what they could have missed.
+QString ChecksumText(const ChecksumCount& count);
+
 // The summary as one line for a person, naming both tables (and the
 // options, when any was on) as the lines name them.
 QString SummaryText(const RunSummary& summary, const QString& firstTable,

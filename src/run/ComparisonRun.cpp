@@ -193,7 +193,73 @@ void ComparisonRun::PlanQueries(const catalogue::TableName& first,
                                .arg(AtSentenceStart(first.listed())));
     }
     queries_ = plan.queries;
+    if (options_.checksums && plan.key) checksumPass(first, second, shapes, plan);
     key_ = std::move(plan.key);
+}
+
+std::array<std::vector<data::ResultTable>, 2> ComparisonRun::onBothServers(
+    const std::array<QStringList, 2>& statements) {
+    // Shared with the readers' threads: a wait that throws (Esc) leaves the
+    // work to end alone.
+    std::array<std::shared_ptr<std::vector<data::ResultTable>>, 2> answers;
+    for (const Side side : {Side::First, Side::Second}) {
+        const std::size_t s = at(side);
+        answers[s] = std::make_shared<std::vector<data::ResultTable>>();
+        if (statements[s].isEmpty()) continue;
+        reader(side).Ask([answer = answers[s], sql = statements[s]](data::Connection& c) {
+            for (const QString& q : sql) answer->push_back(c.FetchQuery(q));
+        });
+    }
+    for (const Side side : {Side::First, Side::Second}) {
+        if (statements[at(side)].isEmpty()) continue;
+        for (;;) {
+            try {
+                if (reader(side).Answered(kWaitSliceMs)) break;
+            } catch (...) {
+                if (cancelled_ || reader(side).stage() == TableReader::Stage::Cancelled) {
+                    throw RunCancelled{};
+                }
+                throw;
+            }
+            waiting();
+        }
+    }
+    return {std::move(*answers[0]), std::move(*answers[1])};
+}
+
+// Both servers hash their tables range by range; only the ranges whose
+// checksums differ are then read, by conditions on the key added to the
+// queries planned.
+void ComparisonRun::checksumPass(const catalogue::TableName& first,
+                                 const catalogue::TableName& second, const TableShapes& shapes,
+                                 const QueryPlan& plan) {
+    const std::array<catalogue::TableName, 2> tables{first, second};
+    const std::array<QString, 2> names{first.listed(), second.listed()};
+    ChecksumCatalogue catalogue;
+    if (!first.isQuery() && !second.isQuery() && !first.view && !second.view) {
+        std::array<std::vector<data::ResultTable>, 2> facts =
+            onBothServers({QStringList{IndexColumnsQuery(first), ColumnCollationsQuery(first)},
+                           QStringList{IndexColumnsQuery(second), ColumnCollationsQuery(second)}});
+        for (std::size_t s = 0; s < 2; ++s) {
+            catalogue.indexes[s] = std::move(facts[s][0]);
+            catalogue.columns[s] = std::move(facts[s][1]);
+        }
+    }
+    const std::array<ChecksumSide, 2> sides =
+        ChecksumSidesFor(options_, tables, names, shapes, *plan.key, catalogue);
+    checksums_ = RunChecksumPass(
+        [this](const std::array<QStringList, 2>& statements) { return onBothServers(statements); },
+        sides, options_.segmentRows);
+    if (checksums_->readWhole) return;
+    const auto narrowed = [](const QString& condition, const QString& ranges) {
+        return condition.isEmpty() ? ranges
+                                   : QStringLiteral("(%1) and (%2)").arg(condition, ranges);
+    };
+    RunOptions reading = options_;
+    reading.where = narrowed(options_.where, RangesCondition(sides[0].key, checksums_->toRead));
+    reading.rightWhere =
+        narrowed(options_.secondWhere(), RangesCondition(sides[1].key, checksums_->toRead));
+    queries_ = PlanQueryText(reading, first, second, &shapes).queries;
 }
 
 void ComparisonRun::SendQuery(Side side, const catalogue::TableName& table) {
@@ -202,10 +268,11 @@ void ComparisonRun::SendQuery(Side side, const catalogue::TableName& table) {
     if (planned.isEmpty() && plansQueries()) {
         throw std::logic_error("the run's queries were not planned before they were sent");
     }
-    // The estimate counts the whole table: with a condition it would promise
-    // rows that never come.
+    // The estimate counts the whole table: with a condition, or only the
+    // ranges the checksums left, it would promise rows that never come.
+    const bool whole = condition(side).isEmpty() && (!checksums_ || checksums_->readWhole);
     reader(side).Query(planned.isEmpty() ? SelectAllFrom(table) : planned,
-                       condition(side).isEmpty() ? RowCountEstimateQuery(table) : QString());
+                       whole ? RowCountEstimateQuery(table) : QString());
 }
 
 void ComparisonRun::WaitQueried(Side side) {
@@ -236,7 +303,12 @@ void ComparisonRun::reading() {
     sinceProgress_.restart();
 }
 
-bool ComparisonRun::HasRows(Side side) { return blocks(side).TakeFirst() != nullptr; }
+bool ComparisonRun::HasRows(Side side) {
+    const bool read = blocks(side).TakeFirst() != nullptr;
+    // Only the ranges that differ are read: the checksums counted the rest.
+    if (checksums_ && !checksums_->readWhole) return checksums_->records[at(side)] > 0;
+    return read;
+}
 
 const data::ResultTable& ComparisonRun::Columns(Side side) const {
     if (!readers_[at(side)]) throw std::runtime_error("Object variable not set");
@@ -274,6 +346,10 @@ void ComparisonRun::Compare(Steps& steps, DifferenceSink& sink, const FieldPlan&
     comparison.StopAfter(options_.limit);
     summary_ = comparison.Run(steps, blocks(Side::First), blocks(Side::Second), sink);
     summary_.options = OptionsText(options_);
+    if (checksums_) {
+        summary_.checksums = checksums_->count;
+        summary_.checksums->readWhole = checksums_->readWhole;
+    }
     summary_.elapsedMs = sinceConnect_.isValid() ? sinceConnect_.elapsed() : 0;
 }
 

@@ -12,6 +12,7 @@
 #include <optional>
 #include <vector>
 
+#include "ChecksumPass.h"
 #include "CompareOptions.h"
 #include "DataAccess.h"
 #include "DifferenceSink.h"
@@ -27,6 +28,7 @@ namespace compare {
 
 class TableReader;
 class ReaderBlocks;
+struct TableShapes;
 
 // Fields by position: 0 to lastField of both tables, named by the first
 // table's names.
@@ -157,6 +159,10 @@ private:
     TableComparison comparison(const FieldPlan& fields) const;
     void waiting();
     void reading();
+    std::array<std::vector<data::ResultTable>, 2> onBothServers(
+        const std::array<QStringList, 2>& statements);
+    void checksumPass(const catalogue::TableName& first, const catalogue::TableName& second,
+                      const TableShapes& shapes, const struct QueryPlan& plan);
 
     data::DataAccess& data_;
     RunOptions options_;
@@ -169,7 +175,8 @@ private:
     std::optional<RecordKey> key_;  // by key: as fields of the queries' results
     bool learnFills_ = false;
     std::vector<ColumnFill> secondFills_;
-    std::array<QString, 2> queries_;  // as PlanQueries planned them
+    std::array<QString, 2> queries_;            // as PlanQueries planned them
+    std::optional<ChecksumOutcome> checksums_;  // by checksums: what is left to read
     std::optional<std::int64_t> expected_;
     QElapsedTimer sinceProgress_;
     QElapsedTimer sinceConnect_;

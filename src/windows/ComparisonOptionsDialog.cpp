@@ -241,6 +241,12 @@ void ComparisonOptionsDialog::makeChoices(const OptionChoices& options) {
     tolerance_ =
         lineEdit(this, QStringLiteral("Tolerance"), options.tolerance, QStringLiteral("exactly"));
     limit_ = lineEdit(this, QStringLiteral("Limit"), options.limit, QStringLiteral("no limit"));
+    checksums_ = checkBox(this, QStringLiteral("Checksums"),
+                          QStringLiteral("Checksums computed by the servers: read only the ranges "
+                                         "of keys that differ (records by key)"),
+                          options.checksums);
+    // A range of keys needs records paired by key; the choice is kept meanwhile.
+    checksums_->setEnabled(keyed_);
 
     problem_ = new QLabel(this);
     problem_->setObjectName(QStringLiteral("Problem"));
@@ -281,6 +287,7 @@ void ComparisonOptionsDialog::layOut(const TablePair& pair) {
     form->addRow(nullEqualsEmpty_);
     form->addRow(QStringLiteral("Numbers equal within:"), tolerance_);
     form->addRow(QStringLiteral("Stop after"), stop);
+    form->addRow(checksums_);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(heading);
@@ -291,7 +298,7 @@ void ComparisonOptionsDialog::layOut(const TablePair& pair) {
     layout->addWidget(buttons);
     resize(Twips(8400), Twips(7800));
     QWidget* order[] = {columns_,    firstWhere_,      sameWhere_, secondWhere_, trim_,
-                        ignoreCase_, nullEqualsEmpty_, tolerance_, limit_};
+                        ignoreCase_, nullEqualsEmpty_, tolerance_, limit_,       checksums_};
     for (std::size_t k = 1; k < std::size(order); ++k) setTabOrder(order[k - 1], order[k]);
 }
 
@@ -316,6 +323,7 @@ OptionChoices ComparisonOptionsDialog::options() const {
     o.nullEqualsEmpty = nullEqualsEmpty_->isChecked();
     o.tolerance = tolerance_->text().trimmed();
     o.limit = limit_->text().trimmed();
+    o.checksums = checksums_->isChecked();
     o.map = mapBeyondDefault();
     return o;
 }

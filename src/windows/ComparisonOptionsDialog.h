@@ -55,6 +55,7 @@ public:
     QCheckBox* nullEqualsEmptyBox() const { return nullEqualsEmpty_; }
     QLineEdit* toleranceEdit() const { return tolerance_; }
     QLineEdit* limitEdit() const { return limit_; }
+    QCheckBox* checksumsBox() const { return checksums_; }
     QLabel* problemLabel() const { return problem_; }
     QPushButton* okButton() const { return ok_; }
     QPushButton* cancelButton() const { return cancel_; }
@@ -104,6 +105,7 @@ private:
     QCheckBox* nullEqualsEmpty_;
     QLineEdit* tolerance_;
     QLineEdit* limit_;
+    QCheckBox* checksums_;
     QLabel* problem_;
     QPushButton* ok_;
     QPushButton* cancel_;

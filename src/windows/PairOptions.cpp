@@ -62,6 +62,7 @@ QJsonObject toJson(const TablePair& pair, const OptionChoices& o) {
     j[QStringLiteral("trim")] = o.trim;
     j[QStringLiteral("ignoreCase")] = o.ignoreCase;
     j[QStringLiteral("nullEqualsEmpty")] = o.nullEqualsEmpty;
+    if (o.checksums) j[QStringLiteral("method")] = QStringLiteral("checksum");
     j[QStringLiteral("tolerance")] = o.tolerance;
     // As text: a JSON number is a double, which would round a large limit.
     j[QStringLiteral("limit")] = o.limit.isEmpty() ? QStringLiteral("0") : o.limit;
@@ -81,6 +82,7 @@ OptionChoices fromJson(const QJsonObject& j) {
     o.trim = j[QStringLiteral("trim")].toBool();
     o.ignoreCase = j[QStringLiteral("ignoreCase")].toBool();
     o.nullEqualsEmpty = j[QStringLiteral("nullEqualsEmpty")].toBool();
+    o.checksums = j[QStringLiteral("method")].toString() == QStringLiteral("checksum");
     o.tolerance = j[QStringLiteral("tolerance")].toString();
     o.limit = j[QStringLiteral("limit")].toString();
     if (o.limit == u'0') o.limit.clear();

@@ -1963,3 +1963,174 @@ TEST_F(DatabaseComparison, APairThatCannotBeComparedEndsOnlyItself) {
 }
 
 }  // namespace
+
+// The checksum method: both servers hash ranges of keys, only ranges that
+// differ are read; what it writes must be exactly what streaming writes.
+class Checksums : public CommandLine {
+protected:
+    // n records of every hashed type, keyed by Id; changed(i) gives record
+    // i's values in the second table (an empty text: record i is not there).
+    QString filled(const char* prefix, int n, const std::function<QString(int)>& values) {
+        const QString name = q(tdstest::tdsUniqueName(prefix));
+        exec(QStringLiteral("create table [%1] (Id int primary key, Small smallint, Amount "
+                            "decimal(12,3), F float, Note nvarchar(max), Code varchar(20), "
+                            "Bin varbinary(max), DT datetime2, D date, G uniqueidentifier, B bit)")
+                 .arg(name));
+        QStringList rows;
+        for (int i = 1; i <= n; ++i) {
+            const QString v = values(i);
+            if (!v.isEmpty()) rows << QStringLiteral("(%1, %2)").arg(i).arg(v);
+            if (rows.size() == 500 || (i == n && !rows.isEmpty())) {
+                exec(QStringLiteral("insert into [%1] values %2").arg(name, rows.join(u',')));
+                rows.clear();
+            }
+        }
+        return name;
+    }
+    static QString plain(int i) {
+        return QStringLiteral(
+                   "%1, %2.125, %3.5, N'note %1', 'c%1', 0x%4, '2024-01-02 03:04:05.1234567', "
+                   "'2024-01-02', '6F9619FF-8B86-D011-B42D-00C04FC9%5', %6")
+            .arg(i % 300)
+            .arg(i)
+            .arg(-i)
+            .arg(QString::number(i, 16).rightJustified(4, u'0'))
+            .arg(QString::number(i % 65536, 16).rightJustified(4, u'0'))
+            .arg(i % 2);
+    }
+};
+
+TEST_F(Checksums, WriteExactlyTheLinesOfAStreamingRun) {
+    const int n = 3000;
+    const QString a = filled("SumA", n, [](int i) {
+        if (i == 10) return QStringLiteral("1, 1, 1, N'a|b', 'c', 0x, NULL, NULL, NULL, 0");
+        if (i == 20) return QStringLiteral("1, 1, 1, N'x', 'x', 0x00, NULL, NULL, NULL, 0");
+        if (i == 30) return QStringLiteral("1, 1, 1, NULL, 'a', NULL, NULL, NULL, NULL, 0");
+        // Beyond 8,000 bytes, differing only at its end.
+        if (i == 40)
+            return QStringLiteral("1, 0, 0, N'%1a', 'A', NULL, NULL, NULL, NULL, 0")
+                .arg(QStringLiteral("long").repeated(3000));
+        return plain(i);
+    });
+    const QString b = filled("SumB", n + 3, [](int i) {
+        if (i == 10) return QStringLiteral("1, 1, 1, N'a', 'b|c', 0x, NULL, NULL, NULL, 0");
+        if (i == 20) return QStringLiteral("1, 1, 1, N'x ', 'x', 0x0000, NULL, NULL, NULL, 0");
+        if (i == 30) return QStringLiteral("1, 1, 1, N'', 'a', NULL, NULL, NULL, NULL, 0");
+        if (i == 40)
+            return QStringLiteral("1, 0, -0.0, N'%1b', 'a', NULL, NULL, NULL, NULL, 0")
+                .arg(QStringLiteral("long").repeated(3000));
+        if (i == 700) return QString();  // deleted
+        if (i == 1500)
+            return plain(i).replace(QStringLiteral("'c1500'"), QStringLiteral("'C1500'"));
+        if (i == 2222)
+            return plain(i).replace(QStringLiteral("03:04:05.1234567"),
+                                    QStringLiteral("03:04:05.1234568"));
+        return plain(i);
+    });
+    for (const QStringList& options :
+         {QStringList{}, QStringList{"--ignore-case", "--trim"}, QStringList{"--ignore", "Note"},
+          QStringList{"--limit", "3"}}) {
+        const QStringList run_{"compare", a, b, "--key", "Id", "--summary"};
+        const Outcome streamed = run(run_ + options);
+        const Outcome summed =
+            run(run_ + options + QStringList{"--method", "checksum", "--segment-rows", "128"});
+        ASSERT_EQ(streamed.status, 1) << streamed.err.toStdString();
+        EXPECT_EQ(summed.status, streamed.status) << summed.err.toStdString();
+        EXPECT_EQ(summed.out, streamed.out) << options.join(u' ').toStdString();
+        // The counts add up: every record of the first table was either
+        // verified by checksum or read.
+        const QRegularExpression counts(QStringLiteral(
+            "Summary: (\\d+) records? read from .*checksums: (\\d+) records? verified by checksum "
+            "in (\\d+) ranges"));
+        const QRegularExpressionMatch m = counts.match(summed.err);
+        ASSERT_TRUE(m.hasMatch()) << summed.err.toStdString();
+        if (!options.contains(QStringLiteral("--limit"))) {
+            EXPECT_EQ(m.captured(1).toLongLong() + m.captured(2).toLongLong(), n);
+            EXPECT_LT(m.captured(1).toLongLong(), n / 4) << "most records were not read";
+        }
+    }
+    // A key of two columns, a text among them: ranges bounded by both.
+    const auto pairs = [&](const char* prefix, int changed) {
+        const QString name = q(tdstest::tdsUniqueName(prefix));
+        exec(QStringLiteral("create table [%1] (A int, B nvarchar(10), V int, primary key (A, B))")
+                 .arg(name));
+        QStringList rows;
+        for (int i = 0; i < 600; ++i) {
+            rows << QStringLiteral("(%1, N'k%2', %3)").arg(i / 7).arg(i % 7).arg(i == changed);
+        }
+        exec(QStringLiteral("insert into [%1] values %2").arg(name, rows.join(u',')));
+        return name;
+    };
+    const QString pa = pairs("SumPairA", -1);
+    const QString pb = pairs("SumPairB", 333);
+    const QStringList byPair{"compare", pa, pb, "--key", "A,B"};
+    const Outcome pairStreamed = run(byPair);
+    EXPECT_EQ(pairStreamed.out, QStringLiteral("Record (A=47,B=\"k4\"),Field \"V\" has changed "
+                                               "from \"0\" to \"1\"\n"));
+    EXPECT_EQ(run(byPair + QStringList{"--method", "checksum", "--segment-rows", "32"}).out,
+              pairStreamed.out);
+
+    // Hardly anything alike: the tables are read whole, and the summary says so.
+    const QString c = filled("SumC", n, [](int i) { return plain(i + 1); });
+    const Outcome whole = run({"compare", a, c, "--key", "Id", "--summary", "--method", "checksum",
+                               "--segment-rows", "128"});
+    EXPECT_EQ(whole.out, run({"compare", a, c, "--key", "Id"}).out);
+    EXPECT_TRUE(whole.err.contains(QStringLiteral("the tables were read whole")))
+        << whole.err.toStdString();
+}
+
+// Where a checksum cannot be sound or fast, the run is refused with why.
+TEST_F(Checksums, RefuseWhatTheyCannotDoSoundly) {
+    const QString keyed = table("SumK", QStringLiteral("Id int primary key, V int"), {"1, 1"});
+    const QString loose = table("SumL", QStringLiteral("Id int, V int"), {"1, 1"});
+    const QString ci = table("SumCi",
+                             QStringLiteral("T nvarchar(10) collate Latin1_General_CI_AS "
+                                            "primary key, V int"),
+                             {"N'a', 1"});
+    const QString cs = table("SumCs",
+                             QStringLiteral("T nvarchar(10) collate Latin1_General_CS_AS "
+                                            "primary key, V int"),
+                             {"N'a', 1"});
+    const QStringList method{"--method", "checksum"};
+    const std::vector<std::pair<QStringList, QString>> refused{
+        {{keyed, loose, "--key", "Id"}, "no index of it leads with the key column \"Id\""},
+        {{ci, cs, "--key", "T"}, "its collation is Latin1_General_CI_AS in"},
+        {{"--query", QStringLiteral("select * from [%1]").arg(keyed), keyed, "--key", "Id"},
+         "is a query"},
+    };
+    for (const auto& [args, reason] : refused) {
+        const Outcome r = run(QStringList{"compare"} + args + method);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_TRUE(r.err.contains(reason)) << r.err.toStdString();
+    }
+    const Outcome byPosition = run(QStringList{"compare", keyed, loose} + method);
+    EXPECT_EQ(byPosition.status, 2);
+    EXPECT_TRUE(byPosition.err.contains(QStringLiteral("--method checksum pairs records by key")));
+}
+
+// Ctrl+C while a server sits on a range's checksum: the command stops at once.
+TEST_F(Checksums, ASignalStopsThemWhileAServerHashes) {
+    QTemporaryDir dir;
+    tdstest::PrivateServer server({"--stall-query", "hashbytes"},
+                                  dir.filePath(QStringLiteral("server.log")).toStdString());
+    for (const char* t : {"SumHeldA", "SumHeldB"}) {
+        exec(QStringLiteral("create table %1 (Id int primary key, V int)").arg(QLatin1String(t)),
+             server.port());
+        exec(QStringLiteral("insert into %1 values (1, 1)").arg(QLatin1String(t)), server.port());
+    }
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DORVANTIS_PASSWORD"), QStringLiteral("secret"));
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(DORVANTIS_PROGRAM),
+            {"compare", "SumHeldA", "SumHeldB", "--key", "Id", "--method", "checksum", "--server",
+             "127.0.0.1", "--port", QString::number(server.port()), "--user", "tester",
+             "--database", "testdb"});
+    QElapsedTimer waited;
+    waited.start();
+    while (!server.heldARequest() && waited.elapsed() < 20000) QTest::qWait(10);
+    ASSERT_TRUE(server.heldARequest()) << "the server never held the checksum";
+    ::kill(static_cast<pid_t>(p.processId()), SIGINT);
+    ASSERT_TRUE(p.waitForFinished(10000));
+    EXPECT_EQ(p.exitCode(), 130) << p.readAllStandardError().toStdString();
+}

@@ -1,0 +1,305 @@
+#include "ChecksumPass.h"
+
+#include <QHash>
+#include <algorithm>
+
+#include "RecordKey.h"
+#include "SqlLiteral.h"
+#include "TableComparison.h"
+#include "TableShapes.h"
+
+namespace compare {
+
+namespace {
+
+// A differing range is split into about this many, with fresh bounds.
+constexpr std::int64_t kSplitInto = 24;
+// Past this many ranges to read, one condition naming them all would cost
+// the server more than reading the tables whole.
+constexpr std::size_t kMostRangesToRead = 2000;
+
+// What one side's server said of a range.
+struct Checksum {
+    std::int64_t count = 0;
+    std::int64_t first = 0;
+    std::int64_t second = 0;
+    bool operator==(const Checksum&) const = default;
+};
+
+std::int64_t number(const data::ResultTable& rows, int column) {
+    const data::FieldValue v = rows.value(column, 0);
+    // The sums of no rows are NULL.
+    return v.kind() == data::ValueKind::Integer ? v.asInteger() : 0;
+}
+
+Checksum checksumOf(const data::ResultTable& rows) {
+    if (rows.rowCount() == 0) return {};
+    return {number(rows, 0), number(rows, 1), number(rows, 2)};
+}
+
+// The bounds the answer to a SegmentBoundsQuery gives, as literals.
+std::vector<QStringList> boundsOf(const data::ResultTable& rows) {
+    std::vector<QStringList> bounds;
+    for (std::size_t r = 0; r < rows.rowCount(); ++r) {
+        QStringList literals;
+        for (int c = 0; c < rows.fieldCount(); ++c) literals << SqlLiteral(rows.value(c, r));
+        bounds.push_back(literals);
+    }
+    return bounds;
+}
+
+// The ranges between a range's own ends and the bounds inside it.
+std::vector<KeyRange> between(const KeyRange& whole, const std::vector<QStringList>& bounds) {
+    std::vector<KeyRange> ranges;
+    QStringList after = whole.after;
+    for (const QStringList& b : bounds) {
+        ranges.push_back({after, b, false});
+        after = b;
+    }
+    ranges.push_back({after, whole.upTo, false});
+    return ranges;
+}
+
+}  // namespace
+
+QString RangesCondition(const QStringList& keyColumns, const std::vector<KeyRange>& ranges) {
+    if (ranges.empty()) return QStringLiteral("1 = 0");
+    QStringList parts;
+    for (const KeyRange& r : ranges) parts << u'(' + RangeCondition(keyColumns, r) + u')';
+    return parts.join(QStringLiteral(" or "));
+}
+
+ChecksumOutcome RunChecksumPass(const SideStatements& run, const std::array<ChecksumSide, 2>& sides,
+                                std::int64_t segmentRows) {
+    const std::int64_t leafRows = std::max<std::int64_t>(1, segmentRows / 16);
+    ChecksumOutcome out;
+    const auto hashAll = [&](const std::vector<KeyRange>& ranges) {
+        std::array<QStringList, 2> statements;
+        for (std::size_t s = 0; s < 2; ++s) {
+            for (const KeyRange& r : ranges) {
+                statements[s] << SegmentHashQuery(sides[s].table, sides[s].columns, sides[s].key, r,
+                                                  sides[s].condition);
+            }
+        }
+        out.count.segments += static_cast<std::int64_t>(ranges.size());
+        return run(statements);
+    };
+
+    // The first level: bounds every segmentRows keys of the first table,
+    // and the records with a NULL in their key, which no range holds.
+    const KeyRange everything;
+    std::vector<KeyRange> level = between(
+        everything,
+        boundsOf(run({QStringList{SegmentBoundsQuery(sides[0].table, sides[0].key, everything,
+                                                     sides[0].condition, segmentRows)},
+                      QStringList{}})[0]
+                     .front()));
+    level.push_back({{}, {}, true});
+    out.count.firstSegments = static_cast<std::int64_t>(level.size());
+    bool firstLevel = true;
+    while (!level.empty()) {
+        const std::array<std::vector<data::ResultTable>, 2> sums = hashAll(level);
+        std::vector<std::pair<KeyRange, std::array<Checksum, 2>>> differing;
+        for (std::size_t i = 0; i < level.size(); ++i) {
+            const std::array<Checksum, 2> c{checksumOf(sums[0][i]), checksumOf(sums[1][i])};
+            if (firstLevel) {
+                out.records[0] += c[0].count;
+                out.records[1] += c[1].count;
+            }
+            if (c[0] == c[1]) {
+                out.count.verified += c[0].count;
+            } else {
+                differing.emplace_back(level[i], c);
+            }
+        }
+        if (firstLevel) {
+            out.count.differingSegments = static_cast<std::int64_t>(differing.size());
+            // Most of the table differs: hashing it again in parts would
+            // only add to reading it.
+            if (differing.size() * 4 > level.size()) {
+                out.readWhole = true;
+                out.count.verified = 0;
+                return out;
+            }
+            firstLevel = false;
+        }
+        // Small enough to read; the others split by the side that holds more.
+        std::array<QStringList, 2> splits;
+        std::vector<std::pair<KeyRange, std::size_t>> splitting;
+        for (const auto& [range, c] : differing) {
+            const std::size_t side = c[1].count > c[0].count ? 1 : 0;
+            const std::int64_t most = c[side].count;
+            if (most <= leafRows || range.nullKeys) {
+                out.toRead.push_back(range);
+                continue;
+            }
+            const std::int64_t step = (most + kSplitInto - 1) / kSplitInto;
+            splits[side] << SegmentBoundsQuery(sides[side].table, sides[side].key, range,
+                                               sides[side].condition, step);
+            splitting.emplace_back(range, side);
+        }
+        if (out.toRead.size() > kMostRangesToRead) {
+            out.readWhole = true;
+            return out;
+        }
+        level.clear();
+        if (splitting.empty()) break;
+        const std::array<std::vector<data::ResultTable>, 2> bounds = run(splits);
+        std::array<std::size_t, 2> next{};
+        for (const auto& [range, side] : splitting) {
+            const std::vector<KeyRange> parts =
+                between(range, boundsOf(bounds[side][next[side]++]));
+            // No bound inside (the table changed under the pass): read it
+            // rather than hash it again without end.
+            if (parts.size() == 1) {
+                out.toRead.push_back(range);
+                continue;
+            }
+            level.insert(level.end(), parts.begin(), parts.end());
+        }
+    }
+    return out;
+}
+
+}  // namespace compare
+
+namespace compare {
+
+namespace {
+
+QStringList keptNames(const data::ResultTable& columns, const QStringList& ignore) {
+    QStringList names;
+    for (int k = 0; k < columns.fieldCount(); ++k) {
+        if (!ignore.contains(columns.column(k).name(), Qt::CaseInsensitive)) {
+            names << columns.column(k).name();
+        }
+    }
+    return names;
+}
+
+const data::Column* columnNamed(const data::ResultTable& columns, const QString& name) {
+    const int k = columns.indexOf(name);
+    return k < 0 ? nullptr : &columns.column(k);
+}
+
+QString textAt(const data::ResultTable& rows, int column, std::size_t row) {
+    const data::FieldValue v = rows.value(column, row);
+    return v.kind() == data::ValueKind::Text ? v.asText().toString() : QString();
+}
+
+std::int64_t integerAt(const data::ResultTable& rows, int column, std::size_t row) {
+    const data::FieldValue v = rows.value(column, row);
+    if (v.kind() == data::ValueKind::Bit) return v.asBit() ? 1 : 0;
+    if (v.kind() == data::ValueKind::Text) return v.asText().toString().toLongLong();
+    return v.kind() == data::ValueKind::Integer ? v.asInteger() : 0;
+}
+
+// An index leads with the key's first column, so that a range is a seek;
+// and a unique index holds only key columns, so that no key repeats (a
+// repeated key in two equal ranges would never be read, nor reported).
+void RefuseUnindexedKey(const QStringList& key, const data::ResultTable& indexes,
+                        const QString& name) {
+    bool leads = false;
+    bool unique = false;
+    for (std::size_t r = 0; r < indexes.rowCount();) {
+        const std::int64_t isUnique = integerAt(indexes, 0, r);
+        bool allInKey = true;
+        // One index's columns, in key order.
+        const std::size_t start = r;
+        for (; r < indexes.rowCount() && (r == start || integerAt(indexes, 1, r) > 1); ++r) {
+            const QString column = textAt(indexes, 2, r);
+            if (integerAt(indexes, 1, r) == 1 &&
+                column.compare(key.front(), Qt::CaseInsensitive) == 0)
+                leads = true;
+            if (!key.contains(column, Qt::CaseInsensitive)) allInKey = false;
+        }
+        if (isUnique != 0 && allInKey) unique = true;
+    }
+    if (!leads) {
+        throw OptionProblem(
+            QStringLiteral("Checksums would read %1 whole for every range: no index of it leads "
+                           "with the key column \"%2\". Compare with --method stream.")
+                .arg(name, key.front()));
+    }
+    if (!unique) {
+        throw OptionProblem(
+            QStringLiteral("Checksums need a key no two records of %1 share, and no unique index "
+                           "of it says so: a repeated key would pass unseen. Compare with "
+                           "--method stream.")
+                .arg(name));
+    }
+}
+
+}  // namespace
+
+std::array<ChecksumSide, 2> ChecksumSidesFor(const RunOptions& options,
+                                             const std::array<catalogue::TableName, 2>& tables,
+                                             const std::array<QString, 2>& names,
+                                             const TableShapes& shapes, const RecordKey& key,
+                                             const ChecksumCatalogue& catalogue) {
+    for (std::size_t s = 0; s < 2; ++s) {
+        if (tables[s].view || tables[s].isQuery()) {
+            throw OptionProblem(
+                QStringLiteral("Checksums are computed on tables, with their indexes: %1 is a %2. "
+                               "Compare with --method stream.")
+                    .arg(names[s],
+                         tables[s].view ? QStringLiteral("view") : QStringLiteral("query")));
+        }
+    }
+    const std::array<const data::ResultTable*, 2> described{&shapes.first.columns,
+                                                            &shapes.second.columns};
+    const std::array<QStringList, 2> kept{keptNames(*described[0], options.ignore),
+                                          keptNames(*described[1], options.ignore)};
+    std::array<ChecksumSide, 2> sides;
+    for (std::size_t s = 0; s < 2; ++s) {
+        sides[s].table = tables[s];
+        sides[s].condition = s == 0 ? options.where : options.secondWhere();
+        for (const int f : s == 0 ? key.first : key.second) sides[s].key << kept[s][f];
+        RefuseUnindexedKey(sides[s].key, catalogue.indexes[s], names[s]);
+    }
+    // Each side's collation and scale by column name.
+    std::array<QHash<QString, std::pair<QString, int>>, 2> facts;
+    for (std::size_t s = 0; s < 2; ++s) {
+        const data::ResultTable& rows = catalogue.columns[s];
+        for (std::size_t r = 0; r < rows.rowCount(); ++r) {
+            facts[s].insert(textAt(rows, 0, r).toLower(),
+                            {textAt(rows, 1, r), static_cast<int>(integerAt(rows, 2, r))});
+        }
+    }
+    // Rows fall into ranges by each server's own order of texts: two
+    // collations could put one record in two different ranges.
+    for (qsizetype k = 0; k < sides[0].key.size(); ++k) {
+        const QString a = facts[0].value(sides[0].key[k].toLower()).first;
+        const QString b = facts[1].value(sides[1].key[k].toLower()).first;
+        if (a.compare(b, Qt::CaseInsensitive) != 0) {
+            throw OptionProblem(
+                QStringLiteral("Checksums cannot range over the key column \"%1\": its collation "
+                               "is %2 in %3 and %4 in %5, which order texts differently. Compare "
+                               "with --method stream.")
+                    .arg(sides[0].key[k], a, names[0], b, names[1]));
+        }
+    }
+    // The compared pairs, in the first table's order on both sides.
+    const std::vector<int> partners =
+        PairColumns(kept[0], kept[1], options.map, options.fieldsByName);
+    for (std::size_t i = 0; i < partners.size(); ++i) {
+        if (partners[i] < 0) continue;
+        const std::array<QString, 2> pair{kept[0][static_cast<qsizetype>(i)], kept[1][partners[i]]};
+        const int scale = std::max(facts[0].value(pair[0].toLower()).second,
+                                   facts[1].value(pair[1].toLower()).second);
+        for (std::size_t s = 0; s < 2; ++s) {
+            const data::Column* c = columnNamed(*described[s], pair[s]);
+            if (c == nullptr) continue;
+            HashedColumn h{pair[s], c->kind(), c->sqlType(), scale};
+            if (const QString problem = UnhashableColumnProblem(h); !problem.isEmpty()) {
+                throw OptionProblem(QStringLiteral("Checksums cannot be computed over %1: %2. "
+                                                   "Leave it out, or compare with --method stream.")
+                                        .arg(names[s], problem));
+            }
+            sides[s].columns.push_back(h);
+        }
+    }
+    return sides;
+}
+
+}  // namespace compare
