@@ -698,53 +698,8 @@ void quietOffscreen(QtMsgType type, const QMessageLogContext&, const QString& te
 
 // --- the command's fix script -----------------------------------------------------------
 
-// One run of the command as a child process: wall time, its CPU time and its
-// peak resident memory (the whole process, sampled every 10 ms).
-struct CommandRun {
-    double wall = 0;
-    double cpu = 0;
-    double peakMB = 0;
-    int status = -1;
-};
-
 CommandRun runCompare(int port, const std::vector<std::string>& sides) {
-    std::vector<std::string> args = {DORVANTIS_PROGRAM, "compare"};
-    args.insert(args.end(), sides.begin(), sides.end());
-    for (const char* a : {"--server", "127.0.0.1", "--user", "tester", "--database", "benchdb"}) {
-        args.emplace_back(a);
-    }
-    args.insert(args.end(), {"--port", std::to_string(port)});
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    ::setenv("DORVANTIS_PASSWORD", "secret", 1);
-    const auto start = Clock::now();
-    pid_t pid = 0;
-    if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
-        throw std::runtime_error("the command could not be started");
-    }
-    // The child's own high-water mark, read from /proc while it runs: its
-    // ru_maxrss would be this process's, kept across the exec.
-    double peakKB = 0;
-    int status = 0;
-    rusage usage{};
-    for (;;) {
-        std::ifstream proc("/proc/" + std::to_string(pid) + "/status");
-        for (std::string line; std::getline(proc, line);) {
-            if (line.rfind("VmHWM:", 0) == 0) peakKB = std::max(peakKB, std::stod(line.substr(6)));
-        }
-        const pid_t done = ::wait4(pid, &status, WNOHANG, &usage);
-        if (done == pid) break;
-        if (done < 0) throw std::runtime_error("wait4 failed");
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    CommandRun r;
-    r.wall = secondsSince(start);
-    r.cpu = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    r.peakMB = peakKB / 1024.0;
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
+    return runDorvantis(DORVANTIS_PROGRAM, port, sides);
 }
 
 CommandRun runCommand(int port, const std::string& second, const std::vector<std::string>& extra) {

@@ -8,6 +8,7 @@
 #include <spawn.h>
 #include <sql.h>
 #include <sqlext.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,6 +21,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 extern char** environ;
@@ -55,7 +57,9 @@ inline double processCpuSeconds(pid_t pid) {
 // and the given databases (the first is the default); stopped at destruction.
 class Server {
 public:
-    Server(const std::string& binary, const std::vector<std::string>& databases) {
+    // options: more of the server's own (--bandwidth N).
+    Server(const std::string& binary, const std::vector<std::string>& databases,
+           const std::vector<std::string>& options = {}) {
         int out[2];
         if (::pipe(out) != 0) throw std::runtime_error("pipe");
         posix_spawn_file_actions_t fa;
@@ -63,6 +67,7 @@ public:
         posix_spawn_file_actions_adddup2(&fa, out[1], STDOUT_FILENO);
         posix_spawn_file_actions_addclose(&fa, out[0]);
         std::vector<std::string> args = {binary, "--port", "0", "--user", "tester:secret"};
+        args.insert(args.end(), options.begin(), options.end());
         for (const std::string& d : databases) {
             args.push_back("--database");
             args.push_back(d);
@@ -102,6 +107,59 @@ private:
     pid_t pid_ = 0;
     int port_ = 0;
 };
+
+// --- the command ------------------------------------------------------------------
+
+// One run of the program's command as a child process: wall time, its CPU
+// time and its peak resident memory (the whole process, sampled every 10 ms).
+struct CommandRun {
+    double wall = 0;
+    double cpu = 0;
+    double peakMB = 0;
+    int status = -1;
+};
+
+// `program compare ARGS` against the server on port, database benchdb.
+inline CommandRun runDorvantis(const std::string& program, int port,
+                               const std::vector<std::string>& compareArgs) {
+    std::vector<std::string> args = {program, "compare"};
+    args.insert(args.end(), compareArgs.begin(), compareArgs.end());
+    for (const char* a : {"--server", "127.0.0.1", "--user", "tester", "--database", "benchdb"}) {
+        args.emplace_back(a);
+    }
+    args.insert(args.end(), {"--port", std::to_string(port)});
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ::setenv("DORVANTIS_PASSWORD", "secret", 1);
+    const auto start = Clock::now();
+    pid_t pid = 0;
+    if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
+        throw std::runtime_error("the command could not be started");
+    }
+    // The child's own high-water mark, read from /proc while it runs: its
+    // ru_maxrss would be this process's, kept across the exec.
+    double peakKB = 0;
+    int status = 0;
+    rusage usage{};
+    for (;;) {
+        std::ifstream proc("/proc/" + std::to_string(pid) + "/status");
+        for (std::string line; std::getline(proc, line);) {
+            if (line.rfind("VmHWM:", 0) == 0) peakKB = std::max(peakKB, std::stod(line.substr(6)));
+        }
+        const pid_t done = ::wait4(pid, &status, WNOHANG, &usage);
+        if (done == pid) break;
+        if (done < 0) throw std::runtime_error("wait4 failed");
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    CommandRun r;
+    r.wall = secondsSince(start);
+    r.cpu = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    r.peakMB = peakKB / 1024.0;
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
 
 // --- ODBC ------------------------------------------------------------------------
 
@@ -207,9 +265,11 @@ private:
 
 // How the `amount` column of a seeded table differs from the first table's.
 enum class Amount {
-    Same,        // the first table
-    OnePercent,  // + 1 where x % 100 = 37 (never a NULL row)
-    EveryRow,    // + 1 in every row, and no NULL: every record differs in this field
+    Same,             // the first table
+    OnePercent,       // + 1 where x % 100 = 37 (never a NULL row)
+    EveryRow,         // + 1 in every row, and no NULL: every record differs in this field
+    HundredTogether,  // + 1 in the 100 records after the middle one
+    HundredApart,     // + 1 in 100 records spread evenly (x % (rows / 100) = 37)
 };
 
 // The seed of the README ("Big tables for benchmarks"): row x of 1..rows is a
@@ -220,11 +280,19 @@ inline std::string seedSql(const std::string& table, long rows, Amount amount,
                            bool primaryKey = false) {
     const std::string n = std::to_string(rows);
     const std::string amountValue = "(x * 7919 % 100000000) / 10000.0";
+    std::string changed;
+    if (amount == Amount::OnePercent) changed = " + (x % 100 = 37)";
+    if (amount == Amount::HundredTogether) {
+        changed = " + (x > " + std::to_string(rows / 2) +
+                  " and x <= " + std::to_string(rows / 2 + 100) + ")";
+    }
+    if (amount == Amount::HundredApart) {
+        changed = " + (x % " + std::to_string(std::max(rows / 100, 1L)) + " = 37)";
+    }
     const std::string amountColumn =
         amount == Amount::EveryRow
             ? amountValue + " + 1"
-            : "case when x % 1000 = 2 then null else " + amountValue +
-                  (amount == Amount::OnePercent ? " + (x % 100 = 37)" : "") + " end";
+            : "case when x % 1000 = 2 then null else " + amountValue + changed + " end";
     return "create table [" + table + "] (id int not null" + (primaryKey ? " primary key" : "") +
            ", big bigint, amount decimal(18,4), ratio float, stamp datetime, "
            "name nvarchar(40), note varchar(200), flag bit);\n"

@@ -128,13 +128,15 @@ private:
 
 // What checksums computed by the servers proved: the ranges of keys hashed
 // (at every level), those whose checksums differed at the first level, the
-// records found equal by checksum (never read), and whether the tables were
-// read whole after all because too many ranges differed.
+// records found equal by checksum (never read), and whether the hashing
+// stopped early because too many ranges differed, the rest read (or the
+// tables read whole, when nothing was verified by then).
 struct ChecksumCount {
     std::int64_t segments = 0;
     std::int64_t differingSegments = 0;
     std::int64_t firstSegments = 0;
     std::int64_t verified = 0;
+    bool stoppedEarly = false;
     bool readWhole = false;
 };
 

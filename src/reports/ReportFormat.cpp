@@ -168,10 +168,11 @@ namespace {
 QString ChecksumJson(const ChecksumCount& c) {
     return QStringLiteral(
                ",\"checksums\":{\"verified\":%1,\"ranges\":%2,\"firstRanges\":%3,"
-               "\"differingFirstRanges\":%4,\"readWhole\":%5}")
+               "\"differingFirstRanges\":%4,\"stoppedEarly\":%6,\"readWhole\":%5}")
         .arg(QString::number(c.verified), QString::number(c.segments),
              QString::number(c.firstSegments), QString::number(c.differingSegments),
-             c.readWhole ? QStringLiteral("true") : QStringLiteral("false"));
+             c.readWhole ? QStringLiteral("true") : QStringLiteral("false"),
+             c.stoppedEarly ? QStringLiteral("true") : QStringLiteral("false"));
 }
 
 }  // namespace
@@ -211,6 +212,8 @@ QStringList FormatEnd(const RunSummary& s, const QString& firstTable, const QStr
                 row("checksum-ranges", QString::number(c->segments));
                 row("checksum-first-ranges", QString::number(c->firstSegments));
                 row("checksum-differing-first-ranges", QString::number(c->differingSegments));
+                row("checksum-stopped-early",
+                    c->stoppedEarly ? QStringLiteral("true") : QStringLiteral("false"));
                 row("checksum-read-whole",
                     c->readWhole ? QStringLiteral("true") : QStringLiteral("false"));
             }

@@ -83,19 +83,21 @@ QString StoppedAtLimitText(std::int64_t limit) {
 QString ChecksumText(const ChecksumCount& c) {
     if (c.readWhole) {
         return QStringLiteral(
-                   "checksums: %1 of %2 first ranges of keys differed, too many for checksums to "
-                   "pay: the tables were read whole")
-            .arg(QString::number(c.differingSegments), QString::number(c.firstSegments));
+                   "checksums: %1 of the %2 ranges of keys hashed differed (of %3 first ranges), "
+                   "too many for checksums to pay: the tables were read whole")
+            .arg(QString::number(c.differingSegments), QString::number(c.segments),
+                 QString::number(c.firstSegments));
     }
     // Two independent 32-bit sums a range: a difference passes them with a
     // chance of at most 2^-64 in each range hashed.
     return QStringLiteral(
                "checksums: %1 verified by checksum in %2 ranges of keys hashed (%3 of %4 first "
-               "ranges differed), the rest read; chance that a difference went unseen at most "
+               "ranges differed%6), the rest read; chance that a difference went unseen at most "
                "%2 x 2^-64 (%5)")
         .arg(Counted(c.verified, u"record"), QString::number(c.segments),
              QString::number(c.differingSegments), QString::number(c.firstSegments),
-             QString::number(static_cast<double>(c.segments) / 18446744073709551616.0, 'g', 2));
+             QString::number(static_cast<double>(c.segments) / 18446744073709551616.0, 'g', 2),
+             c.stoppedEarly ? QStringLiteral(", too many: hashing stopped there") : QString());
 }
 
 QString SummaryText(const RunSummary& s, const QString& firstTable, const QString& secondTable) {

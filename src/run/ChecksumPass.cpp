@@ -96,33 +96,36 @@ ChecksumOutcome RunChecksumPass(const SideStatements& run, const std::array<Chec
                      .front()));
     level.push_back({{}, {}, true});
     out.count.firstSegments = static_cast<std::int64_t>(level.size());
-    bool firstLevel = true;
-    while (!level.empty()) {
-        const std::array<std::vector<data::ResultTable>, 2> sums = hashAll(level);
-        std::vector<std::pair<KeyRange, std::array<Checksum, 2>>> differing;
-        for (std::size_t i = 0; i < level.size(); ++i) {
-            const std::array<Checksum, 2> c{checksumOf(sums[0][i]), checksumOf(sums[1][i])};
-            if (firstLevel) {
-                out.records[0] += c[0].count;
-                out.records[1] += c[1].count;
-            }
-            if (c[0] == c[1]) {
-                out.count.verified += c[0].count;
-            } else {
-                differing.emplace_back(level[i], c);
-            }
+    // The first level one range at a time: once more than a quarter of all
+    // differ, hashing the rest would only add to reading it.
+    std::vector<std::pair<KeyRange, std::array<Checksum, 2>>> differing;
+    for (std::size_t i = 0; i < level.size(); ++i) {
+        const std::array<std::vector<data::ResultTable>, 2> sums = hashAll({level[i]});
+        const std::array<Checksum, 2> c{checksumOf(sums[0][0]), checksumOf(sums[1][0])};
+        out.records[0] += c[0].count;
+        out.records[1] += c[1].count;
+        if (c[0] == c[1]) {
+            out.count.verified += c[0].count;
+        } else {
+            differing.emplace_back(level[i], c);
         }
-        if (firstLevel) {
-            out.count.differingSegments = static_cast<std::int64_t>(differing.size());
-            // Most of the table differs: hashing it again in parts would
-            // only add to reading it.
-            if (differing.size() * 4 > level.size()) {
-                out.readWhole = true;
-                out.count.verified = 0;
-                return out;
-            }
-            firstLevel = false;
+        if (differing.size() * 4 <= level.size()) continue;
+        out.count.differingSegments = static_cast<std::int64_t>(differing.size());
+        out.count.stoppedEarly = true;
+        // Nothing verified yet: the plain queries read it all at less cost
+        // than a condition naming every range.
+        if (out.count.verified == 0) {
+            out.readWhole = true;
+            return out;
         }
+        for (const auto& d : differing) out.toRead.push_back(d.first);
+        out.toRead.insert(out.toRead.end(), level.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                          level.end());
+        return out;
+    }
+    out.count.differingSegments = static_cast<std::int64_t>(differing.size());
+    level.clear();
+    while (!differing.empty()) {
         // Small enough to read; the others split by the side that holds more.
         std::array<QStringList, 2> splits;
         std::vector<std::pair<KeyRange, std::size_t>> splitting;
@@ -140,9 +143,12 @@ ChecksumOutcome RunChecksumPass(const SideStatements& run, const std::array<Chec
         }
         if (out.toRead.size() > kMostRangesToRead) {
             out.readWhole = true;
+            out.count.stoppedEarly = true;
+            out.toRead.clear();
+            out.count.verified = 0;
             return out;
         }
-        level.clear();
+        differing.clear();
         if (splitting.empty()) break;
         const std::array<std::vector<data::ResultTable>, 2> bounds = run(splits);
         std::array<std::size_t, 2> next{};
@@ -157,6 +163,16 @@ ChecksumOutcome RunChecksumPass(const SideStatements& run, const std::array<Chec
             }
             level.insert(level.end(), parts.begin(), parts.end());
         }
+        const std::array<std::vector<data::ResultTable>, 2> sums = hashAll(level);
+        for (std::size_t k = 0; k < level.size(); ++k) {
+            const std::array<Checksum, 2> c{checksumOf(sums[0][k]), checksumOf(sums[1][k])};
+            if (c[0] == c[1]) {
+                out.count.verified += c[0].count;
+            } else {
+                differing.emplace_back(level[k], c);
+            }
+        }
+        level.clear();
     }
     return out;
 }

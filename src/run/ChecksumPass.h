@@ -37,7 +37,8 @@ struct ChecksumOutcome {
     std::vector<KeyRange> toRead;
     bool readWhole = false;
     ChecksumCount count;
-    std::array<std::int64_t, 2> records{};  // each side's records under its condition
+    // Each side's records under its condition in the ranges hashed.
+    std::array<std::int64_t, 2> records{};
 };
 
 // Hashes both tables range by range, both servers at once: segments of

@@ -305,9 +305,8 @@ void ComparisonRun::reading() {
 
 bool ComparisonRun::HasRows(Side side) {
     const bool read = blocks(side).TakeFirst() != nullptr;
-    // Only the ranges that differ are read: the checksums counted the rest.
-    if (checksums_ && !checksums_->readWhole) return checksums_->records[at(side)] > 0;
-    return read;
+    // Only the ranges left are read: the checksums counted the others.
+    return read || (checksums_ && checksums_->records[at(side)] > 0);
 }
 
 const data::ResultTable& ComparisonRun::Columns(Side side) const {
