@@ -26,27 +26,6 @@ namespace {
 
 using namespace tdsbench;
 
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n == 0 ? 0 : n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
-std::string sizeName(long n) {
-    if (n % 1'000'000 == 0) return std::to_string(n / 1'000'000) + "M";
-    if (n % 1000 == 0) return std::to_string(n / 1000) + "k";
-    return std::to_string(n);
-}
-
-long parseSize(std::string s) {
-    long factor = 1;
-    if (!s.empty() && (s.back() == 'k' || s.back() == 'M')) {
-        factor = s.back() == 'k' ? 1000 : 1'000'000;
-        s.pop_back();
-    }
-    return std::stol(s) * factor;
-}
-
 void expect(bool ok, const std::string& what) {
     if (!ok) throw std::runtime_error(what);
 }

@@ -86,20 +86,7 @@ double processCpu() {
 }
 
 // CPU seconds (user + system) another process has used so far; 0 when unknown.
-double processCpu(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const size_t close = stat.rfind(')');
-    if (close == std::string::npos) return 0;
-    std::istringstream fields(stat.substr(close + 2));
-    std::string field;
-    unsigned long long utime = 0, stime = 0;
-    for (int k = 3; k <= 15 && fields >> field; ++k) {
-        if (k == 14) utime = std::stoull(field);
-        if (k == 15) stime = std::stoull(field);
-    }
-    return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
-}
+double processCpu(pid_t pid) { return processCpuSeconds(pid); }
 
 // CPU seconds all cores of the machine have been busy so far.
 double machineBusy() {
@@ -632,13 +619,6 @@ long plainTables(int port) {
 
 // --- the report --------------------------------------------------------------------------
 
-double median(std::vector<double> v) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
 // Medians of the runs of one pair at one N.
 struct Runs {
     std::vector<Floor> floors;
@@ -658,23 +638,6 @@ struct Runs {
         return median(v);
     }
 };
-
-std::string sizeName(long n) {
-    if (n % 1'000'000 == 0) return std::to_string(n / 1'000'000) + "M";
-    if (n % 1000 == 0) return std::to_string(n / 1000) + "k";
-    return std::to_string(n);
-}
-
-long parseSize(std::string s) {
-    long factor = 1;
-    if (!s.empty() && (s.back() == 'k' || s.back() == 'K')) factor = 1000;
-    if (!s.empty() && (s.back() == 'm' || s.back() == 'M')) factor = 1'000'000;
-    if (factor != 1) s.pop_back();
-    size_t used = 0;
-    const long n = std::stol(s, &used);
-    if (used != s.size() || n < 1) throw std::invalid_argument(s);
-    return n * factor;
-}
 
 // busy: cores this process and the server kept busy; others: cores other
 // processes of the machine took meanwhile.

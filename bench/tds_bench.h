@@ -51,6 +51,33 @@ inline double processCpuSeconds(pid_t pid) {
     return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
 }
 
+// The median of the measurements; 0 for none.
+inline double median(std::vector<double> v) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+// A number of rows as the benchmarks write it: 100k, 1M.
+inline std::string sizeName(long n) {
+    if (n % 1'000'000 == 0) return std::to_string(n / 1'000'000) + "M";
+    if (n % 1000 == 0) return std::to_string(n / 1000) + "k";
+    return std::to_string(n);
+}
+
+// A number of rows as given on a command line: digits with k or M after them.
+inline long parseSize(std::string s) {
+    long factor = 1;
+    if (!s.empty() && (s.back() == 'k' || s.back() == 'K')) factor = 1000;
+    if (!s.empty() && (s.back() == 'm' || s.back() == 'M')) factor = 1'000'000;
+    if (factor != 1) s.pop_back();
+    size_t used = 0;
+    const long n = std::stol(s, &used);
+    if (used != s.size() || n < 1) throw std::invalid_argument(s);
+    return n * factor;
+}
+
 // --- the server ----------------------------------------------------------------
 
 // The TDS test server on a free loopback port, with the login tester:secret

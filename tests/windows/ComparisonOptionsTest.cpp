@@ -101,6 +101,7 @@ TEST_F(ComparisonOptions, AreKeptPerPairAndHandedToTheRun) {
     d->trimBox()->setChecked(true);
     QTest::keyClicks(d->toleranceEdit(), QStringLiteral("0.005"));
     QTest::keyClicks(d->limitEdit(), QStringLiteral("25"));
+    d->checksumsBox()->setChecked(true);
     const windows::OptionChoices chosen = d->options();
     QTest::mouseClick(d->okButton(), Qt::LeftButton);
     EXPECT_FALSE(d && d->isVisible());
@@ -111,6 +112,7 @@ TEST_F(ComparisonOptions, AreKeptPerPairAndHandedToTheRun) {
     EXPECT_EQ(stored.leaveOut, (QStringList{kOddColumn, QStringLiteral("Stamp")}));
     EXPECT_EQ(stored.firstWhere, QStringLiteral("Region = N'S\u00fcd, \"Ost\"'"));
     EXPECT_EQ(stored.limit, QStringLiteral("25"));
+    EXPECT_TRUE(stored.checksums);
     EXPECT_EQ(windows::StoredPairOptions({"A", "C"}), compare::OptionChoices());
     EXPECT_EQ(windows::StoredPairOptions({"B", "A"}), compare::OptionChoices());
 
