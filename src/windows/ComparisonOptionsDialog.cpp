@@ -242,8 +242,8 @@ void ComparisonOptionsDialog::makeChoices(const OptionChoices& options) {
         lineEdit(this, QStringLiteral("Tolerance"), options.tolerance, QStringLiteral("exactly"));
     limit_ = lineEdit(this, QStringLiteral("Limit"), options.limit, QStringLiteral("no limit"));
     checksums_ = checkBox(this, QStringLiteral("Checksums"),
-                          QStringLiteral("Checksums computed by the servers: read only the ranges "
-                                         "of keys that differ (records by key)"),
+                          QStringLiteral("Checksums computed by the servers: read only what "
+                                         "differs (by key)"),
                           options.checksums);
     // A range of keys needs records paired by key; the choice is kept meanwhile.
     checksums_->setEnabled(keyed_);
@@ -296,7 +296,7 @@ void ComparisonOptionsDialog::layOut(const TablePair& pair) {
     layout->addLayout(form);
     layout->addWidget(problem_);
     layout->addWidget(buttons);
-    resize(Twips(8400), Twips(7800));
+    resize(Twips(8400), Twips(8200));
     QWidget* order[] = {columns_,    firstWhere_,      sameWhere_, secondWhere_, trim_,
                         ignoreCase_, nullEqualsEmpty_, tolerance_, limit_,       checksums_};
     for (std::size_t k = 1; k < std::size(order); ++k) setTabOrder(order[k - 1], order[k]);
