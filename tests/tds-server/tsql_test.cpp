@@ -231,10 +231,10 @@ TEST(Checksums, EachTypeEncodesAsSqlServerGivesItsBytes) {
     ASSERT_TRUE(db.run(
         "create table E (n int, i int, b bigint, f float, r real, d decimal(10,2), m money, "
         "dt datetime, da date, t time, v varchar(10), w nvarchar(10), x varbinary(8), "
-        "g uniqueidentifier);\n"
+        "g uniqueidentifier, l nvarchar(40));\n"
         "insert into E values (1, -1, 1099511627776, 1, 0.5, -0.5, 12.34, "
         "'2024-02-29T13:45:30.997', '2024-02-29', '13:45:30.1234567', 'ab', N'\u00e9', 0x0102, "
-        "'6F9619FF-8B86-D011-B42D-00C04FC964FF');\n"
+        "'6F9619FF-8B86-D011-B42D-00C04FC964FF', N'abcdefghi\u00e9\U0001F600jklmnopq');\n"
         "insert into E (n) values (2);\n"));
     auto field = [&](const std::string& typed, const std::string& column) {
         return db.column("select hex(cast(0x as varbinary(max)) + case when [" + column +
@@ -275,6 +275,9 @@ TEST(Checksums, EachTypeEncodesAsSqlServerGivesItsBytes) {
     EXPECT_EQ(field(in(text, "v"), "v"), "010000000461006200;00;");
     EXPECT_EQ(field(in(text, "w"), "w"), "0100000002E900;00;");
     EXPECT_EQ(field(in(bytes, "x"), "x"), "01000000020102;00;");
+    EXPECT_EQ(field(in(text, "l"), "l"),
+              "0100000028610062006300640065006600670068006900E9003DD800DE"
+              "6A006B006C006D006E006F0070007100;00;");
     EXPECT_EQ(field("cast([g] as binary(16))", "g"), "01FF19966F868B11D0B42D00C04FC964FF;00;");
     // Two columns: one field after the other, behind the empty start.
     EXPECT_EQ(db.column("select hex(cast(0x as varbinary(max)) + case when [n] is null then 0x00 "

@@ -1,5 +1,6 @@
 #include "Conversions.h"
 
+#include <endian.h>
 #include <nettle/md5.h>
 #include <nettle/sha1.h>
 #include <nettle/sha2.h>
@@ -58,6 +59,21 @@ void appendUtf16le(std::string& out, std::string_view utf8) {
     out.resize(start + 2 * utf8.size());
     char* p = out.data() + start;
     for (size_t i = 0; i < utf8.size();) {
+        // Eight ASCII characters at a time: most texts are.
+        uint64_t eight;
+        if (i + 8 <= utf8.size() &&
+            (std::memcpy(&eight, utf8.data() + i, 8), (eight & 0x8080808080808080ULL) == 0)) {
+            eight = le64toh(eight);  // the first character in the low byte
+            for (const uint64_t four : {eight & 0xFFFFFFFF, eight >> 32}) {
+                uint64_t wide = (four | four << 16) & 0x0000FFFF0000FFFFULL;
+                wide = (wide | wide << 8) & 0x00FF00FF00FF00FFULL;
+                const uint64_t le = htole64(wide);
+                std::memcpy(p, &le, 8);
+                p += 8;
+            }
+            i += 8;
+            continue;
+        }
         if (uint8_t(utf8[i]) < 0x80) {
             *p++ = utf8[i++];
             *p++ = '\0';
@@ -419,16 +435,14 @@ std::optional<Failure> appendDateTimeText(sqlite3_value* x, int digits, std::str
     for (int i = digits; i < 7; ++i) unit *= 10;
     int64_t fraction = (p.fraction + unit / 2) / unit;
     int64_t seconds = p.hour * 3600 + p.minute * 60 + p.second;
-    int64_t days = daysSinceYearOne(p.year, p.month, p.day);
+    int year = p.year, month = p.month, day = p.day;
     if (fraction * unit >= 10000000) {  // rounded up into the next second
         fraction = 0;
         if (++seconds == 86400) {
             seconds = 0;
-            ++days;
+            civilFromDays(daysSinceYearOne(year, month, day) + 1, year, month, day);
         }
     }
-    int year, month, day;
-    civilFromDays(days, year, month, day);
     if (year < 0 || year > 9999) {  // rounded past 9999-12-31: no fixed width
         char text[40];
         int size =
