@@ -36,7 +36,8 @@ TEST(Rewrite, TurnsTsqlLiteralsIntoSqlite) {
 
 // A database of the test's own; each query runs rewritten, as sessions run
 // it, on a new connection, and gives its first column: texts whole (NUL
-// included), NULL as "NULL", each row followed by ';'.
+// included), NULL as "NULL", each row followed by ';', then the error that
+// ended it, if any.
 class Scratch {
 public:
     explicit Scratch(bool caseInsensitive = false) {
@@ -57,11 +58,13 @@ public:
         EXPECT_EQ(sqlite3_prepare_v2(db.get(), sql.c_str(), -1, &stmt, nullptr), SQLITE_OK)
             << sqlite3_errmsg(db.get()) << " in " << sql;
         std::string out;
-        while (stmt && sqlite3_step(stmt) == SQLITE_ROW) {
+        int rc = SQLITE_DONE;
+        while (stmt && (rc = sqlite3_step(stmt)) == SQLITE_ROW) {
             const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
             out += text ? std::string(text, size_t(sqlite3_column_bytes(stmt, 0))) : "NULL";
             out += ";";
         }
+        if (rc != SQLITE_DONE) out += std::string("error ") + sqlite3_errmsg(db.get()) + ";";
         sqlite3_finalize(stmt);
         return out;
     }
@@ -228,10 +231,10 @@ TEST(Checksums, EachTypeEncodesAsSqlServerGivesItsBytes) {
     ASSERT_TRUE(db.run(
         "create table E (n int, i int, b bigint, f float, r real, d decimal(10,2), m money, "
         "dt datetime, da date, t time, v varchar(10), w nvarchar(10), x varbinary(8), "
-        "g uniqueidentifier);\n"
+        "g uniqueidentifier, l nvarchar(40));\n"
         "insert into E values (1, -1, 1099511627776, 1, 0.5, -0.5, 12.34, "
         "'2024-02-29T13:45:30.997', '2024-02-29', '13:45:30.1234567', 'ab', N'\u00e9', 0x0102, "
-        "'6F9619FF-8B86-D011-B42D-00C04FC964FF');\n"
+        "'6F9619FF-8B86-D011-B42D-00C04FC964FF', N'abcdefghi\u00e9\U0001F600jklmnopq');\n"
         "insert into E (n) values (2);\n"));
     auto field = [&](const std::string& typed, const std::string& column) {
         return db.column("select hex(cast(0x as varbinary(max)) + case when [" + column +
@@ -272,6 +275,9 @@ TEST(Checksums, EachTypeEncodesAsSqlServerGivesItsBytes) {
     EXPECT_EQ(field(in(text, "v"), "v"), "010000000461006200;00;");
     EXPECT_EQ(field(in(text, "w"), "w"), "0100000002E900;00;");
     EXPECT_EQ(field(in(bytes, "x"), "x"), "01000000020102;00;");
+    EXPECT_EQ(field(in(text, "l"), "l"),
+              "0100000028610062006300640065006600670068006900E9003DD800DE"
+              "6A006B006C006D006E006F0070007100;00;");
     EXPECT_EQ(field("cast([g] as binary(16))", "g"), "01FF19966F868B11D0B42D00C04FC964FF;00;");
     // Two columns: one field after the other, behind the empty start.
     EXPECT_EQ(db.column("select hex(cast(0x as varbinary(max)) + case when [n] is null then 0x00 "
@@ -330,6 +336,85 @@ TEST(Checksums, OneCallPerFieldGivesTheBytesOfTheSpelledOutEncoding) {
         EXPECT_EQ(db.column("select hex(" + oneCall + ") from F order by n"), expected) << column;
         EXPECT_EQ(std::count(expected.begin(), expected.end(), ';'), 3) << column;
     }
+}
+
+// HASHBYTES of a whole row encoding is one call: the digest of what the
+// encoding spelled out gives (a trailing empty binary keeps it spelled out),
+// for every kind and algorithm, and the same failure for a value that does
+// not convert.
+TEST(Checksums, OneCallPerRowGivesTheDigestOfTheEncodingSpelledOut) {
+    Scratch db;
+    ASSERT_TRUE(db.run(
+        "create table R (n int, d decimal(38,10), dt datetime2, w nvarchar(10), x varbinary(8), "
+        "g uniqueidentifier, f real, t varchar(10));\n"
+        "insert into R values (1, -0.5, '2024-02-29T23:59:59.9999999', N'\U0001F600\u00e9', "
+        "0x0102, 'ffffffff-ffff-ffff-ffff-ffffffffffff', -3.25, '12');\n"
+        "insert into R values (2, 0, '9999-12-31', N'', 0x, "
+        "'00000000-0000-0000-0000-0000000000FF', 0, NULL);\n"
+        "insert into R (n) values (3);\n"));
+    auto field = [](const std::string& column, const std::string& typed) {
+        return " + case when [" + column + "] is null then 0x00 else 0x01 + " + typed + " end";
+    };
+    auto text = [](const std::string& c) {
+        return "cast(datalength(cast([" + c + "] as nvarchar(max))) as binary(4)) + cast(cast([" +
+               c + "] as nvarchar(max)) as varbinary(max))";
+    };
+    const std::string row =
+        "cast(0x as varbinary(max))" + field("n", "cast(cast([n] as bigint) as binary(8))") +
+        field("d",
+              "cast(convert(varchar(41), cast([d] as decimal(38, 10))) as varbinary(41)) + 0x00") +
+        field("dt",
+              "cast(convert(varchar(27), cast([dt] as datetime2(7)), 121) as varbinary(27)) + "
+              "0x00") +
+        field("w", text("w")) +
+        field("x", "cast(datalength([x]) as binary(4)) + cast([x] as varbinary(max))") +
+        field("g", "cast([g] as binary(16))") +
+        field("f", "cast(cast([f] as float) as binary(8))") + field("t", text("t"));
+    for (const std::string algorithm : {"SHA2_256", "sha2_512", "SHA1", "MD5", "SHA3"}) {
+        const std::string oneCall =
+            "select hex(hashbytes('" + algorithm + "', " + row + ")) from R order by n";
+        const std::string spelled =
+            "select hex(hashbytes('" + algorithm + "', " + row + " + 0x)) from R order by n";
+        EXPECT_NE(rewrite(oneCall).find(kRowHashFunction), std::string::npos);
+        EXPECT_EQ(rewrite(spelled).find(kRowHashFunction), std::string::npos);
+        const std::string expected = db.column(spelled);
+        EXPECT_EQ(db.column(oneCall), expected) << algorithm;
+        EXPECT_EQ(std::count(expected.begin(), expected.end(), ';'), 3) << algorithm;
+    }
+    // A text that is no number, read as an integer field.
+    const std::string wrong = "cast(0x as varbinary(max))" +
+                              field("n", "cast(cast([n] as bigint) as binary(8))") +
+                              field("w", "cast(cast([w] as bigint) as binary(8))");
+    const std::string failed =
+        db.column("select hex(hashbytes('SHA2_256', " + wrong + ")) from R order by n");
+    EXPECT_NE(failed.find("245"), std::string::npos) << failed;
+    EXPECT_EQ(db.column("select hex(hashbytes('SHA2_256', " + wrong + " + 0x)) from R order by n"),
+              failed);
+}
+
+// CAST(SUBSTRING(x, start, length) AS int) and the other integers read the
+// slice in place, with the result and failures of the slice taken as a value
+// of its own (which a computed start keeps): binaries, texts of several
+// bytes a character, numbers, NULL, slices past the end.
+TEST(Checksums, IntegerOfASliceIsThatOfTheSliceTakenFirst) {
+    Scratch db;
+    for (const char* value : {"0x00FFFFFFFE01", "0x01", "N'12345678901'", "N'\u00e97\U0001F600 8'",
+                              "'  42 '", "123456", "-1.5", "NULL"}) {
+        for (const char* type : {"tinyint", "smallint", "int", "bigint"}) {
+            for (const auto& [start, length] :
+                 {std::pair{"1", "4"}, {"2", "4"}, {"3", "2"}, {"7", "1"}, {"1", "11"}}) {
+                const std::string slice = std::string("select cast(substring(") + value + ", " +
+                                          start + ", " + length + ") as " + type + ")";
+                const std::string kept = std::string("select cast(substring(") + value + ", " +
+                                         start + " + 0, " + length + ") as " + type + ")";
+                ASSERT_NE(rewrite(slice).find(kIntegerSliceFunction), std::string::npos);
+                ASSERT_EQ(rewrite(kept).find(kIntegerSliceFunction), std::string::npos);
+                EXPECT_EQ(db.column(slice), db.column(kept)) << slice;
+            }
+        }
+    }
+    EXPECT_EQ(db.column("select cast(substring(N'x12345', 2, 3) as int)"), "123;");
+    EXPECT_EQ(db.column("select cast(substring(0x0000000100000002, 5, 4) as int)"), "2;");
 }
 
 // Decimals spell exactly their scale, with a 0 before the point and no sign

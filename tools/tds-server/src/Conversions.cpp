@@ -1,5 +1,6 @@
 #include "Conversions.h"
 
+#include <endian.h>
 #include <nettle/md5.h>
 #include <nettle/sha1.h>
 #include <nettle/sha2.h>
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <optional>
+#include <vector>
 
 #include "Bytes.h"
 #include "Tsql.h"
@@ -57,6 +59,21 @@ void appendUtf16le(std::string& out, std::string_view utf8) {
     out.resize(start + 2 * utf8.size());
     char* p = out.data() + start;
     for (size_t i = 0; i < utf8.size();) {
+        // Eight ASCII characters at a time: most texts are.
+        uint64_t eight;
+        if (i + 8 <= utf8.size() &&
+            (std::memcpy(&eight, utf8.data() + i, 8), (eight & 0x8080808080808080ULL) == 0)) {
+            eight = le64toh(eight);  // the first character in the low byte
+            for (const uint64_t four : {eight & 0xFFFFFFFF, eight >> 32}) {
+                uint64_t wide = (four | four << 16) & 0x0000FFFF0000FFFFULL;
+                wide = (wide | wide << 8) & 0x00FF00FF00FF00FFULL;
+                const uint64_t le = htole64(wide);
+                std::memcpy(p, &le, 8);
+                p += 8;
+            }
+            i += 8;
+            continue;
+        }
         if (uint8_t(utf8[i]) < 0x80) {
             *p++ = utf8[i++];
             *p++ = '\0';
@@ -80,7 +97,9 @@ void appendUtf16le(std::string& out, std::string_view utf8) {
 }
 
 void appendBigEndian(std::string& out, uint64_t v, int bytes) {
-    for (int i = bytes - 1; i >= 0; --i) out += char(v >> (8 * i) & 0xFF);
+    char big[8];
+    for (int i = 0; i < bytes; ++i) big[i] = char(v >> (8 * (bytes - 1 - i)) & 0xFF);
+    out.append(big, size_t(bytes));
 }
 
 // What the rewriting read of the source's type from its spelling.
@@ -187,59 +206,72 @@ struct Failure {
     std::string text;
 };
 
+// The range of tinyint, smallint, int or bigint, by its bytes.
+int64_t integerLow(int bytes) {
+    return bytes == 1 ? 0 : bytes == 2 ? INT16_MIN : bytes == 4 ? INT32_MIN : INT64_MIN;
+}
+int64_t integerHigh(int bytes) {
+    return bytes == 1 ? 255 : bytes == 2 ? INT16_MAX : bytes == 4 ? INT32_MAX : INT64_MAX;
+}
+
+Failure integerOverflow(int bytes) {
+    return Failure{8115,
+                   std::string("Arithmetic overflow error converting expression to data type ") +
+                       integerTypeName(bytes) + "."};
+}
+
+// A binary read as an integer of `bytes` bytes: big-endian from its last
+// bytes, as SQL Server reads it.
+int64_t integerOfBinary(std::string_view b, int bytes) {
+    uint64_t u = 0;
+    for (size_t i = b.size() > size_t(bytes) ? b.size() - size_t(bytes) : 0; i < b.size(); ++i)
+        u = u << 8 | uint8_t(b[i]);
+    // The sign bit of the type's own width.
+    if (bytes > 1 && bytes < 8 && (u >> (8 * bytes - 1) & 1)) u |= ~0ULL << (8 * bytes);
+    return int64_t(u);
+}
+
+// A text's digits as an integer of `bytes` bytes.
+std::optional<Failure> integerOfText(std::string_view text, int bytes, int64_t& n) {
+    std::string_view s = text;
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+    std::string_view digits = s;
+    if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
+    auto [p, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), n);
+    if (ec == std::errc::result_out_of_range ||
+        (ec == std::errc() && (n < integerLow(bytes) || n > integerHigh(bytes))))
+        return Failure{248, "The conversion of the nvarchar value '" + std::string(s) +
+                                "' overflowed an " + integerTypeName(bytes) + " column."};
+    if (ec != std::errc() || p != digits.data() + digits.size() || digits.empty())
+        return Failure{245, "Conversion failed when converting the nvarchar value '" +
+                                std::string(text) + "' to data type " + integerTypeName(bytes) +
+                                "."};
+    return std::nullopt;
+}
+
 // CAST(x AS tinyint | smallint | int | bigint) of a value that is not NULL.
-// A binary is read big-endian from its last bytes, as SQL Server reads it;
-// what does not fit is an overflow, as there.
+// What does not fit is an overflow, as there.
 std::optional<Failure> toInteger(sqlite3_value* x, int bytes, int64_t& n) {
-    const int64_t lo = bytes == 1 ? 0 : bytes == 2 ? INT16_MIN : bytes == 4 ? INT32_MIN : INT64_MIN;
-    const int64_t hi = bytes == 1   ? 255
-                       : bytes == 2 ? INT16_MAX
-                       : bytes == 4 ? INT32_MAX
-                                    : INT64_MAX;
-    auto overflow = [&] {
-        return Failure{8115, std::string("Arithmetic overflow error converting expression to "
-                                         "data type ") +
-                                 integerTypeName(bytes) + "."};
-    };
     switch (sqlite3_value_type(x)) {
-        case SQLITE_BLOB: {
-            const std::string_view b = blobOf(x);
-            uint64_t u = 0;
-            for (size_t i = b.size() > size_t(bytes) ? b.size() - size_t(bytes) : 0; i < b.size();
-                 ++i)
-                u = u << 8 | uint8_t(b[i]);
-            // The sign bit of the type's own width.
-            if (bytes > 1 && bytes < 8 && (u >> (8 * bytes - 1) & 1)) u |= ~0ULL << (8 * bytes);
-            n = int64_t(u);
+        case SQLITE_BLOB:
+            n = integerOfBinary(blobOf(x), bytes);
             return std::nullopt;
-        }
         case SQLITE_INTEGER:
             n = sqlite3_value_int64(x);
             break;
         case SQLITE_FLOAT: {
             const double d = std::trunc(sqlite3_value_double(x));  // toward zero, as there
-            if (!(d >= double(lo) && d < -double(INT64_MIN) && d <= double(hi))) return overflow();
+            if (!(d >= double(integerLow(bytes)) && d < -double(INT64_MIN) &&
+                  d <= double(integerHigh(bytes))))
+                return integerOverflow(bytes);
             n = int64_t(d);
             break;
         }
-        default: {
-            std::string_view s = textOf(x);
-            while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-            while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-            std::string_view digits = s;
-            if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
-            auto [p, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), n);
-            if (ec == std::errc::result_out_of_range || (ec == std::errc() && (n < lo || n > hi)))
-                return Failure{248, "The conversion of the nvarchar value '" + std::string(s) +
-                                        "' overflowed an " + integerTypeName(bytes) + " column."};
-            if (ec != std::errc() || p != digits.data() + digits.size() || digits.empty())
-                return Failure{245, "Conversion failed when converting the nvarchar value '" +
-                                        std::string(textOf(x)) + "' to data type " +
-                                        integerTypeName(bytes) + "."};
-            break;
-        }
+        default:
+            return integerOfText(textOf(x), bytes, n);
     }
-    if (n < lo || n > hi) return overflow();
+    if (n < integerLow(bytes) || n > integerHigh(bytes)) return integerOverflow(bytes);
     return std::nullopt;
 }
 
@@ -249,6 +281,41 @@ void integerCast(sqlite3_context* ctx, int, sqlite3_value** argv) {
     int64_t n = 0;
     if (auto failure = toInteger(argv[1], sqlite3_value_int(argv[0]), n))
         return fail(ctx, failure->number, failure->text);
+    sqlite3_result_int64(ctx, n);
+}
+
+// SQLite's SUBSTRING(x, start, length) of a text, for a start and length
+// of at least 1: characters by their UTF-8 lead bytes, up to a NUL.
+std::string_view textSlice(const char* z, int64_t start, int64_t length) {
+    auto skip = [](const char*& p) {
+        if (uint8_t(*p++) >= 0xC0)
+            while ((uint8_t(*p) & 0xC0) == 0x80) ++p;
+    };
+    for (int64_t k = start - 1; *z && k > 0; --k) skip(z);
+    const char* end = z;
+    for (int64_t k = length; *end && k > 0; --k) skip(end);
+    return {z, size_t(end - z)};
+}
+
+// tds_integer_slice(bytes, x, start, length): CAST(SUBSTRING(x, start,
+// length) AS int) and the others, start and length at least 1, reading the
+// slice where it is: the checksum method's sums read two slices of every
+// row's digest.
+void integerSliceCast(sqlite3_context* ctx, int, sqlite3_value** argv) {
+    sqlite3_value* x = argv[1];
+    const int type = sqlite3_value_type(x);
+    if (type == SQLITE_NULL) return sqlite3_result_null(ctx);
+    const int bytes = sqlite3_value_int(argv[0]);
+    const int64_t start = sqlite3_value_int64(argv[2]), length = sqlite3_value_int64(argv[3]);
+    int64_t n = 0;
+    if (type == SQLITE_BLOB) {
+        const std::string_view b = blobOf(x);
+        n = integerOfBinary(b.substr(std::min(size_t(start - 1), b.size()), size_t(length)), bytes);
+    } else {
+        const auto* z = reinterpret_cast<const char*>(sqlite3_value_text(x));
+        if (auto failure = integerOfText(textSlice(z ? z : "", start, length), bytes, n))
+            return fail(ctx, failure->number, failure->text);
+    }
     sqlite3_result_int64(ctx, n);
 }
 
@@ -368,23 +435,48 @@ std::optional<Failure> appendDateTimeText(sqlite3_value* x, int digits, std::str
     for (int i = digits; i < 7; ++i) unit *= 10;
     int64_t fraction = (p.fraction + unit / 2) / unit;
     int64_t seconds = p.hour * 3600 + p.minute * 60 + p.second;
-    int64_t days = daysSinceYearOne(p.year, p.month, p.day);
+    int year = p.year, month = p.month, day = p.day;
     if (fraction * unit >= 10000000) {  // rounded up into the next second
         fraction = 0;
         if (++seconds == 86400) {
             seconds = 0;
-            ++days;
+            civilFromDays(daysSinceYearOne(year, month, day) + 1, year, month, day);
         }
     }
-    int year, month, day;
-    civilFromDays(days, year, month, day);
-    char text[40];
-    int size = std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", year, month, day,
-                             int(seconds / 3600), int(seconds / 60 % 60), int(seconds % 60));
-    if (digits > 0)
-        size += std::snprintf(text + size, sizeof text - size_t(size), ".%0*lld", digits,
-                              (long long)fraction);
-    out.append(text, size_t(size));
+    if (year < 0 || year > 9999) {  // rounded past 9999-12-31: no fixed width
+        char text[40];
+        int size =
+            std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", year, month, day,
+                          int(seconds / 3600), int(seconds / 60 % 60), int(seconds % 60));
+        if (digits > 0)
+            size += std::snprintf(text + size, sizeof text - size_t(size), ".%0*lld", digits,
+                                  (long long)fraction);
+        out.append(text, size_t(size));
+        return std::nullopt;
+    }
+    // Digit by digit: this runs for every row a checksum hashes.
+    char text[28];
+    char* end = text;
+    auto put = [&end](int64_t value, int width) {
+        for (int i = width - 1; i >= 0; --i, value /= 10) end[i] = char('0' + value % 10);
+        end += width;
+    };
+    put(year, 4);
+    *end++ = '-';
+    put(month, 2);
+    *end++ = '-';
+    put(day, 2);
+    *end++ = ' ';
+    put(seconds / 3600, 2);
+    *end++ = ':';
+    put(seconds / 60 % 60, 2);
+    *end++ = ':';
+    put(seconds % 60, 2);
+    if (digits > 0) {
+        *end++ = '.';
+        put(fraction, digits);
+    }
+    out.append(text, size_t(end - text));
     return std::nullopt;
 }
 
@@ -432,21 +524,91 @@ Digest digestNamed(std::string_view name) {
     return Digest::Unknown;
 }
 
+// One digest computed over bytes given in turn.
+class Hasher {
+public:
+    explicit Hasher(Digest digest) : digest_(digest) {
+        switch (digest_) {
+            case Digest::Sha256:
+                sha256_init(&c_.sha256);
+                break;
+            case Digest::Sha512:
+                sha512_init(&c_.sha512);
+                break;
+            case Digest::Sha1:
+                sha1_init(&c_.sha1);
+                break;
+            default:
+                md5_init(&c_.md5);
+                break;
+        }
+    }
+    void update(std::string_view input) {
+        const auto* data = reinterpret_cast<const uint8_t*>(input.data());
+        switch (digest_) {
+            case Digest::Sha256:
+                return sha256_update(&c_.sha256, input.size(), data);
+            case Digest::Sha512:
+                return sha512_update(&c_.sha512, input.size(), data);
+            case Digest::Sha1:
+                return sha1_update(&c_.sha1, input.size(), data);
+            default:
+                return md5_update(&c_.md5, input.size(), data);
+        }
+    }
+    // The digest as the function's result.
+    void result(sqlite3_context* ctx) {
+        uint8_t out[SHA512_DIGEST_SIZE];
+        size_t size = 0;
+        switch (digest_) {
+            case Digest::Sha256:
+                sha256_digest(&c_.sha256, size = SHA256_DIGEST_SIZE, out);
+                break;
+            case Digest::Sha512:
+                sha512_digest(&c_.sha512, size = SHA512_DIGEST_SIZE, out);
+                break;
+            case Digest::Sha1:
+                sha1_digest(&c_.sha1, size = SHA1_DIGEST_SIZE, out);
+                break;
+            default:
+                md5_digest(&c_.md5, size = MD5_DIGEST_SIZE, out);
+                break;
+        }
+        sqlite3_result_blob(ctx, out, int(size), SQLITE_TRANSIENT);
+    }
+
+private:
+    Digest digest_;
+    union {
+        sha256_ctx sha256;
+        sha512_ctx sha512;
+        sha1_ctx sha1;
+        md5_ctx md5;
+    } c_;
+};
+
+// What a statement's call reads once from a constant argument (the
+// algorithm's name, a row's field kinds) and keeps for its other rows;
+// nullptr when out of memory.
+template <typename T, typename Read>
+const T* constantArgument(sqlite3_context* ctx, int arg, Read read) {
+    if (auto* kept = static_cast<const T*>(sqlite3_get_auxdata(ctx, arg))) return kept;
+    sqlite3_set_auxdata(ctx, arg, new T(read()), [](void* p) { delete static_cast<T*>(p); });
+    return static_cast<const T*>(sqlite3_get_auxdata(ctx, arg));
+}
+
+const Digest* digestOf(sqlite3_context* ctx, sqlite3_value** argv) {
+    return constantArgument<Digest>(ctx, 0, [&] { return digestNamed(textOf(argv[0])); });
+}
+
 // HASHBYTES(algorithm, x): the digest of x's bytes (a text's as nvarchar;
 // the rewriting hands a varchar over as its bytes). NULL for NULL and for
 // an algorithm SQL Server does not know. HASHBYTES(algorithm, a, b, ...)
 // hashes the binaries a + b + ... without joining them first.
 void hashBytes(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     if (argc < 2) return fail(ctx, 174, "The hashbytes function requires 2 argument(s).");
-    // The algorithm is the same for every row of a statement.
-    auto* digest = static_cast<Digest*>(sqlite3_get_auxdata(ctx, 0));
-    if (!digest) {
-        digest = new Digest(digestNamed(textOf(argv[0])));
-        sqlite3_set_auxdata(ctx, 0, digest, [](void* p) { delete static_cast<Digest*>(p); });
-        digest = static_cast<Digest*>(sqlite3_get_auxdata(ctx, 0));
-        if (!digest) return sqlite3_result_error_nomem(ctx);
-    }
-    std::string& converted = scratch();
+    const Digest* digest = digestOf(ctx, argv);
+    if (!digest) return sqlite3_result_error_nomem(ctx);
     for (int i = 1; i < argc; ++i) {
         const int type = sqlite3_value_type(argv[i]);
         if (type == SQLITE_NULL) return sqlite3_result_null(ctx);
@@ -456,72 +618,18 @@ void hashBytes(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
                             " are incompatible in the add operator.");
     }
     if (*digest == Digest::Unknown) return sqlite3_result_null(ctx);
-    union {
-        sha256_ctx sha256;
-        sha512_ctx sha512;
-        sha1_ctx sha1;
-        md5_ctx md5;
-    } c;
-    uint8_t out[SHA512_DIGEST_SIZE];
-    size_t size = 0;
-    switch (*digest) {
-        case Digest::Sha256:
-            sha256_init(&c.sha256);
-            size = SHA256_DIGEST_SIZE;
-            break;
-        case Digest::Sha512:
-            sha512_init(&c.sha512);
-            size = SHA512_DIGEST_SIZE;
-            break;
-        case Digest::Sha1:
-            sha1_init(&c.sha1);
-            size = SHA1_DIGEST_SIZE;
-            break;
-        default:
-            md5_init(&c.md5);
-            size = MD5_DIGEST_SIZE;
-            break;
-    }
+    Hasher hasher(*digest);
+    std::string& converted = scratch();
     for (int i = 1; i < argc; ++i) {
-        std::string_view input;
         if (sqlite3_value_type(argv[i]) == SQLITE_BLOB) {
-            input = blobOf(argv[i]);
+            hasher.update(blobOf(argv[i]));
         } else {
             converted.clear();
             binaryBytes(argv[i], {}, converted);
-            input = converted;
-        }
-        const auto* data = reinterpret_cast<const uint8_t*>(input.data());
-        switch (*digest) {
-            case Digest::Sha256:
-                sha256_update(&c.sha256, input.size(), data);
-                break;
-            case Digest::Sha512:
-                sha512_update(&c.sha512, input.size(), data);
-                break;
-            case Digest::Sha1:
-                sha1_update(&c.sha1, input.size(), data);
-                break;
-            default:
-                md5_update(&c.md5, input.size(), data);
-                break;
+            hasher.update(converted);
         }
     }
-    switch (*digest) {
-        case Digest::Sha256:
-            sha256_digest(&c.sha256, size, out);
-            break;
-        case Digest::Sha512:
-            sha512_digest(&c.sha512, size, out);
-            break;
-        case Digest::Sha1:
-            sha1_digest(&c.sha1, size, out);
-            break;
-        default:
-            md5_digest(&c.md5, size, out);
-            break;
-    }
-    sqlite3_result_blob(ctx, out, int(size), SQLITE_TRANSIENT);
+    hasher.result(ctx);
 }
 
 // DATALENGTH(x) of a value that is not NULL: a blob's bytes, a text's as
@@ -547,21 +655,29 @@ void dataLength(sqlite3_context* ctx, int, sqlite3_value** argv) {
     sqlite3_result_int64(ctx, dataLengthOf(argv[0]));
 }
 
-// tds_field('kind', x [, scale]): one column's field of the checksum
-// method's row encoding in one call, the bytes of
+// One column's field of the checksum method's row encoding (Tsql.h lists
+// the kinds); the scale is a decimal's.
+struct FieldKind {
+    char kind = 'i';
+    int scale = 0;
+};
+
+// Appends the bytes of
 //   case when x is null then 0x00 else 0x01 + <the kind's encoding> end
-// which the rewriting recognises (Tsql.h lists the kinds).
-void checksumField(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
-    sqlite3_value* x = argv[1];
-    if (sqlite3_value_type(x) == SQLITE_NULL) return resultBytes(ctx, std::string_view("\0", 1));
-    std::string& bytes = scratch();
+std::optional<Failure> appendChecksumField(FieldKind field, sqlite3_value* x, std::string& bytes) {
+    if (sqlite3_value_type(x) == SQLITE_NULL) {
+        bytes += '\0';
+        return std::nullopt;
+    }
     bytes += '\x01';
     std::optional<Failure> failure;
-    const std::string_view kind = textOf(argv[0]);
-    switch (kind.empty() ? ' ' : kind[0]) {
+    switch (field.kind) {
         case 'i': {  // CAST(CAST(x AS bigint) AS binary(8))
             int64_t n = 0;
-            failure = toInteger(x, 8, n);
+            if (sqlite3_value_type(x) == SQLITE_INTEGER)  // fits: no conversion
+                n = sqlite3_value_int64(x);
+            else
+                failure = toInteger(x, 8, n);
             appendBigEndian(bytes, uint64_t(n), 8);
             break;
         }
@@ -573,7 +689,7 @@ void checksumField(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
             break;
         }
         case 'd':  // CONVERT(varchar(41), CAST(x AS decimal(38, s))) + 0x00
-            failure = appendDecimalText(x, 38, argc > 2 ? sqlite3_value_int(argv[2]) : 0, bytes);
+            failure = appendDecimalText(x, 38, field.scale, bytes);
             bytes += '\0';
             break;
         case 't':  // CONVERT(varchar(27), CAST(x AS datetime2(7)), 121) + 0x00
@@ -581,9 +697,12 @@ void checksumField(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
             bytes += '\0';
             break;
         case 's': {  // length (4 bytes) + CAST(CAST(x AS nvarchar(max)) AS varbinary(max))
-            const std::string_view text = textOf(x);  // SQLite's CAST to text
-            appendBigEndian(bytes, uint64_t(2 * utf16Length(text)), 4);
-            appendUtf16le(bytes, text);
+            // SQLite's CAST to text; the length is known once it is written.
+            const size_t length = bytes.size();
+            bytes.append(4, '\0');
+            appendUtf16le(bytes, textOf(x));
+            const auto written = uint64_t(bytes.size() - length - 4);
+            for (int i = 0; i < 4; ++i) bytes[length + size_t(i)] = char(written >> (24 - 8 * i));
             break;
         }
         case 'b':  // DATALENGTH(x) (4 bytes) + CAST(x AS varbinary(max))
@@ -591,13 +710,58 @@ void checksumField(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
             binaryBytes(x, {"column"}, bytes);
             break;
         default: {  // 'g': CAST(x AS binary(16))
+            const size_t from = bytes.size();
             const bool number = binaryBytes(x, {"column"}, bytes);
-            fitBinary(bytes, 1, number, 16, true);
+            fitBinary(bytes, from, number, 16, true);
             break;
         }
     }
-    if (failure) return fail(ctx, failure->number, failure->text);
+    return failure;
+}
+
+// tds_field('kind', x [, scale]): one field in one call.
+void checksumField(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+    const std::string_view kind = textOf(argv[0]);
+    const FieldKind field{kind.empty() ? ' ' : kind[0], argc > 2 ? sqlite3_value_int(argv[2]) : 0};
+    std::string& bytes = scratch();
+    if (auto failure = appendChecksumField(field, argv[1], bytes))
+        return fail(ctx, failure->number, failure->text);
     resultBytes(ctx, bytes);
+}
+
+// The kinds of a row's fields, as tds_row_hash spells them: "i d4 s".
+std::vector<FieldKind> fieldKinds(std::string_view spelled) {
+    std::vector<FieldKind> kinds;
+    for (size_t i = 0; i < spelled.size(); ++i) {
+        if (spelled[i] == ' ') continue;
+        FieldKind k{spelled[i], 0};
+        std::from_chars(spelled.data() + i + 1, spelled.data() + spelled.size(), k.scale);
+        kinds.push_back(k);
+        while (i + 1 < spelled.size() && spelled[i + 1] != ' ') ++i;
+    }
+    return kinds;
+}
+
+// tds_row_hash(algorithm, 'kinds', x1, x2, ...): HASHBYTES of the whole row
+// encoding, the empty start followed by each column's field, in one call
+// and without a value per field.
+void rowHash(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+    if (argc < 2) return sqlite3_result_error(ctx, "tds_row_hash: no kinds", -1);
+    const Digest* digest = digestOf(ctx, argv);
+    const auto* kinds = constantArgument<std::vector<FieldKind>>(
+        ctx, 1, [&] { return fieldKinds(textOf(argv[1])); });
+    if (!digest || !kinds) return sqlite3_result_error_nomem(ctx);
+    if (kinds->size() != size_t(argc - 2))
+        return sqlite3_result_error(ctx, "tds_row_hash: one kind per field", -1);
+    std::string& bytes = scratch();
+    for (size_t i = 0; i < kinds->size(); ++i) {
+        if (auto failure = appendChecksumField((*kinds)[i], argv[i + 2], bytes))
+            return fail(ctx, failure->number, failure->text);
+    }
+    if (*digest == Digest::Unknown) return sqlite3_result_null(ctx);
+    Hasher hasher(*digest);
+    hasher.update(bytes);
+    hasher.result(ctx);
 }
 
 }  // namespace
@@ -638,6 +802,9 @@ void registerConversions(sqlite3* db) {
     for (int args : {2, 3})
         sqlite3_create_function(db, kChecksumFieldFunction, args, kPure, nullptr, checksumField,
                                 nullptr, nullptr);
+    sqlite3_create_function(db, kIntegerSliceFunction, 4, kPure, nullptr, integerSliceCast, nullptr,
+                            nullptr);
+    sqlite3_create_function(db, kRowHashFunction, -1, kPure, nullptr, rowHash, nullptr, nullptr);
 }
 
 }  // namespace tds

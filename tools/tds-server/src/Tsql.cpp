@@ -431,6 +431,34 @@ std::string sourceHint(const std::vector<Tok>& toks, size_t first, size_t last) 
     return "column";
 }
 
+// A CAST whose source is SUBSTRING(x, start, length), start and length
+// numbers of at least 1: the parenthesis that opens the SUBSTRING.
+std::optional<size_t> positiveSlice(const std::vector<Tok>& toks, const Conversion& c) {
+    const size_t open = solidAfter(toks, c.sourceFirst);
+    if (c.convert ||
+        !(isWord(toks, c.sourceFirst, "substring") || isWord(toks, c.sourceFirst, "substr")) ||
+        !isPunct(toks, open, "(") || closingParen(toks, open) != c.sourceLast)
+        return std::nullopt;
+    const size_t length = solidBefore(toks, c.sourceLast), second = solidBefore(toks, length);
+    const size_t start = solidBefore(toks, second), first = solidBefore(toks, start);
+    auto positive = [&](size_t k) {
+        const std::string_view t = toks[k].text;
+        return toks[k].kind == T::Number && !t.empty() && t.size() <= 9 &&
+               t.find_first_not_of("0123456789") == std::string_view::npos &&
+               t.find_first_not_of('0') != std::string_view::npos;
+    };
+    if (!positive(length) || !positive(start) || !isPunct(toks, second, ",") ||
+        !isPunct(toks, first, ",") || first <= open + 1)
+        return std::nullopt;
+    // The comma before the start must be the SUBSTRING's own.
+    int depth = 0;
+    for (size_t k = open + 1; k < first; ++k) {
+        depth += isPunct(toks, k, "(") - isPunct(toks, k, ")");
+        if (depth == 0 && isPunct(toks, k, ",")) return std::nullopt;
+    }
+    return open;
+}
+
 // CAST and CONVERT to the types whose conversions SQLite does not know
 // (Tsql.h names the functions they become).
 Replacements conversions(const std::vector<Tok>& toks) {
@@ -463,6 +491,11 @@ Replacements conversions(const std::vector<Tok>& toks) {
                                 : type == "smallint" ? "2"
                                 : type == "int"      ? "4"
                                                      : "8";
+            if (const std::optional<size_t> open = positiveSlice(toks, *c)) {
+                out[i] = {*open, std::string(kIntegerSliceFunction) + "(" + bytes + ", "};
+                out[c->sourceLast] = {c->close, ")"};
+                continue;
+            }
             call = std::string(kIntegerCastFunction) + "(" + bytes + ", ";
         } else if (kTextTypes.count(type)) {
             if (wholeConversion(toks, c->sourceFirst, c->sourceLast)) spelt.insert(c->sourceFirst);
@@ -645,9 +678,26 @@ void binaryConcatenations(const std::vector<Tok>& toks, Replacements& replaced,
     }
 }
 
-// The checksum method's field of one column (Tsql.h): the CASE that spells
-// it, recognised token by token, becomes one call.
-void checksumFields(const std::vector<Tok>& toks, Replacements& replaced) {
+// The solid tokens first..last, without blanks and in lower case.
+std::string shapeOf(const std::vector<Tok>& toks, size_t first, size_t last) {
+    std::string shape;
+    for (size_t k = first; k <= last && k < toks.size(); k = solidAfter(toks, k))
+        shape += toLower(toks[k].text);
+    return shape;
+}
+
+// The checksum method's field of one column (Tsql.h), recognised token by
+// token: the last token of its CASE, its kind ("d4": a decimal at scale 4)
+// and its column as SQLite reads it.
+struct ChecksumField {
+    size_t end = 0;
+    std::string kind, column;
+};
+// By the index of the CASE.
+using ChecksumFields = std::map<size_t, ChecksumField>;
+
+ChecksumFields checksumFields(const std::vector<Tok>& toks) {
+    ChecksumFields fields;
     for (size_t i = 0; i < toks.size(); ++i) {
         if (!isWord(toks, i, "case")) continue;
         const size_t end = primaryEnd(toks, i);
@@ -679,9 +729,9 @@ void checksumFields(const std::vector<Tok>& toks, Replacements& replaced) {
              "s"},
             {"cast(datalength(?)asbinary(4))+cast(?asvarbinary(max))", "b"},
             {"cast(?asbinary(16))", "g"}};
-        std::string call;
+        std::string kind;
         if (auto it = kKinds.find(shape); it != kKinds.end()) {
-            call = "'" + it->second + "', " + quoteId(column.value);
+            kind = it->second;
         } else {
             const std::string head = "cast(convert(varchar(41),cast(?asdecimal(38,";
             const std::string tail = ")))asvarbinary(41))+0x00";
@@ -693,10 +743,60 @@ void checksumFields(const std::vector<Tok>& toks, Replacements& replaced) {
             if (scale.size() > 2 || scale.find_first_not_of("0123456789") != std::string::npos ||
                 std::stoi(scale) > 38)
                 continue;
-            call = "'d', " + quoteId(column.value) + ", " + scale;
+            kind = "d" + scale;
         }
-        replaced[i] = {end, std::string(kChecksumFieldFunction) + "(" + call + ")"};
+        fields[i] = {end, kind, quoteId(column.value)};
         i = end;
+    }
+    return fields;
+}
+
+// HASHBYTES('algorithm', CAST(0x AS varbinary(max)) + <field> + ...), every
+// part after the empty start a checksum field: one tds_row_hash call
+// (Tsql.h). The fields it takes leave `fields`.
+void rowHashes(const std::vector<Tok>& toks, ChecksumFields& fields, Replacements& replaced) {
+    for (size_t i = 0; i < toks.size(); ++i) {
+        if (!isWord(toks, i, "hashbytes") || !isCall(toks, i)) continue;
+        const size_t open = solidAfter(toks, i), close = closingParen(toks, open);
+        const size_t algorithm = solidAfter(toks, open), comma = solidAfter(toks, algorithm);
+        const size_t start = solidAfter(toks, comma);
+        if (close >= toks.size() || !isTextLiteral(toks[algorithm]) || !isPunct(toks, comma, ",") ||
+            !isWord(toks, start, "cast"))
+            continue;
+        const size_t startEnd = closingParen(toks, solidAfter(toks, start));
+        if (startEnd >= close || shapeOf(toks, start, startEnd) != "cast(0xasvarbinary(max))")
+            continue;
+        std::vector<ChecksumFields::iterator> row;
+        size_t k = solidAfter(toks, startEnd);
+        for (; k < close && isPunct(toks, k, "+"); k = solidAfter(toks, row.back()->second.end)) {
+            auto field = fields.find(solidAfter(toks, k));
+            if (field == fields.end()) break;
+            row.push_back(field);
+        }
+        if (k != close || row.empty()) continue;
+        std::string kinds, columns;
+        for (auto field : row) {
+            if (!kinds.empty()) kinds += ' ';
+            kinds += field->second.kind;
+            columns += ", " + field->second.column;
+            fields.erase(field);
+        }
+        const Tok& name = toks[algorithm];
+        replaced[i] = {close, std::string(kRowHashFunction) + "(" +
+                                  std::string(name.text.substr(name.kind == T::NString)) + ", '" +
+                                  kinds + "'" + columns + ")"};
+        i = close;
+    }
+}
+
+// Each field left: one tds_field call (Tsql.h).
+void fieldCalls(const ChecksumFields& fields, Replacements& replaced) {
+    for (const auto& [i, field] : fields) {
+        std::string call = std::string(kChecksumFieldFunction) + "('";
+        call += field.kind[0];
+        call += "', " + field.column;
+        if (field.kind.size() > 1) call.append(", ").append(field.kind, 1);
+        replaced[i] = {field.end, call + ")"};
     }
 }
 
@@ -918,7 +1018,9 @@ Rewritten rewriteTsql(std::string_view sql, const RewriteContext& context) {
     Insertions inserted;
     binaryConcatenations(toks, replaced, inserted);
     varcharHashes(toks, inserted);
-    checksumFields(toks, replaced);
+    ChecksumFields fields = checksumFields(toks);
+    rowHashes(toks, fields, replaced);
+    fieldCalls(fields, replaced);
     Rewritten r;
     std::string tail;
     rowLimits(toks, replaced, tail, r.refusal);

@@ -40,6 +40,10 @@ inline constexpr char kCaseInsensitiveCollation[] = "NOCASEPAD";
 inline constexpr char kTranCountFunction[] = "tds_trancount";
 inline constexpr char kBinaryCastFunction[] = "tds_binary";
 inline constexpr char kIntegerCastFunction[] = "tds_integer";
+// CAST(SUBSTRING(x, start, length) AS int) and the others, start and length
+// numbers of at least 1: tds_integer_slice(bytes, x, start, length), which
+// reads the slice where it is.
+inline constexpr char kIntegerSliceFunction[] = "tds_integer_slice";
 inline constexpr char kTextConvertFunction[] = "tds_text";
 inline constexpr char kDecimalTextFunction[] = "tds_decimal_text";
 inline constexpr char kDateTimeTextFunction[] = "tds_datetime_text";
@@ -51,6 +55,13 @@ inline constexpr char kBinaryConcatFunction[] = "tds_concat";
 // text at a scale, 't' datetime2(7) text, 's' text as nvarchar, 'b' binary,
 // 'g' uniqueidentifier.
 inline constexpr char kChecksumFieldFunction[] = "tds_field";
+// HASHBYTES of a whole row encoding, an empty binary followed by such fields
+// only,
+//   HASHBYTES('SHA2_256', CAST(0x AS varbinary(max)) + <field> + <field> ...)
+// becomes tds_row_hash('SHA2_256', 'kinds', [c1], [c2], ...): one call per
+// row, the same digest. The kinds, blank-separated, a decimal's with its
+// scale: 'i d4 s'.
+inline constexpr char kRowHashFunction[] = "tds_row_hash";
 
 struct RewriteContext {
     std::string database;           // the session's database, for three-part names
