@@ -65,8 +65,9 @@ void AddComparisonOptions(QCommandLineParser& parser, bool mapShown) {
                "ranges of keys and only the ranges that differ are read.",
                "METHOD", "stream"),
         Option("segment-rows",
-               "--method checksum: the records of a first range of keys (default 250000); a "
-               "range that differs is split until it holds a sixteenth of that.",
+               "--method checksum: the records of a first range of keys (default: a sixteenth "
+               "of the first table, from 100000 to 1000000); a range that differs is split "
+               "until it holds a sixteenth of that.",
                "N"),
     });
 }

@@ -6,12 +6,15 @@
 #include "RecordKey.h"
 #include "SqlLiteral.h"
 #include "TableComparison.h"
+#include "TableQuery.h"
 #include "TableShapes.h"
 
 namespace compare {
 
 namespace {
 
+// First ranges when the table's size is not known.
+constexpr std::int64_t kDefaultSegmentRows = 250'000;
 // A differing range is split into about this many, with fresh bounds.
 constexpr std::int64_t kSplitInto = 24;
 // Past this many ranges to read, one condition naming them all would cost
@@ -60,6 +63,20 @@ std::vector<KeyRange> between(const KeyRange& whole, const std::vector<QStringLi
     return ranges;
 }
 
+// 0, n/2, n/4, 3n/4, ... : each range once, those far apart first (the
+// order of the bit-reversed indexes).
+std::vector<std::size_t> spreadOrder(std::size_t n) {
+    int bits = 0;
+    while ((std::size_t{1} << bits) < n) ++bits;
+    std::vector<std::size_t> order;
+    for (std::size_t k = 0; k < (std::size_t{1} << bits); ++k) {
+        std::size_t reversed = 0;
+        for (int b = 0; b < bits; ++b) reversed |= ((k >> b) & 1U) << (bits - 1 - b);
+        if (reversed < n) order.push_back(reversed);
+    }
+    return order;
+}
+
 }  // namespace
 
 QString RangesCondition(const QStringList& keyColumns, const std::vector<KeyRange>& ranges) {
@@ -71,6 +88,15 @@ QString RangesCondition(const QStringList& keyColumns, const std::vector<KeyRang
 
 ChecksumOutcome RunChecksumPass(const SideStatements& run, const std::array<ChecksumSide, 2>& sides,
                                 std::int64_t segmentRows) {
+    if (segmentRows <= 0) {
+        // About sixteen first ranges: enough to stop early on a table that
+        // differs throughout, few enough for each to be worth a statement.
+        const data::ResultTable estimate = std::move(
+            run({QStringList{RowCountEstimateQuery(sides[0].table)}, QStringList{}})[0].front());
+        const std::int64_t rows = estimate.rowCount() > 0 ? number(estimate, 0) : 0;
+        segmentRows = rows > 0 ? std::clamp<std::int64_t>(rows / 16, 100'000, 1'000'000)
+                               : kDefaultSegmentRows;
+    }
     const std::int64_t leafRows = std::max<std::int64_t>(1, segmentRows / 16);
     ChecksumOutcome out;
     const auto hashAll = [&](const std::vector<KeyRange>& ranges) {
@@ -96,10 +122,16 @@ ChecksumOutcome RunChecksumPass(const SideStatements& run, const std::array<Chec
                      .front()));
     level.push_back({{}, {}, true});
     out.count.firstSegments = static_cast<std::int64_t>(level.size());
-    // The first level one range at a time: once more than a quarter of all
-    // differ, hashing the rest would only add to reading it.
+    // The first level one range at a time, spread over the table (its first
+    // range, its middle, its quarters ...): once more than a quarter of all
+    // differ, or the first two far apart both do, hashing the rest would only
+    // add to reading it.
+    const std::vector<std::size_t> order = spreadOrder(level.size());
+    std::vector<bool> hashed(level.size(), false);
     std::vector<std::pair<KeyRange, std::array<Checksum, 2>>> differing;
-    for (std::size_t i = 0; i < level.size(); ++i) {
+    for (std::size_t n = 0; n < order.size(); ++n) {
+        const std::size_t i = order[n];
+        hashed[i] = true;
         const std::array<std::vector<data::ResultTable>, 2> sums = hashAll({level[i]});
         const std::array<Checksum, 2> c{checksumOf(sums[0][0]), checksumOf(sums[1][0])};
         out.records[0] += c[0].count;
@@ -109,7 +141,8 @@ ChecksumOutcome RunChecksumPass(const SideStatements& run, const std::array<Chec
         } else {
             differing.emplace_back(level[i], c);
         }
-        if (differing.size() * 4 <= level.size()) continue;
+        const bool throughout = n == 1 && differing.size() == 2;
+        if (differing.size() * 4 <= level.size() && !throughout) continue;
         out.count.differingSegments = static_cast<std::int64_t>(differing.size());
         out.count.stoppedEarly = true;
         // Nothing verified yet: the plain queries read it all at less cost
@@ -119,8 +152,9 @@ ChecksumOutcome RunChecksumPass(const SideStatements& run, const std::array<Chec
             return out;
         }
         for (const auto& d : differing) out.toRead.push_back(d.first);
-        out.toRead.insert(out.toRead.end(), level.begin() + static_cast<std::ptrdiff_t>(i) + 1,
-                          level.end());
+        for (std::size_t k = 0; k < level.size(); ++k) {
+            if (!hashed[k]) out.toRead.push_back(level[k]);
+        }
         return out;
     }
     out.count.differingSegments = static_cast<std::int64_t>(differing.size());
