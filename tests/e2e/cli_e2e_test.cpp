@@ -2070,6 +2070,19 @@ TEST_F(Checksums, WriteExactlyTheLinesOfAStreamingRun) {
     EXPECT_EQ(run(byPair + QStringList{"--method", "checksum", "--segment-rows", "32"}).out,
               pairStreamed.out);
 
+    // Most of it differs but its first range: hashing stops, the range
+    // verified stays unread, the rest is read.
+    const QString e = filled("SumE", n, plain);
+    const QString d = filled("SumD", n, [](int i) { return i <= 128 ? plain(i) : plain(i + 1); });
+    const QStringList mostly{"compare", e, d, "--key", "Id", "--summary"};
+    const Outcome stopped =
+        run(mostly + QStringList{"--method", "checksum", "--segment-rows", "128"});
+    EXPECT_EQ(stopped.out, run(mostly).out);
+    EXPECT_TRUE(stopped.err.contains(QStringLiteral("hashing stopped there")))
+        << stopped.err.toStdString();
+    EXPECT_TRUE(stopped.err.contains(QStringLiteral("Summary: 2872 records read")))
+        << stopped.err.toStdString();
+
     // Hardly anything alike: the tables are read whole, and the summary says so.
     const QString c = filled("SumC", n, [](int i) { return plain(i + 1); });
     const Outcome whole = run({"compare", a, c, "--key", "Id", "--summary", "--method", "checksum",
