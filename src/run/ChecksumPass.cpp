@@ -29,15 +29,18 @@ struct Checksum {
     bool operator==(const Checksum&) const = default;
 };
 
-std::int64_t number(const data::ResultTable& rows, int column) {
-    const data::FieldValue v = rows.value(column, 0);
-    // The sums of no rows are NULL.
+// A number as a server gives it, bit, digits or text; 0 for NULL (the sums
+// of no rows).
+std::int64_t integerAt(const data::ResultTable& rows, int column, std::size_t row) {
+    const data::FieldValue v = rows.value(column, row);
+    if (v.kind() == data::ValueKind::Bit) return v.asBit() ? 1 : 0;
+    if (v.kind() == data::ValueKind::Text) return v.asText().toString().toLongLong();
     return v.kind() == data::ValueKind::Integer ? v.asInteger() : 0;
 }
 
 Checksum checksumOf(const data::ResultTable& rows) {
     if (rows.rowCount() == 0) return {};
-    return {number(rows, 0), number(rows, 1), number(rows, 2)};
+    return {integerAt(rows, 0, 0), integerAt(rows, 1, 0), integerAt(rows, 2, 0)};
 }
 
 // The bounds the answer to a SegmentBoundsQuery gives, as literals.
@@ -93,7 +96,7 @@ ChecksumOutcome RunChecksumPass(const SideStatements& run, const std::array<Chec
         // differs throughout, few enough for each to be worth a statement.
         const data::ResultTable estimate = std::move(
             run({QStringList{RowCountEstimateQuery(sides[0].table)}, QStringList{}})[0].front());
-        const std::int64_t rows = estimate.rowCount() > 0 ? number(estimate, 0) : 0;
+        const std::int64_t rows = estimate.rowCount() > 0 ? integerAt(estimate, 0, 0) : 0;
         segmentRows = rows > 0 ? std::clamp<std::int64_t>(rows / 16, 100'000, 1'000'000)
                                : kDefaultSegmentRows;
     }
@@ -235,13 +238,6 @@ const data::Column* columnNamed(const data::ResultTable& columns, const QString&
 QString textAt(const data::ResultTable& rows, int column, std::size_t row) {
     const data::FieldValue v = rows.value(column, row);
     return v.kind() == data::ValueKind::Text ? v.asText().toString() : QString();
-}
-
-std::int64_t integerAt(const data::ResultTable& rows, int column, std::size_t row) {
-    const data::FieldValue v = rows.value(column, row);
-    if (v.kind() == data::ValueKind::Bit) return v.asBit() ? 1 : 0;
-    if (v.kind() == data::ValueKind::Text) return v.asText().toString().toLongLong();
-    return v.kind() == data::ValueKind::Integer ? v.asInteger() : 0;
 }
 
 // An index leads with the key's first column, so that a range is a seek;

@@ -18,7 +18,10 @@ UserQuery CheckedQuery(const catalogue::TableName& table) {
 QString SelectAllFrom(const catalogue::TableName& table) {
     // Its own order is the order of a run by position; a derived table
     // would not keep it.
-    if (table.isQuery() && CheckedQuery(table).ordered()) return CheckedQuery(table).Alone();
+    if (table.isQuery()) {
+        const UserQuery query = CheckedQuery(table);
+        if (query.ordered()) return query.Alone();
+    }
     return SelectFrom(table, QStringList(), QString());
 }
 
