@@ -82,11 +82,15 @@ QString StoppedAtLimitText(std::int64_t limit) {
 
 QString ChecksumText(const ChecksumCount& c) {
     if (c.readWhole) {
+        // No first ranges counted: the first and the last both differed
+        // before the bounds between them were read.
+        const QString which = c.firstSegments > 0
+                                  ? QStringLiteral("of %1 first ranges").arg(c.firstSegments)
+                                  : QStringLiteral("the first and the last");
         return QStringLiteral(
-                   "checksums: %1 of the %2 ranges of keys hashed differed (of %3 first ranges), "
-                   "too many for checksums to pay: the tables were read whole")
-            .arg(QString::number(c.differingSegments), QString::number(c.segments),
-                 QString::number(c.firstSegments));
+                   "checksums: %1 of the %2 ranges of keys hashed differed (%3), too many for "
+                   "checksums to pay: the tables were read whole")
+            .arg(QString::number(c.differingSegments), QString::number(c.segments), which);
     }
     // Two independent 32-bit sums a range: a difference passes them with a
     // chance of at most 2^-64 in each range hashed.

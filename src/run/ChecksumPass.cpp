@@ -114,37 +114,83 @@ ChecksumOutcome RunChecksumPass(const SideStatements& run, const std::array<Chec
         return run(statements);
     };
 
-    // The first level: bounds every segmentRows keys of the first table,
-    // and the records with a NULL in their key, which no range holds.
-    const KeyRange everything;
-    std::vector<KeyRange> level = between(
-        everything,
-        boundsOf(run({QStringList{SegmentBoundsQuery(sides[0].table, sides[0].key, everything,
-                                                     sides[0].condition, segmentRows)},
-                      QStringList{}})[0]
-                     .front()));
-    level.push_back({{}, {}, true});
-    out.count.firstSegments = static_cast<std::int64_t>(level.size());
-    // The first level one range at a time, spread over the table (its first
-    // range, its middle, its quarters ...): once more than a quarter of all
-    // differ, or the first two far apart both do, hashing the rest would only
-    // add to reading it.
-    const std::vector<std::size_t> order = spreadOrder(level.size());
-    std::vector<bool> hashed(level.size(), false);
     std::vector<std::pair<KeyRange, std::array<Checksum, 2>>> differing;
-    for (std::size_t n = 0; n < order.size(); ++n) {
-        const std::size_t i = order[n];
-        hashed[i] = true;
-        const std::array<std::vector<data::ResultTable>, 2> sums = hashAll({level[i]});
+    std::size_t hashedRanges = 0;
+    // Whether both sides hold the range alike.
+    const auto hashOne = [&](const KeyRange& range) {
+        const std::array<std::vector<data::ResultTable>, 2> sums = hashAll({range});
         const std::array<Checksum, 2> c{checksumOf(sums[0][0]), checksumOf(sums[1][0])};
+        ++hashedRanges;
         out.records[0] += c[0].count;
         out.records[1] += c[1].count;
         if (c[0] == c[1]) {
             out.count.verified += c[0].count;
-        } else {
-            differing.emplace_back(level[i], c);
+            return true;
         }
-        const bool throughout = n == 1 && differing.size() == 2;
+        differing.emplace_back(range, c);
+        return false;
+    };
+    const auto onFirstSide = [&](const QString& sql) {
+        return std::move(run({QStringList{sql}, QStringList{}})[0].front());
+    };
+    // Ranges that differ though they hold as many records each side: records
+    // changed, which a table changed throughout shows from end to end. A
+    // count that differs at the end is rather the mark of records added or
+    // missing there (a copy behind its source), which says nothing of the
+    // ranges between.
+    const auto sameCounts = [&] {
+        return std::all_of(differing.begin(), differing.end(),
+                           [](const auto& d) { return d.second[0].count == d.second[1].count; });
+    };
+    // The first range, from the table's start, by a short read of its
+    // index; when it differs, the last, from its end. A table changed
+    // throughout is told by these two before the bounds between them are
+    // read, which scans every key.
+    KeyRange middle;
+    std::vector<KeyRange> head, tail;
+    const auto edge = [&](bool fromEnd) {
+        return boundsOf(
+            onFirstSide(EdgeBoundQuery(sides[0].table, sides[0].key, middle, sides[0].condition,
+                                       fromEnd ? segmentRows + 1 : segmentRows, fromEnd)));
+    };
+    if (const std::vector<QStringList> first = edge(false); !first.empty()) {
+        head.push_back({{}, first.front(), false});
+        middle.after = first.front();
+        if (!hashOne(head.back())) {
+            if (const std::vector<QStringList> last = edge(true); !last.empty()) {
+                tail.push_back({last.front(), {}, false});
+                middle.upTo = last.front();
+                if (!hashOne(tail.back()) && sameCounts()) {
+                    out.count.differingSegments = 2;
+                    out.count.stoppedEarly = true;
+                    out.readWhole = true;
+                    return out;
+                }
+            }
+        }
+    }
+    // The first level: bounds every segmentRows keys of the first table
+    // between those two, and the records with a NULL in their key, which no
+    // range holds.
+    std::vector<KeyRange> level = head;
+    const std::vector<KeyRange> inside = between(
+        middle, boundsOf(onFirstSide(SegmentBoundsQuery(sides[0].table, sides[0].key, middle,
+                                                        sides[0].condition, segmentRows))));
+    level.insert(level.end(), inside.begin(), inside.end());
+    level.insert(level.end(), tail.begin(), tail.end());
+    level.push_back({{}, {}, true});
+    out.count.firstSegments = static_cast<std::int64_t>(level.size());
+    std::vector<bool> hashed(level.size(), false);
+    if (!head.empty()) hashed.front() = true;
+    if (!tail.empty()) hashed[level.size() - 2] = true;
+    // The rest one range at a time, spread over the table (its middle, its
+    // quarters ...): once more than a quarter of all differ, or the first
+    // two hashed both do, hashing the rest would only add to reading it.
+    for (const std::size_t i : spreadOrder(level.size())) {
+        if (hashed[i]) continue;
+        hashed[i] = true;
+        hashOne(level[i]);
+        const bool throughout = hashedRanges == 2 && differing.size() == 2 && sameCounts();
         if (differing.size() * 4 <= level.size() && !throughout) continue;
         out.count.differingSegments = static_cast<std::int64_t>(differing.size());
         out.count.stoppedEarly = true;

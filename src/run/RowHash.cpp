@@ -134,6 +134,22 @@ QString SegmentBoundsQuery(const catalogue::TableName& table, const QStringList&
              QString::number(step));
 }
 
+QString EdgeBoundQuery(const catalogue::TableName& table, const QStringList& keyColumns,
+                       const KeyRange& range, const QString& condition, qint64 rows, bool fromEnd) {
+    QStringList ascending, descending;
+    for (const QString& c : keyColumns) {
+        ascending << QuotedIdentifier(c);
+        descending << QuotedIdentifier(c) + QStringLiteral(" desc");
+    }
+    const QString inward = (fromEnd ? descending : ascending).join(QStringLiteral(", "));
+    const QString outward = (fromEnd ? ascending : descending).join(QStringLiteral(", "));
+    return QStringLiteral(
+               "select top 1 %1 from (select top (%4) %1 from %2%3 order by %5) as [s] order by "
+               "%6")
+        .arg(listOf(keyColumns), QualifiedName(table), where(keyColumns, range, condition),
+             QString::number(rows), inward, outward);
+}
+
 QString IndexColumnsQuery(const catalogue::TableName& table) {
     return QStringLiteral(
                "select i.is_unique, ic.key_ordinal, col_name(ic.object_id, ic.column_id) from "

@@ -57,6 +57,12 @@ QString SegmentHashQuery(const catalogue::TableName& table,
 QString SegmentBoundsQuery(const catalogue::TableName& table, const QStringList& keyColumns,
                            const KeyRange& range, const QString& condition, qint64 step);
 
+// The key `rows` records into a range from its start, or from its end (the
+// farthest when it holds fewer; no row when it holds none): a short read of
+// the index, where the bounds of all segments scan every key.
+QString EdgeBoundQuery(const catalogue::TableName& table, const QStringList& keyColumns,
+                       const KeyRange& range, const QString& condition, qint64 rows, bool fromEnd);
+
 // How the server says which columns lead its indexes (is_unique,
 // key_ordinal, the column's name) and each column's collation and scale.
 QString IndexColumnsQuery(const catalogue::TableName& table);

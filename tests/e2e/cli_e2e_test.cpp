@@ -1970,18 +1970,20 @@ class Checksums : public CommandLine {
 protected:
     // n records of every hashed type, keyed by Id; changed(i) gives record
     // i's values in the second table (an empty text: record i is not there).
-    QString filled(const char* prefix, int n, const std::function<QString(int)>& values) {
+    QString filled(const char* prefix, int n, const std::function<QString(int)>& values,
+                   int port = tdstest::tdsTestPort()) {
         const QString name = q(tdstest::tdsUniqueName(prefix));
         exec(QStringLiteral("create table [%1] (Id int primary key, Small smallint, Amount "
                             "decimal(12,3), F float, Note nvarchar(max), Code varchar(20), "
                             "Bin varbinary(max), DT datetime2, D date, G uniqueidentifier, B bit)")
-                 .arg(name));
+                 .arg(name),
+             port);
         QStringList rows;
         for (int i = 1; i <= n; ++i) {
             const QString v = values(i);
             if (!v.isEmpty()) rows << QStringLiteral("(%1, %2)").arg(i).arg(v);
             if (rows.size() == 500 || (i == n && !rows.isEmpty())) {
-                exec(QStringLiteral("insert into [%1] values %2").arg(name, rows.join(u',')));
+                exec(QStringLiteral("insert into [%1] values %2").arg(name, rows.join(u',')), port);
                 rows.clear();
             }
         }
@@ -2119,6 +2121,21 @@ TEST_F(Checksums, RefuseWhatTheyCannotDoSoundly) {
     const Outcome byPosition = run(QStringList{"compare", keyed, loose} + method);
     EXPECT_EQ(byPosition.status, 2);
     EXPECT_TRUE(byPosition.err.contains(QStringLiteral("--method checksum pairs records by key")));
+}
+
+// One table on two servers: each hashes its own records alike, so all are
+// verified and none is read.
+TEST_F(Checksums, TheSameRecordsOnTwoServersAreVerifiedUnread) {
+    tdstest::PrivateServer other({});
+    const QString a = filled("SumTwinA", 1000, plain);
+    const QString b = filled("SumTwinB", 1000, plain, other.port());
+    const Outcome r =
+        run({"compare", a, b, "--key", "Id", "--summary", "--method", "checksum", "--segment-rows",
+             "128", "--right-server", "127.0.0.1", "--right-port", QString::number(other.port())});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("Summary: 0 records read")) &&
+                r.err.contains(QStringLiteral("1000 records verified by checksum")))
+        << r.err.toStdString();
 }
 
 // Ctrl+C while a server sits on a range's checksum: the command stops at once.

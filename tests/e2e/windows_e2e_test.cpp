@@ -380,6 +380,21 @@ TEST_F(EndToEnd, RecordsPairedByKeyWhenTheBoxIsTicked) {
         QStringList{QStringLiteral("Record Id=3,Field \"Name\" has changed from \"c\" to \"C\"")});
     EXPECT_EQ(recordLines(), QStringList{"Record Id=25 added from " + b});
 
+    // Checksums ticked in the options: the same lines, and the summary says
+    // what the checksums did.
+    const QStringList streamedLines = fieldLines() + recordLines();
+    QTest::mouseClick(registry().resultsWindow().backButton(), Qt::LeftButton);
+    QTest::mouseClick(f2.optionsButton(), Qt::LeftButton);
+    ASSERT_NE(f2.optionsDialog(), nullptr) << boxes.texts().join(u'|').toStdString();
+    ASSERT_TRUE(f2.optionsDialog()->checksumsBox()->isEnabled());
+    f2.optionsDialog()->checksumsBox()->setChecked(true);
+    QTest::mouseClick(f2.optionsDialog()->okButton(), Qt::LeftButton);
+    QTest::mouseClick(f2.nextButton(), Qt::LeftButton);
+    EXPECT_TRUE(boxes.boxes.empty()) << boxes.texts().join(u'|').toStdString();
+    EXPECT_EQ(fieldLines() + recordLines(), streamedLines);
+    const QString summary = registry().resultsWindow().summaryLabel()->text();
+    EXPECT_TRUE(summary.contains(QStringLiteral("; checksums: "))) << summary.toStdString();
+
     QTest::mouseClick(registry().resultsWindow().backButton(), Qt::LeftButton);
     f2.firstTables()->Select(indexOf(*f2.firstTables(), noKey));
     QTest::mouseClick(f2.nextButton(), Qt::LeftButton);
