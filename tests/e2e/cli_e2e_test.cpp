@@ -2092,6 +2092,16 @@ TEST_F(Checksums, WriteExactlyTheLinesOfAStreamingRun) {
     EXPECT_EQ(whole.out, run({"compare", a, c, "--key", "Id"}).out);
     EXPECT_TRUE(whole.err.contains(QStringLiteral("the tables were read whole")))
         << whole.err.toStdString();
+
+    // A block of records the second table lacks: its ranges hold none on one
+    // side, and are read as they are rather than split.
+    const QString holed =
+        filled("SumH", n, [](int i) { return i > 1000 && i <= 1500 ? QString() : plain(i); });
+    const QStringList gap{"compare", e, holed, "--key", "Id"};
+    const Outcome gapSummed =
+        run(gap + QStringList{"--method", "checksum", "--segment-rows", "128"});
+    EXPECT_EQ(gapSummed.status, 1) << gapSummed.err.toStdString();
+    EXPECT_EQ(gapSummed.out, run(gap).out);
 }
 
 // Where a checksum cannot be sound or fast, the run is refused with why.
