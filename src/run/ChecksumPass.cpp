@@ -91,11 +91,13 @@ QString RangesCondition(const QStringList& keyColumns, const std::vector<KeyRang
 
 ChecksumOutcome RunChecksumPass(const SideStatements& run, const std::array<ChecksumSide, 2>& sides,
                                 std::int64_t segmentRows) {
+    const auto onFirstSide = [&](const QString& sql) {
+        return std::move(run({QStringList{sql}, QStringList{}})[0].front());
+    };
     if (segmentRows <= 0) {
         // About sixteen first ranges: enough to stop early on a table that
         // differs throughout, few enough for each to be worth a statement.
-        const data::ResultTable estimate = std::move(
-            run({QStringList{RowCountEstimateQuery(sides[0].table)}, QStringList{}})[0].front());
+        const data::ResultTable estimate = onFirstSide(RowCountEstimateQuery(sides[0].table));
         const std::int64_t rows = estimate.rowCount() > 0 ? integerAt(estimate, 0, 0) : 0;
         segmentRows = rows > 0 ? std::clamp<std::int64_t>(rows / 16, 100'000, 1'000'000)
                                : kDefaultSegmentRows;
@@ -115,12 +117,10 @@ ChecksumOutcome RunChecksumPass(const SideStatements& run, const std::array<Chec
     };
 
     std::vector<std::pair<KeyRange, std::array<Checksum, 2>>> differing;
-    std::size_t hashedRanges = 0;
     // Whether both sides hold the range alike.
     const auto hashOne = [&](const KeyRange& range) {
         const std::array<std::vector<data::ResultTable>, 2> sums = hashAll({range});
         const std::array<Checksum, 2> c{checksumOf(sums[0][0]), checksumOf(sums[1][0])};
-        ++hashedRanges;
         out.records[0] += c[0].count;
         out.records[1] += c[1].count;
         if (c[0] == c[1]) {
@@ -129,9 +129,6 @@ ChecksumOutcome RunChecksumPass(const SideStatements& run, const std::array<Chec
         }
         differing.emplace_back(range, c);
         return false;
-    };
-    const auto onFirstSide = [&](const QString& sql) {
-        return std::move(run({QStringList{sql}, QStringList{}})[0].front());
     };
     // Ranges that differ though they hold as many records each side: records
     // changed, which a table changed throughout shows from end to end. A
@@ -190,7 +187,7 @@ ChecksumOutcome RunChecksumPass(const SideStatements& run, const std::array<Chec
         if (hashed[i]) continue;
         hashed[i] = true;
         hashOne(level[i]);
-        const bool throughout = hashedRanges == 2 && differing.size() == 2 && sameCounts();
+        const bool throughout = out.count.segments == 2 && differing.size() == 2 && sameCounts();
         if (differing.size() * 4 <= level.size() && !throughout) continue;
         out.count.differingSegments = static_cast<std::int64_t>(differing.size());
         out.count.stoppedEarly = true;
