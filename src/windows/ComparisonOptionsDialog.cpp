@@ -58,7 +58,7 @@ QLineEdit* lineEdit(QWidget* parent, const QString& objectName, const QString& t
 ComparisonOptionsDialog::ComparisonOptionsDialog(const TablePair& pair, const TableColumns& columns,
                                                  const Pairing& pairing,
                                                  const OptionChoices& options, QWidget* parent)
-    : QDialog(parent),
+    : CheckedDialog(parent),
       keyed_(pairing.recordsByKey),
       byName_(pairing.fieldsByName),
       secondColumns_(columns.second),
@@ -248,14 +248,7 @@ void ComparisonOptionsDialog::makeChoices(const OptionChoices& options) {
     // A range of keys needs records paired by key; the choice is kept meanwhile.
     checksums_->setEnabled(keyed_);
 
-    problem_ = new QLabel(this);
-    problem_->setObjectName(QStringLiteral("Problem"));
-    problem_->setWordWrap(true);
-    problem_->setTextFormat(Qt::PlainText);
-    problem_->setStyleSheet(QStringLiteral("color: #a00000"));
-    // Room kept for it, so that nothing moves under the pointer when it shows.
-    problem_->setMinimumHeight(2 * problem_->fontMetrics().lineSpacing());
-    problem_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    makeProblemLabel();
 }
 
 void ComparisonOptionsDialog::layOut(const TablePair& pair) {
@@ -294,7 +287,7 @@ void ComparisonOptionsDialog::layOut(const TablePair& pair) {
     layout->addWidget(columns_, 1);
     layout->addWidget(keyNote);
     layout->addLayout(form);
-    layout->addWidget(problem_);
+    layout->addWidget(problemLabel());
     layout->addWidget(buttons);
     resize(Twips(8400), Twips(8200));
     QWidget* order[] = {columns_,    firstWhere_,      sameWhere_, secondWhere_, trim_,
@@ -352,18 +345,6 @@ ComparisonOptionsDialog::Problem ComparisonOptionsDialog::check() const {
             return {p->text, columns_};
     }
     return {p->text, columns_};
-}
-
-QString ComparisonOptionsDialog::problem() const { return check().text; }
-
-void ComparisonOptionsDialog::accept() {
-    const Problem p = check();
-    if (p.text.isEmpty()) {
-        QDialog::accept();
-        return;
-    }
-    problem_->setText(p.text);
-    p.where->setFocus();
 }
 
 }  // namespace windows

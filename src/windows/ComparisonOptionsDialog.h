@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QTreeWidget>
 
+#include "CheckedDialog.h"
 #include "PairOptions.h"
 
 namespace windows {
@@ -17,7 +18,7 @@ namespace windows {
 // table's column each is paired with, the rows of each table, what counts as
 // equal, and when to stop. OK checks them and keeps the dialog open with the
 // problem said when one is wrong; Esc cancels.
-class ComparisonOptionsDialog : public QDialog {
+class ComparisonOptionsDialog : public CheckedDialog {
     Q_OBJECT
 
 public:
@@ -37,10 +38,6 @@ public:
 
     // The choices as they stand; after OK, as accepted.
     OptionChoices options() const;
-    // What is wrong with the choices, or nothing.
-    QString problem() const;
-
-    void accept() override;
 
     // The controls by role, for whoever must name them from outside.
     QTreeWidget* columnList() const { return columns_; }
@@ -56,7 +53,6 @@ public:
     QLineEdit* toleranceEdit() const { return tolerance_; }
     QLineEdit* limitEdit() const { return limit_; }
     QCheckBox* checksumsBox() const { return checksums_; }
-    QLabel* problemLabel() const { return problem_; }
     QPushButton* okButton() const { return ok_; }
     QPushButton* cancelButton() const { return cancel_; }
 
@@ -64,17 +60,13 @@ public:
     enum Column { NameColumn = 0, LeaveOutColumn = 1, KeyColumn = 2, PairedColumn = 3 };
 
 private:
-    struct Problem {
-        QString text;
-        QWidget* where = nullptr;  // the control to put right
-    };
     // The columns the run reads (those not left out), by name.
     struct Kept {
         QStringList first;
         QStringList second;
         std::vector<int> rowOf;  // each of first's row in the list
     };
-    Problem check() const;
+    Problem check() const override;
     void makeColumnList(const TableColumns& columns, const OptionChoices& options);
     void addPairedBox(QTreeWidgetItem* item, int row);
     Kept kept() const;
@@ -106,7 +98,6 @@ private:
     QLineEdit* tolerance_;
     QLineEdit* limit_;
     QCheckBox* checksums_;
-    QLabel* problem_;
     QPushButton* ok_;
     QPushButton* cancel_;
 };

@@ -14,7 +14,7 @@
 namespace windows {
 
 QueryDialog::QueryDialog(compare::Side side, const QueryChoice& query, QWidget* parent)
-    : QDialog(parent), side_(side) {
+    : CheckedDialog(parent), side_(side) {
     setObjectName(QStringLiteral("QueryEditor"));
     setWindowTitle(QStringLiteral("Query in place of the %1 table").arg(compare::SideWord(side)));
     setFont(ArialFont(9, true));
@@ -38,14 +38,7 @@ QueryDialog::QueryDialog(compare::Side side, const QueryChoice& query, QWidget* 
     name_->setObjectName(QStringLiteral("QueryName"));
     name_->setPlaceholderText(defaultName);
 
-    problem_ = new QLabel(this);
-    problem_->setObjectName(QStringLiteral("Problem"));
-    problem_->setWordWrap(true);
-    problem_->setTextFormat(Qt::PlainText);
-    problem_->setStyleSheet(QStringLiteral("color: #a00000"));
-    // Room kept for it, so that nothing moves under the pointer when it shows.
-    problem_->setMinimumHeight(2 * problem_->fontMetrics().lineSpacing());
-    problem_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    makeProblemLabel();
     layOut(!query.sql.isEmpty());
 }
 
@@ -88,7 +81,7 @@ void QueryDialog::layOut(bool hasQuery) {
     layout->addWidget(sql_, 1);
     layout->addWidget(note);
     layout->addLayout(form);
-    layout->addWidget(problem_);
+    layout->addWidget(problemLabel());
     layout->addWidget(buttons);
     resize(Twips(7800), Twips(6600));
     setTabOrder(sql_, key_);
@@ -121,18 +114,6 @@ QueryDialog::Problem QueryDialog::check() const {
                 key_};
     }
     return {};
-}
-
-QString QueryDialog::problem() const { return check().text; }
-
-void QueryDialog::accept() {
-    const Problem p = check();
-    if (p.text.isEmpty()) {
-        QDialog::accept();
-        return;
-    }
-    problem_->setText(p.text);
-    p.where->setFocus();
 }
 
 }  // namespace windows

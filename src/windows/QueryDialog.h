@@ -6,6 +6,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
+#include "CheckedDialog.h"
 #include "QueryChoice.h"
 #include "Side.h"
 
@@ -16,7 +17,7 @@ namespace windows {
 // lines give it. OK checks the query and keeps the dialog open with the
 // reason said when it is refused; Esc cancels; "Remove Query" (when the list
 // has a query) gives the list back its tables alone.
-class QueryDialog : public QDialog {
+class QueryDialog : public CheckedDialog {
     Q_OBJECT
 
 public:
@@ -30,33 +31,23 @@ public:
     // The query as it stands; after OK, as accepted (a blank name: the
     // side's default name).
     QueryChoice query() const;
-    // Why OK would be refused, or empty.
-    QString problem() const;
-
-    void accept() override;
 
     // The controls by role, for whoever must name them from outside.
     QPlainTextEdit* sqlEdit() const { return sql_; }
     QLineEdit* keyEdit() const { return key_; }
     QLineEdit* nameEdit() const { return name_; }
-    QLabel* problemLabel() const { return problem_; }
     QPushButton* okButton() const { return ok_; }
     QPushButton* cancelButton() const { return cancel_; }
     QPushButton* removeButton() const { return remove_; }
 
 private:
-    struct Problem {
-        QString text;
-        QWidget* where = nullptr;  // the control to put right
-    };
-    Problem check() const;
+    Problem check() const override;
     void layOut(bool hasQuery);
 
     compare::Side side_;
     QPlainTextEdit* sql_;
     QLineEdit* key_;
     QLineEdit* name_;
-    QLabel* problem_;
     QPushButton* ok_;
     QPushButton* cancel_;
     QPushButton* remove_;
