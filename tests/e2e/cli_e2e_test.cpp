@@ -95,25 +95,11 @@ protected:
     // then saved there by "Save As...".
     QStringList windowLines(const QString& left, const QString& right, bool byKey = false,
                             const QString& saveTo = QString()) {
-        testing_support::RecordingMessageBoxes boxes;
-        testing_support::RecordingShell shell;
-        shell.saveTo = saveTo;
-        windows::WindowRegistry registry(
-            windows::Services{boxes, shell, data::OdbcDataAccess(), config_.path(), [] {}});
-        LogIn(registry);
-        windows::TableSelectionWindow& f2 = registry.tableSelectionWindow();
-        for (auto [list, name] : {std::pair{f2.firstTables(), left}, {f2.secondTables(), right}}) {
-            for (int i = 0; i < list->topLevelItemCount(); ++i) {
-                if (list->topLevelItem(i)->text(0) == name) list->Select(i + 1);
-            }
-        }
-        f2.pairRecordsByKeyBox()->setChecked(byKey);
-        QTest::mouseClick(f2.nextButton(), Qt::LeftButton);
-        if (!saveTo.isEmpty()) registry.resultsWindow().SaveResults();
-        const QStringList lines = ResultLines(registry);
-        QDir(config_.path()).removeRecursively();  // the windows stored the login
-        QDir().mkpath(config_.path());
-        return lines;
+        return linesFromWindows(saveTo, [&](windows::TableSelectionWindow& f2) {
+            Choose(f2.firstTables(), left);
+            Choose(f2.secondTables(), right);
+            f2.pairRecordsByKeyBox()->setChecked(byKey);
+        });
     }
 
     // The lines the results window shows for a table against a query in
@@ -121,28 +107,44 @@ protected:
     // records paired by key); saveTo as windowLines.
     QStringList windowQueryLines(const QString& left, const QString& sql, const QString& key,
                                  const QString& saveTo) {
+        const QStringList lines = linesFromWindows(saveTo, [&](windows::TableSelectionWindow& f2) {
+            Choose(f2.firstTables(), left);
+            QTest::mouseClick(f2.secondQueryButton(), Qt::LeftButton);
+            f2.queryDialog()->sqlEdit()->setPlainText(sql);
+            f2.queryDialog()->keyEdit()->setText(key);
+            QTest::mouseClick(f2.queryDialog()->okButton(), Qt::LeftButton);
+            f2.pairRecordsByKeyBox()->setChecked(!key.isEmpty());
+        });
+        EXPECT_TRUE(said_.isEmpty()) << said_.join(u'|').toStdString();
+        return lines;
+    }
+
+    // The results window's lines once `choose` has picked the two sides and
+    // "Next >" was clicked; saved to saveTo first when given. said_ keeps
+    // what the message boxes said.
+    QStringList linesFromWindows(
+        const QString& saveTo, const std::function<void(windows::TableSelectionWindow&)>& choose) {
         testing_support::RecordingMessageBoxes boxes;
         testing_support::RecordingShell shell;
         shell.saveTo = saveTo;
         windows::WindowRegistry registry(
             windows::Services{boxes, shell, data::OdbcDataAccess(), config_.path(), [] {}});
         LogIn(registry);
-        windows::TableSelectionWindow& f2 = registry.tableSelectionWindow();
-        for (int i = 0; i < f2.firstTables()->topLevelItemCount(); ++i) {
-            if (f2.firstTables()->topLevelItem(i)->text(0) == left) f2.firstTables()->Select(i + 1);
-        }
-        QTest::mouseClick(f2.secondQueryButton(), Qt::LeftButton);
-        f2.queryDialog()->sqlEdit()->setPlainText(sql);
-        f2.queryDialog()->keyEdit()->setText(key);
-        QTest::mouseClick(f2.queryDialog()->okButton(), Qt::LeftButton);
-        f2.pairRecordsByKeyBox()->setChecked(!key.isEmpty());
-        QTest::mouseClick(f2.nextButton(), Qt::LeftButton);
+        choose(registry.tableSelectionWindow());
+        QTest::mouseClick(registry.tableSelectionWindow().nextButton(), Qt::LeftButton);
         if (!saveTo.isEmpty()) registry.resultsWindow().SaveResults();
-        EXPECT_TRUE(boxes.boxes.empty()) << boxes.texts().join(u'|').toStdString();
+        said_ = boxes.texts();
         const QStringList lines = ResultLines(registry);
-        QDir(config_.path()).removeRecursively();
+        QDir(config_.path()).removeRecursively();  // the windows stored the login
         QDir().mkpath(config_.path());
         return lines;
+    }
+
+    // Selects the table of that name in a list.
+    static void Choose(windows::TableListView* list, const QString& name) {
+        for (int i = 0; i < list->topLevelItemCount(); ++i) {
+            if (list->topLevelItem(i)->text(0) == name) list->Select(i + 1);
+        }
     }
 
     // The windows started and logged in to the fixture server's testdb.
@@ -168,6 +170,7 @@ protected:
     }
 
     QTemporaryDir config_;
+    QStringList said_;
 };
 
 // Splits one CSV record (RFC 4180, no line breaks inside): quoted fields are
