@@ -24,6 +24,13 @@ bool IsListedTableName(const QString& tableName) {
     return !tableName.toUpper().contains(QStringLiteral("SYS"));
 }
 
+bool IsSystemSchema(const QString& schema) {
+    // A real server's schema rowset lists its catalogue views among the
+    // user's own; they are never what a user means to compare.
+    return schema.compare(QStringLiteral("sys"), Qt::CaseInsensitive) == 0 ||
+           schema.compare(QStringLiteral("INFORMATION_SCHEMA"), Qt::CaseInsensitive) == 0;
+}
+
 CatalogueRead ReadTableCatalogue(const connection::LoginDetails& details,
                                  data::DataAccess& dataAccess, bool withViews) {
     const std::unique_ptr<data::Connection> connection = dataAccess.CreateConnection();
@@ -36,10 +43,10 @@ CatalogueRead ReadTableCatalogue(const connection::LoginDetails& details,
             const QString type = textOf(fields.Item(QStringLiteral("TABLE_TYPE")).Value());
             if (IsListedTableType(type, withViews)) {
                 const QString name = textOf(fields.Item(QStringLiteral("TABLE_NAME")).Value());
-                if (IsListedTableName(name)) {
-                    read.tables.push_back(
-                        {textOf(fields.Item(QStringLiteral("TABLE_SCHEM")).Value()), name,
-                         type == QStringLiteral("VIEW")});
+                const QString schema = textOf(fields.Item(QStringLiteral("TABLE_SCHEM")).Value());
+                const bool view = type == QStringLiteral("VIEW");
+                if (IsListedTableName(name) && !(view && IsSystemSchema(schema))) {
+                    read.tables.push_back({schema, name, view});
                 }
             }
             tables->MoveNext();

@@ -43,6 +43,8 @@ public:
 // upper-cased form does not contain "SYS".
 bool IsListedTableType(const QString& tableType, bool withViews = false);
 bool IsListedTableName(const QString& tableName);
+// The server's own schemas (sys, INFORMATION_SCHEMA): their views are not listed.
+bool IsSystemSchema(const QString& schema);
 
 // What a read of the catalogue gave: the listed tables in the schema rowset's
 // order, and the failure that ended the read part-way, if one did.

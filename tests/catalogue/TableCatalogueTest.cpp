@@ -68,7 +68,8 @@ TEST(TableCatalogue, TablesOfOtherSchemasAreListedWithTheirSchema) {
 }
 
 // Asked for, views are listed among the tables in rowset order and marked
-// as views; the type and "SYS" rules hold for them as for tables.
+// as views; the type and "SYS" rules hold for them as for tables, and the
+// server's own catalogue views (sys, INFORMATION_SCHEMA) are left out.
 TEST(TableCatalogue, ViewsAreListedOnlyWhenAskedFor) {
     data::MemoryDataAccess layer;
     layer.setSchemaTables(
@@ -76,14 +77,18 @@ TEST(TableCatalogue, ViewsAreListedOnlyWhenAskedFor) {
                                                 {"sales", "OrderView", "VIEW"},
                                                 {"dbo", "SysView", "VIEW"},
                                                 {"dbo", "Lower", "view"},
+                                                {"INFORMATION_SCHEMA", "COLUMNS", "VIEW"},
+                                                {"sys", "objects", "VIEW"},
+                                                {"Sys", "Tables", "VIEW"},
+                                                {"sys", "Keep", "TABLE"},
                                                 {"sys", "sysobjects", "SYSTEM TABLE"},
                                                 {"dbo", "Customers", "TABLE"}}));
     RecordingList tablesOnly;
     catalogue::FillTableList(tablesOnly, catalogue::ReadTableCatalogue(Login(), layer));
-    EXPECT_EQ(tablesOnly.items, (QStringList{"Orders", "Customers"}));
+    EXPECT_EQ(tablesOnly.items, (QStringList{"Orders", "sys.Keep", "Customers"}));
     RecordingList withViews;
     catalogue::FillTableList(withViews, catalogue::ReadTableCatalogue(Login(), layer, true));
-    EXPECT_EQ(withViews.items, (QStringList{"Orders", "sales.OrderView", "Customers"}));
+    EXPECT_EQ(withViews.items, (QStringList{"Orders", "sales.OrderView", "sys.Keep", "Customers"}));
     EXPECT_FALSE(withViews.tables[0].view);
     EXPECT_EQ(withViews.tables[1], (catalogue::TableName{"sales", "OrderView", true}));
 }
