@@ -230,6 +230,26 @@ bool ValuesDifferUnder(const FieldValue& a, const FieldValue& b, const ValueOpti
     return ValuesDiffer(a, b);
 }
 
+namespace {
+
+// SQL Server orders texts as if the shorter were padded with blanks, binary
+// collations included, so 'a' + CHAR(9) comes before 'a'. Texts equal so
+// differ still (the comparison of fields tells them apart): the shorter
+// first, as the key order's length tie-break puts them.
+int ComparePaddedTexts(QStringView a, QStringView b) {
+    const qsizetype common = std::min(a.size(), b.size());
+    const int c = a.first(common).compare(b.first(common));
+    if (c != 0) return c < 0 ? -1 : 1;
+    const QStringView rest = a.size() > common ? a.sliced(common) : b.sliced(common);
+    const int longer = a.size() > common ? 1 : -1;
+    for (const QChar ch : rest) {
+        if (ch != u' ') return ch < u' ' ? -longer : longer;
+    }
+    return Order(a.size(), b.size());
+}
+
+}  // namespace
+
 int CompareKeyValues(const FieldValue& a, const FieldValue& b) {
     const int rankA = KindRank(a.kind()), rankB = KindRank(b.kind());
     if (rankA != rankB) return rankA < rankB ? -1 : 1;
@@ -246,11 +266,8 @@ int CompareKeyValues(const FieldValue& a, const FieldValue& b) {
             const Instant y = ToInstant(b.asDateTime());
             return x.days != y.days ? Order(x.days, y.days) : Order(x.ticks, y.ticks);
         }
-        case 3: {
-            // Code unit by code unit, as the comparison of fields.
-            const int c = QStringView(a.asText()).compare(QStringView(b.asText()));
-            return c < 0 ? -1 : c > 0 ? 1 : 0;
-        }
+        case 3:
+            return ComparePaddedTexts(a.asText(), b.asText());
         default: {
             const QByteArrayView x = a.asBytes();
             const QByteArrayView y = b.asBytes();

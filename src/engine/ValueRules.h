@@ -33,7 +33,9 @@ bool ValuesDifferUnder(const data::FieldValue& a, const data::FieldValue& b,
 // first, 0 exactly when ValuesDiffer(a, b) is false, positive when b comes
 // first. Null comes before everything; across kinds numbers come before
 // dates, dates before texts and texts before bytes; a byte string before any
-// longer one it begins.
+// longer one it begins; texts code unit by code unit with the shorter padded
+// with blanks, as SQL Server orders them, and of two texts equal so the
+// shorter first.
 int CompareKeyValues(const data::FieldValue& a, const data::FieldValue& b);
 
 // The day a time-only value stands on when compared with a full date and time,

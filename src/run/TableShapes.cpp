@@ -59,11 +59,14 @@ QString KeyOrder(const data::ResultTable& columns, const std::vector<int>& keyCo
         if (k > 0) sql += QStringLiteral(", ");
         const QString name = QuotedIdentifier(column.name());
         if (column.kind() == data::ValueKind::Text) {
-            // The comparison orders texts code unit by code unit, which is how
-            // a binary collation orders their UTF-16 form; the column's own
-            // collation may ignore case or accents.
-            sql +=
-                QStringLiteral("cast(%1 as nvarchar(max)) collate Latin1_General_BIN2").arg(name);
+            // The comparison orders texts code unit by code unit, blank-padded,
+            // which is how a binary collation orders their UTF-16 form; the
+            // column's own collation may ignore case or accents. Texts equal
+            // when padded come shorter first, as the comparison takes them.
+            sql += QStringLiteral(
+                       "cast(%1 as nvarchar(max)) collate Latin1_General_BIN2, "
+                       "datalength(cast(%1 as nvarchar(max)))")
+                       .arg(name);
         } else {
             sql += name;
         }

@@ -833,21 +833,25 @@ TEST_F(CommandLine, RecordsByATextKeyPairUnderACaseInsensitiveCollation) {
                              "Record Name=\"D\" added from T2\n"));
 }
 
-// A text key beyond U+FFFF: both tables arrive in UTF-16 code unit order
-// (U+1D538 before U+FF21, unlike code point order), the order the keys
-// compare by, so the one changed record is all there is to tell.
-TEST_F(CommandLine, RecordsByATextKeyBeyondTheBasicPlaneComeInCodeUnitOrder) {
+// Text keys arrive in the server's binary order: UTF-16 code units (U+1D538
+// before U+FF21, unlike code point order), the shorter text padded with
+// blanks ('a' + a tab before 'a'). The keys compare in that order, so the
+// changed records are all there is to tell.
+TEST_F(CommandLine, RecordsByATextKeyComeInTheServersBinaryOrder) {
     const QString cols = QStringLiteral("Name nvarchar(10) primary key, V int");
     const QString a = table("KeyAstral", cols,
                             {QStringLiteral("N'\uFF21', 1"), QStringLiteral("N'\U0001D538x', 2"),
-                             QStringLiteral("N'b', 3")});
+                             QStringLiteral("N'b', 3"), QStringLiteral("N'a', 4"),
+                             QStringLiteral("N'a' + nchar(9), 5")});
     const QString b = table("KeyAstral2", cols,
                             {QStringLiteral("N'\uFF21', 10"), QStringLiteral("N'\U0001D538x', 2"),
-                             QStringLiteral("N'b', 3")});
+                             QStringLiteral("N'b', 3"), QStringLiteral("N'a', 40"),
+                             QStringLiteral("N'a' + nchar(9), 5")});
     const Outcome r =
         run({QStringLiteral("compare"), a, b, QStringLiteral("--key"), QStringLiteral("auto")});
     EXPECT_EQ(r.status, 1) << r.err.toStdString();
     EXPECT_EQ(r.out, QStringLiteral(
+                         "Record Name=\"a\",Field \"V\" has changed from \"4\" to \"40\"\n"
                          "Record Name=\"\uFF21\",Field \"V\" has changed from \"1\" to \"10\"\n"));
     EXPECT_TRUE(r.err.isEmpty()) << r.err.toStdString();
 }

@@ -288,8 +288,11 @@ TEST(CompareKeyValues, OrdersEveryKindAsTheComparisonOfFieldsAgrees) {
         {FieldValue::decimal(tenTo38 - 1, 0)},
         {FieldValue::dateTime({1, 0, data::DateTimeValue::HasDate})},
         {FieldValue::text(u"B")},
+        {FieldValue::text(u"a\t")},  // padded, a tab comes before the blank
         {FieldValue::text(u"a")},
+        {FieldValue::text(u"a ")},  // equal to "a" padded: the shorter first
         {FieldValue::text(u"ab")},
+        {FieldValue::text(u"a\u00A0")},
         {FieldValue::text(u"\uFFFD")},
         {FieldValue::bytes(one)},
         {FieldValue::bytes(oneZero)},

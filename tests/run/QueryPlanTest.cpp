@@ -43,10 +43,12 @@ TEST(QueryPlan, ReadsWhatIsComparedInTheKeysOrder) {
     plan = PlanQueryText(options, kA, kB, &shapes);
     EXPECT_EQ(plan.queries[0],
               QStringLiteral("select [Name], [Id] from [dbo].[A] where (Id > 1) order by "
-                             "cast([Name] as nvarchar(max)) collate Latin1_General_BIN2, [Id]"));
+                             "cast([Name] as nvarchar(max)) collate Latin1_General_BIN2, "
+                             "datalength(cast([Name] as nvarchar(max))), [Id]"));
     EXPECT_EQ(plan.queries[1],
               QStringLiteral("select * from [sales].[B]]x] order by cast([Name] as "
-                             "nvarchar(max)) collate Latin1_General_BIN2, [Id]"));
+                             "nvarchar(max)) collate Latin1_General_BIN2, "
+                             "datalength(cast([Name] as nvarchar(max))), [Id]"));
     ASSERT_TRUE(plan.key);
     EXPECT_EQ(plan.key->first, (std::vector<int>{0, 1}));
     EXPECT_EQ(plan.key->second, (std::vector<int>{1, 0}));

@@ -130,7 +130,8 @@ long decodeUtf8(const unsigned char* s, int n, int i) {
     return cp;
 }
 
-// SQL Server's _BIN2 collations order texts by UTF-16 code unit. UTF-8 bytes
+// SQL Server's _BIN2 collations order texts by UTF-16 code unit, the shorter
+// padded with blanks (so 'a' = 'a  ' and 'a' + CHAR(9) < 'a'). UTF-8 bytes
 // sort by code point, which agrees except that U+E000..U+FFFF come after
 // the surrogate pairs of U+10000 and above in UTF-16. So the texts compare by
 // byte up to their first difference, and the two characters there by where
@@ -140,7 +141,15 @@ int compareUtf16Units(void*, int na, const void* va, int nb, const void* vb) {
     const auto* b = static_cast<const unsigned char*>(vb);
     int n = std::min(na, nb), i = 0;
     while (i < n && a[i] == b[i]) ++i;
-    if (i == n) return na < nb ? -1 : na > nb ? 1 : 0;
+    if (i == n) {
+        // As SQL Server compares texts: the shorter padded with blanks.
+        const unsigned char* rest = na > nb ? a : b;
+        const int longer = na > nb ? 1 : -1;
+        for (int k = n; k < std::max(na, nb); ++k) {
+            if (rest[k] != ' ') return rest[k] < ' ' ? -longer : longer;
+        }
+        return 0;
+    }
     int start = i;  // the first byte of the character that differs
     while (start > 0 && i - start < 3 && (a[start] & 0xC0) == 0x80) --start;
     long ca = decodeUtf8(a, na, start), cb = decodeUtf8(b, nb, start);

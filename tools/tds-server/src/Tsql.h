@@ -17,7 +17,7 @@
 namespace tds {
 
 // The collation every connection registers for SQL Server's _BIN2 names:
-// texts in UTF-16 code unit order.
+// texts in UTF-16 code unit order, the shorter padded with blanks.
 inline constexpr char kUtf16CodeUnitCollation[] = "UTF16BIN";
 // The collation every connection registers for date and time columns: texts
 // compared by the date and time they hold, whatever their spelling.
