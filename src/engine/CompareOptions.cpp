@@ -100,10 +100,18 @@ std::optional<ColumnMapping> ColumnMapping::FromText(const QString& text) {
 }
 
 QString SecondColumnOf(const std::vector<ColumnMapping>& map, const QString& firstColumn) {
-    for (const ColumnMapping& m : map) {
-        if (m.first.compare(firstColumn, Qt::CaseInsensitive) == 0) return m.second;
-    }
-    return firstColumn;
+    QStringList firsts;
+    for (const ColumnMapping& m : map) firsts << m.first;
+    const int k = data::FindName(firsts, firstColumn);
+    return k >= 0 ? map[static_cast<std::size_t>(k)].second : firstColumn;
+}
+
+bool IsLeftOut(const QStringList& ignore, const QStringList& names, qsizetype k) {
+    return std::any_of(ignore.begin(), ignore.end(), [&](const QString& name) {
+        const int found = data::FindName(names, name);
+        return found == k || (found == data::kNameDiffersOnlyByCase &&
+                              names[k].compare(name, Qt::CaseInsensitive) == 0);
+    });
 }
 
 std::optional<std::int64_t> RecordCountFromText(const QString& text) {
@@ -162,7 +170,8 @@ std::optional<OptionChoices::Problem> OptionChoices::mapProblem() const {
         text[0] = text[0].toUpper();
         return Problem{Choice::Map, text + u'.', reason};
     };
-    // Names compare without case, as the tables' columns do.
+    // Names compare without case here, where the database's collation is
+    // not known: in a case-insensitive one "Total" and "TOTAL" are one.
     QStringList firsts, seconds;
     for (const ColumnMapping& m : map) {
         for (const auto& [name, seen, whose] :

@@ -80,8 +80,13 @@ struct RunOptions {
 std::optional<QStringList> ColumnNamesFromText(const QString& text);
 
 // The second table's column paired with the first table's column of this
-// name (without case): the one the map gives it, else the same name.
+// name (found by data::FindName): the one the map gives it, else the same name.
 QString SecondColumnOf(const std::vector<ColumnMapping>& map, const QString& firstColumn);
+
+// Whether a list of names to leave out names the column at k of names: by
+// data::FindName, and a name several columns match only without case
+// leaves out each of them (a run that can refuse it does so first).
+bool IsLeftOut(const QStringList& ignore, const QStringList& names, qsizetype k);
 
 // A count of records as the user typed it: digits alone (no sign, no
 // blank), within 64 bits; nothing for anything else.

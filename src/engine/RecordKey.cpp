@@ -1,5 +1,7 @@
 #include "RecordKey.h"
 
+#include <algorithm>
+
 #include "CompareOptions.h"
 
 namespace compare {
@@ -13,8 +15,9 @@ std::optional<KeyChoice> KeyChoice::FromOption(const QString& text) {
     const std::optional<QStringList> names = ColumnNamesFromText(text);
     if (!names) return std::nullopt;
     for (const QString& name : *names) {
-        // A column named twice is one column of the key.
-        if (!choice.columns.contains(name, Qt::CaseInsensitive)) choice.columns << name;
+        // A column named twice is one column of the key (the same name in
+        // another case is resolved against the table's columns).
+        if (!choice.columns.contains(name)) choice.columns << name;
     }
     return choice;
 }
@@ -55,20 +58,29 @@ RecordKey ResolveRecordKey(const KeyChoice& choice, const QString& firstName,
     if (columns.isEmpty()) {
         throw NoPrimaryKey(cannot + QStringLiteral("%1 has no primary key.").arg(firstName));
     }
+    // A name finds its column as the server would; one that several columns
+    // match only without case names none of them.
+    const auto find = [&](const data::ResultTable& columns, const QString& name,
+                          const QString& table) {
+        const int k = data::FindName(data::ColumnNames(columns), name);
+        if (k == data::kNameDiffersOnlyByCase) {
+            throw KeyProblem(cannot +
+                             QStringLiteral("%1 has several columns named \"%2\" but for "
+                                            "case: name the key's column as it is written.")
+                                 .arg(table, name));
+        }
+        if (k < 0) {
+            throw KeyProblem(cannot + QStringLiteral("%1 has no column \"%2\".").arg(table, name));
+        }
+        return k;
+    };
     RecordKey key;
     for (const QString& name : columns) {
-        const int f = first.columns.indexOf(name);
-        if (f < 0) {
-            throw KeyProblem(cannot +
-                             QStringLiteral("%1 has no column \"%2\".").arg(firstName, name));
-        }
+        const int f = find(first.columns, name, firstName);
+        if (std::find(key.first.begin(), key.first.end(), f) != key.first.end()) continue;
         const QString& column = first.columns.column(f).name();
-        const QString paired = map.empty() ? name : SecondColumnOf(map, column);
-        const int s = second.columns.indexOf(paired);
-        if (s < 0) {
-            throw KeyProblem(cannot +
-                             QStringLiteral("%1 has no column \"%2\".").arg(secondName, paired));
-        }
+        const QString paired = map.empty() ? column : SecondColumnOf(map, column);
+        const int s = find(second.columns, paired, secondName);
         const QString firstKind = KeyKind(first.columns.column(f).kind());
         const QString secondKind = KeyKind(second.columns.column(s).kind());
         if (firstKind != secondKind) {

@@ -256,16 +256,20 @@ std::vector<int> PairColumns(const QStringList& firstColumns, const QStringList&
                              const std::vector<ColumnMapping>& map, bool byName) {
     const auto at = [](qsizetype k) { return static_cast<std::size_t>(k); };
     const auto indexOf = [](const QStringList& names, const QString& name) {
-        for (qsizetype k = 0; k < names.size(); ++k) {
-            if (names[k].compare(name, Qt::CaseInsensitive) == 0) return static_cast<int>(k);
-        }
-        return -1;
+        const int k = data::FindName(names, name);
+        return k >= 0 ? k : -1;
     };
     std::vector<int> pairedWith(at(firstColumns.size()), -1);
     std::vector<bool> taken(at(secondColumns.size()), false);
     for (const ColumnMapping& m : map) {
-        const int f = indexOf(firstColumns, m.first);
-        const int g = indexOf(secondColumns, m.second);
+        const int f = data::FindName(firstColumns, m.first);
+        const int g = data::FindName(secondColumns, m.second);
+        if (f == data::kNameDiffersOnlyByCase || g == data::kNameDiffersOnlyByCase) {
+            throw OptionProblem(
+                QStringLiteral("The columns cannot be mapped: a table has several columns named "
+                               "\"%1\" but for case; write the name as it is written there.")
+                    .arg(f == data::kNameDiffersOnlyByCase ? m.first : m.second));
+        }
         if (f < 0 || g < 0) {
             throw OptionProblem(
                 QStringLiteral("The columns cannot be mapped: a table has no column \"%1\".")
@@ -293,13 +297,8 @@ std::vector<int> PairColumns(const QStringList& firstColumns, const QStringList&
 TableComparison TableComparison::Mapped(const data::ResultTable& firstColumns,
                                         const data::ResultTable& secondColumns,
                                         const std::vector<ColumnMapping>& map, bool byName) {
-    const auto namesOf = [](const data::ResultTable& table) {
-        QStringList names;
-        for (int k = 0; k < table.fieldCount(); ++k) names << table.column(k).name();
-        return names;
-    };
     const std::vector<int> pairedWith =
-        PairColumns(namesOf(firstColumns), namesOf(secondColumns), map, byName);
+        PairColumns(data::ColumnNames(firstColumns), data::ColumnNames(secondColumns), map, byName);
     TableComparison c;
     std::vector<bool> paired(static_cast<std::size_t>(secondColumns.fieldCount()), false);
     for (int f = 0; f < firstColumns.fieldCount(); ++f) {

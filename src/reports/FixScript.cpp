@@ -67,8 +67,8 @@ ScriptPlan ScriptPlan::For(const ScriptSource& source, const catalogue::TableNam
     const data::ResultTable& first = source.firstColumns;
     const data::ResultTable& second = source.secondColumns;
     const RecordKey& key = *source.key;
-    QHash<QString, ColumnFill> fills;
-    for (const ColumnFill& f : source.secondFills) fills.insert(f.name.toLower(), f);
+    QStringList fillNames;
+    for (const ColumnFill& f : source.secondFills) fillNames << f.name;
 
     ScriptPlan plan;
     plan.table = secondTable;
@@ -91,7 +91,9 @@ ScriptPlan ScriptPlan::For(const ScriptSource& source, const catalogue::TableNam
                                         "batch.")
                              .arg(CommentText(c.name)));
         }
-        const ColumnFill fill = fills.value(c.name.toLower());
+        const int k = data::FindName(fillNames, c.name);
+        const ColumnFill fill =
+            k >= 0 ? source.secondFills[static_cast<std::size_t>(k)] : ColumnFill{};
         c.identity = fill.identity;
         c.computed = fill.computed;
         c.rowVersion = fill.rowVersion;

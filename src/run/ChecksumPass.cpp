@@ -267,11 +267,10 @@ namespace compare {
 namespace {
 
 QStringList keptNames(const data::ResultTable& columns, const QStringList& ignore) {
+    const QStringList all = data::ColumnNames(columns);
     QStringList names;
-    for (int k = 0; k < columns.fieldCount(); ++k) {
-        if (!ignore.contains(columns.column(k).name(), Qt::CaseInsensitive)) {
-            names << columns.column(k).name();
-        }
+    for (qsizetype k = 0; k < all.size(); ++k) {
+        if (!IsLeftOut(ignore, all, k)) names << all[k];
     }
     return names;
 }
@@ -300,10 +299,9 @@ void RefuseUnindexedKey(const QStringList& key, const data::ResultTable& indexes
         const std::size_t start = r;
         for (; r < indexes.rowCount() && (r == start || integerAt(indexes, 1, r) > 1); ++r) {
             const QString column = textAt(indexes, 2, r);
-            if (integerAt(indexes, 1, r) == 1 &&
-                column.compare(key.front(), Qt::CaseInsensitive) == 0)
-                leads = true;
-            if (!key.contains(column, Qt::CaseInsensitive)) allInKey = false;
+            // Both names are the server's own spelling.
+            if (integerAt(indexes, 1, r) == 1 && column == key.front()) leads = true;
+            if (!key.contains(column)) allInKey = false;
         }
         if (isUnique != 0 && allInKey) unique = true;
     }
@@ -350,19 +348,28 @@ std::array<ChecksumSide, 2> ChecksumSidesFor(const RunOptions& options,
         RefuseUnindexedKey(sides[s].key, catalogue.indexes[s], names[s]);
     }
     // Each side's collation and scale by column name.
-    std::array<QHash<QString, std::pair<QString, int>>, 2> facts;
+    struct Facts {
+        QStringList names;
+        std::vector<std::pair<QString, int>> facts;
+        std::pair<QString, int> value(const QString& name) const {
+            const int k = data::FindName(names, name);
+            return k >= 0 ? facts[static_cast<std::size_t>(k)] : std::pair<QString, int>{};
+        }
+    };
+    std::array<Facts, 2> facts;
     for (std::size_t s = 0; s < 2; ++s) {
         const data::ResultTable& rows = catalogue.columns[s];
         for (std::size_t r = 0; r < rows.rowCount(); ++r) {
-            facts[s].insert(textAt(rows, 0, r).toLower(),
-                            {textAt(rows, 1, r), static_cast<int>(integerAt(rows, 2, r))});
+            facts[s].names << textAt(rows, 0, r);
+            facts[s].facts.emplace_back(textAt(rows, 1, r),
+                                        static_cast<int>(integerAt(rows, 2, r)));
         }
     }
     // Rows fall into ranges by each server's own order of texts: two
     // collations could put one record in two different ranges.
     for (qsizetype k = 0; k < sides[0].key.size(); ++k) {
-        const QString a = facts[0].value(sides[0].key[k].toLower()).first;
-        const QString b = facts[1].value(sides[1].key[k].toLower()).first;
+        const QString a = facts[0].value(sides[0].key[k]).first;
+        const QString b = facts[1].value(sides[1].key[k]).first;
         if (a.compare(b, Qt::CaseInsensitive) != 0) {
             throw OptionProblem(
                 QStringLiteral("Checksums cannot range over the key column \"%1\": its collation "
@@ -377,8 +384,7 @@ std::array<ChecksumSide, 2> ChecksumSidesFor(const RunOptions& options,
     for (std::size_t i = 0; i < partners.size(); ++i) {
         if (partners[i] < 0) continue;
         const std::array<QString, 2> pair{kept[0][static_cast<qsizetype>(i)], kept[1][partners[i]]};
-        const int scale = std::max(facts[0].value(pair[0].toLower()).second,
-                                   facts[1].value(pair[1].toLower()).second);
+        const int scale = std::max(facts[0].value(pair[0]).second, facts[1].value(pair[1]).second);
         for (std::size_t s = 0; s < 2; ++s) {
             const data::Column* c = columnNamed(*described[s], pair[s]);
             if (c == nullptr) continue;

@@ -79,10 +79,10 @@ void Stage(const SideNames& names, const std::function<void()>& fn,
     }
 }
 
-// Tables pair by schema and name without case, as SQL Server compares names.
+// Tables pair by schema and name, exactly or else without case, as SQL
+// Server compares names under a case-sensitive or -insensitive collation.
 QString PairKey(const catalogue::TableName& t) {
-    return (t.schema.isEmpty() ? QStringLiteral("dbo") : t.schema).toLower() + u'.' +
-           t.name.toLower();
+    return (t.schema.isEmpty() ? QStringLiteral("dbo") : t.schema) + u'.' + t.name;
 }
 
 }  // namespace
@@ -132,18 +132,40 @@ bool PatternsName(const std::vector<QRegularExpression>& patterns, const catalog
 std::vector<TableEntry> PairTables(const std::vector<catalogue::TableName>& first,
                                    const std::vector<catalogue::TableName>& second,
                                    const std::function<bool(const catalogue::TableName&)>& chosen) {
+    constexpr std::size_t kNone = static_cast<std::size_t>(-1);
     QHash<QString, std::size_t> inSecond;
     for (std::size_t i = 0; i < second.size(); ++i) inSecond.insert(PairKey(second[i]), i);
-    std::vector<TableEntry> entries;
     std::vector<bool> paired(second.size(), false);
-    for (const catalogue::TableName& t : first) {
+    std::vector<std::size_t> partner(first.size(), kNone);
+    for (std::size_t f = 0; f < first.size(); ++f) {
+        if (!chosen(first[f])) continue;
+        if (const auto it = inSecond.constFind(PairKey(first[f])); it != inSecond.constEnd()) {
+            partner[f] = *it;
+            paired[*it] = true;
+        }
+    }
+    // Left unpaired, names pair without case where one table of each side
+    // is left so: in a case-sensitive database "Orders" and "ORDERS" are two.
+    QHash<QString, std::pair<std::vector<std::size_t>, std::vector<std::size_t>>> folded;
+    for (std::size_t f = 0; f < first.size(); ++f) {
+        if (partner[f] == kNone && chosen(first[f]))
+            folded[PairKey(first[f]).toLower()].first.push_back(f);
+    }
+    for (std::size_t i = 0; i < second.size(); ++i) {
+        if (!paired[i]) folded[PairKey(second[i]).toLower()].second.push_back(i);
+    }
+    for (const auto& [firsts, seconds] : std::as_const(folded)) {
+        if (firsts.size() != 1 || seconds.size() != 1) continue;
+        partner[firsts.front()] = seconds.front();
+        paired[seconds.front()] = true;
+    }
+    std::vector<TableEntry> entries;
+    for (std::size_t f = 0; f < first.size(); ++f) {
+        const catalogue::TableName& t = first[f];
         if (!chosen(t)) continue;
         TableEntry e;
         e.first = t;
-        if (const auto it = inSecond.constFind(PairKey(t)); it != inSecond.constEnd()) {
-            e.second = second[*it];
-            paired[*it] = true;
-        }
+        if (partner[f] != kNone) e.second = second[partner[f]];
         entries.push_back(e);
     }
     for (std::size_t i = 0; i < second.size(); ++i) {

@@ -12,9 +12,10 @@ namespace {
 
 // The fields of a described table the query reads: all but those left out.
 std::vector<int> keptColumns(const data::ResultTable& columns, const QStringList& ignore) {
+    const QStringList names = data::ColumnNames(columns);
     std::vector<int> kept;
     for (int k = 0; k < columns.fieldCount(); ++k) {
-        if (!ignore.contains(columns.column(k).name(), Qt::CaseInsensitive)) kept.push_back(k);
+        if (!IsLeftOut(ignore, names, k)) kept.push_back(k);
     }
     return kept;
 }
@@ -44,6 +45,15 @@ KeyProblem KeyLeftOut(const QString& column) {
 void RefuseUnknownLeftOut(const RunOptions& options, const QString& firstName,
                           const QString& secondName, const TableShapes& shapes) {
     for (const QString& name : options.ignore) {
+        for (const auto& [columns, table] : {std::pair{&shapes.first.columns, &firstName},
+                                             std::pair{&shapes.second.columns, &secondName}}) {
+            if (data::FindName(data::ColumnNames(*columns), name) == data::kNameDiffersOnlyByCase) {
+                throw OptionProblem(
+                    QStringLiteral("%1 has several columns named \"%2\" but for case: name the "
+                                   "column to leave out as it is written.")
+                        .arg(AtSentenceStart(*table), name));
+            }
+        }
         if (options.ignoreWhereFound || shapes.first.columns.indexOf(name) >= 0 ||
             shapes.second.columns.indexOf(name) >= 0) {
             continue;
@@ -65,6 +75,13 @@ void RefuseUnknownMapped(const RunOptions& options, const QString& firstName,
         for (const auto& [name, columns, table] :
              {std::tuple{&m.first, &shapes.first.columns, &firstName},
               std::tuple{&m.second, &shapes.second.columns, &secondName}}) {
+            if (data::FindName(data::ColumnNames(*columns), *name) ==
+                data::kNameDiffersOnlyByCase) {
+                throw OptionProblem(QStringLiteral("The columns cannot be mapped: %1 has several "
+                                                   "columns named \"%2\" but for case; write the "
+                                                   "name as it is written there.")
+                                        .arg(*table, *name));
+            }
             if (columns->indexOf(*name) >= 0) continue;
             throw OptionProblem(
                 QStringLiteral("The columns cannot be mapped: %1 has no column \"%2\".")

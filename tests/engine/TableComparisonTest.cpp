@@ -202,6 +202,14 @@ TEST_F(TableComparisonTest, FieldsByNamePairAcrossOrderAndReportTheUnpaired) {
     EXPECT_EQ(sink.calls, (QStringList{"only Region in first", "only Extra in second",
                                        "changed 2 Amount 20>21", "added 3"}));
     EXPECT_TRUE(steps.failures.isEmpty());
+
+    // Names equal but for case are two columns where a table has both.
+    const auto cased = TextTable({"Id", "Total", "TOTAL"}, {{"1", "5", "6"}});
+    const auto swapped = TextTable({"TOTAL", "Id", "Total"}, {{"6", "1", "7"}});
+    WholeTable c(cased), d(swapped);
+    sink.calls.clear();
+    compare::TableComparison::ByName(cased, swapped).Run(trap, c, d, sink);
+    EXPECT_EQ(sink.calls, (QStringList{"changed 1 Total 5>7"}));
 }
 
 // Records by key: both tables in key order merged in one pass, wherever the

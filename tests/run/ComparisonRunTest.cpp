@@ -177,8 +177,9 @@ protected:
         return texts;
     }
     static QString byId(const QString& select) {
-        return select +
-               QStringLiteral(" order by cast([Id] as nvarchar(max)) collate Latin1_General_BIN2");
+        return select + QStringLiteral(
+                            " order by cast([Id] as nvarchar(max)) collate Latin1_General_BIN2, "
+                            "datalength(cast([Id] as nvarchar(max)))");
     }
 };
 
@@ -256,6 +257,30 @@ TEST_F(ComparisonRunOptions, WhatCannotBeLeftOutIsRefusedBeforeAnyTableIsRead) {
     EXPECT_EQ(refused({"name", "id"}, {}),
               "plan failed: Every column of A is left out: nothing of it is left to compare.");
     EXPECT_TRUE(sink.calls.isEmpty());
+}
+
+// In a case-sensitive database "Total" and "TOTAL" are two columns: a name
+// written exactly finds its own, and one that finds both only without case
+// is refused rather than taken for either.
+TEST_F(ComparisonRunOptions, ColumnsWhoseNamesDifferOnlyByCaseAreTwo) {
+    for (const char* table : {"A", "B"}) {
+        data.addTable(QString::fromLatin1(table),
+                      TextTable({"Id", "Total", "TOTAL"}, {{"1", "5", "6"}}));
+    }
+    options.ignore = QStringList{QStringLiteral("TOTAL")};
+    EXPECT_EQ(runAll(), "compared");
+    EXPECT_EQ(readQueries(),
+              sorted({"select [Id], [Total] from [A]", "select [Id], [Total] from [B]",
+                      estimateOf("A"), estimateOf("B")}));
+    options.ignore = QStringList{QStringLiteral("total")};
+    EXPECT_EQ(runAll(),
+              "plan failed: A has several columns named \"total\" but for case: name the column "
+              "to leave out as it is written.");
+    options.ignore.clear();
+    options.key.columns = QStringList{QStringLiteral("total")};
+    EXPECT_EQ(runAll(),
+              "plan failed: The records cannot be paired by key: A has several columns named "
+              "\"total\" but for case: name the key's column as it is written.");
 }
 
 // A condition goes into its table's query, as one condition; the estimate of

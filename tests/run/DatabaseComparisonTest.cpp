@@ -68,6 +68,21 @@ TEST(PairTables, PairsBySchemaAndNameThenListsTheSecondsAlone) {
     EXPECT_EQ(entries[3].listed(), QStringLiteral("Archive"));
 }
 
+// In a case-sensitive database names that differ by case are two tables:
+// they pair exactly, and without case only where that is one pair.
+TEST(PairTables, NamesThatDifferOnlyByCasePairExactlyFirst) {
+    const std::vector<TableName> first{{"dbo", "Total"}, {"dbo", "TOTAL"}, {"dbo", "Mixed"}};
+    const std::vector<TableName> second{
+        {"dbo", "TOTAL"}, {"dbo", "MIXED"}, {"dbo", "Total"}, {"dbo", "mixed"}};
+    const auto entries = compare::PairTables(first, second, [](const TableName&) { return true; });
+    ASSERT_EQ(entries.size(), 5u);
+    EXPECT_EQ(entries[0].second, second[2]);
+    EXPECT_EQ(entries[1].second, second[0]);
+    EXPECT_FALSE(entries[2].second);
+    EXPECT_FALSE(entries[3].first);
+    EXPECT_FALSE(entries[4].first);
+}
+
 // What the observer is told of a run over two in-memory databases.
 class WholeDatabases : public ::testing::Test, public compare::DatabaseObserver {
 protected:

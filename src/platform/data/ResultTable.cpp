@@ -307,10 +307,25 @@ Column& ResultTable::addColumn(QString name, ValueKind kind, int sqlType) {
 }
 
 int ResultTable::indexOf(const QString& name) const {
-    for (std::size_t i = 0; i < columns_.size(); ++i) {
-        if (columns_[i].name().compare(name, Qt::CaseInsensitive) == 0) return static_cast<int>(i);
+    const int found = FindName(ColumnNames(*this), name);
+    return found >= 0 ? found : -1;
+}
+
+int FindName(const QStringList& names, const QString& name) {
+    int withoutCase = kNoName;
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        if (names[i] == name) return static_cast<int>(i);
+        if (names[i].compare(name, Qt::CaseInsensitive) == 0) {
+            withoutCase = withoutCase == kNoName ? static_cast<int>(i) : kNameDiffersOnlyByCase;
+        }
     }
-    return -1;
+    return withoutCase;
+}
+
+QStringList ColumnNames(const ResultTable& table) {
+    QStringList names;
+    for (int k = 0; k < table.fieldCount(); ++k) names << table.column(k).name();
+    return names;
 }
 
 }  // namespace data

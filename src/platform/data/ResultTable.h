@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <cstddef>
 #include <deque>
 #include <memory>
@@ -53,6 +54,19 @@ StoredComparison CompareStored(const Column& a, std::size_t rowA, const Column& 
 
 // A whole result, column by column: what a static client-side cursor holds
 // after Open and what GetRows hands over, indexed [field][record].
+class ResultTable;
+
+// Where a name finds its column, as a database of any collation can hold it:
+// the name exactly, else the one name equal to it without case (in a
+// case-sensitive database "Total" and "TOTAL" are two columns, and "total"
+// names neither). kNoName when none matches, kNameDiffersOnlyByCase when
+// several match without case and none exactly.
+inline constexpr int kNoName = -1;
+inline constexpr int kNameDiffersOnlyByCase = -2;
+int FindName(const QStringList& names, const QString& name);
+// The names of a table's columns, in order.
+QStringList ColumnNames(const ResultTable& table);
+
 class ResultTable {
 public:
     ResultTable() = default;
@@ -73,7 +87,7 @@ public:
     // Drops every row, keeping the columns and the memory they had, so that
     // the next block of the same shape needs no allocation.
     void clearRows();
-    // Index of the column of that name (case-insensitive, as ADO finds fields), or -1.
+    // Index of the column of that name (by FindName), or -1 when none or several match.
     int indexOf(const QString& name) const;
 
 private:
