@@ -28,7 +28,8 @@ QString CommentText(QString text) {
             c = u' ';
         }
     }
-    return text;
+    // sqlcmd reads $(NAME) in comments too.
+    return text.replace(QStringLiteral("$("), QStringLiteral("$ ("));
 }
 
 bool HoldsLineBreak(const QString& name) {
@@ -37,6 +38,9 @@ bool HoldsLineBreak(const QString& name) {
     }
     return false;
 }
+
+// sqlcmd replaces $(NAME) wherever it stands, bracketed names included.
+bool HoldsSqlcmdVariable(const QString& name) { return name.contains(QStringLiteral("$(")); }
 
 QString Quoted(const QStringList& names) {
     QStringList out;
@@ -77,6 +81,11 @@ ScriptPlan ScriptPlan::For(const ScriptSource& source, const catalogue::TableNam
         if (HoldsLineBreak(part)) {
             throw refuse(QStringLiteral("a name holding a line break could end a batch."));
         }
+        if (HoldsSqlcmdVariable(part)) {
+            throw refuse(QStringLiteral("the name \"%1\" holds \"$(\", which sqlcmd would "
+                                        "replace with a variable.")
+                             .arg(CommentText(part)));
+        }
     }
     std::vector<bool> firstPaired(static_cast<std::size_t>(first.fieldCount()), false);
     std::vector<bool> secondPaired(static_cast<std::size_t>(second.fieldCount()), false);
@@ -86,6 +95,11 @@ ScriptPlan ScriptPlan::For(const ScriptSource& source, const catalogue::TableNam
         c.first = f;
         c.second = g;
         c.name = second.column(g).name();
+        if (HoldsSqlcmdVariable(c.name)) {
+            throw refuse(QStringLiteral("the column \"%1\" holds \"$(\", which sqlcmd would "
+                                        "replace with a variable.")
+                             .arg(CommentText(c.name)));
+        }
         if (HoldsLineBreak(c.name)) {
             throw refuse(QStringLiteral("the column \"%1\" holds a line break, which could end a "
                                         "batch.")
@@ -203,6 +217,18 @@ FixScriptSink::FixScriptSink(QIODevice& out, ScriptPlan plan, const ScriptOrigin
         QStringLiteral("One transaction: an error rolls it all back, and the batches "
                        "after it do not run. Each batch marks its end in CONTEXT_INFO, and "
                        "the next runs only after that mark."));
+    comment(QStringLiteral("With sqlcmd, run it with -x (no scripting variables) -b -f 65001."));
+    // A batch of its own, as QUOTED_IDENTIFIER takes effect when a batch is
+    // compiled: whatever session options the runner starts with (sqlcmd
+    // without -I has QUOTED_IDENTIFIER off, which fails every write to a
+    // table with a filtered index or an indexed view), the statements run
+    // under the ones they were written for.
+    for (const char* option : {"QUOTED_IDENTIFIER ON", "ANSI_NULLS ON", "ANSI_PADDING ON",
+                               "ANSI_WARNINGS ON", "ARITHABORT ON", "CONCAT_NULL_YIELDS_NULL ON",
+                               "NUMERIC_ROUNDABORT OFF", "DATEFORMAT ymd"}) {
+        line(QStringLiteral("SET %1;").arg(QLatin1String(option)));
+    }
+    line(QStringLiteral("GO"));
     line(QStringLiteral("SET XACT_ABORT ON;"));
     line(QStringLiteral("SET NOCOUNT ON;"));
     if (!plan_.database.isEmpty()) {

@@ -73,6 +73,8 @@ QString TextLiteral(QStringView text) {
         quoted.clear();
     };
     for (qsizetype i = 0; i < text.size(); ++i) {
+        // sqlcmd would read "$(" as the start of a variable, in a literal too.
+        if (text[i] == u'(' && quoted.endsWith(u'$')) endQuoted();
         if (Quotable(text, i)) {
             quoted += text[i];
             if (text[i] == u'\'') quoted += u'\'';

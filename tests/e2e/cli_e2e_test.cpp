@@ -1268,12 +1268,35 @@ protected:
     }
 
     // Runs the script file as a user would; what tsql printed.
-    QString apply(int port = tdstest::tdsTestPort()) {
+    QString apply(int port = tdstest::tdsTestPort()) { return applyFile(path(), port); }
+
+    // Runs the script as sqlcmd without -x reads it: $(NAME) anywhere is the
+    // environment's value, and a name not defined stops it before it runs.
+    QString applyAsSqlcmd() {
+        static const QRegularExpression variable(QStringLiteral(R"(\$\(([A-Za-z_][\w-]*)\))"));
+        QString text = scriptText();
+        for (auto m = variable.match(text); m.hasMatch();
+             m = variable.match(text, m.capturedStart())) {
+            const QString name = m.captured(1);
+            if (!qEnvironmentVariableIsSet(name.toLocal8Bit().constData())) {
+                return QStringLiteral("'%1' scripting variable not defined.").arg(name);
+            }
+            text.replace(m.capturedStart(), m.capturedLength(),
+                         qEnvironmentVariable(name.toLocal8Bit().constData()));
+        }
+        const QString substituted = dir_.filePath(QStringLiteral("sqlcmd.sql"));
+        QFile f(substituted);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly) && f.write(text.toUtf8()) >= 0);
+        f.close();
+        return applyFile(substituted, tdstest::tdsTestPort());
+    }
+
+    QString applyFile(const QString& file, int port) {
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("LANG"), QStringLiteral("C.UTF-8"));
         p.setProcessEnvironment(env);
-        p.setStandardInputFile(path());
+        p.setStandardInputFile(file);
         p.start(QStringLiteral("tsql"),
                 {QStringLiteral("-H"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
                  QString::number(port), QStringLiteral("-U"), QStringLiteral("tester"),
@@ -1340,10 +1363,11 @@ TEST_F(FixScript, MakesTheSecondTableHoldTheFirstsRecordsExactly) {
     EXPECT_EQ(text.count(QStringLiteral("\nUPDATE ")), 3) << text.toStdString();
     EXPECT_EQ(text.count(QStringLiteral("\nINSERT ")), 1) << text.toStdString();
     EXPECT_EQ(text.count(QStringLiteral("\nDELETE ")), 1) << text.toStdString();
-    // No line of a value can pass for the end of a batch.
+    // No line of a value can pass for the end of a batch: the session's
+    // options, the statements and the end are all.
     EXPECT_EQ(
         text.count(QRegularExpression(QStringLiteral("^GO$"), QRegularExpression::MultilineOption)),
-        2)
+        3)
         << text.toStdString();
 
     const QString applied = apply();
@@ -1487,7 +1511,8 @@ TEST_F(FixScript, ABatchThatFailsLeavesNothingCommitted) {
                   QStringLiteral("case when x > 1000 and x <= 2000 then -x else x end")));
     const QStringList byKey{QStringLiteral("--key"), QStringLiteral("auto")};
     ASSERT_EQ(script(a, b, byKey).status, 1);
-    ASSERT_EQ(scriptText().count(QStringLiteral("\nGO\n")), 4) << "three batches and the end";
+    ASSERT_EQ(scriptText().count(QStringLiteral("\nGO\n")), 5)
+        << "the session's options, three batches and the end";
     exec(QStringLiteral("alter table [%1] drop column W").arg(b));
     const QString applied = apply();
     EXPECT_TRUE(applied.contains(QStringLiteral("Msg 207"))) << applied.toStdString();
@@ -1495,6 +1520,29 @@ TEST_F(FixScript, ABatchThatFailsLeavesNothingCommitted) {
                                           QStringLiteral("--ignore"), QStringLiteral("W")} +
                               byKey);
     EXPECT_EQ(after.out.count(u'\n'), 1500) << "every V the first and third batches set, undone";
+}
+
+// sqlcmd reads $(NAME) wherever it stands: no value, name or comment of a
+// script holds one, so the script writes the values compared whatever runs it.
+TEST_F(FixScript, ValuesHoldingScriptingVariablesAreWrittenAsTheyAre) {
+    const QString cols = QStringLiteral("Id int primary key, V nvarchar(40)");
+    const QString a = table(
+        "FixVarA", cols,
+        {QStringLiteral("1, N'price $(HOME) ok'"), QStringLiteral("2, N'$(NO_SUCH_NAME) x $$(('")});
+    const QString b = table("FixVarB", cols, {QStringLiteral("1, N'old'")});
+    const QStringList byKey{QStringLiteral("--key"), QStringLiteral("auto")};
+    ASSERT_EQ(script(a, b, byKey).status, 1);
+    EXPECT_FALSE(scriptText().contains(QStringLiteral("$("))) << scriptText().toStdString();
+    const QString applied = applyAsSqlcmd();
+    EXPECT_FALSE(applied.contains(QStringLiteral("not defined"))) << applied.toStdString();
+    const Outcome again = run(QStringList{QStringLiteral("compare"), a, b} + byKey);
+    EXPECT_EQ(again.status, 0) << again.out.toStdString() << applied.toStdString();
+
+    const QString named = table("FixVar$(HOME)", cols, {QStringLiteral("1, N'old'")});
+    const Outcome refused = script(a, named, byKey);
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_TRUE(refused.err.contains(QStringLiteral("which sqlcmd would replace")))
+        << refused.err.toStdString();
 }
 
 // A view is named and compared as a table is; what it lacks (a primary key,

@@ -22,6 +22,9 @@ TEST(SqlLiteral, TextsStayInsideTheirQuotesAndOnTheirLine) {
               QStringLiteral("N'it''s' + NCHAR(13) + NCHAR(10) + NCHAR(0) + N'\U0001F600' + "
                              "NCHAR(55296) + N'x'"));
     EXPECT_EQ(SqlLiteral(FieldValue::text(QString())), QStringLiteral("N''"));
+    // No "$(" inside a literal: sqlcmd would read a variable there.
+    EXPECT_EQ(SqlLiteral(FieldValue::text(QStringLiteral("price $(HOME) ok $$((x"))),
+              QStringLiteral("N'price $' + N'(HOME) ok $$' + N'((x'"));
     // Joined pieces of a long text start from nvarchar(max), or the join stops at 4000.
     const QString longText = QString(4000, u'a') + u'\n';
     EXPECT_TRUE(SqlLiteral(FieldValue::text(longText))
