@@ -1,7 +1,10 @@
 #include "FixScript.h"
 
+#include <QLocale>
+#include <algorithm>
 #include <utility>
 
+#include "RecordName.h"
 #include "SideNames.h"
 #include "SqlLiteral.h"
 #include "SqlNames.h"
@@ -191,7 +194,13 @@ FixScriptSink::FixScriptSink(QIODevice& out, ScriptPlan plan, const ScriptOrigin
         if (!column.field.isEmpty()) columnOfField_.insert(column.field, static_cast<int>(c));
         if (!column.computed) written << column.name;
     }
-    insertHead_ = QStringLiteral("INSERT INTO %1 (%2) VALUES (").arg(target_, Quoted(written));
+    insertHead_ = QStringLiteral("INSERT INTO %1 (%2) SELECT ").arg(target_, Quoted(written));
+    for (const int g : plan_.key) {
+        for (const ScriptColumn& column : plan_.columns) {
+            if (column.second == g)
+                firstKey_.push_back(column.first >= 0 ? column.first : column.firstKey);
+        }
+    }
 
     const auto comment = [&](const QString& text) {
         line(QStringLiteral("-- ") + CommentText(text));
@@ -284,12 +293,12 @@ void FixScriptSink::endBatch() {
 // ('a' = 'A' without case) and ignores trailing blanks ('x' = 'x '); bytes
 // with their length, since `=` pads the shorter with zeros. The plain `=`
 // stays first, for the key's index.
-QString FixScriptSink::whereKey(const RecordRow& second) const {
+QString FixScriptSink::whereKey(const RecordRow& row, bool fromFirst) const {
     QString where;
     for (std::size_t k = 0; k < plan_.key.size(); ++k) {
         where += k == 0 ? QStringLiteral(" WHERE ") : QStringLiteral(" AND ");
         const QString column = QuotedIdentifier(plan_.keyNames[static_cast<qsizetype>(k)]);
-        const data::FieldValue v = second.value(plan_.key[k]);
+        const data::FieldValue v = row.value(fromFirst ? firstKey_[k] : plan_.key[k]);
         if (v.isNull()) {
             where += column + QStringLiteral(" IS NULL");
             continue;
@@ -311,6 +320,60 @@ QString FixScriptSink::whereKey(const RecordRow& second) const {
         }
     }
     return where;
+}
+
+// The row's other columns as the comparison saw them in the second table, so
+// that a statement reaches nothing that changed since. Texts and bytes are
+// cast, so that every kind (ntext, image, xml, uniqueidentifier) compares;
+// long ones by their length only, to keep the script near its data's size.
+QString FixScriptSink::asCompared(const RecordRow& second) const {
+    constexpr qsizetype kLongestCompared = 4000;
+    QString where;
+    for (const ScriptColumn& column : plan_.columns) {
+        // What the server computes follows from the rest.
+        if (column.second < 0 || column.computed ||
+            std::find(plan_.key.begin(), plan_.key.end(), column.second) != plan_.key.end()) {
+            continue;
+        }
+        const QString name = QuotedIdentifier(column.name);
+        const data::FieldValue v = second.value(column.second);
+        where += QStringLiteral(" AND ");
+        if (v.isNull()) {
+            where += name + QStringLiteral(" IS NULL");
+        } else if (v.kind() == data::ValueKind::Text) {
+            const QString unicode = QStringLiteral("CAST(%1 AS nvarchar(max))").arg(name);
+            where +=
+                v.asText().size() <= kLongestCompared
+                    ? unicode + QStringLiteral(" = ") + SqlLiteral(v)
+                    : QStringLiteral("DATALENGTH(%1) = %2").arg(unicode).arg(v.asText().size() * 2);
+        } else if (v.kind() == data::ValueKind::Bytes) {
+            const QString bytes = QStringLiteral("CAST(%1 AS varbinary(max))").arg(name);
+            where += v.asBytes().size() <= kLongestCompared * 2
+                         ? bytes + QStringLiteral(" = ") + SqlLiteral(v)
+                         : QStringLiteral("DATALENGTH(%1) = %2").arg(bytes).arg(v.asBytes().size());
+        } else {
+            where += name + QStringLiteral(" = ") + SqlLiteral(v);
+        }
+    }
+    return where;
+}
+
+// A statement that did not touch exactly its one row rolls the whole script
+// back (XACT_ABORT makes THROW end the transaction) and says which record.
+QString FixScriptSink::touchedOnce(const RecordRow& row, bool fromFirst,
+                                   const QString& otherwise) const {
+    const ValueFormatter formatter(QLocale::c());
+    QStringList parts;
+    for (std::size_t k = 0; k < plan_.key.size(); ++k) {
+        parts << plan_.keyNames[static_cast<qsizetype>(k)] + u'=' +
+                     KeyValueText(row.value(fromFirst ? firstKey_[k] : plan_.key[k]), formatter);
+    }
+    QString record = parts.size() == 1 ? parts.front() : u'(' + parts.join(u',') + u')';
+    QString text =
+        QStringLiteral("Record %1 %2: the script changes nothing.").arg(record, otherwise);
+    // THROW takes one literal of at most 2,048 characters.
+    text = CommentText(text.left(1900)).replace(u'\'', QStringLiteral("''"));
+    return QStringLiteral("IF @@ROWCOUNT <> 1 THROW 50000, N'%1', 1;").arg(text);
 }
 
 void FixScriptSink::FieldChanged(const RecordName& record, const QString& fieldName,
@@ -368,7 +431,8 @@ void FixScriptSink::RecordsDiffer(const RecordRow& first, const RecordRow& secon
                    SqlLiteral(first.value(column.first));
         }
         changed_.clear();
-        statement(sql + whereKey(second) + u';');
+        statement(sql + whereKey(second) + asCompared(second) + QStringLiteral(";\n") +
+                  touchedOnce(second, false, QStringLiteral("is no longer as it was compared")));
         ++updates_;
     } else if (first) {
         QString sql = insertHead_;
@@ -379,7 +443,10 @@ void FixScriptSink::RecordsDiffer(const RecordRow& first, const RecordRow& secon
             any = true;
             sql += SqlLiteral(first.value(column.first >= 0 ? column.first : column.firstKey));
         }
-        sql += QStringLiteral(");");
+        // The key must be absent: a script run twice adds nothing twice.
+        sql += QStringLiteral(" WHERE NOT EXISTS (SELECT 1 FROM %1%2);\n")
+                   .arg(target_, whereKey(first, true)) +
+               touchedOnce(first, true, QStringLiteral("is already there"));
         if (!insertsLater_.isOpen() && !insertsLater_.open()) {
             throw ReportWriteError(QStringLiteral("Cannot make a temporary file: ") +
                                    insertsLater_.errorString());
@@ -390,7 +457,9 @@ void FixScriptSink::RecordsDiffer(const RecordRow& first, const RecordRow& secon
         }
         ++inserts_;
     } else if (second) {
-        statement(QStringLiteral("DELETE FROM %1").arg(target_) + whereKey(second) + u';');
+        statement(QStringLiteral("DELETE FROM %1").arg(target_) + whereKey(second) +
+                  asCompared(second) + QStringLiteral(";\n") +
+                  touchedOnce(second, false, QStringLiteral("is no longer as it was compared")));
         ++deletes_;
     }
 }
@@ -398,8 +467,11 @@ void FixScriptSink::RecordsDiffer(const RecordRow& first, const RecordRow& secon
 void FixScriptSink::finish(const RunSummary& summary) {
     if (insertsLater_.isOpen()) {
         insertsLater_.seek(0);
-        while (!insertsLater_.atEnd())
-            statement(QString::fromUtf8(insertsLater_.readLine()).chopped(1));
+        // Two lines a statement: the INSERT and its check, in one batch.
+        while (!insertsLater_.atEnd()) {
+            const QString insert = QString::fromUtf8(insertsLater_.readLine());
+            statement(insert + QString::fromUtf8(insertsLater_.readLine()).chopped(1));
+        }
         if (insertsLater_.error() != QFileDevice::NoError) {
             throw ReportWriteError(QStringLiteral("Cannot read a temporary file: ") +
                                    insertsLater_.errorString());

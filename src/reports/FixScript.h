@@ -120,15 +120,18 @@ private:
     void line(const QString& text);
     void statement(const QString& text);
     void endBatch();
-    QString whereKey(const RecordRow& second) const;
+    QString whereKey(const RecordRow& row, bool fromFirst = false) const;
+    QString asCompared(const RecordRow& second) const;
+    QString touchedOnce(const RecordRow& row, bool fromFirst, const QString& otherwise) const;
 
     ReportWriter writer_;
     ScriptPlan plan_;
     QString target_;  // the second table's name in statements
     QString insertHead_;
     QHash<QString, int> columnOfField_;
-    std::vector<int> changed_;  // of the current record, into plan_.columns
-    int computedChanged_ = -1;  // a computed column of the current record that differs
+    std::vector<int> firstKey_;  // the key's fields among the first table's
+    std::vector<int> changed_;   // of the current record, into plan_.columns
+    int computedChanged_ = -1;   // a computed column of the current record that differs
     RecordName computedRecord_;
     QStringList problems_;
     std::int64_t problemsUnnamed_ = 0;

@@ -1522,6 +1522,31 @@ TEST_F(FixScript, ABatchThatFailsLeavesNothingCommitted) {
     EXPECT_EQ(after.out.count(u'\n'), 1500) << "every V the first and third batches set, undone";
 }
 
+// A script checks its own work: each statement must touch its one row as
+// compared, so a script run twice, or after the row changed, undoes itself
+// and names the record.
+TEST_F(FixScript, AStatementThatDoesNotTouchItsRowAsComparedUndoesTheScript) {
+    const QString cols = QStringLiteral("Id int primary key, V int, W int");
+    const QString a = table("FixOnceA", cols, {"1, 10, 1", "2, 20, 2", "3, 30, 3"});
+    const QString b = table("FixOnceB", cols, {"1, 11, 1", "2, 20, 2", "4, 40, 4"});
+    const QStringList byKey{QStringLiteral("--key"), QStringLiteral("auto")};
+    ASSERT_EQ(script(a, b, byKey).status, 1);
+    exec(QStringLiteral("update [%1] set W = 5 where Id = 4").arg(b));
+    QString applied = apply();
+    EXPECT_TRUE(applied.contains(QStringLiteral("Record Id=4 is no longer as it was compared")))
+        << applied.toStdString();
+    EXPECT_EQ(run(QStringList{QStringLiteral("compare"), a, b} + byKey).out.count(u'\n'), 3)
+        << "nothing of the script is left";
+
+    ASSERT_EQ(script(a, b, byKey).status, 1);
+    EXPECT_FALSE(apply().contains(QStringLiteral("Msg ")));
+    EXPECT_EQ(run(QStringList{QStringLiteral("compare"), a, b} + byKey).status, 0);
+    applied = apply();
+    EXPECT_TRUE(applied.contains(QStringLiteral("Record Id=1 is no longer as it was compared")))
+        << applied.toStdString();
+    EXPECT_EQ(run(QStringList{QStringLiteral("compare"), a, b} + byKey).status, 0);
+}
+
 // sqlcmd reads $(NAME) wherever it stands: no value, name or comment of a
 // script holds one, so the script writes the values compared whatever runs it.
 TEST_F(FixScript, ValuesHoldingScriptingVariablesAreWrittenAsTheyAre) {

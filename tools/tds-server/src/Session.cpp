@@ -135,6 +135,45 @@ ServerMessage mapError(sqlite3* db, const Rewritten& rw, const std::string& verb
     return message(50000, 16, msg);
 }
 
+// THROW's three arguments; none when it is not of that shape.
+std::optional<ServerMessage> parseThrow(const std::string& text) {
+    size_t i = text.find_first_of(" \t\r\n");
+    const auto blanks = [&] {
+        while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+    };
+    const auto number = [&](long& out) {
+        blanks();
+        const size_t start = i;
+        while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) ++i;
+        if (i == start || i - start > 9) return false;
+        out = std::stol(text.substr(start, i - start));
+        blanks();
+        return true;
+    };
+    long code = 0, state = 0;
+    if (i == std::string::npos || !number(code) || i >= text.size() || text[i++] != ',') return {};
+    blanks();
+    if (i < text.size() && (text[i] == 'N' || text[i] == 'n')) ++i;
+    if (i >= text.size() || text[i++] != '\'') return {};
+    std::string said;
+    for (;; ++i) {
+        if (i >= text.size()) return {};
+        if (text[i] == '\'') {
+            if (i + 1 < text.size() && text[i + 1] == '\'') {
+                said += '\'';
+                ++i;
+                continue;
+            }
+            ++i;
+            break;
+        }
+        said += text[i];
+    }
+    blanks();
+    if (i >= text.size() || text[i++] != ',' || !number(state) || code < 50000) return {};
+    return message(int(code), 16, said, uint8_t(state));
+}
+
 std::string trimText(std::string s) {
     size_t a = s.find_first_not_of(" \t\r\n;");
     size_t b = s.find_last_not_of(" \t\r\n;");
@@ -322,6 +361,7 @@ bool Session::login(const Message& m) {
 
 void Session::setPending(uint16_t status, uint16_t command, uint64_t count) {
     flushPending(true);
+    rowCount_ = count;
     pending_ = true;
     pendingStatus_ = status;
     pendingCommand_ = command;
@@ -437,6 +477,15 @@ Session::Outcome Session::runSql(const std::string& tsql, bool inProc,
             }
             setPending(0, 0, 0);
             continue;
+        }
+        // THROW number, 'message', state: a run-time error of severity 16.
+        if (verb == "throw") {
+            const size_t end = lineStatementEnd(sql, pos);
+            const std::optional<ServerMessage> thrown = parseThrow(sql.substr(pos, end - pos));
+            pos = end;
+            if (noexec_) continue;
+            if (!thrown) return fail(message(102, 15, "Incorrect syntax near 'THROW'."), true);
+            return fail(*thrown);
         }
         // IF <condition> <statement>: SQLite tells whether the condition
         // holds (NULL does not, as in T-SQL); then the statement runs as the
@@ -594,7 +643,7 @@ bool Session::bindParameters(sqlite3_stmt* stmt, const std::vector<Binding>& bin
 std::optional<size_t> Session::statementEnd(const std::string& sql, size_t pos) {
     const std::vector<std::string> words = leadingWords(sql, pos, 2);
     const std::string verb = words.empty() ? std::string() : words[0];
-    if (verb == "set" || verb == "use" ||
+    if (verb == "set" || verb == "use" || verb == "throw" ||
         (verb == "create" && words.size() >= 2 && words[1] == "schema"))
         return lineStatementEnd(sql, pos);
     if (verb == "if") {
@@ -649,6 +698,12 @@ void Session::setConnection(sqlite3* db) {
                             SQLITE_TRANSIENT);
     };
     sqlite3_create_function(db_, "context_info", 0, SQLITE_UTF8, this, contextInfo, nullptr,
+                            nullptr);
+    auto rowCount = [](sqlite3_context* ctx, int, sqlite3_value**) {
+        const auto* self = static_cast<const Session*>(sqlite3_user_data(ctx));
+        sqlite3_result_int64(ctx, int64_t(self->rowCount_));
+    };
+    sqlite3_create_function(db_, kRowCountFunction, 0, SQLITE_UTF8, this, rowCount, nullptr,
                             nullptr);
 }
 

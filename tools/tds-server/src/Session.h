@@ -118,6 +118,8 @@ private:
     bool noexec_ = false;
     // SET CONTEXT_INFO: 128 bytes; none before the first SET.
     std::optional<std::string> contextInfo_;
+    // @@ROWCOUNT: the count of the last statement's DONE.
+    uint64_t rowCount_ = 0;
     bool pending_ = false;
     uint16_t pendingStatus_ = 0, pendingCommand_ = 0;
     uint64_t pendingCount_ = 0;

@@ -38,6 +38,8 @@ inline constexpr char kCaseInsensitiveCollation[] = "NOCASEPAD";
 // 'nvarchar', 'int4', 'float', 'column', ...; '' for nothing). A + between
 // binaries is tds_concat(a, b, ...).
 inline constexpr char kTranCountFunction[] = "tds_trancount";
+// @@ROWCOUNT: the rows the session's last statement touched or sent.
+inline constexpr char kRowCountFunction[] = "tds_rowcount";
 inline constexpr char kBinaryCastFunction[] = "tds_binary";
 inline constexpr char kIntegerCastFunction[] = "tds_integer";
 // CAST(SUBSTRING(x, start, length) AS int) and the others, start and length
