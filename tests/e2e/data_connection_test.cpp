@@ -163,8 +163,20 @@ TEST_F(Connections, FailingStatementsKeepTheConnectionUsable) {
     }
     EXPECT_THROW(conn->Execute("create tabel oops (n int)"), DataError);
     const QString t = uniqueName("after");
-    conn->Execute(QStringLiteral("create table %1 (n int)").arg(t));
-    EXPECT_EQ(conn->FetchQuery("select * from " + t).fieldCount(), 1);
+    conn->Execute(QStringLiteral("create table %1 (n bigint)").arg(t));
+    conn->Execute(QStringLiteral("insert into %1 values (1), (2), (3000000000), (4)").arg(t));
+    // An error after rows comes as a record of a "success with info" fetch:
+    // the server's error, not the rows before it.
+    try {
+        conn->FetchQuery("select cast(n as int) from " + t);
+        ADD_FAILURE();
+    } catch (const DataError& e) {
+        EXPECT_EQ(e.nativeCode(), 8115);
+        EXPECT_EQ(e.description(),
+                  "[FreeTDS][SQL Server]Arithmetic overflow error converting "
+                  "expression to data type int.");
+    }
+    EXPECT_EQ(conn->FetchQuery("select * from " + t).rowCount(), 4u);
 }
 
 TEST_F(Connections, HundredThousandRowsComeWholeAndInOrder) {

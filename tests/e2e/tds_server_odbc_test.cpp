@@ -677,6 +677,16 @@ TEST(TdsStatements, SyntaxErrorGives102) {
     EXPECT_EQ(query(*c, "select 8").rows.at(0).at(0), "8");
 }
 
+// As under QUOTED_IDENTIFIER ON: "Bob" names a column, never a string.
+TEST(TdsStatements, DoubleQuotesNameAColumnAndNeverAString) {
+    auto c = connectTest();
+    const std::vector<Diag> d = failure(*c, "select 1 as n where N'Bob' = \"Bob\"");
+    ASSERT_FALSE(d.empty());
+    EXPECT_EQ(d[0].native, 207);
+    EXPECT_NE(d[0].text.find("Invalid column name 'Bob'."), std::string::npos) << d[0].text;
+    EXPECT_EQ(query(*c, "select \"n\" from (select 5 as n) as t").rows.at(0).at(0), "5");
+}
+
 TEST(TdsStatements, SeveralStatementsInOneBatchAndRowCounts) {
     auto c = connectTest();
     std::string table = tdsUniqueName("Batch");

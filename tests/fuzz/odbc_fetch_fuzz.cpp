@@ -488,6 +488,12 @@ SQLRETURN SQL_API SQLGetData(SQLHSTMT h, SQLUSMALLINT col, SQLSMALLINT cType, SQ
     return put(c, v, cType, static_cast<char*>(target), length, ind, given);
 }
 
+// One result a statement: nothing follows its last row.
+SQLRETURN SQL_API SQLMoreResults(SQLHSTMT h) {
+    statement(h);
+    return SQL_NO_DATA;
+}
+
 SQLRETURN SQL_API SQLFreeStmt(SQLHSTMT h, SQLUSMALLINT option) {
     FakeStatement& s = statement(h);
     if (option == SQL_UNBIND)

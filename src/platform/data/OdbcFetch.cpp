@@ -263,8 +263,8 @@ void readLong(const Handle& stmt, const Handle& dbc, SQLUSMALLINT col, const Pla
         SQLLEN ind = 0;
         const SQLRETURN rc = SQLGetData(stmt.get(), col, p.cType, base() + used * unit,
                                         static_cast<SQLLEN>(room * unit), &ind);
-        if (rc == SQL_NO_DATA) break;  // everything was read by the previous piece
-        check(rc, {&stmt, &dbc}, "SQLGetData");
+        // No data: everything was read by the previous piece.
+        if (check(rc, {&stmt, &dbc}, "SQLGetData", true) == SQL_NO_DATA) break;
         if (ind == SQL_NULL_DATA) {
             resize(start);
             c.append(FieldValue());
@@ -310,8 +310,7 @@ bool fetchRowByRow(const Handle& stmt, const Handle& dbc, Canceller* canceller,
             const DriverCall call(canceller, stmt);
             rc = SQLFetch(stmt.get());
         }
-        if (rc == SQL_NO_DATA) return n > 0;
-        check(rc, {&stmt, &dbc}, "SQLFetch");
+        if (check(rc, {&stmt, &dbc}, "SQLFetch", true) == SQL_NO_DATA) return n > 0;
         for (std::size_t i = 0; i < plans.size(); ++i) {
             Plan& p = plans[i];
             const auto col = static_cast<SQLUSMALLINT>(i + 1);
@@ -395,8 +394,9 @@ bool fetchBlock(const Handle& stmt, const Handle& dbc, Canceller* canceller,
         const DriverCall call(canceller, stmt);
         rc = SQLFetch(stmt.get());
     }
-    const bool done = rc == SQL_NO_DATA;
-    if (!done) check(rc, {&stmt, &dbc}, "SQLFetch");
+    // Rows before a server error come with "success with info", and the
+    // error only as a record: check reads the records of every return.
+    const bool done = check(rc, {&stmt, &dbc}, "SQLFetch", true) == SQL_NO_DATA;
     const std::size_t n = done ? 0 : static_cast<std::size_t>(fetched);
     for (std::size_t r = 0; r < n; ++r) {
         if (status[r] == SQL_ROW_ERROR) throw diagnostics({&stmt, &dbc}, "SQLFetch", SQL_ERROR);
@@ -446,6 +446,20 @@ void shrink(ResultTable& table) {
         s.chars.shrink_to_fit();
         s.bytes.shrink_to_fit();
         s.ends.shrink_to_fit();
+    }
+}
+
+// Reads what the statement has left after its result: an error the server
+// sends after the last row (at the statement's end, or in a later statement
+// of the batch) would otherwise never be read. Further results are passed over.
+void finishResults(const Handle& stmt, const Handle& dbc, Canceller* canceller) {
+    for (;;) {
+        SQLRETURN rc;
+        {
+            const DriverCall call(canceller, stmt);
+            rc = SQLMoreResults(stmt.get());
+        }
+        if (check(rc, {&stmt, &dbc}, "SQLMoreResults", true) == SQL_NO_DATA) return;
     }
 }
 
@@ -511,6 +525,7 @@ bool BlockFetcher::fetchInto(ResultTable& table) {
             : fetchBlock(stmt_, dbc_, canceller_, state_->plans, state_->blockRows, state_->fetched,
                          state_->status, table);
     state_->done = !more;
+    if (!more) finishResults(stmt_, dbc_, canceller_);
     return more;
 }
 

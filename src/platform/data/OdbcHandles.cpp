@@ -1,6 +1,7 @@
 #include "OdbcHandles.h"
 
 #include <QStringList>
+#include <algorithm>
 #include <vector>
 
 #include "DataAccess.h"
@@ -48,6 +49,35 @@ std::atomic<int>& liveHandles(SQLSMALLINT type) {
     return counts[(type >= 1 && type <= 3) ? type : 0];
 }
 
+namespace {
+
+// Warnings (class 01) leave a call's success standing; every other class is
+// an error, whatever the return code.
+bool isError(const Record& r) { return !r.state.startsWith(QLatin1String("01")); }
+
+DataError fromRecords(const std::vector<Record>& records) {
+    QStringList texts;
+    for (const Record& r : records) texts << r.text;
+    // The error's SQLSTATE and code, not those of a message before it.
+    const auto first = std::find_if(records.begin(), records.end(), isError);
+    const Record& named = first != records.end() ? *first : records.front();
+    return DataError(texts.join(u'\n'), named.state, named.native);
+}
+
+}  // namespace
+
+void throwIfErrorRecord(std::initializer_list<const Handle*> handles) {
+    const Handle* own = handles.size() > 0 ? *handles.begin() : nullptr;
+    if (!own) return;
+    std::vector<Record> records;
+    readRecords(*own, records);
+    if (std::none_of(records.begin(), records.end(), isError)) return;
+    for (auto h = handles.begin() + 1; h != handles.end(); ++h) {
+        if (*h) readRecords(**h, records);
+    }
+    throw fromRecords(records);
+}
+
 DataError diagnostics(std::initializer_list<const Handle*> handles, const char* call,
                       SQLRETURN rc) {
     std::vector<Record> records;
@@ -62,9 +92,7 @@ DataError diagnostics(std::initializer_list<const Handle*> handles, const char* 
                              .arg(QLatin1String(call), QLatin1String(what))
                              .arg(rc));
     }
-    QStringList texts;
-    for (const Record& r : records) texts << r.text;
-    return DataError(texts.join(u'\n'), records.front().state, records.front().native);
+    return fromRecords(records);
 }
 
 namespace {

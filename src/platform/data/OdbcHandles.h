@@ -57,13 +57,24 @@ private:
 
 // All diagnostic records of the handles, in order (the failing handle first,
 // then the ones it belongs to), joined by line breaks; SQLSTATE and native
-// code of the first record.
+// code of the first error record (of the first record when all are warnings).
 DataError diagnostics(std::initializer_list<const Handle*> handles, const char* call, SQLRETURN rc);
 
-// Throws the diagnostics unless rc is a success (or SQL_NO_DATA when allowed).
+// Throws the diagnostics when the first handle holds an error record (any
+// SQLSTATE outside class 01, the warnings). A server error that comes after
+// rows reaches the client as "success with info" or "no data" with the error
+// in a record, so a return code alone never tells that a call succeeded.
+void throwIfErrorRecord(std::initializer_list<const Handle*> handles);
+
+// Throws the diagnostics unless rc is a success (or SQL_NO_DATA when allowed)
+// without an error record.
 inline SQLRETURN check(SQLRETURN rc, std::initializer_list<const Handle*> handles, const char* call,
                        bool noDataIsFine = false) {
-    if (SQL_SUCCEEDED(rc) || (noDataIsFine && rc == SQL_NO_DATA)) return rc;
+    if (rc == SQL_SUCCESS) return rc;
+    if (rc == SQL_SUCCESS_WITH_INFO || (noDataIsFine && rc == SQL_NO_DATA)) {
+        throwIfErrorRecord(handles);
+        return rc;
+    }
     throw diagnostics(handles, call, rc);
 }
 

@@ -178,6 +178,10 @@ sqlite3* Database::open(std::string& error) const {
         return nullptr;
     }
     sqlite3_busy_timeout(db, 10000);
+    // A double-quoted word is a name, never a string, as in SQL Server with
+    // QUOTED_IDENTIFIER ON: "Bob" names a column or fails (207).
+    sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DML, 0, nullptr);
+    sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DDL, 0, nullptr);
     // Reads through a memory map (no copy per page; up to SQLite's build
     // limit, 2 GiB in Debian's), and a WAL file that shrinks back after the
     // checkpoint of a big insert.
