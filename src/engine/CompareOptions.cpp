@@ -154,6 +154,10 @@ QString RowConditionProblem(QStringView condition) {
             if (--depth < 0) return QStringLiteral("a \")\" closes more than was opened");
         } else if (c == u';') {
             return QStringLiteral("\";\" would end the statement");
+        } else if (c == u'{' || c == u'}') {
+            // The driver turns "{call p}" into "exec p" whatever the
+            // statement's escape setting says.
+            return QStringLiteral("\"%1\" would be read by the driver as an escape").arg(c);
         } else if (c == u'-' && next == u'-') {
             return QStringLiteral("\"--\" would start a comment");
         } else if (c == u'/' && next == u'*') {

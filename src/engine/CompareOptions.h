@@ -170,8 +170,9 @@ struct RunSummary {
 // nothing when it can. It must stay one condition of that one statement:
 // outside quoted texts ('...'), quoted names ("..." and [...]) its
 // parentheses balance and it holds no ";" (a second statement), "--" or "/*"
-// (a comment that would cut off the rest of the query); a quote left open
-// is refused too.
+// (a comment that would cut off the rest of the query), nor a brace (the
+// driver's escapes, "{call p}", become statements); a quote left open is
+// refused too.
 QString RowConditionProblem(QStringView condition);
 
 }  // namespace compare

@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "DataError.h"
 #include "ErrorReport.h"
 #include "QueryPlan.h"
 #include "SideNames.h"
@@ -425,18 +426,27 @@ bool OpenRun(ComparisonRun& run, const SideTable& first, const SideTable& second
 FirstRows OpenRun(ComparisonRun& run, const SideTable& first, const SideTable& second,
                   const SideNames& names, bool learnFills, const RunStage& stage) {
     FirstRows rows;
-    OpenRun(run, first, second, learnFills, rows,
-            [&](OpenStage s, const std::function<void()>& fn) {
-                QString prefix;
-                if (s == OpenStage::WaitFirst) {
-                    prefix = AtSentenceStart(names.first) + QStringLiteral(" could not be read: ");
-                }
-                if (s == OpenStage::WaitSecond) {
-                    prefix = AtSentenceStart(names.second) + QStringLiteral(" could not be read: ");
-                }
-                stage(fn, prefix);
+    OpenRun(
+        run, first, second, learnFills, rows, [&](OpenStage s, const std::function<void()>& fn) {
+            if (s != OpenStage::WaitFirst && s != OpenStage::WaitSecond) {
+                stage(fn, QString());
                 return true;
-            });
+            }
+            const QString& name = s == OpenStage::WaitFirst ? names.first : names.second;
+            stage(
+                [&] {
+                    try {
+                        fn();
+                    } catch (const data::DataError&) {
+                        // A query's columns the server would not name.
+                        const QString unnamed = UnnamedColumnsText(name, std::current_exception());
+                        if (unnamed.isEmpty()) throw;
+                        throw KeyProblem(unnamed);
+                    }
+                },
+                AtSentenceStart(name) + QStringLiteral(" could not be read: "));
+            return true;
+        });
     return rows;
 }
 

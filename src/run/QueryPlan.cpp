@@ -91,7 +91,8 @@ void RefuseUnknownMapped(const RunOptions& options, const QString& firstName,
 }
 
 // What reads a side. By position, a query's own ORDER BY is the order its
-// records are paired in, which it keeps only when it runs alone.
+// records are paired in: the select around it orders by its items, over all
+// its columns and rows.
 QString sideSelect(const catalogue::TableName& table, const QStringList& columns,
                    const QString& condition, bool byKey) {
     if (byKey || !table.isQuery() || !CheckedQuery(table).ordered()) {

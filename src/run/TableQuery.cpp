@@ -17,10 +17,16 @@ UserQuery CheckedQuery(const catalogue::TableName& table) {
 
 QString SelectAllFrom(const catalogue::TableName& table) {
     // Its own order is the order of a run by position; a derived table
-    // would not keep it.
+    // would not keep it, so the select around it orders.
     if (table.isQuery()) {
         const UserQuery query = CheckedQuery(table);
-        if (query.ordered()) return query.Alone();
+        if (query.ordered() && !query.orderProblem().isEmpty()) {
+            throw OptionProblem(
+                QStringLiteral("%1 is paired by position in the order of its own ORDER BY: "
+                               "%2. Pair its records by key otherwise.")
+                    .arg(AtSentenceStart(table.name), query.orderProblem()));
+        }
+        if (query.ordered()) return query.InItsOrder();
     }
     return SelectFrom(table, QStringList(), QString());
 }

@@ -13,8 +13,9 @@ UserQuery CheckedQuery(const catalogue::TableName& table);
 
 // The query that reads a whole table, named with both its parts
 // ("select * from [sales].[Orders]"), or its name alone when it has no schema.
-// A query side's query with an ORDER BY of its own is sent alone, so that
-// its order is kept; any other runs as a derived table.
+// A query side runs as a derived table; one with an ORDER BY of its own is
+// read in that order by the select around it (OptionProblem when its ORDER
+// BY cannot order that select).
 QString SelectAllFrom(const catalogue::TableName& table);
 
 // The query that reads the columns listed of a table (all of them, "*", when

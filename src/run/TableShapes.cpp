@@ -3,6 +3,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "DataError.h"
 #include "ErrorReport.h"
 #include "SideNames.h"
 #include "SqlNames.h"
@@ -36,9 +37,38 @@ std::vector<ColumnFill> ReadColumnFills(data::Connection& connection,
 
 }  // namespace
 
+QString UnnamedColumnsText(const QString& queryName, const std::exception_ptr& cause) {
+    // The server's own words name [q], the derived table the query runs in,
+    // which the user never wrote.
+    constexpr int kNoColumnName = 8155;
+    constexpr int kColumnNamedTwice = 8156;
+    try {
+        std::rethrow_exception(cause);
+    } catch (const data::DataError& e) {
+        if (e.nativeCode() == kNoColumnName) {
+            return QStringLiteral(
+                       "%1 cannot be compared: a column of it has no name. Name "
+                       "each such column with AS, as in count(*) AS Total.")
+                .arg(AtSentenceStart(queryName));
+        }
+        if (e.nativeCode() == kColumnNamedTwice) {
+            return QStringLiteral(
+                       "%1 cannot be compared: two of its columns have the same "
+                       "name. Give each its own name with AS, as in B.Id AS BId.")
+                .arg(AtSentenceStart(queryName));
+        }
+    } catch (...) {
+    }
+    return QString();
+}
+
 QueryFailed::QueryFailed(const QString& queryName, const std::exception_ptr& cause)
-    : KeyProblem(QStringLiteral("%1 could not be run: %2")
-                     .arg(AtSentenceStart(queryName), app::DescribeFailure(cause))) {}
+    : KeyProblem([&] {
+          const QString unnamed = UnnamedColumnsText(queryName, cause);
+          if (!unnamed.isEmpty()) return unnamed;
+          return QStringLiteral("%1 could not be run: %2")
+              .arg(AtSentenceStart(queryName), app::DescribeFailure(cause));
+      }()) {}
 
 TableShape DescribeTable(data::Connection& connection, const catalogue::TableName& table,
                          ShapeWanted wanted) {

@@ -26,6 +26,11 @@ TableShape DescribeTable(data::Connection& connection, const catalogue::TableNam
 // index `columns`, the table's described columns.
 QString KeyOrder(const data::ResultTable& columns, const std::vector<int>& keyColumns);
 
+// The one line for a query side whose columns the server would not take as
+// a derived table's (one without a name, a name twice: the server's 8155
+// and 8156), asking for names given with AS; empty for any other failure.
+QString UnnamedColumnsText(const QString& queryName, const std::exception_ptr& cause);
+
 // A query side the server would not run (a table it names is not there, a
 // column misspelt): the message names the query and gives the server's
 // reason. A KeyProblem too, so that whoever shows a refusal before any row

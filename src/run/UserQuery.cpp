@@ -1,6 +1,7 @@
 #include "UserQuery.h"
 
 #include <QHash>
+#include <algorithm>
 #include <vector>
 
 namespace compare {
@@ -19,6 +20,35 @@ struct Token {
 bool isWordStart(QChar c) { return c.isLetter() || c == u'_' || c == u'@' || c == u'#'; }
 bool isWordPart(QChar c) {
     return c.isLetterOrNumber() || c == u'_' || c == u'@' || c == u'#' || c == u'$';
+}
+
+bool isDigit(QChar c) { return c >= u'0' && c <= u'9'; }
+bool isHexDigit(QChar c) {
+    return isDigit(c) || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
+}
+
+// Where a number that starts at i ends, as the server reads it: 0x and hex
+// digits; or digits, one '.', more digits and an exponent only when digits
+// follow its e. A letter after it starts a word of its own ("1drop" is 1
+// and drop to the server), which the check must see as the server does.
+qsizetype numberEnd(const QString& sql, qsizetype i) {
+    const auto digitsFrom = [&](qsizetype k) {
+        while (k < sql.size() && isDigit(sql[k])) ++k;
+        return k;
+    };
+    if (sql[i] == u'0' && i + 1 < sql.size() && (sql[i + 1] == u'x' || sql[i + 1] == u'X')) {
+        qsizetype k = i + 2;
+        while (k < sql.size() && isHexDigit(sql[k])) ++k;
+        return k;
+    }
+    qsizetype k = digitsFrom(i);
+    if (k < sql.size() && sql[k] == u'.') k = digitsFrom(k + 1);
+    if (k < sql.size() && (sql[k] == u'e' || sql[k] == u'E')) {
+        qsizetype e = k + 1;
+        if (e < sql.size() && (sql[e] == u'+' || sql[e] == u'-')) ++e;
+        if (e < sql.size() && isDigit(sql[e])) k = digitsFrom(e);
+    }
+    return k;
 }
 
 // The query's tokens, and its text with each comment turned into a blank.
@@ -96,10 +126,14 @@ Scan scan(const QString& sql) {
             qsizetype end = i + 1;
             while (end < sql.size() && isWordPart(sql[end])) ++end;
             add(Token::Word, end);
-        } else if (c.isDigit() || (c == u'.' && next.isDigit())) {
-            qsizetype end = i + 1;
-            while (end < sql.size() && (sql[end].isLetterOrNumber() || sql[end] == u'.')) ++end;
-            add(Token::Number, end);
+        } else if (isDigit(c) || (c == u'.' && isDigit(next))) {
+            add(Token::Number, numberEnd(sql, i));
+        } else if (c == u'{' || c == u'}') {
+            // FreeTDS turns "{call p}" into "exec p" on the way, escape
+            // processing off or not; T-SQL has no use for a brace.
+            s.problem =
+                QStringLiteral("it holds %1, which the driver would read as an escape").arg(c);
+            return s;
         } else {
             if (c == u')') --depth;
             if (depth < 0) {
@@ -114,25 +148,17 @@ Scan scan(const QString& sql) {
     return s;
 }
 
-// Words that have no place in a select that only reads: each starts (or is)
-// another statement, writes, or runs text of its own elsewhere.
+// Words that a select inside a derived table may hold and that do more than
+// read here. Statement words need no list: the whole query runs inside the
+// parentheses of a derived table, which no statement can start within (the
+// check keeps every parenthesis, quote and comment closed, no ";" and no
+// brace, so the driver turns nothing into a call on the way).
+// Column names such as Open or Close are then the server's to judge.
 QString refusedWord(const QString& word) {
     static const QHash<QString, QString> reasons = [] {
         QHash<QString, QString> r;
         r.insert(QStringLiteral("INTO"),
                  QStringLiteral("it holds INTO: SELECT ... INTO would write a table"));
-        for (const char* statement :
-             {"INSERT",     "UPDATE",  "DELETE",     "MERGE",     "TRUNCATE",  "DROP",
-              "CREATE",     "ALTER",   "EXEC",       "EXECUTE",   "DECLARE",   "SET",
-              "USE",        "GRANT",   "REVOKE",     "DENY",      "BEGIN",     "COMMIT",
-              "ROLLBACK",   "SAVE",    "BACKUP",     "RESTORE",   "DBCC",      "KILL",
-              "SHUTDOWN",   "WAITFOR", "PRINT",      "RAISERROR", "THROW",     "RECONFIGURE",
-              "BULK",       "GO",      "GOTO",       "RETURN",    "IF",        "WHILE",
-              "OPEN",       "CLOSE",   "DEALLOCATE", "READTEXT",  "WRITETEXT", "UPDATETEXT",
-              "CHECKPOINT", "REVERT",  "SETUSER"}) {
-            const QString w = QString::fromLatin1(statement);
-            r.insert(w, QStringLiteral("it holds %1, which is no part of a select").arg(w));
-        }
         for (const char* remote : {"OPENQUERY", "OPENROWSET", "OPENDATASOURCE"}) {
             const QString w = QString::fromLatin1(remote);
             r.insert(w, QStringLiteral("it holds %1, which sends a statement of its own to "
@@ -161,6 +187,49 @@ std::size_t pastParenthesis(const std::vector<Token>& tokens, std::size_t open) 
 }
 
 QString shown(const QString& text, const Token& t) { return text.mid(t.start, t.end - t.start); }
+
+// The items of an ORDER BY (tokens from..to) for the select around the
+// derived table, which orders by the derived table's columns: each item must
+// name one of them, by name or by number, perhaps with COLLATE and ASC or
+// DESC. An expression would be read there against other names (an alias
+// reaches no expression, a table's columns do not reach the outer select),
+// and so might order otherwise: such an order is refused, not guessed.
+QString orderOutside(const QString& text, const std::vector<Token>& tokens, std::size_t from,
+                     std::size_t to, QString& order) {
+    const QString refused = QStringLiteral(
+        "that ORDER BY may name only the query's own columns, by name or by number, each "
+        "perhaps with ASC or DESC");
+    QString item;
+    std::size_t part = 0;  // 0: the column; 1: after it; 2: after COLLATE; 3: after ASC/DESC
+    for (std::size_t k = from; k <= to; ++k) {
+        if (k == to || isPunct(tokens[k], ',')) {
+            if (part != 1 && part != 3) return refused;
+            order += (order.isEmpty() ? QString() : QStringLiteral(", ")) + item;
+            item.clear();
+            part = 0;
+            continue;
+        }
+        const Token& t = tokens[k];
+        const QString written = shown(text, t);
+        const bool column =
+            (t.kind == Token::Word && !t.word.startsWith(u'@')) || t.kind == Token::Quoted ||
+            (t.kind == Token::Number && std::all_of(written.begin(), written.end(), isDigit));
+        if (part == 0 && column) {
+            part = 1;
+        } else if (part == 1 && isWord(t, "COLLATE")) {
+            part = 2;
+        } else if (part == 2 && t.kind == Token::Word) {
+            part = 1;
+        } else if (part == 1 && (isWord(t, "ASC") || isWord(t, "DESC"))) {
+            part = 3;
+        } else {
+            return refused;
+        }
+        if (!item.isEmpty()) item += u' ';
+        item += written;
+    }
+    return QString();
+}
 
 }  // namespace
 
@@ -227,15 +296,19 @@ UserQuery UserQuery::Read(const QString& sql) {
                                                  .arg(shown(s.text, tokens[main]));
         return q;
     }
-    q.select_ = s.text.mid(tokens[main].start).trimmed();
+    std::size_t orderAt = tokens.size();   // its ORDER
+    std::size_t orderEnd = tokens.size();  // past its last item: OFFSET or the end
     for (std::size_t k = main; k < tokens.size(); ++k) {
         const Token& t = tokens[k];
         if (t.depth != 0 || t.kind != Token::Word) continue;
         if (t.word == QLatin1String("ORDER") && k + 1 < tokens.size() &&
-            isWord(tokens[k + 1], "BY")) {
-            q.ordered_ = true;
+            isWord(tokens[k + 1], "BY") && orderAt == tokens.size()) {
+            orderAt = k;
         }
-        if (t.word == QLatin1String("OFFSET")) q.limited_ = true;
+        if (t.word == QLatin1String("OFFSET")) {
+            q.limited_ = true;
+            orderEnd = std::min(orderEnd, k);
+        }
         if (t.word == QLatin1String("TOP") && k > 0 &&
             (isWord(tokens[k - 1], "SELECT") || isWord(tokens[k - 1], "DISTINCT") ||
              isWord(tokens[k - 1], "ALL"))) {
@@ -247,17 +320,31 @@ UserQuery UserQuery::Read(const QString& sql) {
             return q;
         }
     }
+    q.ordered_ = orderAt < tokens.size();
+    q.select_ = s.text.mid(tokens[main].start).trimmed();
+    if (!q.ordered_) return q;
+    q.orderProblem_ =
+        orderOutside(s.text, tokens, orderAt + 2, std::max(orderEnd, orderAt + 2), q.order_);
+    // Without TOP or OFFSET its ORDER BY picks no rows: a derived table may
+    // not hold it then, and needs it nowhere. Only what reads as an ORDER BY
+    // is left out; anything else stays for the server to judge, inside.
+    if (!q.limited_ && q.orderProblem_.isEmpty()) {
+        q.select_ =
+            s.text.mid(tokens[main].start, tokens[orderAt].start - tokens[main].start).trimmed();
+    } else if (!q.limited_) {
+        q.select_ += QStringLiteral(" offset 0 rows");
+    }
     return q;
 }
 
-QString UserQuery::Alone() const { return with_.isEmpty() ? select_ : with_ + u' ' + select_; }
+QString UserQuery::InItsOrder() const {
+    return Around(QStringLiteral("*"), QStringLiteral(" order by ") + order_);
+}
 
 QString UserQuery::Around(const QString& columns, const QString& tail) const {
     QString sql = with_.isEmpty() ? QString() : with_ + u' ';
-    sql += QStringLiteral("select ") + columns + QStringLiteral(" from (") + select_;
-    if (ordered_ && !limited_) sql += QStringLiteral(" offset 0 rows");
-    sql += QStringLiteral(") as [q]") + tail;
-    return sql;
+    return sql + QStringLiteral("select ") + columns + QStringLiteral(" from (") + select_ +
+           QStringLiteral(") as [q]") + tail;
 }
 
 }  // namespace compare

@@ -15,6 +15,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <array>
 #include <csignal>
 #include <cstdio>
 #include <functional>
@@ -30,6 +31,7 @@
 #include "TableSelectionWindow.h"
 #include "TdsTestServer.h"
 #include "WindowRegistry.h"
+#include "data_loopback.h"
 
 namespace {
 
@@ -1693,8 +1695,10 @@ TEST_F(CommandLine, AQueryThatIsNotASingleSelectIsRefusedAndChangesNothing) {
         {{"--query", QStringLiteral("select * from [%1]; delete from [%1]").arg(a)},
          "more than one statement"},
         {{"--query", QStringLiteral("select * into [%1] from [%2]").arg(into, a)}, "INTO"},
-        {{"--query", QStringLiteral("update [%1] set Name = N'x'").arg(a)}, "UPDATE"},
-        {{"--query", QStringLiteral("select * from [%1] /* */ delete from [%1]").arg(a)}, "DELETE"},
+        {{"--query", QStringLiteral("update [%1] set Name = N'x'").arg(a)}, "starts with update"},
+        // Inside the derived table the server reads no second statement.
+        {{"--query", QStringLiteral("select * from [%1] /* */ delete from [%1]").arg(a)},
+         "Incorrect syntax"},
         {{"--query", QStringLiteral("select 1 as Id) as q; drop table [%1]; select * from (select "
                                     "1 as Id")
                          .arg(a)},
@@ -1716,6 +1720,94 @@ TEST_F(CommandLine, AQueryThatIsNotASingleSelectIsRefusedAndChangesNothing) {
     const Outcome after = run({"compare", a, copy});
     EXPECT_EQ(after.status, 0) << after.err.toStdString();
     EXPECT_TRUE(run({"compare", into, copy}).err.contains(QStringLiteral("There is no table")));
+}
+
+// What a query or condition hides behind a driver's escape or a number
+// glued to a word never reaches the server as a statement of its own: every
+// batch that names the table, as a recording relay sees it leave the
+// program, is the query inside one derived table, without an exec, and the
+// table is still there.
+TEST_F(CommandLine, AQueryLeavesTheProgramAsOneSelectOnly) {
+    const QString cols = QStringLiteral("Id int primary key");
+    const QString victim = table("Victim", cols, {"1", "2"});
+    const QString copy = table("VictimCopy", cols, {"1", "2"});
+    const QString select = QStringLiteral("select Id from [%1] ").arg(victim);
+    const QString call = QStringLiteral("{call sp_rename('%1', 'Gone')}").arg(victim);
+    // The options and the exit status: refused before anything is sent, or
+    // sent inside the derived table, where the server refuses it.
+    const std::vector<std::pair<QStringList, int>> hidden{
+        {{"--query", select + QStringLiteral("order by 1 ") + call}, 2},
+        {{"--where", QStringLiteral("Id > 0 or %1 is null").arg(call)}, 2},
+        {{"--query", select + QStringLiteral("order by 1drop table [%1]").arg(victim)}, 2},
+        {{"--query", select + QStringLiteral("order by 1e0delete from [%1]").arg(victim)}, 2},
+        {{"--query", select + QStringLiteral("order by 1waitfor delay '00:00:01'")}, 2},
+        {{"--query", select + QStringLiteral("order by 1shutdown")}, 2},
+        {{"--query", select + QStringLiteral("order by 1drop table [%1]").arg(victim), "--key",
+          "Id"},
+         2},
+    };
+    data_e2e::BatchRecorder relay(tdstest::tdsTestPort());
+    for (const auto& [options, status] : hidden) {
+        const QStringList sides =
+            options[0] == QLatin1String("--where") ? QStringList{victim, copy} : QStringList{copy};
+        const Outcome r = run(QStringList{"compare"} + options + sides, relay.port());
+        EXPECT_EQ(r.status, status) << options.join(u' ').toStdString() << r.err.toStdString();
+    }
+    const QRegularExpression oneSelect(
+        QStringLiteral("^select \\* from \\(select Id from \\[%1\\][^;]*\\) as \\[q\\]")
+            .arg(victim));
+    int sent = 0;
+    for (const std::u16string& text : relay.batches()) {
+        const QString batch = QString::fromStdU16String(text);
+        if (!batch.contains(victim)) continue;
+        ++sent;
+        EXPECT_TRUE(oneSelect.match(batch).hasMatch()) << batch.toStdString();
+        EXPECT_FALSE(batch.contains(QStringLiteral("exec"), Qt::CaseInsensitive))
+            << batch.toStdString();
+    }
+    EXPECT_GT(sent, 0);  // the relay saw what the run by key sent
+    const Outcome after = run({"compare", victim, copy});
+    EXPECT_EQ(after.status, 0) << after.err.toStdString();
+}
+
+// Column names that are statement words elsewhere are names in a select;
+// a column without a name or with another's cannot be a derived table's,
+// and is refused in one line asking for AS names, which then compare.
+TEST_F(CommandLine, AQuerysColumnsAreNamedOnceEach) {
+    const QString words =
+        table("Words", QStringLiteral("Id int, Go int, Throw int"), {"1, 1, 1", "2, 2, 2"});
+    const QString wordsB =
+        table("WordsB", QStringLiteral("Id int, Go int, Throw int"), {"1, 1, 1", "2, 2, 3"});
+    const Outcome named =
+        run({"compare", "--query",
+             QStringLiteral("select Id, Go, Throw from [%1] order by Id").arg(words), wordsB});
+    EXPECT_EQ(named.status, 1) << named.err.toStdString();
+    EXPECT_EQ(named.out,
+              QStringLiteral("Record 2,Field \"Throw\" has changed from \"2\" to \"3\"\n"));
+
+    // Each refused query, its aliased version and the table that holds what that reads.
+    const QString count = table("Counted", QStringLiteral("n int"), {"2"});
+    const QString joined = table("Joined", QStringLiteral("Id int, Go int, BId int, BGo int"),
+                                 {"1, 1, 1, 1", "2, 2, 2, 2"});
+    const QString join = QStringLiteral("from [%1] A join [%2] B on A.Id = B.Id order by 1");
+    const std::vector<std::array<QString, 4>> queries{
+        {QStringLiteral("select count(*) from [%1] order by 1").arg(words),
+         QStringLiteral("select count(*) AS n from [%1] order by 1").arg(words), count,
+         "a column of it has no name. Name each such column with AS"},
+        {QStringLiteral("select * ") + join.arg(words, wordsB),
+         QStringLiteral("select A.Id, A.Go, B.Id AS BId, B.Go AS BGo ") + join.arg(words, wordsB),
+         joined, "two of its columns have the same name. Give each its own name with AS"},
+    };
+    for (const auto& [refused, aliased, against, said] : queries) {
+        const Outcome r = run({"compare", "--query", refused, against});
+        EXPECT_EQ(r.status, 2) << refused.toStdString();
+        EXPECT_TRUE(r.err.startsWith(
+            QStringLiteral("dorvantis: The first query cannot be compared: ") + said))
+            << r.err.toStdString();
+        EXPECT_EQ(r.err.count(u'\n'), 1) << r.err.toStdString();
+        const Outcome a = run({"compare", "--query", aliased, against});
+        EXPECT_EQ(a.status, 0) << aliased.toStdString() << a.err.toStdString();
+    }
 }
 
 // "Show views" lists the database's views in both lists, and "Next >" on a

@@ -82,13 +82,13 @@ TEST(UserQuery, OnlyASingleSelectIsTaken) {
     const std::vector<std::pair<const char*, const char*>> refused{
         {"select 1 as a; select 2 as a", "more than one statement"},
         {"select * into Copy from A", "INTO"},
-        {"update A set Name = 'x'", "UPDATE"},
-        {"select * from A /* ; */ delete from A", "DELETE"},
+        {"update A set Name = 'x'", "starts with update"},
         {"select * from A -- x\n; drop table A", "more than one statement"},
         {"select 1 /* /* */ drop table A", "comment (/*) is not closed"},
         {"select 1 as x) as q; drop table A; select * from (select 1 as x", "never opened"},
-        {"with c as (select 1 as a) delete from c", "DELETE"},
-        {"exec sp_who", "EXEC"},
+        {"with c as (select 1 as a) delete from c", "starts with delete"},
+        {"select 1into Copy from A", "INTO"},
+        {"select * from A where {fn user()} = 'x'", "escape"},
         {"select * from openquery(S, 'select 1')", "OPENQUERY"},
         {"select 'open", "quoted text"},
         {" ; ", "empty"},
@@ -108,8 +108,9 @@ TEST(UserQuery, OnlyASingleSelectIsTaken) {
         QStringLiteral("select * from (select [into], 'a; drop -- x' as [s;] from A) as [q]"));
 }
 
-// What is sent: comments gone; a query's own ORDER BY kept only when it runs
-// alone, and made valid inside a derived table otherwise; a WITH before it all.
+// What is sent: comments gone; always one derived table, a WITH before it
+// all; its own ORDER BY inside only where it picks rows, and outside where
+// it gives the order.
 TEST(UserQuery, RunsInsideADerivedTable) {
     const compare::UserQuery with = compare::UserQuery::Read(QStringLiteral(
         "with c as (select 1 as a), d (b) as (select 2) /* note */ select * from c, d "
@@ -118,28 +119,41 @@ TEST(UserQuery, RunsInsideADerivedTable) {
     EXPECT_TRUE(with.ordered());
     EXPECT_EQ(with.Around(QStringLiteral("[a]"), QStringLiteral(" where (a > 0)")),
               QStringLiteral("with c as (select 1 as a), d (b) as (select 2) select [a] from "
-                             "(select * from c, d order by a offset 0 rows) as [q] where (a > 0)"));
-    EXPECT_FALSE(with.Alone().contains(QLatin1String("note")));
-    EXPECT_FALSE(with.Alone().contains(QLatin1String("last")));
+                             "(select * from c, d) as [q] where (a > 0)"));
+    EXPECT_EQ(with.InItsOrder(), QStringLiteral("with c as (select 1 as a), d (b) as (select 2) "
+                                                "select * from (select * from c, d) as [q] "
+                                                "order by a"));
 
     const compare::UserQuery top =
         compare::UserQuery::Read(QStringLiteral("select top 5 * from A order by Id"));
-    EXPECT_EQ(top.Around(QStringLiteral("*"), QString()),
-              QStringLiteral("select * from (select top 5 * from A order by Id) as [q]"));
+    EXPECT_EQ(
+        top.InItsOrder(),
+        QStringLiteral("select * from (select top 5 * from A order by Id) as [q] order by Id"));
+    // Outside, an expression would be read against other names.
+    for (const char* order : {"A.Id", "len(Name)", "1.5", "Id desc, @v"}) {
+        const compare::UserQuery q =
+            compare::UserQuery::Read(QStringLiteral("select * from A order by ") + order);
+        EXPECT_EQ(q.problem(), QString());
+        EXPECT_FALSE(q.orderProblem().isEmpty()) << order;
+        // By key it stays inside, for the server to read.
+        EXPECT_TRUE(q.Around(QStringLiteral("*"), QString())
+                        .endsWith(QStringLiteral("%1 offset 0 rows) as [q]").arg(order)));
+    }
 
-    // By position an ordered query keeps its order only alone; by key it is
+    // By position the select around an ordered query orders; by key it is
     // read in the key's order like a table.
     catalogue::TableName query;
     query.name = QStringLiteral("the first query");
     query.query = QStringLiteral("select Id from A order by Id desc");
     compare::RunOptions options;
-    EXPECT_EQ(PlanQueryText(options, query, kA, nullptr).queries[0], query.query);
+    EXPECT_EQ(PlanQueryText(options, query, kA, nullptr).queries[0],
+              QStringLiteral("select * from (select Id from A) as [q] order by Id desc"));
     options.where = QStringLiteral("Id > 1");
     EXPECT_THROW(PlanQueryText(options, query, kA, nullptr), compare::OptionProblem);
     options.key.columns = {QStringLiteral("Id")};
     const compare::TableShapes shapes =
         Shapes({{"Id", data::ValueKind::Integer}}, {{"Id", data::ValueKind::Integer}});
-    EXPECT_EQ(PlanQueryText(options, query, kA, &shapes).queries[0],
-              QStringLiteral("select * from (select Id from A order by Id desc offset 0 rows) as "
-                             "[q] where (Id > 1) order by [Id]"));
+    EXPECT_EQ(
+        PlanQueryText(options, query, kA, &shapes).queries[0],
+        QStringLiteral("select * from (select Id from A) as [q] where (Id > 1) order by [Id]"));
 }

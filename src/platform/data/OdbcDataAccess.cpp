@@ -174,6 +174,11 @@ private:
         };
         attr(SQL_ATTR_CURSOR_TYPE, SQL_CURSOR_FORWARD_ONLY, "SQLSetStmtAttr(SQL_ATTR_CURSOR_TYPE)");
         attr(SQL_ATTR_CONCURRENCY, SQL_CONCUR_READ_ONLY, "SQLSetStmtAttr(SQL_ATTR_CONCURRENCY)");
+        // Sent as written: a driver would otherwise turn escapes in a user's
+        // query or condition ("{call p}") into statements of their own.
+        // Nothing the program sends uses one. FreeTDS 1.3 keeps the setting
+        // but still reads escapes: the checks of user text refuse braces.
+        attr(SQL_ATTR_NOSCAN, SQL_NOSCAN_ON, "SQLSetStmtAttr(SQL_ATTR_NOSCAN)");
         const int timeout = CommandTimeout;
         attr(SQL_ATTR_QUERY_TIMEOUT, static_cast<SQLULEN>(timeout > 0 ? timeout : 0),
              "SQLSetStmtAttr(SQL_ATTR_QUERY_TIMEOUT)");

@@ -444,6 +444,8 @@ Session::Outcome Session::runSql(const std::string& tsql, bool inProc,
     auto compileFailed = [&] { return (sqlite3_errcode(db_) & 0xFF) == SQLITE_ERROR; };
     if (rw.refusal)
         return fail(message(rw.refusal->number, rw.refusal->severity, rw.refusal->text), true);
+    if (std::optional<ServerMessage> error = derivedTableColumns(rw, context))
+        return fail(*error, true);
     // Under NOEXEC each statement is read to its end and skipped, as SQL
     // Server compiles but does not run it; only SET NOEXEC OFF takes effect.
     for (size_t pos = skipBlank(sql, 0); pos < sql.size(); pos = skipBlank(sql, pos)) {
@@ -570,7 +572,18 @@ Session::Outcome Session::runSql(const std::string& tsql, bool inProc,
         }
         sqlite3_stmt* stmt = nullptr;
         const char* tail = nullptr;
-        if (sqlite3_prepare_v2(db_, sql.c_str() + pos, -1, &stmt, &tail) != SQLITE_OK) {
+        int rc = sqlite3_prepare_v2(db_, sql.c_str() + pos, -1, &stmt, &tail);
+        // SQL Server needs no ';' between statements: where SQLite stumbles
+        // on a word that starts one, the statement before it is run alone.
+        if (const int at = sqlite3_error_offset(db_);
+            rc != SQLITE_OK && at > 0 && startsStatement(sql, pos + size_t(at))) {
+            const std::string first = sql.substr(pos, size_t(at));
+            sqlite3_finalize(stmt);
+            stmt = nullptr;
+            rc = sqlite3_prepare_v2(db_, first.c_str(), -1, &stmt, nullptr);
+            tail = sql.c_str() + pos + at;
+        }
+        if (rc != SQLITE_OK) {
             ServerMessage error = mapError(db_, rw, verb, database_->name());
             const bool compileError = compileFailed();
             sqlite3_finalize(stmt);
@@ -602,6 +615,43 @@ Session::Outcome Session::runSql(const std::string& tsql, bool inProc,
         writeDone(writer_, kDone, kDoneFinal, 0, 0);
     }
     return Outcome::Continue;
+}
+
+std::optional<ServerMessage> Session::derivedTableColumns(const Rewritten& rw,
+                                                          const RewriteContext& context) {
+    for (const DerivedTable& d : rw.derived) {
+        // Its columns as SQLite names them; a select SQLite cannot read is
+        // left to the statement's own error.
+        sqlite3_stmt* stmt = nullptr;
+        const std::string select = rewriteTsql(d.select, context).sql;
+        if (sqlite3_prepare_v2(db_, select.c_str(), -1, &stmt, nullptr) != SQLITE_OK || !stmt) {
+            sqlite3_finalize(stmt);
+            continue;
+        }
+        std::vector<std::string> names;
+        for (int k = 0; k < sqlite3_column_count(stmt); ++k)
+            names.push_back(sqlite3_column_name(stmt, k));
+        sqlite3_finalize(stmt);
+        if (d.unnamed != size_t(-1)) {
+            // "*" items before it count their columns.
+            size_t column = d.unnamed + 1;
+            if (d.starsBefore > 0 && !d.starAfter && names.size() >= d.items)
+                column += names.size() - d.items;
+            return message(8155, 16,
+                           "No column name was specified for column " + std::to_string(column) +
+                               " of '" + d.alias + "'.",
+                           2);
+        }
+        for (size_t k = 0; k < names.size(); ++k) {
+            for (size_t j = 0; j < k; ++j) {
+                if (!equalsIgnoreCase(names[j], names[k])) continue;
+                return message(8156, 16,
+                               "The column '" + names[k] + "' was specified multiple times for '" +
+                                   d.alias + "'.");
+            }
+        }
+    }
+    return std::nullopt;
 }
 
 bool Session::bindParameters(sqlite3_stmt* stmt, const std::vector<Binding>& bindings,

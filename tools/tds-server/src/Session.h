@@ -63,6 +63,10 @@ private:
     // ends the reply. `failed` tells whether an error ended the statements.
     Outcome runSql(const std::string& tsql, bool inProc, const std::vector<Binding>& bindings,
                    bool& failed);
+    // SQL Server's refusal of a derived table one of whose columns has no
+    // name (8155) or a name another has (8156), which SQLite would run.
+    std::optional<ServerMessage> derivedTableColumns(const Rewritten& rw,
+                                                     const RewriteContext& context);
     Outcome runStatement(sqlite3_stmt* stmt, const std::string& verb, bool& failed,
                          ServerMessage& error);
     // Gives the statement its parameters; false and an error when one is

@@ -86,7 +86,30 @@ Tok nextToken(std::string_view s, size_t& i) {
         value = unquote(s.substr(start, i - start), '"');
     } else if (std::isdigit(uint8_t(c)) ||
                (c == '.' && i + 1 < s.size() && std::isdigit(uint8_t(s[i + 1])))) {
-        while (i < s.size() && (std::isalnum(uint8_t(s[i])) || s[i] == '.')) ++i;
+        // As SQL Server reads a number: 0x and hex digits; or digits, one
+        // '.', digits, and an exponent only when digits follow its e. A
+        // letter after it starts the next word ("1drop" is 1, then drop).
+        auto digits = [&] {
+            while (i < s.size() && std::isdigit(uint8_t(s[i]))) ++i;
+        };
+        if (c == '0' && i + 1 < s.size() && (s[i + 1] == 'x' || s[i + 1] == 'X')) {
+            i += 2;
+            while (i < s.size() && std::isxdigit(uint8_t(s[i]))) ++i;
+        } else {
+            digits();
+            if (i < s.size() && s[i] == '.') {
+                ++i;
+                digits();
+            }
+            if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+                size_t e = i + 1;
+                if (e < s.size() && (s[e] == '+' || s[e] == '-')) ++e;
+                if (e < s.size() && std::isdigit(uint8_t(s[e]))) {
+                    i = e;
+                    digits();
+                }
+            }
+        }
         kind = T::Number;
     } else if (wordStart(c)) {
         while (i < s.size() && wordChar(s[i])) ++i;
@@ -837,6 +860,37 @@ const std::set<std::string> kClauseWords = {"select", "from",   "where", "group"
                                             "order",  "on",     "set",   "values", "insert",
                                             "update", "delete", "into"};
 
+// How an item of a select list (solid tokens first..last) names its column
+// in SQL Server: a name or "name = expr", an alias with or without AS, or
+// none (an expression); "*" gives the names of what it reads.
+enum class ItemName { Named, Unnamed, Star };
+ItemName itemName(const std::vector<Tok>& toks, size_t first, size_t last) {
+    std::vector<size_t> solid;
+    for (size_t k = first; k <= last && k < toks.size(); ++k)
+        if (toks[k].kind != T::Blank) solid.push_back(k);
+    if (solid.empty()) return ItemName::Unnamed;
+    const Tok& end = toks[solid.back()];
+    if (end.kind == T::Punct && end.text == "*") return ItemName::Star;
+    if (solid.size() >= 3 && isPunct(toks, solid[1], "=") &&
+        (isIdent(toks[solid[0]]) || toks[solid[0]].kind == T::String))
+        return ItemName::Named;
+    bool chain = true;  // a.b.c
+    for (size_t k = 0; k < solid.size(); ++k)
+        chain = chain && (k % 2 == 0 ? isIdent(toks[solid[k]]) : isDot(toks[solid[k]]));
+    if (chain && solid.size() % 2 == 1) return ItemName::Named;
+    if (solid.size() < 2) return ItemName::Unnamed;
+    const Tok& before = toks[solid[solid.size() - 2]];
+    const std::string lastWord = end.kind == T::Word ? toLower(end.text) : std::string();
+    const bool aliasToken = end.kind == T::QuotedId || end.kind == T::String ||
+                            (end.kind == T::Word && lastWord != "end" && lastWord != "null");
+    if (!aliasToken) return ItemName::Unnamed;
+    if (before.kind == T::Word && equalsIgnoreCase(before.text, "as")) return ItemName::Named;
+    if (before.kind == T::Word && equalsIgnoreCase(before.text, "collate"))
+        return ItemName::Unnamed;
+    if (before.kind == T::Punct && before.text != ")") return ItemName::Unnamed;
+    return ItemName::Named;
+}
+
 // SQL Server's row limits in SQLite's words, and what SQL Server refuses
 // around them. TOP n after SELECT [ALL|DISTINCT] leaves, and LIMIT n closes
 // that query (before its closing parenthesis, its ';' or the end of the
@@ -844,7 +898,8 @@ const std::set<std::string> kClauseWords = {"select", "from",   "where", "group"
 // LIMIT m OFFSET n (-1: no limit). The replacements join `replaced` (token
 // index -> last token replaced, new text); `tail` is added at the end.
 void rowLimits(const std::vector<Tok>& toks, Replacements& replaced, std::string& tail,
-               std::optional<Refusal>& refusal) {
+               std::optional<Refusal>& refusal, std::vector<DerivedTable>& derived,
+               const std::string& with) {
     constexpr size_t kNone = size_t(-1);
     auto word = [&](size_t i, std::string_view w) {
         return i < toks.size() && toks[i].kind == T::Word && equalsIgnoreCase(toks[i].text, w);
@@ -882,9 +937,43 @@ void rowLimits(const std::vector<Tok>& toks, Replacements& replaced, std::string
         size_t top = kNone;    // the TOP word
         std::string count;     // TOP's count
         bool orderBy = false, offset = false, compound = false, forXml = false;
-        bool hashes = false;  // HASHBYTES in its select list
+        bool hashes = false;       // HASHBYTES in its select list
+        size_t open = kNone;       // its parenthesis
+        size_t listStart = kNone;  // its first select's list: first token
+        size_t listEnd = kNone;    // and its FROM
     };
     std::vector<Scope> scopes(1);
+    // A derived table's select as written, with what its select list names.
+    auto recordDerived = [&](const Scope& s, size_t close) {
+        if (s.listStart == kNone) return;
+        DerivedTable d;
+        d.select = with + span(solidAfter(toks, s.open), solidBefore(toks, close));
+        size_t next = solidAfter(toks, close);
+        if (word(next, "as")) next = solidAfter(toks, next);
+        if (next < toks.size())
+            d.alias =
+                toks[next].kind == T::QuotedId ? toks[next].value : std::string(toks[next].text);
+        const size_t end = s.listEnd == kNone ? close : s.listEnd;
+        size_t itemStart = s.listStart;
+        for (size_t k = s.listStart; k <= end; ++k) {
+            if (k < end && isPunct(toks, k, "(")) {
+                k = closingParen(toks, k);
+                continue;
+            }
+            if (k < end && !isPunct(toks, k, ",")) continue;
+            const ItemName name = itemName(toks, itemStart, k - 1);
+            if (name == ItemName::Unnamed && d.unnamed == size_t(-1)) d.unnamed = d.items;
+            if (name == ItemName::Star) {
+                if (d.unnamed == size_t(-1))
+                    ++d.starsBefore;
+                else
+                    d.starAfter = true;
+            }
+            ++d.items;
+            itemStart = k + 1;
+        }
+        derived.push_back(std::move(d));
+    };
     auto finish = [&](const Scope& s, size_t end) {
         if (s.orderBy && s.query && s.top == kNone && !s.offset && !s.forXml)
             refuse(1033, 15,
@@ -932,6 +1021,7 @@ void rowLimits(const std::vector<Tok>& toks, Replacements& replaced, std::string
                 inner.query &&
                 (word(before, "from") || word(before, "join") || word(before, "apply") ||
                  (isPunct(toks, before, ",") && kFromClauses.count(scopes.back().clause)));
+            inner.open = i;
             scopes.push_back(std::move(inner));
             continue;
         }
@@ -939,7 +1029,10 @@ void rowLimits(const std::vector<Tok>& toks, Replacements& replaced, std::string
             const Scope inner = std::move(scopes.back());
             scopes.pop_back();
             finish(inner, i);
-            if (inner.derived) checkAlias(i);
+            if (inner.derived) {
+                checkAlias(i);
+                recordDerived(inner, i);
+            }
             continue;
         }
         if (isPunct(toks, i, ";") && scopes.size() == 1) {
@@ -954,6 +1047,8 @@ void rowLimits(const std::vector<Tok>& toks, Replacements& replaced, std::string
             s.clause = w;
             size_t k = solidAfter(toks, i);
             if (word(k, "all") || word(k, "distinct")) k = solidAfter(toks, k);
+            const bool firstSelect = s.listStart == kNone;
+            if (firstSelect) s.listStart = k;
             if (!word(k, "top")) continue;
             const size_t first = solidAfter(toks, k);
             const size_t last = isPunct(toks, first, "(") ? closingParen(toks, first) : first;
@@ -966,6 +1061,7 @@ void rowLimits(const std::vector<Tok>& toks, Replacements& replaced, std::string
             if (s.top != kNone) s.compound = true;
             s.top = k;
             s.count = span(first, last);
+            if (firstSelect) s.listStart = last + 1;
             replaced[k] = {last, ""};
             i = last;
         } else if (w == "hashbytes" && s.clause == "select") {
@@ -1002,6 +1098,7 @@ void rowLimits(const std::vector<Tok>& toks, Replacements& replaced, std::string
                    (word(solidBefore(toks, i), "create") || word(solidBefore(toks, i), "alter"))) {
             s.query = true;  // a view's query takes no ORDER BY of its own either
         } else if (kClauseWords.count(w)) {
+            if (w == "from" && s.listStart != kNone && s.listEnd == kNone) s.listEnd = i;
             s.clause = w;
         }
     }
@@ -1023,7 +1120,24 @@ Rewritten rewriteTsql(std::string_view sql, const RewriteContext& context) {
     fieldCalls(fields, replaced);
     Rewritten r;
     std::string tail;
-    rowLimits(toks, replaced, tail, r.refusal);
+    // A statement's WITH, which a derived table's select may read from.
+    std::string with;
+    if (size_t first = solidAfter(toks, size_t(-1)); first < toks.size() &&
+                                                     toks[first].kind == T::Word &&
+                                                     equalsIgnoreCase(toks[first].text, "with")) {
+        int depth = 0;
+        for (size_t k = first; k < toks.size(); ++k) {
+            if (isPunct(toks, k, "(")) ++depth;
+            if (isPunct(toks, k, ")")) --depth;
+            if (depth == 0 && toks[k].kind == T::Word && equalsIgnoreCase(toks[k].text, "select")) {
+                with =
+                    std::string(sql.substr(size_t(toks[first].text.data() - sql.data()),
+                                           size_t(toks[k].text.data() - toks[first].text.data())));
+                break;
+            }
+        }
+    }
+    rowLimits(toks, replaced, tail, r.refusal, r.derived, with);
     std::string lastWord;   // previous keyword-like word, lower case
     std::string lastWord2;  // the one before it
     auto next = [&](size_t i) {
@@ -1059,6 +1173,10 @@ Rewritten rewriteTsql(std::string_view sql, const RewriteContext& context) {
         }
         if (!isIdent(t)) {
             r.sql.append(t.text);
+            // SQLite would read "1drop" as one bad token.
+            if (t.kind == T::Number && i + 1 < toks.size() && toks[i + 1].kind != T::Blank &&
+                toks[i + 1].kind != T::Punct)
+                r.sql += ' ';
             continue;
         }
         std::string lower = toLower(t.value);
@@ -1437,6 +1555,12 @@ const std::set<std::string> kStatementStarts = {
     "drop",      "exec",   "execute",  "goto",   "if",       "insert", "merge",   "print",
     "raiserror", "return", "rollback", "save",   "select",   "set",    "throw",   "truncate",
     "update",    "use",    "waitfor",  "while",  "with"};
+
+bool startsStatement(std::string_view sql, size_t at) {
+    size_t end = at;
+    while (end < sql.size() && std::isalpha(uint8_t(sql[end]))) ++end;
+    return end > at && (kStatementStarts.count(toLower(sql.substr(at, end - at))) > 0);
+}
 
 std::optional<IfStatement> matchIf(std::string_view sql, size_t from) {
     Cursor c{sql, from};

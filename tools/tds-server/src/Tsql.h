@@ -83,8 +83,21 @@ struct Refusal {
     std::string text;
 };
 
+// A derived table's select, as written, for the checks SQL Server makes of
+// its columns (8155, 8156) that SQLite does not: the server prepares it to
+// learn the names its columns get.
+struct DerivedTable {
+    std::string select;  // "select ... from ...", the WITH of its statement before it
+    std::string alias;
+    size_t items = 0;             // the items of its select list
+    size_t unnamed = size_t(-1);  // the first item without a name, if any
+    size_t starsBefore = 0;       // "*" items before that one
+    bool starAfter = false;       // a "*" item after it
+};
+
 struct Rewritten {
     std::string sql;
+    std::vector<DerivedTable> derived;
     // The first refusal in the batch, if any; `sql` is then not to be run.
     std::optional<Refusal> refusal;
     // SQLite's name for a table (lower case) -> the name as the client wrote it,
@@ -147,6 +160,10 @@ struct IfStatement {
     size_t statementBegin = 0;
 };
 std::optional<IfStatement> matchIf(std::string_view sql, size_t from);
+
+// Whether the word at `at` starts a statement (SELECT, DROP, WAITFOR ...):
+// SQL Server needs no ';' before one.
+bool startsStatement(std::string_view sql, size_t at);
 
 // A statement that ends with WHERE 1 = 0 outside parentheses (a ';' may
 // follow): where that WHERE starts.
