@@ -30,6 +30,7 @@
 #include "TableSelectionWindow.h"
 #include "TdsTestServer.h"
 #include "WindowRegistry.h"
+#include "data_loopback.h"
 
 namespace {
 
@@ -707,6 +708,52 @@ TEST_F(CommandLine, ComparesWithATableOfAnotherDatabaseOrServer) {
                   .arg(tdstest::tdsTestPort()));
     EXPECT_EQ(run({"compare", name, name}).err,
               "dorvantis: Please select 2 different tables to compare.\n");
+}
+
+// --encrypt: the rows cross the link only inside TLS, whether the server
+// offers it or requires it (unasked, only a server that requires it hides
+// them); a server without TLS stops the run in one line.
+TEST_F(CommandLine, EncryptKeepsTheRowsOffTheLinkOrStopsInOneLine) {
+    tdstest::PrivateServer required({"--require-encryption"});
+    tdstest::PrivateServer offered({});
+    tdstest::PrivateServer none({"--no-encryption"});
+    const QString planted = QStringLiteral("planted-7f3a-in-the-rows");
+    for (const tdstest::PrivateServer* server : {&required, &offered, &none}) {
+        exec(QStringLiteral("create table P (Id int primary key, V nvarchar(40)); "
+                            "insert into P values (1, N'%1'); "
+                            "create table Q (Id int primary key, V nvarchar(40)); "
+                            "insert into Q values (1, N'other')")
+                 .arg(planted),
+             server->port());
+    }
+    const QStringList compare{"compare", "P", "Q", "--key", "auto"};
+    const auto inClear = [&](const data_e2e::Relay& relay) {
+        const std::string seen = relay.seen();
+        const QByteArray utf16(reinterpret_cast<const char*>(planted.utf16()), planted.size() * 2);
+        return seen.find(utf16.toStdString()) != std::string::npos;
+    };
+    const auto readsPlanted = [&](const Outcome& o) {
+        EXPECT_EQ(o.status, 1) << o.err.toStdString();
+        EXPECT_TRUE(o.out.contains(planted)) << o.out.toStdString();
+    };
+
+    const data_e2e::Relay unasked(offered.port());
+    readsPlanted(run(compare, unasked.port()));
+    EXPECT_TRUE(inClear(unasked));  // the login alone was encrypted
+    const data_e2e::Relay asked(offered.port());
+    readsPlanted(run(compare + QStringList{"--encrypt"}, asked.port()));
+    EXPECT_FALSE(inClear(asked));
+    const data_e2e::Relay demanded(required.port());
+    readsPlanted(run(compare + QStringList{"--encrypt"}, demanded.port()));
+    readsPlanted(run(compare, demanded.port()));
+    EXPECT_FALSE(inClear(demanded));
+
+    const QString stop = QStringLiteral("No encrypted connection could be set up");
+    const Outcome noTls = run(compare + QStringList{"--encrypt"}, none.port());
+    EXPECT_EQ(noTls.status, 2);
+    EXPECT_TRUE(noTls.err.startsWith(QStringLiteral("dorvantis: ") + stop))
+        << noTls.err.toStdString();
+    EXPECT_EQ(noTls.err.count(u'\n'), 1);
 }
 
 // --key: records paired by key, as a user of keyed tools expects -- a row

@@ -2,7 +2,8 @@
 
 // Loopback stand-ins for servers that misbehave, for the data layer's
 // end-to-end tests: a TCP listener that never answers or hangs up at once,
-// and a SQL Server Browser that names the port of an instance.
+// a SQL Server Browser that names the port of an instance, and a relay that
+// keeps what crosses the link.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -13,6 +14,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -157,6 +159,115 @@ private:
     int fd_;
     int stop_[2] = {-1, -1};
     std::atomic<int> requests_{0};
+    std::thread thread_;
+};
+
+// Passes every connection on to a port of 127.0.0.1 and keeps every byte
+// that crosses, as one who can read the link would see it: each connection's
+// each direction whole, so that nothing sent is split by what another sent.
+class Relay {
+public:
+    explicit Relay(int targetPort) : target_(targetPort), fd_(bindLoopback(SOCK_STREAM, 0)) {
+        ::listen(fd_, 16);
+        port_ = boundPort(fd_);
+        if (::pipe(stop_) != 0) throw std::runtime_error("pipe failed");
+        thread_ = std::thread([this] { run(); });
+    }
+    ~Relay() {
+        const char x = 0;
+        (void)!::write(stop_[1], &x, 1);
+        thread_.join();
+        for (const Link& l : links_) {
+            ::close(l.client);
+            ::close(l.server);
+        }
+        ::close(fd_);
+        ::close(stop_[0]);
+        ::close(stop_[1]);
+    }
+    Relay(const Relay&) = delete;
+    Relay& operator=(const Relay&) = delete;
+
+    int port() const { return port_; }
+    std::string seen() const {
+        const std::lock_guard lock(mutex_);
+        std::string all;
+        for (const Link& l : links_) all += l.fromClient + '\0' + l.fromServer + '\0';
+        return all;
+    }
+
+private:
+    struct Link {
+        int client, server;
+        bool open = true;
+        std::string fromClient, fromServer;
+    };
+    void run() {
+        for (;;) {
+            std::vector<pollfd> p = {{fd_, POLLIN, 0}, {stop_[0], POLLIN, 0}};
+            std::vector<Link*> polled;
+            for (Link& l : links_) {
+                if (!l.open) continue;
+                p.push_back({l.client, POLLIN, 0});
+                p.push_back({l.server, POLLIN, 0});
+                polled.push_back(&l);
+            }
+            if (::poll(p.data(), p.size(), -1) < 0 && errno != EINTR) return;
+            if (p[1].revents) return;
+            for (std::size_t i = 0; i < polled.size(); ++i) {
+                Link& l = *polled[i];
+                const bool fine =
+                    (!p[2 + 2 * i].revents || pass(l.client, l.server, l.fromClient)) &&
+                    (!p[3 + 2 * i].revents || pass(l.server, l.client, l.fromServer));
+                if (!fine) {
+                    // Either side gone: so is the other.
+                    ::shutdown(l.client, SHUT_RDWR);
+                    ::shutdown(l.server, SHUT_RDWR);
+                    l.open = false;
+                }
+            }
+            if (p[0].revents & POLLIN) accept();
+        }
+    }
+    void accept() {
+        const int client = ::accept(fd_, nullptr, nullptr);
+        if (client < 0) return;
+        const int server = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(static_cast<uint16_t>(target_));
+        if (server < 0 || ::connect(server, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+            ::close(client);
+            if (server >= 0) ::close(server);
+            return;
+        }
+        const std::lock_guard lock(mutex_);
+        links_.push_back({client, server, true, {}, {}});
+    }
+    bool pass(int from, int to, std::string& seen) {
+        char buf[16384];
+        const ssize_t n = ::recv(from, buf, sizeof buf, 0);
+        if (n <= 0) return false;
+        {
+            const std::lock_guard lock(mutex_);
+            seen.append(buf, static_cast<std::size_t>(n));
+        }
+        for (ssize_t sent = 0; sent < n;) {
+            const ssize_t k =
+                ::send(to, buf + sent, static_cast<std::size_t>(n - sent), MSG_NOSIGNAL);
+            if (k <= 0) return false;
+            sent += k;
+        }
+        return true;
+    }
+
+    int target_;
+    int fd_;
+    int port_ = 0;
+    int stop_[2] = {-1, -1};
+    std::vector<Link> links_;   // closed at the end
+    mutable std::mutex mutex_;  // over links_, which seen() reads
     std::thread thread_;
 };
 
