@@ -739,7 +739,14 @@ TEST_F(CommandLine, EncryptKeepsTheRowsOffTheLinkOrStopsInOneLine) {
 
     const data_e2e::Relay unasked(offered.port());
     readsPlanted(run(compare, unasked.port()));
-    EXPECT_TRUE(inClear(unasked));  // the login alone was encrypted
+    EXPECT_TRUE(inClear(unasked));
+    // The login alone was encrypted: its password, as LOGIN7 scrambles it, is not seen.
+    std::string scrambled;
+    for (const char c : std::string("secret")) {
+        for (const unsigned char b : {static_cast<unsigned char>(c), static_cast<unsigned char>(0)})
+            scrambled += static_cast<char>(((b << 4) | (b >> 4)) ^ 0xA5);
+    }
+    EXPECT_EQ(unasked.seen().find(scrambled), std::string::npos);
     const data_e2e::Relay asked(offered.port());
     readsPlanted(run(compare + QStringList{"--encrypt"}, asked.port()));
     EXPECT_FALSE(inClear(asked));
