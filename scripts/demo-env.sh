@@ -46,6 +46,7 @@ MSPassword=demo
 MSDatabase=demo
 Port=$port
 Local%20Connection=0
+Encrypt=1
 CONF
 chmod 600 "$settings"
 

@@ -14,12 +14,13 @@
 set -euo pipefail
 
 # The program (SQLite keeps a run's differing records), and the demo
-# database's server (SQLite too; nettle computes its HASHBYTES digests).
+# database's server (SQLite too; nettle computes its HASHBYTES digests,
+# OpenSSL its TLS).
 packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev libgl-dev
     unixodbc unixodbc-dev tdsodbc
-    libsqlite3-dev nettle-dev
+    libsqlite3-dev nettle-dev libssl-dev
     fonts-liberation
 )
 

@@ -28,6 +28,12 @@ void AddLoginOptions(QCommandLineParser& parser, const QString& prefix, const QS
         Option(prefix + "user", whose + "user name.", "NAME"),
         Option(prefix + "local", whose + "local connection: the server name alone."),
         Option("no-" + prefix + "local", whose + "connection to server,port."),
+        Option(prefix + "encrypt",
+               whose + "connection encrypted whole (TLS), or refused (the driver does not "
+                       "check the server's certificate)."),
+        Option("no-" + prefix + "encrypt",
+               whose + "connection as the driver settles it: the login encrypted, the rest "
+                       "only if the server requires it."),
         Option(prefix + "password-file", whose + "password, from the first line of FILE.", "FILE"),
     });
 }
@@ -80,8 +86,11 @@ bool IsPortNumber(const QString& text) {
 }
 
 void CheckLoginOptions(const QCommandLineParser& parser, const QString& prefix) {
-    if (parser.isSet(prefix + "local") && parser.isSet("no-" + prefix + "local")) {
-        usageError(QStringLiteral("--%1local and --no-%1local exclude each other").arg(prefix));
+    for (const char* name : {"local", "encrypt"}) {
+        const QString option = prefix + QLatin1String(name);
+        if (parser.isSet(option) && parser.isSet("no-" + option)) {
+            usageError(QStringLiteral("--%1 and --no-%1 exclude each other").arg(option));
+        }
     }
     if (parser.isSet(prefix + "port") && !IsPortNumber(parser.value(prefix + "port"))) {
         usageError(QStringLiteral("--%1port takes a number from 1 to 65535, not '%2'")
@@ -114,6 +123,8 @@ void ApplyLoginOptions(const QCommandLineParser& parser, const QString& prefix,
     set("user", details.userName);
     if (parser.isSet(prefix + "local")) details.localConnection = true;
     if (parser.isSet("no-" + prefix + "local")) details.localConnection = false;
+    if (parser.isSet(prefix + "encrypt")) details.encrypt = true;
+    if (parser.isSet("no-" + prefix + "encrypt")) details.encrypt = false;
     if (parser.isSet(prefix + "password-file")) {
         details.password = ReadPassword(parser.value(prefix + "password-file"));
     } else if (qEnvironmentVariableIsSet(passwordVariable)) {
@@ -124,12 +135,15 @@ void ApplyLoginOptions(const QCommandLineParser& parser, const QString& prefix,
 // The login details the login window stored (read only), for a command to override.
 connection::LoginDetails StoredLoginDetails() {
     const connection::SettingsStore store;
+    // Encrypted only where the window stored that choice: a command with no
+    // stored login connects as it did before the option existed.
     return {store.read(connection::kServerSetting),
             store.read(connection::kUserSetting),
             store.read(connection::kPasswordSetting),
             store.read(connection::kDatabaseSetting),
             store.read(connection::kPortSetting),
-            connection::IsTicked(store.read(connection::kLocalConnectionSetting))};
+            connection::IsTicked(store.read(connection::kLocalConnectionSetting)),
+            store.read(connection::kEncryptSetting) == QStringLiteral("1")};
 }
 
 void ReadFormatAndPairing(const QCommandLineParser& parser, SharedRequest& request) {

@@ -19,18 +19,22 @@ inline constexpr SettingKey kPasswordSetting{"MSPassword", ""};
 inline constexpr SettingKey kDatabaseSetting{"MSDatabase", ""};
 inline constexpr SettingKey kPortSetting{"Port", "1433"};
 inline constexpr SettingKey kLocalConnectionSetting{"Local Connection", "0"};
-// One login window's six values.
+// "1": the whole connection encrypted. Older versions stored no such key: a
+// login they stored reads as "" and stays as it was, unencrypted.
+inline constexpr SettingKey kEncryptSetting{"Encrypt", ""};
+// One login window's values.
 struct LoginSettingKeys {
-    SettingKey server, user, password, database, port, localConnection;
+    SettingKey server, user, password, database, port, localConnection, encrypt;
 };
-inline constexpr LoginSettingKeys kFirstLoginSettings{kServerSetting,   kUserSetting,
-                                                      kPasswordSetting, kDatabaseSetting,
-                                                      kPortSetting,     kLocalConnectionSetting};
+inline constexpr LoginSettingKeys kFirstLoginSettings{
+    kServerSetting,          kUserSetting,   kPasswordSetting, kDatabaseSetting, kPortSetting,
+    kLocalConnectionSetting, kEncryptSetting};
 // The second table's login on another server: keys of its own, so that it
 // never overwrites the first login.
 inline constexpr LoginSettingKeys kSecondLoginSettings{
     {"Second MSServer", ""},   {"Second MSUser", ""},   {"Second MSPassword", ""},
-    {"Second MSDatabase", ""}, {"Second Port", "1433"}, {"Second Local Connection", "0"}};
+    {"Second MSDatabase", ""}, {"Second Port", "1433"}, {"Second Local Connection", "0"},
+    {"Second Encrypt", ""}};
 // Where the second list's tables come from: "This database", the name of
 // another database of the first login's server, or "Another server".
 inline constexpr SettingKey kSecondTableOriginSetting{"Second Table Origin", "This database"};
@@ -92,5 +96,14 @@ private:
 
 // The stored local-connection flag counts as ticked unless it is exactly "0".
 inline bool IsTicked(const QString& storedFlag) { return storedFlag != QStringLiteral("0"); }
+
+// Whether a stored login asks for an encrypted connection. A flag that was
+// never stored: only for a login not stored either (no server), which is new
+// and starts encrypted; a login an older version stored keeps its clear link
+// until the user ticks the box.
+inline bool EncryptionStored(const QString& storedFlag, const QString& storedServer) {
+    if (storedFlag.isEmpty()) return storedServer.isEmpty();
+    return storedFlag == QStringLiteral("1");
+}
 
 }  // namespace connection

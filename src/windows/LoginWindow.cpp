@@ -101,6 +101,12 @@ LoginWindow::LoginWindow(WindowRegistry& registry, compare::Side side)
     Text4 = Place(new QLineEdit(Frame1), "Text4", 1320, 1800, 6255, 345);
     Check7 = Place(new QCheckBox(QStringLiteral("Local Connection"), Frame1), "Check7", 1320, 2250,
                    1950, 255);
+    // Beside "Local Connection", over "Help": the window keeps its size.
+    Check8 = Place(new QCheckBox(QStringLiteral("Encrypt the connection"), Frame1), "Check8", 3960,
+                   2250, 3600, 255);
+    Check8->setToolTip(
+        QStringLiteral("Every packet in TLS, or no connection. Unticked, the driver encrypts the "
+                       "login only, unless the server requires more."));
     PushButton5 = Place(new QPushButton(QStringLiteral("Test Connection"), Frame1), "PushButton5",
                         240, 2610, 3600, 405);
     PushButton2 = Place(new QPushButton(QStringLiteral("Help"), Frame1), "PushButton2", 3960, 2610,
@@ -123,7 +129,8 @@ LoginWindow::LoginWindow(WindowRegistry& registry, compare::Side side)
     setTabOrder(Text4, PushButton5);
     setTabOrder(PushButton5, PushButton2);
     setTabOrder(PushButton2, Check7);
-    setTabOrder(Check7, PushButton3);
+    setTabOrder(Check7, Check8);
+    setTabOrder(Check8, PushButton3);
     Text1->setFocus();
 
     for (QWidget* w : {static_cast<QWidget*>(Frame1), static_cast<QWidget*>(Text1),
@@ -136,7 +143,8 @@ LoginWindow::LoginWindow(WindowRegistry& registry, compare::Side side)
     }
     for (QWidget* w : {static_cast<QWidget*>(Label1), static_cast<QWidget*>(Label2),
                        static_cast<QWidget*>(Label3), static_cast<QWidget*>(Label4),
-                       static_cast<QWidget*>(Label9), static_cast<QWidget*>(Check7)}) {
+                       static_cast<QWidget*>(Label9), static_cast<QWidget*>(Check7),
+                       static_cast<QWidget*>(Check8)}) {
         AddNoPointerHandler(w);
     }
 
@@ -147,6 +155,9 @@ LoginWindow::LoginWindow(WindowRegistry& registry, compare::Side side)
     storeOnChange(Text9, keys_.port);
     connect(Check7, &QCheckBox::toggled, this, [this](bool ticked) {
         store(keys_.localConnection, ticked ? QStringLiteral("1") : QStringLiteral("0"));
+    });
+    connect(Check8, &QCheckBox::toggled, this, [this](bool ticked) {
+        store(keys_.encrypt, ticked ? QStringLiteral("1") : QStringLiteral("0"));
     });
 
     connect(PushButton5, &QPushButton::clicked, this, [this] { PushButton5_Click(); });
@@ -165,6 +176,12 @@ void LoginWindow::store(const SettingKey& key, const QString& text) {
     // could only replace a file that could not be read.
     if (loadingStored_) return;
     settings_.write(key, text);
+    // A new login's ticked box is a choice too: stored with its first value,
+    // or the next start would take the login for an older version's.
+    if (settings_.read(keys_.encrypt).isEmpty()) {
+        settings_.write(keys_.encrypt,
+                        Check8->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
+    }
 }
 
 bool LoginWindow::eventFilter(QObject* watched, QEvent* event) {
@@ -176,8 +193,8 @@ bool LoginWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 LoginDetails LoginWindow::CurrentLoginDetails() const {
-    return LoginDetails{Text1->text(), Text2->text(), Text3->text(),
-                        Text4->text(), Text9->text(), Check7->isChecked()};
+    return LoginDetails{Text1->text(), Text2->text(),       Text3->text(),      Text4->text(),
+                        Text9->text(), Check7->isChecked(), Check8->isChecked()};
 }
 
 void LoginWindow::Form_Load() {
@@ -199,6 +216,8 @@ void LoginWindow::Form_Load() {
     trap.step(136, [&] { Text9->setText(settings_.read(keys_.port)); });
     trap.step(138, [&] {
         Check7->setChecked(connection::IsTicked(settings_.read(keys_.localConnection)));
+        Check8->setChecked(connection::EncryptionStored(settings_.read(keys_.encrypt),
+                                                        settings_.read(keys_.server)));
     });
     loadingStored_ = false;
     // The second login is asked for when the user chooses another server: the

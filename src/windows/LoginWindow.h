@@ -41,6 +41,7 @@ public:
     QLineEdit* passwordEdit() const { return Text3; }
     QLineEdit* databaseEdit() const { return Text4; }
     QCheckBox* localConnectionBox() const { return Check7; }
+    QCheckBox* encryptBox() const { return Check8; }
     QPushButton* testConnectionButton() const { return PushButton5; }
     QPushButton* helpButton() const { return PushButton2; }
     QPushButton* nextButton() const { return PushButton3; }
@@ -78,6 +79,7 @@ private:
     QLabel* Label3;
     QLineEdit* Text4;  // database
     QCheckBox* Check7;
+    QCheckBox* Check8;  // "Encrypt the connection"
     QPushButton* PushButton5;
     QPushButton* PushButton2;
     QPushButton* PushButton3;

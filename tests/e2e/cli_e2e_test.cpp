@@ -711,6 +711,59 @@ TEST_F(CommandLine, ComparesWithATableOfAnotherDatabaseOrServer) {
               "dorvantis: Please select 2 different tables to compare.\n");
 }
 
+// --encrypt: the rows cross the link only inside TLS, whether the server
+// offers it or requires it (unasked, only a server that requires it hides
+// them); a server without TLS stops the run in one line.
+TEST_F(CommandLine, EncryptKeepsTheRowsOffTheLinkOrStopsInOneLine) {
+    tdstest::PrivateServer required({"--require-encryption"});
+    tdstest::PrivateServer offered({});
+    tdstest::PrivateServer none({"--no-encryption"});
+    const QString planted = QStringLiteral("planted-7f3a-in-the-rows");
+    for (const tdstest::PrivateServer* server : {&required, &offered, &none}) {
+        exec(QStringLiteral("create table P (Id int primary key, V nvarchar(40)); "
+                            "insert into P values (1, N'%1'); "
+                            "create table Q (Id int primary key, V nvarchar(40)); "
+                            "insert into Q values (1, N'other')")
+                 .arg(planted),
+             server->port());
+    }
+    const QStringList compare{"compare", "P", "Q", "--key", "auto"};
+    const auto inClear = [&](const data_e2e::Relay& relay) {
+        const std::string seen = relay.seen();
+        const QByteArray utf16(reinterpret_cast<const char*>(planted.utf16()), planted.size() * 2);
+        return seen.find(utf16.toStdString()) != std::string::npos;
+    };
+    const auto readsPlanted = [&](const Outcome& o) {
+        EXPECT_EQ(o.status, 1) << o.err.toStdString();
+        EXPECT_TRUE(o.out.contains(planted)) << o.out.toStdString();
+    };
+
+    const data_e2e::Relay unasked(offered.port());
+    readsPlanted(run(compare, unasked.port()));
+    EXPECT_TRUE(inClear(unasked));
+    // The login alone was encrypted: its password, as LOGIN7 scrambles it, is not seen.
+    std::string scrambled;
+    for (const char c : std::string("secret")) {
+        for (const unsigned char b : {static_cast<unsigned char>(c), static_cast<unsigned char>(0)})
+            scrambled += static_cast<char>(((b << 4) | (b >> 4)) ^ 0xA5);
+    }
+    EXPECT_EQ(unasked.seen().find(scrambled), std::string::npos);
+    const data_e2e::Relay asked(offered.port());
+    readsPlanted(run(compare + QStringList{"--encrypt"}, asked.port()));
+    EXPECT_FALSE(inClear(asked));
+    const data_e2e::Relay demanded(required.port());
+    readsPlanted(run(compare + QStringList{"--encrypt"}, demanded.port()));
+    readsPlanted(run(compare, demanded.port()));
+    EXPECT_FALSE(inClear(demanded));
+
+    const QString stop = QStringLiteral("No encrypted connection could be set up");
+    const Outcome noTls = run(compare + QStringList{"--encrypt"}, none.port());
+    EXPECT_EQ(noTls.status, 2);
+    EXPECT_TRUE(noTls.err.startsWith(QStringLiteral("dorvantis: ") + stop))
+        << noTls.err.toStdString();
+    EXPECT_EQ(noTls.err.count(u'\n'), 1);
+}
+
 // --key: records paired by key, as a user of keyed tools expects -- a row
 // inserted in the middle is one added line, not a cascade of false changes.
 TEST_F(CommandLine, RecordsByKeyFindInsertedDeletedAndChangedRows) {
@@ -1746,7 +1799,7 @@ TEST_F(CommandLine, AQueryLeavesTheProgramAsOneSelectOnly) {
           "Id"},
          2},
     };
-    data_e2e::BatchRecorder relay(tdstest::tdsTestPort());
+    const data_e2e::Relay relay(tdstest::tdsTestPort());
     for (const auto& [options, status] : hidden) {
         const QStringList sides =
             options[0] == QLatin1String("--where") ? QStringList{victim, copy} : QStringList{copy};
@@ -1757,7 +1810,11 @@ TEST_F(CommandLine, AQueryLeavesTheProgramAsOneSelectOnly) {
         QStringLiteral("^select \\* from \\(select Id from \\[%1\\][^;]*\\) as \\[q\\]")
             .arg(victim));
     int sent = 0;
-    for (const std::u16string& text : relay.batches()) {
+    std::vector<std::u16string> batches;
+    for (const std::string& sent : relay.fromClients()) {
+        for (std::u16string& text : data_e2e::SqlBatches(sent)) batches.push_back(std::move(text));
+    }
+    for (const std::u16string& text : batches) {
         const QString batch = QString::fromStdU16String(text);
         if (!batch.contains(victim)) continue;
         ++sent;

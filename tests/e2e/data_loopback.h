@@ -3,7 +3,7 @@
 // Loopback stand-ins for servers that misbehave, for the data layer's
 // end-to-end tests: a TCP listener that never answers or hangs up at once,
 // a SQL Server Browser that names the port of an instance, and a relay that
-// records what a client sends a server.
+// keeps what crosses the link (and the SQL batches a client sent through it).
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -162,135 +162,158 @@ private:
     std::thread thread_;
 };
 
-// Passes TCP connections on 127.0.0.1 through to a server's port, and keeps
-// the text of every SQL batch a client sends (TDS packet type 1: its
-// ALL_HEADERS, then UTF-16LE text), whatever the program meant to send.
-class BatchRecorder {
+// Passes every connection on to a port of 127.0.0.1 and keeps every byte
+// that crosses, as one who can read the link would see it: each connection's
+// each direction whole, so that nothing sent is split by what another sent.
+class Relay {
 public:
-    explicit BatchRecorder(int serverPort)
-        : serverPort_(serverPort), fd_(bindLoopback(SOCK_STREAM, 0)) {
+    explicit Relay(int targetPort) : target_(targetPort), fd_(bindLoopback(SOCK_STREAM, 0)) {
         ::listen(fd_, 16);
         port_ = boundPort(fd_);
         if (::pipe(stop_) != 0) throw std::runtime_error("pipe failed");
-        accepter_ = std::thread([this] { run(); });
+        thread_ = std::thread([this] { run(); });
     }
-    ~BatchRecorder() {
+    ~Relay() {
         const char x = 0;
         (void)!::write(stop_[1], &x, 1);
-        accepter_.join();
-        for (std::thread& t : pumps_) t.join();
+        thread_.join();
+        for (const Link& l : links_) {
+            ::close(l.client);
+            ::close(l.server);
+        }
         ::close(fd_);
         ::close(stop_[0]);
         ::close(stop_[1]);
     }
-    BatchRecorder(const BatchRecorder&) = delete;
-    BatchRecorder& operator=(const BatchRecorder&) = delete;
+    Relay(const Relay&) = delete;
+    Relay& operator=(const Relay&) = delete;
 
     int port() const { return port_; }
-    std::vector<std::u16string> batches() const {
-        std::lock_guard lock(mutex_);
-        return batches_;
+    // What each connection's client sent, in the order they connected.
+    std::vector<std::string> fromClients() const {
+        const std::lock_guard lock(mutex_);
+        std::vector<std::string> out;
+        for (const Link& l : links_) out.push_back(l.fromClient);
+        return out;
+    }
+    std::string seen() const {
+        const std::lock_guard lock(mutex_);
+        std::string all;
+        for (const Link& l : links_) all += l.fromClient + '\0' + l.fromServer + '\0';
+        return all;
     }
 
 private:
+    struct Link {
+        int client, server;
+        bool open = true;
+        std::string fromClient, fromServer;
+    };
     void run() {
         for (;;) {
-            pollfd p[2] = {{fd_, POLLIN, 0}, {stop_[0], POLLIN, 0}};
-            if (::poll(p, 2, -1) < 0 && errno != EINTR) return;
-            if (p[1].revents) return;
-            if (!(p[0].revents & POLLIN)) continue;
-            const int client = ::accept(fd_, nullptr, nullptr);
-            if (client < 0) continue;
-            const int server = ::socket(AF_INET, SOCK_STREAM, 0);
-            sockaddr_in a{};
-            a.sin_family = AF_INET;
-            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            a.sin_port = htons(static_cast<uint16_t>(serverPort_));
-            if (server < 0 || ::connect(server, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-                if (server >= 0) ::close(server);
-                ::close(client);
-                continue;
+            std::vector<pollfd> p = {{fd_, POLLIN, 0}, {stop_[0], POLLIN, 0}};
+            std::vector<Link*> polled;
+            for (Link& l : links_) {
+                if (!l.open) continue;
+                p.push_back({l.client, POLLIN, 0});
+                p.push_back({l.server, POLLIN, 0});
+                polled.push_back(&l);
             }
-            pumps_.emplace_back([this, client, server] { pump(client, server); });
+            if (::poll(p.data(), p.size(), -1) < 0 && errno != EINTR) return;
+            if (p[1].revents) return;
+            for (std::size_t i = 0; i < polled.size(); ++i) {
+                Link& l = *polled[i];
+                const bool fine =
+                    (!p[2 + 2 * i].revents || pass(l.client, l.server, l.fromClient)) &&
+                    (!p[3 + 2 * i].revents || pass(l.server, l.client, l.fromServer));
+                if (!fine) {
+                    // Either side gone: so is the other.
+                    ::shutdown(l.client, SHUT_RDWR);
+                    ::shutdown(l.server, SHUT_RDWR);
+                    l.open = false;
+                }
+            }
+            if (p[0].revents & POLLIN) accept();
         }
     }
-
-    static bool sendAll(int fd, const char* data, ssize_t n) {
-        while (n > 0) {
-            const ssize_t sent = ::send(fd, data, static_cast<size_t>(n), MSG_NOSIGNAL);
-            if (sent <= 0) return false;
-            data += sent;
-            n -= sent;
+    void accept() {
+        const int client = ::accept(fd_, nullptr, nullptr);
+        if (client < 0) return;
+        const int server = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(static_cast<uint16_t>(target_));
+        if (server < 0 || ::connect(server, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+            ::close(client);
+            if (server >= 0) ::close(server);
+            return;
+        }
+        const std::lock_guard lock(mutex_);
+        links_.push_back({client, server, true, {}, {}});
+    }
+    bool pass(int from, int to, std::string& seen) {
+        char buf[16384];
+        const ssize_t n = ::recv(from, buf, sizeof buf, 0);
+        if (n <= 0) return false;
+        {
+            const std::lock_guard lock(mutex_);
+            seen.append(buf, static_cast<std::size_t>(n));
+        }
+        for (ssize_t sent = 0; sent < n;) {
+            const ssize_t k =
+                ::send(to, buf + sent, static_cast<std::size_t>(n - sent), MSG_NOSIGNAL);
+            if (k <= 0) return false;
+            sent += k;
         }
         return true;
     }
 
-    void pump(int client, int server) {
-        std::string packets;  // from the client, not yet read
-        std::string batch;    // a batch's payload so far
-        char buffer[8192];
-        for (;;) {
-            pollfd p[3] = {{client, POLLIN, 0}, {server, POLLIN, 0}, {stop_[0], POLLIN, 0}};
-            if (::poll(p, 3, -1) < 0) {
-                if (errno == EINTR) continue;
-                break;
-            }
-            if (p[2].revents) break;
-            if (p[0].revents) {
-                const ssize_t n = ::read(client, buffer, sizeof buffer);
-                if (n <= 0 || !sendAll(server, buffer, n)) break;
-                packets.append(buffer, static_cast<size_t>(n));
-                record(packets, batch);
-            }
-            if (p[1].revents) {
-                const ssize_t n = ::read(server, buffer, sizeof buffer);
-                if (n <= 0 || !sendAll(client, buffer, n)) break;
-            }
-        }
-        ::close(client);
-        ::close(server);
-    }
-
-    // Takes the whole packets off `packets`; a batch's last one (status
-    // bit 0x01) completes it.
-    void record(std::string& packets, std::string& batch) {
-        for (;;) {
-            if (packets.size() < 8) return;
-            const std::size_t length =
-                static_cast<std::size_t>((static_cast<unsigned char>(packets[2]) << 8) |
-                                         static_cast<unsigned char>(packets[3]));
-            if (length < 8 || packets.size() < length) return;
-            const bool sqlBatch = packets[0] == 0x01;
-            const bool last = (packets[1] & 0x01) != 0;
-            if (sqlBatch) batch.append(packets, 8, length - 8);
-            packets.erase(0, length);
-            if (!sqlBatch || !last) continue;
-            std::size_t headers = 0;
-            if (batch.size() >= 4) {
-                for (int k = 3; k >= 0; --k)
-                    headers = (headers << 8) |
-                              static_cast<unsigned char>(batch[static_cast<std::size_t>(k)]);
-            }
-            if (headers > batch.size()) headers = 0;
-            std::u16string text;
-            for (std::size_t k = headers; k + 1 < batch.size(); k += 2) {
-                text += static_cast<char16_t>(static_cast<unsigned char>(batch[k]) |
-                                              (static_cast<unsigned char>(batch[k + 1]) << 8));
-            }
-            batch.clear();
-            std::lock_guard lock(mutex_);
-            batches_.push_back(std::move(text));
-        }
-    }
-
-    int serverPort_;
+    int target_;
     int fd_;
     int port_ = 0;
     int stop_[2] = {-1, -1};
-    std::thread accepter_;
-    std::vector<std::thread> pumps_;
-    mutable std::mutex mutex_;
-    std::vector<std::u16string> batches_;
+    std::vector<Link> links_;   // closed at the end
+    mutable std::mutex mutex_;  // over links_, which seen() reads
+    std::thread thread_;
 };
+
+// The text of every SQL batch in what a client sent (TDS packet type 1: its
+// ALL_HEADERS, then UTF-16LE text), whatever the program meant to send. The
+// TLS records of a login encrypted alone are passed over.
+inline std::vector<std::u16string> SqlBatches(const std::string& fromClient) {
+    std::vector<std::u16string> batches;
+    std::string batch;  // a batch's payload so far
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(fromClient[i]); };
+    for (std::size_t at = 0; at + 8 <= fromClient.size();) {
+        // A TLS record (types 0x14 to 0x17, version 3.x): 5 bytes and its length.
+        if (byte(at) >= 0x14 && byte(at) <= 0x17 && byte(at + 1) == 0x03) {
+            at += 5 + ((std::size_t(byte(at + 3)) << 8) | byte(at + 4));
+            continue;
+        }
+        const std::size_t length = (std::size_t(byte(at + 2)) << 8) | byte(at + 3);
+        if (length < 8 || at + length > fromClient.size()) break;
+        const bool sqlBatch = byte(at) == 0x01;
+        const bool last = (byte(at + 1) & 0x01) != 0;
+        if (sqlBatch) batch.append(fromClient, at + 8, length - 8);
+        at += length;
+        if (!sqlBatch || !last) continue;
+        std::size_t headers = 0;
+        if (batch.size() >= 4) {
+            for (int k = 3; k >= 0; --k)
+                headers =
+                    (headers << 8) | static_cast<unsigned char>(batch[static_cast<std::size_t>(k)]);
+        }
+        if (headers > batch.size()) headers = 0;
+        std::u16string text;
+        for (std::size_t k = headers; k + 1 < batch.size(); k += 2) {
+            text += static_cast<char16_t>(static_cast<unsigned char>(batch[k]) |
+                                          (static_cast<unsigned char>(batch[k + 1]) << 8));
+        }
+        batch.clear();
+        batches.push_back(std::move(text));
+    }
+    return batches;
+}
 
 }  // namespace data_e2e

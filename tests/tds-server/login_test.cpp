@@ -2,10 +2,17 @@
 #include "Login.h"
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <map>
+#include <thread>
 
 #include "Bytes.h"
+#include "Packets.h"
+#include "Tls.h"
 
 namespace {
 
@@ -92,6 +99,53 @@ TEST(Prelogin, RejectsOptionsBeyondTheMessage) {
     EXPECT_THROW(checkPrelogin(bad), ProtocolError);
     const std::vector<uint8_t> unterminated = {0x00, 0x00, 0x05};
     EXPECT_THROW(checkPrelogin(unterminated), ProtocolError);
+}
+
+// A server that requires encryption answers ENCRYPT_REQ whatever the client
+// said; a client that then logs in in clear gets one refusal it can show,
+// and no session.
+TEST(Prelogin, ARequiringServerRefusesALoginInClear) {
+    std::string error;
+    const std::unique_ptr<TlsIdentity> identity = TlsIdentity::create(error);
+    ASSERT_TRUE(identity) << error;
+    int fds[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    std::atomic<bool> sessionRan{false};
+    std::thread server([&] {
+        serveLink(fds[0], 51, {EncryptionMode::Required, identity.get(), 0},
+                  [&](int) { sessionRan = true; });
+        ::shutdown(fds[0], SHUT_RDWR);
+    });
+    const auto send = [&](uint8_t type, const std::vector<uint8_t>& payload) {
+        const size_t length = payload.size() + 8;
+        std::vector<uint8_t> p = {type, kStatusEom, uint8_t(length >> 8), uint8_t(length), 0, 0,
+                                  1,    0};
+        p.insert(p.end(), payload.begin(), payload.end());
+        ASSERT_EQ(::write(fds[1], p.data(), p.size()), ssize_t(p.size()));
+    };
+    MessageReader client(fds[1]);
+    Message reply;
+    send(kPrelogin, {0x01, 0x00, 0x06, 0x00, 0x01, 0xFF, kEncryptNotSup});
+    ASSERT_EQ(client.read(reply), ReadResult::Ok);
+    EXPECT_EQ(reply.type, kReply);
+    EXPECT_EQ(preloginEncryption(reply.payload), kEncryptReq);
+
+    Login7 login;
+    login.userName = "tester";
+    login.password = "secret";
+    send(kLogin7, buildLogin7(login));
+    ASSERT_EQ(client.read(reply), ReadResult::Ok);
+    ByteBuffer text;
+    text.utf16("requires an encrypted connection");
+    const std::vector<uint8_t>& needle = text.data();
+    EXPECT_NE(std::search(reply.payload.begin(), reply.payload.end(), needle.begin(), needle.end()),
+              reply.payload.end());
+    EXPECT_EQ(reply.payload[0], 0xAA);  // an ERROR token
+    EXPECT_EQ(client.read(reply), ReadResult::Eof);
+    server.join();
+    EXPECT_FALSE(sessionRan);
+    ::close(fds[0]);
+    ::close(fds[1]);
 }
 
 }  // namespace

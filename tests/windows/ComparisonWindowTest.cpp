@@ -197,9 +197,10 @@ TEST_F(Comparison, OpensOneConnectionPerTableWithTheFixedOptions) {
         EXPECT_EQ(open.commandTimeout, 5000);
         EXPECT_EQ(open.connectionTimeout, 5000);
         EXPECT_EQ(open.cursorLocation, 3);
-        EXPECT_EQ(
-            open.connectionString,
-            QStringLiteral("Driver={SQL Server};Server=db.example,1433;Database=;Uid=;Pwd=;"));
+        EXPECT_EQ(open.connectionString,
+                  QStringLiteral(
+                      "Driver={SQL "
+                      "Server};Server=db.example,1433;Database=;Uid=;Pwd=;Encryption=require;"));
     }
     EXPECT_TRUE(data.queries().contains(QStringLiteral(
         "select sum(rows) from sys.partitions where object_id = object_id(N'[dbo].[A]') and "
@@ -709,11 +710,12 @@ TEST_F(Comparison, TheSecondSideIsReachedWithItsOwnLoginAndNamedByIt) {
         strings.sort();
         return strings;
     };
-    const QString sales =
-        QStringLiteral("Driver={SQL Server};Server=db.example,1433;Database=Sales;Uid=;Pwd=;");
+    const QString sales = QStringLiteral(
+        "Driver={SQL Server};Server=db.example,1433;Database=Sales;Uid=;Pwd=;Encryption=require;");
     EXPECT_EQ(run(1, 1),
-              (QStringList{sales, QStringLiteral("Driver={SQL Server};Server=db.example,1433;"
-                                                 "Database=Sales_Restore;Uid=;Pwd=;")}));
+              (QStringList{
+                  sales, QStringLiteral("Driver={SQL Server};Server=db.example,1433;"
+                                        "Database=Sales_Restore;Uid=;Pwd=;Encryption=require;")}));
     EXPECT_TRUE(boxes.boxes.empty()) << boxes.texts().join(u'|').toStdString();
     EXPECT_TRUE(registry().resultsWindow().isVisible());
     run(1, 2);
@@ -732,8 +734,9 @@ TEST_F(Comparison, TheSecondSideIsReachedWithItsOwnLoginAndNamedByIt) {
     QTest::mouseClick(second.nextButton(), Qt::LeftButton);
     ASSERT_TRUE(f2.isVisible());
     EXPECT_EQ(run(1, 2),
-              (QStringList{sales, QStringLiteral("Driver={SQL Server};Server=db2.example,14330;"
-                                                 "Database=Sales;Uid=auditor;Pwd=pw2;")}));
+              (QStringList{sales, QStringLiteral(
+                                      "Driver={SQL Server};Server=db2.example,14330;"
+                                      "Database=Sales;Uid=auditor;Pwd=pw2;Encryption=require;")}));
     EXPECT_EQ(recordLines(),
               QStringList{"Record 2 added from [db2.example,14330].Sales.dbo.Orders2"});
     // The same table of a database of the same name, on another server, is another table.

@@ -135,7 +135,8 @@ TEST_F(LoginWindow, NextNeedsOnlyTheServerAndAWorkingConnection) {
     ASSERT_EQ(data.opens().size(), 2u);
     for (const auto& open : data.opens()) {
         EXPECT_EQ(open.connectionString,
-                  QStringLiteral("Driver={SQL Server};Server=db.example;Database=;Uid=;Pwd=;"));
+                  QStringLiteral("Driver={SQL Server};Server=db.example;Database=;Uid=;Pwd=;"
+                                 "Encryption=require;"));
     }
     EXPECT_TRUE(registry().tableSelectionWindow().isVisible());
     EXPECT_FALSE(f.isVisible());
@@ -144,11 +145,13 @@ TEST_F(LoginWindow, NextNeedsOnlyTheServerAndAWorkingConnection) {
     QTest::mouseClick(f.testConnectionButton(), Qt::LeftButton);
     ASSERT_EQ(data.opens().size(), 3u);
     EXPECT_EQ(data.opens().back().connectionString,
-              QStringLiteral("Driver={SQL Server};Server=db.example;Database=;Uid=;Pwd=;"));
+              QStringLiteral("Driver={SQL Server};Server=db.example;Database=;Uid=;Pwd=;"
+                             "Encryption=require;"));
     f.localConnectionBox()->setChecked(false);
     QTest::mouseClick(f.testConnectionButton(), Qt::LeftButton);
     EXPECT_EQ(data.opens().back().connectionString,
-              QStringLiteral("Driver={SQL Server};Server=db.example,9999;Database=;Uid=;Pwd=;"));
+              QStringLiteral("Driver={SQL Server};Server=db.example,9999;Database=;Uid=;Pwd=;"
+                             "Encryption=require;"));
 }
 
 TEST_F(LoginWindow, EveryFieldChangeIsStoredAtOnce) {
@@ -169,6 +172,39 @@ TEST_F(LoginWindow, EveryFieldChangeIsStoredAtOnce) {
     QTest::mouseClick(f.localConnectionBox(), Qt::LeftButton);
     EXPECT_EQ(connection::SettingsStore().read(connection::kLocalConnectionSetting),
               QStringLiteral("0"));
+}
+
+// "Encrypt the connection": ticked for a new login and stored with its first
+// value, put into the connection string as it stands, kept for the next
+// start; a login stored before the box existed stays unencrypted.
+TEST_F(LoginWindow, TheEncryptBoxReachesTheConnectionStringAndTheStore) {
+    const QString plain =
+        QStringLiteral("Driver={SQL Server};Server=db.example,1433;Database=;Uid=;Pwd=;");
+    windows::Start(registry());
+    windows::LoginWindow& f = registry().loginWindow();
+    EXPECT_TRUE(f.encryptBox()->isChecked());
+    QTest::keyClicks(f.serverEdit(), QStringLiteral("db.example"));
+    EXPECT_EQ(connection::SettingsStore().read(connection::kEncryptSetting), QStringLiteral("1"));
+    QTest::mouseClick(f.testConnectionButton(), Qt::LeftButton);
+    ASSERT_EQ(data.opens().size(), 1u);
+    EXPECT_EQ(data.opens().back().connectionString, plain + QStringLiteral("Encryption=require;"));
+
+    QTest::mouseClick(f.encryptBox(), Qt::LeftButton);
+    EXPECT_EQ(connection::SettingsStore().read(connection::kEncryptSetting), QStringLiteral("0"));
+    QTest::mouseClick(f.testConnectionButton(), Qt::LeftButton);
+    EXPECT_EQ(data.opens().back().connectionString, plain);
+    endProgram();
+    windows::Start(registry());
+    EXPECT_FALSE(registry().loginWindow().encryptBox()->isChecked());
+
+    endProgram();
+    QDir(qEnvironmentVariable("XDG_CONFIG_HOME")).removeRecursively();
+    storeLogin();  // as an older version left it: no Encrypt key
+    data.failAlways(data::Operation::Open, QStringLiteral("unreachable"));
+    windows::Start(registry());
+    EXPECT_FALSE(registry().loginWindow().encryptBox()->isChecked());
+    QTest::keyClicks(registry().loginWindow().userEdit(), QStringLiteral("x"));
+    EXPECT_EQ(connection::SettingsStore().read(connection::kEncryptSetting), QStringLiteral("0"));
 }
 
 TEST_F(LoginWindow, EnteringAFieldSelectsItsWholeText) {

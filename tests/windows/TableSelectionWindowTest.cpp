@@ -297,6 +297,7 @@ TEST_F(SecondOrigin, AnotherServerAsksForASecondLoginStoredApart) {
     EXPECT_EQ(store.read(connection::kSecondLoginSettings.user), QStringLiteral("auditor"));
     EXPECT_EQ(store.read(connection::kSecondLoginSettings.password), QStringLiteral("pw2"));
     EXPECT_EQ(store.read(connection::kSecondLoginSettings.port), QStringLiteral("14330"));
+    EXPECT_EQ(store.read(connection::kSecondLoginSettings.encrypt), QStringLiteral("1"));
     EXPECT_EQ(store.read(connection::kServerSetting), QStringLiteral("db.example"));
     EXPECT_EQ(store.read(connection::kUserSetting), QStringLiteral("tester"));
     EXPECT_EQ(store.read(connection::kPasswordSetting), QStringLiteral("secret"));
@@ -307,7 +308,7 @@ TEST_F(SecondOrigin, AnotherServerAsksForASecondLoginStoredApart) {
     // A login that fails says why and stays; one that works fills the second list.
     data.failOn(data::Operation::Open, QStringLiteral("Login failed for user 'auditor'."), 1,
                 QStringLiteral("Driver={SQL Server};Server=db2.example,14330;Database=Sales;"
-                               "Uid=auditor;Pwd=pw2;"));
+                               "Uid=auditor;Pwd=pw2;Encryption=require;"));
     QTest::mouseClick(second.nextButton(), Qt::LeftButton);
     ASSERT_EQ(boxes.boxes.size(), 1u);
     EXPECT_EQ(boxes.boxes[0].details, QStringLiteral("Login failed for user 'auditor'."));

@@ -51,6 +51,22 @@ private:
     std::shared_lock<std::shared_mutex> shared_;
 };
 
+// FreeTDS says nothing of its own when the TLS a login requires cannot be
+// had (a server without encryption, a handshake that fails): only that the
+// connection failed, which reads like an unreachable server.
+DataError connectFailure(const QString& connectionString, const DataError& driver) {
+    const std::optional<QString> encryption =
+        connectionStringValue(connectionString, u"Encryption");
+    if (!encryption || encryption->compare(u"require", Qt::CaseInsensitive) != 0 ||
+        driver.sqlState() != QStringLiteral("08001")) {
+        return driver;
+    }
+    return DataError(QStringLiteral("No encrypted connection could be set up: the server offers no "
+                                    "encryption, or the TLS handshake with it failed.\n") +
+                         driver.description(),
+                     driver.sqlState(), driver.nativeCode());
+}
+
 // FreeTDS reads its environment when a connection logs in; TDSVER must be
 // there before the first ODBC environment exists. Pinning 7.4 stops FreeTDS
 // from retrying a silent server with an old login that no time-out bounds.
@@ -78,7 +94,9 @@ public:
                                    static_cast<SQLSMALLINT>(connectionString.size()), nullptr, 0,
                                    nullptr, SQL_DRIVER_NOPROMPT);
         }
-        check(rc, {&dbc, env_.get()}, "SQLDriverConnect");
+        if (!SQL_SUCCEEDED(rc))
+            throw connectFailure(connectionString,
+                                 odbc::diagnostics({&dbc, env_.get()}, "SQLDriverConnect", rc));
         dbc_ = std::move(dbc);
     }
 

@@ -17,7 +17,34 @@ void checkPrelogin(const std::vector<uint8_t>& payload) {
     }
 }
 
-std::vector<uint8_t> preloginReply() {
+uint8_t preloginEncryption(const std::vector<uint8_t>& payload) {
+    Reader r(payload);
+    for (;;) {
+        const uint8_t type = r.u8();
+        if (type == 0xFF) return kEncryptNotSup;
+        const size_t offset = r.u16be();
+        const size_t length = r.u16be();
+        if (type == 1 && length >= 1) return payload[offset];
+    }
+}
+
+uint8_t encryptionAnswer(EncryptionMode mode, uint8_t client) {
+    switch (mode) {
+        case EncryptionMode::None:
+            return kEncryptNotSup;
+        case EncryptionMode::Required:
+            return kEncryptReq;
+        case EncryptionMode::Offered:
+            break;
+    }
+    // SQL Server with a certificate: a client that cannot encrypt logs in
+    // in clear, one that did not ask gets its login packet encrypted, one
+    // that asked gets the whole connection.
+    if (client == kEncryptNotSup) return kEncryptNotSup;
+    return client == kEncryptOff ? kEncryptOff : kEncryptOn;
+}
+
+std::vector<uint8_t> preloginReply(uint8_t encryption) {
     // Option table (5 entries of 5 bytes + terminator = 26 bytes), then the data.
     struct Option {
         uint8_t type;
@@ -25,10 +52,10 @@ std::vector<uint8_t> preloginReply() {
     };
     const Option options[] = {
         {0, {0x10, 0x00, 0x10, 0x7C, 0x00, 0x00}},  // version 16.0.4220
-        {1, {0x02}},                                // ENCRYPT_NOT_SUP
-        {2, {0x00}},                                // instance: accepted
-        {3, {}},                                    // thread id: unused
-        {4, {0x00}},                                // MARS off
+        {1, {encryption}},
+        {2, {0x00}},  // instance: accepted
+        {3, {}},      // thread id: unused
+        {4, {0x00}},  // MARS off
     };
     ByteBuffer b;
     uint16_t offset = uint16_t(std::size(options) * 5 + 1);

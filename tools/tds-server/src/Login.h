@@ -11,10 +11,29 @@ namespace tds {
 constexpr uint32_t kTds74 = 0x74000004;
 constexpr uint32_t kTds73B = 0x730B0003;
 
+// The PRELOGIN's ENCRYPTION values.
+enum PreloginEncryption : uint8_t {
+    kEncryptOff = 0x00,     // client: not asked for; server: the login packet only
+    kEncryptOn = 0x01,      // the whole connection
+    kEncryptNotSup = 0x02,  // no TLS at all
+    kEncryptReq = 0x03,     // server: the whole connection, or none
+};
+
+// What the server offers.
+enum class EncryptionMode {
+    None,      // no certificate: every packet in clear
+    Offered,   // as SQL Server: the login always, the whole link when the client asks
+    Required,  // the whole link, or no connection
+};
+
 // Checks the client's PRELOGIN option table; throws ProtocolError when it is malformed.
 void checkPrelogin(const std::vector<uint8_t>& payload);
-// The reply payload: encryption not supported (plain-text login), no MARS.
-std::vector<uint8_t> preloginReply();
+// The client's ENCRYPTION byte (a checked payload); ENCRYPT_NOT_SUP when it sends none.
+uint8_t preloginEncryption(const std::vector<uint8_t>& payload);
+// The server's ENCRYPTION answer to the client's byte.
+uint8_t encryptionAnswer(EncryptionMode mode, uint8_t client);
+// The reply payload with that ENCRYPTION answer, and no MARS.
+std::vector<uint8_t> preloginReply(uint8_t encryption = kEncryptNotSup);
 
 struct Login7 {
     uint32_t tdsVersion = 0;

@@ -23,6 +23,11 @@ const char* const kUsage =
     "                      together, as over a slow link (default: unlimited)\n"
     "  --collation ci|binary  text columns compare and sort without case and\n"
     "                      trailing blanks (ci) or by code point (binary, the default)\n"
+    "  --require-encryption  answer the PRELOGIN with ENCRYPT_REQ: the whole connection\n"
+    "                      in TLS, a client that does not encrypt is refused\n"
+    "  --no-encryption     no TLS at all (ENCRYPT_NOT_SUP), as a server without a\n"
+    "                      certificate; by default the login is always encrypted\n"
+    "                      and the whole connection when the client asks\n"
     "  --config FILE       read options from FILE, one per line: 'user tester:secret'\n"
     "The first line on standard output is 'PORT <number>'.\n";
 
@@ -107,6 +112,9 @@ bool apply(const std::string& key, const std::string& value, const std::string& 
         if (value != "ci" && value != "binary")
             return error = "bad --collation " + value + " (ci or binary)", false;
         out.caseInsensitive = value == "ci";
+    } else if (key == "require-encryption" || key == "no-encryption") {
+        if (!value.empty()) return error = "--" + key + " takes no value", false;
+        out.encryption = key == "no-encryption" ? EncryptionMode::None : EncryptionMode::Required;
     } else if (key == "config") {
         return readConfig(value, out, error, depth);
     } else {
@@ -129,6 +137,8 @@ bool parseOptions(const std::vector<std::string>& args, Options& out, std::strin
         } else if (eq != std::string::npos && key.rfind("database=", 0) == 0) {
             value = key.substr(9);
             key = "database";
+        } else if (key == "require-encryption" || key == "no-encryption") {
+            // switches, without a value
         } else {
             static const char* const known[] = {"port",        "user",      "database",
                                                 "delay-ms",    "collation", "drop-after-rows",

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "Login.h"
 #include "Session.h"
 #include "Store.h"
 
@@ -15,6 +16,7 @@ struct Options {
     ServerConfig config;
     std::vector<DatabaseSource> databases;
     bool caseInsensitive = false;  // --collation ci, for every database
+    EncryptionMode encryption = EncryptionMode::Offered;
 };
 
 // False and a message on a bad or missing setting.

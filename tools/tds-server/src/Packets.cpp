@@ -136,7 +136,7 @@ void MessageWriter::sendPackets(bool all, uint8_t lastStatus) {
             const bool last = all && first + k + 1 == count;
             const size_t length = kHeaderSize + body;
             uint8_t* h = headers[k];
-            h[0] = kReply;
+            h[0] = type_;
             h[1] = last ? lastStatus : 0;
             h[2] = uint8_t(length >> 8);
             h[3] = uint8_t(length);

@@ -82,6 +82,8 @@ public:
     MessageWriter(int fd, uint16_t spid) : fd_(fd), spid_(spid) {}
 
     void setPacketSize(size_t size);
+    // Replies are 0x04; the server's half of a TLS handshake goes in PRELOGIN packets.
+    void setPacketType(uint8_t type) { type_ = type; }
     // Sends no faster than the limit allows (nullptr: as fast as it can).
     // While it waits it still sees an ATTENTION; with a limit, each full
     // packet leaves at once, so a cancel waits for little more than one.
@@ -118,6 +120,7 @@ private:
     int fd_;
     uint16_t spid_;
     size_t packetSize_ = 4096;
+    uint8_t type_ = kReply;
     GrowBuffer buf_;
     uint8_t packetId_ = 1;
     bool failed_ = false;

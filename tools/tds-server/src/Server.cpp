@@ -16,6 +16,8 @@ namespace tds {
 
 Server::Server(ServerConfig config, std::unique_ptr<Catalog> catalog)
     : config_(std::move(config)), catalog_(std::move(catalog)) {
+    link_.mode = EncryptionMode::None;
+    link_.delayMs = config_.delayMs;
     if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) wake_[0] = wake_[1] = -1;
 }
 
@@ -24,6 +26,12 @@ Server::~Server() {
     if (listenFd_ >= 0) ::close(listenFd_);
     for (int fd : wake_)
         if (fd >= 0) ::close(fd);
+}
+
+void Server::setEncryption(EncryptionMode mode, std::shared_ptr<const TlsIdentity> identity) {
+    identity_ = std::move(identity);
+    link_.mode = identity_ ? mode : EncryptionMode::None;
+    link_.identity = identity_.get();
 }
 
 bool Server::listen(uint16_t port, std::string& error) {
@@ -95,9 +103,18 @@ void Server::run() {
         Connection& c = connections_.emplace_back();
         c.fd = fd;
         c.thread = std::thread([this, &c, spid] {
+            // The session reads the plain stream from the login on; the
+            // PRELOGIN and any TLS are the link's.
+            const auto serve = [&](int fd) {
+                try {
+                    Session session(fd, spid, config_, *catalog_);
+                    session.run();
+                } catch (const std::exception& e) {
+                    std::fprintf(stderr, "tds-server: spid %u: %s\n", spid, e.what());
+                }
+            };
             try {
-                Session session(c.fd, spid, config_, *catalog_);
-                session.run();
+                serveLink(c.fd, spid, link_, serve);
             } catch (const std::exception& e) {
                 std::fprintf(stderr, "tds-server: spid %u: %s\n", spid, e.what());
             }

@@ -12,6 +12,7 @@
 
 #include "Session.h"
 #include "Store.h"
+#include "Tls.h"
 
 namespace tds {
 
@@ -22,6 +23,9 @@ public:
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
 
+    // What the PRELOGIN offers (before listen). The identity is needed unless
+    // the mode is None.
+    void setEncryption(EncryptionMode mode, std::shared_ptr<const TlsIdentity> identity);
     // Binds 127.0.0.1:port (0 = any free port). False and a message on failure.
     bool listen(uint16_t port, std::string& error);
     uint16_t port() const { return port_; }
@@ -41,6 +45,8 @@ private:
     void reap(bool all);
 
     ServerConfig config_;
+    LinkConfig link_;
+    std::shared_ptr<const TlsIdentity> identity_;
     std::unique_ptr<Catalog> catalog_;
     int listenFd_ = -1;
     int wake_[2] = {-1, -1};

@@ -31,6 +31,14 @@ int main(int argc, char** argv) {
         return 1;
     }
     tds::Server server(options.config, std::move(catalog));
+    if (options.encryption != tds::EncryptionMode::None) {
+        std::shared_ptr<const tds::TlsIdentity> identity = tds::TlsIdentity::create(error);
+        if (!identity) {
+            std::fprintf(stderr, "tds-server: %s\n", error.c_str());
+            return 1;
+        }
+        server.setEncryption(options.encryption, std::move(identity));
+    }
     if (!server.listen(options.port, error)) {
         std::fprintf(stderr, "tds-server: %s\n", error.c_str());
         return 1;
