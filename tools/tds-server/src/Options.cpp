@@ -23,6 +23,13 @@ const char* const kUsage =
     "                      together, as over a slow link (default: unlimited)\n"
     "  --collation ci|binary  text columns compare and sort without case and\n"
     "                      trailing blanks (ci) or by code point (binary, the default)\n"
+    "  --textsize N        the TEXTSIZE a session starts with, as a client's\n"
+    "                      'set textsize N' at login would set it (default: unlimited\n"
+    "                      for an ODBC login, 4096 for others)\n"
+    "  --quoted-identifier on|off  QUOTED_IDENTIFIER at the start of a session\n"
+    "                      (default: on for an ODBC login, off for others)\n"
+    "  --snapshot-isolation NAME  the database allows snapshot isolation\n"
+    "                      (ALLOW_SNAPSHOT_ISOLATION ON; repeatable)\n"
     "  --config FILE       read options from FILE, one per line: 'user tester:secret'\n"
     "The first line on standard output is 'PORT <number>'.\n";
 
@@ -107,6 +114,16 @@ bool apply(const std::string& key, const std::string& value, const std::string& 
         if (value != "ci" && value != "binary")
             return error = "bad --collation " + value + " (ci or binary)", false;
         out.caseInsensitive = value == "ci";
+    } else if (key == "textsize") {
+        if (!number(value, 0, 2147483647, n)) return error = "bad --textsize " + value, false;
+        out.config.textSize = n == 0 ? kDefaultTextSize : n;
+    } else if (key == "quoted-identifier") {
+        if (value != "on" && value != "off")
+            return error = "bad --quoted-identifier " + value + " (on or off)", false;
+        out.config.quotedIdentifier = value == "on";
+    } else if (key == "snapshot-isolation") {
+        if (value.empty()) return error = "--snapshot-isolation needs a database name", false;
+        out.snapshotDatabases.push_back(value);
     } else if (key == "config") {
         return readConfig(value, out, error, depth);
     } else {
@@ -130,9 +147,18 @@ bool parseOptions(const std::vector<std::string>& args, Options& out, std::strin
             value = key.substr(9);
             key = "database";
         } else {
-            static const char* const known[] = {"port",        "user",      "database",
-                                                "delay-ms",    "collation", "drop-after-rows",
-                                                "stall-query", "config",    "bandwidth"};
+            static const char* const known[] = {"port",
+                                                "user",
+                                                "database",
+                                                "delay-ms",
+                                                "collation",
+                                                "drop-after-rows",
+                                                "stall-query",
+                                                "config",
+                                                "bandwidth",
+                                                "textsize",
+                                                "quoted-identifier",
+                                                "snapshot-isolation"};
             if (std::find(std::begin(known), std::end(known), key) == std::end(known))
                 return error = "unknown option " + arg, false;
             if (i + 1 >= args.size()) return error = arg + " needs a value", false;
@@ -143,6 +169,14 @@ bool parseOptions(const std::vector<std::string>& args, Options& out, std::strin
     if (out.config.users.empty()) return error = "at least one --user is needed", false;
     if (out.databases.empty()) return error = "at least one --database is needed", false;
     for (DatabaseSource& d : out.databases) d.caseInsensitive = out.caseInsensitive;
+    for (const std::string& name : out.snapshotDatabases) {
+        auto d =
+            std::find_if(out.databases.begin(), out.databases.end(),
+                         [&](const DatabaseSource& s) { return equalsIgnoreCase(s.name, name); });
+        if (d == out.databases.end())
+            return error = "--snapshot-isolation " + name + ": no such --database", false;
+        d->allowsSnapshot = true;
+    }
     return true;
 }
 

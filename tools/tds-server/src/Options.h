@@ -14,7 +14,8 @@ struct Options {
     uint16_t port = 0;
     ServerConfig config;
     std::vector<DatabaseSource> databases;
-    bool caseInsensitive = false;  // --collation ci, for every database
+    bool caseInsensitive = false;                // --collation ci, for every database
+    std::vector<std::string> snapshotDatabases;  // --snapshot-isolation
 };
 
 // False and a message on a bad or missing setting.

@@ -20,6 +20,11 @@ struct sqlite3_stmt;
 
 namespace tds {
 
+// SET TEXTSIZE 0 and a login without the ODBC flag: 4 KB. An ODBC login
+// starts unlimited, which @@TEXTSIZE reads as the largest int.
+inline constexpr long kDefaultTextSize = 4096;
+inline constexpr long kUnlimitedTextSize = 2147483647;
+
 struct ServerConfig {
     std::map<std::string, std::string> users;  // lower-case login name -> password
     int delayMs = 0;                           // before every reply
@@ -30,6 +35,29 @@ struct ServerConfig {
     Limits limits;
     // --bandwidth: shared by every session; none sends as fast as it can.
     std::shared_ptr<SendLimit> sendLimit;
+    // --textsize, --quoted-identifier: what a session starts with, whatever
+    // its login implies (a client's own SET at login, a server's defaults).
+    std::optional<long> textSize;
+    std::optional<bool> quotedIdentifier;
+};
+
+// A session's SET options that change answers; the rest are accepted and
+// dropped.
+struct SessionOptions {
+    long textSize = kUnlimitedTextSize;  // max and LOB values cut at this many bytes
+    std::map<std::string, bool> flags;   // ANSI_NULLS, QUOTED_IDENTIFIER, ... by lower-case name
+    long lockTimeout = -1;               // ms; -1: wait for ever
+    std::string dateFormat = "mdy";
+    bool snapshot = false;  // SET TRANSACTION ISOLATION LEVEL SNAPSHOT
+
+    // As SQL Server sets them at login: the ODBC flag turns the ANSI
+    // defaults on (implicit transactions off) and lifts the TEXTSIZE.
+    static SessionOptions AtLogin(bool odbc, const ServerConfig& config);
+    // One SET statement's text ("SET TEXTSIZE 100", "SET ANSI_NULLS, ARITHABORT
+    // ON"); options it does not know are passed over.
+    void apply(std::string_view set);
+    // SESSIONPROPERTY: 1 or 0, nothing for a name it does not know.
+    std::optional<int> property(std::string_view name) const;
 };
 
 class Session {
@@ -96,6 +124,8 @@ private:
     void sendTextRows(const std::vector<std::string>& names,
                       const std::vector<std::vector<std::optional<std::string>>>& rows);
     bool inTransaction() const;
+    // Error 3952: a read under snapshot isolation in a database that does not allow it.
+    ServerMessage snapshotRefused() const;
     bool useDatabase(const std::string& name, ServerMessage& error);
     void setPending(uint16_t status, uint16_t command, uint64_t count);
     void flushPending(bool more);
@@ -118,6 +148,7 @@ private:
     bool noexec_ = false;
     // SET CONTEXT_INFO: 128 bytes; none before the first SET.
     std::optional<std::string> contextInfo_;
+    SessionOptions options_;
     bool pending_ = false;
     uint16_t pendingStatus_ = 0, pendingCommand_ = 0;
     uint64_t pendingCount_ = 0;

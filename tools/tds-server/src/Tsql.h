@@ -38,6 +38,9 @@ inline constexpr char kCaseInsensitiveCollation[] = "NOCASEPAD";
 // 'nvarchar', 'int4', 'float', 'column', ...; '' for nothing). A + between
 // binaries is tds_concat(a, b, ...).
 inline constexpr char kTranCountFunction[] = "tds_trancount";
+// @@TEXTSIZE and @@LOCK_TIMEOUT: the session's SET values.
+inline constexpr char kTextSizeFunction[] = "tds_textsize";
+inline constexpr char kLockTimeoutFunction[] = "tds_lock_timeout";
 inline constexpr char kBinaryCastFunction[] = "tds_binary";
 inline constexpr char kIntegerCastFunction[] = "tds_integer";
 // CAST(SUBSTRING(x, start, length) AS int) and the others, start and length
