@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QElapsedTimer>
 #include <QString>
 #include <algorithm>
 #include <chrono>
@@ -1391,6 +1392,21 @@ TEST(TdsSession, SetOptionsArePerSessionAndTextsizeCutsOnlyMaxValues) {
     Connection p;
     ASSERT_TRUE(p.connect(server.connectionString())) << describe(p.diags());
     EXPECT_EQ(query(p, settings).rows.at(0), (Row{"4096", "0", "0", "1", "-1"}));
+}
+
+// A request held as if behind another session's lock waits LOCK_TIMEOUT
+// and then fails with 1222; the session goes on.
+TEST(TdsSession, AFiniteLockTimeoutEndsAHeldRequestWith1222) {
+    tdstest::PrivateServer server({"--stall-query", "from held"});
+    Connection c;
+    ASSERT_TRUE(c.connect(server.connectionString())) << describe(c.diags());
+    ASSERT_TRUE(exec(c, "create table held (n int); SET LOCK_TIMEOUT 300"));
+    QElapsedTimer waited;
+    waited.start();
+    const std::vector<Diag> timedOut = failure(c, "select n from held");
+    EXPECT_GE(waited.elapsed(), 300);
+    EXPECT_TRUE(hasNative(timedOut, 1222)) << describe(timedOut);
+    EXPECT_EQ(query(c, "select @@LOCK_TIMEOUT").rows, (std::vector<Row>{{"300"}}));
 }
 
 TEST(TdsSession, SnapshotIsolationIsRefusedAtTheFirstReadWhereTheDatabaseDoesNotAllowIt) {

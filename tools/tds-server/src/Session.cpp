@@ -456,15 +456,37 @@ bool Session::stalls(const std::string& text) const {
     return false;
 }
 
-Session::Outcome Session::stall() {
+Session::Outcome Session::stall(bool inProc) {
     std::fprintf(stderr, "tds-server: spid %u: holding a request until the client cancels it\n",
                  spid_);
+    // A finite LOCK_TIMEOUT ends the wait for the lock with error 1222.
+    const auto until = std::chrono::steady_clock::now() +
+                       std::chrono::milliseconds(std::max(options_.lockTimeout, 0L));
     for (;;) {
+        int waitMs = -1;
+        if (options_.lockTimeout >= 0) {
+            waitMs = int(std::max<int64_t>(0, std::chrono::ceil<std::chrono::milliseconds>(
+                                                  until - std::chrono::steady_clock::now())
+                                                  .count()));
+        }
         // Still reading the socket, so that the ATTENTION is seen.
         pollfd p{fd_, POLLIN, 0};
-        if (::poll(&p, 1, -1) < 0) {
+        const int ready = ::poll(&p, 1, waitMs);
+        if (ready < 0) {
             if (errno == EINTR) continue;
             return Outcome::Close;
+        }
+        if (ready == 0) {
+            const ServerMessage timedOut =
+                message(1222, 16, "Lock request time out period exceeded.", 51);
+            if (inProc) {
+                procError(timedOut);
+            } else {
+                writeMessage(writer_, timedOut);
+                writeDone(writer_, kDone, kDoneError, 0, 0);
+                writer_.endMessage();
+            }
+            return Outcome::Continue;
         }
         uint8_t type = 0;
         const ssize_t n = ::recv(fd_, &type, 1, MSG_PEEK | MSG_DONTWAIT);
@@ -483,7 +505,7 @@ Session::Outcome Session::batch(const Message& m) {
     size_t offset = skipAllHeaders(m.payload);
     std::string sql =
         utf16leToUtf8(m.payload.data() + offset, (m.payload.size() - offset) & ~size_t(1));
-    if (stalls(sql)) return stall();
+    if (stalls(sql)) return stall(false);
     delay();
     bool failed = false;
     Outcome outcome = runSql(sql, false, {}, failed);
@@ -1197,7 +1219,7 @@ Session::Outcome Session::rpc(const Message& m) {
     std::string callText = req.name;
     for (const RpcParam& p : req.params)
         if (p.storage == Storage::Text) callText += " " + p.bytes;
-    if (stalls(callText)) return stall();
+    if (stalls(callText)) return stall(true);
     delay();
     // "[demo]..sp_tables" -> database "demo", procedure "sp_tables".
     std::vector<std::string> parts;

@@ -79,8 +79,10 @@ private:
     bool login(const Message& m);
     bool stalls(const std::string& text) const;
     // Answers nothing until the client sends an ATTENTION (Attention) or
-    // leaves, or the server shuts the socket down (Close).
-    Outcome stall();
+    // leaves, or the server shuts the socket down (Close); under a finite
+    // LOCK_TIMEOUT, until it runs out: then error 1222 (inProc: as a
+    // procedure's).
+    Outcome stall(bool inProc);
     Outcome batch(const Message& m);
     Outcome rpc(const Message& m);
     Outcome spTables(const RpcRequest& req, Database& target);
