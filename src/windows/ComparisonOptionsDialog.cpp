@@ -294,7 +294,7 @@ void ComparisonOptionsDialog::layOut(const TablePair& pair) {
     layout->addLayout(form);
     layout->addWidget(problemLabel());
     layout->addWidget(buttons);
-    resize(Twips(8400), Twips(8200));
+    resize(Twips(8400), Twips(8590));
     QWidget* order[] = {columns_, firstWhere_, sameWhere_,       secondWhere_,
                         trim_,    ignoreCase_, nullEqualsEmpty_, tolerance_,
                         limit_,   checksums_,  snapshot_};

@@ -2230,6 +2230,24 @@ TEST_F(PinnedSessions, ATextSizeTheServerStartsWithCutsNoValue) {
     EXPECT_EQ(settings.value(3, 0).asInteger(), data::kLockTimeoutMs);
 }
 
+// A table another session holds locked: the run fails when the session's
+// lock time-out runs out (not the command's, 5000 s), in words that say so.
+TEST_F(PinnedSessions, ATableLockedByAnotherSessionFailsTheRunAfterTheLockTimeout) {
+    tdstest::PrivateServer server({"--stall-query", "from [dbo].[held]"});
+    exec(QStringLiteral("create table Held (Id int primary key, V int); create table Free (Id "
+                        "int primary key, V int)"),
+         server.port());
+    QElapsedTimer waited;
+    waited.start();
+    const Outcome r = run({"compare", "Held", "Free"}, server.port());
+    EXPECT_EQ(r.status, 2) << r.err.toStdString();
+    EXPECT_GE(waited.elapsed(), data::kLockTimeoutMs);
+    EXPECT_TRUE(r.err.contains(
+        QStringLiteral("A table of the database \"testdb\" stayed locked by another session for "
+                       "30 s (Lock request time out period exceeded.)")))
+        << r.err.toStdString();
+}
+
 // --snapshot: a database that does not allow it stops the run with the
 // statement that would; one that does compares as ever.
 TEST_F(PinnedSessions, SnapshotIsolationRunsWhereAllowedAndSaysHowToAllowIt) {
