@@ -2251,7 +2251,7 @@ TEST_F(PinnedSessions, ATableLockedByAnotherSessionFailsTheRunAfterTheLockTimeou
 // --snapshot: a database that does not allow it stops the run with the
 // statement that would; one that does compares as ever.
 TEST_F(PinnedSessions, SnapshotIsolationRunsWhereAllowedAndSaysHowToAllowIt) {
-    tdstest::PrivateServer refusing({});
+    tdstest::PrivateServer refusing({"--database", "otherdb"});
     tdstest::PrivateServer allowing({"--snapshot-isolation", "testdb"});
     for (const tdstest::PrivateServer* server : {&refusing, &allowing}) {
         for (const char* row : {"1, 1", "1, 2"}) {
@@ -2276,6 +2276,15 @@ TEST_F(PinnedSessions, SnapshotIsolationRunsWhereAllowedAndSaysHowToAllowIt) {
               QStringLiteral("Record Id=1,Field \"V\" has changed from \"1\" to \"2\"\n"));
     // Without it the refusing database compares as ever.
     EXPECT_EQ(run(compare.mid(0, 5), refusing.port()).out, allowed.out);
+    // A whole database: each pair says why it was not compared.
+    exec(QStringLiteral("create table SnapA (Id int primary key, V int)"), refusing.port(),
+         tdstest::kOtherDatabase);
+    const Outcome databases =
+        run({"compare-databases", "--right-database", "otherdb", "--tables", "SnapA", "--snapshot"},
+            refusing.port());
+    EXPECT_EQ(databases.status, 2) << databases.err.toStdString();
+    EXPECT_EQ(databases.out.count(QStringLiteral("does not allow snapshot isolation")), 1)
+        << databases.out.toStdString() << databases.err.toStdString();
 }
 
 }  // namespace
