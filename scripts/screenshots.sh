@@ -43,7 +43,7 @@ dclick 18 327                        # "Ignore trailing blanks"
 sleep 1
 import -window "$dialog" "$out/options.png"
 echo "wrote $out/options.png"
-dclick 420 523                       # OK
+dclick 420 549                       # OK
 click 340 293                        # "Next >": compare
 shot results
 click 100 36                         # the first field difference

@@ -70,6 +70,9 @@ void AddComparisonOptions(QCommandLineParser& parser, bool mapShown) {
                "stream (default): read both tables whole; checksum (by key): each server hashes "
                "ranges of keys and only the ranges that differ are read.",
                "METHOD", "stream"),
+        Option("snapshot",
+               "Read both tables under snapshot isolation: no shared locks on a busy database "
+               "(the database must allow it: ALLOW_SNAPSHOT_ISOLATION ON)."),
         Option("segment-rows",
                "--method checksum: the records of a first range of keys (default: a sixteenth "
                "of the first table, from 100000 to 1000000); a range that differs is split "
@@ -227,6 +230,7 @@ compare::OptionChoices ReadChoices(const QCommandLineParser& parser) {
     choices.tolerance = parser.value("tolerance");
     if (parser.isSet("tolerance") && choices.tolerance.isEmpty()) choices.tolerance = u' ';
     choices.checksums = parser.value("method") == QStringLiteral("checksum");
+    choices.snapshot = parser.isSet("snapshot");
     choices.limit = parser.value("limit");
     if (parser.isSet("limit") && choices.limit.isEmpty()) choices.limit = u' ';
     return choices;

@@ -246,6 +246,7 @@ void OptionChoices::ApplyTo(RunOptions& options) const {
     options.map = map;
     // Checksums range over keys: records by position are read whole, as ever.
     options.checksums = checksums && options.key.pairsByKey();
+    options.snapshot = snapshot;
     if (options.key.pairsByKey() && !key.isEmpty()) {
         options.key.automatic = false;
         options.key.columns = key;

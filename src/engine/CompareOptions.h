@@ -68,6 +68,9 @@ struct RunOptions {
     // (0: a sixteenth of the first table, from 100,000 to 1,000,000).
     bool checksums = false;
     std::int64_t segmentRows = 0;
+    // Both tables read under snapshot isolation: no shared locks on a busy
+    // database; a database that does not allow it stops the run.
+    bool snapshot = false;
 
     // The second table's condition.
     const QString& secondWhere() const { return rightWhere ? *rightWhere : where; }
@@ -110,6 +113,7 @@ struct OptionChoices {
     QString limit;                   // stop after this many differing records; empty or 0: no limit
     std::vector<ColumnMapping> map;  // columns paired whatever their names
     bool checksums = false;          // by key: the servers hash ranges, only those that differ read
+    bool snapshot = false;           // both tables read under snapshot isolation
 
     bool operator==(const OptionChoices&) const = default;
 

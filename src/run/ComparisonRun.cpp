@@ -1,5 +1,6 @@
 #include "ComparisonRun.h"
 
+#include <QRegularExpression>
 #include <algorithm>
 #include <stdexcept>
 #include <thread>
@@ -24,6 +25,38 @@ constexpr int kWaitSliceMs = 20;
 constexpr qint64 kProgressEveryMs = 100;
 
 std::size_t at(Side side) { return static_cast<std::size_t>(side); }
+
+// The server's words for a refused snapshot or a lock wait that ran out say
+// what failed, not what to do about it: these do, naming the database.
+std::exception_ptr explained(std::exception_ptr e, const QString& database) {
+    try {
+        std::rethrow_exception(e);
+    } catch (const data::DataError& error) {
+        // The server names the database it refused; the login's is a fallback.
+        const QRegularExpressionMatch named =
+            QRegularExpression(QStringLiteral("database '([^']*)'")).match(error.description());
+        const QString name = named.hasMatch() ? named.captured(1) : database;
+        if (error.nativeCode() == 3952) {
+            return std::make_exception_ptr(std::runtime_error(
+                QStringLiteral("The database \"%1\" does not allow snapshot isolation. Allow it "
+                               "with ALTER DATABASE [%2] SET ALLOW_SNAPSHOT_ISOLATION ON, or "
+                               "compare without snapshot isolation.")
+                    .arg(name, QString(name).replace(u']', QStringLiteral("]]")))
+                    .toStdString()));
+        }
+        if (error.nativeCode() == 1222) {
+            return std::make_exception_ptr(std::runtime_error(
+                QStringLiteral("A table of the database \"%1\" stayed locked by another session "
+                               "for %2 s (Lock request time out period exceeded.). Compare again "
+                               "when it is free, or read under snapshot isolation.")
+                    .arg(name)
+                    .arg(data::kLockTimeoutMs / 1000)
+                    .toStdString()));
+        }
+    } catch (...) {
+    }
+    return e;
+}
 
 }  // namespace
 
@@ -112,7 +145,11 @@ void ComparisonRun::Connect(const connection::LoginDetails& first,
     {
         const std::lock_guard lock(readersMutex_);
         for (std::size_t i = 0; i < 2; ++i) {
-            readers_[i] = std::make_unique<TableReader>(std::move(connections_[i]), strings[i]);
+            if (options_.snapshot) connections_[i]->IsolationLevel = data::adXactSnapshot;
+            const QString database = (i == 0 ? first : second).database;
+            readers_[i] = std::make_unique<TableReader>(
+                std::move(connections_[i]), strings[i],
+                [database](std::exception_ptr e) { return explained(std::move(e), database); });
         }
     }
     for (const std::unique_ptr<TableReader>& r : readers_) r->Start();

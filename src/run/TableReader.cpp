@@ -26,6 +26,7 @@ struct TableReader::Shared {
     std::unique_ptr<data::Connection> connection;
     QString connectionString, query, countQuery;
     bool queryGiven = false;
+    TableReader::Explain explain;
     std::function<void(data::Connection&)> work;  // asked for, not yet done
     bool answered = false;
     std::exception_ptr workFailure;
@@ -55,7 +56,7 @@ struct TableReader::Shared {
         } else {
             stage = Stage::Failed;
             failedStage = at;
-            failure = std::move(e);
+            failure = explain ? explain(std::move(e)) : std::move(e);
         }
         changed.notify_all();
     }
@@ -110,7 +111,7 @@ struct TableReader::Shared {
                 changed.notify_all();
                 return;
             }
-            workFailure = failed;
+            workFailure = failed && explain ? explain(failed) : failed;
             answered = true;
             changed.notify_all();
         }
@@ -216,10 +217,12 @@ struct TableReader::Shared {
     }
 };
 
-TableReader::TableReader(std::unique_ptr<data::Connection> connection, QString connectionString)
+TableReader::TableReader(std::unique_ptr<data::Connection> connection, QString connectionString,
+                         Explain explain)
     : s_(std::make_shared<Shared>()) {
     s_->connection = std::move(connection);
     s_->connectionString = std::move(connectionString);
+    s_->explain = std::move(explain);
 }
 
 void TableReader::Ask(std::function<void(data::Connection&)> work) {

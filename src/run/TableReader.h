@@ -27,8 +27,13 @@ class TableReader {
 public:
     enum class Stage { Connecting, Querying, Reading, Finished, Failed, Cancelled };
 
+    // What a failure of the reader's statements becomes before anyone sees
+    // it (the server's words put in the user's terms); none: as it came.
+    using Explain = std::function<std::exception_ptr(std::exception_ptr)>;
+
     // The connection's options must already be set; the reader owns it from here.
-    TableReader(std::unique_ptr<data::Connection> connection, QString connectionString);
+    TableReader(std::unique_ptr<data::Connection> connection, QString connectionString,
+                Explain explain = {});
     // Cancels the reading and gives the thread a short grace (a quarter of a
     // second at most) to end; a thread that has not ended by then (inside the
     // driver's connect, which nothing can interrupt, or with a server that

@@ -247,6 +247,10 @@ void ComparisonOptionsDialog::makeChoices(const OptionChoices& options) {
                           options.checksums);
     // A range of keys needs records paired by key; the choice is kept meanwhile.
     checksums_->setEnabled(keyed_);
+    snapshot_ = checkBox(this, QStringLiteral("Snapshot"),
+                         QStringLiteral("Read under snapshot isolation: no shared locks (the "
+                                        "database must allow it)"),
+                         options.snapshot);
 
     makeProblemLabel();
 }
@@ -281,6 +285,7 @@ void ComparisonOptionsDialog::layOut(const TablePair& pair) {
     form->addRow(QStringLiteral("Numbers equal within:"), tolerance_);
     form->addRow(QStringLiteral("Stop after"), stop);
     form->addRow(checksums_);
+    form->addRow(snapshot_);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(heading);
@@ -289,9 +294,10 @@ void ComparisonOptionsDialog::layOut(const TablePair& pair) {
     layout->addLayout(form);
     layout->addWidget(problemLabel());
     layout->addWidget(buttons);
-    resize(Twips(8400), Twips(8200));
-    QWidget* order[] = {columns_,    firstWhere_,      sameWhere_, secondWhere_, trim_,
-                        ignoreCase_, nullEqualsEmpty_, tolerance_, limit_,       checksums_};
+    resize(Twips(8400), Twips(8590));
+    QWidget* order[] = {columns_, firstWhere_, sameWhere_,       secondWhere_,
+                        trim_,    ignoreCase_, nullEqualsEmpty_, tolerance_,
+                        limit_,   checksums_,  snapshot_};
     for (std::size_t k = 1; k < std::size(order); ++k) setTabOrder(order[k - 1], order[k]);
 }
 
@@ -317,6 +323,7 @@ OptionChoices ComparisonOptionsDialog::options() const {
     o.tolerance = tolerance_->text().trimmed();
     o.limit = limit_->text().trimmed();
     o.checksums = checksums_->isChecked();
+    o.snapshot = snapshot_->isChecked();
     o.map = mapBeyondDefault();
     return o;
 }

@@ -53,6 +53,7 @@ public:
     QLineEdit* toleranceEdit() const { return tolerance_; }
     QLineEdit* limitEdit() const { return limit_; }
     QCheckBox* checksumsBox() const { return checksums_; }
+    QCheckBox* snapshotBox() const { return snapshot_; }
     QPushButton* okButton() const { return ok_; }
     QPushButton* cancelButton() const { return cancel_; }
 
@@ -98,6 +99,7 @@ private:
     QLineEdit* tolerance_;
     QLineEdit* limit_;
     QCheckBox* checksums_;
+    QCheckBox* snapshot_;
     QPushButton* ok_;
     QPushButton* cancel_;
 };

@@ -63,6 +63,7 @@ QJsonObject toJson(const TablePair& pair, const OptionChoices& o) {
     j[QStringLiteral("ignoreCase")] = o.ignoreCase;
     j[QStringLiteral("nullEqualsEmpty")] = o.nullEqualsEmpty;
     if (o.checksums) j[QStringLiteral("method")] = QStringLiteral("checksum");
+    if (o.snapshot) j[QStringLiteral("snapshot")] = true;
     j[QStringLiteral("tolerance")] = o.tolerance;
     // As text: a JSON number is a double, which would round a large limit.
     j[QStringLiteral("limit")] = o.limit.isEmpty() ? QStringLiteral("0") : o.limit;
@@ -83,6 +84,7 @@ OptionChoices fromJson(const QJsonObject& j) {
     o.ignoreCase = j[QStringLiteral("ignoreCase")].toBool();
     o.nullEqualsEmpty = j[QStringLiteral("nullEqualsEmpty")].toBool();
     o.checksums = j[QStringLiteral("method")].toString() == QStringLiteral("checksum");
+    o.snapshot = j[QStringLiteral("snapshot")].toBool();
     o.tolerance = j[QStringLiteral("tolerance")].toString();
     o.limit = j[QStringLiteral("limit")].toString();
     if (o.limit == u'0') o.limit.clear();

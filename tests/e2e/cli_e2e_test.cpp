@@ -2403,3 +2403,114 @@ TEST_F(Checksums, ASignalStopsThemWhileAServerHashes) {
     ASSERT_TRUE(p.waitForFinished(10000));
     EXPECT_EQ(p.exitCode(), 130) << p.readAllStandardError().toStdString();
 }
+
+namespace {
+
+// Every session states its own options: a server that starts them otherwise
+// (a "text size" line in freetds.conf, QUOTED_IDENTIFIER off) changes
+// nothing, and snapshot isolation is had where the database allows it.
+class PinnedSessions : public CommandLine {};
+
+// Two nvarchar(max) values of 5,000 characters that differ only in the
+// last: a server cutting at 4,096 bytes would hide the difference from the
+// reading and cut the value the script writes.
+TEST_F(PinnedSessions, ATextSizeTheServerStartsWithCutsNoValue) {
+    tdstest::PrivateServer server({"--textsize", "4096", "--quoted-identifier", "off"});
+    const QString same(4999, u'a');
+    for (const auto& [name, last] : {std::pair{"LongA", u'a'}, std::pair{"LongB", u'b'}}) {
+        exec(QStringLiteral("create table %1 (Id int primary key, V nvarchar(max))")
+                 .arg(QLatin1String(name)),
+             server.port());
+        exec(QStringLiteral("insert into %1 values (1, N'%2')")
+                 .arg(QLatin1String(name), same + QChar(last)),
+             server.port());
+    }
+    const QStringList compare{"compare", "LongA", "LongB", "--key", "Id"};
+    for (const char* method : {"stream", "checksum"}) {
+        const Outcome r = run(compare + QStringList{"--method", method}, server.port());
+        EXPECT_EQ(r.status, 1) << method << r.err.toStdString();
+        EXPECT_EQ(r.out.count(u'\n'), 1) << method;
+        EXPECT_TRUE(r.out.startsWith(QStringLiteral("Record Id=1,Field \"V\" has changed")))
+            << method << r.out.left(200).toStdString();
+    }
+    QTemporaryDir dir;
+    const QString script = dir.filePath(QStringLiteral("fix.sql"));
+    const Outcome r =
+        run(compare + QStringList{"--format", "sql", "--output", script}, server.port());
+    EXPECT_EQ(r.status, 1) << r.err.toStdString();
+    QFile f(script);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(QString::fromUtf8(f.readAll())
+                    .contains(QStringLiteral("N'") + same + QStringLiteral("a'")));
+
+    // What any connection of the program finds its session to be.
+    auto c = data::OdbcDataAccess().CreateConnection();
+    c->Open(q(server.connectionString()));
+    const data::ResultTable settings = c->FetchQuery(QStringLiteral(
+        "select @@TEXTSIZE, SESSIONPROPERTY('QUOTED_IDENTIFIER'), SESSIONPROPERTY('ARITHABORT'), "
+        "@@LOCK_TIMEOUT"));
+    ASSERT_EQ(settings.rowCount(), 1u);
+    EXPECT_EQ(settings.value(0, 0).asInteger(), 2147483647);
+    EXPECT_EQ(settings.value(1, 0).asInteger(), 1);
+    EXPECT_EQ(settings.value(2, 0).asInteger(), 1);
+    EXPECT_EQ(settings.value(3, 0).asInteger(), data::kLockTimeoutMs);
+}
+
+// A table another session holds locked: the run fails when the session's
+// lock time-out runs out (not the command's, 5000 s), in words that say so.
+TEST_F(PinnedSessions, ATableLockedByAnotherSessionFailsTheRunAfterTheLockTimeout) {
+    tdstest::PrivateServer server({"--stall-query", "from [dbo].[held]"});
+    exec(QStringLiteral("create table Held (Id int primary key, V int); create table Free (Id "
+                        "int primary key, V int)"),
+         server.port());
+    QElapsedTimer waited;
+    waited.start();
+    const Outcome r = run({"compare", "Held", "Free"}, server.port());
+    EXPECT_EQ(r.status, 2) << r.err.toStdString();
+    EXPECT_GE(waited.elapsed(), data::kLockTimeoutMs);
+    EXPECT_TRUE(r.err.contains(
+        QStringLiteral("A table of the database \"testdb\" stayed locked by another session for "
+                       "30 s (Lock request time out period exceeded.)")))
+        << r.err.toStdString();
+}
+
+// --snapshot: a database that does not allow it stops the run with the
+// statement that would; one that does compares as ever.
+TEST_F(PinnedSessions, SnapshotIsolationRunsWhereAllowedAndSaysHowToAllowIt) {
+    tdstest::PrivateServer refusing({"--database", "otherdb"});
+    tdstest::PrivateServer allowing({"--snapshot-isolation", "testdb"});
+    for (const tdstest::PrivateServer* server : {&refusing, &allowing}) {
+        for (const char* row : {"1, 1", "1, 2"}) {
+            const QString name = row[3] == '1' ? QStringLiteral("SnapA") : QStringLiteral("SnapB");
+            exec(QStringLiteral("create table %1 (Id int primary key, V int); insert into %1 "
+                                "values (%2)")
+                     .arg(name, QLatin1String(row)),
+                 server->port());
+        }
+    }
+    const QStringList compare{"compare", "SnapA", "SnapB", "--key", "Id", "--snapshot"};
+    const Outcome refused = run(compare, refusing.port());
+    EXPECT_EQ(refused.status, 2) << refused.err.toStdString();
+    EXPECT_TRUE(refused.out.isEmpty()) << refused.out.toStdString();
+    EXPECT_TRUE(refused.err.contains(QStringLiteral(
+        "The database \"testdb\" does not allow snapshot isolation. Allow it with ALTER DATABASE "
+        "[testdb] SET ALLOW_SNAPSHOT_ISOLATION ON")))
+        << refused.err.toStdString();
+    const Outcome allowed = run(compare, allowing.port());
+    EXPECT_EQ(allowed.status, 1) << allowed.err.toStdString();
+    EXPECT_EQ(allowed.out,
+              QStringLiteral("Record Id=1,Field \"V\" has changed from \"1\" to \"2\"\n"));
+    // Without it the refusing database compares as ever.
+    EXPECT_EQ(run(compare.mid(0, 5), refusing.port()).out, allowed.out);
+    // A whole database: each pair says why it was not compared.
+    exec(QStringLiteral("create table SnapA (Id int primary key, V int)"), refusing.port(),
+         tdstest::kOtherDatabase);
+    const Outcome databases =
+        run({"compare-databases", "--right-database", "otherdb", "--tables", "SnapA", "--snapshot"},
+            refusing.port());
+    EXPECT_EQ(databases.status, 2) << databases.err.toStdString();
+    EXPECT_EQ(databases.out.count(QStringLiteral("does not allow snapshot isolation")), 1)
+        << databases.out.toStdString() << databases.err.toStdString();
+}
+
+}  // namespace

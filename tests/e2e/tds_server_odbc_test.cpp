@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QElapsedTimer>
 #include <QString>
 #include <algorithm>
 #include <chrono>
@@ -1348,6 +1349,95 @@ TEST(TdsCollation, CiComparesAndSortsTextWithoutCaseBinaryByCodePoint) {
     // A binary collation named in the query still sorts by code point.
     EXPECT_EQ(firstColumn(query(c, "select k from keys order by k collate Latin1_General_BIN2")),
               (Keys{"Apple", "Banana", "apricot", "cherry"}));
+}
+
+}  // namespace
+
+namespace {
+
+// --- session options --------------------------------------------------------
+
+// A text's length in characters; binaries come as hex digits, two a byte.
+std::vector<size_t> lengths(const Result& r) {
+    std::vector<size_t> out;
+    for (const std::optional<std::string>& v : r.rows.at(0))
+        out.push_back(v ? QString::fromStdString(*v).size() : 0);
+    return out;
+}
+
+TEST(TdsSession, SetOptionsArePerSessionAndTextsizeCutsOnlyMaxValues) {
+    const std::string settings =
+        "select @@TEXTSIZE, SESSIONPROPERTY('QUOTED_IDENTIFIER'), SESSIONPROPERTY('ARITHABORT'), "
+        "SESSIONPROPERTY('ANSI_WARNINGS'), @@LOCK_TIMEOUT";
+    auto c = connectTest();
+    auto other = connectTest();
+    // An ODBC login's defaults: the ANSI options on, ARITHABORT off, no cut.
+    EXPECT_EQ(query(*c, settings).rows.at(0), (Row{"2147483647", "1", "0", "1", "-1"}));
+    const std::string table = tdsUniqueName("Cut");
+    ASSERT_TRUE(exec(*c, "create table " + table +
+                             " (n nvarchar(max), v varchar(max), b varbinary(max), s "
+                             "nvarchar(4000))"));
+    ASSERT_TRUE(exec(*c, "insert into " + table +
+                             " values (replace(hex(zeroblob(5000)), '00', N'\xc3\xa9'), "
+                             "replace(hex(zeroblob(5000)), '00', 'x'), zeroblob(5000), "
+                             "replace(hex(zeroblob(2000)), '00', N'e'))"));
+    const std::string read = "select n, v, s from " + table;
+    ASSERT_TRUE(exec(*c,
+                     "SET TEXTSIZE 100\nSET QUOTED_IDENTIFIER OFF; SET ARITHABORT, ANSI_WARNINGS "
+                     "ON\nSET LOCK_TIMEOUT 30000"));
+    EXPECT_EQ(query(*c, settings).rows.at(0), (Row{"100", "0", "1", "1", "30000"}));
+    // 100 bytes: 50 UTF-16 units, 100 one-byte characters, 100 bytes (200
+    // hex digits); a column that is not (max) whole.
+    EXPECT_EQ(lengths(query(*c, read)), (std::vector<size_t>{50, 100, 2000}));
+    EXPECT_EQ(lengths(query(*c, "select b from " + table)), (std::vector<size_t>{200}));
+    // Another session keeps its own.
+    EXPECT_EQ(query(*other, settings).rows.at(0), (Row{"2147483647", "1", "0", "1", "-1"}));
+    EXPECT_EQ(lengths(query(*other, read)), (std::vector<size_t>{5000, 5000, 2000}));
+    // 0 is not "no limit" but the default of 4,096 bytes.
+    ASSERT_TRUE(exec(*c, "SET TEXTSIZE 0"));
+    EXPECT_EQ(lengths(query(*c, read)), (std::vector<size_t>{2048, 4096, 2000}));
+
+    // A server started as a "text size" line in freetds.conf would leave it.
+    tdstest::PrivateServer server({"--textsize", "4096", "--quoted-identifier", "off"});
+    Connection p;
+    ASSERT_TRUE(p.connect(server.connectionString())) << describe(p.diags());
+    EXPECT_EQ(query(p, settings).rows.at(0), (Row{"4096", "0", "0", "1", "-1"}));
+}
+
+// A request held as if behind another session's lock waits LOCK_TIMEOUT
+// and then fails with 1222; the session goes on.
+TEST(TdsSession, AFiniteLockTimeoutEndsAHeldRequestWith1222) {
+    tdstest::PrivateServer server({"--stall-query", "from held"});
+    Connection c;
+    ASSERT_TRUE(c.connect(server.connectionString())) << describe(c.diags());
+    ASSERT_TRUE(exec(c, "create table held (n int); SET LOCK_TIMEOUT 300"));
+    QElapsedTimer waited;
+    waited.start();
+    const std::vector<Diag> timedOut = failure(c, "select n from held");
+    EXPECT_GE(waited.elapsed(), 300);
+    EXPECT_TRUE(hasNative(timedOut, 1222)) << describe(timedOut);
+    EXPECT_EQ(query(c, "select @@LOCK_TIMEOUT").rows, (std::vector<Row>{{"300"}}));
+}
+
+TEST(TdsSession, SnapshotIsolationIsRefusedAtTheFirstReadWhereTheDatabaseDoesNotAllowIt) {
+    tdstest::PrivateServer server({"--database", "snapdb", "--snapshot-isolation", "snapdb"});
+    for (const char* database : {"testdb", "snapdb"}) {
+        Connection c;
+        ASSERT_TRUE(c.connect(tdstest::tdsConnectionStringAt(server.port(), database)))
+            << describe(c.diags());
+        ASSERT_TRUE(exec(c, "create table t (n int); insert into t values (1)"));
+        ASSERT_TRUE(exec(c, "SET TRANSACTION ISOLATION LEVEL SNAPSHOT"));
+        EXPECT_EQ(query(c, "select @@TEXTSIZE").rows.size(), 1u);  // reads no table
+        if (std::string(database) == "snapdb") {
+            EXPECT_EQ(query(c, "select n from t").rows, (std::vector<Row>{{"1"}}));
+            continue;
+        }
+        const std::vector<Diag> refused = failure(c, "select n from t");
+        EXPECT_TRUE(hasNative(refused, 3952)) << describe(refused);
+        EXPECT_NE(describe(refused).find("database 'testdb'"), std::string::npos);
+        ASSERT_TRUE(exec(c, "SET TRANSACTION ISOLATION LEVEL READ COMMITTED"));
+        EXPECT_EQ(query(c, "select n from t").rows, (std::vector<Row>{{"1"}}));
+    }
 }
 
 }  // namespace

@@ -368,8 +368,8 @@ public:
         const std::lock_guard lock(s_->mutex);
         s_->step(Operation::Open, connectionString);
         if (open_) throw DataError(QString::fromLatin1(messages::kObjectOpen));
-        s_->opens.push_back(
-            {connectionString, Mode, CommandTimeout, ConnectionTimeout, CursorLocation});
+        s_->opens.push_back({connectionString, Mode, CommandTimeout, ConnectionTimeout,
+                             CursorLocation, IsolationLevel});
         open_ = true;
         ++s_->openConnections;
         static const QRegularExpression named(QStringLiteral("(?:^|;)Database=([^;]*)"),

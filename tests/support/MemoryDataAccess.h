@@ -92,7 +92,8 @@ public:
     // What was done.
     struct OpenCall {
         QString connectionString;
-        int mode, commandTimeout, connectionTimeout, cursorLocation;  // as set at Open
+        int mode, commandTimeout, connectionTimeout, cursorLocation,  // as set at Open
+            isolationLevel;
     };
     const std::vector<OpenCall>& opens() const;
     const QStringList& queries() const;   // record set sources and FetchQuery texts, in order

@@ -164,6 +164,31 @@ TEST_F(ComparisonOptions, AreKeptPerPairAndHandedToTheRun) {
     EXPECT_TRUE(boxes.boxes.empty()) << boxes.texts().join(u'|').toStdString();
 }
 
+// Ticked, snapshot isolation is kept with the pair and both tables' reading
+// connections are opened asking for it; unticked, none is.
+TEST_F(ComparisonOptions, SnapshotIsolationReachesBothReadingConnections) {
+    const auto snapshots = [&] {
+        int n = 0;
+        for (const data::MemoryDataAccess::OpenCall& open : data.opens())
+            n += open.isolationLevel == data::adXactSnapshot;
+        return n;
+    };
+    QPointer<ComparisonOptionsDialog> d = openOptions(1, 2);
+    ASSERT_TRUE(d);
+    EXPECT_FALSE(d->snapshotBox()->isChecked());
+    d->snapshotBox()->setChecked(true);
+    QTest::mouseClick(d->okButton(), Qt::LeftButton);
+    EXPECT_TRUE(windows::StoredPairOptions({"A", "B"}).snapshot);
+    QTest::mouseClick(f2().nextButton(), Qt::LeftButton);
+    ASSERT_TRUE(registry().existingResultsWindow()) << boxes.texts().join(u'|').toStdString();
+    EXPECT_EQ(snapshots(), 2);
+    QTest::mouseClick(registry().existingResultsWindow()->backButton(), Qt::LeftButton);
+    f2().secondTables()->Select(3);  // a pair without it
+    QTest::mouseClick(f2().nextButton(), Qt::LeftButton);
+    EXPECT_EQ(snapshots(), 2);
+    EXPECT_GT(data.opens().size(), 4u);
+}
+
 // Each column shows its partner as the run would pair it, by position or by
 // name; a column picked otherwise becomes a pair of the map (only then), the
 // others moving as the run would move them; a column mapped twice or mapped

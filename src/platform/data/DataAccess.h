@@ -16,6 +16,10 @@ enum CursorLocation { adUseServer = 2, adUseClient = 3 };
 enum CursorType { adOpenForwardOnly = 0, adOpenStatic = 3 };
 enum LockType { adLockReadOnly = 1 };
 enum ConnectMode { adModeUnknown = 0, adModeReadWrite = 3 };
+// How a connection's statements read: as the server's default (read committed,
+// with shared locks unless the database reads committed rows by versions), or
+// under snapshot isolation, from row versions, taking no shared locks.
+enum IsolationLevel { adXactUnspecified = -1, adXactSnapshot = 0x1000000 };
 
 class Recordset;
 
@@ -74,7 +78,10 @@ public:
     Option<Connection> CommandTimeout{*this, "CommandTimeout", 30};
     Option<Connection> ConnectionTimeout{*this, "ConnectionTimeout", 0};
     Option<Connection> CursorLocation{*this, "CursorLocation", adUseServer};
+    Option<Connection> IsolationLevel{*this, "IsolationLevel", adXactUnspecified};
 
+    // Connects, then states the session's options in one batch (SessionSettings),
+    // so that no driver configuration nor server default changes an answer.
     virtual void Open(const QString& connectionString) = 0;
     virtual void Close() = 0;  // closing a closed connection does nothing
     virtual int State() const = 0;
@@ -205,6 +212,18 @@ public:
 
 // The real layer over unixODBC.
 DataAccess& OdbcDataAccess();
+
+// How long a statement waits for a lock another session holds before the
+// server gives up with error 1222, in milliseconds.
+inline constexpr int kLockTimeoutMs = 30000;
+
+// The batch every connection sends as soon as it is open. TEXTSIZE at its
+// largest (0 would mean 4,096 bytes): a freetds.conf "text size" would
+// otherwise cut every (max) value without a word. The ANSI options as ODBC
+// clients have them, whatever the server's user options; a lock wait that
+// ends; dates read one way. Snapshot isolation when asked: the database
+// refuses it with error 3952 at the first read when it does not allow it.
+QString SessionSettings(int isolationLevel);
 
 // The texts the layer gives to misuse of its objects, worded as the program's
 // users know them from ADO.

@@ -11,6 +11,21 @@
 
 namespace data {
 
+QString SessionSettings(int isolationLevel) {
+    QString batch = QStringLiteral(
+                        "SET TEXTSIZE 2147483647;\n"
+                        "SET ANSI_NULLS, ANSI_PADDING, ANSI_WARNINGS, ARITHABORT, "
+                        "CONCAT_NULL_YIELDS_NULL, QUOTED_IDENTIFIER ON;\n"
+                        "SET NUMERIC_ROUNDABORT, IMPLICIT_TRANSACTIONS OFF;\n"
+                        "SET LOCK_TIMEOUT %1;\n"
+                        "SET DATEFORMAT ymd;\n")
+                        .arg(kLockTimeoutMs);
+    if (isolationLevel == adXactSnapshot) {
+        batch += QStringLiteral("SET TRANSACTION ISOLATION LEVEL SNAPSHOT;\n");
+    }
+    return batch;
+}
+
 namespace {
 
 using odbc::check;
@@ -98,6 +113,12 @@ public:
             throw connectFailure(connectionString,
                                  odbc::diagnostics({&dbc, env_.get()}, "SQLDriverConnect", rc));
         dbc_ = std::move(dbc);
+        try {
+            Execute(SessionSettings(IsolationLevel));
+        } catch (...) {
+            disconnect();
+            throw;
+        }
     }
 
     void Close() override {

@@ -121,6 +121,7 @@ Login7 parseLogin7(const std::vector<uint8_t>& payload) {
     r.u8();
     uint8_t flags2 = r.u8();
     login.wantsSspi = (flags2 & 0x80) != 0;
+    login.odbc = (flags2 & 0x02) != 0;
     r.skip(2 + 4 + 4);  // type flags, flags3, time zone, lcid
     Field host = field(r), user = field(r), password = field(r), app = field(r), server = field(r);
     field(r);  // feature extension: nothing here needs it
@@ -172,7 +173,7 @@ std::vector<uint8_t> buildLogin7(const Login7& login) {
     b.u32le(1234);
     b.u32le(0);
     b.u8(0xE0);
-    b.u8(login.wantsSspi ? 0x83 : 0x03);
+    b.u8(uint8_t((login.wantsSspi ? 0x80 : 0) | (login.odbc ? 0x02 : 0) | 0x01));
     b.u8(0);
     b.u8(0);
     b.u32le(0);

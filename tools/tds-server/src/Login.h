@@ -46,6 +46,9 @@ struct Login7 {
     std::string language;
     std::string database;
     bool wantsSspi = false;  // integrated security: not offered by this server
+    // fODBC: the session starts with the ANSI defaults on and TEXTSIZE
+    // unlimited, as SQL Server sets it for ODBC drivers.
+    bool odbc = true;
 };
 
 // Parses a LOGIN7 payload; throws ProtocolError on offsets or lengths outside it.

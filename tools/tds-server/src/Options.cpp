@@ -28,6 +28,13 @@ const char* const kUsage =
     "  --no-encryption     no TLS at all (ENCRYPT_NOT_SUP), as a server without a\n"
     "                      certificate; by default the login is always encrypted\n"
     "                      and the whole connection when the client asks\n"
+    "  --textsize N        the TEXTSIZE a session starts with, as a client's\n"
+    "                      'set textsize N' at login would set it (default: unlimited\n"
+    "                      for an ODBC login, 4096 for others)\n"
+    "  --quoted-identifier on|off  QUOTED_IDENTIFIER at the start of a session\n"
+    "                      (default: on for an ODBC login, off for others)\n"
+    "  --snapshot-isolation NAME  the database allows snapshot isolation\n"
+    "                      (ALLOW_SNAPSHOT_ISOLATION ON; repeatable)\n"
     "  --config FILE       read options from FILE, one per line: 'user tester:secret'\n"
     "The first line on standard output is 'PORT <number>'.\n";
 
@@ -115,6 +122,16 @@ bool apply(const std::string& key, const std::string& value, const std::string& 
     } else if (key == "require-encryption" || key == "no-encryption") {
         if (!value.empty()) return error = "--" + key + " takes no value", false;
         out.encryption = key == "no-encryption" ? EncryptionMode::None : EncryptionMode::Required;
+    } else if (key == "textsize") {
+        if (!number(value, 0, 2147483647, n)) return error = "bad --textsize " + value, false;
+        out.config.textSize = n == 0 ? kDefaultTextSize : n;
+    } else if (key == "quoted-identifier") {
+        if (value != "on" && value != "off")
+            return error = "bad --quoted-identifier " + value + " (on or off)", false;
+        out.config.quotedIdentifier = value == "on";
+    } else if (key == "snapshot-isolation") {
+        if (value.empty()) return error = "--snapshot-isolation needs a database name", false;
+        out.snapshotDatabases.push_back(value);
     } else if (key == "config") {
         return readConfig(value, out, error, depth);
     } else {
@@ -140,9 +157,18 @@ bool parseOptions(const std::vector<std::string>& args, Options& out, std::strin
         } else if (key == "require-encryption" || key == "no-encryption") {
             // switches, without a value
         } else {
-            static const char* const known[] = {"port",        "user",      "database",
-                                                "delay-ms",    "collation", "drop-after-rows",
-                                                "stall-query", "config",    "bandwidth"};
+            static const char* const known[] = {"port",
+                                                "user",
+                                                "database",
+                                                "delay-ms",
+                                                "collation",
+                                                "drop-after-rows",
+                                                "stall-query",
+                                                "config",
+                                                "bandwidth",
+                                                "textsize",
+                                                "quoted-identifier",
+                                                "snapshot-isolation"};
             if (std::find(std::begin(known), std::end(known), key) == std::end(known))
                 return error = "unknown option " + arg, false;
             if (i + 1 >= args.size()) return error = arg + " needs a value", false;
@@ -153,6 +179,14 @@ bool parseOptions(const std::vector<std::string>& args, Options& out, std::strin
     if (out.config.users.empty()) return error = "at least one --user is needed", false;
     if (out.databases.empty()) return error = "at least one --database is needed", false;
     for (DatabaseSource& d : out.databases) d.caseInsensitive = out.caseInsensitive;
+    for (const std::string& name : out.snapshotDatabases) {
+        auto d =
+            std::find_if(out.databases.begin(), out.databases.end(),
+                         [&](const DatabaseSource& s) { return equalsIgnoreCase(s.name, name); });
+        if (d == out.databases.end())
+            return error = "--snapshot-isolation " + name + ": no such --database", false;
+        d->allowsSnapshot = true;
+    }
     return true;
 }
 

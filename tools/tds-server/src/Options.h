@@ -17,6 +17,7 @@ struct Options {
     std::vector<DatabaseSource> databases;
     bool caseInsensitive = false;  // --collation ci, for every database
     EncryptionMode encryption = EncryptionMode::Offered;
+    std::vector<std::string> snapshotDatabases;  // --snapshot-isolation
 };
 
 // False and a message on a bad or missing setting.

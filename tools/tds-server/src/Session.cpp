@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -27,6 +28,117 @@ ServerMessage message(int number, uint8_t severity, std::string text, uint8_t st
     m.text = std::move(text);
     return m;
 }
+
+// SET's words, lower case, without the SET itself and its punctuation.
+std::vector<std::string> setWords(std::string_view text) {
+    std::vector<std::string> words;
+    std::string word;
+    for (char c : text) {
+        if (std::isspace(uint8_t(c)) || c == ',' || c == ';') {
+            if (!word.empty()) words.push_back(toLower(word));
+            word.clear();
+        } else {
+            word += c;
+        }
+    }
+    if (!word.empty()) words.push_back(toLower(word));
+    if (!words.empty() && words[0] == "set") words.erase(words.begin());
+    return words;
+}
+
+// Whether a statement reads or writes the database's objects (a FROM, an
+// INSERT, ...): under snapshot isolation a database that does not allow it
+// refuses those, and only those.
+bool touchesDatabase(std::string_view statement) {
+    static const char* const kWords[] = {"from",  "into",     "update", "delete",
+                                         "merge", "truncate", "table"};
+    const std::string text = toLower(statement);
+    auto isWordChar = [](char c) { return std::isalnum(uint8_t(c)) || c == '_' || c == '@'; };
+    for (const char* w : kWords) {
+        const size_t n = std::strlen(w);
+        for (size_t at = text.find(w); at != std::string::npos; at = text.find(w, at + 1)) {
+            if ((at == 0 || !isWordChar(text[at - 1])) &&
+                (at + n == text.size() || !isWordChar(text[at + n])))
+                return true;
+        }
+    }
+    return false;
+}
+
+// The bytes of a max value that TEXTSIZE lets through, counted as they
+// travel: two per UTF-16 unit for nvarchar, one per character for varchar
+// (its code page has one byte a character), the bytes of a varbinary.
+size_t textSizeCut(const ColumnType& type, std::string_view utf8OrBytes, long textSize) {
+    const size_t limit = size_t(textSize);
+    if (!type.max || utf8OrBytes.size() <= limit / 2) return utf8OrBytes.size();
+    if (type.kind != Kind::NVarChar && type.kind != Kind::VarChar)
+        return std::min(utf8OrBytes.size(), limit);
+    size_t wire = 0;
+    for (size_t i = 0; i < utf8OrBytes.size();) {
+        const auto lead = uint8_t(utf8OrBytes[i]);
+        const size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        const size_t bytes = type.kind == Kind::VarChar ? 1 : length == 4 ? 4 : 2;
+        if (wire + bytes > limit) return i;
+        wire += bytes;
+        i += length;
+    }
+    return utf8OrBytes.size();
+}
+
+}  // namespace
+
+SessionOptions SessionOptions::AtLogin(bool odbc, const ServerConfig& config) {
+    SessionOptions o;
+    o.textSize = config.textSize ? *config.textSize : odbc ? kUnlimitedTextSize : kDefaultTextSize;
+    for (const char* name : {"ansi_nulls", "ansi_null_dflt_on", "ansi_padding", "ansi_warnings",
+                             "concat_null_yields_null", "quoted_identifier"})
+        o.flags[name] = odbc;
+    for (const char* name : {"arithabort", "numeric_roundabort", "implicit_transactions"})
+        o.flags[name] = false;
+    if (config.quotedIdentifier) o.flags["quoted_identifier"] = *config.quotedIdentifier;
+    return o;
+}
+
+void SessionOptions::apply(std::string_view set) {
+    const std::vector<std::string> w = setWords(set);
+    if (w.size() < 2) return;
+    long n = 0;
+    const auto number = [&](const std::string& text) {
+        auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+        return ec == std::errc() && p == text.data() + text.size();
+    };
+    if (w[0] == "textsize") {
+        if (number(w[1])) textSize = n == 0 ? kDefaultTextSize : n < 0 ? kUnlimitedTextSize : n;
+    } else if (w[0] == "lock_timeout") {
+        if (number(w[1])) lockTimeout = n;
+    } else if (w[0] == "dateformat") {
+        dateFormat = w[1];
+    } else if (w[0] == "transaction" && w.size() >= 4 && w[1] == "isolation") {
+        snapshot = w[3] == "snapshot";
+    } else if (w.back() == "on" || w.back() == "off") {
+        const bool on = w.back() == "on";
+        for (size_t i = 0; i + 1 < w.size(); ++i) {
+            if (w[i] == "ansi_defaults") {
+                for (const char* name :
+                     {"ansi_nulls", "ansi_null_dflt_on", "ansi_padding", "ansi_warnings",
+                      "quoted_identifier", "implicit_transactions"})
+                    flags[name] = on;
+            } else if (flags.count(w[i])) {
+                flags[w[i]] = on;
+            }
+        }
+    }
+}
+
+std::optional<int> SessionOptions::property(std::string_view name) const {
+    const std::string key = toLower(name);
+    if (key == "ansi_null_dflt_on" || key == "implicit_transactions") return std::nullopt;
+    auto it = flags.find(key);
+    if (it == flags.end()) return std::nullopt;
+    return it->second ? 1 : 0;
+}
+
+namespace {
 
 bool startsWith(std::string_view s, std::string_view prefix) {
     return s.substr(0, prefix.size()) == prefix;
@@ -339,6 +451,7 @@ bool Session::login(const Message& m) {
     }
     database_ = database;
     user_ = login.userName;
+    options_ = SessionOptions::AtLogin(login.odbc, config_);
 
     uint32_t version = login.tdsVersion >= kTds74 ? kTds74 : login.tdsVersion;
     size_t packetSize = login.packetSize == 0
@@ -383,15 +496,37 @@ bool Session::stalls(const std::string& text) const {
     return false;
 }
 
-Session::Outcome Session::stall() {
+Session::Outcome Session::stall(bool inProc) {
     std::fprintf(stderr, "tds-server: spid %u: holding a request until the client cancels it\n",
                  spid_);
+    // A finite LOCK_TIMEOUT ends the wait for the lock with error 1222.
+    const auto until = std::chrono::steady_clock::now() +
+                       std::chrono::milliseconds(std::max(options_.lockTimeout, 0L));
     for (;;) {
+        int waitMs = -1;
+        if (options_.lockTimeout >= 0) {
+            waitMs = int(std::max<int64_t>(0, std::chrono::ceil<std::chrono::milliseconds>(
+                                                  until - std::chrono::steady_clock::now())
+                                                  .count()));
+        }
         // Still reading the socket, so that the ATTENTION is seen.
         pollfd p{fd_, POLLIN, 0};
-        if (::poll(&p, 1, -1) < 0) {
+        const int ready = ::poll(&p, 1, waitMs);
+        if (ready < 0) {
             if (errno == EINTR) continue;
             return Outcome::Close;
+        }
+        if (ready == 0) {
+            const ServerMessage timedOut =
+                message(1222, 16, "Lock request time out period exceeded.", 51);
+            if (inProc) {
+                procError(timedOut);
+            } else {
+                writeMessage(writer_, timedOut);
+                writeDone(writer_, kDone, kDoneError, 0, 0);
+                writer_.endMessage();
+            }
+            return Outcome::Continue;
         }
         uint8_t type = 0;
         const ssize_t n = ::recv(fd_, &type, 1, MSG_PEEK | MSG_DONTWAIT);
@@ -410,7 +545,7 @@ Session::Outcome Session::batch(const Message& m) {
     size_t offset = skipAllHeaders(m.payload);
     std::string sql =
         utf16leToUtf8(m.payload.data() + offset, (m.payload.size() - offset) & ~size_t(1));
-    if (stalls(sql)) return stall();
+    if (stalls(sql)) return stall(false);
     delay();
     bool failed = false;
     Outcome outcome = runSql(sql, false, {}, failed);
@@ -470,6 +605,8 @@ Session::Outcome Session::runSql(const std::string& tsql, bool inProc,
                 const size_t value = toLower(text).find("context_info") + 12;
                 if (!setContextInfo(trimText(text.substr(value)), error, compileError))
                     return fail(error, compileError);
+            } else if (verb == "set") {
+                options_.apply(text);
             } else if (verb == "use") {
                 ServerMessage error;
                 flushPending(true);
@@ -479,6 +616,13 @@ Session::Outcome Session::runSql(const std::string& tsql, bool inProc,
             }
             setPending(0, 0, 0);
             continue;
+        }
+        // Snapshot isolation is refused at the first statement that reaches
+        // the database, not at the SET.
+        if (options_.snapshot && !database_->allowsSnapshot() && !noexec_) {
+            const std::optional<size_t> end = statementEnd(sql, pos);
+            if (touchesDatabase(std::string_view(sql).substr(pos, end ? *end - pos : sql.size())))
+                return fail(snapshotRefused());
         }
         // THROW number, 'message', state: a run-time error of severity 16.
         if (verb == "throw") {
@@ -755,6 +899,30 @@ void Session::setConnection(sqlite3* db) {
     };
     sqlite3_create_function(db_, kRowCountFunction, 0, SQLITE_UTF8, this, rowCount, nullptr,
                             nullptr);
+    auto textSize = [](sqlite3_context* ctx, int, sqlite3_value**) {
+        const auto* self = static_cast<const Session*>(sqlite3_user_data(ctx));
+        sqlite3_result_int64(ctx, self->options_.textSize);
+    };
+    sqlite3_create_function(db_, kTextSizeFunction, 0, SQLITE_UTF8, this, textSize, nullptr,
+                            nullptr);
+    auto lockTimeout = [](sqlite3_context* ctx, int, sqlite3_value**) {
+        const auto* self = static_cast<const Session*>(sqlite3_user_data(ctx));
+        sqlite3_result_int64(ctx, self->options_.lockTimeout);
+    };
+    sqlite3_create_function(db_, kLockTimeoutFunction, 0, SQLITE_UTF8, this, lockTimeout, nullptr,
+                            nullptr);
+    auto sessionProperty = [](sqlite3_context* ctx, int, sqlite3_value** args) {
+        const auto* self = static_cast<const Session*>(sqlite3_user_data(ctx));
+        const auto* name = reinterpret_cast<const char*>(sqlite3_value_text(args[0]));
+        const std::optional<int> value = name ? self->options_.property(name) : std::nullopt;
+        if (value) {
+            sqlite3_result_int(ctx, *value);
+        } else {
+            sqlite3_result_null(ctx);
+        }
+    };
+    sqlite3_create_function(db_, "sessionproperty", 1, SQLITE_UTF8, this, sessionProperty, nullptr,
+                            nullptr);
 }
 
 Session::Outcome Session::runStatement(sqlite3_stmt* stmt, const std::string& verb, bool& failed,
@@ -878,6 +1046,10 @@ Session::Outcome Session::runStatement(sqlite3_stmt* stmt, const std::string& ve
                     break;
                 }
             }
+            // TEXTSIZE cuts max values, without a word, as SQL Server does.
+            if (cols[size_t(i)].type.max && !v.bytes.empty())
+                v.bytes = v.bytes.substr(
+                    0, textSizeCut(cols[size_t(i)].type, v.bytes, options_.textSize));
             if (auto conversion = encodeValue(out, cols[size_t(i)].type, v)) {
                 out.truncate(rowStart);
                 failed = true;
@@ -1072,6 +1244,14 @@ void Session::sendIndexColumns(const std::optional<std::string>& stored) {
     sendTextRows({"is_unique", "key_ordinal", ""}, rows);
 }
 
+ServerMessage Session::snapshotRefused() const {
+    return message(3952, 16,
+                   "Snapshot isolation transaction failed accessing database '" +
+                       database_->name() +
+                       "' because snapshot isolation is not allowed in this database. Use ALTER "
+                       "DATABASE to allow snapshot isolation.");
+}
+
 bool Session::inTransaction() const { return db_ && !sqlite3_get_autocommit(db_); }
 
 void Session::sendRowCount(std::optional<int64_t> count) {
@@ -1144,7 +1324,7 @@ Session::Outcome Session::rpc(const Message& m) {
     std::string callText = req.name;
     for (const RpcParam& p : req.params)
         if (p.storage == Storage::Text) callText += " " + p.bytes;
-    if (stalls(callText)) return stall();
+    if (stalls(callText)) return stall(true);
     delay();
     // "[demo]..sp_tables" -> database "demo", procedure "sp_tables".
     std::vector<std::string> parts;
@@ -1167,6 +1347,11 @@ Session::Outcome Session::rpc(const Message& m) {
     std::string proc = toLower(parts.back());
     std::string dbPart = parts.size() >= 3 ? parts[0] : std::string();
 
+    if ((proc == "sp_tables" || proc == "sp_pkeys") && options_.snapshot &&
+        !database_->allowsSnapshot()) {
+        procError(snapshotRefused());
+        return Outcome::Continue;
+    }
     if (proc == "sp_tables") {
         Database* target = dbPart.empty() ? database_ : catalog_.find(dbPart);
         if (!target) {

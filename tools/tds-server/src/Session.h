@@ -20,6 +20,11 @@ struct sqlite3_stmt;
 
 namespace tds {
 
+// SET TEXTSIZE 0 and a login without the ODBC flag: 4 KB. An ODBC login
+// starts unlimited, which @@TEXTSIZE reads as the largest int.
+inline constexpr long kDefaultTextSize = 4096;
+inline constexpr long kUnlimitedTextSize = 2147483647;
+
 struct ServerConfig {
     std::map<std::string, std::string> users;  // lower-case login name -> password
     int delayMs = 0;                           // before every reply
@@ -30,6 +35,29 @@ struct ServerConfig {
     Limits limits;
     // --bandwidth: shared by every session; none sends as fast as it can.
     std::shared_ptr<SendLimit> sendLimit;
+    // --textsize, --quoted-identifier: what a session starts with, whatever
+    // its login implies (a client's own SET at login, a server's defaults).
+    std::optional<long> textSize;
+    std::optional<bool> quotedIdentifier;
+};
+
+// A session's SET options that change answers; the rest are accepted and
+// dropped.
+struct SessionOptions {
+    long textSize = kUnlimitedTextSize;  // max and LOB values cut at this many bytes
+    std::map<std::string, bool> flags;   // ANSI_NULLS, QUOTED_IDENTIFIER, ... by lower-case name
+    long lockTimeout = -1;               // ms; -1: wait for ever
+    std::string dateFormat = "mdy";
+    bool snapshot = false;  // SET TRANSACTION ISOLATION LEVEL SNAPSHOT
+
+    // As SQL Server sets them at login: the ODBC flag turns the ANSI
+    // defaults on (implicit transactions off) and lifts the TEXTSIZE.
+    static SessionOptions AtLogin(bool odbc, const ServerConfig& config);
+    // One SET statement's text ("SET TEXTSIZE 100", "SET ANSI_NULLS, ARITHABORT
+    // ON"); options it does not know are passed over.
+    void apply(std::string_view set);
+    // SESSIONPROPERTY: 1 or 0, nothing for a name it does not know.
+    std::optional<int> property(std::string_view name) const;
 };
 
 class Session {
@@ -51,8 +79,10 @@ private:
     bool login(const Message& m);
     bool stalls(const std::string& text) const;
     // Answers nothing until the client sends an ATTENTION (Attention) or
-    // leaves, or the server shuts the socket down (Close).
-    Outcome stall();
+    // leaves, or the server shuts the socket down (Close); under a finite
+    // LOCK_TIMEOUT, until it runs out: then error 1222 (inProc: as a
+    // procedure's).
+    Outcome stall(bool inProc);
     Outcome batch(const Message& m);
     Outcome rpc(const Message& m);
     Outcome spTables(const RpcRequest& req, Database& target);
@@ -100,6 +130,8 @@ private:
     void sendTextRows(const std::vector<std::string>& names,
                       const std::vector<std::vector<std::optional<std::string>>>& rows);
     bool inTransaction() const;
+    // Error 3952: a read under snapshot isolation in a database that does not allow it.
+    ServerMessage snapshotRefused() const;
     bool useDatabase(const std::string& name, ServerMessage& error);
     void setPending(uint16_t status, uint16_t command, uint64_t count);
     void flushPending(bool more);
@@ -124,6 +156,7 @@ private:
     std::optional<std::string> contextInfo_;
     // @@ROWCOUNT: the count of the last statement's DONE.
     uint64_t rowCount_ = 0;
+    SessionOptions options_;
     bool pending_ = false;
     uint16_t pendingStatus_ = 0, pendingCommand_ = 0;
     uint64_t pendingCount_ = 0;

@@ -360,8 +360,8 @@ std::unique_ptr<Catalog> Catalog::create(const std::vector<DatabaseSource>& sour
             return nullptr;
         }
         sqlite3_close(db);
-        catalog->databases_.push_back(
-            std::make_unique<Database>(source.name, path, source.caseInsensitive));
+        catalog->databases_.push_back(std::make_unique<Database>(
+            source.name, path, source.caseInsensitive, source.allowsSnapshot));
         Database& database = *catalog->databases_.back();
         for (const std::string& seedFile : source.seedFiles) {
             std::ifstream in(seedFile, std::ios::binary);

@@ -23,6 +23,9 @@ struct DatabaseSource {
     std::vector<std::string> seedFiles;
     // Text columns of its tables compare without case (--collation ci).
     bool caseInsensitive = false;
+    // ALLOW_SNAPSHOT_ISOLATION ON (--snapshot-isolation): off, as SQL Server
+    // creates a database.
+    bool allowsSnapshot = false;
 };
 
 struct TableEntry {
@@ -33,12 +36,16 @@ struct TableEntry {
 
 class Database {
 public:
-    Database(std::string name, std::string path, bool caseInsensitive)
-        : name_(std::move(name)), path_(std::move(path)), caseInsensitive_(caseInsensitive) {}
+    Database(std::string name, std::string path, bool caseInsensitive, bool allowsSnapshot)
+        : name_(std::move(name)),
+          path_(std::move(path)),
+          caseInsensitive_(caseInsensitive),
+          allowsSnapshot_(allowsSnapshot) {}
 
     const std::string& name() const { return name_; }
     const std::string& path() const { return path_; }
     bool caseInsensitive() const { return caseInsensitive_; }
+    bool allowsSnapshot() const { return allowsSnapshot_; }
 
     // A new connection for one session; nullptr and a message on failure.
     sqlite3* open(std::string& error) const;
@@ -52,6 +59,7 @@ private:
     std::string name_;
     std::string path_;
     bool caseInsensitive_;
+    bool allowsSnapshot_;
     mutable std::mutex mutex_;
     std::set<std::string> createdSchemas_;
 };

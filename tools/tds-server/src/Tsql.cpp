@@ -1188,6 +1188,11 @@ Rewritten rewriteTsql(std::string_view sql, const RewriteContext& context) {
             r.sql += std::string(kRowCountFunction) + "()";
             continue;
         }
+        if (t.kind == T::Word && (lower == "@@textsize" || lower == "@@lock_timeout")) {
+            r.sql += std::string(lower == "@@textsize" ? kTextSizeFunction : kLockTimeoutFunction) +
+                     "()";
+            continue;
+        }
         // An explicit transaction takes the write lock at once: begun deferred,
         // a read inside it (the statements' own look-ups) would hold a snapshot
         // that another session's commit makes stale, and its first write would

@@ -40,6 +40,9 @@ inline constexpr char kCaseInsensitiveCollation[] = "NOCASEPAD";
 inline constexpr char kTranCountFunction[] = "tds_trancount";
 // @@ROWCOUNT: the rows the session's last statement touched or sent.
 inline constexpr char kRowCountFunction[] = "tds_rowcount";
+// @@TEXTSIZE and @@LOCK_TIMEOUT: the session's SET values.
+inline constexpr char kTextSizeFunction[] = "tds_textsize";
+inline constexpr char kLockTimeoutFunction[] = "tds_lock_timeout";
 inline constexpr char kBinaryCastFunction[] = "tds_binary";
 inline constexpr char kIntegerCastFunction[] = "tds_integer";
 // CAST(SUBSTRING(x, start, length) AS int) and the others, start and length
