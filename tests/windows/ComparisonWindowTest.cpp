@@ -635,9 +635,13 @@ TEST_F(Comparison, SaveAsSqlWritesTheScriptOfARunByKeyOnly) {
     });
     EXPECT_EQ(statements,
               (QStringList{
-                  "BEGIN TRANSACTION;", "UPDATE [dbo].[B] SET [Note] = N'y' WHERE [Id] = 2;",
-                  "DELETE FROM [dbo].[B] WHERE [Id] = 4;",
-                  "INSERT INTO [dbo].[B] ([Id], [Note]) VALUES (3, N'z');", "COMMIT TRANSACTION;"}))
+                  "BEGIN TRANSACTION;",
+                  "UPDATE [dbo].[B] SET [Note] = N'y' WHERE [Id] = 2 AND CAST([Note] AS "
+                  "nvarchar(max)) = N'Y';",
+                  "DELETE FROM [dbo].[B] WHERE [Id] = 4 AND CAST([Note] AS nvarchar(max)) = N'w';",
+                  "INSERT INTO [dbo].[B] ([Id], [Note]) SELECT 3, N'z' WHERE NOT EXISTS (SELECT 1 "
+                  "FROM [dbo].[B] WHERE [Id] = 3);",
+                  "COMMIT TRANSACTION;"}))
         << script.toStdString();
     // The text report is still the lists'.
     EXPECT_TRUE(save(QStringLiteral("lines.txt")).startsWith(QStringLiteral("Record Id=2,")));

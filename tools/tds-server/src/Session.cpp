@@ -286,6 +286,19 @@ std::optional<ServerMessage> parseThrow(const std::string& text) {
     return message(int(code), 16, said, uint8_t(state));
 }
 
+// Whether a table has an index with a WHERE (SQLite's partial index).
+bool hasFilteredIndex(sqlite3* db, const std::string& table) {
+    sqlite3_stmt* stmt = nullptr;
+    bool found = false;
+    if (sqlite3_prepare_v2(db, "SELECT 1 FROM pragma_index_list(?1) WHERE partial = 1", -1, &stmt,
+                           nullptr) == SQLITE_OK) {
+        sqlite3_bind_text(stmt, 1, table.c_str(), -1, SQLITE_TRANSIENT);
+        found = sqlite3_step(stmt) == SQLITE_ROW;
+    }
+    sqlite3_finalize(stmt);
+    return found;
+}
+
 std::string trimText(std::string s) {
     size_t a = s.find_first_not_of(" \t\r\n;");
     size_t b = s.find_last_not_of(" \t\r\n;");
@@ -561,6 +574,9 @@ Session::Outcome Session::runSql(const std::string& tsql, bool inProc,
     const RewriteContext context{database_->name(), database_->schemas(db_),
                                  database_->caseInsensitive()};
     Rewritten rw = rewriteTsql(tsql, context);
+    // QUOTED_IDENTIFIER holds as the batch is compiled: a SET in the batch
+    // counts from the next one.
+    const bool quotedIdentifier = options_.property("quoted_identifier").value_or(1) != 0;
     const std::string& sql = rw.sql;
     // Under XACT_ABORT a run-time error takes the whole transaction with it.
     // A compile error (a statement SQLite cannot prepare: bad syntax, an
@@ -716,7 +732,24 @@ Session::Outcome Session::runSql(const std::string& tsql, bool inProc,
         }
         sqlite3_stmt* stmt = nullptr;
         const char* tail = nullptr;
+        // The tables a statement writes, as SQLite's authorizer names them.
+        std::vector<std::string> written;
+        const bool writes = verb == "insert" || verb == "update" || verb == "delete";
+        if (writes && !quotedIdentifier) {
+            sqlite3_set_authorizer(
+                db_,
+                [](void* out, int action, const char* table, const char*, const char*,
+                   const char*) {
+                    if ((action == SQLITE_INSERT || action == SQLITE_UPDATE ||
+                         action == SQLITE_DELETE) &&
+                        table)
+                        static_cast<std::vector<std::string>*>(out)->push_back(table);
+                    return SQLITE_OK;
+                },
+                &written);
+        }
         int rc = sqlite3_prepare_v2(db_, sql.c_str() + pos, -1, &stmt, &tail);
+        if (writes && !quotedIdentifier) sqlite3_set_authorizer(db_, nullptr, nullptr);
         // SQL Server needs no ';' between statements: where SQLite stumbles
         // on a word that starts one, the statement before it is run alone.
         if (const int at = sqlite3_error_offset(db_);
@@ -732,6 +765,21 @@ Session::Outcome Session::runSql(const std::string& tsql, bool inProc,
             const bool compileError = compileFailed();
             sqlite3_finalize(stmt);
             return fail(error, compileError);
+        }
+        // A filtered index needs QUOTED_IDENTIFIER on for any write to its table.
+        for (const std::string& table : written) {
+            if (noexec_ || !hasFilteredIndex(db_, table)) continue;
+            sqlite3_finalize(stmt);
+            std::string upper = verb;
+            for (char& c : upper) c = char(std::toupper(static_cast<unsigned char>(c)));
+            return fail(message(1934, 16,
+                                upper +
+                                    " failed because the following SET options have incorrect "
+                                    "settings: 'QUOTED_IDENTIFIER'. Verify that SET options are "
+                                    "correct for use with indexed views and/or indexes on "
+                                    "computed columns and/or filtered indexes and/or query "
+                                    "notifications and/or XML data type methods and/or spatial "
+                                    "index operations."));
         }
         pos = tail ? size_t(tail - sql.c_str()) : sql.size();
         if (!stmt || noexec_) {  // only a comment, or not to be run
