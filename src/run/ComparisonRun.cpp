@@ -164,19 +164,16 @@ void ComparisonRun::checkConditions() const {
     }
 }
 
-bool ComparisonRun::plansQueries() const {
-    return pairsByKey() || learnFills_ || !options_.ignore.isEmpty() || !options_.map.empty() ||
-           !options_.where.isEmpty() || !options_.secondWhere().isEmpty();
-}
+// Always: the columns are described first, so that a column of a code
+// page's bytes is read as the server converts it.
+bool ComparisonRun::plansQueries() const { return true; }
 
 void ComparisonRun::PlanQueries(const catalogue::TableName& first,
                                 const catalogue::TableName& second) {
     checkConditions();
     RefuseNamedKeyLeftOut(options_);
-    if (!NeedsShapes(options_, learnFills_)) {
-        queries_ = PlanQueryText(options_, first, second, nullptr).queries;
-        return;
-    }
+    // Described always: a column of a code page's bytes is read converted
+    // by the server (ReadThroughUnicode).
     const TableShapes shapes = DescribeTables(reader(Side::First), reader(Side::Second), first,
                                               second, {options_.key.automatic, false},
                                               {false, learnFills_}, [this] { waiting(); });

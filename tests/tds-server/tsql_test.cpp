@@ -605,7 +605,8 @@ TEST(RowCount, RecognisesTheEstimateQueryAndTheTableItNames) {
 
 TEST(Statements, RecognisesTheColumnPropertiesQueryAndIfStatements) {
     std::string sql = rewrite(
-        "SELECT name,is_identity , IS_COMPUTED, system_type_id\n FROM [sys].[columns] WHERE "
+        "SELECT name,is_identity , IS_COMPUTED, system_type_id, collation_name\n FROM "
+        "[sys].[columns] WHERE "
         "object_id = OBJECT_ID(N'[sales].[Odd]]Name]') ORDER BY column_id; select 1");
     std::optional<ColumnPropertiesQuery> q = matchColumnPropertiesQuery(sql, 0);
     ASSERT_TRUE(q);
@@ -614,10 +615,10 @@ TEST(Statements, RecognisesTheColumnPropertiesQueryAndIfStatements) {
     for (const char* other :
          {"select name, is_identity, is_computed from sys.columns where object_id = "
           "object_id('T') order by column_id",
-          "select name, is_identity, is_computed, system_type_id from sys.columns where "
-          "object_id = object_id('T') order by column_id, name",
-          "select name, is_identity, is_computed, system_type_id from sys.columns where "
-          "object_id = 5 order by column_id"})
+          "select name, is_identity, is_computed, system_type_id, collation_name from "
+          "sys.columns where object_id = object_id('T') order by column_id, name",
+          "select name, is_identity, is_computed, system_type_id, collation_name from "
+          "sys.columns where object_id = 5 order by column_id"})
         EXPECT_FALSE(matchColumnPropertiesQuery(other, 0)) << other;
 
     // The index and collation look-ups: any aliases, AS optional, used as given.
