@@ -2183,9 +2183,9 @@ TEST_F(Checksums, TheSameRecordsOnTwoServersAreVerifiedUnread) {
 // say what its reading says, against a datetime2 of the exact 1/300 s too.
 TEST_F(Checksums, ADatetimeIsHashedAsItIsRead) {
     const QString a = table("SumDtA", QStringLiteral("Id int primary key, D datetime"),
-                            {"1, '2024-01-01 00:00:00.003'", "2, '2024-01-01 00:00:00.007'"});
+                            {"1, '2024-01-01 00:00:00.003'"});
     const QString b = table("SumDtB", QStringLiteral("Id int primary key, D datetime2(7)"),
-                            {"1, '2024-01-01 00:00:00.0033333'", "2, '2024-01-01 00:00:00.007'"});
+                            {"1, '2024-01-01 00:00:00.0033333'"});
     const QStringList compare{"compare", a, b, "--key", "Id"};
     const Outcome streamed = run(compare);
     EXPECT_EQ(streamed.status, 1) << streamed.err.toStdString();
@@ -2219,12 +2219,15 @@ TEST_F(Checksums, AVarcharKeyIsSoughtNotScanned) {
         return rows;
     };
     const std::int64_t before = scanned();
-    const Outcome r =
-        run({"compare", "SeekA", "SeekB", "--key", "K", "--method", "checksum"}, server.port());
+    const Outcome r = run({"compare", "SeekA", "SeekB", "--key", "K", "--method", "checksum",
+                           "--segment-rows", "10000"},
+                          server.port());
     EXPECT_EQ(r.status, 1) << r.err.toStdString();
     EXPECT_EQ(r.out.count(u'\n'), 3) << r.out.toStdString();
     const std::int64_t read = scanned() - before;
-    EXPECT_LE(read, 3 * n) << "rows scanned: " << read;
+    // At most a scan of each table for the ranges read at the end; a range
+    // that scans costs a whole table each time.
+    EXPECT_LE(read, 2 * n) << "rows scanned: " << read;
     std::printf("rows scanned by the checksum run: %lld\n", static_cast<long long>(read));
 }
 
