@@ -768,8 +768,12 @@ bool narrowUnderSqlCollation(const TableColumns& columns, const std::string& nam
            startsWith(toLower(it->second.collation), "sql_");
 }
 
-// An identifier compared with an N'...' literal: `[c] = N'x'`, `[c] <= N'x'`.
+// An identifier compared with an N'...' literal: `[c] = N'x'`, `[c] <= N'x'`;
+// not one given a value (`SET [c] = N'x', [d] = N'y'`).
 bool comparedWithNationalText(const std::vector<Tok>& toks, size_t ident) {
+    const size_t before = solidBefore(toks, ident);
+    if (before < toks.size() && (isWord(toks, before, "set") || isPunct(toks, before, ",")))
+        return false;
     size_t k = solidAfter(toks, ident);
     int signs = 0;
     for (; k < toks.size() && toks[k].kind == T::Punct && toks[k].text.size() == 1 &&
