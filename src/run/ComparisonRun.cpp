@@ -174,9 +174,22 @@ void ComparisonRun::PlanQueries(const catalogue::TableName& first,
     RefuseNamedKeyLeftOut(options_);
     // Described always: a column of a code page's bytes is read converted
     // by the server (ReadThroughUnicode).
-    const TableShapes shapes = DescribeTables(reader(Side::First), reader(Side::Second), first,
-                                              second, {options_.key.automatic, false},
-                                              {false, learnFills_}, [this] { waiting(); });
+    const bool needsShapes =
+        pairsByKey() || learnFills_ || !options_.ignore.isEmpty() || !options_.map.empty();
+    TableShapes shapes;
+    try {
+        shapes = DescribeTables(reader(Side::First), reader(Side::Second), first, second,
+                                {options_.key.automatic, false}, {false, learnFills_},
+                                [this] { waiting(); });
+    } catch (const RunCancelled&) {
+        throw;
+    } catch (...) {
+        if (needsShapes) throw;
+        // By position the description only converts texts: a table it
+        // cannot describe fails where it is read, as it always did.
+        queries_ = PlanQueryText(options_, first, second, nullptr).queries;
+        return;
+    }
     secondFills_ = shapes.second.fills;
     QueryPlan plan;
     try {

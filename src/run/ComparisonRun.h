@@ -94,7 +94,8 @@ public:
     // kept, so that the others are never read), row conditions (each in its
     // table's WHERE). Learns both tables' columns first, at once (and the
     // first's primary key when the key is automatic): char and varchar
-    // columns are read converted by the server (SelectItem). Throws
+    // columns are read converted by the server (SelectItem); by position a
+    // table that cannot be described is read as it is, and fails there. Throws
     // KeyProblem (OptionProblem among them) when the options cannot be had: a
     // key or a column to leave out that the tables do not have, a key column
     // left out, every column of a table left out, a condition that would not

@@ -101,8 +101,7 @@ TEST_F(Run, EndsInEachWayWithItsReason) {
     data.failOn(data::Operation::Open, QStringLiteral("Login failed for user 'u'."), 2);
     EXPECT_EQ(runAll(), "connect failed: Login failed for user 'u'.");
 
-    // Its columns are described before it is read.
-    EXPECT_TRUE(runAll(QStringLiteral("Missing")).startsWith("plan failed: "));
+    EXPECT_TRUE(runAll(QStringLiteral("Missing")).startsWith("query failed: "));
 
     data.failOn(data::Operation::ReadBlock, QStringLiteral("Connection reset"), 2,
                 QStringLiteral("select * from [A]"));
