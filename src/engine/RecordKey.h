@@ -40,6 +40,8 @@ struct ColumnFill {
     bool identity = false;
     bool computed = false;
     bool rowVersion = false;
+    bool narrowText = false;  // char, varchar or text: a code page's bytes
+    QString collation = {};   // a text column's
 };
 
 // What pairing by key needs to know of a table before reading it: its

@@ -140,6 +140,10 @@ ScriptPlan ScriptPlan::For(const ScriptSource& source, const catalogue::TableNam
         plan.key.push_back(g);
         plan.keyNames << second.column(g).name();
         plan.keyKinds.push_back(second.column(g).kind());
+        const int f = data::FindName(fillNames, second.column(g).name());
+        const ColumnFill keyFill =
+            f >= 0 ? source.secondFills[static_cast<std::size_t>(f)] : ColumnFill{};
+        plan.keyTexts.push_back({keyFill.narrowText, keyFill.collation});
         if (secondPaired[static_cast<std::size_t>(g)]) continue;
         // A key column the comparison does not pair as a field still goes
         // into the rows inserted, from the first table's key.
@@ -292,7 +296,7 @@ void FixScriptSink::endBatch() {
 // UTF-16 code units and length, since `=` follows the column's collation
 // ('a' = 'A' without case) and ignores trailing blanks ('x' = 'x '); bytes
 // with their length, since `=` pads the shorter with zeros. The plain `=`
-// stays first, for the key's index.
+// stays first, with a literal of the column's own type, for the key's index.
 QString FixScriptSink::whereKey(const RecordRow& row, bool fromFirst) const {
     QString where;
     for (std::size_t k = 0; k < plan_.key.size(); ++k) {
@@ -303,7 +307,8 @@ QString FixScriptSink::whereKey(const RecordRow& row, bool fromFirst) const {
             where += column + QStringLiteral(" IS NULL");
             continue;
         }
-        where += column + QStringLiteral(" = ") + SqlLiteral(v);
+        const KeyText type = k < plan_.keyTexts.size() ? plan_.keyTexts[k] : KeyText{};
+        where += column + QStringLiteral(" = ") + KeyLiteral(v, type);
         if (v.kind() == data::ValueKind::Text) {
             const QStringView text = v.asText();
             const QString unicode = QStringLiteral("CAST(%1 AS nvarchar(max))").arg(column);

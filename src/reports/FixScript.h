@@ -14,6 +14,7 @@
 #include "LoginDetails.h"
 #include "RecordKey.h"
 #include "ReportWriter.h"
+#include "SqlLiteral.h"
 #include "TableCatalogue.h"
 #include "TableComparison.h"
 
@@ -52,6 +53,7 @@ struct ScriptPlan {
     std::vector<int> key;                   // the key's fields among the second table's
     QStringList keyNames;                   // and its columns there
     std::vector<data::ValueKind> keyKinds;  // and what they hold
+    std::vector<KeyText> keyTexts;          // and how they hold texts (from the fills)
     QStringList notWritten;                 // the second table's columns no field pairs with
     QStringList computed;                   // compared, but the server computes them
     bool identityInserts = false;           // some written column is an identity

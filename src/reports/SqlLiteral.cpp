@@ -1,6 +1,7 @@
 #include "SqlLiteral.h"
 
 #include <QDate>
+#include <algorithm>
 #include <charconv>
 
 #include "DecimalDigits.h"
@@ -119,6 +120,25 @@ QString SqlLiteral(const data::FieldValue& v) {
             return BytesLiteral(v.asBytes());
     }
     return QStringLiteral("NULL");
+}
+
+QString KeyLiteral(const data::FieldValue& v, const KeyText& column) {
+    if (!column.narrow || v.kind() != data::ValueKind::Text) return SqlLiteral(v);
+    const QStringView text = v.asText();
+    const bool ascii = std::all_of(text.begin(), text.end(), [](QChar c) {
+        return c.unicode() >= 0x20 && c.unicode() < 0x7F;
+    });
+    // "$(" stays out of a plain literal: sqlcmd would read a variable there.
+    if (ascii && !text.contains(u"$(")) {
+        return u'\'' + text.toString().replace(u'\'', QStringLiteral("''")) + u'\'';
+    }
+    // A collation's name is letters, digits and underscores; anything else
+    // is left to the database's own.
+    const bool named = !column.collation.isEmpty() &&
+                       std::all_of(column.collation.begin(), column.collation.end(),
+                                   [](QChar c) { return c.isLetterOrNumber() || c == u'_'; });
+    return QStringLiteral("CAST((%1)%2 AS varchar(8000))")
+        .arg(TextLiteral(text), named ? QStringLiteral(" COLLATE ") + column.collation : QString());
 }
 
 }  // namespace compare

@@ -21,4 +21,19 @@ namespace compare {
 //  - bytes as 0x and hex digits ("0x" alone when empty).
 QString SqlLiteral(const data::FieldValue& value);
 
+// What a key column holds its texts as, for literals compared with it.
+struct KeyText {
+    bool narrow = false;  // char or varchar: a code page's bytes
+    QString collation;    // its collation, when known
+};
+
+// A key's value as a literal of its column's own type, so that the server
+// compares without converting the column and its index still seeks (an
+// N'...' against a varchar under a SQL_ collation makes every statement scan
+// the table): for a char or varchar column a text is 'abc' when all of it is
+// printable ASCII, which every code page holds alike, else
+// CAST(N'...' COLLATE <its collation> AS varchar(8000)), converted by the
+// column's own code page. Anything else as SqlLiteral.
+QString KeyLiteral(const data::FieldValue& value, const KeyText& column);
+
 }  // namespace compare

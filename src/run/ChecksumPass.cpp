@@ -43,12 +43,17 @@ Checksum checksumOf(const data::ResultTable& rows) {
     return {integerAt(rows, 0, 0), integerAt(rows, 1, 0), integerAt(rows, 2, 0)};
 }
 
-// The bounds the answer to a SegmentBoundsQuery gives, as literals.
-std::vector<QStringList> boundsOf(const data::ResultTable& rows) {
+// The bounds the answer to a SegmentBoundsQuery gives, as literals of the
+// key columns' own types (KeyLiteral), so that each range seeks.
+std::vector<QStringList> boundsOf(const data::ResultTable& rows, const ChecksumSide& side) {
     std::vector<QStringList> bounds;
     for (std::size_t r = 0; r < rows.rowCount(); ++r) {
         QStringList literals;
-        for (int c = 0; c < rows.fieldCount(); ++c) literals << SqlLiteral(rows.value(c, r));
+        for (int c = 0; c < rows.fieldCount(); ++c) {
+            const std::size_t k = static_cast<std::size_t>(c);
+            literals << KeyLiteral(rows.value(c, r),
+                                   k < side.keyTexts.size() ? side.keyTexts[k] : KeyText{});
+        }
         bounds.push_back(literals);
     }
     return bounds;
@@ -148,7 +153,8 @@ ChecksumOutcome RunChecksumPass(const SideStatements& run, const std::array<Chec
     const auto edge = [&](bool fromEnd) {
         return boundsOf(
             onFirstSide(EdgeBoundQuery(sides[0].table, sides[0].key, middle, sides[0].condition,
-                                       fromEnd ? segmentRows + 1 : segmentRows, fromEnd)));
+                                       fromEnd ? segmentRows + 1 : segmentRows, fromEnd)),
+            sides[0]);
     };
     if (const std::vector<QStringList> first = edge(false); !first.empty()) {
         head.push_back({{}, first.front(), false});
@@ -172,7 +178,8 @@ ChecksumOutcome RunChecksumPass(const SideStatements& run, const std::array<Chec
     std::vector<KeyRange> level = head;
     const std::vector<KeyRange> inside = between(
         middle, boundsOf(onFirstSide(SegmentBoundsQuery(sides[0].table, sides[0].key, middle,
-                                                        sides[0].condition, segmentRows))));
+                                                        sides[0].condition, segmentRows)),
+                         sides[0]));
     level.insert(level.end(), inside.begin(), inside.end());
     level.insert(level.end(), tail.begin(), tail.end());
     level.push_back({{}, {}, true});
@@ -237,7 +244,7 @@ ChecksumOutcome RunChecksumPass(const SideStatements& run, const std::array<Chec
         std::array<std::size_t, 2> next{};
         for (const auto& [range, side] : splitting) {
             const std::vector<KeyRange> parts =
-                between(range, boundsOf(bounds[side][next[side]++]));
+                between(range, boundsOf(bounds[side][next[side]++], sides[side]));
             // No bound inside (the table changed under the pass): read it
             // rather than hash it again without end.
             if (parts.size() == 1) {
@@ -364,6 +371,11 @@ std::array<ChecksumSide, 2> ChecksumSidesFor(const RunOptions& options,
             facts[s].facts.emplace_back(textAt(rows, 1, r),
                                         static_cast<int>(integerAt(rows, 2, r)));
         }
+        for (const QString& name : sides[s].key) {
+            const data::Column* c = columnNamed(*described[s], name);
+            sides[s].keyTexts.push_back(
+                {c != nullptr && ReadThroughUnicode(*c), facts[s].value(name.toLower()).first});
+        }
     }
     // Rows fall into ranges by each server's own order of texts: two
     // collations could put one record in two different ranges.
@@ -388,7 +400,7 @@ std::array<ChecksumSide, 2> ChecksumSidesFor(const RunOptions& options,
         for (std::size_t s = 0; s < 2; ++s) {
             const data::Column* c = columnNamed(*described[s], pair[s]);
             if (c == nullptr) continue;
-            HashedColumn h{pair[s], c->kind(), c->sqlType(), scale};
+            HashedColumn h{pair[s], c->kind(), c->sqlType(), scale, c->declaredSize()};
             if (const QString problem = UnhashableColumnProblem(h); !problem.isEmpty()) {
                 throw OptionProblem(QStringLiteral("Checksums cannot be computed over %1: %2. "
                                                    "Leave it out, or compare with --method stream.")

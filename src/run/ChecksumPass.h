@@ -10,6 +10,7 @@
 #include "CompareOptions.h"
 #include "ResultTable.h"
 #include "RowHash.h"
+#include "SqlLiteral.h"
 #include "TableCatalogue.h"
 
 namespace compare {
@@ -27,6 +28,7 @@ struct ChecksumSide {
     catalogue::TableName table;
     std::vector<HashedColumn> columns;
     QStringList key;
+    std::vector<KeyText> keyTexts;  // how each key column holds texts, for its bounds
     QString condition;
 };
 

@@ -202,22 +202,32 @@ void ComparisonRun::checkConditions() const {
     }
 }
 
-bool ComparisonRun::plansQueries() const {
-    return pairsByKey() || learnFills_ || !options_.ignore.isEmpty() || !options_.map.empty() ||
-           !options_.where.isEmpty() || !options_.secondWhere().isEmpty();
-}
+// Always: the columns are described first, so that a column of a code
+// page's bytes is read as the server converts it.
+bool ComparisonRun::plansQueries() const { return true; }
 
 void ComparisonRun::PlanQueries(const catalogue::TableName& first,
                                 const catalogue::TableName& second) {
     checkConditions();
     RefuseNamedKeyLeftOut(options_);
-    if (!NeedsShapes(options_, learnFills_)) {
+    // Described always: a column of a code page's bytes is read converted
+    // by the server (ReadThroughUnicode).
+    const bool needsShapes =
+        pairsByKey() || learnFills_ || !options_.ignore.isEmpty() || !options_.map.empty();
+    TableShapes shapes;
+    try {
+        shapes = DescribeTables(reader(Side::First), reader(Side::Second), first, second,
+                                {options_.key.automatic, false}, {false, learnFills_},
+                                [this] { waiting(); });
+    } catch (const RunCancelled&) {
+        throw;
+    } catch (...) {
+        if (needsShapes) throw;
+        // By position the description only converts texts: a table it
+        // cannot describe fails where it is read, as it always did.
         queries_ = PlanQueryText(options_, first, second, nullptr).queries;
         return;
     }
-    const TableShapes shapes = DescribeTables(reader(Side::First), reader(Side::Second), first,
-                                              second, {options_.key.automatic, false},
-                                              {false, learnFills_}, [this] { waiting(); });
     secondFills_ = shapes.second.fills;
     QueryPlan plan;
     try {

@@ -92,14 +92,14 @@ public:
     // The queries that read both tables, for the options: records by key
     // (read in its order), columns left out (the queries list the columns
     // kept, so that the others are never read), row conditions (each in its
-    // table's WHERE). Learns both tables' columns first, at once, when the
-    // key or columns left out need them (and the first's primary key when
-    // the key is automatic). Throws KeyProblem (OptionProblem among them)
-    // when the options cannot be had: a key or a column to leave out that the
-    // tables do not have, a key column left out, every column of a table left
-    // out, a condition that would not stay one condition of the query -- all
-    // before any table is read. Without any of these options there is
-    // nothing to plan; then the queries are today's "select * from ...".
+    // table's WHERE). Learns both tables' columns first, at once (and the
+    // first's primary key when the key is automatic): char and varchar
+    // columns are read converted by the server (SelectItem); by position a
+    // table that cannot be described is read as it is, and fails there. Throws
+    // KeyProblem (OptionProblem among them) when the options cannot be had: a
+    // key or a column to leave out that the tables do not have, a key column
+    // left out, every column of a table left out, a condition that would not
+    // stay one condition of the query -- all before any table is read.
     void PlanQueries(const catalogue::TableName& first, const catalogue::TableName& second);
     // Before PlanQueries: it also learns how the server fills the second
     // table's columns (SecondColumnFills), for a script that writes its rows.

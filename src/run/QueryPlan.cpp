@@ -20,13 +20,17 @@ std::vector<int> keptColumns(const data::ResultTable& columns, const QStringList
     return kept;
 }
 
-// The names of the columns kept, for the query; none when none is left out,
-// so that the query stays "select *".
+// What the query reads of the columns kept; none when none is left out and
+// none is converted, so that the query stays "select *".
 QStringList selectList(const data::ResultTable& columns, const std::vector<int>& kept) {
-    QStringList names;
-    if (static_cast<int>(kept.size()) == columns.fieldCount()) return names;
-    for (const int k : kept) names << columns.column(k).name();
-    return names;
+    QStringList items;
+    bool plain = static_cast<int>(kept.size()) == columns.fieldCount();
+    for (const int k : kept) {
+        items << SelectItem(columns.column(k));
+        if (ReadThroughUnicode(columns.column(k))) plain = false;
+    }
+    if (plain) items.clear();
+    return items;
 }
 
 // A described column's place among the columns read.
@@ -92,13 +96,13 @@ void RefuseUnknownMapped(const RunOptions& options, const QString& firstName,
 
 // What reads a side. By position, a query's own ORDER BY is the order its
 // records are paired in: the select around it orders by its items, over all
-// its columns and rows.
-QString sideSelect(const catalogue::TableName& table, const QStringList& columns,
+// its columns and rows (whose texts then come as the driver converts them).
+QString sideSelect(const catalogue::TableName& table, const QStringList& columns, bool leavesOut,
                    const QString& condition, bool byKey) {
     if (byKey || !table.isQuery() || !CheckedQuery(table).ordered()) {
         return SelectFrom(table, columns, condition);
     }
-    if (columns.isEmpty() && condition.isEmpty()) return SelectAllFrom(table);
+    if (!leavesOut && condition.isEmpty()) return SelectAllFrom(table);
     throw OptionProblem(
         QStringLiteral("%1 is paired by position in the order of its own ORDER BY, which it "
                        "keeps only when it is run as it is: leave out its columns and rows "
@@ -114,18 +118,13 @@ void RefuseNamedKeyLeftOut(const RunOptions& options) {
     }
 }
 
-bool NeedsShapes(const RunOptions& options, bool learnFills) {
-    return options.key.pairsByKey() || !options.ignore.isEmpty() || !options.map.empty() ||
-           learnFills;
-}
-
 QueryPlan PlanQueryText(const RunOptions& options, const catalogue::TableName& first,
                         const catalogue::TableName& second, const TableShapes* shapes) {
     RefuseNamedKeyLeftOut(options);
     QueryPlan plan;
     if (shapes == nullptr) {
-        plan.queries = {sideSelect(first, {}, options.where, false),
-                        sideSelect(second, {}, options.secondWhere(), false)};
+        plan.queries = {sideSelect(first, {}, false, options.where, false),
+                        sideSelect(second, {}, false, options.secondWhere(), false)};
         return plan;
     }
     const QString firstName = first.listed();
@@ -151,9 +150,12 @@ QueryPlan PlanQueryText(const RunOptions& options, const catalogue::TableName& f
     }
     const bool byKey = plan.key.has_value();
     plan.queries = {
-        sideSelect(first, selectList(shapes->first.columns, firstKept), options.where, byKey),
-        sideSelect(second, selectList(shapes->second.columns, secondKept), options.secondWhere(),
-                   byKey)};
+        sideSelect(first, selectList(shapes->first.columns, firstKept),
+                   static_cast<int>(firstKept.size()) < shapes->first.columns.fieldCount(),
+                   options.where, byKey),
+        sideSelect(second, selectList(shapes->second.columns, secondKept),
+                   static_cast<int>(secondKept.size()) < shapes->second.columns.fieldCount(),
+                   options.secondWhere(), byKey)};
     if (!plan.key) return plan;
     plan.queries[0] += KeyOrder(shapes->first.columns, plan.key->first);
     plan.queries[1] += KeyOrder(shapes->second.columns, plan.key->second);

@@ -23,11 +23,8 @@ struct QueryPlan {
 // before either table is asked anything.
 void RefuseNamedKeyLeftOut(const RunOptions& options);
 
-// Whether the plan needs both tables' shapes: records by key, columns left
-// out, or (learnFills) how the server fills the second table's columns.
-bool NeedsShapes(const RunOptions& options, bool learnFills);
-
-// The plan for two tables; shapes may be null when NeedsShapes said no.
+// The plan for two tables. Without shapes (null) every column is read as
+// the server sends it, records by position.
 // Throws KeyProblem (OptionProblem among them) when the options cannot be
 // had: a key or a column to leave out that the tables do not have, a key
 // column left out, every column of a table left out.

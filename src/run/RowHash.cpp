@@ -10,6 +10,10 @@ namespace {
 // and their long forms, and uniqueidentifier.
 constexpr int kChar = 1, kVarChar = 12, kLongVarChar = -1, kWChar = -8, kWVarChar = -9,
               kWLongVarChar = -10, kGuid = -11;
+// A date and time, and its size with three digits of a second ("yyyy-mm-dd
+// hh:mm:ss.fff").
+constexpr int kTimestamp = 93;
+constexpr std::int64_t kMillisecondsSize = 23;
 
 QString typed(const HashedColumn& c) {
     const QString n = QuotedIdentifier(c.name);
@@ -29,6 +33,18 @@ QString typed(const HashedColumn& c) {
                        "+ 0x00")
                 .arg(n, QString::number(c.scale));
         case data::ValueKind::DateTime:
+            // A datetime holds 1/300 s, which the driver reads rounded to
+            // milliseconds, and which converts to datetime2(7) rounded or not
+            // by the database's compatibility level: hashed at milliseconds,
+            // whatever the level, and alike with a datetime2 of that value.
+            // Columns of 3 digits or fewer (23 characters) lose nothing by it.
+            if (c.sqlType == kTimestamp && c.declaredSize > 0 &&
+                c.declaredSize <= kMillisecondsSize) {
+                return QStringLiteral(
+                           "cast(convert(varchar(27), cast(cast(%1 as datetime2(3)) as "
+                           "datetime2(7)), 121) as varbinary(27)) + 0x00")
+                    .arg(n);
+            }
             return QStringLiteral(
                        "cast(convert(varchar(27), cast(%1 as datetime2(7)), 121) as varbinary(27)) "
                        "+ 0x00")

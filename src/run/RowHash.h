@@ -10,13 +10,15 @@
 namespace compare {
 
 // What the server hashes of one column: its name, its kind as read, the
-// ODBC type the driver reported, and (exact numbers) the scale both sides'
-// columns fit in.
+// ODBC type the driver reported, (exact numbers) the scale both sides'
+// columns fit in, and the size the driver described (a date and time's
+// characters: 23 for datetime).
 struct HashedColumn {
     QString name;
     data::ValueKind kind;
     int sqlType = 0;
     int scale = 0;
+    std::int64_t declaredSize = 0;
 };
 
 // Why a column cannot be hashed soundly (a kind the encoding does not
@@ -27,8 +29,8 @@ QString UnhashableColumnProblem(const HashedColumn& column);
 // over the columns, in order, built from varbinary(max) so that nothing is
 // cut at 8,000 bytes. Each column gives 0x00 for NULL, else 0x01 and its
 // value: integers as 8 bytes, floats as their 8 bytes, exact numbers and
-// dates as fixed text ended by 0x00, texts as a length and their UTF-16
-// bytes (never through varchar), binaries with their length.
+// dates as fixed text ended by 0x00 (datetime at milliseconds, as it is read), texts as a length
+// and their UTF-16 bytes (never through varchar), binaries with their length.
 QString RowEncoding(const std::vector<HashedColumn>& columns);
 
 // One range of keys: every record above `after` (none: from the first) up to

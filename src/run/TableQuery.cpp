@@ -31,14 +31,33 @@ QString SelectAllFrom(const catalogue::TableName& table) {
     return SelectFrom(table, QStringList(), QString());
 }
 
-QString SelectFrom(const catalogue::TableName& table, const QStringList& columns,
+namespace {
+
+// ODBC's types of char, varchar and text.
+constexpr int kChar = 1, kVarChar = 12, kLongVarChar = -1;
+
+}  // namespace
+
+bool ReadThroughUnicode(const data::Column& column) {
+    const int t = column.sqlType();
+    return t == kChar || t == kVarChar || t == kLongVarChar;
+}
+
+QString SelectItem(const data::Column& column) {
+    const QString name = QuotedIdentifier(column.name());
+    if (!ReadThroughUnicode(column)) return name;
+    // Beyond 4000 characters only nvarchar(max) holds them.
+    constexpr std::int64_t kLongestNVarChar = 4000;
+    const std::int64_t n = column.declaredSize();
+    const QString length = n > 0 && n <= kLongestNVarChar && column.sqlType() != kLongVarChar
+                               ? QString::number(n)
+                               : QStringLiteral("max");
+    return QStringLiteral("cast(%1 as nvarchar(%2)) as %1").arg(name, length);
+}
+
+QString SelectFrom(const catalogue::TableName& table, const QStringList& items,
                    const QString& condition) {
-    QString list;
-    if (columns.isEmpty()) list += QLatin1Char('*');
-    for (qsizetype k = 0; k < columns.size(); ++k) {
-        if (k > 0) list += QStringLiteral(", ");
-        list += QuotedIdentifier(columns[k]);
-    }
+    const QString list = items.isEmpty() ? QStringLiteral("*") : items.join(QStringLiteral(", "));
     const QString where =
         condition.isEmpty() ? QString() : QStringLiteral(" where (") + condition + QLatin1Char(')');
     if (table.isQuery()) return CheckedQuery(table).Around(list, where);
@@ -69,7 +88,8 @@ QString RowCountEstimateQuery(const catalogue::TableName& table) {
 
 QString ColumnFillsQuery(const catalogue::TableName& table) {
     return QStringLiteral(
-               "select name, is_identity, is_computed, system_type_id from sys.columns "
+               "select name, is_identity, is_computed, system_type_id, collation_name from "
+               "sys.columns "
                "where object_id = object_id(") +
            ObjectNameLiteral(table) + QStringLiteral(") order by column_id");
 }

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "ResultTable.h"
 #include "TableCatalogue.h"
 #include "UserQuery.h"
 
@@ -18,13 +19,24 @@ UserQuery CheckedQuery(const catalogue::TableName& table);
 // BY cannot order that select).
 QString SelectAllFrom(const catalogue::TableName& table);
 
-// The query that reads the columns listed of a table (all of them, "*", when
-// none is), and only the rows a condition holds for when one is given:
-// "select [Id], [Name] from [sales].[Orders] where (CONDITION)". The
+// Whether a column holds a code page's bytes (char, varchar, text), which
+// the server is to convert: the driver turns each byte its own tables leave
+// unmapped (0x81 in CP1252 ...) into '?', where the server maps every byte as
+// Windows does.
+bool ReadThroughUnicode(const data::Column& column);
+
+// How a query reads a described column: "[Name]", or for a column of a code
+// page's bytes "cast([Name] as nvarchar(20)) as [Name]" (nvarchar(max) for
+// the long ones), under its own name.
+QString SelectItem(const data::Column& column);
+
+// The query that reads the items listed of a table (SelectItem; all of its
+// columns, "*", when none is), and only the rows a condition holds for when
+// one is given: "select [Id], [Name] from [sales].[Orders] where (CONDITION)". The
 // condition stays in parentheses, so that an "or" in it cannot reach past it
 // (an "order by" may follow); it must have passed RowConditionProblem. A
 // query side reads from its query as the derived table [q].
-QString SelectFrom(const catalogue::TableName& table, const QStringList& columns,
+QString SelectFrom(const catalogue::TableName& table, const QStringList& items,
                    const QString& condition);
 
 // The columns of a table or a query side, without rows ("... where 1 = 0").
@@ -36,7 +48,8 @@ QString DescribeQuery(const catalogue::TableName& table);
 QString RowCountEstimateQuery(const catalogue::TableName& table);
 
 // How the server fills each of a table's columns, in column order: name,
-// is_identity, is_computed and system_type_id (189: a rowversion).
+// is_identity, is_computed, system_type_id (189: a rowversion; 167, 175, 35:
+// varchar, char, text) and collation_name.
 QString ColumnFillsQuery(const catalogue::TableName& table);
 
 }  // namespace compare

@@ -1,5 +1,7 @@
 #include "TableShapes.h"
 
+#include <algorithm>
+#include <iterator>
 #include <memory>
 #include <stdexcept>
 
@@ -15,6 +17,8 @@ namespace compare {
 namespace {
 
 constexpr int kRowVersionTypeId = 189;
+// varchar, char and text.
+constexpr std::int64_t kNarrowTextTypeIds[] = {167, 175, 35};
 
 bool IsTrue(const data::FieldValue& v) {
     return (v.kind() == data::ValueKind::Bit && v.asBit()) ||
@@ -27,10 +31,15 @@ std::vector<ColumnFill> ReadColumnFills(data::Connection& connection,
     std::vector<ColumnFill> fills;
     for (std::size_t r = 0; r < rows.rowCount(); ++r) {
         const data::FieldValue type = rows.value(3, r);
-        fills.push_back(
-            {rows.value(0, r).asText().toString(), IsTrue(rows.value(1, r)),
-             IsTrue(rows.value(2, r)),
-             type.kind() == data::ValueKind::Integer && type.asInteger() == kRowVersionTypeId});
+        const std::int64_t typeId =
+            type.kind() == data::ValueKind::Integer ? type.asInteger() : std::int64_t{-1};
+        const data::FieldValue collation = rows.value(4, r);
+        fills.push_back({rows.value(0, r).asText().toString(), IsTrue(rows.value(1, r)),
+                         IsTrue(rows.value(2, r)), typeId == kRowVersionTypeId,
+                         std::find(std::begin(kNarrowTextTypeIds), std::end(kNarrowTextTypeIds),
+                                   typeId) != std::end(kNarrowTextTypeIds),
+                         collation.kind() == data::ValueKind::Text ? collation.asText().toString()
+                                                                   : QString()});
     }
     return fills;
 }

@@ -958,24 +958,31 @@ TEST(TdsScripts, ColumnPropertiesTellIdentityComputedAndType) {
 
     auto properties = [&](const std::string& object) {
         return query(*c,
-                     "select name, is_identity, is_computed, system_type_id\n FROM "
+                     "select name, is_identity, is_computed, system_type_id, collation_name\n FROM "
                      "sys.columns where object_id = OBJECT_ID(N'" +
                          object + "') order by column_id;");
     };
     Result r = properties("[dbo]." + quotedName(name));
-    ASSERT_EQ(r.columns.size(), 4u);
+    ASSERT_EQ(r.columns.size(), 5u);
     EXPECT_EQ(r.columns[0].name, "name");
     EXPECT_EQ(r.columns[1].type, SQL_BIT);
     EXPECT_EQ(r.columns[3].type, SQL_TINYINT);
-    const std::vector<Row> expected = {
-        {"ID", "1", "0", "56"},   {"a", "0", "0", "56"},   {"b", "0", "0", "56"},
-        {"Total", "0", "1", "0"}, {"rv", "0", "0", "189"}, {"w", "0", "0", "42"},
-        {"n", "0", "0", "231"},   {"g", "0", "0", "36"},   {"m", "0", "0", "60"}};
+    const std::nullopt_t none = std::nullopt;
+    const std::vector<Row> expected = {{"ID", "1", "0", "56", none},
+                                       {"a", "0", "0", "56", none},
+                                       {"b", "0", "0", "56", none},
+                                       {"Total", "0", "1", "0", none},
+                                       {"rv", "0", "0", "189", none},
+                                       {"w", "0", "0", "42", none},
+                                       {"n", "0", "0", "231", "Latin1_General_CS_AS"},
+                                       {"g", "0", "0", "36", none},
+                                       {"m", "0", "0", "60", none}};
     EXPECT_EQ(r.rows, expected);
     EXPECT_EQ(properties(quotedName(name)).rows, expected);
 
     ASSERT_TRUE(exec(*c, "create table [" + schema + "].[T] (k nvarchar(10))"));
-    EXPECT_EQ(properties("[" + schema + "].[T]").rows, (std::vector<Row>{{"k", "0", "0", "231"}}));
+    EXPECT_EQ(properties("[" + schema + "].[T]").rows,
+              (std::vector<Row>{{"k", "0", "0", "231", "Latin1_General_CS_AS"}}));
     EXPECT_TRUE(properties("[dbo].[NoSuchTable]").rows.empty());
 }
 

@@ -54,6 +54,26 @@ TEST(QueryPlan, ReadsWhatIsComparedInTheKeysOrder) {
     EXPECT_EQ(plan.key->second, (std::vector<int>{1, 0}));
 }
 
+// char, varchar and text columns are read as the server converts them,
+// under their own names; the key's order stays on the column itself.
+TEST(QueryPlan, ReadsTextsOfACodePageConvertedByTheServer) {
+    compare::TableShapes shapes;
+    for (data::ResultTable* t : {&shapes.first.columns, &shapes.second.columns}) {
+        t->addColumn(QStringLiteral("Id"), data::ValueKind::Integer, 4, 10);
+        t->addColumn(QStringLiteral("Code"), data::ValueKind::Text, 12, 20);          // varchar
+        t->addColumn(QStringLiteral("Note"), data::ValueKind::Text, -1, 2147483647);  // text
+        t->addColumn(QStringLiteral("Long"), data::ValueKind::Text, 12, 8000);        // varchar
+        t->addColumn(QStringLiteral("Name"), data::ValueKind::Text, -9, 20);          // nvarchar
+    }
+    compare::RunOptions options;
+    options.key.columns = {QStringLiteral("Code")};
+    EXPECT_EQ(PlanQueryText(options, kA, kA, &shapes).queries[0],
+              QStringLiteral("select [Id], cast([Code] as nvarchar(20)) as [Code], cast([Note] "
+                             "as nvarchar(max)) as [Note], cast([Long] as nvarchar(max)) as "
+                             "[Long], [Name] from [dbo].[A] order by cast([Code] as "
+                             "nvarchar(max)) collate Latin1_General_BIN2"));
+}
+
 TEST(QueryPlan, RefusesWhatCannotBeHadBeforeAnythingIsRead) {
     const compare::TableShapes shapes =
         Shapes({{"Id", data::ValueKind::Integer}}, {{"Id", data::ValueKind::Integer}});

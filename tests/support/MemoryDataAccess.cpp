@@ -244,13 +244,14 @@ struct MemoryDataAccess::Ledger {
         if (std::optional<ResultTable> read = select(sql, database)) return std::move(*read);
         // How the server fills a table's columns: none by identity, computation or
         // rowversion, unless setQuery says otherwise.
-        if (sql.startsWith(QStringLiteral("select name, is_identity, is_computed, system_type_id "
-                                          "from sys.columns "))) {
+        if (sql.startsWith(QStringLiteral("select name, is_identity, is_computed, system_type_id, "
+                                          "collation_name from sys.columns "))) {
             ResultTable fills;
             fills.addColumn(QStringLiteral("name"), ValueKind::Text);
             fills.addColumn(QStringLiteral("is_identity"), ValueKind::Bit);
             fills.addColumn(QStringLiteral("is_computed"), ValueKind::Bit);
             fills.addColumn(QStringLiteral("system_type_id"), ValueKind::Integer);
+            fills.addColumn(QStringLiteral("collation_name"), ValueKind::Text);
             return fills;
         }
         throw DataError(QStringLiteral("[FreeTDS][SQL Server]Incorrect syntax near '%1'.").arg(sql),

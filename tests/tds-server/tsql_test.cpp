@@ -135,6 +135,27 @@ TEST(Rewrite, DateAndTimeColumnsCompareAndSortByValue) {
     EXPECT_EQ(db.column("select w from D where id = 1"), "2024-02-29 13:45:30.9970000;");
 }
 
+// With the tables' columns known: an N'...' compared with a varchar under a
+// SQL_ collation keeps the index out (SQL Server converts the column), a
+// value given to it does not, a varchar literal still seeks; a char(n) cast
+// to text keeps its blanks.
+TEST(Rewrite, ColumnsOfTheTablesNamedShapeComparisonsAndCasts) {
+    const TableColumns t{{"k", {"varchar(10)", "SQL_Latin1_General_CP1_CI_AS"}},
+                         {"w", {"varchar(10)", "Latin1_General_CI_AS"}},
+                         {"c", {"char(3)", "Latin1_General_CS_AS"}}};
+    RewriteContext context{"testdb", {}};
+    context.tableColumns = [&](const std::string& table) { return table == "t" ? &t : nullptr; };
+    EXPECT_EQ(rewriteTsql("update [T] set [k] = N'a', [w] = N'b' where [k] = N'a' and [w] >= N'b' "
+                          "and [k] <= 'c'",
+                          context)
+                  .sql,
+              "update \"T\" set \"k\" = 'a', \"w\" = 'b' where +\"k\" = 'a' and \"w\" >= "
+              "'b' and \"k\" <= 'c'");
+    EXPECT_EQ(rewriteTsql("select cast([c] as nvarchar(3)) as [c] from [T]", context).sql,
+              "select cast((\"c\" || substr(printf('%*s', 3, ''), 1, max(0, 3 - length(\"c\")))) "
+              "as nvarchar(3)) as \"c\" from \"T\"");
+}
+
 TEST(Rewrite, BracketedNamesWithDoubledClosingBracketsBecomeSqliteIdentifiers) {
     EXPECT_EQ(rewrite("select * from [Odd]]Name]"), "select * from \"Odd]Name\"");
     EXPECT_EQ(rewrite("select * from [say \"x\"]"), "select * from \"say \"\"x\"\"\"");
@@ -605,7 +626,8 @@ TEST(RowCount, RecognisesTheEstimateQueryAndTheTableItNames) {
 
 TEST(Statements, RecognisesTheColumnPropertiesQueryAndIfStatements) {
     std::string sql = rewrite(
-        "SELECT name,is_identity , IS_COMPUTED, system_type_id\n FROM [sys].[columns] WHERE "
+        "SELECT name,is_identity , IS_COMPUTED, system_type_id, collation_name\n FROM "
+        "[sys].[columns] WHERE "
         "object_id = OBJECT_ID(N'[sales].[Odd]]Name]') ORDER BY column_id; select 1");
     std::optional<ColumnPropertiesQuery> q = matchColumnPropertiesQuery(sql, 0);
     ASSERT_TRUE(q);
@@ -614,10 +636,10 @@ TEST(Statements, RecognisesTheColumnPropertiesQueryAndIfStatements) {
     for (const char* other :
          {"select name, is_identity, is_computed from sys.columns where object_id = "
           "object_id('T') order by column_id",
-          "select name, is_identity, is_computed, system_type_id from sys.columns where "
-          "object_id = object_id('T') order by column_id, name",
-          "select name, is_identity, is_computed, system_type_id from sys.columns where "
-          "object_id = 5 order by column_id"})
+          "select name, is_identity, is_computed, system_type_id, collation_name from "
+          "sys.columns where object_id = object_id('T') order by column_id, name",
+          "select name, is_identity, is_computed, system_type_id, collation_name from "
+          "sys.columns where object_id = 5 order by column_id"})
         EXPECT_FALSE(matchColumnPropertiesQuery(other, 0)) << other;
 
     // The index and collation look-ups: any aliases, AS optional, used as given.

@@ -112,7 +112,10 @@ protected:
     QStringList tableQueries() const {
         QStringList out;
         for (const QString& q : data.queries()) {
-            if (q.startsWith(QStringLiteral("select * from "))) out << q;
+            // Not the columns' description ("... where 1 = 0") that comes first.
+            if (q.startsWith(QStringLiteral("select * from ")) &&
+                !q.endsWith(QStringLiteral(" where 1 = 0")))
+                out << q;
         }
         out.sort();
         return out;

@@ -490,7 +490,7 @@ BlockFetcher::BlockFetcher(const Handle& stmt, const Handle& dbc, Canceller* can
             (type == SQL_DECIMAL || type == SQL_NUMERIC) ? typeName(stmt, dbc, col) : QString();
         Plan p = planFor(type, size, digits, tname);
         state_->rowByRow = state_->rowByRow || p.isLong;
-        columns_.addColumn(std::move(name), p.kind, type);
+        columns_.addColumn(std::move(name), p.kind, type, static_cast<std::int64_t>(size));
         state_->plans.push_back(std::move(p));
     }
     if (state_->rowByRow) {
@@ -512,7 +512,7 @@ ResultTable BlockFetcher::emptyTable() const {
     ResultTable t;
     for (int i = 0; i < columns_.fieldCount(); ++i) {
         const Column& c = columns_.column(i);
-        t.addColumn(c.name(), c.kind(), c.sqlType());
+        t.addColumn(c.name(), c.kind(), c.sqlType(), c.declaredSize());
     }
     return t;
 }

@@ -90,7 +90,7 @@ ResultTable Recordset::GetRows() {
     ResultTable rest;
     for (int f = 0; f < table_.fieldCount(); ++f) {
         const Column& c = table_.column(f);
-        rest.addColumn(c.name(), c.kind(), c.sqlType());
+        rest.addColumn(c.name(), c.kind(), c.sqlType(), c.declaredSize());
     }
     std::swap(rest, table_);
     if (row_ > 0) {

@@ -41,8 +41,12 @@ std::int64_t floorDiv(std::int64_t a, std::int64_t b) {
 
 }  // namespace
 
-Column::Column(QString name, ValueKind kind, int sqlType)
-    : name_(std::move(name)), kind_(kind), sqlType_(sqlType), s_(std::make_unique<Storage>()) {}
+Column::Column(QString name, ValueKind kind, int sqlType, std::int64_t declaredSize)
+    : name_(std::move(name)),
+      kind_(kind),
+      sqlType_(sqlType),
+      declaredSize_(declaredSize),
+      s_(std::make_unique<Storage>()) {}
 Column::Column(Column&&) noexcept = default;
 Column& Column::operator=(Column&&) noexcept = default;
 Column::~Column() = default;
@@ -281,7 +285,7 @@ StoredComparison CompareStored(const Column& a, std::size_t rowA, const Column& 
 
 ResultTable ResultTable::withoutRows() const {
     ResultTable t;
-    for (const Column& c : columns_) t.addColumn(c.name(), c.kind(), c.sqlType());
+    for (const Column& c : columns_) t.addColumn(c.name(), c.kind(), c.sqlType(), c.declaredSize());
     return t;
 }
 
@@ -301,8 +305,9 @@ void ResultTable::clearRows() {
     }
 }
 
-Column& ResultTable::addColumn(QString name, ValueKind kind, int sqlType) {
-    columns_.emplace_back(std::move(name), kind, sqlType);
+Column& ResultTable::addColumn(QString name, ValueKind kind, int sqlType,
+                               std::int64_t declaredSize) {
+    columns_.emplace_back(std::move(name), kind, sqlType, declaredSize);
     return columns_.back();
 }
 

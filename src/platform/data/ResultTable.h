@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <vector>
@@ -15,7 +16,7 @@ namespace data {
 // storage (one kind per column; nulls in a side mask).
 class Column {
 public:
-    Column(QString name, ValueKind kind, int sqlType = 0);
+    Column(QString name, ValueKind kind, int sqlType = 0, std::int64_t declaredSize = 0);
     Column(Column&&) noexcept;
     Column& operator=(Column&&) noexcept;
     ~Column();
@@ -23,6 +24,9 @@ public:
     const QString& name() const { return name_; }
     ValueKind kind() const { return kind_; }
     int sqlType() const { return sqlType_; }  // the ODBC SQL type the driver reported
+    // The column's size as the driver described it (characters of a text,
+    // 0 when it did not say).
+    std::int64_t declaredSize() const { return declaredSize_; }
     std::size_t size() const;
 
     // The value at row; its text or bytes view into this column's storage.
@@ -38,6 +42,7 @@ private:
     QString name_;
     ValueKind kind_;
     int sqlType_;
+    std::int64_t declaredSize_;
     std::unique_ptr<Storage> s_;
 };
 
@@ -81,7 +86,7 @@ public:
     Column& column(int field) { return columns_.at(static_cast<std::size_t>(field)); }
     FieldValue value(int field, std::size_t row) const { return column(field).value(row); }
 
-    Column& addColumn(QString name, ValueKind kind, int sqlType = 0);
+    Column& addColumn(QString name, ValueKind kind, int sqlType = 0, std::int64_t declaredSize = 0);
     // A table with the same columns and no rows.
     ResultTable withoutRows() const;
     // Drops every row, keeping the columns and the memory they had, so that

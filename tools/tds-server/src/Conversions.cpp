@@ -418,7 +418,23 @@ void civilFromDays(int64_t daysSinceYearOne, int& year, int& month, int& day) {
 // CAST(x AS datetime2(n)) of a value that is not NULL, as style 121 writes
 // it, 'yyyy-mm-dd hh:mi:ss.fffffff': a date is its midnight, a time is on
 // 1900-01-01, fractions round to n digits.
-std::optional<Failure> appendDateTimeText(sqlite3_value* x, int digits, std::string& out) {
+// datetime keeps 1/300 s: the fraction of a second (in 100 ns) such a value
+// holds, as a conversion to datetime2(7) shows it (from compatibility level
+// 130 on), 10,000,000 when it rounds up into the next second.
+int64_t datetimeTicksFraction(int64_t fraction) {
+    const int64_t ticks = (fraction * 300 + 5000000) / 10000000;
+    return (ticks * 10000000 + 150) / 300;
+}
+
+// A fraction (100 ns) rounded to n digits, still in 100 ns.
+int64_t roundedFraction(int64_t fraction, int digits) {
+    int64_t unit = 1;
+    for (int i = digits; i < 7; ++i) unit *= 10;
+    return (fraction + unit / 2) / unit * unit;
+}
+
+std::optional<Failure> appendDateTimeText(sqlite3_value* x, int digits, std::string& out,
+                                          bool datetimeTicks = false, int precision = 7) {
     const int type = sqlite3_value_type(x);
     if (type != SQLITE_TEXT)
         return Failure{529, std::string("Explicit conversion from data type ") +
@@ -430,6 +446,9 @@ std::optional<Failure> appendDateTimeText(sqlite3_value* x, int digits, std::str
     if (!parseDateTime(textOf(x), p))
         return Failure{241,
                        "Conversion failed when converting date and/or time from character string."};
+    if (datetimeTicks) p.fraction = uint32_t(datetimeTicksFraction(p.fraction));
+    // Through a narrower datetime2 first: rounded there, then written at `digits`.
+    if (precision < 7) p.fraction = uint32_t(roundedFraction(p.fraction, precision));
     digits = std::clamp(digits, 0, 7);
     uint32_t unit = 1;
     for (int i = digits; i < 7; ++i) unit *= 10;
@@ -693,7 +712,14 @@ std::optional<Failure> appendChecksumField(FieldKind field, sqlite3_value* x, st
             bytes += '\0';
             break;
         case 't':  // CONVERT(varchar(27), CAST(x AS datetime2(7)), 121) + 0x00
-            failure = appendDateTimeText(x, 7, bytes);
+        case 'u':  // the same of a datetime column, which holds 1/300 s
+            failure = appendDateTimeText(x, 7, bytes, field.kind == 'u');
+            bytes += '\0';
+            break;
+        case 'm':  // CONVERT(varchar(27), CAST(CAST(x AS datetime2(3)) AS datetime2(7)), 121) +
+                   // 0x00
+        case 'n':  // the same of a datetime column
+            failure = appendDateTimeText(x, 7, bytes, field.kind == 'n', 3);
             bytes += '\0';
             break;
         case 's': {  // length (4 bytes) + CAST(CAST(x AS nvarchar(max)) AS varbinary(max))

@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
@@ -139,6 +140,9 @@ std::optional<int> SessionOptions::property(std::string_view name) const {
 }
 
 namespace {
+
+// @@ROWS_SCANNED, over every session.
+std::atomic<uint64_t> rowsScanned{0};
 
 bool startsWith(std::string_view s, std::string_view prefix) {
     return s.substr(0, prefix.size()) == prefix;
@@ -572,7 +576,8 @@ Session::Outcome Session::runSql(const std::string& tsql, bool inProc,
     pending_ = false;
     failed = false;
     const RewriteContext context{database_->name(), database_->schemas(db_),
-                                 database_->caseInsensitive()};
+                                 database_->caseInsensitive(),
+                                 [this](const std::string& table) { return tableColumns(table); }};
     Rewritten rw = rewriteTsql(tsql, context);
     // QUOTED_IDENTIFIER holds as the batch is compiled: a SET in the batch
     // counts from the next one.
@@ -793,6 +798,8 @@ Session::Outcome Session::runSql(const std::string& tsql, bool inProc,
         bool statementFailed = false;
         ServerMessage error;
         Outcome outcome = runStatement(stmt, verb, statementFailed, error);
+        rowsScanned.fetch_add(
+            uint64_t(sqlite3_stmt_status(stmt, SQLITE_STMTSTATUS_FULLSCAN_STEP, 0)));
         if (statementFailed && outcome == Outcome::Continue) {
             if (error.number == 0) error = mapError(db_, rw, verb, database_->name());
             sqlite3_finalize(stmt);
@@ -970,6 +977,11 @@ void Session::setConnection(sqlite3* db) {
         }
     };
     sqlite3_create_function(db_, "sessionproperty", 1, SQLITE_UTF8, this, sessionProperty, nullptr,
+                            nullptr);
+    auto scanned = [](sqlite3_context* ctx, int, sqlite3_value**) {
+        sqlite3_result_int64(ctx, int64_t(rowsScanned.load()));
+    };
+    sqlite3_create_function(db_, kRowsScannedFunction, 0, SQLITE_UTF8, nullptr, scanned, nullptr,
                             nullptr);
 }
 
@@ -1162,10 +1174,17 @@ void Session::sendDatabaseNames() {
 
 void Session::sendColumnProperties(const std::optional<std::string>& stored) {
     flushPending(true);
-    const std::vector<Column> cols = {{"name", *parseDeclaredType("nvarchar(128)"), false},
-                                      {"is_identity", *parseDeclaredType("bit"), true},
-                                      {"is_computed", *parseDeclaredType("bit"), true},
-                                      {"system_type_id", *parseDeclaredType("tinyint"), false}};
+    const std::vector<Column> cols = {
+        {"name", *parseDeclaredType("nvarchar(128)"), false},
+        {"is_identity", *parseDeclaredType("bit"), true},
+        {"is_computed", *parseDeclaredType("bit"), true},
+        {"system_type_id", *parseDeclaredType("tinyint"), false},
+        {"collation_name", *parseDeclaredType("nvarchar(128)"), true}};
+    std::map<std::string, std::optional<std::string>> collations;
+    if (stored) {
+        for (StoredColumn& c : storedColumns(*stored))
+            collations.emplace(toLower(c.name), std::move(c.collation));
+    }
     writeColMetadata(writer_, cols);
     uint64_t rows = 0;
     sqlite3_stmt* stmt = nullptr;
@@ -1177,16 +1196,21 @@ void Session::sendColumnProperties(const std::optional<std::string>& stored) {
             const std::string name = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
             const char* declared = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1));
             const std::string type = declared ? declared : "";
-            SqlValue values[4];
+            SqlValue values[5];
             values[0].storage = Storage::Text;
             values[0].bytes = name;
             values[1].storage = values[2].storage = values[3].storage = Storage::Integer;
             values[1].integer = declaresIdentity(type);
             values[2].integer = sqlite3_column_int(stmt, 2) >= 2;
             values[3].integer = systemTypeId(type);
+            if (const auto it = collations.find(toLower(name));
+                it != collations.end() && it->second) {
+                values[4].storage = Storage::Text;
+                values[4].bytes = *it->second;
+            }
             ByteBuffer row;
             row.u8(kRow);
-            for (size_t i = 0; i < 4; ++i) encodeValue(row, cols[i].type, values[i]);
+            for (size_t i = 0; i < 5; ++i) encodeValue(row, cols[i].type, values[i]);
             writer_.bytes(row.data());
             ++rows;
         }
@@ -1220,17 +1244,55 @@ void Session::sendTextRows(const std::vector<std::string>& names,
 
 void Session::sendColumnCollations(const std::optional<std::string>& stored) {
     std::vector<std::vector<std::optional<std::string>>> rows;
+    if (stored) {
+        for (const StoredColumn& c : storedColumns(*stored)) {
+            const std::optional<ColumnType> type = parseDeclaredType(c.type);
+            // A decimal's scale; 0 for any other type, as sys.columns gives
+            // (times' fractional digits aside).
+            const int scale = type && type->kind == Kind::Decimal ? type->scale : 0;
+            rows.push_back({c.name, c.collation, std::to_string(scale)});
+        }
+    }
+    sendTextRows({"name", "collation_name", "scale"}, rows);
+}
+
+const TableColumns* Session::tableColumns(const std::string& lowerName) {
+    sqlite3_stmt* stmt = nullptr;
+    int schema = 0;
+    if (sqlite3_prepare_v2(db_, "PRAGMA schema_version", -1, &stmt, nullptr) == SQLITE_OK &&
+        sqlite3_step(stmt) == SQLITE_ROW)
+        schema = sqlite3_column_int(stmt, 0);
+    sqlite3_finalize(stmt);
+    if (schema != tableColumnsSchema_) {
+        tableColumns_.clear();
+        tableColumnsSchema_ = schema;
+    }
+    auto [at, added] = tableColumns_.emplace(lowerName, std::nullopt);
+    if (added) {
+        std::vector<StoredColumn> columns = storedColumns(lowerName);
+        if (!columns.empty()) {
+            at->second.emplace();
+            for (StoredColumn& c : columns)
+                at->second->emplace(toLower(c.name),
+                                    ColumnFact{toLower(c.type), c.collation.value_or("")});
+        }
+    }
+    return at->second ? &*at->second : nullptr;
+}
+
+std::vector<Session::StoredColumn> Session::storedColumns(const std::string& stored) {
+    std::vector<StoredColumn> columns;
     std::map<std::string, std::string> written;
     sqlite3_stmt* stmt = nullptr;
     auto text = [&](int column) {
         const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt, column));
         return std::string(p ? p : "");
     };
-    if (stored && sqlite3_prepare_v2(db_,
-                                     "SELECT sql FROM sqlite_schema WHERE type = 'table' AND "
-                                     "name = ?1 COLLATE NOCASE",
-                                     -1, &stmt, nullptr) == SQLITE_OK) {
-        sqlite3_bind_text(stmt, 1, stored->data(), int(stored->size()), SQLITE_TRANSIENT);
+    if (sqlite3_prepare_v2(db_,
+                           "SELECT sql FROM sqlite_schema WHERE type = 'table' AND "
+                           "name = ?1 COLLATE NOCASE",
+                           -1, &stmt, nullptr) == SQLITE_OK) {
+        sqlite3_bind_text(stmt, 1, stored.data(), int(stored.size()), SQLITE_TRANSIENT);
         if (sqlite3_step(stmt) == SQLITE_ROW) written = columnCollations(text(0));
     }
     sqlite3_finalize(stmt);
@@ -1240,9 +1302,9 @@ void Session::sendColumnCollations(const std::optional<std::string>& stored) {
         {toLower(kCaseInsensitiveCollation), "SQL_Latin1_General_CP1_CI_AS"},
         {toLower(kUtf16CodeUnitCollation), "Latin1_General_BIN2"},
         {"binary", "Latin1_General_BIN"}};
-    if (stored && sqlite3_prepare_v2(db_, "SELECT name, type FROM pragma_table_xinfo(?)", -1, &stmt,
-                                     nullptr) == SQLITE_OK) {
-        sqlite3_bind_text(stmt, 1, stored->data(), int(stored->size()), SQLITE_TRANSIENT);
+    if (sqlite3_prepare_v2(db_, "SELECT name, type FROM pragma_table_xinfo(?)", -1, &stmt,
+                           nullptr) == SQLITE_OK) {
+        sqlite3_bind_text(stmt, 1, stored.data(), int(stored.size()), SQLITE_TRANSIENT);
         while (sqlite3_step(stmt) == SQLITE_ROW) {
             const std::string name = text(0);
             const std::optional<ColumnType> type = parseDeclaredType(text(1));
@@ -1258,14 +1320,11 @@ void Session::sendColumnCollations(const std::optional<std::string>& stored) {
                                 ? sqlServerNames.at(toLower(it->second))
                                 : it->second;
             }
-            // A decimal's scale; 0 for any other type, as sys.columns gives
-            // (times' fractional digits aside).
-            const int scale = type && type->kind == Kind::Decimal ? type->scale : 0;
-            rows.push_back({name, collation, std::to_string(scale)});
+            columns.push_back({name, text(1), collation});
         }
     }
     sqlite3_finalize(stmt);
-    sendTextRows({"name", "collation_name", "scale"}, rows);
+    return columns;
 }
 
 void Session::sendIndexColumns(const std::optional<std::string>& stored) {

@@ -120,10 +120,21 @@ private:
     void sendRowCount(std::optional<int64_t> count);
     void sendDatabaseNames();
     // One row per column of the stored table or view, in column order: name,
-    // is_identity, is_computed, system_type_id; none for no such object.
+    // is_identity, is_computed, system_type_id, collation_name; none for no
+    // such object.
     void sendColumnProperties(const std::optional<std::string>& stored);
     // Each text column's collation (NULL for other types), by its name.
     void sendColumnCollations(const std::optional<std::string>& stored);
+    // A stored table's columns: name, declared type, collation as sys.columns
+    // gives it (none for a column that is not text), in column order.
+    struct StoredColumn {
+        std::string name, type;
+        std::optional<std::string> collation;
+    };
+    std::vector<StoredColumn> storedColumns(const std::string& stored);
+    // The same by lower-case name for the rewriting (RewriteContext), kept
+    // until the schema changes; null for no such table.
+    const TableColumns* tableColumns(const std::string& lowerName);
     // One unnamed row per index: the column it starts with.
     void sendIndexColumns(const std::optional<std::string>& stored);
     // A result of nvarchar(128) columns, NULL where a value is missing.
@@ -157,6 +168,8 @@ private:
     // @@ROWCOUNT: the count of the last statement's DONE.
     uint64_t rowCount_ = 0;
     SessionOptions options_;
+    std::map<std::string, std::optional<TableColumns>> tableColumns_;
+    int tableColumnsSchema_ = -1;  // the schema version they were read at
     bool pending_ = false;
     uint16_t pendingStatus_ = 0, pendingCommand_ = 0;
     uint64_t pendingCount_ = 0;

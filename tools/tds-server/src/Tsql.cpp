@@ -482,9 +482,53 @@ std::optional<size_t> positiveSlice(const std::vector<Tok>& toks, const Conversi
     return open;
 }
 
+// The columns of the tables a batch names (a name, or schema.name), by
+// lower-case name; a name two of them type differently is left out.
+TableColumns namedColumns(const std::vector<Tok>& toks, const RewriteContext& context) {
+    TableColumns columns;
+    if (!context.tableColumns) return columns;
+    std::set<std::string> tables, clashes;
+    for (size_t i = 0; i < toks.size(); ++i) {
+        if (!isIdent(toks[i])) continue;
+        std::string name = toLower(toks[i].value);
+        const size_t dot = solidAfter(toks, i), part = solidAfter(toks, dot);
+        if (dot < toks.size() && isDot(toks[dot]) && part < toks.size() && isIdent(toks[part]) &&
+            name != "dbo")
+            tables.insert(name + "." + toLower(toks[part].value));
+        tables.insert(name);
+    }
+    for (const std::string& table : tables) {
+        const TableColumns* found = context.tableColumns(table);
+        if (!found) continue;
+        for (const auto& [name, fact] : *found) {
+            auto [at, added] = columns.emplace(name, fact);
+            if (!added && (at->second.type != fact.type || at->second.collation != fact.collation))
+                clashes.insert(name);
+        }
+    }
+    for (const std::string& name : clashes) columns.erase(name);
+    return columns;
+}
+
+// The length of a char(n) or nchar(n) column, which SQL Server pads with
+// blanks; 0 for any other column.
+size_t paddedLength(const TableColumns& columns, const std::string& name) {
+    const auto it = columns.find(toLower(name));
+    if (it == columns.end()) return 0;
+    const std::string& type = it->second.type;
+    const size_t open = type.find('(');
+    const std::string base = type.substr(0, type.find_first_of(" ("));
+    if ((base != "char" && base != "nchar") || open == std::string::npos) return 0;
+    size_t n = 0;
+    for (size_t k = open + 1; k < type.size() && std::isdigit(uint8_t(type[k])); ++k)
+        n = n * 10 + size_t(type[k] - '0');
+    return n;
+}
+
 // CAST and CONVERT to the types whose conversions SQLite does not know
-// (Tsql.h names the functions they become).
-Replacements conversions(const std::vector<Tok>& toks) {
+// (Tsql.h names the functions they become). A char(n) column cast to text
+// keeps its blanks, as it is sent.
+Replacements conversions(const std::vector<Tok>& toks, const TableColumns& columns) {
     Replacements out;
     std::set<size_t> spelt;  // decimal and datetime2 casts that a text conversion spells
     for (size_t i = 0; i < toks.size(); ++i) {
@@ -522,6 +566,15 @@ Replacements conversions(const std::vector<Tok>& toks) {
             call = std::string(kIntegerCastFunction) + "(" + bytes + ", ";
         } else if (kTextTypes.count(type)) {
             if (wholeConversion(toks, c->sourceFirst, c->sourceLast)) spelt.insert(c->sourceFirst);
+            if (const Tok& source = toks[c->sourceFirst];
+                c->sourceFirst == c->sourceLast && isIdent(source)) {
+                if (const size_t n = paddedLength(columns, source.value)) {
+                    const std::string q = quoteId(source.value), width = std::to_string(n);
+                    out[c->sourceFirst] = {c->sourceFirst, "(" + q + " || substr(printf('%*s', " +
+                                                               width + ", ''), 1, max(0, " + width +
+                                                               " - length(" + q + "))))"};
+                }
+            }
             if (!c->convert) continue;  // SQLite's own CAST to text
             call = std::string(kTextConvertFunction) + "(" + arg(0, "30") + ", ";
         } else if ((type == "decimal" || type == "numeric") && spelt.count(i)) {
@@ -719,7 +772,41 @@ struct ChecksumField {
 // By the index of the CASE.
 using ChecksumFields = std::map<size_t, ChecksumField>;
 
-ChecksumFields checksumFields(const std::vector<Tok>& toks) {
+bool startsWith(std::string_view s, std::string_view prefix) {
+    return s.substr(0, prefix.size()) == prefix;
+}
+
+// A datetime column (not datetime2): it holds 1/300 s.
+bool holdsDatetime(const TableColumns& columns, const std::string& name) {
+    const auto it = columns.find(toLower(name));
+    return it != columns.end() && it->second.type == "datetime";
+}
+
+// A char, varchar or text column under one of SQL Server's SQL_ collations.
+bool narrowUnderSqlCollation(const TableColumns& columns, const std::string& name) {
+    const auto it = columns.find(toLower(name));
+    if (it == columns.end()) return false;
+    const std::string& type = it->second.type;
+    return (startsWith(type, "char") || startsWith(type, "varchar") || type == "text") &&
+           startsWith(toLower(it->second.collation), "sql_");
+}
+
+// An identifier compared with an N'...' literal: `[c] = N'x'`, `[c] <= N'x'`;
+// not one given a value (`SET [c] = N'x', [d] = N'y'`).
+bool comparedWithNationalText(const std::vector<Tok>& toks, size_t ident) {
+    const size_t before = solidBefore(toks, ident);
+    if (before < toks.size() && (isWord(toks, before, "set") || isPunct(toks, before, ",")))
+        return false;
+    size_t k = solidAfter(toks, ident);
+    int signs = 0;
+    for (; k < toks.size() && toks[k].kind == T::Punct && toks[k].text.size() == 1 &&
+           std::string_view("=<>!").find(toks[k].text[0]) != std::string_view::npos;
+         k = solidAfter(toks, k))
+        ++signs;
+    return signs >= 1 && signs <= 2 && k < toks.size() && toks[k].kind == T::NString;
+}
+
+ChecksumFields checksumFields(const std::vector<Tok>& toks, const TableColumns& columns) {
     ChecksumFields fields;
     for (size_t i = 0; i < toks.size(); ++i) {
         if (!isWord(toks, i, "case")) continue;
@@ -747,6 +834,9 @@ ChecksumFields checksumFields(const std::vector<Tok>& toks) {
             {"cast(cast(?asbigint)asbinary(8))", "i"},
             {"cast(cast(?asfloat)asbinary(8))", "f"},
             {"cast(convert(varchar(27),cast(?asdatetime2(7)),121)asvarbinary(27))+0x00", "t"},
+            {"cast(convert(varchar(27),cast(cast(?asdatetime2(3))asdatetime2(7)),121)as"
+             "varbinary(27))+0x00",
+             "m"},
             {"cast(datalength(cast(?asnvarchar(max)))asbinary(4))+cast(cast(?asnvarchar(max))"
              "asvarbinary(max))",
              "s"},
@@ -768,6 +858,8 @@ ChecksumFields checksumFields(const std::vector<Tok>& toks) {
                 continue;
             kind = "d" + scale;
         }
+        if ((kind == "t" || kind == "m") && holdsDatetime(columns, column.value))
+            kind = kind == "t" ? "u" : "n";
         fields[i] = {end, kind, quoteId(column.value)};
         i = end;
     }
@@ -1111,11 +1203,12 @@ Rewritten rewriteTsql(std::string_view sql, const RewriteContext& context) {
     const std::string collated = withColumnCollations(sql, context.caseInsensitive);
     sql = collated;
     std::vector<Tok> toks = tokenize(sql);
-    Replacements replaced = conversions(toks);
+    const TableColumns columns = namedColumns(toks, context);
+    Replacements replaced = conversions(toks, columns);
     Insertions inserted;
     binaryConcatenations(toks, replaced, inserted);
     varcharHashes(toks, inserted);
-    ChecksumFields fields = checksumFields(toks);
+    ChecksumFields fields = checksumFields(toks, columns);
     rowHashes(toks, fields, replaced);
     fieldCalls(fields, replaced);
     Rewritten r;
@@ -1191,6 +1284,10 @@ Rewritten rewriteTsql(std::string_view sql, const RewriteContext& context) {
         if (t.kind == T::Word && (lower == "@@textsize" || lower == "@@lock_timeout")) {
             r.sql += std::string(lower == "@@textsize" ? kTextSizeFunction : kLockTimeoutFunction) +
                      "()";
+            continue;
+        }
+        if (t.kind == T::Word && lower == "@@rows_scanned") {
+            r.sql += std::string(kRowsScannedFunction) + "()";
             continue;
         }
         // An explicit transaction takes the write lock at once: begun deferred,
@@ -1281,6 +1378,9 @@ Rewritten rewriteTsql(std::string_view sql, const RewriteContext& context) {
             }
         }
         if (parts.size() == 1 || afterDot || (parts.back() == nullptr)) {
+            if (parts.size() == 1 && !afterDot && comparedWithNationalText(toks, i) &&
+                narrowUnderSqlCollation(columns, t.value))
+                r.sql += '+';
             // SQLite reads [name] but not the doubled "]]" inside it: requote.
             if (t.kind == T::QuotedId && t.text.front() == '[') {
                 r.sql += quoteId(t.value);
@@ -1467,8 +1567,8 @@ std::optional<ColumnPropertiesQuery> matchSysColumnsQuery(
 }  // namespace
 
 std::optional<ColumnPropertiesQuery> matchColumnPropertiesQuery(std::string_view sql, size_t from) {
-    return matchSysColumnsQuery(sql, from,
-                                {"name", "is_identity", "is_computed", "system_type_id"});
+    return matchSysColumnsQuery(
+        sql, from, {"name", "is_identity", "is_computed", "system_type_id", "collation_name"});
 }
 
 std::optional<ColumnPropertiesQuery> matchColumnCollationsQuery(std::string_view sql, size_t from) {

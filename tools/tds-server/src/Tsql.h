@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -57,8 +58,9 @@ inline constexpr char kBinaryConcatFunction[] = "tds_concat";
 //   CASE WHEN [c] IS NULL THEN 0x00 ELSE 0x01 + <encoding of [c]> END
 // becomes tds_field('kind', [c] [, scale]): one call instead of a dozen, the
 // same bytes. The kinds: 'i' integers as bigint, 'f' float, 'd' decimal
-// text at a scale, 't' datetime2(7) text, 's' text as nvarchar, 'b' binary,
-// 'g' uniqueidentifier.
+// text at a scale, 't' datetime2(7) text, 'm' datetime2(3) text written
+// as datetime2(7), 's' text as nvarchar, 'b' binary, 'g' uniqueidentifier;
+// 'u' and 'n' are 't' and 'm' of a datetime column, which holds 1/300 s.
 inline constexpr char kChecksumFieldFunction[] = "tds_field";
 // HASHBYTES of a whole row encoding, an empty binary followed by such fields
 // only,
@@ -68,12 +70,32 @@ inline constexpr char kChecksumFieldFunction[] = "tds_field";
 // scale: 'i d4 s'.
 inline constexpr char kRowHashFunction[] = "tds_row_hash";
 
+// @@ROWS_SCANNED: the rows every session's statements stepped through in
+// full scans of a table since the server started (SQLite's count), for
+// tests that tell a seek from a scan.
+inline constexpr char kRowsScannedFunction[] = "tds_rows_scanned";
+
+// A column as the rewriting needs to know it: its declared type, lower case
+// ("varchar(20)"), and its collation as sys.columns names it.
+struct ColumnFact {
+    std::string type;
+    std::string collation;
+};
+using TableColumns = std::map<std::string, ColumnFact>;  // by lower-case name
+
 struct RewriteContext {
     std::string database;           // the session's database, for three-part names
     std::set<std::string> schemas;  // known schemas other than dbo, lower case
     // Text columns of new tables compare and sort without case and trailing
     // blanks, as in a database with one of SQL Server's CI collations.
     bool caseInsensitive = false;
+    // The columns of a table by SQLite's name for it, lower case; null when
+    // there is no such table. The tables a batch names tell the type of the
+    // columns it names (where no two disagree): a datetime column's checksum
+    // field holds 1/300 s, and an N'...' compared with a char or varchar
+    // column under a SQL_ collation converts the column, so its index is not
+    // used (the column gets SQLite's no-op "+"), as SQL Server then scans.
+    std::function<const TableColumns*(const std::string&)> tableColumns = nullptr;
 };
 
 // What SQL Server refuses to compile although SQLite would run it (an ORDER
@@ -126,7 +148,7 @@ std::optional<RowCountQuery> matchRowCountQuery(std::string_view sql, size_t fro
 std::optional<size_t> matchDatabaseListQuery(std::string_view sql, size_t from);
 
 // The column properties clients ask for before writing to a table:
-//   select name, is_identity, is_computed, system_type_id from sys.columns
+//   select name, is_identity, is_computed, system_type_id, collation_name from sys.columns
 //   where object_id = object_id(N'[dbo].[Orders]') order by column_id
 // (blanks and case may vary). Gives the object name and where it ends.
 struct ColumnPropertiesQuery {
