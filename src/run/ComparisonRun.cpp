@@ -58,6 +58,22 @@ std::exception_ptr explained(std::exception_ptr e, const QString& database) {
     return e;
 }
 
+// Whether a description's failure is the server refusing the statement
+// itself (no such table or column, a query it will not run), which the read
+// meets again at once: a lock, a deadlock or a lost link might pass, and the
+// read must then not go on without the description.
+bool RecursWhereRead(const std::exception_ptr& e) {
+    try {
+        std::rethrow_exception(e);
+    } catch (const KeyProblem&) {
+        return true;
+    } catch (const data::DataError& error) {
+        return error.sqlState().startsWith(QStringLiteral("42"));
+    } catch (...) {
+        return false;
+    }
+}
+
 }  // namespace
 
 ComparisonRun::ComparisonRun(data::DataAccess& data, RunOptions options, RunObserver& observer)
@@ -222,7 +238,7 @@ void ComparisonRun::PlanQueries(const catalogue::TableName& first,
     } catch (const RunCancelled&) {
         throw;
     } catch (...) {
-        if (needsShapes) throw;
+        if (needsShapes || !RecursWhereRead(std::current_exception())) throw;
         // By position the description only converts texts: a table it
         // cannot describe fails where it is read, as it always did.
         queries_ = PlanQueryText(options_, first, second, nullptr).queries;

@@ -71,7 +71,8 @@ TEST(QueryPlan, ReadsTextsOfACodePageConvertedByTheServer) {
               QStringLiteral("select [Id], cast([Code] as nvarchar(20)) as [Code], cast([Note] "
                              "as nvarchar(max)) as [Note], cast([Long] as nvarchar(max)) as "
                              "[Long], [Name] from [dbo].[A] order by cast([Code] as "
-                             "nvarchar(max)) collate Latin1_General_BIN2"));
+                             "nvarchar(max)) collate Latin1_General_BIN2, "
+                             "datalength(cast([Code] as nvarchar(max)))"));
 }
 
 TEST(QueryPlan, RefusesWhatCannotBeHadBeforeAnythingIsRead) {
