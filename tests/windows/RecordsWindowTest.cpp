@@ -5,14 +5,18 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QImage>
+#include <QLabel>
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QTableView>
 #include <QTest>
 
+#include "Layout.h"
 #include "RecordStore.h"
 #include "RecordsWindow.h"
 #include "RunProgressBar.h"
@@ -157,6 +161,26 @@ TEST(RecordsWindowTest, ALongValueIsWholeInItsHintAndItsFieldsColumnsAlike) {
     w.grid()->setCurrentIndex(m.index(0, first));
     w.copyValueAction()->trigger();
     EXPECT_EQ(QGuiApplication::clipboard()->text(), longValue);
+}
+
+// The symbols that stand for control characters in names and values are
+// drawn in the windows' fonts (a fallback for them), not as the box of a
+// glyph no font has: a line feed, a NUL and a tab must look apart.
+TEST(ControlSymbolsTest, AreDrawnAndTellControlsApart) {
+    for (const QFont& font : {windows::ArialFont(9, false), QApplication::font()}) {
+        const auto drawn = [&font](const QString& text) {
+            QLabel label(text);
+            label.setFont(font);
+            label.resize(60, 30);
+            return label.grab().toImage();
+        };
+        // U+0378 is unassigned: no font draws it, so it shows as the box.
+        const QImage box = drawn(QStringLiteral("x\u0378x"));
+        const QImage lineFeed = drawn(QStringLiteral("x\u240Ax"));
+        EXPECT_NE(lineFeed, box) << font.family().toStdString();
+        EXPECT_NE(drawn(QStringLiteral("x\u2400x")), lineFeed);
+        EXPECT_NE(drawn(QStringLiteral("x\u2409x")), lineFeed);
+    }
 }
 
 // A server's estimate of no rows at all (a table filled since its counts
