@@ -868,6 +868,14 @@ TEST_F(Comparison, AllTablesFillsTheOverviewARowAPairAndStopsOnEsc) {
                              "Sales, 1 only in Sales_Restore."));
     EXPECT_FALSE(overview.statusLabel()->text().contains(QStringLiteral("stopped")));
     EXPECT_EQ(overview.currentRow(), 0);  // Enter opens a pair at once
+    // The columns are as wide as their texts, each whole in its hint too.
+    const QTableView& view = *overview.pairsView();
+    const QModelIndex reason = view.model()->index(2, windows::OverviewModel::ResultColumn);
+    EXPECT_GE(view.columnWidth(windows::OverviewModel::ResultColumn),
+              view.fontMetrics().horizontalAdvance(reason.data().toString()));
+    EXPECT_EQ(reason.data(Qt::ToolTipRole), reason.data());
+    EXPECT_EQ(view.model()->index(2, windows::OverviewModel::TableColumn).data(Qt::ToolTipRole),
+              QStringLiteral("Broken"));
 }
 
 // The overview sorts a count column as numbers; a pair's row opens its
