@@ -35,9 +35,9 @@ using compare::RecordFilter;
 // Columns are as wide as the values of records read from the start, the
 // end and between (keys grow towards the end), within reason: a long value
 // is elided, whole in its hint and by "Copy value".
-constexpr int kRowsMeasured = 256;
+constexpr int kRowsMeasured = 100;
 constexpr int kSpreadChunks = 8;
-constexpr int kSpreadRows = 32;
+constexpr int kSpreadRows = 16;
 constexpr int kNarrowest = 60;
 constexpr int kWidest = 320;
 

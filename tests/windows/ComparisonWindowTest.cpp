@@ -414,8 +414,8 @@ TEST_F(Comparison, BusyPointerDuringTheRunIsNotUndoneByMouseMoves) {
     EXPECT_EQ(f2.MousePointer(), windows::kPointerNormal);
 }
 
-// The results lists: one 4000-twip column that cuts a longer line at its
-// edge (no "..."), with the whole line as the item's hint.
+// The results lists: one 4000-twip column; a longer line is not elided (no
+// "...") but runs on past its edge, and is whole in the item's hint.
 TEST_F(Comparison, ResultColumnsAre4000TwipsAndCutLongLinesAtTheirEdge) {
     const QString longText(300, QLatin1Char('W'));
     const data::ResultTable a = Table({{"Note", ValueKind::Text}}, {{T(u"short")}});
