@@ -167,7 +167,11 @@ TEST(RecordsWindowTest, ALongValueIsWholeInItsHintAndItsFieldsColumnsAlike) {
 // drawn in the windows' fonts (a fallback for them), not as the box of a
 // glyph no font has: a line feed, a NUL and a tab must look apart.
 TEST(ControlSymbolsTest, AreDrawnAndTellControlsApart) {
-    for (const QFont& font : {windows::ArialFont(9, false), QApplication::font()}) {
+    // Bold too: the results' lines and the grid's changed cells are.
+    QFont boldGrid = QApplication::font();
+    boldGrid.setBold(true);
+    for (const QFont& font :
+         {windows::ArialFont(9), windows::ArialFont(9, false), QApplication::font(), boldGrid}) {
         const auto drawn = [&font](const QString& text) {
             QLabel label(text);
             label.setFont(font);
@@ -177,7 +181,7 @@ TEST(ControlSymbolsTest, AreDrawnAndTellControlsApart) {
         // U+0378 is unassigned: no font draws it, so it shows as the box.
         const QImage box = drawn(QStringLiteral("x\u0378x"));
         const QImage lineFeed = drawn(QStringLiteral("x\u240Ax"));
-        EXPECT_NE(lineFeed, box) << font.family().toStdString();
+        EXPECT_NE(lineFeed, box) << font.toString().toStdString();
         EXPECT_NE(drawn(QStringLiteral("x\u2400x")), lineFeed);
         EXPECT_NE(drawn(QStringLiteral("x\u2409x")), lineFeed);
     }
