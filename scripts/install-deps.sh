@@ -15,13 +15,14 @@ set -euo pipefail
 
 # The program (SQLite keeps a run's differing records), and the demo
 # database's server (SQLite too; nettle computes its HASHBYTES digests,
-# OpenSSL its TLS).
+# OpenSSL its TLS). Unifont draws the symbols the windows show for control
+# characters (U+2400..U+2426), which Liberation and DejaVu lack.
 packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev libgl-dev
     unixodbc unixodbc-dev tdsodbc
     libsqlite3-dev nettle-dev libssl-dev
-    fonts-liberation
+    fonts-liberation fonts-unifont
 )
 
 # The tests, the style check over the tracked files, the clipboard test's X

@@ -60,7 +60,7 @@ for size in 16 22 24 32 48 64 128 256; do
     fi
 done
 depends=$(dpkg-deb -f "$deb" Depends)
-for needed in tdsodbc odbcinst libodbc2 libqt6widgets6 libsqlite3-0; do
+for needed in tdsodbc odbcinst libodbc2 libqt6widgets6 libsqlite3-0 fonts-unifont; do
     [[ ", $depends," == *", $needed"[\ ,]* ]] || fail "Depends lacks $needed: $depends"
 done
 for script in postinst prerm postrm; do

@@ -3,6 +3,7 @@
 #include <QBrush>
 #include <QColor>
 #include <QFont>
+#include <QLocale>
 #include <algorithm>
 
 #include "DifferenceLines.h"
@@ -14,13 +15,35 @@ namespace {
 constexpr int kPageRows = 256;
 constexpr int kPagesKept = 16;
 constexpr qsizetype kShownChars = 500;  // a cell; copying gives the whole value
+// A value's hint: broken into lines a screen can show, and only so long that
+// the hint stays on the screen; "Copy value" gives any value whole.
+constexpr qsizetype kHintLineChars = 100;
+constexpr qsizetype kHintChars = 20'000;
 
 const QColor kChanged(255, 205, 205);
 const QColor kOnlyHere(220, 240, 255);
 const QColor kMissing(232, 232, 232);
 const QColor kNullText(128, 128, 128);
 
+QString HintOf(const QString& value) {
+    const QString shown = compare::WithVisibleControls(QStringView(value).left(kHintChars));
+    QStringList lines;
+    for (qsizetype at = 0; at < shown.size(); at += kHintLineChars) {
+        lines << shown.mid(at, kHintLineChars);
+    }
+    if (value.size() > kHintChars) {
+        lines << QStringLiteral("\u2026 (%1 characters)").arg(GroupedNumber(value.size()));
+    }
+    return lines.join(u'\n');
+}
+
 }  // namespace
+
+QString GroupedNumber(std::int64_t n) {
+    QLocale locale;
+    locale.setNumberOptions(locale.numberOptions() & ~QLocale::OmitGroupSeparator);
+    return locale.toString(static_cast<qlonglong>(n));
+}
 
 DifferingRecordsModel::DifferingRecordsModel(std::shared_ptr<const compare::RecordStore> store,
                                              QString firstTable, QString secondTable,
@@ -115,7 +138,12 @@ int DifferingRecordsModel::columnCount(const QModelIndex& parent) const {
 QVariant DifferingRecordsModel::data(const QModelIndex& index, int role) const {
     const compare::DifferingRecord* r = record(index.row());
     if (r == nullptr) return {};
-    const int column = index.column();
+    return cellData(*r, index.column(), role);
+}
+
+QVariant DifferingRecordsModel::cellData(const compare::DifferingRecord& record, int column,
+                                         int role) const {
+    const compare::DifferingRecord* r = &record;
     const auto v = value(*r, column);
     const int field = fieldOf(column);
     const bool changed = field >= 0 && r->differs.at(static_cast<std::size_t>(field));
@@ -124,12 +152,17 @@ QVariant DifferingRecordsModel::data(const QModelIndex& index, int role) const {
             if (!v) return {};
             if (!*v) return QStringLiteral("NULL");
             return compare::WithVisibleControls(QStringView(**v).left(kShownChars));
-        case Qt::ToolTipRole:
-            if (field < 0) return compare::KindWord(r->kind);
-            if (!v)
+        case Qt::ToolTipRole: {
+            // The whole value, which the cell may elide.
+            if (!v) {
+                if (field < 0) return compare::KindWord(r->kind);
                 return QStringLiteral("No such record in %1")
                     .arg(firstSideColumn(column) ? firstTable_ : secondTable_);
-            return changed ? QStringLiteral("Changed") : QVariant();
+            }
+            const QString shown = *v ? HintOf(**v) : QStringLiteral("NULL");
+            if (field < 0) return compare::KindWord(r->kind) + u'\n' + shown;
+            return changed ? QStringLiteral("Changed\n") + shown : shown;
+        }
         case Qt::BackgroundRole:
             if (field < 0) return {};
             if (!v) return QBrush(kMissing);
@@ -167,7 +200,9 @@ QVariant DifferingRecordsModel::headerData(int section, Qt::Orientation orientat
     QString head =
         compare::WithVisibleControls(layout.fields[static_cast<std::size_t>(field)].name);
     const std::int64_t changed = store_->changedCount(field);
-    if (firstSide && changed > 0) head += QStringLiteral(" (%1 changed)").arg(changed);
+    if (firstSide && changed > 0) {
+        head += QStringLiteral(" (%1 changed)").arg(GroupedNumber(changed));
+    }
     return head + u'\n' + compare::WithVisibleControls(firstSide ? firstTable_ : secondTable_);
 }
 

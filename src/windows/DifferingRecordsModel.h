@@ -9,6 +9,10 @@
 
 namespace windows {
 
+// A count as the windows write it: grouped by the user's locale, so that a
+// million reads the same in the filters and in the headers.
+QString GroupedNumber(std::int64_t n);
+
 // A run's differing records as a grid, read from their store a page at a
 // time: the key's columns (by position, the record's number), then each
 // field as two adjacent columns, the first table's value and the second's.
@@ -52,6 +56,9 @@ public:
     const compare::DifferingRecord* recordAt(std::int64_t record) const;
     // A cell as copied: its text, NULL for a NULL, empty for a missing side.
     QString cellText(const QModelIndex& index) const;
+    // A record's cell as data() gives it for a row; records outside the
+    // window too (the columns are sized over all the records).
+    QVariant cellData(const compare::DifferingRecord& r, int column, int role) const;
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;

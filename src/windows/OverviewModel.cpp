@@ -100,10 +100,12 @@ QVariant OverviewModel::data(const QModelIndex& index, int role) const {
     switch (role) {
         case Qt::DisplayRole:
             return display(row, index.column(), running);
-        case Qt::ToolTipRole:
-            // A reason may be longer than its column.
-            return index.column() == ResultColumn ? display(row, index.column(), running)
-                                                  : QVariant();
+        case Qt::ToolTipRole: {
+            // A name or a reason may be longer than its column.
+            if (isNumber(index.column())) return {};
+            const QVariant text = display(row, index.column(), running);
+            return text.toString().isEmpty() ? QVariant() : text;
+        }
         case kSortRole:
             return sortValue(row, index.column());
         case Qt::TextAlignmentRole:

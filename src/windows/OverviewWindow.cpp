@@ -88,11 +88,26 @@ OverviewWindow::OverviewWindow(WindowRegistry& registry) : Window(registry) {
     pairs_->verticalHeader()->setDefaultSectionSize(pairs_->fontMetrics().height() + 6);
     QHeaderView* header = pairs_->horizontalHeader();
     header->setHighlightSections(false);
-    header->setStretchLastSection(true);
+    // The result fills the rest of the list, or is as wide as the widest,
+    // which the list then scrolls to.
+    header->setStretchLastSection(false);
+    // Columns start at these widths and grow to their contents as the rows
+    // fill, each cell whole in its hint.
     const int widths[] = {2400, 1200, 900, 900, 900, 1860, 900};
     for (int c = 0; c < static_cast<int>(std::size(widths)); ++c) {
         header->resizeSection(c, Twips(widths[c]));
     }
+    connect(model_, &QAbstractItemModel::modelReset, this, [this, widths] {
+        resultWidth_ = 0;
+        for (int c = 0; c < static_cast<int>(std::size(widths)); ++c) {
+            pairs_->horizontalHeader()->resizeSection(c, Twips(widths[c]));
+        }
+        fitColumns(0, model_->rowCount() - 1);
+    });
+    connect(model_, &QAbstractItemModel::dataChanged, this,
+            [this](const QModelIndex& from, const QModelIndex& to) {
+                fitColumns(from.row(), to.row());
+            });
     // Sortable by any column, yet in the listed order until a header is clicked.
     pairs_->setSortingEnabled(true);
     header->setSortIndicator(-1, Qt::AscendingOrder);
@@ -279,6 +294,29 @@ std::optional<compare::PairOutcome> OverviewWindow::runPair(
     showState();
     settleButtons();
     return outcome;
+}
+
+// Only the rows that changed are measured: a run of thousands of tables
+// must not measure them all at each.
+void OverviewWindow::fitColumns(int firstRow, int lastRow) {
+    QHeaderView* header = pairs_->horizontalHeader();
+    for (int r = firstRow; r <= lastRow; ++r) {
+        for (int c = 0; c < OverviewModel::ColumnCount; ++c) {
+            const QModelIndex index = sorted_->mapFromSource(model_->index(r, c));
+            const int width = pairs_->sizeHintForIndex(index).width();
+            if (c == OverviewModel::ResultColumn) {
+                resultWidth_ = std::max(resultWidth_, width);
+            } else if (width > header->sectionSize(c)) {
+                header->resizeSection(c, width);
+            }
+        }
+    }
+    int others = 0;
+    for (int c = 0; c < OverviewModel::ColumnCount; ++c) {
+        if (c != OverviewModel::ResultColumn) others += header->sectionSize(c);
+    }
+    header->resizeSection(OverviewModel::ResultColumn,
+                          std::max(resultWidth_, pairs_->viewport()->width() - others));
 }
 
 void OverviewWindow::showState() {

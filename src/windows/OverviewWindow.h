@@ -73,12 +73,14 @@ private:
                                                                 compare::RunObserver&)>& run);
     // The status and totals as the rows now stand.
     void showState();
+    void fitColumns(int firstRow, int lastRow);
     void settleButtons();
 
     QLabel* heading_;
     QTableView* pairs_;
     OverviewModel* model_;
     QSortFilterProxyModel* sorted_;
+    int resultWidth_ = 0;  // the widest result so far
     QProgressBar* progress_;
     QLabel* status_;
     QLabel* totals_;

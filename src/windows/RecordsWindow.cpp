@@ -1,9 +1,11 @@
 #include "RecordsWindow.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -12,12 +14,14 @@
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QShortcut>
+#include <QStyle>
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <limits>
 #include <map>
+#include <vector>
 
 #include "ApplicationTitle.h"
 #include "DifferenceLines.h"
@@ -28,7 +32,14 @@ namespace {
 
 using compare::RecordFilter;
 
+// Columns are as wide as the values of records read from the start, the
+// end and between (keys grow towards the end), within reason: a long value
+// is elided, whole in its hint and by "Copy value".
 constexpr int kRowsMeasured = 100;
+constexpr int kSpreadChunks = 8;
+constexpr int kSpreadRows = 16;
+constexpr int kNarrowest = 60;
+constexpr int kWidest = 320;
 
 constexpr std::array kFilters{RecordFilter::All, RecordFilter::Changed, RecordFilter::OnlyInFirst,
                               RecordFilter::OnlyInSecond};
@@ -91,14 +102,13 @@ QHBoxLayout* RecordsWindow::filterBar(const QString& firstTable, const QString& 
 
     auto* bar = new QHBoxLayout;
     auto* group = new QButtonGroup(this);
-    const QLocale locale;
     const QString words[] = {QStringLiteral("All"), QStringLiteral("Changed"),
                              QStringLiteral("Only in %1").arg(firstTable),
                              QStringLiteral("Only in %1").arg(secondTable)};
     for (std::size_t k = 0; k < kFilters.size(); ++k) {
         auto* button = new QRadioButton(
             QStringLiteral("%1 (%2)").arg(compare::WithVisibleControls(words[k]),
-                                          locale.toString(records.count(kFilters[k]))),
+                                          GroupedNumber(records.count(kFilters[k]))),
             this);
         button->setObjectName(QStringLiteral("Filter%1").arg(k));
         group->addButton(button);
@@ -150,20 +160,77 @@ void RecordsWindow::setUpGrids() {
         showColumns();
         updateScroll();
     });
-    // Wide enough for the headers and the first rows' values, within reason.
-    for (QTableView* view : {keys_, fields_}) {
-        view->horizontalHeader()->setResizeContentsPrecision(kRowsMeasured);
-        view->resizeColumnsToContents();
-        for (int c = 0; c < model_->columnCount(); ++c) {
-            view->setColumnWidth(c, std::clamp(view->columnWidth(c), 60, 320));
-        }
-    }
+    sizeColumns();
     showColumns();
+    // The whole value of the current cell, whatever its column shows.
+    copyValue_ = new QAction(QStringLiteral("Copy value"), this);
+    copyValue_->setObjectName(QStringLiteral("CopyValue"));
+    copyValue_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C));
+    copyValue_->setShortcutContext(Qt::WidgetShortcut);
+    connect(copyValue_, &QAction::triggered, this, &RecordsWindow::copyValue);
+    auto* copy = new QAction(QStringLiteral("Copy"), this);
+    copy->setShortcut(QKeySequence::Copy);
+    copy->setShortcutContext(Qt::WidgetShortcut);  // the key itself is taken in eventFilter
+    connect(copy, &QAction::triggered, this, &RecordsWindow::copySelection);
+    for (QTableView* view : {keys_, fields_}) {
+        view->addAction(copy);
+        view->addAction(copyValue_);
+        view->setContextMenuPolicy(Qt::ActionsContextMenu);
+    }
     // Both headers one height, so that the rows of both grids stay level.
     const int headerHeight = std::max(keys_->horizontalHeader()->sizeHint().height(),
                                       fields_->horizontalHeader()->sizeHint().height());
     for (QTableView* view : {keys_, fields_})
         view->horizontalHeader()->setFixedHeight(headerHeight);
+}
+
+// Each column as wide as its header and the widest of the records read, both
+// columns of a field alike, so that its two values line up for the eye.
+void RecordsWindow::sizeColumns() {
+    const compare::RecordStore& store = model_->store();
+    const std::int64_t total = store.count(RecordFilter::All);
+    std::vector<compare::DifferingRecord> sample =
+        store.records(RecordFilter::All, 0, kRowsMeasured);
+    const auto add = [&](std::int64_t from, int n) {
+        for (compare::DifferingRecord& r : store.records(RecordFilter::All, from, n)) {
+            sample.push_back(std::move(r));
+        }
+    };
+    if (total > kRowsMeasured) {
+        for (int k = 1; k <= kSpreadChunks; ++k) {
+            const std::int64_t from = total * k / (kSpreadChunks + 1);
+            if (from >= kRowsMeasured && from + kSpreadRows <= total - kRowsMeasured) {
+                add(from, kSpreadRows);
+            }
+        }
+        add(std::max<std::int64_t>(kRowsMeasured, total - kRowsMeasured),
+            static_cast<int>(std::min<std::int64_t>(kRowsMeasured, total - kRowsMeasured)));
+    }
+    const int margin =
+        2 * (fields_->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, fields_) + 1) + 2;
+    std::vector<int> widths(static_cast<std::size_t>(model_->columnCount()), 0);
+    for (int c = 0; c < model_->columnCount(); ++c) {
+        QTableView* view = model_->fieldOf(c) < 0 ? keys_ : fields_;
+        int width = view->horizontalHeader()->sectionSizeHint(c);
+        for (const compare::DifferingRecord& r : sample) {
+            const QString text = model_->cellData(r, c, Qt::DisplayRole).toString();
+            if (text.isEmpty()) continue;
+            const QVariant font = model_->cellData(r, c, Qt::FontRole);
+            const QFontMetrics metrics(font.isValid() ? font.value<QFont>() : view->font());
+            width = std::max(width, metrics.horizontalAdvance(text) + margin);
+            if (width >= kWidest) break;
+        }
+        widths[static_cast<std::size_t>(c)] = std::clamp(width, kNarrowest, kWidest);
+    }
+    for (int c = 0; c < model_->columnCount(); ++c) {
+        int width = widths[static_cast<std::size_t>(c)];
+        const int field = model_->fieldOf(c);
+        if (field >= 0) {
+            width = std::max(widths[static_cast<std::size_t>(model_->columnOf(field, true))],
+                             widths[static_cast<std::size_t>(model_->columnOf(field, false))]);
+        }
+        for (QTableView* view : {keys_, fields_}) view->setColumnWidth(c, width);
+    }
 }
 
 int RecordsWindow::visibleRows() const {
@@ -211,6 +278,30 @@ void RecordsWindow::followGrid() {
     syncing_ = false;
 }
 
+// The keys that move by pages and to the ends move over all the records:
+// the grids' own would stop at the edges of the model's window.
+bool RecordsWindow::moveByKey(const QKeyEvent& key) {
+    const std::int64_t total = model_->total();
+    const std::int64_t current = std::max<std::int64_t>(0, currentRecord());
+    const std::int64_t page = std::max(1, visibleRows() - 1);
+    std::int64_t to = 0;
+    if (key.modifiers() == Qt::ControlModifier && key.key() == Qt::Key_Home) {
+        to = 0;
+    } else if (key.modifiers() == Qt::ControlModifier && key.key() == Qt::Key_End) {
+        to = total - 1;
+    } else if (key.modifiers() == Qt::NoModifier && key.key() == Qt::Key_PageDown) {
+        to = std::min(total - 1, current + page);
+    } else if (key.modifiers() == Qt::NoModifier && key.key() == Qt::Key_PageUp) {
+        to = std::max<std::int64_t>(0, current - page);
+    } else {
+        return false;
+    }
+    if (total == 0) return true;
+    const QModelIndex index = fields_->currentIndex();
+    setCurrent(to, index.isValid() ? index.column() : firstShownColumn());
+    return true;
+}
+
 std::int64_t RecordsWindow::currentRecord() const {
     const QModelIndex current = fields_->currentIndex();
     return current.isValid() ? model_->offset() + current.row() : -1;
@@ -228,6 +319,9 @@ bool RecordsWindow::eventFilter(QObject* watched, QEvent* event) {
         return QWidget::eventFilter(watched, event);
     }
     auto* key = static_cast<QKeyEvent*>(event);
+    if (event->type() == QEvent::KeyPress && watched != fields_->viewport() && moveByKey(*key)) {
+        return true;
+    }
     const bool f8 = key->key() == Qt::Key_F8 && (key->modifiers() & ~Qt::ShiftModifier) == 0;
     if (!f8 && !key->matches(QKeySequence::Copy)) return QWidget::eventFilter(watched, event);
     event->accept();
@@ -286,6 +380,7 @@ void RecordsWindow::setCurrent(std::int64_t record, int column) {
     const QModelIndex index = model_->index(static_cast<int>(record - model_->offset()), column);
     fields_->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
     revealCurrent();
+    followGrid();  // the bar too, when the grid did not scroll
 }
 
 void RecordsWindow::revealCurrent(bool fromStart) {
@@ -375,6 +470,11 @@ QString RecordsWindow::selectedText() const {
         lines << texts.join(u'\t');
     }
     return lines.join(u'\n');
+}
+
+void RecordsWindow::copyValue() const {
+    const QModelIndex current = fields_->currentIndex();
+    if (current.isValid()) QApplication::clipboard()->setText(model_->cellText(current));
 }
 
 void RecordsWindow::copySelection() const {

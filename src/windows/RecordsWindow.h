@@ -7,7 +7,9 @@
 
 #include "DifferingRecordsModel.h"
 
+class QAction;
 class QCheckBox;
+class QKeyEvent;
 class QHBoxLayout;
 class QLabel;
 class QRadioButton;
@@ -20,8 +22,9 @@ namespace windows {
 // number) pinned on the left, each field's two values in adjacent columns,
 // changed cells shaded; filtered by kind (each with its count), unchanged
 // columns hidden on request, F8 / Shift+F8 to the next / previous
-// difference, Ctrl+C copies the selected cells as tab-separated text, Esc
-// closes. It shares the records' store with the results window.
+// difference, Ctrl+C copies the selected cells as tab-separated text,
+// Ctrl+Shift+C the current cell's whole value, Esc closes. It shares the records' store with the
+// results window.
 class RecordsWindow : public QWidget {
     Q_OBJECT
 
@@ -48,6 +51,9 @@ public:
     // shown (hidden columns left out), whole values.
     QString selectedText() const;
     void copySelection() const;
+    // The current cell's whole value ("Copy value", Ctrl+Shift+C).
+    void copyValue() const;
+    QAction* copyValueAction() const { return copyValue_; }
 
     DifferingRecordsModel* model() const { return model_; }
     QTableView* grid() const { return fields_; }
@@ -62,6 +68,8 @@ protected:
 private:
     QHBoxLayout* filterBar(const QString& firstTable, const QString& secondTable);
     void setUpGrids();
+    void sizeColumns();
+    bool moveByKey(const QKeyEvent& key);
     void showColumns();
     void setCurrent(std::int64_t record, int column);
     int visibleRows() const;
@@ -76,6 +84,7 @@ private:
     QTableView* fields_;
     std::array<QRadioButton*, 4> filters_{};
     QCheckBox* hideUnchanged_;
+    QAction* copyValue_;
     QScrollBar* scroll_;    // over all the filter's records
     bool syncing_ = false;  // the bar and the grids being set to agree
 };

@@ -85,8 +85,8 @@ int ResultLinesModel::rowCount(const QModelIndex& parent) const {
 }
 
 QVariant ResultLinesModel::data(const QModelIndex& index, int role) const {
-    // The hint is the line as the list shows it, since the column cuts a long
-    // one at its edge; a huge line is shown shortened (laying out millions of
+    // The hint is the line as the list shows it, since a long one runs past
+    // its column's edge; a huge line is shown shortened (laying out millions of
     // characters would take the list tens of seconds at every paint).
     if ((role != Qt::DisplayRole && role != Qt::ToolTipRole) || !index.isValid() ||
         index.column() != 0 || index.row() >= published_) {

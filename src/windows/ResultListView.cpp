@@ -9,10 +9,31 @@
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QPainter>
+#include <QScrollBar>
+#include <QStyledItemDelegate>
+#include <algorithm>
 
 namespace windows {
 
 using compare::LineRange;
+
+// Draws a line as wide as the widest line seen, past the column's edge when
+// longer: the column keeps its width, the line can still be read to its end.
+class WholeLineDelegate : public QStyledItemDelegate {
+public:
+    explicit WholeLineDelegate(ResultListView* view) : QStyledItemDelegate(view), view_(view) {}
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        QStyleOptionViewItem wide(option);
+        wide.rect.setWidth(std::max(option.rect.width(), view_->linesWidth_));
+        QStyledItemDelegate::paint(painter, wide, index);
+    }
+
+private:
+    ResultListView* view_;
+};
 
 ResultListView::ResultListView(QWidget* parent)
     : QTreeView(parent),
@@ -33,6 +54,10 @@ ResultListView::ResultListView(QWidget* parent)
     setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     setTextElideMode(Qt::ElideNone);  // a line longer than the column is cut at its edge
     setSortingEnabled(false);
+    setItemDelegate(new WholeLineDelegate(this));
+    // The view sets the bar's range from the column's width alone.
+    connect(horizontalScrollBar(), &QScrollBar::rangeChanged, this, [this] { extendScrolling(); });
+    connect(lines_, &QAbstractItemModel::modelReset, this, [this] { linesWidth_ = 0; });
     header()->setStretchLastSection(false);
     header()->setSectionsMovable(false);
     header()->setSectionResizeMode(QHeaderView::Interactive);
@@ -51,6 +76,44 @@ ResultListView::ResultListView(QWidget* parent)
     addAction(recordsAction_);
     connect(recordsAction_, &QAction::triggered, this, &ResultListView::recordsRequested);
     connect(this, &QAbstractItemView::doubleClicked, this, &ResultListView::recordsRequested);
+}
+
+void ResultListView::measureShownRows() {
+    const QModelIndex top = indexAt(QPoint(0, 0));
+    if (!top.isValid()) return;
+    const int margin =
+        2 * (style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1) + 4;
+    const int bottom = viewport()->height();
+    for (int row = top.row(); row < lines_->rowCount(); ++row) {
+        const QModelIndex index = lines_->index(row);
+        if (visualRect(index).top() > bottom) break;
+        const int width = fontMetrics().horizontalAdvance(index.data().toString()) + margin;
+        linesWidth_ = std::max(linesWidth_, width);
+    }
+}
+
+void ResultListView::extendScrolling() {
+    if (extending_) return;
+    const int wanted = std::max(header()->length(), linesWidth_) - viewport()->width();
+    if (wanted <= horizontalScrollBar()->maximum()) return;
+    extending_ = true;
+    horizontalScrollBar()->setRange(0, wanted);
+    horizontalScrollBar()->setPageStep(viewport()->width());
+    extending_ = false;
+}
+
+void ResultListView::updateGeometries() {
+    QTreeView::updateGeometries();
+    measureShownRows();
+    extendScrolling();
+}
+
+void ResultListView::scrollContentsBy(int dx, int dy) {
+    QTreeView::scrollContentsBy(dx, dy);
+    if (dy != 0) {
+        measureShownRows();
+        extendScrolling();
+    }
 }
 
 void ResultListView::setLineColumnWidth(int pixels) { setColumnWidth(0, pixels); }

@@ -9,7 +9,8 @@ class QAction;
 namespace windows {
 
 // A details list of result lines: one column with a header the user can
-// widen by dragging its edge, horizontal scrolling, rows selected several at
+// widen by dragging its edge, a line longer than the column drawn on past
+// its edge and reached by scrolling sideways, rows selected several at
 // a time (click, Shift/Ctrl+click, Shift+arrows), Ctrl+A to select all and
 // Ctrl+C or the context menu ("Copy", "Copy All") to put lines on the
 // clipboard as plain text, one a line; a double-click, Enter or Ctrl+D asks
@@ -51,13 +52,23 @@ protected:
     bool event(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void updateGeometries() override;
+    void scrollContentsBy(int dx, int dy) override;
 
 private:
+    friend class WholeLineDelegate;
+    // Widens the lines' width to the widest row in view, and the sideways
+    // scrolling with it.
+    void measureShownRows();
+    void extendScrolling();
+
     ResultLinesModel* lines_;
     QAction* copyAction_;
     QAction* copyAllAction_;
     QAction* saveAsAction_;
     QAction* recordsAction_;
+    int linesWidth_ = 0;  // the widest line seen since the list was filled
+    bool extending_ = false;
 };
 
 }  // namespace windows

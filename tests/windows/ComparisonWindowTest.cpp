@@ -417,8 +417,8 @@ TEST_F(Comparison, BusyPointerDuringTheRunIsNotUndoneByMouseMoves) {
     EXPECT_EQ(f2.MousePointer(), windows::kPointerNormal);
 }
 
-// The results lists: one 4000-twip column that cuts a longer line at its
-// edge (no "..."), with the whole line as the item's hint.
+// The results lists: one 4000-twip column; a longer line is not elided (no
+// "...") but runs on past its edge, and is whole in the item's hint.
 TEST_F(Comparison, ResultColumnsAre4000TwipsAndCutLongLinesAtTheirEdge) {
     const QString longText(300, QLatin1Char('W'));
     const data::ResultTable a = Table({{"Note", ValueKind::Text}}, {{T(u"short")}});
@@ -875,6 +875,14 @@ TEST_F(Comparison, AllTablesFillsTheOverviewARowAPairAndStopsOnEsc) {
                              "Sales, 1 only in Sales_Restore."));
     EXPECT_FALSE(overview.statusLabel()->text().contains(QStringLiteral("stopped")));
     EXPECT_EQ(overview.currentRow(), 0);  // Enter opens a pair at once
+    // The columns are as wide as their texts, each whole in its hint too.
+    const QTableView& view = *overview.pairsView();
+    const QModelIndex reason = view.model()->index(2, windows::OverviewModel::ResultColumn);
+    EXPECT_GE(view.columnWidth(windows::OverviewModel::ResultColumn),
+              view.fontMetrics().horizontalAdvance(reason.data().toString()));
+    EXPECT_EQ(reason.data(Qt::ToolTipRole), reason.data());
+    EXPECT_EQ(view.model()->index(2, windows::OverviewModel::TableColumn).data(Qt::ToolTipRole),
+              QStringLiteral("Broken"));
 }
 
 // The overview sorts a count column as numbers; a pair's row opens its

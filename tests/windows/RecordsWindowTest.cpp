@@ -4,11 +4,19 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QHeaderView>
+#include <QImage>
+#include <QLabel>
+#include <QRadioButton>
 #include <QScrollBar>
 #include <QTableView>
 #include <QTest>
 
+#include "Layout.h"
 #include "RecordStore.h"
 #include "RecordsWindow.h"
 #include "RunProgressBar.h"
@@ -94,6 +102,89 @@ TEST(RecordsWindowTest, EveryRecordIsReachedThroughAWindowOfRows) {
     EXPECT_EQ(m.total(), 2'000);
     w.showRecord(1'999);
     EXPECT_EQ(NameAt(w, 1'999), "9999");
+}
+
+// A million differences: the keys that go by pages and to the ends reach
+// every record, not only the model's window; the counts read alike.
+TEST(RecordsWindowTest, AMillionRecordsAreReachedByTheKeys) {
+    windows::RecordsWindow w(Store(1'000'000), QStringLiteral("A"), QStringLiteral("B"));
+    w.show();
+    const windows::DifferingRecordsModel& m = *w.model();
+    QTest::keyClick(w.grid(), Qt::Key_End, Qt::ControlModifier);
+    EXPECT_EQ(NameAt(w, 999'999), "999999");
+    auto* bar = w.findChild<QScrollBar*>(QStringLiteral("RecordScroll"));
+    ASSERT_NE(bar, nullptr);
+    EXPECT_EQ(bar->value(), bar->maximum());
+    QTest::keyClick(w.grid(), Qt::Key_Home, Qt::ControlModifier);
+    EXPECT_EQ(NameAt(w, 0), "0");
+    // Page Down past the window's end, as far as one key goes each time.
+    w.showRecord(m.offset() + m.rowCount() - 3);
+    const std::int64_t from = w.currentRecord();
+    QTest::keyClick(w.grid(), Qt::Key_PageDown);
+    QTest::keyClick(w.grid(), Qt::Key_PageDown);
+    EXPECT_GT(w.currentRecord(), from + 2);
+    EXPECT_EQ(NameAt(w, w.currentRecord()), QString::number(w.currentRecord()));
+
+    const QString million = windows::GroupedNumber(1'000'000);
+    ASSERT_NE(million, "1000000");
+    EXPECT_TRUE(w.filterButton(compare::RecordFilter::All)->text().contains(million));
+    EXPECT_TRUE(m.headerData(m.columnOf(0, true), Qt::Horizontal, Qt::DisplayRole)
+                    .toString()
+                    .contains(windows::GroupedNumber(800'000)));
+}
+
+// A long value on one side: both columns of its field as wide, the value
+// elided in the cell and whole in its hint and by "Copy value".
+TEST(RecordsWindowTest, ALongValueIsWholeInItsHintAndItsFieldsColumnsAlike) {
+    const QString longValue = QString(3'000, u'w') + QStringLiteral("end");
+    static const auto rows =
+        testing_support::TextTable({"Id", "Note"}, {{"1", longValue}, {"1", "short"}});
+    auto store = std::make_shared<compare::RecordStore>(
+        compare::RecordLayout({{0, 0, QStringLiteral("Id")}, {1, 1, QStringLiteral("Note")}}, {}));
+    store->TakeRows({DifferingRecord::Kind::Changed,
+                     QStringLiteral("1"),
+                     {&rows, 0},
+                     {&rows, 1},
+                     std::vector<bool>{false, true},
+                     0,
+                     0},
+                    store->layout(), compare::ValueFormatter());
+    store->Finish();
+    windows::RecordsWindow w(store, QStringLiteral("A"), QStringLiteral("B"));
+    w.show();
+    const windows::DifferingRecordsModel& m = *w.model();
+    const int first = m.columnOf(1, true), second = m.columnOf(1, false);
+    EXPECT_EQ(w.grid()->columnWidth(first), w.grid()->columnWidth(second));
+    EXPECT_LT(w.grid()->columnWidth(first), 400);
+    const QString hint = m.index(0, first).data(Qt::ToolTipRole).toString();
+    EXPECT_TRUE(QString(hint).remove(u'\n').contains(longValue)) << hint.toStdString();
+    w.grid()->setCurrentIndex(m.index(0, first));
+    w.copyValueAction()->trigger();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), longValue);
+}
+
+// The symbols that stand for control characters in names and values are
+// drawn in the windows' fonts (a fallback for them), not as the box of a
+// glyph no font has: a line feed, a NUL and a tab must look apart.
+TEST(ControlSymbolsTest, AreDrawnAndTellControlsApart) {
+    // Bold too: the results' lines and the grid's changed cells are.
+    QFont boldGrid = QApplication::font();
+    boldGrid.setBold(true);
+    for (const QFont& font :
+         {windows::ArialFont(9), windows::ArialFont(9, false), QApplication::font(), boldGrid}) {
+        const auto drawn = [&font](const QString& text) {
+            QLabel label(text);
+            label.setFont(font);
+            label.resize(60, 30);
+            return label.grab().toImage();
+        };
+        // U+0378 is unassigned: no font draws it, so it shows as the box.
+        const QImage box = drawn(QStringLiteral("x\u0378x"));
+        const QImage lineFeed = drawn(QStringLiteral("x\u240Ax"));
+        EXPECT_NE(lineFeed, box) << font.toString().toStdString();
+        EXPECT_NE(drawn(QStringLiteral("x\u2400x")), lineFeed);
+        EXPECT_NE(drawn(QStringLiteral("x\u2409x")), lineFeed);
+    }
 }
 
 // A server's estimate of no rows at all (a table filled since its counts

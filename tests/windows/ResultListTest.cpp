@@ -166,6 +166,22 @@ TEST_F(ResultListViewTest, ColumnIsWiderThanTheViewAndScrolls) {
     EXPECT_GT(view_->horizontalScrollBar()->maximum(), 0);
 }
 
+// A line longer than the list, in a column narrower than the list, as the
+// results window lays it out: scrolling sideways reaches its end.
+TEST_F(ResultListViewTest, TheEndOfALongLineIsReachedByScrolling) {
+    const QString line = QStringLiteral("Record 11,Field \"A\" has changed from \"%1\" to \"new\"")
+                             .arg(QString(200, u'w'));
+    view_->setLineColumnWidth(275);
+    view_->linesModel()->appendLine(line);
+    QCoreApplication::processEvents();
+    view_->scrollToBottom();
+    QCoreApplication::processEvents();
+    const QScrollBar& bar = *view_->horizontalScrollBar();
+    EXPECT_GE(bar.maximum() + view_->viewport()->width(),
+              view_->fontMetrics().horizontalAdvance(line));
+    EXPECT_EQ(view_->lineColumnWidth(), 275);  // the layout stays
+}
+
 TEST(ResultListUnpublished, CopyAndSelectAllSeeLinesAppendedJustNow) {
     ResultListView view;
     view.show();
