@@ -1,6 +1,7 @@
 #include "TableShapes.h"
 
 #include <memory>
+#include <optional>
 #include <stdexcept>
 
 #include "DataError.h"
@@ -15,6 +16,7 @@ namespace compare {
 namespace {
 
 constexpr int kRowVersionTypeId = 189;
+constexpr int kVariantTypeId = 98;
 
 bool IsTrue(const data::FieldValue& v) {
     return (v.kind() == data::ValueKind::Bit && v.asBit()) ||
@@ -27,12 +29,73 @@ std::vector<ColumnFill> ReadColumnFills(data::Connection& connection,
     std::vector<ColumnFill> fills;
     for (std::size_t r = 0; r < rows.rowCount(); ++r) {
         const data::FieldValue type = rows.value(3, r);
-        fills.push_back(
-            {rows.value(0, r).asText().toString(), IsTrue(rows.value(1, r)),
-             IsTrue(rows.value(2, r)),
-             type.kind() == data::ValueKind::Integer && type.asInteger() == kRowVersionTypeId});
+        const auto typeIs = [&](int id) {
+            return type.kind() == data::ValueKind::Integer && type.asInteger() == id;
+        };
+        fills.push_back({rows.value(0, r).asText().toString(), IsTrue(rows.value(1, r)),
+                         IsTrue(rows.value(2, r)), typeIs(kRowVersionTypeId),
+                         typeIs(kVariantTypeId)});
     }
     return fills;
+}
+
+// A catalogue view the server does not have (one older than the feature)
+// holds nothing of it.
+std::optional<data::ResultTable> FetchIfKnown(data::Connection& connection, const QString& sql) {
+    constexpr int kInvalidColumn = 207;
+    constexpr int kInvalidObject = 208;
+    try {
+        return connection.FetchQuery(sql);
+    } catch (const data::DataError& e) {
+        if (e.nativeCode() == kInvalidColumn || e.nativeCode() == kInvalidObject) {
+            return std::nullopt;
+        }
+        throw;
+    }
+}
+
+QString TextAt(const data::ResultTable& rows, int column, std::size_t r) {
+    const data::FieldValue v = rows.value(column, r);
+    return v.kind() == data::ValueKind::Text ? v.asText().toString() : QString();
+}
+
+QStringList Names(const std::optional<data::ResultTable>& rows) {
+    QStringList names;
+    if (!rows) return names;
+    for (std::size_t r = 0; r < rows->rowCount(); ++r) names << TextAt(*rows, 0, r);
+    return names;
+}
+
+int IntegerAt(const data::ResultTable& rows, int column, std::size_t r) {
+    const data::FieldValue v = rows.value(column, r);
+    if (v.kind() == data::ValueKind::Integer) return static_cast<int>(v.asInteger());
+    return IsTrue(v) ? 1 : 0;
+}
+
+TableGuards ReadGuards(data::Connection& connection, const catalogue::TableName& table) {
+    const GuardQueries queries = GuardQueriesFor(table);
+    TableGuards guards;
+    guards.triggers = Names(FetchIfKnown(connection, queries.triggers));
+    if (const auto rows = FetchIfKnown(connection, queries.references)) {
+        for (std::size_t r = 0; r < rows->rowCount(); ++r) {
+            const QString schema = TextAt(*rows, 1, r);
+            guards.references.push_back(
+                {TextAt(*rows, 0, r),
+                 schema.isEmpty() ? TextAt(*rows, 2, r) : schema + u'.' + TextAt(*rows, 2, r),
+                 IntegerAt(*rows, 3, r), IntegerAt(*rows, 4, r)});
+        }
+    }
+    guards.periodColumns = Names(FetchIfKnown(connection, queries.periodColumns));
+    if (const auto rows = FetchIfKnown(connection, queries.memoryOptimized);
+        rows && rows->rowCount() > 0) {
+        guards.memoryOptimized = IntegerAt(*rows, 0, 0) != 0;
+    }
+    if (const auto rows = FetchIfKnown(connection, queries.rowFilter);
+        rows && rows->rowCount() > 0) {
+        guards.rowFilter = IntegerAt(*rows, 0, 0) != 0;
+    }
+    guards.masked = Names(FetchIfKnown(connection, queries.masked));
+    return guards;
 }
 
 }  // namespace
@@ -79,6 +142,7 @@ TableShape DescribeTable(data::Connection& connection, const catalogue::TableNam
         shape.primaryKey = connection.PrimaryKeyColumns(table.schema, table.name);
     }
     if (wanted.fills) shape.fills = ReadColumnFills(connection, table);
+    if (wanted.fills && !table.isQuery()) shape.guards = ReadGuards(connection, table);
     return shape;
 }
 

@@ -713,6 +713,12 @@ Session::Outcome Session::runSql(const std::string& tsql, bool inProc,
                 if (!noexec_) sendIndexColumns(storedNameOfObject(q->objectName, context));
                 continue;
             }
+            // sys.triggers and sys.foreign_keys: what SQLite's schema holds.
+            if (std::optional<CatalogueQuery> q = matchCatalogueQuery(sql, pos)) {
+                pos = q->end;
+                if (!noexec_) sendCatalogue(q->kind, storedNameOfObject(q->objectName, context));
+                continue;
+            }
         }
         sqlite3_stmt* stmt = nullptr;
         const char* tail = nullptr;
@@ -1139,6 +1145,64 @@ void Session::sendColumnProperties(const std::optional<std::string>& stored) {
             ByteBuffer row;
             row.u8(kRow);
             for (size_t i = 0; i < 4; ++i) encodeValue(row, cols[i].type, values[i]);
+            writer_.bytes(row.data());
+            ++rows;
+        }
+    }
+    sqlite3_finalize(stmt);
+    setPending(kDoneCount, 0xC1, rows);
+}
+
+void Session::sendCatalogue(CatalogueQuery::Kind kind, const std::optional<std::string>& stored) {
+    flushPending(true);
+    const bool keys = kind == CatalogueQuery::ForeignKeys;
+    std::vector<Column> cols = {{"name", *parseDeclaredType("nvarchar(128)"), false}};
+    if (keys) {
+        cols.push_back({"", *parseDeclaredType("nvarchar(128)"), true});
+        cols.push_back({"", *parseDeclaredType("nvarchar(128)"), true});
+        cols.push_back({"delete_referential_action", *parseDeclaredType("tinyint"), true});
+        cols.push_back({"update_referential_action", *parseDeclaredType("tinyint"), true});
+    }
+    writeColMetadata(writer_, cols);
+    // SQLite keeps no name for a foreign key: each is named by its table
+    // and number.
+    const char* query =
+        keys ? "SELECT 'FK_' || replace(m.name, '.', '_') || '_' || f.id, m.name, f.on_delete, "
+               "f.on_update FROM sqlite_schema AS m, pragma_foreign_key_list(m.name) AS f "
+               "WHERE m.type = 'table' AND f.\"table\" = ?1 COLLATE NOCASE AND f.seq = 0 "
+               "ORDER BY 1"
+             : "SELECT name FROM sqlite_schema WHERE type = 'trigger' AND tbl_name = ?1 "
+               "COLLATE NOCASE ORDER BY name";
+    const auto action = [](const std::string& a) {
+        if (a == "CASCADE") return 1;
+        if (a == "SET NULL") return 2;
+        if (a == "SET DEFAULT") return 3;
+        return 0;
+    };
+    uint64_t rows = 0;
+    sqlite3_stmt* stmt = nullptr;
+    if (stored && sqlite3_prepare_v2(db_, query, -1, &stmt, nullptr) == SQLITE_OK) {
+        sqlite3_bind_text(stmt, 1, stored->data(), int(stored->size()), SQLITE_TRANSIENT);
+        while (sqlite3_step(stmt) == SQLITE_ROW) {
+            const auto text = [&](int column) {
+                const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt, column));
+                return std::string(p ? p : "");
+            };
+            std::vector<SqlValue> values(cols.size());
+            for (SqlValue& v : values) v.storage = Storage::Text;
+            const std::string name = text(0);
+            values[0].bytes = name;
+            const auto [schema, table] = splitStoredName(keys ? text(1) : std::string());
+            if (keys) {
+                values[1].bytes = schema;
+                values[2].bytes = table;
+                values[3].storage = values[4].storage = Storage::Integer;
+                values[3].integer = action(text(2));
+                values[4].integer = action(text(3));
+            }
+            ByteBuffer row;
+            row.u8(kRow);
+            for (size_t i = 0; i < cols.size(); ++i) encodeValue(row, cols[i].type, values[i]);
             writer_.bytes(row.data());
             ++rows;
         }

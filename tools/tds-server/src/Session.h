@@ -122,6 +122,8 @@ private:
     // One row per column of the stored table or view, in column order: name,
     // is_identity, is_computed, system_type_id; none for no such object.
     void sendColumnProperties(const std::optional<std::string>& stored);
+    // A table's enabled triggers, or the foreign keys that reference it.
+    void sendCatalogue(CatalogueQuery::Kind kind, const std::optional<std::string>& stored);
     // Each text column's collation (NULL for other types), by its name.
     void sendColumnCollations(const std::optional<std::string>& stored);
     // One unnamed row per index: the column it starts with.

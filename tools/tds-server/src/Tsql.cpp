@@ -1517,6 +1517,59 @@ std::optional<ColumnPropertiesQuery> matchIndexColumnsQuery(std::string_view sql
     return ColumnPropertiesQuery{*object, *end};
 }
 
+namespace {
+
+// A catalogue query of one fixed shape, its words, names and signs apart by
+// blanks in `shape`: "@" stands for object_id(N'...'), "sys.X" for the view.
+std::optional<ColumnPropertiesQuery> matchShape(std::string_view sql, size_t from,
+                                                std::string_view shape) {
+    Cursor c{sql, from};
+    std::optional<std::string> object;
+    size_t at = 0;
+    while (at < shape.size()) {
+        size_t end = shape.find(' ', at);
+        if (end == std::string_view::npos) end = shape.size();
+        const std::string_view part = shape.substr(at, end - at);
+        at = end + 1;
+        bool ok = false;
+        if (part == "@") {
+            object = objectIdCall(c);
+            ok = object.has_value();
+        } else if (part.substr(0, 4) == "sys.") {
+            ok = sysView(c, part.substr(4));
+        } else if (std::isalpha(uint8_t(part[0])) || part[0] == '_') {
+            ok = c.word(part);
+        } else if (std::isdigit(uint8_t(part[0]))) {
+            const Tok t = c.next();
+            ok = t.kind == T::Number && t.text == part;
+        } else {
+            ok = c.punct(part);
+        }
+        if (!ok) return std::nullopt;
+    }
+    std::optional<size_t> end = statementEnd(c);
+    if (!object || !end) return std::nullopt;
+    return ColumnPropertiesQuery{*object, *end};
+}
+
+}  // namespace
+
+std::optional<CatalogueQuery> matchCatalogueQuery(std::string_view sql, size_t from) {
+    static const std::pair<CatalogueQuery::Kind, const char*> kShapes[] = {
+        {CatalogueQuery::Triggers,
+         "select name from sys.triggers where parent_id = @ and is_disabled = 0 order by name"},
+        {CatalogueQuery::ForeignKeys,
+         "select name , object_schema_name ( parent_object_id ) , object_name ( "
+         "parent_object_id ) , delete_referential_action , update_referential_action from "
+         "sys.foreign_keys where referenced_object_id = @ order by name"},
+    };
+    for (const auto& [kind, shape] : kShapes) {
+        if (std::optional<ColumnPropertiesQuery> q = matchShape(sql, from, shape))
+            return CatalogueQuery{kind, q->objectName, q->end};
+    }
+    return std::nullopt;
+}
+
 std::map<std::string, std::string> columnCollations(std::string_view createTable) {
     std::map<std::string, std::string> out;
     const std::vector<Tok> toks = tokenize(createTable);
