@@ -1033,6 +1033,52 @@ TEST(TdsScripts, ForeignKeysActAndTheCatalogueNamesThemWithTriggers) {
     EXPECT_EQ("[" + triggers.rows[0][0].value_or("") + "]", trigger);
 }
 
+// Period columns take the server's values and refuse explicit ones (13536);
+// the catalogue names them, and tells a memory-optimized table.
+TEST(TdsScripts, PeriodColumnsAreTheServersAndMemoryOptimizedTablesAreTold) {
+    auto c = connectTest();
+    const std::string name = quotedName(tdsUniqueName("Temporal")),
+                      memory = quotedName(tdsUniqueName("InMemory"));
+    ASSERT_TRUE(exec(*c, "create table " + name +
+                             " (Id int primary key, V int, ValidFrom datetime2 GENERATED ALWAYS "
+                             "AS ROW START HIDDEN, ValidTo datetime2 GENERATED ALWAYS AS ROW END, "
+                             "PERIOD FOR SYSTEM_TIME (ValidFrom, ValidTo)) WITH "
+                             "(SYSTEM_VERSIONING = ON)"));
+    ASSERT_TRUE(exec(*c, "insert into " + name + " (Id, V) values (1, 1)"));
+    ASSERT_TRUE(exec(*c, "update " + name + " set V = 2 where Id = 1"));
+    EXPECT_EQ(query(*c, "select V, ValidTo from " + name).rows,
+              (std::vector<Row>{{"2", "9999-12-31 23:59:59.9999999"}}));
+    for (const std::string& write :
+         {"insert into " + name + " (Id, V, ValidFrom) values (2, 2, '2024-01-01')",
+          "update " + name + " set ValidTo = '2024-01-01' where Id = 1"}) {
+        std::vector<Diag> d = failure(*c, write);
+        ASSERT_FALSE(d.empty()) << write;
+        EXPECT_EQ(d[0].native, 13536) << d[0].text;
+    }
+    const auto periods = [&](const std::string& object) {
+        return query(*c, "select name from sys.columns where object_id = object_id(N'" + object +
+                             "') and generated_always_type <> 0 order by column_id")
+            .rows;
+    };
+    EXPECT_EQ(periods(name), (std::vector<Row>{{"ValidFrom"}, {"ValidTo"}}));
+    EXPECT_TRUE(query(*c, "select name from sys.triggers where parent_id = object_id(N'" + name +
+                              "') and is_disabled = 0 order by name")
+                    .rows.empty());
+
+    ASSERT_TRUE(exec(*c, "create table " + memory +
+                             " (Id int primary key, V int) WITH (MEMORY_OPTIMIZED = ON)"));
+    EXPECT_TRUE(periods(memory).empty());
+    const auto optimized = [&](const std::string& object) {
+        return query(*c,
+                     "select is_memory_optimized from sys.tables where object_id = "
+                     "object_id(N'" +
+                         object + "')")
+            .rows;
+    };
+    EXPECT_EQ(optimized(memory), (std::vector<Row>{{"1"}}));
+    EXPECT_EQ(optimized(name), (std::vector<Row>{{"0"}}));
+}
+
 // --- streaming and concurrency ----------------------------------------------
 
 class TdsBigTable : public ::testing::Test {

@@ -1155,8 +1155,14 @@ void Session::sendColumnProperties(const std::optional<std::string>& stored) {
 
 void Session::sendCatalogue(CatalogueQuery::Kind kind, const std::optional<std::string>& stored) {
     flushPending(true);
-    const bool keys = kind == CatalogueQuery::ForeignKeys;
-    std::vector<Column> cols = {{"name", *parseDeclaredType("nvarchar(128)"), false}};
+    using K = CatalogueQuery;
+    const bool keys = kind == K::ForeignKeys;
+    std::vector<Column> cols;
+    if (kind == K::MemoryOptimized) {
+        cols.push_back({"is_memory_optimized", *parseDeclaredType("bit"), true});
+    } else {
+        cols.push_back({"name", *parseDeclaredType("nvarchar(128)"), false});
+    }
     if (keys) {
         cols.push_back({"", *parseDeclaredType("nvarchar(128)"), true});
         cols.push_back({"", *parseDeclaredType("nvarchar(128)"), true});
@@ -1164,15 +1170,36 @@ void Session::sendCatalogue(CatalogueQuery::Kind kind, const std::optional<std::
         cols.push_back({"update_referential_action", *parseDeclaredType("tinyint"), true});
     }
     writeColMetadata(writer_, cols);
-    // SQLite keeps no name for a foreign key: each is named by its table
-    // and number.
-    const char* query =
-        keys ? "SELECT 'FK_' || replace(m.name, '.', '_') || '_' || f.id, m.name, f.on_delete, "
-               "f.on_update FROM sqlite_schema AS m, pragma_foreign_key_list(m.name) AS f "
-               "WHERE m.type = 'table' AND f.\"table\" = ?1 COLLATE NOCASE AND f.seq = 0 "
-               "ORDER BY 1"
-             : "SELECT name FROM sqlite_schema WHERE type = 'trigger' AND tbl_name = ?1 "
-               "COLLATE NOCASE ORDER BY name";
+    // SQLite keeps no name for a foreign key: each is named by its table and
+    // number. Period columns are known by the triggers that guard them
+    // (withPeriodColumns), which are no triggers of the user's.
+    const char* query = nullptr;
+    switch (kind) {
+        case K::ForeignKeys:
+            query =
+                "SELECT 'FK_' || replace(m.name, '.', '_') || '_' || f.id, m.name, f.on_delete, "
+                "f.on_update FROM sqlite_schema AS m, pragma_foreign_key_list(m.name) AS f "
+                "WHERE m.type = 'table' AND f.\"table\" = ?1 COLLATE NOCASE AND f.seq = 0 "
+                "ORDER BY 1";
+            break;
+        case K::Triggers:
+            query =
+                "SELECT name FROM sqlite_schema WHERE type = 'trigger' AND tbl_name = ?1 "
+                "COLLATE NOCASE AND name NOT LIKE 'tds!_%' ESCAPE '!' ORDER BY name";
+            break;
+        case K::PeriodColumns:
+            query =
+                "SELECT substr(name, length('tds_period$' || ?2 || '$') + 1) FROM sqlite_schema "
+                "WHERE type = 'trigger' AND tbl_name = ?1 COLLATE NOCASE AND "
+                "substr(name, 1, length('tds_period$' || ?2 || '$')) = "
+                "'tds_period$' || ?2 || '$' ORDER BY rowid";
+            break;
+        case K::MemoryOptimized:
+            query =
+                "SELECT instr(sql, '/*MEMORY_OPTIMIZED*/') > 0 FROM sqlite_schema "
+                "WHERE type = 'table' AND name = ?1 COLLATE NOCASE";
+            break;
+    }
     const auto action = [](const std::string& a) {
         if (a == "CASCADE") return 1;
         if (a == "SET NULL") return 2;
@@ -1182,7 +1209,10 @@ void Session::sendCatalogue(CatalogueQuery::Kind kind, const std::optional<std::
     uint64_t rows = 0;
     sqlite3_stmt* stmt = nullptr;
     if (stored && sqlite3_prepare_v2(db_, query, -1, &stmt, nullptr) == SQLITE_OK) {
+        const std::string bare = splitStoredName(*stored).second;
         sqlite3_bind_text(stmt, 1, stored->data(), int(stored->size()), SQLITE_TRANSIENT);
+        if (kind == K::PeriodColumns)
+            sqlite3_bind_text(stmt, 2, bare.data(), int(bare.size()), SQLITE_TRANSIENT);
         while (sqlite3_step(stmt) == SQLITE_ROW) {
             const auto text = [&](int column) {
                 const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt, column));
@@ -1192,6 +1222,10 @@ void Session::sendCatalogue(CatalogueQuery::Kind kind, const std::optional<std::
             for (SqlValue& v : values) v.storage = Storage::Text;
             const std::string name = text(0);
             values[0].bytes = name;
+            if (kind == K::MemoryOptimized) {
+                values[0].storage = Storage::Integer;
+                values[0].integer = sqlite3_column_int(stmt, 0);
+            }
             const auto [schema, table] = splitStoredName(keys ? text(1) : std::string());
             if (keys) {
                 values[1].bytes = schema;

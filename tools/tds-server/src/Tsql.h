@@ -155,8 +155,11 @@ std::optional<ColumnPropertiesQuery> matchIndexColumnsQuery(std::string_view sql
 //   object_name(parent_object_id), delete_referential_action,
 //   update_referential_action from sys.foreign_keys
 //   where referenced_object_id = object_id(N'...') order by name
+//   select name from sys.columns where object_id = object_id(N'...')
+//   and generated_always_type <> 0 order by column_id
+//   select is_memory_optimized from sys.tables where object_id = object_id(N'...')
 struct CatalogueQuery {
-    enum Kind { Triggers, ForeignKeys } kind;
+    enum Kind { Triggers, ForeignKeys, PeriodColumns, MemoryOptimized } kind;
     std::string objectName;
     size_t end = 0;
 };
