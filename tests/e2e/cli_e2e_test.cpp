@@ -1606,6 +1606,20 @@ TEST_F(FixScript, PeriodColumnsAreLeftToTheServer) {
                         QStringLiteral("ValidFrom,ValidTo")} +
             byKey);
     EXPECT_EQ(after.status, 0) << after.out.toStdString() << after.err.toStdString();
+
+    // A memory-optimized table takes none of the script's statements.
+    const QString memory = table("FixMemory", QStringLiteral("Id int primary key, V int"), {});
+    exec(QStringLiteral("drop table [%1]").arg(memory));
+    exec(QStringLiteral("create table [%1] (Id int primary key, V int, ValidFrom datetime2, "
+                        "ValidTo datetime2) with (memory_optimized = on)")
+             .arg(memory));
+    exec(QStringLiteral("insert into [%1] values (9, 9, NULL, NULL)").arg(memory));
+    QFile::remove(path());
+    const Outcome refused = script(a, memory, byKey);
+    EXPECT_EQ(refused.status, 2) << refused.err.toStdString();
+    EXPECT_TRUE(refused.err.contains(QStringLiteral("memory-optimized")))
+        << refused.err.toStdString();
+    EXPECT_FALSE(QFile::exists(path()));
 }
 
 TEST_F(FixScript, AComparisonUnderARowConditionWritesNoScript) {
