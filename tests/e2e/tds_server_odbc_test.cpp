@@ -1077,6 +1077,13 @@ TEST(TdsScripts, PeriodColumnsAreTheServersAndMemoryOptimizedTablesAreTold) {
     };
     EXPECT_EQ(optimized(memory), (std::vector<Row>{{"1"}}));
     EXPECT_EQ(optimized(name), (std::vector<Row>{{"0"}}));
+    // Alone a statement takes it; inside an explicit transaction none does.
+    ASSERT_TRUE(exec(*c, "insert into " + memory + " values (1, 1)"));
+    std::vector<Diag> d = failure(*c, "begin transaction; update " + memory + " set V = 2");
+    ASSERT_FALSE(d.empty());
+    EXPECT_EQ(d[0].native, 41368) << d[0].text;
+    EXPECT_TRUE(exec(*c, "if @@trancount > 0 rollback transaction"));
+    EXPECT_EQ(query(*c, "select V from " + memory).rows, (std::vector<Row>{{"1"}}));
 }
 
 // --- streaming and concurrency ----------------------------------------------

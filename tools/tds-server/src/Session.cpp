@@ -170,6 +170,15 @@ ServerMessage mapError(sqlite3* db, const Rewritten& rw, const std::string& verb
         }
         return message(208, 16, "Invalid object name '" + name + "'.");
     }
+    // Only the memory-optimized tables' authorizer denies.
+    if (code == SQLITE_AUTH || msg.find(" is prohibited") != std::string::npos) {
+        return message(41368, 16,
+                       "Accessing memory optimized tables using the READ COMMITTED isolation "
+                       "level is supported only for autocommit transactions. It is not "
+                       "supported for explicit or implicit transactions. Provide a supported "
+                       "isolation level for the memory optimized table using a table hint, "
+                       "such as WITH (SNAPSHOT).");
+    }
     if (startsWith(msg, "unknown database ")) {
         return message(208, 16, "Invalid object name '" + msg.substr(17) + "'.");
     }
@@ -562,6 +571,16 @@ Session::Outcome Session::runSql(const std::string& tsql, bool inProc,
                                  database_->caseInsensitive()};
     Rewritten rw = rewriteTsql(tsql, context);
     const std::string& sql = rw.sql;
+    memoryTables_.clear();
+    sqlite3_stmt* memory = nullptr;
+    if (sqlite3_prepare_v2(db_,
+                           "SELECT lower(name) FROM sqlite_schema WHERE type = 'table' AND "
+                           "instr(sql, '/*MEMORY_OPTIMIZED*/') > 0",
+                           -1, &memory, nullptr) == SQLITE_OK) {
+        while (sqlite3_step(memory) == SQLITE_ROW)
+            memoryTables_.insert(reinterpret_cast<const char*>(sqlite3_column_text(memory, 0)));
+    }
+    sqlite3_finalize(memory);
     // Under XACT_ABORT a run-time error takes the whole transaction with it.
     // A compile error (a statement SQLite cannot prepare: bad syntax, an
     // unknown column) ends the batch but leaves the transaction open, as in
@@ -929,6 +948,18 @@ void Session::setConnection(sqlite3* db) {
     };
     sqlite3_create_function(db_, "sessionproperty", 1, SQLITE_UTF8, this, sessionProperty, nullptr,
                             nullptr);
+    // SQLite's own schema is read at every prepare: only the tables' names
+    // are checked.
+    auto memoryOptimized = [](void* user, int action, const char* table, const char*, const char*,
+                              const char*) {
+        const auto* self = static_cast<const Session*>(user);
+        if (self->memoryTables_.empty() || !table || !self->inTransaction()) return SQLITE_OK;
+        if (action != SQLITE_INSERT && action != SQLITE_UPDATE && action != SQLITE_DELETE &&
+            action != SQLITE_READ)
+            return SQLITE_OK;
+        return self->memoryTables_.count(toLower(table)) ? SQLITE_DENY : SQLITE_OK;
+    };
+    sqlite3_set_authorizer(db_, memoryOptimized, this);
 }
 
 Session::Outcome Session::runStatement(sqlite3_stmt* stmt, const std::string& verb, bool& failed,

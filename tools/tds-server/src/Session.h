@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -156,6 +157,9 @@ private:
     bool noexec_ = false;
     // SET CONTEXT_INFO: 128 bytes; none before the first SET.
     std::optional<std::string> contextInfo_;
+    // Memory-optimized tables (lower case), read at each batch: inside an
+    // explicit transaction SQL Server refuses them without a table hint.
+    std::set<std::string> memoryTables_;
     // @@ROWCOUNT: the count of the last statement's DONE.
     uint64_t rowCount_ = 0;
     SessionOptions options_;
