@@ -192,7 +192,8 @@ using CompareBody =
     std::function<std::int64_t(compare::ComparisonRun&, compare::Steps&, const Stage&)>;
 
 // One comparison, from creating its connections to the last difference.
-// learnFills: the second table's column fills are learnt (for a script).
+// learnFills: the second table's column fills are learnt (for a script;
+// by key on two tables they always are).
 // Throws Failure (a table without rows among them) or Stopped.
 Compared RunComparison(data::DataAccess& data, std::FILE* err, const Sides& sides,
                        const compare::RunOptions& options, bool learnFills,
@@ -204,6 +205,10 @@ Compared RunComparison(data::DataAccess& data, std::FILE* err, const Sides& side
     const compare::SideNames shown{compare::WithVisibleControls(sides.names.first),
                                    compare::WithVisibleControls(sides.names.second)};
     const Stage stage(shown);
+    // By key on two tables, as in the windows: what the server sets (period
+    // columns) or keeps from the logins is learnt with the fills.
+    learnFills = learnFills || (options.key.pairsByKey() && !sides.first.table.isQuery() &&
+                                !sides.second.table.isQuery());
     const compare::FirstRows rows =
         compare::OpenRun(run, sides.first, sides.second, shown, learnFills, stage);
     if (!rows.first) fail(run.NoRowsText(compare::Side::First, shown.first));
