@@ -44,6 +44,7 @@ void DescribeProgram(QCommandLineParser& parser) {
                                  QStringLiteral("The second table, as the table lists show it."));
     AddSharedOptions(parser);
     AddQueryOptions(parser);
+    AddScriptOptions(parser);
     AddDatabasesOptions(parser);
 }
 

@@ -192,7 +192,8 @@ using CompareBody =
     std::function<std::int64_t(compare::ComparisonRun&, compare::Steps&, const Stage&)>;
 
 // One comparison, from creating its connections to the last difference.
-// learnFills: the second table's column fills are learnt (for a script).
+// learnFills: the second table's column fills are learnt (for a script;
+// by key on two tables they always are).
 // Throws Failure (a table without rows among them) or Stopped.
 Compared RunComparison(data::DataAccess& data, std::FILE* err, const Sides& sides,
                        const compare::RunOptions& options, bool learnFills,
@@ -204,6 +205,10 @@ Compared RunComparison(data::DataAccess& data, std::FILE* err, const Sides& side
     const compare::SideNames shown{compare::WithVisibleControls(sides.names.first),
                                    compare::WithVisibleControls(sides.names.second)};
     const Stage stage(shown);
+    // By key on two tables, as in the windows: what the server sets (period
+    // columns) or keeps from the logins is learnt with the fills.
+    learnFills = learnFills || (options.key.pairsByKey() && !sides.first.table.isQuery() &&
+                                !sides.second.table.isQuery());
     const compare::FirstRows rows =
         compare::OpenRun(run, sides.first, sides.second, shown, learnFills, stage);
     if (!rows.first) fail(run.NoRowsText(compare::Side::First, shown.first));
@@ -220,7 +225,7 @@ Compared RunComparison(data::DataAccess& data, std::FILE* err, const Sides& side
 // ends with the run's summary (a page always does).
 Compared CompareTables(data::DataAccess& data, std::FILE* err, const Sides& sides, QIODevice& out,
                        std::optional<compare::ReportFormat> format,
-                       const compare::RunOptions& options, bool withSummary) {
+                       const compare::RunOptions& options, bool withSummary, bool allowCascades) {
     if (format == compare::ReportFormat::Html) {
         return RunComparison(
             data, err, sides, options, false,
@@ -254,7 +259,8 @@ Compared CompareTables(data::DataAccess& data, std::FILE* err, const Sides& side
         [&](compare::ComparisonRun& run, compare::Steps& steps, const Stage& stage) {
             std::optional<compare::FixScriptSession> script;
             stage([&] {
-                script.emplace(run, run.PositionalFields(), sides.second, sides.names, out);
+                script.emplace(run, run.PositionalFields(), sides.second, sides.names, out,
+                               allowCascades);
                 run.Compare(steps, script->sink(), run.PositionalFields());
                 script->Finish(run.Summary());
             });
@@ -277,9 +283,18 @@ void DescribeCompare(QCommandLineParser& parser) {
                                  QStringLiteral("The second table, as the table lists show it."));
     AddSharedOptions(parser);
     AddQueryOptions(parser);
+    AddScriptOptions(parser);
 }
 
 }  // namespace
+
+void AddScriptOptions(QCommandLineParser& parser) {
+    parser.addOption(QCommandLineOption(
+        QStringLiteral("allow-cascades"),
+        QStringLiteral("--format sql: keep DELETEs that other tables' foreign keys act on "
+                       "(cascade, set null, set default); without it such a script undoes "
+                       "itself and the command fails.")));
+}
 
 int RunCompare(const QStringList& arguments, data::DataAccess& data, std::FILE* out,
                std::FILE* err) {
@@ -309,8 +324,8 @@ int RunCompare(const QStringList& arguments, data::DataAccess& data, std::FILE* 
     // a device or a pipe (/dev/stdout, a FIFO), carry the difference lines only.
     Compared compared;
     WriteReport(request.output, out, [&](QIODevice& device, bool replacesAFile) {
-        compared =
-            CompareTables(data, err, sides, device, request.format, request.options, replacesAFile);
+        compared = CompareTables(data, err, sides, device, request.format, request.options,
+                                 replacesAFile, parser.isSet(QStringLiteral("allow-cascades")));
     });
     if (request.summary) {
         std::fprintf(err, "%s\n",

@@ -165,6 +165,12 @@ struct RunSummary {
     std::int64_t elapsedMs = 0;              // from connecting to the last difference
     QString options;                         // OptionsText of the run's options
     std::optional<ChecksumCount> checksums;  // a run by checksums
+    // What the server kept from the comparing logins: a security policy
+    // that hides rows, columns masked (known when a script was asked for).
+    bool firstRowsFiltered = false;
+    bool secondRowsFiltered = false;
+    QStringList firstMasked;
+    QStringList secondMasked;
 
     // Records the limit counts: changed, added and deleted.
     std::int64_t differingRecords() const { return changedRecords + added + deleted; }

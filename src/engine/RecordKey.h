@@ -42,6 +42,27 @@ struct ColumnFill {
     bool rowVersion = false;
     bool narrowText = false;  // char, varchar or text: a code page's bytes
     QString collation = {};   // a text column's
+    bool variant = false;     // sql_variant: read as the text of its value
+};
+
+// A foreign key of some table that references this one: what deleting one
+// of this table's rows sets off there.
+struct Reference {
+    QString name;
+    QString table;     // the referencing table, schema.name
+    int onDelete = 0;  // 0 none (the DELETE fails), 1 cascade, 2 set null, 3 set default
+    int onUpdate = 0;
+};
+
+// What the server does beside storing the rows a script writes, and what it
+// keeps from the login that compares: read with the fills.
+struct TableGuards {
+    QStringList triggers;  // enabled ones
+    std::vector<Reference> references;
+    QStringList periodColumns;  // GENERATED ALWAYS (temporal periods, ledger)
+    bool memoryOptimized = false;
+    bool rowFilter = false;  // a security policy's predicate filters its rows
+    QStringList masked;      // columns masked from this login
 };
 
 // What pairing by key needs to know of a table before reading it: its
@@ -51,6 +72,7 @@ struct TableShape {
     data::ResultTable columns;
     QStringList primaryKey;
     std::vector<ColumnFill> fills;
+    TableGuards guards;  // with the fills
 };
 
 // Why records cannot be paired by key, as the user is told it.

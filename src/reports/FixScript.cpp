@@ -42,6 +42,20 @@ bool HoldsLineBreak(const QString& name) {
     return false;
 }
 
+// A foreign key's delete_referential_action or update_referential_action.
+QString ReferentialAction(int action) {
+    switch (action) {
+        case 1:
+            return QStringLiteral("cascade");
+        case 2:
+            return QStringLiteral("set null");
+        case 3:
+            return QStringLiteral("set default");
+        default:
+            return QStringLiteral("no action");
+    }
+}
+
 // sqlcmd replaces $(NAME) wherever it stands, bracketed names included.
 bool HoldsSqlcmdVariable(const QString& name) { return name.contains(QStringLiteral("$(")); }
 
@@ -70,6 +84,30 @@ ScriptPlan ScriptPlan::For(const ScriptSource& source, const catalogue::TableNam
             "a comparison under a row condition sees only some of the records: one the "
             "condition hid could be inserted twice, or one outside it deleted. Compare "
             "without row conditions."));
+    }
+    // What a login is not shown, a script would take for what is there: a
+    // record hidden from the first login is deleted, a masked value written.
+    for (const auto& [guards, table] : {std::pair{&source.firstGuards, &firstName},
+                                        std::pair{&source.secondGuards, &secondName}}) {
+        if (guards->rowFilter) {
+            throw refuse(QStringLiteral("a security policy shows the login only some of the "
+                                        "records of %1, as a row condition would: one hidden "
+                                        "could be inserted twice, or deleted. Compare with a "
+                                        "login the policy does not filter.")
+                             .arg(*table));
+        }
+        if (!guards->masked.isEmpty()) {
+            throw refuse(QStringLiteral("%1 masks %2 from the login: the script would write the "
+                                        "masks. Compare with a login that may UNMASK.")
+                             .arg(*table, guards->masked.join(QStringLiteral(", "))));
+        }
+    }
+    // It takes no statement inside an explicit transaction without a table
+    // hint on each, and the script's checks read it too.
+    if (source.secondGuards.memoryOptimized) {
+        throw refuse(
+            QStringLiteral("it is a memory-optimized table, which takes no statement "
+                           "in the script's transaction (41368)."));
     }
     const data::ResultTable& first = source.firstColumns;
     const data::ResultTable& second = source.secondColumns;
@@ -114,6 +152,7 @@ ScriptPlan ScriptPlan::For(const ScriptSource& source, const catalogue::TableNam
         c.identity = fill.identity;
         c.computed = fill.computed;
         c.rowVersion = fill.rowVersion;
+        c.variant = fill.variant;
         secondPaired[static_cast<std::size_t>(g)] = true;
         return c;
     };
@@ -123,6 +162,12 @@ ScriptPlan ScriptPlan::For(const ScriptSource& source, const catalogue::TableNam
         if (c.rowVersion) {
             throw refuse(QStringLiteral("the column \"%1\" is a rowversion, which the server "
                                         "sets. Leave it out of the comparison.")
+                             .arg(c.name));
+        }
+        if (c.variant) {
+            throw refuse(QStringLiteral("the column \"%1\" is a sql_variant, which is read as "
+                                        "the text of its value: the script would write every "
+                                        "value as text. Leave it out of the comparison.")
                              .arg(c.name));
         }
         if (c.computed) plan.computed << c.name;
@@ -169,8 +214,15 @@ ScriptPlan ScriptPlan::For(const ScriptSource& source, const catalogue::TableNam
             // table has (those left out are not read).
             throw refuse(QStringLiteral("the column \"%1\" is only in %2.").arg(name, secondName));
         }
-        plan.notWritten << name;
+        if (source.secondGuards.periodColumns.contains(name, Qt::CaseInsensitive)) {
+            plan.periodColumns << name;
+        } else {
+            plan.notWritten << name;
+        }
     }
+    plan.triggers = source.secondGuards.triggers;
+    plan.references = source.secondGuards.references;
+    plan.allowCascades = source.allowCascades;
     return plan;
 }
 
@@ -225,6 +277,34 @@ FixScriptSink::FixScriptSink(QIODevice& out, ScriptPlan plan, const ScriptOrigin
     if (!plan_.computed.isEmpty()) {
         comment(QStringLiteral("Computed by the server, so not written: ") +
                 plan_.computed.join(QStringLiteral(", ")));
+    }
+    if (!plan_.periodColumns.isEmpty()) {
+        comment(QStringLiteral("Set by the server (GENERATED ALWAYS), so neither compared nor "
+                               "written: ") +
+                plan_.periodColumns.join(QStringLiteral(", ")));
+    }
+    if (!plan_.triggers.isEmpty()) {
+        comment(QStringLiteral("Triggers on %1 fire on its statements: %2.")
+                    .arg(secondName_, plan_.triggers.join(QStringLiteral(", "))));
+    }
+    QStringList cascades;
+    for (const Reference& r : plan_.references) {
+        const QString onDelete = ReferentialAction(r.onDelete);
+        comment(QStringLiteral("The foreign key %1 of %2 references %3: on delete %4, on "
+                               "update %5.%6")
+                    .arg(r.name, r.table, secondName_, onDelete, ReferentialAction(r.onUpdate),
+                         r.onDelete == 0 ? QStringLiteral(" A DELETE of a record it names fails, "
+                                                          "and the script undoes itself.")
+                                         : QString()));
+        if (r.onDelete != 0) cascades << QStringLiteral("%1 (%2)").arg(r.table, onDelete);
+    }
+    cascades_ = cascades.join(QStringLiteral(", "));
+    if (!cascades_.isEmpty()) {
+        comment(plan_.allowCascades
+                    ? QStringLiteral("Its DELETEs act on %1, as allowed.").arg(cascades_)
+                    : QStringLiteral("A DELETE would act on %1: the script undoes itself if it "
+                                     "holds one.")
+                          .arg(cascades_));
     }
     comment(
         QStringLiteral("One transaction: an error rolls it all back, and the batches "
@@ -466,6 +546,14 @@ void FixScriptSink::RecordsDiffer(const RecordRow& first, const RecordRow& secon
                   asCompared(second) + QStringLiteral(";\n") +
                   touchedOnce(second, false, QStringLiteral("is no longer as it was compared")));
         ++deletes_;
+        if (!cascades_.isEmpty()) {
+            // Named once: every other DELETE does the same.
+            if (cascadingDeletes_++ == 0 && !plan_.allowCascades) {
+                problem(QStringLiteral("It deletes records of %1, and a DELETE acts on %2 too. "
+                                       "Allow cascades (--allow-cascades) to keep them.")
+                            .arg(secondName_, cascades_));
+            }
+        }
     }
 }
 

@@ -30,6 +30,7 @@ struct ScriptColumn {
     bool identity = false;
     bool computed = false;
     bool rowVersion = false;
+    bool variant = false;
 };
 
 // What a script is made from: a comparison's two tables as they answered,
@@ -41,7 +42,10 @@ struct ScriptSource {
     const RecordKey* key = nullptr;  // none: records paired by position
     std::vector<FieldPairing> pairs;
     std::vector<ColumnFill> secondFills;
-    bool filtered = false;  // a row condition on either side
+    bool filtered = false;       // a row condition on either side
+    TableGuards firstGuards{};   // what the server keeps from the first login
+    TableGuards secondGuards{};  // and the second's, and what writing sets off there
+    bool allowCascades = false;  // DELETEs may act on other tables through their keys
 };
 
 // What a script that makes the second table hold the first table's rows
@@ -57,11 +61,17 @@ struct ScriptPlan {
     QStringList notWritten;                 // the second table's columns no field pairs with
     QStringList computed;                   // compared, but the server computes them
     bool identityInserts = false;           // some written column is an identity
+    QStringList periodColumns;              // set by the server, neither compared nor written
+    QStringList triggers;                   // fire on the script's statements
+    std::vector<Reference> references;      // other tables' keys naming the second table
+    bool allowCascades = false;             // a DELETE may cascade (else the script undoes itself)
 
     // Throws OptionProblem when no script could make the tables equal, or
     // could reach records the comparison did not see: records paired by
     // position (a record has no name in SQL), a row condition on either side,
-    // a column only one table has, a rowversion compared (the server sets it).
+    // a column only one table has, a rowversion compared (the server sets it),
+    // a sql_variant compared (read as text), rows or values the server keeps
+    // from either login, a memory-optimized second table.
     static ScriptPlan For(const ScriptSource& run, const catalogue::TableName& secondTable,
                           const QString& database, const QString& firstName,
                           const QString& secondName);
@@ -116,6 +126,11 @@ public:
     // Why the script would not make the tables equal; empty when it would.
     const QStringList& problems() const { return problems_; }
     std::int64_t differences() const { return differences_; }
+    // DELETEs written that another table's foreign key acts on (cascade,
+    // set null, set default).
+    std::int64_t cascadingDeletes() const { return cascadingDeletes_; }
+    // The tables those foreign keys are in, with what each does.
+    const QString& cascades() const { return cascades_; }
 
 private:
     void problem(const QString& text);
@@ -139,6 +154,8 @@ private:
     std::int64_t problemsUnnamed_ = 0;
     std::int64_t differences_ = 0;
     std::int64_t updates_ = 0, inserts_ = 0, deletes_ = 0;
+    std::int64_t cascadingDeletes_ = 0;
+    QString cascades_;  // the keys that act on a DELETE, in words; empty: none
     int batchStatements_ = 0;
     qint64 batchCharacters_ = 0;
     std::uint32_t batch_ = 1;      // the batch being written, from 1

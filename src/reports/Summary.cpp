@@ -117,6 +117,22 @@ QString SummaryText(const RunSummary& s, const QString& firstTable, const QStrin
                  QString::number(static_cast<double>(s.elapsedMs) / 1000.0, 'f', 3));
     if (!s.options.isEmpty()) line += QStringLiteral("; options: ") + s.options;
     if (s.checksums) line += QStringLiteral("; ") + ChecksumText(*s.checksums);
+    // Equal values may be masks, and records "only in" one table hidden from
+    // the other's login.
+    for (const auto& [filtered, table] : {std::pair{s.firstRowsFiltered, &firstTable},
+                                          std::pair{s.secondRowsFiltered, &secondTable}}) {
+        if (filtered) {
+            line += QStringLiteral("; a security policy shows the login only some records of ") +
+                    *table;
+        }
+    }
+    for (const auto& [masked, table] :
+         {std::pair{&s.firstMasked, &firstTable}, std::pair{&s.secondMasked, &secondTable}}) {
+        if (!masked->isEmpty()) {
+            line += QStringLiteral("; %1 masks %2 from the login")
+                        .arg(*table, masked->join(QStringLiteral(", ")));
+        }
+    }
     // One line, as the report's other lines: names and conditions may hold
     // line breaks.
     return WithVisibleControls(line + u'.');

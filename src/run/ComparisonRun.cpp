@@ -233,7 +233,7 @@ void ComparisonRun::PlanQueries(const catalogue::TableName& first,
     TableShapes shapes;
     try {
         shapes = DescribeTables(reader(Side::First), reader(Side::Second), first, second,
-                                {options_.key.automatic, false}, {false, learnFills_},
+                                {options_.key.automatic, learnFills_}, {false, learnFills_},
                                 [this] { waiting(); });
     } catch (const RunCancelled&) {
         throw;
@@ -245,6 +245,12 @@ void ComparisonRun::PlanQueries(const catalogue::TableName& first,
         return;
     }
     secondFills_ = shapes.second.fills;
+    guards_ = {shapes.first.guards, shapes.second.guards};
+    for (const TableGuards& g : guards_) {
+        for (const QString& period : g.periodColumns) {
+            if (!options_.ignore.contains(period, Qt::CaseInsensitive)) options_.ignore << period;
+        }
+    }
     QueryPlan plan;
     try {
         plan = PlanQueryText(options_, first, second, &shapes);
@@ -409,6 +415,10 @@ void ComparisonRun::Compare(Steps& steps, DifferenceSink& sink, const FieldPlan&
     comparison.StopAfter(options_.limit);
     summary_ = comparison.Run(steps, blocks(Side::First), blocks(Side::Second), sink);
     summary_.options = OptionsText(options_);
+    summary_.firstRowsFiltered = guards_[0].rowFilter;
+    summary_.secondRowsFiltered = guards_[1].rowFilter;
+    summary_.firstMasked = guards_[0].masked;
+    summary_.secondMasked = guards_[1].masked;
     if (checksums_) {
         summary_.checksums = checksums_->count;
         summary_.checksums->readWhole = checksums_->readWhole;

@@ -105,6 +105,11 @@ public:
     // table's columns (SecondColumnFills), for a script that writes its rows.
     void LearnColumnFills() { learnFills_ = true; }
     const std::vector<ColumnFill>& SecondColumnFills() const { return secondFills_; }
+    // With the fills: what the server does beside storing the rows a script
+    // writes, and what it keeps from the side's login. Period columns
+    // (GENERATED ALWAYS) of either table are then left out of the
+    // comparison: the server sets them, so they differ in every record.
+    const TableGuards& Guards(Side side) const { return guards_[side == Side::First ? 0 : 1]; }
     // Records paired by key: the key's columns among the queries' fields.
     const std::optional<RecordKey>& Key() const { return key_; }
     bool pairsByKey() const { return options_.key.pairsByKey(); }
@@ -175,6 +180,7 @@ private:
     std::optional<RecordKey> key_;  // by key: as fields of the queries' results
     bool learnFills_ = false;
     std::vector<ColumnFill> secondFills_;
+    std::array<TableGuards, 2> guards_;
     std::array<QString, 2> queries_;            // as PlanQueries planned them
     std::optional<ChecksumOutcome> checksums_;  // by checksums: what is left to read
     std::optional<std::int64_t> expected_;

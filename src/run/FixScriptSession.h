@@ -23,8 +23,10 @@ public:
     // Plans the script for a run whose tables have answered (its fills
     // learnt: ComparisonRun::LearnColumnFills) and starts writing it into
     // out. Throws OptionProblem when no script can be made for this run.
+    // Without allowCascades, a script holding a DELETE that another table's
+    // foreign key acts on (cascade, set null, set default) undoes itself.
     FixScriptSession(const ComparisonRun& run, const FieldPlan& fields, const SideTable& second,
-                     const SideNames& names, QIODevice& out);
+                     const SideNames& names, QIODevice& out, bool allowCascades = false);
 
     // Where the run's differences go (as well as to any report).
     DifferenceSink& sink() { return sink_; }
@@ -34,6 +36,9 @@ public:
     // undoes itself and must not pass for a mend); empty when it would.
     QString refusal() const;
     std::int64_t differences() const { return sink_.differences(); }
+    // Once finished with allowCascades: what its DELETEs do to other tables,
+    // as a question whether to keep it; empty when they do nothing there.
+    QString cascadeQuestion() const;
 
 private:
     SideNames names_;

@@ -95,3 +95,36 @@ QString ColumnFillsQuery(const catalogue::TableName& table) {
 }
 
 }  // namespace compare
+
+namespace compare {
+
+// Each a query of its own, so that a server without one of these views (a
+// version before it) answers the others: the caller takes its "invalid
+// object name" for none.
+GuardQueries GuardQueriesFor(const catalogue::TableName& table) {
+    const QString object = QStringLiteral("object_id(") + ObjectNameLiteral(table) + u')';
+    return {
+        .triggers = QStringLiteral("select name from sys.triggers where parent_id = ") + object +
+                    QStringLiteral(" and is_disabled = 0 order by name"),
+        .references = QStringLiteral("select name, object_schema_name(parent_object_id), "
+                                     "object_name(parent_object_id), delete_referential_action, "
+                                     "update_referential_action from sys.foreign_keys where "
+                                     "referenced_object_id = ") +
+                      object + QStringLiteral(" order by name"),
+        .periodColumns = QStringLiteral("select name from sys.columns where object_id = ") +
+                         object +
+                         QStringLiteral(" and generated_always_type <> 0 order by column_id"),
+        .memoryOptimized =
+            QStringLiteral("select is_memory_optimized from sys.tables where object_id = ") +
+            object,
+        .rowFilter = QStringLiteral(
+                         "select count(*) from sys.security_predicates where target_object_id = ") +
+                     object,
+        .masked = QStringLiteral("select name from sys.masked_columns where object_id = ") +
+                  object +
+                  QStringLiteral(" and has_perms_by_name(db_name(), 'DATABASE', 'UNMASK') = 0 "
+                                 "order by column_id"),
+    };
+}
+
+}  // namespace compare

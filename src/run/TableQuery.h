@@ -52,4 +52,16 @@ QString RowCountEstimateQuery(const catalogue::TableName& table);
 // varchar, char, text) and collation_name.
 QString ColumnFillsQuery(const catalogue::TableName& table);
 
+// What a script's statements set off in a table and what the server keeps
+// from the login reading it: each query's answer, one row a name unless said.
+struct GuardQueries {
+    QString triggers;         // enabled triggers
+    QString references;       // foreign keys naming it: name, schema, table, on delete, on update
+    QString periodColumns;    // GENERATED ALWAYS columns
+    QString memoryOptimized;  // one bit
+    QString rowFilter;        // a count of security predicates
+    QString masked;           // columns masked from this login
+};
+GuardQueries GuardQueriesFor(const catalogue::TableName& table);
+
 }  // namespace compare

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 
 #include "DataError.h"
@@ -19,6 +20,7 @@ namespace {
 constexpr int kRowVersionTypeId = 189;
 // varchar, char and text.
 constexpr std::int64_t kNarrowTextTypeIds[] = {167, 175, 35};
+constexpr int kVariantTypeId = 98;
 
 bool IsTrue(const data::FieldValue& v) {
     return (v.kind() == data::ValueKind::Bit && v.asBit()) ||
@@ -34,14 +36,74 @@ std::vector<ColumnFill> ReadColumnFills(data::Connection& connection,
         const std::int64_t typeId =
             type.kind() == data::ValueKind::Integer ? type.asInteger() : std::int64_t{-1};
         const data::FieldValue collation = rows.value(4, r);
-        fills.push_back({rows.value(0, r).asText().toString(), IsTrue(rows.value(1, r)),
-                         IsTrue(rows.value(2, r)), typeId == kRowVersionTypeId,
-                         std::find(std::begin(kNarrowTextTypeIds), std::end(kNarrowTextTypeIds),
-                                   typeId) != std::end(kNarrowTextTypeIds),
-                         collation.kind() == data::ValueKind::Text ? collation.asText().toString()
-                                                                   : QString()});
+        fills.push_back(
+            {rows.value(0, r).asText().toString(), IsTrue(rows.value(1, r)),
+             IsTrue(rows.value(2, r)), typeId == kRowVersionTypeId,
+             std::find(std::begin(kNarrowTextTypeIds), std::end(kNarrowTextTypeIds), typeId) !=
+                 std::end(kNarrowTextTypeIds),
+             collation.kind() == data::ValueKind::Text ? collation.asText().toString() : QString(),
+             typeId == kVariantTypeId});
     }
     return fills;
+}
+
+// A catalogue view the server does not have (one older than the feature)
+// holds nothing of it.
+std::optional<data::ResultTable> FetchIfKnown(data::Connection& connection, const QString& sql) {
+    constexpr int kInvalidColumn = 207;
+    constexpr int kInvalidObject = 208;
+    try {
+        return connection.FetchQuery(sql);
+    } catch (const data::DataError& e) {
+        if (e.nativeCode() == kInvalidColumn || e.nativeCode() == kInvalidObject) {
+            return std::nullopt;
+        }
+        throw;
+    }
+}
+
+QString TextAt(const data::ResultTable& rows, int column, std::size_t r) {
+    const data::FieldValue v = rows.value(column, r);
+    return v.kind() == data::ValueKind::Text ? v.asText().toString() : QString();
+}
+
+QStringList Names(const std::optional<data::ResultTable>& rows) {
+    QStringList names;
+    if (!rows) return names;
+    for (std::size_t r = 0; r < rows->rowCount(); ++r) names << TextAt(*rows, 0, r);
+    return names;
+}
+
+int IntegerAt(const data::ResultTable& rows, int column, std::size_t r) {
+    const data::FieldValue v = rows.value(column, r);
+    if (v.kind() == data::ValueKind::Integer) return static_cast<int>(v.asInteger());
+    return IsTrue(v) ? 1 : 0;
+}
+
+TableGuards ReadGuards(data::Connection& connection, const catalogue::TableName& table) {
+    const GuardQueries queries = GuardQueriesFor(table);
+    TableGuards guards;
+    guards.triggers = Names(FetchIfKnown(connection, queries.triggers));
+    if (const auto rows = FetchIfKnown(connection, queries.references)) {
+        for (std::size_t r = 0; r < rows->rowCount(); ++r) {
+            const QString schema = TextAt(*rows, 1, r);
+            guards.references.push_back(
+                {TextAt(*rows, 0, r),
+                 schema.isEmpty() ? TextAt(*rows, 2, r) : schema + u'.' + TextAt(*rows, 2, r),
+                 IntegerAt(*rows, 3, r), IntegerAt(*rows, 4, r)});
+        }
+    }
+    guards.periodColumns = Names(FetchIfKnown(connection, queries.periodColumns));
+    if (const auto rows = FetchIfKnown(connection, queries.memoryOptimized);
+        rows && rows->rowCount() > 0) {
+        guards.memoryOptimized = IntegerAt(*rows, 0, 0) != 0;
+    }
+    if (const auto rows = FetchIfKnown(connection, queries.rowFilter);
+        rows && rows->rowCount() > 0) {
+        guards.rowFilter = IntegerAt(*rows, 0, 0) != 0;
+    }
+    guards.masked = Names(FetchIfKnown(connection, queries.masked));
+    return guards;
 }
 
 }  // namespace
@@ -88,6 +150,7 @@ TableShape DescribeTable(data::Connection& connection, const catalogue::TableNam
         shape.primaryKey = connection.PrimaryKeyColumns(table.schema, table.name);
     }
     if (wanted.fills) shape.fills = ReadColumnFills(connection, table);
+    if (wanted.fills && !table.isQuery()) shape.guards = ReadGuards(connection, table);
     return shape;
 }
 

@@ -119,6 +119,11 @@ void ResultsWindow::SaveResults() {
             registry().boxes().show(refused, QString(), ui::Buttons::Ok, ui::Icon::Exclamation);
             return;
         }
+        if (!end_->script.cascades.isEmpty() &&
+            registry().boxes().show(end_->script.cascades, QString(), ui::Buttons::YesNo,
+                                    ui::Icon::Question) != ui::Answer::Yes) {
+            return;
+        }
         reason = end_->script.failure;
         if (reason.isEmpty() && !end_->script.file) reason = QStringLiteral("no script was kept");
     }

@@ -22,8 +22,9 @@ namespace windows {
 struct RunScript {
     bool pairedByKey = false;  // by position there is never one
     std::shared_ptr<QTemporaryFile> file;
-    QString refused;  // why no script would mend the tables (the first reason)
-    QString failure;  // why the script could not be written
+    QString refused;   // why no script would mend the tables (the first reason)
+    QString failure;   // why the script could not be written
+    QString cascades;  // the question to ask when its DELETEs act on other tables
 };
 
 // How a run ended: what it counted (and the options it had on), the tables

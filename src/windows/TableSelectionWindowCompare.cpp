@@ -357,7 +357,9 @@ void TableSelectionWindow::startScript(NextRun& r, RunScript& script,
             script.failure = QStringLiteral("no temporary file for the script: %1")
                                  .arg(script.file->errorString());
         } else {
-            session.emplace(*r.run, r.fields, r.second, r.names, *script.file);
+            // Whether DELETEs that act on other tables are kept is asked
+            // when the script is saved.
+            session.emplace(*r.run, r.fields, r.second, r.names, *script.file, true);
         }
     } catch (const compare::OptionProblem& refused) {
         script.refused = refused.message();
@@ -402,6 +404,7 @@ void TableSelectionWindow::compareAndShow(NextRun& r) {
         results.finishScript(r.run->Summary(), *script.file);
         script.failure = results.scriptFailure();
         if (script.failure.isEmpty()) script.refused = session->refusal();
+        script.cascades = session->cascadeQuestion();
         if (!script.failure.isEmpty() || !script.refused.isEmpty()) script.file.reset();
     }
     std::shared_ptr<compare::RecordStore> records = results.takeRecords();

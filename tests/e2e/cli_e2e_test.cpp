@@ -1564,6 +1564,91 @@ TEST_F(FixScript, BytesTheDriverCannotConvertAreComparedAndWrittenBack) {
 
 // A comparison under a row condition does not see the whole table: a record
 // it missed could be inserted twice, or one outside the condition deleted.
+// Another table's key that cascades: deleting a record of the second table
+// deletes its records there too, and no INSERT brings them back. Refused
+// unless allowed; named in the script; applied as the server applies it.
+TEST_F(FixScript, DeletesThatCascadeAreRefusedUnlessAllowed) {
+    const QString cols = QStringLiteral("Id int primary key, V int");
+    const QString a = table("FixCascA", cols, {"1, 1", "2, 2"});
+    const QString b = table("FixCascB", cols, {"1, 1", "2, 5", "3, 3"});
+    const QString child = table(
+        "FixCascChild",
+        QStringLiteral("Id int primary key, P int references [%1](Id) on delete cascade").arg(b),
+        {"10, 3", "11, 2"});
+    const QString left =
+        table("FixCascLeft", QStringLiteral("Id int primary key, P int"), {"11, 2"});
+    const QString trigger = q(tdstest::tdsUniqueName("FixCascNoted"));
+    exec(QStringLiteral("create trigger [%1] after update on [%2] begin select 1; end")
+             .arg(trigger, b));
+    const QStringList byKey{QStringLiteral("--key"), QStringLiteral("auto")};
+
+    const Outcome refused = script(a, b, byKey);
+    EXPECT_EQ(refused.status, 2) << refused.err.toStdString();
+    EXPECT_TRUE(refused.err.contains(child) && refused.err.contains(QStringLiteral("cascade")))
+        << refused.err.toStdString();
+    EXPECT_FALSE(QFile::exists(path()));
+
+    const Outcome allowed = script(a, b, byKey + QStringList{QStringLiteral("--allow-cascades")});
+    ASSERT_EQ(allowed.status, 1) << allowed.err.toStdString();
+    const QString text = scriptText();
+    EXPECT_TRUE(text.contains(QStringLiteral("of dbo.%1 references").arg(child)) &&
+                text.contains(QStringLiteral("on delete cascade")) &&
+                text.contains(QStringLiteral("fire on its statements: %1.").arg(trigger)))
+        << text.toStdString();
+    const QString applied = apply();
+    EXPECT_FALSE(applied.contains(QStringLiteral("Msg "))) << applied.toStdString();
+    EXPECT_EQ(run(QStringList{QStringLiteral("compare"), a, b} + byKey).status, 0);
+    const Outcome children = run(QStringList{QStringLiteral("compare"), child, left} + byKey);
+    EXPECT_EQ(children.status, 0) << children.out.toStdString();
+}
+
+// A temporal table's period columns are the server's: they differ in every
+// record and take no value, so a comparison by key and its script leave them
+// out and mend the rest.
+TEST_F(FixScript, PeriodColumnsAreLeftToTheServer) {
+    const QString a =
+        table("FixTempA",
+              QStringLiteral("Id int primary key, V int, ValidFrom datetime2, "
+                             "ValidTo datetime2"),
+              {"1, 1, '2020-01-01', '2021-01-01'", "2, 2, '2020-01-01', NULL", "3, 3, NULL, NULL"});
+    const QString b = table(
+        "FixTempB",
+        QStringLiteral("Id int primary key, V int, ValidFrom datetime2 GENERATED ALWAYS AS ROW "
+                       "START, ValidTo datetime2 GENERATED ALWAYS AS ROW END, PERIOD FOR "
+                       "SYSTEM_TIME (ValidFrom, ValidTo)"),
+        {});
+    exec(QStringLiteral("insert into [%1] (Id, V) values (1, 1)").arg(b));
+    exec(QStringLiteral("insert into [%1] (Id, V) values (2, 5)").arg(b));
+    exec(QStringLiteral("insert into [%1] (Id, V) values (4, 4)").arg(b));
+    const QStringList byKey{QStringLiteral("--key"), QStringLiteral("auto")};
+
+    const Outcome made = script(a, b, byKey);
+    ASSERT_EQ(made.status, 1) << made.err.toStdString();
+    EXPECT_TRUE(
+        scriptText().contains(QStringLiteral("neither compared nor written: ValidFrom, "
+                                             "ValidTo\n")))
+        << scriptText().toStdString();
+    const QString applied = apply();
+    EXPECT_FALSE(applied.contains(QStringLiteral("Msg "))) << applied.toStdString();
+    // By key, the period columns are left out of any comparison.
+    const Outcome after = run(QStringList{QStringLiteral("compare"), a, b} + byKey);
+    EXPECT_EQ(after.status, 0) << after.out.toStdString() << after.err.toStdString();
+
+    // A memory-optimized table takes none of the script's statements.
+    const QString memory = table("FixMemory", QStringLiteral("Id int primary key, V int"), {});
+    exec(QStringLiteral("drop table [%1]").arg(memory));
+    exec(QStringLiteral("create table [%1] (Id int primary key, V int, ValidFrom datetime2, "
+                        "ValidTo datetime2) with (memory_optimized = on)")
+             .arg(memory));
+    exec(QStringLiteral("insert into [%1] values (9, 9, NULL, NULL)").arg(memory));
+    QFile::remove(path());
+    const Outcome refused = script(a, memory, byKey);
+    EXPECT_EQ(refused.status, 2) << refused.err.toStdString();
+    EXPECT_TRUE(refused.err.contains(QStringLiteral("memory-optimized")))
+        << refused.err.toStdString();
+    EXPECT_FALSE(QFile::exists(path()));
+}
+
 TEST_F(FixScript, AComparisonUnderARowConditionWritesNoScript) {
     const QString cols = QStringLiteral("Id int primary key, V int");
     const QString a = table("FixWhereA", cols, {"1, 1", "2, 2"});

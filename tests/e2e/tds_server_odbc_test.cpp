@@ -986,6 +986,113 @@ TEST(TdsScripts, ColumnPropertiesTellIdentityComputedAndType) {
     EXPECT_TRUE(properties("[dbo].[NoSuchTable]").rows.empty());
 }
 
+// Foreign keys act as SQL Server's do, and the catalogue names the keys that
+// reference a table (with what a DELETE does through them) and its triggers.
+TEST(TdsScripts, ForeignKeysActAndTheCatalogueNamesThemWithTriggers) {
+    auto c = connectTest();
+    const std::string parent = quotedName(tdsUniqueName("Parent")),
+                      child = quotedName(tdsUniqueName("Child")),
+                      trigger = quotedName(tdsUniqueName("Kept"));
+    ASSERT_TRUE(exec(*c, "create table " + parent + " (Id int primary key)"));
+    ASSERT_TRUE(exec(*c, "create table " + child + " (Id int primary key, P int references " +
+                             parent + "(Id) on delete cascade, Q int references " + parent +
+                             "(Id) on delete set null)"));
+    ASSERT_TRUE(exec(*c, "insert into " + parent + " values (1); insert into " + parent +
+                             " values (2); insert into " + child + " values (10, 1, 2)"));
+    ASSERT_TRUE(exec(
+        *c, "create trigger " + trigger + " after delete on " + parent + " begin select 1; end"));
+    // A child naming no parent is refused; a deleted parent takes its child.
+    EXPECT_FALSE(exec(*c, "insert into " + child + " values (11, 3, NULL)"));
+    ASSERT_TRUE(exec(*c, "delete from " + parent + " where Id = 2"));
+    EXPECT_EQ(query(*c, "select Id, P, Q from " + child).rows,
+              (std::vector<Row>{{"10", "1", std::nullopt}}));
+    ASSERT_TRUE(exec(*c, "delete from " + parent + " where Id = 1"));
+    EXPECT_TRUE(query(*c, "select Id from " + child).rows.empty());
+
+    const Result keys =
+        query(*c,
+              "select name, object_schema_name(parent_object_id), object_name(parent_object_id), "
+              "delete_referential_action, update_referential_action from sys.foreign_keys where "
+              "referenced_object_id = object_id(N'[dbo]." +
+                  parent + "') order by name");
+    ASSERT_EQ(keys.rows.size(), 2u);
+    EXPECT_EQ(keys.columns[3].type, SQL_TINYINT);
+    std::vector<std::string> actions;
+    for (const Row& row : keys.rows) {
+        EXPECT_EQ(row[1], "dbo");
+        EXPECT_EQ("[" + row[2].value_or("") + "]", child);
+        actions.push_back(row[3].value_or("") + row[4].value_or(""));
+    }
+    std::sort(actions.begin(), actions.end());
+    EXPECT_EQ(actions, (std::vector<std::string>{"10", "20"}));
+    EXPECT_TRUE(query(*c,
+                      "select name, object_schema_name(parent_object_id), "
+                      "object_name(parent_object_id), delete_referential_action, "
+                      "update_referential_action from sys.foreign_keys where "
+                      "referenced_object_id = object_id(N'" +
+                          child + "') order by name")
+                    .rows.empty());
+    const Result triggers = query(*c,
+                                  "select name from sys.triggers where parent_id = "
+                                  "object_id(N'" +
+                                      parent + "') and is_disabled = 0 order by name");
+    ASSERT_EQ(triggers.rows.size(), 1u);
+    EXPECT_EQ("[" + triggers.rows[0][0].value_or("") + "]", trigger);
+}
+
+// Period columns take the server's values and refuse explicit ones (13536);
+// the catalogue names them, and tells a memory-optimized table.
+TEST(TdsScripts, PeriodColumnsAreTheServersAndMemoryOptimizedTablesAreTold) {
+    auto c = connectTest();
+    const std::string name = quotedName(tdsUniqueName("Temporal")),
+                      memory = quotedName(tdsUniqueName("InMemory"));
+    ASSERT_TRUE(exec(*c, "create table " + name +
+                             " (Id int primary key, V int, ValidFrom datetime2 GENERATED ALWAYS "
+                             "AS ROW START HIDDEN, ValidTo datetime2 GENERATED ALWAYS AS ROW END, "
+                             "PERIOD FOR SYSTEM_TIME (ValidFrom, ValidTo)) WITH "
+                             "(SYSTEM_VERSIONING = ON)"));
+    ASSERT_TRUE(exec(*c, "insert into " + name + " (Id, V) values (1, 1)"));
+    ASSERT_TRUE(exec(*c, "update " + name + " set V = 2 where Id = 1"));
+    EXPECT_EQ(query(*c, "select V, ValidTo from " + name).rows,
+              (std::vector<Row>{{"2", "9999-12-31 23:59:59.9999999"}}));
+    for (const std::string& write :
+         {"insert into " + name + " (Id, V, ValidFrom) values (2, 2, '2024-01-01')",
+          "update " + name + " set ValidTo = '2024-01-01' where Id = 1"}) {
+        std::vector<Diag> d = failure(*c, write);
+        ASSERT_FALSE(d.empty()) << write;
+        EXPECT_EQ(d[0].native, 13536) << d[0].text;
+    }
+    const auto periods = [&](const std::string& object) {
+        return query(*c, "select name from sys.columns where object_id = object_id(N'" + object +
+                             "') and generated_always_type <> 0 order by column_id")
+            .rows;
+    };
+    EXPECT_EQ(periods(name), (std::vector<Row>{{"ValidFrom"}, {"ValidTo"}}));
+    EXPECT_TRUE(query(*c, "select name from sys.triggers where parent_id = object_id(N'" + name +
+                              "') and is_disabled = 0 order by name")
+                    .rows.empty());
+
+    ASSERT_TRUE(exec(*c, "create table " + memory +
+                             " (Id int primary key, V int) WITH (MEMORY_OPTIMIZED = ON)"));
+    EXPECT_TRUE(periods(memory).empty());
+    const auto optimized = [&](const std::string& object) {
+        return query(*c,
+                     "select is_memory_optimized from sys.tables where object_id = "
+                     "object_id(N'" +
+                         object + "')")
+            .rows;
+    };
+    EXPECT_EQ(optimized(memory), (std::vector<Row>{{"1"}}));
+    EXPECT_EQ(optimized(name), (std::vector<Row>{{"0"}}));
+    // Alone a statement takes it; inside an explicit transaction none does.
+    ASSERT_TRUE(exec(*c, "insert into " + memory + " values (1, 1)"));
+    std::vector<Diag> d = failure(*c, "begin transaction; update " + memory + " set V = 2");
+    ASSERT_FALSE(d.empty());
+    EXPECT_EQ(d[0].native, 41368) << d[0].text;
+    EXPECT_TRUE(exec(*c, "if @@trancount > 0 rollback transaction"));
+    EXPECT_EQ(query(*c, "select V from " + memory).rows, (std::vector<Row>{{"1"}}));
+}
+
 // --- streaming and concurrency ----------------------------------------------
 
 class TdsBigTable : public ::testing::Test {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QBuffer>
 #include <QElapsedTimer>
 #include <QStringList>
 #include <chrono>
@@ -8,9 +9,11 @@
 
 #include "ComparisonRun.h"
 #include "ErrorReport.h"
+#include "FixScriptSession.h"
 #include "MemoryDataAccess.h"
 #include "RecordingSink.h"
 #include "RecordingSteps.h"
+#include "Summary.h"
 #include "TableComparison.h"
 #include "TableQuery.h"
 #include "Tables.h"
@@ -59,7 +62,7 @@ protected:
         try {
             // The stages in the order every run takes them, named by what they do.
             compare::FirstRows rows;
-            compare::OpenRun(run, {{}, a}, {{}, b}, false, rows,
+            compare::OpenRun(run, {{}, a}, {{}, b}, withScript, rows,
                              [&](compare::OpenStage s, const std::function<void()>& fn) {
                                  using S = compare::OpenStage;
                                  stage = s <= S::Connect       ? QStringLiteral("connect")
@@ -70,7 +73,21 @@ protected:
                                  return true;
                              });
             if (!rows.first || !rows.second) ended = "no data";
+            // A script's header is written once it is planned; a refused
+            // one keeps its reason.
+            if (withScript) {
+                script.clear();
+                QBuffer out(&script);
+                out.open(QIODevice::WriteOnly);
+                try {
+                    compare::FixScriptSession(run, run.PositionalFields(), {{}, b},
+                                              {QStringLiteral("A"), second}, out);
+                } catch (const compare::OptionProblem& refused) {
+                    script = refused.message().toUtf8();
+                }
+            }
             if (ended == "compared") run.Compare(steps, sink, run.PositionalFields());
+            summary = compare::SummaryText(run.Summary(), QStringLiteral("A"), second);
         } catch (const compare::RunCancelled&) {
             ended = QStringLiteral("cancelled at %1").arg(stage);
         } catch (const compare::ReadFailed& failed) {
@@ -91,6 +108,9 @@ protected:
     RecordingSteps steps;
     testing_support::RecordingSink sink;
     compare::ComparisonRun* current = nullptr;
+    bool withScript = false;  // the run learns what a script needs, and plans one
+    QByteArray script;        // its header, or why it was refused
+    QString summary;
 };
 
 TEST_F(Run, EndsInEachWayWithItsReason) {
@@ -206,6 +226,85 @@ TEST_F(ComparisonRunOptions, WithoutOptionsTheQueriesAreTodays) {
     EXPECT_EQ(sent, sorted({"select * from [A] where 1 = 0", byId("select * from [A]"),
                             "select * from [B] where 1 = 0", byId("select * from [B]"),
                             estimateOf("A"), estimateOf("B")}));
+}
+
+// What a script needs of the catalogue (canned answers here): period
+// columns the server sets leave the comparison and the script; records a
+// security policy hides or values masked from a login are said in the
+// summary and refuse the script, as a sql_variant does; a server without
+// these views has none of them.
+TEST_F(ComparisonRunOptions, AScriptLearnsWhatTheServerSetsOrHides) {
+    withScript = true;
+    options.key.columns = QStringList{QStringLiteral("Id")};
+    data.addTable(QStringLiteral("A"),
+                  TextTable({"Id", "Name", "ValidTo"}, {{"1", "x", "2024"}, {"2", "y", "2024"}}));
+    data.addTable(QStringLiteral("B"),
+                  TextTable({"Id", "Name", "ValidTo"}, {{"1", "x", "2025"}, {"2", "z", "2025"}}));
+    data.setQuery(byId(QStringLiteral("select [Id], [Name] from [A]")),
+                  TextTable({"Id", "Name"}, {{"1", "x"}, {"2", "y"}}));
+    data.setQuery(byId(QStringLiteral("select [Id], [Name] from [B]")),
+                  TextTable({"Id", "Name"}, {{"1", "x"}, {"2", "z"}}));
+    const compare::GuardQueries a = compare::GuardQueriesFor({QString(), QStringLiteral("A")});
+    const compare::GuardQueries b = compare::GuardQueriesFor({QString(), QStringLiteral("B")});
+    // B's columns as sys.columns gives them, Name of the type given.
+    const auto fillsOf = [](int nameType) {
+        data::ResultTable fills;
+        fills.addColumn(QStringLiteral("name"), data::ValueKind::Text);
+        fills.addColumn(QStringLiteral("is_identity"), data::ValueKind::Bit);
+        fills.addColumn(QStringLiteral("is_computed"), data::ValueKind::Bit);
+        fills.addColumn(QStringLiteral("system_type_id"), data::ValueKind::Integer);
+        for (const auto& [name, type] :
+             {std::pair{"Id", 56}, {"Name", nameType}, {"ValidTo", 42}}) {
+            fills.column(0).append(data::FieldValue::text(QString::fromLatin1(name)));
+            fills.column(1).append(data::FieldValue::bit(false));
+            fills.column(2).append(data::FieldValue::bit(false));
+            fills.column(3).append(data::FieldValue::integer(type));
+        }
+        return fills;
+    };
+    data.setQuery(compare::ColumnFillsQuery({QString(), QStringLiteral("B")}), fillsOf(231));
+    data.setQuery(b.periodColumns, TextTable({"name"}, {{"ValidTo"}}));
+    EXPECT_EQ(runAll(), "compared");
+    EXPECT_EQ(sink.calls, QStringList{"changed Id=\"2\" Name y>z"});
+    EXPECT_TRUE(script.contains("so neither compared nor written: ValidTo\n")) << script.data();
+    EXPECT_FALSE(summary.contains(QStringLiteral("security"))) << summary.toStdString();
+
+    const auto count = [](int n) {
+        data::ResultTable t;
+        t.addColumn(QStringLiteral("n"), data::ValueKind::Integer)
+            .append(data::FieldValue::integer(n));
+        return t;
+    };
+    data.setQuery(a.rowFilter, count(1));
+    EXPECT_EQ(runAll(), "compared");
+    EXPECT_TRUE(summary.contains(
+        QStringLiteral("a security policy shows the login only some records of A")))
+        << summary.toStdString();
+    EXPECT_TRUE(script.startsWith("No script can make B hold what A holds: a security policy"))
+        << script.data();
+
+    data.setQuery(a.rowFilter, count(0));
+    data.setQuery(b.masked, TextTable({"name"}, {{"Name"}}));
+    EXPECT_EQ(runAll(), "compared");
+    EXPECT_TRUE(summary.contains(QStringLiteral("B masks Name from the login")))
+        << summary.toStdString();
+    EXPECT_TRUE(script.contains("B masks Name from the login: the script would write the masks"))
+        << script.data();
+
+    // A sql_variant is read as the text of its value: 1 and N'1' alike.
+    data.setQuery(b.masked, TextTable({"name"}, {}));
+    data.setQuery(compare::ColumnFillsQuery({QString(), QStringLiteral("B")}), fillsOf(98));
+    EXPECT_EQ(runAll(), "compared");
+    EXPECT_TRUE(script.contains("the column \"Name\" is a sql_variant")) << script.data();
+
+    // A memory-optimized table takes no statement in the script's transaction.
+    data.setQuery(compare::ColumnFillsQuery({QString(), QStringLiteral("B")}), fillsOf(231));
+    data::ResultTable memory;
+    memory.addColumn(QStringLiteral("is_memory_optimized"), data::ValueKind::Bit)
+        .append(data::FieldValue::bit(true));
+    data.setQuery(b.memoryOptimized, memory);
+    EXPECT_EQ(runAll(), "compared");
+    EXPECT_TRUE(script.contains("memory-optimized table")) << script.data();
 }
 
 // Columns left out are never read: the queries list the columns kept, by

@@ -254,6 +254,13 @@ struct MemoryDataAccess::Ledger {
             fills.addColumn(QStringLiteral("collation_name"), ValueKind::Text);
             return fills;
         }
+        // Other catalogue views, unless setQuery answers them: as a server
+        // older than them.
+        if (sql.contains(QStringLiteral(" from sys."))) {
+            throw DataError(
+                QStringLiteral("[FreeTDS][SQL Server]Invalid object name '%1'.").arg(sql),
+                QStringLiteral("42S02"), 208);
+        }
         throw DataError(QStringLiteral("[FreeTDS][SQL Server]Incorrect syntax near '%1'.").arg(sql),
                         QStringLiteral("42000"), 102);
     }

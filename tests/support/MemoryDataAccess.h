@@ -42,7 +42,8 @@ public:
     // "select * from NAME" (NAME case-insensitive, brackets allowed) returns a
     // copy of the table, "select [a], [b] from NAME" those columns of it, and
     // either with " where 1 = 0" the columns without rows; the second table's
-    // column fills (sys.columns) no rows; any other query text registered with
+    // column fills (sys.columns) no rows, other catalogue queries ("from sys.")
+    // 208 as a server without the view; any other query text registered with
     // setQuery returns that result (a registered one first). Unknown tables and
     // columns fail as the server would (42S02/208, 42S22/207).
     void addTable(const QString& name, const ResultTable& table);

@@ -16,6 +16,7 @@
 #include "Layout.h"
 #include "OverviewWindow.h"
 #include "Pointer.h"
+#include "TableQuery.h"
 #include "Tables.h"
 #include "WindowFixture.h"
 
@@ -659,6 +660,61 @@ TEST_F(Comparison, SaveAsSqlWritesTheScriptOfARunByKeyOnly) {
         QStringLiteral("The script would not make Twice hold what A holds: The key Id=2 is not "
                        "unique in Twice")))
         << boxes.boxes[1].text.toStdString();
+}
+
+// A script whose DELETEs another table's foreign key cascades is kept only
+// when the user says so at "Save As…"; the script names the key.
+TEST_F(Comparison, SaveAsSqlAsksBeforeKeepingDeletesThatCascade) {
+    const data::ResultTable a =
+        Table({{"Id", ValueKind::Integer}, {"Note", ValueKind::Text}}, {{I(1), T(u"x")}});
+    const data::ResultTable b = Table({{"Id", ValueKind::Integer}, {"Note", ValueKind::Text}},
+                                      {{I(1), T(u"x")}, {I(4), T(u"w")}});
+    addTables({{"A", &a}, {"B", &b}});
+    data.setPrimaryKey(QStringLiteral("A"), {QStringLiteral("Id")});
+    for (const auto& [name, table] : {std::pair{"A", &a}, {"B", &b}}) {
+        data.setQuery(QStringLiteral("select * from [dbo].[%1] order by [Id]").arg(name), *table);
+    }
+    data::ResultTable keys;
+    for (const char* column : {"name", "schema", "table"})
+        keys.addColumn(QString::fromLatin1(column), ValueKind::Text);
+    keys.addColumn(QStringLiteral("delete"), ValueKind::Integer);
+    keys.addColumn(QStringLiteral("update"), ValueKind::Integer);
+    keys.column(0).append(T(u"FK_Lines_B"));
+    keys.column(1).append(T(u"dbo"));
+    keys.column(2).append(T(u"Lines"));
+    keys.column(3).append(I(1));
+    keys.column(4).append(I(0));
+    data.setQuery(compare::GuardQueriesFor({QStringLiteral("dbo"), QStringLiteral("B")}).references,
+                  keys);
+    QTemporaryDir dir;
+    compare(1, 2);
+    windows::ResultsWindow& f3 = registry().resultsWindow();
+    QTest::mouseClick(f3.backButton(), Qt::LeftButton);
+    windows::TableSelectionWindow& f2 = registry().tableSelectionWindow();
+    f2.pairRecordsByKeyBox()->setChecked(true);
+    f2.secondTables()->Select(2);
+    QTest::mouseClick(f2.nextButton(), Qt::LeftButton);
+    ASSERT_TRUE(f3.isVisible()) << boxes.texts().join(u"|").toStdString();
+    shell.saveTo = dir.filePath(QStringLiteral("mend.sql"));
+    QTest::keyClick(&f3, Qt::Key_S, Qt::ControlModifier);
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_TRUE(boxes.boxes[0].text.startsWith(
+        QStringLiteral("The script deletes a record of B, and each DELETE acts on dbo.Lines "
+                       "(cascade) too")))
+        << boxes.boxes[0].text.toStdString();
+    EXPECT_FALSE(QFile::exists(shell.saveTo));
+
+    boxes.answers.push_back(ui::Answer::Yes);
+    QTest::keyClick(&f3, Qt::Key_S, Qt::ControlModifier);
+    ASSERT_EQ(boxes.boxes.size(), 2u);
+    QFile f(shell.saveTo);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QString script = QString::fromUtf8(f.readAll());
+    EXPECT_TRUE(
+        script.contains(QStringLiteral("-- The foreign key FK_Lines_B of dbo.Lines "
+                                       "references B: on delete cascade")))
+        << script.toStdString();
+    EXPECT_TRUE(script.contains(QStringLiteral("\nCOMMIT TRANSACTION;\n")));
 }
 
 // "Pair fields by name" (stored as it changes): the same columns in another

@@ -174,6 +174,15 @@ ServerMessage mapError(sqlite3* db, const Rewritten& rw, const std::string& verb
         }
         return message(208, 16, "Invalid object name '" + name + "'.");
     }
+    // Only the memory-optimized tables' authorizer denies.
+    if (code == SQLITE_AUTH || msg.find(" is prohibited") != std::string::npos) {
+        return message(41368, 16,
+                       "Accessing memory optimized tables using the READ COMMITTED isolation "
+                       "level is supported only for autocommit transactions. It is not "
+                       "supported for explicit or implicit transactions. Provide a supported "
+                       "isolation level for the memory optimized table using a table hint, "
+                       "such as WITH (SNAPSHOT).");
+    }
     if (startsWith(msg, "unknown database ")) {
         return message(208, 16, "Invalid object name '" + msg.substr(17) + "'.");
     }
@@ -583,6 +592,16 @@ Session::Outcome Session::runSql(const std::string& tsql, bool inProc,
     // counts from the next one.
     const bool quotedIdentifier = options_.property("quoted_identifier").value_or(1) != 0;
     const std::string& sql = rw.sql;
+    memoryTables_.clear();
+    sqlite3_stmt* memory = nullptr;
+    if (sqlite3_prepare_v2(db_,
+                           "SELECT lower(name) FROM sqlite_schema WHERE type = 'table' AND "
+                           "instr(sql, '/*MEMORY_OPTIMIZED*/') > 0",
+                           -1, &memory, nullptr) == SQLITE_OK) {
+        while (sqlite3_step(memory) == SQLITE_ROW)
+            memoryTables_.insert(reinterpret_cast<const char*>(sqlite3_column_text(memory, 0)));
+    }
+    sqlite3_finalize(memory);
     // Under XACT_ABORT a run-time error takes the whole transaction with it.
     // A compile error (a statement SQLite cannot prepare: bad syntax, an
     // unknown column) ends the batch but leaves the transaction open, as in
@@ -734,27 +753,21 @@ Session::Outcome Session::runSql(const std::string& tsql, bool inProc,
                 if (!noexec_) sendIndexColumns(storedNameOfObject(q->objectName, context));
                 continue;
             }
+            // sys.triggers and sys.foreign_keys: what SQLite's schema holds.
+            if (std::optional<CatalogueQuery> q = matchCatalogueQuery(sql, pos)) {
+                pos = q->end;
+                if (!noexec_) sendCatalogue(q->kind, storedNameOfObject(q->objectName, context));
+                continue;
+            }
         }
         sqlite3_stmt* stmt = nullptr;
         const char* tail = nullptr;
         // The tables a statement writes, as SQLite's authorizer names them.
         std::vector<std::string> written;
         const bool writes = verb == "insert" || verb == "update" || verb == "delete";
-        if (writes && !quotedIdentifier) {
-            sqlite3_set_authorizer(
-                db_,
-                [](void* out, int action, const char* table, const char*, const char*,
-                   const char*) {
-                    if ((action == SQLITE_INSERT || action == SQLITE_UPDATE ||
-                         action == SQLITE_DELETE) &&
-                        table)
-                        static_cast<std::vector<std::string>*>(out)->push_back(table);
-                    return SQLITE_OK;
-                },
-                &written);
-        }
+        if (writes && !quotedIdentifier) writtenTables_ = &written;
         int rc = sqlite3_prepare_v2(db_, sql.c_str() + pos, -1, &stmt, &tail);
-        if (writes && !quotedIdentifier) sqlite3_set_authorizer(db_, nullptr, nullptr);
+        writtenTables_ = nullptr;
         // SQL Server needs no ';' between statements: where SQLite stumbles
         // on a word that starts one, the statement before it is run alone.
         if (const int at = sqlite3_error_offset(db_);
@@ -983,6 +996,22 @@ void Session::setConnection(sqlite3* db) {
     };
     sqlite3_create_function(db_, kRowsScannedFunction, 0, SQLITE_UTF8, nullptr, scanned, nullptr,
                             nullptr);
+    // SQLite's own schema is read at every prepare: only the tables' names
+    // are checked.
+    auto memoryOptimized = [](void* user, int action, const char* table, const char*, const char*,
+                              const char*) {
+        const auto* self = static_cast<const Session*>(user);
+        // The tables a statement writes, while runSql asks for them.
+        if ((action == SQLITE_INSERT || action == SQLITE_UPDATE || action == SQLITE_DELETE) &&
+            table && self->writtenTables_)
+            self->writtenTables_->push_back(table);
+        if (self->memoryTables_.empty() || !table || !self->inTransaction()) return SQLITE_OK;
+        if (action != SQLITE_INSERT && action != SQLITE_UPDATE && action != SQLITE_DELETE &&
+            action != SQLITE_READ)
+            return SQLITE_OK;
+        return self->memoryTables_.count(toLower(table)) ? SQLITE_DENY : SQLITE_OK;
+    };
+    sqlite3_set_authorizer(db_, memoryOptimized, this);
 }
 
 Session::Outcome Session::runStatement(sqlite3_stmt* stmt, const std::string& verb, bool& failed,
@@ -1211,6 +1240,98 @@ void Session::sendColumnProperties(const std::optional<std::string>& stored) {
             ByteBuffer row;
             row.u8(kRow);
             for (size_t i = 0; i < 5; ++i) encodeValue(row, cols[i].type, values[i]);
+            writer_.bytes(row.data());
+            ++rows;
+        }
+    }
+    sqlite3_finalize(stmt);
+    setPending(kDoneCount, 0xC1, rows);
+}
+
+void Session::sendCatalogue(CatalogueQuery::Kind kind, const std::optional<std::string>& stored) {
+    flushPending(true);
+    using K = CatalogueQuery;
+    const bool keys = kind == K::ForeignKeys;
+    std::vector<Column> cols;
+    if (kind == K::MemoryOptimized) {
+        cols.push_back({"is_memory_optimized", *parseDeclaredType("bit"), true});
+    } else {
+        cols.push_back({"name", *parseDeclaredType("nvarchar(128)"), false});
+    }
+    if (keys) {
+        cols.push_back({"", *parseDeclaredType("nvarchar(128)"), true});
+        cols.push_back({"", *parseDeclaredType("nvarchar(128)"), true});
+        cols.push_back({"delete_referential_action", *parseDeclaredType("tinyint"), true});
+        cols.push_back({"update_referential_action", *parseDeclaredType("tinyint"), true});
+    }
+    writeColMetadata(writer_, cols);
+    // SQLite keeps no name for a foreign key: each is named by its table and
+    // number. Period columns are known by the triggers that guard them
+    // (withPeriodColumns), which are no triggers of the user's.
+    const char* query = nullptr;
+    switch (kind) {
+        case K::ForeignKeys:
+            query =
+                "SELECT 'FK_' || replace(m.name, '.', '_') || '_' || f.id, m.name, f.on_delete, "
+                "f.on_update FROM sqlite_schema AS m, pragma_foreign_key_list(m.name) AS f "
+                "WHERE m.type = 'table' AND f.\"table\" = ?1 COLLATE NOCASE AND f.seq = 0 "
+                "ORDER BY 1";
+            break;
+        case K::Triggers:
+            query =
+                "SELECT name FROM sqlite_schema WHERE type = 'trigger' AND tbl_name = ?1 "
+                "COLLATE NOCASE AND name NOT LIKE 'tds!_%' ESCAPE '!' ORDER BY name";
+            break;
+        case K::PeriodColumns:
+            query =
+                "SELECT substr(name, length('tds_period$' || ?2 || '$') + 1) FROM sqlite_schema "
+                "WHERE type = 'trigger' AND tbl_name = ?1 COLLATE NOCASE AND "
+                "substr(name, 1, length('tds_period$' || ?2 || '$')) = "
+                "'tds_period$' || ?2 || '$' ORDER BY rowid";
+            break;
+        case K::MemoryOptimized:
+            query =
+                "SELECT instr(sql, '/*MEMORY_OPTIMIZED*/') > 0 FROM sqlite_schema "
+                "WHERE type = 'table' AND name = ?1 COLLATE NOCASE";
+            break;
+    }
+    const auto action = [](const std::string& a) {
+        if (a == "CASCADE") return 1;
+        if (a == "SET NULL") return 2;
+        if (a == "SET DEFAULT") return 3;
+        return 0;
+    };
+    uint64_t rows = 0;
+    sqlite3_stmt* stmt = nullptr;
+    if (stored && sqlite3_prepare_v2(db_, query, -1, &stmt, nullptr) == SQLITE_OK) {
+        const std::string bare = splitStoredName(*stored).second;
+        sqlite3_bind_text(stmt, 1, stored->data(), int(stored->size()), SQLITE_TRANSIENT);
+        if (kind == K::PeriodColumns)
+            sqlite3_bind_text(stmt, 2, bare.data(), int(bare.size()), SQLITE_TRANSIENT);
+        while (sqlite3_step(stmt) == SQLITE_ROW) {
+            const auto text = [&](int column) {
+                const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt, column));
+                return std::string(p ? p : "");
+            };
+            std::vector<SqlValue> values(cols.size());
+            for (SqlValue& v : values) v.storage = Storage::Text;
+            const std::string name = text(0);
+            values[0].bytes = name;
+            if (kind == K::MemoryOptimized) {
+                values[0].storage = Storage::Integer;
+                values[0].integer = sqlite3_column_int(stmt, 0);
+            }
+            const auto [schema, table] = splitStoredName(keys ? text(1) : std::string());
+            if (keys) {
+                values[1].bytes = schema;
+                values[2].bytes = table;
+                values[3].storage = values[4].storage = Storage::Integer;
+                values[3].integer = action(text(2));
+                values[4].integer = action(text(3));
+            }
+            ByteBuffer row;
+            row.u8(kRow);
+            for (size_t i = 0; i < cols.size(); ++i) encodeValue(row, cols[i].type, values[i]);
             writer_.bytes(row.data());
             ++rows;
         }

@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -123,6 +124,8 @@ private:
     // is_identity, is_computed, system_type_id, collation_name; none for no
     // such object.
     void sendColumnProperties(const std::optional<std::string>& stored);
+    // A table's enabled triggers, or the foreign keys that reference it.
+    void sendCatalogue(CatalogueQuery::Kind kind, const std::optional<std::string>& stored);
     // Each text column's collation (NULL for other types), by its name.
     void sendColumnCollations(const std::optional<std::string>& stored);
     // A stored table's columns: name, declared type, collation as sys.columns
@@ -165,8 +168,13 @@ private:
     bool noexec_ = false;
     // SET CONTEXT_INFO: 128 bytes; none before the first SET.
     std::optional<std::string> contextInfo_;
+    // Memory-optimized tables (lower case), read at each batch: inside an
+    // explicit transaction SQL Server refuses them without a table hint.
+    std::set<std::string> memoryTables_;
     // @@ROWCOUNT: the count of the last statement's DONE.
     uint64_t rowCount_ = 0;
+    // Where the authorizer lists the tables a statement being prepared writes.
+    std::vector<std::string>* writtenTables_ = nullptr;
     SessionOptions options_;
     std::map<std::string, std::optional<TableColumns>> tableColumns_;
     int tableColumnsSchema_ = -1;  // the schema version they were read at

@@ -187,7 +187,7 @@ sqlite3* Database::open(std::string& error) const {
     // checkpoint of a big insert.
     if (!exec(db,
               "PRAGMA synchronous=OFF; PRAGMA mmap_size=2147418112; PRAGMA "
-              "journal_size_limit=67108864",
+              "journal_size_limit=67108864; PRAGMA foreign_keys=ON",
               error)) {
         sqlite3_close(db);
         return nullptr;

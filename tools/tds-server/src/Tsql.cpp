@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <tuple>
 
 #include "Bytes.h"
 
@@ -1197,10 +1198,124 @@ void rowLimits(const std::vector<Tok>& toks, Replacements& replaced, std::string
     finish(scopes[0], toks.size());
 }
 
+// Period columns (GENERATED ALWAYS AS ROW START/END [HIDDEN]) become plain
+// columns with the values SQL Server gives a current row, and two triggers
+// each refuse an explicit value as SQL Server does (13536); PERIOD FOR
+// SYSTEM_TIME and a WITH (...) after the column list go. A memory-optimized
+// table's flag stays as a comment in the list (SQLite keeps it in the schema).
+std::string withPeriodColumns(std::string_view sql) {
+    const std::string lower = toLower(sql);
+    if (lower.find("generated") == std::string::npos && lower.find("with") == std::string::npos)
+        return std::string(sql);
+    std::vector<Tok> toks = tokenize(sql);
+    auto next = [&](size_t i) {
+        for (++i; i < toks.size() && toks[i].kind == T::Blank; ++i) {
+        }
+        return i;
+    };
+    auto word = [&](size_t i, std::string_view w) {
+        return i < toks.size() && isIdent(toks[i]) && equalsIgnoreCase(toks[i].value, w);
+    };
+    auto punct = [&](size_t i, std::string_view p) { return isPunct(toks, i, p); };
+    auto at = [&](size_t i) {
+        return i < toks.size() ? size_t(toks[i].text.data() - sql.data()) : sql.size();
+    };
+    auto after = [&](size_t i) { return at(i) + toks[i].text.size(); };
+    // [start, end) -> replacement
+    std::vector<std::tuple<size_t, size_t, std::string>> edits;
+    for (size_t i = 0; i < toks.size(); ++i) {
+        if (!word(i, "create")) continue;
+        size_t k = next(i);
+        if (!word(k, "table")) continue;
+        k = next(k);
+        const size_t nameStart = k;
+        size_t nameEnd = k;
+        while (k < toks.size() && isIdent(toks[k]) && punct(next(k), ".")) k = next(next(k));
+        if (k == toks.size() || !isIdent(toks[k]) || !punct(next(k), "(")) continue;
+        nameEnd = k;
+        const std::string table(sql.substr(at(nameStart), after(nameEnd) - at(nameStart)));
+        const std::string bare = toks[nameEnd].value;
+        std::vector<std::pair<std::string, bool>> periods;  // column, start
+        size_t itemStart = next(next(k)), lastComma = 0;
+        std::string column;
+        int depth = 1;
+        for (k = itemStart; k < toks.size() && depth > 0; k = next(k)) {
+            if (punct(k, "(")) ++depth;
+            if (punct(k, ")")) --depth;
+            if (depth == 1 && k == itemStart && isIdent(toks[k])) column = toks[k].value;
+            if (depth == 1 && word(k, "period") && k == itemStart) {
+                size_t e = k;
+                while (e < toks.size() && !punct(e, ")")) ++e;
+                edits.emplace_back(lastComma ? at(lastComma) : at(k), after(e), "");
+            }
+            if (depth == 1 && word(k, "generated") && word(next(k), "always") &&
+                word(next(next(k)), "as") && word(next(next(next(k))), "row")) {
+                size_t e = next(next(next(next(k))));
+                const bool start = word(e, "start");
+                if (word(next(e), "hidden")) e = next(e);
+                edits.emplace_back(at(k), after(e),
+                                   start ? "DEFAULT ('2000-01-01 00:00:00.0000000')"
+                                         : "DEFAULT ('9999-12-31 23:59:59.9999999')");
+                periods.emplace_back(column, start);
+            }
+            if (depth == 1 && punct(k, ",")) {
+                lastComma = k;
+                itemStart = next(k);
+            }
+            if (depth == 0) break;
+        }
+        if (k == toks.size()) continue;
+        const size_t close = k;
+        size_t end = after(close);
+        bool memory = false;
+        if (size_t w = next(close); word(w, "with") && punct(next(w), "(")) {
+            size_t e = next(w);
+            for (; e < toks.size() && !punct(e, ")"); e = next(e)) {
+                if (word(e, "memory_optimized") && word(next(next(e)), "on")) memory = true;
+            }
+            if (e < toks.size()) {
+                edits.emplace_back(after(close), after(e), "");
+                end = after(e);
+            }
+        }
+        if (memory) edits.emplace_back(at(close), at(close), " /*MEMORY_OPTIMIZED*/");
+        std::string triggers;
+        for (const auto& [name, start] : periods) {
+            const std::string value =
+                start ? "'2000-01-01 00:00:00.0000000'" : "'9999-12-31 23:59:59.9999999'";
+            const std::string id = "[tds_period$" + bare + "$" + name + "]";
+            triggers += "; CREATE TRIGGER " + id + " BEFORE UPDATE OF [" + name + "] ON " + table +
+                        " BEGIN SELECT RAISE(ABORT, 'tds error 13536: Cannot update " +
+                        "GENERATED ALWAYS columns in table " + bare + ".'); END";
+            triggers += "; CREATE TRIGGER [tds_insert$" + bare + "$" + name +
+                        "] BEFORE INSERT ON " + table + " WHEN NEW.[" + name + "] IS NOT " + value +
+                        " BEGIN SELECT RAISE(ABORT, 'tds error 13536: Cannot insert an " +
+                        "explicit value into a GENERATED ALWAYS column in table " + bare +
+                        ".'); END";
+        }
+        if (!triggers.empty()) edits.emplace_back(end, end, triggers);
+        i = close;
+    }
+    if (edits.empty()) return std::string(sql);
+    std::sort(edits.begin(), edits.end(),
+              [](const auto& x, const auto& y) { return std::get<0>(x) < std::get<0>(y); });
+    std::string out;
+    size_t from = 0;
+    for (const auto& [start, stop, text] : edits) {
+        if (start < from) continue;
+        out.append(sql.substr(from, start - from));
+        out += text;
+        from = stop;
+    }
+    out.append(sql.substr(from));
+    return out;
+}
+
 }  // namespace
 
 Rewritten rewriteTsql(std::string_view sql, const RewriteContext& context) {
-    const std::string collated = withColumnCollations(sql, context.caseInsensitive);
+    const std::string periods = withPeriodColumns(sql);
+    const std::string collated = withColumnCollations(periods, context.caseInsensitive);
     sql = collated;
     std::vector<Tok> toks = tokenize(sql);
     const TableColumns columns = namedColumns(toks, context);
@@ -1615,6 +1730,64 @@ std::optional<ColumnPropertiesQuery> matchIndexColumnsQuery(std::string_view sql
     std::optional<size_t> end = statementEnd(c);
     if (!end) return std::nullopt;
     return ColumnPropertiesQuery{*object, *end};
+}
+
+namespace {
+
+// A catalogue query of one fixed shape, its words, names and signs apart by
+// blanks in `shape`: "@" stands for object_id(N'...'), "sys.X" for the view.
+std::optional<ColumnPropertiesQuery> matchShape(std::string_view sql, size_t from,
+                                                std::string_view shape) {
+    Cursor c{sql, from};
+    std::optional<std::string> object;
+    size_t at = 0;
+    while (at < shape.size()) {
+        size_t end = shape.find(' ', at);
+        if (end == std::string_view::npos) end = shape.size();
+        const std::string_view part = shape.substr(at, end - at);
+        at = end + 1;
+        bool ok = false;
+        if (part == "@") {
+            object = objectIdCall(c);
+            ok = object.has_value();
+        } else if (part.substr(0, 4) == "sys.") {
+            ok = sysView(c, part.substr(4));
+        } else if (std::isalpha(uint8_t(part[0])) || part[0] == '_') {
+            ok = c.word(part);
+        } else if (std::isdigit(uint8_t(part[0]))) {
+            const Tok t = c.next();
+            ok = t.kind == T::Number && t.text == part;
+        } else {
+            ok = c.punct(part);
+        }
+        if (!ok) return std::nullopt;
+    }
+    std::optional<size_t> end = statementEnd(c);
+    if (!object || !end) return std::nullopt;
+    return ColumnPropertiesQuery{*object, *end};
+}
+
+}  // namespace
+
+std::optional<CatalogueQuery> matchCatalogueQuery(std::string_view sql, size_t from) {
+    static const std::pair<CatalogueQuery::Kind, const char*> kShapes[] = {
+        {CatalogueQuery::Triggers,
+         "select name from sys.triggers where parent_id = @ and is_disabled = 0 order by name"},
+        {CatalogueQuery::ForeignKeys,
+         "select name , object_schema_name ( parent_object_id ) , object_name ( "
+         "parent_object_id ) , delete_referential_action , update_referential_action from "
+         "sys.foreign_keys where referenced_object_id = @ order by name"},
+        {CatalogueQuery::PeriodColumns,
+         "select name from sys.columns where object_id = @ and generated_always_type < > 0 "
+         "order by column_id"},
+        {CatalogueQuery::MemoryOptimized,
+         "select is_memory_optimized from sys.tables where object_id = @"},
+    };
+    for (const auto& [kind, shape] : kShapes) {
+        if (std::optional<ColumnPropertiesQuery> q = matchShape(sql, from, shape))
+            return CatalogueQuery{kind, q->objectName, q->end};
+    }
+    return std::nullopt;
 }
 
 std::map<std::string, std::string> columnCollations(std::string_view createTable) {

@@ -170,6 +170,23 @@ std::optional<ColumnPropertiesQuery> matchColumnCollationsQuery(std::string_view
 // (any aliases, AS optional).
 std::optional<ColumnPropertiesQuery> matchIndexColumnsQuery(std::string_view sql, size_t from);
 
+// What a script's writer asks of a table beside its columns:
+//   select name from sys.triggers where parent_id = object_id(N'...')
+//   and is_disabled = 0 order by name
+//   select name, object_schema_name(parent_object_id),
+//   object_name(parent_object_id), delete_referential_action,
+//   update_referential_action from sys.foreign_keys
+//   where referenced_object_id = object_id(N'...') order by name
+//   select name from sys.columns where object_id = object_id(N'...')
+//   and generated_always_type <> 0 order by column_id
+//   select is_memory_optimized from sys.tables where object_id = object_id(N'...')
+struct CatalogueQuery {
+    enum Kind { Triggers, ForeignKeys, PeriodColumns, MemoryOptimized } kind;
+    std::string objectName;
+    size_t end = 0;
+};
+std::optional<CatalogueQuery> matchCatalogueQuery(std::string_view sql, size_t from);
+
 // The COLLATE clauses of a stored CREATE TABLE: lower-case column name ->
 // the collation as the client wrote it (as the rewriting keeps it in a
 // comment), or SQLite's name where the rewriting added the clause.
