@@ -40,9 +40,10 @@ struct ColumnFill {
     bool identity = false;
     bool computed = false;
     bool rowVersion = false;
-    bool narrowText = false;  // char, varchar or text: a code page's bytes
-    QString collation = {};   // a text column's
-    bool variant = false;     // sql_variant: read as the text of its value
+    bool narrowText = false;   // char, varchar or text: a code page's bytes
+    QString collation = {};    // a text column's
+    bool variant = false;      // sql_variant: read as the text of its value
+    std::int64_t typeId = -1;  // sys.columns' system_type_id
 };
 
 // A foreign key of some table that references this one: what deleting one

@@ -152,6 +152,30 @@ ScriptPlan ScriptPlan::For(const ScriptSource& source, const catalogue::TableNam
         c.identity = fill.identity;
         c.computed = fill.computed;
         c.rowVersion = fill.rowVersion;
+        // What a date and time column holds, by its type and described size
+        // (datetime2(n): 19 characters, or 20 + n).
+        constexpr std::int64_t kDay = 864'000'000'000, kMinute = 600'000'000, kMs = 10'000;
+        const std::int64_t size = second.column(g).declaredSize();
+        switch (fill.typeId) {
+            case 40:  // date
+                c.timeUnit = kDay;
+                break;
+            case 58:  // smalldatetime
+                c.timeUnit = kMinute;
+                break;
+            case 61:  // datetime
+                c.timeUnit = kMs;
+                c.threeHundredths = true;
+                break;
+            case 42:  // datetime2
+                if (size >= 19 && size <= 27) {
+                    c.timeUnit = 1;
+                    for (std::int64_t n = size == 19 ? 0 : size - 20; n < 7; ++n) c.timeUnit *= 10;
+                }
+                break;
+            default:
+                break;
+        }
         c.variant = fill.variant;
         secondPaired[static_cast<std::size_t>(g)] = true;
         return c;
@@ -445,20 +469,48 @@ QString FixScriptSink::asCompared(const RecordRow& second) const {
 
 // A statement that did not touch exactly its one row rolls the whole script
 // back (XACT_ABORT makes THROW end the transaction) and says which record.
-QString FixScriptSink::touchedOnce(const RecordRow& row, bool fromFirst,
-                                   const QString& otherwise) const {
+QString FixScriptSink::recordText(const RecordRow& row, bool fromFirst) const {
     const ValueFormatter formatter(QLocale::c());
     QStringList parts;
     for (std::size_t k = 0; k < plan_.key.size(); ++k) {
         parts << plan_.keyNames[static_cast<qsizetype>(k)] + u'=' +
                      KeyValueText(row.value(fromFirst ? firstKey_[k] : plan_.key[k]), formatter);
     }
-    QString record = parts.size() == 1 ? parts.front() : u'(' + parts.join(u',') + u')';
-    QString text =
-        QStringLiteral("Record %1 %2: the script changes nothing.").arg(record, otherwise);
+    return parts.size() == 1 ? parts.front() : u'(' + parts.join(u',') + u')';
+}
+
+QString FixScriptSink::touchedOnce(const RecordRow& row, bool fromFirst,
+                                   const QString& otherwise) const {
+    QString text = QStringLiteral("Record %1 %2: the script changes nothing.")
+                       .arg(recordText(row, fromFirst), otherwise);
     // THROW takes one literal of at most 2,048 characters.
     text = CommentText(text.left(1900)).replace(u'\'', QStringLiteral("''"));
     return QStringLiteral("IF @@ROWCOUNT <> 1 THROW 50000, N'%1', 1;").arg(text);
+}
+
+// A value as the second table's column can hold it. A date and time finer
+// than the column's unit is written cut to it, so that the statement runs,
+// and the script undoes itself at its end, saying where: never rounded
+// silently into another value.
+QString FixScriptSink::written(const ScriptColumn& column, const data::FieldValue& v,
+                               const RecordRow& first) {
+    if (column.timeUnit == 0 || v.kind() != data::ValueKind::DateTime) return SqlLiteral(v);
+    data::DateTimeValue d = v.asDateTime();
+    if ((d.parts & data::DateTimeValue::HasDate) == 0) return SqlLiteral(v);
+    const std::int64_t within = d.ticks % column.timeUnit;
+    const std::int64_t lastMsDigit = d.ticks / 10'000 % 10;
+    const bool exact = within == 0 && (!column.threeHundredths || lastMsDigit == 0 ||
+                                       lastMsDigit == 3 || lastMsDigit == 7);
+    d.ticks -= within;
+    if (d.ticks == 0 && column.timeUnit == 864'000'000'000) d.parts = data::DateTimeValue::HasDate;
+    if (!exact) {
+        problem(QStringLiteral("Record %1: the field \"%2\" holds %3, finer than the column "
+                               "\"%4\" can store, which would keep another value.")
+                    .arg(recordText(first, true),
+                         column.field.isEmpty() ? column.name : column.field,
+                         ValueFormatter(QLocale::c()).text(v), column.name));
+    }
+    return SqlLiteral(data::FieldValue::dateTime(d));
 }
 
 void FixScriptSink::FieldChanged(const RecordName& record, const QString& fieldName,
@@ -513,7 +565,7 @@ void FixScriptSink::RecordsDiffer(const RecordRow& first, const RecordRow& secon
             const ScriptColumn& column = plan_.columns[static_cast<std::size_t>(changed_[k])];
             if (k > 0) sql += QStringLiteral(", ");
             sql += QuotedIdentifier(column.name) + QStringLiteral(" = ") +
-                   SqlLiteral(first.value(column.first));
+                   written(column, first.value(column.first), first);
         }
         changed_.clear();
         statement(sql + whereKey(second) + asCompared(second) + QStringLiteral(";\n") +
@@ -526,7 +578,8 @@ void FixScriptSink::RecordsDiffer(const RecordRow& first, const RecordRow& secon
             if (column.computed) continue;
             if (any) sql += QStringLiteral(", ");
             any = true;
-            sql += SqlLiteral(first.value(column.first >= 0 ? column.first : column.firstKey));
+            sql += written(column, first.value(column.first >= 0 ? column.first : column.firstKey),
+                           first);
         }
         // The key must be absent: a script run twice adds nothing twice.
         sql += QStringLiteral(" WHERE NOT EXISTS (SELECT 1 FROM %1%2);\n")

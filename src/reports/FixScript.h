@@ -31,6 +31,10 @@ struct ScriptColumn {
     bool computed = false;
     bool rowVersion = false;
     bool variant = false;
+    // A date and time column's unit, in 100-ns ticks: a value between two
+    // of them cannot be stored (datetime counts 1/300 s; 0: any value).
+    std::int64_t timeUnit = 0;
+    bool threeHundredths = false;  // datetime
 };
 
 // What a script is made from: a comparison's two tables as they answered,
@@ -140,6 +144,8 @@ private:
     QString whereKey(const RecordRow& row, bool fromFirst = false) const;
     QString asCompared(const RecordRow& second) const;
     QString touchedOnce(const RecordRow& row, bool fromFirst, const QString& otherwise) const;
+    QString recordText(const RecordRow& row, bool fromFirst) const;
+    QString written(const ScriptColumn& column, const data::FieldValue& v, const RecordRow& first);
 
     ReportWriter writer_;
     ScriptPlan plan_;

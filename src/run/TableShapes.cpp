@@ -42,7 +42,7 @@ std::vector<ColumnFill> ReadColumnFills(data::Connection& connection,
              std::find(std::begin(kNarrowTextTypeIds), std::end(kNarrowTextTypeIds), typeId) !=
                  std::end(kNarrowTextTypeIds),
              collation.kind() == data::ValueKind::Text ? collation.asText().toString() : QString(),
-             typeId == kVariantTypeId});
+             typeId == kVariantTypeId, typeId});
     }
     return fills;
 }

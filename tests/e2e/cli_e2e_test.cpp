@@ -1716,6 +1716,22 @@ TEST_F(FixScript, RunsInASessionThatStartsWithQuotedIdentifierOff) {
     EXPECT_EQ(after.status, 0) << after.out.toStdString();
 }
 
+// A value finer than the second table's column can hold (a datetime2's
+// ten-millionths into a datetime) is never rounded silently into another:
+// the script is refused, naming it; one the column holds is not named.
+TEST_F(FixScript, AValueTheColumnCannotHoldIsNamedNotRounded) {
+    const QString a = table("FixFineA", QStringLiteral("Id int primary key, D datetime2(7)"),
+                            {"1, '2024-01-01T10:00:00.1234567'", "2, '2024-01-01T10:00:00.5'"});
+    const QString b = table("FixFineB", QStringLiteral("Id int primary key, D datetime"),
+                            {"1, '2024-01-01T10:00:00.123'", "2, '2024-01-01T10:00:00'"});
+    const QStringList byKey{QStringLiteral("--key"), QStringLiteral("auto")};
+    const Outcome r = script(a, b, byKey);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("Record Id=1: the field \"D\" holds")))
+        << r.err.toStdString();
+    EXPECT_FALSE(r.err.contains(QStringLiteral("Record Id=2:"))) << r.err.toStdString();
+}
+
 // A script checks its own work: each statement must touch its one row as
 // compared, so a script run twice, or after the row changed, undoes itself
 // and names the record.

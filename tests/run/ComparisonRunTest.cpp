@@ -253,12 +253,14 @@ TEST_F(ComparisonRunOptions, AScriptLearnsWhatTheServerSetsOrHides) {
         fills.addColumn(QStringLiteral("is_identity"), data::ValueKind::Bit);
         fills.addColumn(QStringLiteral("is_computed"), data::ValueKind::Bit);
         fills.addColumn(QStringLiteral("system_type_id"), data::ValueKind::Integer);
+        fills.addColumn(QStringLiteral("collation_name"), data::ValueKind::Text);
         for (const auto& [name, type] :
              {std::pair{"Id", 56}, {"Name", nameType}, {"ValidTo", 42}}) {
             fills.column(0).append(data::FieldValue::text(QString::fromLatin1(name)));
             fills.column(1).append(data::FieldValue::bit(false));
             fills.column(2).append(data::FieldValue::bit(false));
             fills.column(3).append(data::FieldValue::integer(type));
+            fills.column(4).append(data::FieldValue());
         }
         return fills;
     };
