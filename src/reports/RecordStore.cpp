@@ -5,6 +5,8 @@
 #include <QDir>
 #include <algorithm>
 #include <cstring>
+#include <mutex>
+#include <set>
 
 namespace compare {
 
@@ -206,7 +208,20 @@ std::vector<std::pair<Head, QByteArrayView>> Split(const char* data, std::size_t
     return out;
 }
 
+// The folders of the stores open now, for RemoveOpenRecordFolders.
+std::mutex openFoldersLock;
+std::set<QString>& OpenFolders() {
+    static std::set<QString> folders;
+    return folders;
+}
+
 }  // namespace
+
+void RemoveOpenRecordFolders() {
+    const std::lock_guard lock(openFoldersLock);
+    for (const QString& folder : OpenFolders()) QDir(folder).removeRecursively();
+    OpenFolders().clear();
+}
 
 RecordStore::RecordStore(RecordLayout layout)
     : layout_(std::move(layout)), changed_(layout_.fields.size(), 0) {}
@@ -215,6 +230,10 @@ RecordStore::~RecordStore() {
     sqlite3_finalize(insertPage_);
     sqlite3_finalize(insertIds_);
     sqlite3_close(db_);
+    if (folder_) {
+        const std::lock_guard lock(openFoldersLock);
+        OpenFolders().erase(folder_->path());
+    }
 }
 
 QString RecordStore::folder() const { return folder_ ? folder_->path() : QString(); }
@@ -227,6 +246,10 @@ void RecordStore::open() {
         throw RecordStoreError(QStringLiteral("no private temporary folder for the records: %1")
                                    .arg(folder_->errorString())
                                    .toStdString());
+    }
+    {
+        const std::lock_guard lock(openFoldersLock);
+        OpenFolders().insert(folder_->path());
     }
     const QByteArray file = folder_->filePath(QStringLiteral("records.db")).toUtf8();
     if (sqlite3_open_v2(file.constData(), &db_,
@@ -249,13 +272,16 @@ void RecordStore::open() {
 
 void RecordStore::fail(const char* what) const {
     const QString reason = db_ != nullptr ? QString::fromUtf8(sqlite3_errmsg(db_)) : QString();
+    // A write that failed is said after "The records could not be kept: ":
+    // the reason alone.
+    if (what == nullptr) throw RecordStoreError(reason.toStdString());
     throw RecordStoreError(
         QStringLiteral("%1: %2").arg(QString::fromUtf8(what), reason).toStdString());
 }
 
 void RecordStore::exec(const char* sql) const {
     if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) != SQLITE_OK) {
-        fail("cannot keep the records");
+        fail(nullptr);
     }
 }
 
@@ -309,7 +335,7 @@ void RecordStore::Take(const DifferingRecord& record) {
 void RecordStore::keep(DifferingRecord::Kind kind, std::int64_t fieldLines,
                        std::int64_t recordLines, const std::vector<bool>& differs) {
     if (db_ == nullptr) {
-        if (folder_) throw RecordStoreError("the records could not be kept");  // failed before
+        if (folder_) throw RecordStoreError("an earlier write failed");
         open();
     }
     Packer flags(packed_);
@@ -356,7 +382,7 @@ void RecordStore::writePage(bool partial) const {
     sqlite3_bind_int64(insertPage_, 2, pageFieldLines_);
     sqlite3_bind_int64(insertPage_, 3, pageRecordLines_);
     sqlite3_bind_blob(insertPage_, 4, page_.data(), static_cast<int>(page_.size()), SQLITE_STATIC);
-    if (sqlite3_step(insertPage_) != SQLITE_DONE) fail("cannot keep the records");
+    if (sqlite3_step(insertPage_) != SQLITE_DONE) fail(nullptr);
     if (partial) return;
     page_.clear();
     pageCount_ = 0;
@@ -375,7 +401,7 @@ void RecordStore::writeIds(int kind, bool partial) const {
     sqlite3_bind_int(insertIds_, 1, kind);
     sqlite3_bind_int64(insertIds_, 2, (kindCounts_[kind] - 1) / kIdsPerPage);
     sqlite3_bind_blob(insertIds_, 3, ids.data(), static_cast<int>(ids.size()), SQLITE_STATIC);
-    if (sqlite3_step(insertIds_) != SQLITE_DONE) fail("cannot keep the records");
+    if (sqlite3_step(insertIds_) != SQLITE_DONE) fail(nullptr);
     if (!partial) ids.clear();
 }
 
