@@ -71,15 +71,16 @@ TEST(ResultLines, DifferencesReadBackAsTheirLines) {
     const auto key = compare::RecordName::Keyed(QStringLiteral("(CustomerID=5,Name=a\nb)"));
     lines.appendFieldChange(key, QStringLiteral("Note"), QStringView(u"x"), std::nullopt);
     lines.appendRecordNotUnique(compare::RecordName::Keyed(QStringLiteral("Id=7")),
-                                QStringLiteral("Orders2"), false);
+                                QStringLiteral("Orders2\u2028\u2029\u0085"), false);
     EXPECT_EQ(lines.line(7),
               QStringLiteral("Record (CustomerID=5,Name=a\u240Ab),Field \"Note\" has changed from "
                              "\"x\" to NULL"));
-    EXPECT_EQ(lines.line(8), "Record Id=7 is not unique in Orders2");
+    EXPECT_EQ(lines.line(8), "Record Id=7 is not unique in Orders2<U+2028><U+2029><U+0085>");
     EXPECT_EQ(compare::FormatDifference(lines.difference(7), compare::ReportFormat::Csv),
               QStringLiteral("changed,\"(CustomerID=5,Name=a\nb)\",\"Note\",\"x\","));
     EXPECT_EQ(compare::FormatDifference(lines.difference(8), compare::ReportFormat::Json),
-              "{\"kind\":\"not-unique\",\"record\":\"Id=7\",\"table\":\"Orders2\"}");
+              "{\"kind\":\"not-unique\",\"record\":\"Id=7\",\"table\":"
+              "\"Orders2\\u2028\\u2029\\u0085\"}");
 }
 
 // A field change of short values costs a few dozen bytes, not its text's.
