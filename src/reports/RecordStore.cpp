@@ -1,9 +1,12 @@
 #include "RecordStore.h"
 
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include <QDir>
+#include <QFile>
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <set>
@@ -208,11 +211,41 @@ std::vector<std::pair<Head, QByteArrayView>> Split(const char* data, std::size_t
     return out;
 }
 
-// The folders of the stores open now, for RemoveOpenRecordFolders.
+// The folders of the stores open now, for RemoveOpenRecordFolders; the
+// first few also in a fixed table a signal handler may read (a slot's path
+// is written before it is marked in use).
 std::mutex openFoldersLock;
 std::set<QString>& OpenFolders() {
     static std::set<QString> folders;
     return folders;
+}
+constexpr std::size_t kPathBytes = 1024;
+struct FolderSlot {
+    std::atomic<bool> used{false};
+    char path[kPathBytes] = {};
+};
+FolderSlot folderSlots[16];
+
+void Register(const QString& folder) {
+    const std::lock_guard lock(openFoldersLock);
+    OpenFolders().insert(folder);
+    const QByteArray path = QFile::encodeName(folder);
+    if (path.size() + 32 >= static_cast<qsizetype>(kPathBytes)) return;
+    for (FolderSlot& slot : folderSlots) {
+        if (slot.used.load()) continue;
+        std::memcpy(slot.path, path.constData(), static_cast<std::size_t>(path.size()) + 1);
+        slot.used.store(true);
+        return;
+    }
+}
+
+void Unregister(const QString& folder) {
+    const std::lock_guard lock(openFoldersLock);
+    OpenFolders().erase(folder);
+    const QByteArray path = QFile::encodeName(folder);
+    for (FolderSlot& slot : folderSlots) {
+        if (slot.used.load() && path == slot.path) slot.used.store(false);
+    }
 }
 
 }  // namespace
@@ -221,6 +254,22 @@ void RemoveOpenRecordFolders() {
     const std::lock_guard lock(openFoldersLock);
     for (const QString& folder : OpenFolders()) QDir(folder).removeRecursively();
     OpenFolders().clear();
+    for (FolderSlot& slot : folderSlots) slot.used.store(false);
+}
+
+void RemoveOpenRecordFoldersInSignalHandler() {
+    // Only calls a handler may make: the store's files by name, then the folder.
+    for (FolderSlot& slot : folderSlots) {
+        if (!slot.used.load()) continue;
+        char file[kPathBytes];
+        const std::size_t n = std::strlen(slot.path);
+        for (const char* name : {"/records.db", "/records.db-journal"}) {
+            std::memcpy(file, slot.path, n);
+            std::memcpy(file + n, name, std::strlen(name) + 1);
+            ::unlink(file);
+        }
+        ::rmdir(slot.path);
+    }
 }
 
 RecordStore::RecordStore(RecordLayout layout)
@@ -230,10 +279,7 @@ RecordStore::~RecordStore() {
     sqlite3_finalize(insertPage_);
     sqlite3_finalize(insertIds_);
     sqlite3_close(db_);
-    if (folder_) {
-        const std::lock_guard lock(openFoldersLock);
-        OpenFolders().erase(folder_->path());
-    }
+    if (folder_) Unregister(folder_->path());
 }
 
 QString RecordStore::folder() const { return folder_ ? folder_->path() : QString(); }
@@ -247,10 +293,7 @@ void RecordStore::open() {
                                    .arg(folder_->errorString())
                                    .toStdString());
     }
-    {
-        const std::lock_guard lock(openFoldersLock);
-        OpenFolders().insert(folder_->path());
-    }
+    Register(folder_->path());
     const QByteArray file = folder_->filePath(QStringLiteral("records.db")).toUtf8();
     if (sqlite3_open_v2(file.constData(), &db_,
                         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,

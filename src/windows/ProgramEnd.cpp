@@ -21,7 +21,10 @@ std::atomic<int> signalsTaken{0};
 int endingSignal = 0;  // the stop signal being answered, on the main thread
 
 void OnStopSignal(int signal) {
-    if (signalsTaken.fetch_add(1) > 0) ::_exit(128 + signal);
+    if (signalsTaken.fetch_add(1) > 0) {
+        compare::RemoveOpenRecordFoldersInSignalHandler();
+        ::_exit(128 + signal);
+    }
     const auto c = static_cast<char>(signal);
     [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &c, 1);
 }

@@ -17,7 +17,7 @@ class WindowRegistry;
 // SIGINT (Ctrl+C), SIGTERM and SIGHUP (the session's end) end the windows as
 // "Exit" does, through the event loop (a self-pipe: nothing unsafe runs in
 // the handler), even while a run is under way; a second signal ends the
-// process at once.
+// process at once, removing the records' folders from the handler.
 void EndOnStopSignals(QApplication& application, WindowRegistry& registry);
 
 }  // namespace windows
