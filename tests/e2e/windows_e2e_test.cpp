@@ -295,13 +295,13 @@ TEST_F(EndToEnd, TextsDatesBytesAndNulls) {
     EXPECT_EQ(fieldLines(),
               (QStringList{"Record 1,Field \"T\" has changed from \"Abc\" to \"abc\"",
                            "Record 1,Field \"U\" has changed from \"x\" to \"x \"",
-                           "Record 1,Field \"N\" has changed from \"5\" to \"5\"",
+                           "Record 1,Field \"N\" has changed from \"5\" (integer) to \"5\" (text)",
                            "Record 1,Field \"W\" has changed from \"3/7/2024 1:04:05 PM\" to "
                            "\"3/7/2024 1:04:06 PM\"",
                            "Record 1,Field \"R\" has changed from \"0x0102\" to \"0x0103\"",
                            "Record 1,Field \"Z\" has changed from NULL to \"9\"",
                            "Record 1,Field \"Q\" has changed from \"say \"hi\"\" to \"say \"ho\"\"",
-                           "Record 2,Field \"N\" has changed from \"1\" to \"1\"",
+                           "Record 2,Field \"N\" has changed from \"1\" (integer) to \"1\" (text)",
                            "Record 2,Field \"Q\" has changed from NULL to \"\""}));
 }
 

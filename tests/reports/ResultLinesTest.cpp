@@ -81,6 +81,16 @@ TEST(ResultLines, DifferencesReadBackAsTheirLines) {
     EXPECT_EQ(compare::FormatDifference(lines.difference(8), compare::ReportFormat::Json),
               "{\"kind\":\"not-unique\",\"record\":\"Id=7\",\"table\":"
               "\"Orders2\\u2028\\u2029\\u0085\"}");
+
+    // Values of two kinds that read the same keep their kinds, for the line
+    // and a saved report to name them.
+    lines.appendFieldChange(compare::RecordName(1), QStringLiteral("c"),
+                            data::FieldValue::text(u"1"), data::FieldValue::integer(1),
+                            compare::ValueFormatter());
+    EXPECT_EQ(lines.line(9),
+              "Record 1,Field \"c\" has changed from \"1\" (text) to \"1\" (integer)");
+    EXPECT_EQ(compare::FormatDifference(lines.difference(9), compare::ReportFormat::Csv),
+              "changed,1,\"c\",\"1 (text)\",\"1 (integer)\"");
 }
 
 // A field change of short values costs a few dozen bytes, not its text's.
