@@ -1,18 +1,15 @@
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <QApplication>
 #include <QByteArrayList>
 #include <QHashSeed>
-#include <QSocketNotifier>
-#include <atomic>
-#include <csignal>
 #include <cstdio>
 #include <mutex>
 #include <vector>
 
 #include "CommandLine.h"
 #include "DataAccess.h"
+#include "ProgramEnd.h"
 #include "ProgramFiles.h"
 #include "QtMessageBoxes.h"
 #include "WindowRegistry.h"
@@ -93,29 +90,6 @@ void DisplayOpened() {
     held.clear();
 }
 
-// Ctrl+C, or a stop from the session, ends the windows as "Exit" does (what
-// a run kept on disk goes with it); a second one ends the process at once.
-int signalPipe[2] = {-1, -1};
-std::atomic<int> signalsTaken{0};
-
-void OnStopSignal(int signal) {
-    if (signalsTaken.fetch_add(1) > 0) ::_exit(128 + signal);
-    const char c = 1;
-    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &c, 1);
-}
-
-void EndOnStopSignals(QApplication& application, windows::WindowRegistry& registry) {
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) return;
-    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &application);
-    QObject::connect(notifier, &QSocketNotifier::activated, &application,
-                     [&registry] { registry.EndProgram(); });
-    struct sigaction action {};
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -146,15 +120,11 @@ int main(int argc, char** argv) {
 
     ui::QtMessageBoxes boxes;
     ui::QtShell shell;
-    windows::WindowRegistry registry(
-        windows::Services{boxes, shell, data::OdbcDataAccess(), app::ProgramFolder(), [] {
-                              // Ending stops the process at once: no handler runs after it and
-                              // nothing is saved on the way out (settings are stored as they
-                              // change).
-                              std::fflush(nullptr);
-                              ::_exit(0);
-                          }});
-    EndOnStopSignals(application, registry);
+    // Ending stops the process at once: no handler runs after it and nothing is
+    // saved on the way out (settings are stored as they change).
+    windows::WindowRegistry registry(windows::Services{
+        boxes, shell, data::OdbcDataAccess(), app::ProgramFolder(), [] { windows::EndProcess(); }});
+    windows::EndOnStopSignals(application, registry);
     windows::Start(registry);
     return QApplication::exec();
 }

@@ -33,9 +33,12 @@ catalogue::CatalogueRead ReadCatalogue(data::DataAccess& data,
         // A view is read as a table is, so it may be named too.
         catalogue = catalogue::ReadTableCatalogue(login, data, true);
     } catch (...) {
-        fail(ListingFailureText(side, login, std::current_exception()));
+        failWith(std::current_exception(),
+                 ListingFailureText(side, login, std::current_exception()));
     }
-    if (catalogue.failure) fail(ListingFailureText(side, login, catalogue.failure));
+    if (catalogue.failure) {
+        failWith(catalogue.failure, ListingFailureText(side, login, catalogue.failure));
+    }
     return catalogue;
 }
 
@@ -140,7 +143,9 @@ void WarnOfUnorderedQueries(const Sides& sides, const SharedRequest& request, st
 // the run ends there.
 class CommandSteps final : public compare::Steps {
 protected:
-    void failed(int, const std::exception_ptr& failure) override { fail(describe(failure)); }
+    void failed(int, const std::exception_ptr& failure) override {
+        failWith(failure, describe(failure));
+    }
 };
 
 // What the command shows while the run waits: a progress line on a
@@ -171,7 +176,8 @@ public:
         } catch (const Failure&) {
             throw;
         } catch (...) {
-            fail(compare::RunFailureText(std::current_exception(), names_, what));
+            failWith(std::current_exception(),
+                     compare::RunFailureText(std::current_exception(), names_, what));
         }
     }
 
@@ -211,12 +217,24 @@ Compared RunComparison(data::DataAccess& data, std::FILE* err, const Sides& side
                                 !sides.second.table.isQuery());
     const compare::FirstRows rows =
         compare::OpenRun(run, sides.first, sides.second, shown, learnFills, stage);
-    if (!rows.first) fail(run.NoRowsText(compare::Side::First, shown.first));
-    if (!rows.second) fail(run.NoRowsText(compare::Side::Second, shown.second));
+    // One side without rows cannot be compared; two hold the same (no) data,
+    // as compare-databases says of such a pair.
+    const bool neither = !rows.first && !rows.second;
+    if (!neither && !rows.first) fail(run.NoRowsText(compare::Side::First, shown.first));
+    if (!neither && !rows.second) fail(run.NoRowsText(compare::Side::Second, shown.second));
 
     CommandSteps steps;
     const std::int64_t differences = body(run, steps, stage);
     observer.progress.clear();
+    if (neither) {
+        const QString said = run.condition(compare::Side::First).isEmpty() &&
+                                     run.condition(compare::Side::Second).isEmpty()
+                                 ? QStringLiteral("same (both empty)")
+                                 : QStringLiteral("same: ") +
+                                       run.NoRowsText(compare::Side::First, shown.first) + u' ' +
+                                       run.NoRowsText(compare::Side::Second, shown.second);
+        std::fprintf(err, "dorvantis: %s\n", said.toLocal8Bit().constData());
+    }
     return {differences, run.Summary()};
 }
 

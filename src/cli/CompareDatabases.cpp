@@ -227,9 +227,11 @@ int CompareDatabases(const DatabasesRequest& request, data::DataAccess& data, st
             },
             {}, request.views);
     } catch (const compare::ListingFailed& listing) {
-        fail(ListingFailureText(
-            listing.side, listing.side == compare::Side::First ? request.first : request.second,
-            listing.cause));
+        failWith(
+            listing.cause,
+            ListingFailureText(
+                listing.side, listing.side == compare::Side::First ? request.first : request.second,
+                listing.cause));
     }
     RefuseUnusedPatterns(request.tables, tables, comparison);
     const qsizetype width = compare::TableColumnWidth(comparison.Entries());

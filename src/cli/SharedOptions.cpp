@@ -74,9 +74,9 @@ void AddComparisonOptions(QCommandLineParser& parser, bool mapShown) {
                "Read both tables under snapshot isolation: no shared locks on a busy database "
                "(the database must allow it: ALLOW_SNAPSHOT_ISOLATION ON)."),
         Option("segment-rows",
-               "--method checksum: the records of a first range of keys (default: a sixteenth "
-               "of the first table, from 100000 to 1000000); a range that differs is split "
-               "until it holds a sixteenth of that.",
+               "--method checksum: the records of a first range of keys, at least 16 "
+               "(default: a sixteenth of the first table, from 100000 to 1000000); a range "
+               "that differs is split until it holds a sixteenth of that.",
                "N"),
     });
 }

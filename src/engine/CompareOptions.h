@@ -160,6 +160,7 @@ struct RunSummary {
     std::int64_t added = 0;
     std::int64_t deleted = 0;
     std::int64_t notUnique = 0;              // keys reported as not unique
+    std::int64_t fieldsOnlyInOne = 0;        // columns only one table has
     std::int64_t limit = 0;                  // the run's limit; 0: none
     bool stoppedAtLimit = false;             // the run stopped at its limit: there may be more
     std::int64_t elapsedMs = 0;              // from connecting to the last difference

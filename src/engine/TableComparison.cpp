@@ -351,6 +351,7 @@ RunSummary TableComparison::Run(Steps& trap, RowBlocks& first, RowBlocks& second
     // Reading is not a step: it happens outside the trap's tests, so that a
     // read failure leaves the run instead of being taken for a test's answer.
     reportFieldsOnlyInOne(trap, sink);
+    summary.fieldsOnlyInOne = static_cast<std::int64_t>(onlyInFirst_.size() + onlyInSecond_.size());
     std::int64_t j = 0;
     trap.step(208, [&] { j = 0; });
     for (std::int64_t r = 0; a.ensure(); ++r, a.advance()) {
@@ -416,6 +417,7 @@ RunSummary TableComparison::runByKey(Steps& trap, RowBlocks& first, RowBlocks& s
     KeyedCursor a(first, key_.first, true);
     KeyedCursor b(second, key_.second, false);
     reportFieldsOnlyInOne(trap, sink);
+    summary.fieldsOnlyInOne = static_cast<std::int64_t>(onlyInFirst_.size() + onlyInSecond_.size());
     for (;;) {
         if (tally.atLimit()) {
             // Whether anything is left, without judging its key's order.

@@ -31,6 +31,20 @@ QString KindName(PairOutcome::Kind kind) {
 
 QString JsonBool(bool b) { return b ? QStringLiteral("true") : QStringLiteral("false"); }
 
+// The next record of a CSV report, without its line end: a quoted field may
+// hold line breaks, so a record ends only at a line feed outside quotes.
+QString NextCsvRecord(QIODevice& lines) {
+    QByteArray record;
+    bool quoted = false;
+    char c = 0;
+    while (lines.getChar(&c)) {
+        if (c == '"') quoted = !quoted;
+        if (c == '\n' && !quoted) break;
+        record += c;
+    }
+    return QString::fromUtf8(record);
+}
+
 }  // namespace
 
 QString DatabaseLabel(const connection::LoginDetails& login, Side side) {
@@ -262,8 +276,14 @@ void DatabaseReportWriter::details(QIODevice& lines, const QString& table) {
     }
     bool header = format_ == ReportFormat::Csv;
     while (!lines.atEnd()) {
-        QString line = QString::fromUtf8(lines.readLine());
-        if (line.endsWith(u'\n')) line.chop(1);
+        // Text and JSON lines hold no line break of a value; CSV fields may.
+        QString line;
+        if (format_ == ReportFormat::Csv) {
+            line = NextCsvRecord(lines);
+        } else {
+            line = QString::fromUtf8(lines.readLine());
+            if (line.endsWith(u'\n')) line.chop(1);
+        }
         if (std::exchange(header, false)) continue;
         switch (format_) {
             case ReportFormat::Text:
@@ -271,7 +291,8 @@ void DatabaseReportWriter::details(QIODevice& lines, const QString& table) {
                                   QStringLiteral(": ") + line);
                 break;
             case ReportFormat::Csv: {
-                // kind,record,... -> kind,table,<eight empty>,record,...
+                // kind,record,... -> kind,table,<eight empty>,record,...; the
+                // kind is a bare word, so its comma is the first.
                 const qsizetype comma = line.indexOf(u',');
                 writer_.writeLine(line.left(comma) + u',' + CsvText(table) +
                                   QStringLiteral(",,,,,,,,") + line.mid(comma));

@@ -60,16 +60,6 @@ void AppendVisible(QString& out, QStringView text) {
 // A key's text holds values, so its control characters are made visible too.
 void AppendRecord(QString& out, const RecordName& record) { AppendVisible(out, record.text()); }
 
-void AppendQuoted(QString& out, const data::FieldValue& v, const ValueFormatter& formatter) {
-    if (v.isNull()) {
-        out += u"NULL";
-        return;
-    }
-    out += u'"';
-    AppendVisible(out, formatter.text(v));
-    out += u'"';
-}
-
 void AppendQuoted(QString& out, const std::optional<QString>& text) {
     if (!text) {
         out += u"NULL";
@@ -78,6 +68,14 @@ void AppendQuoted(QString& out, const std::optional<QString>& text) {
     out += u'"';
     AppendVisible(out, *text);
     out += u'"';
+}
+
+// A type after its value, where the value alone would not tell it apart.
+void AppendType(QString& out, QStringView type) {
+    if (type.isEmpty()) return;
+    out += u" (";
+    out += type;
+    out += u')';
 }
 
 QString RecordLine(const RecordName& record, QStringView verb, QStringView tableName) {
@@ -93,15 +91,12 @@ QString RecordLine(const RecordName& record, QStringView verb, QStringView table
 QString FieldChangedLine(const RecordName& record, QStringView fieldName,
                          const data::FieldValue& before, const data::FieldValue& after,
                          const ValueFormatter& formatter) {
-    QString out = QStringLiteral("Record ");
-    AppendRecord(out, record);
-    out += u",Field \"";
-    AppendVisible(out, fieldName);
-    out += u"\" has changed from ";
-    AppendQuoted(out, before, formatter);
-    out += u" to ";
-    AppendQuoted(out, after, formatter);
-    return out;
+    const auto text = [&](const data::FieldValue& v) {
+        return v.isNull() ? std::nullopt : std::optional<QString>(formatter.text(v));
+    };
+    const std::optional<QString> from = text(before), to = text(after);
+    const auto [fromType, toType] = TypesApart(before, after, from, to);
+    return FieldChangedLine(record, fieldName, from, to, fromType, toType);
 }
 
 QString FieldChangedLine(const RecordName& record, QStringView fieldName,
@@ -110,17 +105,54 @@ QString FieldChangedLine(const RecordName& record, QStringView fieldName,
 }
 
 QString FieldChangedLine(const RecordName& record, QStringView fieldName,
-                         const std::optional<QString>& before,
-                         const std::optional<QString>& after) {
+                         const std::optional<QString>& before, const std::optional<QString>& after,
+                         QStringView beforeType, QStringView afterType) {
     QString out = QStringLiteral("Record ");
     AppendRecord(out, record);
     out += u",Field \"";
     AppendVisible(out, fieldName);
     out += u"\" has changed from ";
     AppendQuoted(out, before);
+    AppendType(out, beforeType);
     out += u" to ";
     AppendQuoted(out, after);
+    AppendType(out, afterType);
     return out;
+}
+
+QString TypeWord(data::ValueKind kind) {
+    using data::ValueKind;
+    switch (kind) {
+        case ValueKind::Null:
+            break;
+        case ValueKind::Integer:
+            return QStringLiteral("integer");
+        case ValueKind::Decimal:
+            return QStringLiteral("decimal");
+        case ValueKind::Currency:
+            return QStringLiteral("money");
+        case ValueKind::Float:
+            return QStringLiteral("float");
+        case ValueKind::Bit:
+            return QStringLiteral("bit");
+        case ValueKind::DateTime:
+            return QStringLiteral("date");
+        case ValueKind::Text:
+            return QStringLiteral("text");
+        case ValueKind::Bytes:
+            return QStringLiteral("bytes");
+    }
+    return QString();
+}
+
+std::pair<QString, QString> TypesApart(const data::FieldValue& before,
+                                       const data::FieldValue& after,
+                                       const std::optional<QString>& beforeText,
+                                       const std::optional<QString>& afterText) {
+    if (!beforeText || !afterText || *beforeText != *afterText || before.kind() == after.kind()) {
+        return {};
+    }
+    return {TypeWord(before.kind()), TypeWord(after.kind())};
 }
 
 QString FieldOnlyInLine(QStringView fieldName, QStringView tableName) {

@@ -4,6 +4,7 @@
 #include <QStringView>
 #include <cstdint>
 #include <optional>
+#include <utility>
 
 #include "FieldValue.h"
 #include "RecordName.h"
@@ -31,9 +32,20 @@ QString FieldChangedLine(const RecordName& record, QStringView fieldName,
 QString FieldChangedLine(const RecordName& record, QStringView fieldName,
                          const data::FieldValue& before, const data::FieldValue& after);
 
-// The same from the values' report texts (no text: NULL).
+// The same from the values' report texts (no text: NULL). Each type given
+// follows its value: from "1" (text) to "1" (integer).
 QString FieldChangedLine(const RecordName& record, QStringView fieldName,
-                         const std::optional<QString>& before, const std::optional<QString>& after);
+                         const std::optional<QString>& before, const std::optional<QString>& after,
+                         QStringView beforeType = {}, QStringView afterType = {});
+
+// The words for a value's type, for two values whose texts read the same
+// though their types differ ("1" the text against 1 the integer); empty
+// when the texts differ, either is NULL or the types are the same.
+QString TypeWord(data::ValueKind kind);
+std::pair<QString, QString> TypesApart(const data::FieldValue& before,
+                                       const data::FieldValue& after,
+                                       const std::optional<QString>& beforeText,
+                                       const std::optional<QString>& afterText);
 
 // The text with its control characters as the Unicode control pictures, and
 // the other hidden ones as "<U+XXXX>", as the lines write names and values.

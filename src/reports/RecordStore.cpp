@@ -1,10 +1,15 @@
 #include "RecordStore.h"
 
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include <QDir>
+#include <QFile>
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <mutex>
+#include <set>
 
 namespace compare {
 
@@ -206,7 +211,66 @@ std::vector<std::pair<Head, QByteArrayView>> Split(const char* data, std::size_t
     return out;
 }
 
+// The folders of the stores open now, for RemoveOpenRecordFolders; the
+// first few also in a fixed table a signal handler may read (a slot's path
+// is written before it is marked in use).
+std::mutex openFoldersLock;
+std::set<QString>& OpenFolders() {
+    static std::set<QString> folders;
+    return folders;
+}
+constexpr std::size_t kPathBytes = 1024;
+struct FolderSlot {
+    std::atomic<bool> used{false};
+    char path[kPathBytes] = {};
+};
+FolderSlot folderSlots[16];
+
+void Register(const QString& folder) {
+    const std::lock_guard lock(openFoldersLock);
+    OpenFolders().insert(folder);
+    const QByteArray path = QFile::encodeName(folder);
+    if (path.size() + 32 >= static_cast<qsizetype>(kPathBytes)) return;
+    for (FolderSlot& slot : folderSlots) {
+        if (slot.used.load()) continue;
+        std::memcpy(slot.path, path.constData(), static_cast<std::size_t>(path.size()) + 1);
+        slot.used.store(true);
+        return;
+    }
+}
+
+void Unregister(const QString& folder) {
+    const std::lock_guard lock(openFoldersLock);
+    OpenFolders().erase(folder);
+    const QByteArray path = QFile::encodeName(folder);
+    for (FolderSlot& slot : folderSlots) {
+        if (slot.used.load() && path == slot.path) slot.used.store(false);
+    }
+}
+
 }  // namespace
+
+void RemoveOpenRecordFolders() {
+    const std::lock_guard lock(openFoldersLock);
+    for (const QString& folder : OpenFolders()) QDir(folder).removeRecursively();
+    OpenFolders().clear();
+    for (FolderSlot& slot : folderSlots) slot.used.store(false);
+}
+
+void RemoveOpenRecordFoldersInSignalHandler() {
+    // Only calls a handler may make: the store's files by name, then the folder.
+    for (FolderSlot& slot : folderSlots) {
+        if (!slot.used.load()) continue;
+        char file[kPathBytes];
+        const std::size_t n = std::strlen(slot.path);
+        for (const char* name : {"/records.db", "/records.db-journal"}) {
+            std::memcpy(file, slot.path, n);
+            std::memcpy(file + n, name, std::strlen(name) + 1);
+            ::unlink(file);
+        }
+        ::rmdir(slot.path);
+    }
+}
 
 RecordStore::RecordStore(RecordLayout layout)
     : layout_(std::move(layout)), changed_(layout_.fields.size(), 0) {}
@@ -215,6 +279,7 @@ RecordStore::~RecordStore() {
     sqlite3_finalize(insertPage_);
     sqlite3_finalize(insertIds_);
     sqlite3_close(db_);
+    if (folder_) Unregister(folder_->path());
 }
 
 QString RecordStore::folder() const { return folder_ ? folder_->path() : QString(); }
@@ -228,6 +293,7 @@ void RecordStore::open() {
                                    .arg(folder_->errorString())
                                    .toStdString());
     }
+    Register(folder_->path());
     const QByteArray file = folder_->filePath(QStringLiteral("records.db")).toUtf8();
     if (sqlite3_open_v2(file.constData(), &db_,
                         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
@@ -249,13 +315,16 @@ void RecordStore::open() {
 
 void RecordStore::fail(const char* what) const {
     const QString reason = db_ != nullptr ? QString::fromUtf8(sqlite3_errmsg(db_)) : QString();
+    // A write that failed is said after "The records could not be kept: ":
+    // the reason alone.
+    if (what == nullptr) throw RecordStoreError(reason.toStdString());
     throw RecordStoreError(
         QStringLiteral("%1: %2").arg(QString::fromUtf8(what), reason).toStdString());
 }
 
 void RecordStore::exec(const char* sql) const {
     if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) != SQLITE_OK) {
-        fail("cannot keep the records");
+        fail(nullptr);
     }
 }
 
@@ -309,7 +378,7 @@ void RecordStore::Take(const DifferingRecord& record) {
 void RecordStore::keep(DifferingRecord::Kind kind, std::int64_t fieldLines,
                        std::int64_t recordLines, const std::vector<bool>& differs) {
     if (db_ == nullptr) {
-        if (folder_) throw RecordStoreError("the records could not be kept");  // failed before
+        if (folder_) throw RecordStoreError("an earlier write failed");
         open();
     }
     Packer flags(packed_);
@@ -356,7 +425,7 @@ void RecordStore::writePage(bool partial) const {
     sqlite3_bind_int64(insertPage_, 2, pageFieldLines_);
     sqlite3_bind_int64(insertPage_, 3, pageRecordLines_);
     sqlite3_bind_blob(insertPage_, 4, page_.data(), static_cast<int>(page_.size()), SQLITE_STATIC);
-    if (sqlite3_step(insertPage_) != SQLITE_DONE) fail("cannot keep the records");
+    if (sqlite3_step(insertPage_) != SQLITE_DONE) fail(nullptr);
     if (partial) return;
     page_.clear();
     pageCount_ = 0;
@@ -375,7 +444,7 @@ void RecordStore::writeIds(int kind, bool partial) const {
     sqlite3_bind_int(insertIds_, 1, kind);
     sqlite3_bind_int64(insertIds_, 2, (kindCounts_[kind] - 1) / kIdsPerPage);
     sqlite3_bind_blob(insertIds_, 3, ids.data(), static_cast<int>(ids.size()), SQLITE_STATIC);
-    if (sqlite3_step(insertIds_) != SQLITE_DONE) fail("cannot keep the records");
+    if (sqlite3_step(insertIds_) != SQLITE_DONE) fail(nullptr);
     if (!partial) ids.clear();
 }
 

@@ -121,4 +121,12 @@ private:
     mutable int pagesSinceCommit_ = 0;
 };
 
+// Removes the folder of every store still open, for a program about to end
+// without destructors (the windows end so, on "Exit" and on a stop signal):
+// the records are copies of the tables' rows and must not outlive it.
+void RemoveOpenRecordFolders();
+// The same from a signal handler, with only the calls one may make: for a
+// process that ends at once, before its event loop could.
+void RemoveOpenRecordFoldersInSignalHandler();
+
 }  // namespace compare

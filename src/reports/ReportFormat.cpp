@@ -32,7 +32,9 @@ QString JsonText(QStringView text) {
                 out += QStringLiteral("\\t");
                 break;
             default:
-                if (u < 0x20) {
+                // U+0085, U+2028 and U+2029 end a line for some readers: escaped,
+                // a record stays on its line.
+                if (u < 0x20 || u == 0x85 || u == 0x2028 || u == 0x2029) {
                     out +=
                         QStringLiteral("\\u%1").arg(static_cast<int>(u), 4, 16, QLatin1Char('0'));
                 } else {
@@ -70,6 +72,13 @@ QString CsvValue(const std::optional<QString>& value) {
 
 QString JsonValue(const std::optional<QString>& value) {
     return value ? JsonText(*value) : QStringLiteral("null");
+}
+
+// A value with its type after it, in the words of the text line, where the
+// text alone would not tell it from the other value.
+std::optional<QString> Typed(const std::optional<QString>& value, const QString& type) {
+    if (!value || type.isEmpty()) return value;
+    return *value + QStringLiteral(" (") + type + u')';
 }
 
 // A record's number as a number, its key as a text.
@@ -111,7 +120,7 @@ QString FormatDifference(const Difference& d, ReportFormat format) {
         case ReportFormat::Html:
             switch (d.kind) {
                 case Difference::Kind::Changed:
-                    return FieldChangedLine(d.record, d.field, d.from, d.to);
+                    return FieldChangedLine(d.record, d.field, d.from, d.to, d.fromType, d.toType);
                 case Difference::Kind::Added:
                     return RecordAddedLine(d.record, d.table);
                 case Difference::Kind::Deleted:
@@ -138,7 +147,8 @@ QString FormatDifference(const Difference& d, ReportFormat format) {
             }
             return KindName(d.kind) + QLatin1Char(',') + CsvRecord(d.record) + QLatin1Char(',') +
                    (d.kind == Difference::Kind::Changed ? CsvText(d.field) : QString()) +
-                   QLatin1Char(',') + CsvValue(d.from) + QLatin1Char(',') + CsvValue(d.to);
+                   QLatin1Char(',') + CsvValue(Typed(d.from, d.fromType)) + QLatin1Char(',') +
+                   CsvValue(Typed(d.to, d.toType));
         case ReportFormat::Json: {
             if (d.kind == Difference::Kind::Line) {
                 return QStringLiteral("{\"kind\":\"line\",\"line\":") + JsonText(d.line) +
@@ -152,8 +162,8 @@ QString FormatDifference(const Difference& d, ReportFormat format) {
                           QStringLiteral("\",\"record\":") + JsonRecord(d.record);
             if (d.kind == Difference::Kind::Changed) {
                 out += QStringLiteral(",\"field\":") + JsonText(d.field) +
-                       QStringLiteral(",\"from\":") + JsonValue(d.from) +
-                       QStringLiteral(",\"to\":") + JsonValue(d.to);
+                       QStringLiteral(",\"from\":") + JsonValue(Typed(d.from, d.fromType)) +
+                       QStringLiteral(",\"to\":") + JsonValue(Typed(d.to, d.toType));
             } else {
                 out += QStringLiteral(",\"table\":") + JsonText(d.table);
             }
@@ -203,6 +213,9 @@ QStringList FormatEnd(const RunSummary& s, const QString& firstTable, const QStr
             row("added", QString::number(s.added));
             row("deleted", QString::number(s.deleted));
             row("not-unique", QString::number(s.notUnique));
+            // Only where there are any: the rows of every other report stay as they were.
+            if (s.fieldsOnlyInOne > 0)
+                row("columns-only-in-one", QString::number(s.fieldsOnlyInOne));
             row("stopped-at-limit",
                 s.stoppedAtLimit ? QStringLiteral("true") : QStringLiteral("false"));
             row("seconds", seconds);
@@ -242,6 +255,9 @@ QStringList FormatEnd(const RunSummary& s, const QString& firstTable, const QStr
                                                    : QStringLiteral("false")) +
                          QStringLiteral("\"seconds\":") + seconds +
                          QStringLiteral(",\"options\":") + JsonText(s.options) +
+                         (s.fieldsOnlyInOne > 0
+                              ? QStringLiteral(",\"columnsOnlyInOne\":%1").arg(s.fieldsOnlyInOne)
+                              : QString()) +
                          (s.checksums ? ChecksumJson(*s.checksums) : QString()) + QLatin1Char('}');
             break;
         case ReportFormat::Html:

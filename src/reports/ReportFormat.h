@@ -21,6 +21,9 @@ struct Difference {
                                       // NotUnique: the table it is about
     bool inFirstTable = false;        // FieldOnly, NotUnique: that table is the first
     QString line;                     // Line: a line of text as it is
+    // Changed: the values' types ("text", "integer", ...) where their texts
+    // alone would read the same; else empty.
+    QString fromType, toType;
 };
 
 // How differences are written to a file or to standard output.

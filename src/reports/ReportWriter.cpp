@@ -2,6 +2,9 @@
 
 #include <QDir>
 #include <QTemporaryFile>
+#include <tuple>
+
+#include "DifferenceLines.h"
 
 namespace compare {
 
@@ -72,6 +75,7 @@ void ReportSink::FieldChanged(const RecordName& record, const QString& fieldName
     d.field = fieldName;
     if (!first.isNull()) d.from = formatter_.text(first);
     if (!second.isNull()) d.to = formatter_.text(second);
+    std::tie(d.fromType, d.toType) = TypesApart(first, second, d.from, d.to);
     ++differences_;
     writer_.write(d);
 }

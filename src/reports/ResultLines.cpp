@@ -22,7 +22,8 @@ enum Kind : std::uint8_t {
     kAdded = 3,
     kFieldOnly = 4,  // kBeforeNull set: only in the second table
     kNotUnique = 5,  // kBeforeNull set: in the second table
-    kKindMask = 0x0F,
+    kKindMask = 0x07,
+    kTypesApart = 0x08,  // a field change: the two values' kinds follow the name
     kBeforeNull = 0x10,
     kAfterNull = 0x20,
     kBeforeBytes = 0x40,  // raw bytes, written 0x and hex digits when shown
@@ -270,6 +271,17 @@ void ResultLines::appendFieldChange(const RecordName& record, const QString& fie
         return v.isNull() || v.kind() == data::ValueKind::Bytes ? QString() : formatter.text(v);
     };
     const QString beforeText = text(before), afterText = text(after);
+    // Values of two kinds that read the same keep their kinds, for the line
+    // to name them (bytes are compared as the text they are shown as).
+    bool typesApart = false;
+    if (!before.isNull() && !after.isNull() && before.kind() != after.kind()) {
+        const auto shown = [&](const data::FieldValue& v, const QString& t) {
+            return std::optional<QString>(v.kind() == data::ValueKind::Bytes ? formatter.text(v)
+                                                                             : t);
+        };
+        typesApart = !TypesApart(before, after, shown(before, beforeText), shown(after, afterText))
+                          .first.isEmpty();
+    }
     const auto size = [&](const data::FieldValue& v, const QString& t) -> std::size_t {
         if (v.isNull()) return 0;
         if (v.kind() == data::ValueKind::Bytes)
@@ -278,16 +290,21 @@ void ResultLines::appendFieldChange(const RecordName& record, const QString& fie
     };
     const std::uint32_t name = nameIndex(fieldName);
     const std::size_t most =
-        1 + maxRecordBytes(record) + 10 + size(before, beforeText) + size(after, afterText);
+        3 + maxRecordBytes(record) + 10 + size(before, beforeText) + size(after, afterText);
     char* p = reserve(most);
     Writer w(p);
     const auto flags = [](const data::FieldValue& v, std::uint8_t null, std::uint8_t bytes) {
         return v.isNull() ? null : v.kind() == data::ValueKind::Bytes ? bytes : std::uint8_t{0};
     };
     w.byte(static_cast<std::uint8_t>(kFieldChange | flags(before, kBeforeNull, kBeforeBytes) |
-                                     flags(after, kAfterNull, kAfterBytes)));
+                                     flags(after, kAfterNull, kAfterBytes) |
+                                     (typesApart ? kTypesApart : 0)));
     w.record(record);
     w.varint(name);
+    if (typesApart) {
+        w.byte(static_cast<std::uint8_t>(before.kind()));
+        w.byte(static_cast<std::uint8_t>(after.kind()));
+    }
     for (const auto& [v, t] : {std::pair{&before, &beforeText}, std::pair{&after, &afterText}}) {
         if (v->isNull()) continue;
         if (v->kind() == data::ValueKind::Bytes) {
@@ -363,6 +380,11 @@ QString ResultLines::compose(qsizetype i, std::size_t cap, std::size_t* full) co
         case kFieldChange: {
             const RecordName record = r.record();
             const QString& name = names_[r.varint()];
+            QString beforeType, afterType;
+            if ((head & kTypesApart) != 0) {
+                beforeType = TypeWord(static_cast<data::ValueKind>(r.byte()));
+                afterType = TypeWord(static_cast<data::ValueKind>(r.byte()));
+            }
             std::optional<QString> before, after;
             std::size_t beforeFull = 0, afterFull = 0;
             if ((head & kBeforeBytes) != 0) {
@@ -375,7 +397,7 @@ QString ResultLines::compose(qsizetype i, std::size_t cap, std::size_t* full) co
             } else if ((head & kAfterNull) == 0) {
                 after = r.text(cap, &afterFull);
             }
-            QString out = FieldChangedLine(record, name, before, after);
+            QString out = FieldChangedLine(record, name, before, after, beforeType, afterType);
             if (full != nullptr) {
                 *full = static_cast<std::size_t>(out.size()) +
                         (before ? beforeFull - static_cast<std::size_t>(before->size()) : 0) +
@@ -415,6 +437,10 @@ Difference ResultLines::difference(qsizetype i) const {
             d.kind = Difference::Kind::Changed;
             d.record = r.record();
             d.field = names_[r.varint()];
+            if ((head & kTypesApart) != 0) {
+                d.fromType = TypeWord(static_cast<data::ValueKind>(r.byte()));
+                d.toType = TypeWord(static_cast<data::ValueKind>(r.byte()));
+            }
             if ((head & kBeforeBytes) != 0) {
                 d.from = r.hex(SIZE_MAX, nullptr);
             } else if ((head & kBeforeNull) == 0) {

@@ -109,11 +109,15 @@ QString SummaryText(const RunSummary& s, const QString& firstTable, const QStrin
     QString line =
         QStringLiteral(
             "Summary: %1 read from %2 and %3 from %4; %5 compared, %6 with changed fields (%7); "
-            "%8 added, %9 deleted, %10 not unique; %11 s")
+            "%8 added, %9 deleted, %10 not unique%11; %12 s")
             .arg(Counted(s.firstRead, u"record"), firstTable, QString::number(s.secondRead),
                  secondTable, QString::number(s.compared), QString::number(s.changedRecords),
                  Counted(s.changedFields, u"field"), QString::number(s.added),
                  QString::number(s.deleted), QString::number(s.notUnique),
+                 // Said where there are any, in the words of compare-databases.
+                 s.fieldsOnlyInOne > 0 ? QStringLiteral(", %1 only in one table")
+                                             .arg(Counted(s.fieldsOnlyInOne, u"column"))
+                                       : QString(),
                  QString::number(static_cast<double>(s.elapsedMs) / 1000.0, 'f', 3));
     if (!s.options.isEmpty()) line += QStringLiteral("; options: ") + s.options;
     if (s.checksums) line += QStringLiteral("; ") + ChecksumText(*s.checksums);

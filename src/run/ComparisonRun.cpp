@@ -285,6 +285,11 @@ std::array<std::vector<data::ResultTable>, 2> ComparisonRun::onBothServers(
         for (;;) {
             try {
                 if (reader(side).Answered(kWaitSliceMs)) break;
+            } catch (const data::DataError& e) {
+                if (cancelled_ || reader(side).stage() == TableReader::Stage::Cancelled) {
+                    throw RunCancelled{};
+                }
+                throw ChecksumFailed(e, side);
             } catch (...) {
                 if (cancelled_ || reader(side).stage() == TableReader::Stage::Cancelled) {
                     throw RunCancelled{};
@@ -462,6 +467,10 @@ QString RunFailureText(const std::exception_ptr& failure, const SideNames& names
         return problem.message();
     } catch (const KeyOrderBroken& broken) {
         return broken.message(broken.inFirstTable() ? names.first : names.second);
+    } catch (const ChecksumFailed& failed) {
+        return QStringLiteral("The checksums of %1 (the %2 table) could not be computed: %3")
+            .arg(failed.side == Side::First ? names.first : names.second, SideWord(failed.side),
+                 failed.description());
     } catch (const ReadFailed& failed) {
         return QStringLiteral("%1 could not be read: %2")
             .arg(AtSentenceStart(failed.side == Side::First ? names.first : names.second),

@@ -15,6 +15,7 @@
 #include "ChecksumPass.h"
 #include "CompareOptions.h"
 #include "DataAccess.h"
+#include "DataError.h"
 #include "DifferenceSink.h"
 #include "LoginDetails.h"
 #include "RecordKey.h"
@@ -53,6 +54,15 @@ public:
 // The run was cancelled (Esc, a signal): thrown out of whichever stage was
 // under way. Not an error to report.
 struct RunCancelled {};
+
+// A checksum statement the server refused: the driver's error as it was,
+// and the side whose table it hashed, for a message that names it.
+class ChecksumFailed : public data::DataError {
+public:
+    ChecksumFailed(const data::DataError& cause, Side side)
+        : data::DataError(cause.description(), cause.sqlState(), cause.nativeCode()), side(side) {}
+    Side side;
+};
 
 // A table that could not be read part-way: the side, and what failed it.
 struct ReadFailed {

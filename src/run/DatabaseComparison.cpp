@@ -62,6 +62,16 @@ struct PairFailed {
 // By key, and the first table has no primary key: again by position.
 struct WithoutKey {};
 
+// A failure's text as one line: the driver's records, one a line, joined
+// by blanks. The program's own refusals keep their names as they are (the
+// report shows their line feeds as the lines do).
+QString DriverLine(QString text) {
+    text.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    text.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    return text.trimmed();
+}
+
 // A stage of the pair's run: what it throws becomes the pair's reason,
 // naming the tables as the lines do.
 void Stage(const SideNames& names, const std::function<void()>& fn,
@@ -74,8 +84,12 @@ void Stage(const SideNames& names, const std::function<void()>& fn,
         throw WithoutKey{};
     } catch (const PairFailed&) {
         throw;
+    } catch (const KeyProblem&) {
+        throw PairFailed{RunFailureText(std::current_exception(), names, prefix).trimmed()};
+    } catch (const KeyOrderBroken&) {
+        throw PairFailed{RunFailureText(std::current_exception(), names, prefix).trimmed()};
     } catch (...) {
-        throw PairFailed{RunFailureText(std::current_exception(), names, prefix)};
+        throw PairFailed{DriverLine(RunFailureText(std::current_exception(), names, prefix))};
     }
 }
 
@@ -245,7 +259,7 @@ PairOutcome ComparePair(data::DataAccess& data, const SideTable& first, const Si
             continue;
         } catch (const PairFailed& failed) {
             outcome.kind = PairOutcome::Kind::NotCompared;
-            outcome.note = failed.reason.simplified();
+            outcome.note = failed.reason;
         }
         return outcome;
     }
@@ -277,7 +291,7 @@ PairOutcome CompareEntry(data::DataAccess& data, const TableEntry& entry,
         PairOutcome failed;
         failed.kind = PairOutcome::Kind::NotCompared;
         failed.table = entry.listed();
-        failed.note = app::DescribeFailure(std::current_exception()).simplified();
+        failed.note = DriverLine(app::DescribeFailure(std::current_exception()));
         return failed;
     }
 }

@@ -276,6 +276,23 @@ TEST_F(CommandLine, PrintsTheLinesTheResultsWindowShows) {
     EXPECT_EQ(first.value(QStringLiteral("from")).toString(), QStringLiteral("x"));
 }
 
+// Values whose texts read the same but whose types differ say their types;
+// where the texts differ the line stays as it was.
+TEST_F(CommandLine, ValuesOfOtherTypesThatReadTheSameSayTheirTypes) {
+    const QString a =
+        table("CliTxt", QStringLiteral("Id int, c nvarchar(5)"), {"1, N'1'", "2, N'2'"});
+    const QString b = table("CliInt", QStringLiteral("Id int, c int"), {"1, 1", "2, 3"});
+    const Outcome text = run({QStringLiteral("compare"), a, b});
+    EXPECT_EQ(text.status, 1) << text.err.toStdString();
+    EXPECT_EQ(
+        text.out,
+        QStringLiteral("Record 1,Field \"c\" has changed from \"1\" (text) to \"1\" (integer)\n"
+                       "Record 2,Field \"c\" has changed from \"2\" to \"3\"\n"));
+    const Outcome csv = run({QStringLiteral("compare"), a, b, "--format", "csv"});
+    EXPECT_TRUE(csv.out.contains(QStringLiteral("changed,1,\"c\",\"1 (text)\",\"1 (integer)\"\n")))
+        << csv.out.toStdString();
+}
+
 TEST_F(CommandLine, ExitStatusTellsSameDifferentOrFailed) {
     const QString a = table("CliSame", QStringLiteral("Id int"), {"1", "2"});
     const QString b = table("CliSame2", QStringLiteral("Id int"), {"1", "2"});
@@ -2275,6 +2292,74 @@ TEST_F(DatabaseComparison, NamesKeysAndConditionsCannotForgeTheReport) {
         found.at("Keys").startsWith(QStringLiteral("by position|same: No record of testdb.dbo.") +
                                     prefix + QStringLiteral("_Keys meets the condition V > 5.")))
         << found.at("Keys").toStdString();
+}
+
+// The summary counts every kind of difference its lines hold, a column only
+// one table has among them; two tables without rows hold the same data, for
+// compare as for compare-databases.
+TEST_F(DatabaseComparison, CountsAddUpAndTwoEmptyTablesAreTheSame) {
+    create("testdb", QStringLiteral("Wide"), QStringLiteral("Id int"), {"1"});
+    create("otherdb", QStringLiteral("Wide"), QStringLiteral("Id int, w int"), {"1, 2"});
+    const QString wide = prefix + QStringLiteral("_Wide");
+    QTemporaryDir dir;
+    const QString csv = dir.filePath(QStringLiteral("wide.csv"));
+    const Outcome counted = run({"compare", wide, wide, "--right-database", "otherdb", "--summary",
+                                 "--format", "csv", "--output", csv});
+    EXPECT_EQ(counted.status, 1) << counted.err.toStdString();
+    EXPECT_TRUE(counted.err.contains(
+        QStringLiteral("0 added, 0 deleted, 0 not unique, 1 column only in one table; ")))
+        << counted.err.toStdString();
+    QFile file(csv);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QString report = QString::fromUtf8(file.readAll());
+    EXPECT_TRUE(report.contains(QStringLiteral("field-only,,\"w\",,")));
+    EXPECT_TRUE(report.contains(QStringLiteral("\nsummary,,columns-only-in-one,,1\n")))
+        << report.toStdString();
+
+    create("testdb", QStringLiteral("None"), QStringLiteral("Id int"), {});
+    create("otherdb", QStringLiteral("None"), QStringLiteral("Id int"), {});
+    const QString none = prefix + QStringLiteral("_None");
+    const Outcome empty = run({"compare", none, none, "--right-database", "otherdb"});
+    EXPECT_EQ(empty.status, 0) << empty.err.toStdString();
+    EXPECT_EQ(empty.out, QString());
+    EXPECT_EQ(empty.err, QStringLiteral("dorvantis: same (both empty)\n"));
+    const Outcome databases =
+        run({"compare-databases", "--tables", none, "--right-database", "otherdb"});
+    EXPECT_EQ(databases.status, 0) << databases.err.toStdString();
+    EXPECT_EQ(results(databases.out),
+              (std::map<QString, QString>{{"None", "by position|same (both empty)"}}));
+}
+
+// A line break, a quote or a comma in a column name or a value stays inside
+// its field of the details: every row of the same width, the values whole.
+TEST_F(DatabaseComparison, CsvDetailsKeepLineBreaksInsideTheirFields) {
+    const QString column = QStringLiteral("co\"l\n,x");
+    const QString from = QStringLiteral("a\nb,\"c\""), to = QStringLiteral("d\r\ne");
+    const auto literal = [](QString v) {
+        return "N'" + v.replace(u'\'', QStringLiteral("''")) + u'\'';
+    };
+    create("testdb", QStringLiteral("Br"),
+           QStringLiteral("Id int primary key, [%1] nvarchar(20)").arg(column),
+           {"1, " + literal(from)});
+    create("otherdb", QStringLiteral("Br"),
+           QStringLiteral("Id int primary key, [%1] nvarchar(20)").arg(column),
+           {"1, " + literal(to)});
+    const Outcome c = compareDatabases(
+        {"--right-database", "otherdb", "--key", "auto", "--details", "--format", "csv"});
+    EXPECT_EQ(c.status, 1) << c.err.toStdString();
+    int changed = 0;
+    for (const QString& record : CsvRecords(c.out)) {
+        const auto f = CsvFields(record);
+        ASSERT_EQ(f.size(), 14u) << record.toStdString();
+        if (f[0] != QStringLiteral("changed")) continue;
+        ++changed;
+        EXPECT_EQ(f[1], prefix + QStringLiteral("_Br"));
+        EXPECT_EQ(f[10], QStringLiteral("Id=1"));
+        EXPECT_EQ(f[11], column);
+        EXPECT_EQ(f[12], from);
+        EXPECT_EQ(f[13], to);
+    }
+    EXPECT_EQ(changed, 1) << c.out.toStdString();
 }
 
 // A pair that cannot be compared ends only itself; the others are compared

@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLocale>
 #include <QRadioButton>
@@ -294,13 +295,13 @@ TEST_F(EndToEnd, TextsDatesBytesAndNulls) {
     EXPECT_EQ(fieldLines(),
               (QStringList{"Record 1,Field \"T\" has changed from \"Abc\" to \"abc\"",
                            "Record 1,Field \"U\" has changed from \"x\" to \"x \"",
-                           "Record 1,Field \"N\" has changed from \"5\" to \"5\"",
+                           "Record 1,Field \"N\" has changed from \"5\" (integer) to \"5\" (text)",
                            "Record 1,Field \"W\" has changed from \"3/7/2024 1:04:05 PM\" to "
                            "\"3/7/2024 1:04:06 PM\"",
                            "Record 1,Field \"R\" has changed from \"0x0102\" to \"0x0103\"",
                            "Record 1,Field \"Z\" has changed from NULL to \"9\"",
                            "Record 1,Field \"Q\" has changed from \"say \"hi\"\" to \"say \"ho\"\"",
-                           "Record 2,Field \"N\" has changed from \"1\" to \"1\"",
+                           "Record 2,Field \"N\" has changed from \"1\" (integer) to \"1\" (text)",
                            "Record 2,Field \"Q\" has changed from NULL to \"\""}));
 }
 
@@ -1016,6 +1017,69 @@ TEST_F(EndToEnd, HugeValuesAreShownShortenedAndCopiedWhole) {
     const QString copied = QGuiApplication::clipboard()->text();
     EXPECT_EQ(copied.size(), lines.line(0).size() + 1 + lines.line(1).size());
     EXPECT_TRUE(copied == lines.line(0) + u'\n' + lines.line(1));  // no 44 MB of output on failure
+}
+
+// SIGINT, SIGTERM and SIGHUP while a run copies its differing records to disk
+// end the windows' process as the signal would, and the records' private
+// folder goes with it. The windows run in a process of their own.
+TEST_F(EndToEnd, AStopSignalDuringARunLeavesNoRecordsBehind) {
+    const QString first = q(tdstest::tdsUniqueName("Sig1")),
+                  second = q(tdstest::tdsUniqueName("Sig2"));
+    for (const QString& name : {first, second}) {
+        exec(QStringLiteral("create table %1 (Id int, Note nvarchar(20))").arg(name));
+        exec(QStringLiteral("with recursive n(x) as (select 1 union all select x + 1 from n where "
+                            "x < 400000) insert into %1 select x, '%2' || x from n")
+                 .arg(name, name == first ? QStringLiteral("row ") : QStringLiteral("Row ")));
+    }
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        QTemporaryDir temp, config;
+        ASSERT_TRUE(temp.isValid() && config.isValid());
+        std::vector<std::string> env;
+        for (char** e = environ; *e != nullptr; ++e) {
+            const std::string v = *e;
+            if (v.rfind("TMPDIR=", 0) != 0 && v.rfind("XDG_", 0) != 0) env.push_back(v);
+        }
+        env.push_back("TMPDIR=" + temp.path().toStdString());
+        env.push_back("XDG_CONFIG_HOME=" + config.path().toStdString());
+        env.push_back("XDG_RUNTIME_DIR=" + config.path().toStdString());
+        env.push_back("QT_QPA_PLATFORM=offscreen");
+        std::vector<char*> envp;
+        for (std::string& v : env) envp.push_back(v.data());
+        envp.push_back(nullptr);
+        std::string port = std::to_string(tdstest::tdsTestPort()), a = first.toStdString(),
+                    b = second.toStdString();
+        std::string program = DORVANTIS_WINDOWS_CHILD;
+        char* argv[] = {program.data(), port.data(), a.data(), b.data(), nullptr};
+        pid_t pid = 0;
+        ASSERT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, argv, envp.data()), 0);
+        // Once the run keeps records on disk, the signal.
+        const auto kept = [&] {
+            const QStringList folders =
+                QDir(temp.path()).entryList({"dorvantis-records-*"}, QDir::Dirs);
+            return !folders.isEmpty() &&
+                   QFileInfo(temp.filePath(folders[0]) + QStringLiteral("/records.db")).size() > 0;
+        };
+        QElapsedTimer waited;
+        waited.start();
+        int status = 0;
+        bool ended = false;
+        while (!kept() && waited.elapsed() < 60000) {
+            if (::waitpid(pid, &status, WNOHANG) == pid) {
+                ended = true;
+                break;
+            }
+            QTest::qWait(20);
+        }
+        ASSERT_FALSE(ended) << "the run ended before the signal: " << status;
+        ASSERT_TRUE(kept()) << "no records kept after 60 s";
+        ::kill(pid, signal);
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal)
+            << "signal " << signal << ", status " << status;
+        EXPECT_EQ(QDir(temp.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                  QStringList())
+            << "signal " << signal;
+    }
 }
 
 }  // namespace

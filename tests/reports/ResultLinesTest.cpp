@@ -71,15 +71,26 @@ TEST(ResultLines, DifferencesReadBackAsTheirLines) {
     const auto key = compare::RecordName::Keyed(QStringLiteral("(CustomerID=5,Name=a\nb)"));
     lines.appendFieldChange(key, QStringLiteral("Note"), QStringView(u"x"), std::nullopt);
     lines.appendRecordNotUnique(compare::RecordName::Keyed(QStringLiteral("Id=7")),
-                                QStringLiteral("Orders2"), false);
+                                QStringLiteral("Orders2\u2028\u2029\u0085"), false);
     EXPECT_EQ(lines.line(7),
               QStringLiteral("Record (CustomerID=5,Name=a\u240Ab),Field \"Note\" has changed from "
                              "\"x\" to NULL"));
-    EXPECT_EQ(lines.line(8), "Record Id=7 is not unique in Orders2");
+    EXPECT_EQ(lines.line(8), "Record Id=7 is not unique in Orders2<U+2028><U+2029><U+0085>");
     EXPECT_EQ(compare::FormatDifference(lines.difference(7), compare::ReportFormat::Csv),
               QStringLiteral("changed,\"(CustomerID=5,Name=a\nb)\",\"Note\",\"x\","));
     EXPECT_EQ(compare::FormatDifference(lines.difference(8), compare::ReportFormat::Json),
-              "{\"kind\":\"not-unique\",\"record\":\"Id=7\",\"table\":\"Orders2\"}");
+              "{\"kind\":\"not-unique\",\"record\":\"Id=7\",\"table\":"
+              "\"Orders2\\u2028\\u2029\\u0085\"}");
+
+    // Values of two kinds that read the same keep their kinds, for the line
+    // and a saved report to name them.
+    lines.appendFieldChange(compare::RecordName(1), QStringLiteral("c"),
+                            data::FieldValue::text(u"1"), data::FieldValue::integer(1),
+                            compare::ValueFormatter());
+    EXPECT_EQ(lines.line(9),
+              "Record 1,Field \"c\" has changed from \"1\" (text) to \"1\" (integer)");
+    EXPECT_EQ(compare::FormatDifference(lines.difference(9), compare::ReportFormat::Csv),
+              "changed,1,\"c\",\"1 (text)\",\"1 (integer)\"");
 }
 
 // A field change of short values costs a few dozen bytes, not its text's.
