@@ -154,6 +154,13 @@ TEST(Rewrite, ColumnsOfTheTablesNamedShapeComparisonsAndCasts) {
     EXPECT_EQ(rewriteTsql("select cast([c] as nvarchar(3)) as [c] from [T]", context).sql,
               "select cast((\"c\" || substr(printf('%*s', 3, ''), 1, max(0, 3 - length(\"c\")))) "
               "as nvarchar(3)) as \"c\" from \"T\"");
+    // A column named by a cast is described as the cast's type, as SQL
+    // Server describes it (SQLite has no type for an expression).
+    EXPECT_EQ(rewriteTsql("select cast([c] as nvarchar(3)) as [c], cast([k] as nvarchar(max)) as "
+                          "[k] from [T]",
+                          context)
+                  .castTypes,
+              (std::map<std::string, std::string>{{"c", "nvarchar(3)"}}));
 }
 
 TEST(Rewrite, BracketedNamesWithDoubledClosingBracketsBecomeSqliteIdentifiers) {

@@ -810,7 +810,9 @@ Session::Outcome Session::runSql(const std::string& tsql, bool inProc,
         }
         bool statementFailed = false;
         ServerMessage error;
+        castTypes_ = &rw.castTypes;
         Outcome outcome = runStatement(stmt, verb, statementFailed, error);
+        castTypes_ = nullptr;
         rowsScanned.fetch_add(
             uint64_t(sqlite3_stmt_status(stmt, SQLITE_STMTSTATUS_FULLSCAN_STEP, 0)));
         if (statementFailed && outcome == Outcome::Continue) {
@@ -1046,6 +1048,10 @@ Session::Outcome Session::runStatement(sqlite3_stmt* stmt, const std::string& ve
         c.name = name ? name : "";
         const char* decl = sqlite3_column_decltype(stmt, i);
         std::optional<ColumnType> type = decl ? parseDeclaredType(decl) : std::nullopt;
+        if (!type && castTypes_) {
+            const auto cast = castTypes_->find(toLower(c.name));
+            if (cast != castTypes_->end()) type = parseDeclaredType(cast->second);
+        }
         if (!type) {
             if (rc != SQLITE_ROW && !probed) probed = firstRowTypesUnfiltered(stmt);
             const int storage = rc == SQLITE_ROW             ? sqlite3_column_type(stmt, i)

@@ -175,6 +175,8 @@ private:
     uint64_t rowCount_ = 0;
     // Where the authorizer lists the tables a statement being prepared writes.
     std::vector<std::string>* writtenTables_ = nullptr;
+    // The running batch's result columns named by a cast (Rewritten::castTypes).
+    const std::map<std::string, std::string>* castTypes_ = nullptr;
     SessionOptions options_;
     std::map<std::string, std::optional<TableColumns>> tableColumns_;
     int tableColumnsSchema_ = -1;  // the schema version they were read at

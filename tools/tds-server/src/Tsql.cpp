@@ -1313,6 +1313,22 @@ std::string withPeriodColumns(std::string_view sql) {
 
 }  // namespace
 
+// The columns named by a cast to a Unicode text of a given length.
+std::map<std::string, std::string> castTypes(const std::vector<Tok>& toks) {
+    std::map<std::string, std::string> out;
+    for (size_t i = 0; i < toks.size(); ++i) {
+        const std::optional<Conversion> c = readConversion(toks, i);
+        if (!c || c->convert || c->typeArgs.size() != 1 || c->typeArgs[0] == "-1") continue;
+        const std::string type = typeName(toks, *c);
+        if (type != "nvarchar" && type != "nchar") continue;
+        const size_t as = solidAfter(toks, c->close);
+        const size_t alias = solidAfter(toks, as);
+        if (!isWord(toks, as, "as") || alias >= toks.size() || !isIdent(toks[alias])) continue;
+        out[toLower(toks[alias].value)] = type + "(" + c->typeArgs[0] + ")";
+    }
+    return out;
+}
+
 Rewritten rewriteTsql(std::string_view sql, const RewriteContext& context) {
     const std::string periods = withPeriodColumns(sql);
     const std::string collated = withColumnCollations(periods, context.caseInsensitive);
@@ -1327,6 +1343,7 @@ Rewritten rewriteTsql(std::string_view sql, const RewriteContext& context) {
     rowHashes(toks, fields, replaced);
     fieldCalls(fields, replaced);
     Rewritten r;
+    r.castTypes = castTypes(toks);
     std::string tail;
     // A statement's WITH, which a derived table's select may read from.
     std::string with;

@@ -128,6 +128,10 @@ struct Rewritten {
     // SQLite's name for a table (lower case) -> the name as the client wrote it,
     // for error messages.
     std::map<std::string, std::string> writtenNames;
+    // A result column named by CAST(x AS nvarchar(n)) AS name (lower case)
+    // -> that type, which SQL Server describes the column as: SQLite has no
+    // declared type for an expression.
+    std::map<std::string, std::string> castTypes;
 };
 
 Rewritten rewriteTsql(std::string_view sql, const RewriteContext& context);
