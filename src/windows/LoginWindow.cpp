@@ -133,36 +133,7 @@ LoginWindow::LoginWindow(WindowRegistry& registry, compare::Side side)
     setTabOrder(Check8, PushButton3);
     Text1->setFocus();
 
-    for (QWidget* w : {static_cast<QWidget*>(Frame1), static_cast<QWidget*>(Text1),
-                       static_cast<QWidget*>(Text2), static_cast<QWidget*>(Text3),
-                       static_cast<QWidget*>(Text4), static_cast<QWidget*>(Text9)}) {
-        AddPointerHandler(w, PointerHandler::Normal);
-    }
-    for (QPushButton* b : {PushButton2, PushButton3, PushButton5}) {
-        AddPointerHandler(b, PointerHandler::Hand);
-    }
-    for (QWidget* w : {static_cast<QWidget*>(Label1), static_cast<QWidget*>(Label2),
-                       static_cast<QWidget*>(Label3), static_cast<QWidget*>(Label4),
-                       static_cast<QWidget*>(Label9), static_cast<QWidget*>(Check7),
-                       static_cast<QWidget*>(Check8)}) {
-        AddNoPointerHandler(w);
-    }
-
-    storeOnChange(Text1, keys_.server);
-    storeOnChange(Text2, keys_.user);
-    storeOnChange(Text3, keys_.password);
-    storeOnChange(Text4, keys_.database);
-    storeOnChange(Text9, keys_.port);
-    connect(Check7, &QCheckBox::toggled, this, [this](bool ticked) {
-        store(keys_.localConnection, ticked ? QStringLiteral("1") : QStringLiteral("0"));
-    });
-    connect(Check8, &QCheckBox::toggled, this, [this](bool ticked) {
-        store(keys_.encrypt, ticked ? QStringLiteral("1") : QStringLiteral("0"));
-    });
-
-    connect(PushButton5, &QPushButton::clicked, this, [this] { PushButton5_Click(); });
-    connect(PushButton3, &QPushButton::clicked, this, [this] { PushButton3_Click(); });
-    connect(PushButton2, &QPushButton::clicked, this, [this] { PushButton2_Click(); });
+    connectControls();
 }
 
 void LoginWindow::storeOnChange(QLineEdit* field, const SettingKey& key) {
@@ -384,6 +355,40 @@ void LoginWindow::PushButton2_Click() {
                 app::InstalledProgramFile(registry().programFolder(), app::kHelpPicture));
         });
     }
+}
+
+// Each control's pointer, what it stores as it changes, and its handler.
+void LoginWindow::connectControls() {
+    for (QWidget* w : {static_cast<QWidget*>(Frame1), static_cast<QWidget*>(Text1),
+                       static_cast<QWidget*>(Text2), static_cast<QWidget*>(Text3),
+                       static_cast<QWidget*>(Text4), static_cast<QWidget*>(Text9)}) {
+        AddPointerHandler(w, PointerHandler::Normal);
+    }
+    for (QPushButton* b : {PushButton2, PushButton3, PushButton5}) {
+        AddPointerHandler(b, PointerHandler::Hand);
+    }
+    for (QWidget* w : {static_cast<QWidget*>(Label1), static_cast<QWidget*>(Label2),
+                       static_cast<QWidget*>(Label3), static_cast<QWidget*>(Label4),
+                       static_cast<QWidget*>(Label9), static_cast<QWidget*>(Check7),
+                       static_cast<QWidget*>(Check8)}) {
+        AddNoPointerHandler(w);
+    }
+
+    storeOnChange(Text1, keys_.server);
+    storeOnChange(Text2, keys_.user);
+    storeOnChange(Text3, keys_.password);
+    storeOnChange(Text4, keys_.database);
+    storeOnChange(Text9, keys_.port);
+    connect(Check7, &QCheckBox::toggled, this, [this](bool ticked) {
+        store(keys_.localConnection, ticked ? QStringLiteral("1") : QStringLiteral("0"));
+    });
+    connect(Check8, &QCheckBox::toggled, this, [this](bool ticked) {
+        store(keys_.encrypt, ticked ? QStringLiteral("1") : QStringLiteral("0"));
+    });
+
+    connect(PushButton5, &QPushButton::clicked, this, [this] { PushButton5_Click(); });
+    connect(PushButton3, &QPushButton::clicked, this, [this] { PushButton3_Click(); });
+    connect(PushButton2, &QPushButton::clicked, this, [this] { PushButton2_Click(); });
 }
 
 }  // namespace windows

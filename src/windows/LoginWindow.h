@@ -64,6 +64,7 @@ private:
     void PushButton3_Click(bool quietFailure = false);
     void PushButton2_Click();  // "Help"
 
+    void connectControls();
     void storeOnChange(QLineEdit* field, const connection::SettingKey& key);
     void store(const connection::SettingKey& key, const QString& text);
 

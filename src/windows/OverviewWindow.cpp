@@ -61,14 +61,9 @@ private:
 
 }  // namespace
 
-OverviewWindow::OverviewWindow(WindowRegistry& registry) : Window(registry) {
-    setFont(ArialFont(9));
-    setFixedSize(Twips(kWidth), Twips(6660));
-    const int inner = kWidth - 240;
-
-    heading_ = Place(new QLabel(this), "Heading", 120, 120, inner, 255);
-    heading_->setTextFormat(Qt::PlainText);
-
+// The list of pairs: sortable by any column, its columns as wide as their
+// text once rows fill.
+void OverviewWindow::placePairs(int inner) {
     model_ = new OverviewModel(this);
     sorted_ = new QSortFilterProxyModel(this);
     sorted_->setSourceModel(model_);
@@ -111,6 +106,17 @@ OverviewWindow::OverviewWindow(WindowRegistry& registry) : Window(registry) {
     // Sortable by any column, yet in the listed order until a header is clicked.
     pairs_->setSortingEnabled(true);
     header->setSortIndicator(-1, Qt::AscendingOrder);
+}
+
+OverviewWindow::OverviewWindow(WindowRegistry& registry) : Window(registry) {
+    setFont(ArialFont(9));
+    setFixedSize(Twips(kWidth), Twips(6660));
+    const int inner = kWidth - 240;
+
+    heading_ = Place(new QLabel(this), "Heading", 120, 120, inner, 255);
+    heading_->setTextFormat(Qt::PlainText);
+
+    placePairs(inner);
 
     progress_ = Place(new QProgressBar(this), "Progress", 120, 4800, inner, 405);
     progress_->setRange(0, 100);

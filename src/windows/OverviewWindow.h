@@ -73,6 +73,7 @@ private:
                                                                 compare::RunObserver&)>& run);
     // The status and totals as the rows now stand.
     void showState();
+    void placePairs(int inner);
     void fitColumns(int firstRow, int lastRow);
     void settleButtons();
 

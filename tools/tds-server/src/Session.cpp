@@ -851,17 +851,17 @@ std::optional<ServerMessage> Session::derivedTableColumns(const Rewritten& rw,
             size_t column = d.unnamed + 1;
             if (d.starsBefore > 0 && !d.starAfter && names.size() >= d.items)
                 column += names.size() - d.items;
-            return message(8155, 16,
-                           "No column name was specified for column " + std::to_string(column) +
-                               " of '" + d.alias + "'.",
-                           2);
+            return message(
+                8155, 16,
+                "Column " + std::to_string(column) + " of '" + d.alias + "' has no column name.",
+                2);
         }
         for (size_t k = 0; k < names.size(); ++k) {
             for (size_t j = 0; j < k; ++j) {
                 if (!equalsIgnoreCase(names[j], names[k])) continue;
-                return message(8156, 16,
-                               "The column '" + names[k] + "' was specified multiple times for '" +
-                                   d.alias + "'.");
+                return message(
+                    8156, 16,
+                    "The column '" + names[k] + "' is named more than once in '" + d.alias + "'.");
             }
         }
     }
